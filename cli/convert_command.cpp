@@ -1,0 +1,188 @@
+#include "cli/convert_command.h"
+
+#include <cstring>
+#include <string>
+
+#include "cli/line_stream.h"
+#include "engine/fix_number.h"
+#include "engine/utf8.h"
+#include "engine/version.h"
+
+namespace dialmend {
+namespace {
+
+// Splits "--name=value" so both "--name value" and "--name=value" work.
+struct Word {
+  std::string_view name;
+  std::optional<std::string_view> inline_value;
+};
+
+Word Split(std::string_view arg) {
+  if (arg.starts_with("--")) {
+    if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+      return {arg.substr(0, eq), arg.substr(eq + 1)};
+    }
+  }
+  return {arg, std::nullopt};
+}
+
+// The value of the option at args[i]; empty optional when it is missing.
+std::optional<std::string_view> ValueOf(std::span<const std::string_view> args, std::size_t& i,
+                                        const Word& word) {
+  if (word.inline_value) return word.inline_value;
+  if (i + 1 >= args.size()) return std::nullopt;
+  return args[++i];
+}
+
+std::optional<int> SmallNumber(std::string_view text, int highest) {
+  if (text.size() != 1 || text[0] < '0' || text[0] - '0' > highest) return std::nullopt;
+  return text[0] - '0';
+}
+
+}  // namespace
+
+std::optional<std::string> TakeNumberOption(std::span<const std::string_view> args, std::size_t& i,
+                                            NumberOptions& options) {
+  const Word word = Split(args[i]);
+  struct Numeric {
+    std::string_view name;
+    int highest;
+    int NumberOptions::*field;
+  };
+  static constexpr Numeric kNumeric[] = {
+      {"--style", 3, &NumberOptions::style},
+      {"--prefix", 2, &NumberOptions::prefix},
+      {"--zero", 2, &NumberOptions::leading_zero},
+  };
+  for (const Numeric& n : kNumeric) {
+    if (word.name != n.name) continue;
+    const auto value = ValueOf(args, i, word);
+    if (!value) return std::string(n.name) + " needs a value from 0 to " + std::to_string(n.highest);
+    const auto number = SmallNumber(*value, n.highest);
+    if (!number) {
+      return std::string(n.name) + ": \"" + std::string(*value) + "\" is not a number from 0 to " +
+             std::to_string(n.highest);
+    }
+    options.*n.field = *number;
+    return std::string();
+  }
+  if (word.name == "--find" || word.name == "--replace") {
+    const auto value = ValueOf(args, i, word);
+    if (!value) return std::string(word.name) + " needs a text";
+    if (!IsValidUtf8(*value)) return std::string(word.name) + ": the text is not valid UTF-8";
+    if (word.name == "--find") {
+      options.replace = true;
+      options.find = *value;
+    } else {
+      options.replacement = *value;
+    }
+    return std::string();
+  }
+  return std::nullopt;
+}
+
+std::string CheckReplaceHasFind(std::span<const std::string_view> args) {
+  bool find = false, replace = false;
+  for (std::string_view arg : args) {
+    const std::string_view name = Split(arg).name;
+    find = find || name == "--find";
+    replace = replace || name == "--replace";
+  }
+  return replace && !find ? "--replace needs --find" : "";
+}
+
+std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> args,
+                                            ConvertArgs& out) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (auto taken = TakeNumberOption(args, i, out.options)) {
+      if (!taken->empty()) return taken;
+      continue;
+    }
+    const std::string_view arg = args[i];
+    if (arg == "--changes") {
+      out.changes_only = true;
+    } else if (arg == "--help" || arg == "-h") {
+      out.help = true;
+    } else if (arg == "--version") {
+      out.version = true;
+    } else if (arg.starts_with("-")) {
+      return "unknown option " + std::string(Split(arg).name);
+    } else {
+      return "unexpected argument \"" + std::string(arg) + "\" (numbers are read from standard input)";
+    }
+  }
+  if (std::string missing = CheckReplaceHasFind(args); !missing.empty()) return missing;
+  return std::nullopt;
+}
+
+std::string ConvertUsage() {
+  return "Usage: dialmend-convert [--style N] [--prefix N] [--zero N] [--find TEXT [--replace TEXT]]\n"
+         "                        [--changes]\n"
+         "\n"
+         "Reads telephone numbers from standard input, one per line (UTF-8, LF or CRLF), and\n"
+         "writes each converted number on its own line, in order: old UK area codes of the\n"
+         "April 2000 changes are brought up to date and every recognised number is re-formatted.\n"
+         "\n"
+         "  --style N     number style: 0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"
+         "                2 \"020 1234 5678\", 3 \"02012345678\"\n"
+         "  --prefix N    +44 prefix: 0 leave as found (default), 1 remove it,\n"
+         "                2 add it to numbers without a prefix\n"
+         "  --zero N      area code's leading zero after +44: 0 leave as found (default),\n"
+         "                1 remove it, 2 include it\n"
+         "  --find TEXT   custom replacement: in a number that begins with TEXT, replace every\n"
+         "                occurrence of TEXT before converting\n"
+         "  --replace TEXT  the replacement for --find (default: empty)\n"
+         "  --changes     print only the numbers that change, as old<TAB>new\n"
+         "  --help        show this help and exit\n"
+         "  --version     show the version and exit\n"
+         "\n"
+         "Example: echo '0171 930 8890' | dialmend-convert      prints (020) 7930 8890\n"
+         "Exit status: 0 done, 1 input or output failed, 2 bad usage.\n";
+}
+
+std::optional<std::string> ConvertStream(std::FILE* in, std::FILE* out,
+                                         const NumberOptions& options, bool changes_only) {
+  LineReader reader(in);
+  BufferedWriter writer(out);
+  std::string_view line;
+  while (reader.Next(line)) {
+    const std::string fixed = FixNumber(line, options);
+    if (changes_only) {
+      if (fixed == line) continue;
+      writer.Write(line);
+      writer.Put('\t');
+    }
+    writer.Write(fixed);
+    writer.Put('\n');
+  }
+  const int write_error = writer.Flush();
+  if (reader.Error() != 0) {
+    return std::string("cannot read the input: ") + std::strerror(reader.Error());
+  }
+  if (write_error != 0) return std::string("cannot write the output: ") + std::strerror(write_error);
+  return std::nullopt;
+}
+
+int RunConvert(std::span<const std::string_view> args, std::FILE* in, std::FILE* out,
+               std::FILE* err) {
+  ConvertArgs parsed;
+  if (const auto error = ParseConvertArgs(args, parsed)) {
+    std::fprintf(err, "dialmend-convert: %s (try --help)\n", error->c_str());
+    return 2;
+  }
+  if (parsed.help) {
+    std::fputs(ConvertUsage().c_str(), out);
+    return std::fflush(out) == 0 ? 0 : 1;
+  }
+  if (parsed.version) {
+    std::fprintf(out, "dialmend-convert %s\n", kVersion);
+    return std::fflush(out) == 0 ? 0 : 1;
+  }
+  if (const auto error = ConvertStream(in, out, parsed.options, parsed.changes_only)) {
+    std::fprintf(err, "dialmend-convert: %s\n", error->c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace dialmend

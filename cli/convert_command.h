@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/number_options.h"
+
+namespace dialmend {
+
+// What the command line of dialmend-convert asks for.
+struct ConvertArgs {
+  NumberOptions options;
+  bool changes_only = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Reads the number options shared by the command-line programs (--style, --prefix, --zero,
+// --find, --replace) at args[i], advancing i past any value. Returns std::nullopt when
+// args[i] is not one of them, an empty text when it was taken, else the usage error.
+[[nodiscard]] std::optional<std::string> TakeNumberOption(std::span<const std::string_view> args,
+                                                          std::size_t& i, NumberOptions& options);
+
+// The message for --replace given without --find, or an empty text.
+[[nodiscard]] std::string CheckReplaceHasFind(std::span<const std::string_view> args);
+
+// Parses dialmend-convert's arguments (without the program name). Returns the one-line
+// usage error naming the option, or std::nullopt.
+[[nodiscard]] std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> args,
+                                                          ConvertArgs& out);
+
+// The --help text.
+[[nodiscard]] std::string ConvertUsage();
+
+// Converts one number per input line to one output line, in order. Returns an error message
+// when reading or writing failed, else std::nullopt.
+[[nodiscard]] std::optional<std::string> ConvertStream(std::FILE* in, std::FILE* out,
+                                                       const NumberOptions& options,
+                                                       bool changes_only);
+
+// The whole program behind main(): returns the exit status (0 done, 1 I/O failure, 2 usage).
+[[nodiscard]] int RunConvert(std::span<const std::string_view> args, std::FILE* in, std::FILE* out,
+                             std::FILE* err);
+
+}  // namespace dialmend

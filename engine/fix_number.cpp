@@ -1,0 +1,340 @@
+#include "engine/fix_number.h"
+
+#include <algorithm>
+#include <array>
+
+#include "engine/code_table.h"
+#include "engine/utf8.h"
+
+namespace dialmend {
+namespace {
+
+// The converter runs on bytes for ASCII input (nearly every number) and on code points
+// otherwise, so a position always means one character.
+template <class C>
+using View = std::basic_string_view<C>;
+template <class C>
+using Text = std::basic_string<C>;
+
+template <class C>
+bool IsDigit(C c) {
+  return c >= C('0') && c <= C('9');
+}
+template <class C>
+bool IsNonDigit(C c) {
+  return !IsDigit(c);
+}
+template <class C>
+bool IsSeparator(C c) {
+  return c == C('-') || c == C(' ') || c == C('.') || c == C('_') || c == C('(') || c == C(')');
+}
+template <class C>
+bool IsLabelEnd(C c) {
+  return c == C('+') || c == C('(') || c == C(' ');
+}
+
+// Moves `k` forward while the character there is in the class, but never onto or past the
+// end: the scan stops on the last character even when it is in the class.
+template <class C>
+std::size_t Scan(View<C> t, std::size_t k, bool (*in_class)(C)) {
+  while (k + 1 < t.size() && in_class(t[k])) ++k;
+  return k;
+}
+
+// Characters [from, to), clamped to the text.
+template <class C>
+View<C> Between(View<C> t, std::size_t from, std::size_t to) {
+  to = std::min(to, t.size());
+  return from < to ? t.substr(from, to - from) : View<C>{};
+}
+
+template <class C>
+View<C> From(View<C> t, std::size_t from) {
+  return from < t.size() ? t.substr(from) : View<C>{};
+}
+
+template <class C>
+View<C> TrimSpaces(View<C> t) {
+  while (!t.empty() && t.front() == C(' ')) t.remove_prefix(1);
+  while (!t.empty() && t.back() == C(' ')) t.remove_suffix(1);
+  return t;
+}
+
+template <class C>
+View<C> StripOuterBrackets(View<C> t) {
+  if (t.size() >= 2 && t.front() == C('(') && t.back() == C(')')) return t.substr(1, t.size() - 2);
+  return t;
+}
+
+template <class C>
+bool StartsWithAscii(View<C> t, std::string_view ascii) {
+  if (t.size() < ascii.size()) return false;
+  for (std::size_t i = 0; i < ascii.size(); ++i) {
+    if (t[i] != C(ascii[i])) return false;
+  }
+  return true;
+}
+
+template <class C>
+bool IsUkCountry(View<C> country) {
+  return country.size() == 2 && StartsWithAscii(country, "44");
+}
+
+// Collects the result as UTF-8.
+class Output {
+ public:
+  explicit Output(std::size_t expected) { m_text.reserve(expected); }
+  void Put(char c) { m_text.push_back(c); }
+  void Put(char32_t c) { AppendUtf8(m_text, c); }
+  void Put(View<char> v) { m_text.append(v); }
+  void Put(View<char32_t> v) {
+    for (char32_t c : v) AppendUtf8(m_text, c);
+  }
+  template <class C>
+  void PutWithoutSpaces(View<C> v) {
+    for (C c : v) {
+      if (c != C(' ')) Put(c);
+    }
+  }
+  std::string Take() { return std::move(m_text); }
+
+ private:
+  std::string m_text;
+};
+
+// Rebuilds the local part on the new code's pattern: each "X" takes the next digit.
+template <class C>
+void FillPattern(const CodeChange& row, View<C> local, Text<C>& out) {
+  const bool lead = row.lead_digit != '\0' && local.size() == 5;
+  const std::size_t length = local.size() + (lead ? 1 : 0);
+  const auto at = [&](std::size_t k) -> C {  // 0-based, lead digit included
+    if (!lead) return local[k];
+    return k == 0 ? C(row.lead_digit) : local[k - 1];
+  };
+  out.assign(row.pattern.begin(), row.pattern.end());
+  const std::size_t pattern_length = out.size();
+  std::size_t i = 0;  // 1-based position of the last placeholder filled
+  std::size_t j = 0;  // 1-based position of the last local character used
+  for (;;) {
+    ++i;
+    while (out[i - 1] != C('X') && i < pattern_length) ++i;
+    ++j;
+    // With no digit left this lands on the last character, which is used whatever it is.
+    while (!IsDigit(at(j - 1)) && j < length) ++j;
+    out[i - 1] = at(j - 1);
+    if (j >= length || i >= pattern_length) break;
+  }
+  if (j < length) {
+    out.push_back(C(' '));
+    out.append(TrimSpaces(From(local, lead ? j - 1 : j)));
+  }
+  if (out.size() >= 2 && out[out.size() - 2] == C(' ') && out.back() == C(')')) {
+    out.resize(out.size() - 2);
+  }
+}
+
+template <class C>
+std::string Convert(View<C> number, View<C> find, View<C> replacement, bool replace_on,
+                    const NumberOptions& options) {
+  Text<C> collapsed, replaced, repaired, rewritten, filled;
+
+  View<C> t = TrimSpaces(number);
+  static constexpr C kTwoSpaces[] = {C(' '), C(' ')};
+  if (t.find(View<C>(kTwoSpaces, 2)) != View<C>::npos) {
+    collapsed.reserve(t.size());
+    for (C c : t) {
+      if (c != C(' ') || collapsed.back() != C(' ')) collapsed.push_back(c);
+    }
+    t = collapsed;
+  }
+
+  // Only a text that starts with the search string is touched, but then every occurrence is.
+  if (replace_on && t.substr(0, find.size()) == find) {
+    replaced.reserve(t.size());
+    std::size_t from = 0;
+    for (std::size_t hit; (hit = t.find(find, from)) != View<C>::npos; from = hit + find.size()) {
+      replaced.append(t.substr(from, hit - from));
+      replaced.append(replacement);
+    }
+    replaced.append(t.substr(from));
+    t = replaced;
+  }
+
+  t = StripOuterBrackets(t);
+
+  if (!t.empty() && (t[0] == C('*') || t[0] == C('#'))) {
+    Output out(t.size());
+    out.Put(t);
+    return out.Take();
+  }
+
+  if (StartsWithAscii(t, "(00)")) {
+    repaired.assign(t.substr(0, 3));
+    repaired.append(t.substr(4));
+    t = repaired;
+  }
+
+  // The label is whatever stands before the first digit, less one label-end character.
+  std::size_t count = 0;
+  while (count < t.size() && !IsDigit(t[count])) ++count;
+  if (count > 0 && IsLabelEnd(t[count - 1])) --count;
+  const bool has_label = count > 0;
+  View<C> label;
+  if (has_label) {
+    label = TrimSpaces(t.substr(0, count));
+    t = t.substr(count);
+  }
+
+  if (StartsWithAscii(t, "(00")) {
+    const std::size_t p = Scan(t, 3, IsSeparator<C>);
+    const std::size_t q = Scan(t, p + 1, IsDigit<C>);
+    const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
+    rewritten.reserve(t.size() + 2);
+    rewritten.push_back(C('+'));
+    rewritten.append(Between(t, p, q));
+    rewritten.push_back(C(' '));
+    rewritten.push_back(C('('));
+    rewritten.append(From(t, r));
+    t = rewritten;
+  }
+
+  const View<C> as_found = t;
+
+  bool has_prefix = false;
+  View<C> country;
+  if (!t.empty() && t[0] == C('+')) {
+    const std::size_t p = Scan(t, 1, IsSeparator<C>);
+    const std::size_t q = Scan(t, p + 1, IsDigit<C>);
+    const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
+    has_prefix = true;
+    country = Between(t, p, q);
+    t = From(t, r);
+  }
+
+  t = StripOuterBrackets(t);
+
+  const std::size_t area_start = Scan(t, 0, IsNonDigit<C>);
+  const std::size_t area_end = Scan(t, area_start, IsDigit<C>);
+  View<C> area = Between(t, area_start, area_end);
+  if (area.empty() || area_end + 1 == t.size()) {
+    Output out(label.size() + as_found.size() + 1);
+    if (has_label) {
+      out.Put(label);
+      out.Put(C(' '));
+    }
+    out.Put(as_found);
+    return out.Take();
+  }
+  const View<C> rest = From(t, area_end);
+  View<C> local = From(rest, Scan(rest, 0, IsNonDigit<C>));
+
+  // Code change, for UK numbers only.
+  bool uk_prefix = has_prefix && IsUkCountry(country);
+  bool zero_added = false;
+  bool zero_before_area = false;  // a "0" stands in front of `area`
+  std::array<C, 8> new_code{};
+  if (!has_prefix || uk_prefix) {
+    if (uk_prefix && area.size() == 1) zero_before_area = zero_added = true;
+    std::array<char, 8> digits{};
+    std::size_t n = 0;
+    if (zero_before_area) digits[n++] = '0';
+    if (area.size() + n <= 6) {
+      for (C c : area) digits[n++] = static_cast<char>(c);
+      if (const CodeChange* row = FindCodeChange(std::string_view(digits.data(), n))) {
+        std::copy(row->new_code.begin(), row->new_code.end(), new_code.begin());
+        area = View<C>(new_code.data(), row->new_code.size());
+        zero_before_area = false;
+        FillPattern(*row, local, filled);
+        local = filled;
+      }
+    }
+  }
+
+  static constexpr C kUk[] = {C('4'), C('4')};
+  if (options.prefix == 1 && uk_prefix) {
+    has_prefix = uk_prefix = false;
+    // Without +44 a code written with no zero could not be dialled, so the zero goes back.
+    if (!zero_before_area && area.size() >= 2 && area[0] != C('0')) zero_before_area = true;
+  } else if (options.prefix == 2 && !has_prefix) {
+    has_prefix = uk_prefix = true;
+    country = View<C>(kUk, 2);
+  }
+
+  if (uk_prefix) {
+    const bool starts_with_zero = zero_before_area || area[0] == C('0');
+    // Option 2 never adds a second zero: it removes one that the converter put there itself.
+    const bool drop = options.leading_zero == 1 ? starts_with_zero
+                                                 : (options.leading_zero == 0 || options.leading_zero == 2) && zero_added;
+    if (drop) {
+      if (zero_before_area) {
+        zero_before_area = false;
+      } else {
+        area.remove_prefix(1);
+      }
+    }
+  }
+
+  const bool compact = options.style == 3;
+  Output out(number.size() + 16);
+  if (has_label) {
+    out.Put(label);
+    out.Put(C(' '));
+  }
+  if (has_prefix) {
+    out.Put(C('+'));
+    if (compact) {
+      out.PutWithoutSpaces(country);
+    } else {
+      out.Put(country);
+      out.Put(C(' '));
+    }
+  }
+  if (options.style == 0) out.Put(C('('));
+  if (zero_before_area) out.Put(C('0'));
+  out.Put(area);
+  switch (options.style) {
+    case 0: out.Put(C(')')), out.Put(C(' ')); break;
+    case 1: out.Put(C('-')); break;
+    case 2: out.Put(C(' ')); break;
+    default: break;
+  }
+  // A full stop or tilde between two digits reads as a space.
+  for (std::size_t k = 0; k < local.size(); ++k) {
+    C c = local[k];
+    if ((c == C('.') || c == C('~')) && k > 0 && k + 1 < local.size() && IsDigit(local[k - 1]) &&
+        IsDigit(local[k + 1])) {
+      c = C(' ');
+    }
+    if (!(compact && c == C(' '))) out.Put(c);
+  }
+  return out.Take();
+}
+
+}  // namespace
+
+std::string FixNumber(std::string_view number, const NumberOptions& options) {
+  if (number.empty()) return {};
+  if (options.style < 0 || options.style > 3) return std::string(number);
+  const bool replace_on = options.replace && !options.find.empty() &&
+                          IsValidUtf8(options.find) && IsValidUtf8(options.replacement);
+  if (IsAscii(number) && (!replace_on || IsAscii(options.replacement))) {
+    return Convert<char>(number, options.find, options.replacement, replace_on, options);
+  }
+  std::u32string text, find, replacement;
+  if (!DecodeUtf8(number, text)) return std::string(number);
+  if (replace_on && !(DecodeUtf8(options.find, find) && DecodeUtf8(options.replacement, replacement))) {
+    return std::string(number);
+  }
+  return Convert<char32_t>(text, find, replacement, replace_on, options);
+}
+
+std::string StripSpace(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c != ' ') out.push_back(c);
+  }
+  return out;
+}
+
+}  // namespace dialmend

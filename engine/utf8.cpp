@@ -1,0 +1,93 @@
+#include "engine/utf8.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace dialmend {
+namespace {
+
+// Reads one code point at `i`, advancing `i`; returns false on a malformed sequence.
+bool Next(std::string_view text, std::size_t& i, char32_t& cp) noexcept {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) {
+    cp = b0;
+    ++i;
+    return true;
+  }
+  std::size_t len;
+  char32_t min;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return false;
+  }
+  if (text.size() - i < len) return false;
+  for (std::size_t k = 1; k < len; ++k) {
+    const unsigned char b = byte(i + k);
+    if ((b & 0xC0) != 0x80) return false;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+  i += len;
+  return true;
+}
+
+}  // namespace
+
+bool IsAscii(std::string_view text) noexcept {
+  std::size_t i = 0;
+  // Eight bytes at a time: phone numbers are almost always plain ASCII.
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    if (word & 0x8080808080808080ULL) return false;
+  }
+  for (; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsValidUtf8(std::string_view text) noexcept {
+  char32_t cp;
+  for (std::size_t i = 0; i < text.size();) {
+    if (!Next(text, i, cp)) return false;
+  }
+  return true;
+}
+
+bool DecodeUtf8(std::string_view text, std::u32string& out) {
+  out.clear();
+  out.reserve(text.size());
+  char32_t cp;
+  for (std::size_t i = 0; i < text.size();) {
+    if (!Next(text, i, cp)) return false;
+    out.push_back(cp);
+  }
+  return true;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace dialmend

@@ -1,0 +1,39 @@
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "engine/fix_number.h"
+#include "engine/utf8.h"
+
+// Any bytes under any option values: the converter must return, give valid UTF-8 for valid
+// UTF-8 and hand back anything else byte for byte.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider provider(data, size);
+  dialmend::NumberOptions options;
+  options.style = provider.ConsumeIntegralInRange(-1, 4);
+  options.prefix = provider.ConsumeIntegralInRange(-1, 3);
+  options.leading_zero = provider.ConsumeIntegralInRange(-1, 3);
+  options.replace = provider.ConsumeBool();
+  if (options.replace) {
+    options.find = provider.ConsumeRandomLengthString(8);
+    options.replacement = provider.ConsumeRandomLengthString(8);
+  }
+  const std::string number = provider.ConsumeRemainingBytesAsString();
+
+  const std::string result = dialmend::FixNumber(number, options);
+
+  const bool texts_valid = dialmend::IsValidUtf8(options.find) &&
+                           dialmend::IsValidUtf8(options.replacement);
+  if (!dialmend::IsValidUtf8(number)) {
+    if (result != number) std::abort();
+  } else if (texts_valid && !dialmend::IsValidUtf8(result)) {
+    std::abort();
+  }
+  if (options.style < 0 || options.style > 3) {
+    if (result != number) std::abort();
+  }
+  if (number.empty() && !result.empty()) std::abort();
+  return 0;
+}

@@ -1,0 +1,132 @@
+#include "cli/convert_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace dialmend {
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(std::FILE* f) {
+  std::rewind(f);
+  std::string text;
+  char block[4096];
+  for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) text.append(block, n);
+  std::fclose(f);
+  return text;
+}
+
+Outcome Convert(const std::string& input, std::vector<std::string_view> args = {}) {
+  std::FILE* in = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const int status = RunConvert(args, in, out, err);
+  std::fclose(in);
+  return {status, Slurp(out), Slurp(err)};
+}
+
+TEST(ConvertCommand, WritesOneLinePerInputLineInOrder) {
+  const std::string input =
+      "0171 930 8890\r\n"
+      "\n"
+      "not a number\n"
+      "  \n"
+      "0171 930 8890\xff\n"
+      "*21#\r\n"
+      "01232 123456";
+  const Outcome r = Convert(input);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "(020) 7930 8890\n"
+            "\n"
+            "not a number \n"
+            "\n"
+            "0171 930 8890\xff\n"
+            "*21#\n"
+            "(028) 9012 3456\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(ConvertCommand, AppliesEveryOption) {
+  EXPECT_EQ(Convert("0171 930 8890\n", {"--style", "3", "--prefix", "2", "--zero", "1"}).out,
+            "+442079308890\n");
+  EXPECT_EQ(Convert("0171 930 8890\n", {"--style=1"}).out, "020-7930 8890\n");
+  EXPECT_EQ(Convert("0485 1234 5678\n", {"--find", "0485", "--replace", "0845"}).out,
+            "(0845) 1234 5678\n");
+  EXPECT_EQ(Convert("9 0171 930 8890\n", {"--find=9 "}).out, "(020) 7930 8890\n");
+}
+
+TEST(ConvertCommand, ChangesPrintsOnlyChangedLinesWithTheOldText) {
+  const Outcome r = Convert("0171 930 8890\n(020) 7930 8890\n+1 212 555 1234\n", {"--changes"});
+  EXPECT_EQ(r.out, "0171 930 8890\t(020) 7930 8890\n+1 212 555 1234\t+1 (212) 555 1234\n");
+}
+
+struct BadUsage {
+  std::vector<std::string_view> args;
+  std::string names;
+};
+
+class ConvertBadUsage : public testing::TestWithParam<BadUsage> {};
+
+TEST_P(ConvertBadUsage, ExitsTwoWithOneLineNamingIt) {
+  const Outcome r = Convert("0171 930 8890\n", GetParam().args);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find(GetParam().names), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ConvertBadUsage,
+    testing::Values(BadUsage{{"--style", "4"}, "--style"}, BadUsage{{"--style"}, "--style"},
+                    BadUsage{{"--style", "x"}, "\"x\""}, BadUsage{{"--prefix", "-1"}, "--prefix"},
+                    BadUsage{{"--zero", "10"}, "--zero"}, BadUsage{{"--zero="}, "--zero"},
+                    BadUsage{{"--find"}, "--find"}, BadUsage{{"--replace", "x"}, "--replace"},
+                    BadUsage{{"--find", "\xff"}, "UTF-8"}, BadUsage{{"--frobnicate"}, "--frobnicate"},
+                    BadUsage{{"numbers.txt"}, "numbers.txt"}));
+
+TEST(ConvertCommand, HelpAndVersionExitZero) {
+  const Outcome help = Convert("", {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--style N"), std::string::npos);
+  const Outcome version = Convert("", {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "dialmend-convert 1.4.17\n");
+}
+
+TEST(ConvertCommand, ReportsAnOutputThatCannotBeWritten) {
+  std::FILE* full = std::fopen("/dev/full", "w");
+  if (full == nullptr) GTEST_SKIP() << "no /dev/full";
+  std::FILE* in = std::tmpfile();
+  std::fputs("0171 930 8890\n", in);
+  std::rewind(in);
+  const auto error = ConvertStream(in, full, {}, false);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find("cannot write the output"), std::string::npos);
+  std::fclose(in);
+  std::fclose(full);
+}
+
+TEST(ConvertProgram, ConvertsStandardInput) {
+  const std::string command =
+      std::string("printf '0171 930 8890\\n' | '") + DIALMEND_CONVERT_EXE + "' --style 3 --prefix 2 --zero 1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[64] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_STREQ(line, "+442079308890\n");
+}
+
+}  // namespace
+}  // namespace dialmend
