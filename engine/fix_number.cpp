@@ -216,6 +216,15 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
   const std::size_t area_start = Scan(t, 0, IsNonDigit<C>);
   const std::size_t area_end = Scan(t, area_start, IsDigit<C>);
   View<C> area = Between(t, area_start, area_end);
+  const View<C> rest = From(t, area_end);
+  // Text after the area code with no digit in it would be cut down to its last character
+  // ('Ext. 4410 from any desk phone' to 'Ext. (4410) e'), so such a number is left untouched.
+  if (!area.empty() && area_end + 1 < t.size() &&
+      std::none_of(rest.begin(), rest.end(), IsDigit<C>)) {
+    Output out(number.size());
+    out.Put(number);
+    return out.Take();
+  }
   if (area.empty() || area_end + 1 == t.size()) {
     Output out(label.size() + as_found.size() + 1);
     if (has_label) {
@@ -225,7 +234,6 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
     out.Put(as_found);
     return out.Take();
   }
-  const View<C> rest = From(t, area_end);
   View<C> local = From(rest, Scan(rest, 0, IsNonDigit<C>));
 
   // Code change, for UK numbers only.

@@ -83,6 +83,8 @@ INSTANTIATE_TEST_SUITE_P(Cleaning, FixNumberRows, testing::Values(
     Row{"PrefixThenText", "+44 abc", "+44 abc"},
     Row{"OuterBracketsOnce", "((0171) 930 8890)", "(020) 7930 8890"},
     Row{"EmptyBrackets", "()", ""},
+    Row{"NoDigitAfterAreaCodeKeepsText", "Ext. 4410 from any desk phone", "Ext. 4410 from any desk phone"},
+    Row{"NoDigitAfterAreaCodeKeepsBareText", "  0171  abc", "  0171  abc"},
     Row{"TabBeforeLocalPartDropped", "0171\t930 8890", "(020) 7930 8890"},
     Row{"TabIsNotTrimmed", "\t0171 930 8890", "\t (020) 7930 8890"}),
     RowName);
