@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/cli/capture.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,20 +11,6 @@
 namespace dialmend {
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(std::FILE* f) {
-  std::rewind(f);
-  std::string text;
-  char block[4096];
-  for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) text.append(block, n);
-  std::fclose(f);
-  return text;
-}
 
 Outcome Convert(const std::string& input, std::vector<std::string_view> args = {}) {
   std::FILE* in = std::tmpfile();

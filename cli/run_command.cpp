@@ -1,0 +1,224 @@
+#include "cli/run_command.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "cli/convert_command.h"
+#include "contacts/vcard_store.h"
+#include "engine/version.h"
+#include "log/log_file.h"
+#include "run/date_time_text.h"
+#include "run/run_controller.h"
+
+namespace dialmend {
+namespace {
+
+std::string DefaultProfile() {
+  const char* home = std::getenv("HOME");
+  return (std::filesystem::path(home != nullptr ? home : ".") / ".contacts").string();
+}
+
+// The terminal around a run: the log on standard output, progress and messages on standard
+// error, Ctrl-C as Abort.
+class TerminalView : public RunView {
+ public:
+  TerminalView(const RunArgs& args, std::FILE* err, const volatile std::sig_atomic_t* interrupts)
+      : m_args(args),
+        m_err(err),
+        m_interrupts(interrupts),
+        m_progress(::isatty(::fileno(err)) != 0) {}
+
+  void SetController(RunController* controller) { m_controller = controller; }
+  bool ProfileFailed() const { return m_profile_failed; }
+  void ClearProgress() {
+    if (m_progress_shown) std::fputs("\r\033[K", m_err);
+    m_progress_shown = false;
+  }
+
+  RunJob PrepareRun() override {
+    RunJob job;
+    job.store = MakeVCardStore(m_args.profile.empty() ? DefaultProfile() : m_args.profile);
+    job.options = &m_args.options;
+    job.update = m_args.update;
+    if (!m_args.no_log) job.log_path = m_args.log_file ? *m_args.log_file : SetLogFile();
+    m_started = std::chrono::steady_clock::now();
+    return job;
+  }
+  void ShowStarted(bool) override {}
+  void ShowPaused(bool) override {}
+  void ShowResumed(bool) override {}
+  void ShowFinished(bool) override { ClearProgress(); }
+  void ShowReset(bool) override {}
+  void ShowCounters(const RunCounters& counters) override { m_counters = counters; }
+  AbortAnswer AskAbort() override { return AbortAnswer::Yes; }
+  void ShowMessage(const std::string& text) override {
+    ClearProgress();
+    std::fprintf(m_err, "dialmend-run: %s\n", text.c_str());
+  }
+  void ShowProfileProblem(const std::string& reason) override {
+    m_profile_failed = true;
+    ShowMessage(std::string(kProfileProblem) + "\n(" + reason + ")");
+  }
+  void EndProgram() override {}
+
+  void ProcessEvents(bool) override {
+    if (*m_interrupts > 0 && m_controller != nullptr &&
+        m_controller->State() == RunState::Running) {
+      ClearProgress();
+      std::fputs("dialmend-run: aborting after this contact (Ctrl-C again ends at once)\n", m_err);
+      m_aborted = true;
+      m_controller->Abort();
+      return;
+    }
+    if (m_progress) ShowProgress();
+  }
+
+  std::string NowText() override { return LocalDateTimeText(std::chrono::system_clock::now()); }
+
+  bool Aborted() const { return m_aborted; }
+
+ private:
+  void ShowProgress() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_last_progress < std::chrono::milliseconds(100)) return;
+    m_last_progress = now;
+    const double seconds = std::chrono::duration<double>(now - m_started).count();
+    std::fprintf(m_err, "\r\033[KFolders %lld  Contacts %lld  Changed %lld  (%.0f contacts/s)",
+                 static_cast<long long>(m_counters.folders), static_cast<long long>(m_counters.checked),
+                 static_cast<long long>(m_counters.updated),
+                 seconds > 0 ? static_cast<double>(m_counters.checked) / seconds : 0.0);
+    std::fflush(m_err);
+    m_progress_shown = true;
+  }
+
+  const RunArgs& m_args;
+  std::FILE* m_err;
+  const volatile std::sig_atomic_t* m_interrupts;
+  bool m_progress;
+  bool m_progress_shown = false;
+  bool m_profile_failed = false;
+  bool m_aborted = false;
+  RunController* m_controller = nullptr;
+  RunCounters m_counters;
+  std::chrono::steady_clock::time_point m_started{};
+  std::chrono::steady_clock::time_point m_last_progress{};
+};
+
+}  // namespace
+
+std::optional<std::string> ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (auto taken = TakeNumberOption(args, i, out.options)) {
+      if (!taken->empty()) return taken;
+      continue;
+    }
+    std::string_view arg = args[i];
+    std::optional<std::string_view> inline_value;
+    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      inline_value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+    }
+    const auto value = [&]() -> std::optional<std::string_view> {
+      if (inline_value) return inline_value;
+      if (i + 1 >= args.size()) return std::nullopt;
+      return args[++i];
+    };
+    if (arg == "--profile" || arg == "--log") {
+      const auto v = value();
+      if (!v || v->empty()) return std::string(arg) + " needs a path";
+      (arg == "--profile" ? out.profile : out.log_file.emplace()) = std::string(*v);
+    } else if (arg == "--update") {
+      out.update = true;
+    } else if (arg == "--no-log") {
+      out.no_log = true;
+    } else if (arg == "--help" || arg == "-h") {
+      out.help = true;
+    } else if (arg == "--version") {
+      out.version = true;
+    } else if (arg.starts_with("-")) {
+      return "unknown option " + std::string(arg);
+    } else {
+      return "unexpected argument \"" + std::string(arg) + "\" (give the store with --profile)";
+    }
+  }
+  if (out.no_log && out.log_file) return std::string("--log and --no-log cannot go together");
+  if (std::string missing = CheckReplaceHasFind(args); !missing.empty()) return missing;
+  return std::nullopt;
+}
+
+std::string RunUsage() {
+  return "Usage: dialmend-run [--profile DIR] [--update] [--style N] [--prefix N] [--zero N]\n"
+         "                    [--find TEXT [--replace TEXT]] [--log FILE | --no-log]\n"
+         "\n"
+         "Brings every telephone number in a vCard folder store up to date: old UK area codes\n"
+         "of the April 2000 changes become the new ones and every recognised number is\n"
+         "re-formatted. Without --update it only simulates: it reports what would change and\n"
+         "writes nothing.\n"
+         "\n"
+         "  --profile DIR   the store: a folder with one subfolder per address book and one\n"
+         "                  .vcf file per contact (default ~/.contacts; vdirsyncer and khard\n"
+         "                  keep theirs where their configuration says)\n"
+         "  --update        write the changed numbers back (each file replaced atomically)\n"
+         "  --style N       0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"
+         "                  2 \"020 1234 5678\", 3 \"02012345678\"\n"
+         "  --prefix N      +44: 0 leave as found (default), 1 remove, 2 add where missing\n"
+         "  --zero N        leading zero after +44: 0 as found (default), 1 remove, 2 include\n"
+         "  --find TEXT     custom replacement in numbers that begin with TEXT\n"
+         "  --replace TEXT  its replacement (default: empty)\n"
+         "  --log FILE      save the activity log to FILE (default: \"Dialmend Log N.txt\" on\n"
+         "                  the desktop, the first free N)\n"
+         "  --no-log        save no log file\n"
+         "  --help, --version\n"
+         "\n"
+         "The activity log is printed as it is written. Ctrl-C aborts between two contacts;\n"
+         "a second Ctrl-C ends at once.\n"
+         "Exit status: 0 done, 1 the store could not be opened or something failed,\n"
+         "2 bad usage, 130 aborted.\n";
+}
+
+int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE* err,
+               const volatile std::sig_atomic_t* interrupts) {
+  RunArgs parsed;
+  if (const auto error = ParseRunArgs(args, parsed)) {
+    std::fprintf(err, "dialmend-run: %s (try --help)\n", error->c_str());
+    return 2;
+  }
+  if (parsed.help) {
+    std::fputs(RunUsage().c_str(), out);
+    return 0;
+  }
+  if (parsed.version) {
+    std::fprintf(out, "dialmend-run %s\n", kVersion);
+    return 0;
+  }
+
+  const bool terminal = ::isatty(::fileno(out)) != 0;
+  TerminalView view(parsed, err, interrupts);
+  ActivityLog log;
+  log.SetListener([&](std::string_view text) {
+    if (terminal) {
+      view.ClearProgress();
+      for (char c : text) {
+        if (c != '\r') std::fputc(c, out);
+      }
+      std::fflush(out);
+    } else {
+      std::fwrite(text.data(), 1, text.size(), out);
+    }
+  });
+  RunController controller(view, log);
+  view.SetController(&controller);
+  controller.Go();
+  std::fflush(out);
+
+  if (view.Aborted()) return 130;
+  if (view.ProfileFailed() || controller.Counters().problems > 0 || controller.LogSaveError()) {
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace dialmend

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/number_options.h"
+
+namespace dialmend {
+
+// What the command line of dialmend-run asks for.
+struct RunArgs {
+  std::string profile;  // empty: ~/.contacts
+  bool update = false;
+  NumberOptions options;
+  std::optional<std::string> log_file;  // empty: the default path on the desktop
+  bool no_log = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Parses dialmend-run's arguments (without the program name); returns the usage error.
+[[nodiscard]] std::optional<std::string> ParseRunArgs(std::span<const std::string_view> args,
+                                                      RunArgs& out);
+
+// The --help text.
+[[nodiscard]] std::string RunUsage();
+
+// The whole program behind main(). The log goes to `out` as it is written (LF line ends when
+// `out` is a terminal), messages and progress to `err`. `interrupts` counts Ctrl-C presses; the
+// first aborts the run between contacts. Returns 0 done, 1 the profile could not be opened or
+// something failed, 2 bad usage, 130 aborted.
+[[nodiscard]] int RunCommand(std::span<const std::string_view> args, std::FILE* out,
+                             std::FILE* err, const volatile std::sig_atomic_t* interrupts);
+
+}  // namespace dialmend

@@ -1,0 +1,223 @@
+#include "contacts/contact_run.h"
+
+#include <utility>
+
+#include "engine/fix_number.h"
+#include "log/log_file.h"
+
+namespace dialmend {
+
+std::string FixLog(std::string_view label, std::string_view old_number,
+                   std::string_view new_number, RunCounters& counters) {
+  std::string line;
+  line.reserve(16 + old_number.size() + 5 + new_number.size() + 2);
+  line.append("  ");
+  line.append(label);
+  line.push_back(':');
+  // Old numbers start in column 17 whatever the label.
+  line.append(label.size() < 13 ? 13 - label.size() : 0, ' ');
+  line.append(old_number);
+  line.append(" --> ");
+  line.append(new_number);
+  line.append("\r\n");
+  ++counters.numbers;
+  return line;
+}
+
+ContactRun::ContactRun(ContactStore& store, const RunSettings& settings, RunCounters& counters,
+                       ActivityLog& log, RunHost& host)
+    : m_store(store), m_settings(settings), m_counters(counters), m_log(log), m_host(host) {}
+
+bool ContactRun::Aborted() {
+  if (!m_aborted) m_aborted = m_host.YieldAndCheckAbort();
+  return m_aborted;
+}
+
+void ContactRun::Problem(const std::string& text) {
+  m_log.WriteLog("  " + text + "\r\n");
+  ++m_counters.problems;
+  m_host.CountersChanged(m_counters);
+}
+
+void ContactRun::FixContacts() {
+  if (auto reason = m_store.Open()) {
+    m_host.ProfileFailed(*reason);
+    return;
+  }
+  m_log.WriteLog("Dialmend Activity Log\r\n");
+  m_log.WriteLog("=======================\r\n\r\n");
+  m_log.WriteLog("Commenced " + m_host.NowText() + "\r\n\r\n");
+  m_log.WriteLog(m_settings.update ? "Updating" : "Checking");
+  std::string user;
+  try {
+    user = m_store.CurrentUser();
+  } catch (const StoreError& error) {
+    m_host.ProfileFailed(error.Reason());
+    return;
+  }
+  m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
+
+  std::unique_ptr<FolderCursor> folders;
+  try {
+    folders = m_store.Folders();
+  } catch (const StoreError& error) {
+    Problem("Could not read the profile's folders: " + error.Reason());
+    return;
+  }
+  WalkFolders(*folders, "");
+}
+
+void ContactRun::WalkFolders(FolderCursor& folders, const std::string& parent_path) {
+  for (;;) {
+    std::unique_ptr<Folder> folder;
+    try {
+      folder = folders.Next();
+    } catch (const StoreError& error) {
+      Problem("Could not read folder " + parent_path + "\\" + error.Subject() + ": " +
+              error.Reason());
+      continue;
+    }
+    if (!folder) return;
+    FolderTree(*folder, parent_path);
+    if (m_aborted) return;
+  }
+}
+
+void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
+  if (Aborted()) return;
+  std::string path = parent_path + "\\";
+  std::unique_ptr<FolderCursor> subfolders;
+  try {
+    path += folder.Name();
+    if (folder.DefaultItemType() == kContactItemType) {
+      const std::unique_ptr<ItemCursor> items = folder.Items();
+      for (;;) {
+        std::unique_ptr<ContactItem> item;
+        try {
+          item = items->Next();
+        } catch (const StoreError& error) {
+          if (Aborted()) return;
+          Problem("Could not read " + path + "\\" + error.Subject() + ": " + error.Reason());
+          continue;
+        }
+        if (!item) break;
+        // Yield before each item so a pause or an abort lands between contacts.
+        if (Aborted()) return;
+        int item_class;
+        try {
+          item_class = item->Class();
+        } catch (const StoreError& error) {
+          Problem("Could not read " + path + "\\" + error.Subject() + ": " + error.Reason());
+          continue;
+        }
+        if (item_class == kContactClass) FixContact(*item, path);
+      }
+    }
+    subfolders = folder.Folders();
+  } catch (const StoreError& error) {
+    // The folder itself cannot be read: it is skipped whole and not counted.
+    Problem("Could not read folder " + path + ": " + error.Reason());
+    return;
+  }
+  ++m_counters.folders;
+  m_host.CountersChanged(m_counters);
+  WalkFolders(*subfolders, path);
+}
+
+void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
+  std::vector<PhoneValue> phones;
+  try {
+    phones = item.Phones();
+  } catch (const StoreError& error) {
+    Problem("Could not read " + folder_path + "\\" + error.Subject() + ": " + error.Reason());
+    return;
+  }
+  const auto name = [&]() -> std::string {
+    try {
+      return item.FileAs();
+    } catch (const StoreError& error) {
+      return error.Subject();
+    }
+  };
+
+  const std::int64_t numbers_before = m_counters.numbers;
+  std::string changes;
+  struct Refusal {
+    std::string_view label;
+    std::string reason;
+  };
+  std::vector<Refusal> refused;
+  try {
+    for (std::size_t i = 0; i < phones.size(); ++i) {
+      std::string fixed = FixNumber(phones[i].number, *m_settings.options);
+      if (fixed == phones[i].number) continue;
+      ContactItem::StoredNumber stored = item.PrepareNumber(i, std::move(fixed));
+      const std::string_view label = PhoneFieldLabel(phones[i].field);
+      if (!stored.refusal.empty()) {
+        refused.push_back({label, std::move(stored.refusal)});
+        continue;
+      }
+      if (stored.text == phones[i].number) continue;
+      changes += FixLog(label, phones[i].number, stored.text, m_counters);
+      // A simulation never assigns: a live item may be open elsewhere and saved by the user.
+      if (m_settings.update) item.SetPhone(i, std::move(stored.text));
+    }
+  } catch (const StoreError& error) {
+    m_counters.numbers = numbers_before;
+    Problem("Could not change " + folder_path + "\\" + name() + ": " + error.Reason());
+    return;
+  }
+  ++m_counters.checked;
+  m_host.CountersChanged(m_counters);
+
+  for (const Refusal& r : refused) {
+    Problem("Could not change " + std::string(r.label) + " of " + folder_path + "\\" + name() +
+            ": " + r.reason);
+  }
+  if (changes.empty()) return;
+
+  std::string report = folder_path + "\\" + name() + "\r\n" + changes;
+  if (m_settings.update) {
+    try {
+      item.Save();
+    } catch (const StoreError& error) {
+      // Nothing of this contact was written, so none of it counts as updated.
+      m_counters.numbers = numbers_before;
+      Problem("Could not save " + folder_path + "\\" + name() + ": " + error.Reason());
+      return;
+    }
+  }
+  ++m_counters.updated;
+  m_host.CountersChanged(m_counters);
+  m_log.WriteLog(report);
+}
+
+std::string SummaryText(const SummaryFacts& facts) {
+  const char* mode = facts.update ? "Update" : "Simulation";
+  std::string text = "\r\n";
+  text += std::string(mode) + (facts.completed ? " complete - " : " aborted - ") + facts.now_text;
+  text += "\r\n\r\n";
+  text += "Overall running time: " + std::to_string(facts.run_seconds) + " secs\r\n\r\n";
+  text += "Summary:\r\n";
+  text += "Folders processed: " + std::to_string(facts.counters.folders) + "\r\n";
+  text += "Contacts checked: " + std::to_string(facts.counters.checked) + "\r\n";
+  text += std::string(facts.update ? "Contacts updated: " : "Contacts to update: ") +
+          std::to_string(facts.counters.updated) + "\r\n";
+  text += std::string(facts.update ? "Numbers updated:  " : "Numbers to update:  ") +
+          std::to_string(facts.counters.numbers) + "\r\n";
+  if (facts.counters.problems > 0) {
+    text += "Problems: " + std::to_string(facts.counters.problems) + "\r\n";
+  }
+  return text;
+}
+
+std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log,
+                                 const std::optional<std::string>& log_path) {
+  log.WriteLog(SummaryText(facts));
+  if (!log_path) return std::nullopt;
+  auto error = SaveLogFile(*log_path, log.Text());
+  if (error) log.WriteLog(*error + "\r\n");
+  return error;
+}
+
+}  // namespace dialmend

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contacts/phone_field.h"
+
+// The operations a run needs from a contact store. Any store (a vCard folder tree, Outlook,
+// the in-memory store of the tests) stands behind these classes.
+//
+// Errors: during the walk a store signals a failure by throwing StoreError; the walk catches
+// it, logs one line, skips what failed and goes on.
+
+namespace dialmend {
+
+// DefaultItemType of a folder that holds contacts.
+inline constexpr int kContactItemType = 2;
+// Class of a contact item; other items (groups: 69) are passed over.
+inline constexpr int kContactClass = 40;
+inline constexpr int kDistributionListClass = 69;
+
+// A failure of the store while a run walks it: what failed, and why in words.
+class StoreError : public std::runtime_error {
+ public:
+  StoreError(std::string subject, std::string reason)
+      : std::runtime_error(subject + ": " + reason),
+        m_subject(std::move(subject)),
+        m_reason(std::move(reason)) {}
+
+  // The item or folder, as the user knows it ("broken-export.vcf"); may be empty.
+  [[nodiscard]] const std::string& Subject() const { return m_subject; }
+  // Why, in words ("no END:VCARD line", "permission denied").
+  [[nodiscard]] const std::string& Reason() const { return m_reason; }
+
+ private:
+  std::string m_subject;
+  std::string m_reason;
+};
+
+// One telephone number of a contact, as the store holds it.
+struct PhoneValue {
+  PhoneField field = PhoneField::Other;
+  std::string number;
+};
+
+// One item of a folder. Only contacts (class 40) are read further.
+class ContactItem {
+ public:
+  virtual ~ContactItem() = default;
+
+  [[nodiscard]] virtual int Class() = 0;
+
+  // The contact's telephone numbers in field order, each read once. A store with one value
+  // per field gives all nineteen, empty ones included; a vCard gives each TEL it holds.
+  [[nodiscard]] virtual std::vector<PhoneValue> Phones() = 0;
+
+  // The text the store would hold for `number` in entry `index` (a tel: URI, say, joins the
+  // number with hyphens), or in `refusal` why it cannot hold it.
+  struct StoredNumber {
+    std::string text;
+    std::string refusal;
+  };
+  [[nodiscard]] virtual StoredNumber PrepareNumber(std::size_t index, std::string number) {
+    (void)index;
+    return {std::move(number), {}};
+  }
+
+  // Gives entry `index` of Phones() a new number on this item only; the stored contact
+  // changes only when Save() succeeds.
+  virtual void SetPhone(std::size_t index, std::string number) = 0;
+
+  // The name the contact is filed under; may be empty.
+  [[nodiscard]] virtual std::string FileAs() = 0;
+
+  // Writes every assigned number to the store. Throws StoreError when the store refuses.
+  virtual void Save() = 0;
+};
+
+// Walks a collection once, first to last, one element at a time.
+template <class T>
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  // The next element, or nullptr at the end. Throws StoreError for an element that cannot be
+  // read; the cursor has then moved past it, so the caller may go on.
+  [[nodiscard]] virtual std::unique_ptr<T> Next() = 0;
+};
+
+class Folder;
+using FolderCursor = Cursor<Folder>;
+using ItemCursor = Cursor<ContactItem>;
+
+class Folder {
+ public:
+  virtual ~Folder() = default;
+  [[nodiscard]] virtual std::string Name() = 0;
+  [[nodiscard]] virtual int DefaultItemType() = 0;
+  [[nodiscard]] virtual std::unique_ptr<ItemCursor> Items() = 0;
+  [[nodiscard]] virtual std::unique_ptr<FolderCursor> Folders() = 0;
+};
+
+// A profile: the store as one user sees it.
+class ContactStore {
+ public:
+  virtual ~ContactStore() = default;
+
+  // Opens the profile; returns why it cannot be opened, in words, or std::nullopt.
+  [[nodiscard]] virtual std::optional<std::string> Open() = 0;
+
+  // The profile user's name. Throws StoreError when access is refused.
+  [[nodiscard]] virtual std::string CurrentUser() = 0;
+
+  // The top-level folders.
+  [[nodiscard]] virtual std::unique_ptr<FolderCursor> Folders() = 0;
+};
+
+}  // namespace dialmend

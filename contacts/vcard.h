@@ -1,0 +1,136 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contacts/phone_field.h"
+
+// One .vcf file holding one card. Nothing here throws on file content: ParseVCard reports a bad
+// file in its result and RewriteVCard each change it cannot make, for the caller to log.
+
+namespace dialmend {
+
+// Files larger than this are refused unread; no real contact card comes near it.
+inline constexpr std::size_t kMaxVCardBytes = 4 * 1024 * 1024;
+
+// The VERSION a card declares; a card without VERSION is read as 3.0.
+enum class VCardVersion { V21, V30, V40 };
+
+// The character sets a CHARSET parameter may name that are decoded. A value in any Other set is
+// read, and written, only as plain ASCII.
+enum class VCardCharset : std::uint8_t { Utf8, Latin1, Windows1252, Latin9, Other };
+
+// Groups (distribution lists) hold no telephone fields of their own, so the walk passes them over.
+enum class CardKind { Contact, Group };
+
+// One telephone property of a card: a TEL, or an X-MS-TEL line written by Exchange.
+struct PhoneEntry {
+  PhoneField field = PhoneField::Other;
+  // Decoded UTF-8 text; for a tel: URI, the text between "tel:" and the URI's first ";".
+  std::string number;
+  bool is_tel_uri = false;
+};
+
+// A new number for the phone entry at `index` in VCard::Phones().
+struct PhoneChange {
+  std::size_t index = 0;
+  std::string number;
+};
+
+// A change RewriteVCard left out, and why, in words fit for the activity log.
+struct RejectedChange {
+  std::size_t index = 0;
+  std::string reason;
+};
+
+// The new file content, and the changes that could not be written into it.
+struct VCardRewrite {
+  std::string bytes;
+  std::vector<RejectedChange> rejected;
+};
+
+// A parsed card. It keeps the file's bytes, so a rewrite can leave every untouched byte as it was.
+class VCard {
+ public:
+  // The file content exactly as it was parsed.
+  const std::string& Bytes() const { return m_bytes; }
+
+  // Decides how a rewritten value is escaped.
+  VCardVersion Version() const { return m_version; }
+
+  // Group for KIND:group, X-ADDRESSBOOKSERVER-KIND:group and X-EVOLUTION-LIST:TRUE.
+  CardKind Kind() const { return m_kind; }
+
+  // X-EVOLUTION-FILE-AS when present, else FN, else empty; decoded UTF-8 text.
+  const std::string& FileAs() const { return m_file_as; }
+
+  // Every TEL and X-MS-TEL property, in PhoneField order; properties that map to the same field
+  // keep their file order.
+  const std::vector<PhoneEntry>& Phones() const { return m_phones; }
+
+  // The line end of the card's BEGIN line, used for the folds of rewritten values.
+  std::string_view LineEnd() const { return m_crlf ? "\r\n" : "\n"; }
+
+ private:
+  friend class VCardParser;
+  friend VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes);
+
+  // Where a phone entry sits in m_bytes and how its value was encoded.
+  struct TelSlot {
+    std::size_t property_begin = 0;
+    std::size_t value_begin = 0;  // just after the colon
+    std::size_t value_end = 0;    // where the property's last line end starts
+    VCardCharset charset = VCardCharset::Utf8;
+    bool quoted_printable = false;
+    bool escaped_commas = false;
+    bool escaped_semicolons = false;
+    std::string uri_scheme;  // "tel:" as written, empty for a text value
+    std::string uri_suffix;  // the URI's ";..." parameters as written
+  };
+
+  VCard() = default;
+
+  std::string m_bytes;
+  VCardVersion m_version = VCardVersion::V30;
+  CardKind m_kind = CardKind::Contact;
+  bool m_crlf = true;
+  std::string m_file_as;
+  std::vector<PhoneEntry> m_phones;
+  std::vector<TelSlot> m_slots;  // m_slots[i] belongs to m_phones[i]
+};
+
+// Either a card, or the reason the file is not one ("line 12 is not a property").
+struct ParsedVCard {
+  std::optional<VCard> card;
+  std::string error;
+
+  explicit operator bool() const { return card.has_value(); }
+};
+
+// Reads one card from a whole file's bytes. Never throws on content and takes time linear in its
+// size; a file holding anything but exactly one readable card gives an error text instead.
+[[nodiscard]] ParsedVCard ParseVCard(std::string_view bytes);
+
+// The card's bytes with the numbers of the changed phone entries replaced, and nothing else
+// touched. A change whose number equals the entry's present number is no change. A later change for
+// the same index overrides an earlier one. Values are re-encoded the way the property was written
+// and folded at 75 octets; quoted-printable values stay quoted-printable, which leaves a plain
+// ASCII number unchanged in form.
+[[nodiscard]] VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes);
+
+// A number as a tel: URI may carry it, or the reason it cannot.
+struct TelUriNumber {
+  std::optional<std::string> number;
+  std::string error;
+};
+
+// Drops "(" and ")" and turns each run of spaces into "-", so that a number written for people
+// becomes the number part of a tel: URI; fails when a character is left that the URI cannot carry.
+[[nodiscard]] TelUriNumber TelUriFromNumber(std::string_view number);
+
+}  // namespace dialmend

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Reading a contact file and replacing it whole without ever leaving it half written. Nothing here
+// throws: each call returns its outcome, and the caller logs the message and goes on.
+
+namespace dialmend {
+
+// What identifies one version of a file on disk. Sync tools compare the same facts, so an equal
+// stamp means nobody has written the file since it was read.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t mtime_ns = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t device = 0;
+
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// The outcome of a file operation the caller must branch on.
+struct [[nodiscard]] FileStatus {
+  bool ok = true;
+  // A sentence naming the file and the reason: Cannot save "Ann.vcf": permission denied.
+  std::string message;
+  // The reason alone, in words ("permission denied"), for log lines that name the file their way.
+  std::string reason;
+
+  explicit operator bool() const { return ok; }
+};
+
+// A file's whole content and the stamp it had when read, or why it could not be read.
+struct FileSnapshot {
+  std::string bytes;
+  FileStamp stamp;
+  FileStatus status;
+};
+
+// Reads a regular file whole. Refuses files larger than `max_bytes`, and files that change while
+// being read.
+[[nodiscard]] FileSnapshot ReadFileSnapshot(const std::filesystem::path& path,
+                                            std::size_t max_bytes);
+
+// Replaces the file's content with `bytes`, unless its stamp is no longer `expected` or, when
+// `expected_content` is given, its content is no longer that (another program wrote it since it
+// was read). Writes a hidden temporary file beside it, flushes it to disk, gives it the file's
+// permission bits and renames it over the file, so readers see either the old or the new
+// content. On failure the file is as it was and no temporary file is left behind. A symbolic
+// link is followed, and the file it names is replaced.
+FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                               const FileStamp& expected,
+                               std::optional<std::string_view> expected_content = std::nullopt);
+
+// The same for a file that may not exist yet (a log file): whatever is there is replaced; a
+// new file gets the permissions the user's umask allows.
+FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace dialmend

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace dialmend {
+
+// The local date and time in the user's locale: the short date, a space, the time
+// ("06/12/26 21:45:03"). The program sets LC_TIME from the environment at start.
+[[nodiscard]] std::string LocalDateTimeText(std::chrono::system_clock::time_point when);
+
+}  // namespace dialmend

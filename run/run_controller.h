@@ -1,0 +1,113 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "contacts/contact_run.h"
+#include "contacts/contact_store.h"
+#include "log/activity_log.h"
+
+// The life of a run behind the Go and Quit presses: start, pause, resume, abort, end, reset.
+// The run is not a thread: Go in Idle walks the whole store inside that call, and later
+// presses arrive inside the walk's yields, through the view's ProcessEvents.
+
+namespace dialmend {
+
+enum class RunState { Idle = 0, Running = 1, Paused = 2, Finished = 3 };
+
+enum class AbortAnswer { Yes, No, Cancel };
+
+// Everything one run needs, read from the controls when it starts.
+struct RunJob {
+  std::unique_ptr<ContactStore> store;
+  const NumberOptions* options = nullptr;  // read afresh for every number
+  bool update = false;
+  std::optional<std::string> log_path;  // saved at the end when given
+};
+
+// The window or terminal around the controller.
+class RunView {
+ public:
+  virtual ~RunView() = default;
+
+  // Reads the controls for a new run (and unticks an empty custom replacement).
+  [[nodiscard]] virtual RunJob PrepareRun() = 0;
+
+  // The look of each state; `update` picks the tooltips' wording.
+  virtual void ShowStarted(bool update) = 0;
+  virtual void ShowPaused(bool update) = 0;
+  virtual void ShowResumed(bool update) = 0;
+  // The end of the walk: " - Finished!", the beep, the Reset and Quit captions.
+  virtual void ShowFinished(bool update) = 0;
+  virtual void ShowReset(bool update) = 0;
+  virtual void ShowCounters(const RunCounters& counters) = 0;
+
+  // The question asked when Quit is pressed during a run.
+  [[nodiscard]] virtual AbortAnswer AskAbort() = 0;
+  virtual void ShowMessage(const std::string& text) = 0;
+  // The profile could not be opened, for `reason`; shows the profile problem message.
+  virtual void ShowProfileProblem(const std::string& reason) {
+    (void)reason;
+    ShowMessage(std::string(kProfileProblem));
+  }
+  virtual void EndProgram() = 0;
+
+  // Handles pending events once; with `wait`, first blocks until there is one.
+  virtual void ProcessEvents(bool wait) = 0;
+
+  // The local date and time as the log shows it.
+  [[nodiscard]] virtual std::string NowText() = 0;
+};
+
+class RunController {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // `clock` is a seam for tests; by default the steady clock.
+  RunController(RunView& view, ActivityLog& log, Clock clock = {});
+
+  // A press of Go: start, pause, resume or reset, by state.
+  void Go();
+  // A press of Quit: end the program, or ask and abort, by state.
+  void Quit();
+  // An abort without a question (Ctrl-C in the terminal).
+  void Abort();
+  // The window is being closed. Returns true when it may close now; during a run the run is
+  // aborted instead and the program ends once the walk has unwound.
+  [[nodiscard]] bool Close();
+
+  [[nodiscard]] RunState State() const { return m_state; }
+  [[nodiscard]] const RunCounters& Counters() const { return m_counters; }
+  // The run's running time so far, without paused stretches.
+  [[nodiscard]] std::chrono::steady_clock::duration RunTime() const { return m_run_time; }
+  // The message of the last failed log save, if any.
+  [[nodiscard]] const std::optional<std::string>& LogSaveError() const { return m_log_error; }
+
+ private:
+  class Host;
+
+  void Start();
+  void Pause();
+  void Resume();
+  void Reset();
+  void AbortPaused();
+  void WriteSummary();
+
+  RunView& m_view;
+  ActivityLog& m_log;
+  Clock m_clock;
+  RunState m_state = RunState::Idle;
+  RunCounters m_counters;
+  std::chrono::steady_clock::time_point m_start_time{};
+  std::chrono::steady_clock::duration m_run_time{};
+  bool m_update = false;
+  std::optional<std::string> m_log_path;
+  bool m_summary_written = false;
+  bool m_end_after_run = false;
+  std::optional<std::string> m_log_error;
+};
+
+}  // namespace dialmend

@@ -1,0 +1,172 @@
+#include "cli/run_command.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/cli/capture.h"
+
+#include <filesystem>
+#include <fstream>
+#include <cstring>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+
+Outcome RunWith(std::vector<std::string> words, std::sig_atomic_t interrupts = 0) {
+  const std::vector<std::string_view> args(words.begin(), words.end());
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const int status = RunCommand(args, out, err, &interrupts);
+  return {status, Slurp(out), Slurp(err)};
+}
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = Read(entry.path());
+  }
+  return files;
+}
+
+class SampleProfile : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::path(testing::TempDir()) /
+            ("run_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    m_profile = m_dir / "profile";
+    fs::copy(DIALMEND_SAMPLE_PROFILE, m_profile, fs::copy_options::recursive);
+    m_log = m_dir / "log.txt";
+  }
+  fs::path m_dir, m_profile, m_log;
+};
+
+TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
+  const auto before = Snapshot(m_profile);
+  const Outcome r = RunWith({"--profile", m_profile.string(), "--log", m_log.string()});
+  EXPECT_EQ(Snapshot(m_profile), before);
+  EXPECT_EQ(r.out, Read(m_log));
+  EXPECT_TRUE(r.out.starts_with("Dialmend Activity Log\r\n=======================\r\n\r\nCommenced "));
+  EXPECT_NE(r.out.find("\r\nChecking contacts in profile "), std::string::npos);
+  EXPECT_NE(r.out.find("\r\nSimulation complete - "), std::string::npos);
+  EXPECT_NE(r.out.find("Could not read \\Work\\broken-export.vcf: "), std::string::npos);
+  EXPECT_EQ(r.status, 1) << "the malformed card is a problem";
+}
+
+// The update must change exactly the reported numbers: replaying the log's change lines on the
+// original files, by plain text replacement in TEL lines, gives the updated files.
+TEST_F(SampleProfile, UpdateChangesExactlyTheReportedNumbers) {
+  const auto before = Snapshot(m_profile);
+  const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--no-log"});
+  ASSERT_NE(r.out.find("\r\nUpdate complete - "), std::string::npos) << r.out;
+
+  // Change lines: the old number starts in column 17 and ends at the arrow.
+  std::map<std::string, std::string> changes;
+  const std::regex change_line("^  [A-Za-z /2]+: +.* --> .*\r$");
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (!std::regex_match(line, change_line)) continue;
+    const auto arrow = line.find(" --> ", 16);
+    changes[line.substr(16, arrow - 16)] = line.substr(arrow + 5, line.size() - arrow - 6);
+  }
+  ASSERT_FALSE(changes.empty());
+
+  // Folding is compared unfolded: a rewritten value may fold at other places.
+  const auto unfold = [](std::string text) {
+    for (const char* fold : {"\r\n ", "\r\n\t", "\n ", "\n\t"}) {
+      for (std::size_t at; (at = text.find(fold)) != std::string::npos;) text.erase(at, std::strlen(fold));
+    }
+    return text;
+  };
+  auto after = Snapshot(m_profile);
+  ASSERT_EQ(after.size(), before.size()) << "no file added or left behind";
+  long replaced = 0;
+  const std::regex tel_line("^((?:[A-Za-z0-9-]+\\.)?(?:TEL|X-MS-TEL)[^:]*:(?:tel:)?)([^;\r\n]*)(.*)$",
+                            std::regex::icase);
+  for (const auto& [name, text] : before) {
+    if (r.out.find("Could not read \\") != std::string::npos && name.find("broken") != std::string::npos) {
+      EXPECT_EQ(after.at(name), text) << name << " is never written";
+      continue;
+    }
+    std::string expected;
+    std::istringstream in(unfold(text));
+    for (std::string line; std::getline(in, line, '\n');) {
+      const bool cr = line.ends_with("\r");
+      if (cr) line.pop_back();
+      std::smatch m;
+      if (std::regex_match(line, m, tel_line)) {
+        if (auto it = changes.find(m[2]); it != changes.end()) {
+          line = std::string(m[1]) + it->second + std::string(m[3]);
+          ++replaced;
+        }
+      }
+      expected += line + (cr ? "\r" : "") + (in.eof() ? "" : "\n");
+    }
+    EXPECT_EQ(unfold(after.at(name)), expected) << name;
+  }
+  const auto numbers_at = r.out.find("Numbers updated:  ");
+  ASSERT_NE(numbers_at, std::string::npos);
+  EXPECT_EQ(replaced, std::stol(r.out.substr(numbers_at + 18)));
+}
+
+TEST_F(SampleProfile, FirstInterruptAbortsBeforeTheFirstFolder) {
+  const auto before = Snapshot(m_profile);
+  const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--no-log"}, 1);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_NE(r.out.find("\r\nUpdate aborted - "), std::string::npos);
+  EXPECT_NE(r.out.find("Folders processed: 0\r\n"), std::string::npos);
+  EXPECT_EQ(Snapshot(m_profile), before);
+}
+
+TEST(RunCommand, MissingProfileIsReportedAndEndsWithASummary) {
+  const Outcome r = RunWith({"--profile", "/nonexistent/contacts", "--no-log"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("There seems to be a problem accessing your profile."), std::string::npos);
+  EXPECT_NE(r.err.find("/nonexistent/contacts"), std::string::npos);
+  EXPECT_TRUE(r.out.starts_with("\r\nSimulation complete - "));
+  EXPECT_NE(r.out.find("Contacts checked: 0\r\n"), std::string::npos);
+}
+
+struct BadRun {
+  std::vector<std::string> args;
+  std::string names;
+};
+
+class RunBadUsage : public testing::TestWithParam<BadRun> {};
+
+TEST_P(RunBadUsage, ExitsTwoNamingIt) {
+  const Outcome r = RunWith(GetParam().args);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(GetParam().names), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, RunBadUsage,
+                         testing::Values(BadRun{{"--profile"}, "--profile"},
+                                         BadRun{{"--log", "x", "--no-log"}, "--no-log"},
+                                         BadRun{{"--style", "9"}, "--style"},
+                                         BadRun{{"--replace", "x"}, "--replace"},
+                                         BadRun{{"--dry-run"}, "--dry-run"},
+                                         BadRun{{"contacts"}, "contacts"}));
+
+TEST(RunCommand, HelpNamesTheDefaultProfile) {
+  const Outcome r = RunWith({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("~/.contacts"), std::string::npos);
+  EXPECT_EQ(RunWith({"--version"}).out, "dialmend-run 1.4.17\n");
+}
+
+}  // namespace
+}  // namespace dialmend

@@ -1,0 +1,244 @@
+#include "tests/fakes/memory_store.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+namespace dialmend {
+namespace {
+
+[[noreturn]] void Malformed(const std::string& line, const char* why) {
+  std::cerr << "MemoryStore description: " << why << ": \"" << line << "\"\n";
+  std::abort();
+}
+
+// Splits "name [fail save] [type 1]" into the name and its flags.
+std::string TakeFlags(std::string text, std::set<std::string>& flags) {
+  for (std::size_t open; (open = text.find(" [")) != std::string::npos;) {
+    const std::size_t close = text.find(']', open);
+    if (close == std::string::npos) Malformed(text, "unclosed [");
+    flags.insert(text.substr(open + 2, close - open - 2));
+    text.erase(open, close - open + 1);
+  }
+  return text;
+}
+
+std::optional<PhoneField> FieldByLabel(std::string_view label) {
+  for (int i = 0; i < kPhoneFieldCount; ++i) {
+    if (PhoneFieldLabel(PhoneField(i)) == label) return PhoneField(i);
+  }
+  return std::nullopt;
+}
+
+void Check(const std::set<std::string>& fails, const char* op, const std::string& subject) {
+  if (fails.count(std::string("fail ") + op) != 0) {
+    throw StoreError(subject, std::string(op) + " refused by the test store");
+  }
+}
+
+class MemoryItem : public ContactItem {
+ public:
+  MemoryItem(MemoryStore& store, MemoryStore::Contact& contact)
+      : m_store(store), m_contact(contact), m_pending(contact.phones) {
+    ++m_store.m_live_items;
+  }
+  ~MemoryItem() override { --m_store.m_live_items; }
+
+  int Class() override {
+    Check(m_contact.fails, "class", m_contact.file_as);
+    return m_contact.item_class;
+  }
+  std::vector<PhoneValue> Phones() override {
+    Check(m_contact.fails, "phones", m_contact.file_as);
+    return m_contact.phones;
+  }
+  StoredNumber PrepareNumber(std::size_t, std::string number) override {
+    if (!m_contact.refuse.empty() && number.find(m_contact.refuse) != std::string::npos) {
+      return {{}, "the store cannot hold \"" + m_contact.refuse + "\""};
+    }
+    return {std::move(number), {}};
+  }
+  void SetPhone(std::size_t index, std::string number) override {
+    Check(m_contact.fails, "set", m_contact.file_as);
+    ++m_store.m_assignments;
+    m_pending.at(index).number = std::move(number);
+  }
+  std::string FileAs() override {
+    Check(m_contact.fails, "fileas", m_contact.file_as);
+    return m_contact.file_as;
+  }
+  void Save() override {
+    Check(m_contact.fails, "save", m_contact.file_as);
+    m_contact.phones = m_pending;
+    ++m_contact.saves;
+  }
+
+ private:
+  MemoryStore& m_store;
+  MemoryStore::Contact& m_contact;
+  std::vector<PhoneValue> m_pending;
+};
+
+class MemoryItems : public ItemCursor {
+ public:
+  MemoryItems(MemoryStore& store, MemoryStore::Node& node) : m_store(store), m_node(node) {}
+  std::unique_ptr<ContactItem> Next() override {
+    if (m_next >= m_node.items.size()) return nullptr;
+    MemoryStore::Contact& contact = m_node.items[m_next++];
+    Check(contact.fails, "read", contact.file_as + ".item");
+    return std::make_unique<MemoryItem>(m_store, contact);
+  }
+
+ private:
+  MemoryStore& m_store;
+  MemoryStore::Node& m_node;
+  std::size_t m_next = 0;
+};
+
+class MemoryFolder;
+
+class MemoryFolders : public FolderCursor {
+ public:
+  MemoryFolders(MemoryStore& store, std::vector<MemoryStore::Node>& nodes)
+      : m_store(store), m_nodes(nodes) {}
+  std::unique_ptr<Folder> Next() override;
+
+ private:
+  MemoryStore& m_store;
+  std::vector<MemoryStore::Node>& m_nodes;
+  std::size_t m_next = 0;
+};
+
+class MemoryFolder : public Folder {
+ public:
+  MemoryFolder(MemoryStore& store, MemoryStore::Node& node) : m_store(store), m_node(node) {}
+  std::string Name() override {
+    Check(m_node.fails, "name", m_node.name);
+    return m_node.name;
+  }
+  int DefaultItemType() override {
+    Check(m_node.fails, "type", m_node.name);
+    return m_node.type;
+  }
+  std::unique_ptr<ItemCursor> Items() override {
+    Check(m_node.fails, "items", m_node.name);
+    return std::make_unique<MemoryItems>(m_store, m_node);
+  }
+  std::unique_ptr<FolderCursor> Folders() override {
+    Check(m_node.fails, "subfolders", m_node.name);
+    return std::make_unique<MemoryFolders>(m_store, m_node.folders);
+  }
+
+ private:
+  MemoryStore& m_store;
+  MemoryStore::Node& m_node;
+};
+
+std::unique_ptr<Folder> MemoryFolders::Next() {
+  if (m_next >= m_nodes.size()) return nullptr;
+  return std::make_unique<MemoryFolder>(m_store, m_nodes[m_next++]);
+}
+
+const MemoryStore::Contact* FindIn(const MemoryStore::Node& node, std::string_view file_as) {
+  for (const auto& contact : node.items) {
+    if (contact.file_as == file_as) return &contact;
+  }
+  for (const auto& folder : node.folders) {
+    if (const auto* found = FindIn(folder, file_as)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+MemoryStore::MemoryStore(std::string_view description) {
+  // The chain of open nodes by indent: folders at even depths, a contact's numbers below it.
+  std::vector<std::pair<std::size_t, Node*>> open{{0, &m_root}};
+  Contact* contact = nullptr;
+  std::size_t contact_indent = 0;
+  std::istringstream in{std::string(description)};
+  for (std::string line; std::getline(in, line);) {
+    if (line.ends_with("contact")) line += ' ';  // a contact with no filing name
+    const std::size_t indent = line.find_first_not_of(' ');
+    if (indent == std::string::npos) continue;
+    const std::string text = line.substr(indent);
+    if (contact != nullptr && indent > contact_indent) {
+      const std::size_t colon = text.find(": ");
+      if (colon == std::string::npos) Malformed(line, "number without \"Label: \"");
+      const auto field = FieldByLabel(text.substr(0, colon));
+      if (!field) Malformed(line, "unknown field label");
+      contact->phones.push_back({*field, text.substr(colon + 2)});
+      continue;
+    }
+    contact = nullptr;
+    while (open.size() > 1 && open.back().first >= indent + 1) open.pop_back();
+    Node& parent = *open.back().second;
+    if (text.starts_with("user ")) {
+      m_user = text.substr(5);
+    } else if (text == "fail open") {
+      m_fail_open = true;
+    } else if (text == "fail user") {
+      m_fail_user = true;
+    } else if (text.starts_with("folder ")) {
+      Node node;
+      node.name = TakeFlags(text.substr(7), node.fails);
+      for (auto it = node.fails.begin(); it != node.fails.end();) {
+        if (it->starts_with("type ")) {
+          node.type = std::stoi(it->substr(5));
+          it = node.fails.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      parent.folders.push_back(std::move(node));
+      open.emplace_back(indent + 1, &parent.folders.back());
+    } else if (text.starts_with("contact ") || text.starts_with("item ")) {
+      Contact c;
+      std::string rest = TakeFlags(text.substr(text.find(' ') + 1), c.fails);
+      if (text.starts_with("item ")) {
+        const std::size_t space = rest.find(' ');
+        c.item_class = std::stoi(rest.substr(0, space));
+        rest = space == std::string::npos ? "" : rest.substr(space + 1);
+      }
+      c.file_as = rest;
+      for (auto it = c.fails.begin(); it != c.fails.end();) {
+        if (it->starts_with("refuse ")) {
+          c.refuse = it->substr(7);
+          it = c.fails.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      parent.items.push_back(std::move(c));
+      contact = &parent.items.back();
+      contact_indent = indent;
+    } else {
+      Malformed(line, "unknown line");
+    }
+  }
+}
+
+std::optional<std::string> MemoryStore::Open() {
+  if (m_fail_open) return std::string("the test store will not open");
+  return std::nullopt;
+}
+
+std::string MemoryStore::CurrentUser() {
+  if (m_fail_user) throw StoreError("profile", "access refused");
+  return m_user;
+}
+
+std::unique_ptr<FolderCursor> MemoryStore::Folders() {
+  return std::make_unique<MemoryFolders>(*this, m_root.folders);
+}
+
+const MemoryStore::Contact& MemoryStore::Find(std::string_view file_as) const {
+  const Contact* found = FindIn(m_root, file_as);
+  if (found == nullptr) {
+    std::cerr << "MemoryStore: no contact \"" << file_as << "\"\n";
+    std::abort();
+  }
+  return *found;
+}
+
+}  // namespace dialmend

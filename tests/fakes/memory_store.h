@@ -1,0 +1,72 @@
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contacts/contact_store.h"
+
+namespace dialmend {
+
+// A contact store held in memory, built from an indented description:
+//
+//   user Alice Example
+//   folder Work
+//     contact Riverside Dental
+//       Home: 0171 930 8890
+//     item 69 Team
+//     folder Clients [fail items]
+//   folder Calendar [type 1]
+//
+// Bracketed flags make an operation fail with StoreError: [fail name], [fail type],
+// [fail items], [fail subfolders] on folders; [fail read], [fail class], [fail phones],
+// [fail set], [fail save], [fail fileas] on items; "fail open" and "fail user" lines on the
+// store. [refuse 0171] on a contact makes CheckPhone refuse numbers containing "0171".
+class MemoryStore : public ContactStore {
+ public:
+  struct Contact {
+    std::string file_as;
+    int item_class = kContactClass;
+    std::vector<PhoneValue> phones;  // as stored
+    std::set<std::string> fails;
+    std::string refuse;
+    int saves = 0;
+  };
+  struct Node {
+    std::string name;
+    int type = kContactItemType;
+    std::set<std::string> fails;
+    std::vector<Contact> items;
+    std::vector<Node> folders;
+  };
+
+  // Builds the store; a malformed description aborts the test with a message.
+  explicit MemoryStore(std::string_view description);
+
+  std::optional<std::string> Open() override;
+  std::string CurrentUser() override;
+  std::unique_ptr<FolderCursor> Folders() override;
+
+  // The stored state, for checking what a run saved.
+  [[nodiscard]] const Node& Root() const { return m_root; }
+  // The contact filed as `file_as` anywhere in the store.
+  [[nodiscard]] const Contact& Find(std::string_view file_as) const;
+  // How many times any item's SetPhone was called.
+  [[nodiscard]] int Assignments() const { return m_assignments; }
+  // How many items were handed out and not yet let go.
+  [[nodiscard]] int LiveItems() const { return m_live_items; }
+
+  // For the objects the store hands out.
+  int m_assignments = 0;
+  int m_live_items = 0;
+
+ private:
+  Node m_root;
+  std::string m_user = "Test User";
+  bool m_fail_open = false;
+  bool m_fail_user = false;
+};
+
+}  // namespace dialmend

@@ -1,0 +1,259 @@
+#include "log/atomic_file.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HasSubstr;
+
+constexpr std::size_t kLimit = 4 * 1024 * 1024;
+
+class AtomicFile : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "dialmend-atomic-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_folder = pattern;
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(m_folder, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(m_folder, ignored);
+  }
+
+  fs::path Write(const std::string& name, const std::string& bytes) {
+    const fs::path path = m_folder / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  static std::string Contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_folder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  static FileStamp Snapshot(const fs::path& path) {
+    const FileSnapshot snapshot = ReadFileSnapshot(path, kLimit);
+    EXPECT_TRUE(snapshot.status) << snapshot.status.message;
+    return snapshot.stamp;
+  }
+
+  fs::path m_folder;
+};
+
+TEST_F(AtomicFile, ReadsTheBytesAndTheStampOfTheFile) {
+  const std::string bytes = std::string("BEGIN:VCARD\r\n\0\xff", 15);
+  const fs::path path = Write("Ann.vcf", bytes);
+  const FileSnapshot snapshot = ReadFileSnapshot(path, kLimit);
+  ASSERT_TRUE(snapshot.status) << snapshot.status.message;
+  EXPECT_EQ(snapshot.bytes, bytes);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(snapshot.stamp.size, bytes.size());
+  EXPECT_EQ(snapshot.stamp.inode, info.st_ino);
+  EXPECT_EQ(snapshot.stamp.device, info.st_dev);
+  EXPECT_EQ(snapshot.stamp.mtime_ns, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec);
+}
+
+TEST_F(AtomicFile, NamesTheFileAndTheReasonInWordsWhenItCannotBeRead) {
+  const fs::path path = m_folder / "Missing.vcf";
+  const FileSnapshot snapshot = ReadFileSnapshot(path, kLimit);
+  EXPECT_FALSE(snapshot.status);
+  EXPECT_EQ(snapshot.status.reason, "no such file or directory");
+  EXPECT_EQ(snapshot.status.message,
+            "Cannot read \"" + path.string() + "\": no such file or directory.");
+}
+
+TEST_F(AtomicFile, RefusesToReadAFolderOrAFifo) {
+  fs::create_directory(m_folder / "Folder.vcf");
+  ASSERT_EQ(::mkfifo((m_folder / "Pipe.vcf").c_str(), 0600), 0);
+  EXPECT_EQ(ReadFileSnapshot(m_folder / "Folder.vcf", kLimit).status.reason,
+            "it is not a regular file");
+  EXPECT_EQ(ReadFileSnapshot(m_folder / "Pipe.vcf", kLimit).status.reason,
+            "it is not a regular file");
+}
+
+TEST_F(AtomicFile, RefusesToReadAFileOverTheLimit) {
+  const fs::path path = Write("Big.vcf", std::string(17, 'x'));
+  EXPECT_EQ(ReadFileSnapshot(path, 16).status.reason, "it is larger than 16 bytes");
+  EXPECT_TRUE(ReadFileSnapshot(path, 17).status);
+  EXPECT_EQ(ReadFileSnapshot(Write("Huge.vcf", std::string(kLimit + 1, 'x')), kLimit).status.reason,
+            "it is larger than 4 MiB");
+}
+
+TEST_F(AtomicFile, ReplacesTheContentAndLeavesNoOtherFile) {
+  const fs::path path = Write("Ann.vcf", "old");
+  const FileStamp stamp = Snapshot(path);
+  const FileStatus status = WriteFileAtomically(path, "new content", stamp);
+  ASSERT_TRUE(status) << status.message;
+  EXPECT_EQ(Contents(path), "new content");
+  EXPECT_THAT(Names(), testing::ElementsAre("Ann.vcf"));
+  EXPECT_NE(Snapshot(path).inode, stamp.inode) << "the file was written in place, not renamed";
+}
+
+class AtomicFileMode : public AtomicFile, public testing::WithParamInterface<fs::perms> {};
+
+TEST_P(AtomicFileMode, KeepsThePermissionBitsOfTheFile) {
+  const fs::path path = Write("Ann.vcf", "old");
+  fs::permissions(path, GetParam(), fs::perm_options::replace);
+  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path));
+  ASSERT_TRUE(status) << status.message;
+  EXPECT_EQ(fs::status(path).permissions(), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, AtomicFileMode,
+                         testing::Values(fs::perms(0600), fs::perms(0640), fs::perms(0644),
+                                         fs::perms(0604), fs::perms(0444), fs::perms(0755)));
+
+TEST_F(AtomicFile, RefusesToOverwriteAFileChangedSinceItWasRead) {
+  const fs::path path = Write("Ann.vcf", "old");
+  const FileStamp stamp = Snapshot(path);
+  Write("Ann.vcf", "changed by a sync tool");
+  const FileStatus status = WriteFileAtomically(path, "ours", stamp);
+  EXPECT_FALSE(status);
+  EXPECT_EQ(status.message,
+            "Cannot save \"" + path.string() + "\": another program changed it after it was read.");
+  EXPECT_EQ(Contents(path), "changed by a sync tool");
+  EXPECT_THAT(Names(), testing::ElementsAre("Ann.vcf"));
+}
+
+TEST_F(AtomicFile, RefusesToOverwriteAFileReplacedByOneOfTheSameSize) {
+  const fs::path path = Write("Ann.vcf", "old");
+  const FileStamp stamp = Snapshot(path);
+  const fs::path other = Write("other", "new");
+  fs::rename(other, path);
+  EXPECT_FALSE(WriteFileAtomically(path, "ours", stamp));
+  EXPECT_EQ(Contents(path), "new");
+}
+
+TEST_F(AtomicFile, RefusesToRecreateAFileRemovedSinceItWasRead) {
+  const fs::path path = Write("Ann.vcf", "old");
+  const FileStamp stamp = Snapshot(path);
+  fs::remove(path);
+  const FileStatus status = WriteFileAtomically(path, "ours", stamp);
+  EXPECT_EQ(status.reason, "it was removed after it was read");
+  EXPECT_TRUE(Names().empty());
+}
+
+TEST_F(AtomicFile, LeavesTheFolderAsItWasWhenTheRenameFails) {
+  // Renaming a file over a folder fails after the temporary file is written, even for root.
+  const fs::path path = m_folder / "Folder.vcf";
+  fs::create_directory(path);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  const FileStamp stamp{static_cast<std::uint64_t>(info.st_size),
+                        info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec, info.st_ino,
+                        info.st_dev};
+  const FileStatus status = WriteFileAtomically(path, "ours", stamp);
+  EXPECT_FALSE(status);
+  EXPECT_EQ(status.message, "Cannot save \"" + path.string() + "\": is a directory.");
+  EXPECT_THAT(Names(), testing::ElementsAre("Folder.vcf"));
+  EXPECT_TRUE(fs::is_empty(path));
+}
+
+TEST_F(AtomicFile, FailsInWordsWhenTheFolderIsGone) {
+  const fs::path path = m_folder / "Gone" / "Ann.vcf";
+  const FileStatus status = WriteFileAtomically(path, "ours", FileStamp{});
+  EXPECT_FALSE(status);
+  EXPECT_THAT(status.message, HasSubstr(path.string()));
+  EXPECT_FALSE(fs::exists(m_folder / "Gone"));
+}
+
+TEST_F(AtomicFile, WritesItsTemporaryFileHiddenBesideTheTargetAndNotAsACard) {
+  const fs::path path = Write("Ann.vcf", "old");
+  const FileStamp stamp = Snapshot(path);
+  const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watcher, 0);
+  ASSERT_GE(::inotify_add_watch(watcher, m_folder.c_str(), IN_CREATE | IN_MOVED_FROM), 0);
+  ASSERT_TRUE(WriteFileAtomically(path, "new", stamp));
+  alignas(inotify_event) char buffer[4096];
+  const ssize_t got = ::read(watcher, buffer, sizeof buffer);
+  ::close(watcher);
+  ASSERT_GT(got, 0);
+  std::vector<std::string> created;
+  for (ssize_t at = 0; at < got;) {
+    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+    if (event->mask & IN_CREATE) created.emplace_back(event->name);
+    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+  }
+  ASSERT_EQ(created.size(), 1u);
+  EXPECT_THAT(created[0], testing::StartsWith(".Ann.vcf."));
+  EXPECT_THAT(created[0], testing::EndsWith(".tmp"));
+  EXPECT_THAT(Names(), testing::ElementsAre("Ann.vcf"));
+}
+
+TEST_F(AtomicFile, ShortensTheTemporaryNameOfAVeryLongFileName) {
+  const std::string name = std::string(250, 'a') + ".vcf";
+  const fs::path path = Write(name, "old");
+  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path));
+  ASSERT_TRUE(status) << status.message;
+  EXPECT_EQ(Contents(path), "new");
+  EXPECT_THAT(Names(), testing::ElementsAre(name));
+}
+
+TEST_F(AtomicFile, ReplacesTheFileASymbolicLinkNamesAndKeepsTheLink) {
+  const fs::path target = Write("Ann.vcf", "old");
+  const fs::path link = m_folder / "Link.vcf";
+  fs::create_symlink(target, link);
+  const FileStatus status = WriteFileAtomically(link, "new", Snapshot(link));
+  ASSERT_TRUE(status) << status.message;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Contents(target), "new");
+}
+
+TEST_F(AtomicFile, RefusesAFileRewrittenWithinTheSameClockTick) {
+  const fs::path path = Write("Ann.vcf", "TEL:0171 930 8890");
+  const FileStamp stamp = Snapshot(path);
+  // Same size, same inode; the stamp may well match, but the content does not.
+  std::ofstream(path, std::ios::binary | std::ios::in) << "TEL:0171 000 0000";
+  ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  const timespec times[2] = {info.st_atim,
+                             {static_cast<time_t>(stamp.mtime_ns / 1'000'000'000),
+                              static_cast<long>(stamp.mtime_ns % 1'000'000'000)}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  ASSERT_EQ(Snapshot(path), stamp) << "the test needs a matching stamp";
+  const FileStatus status = WriteFileAtomically(path, "ours", stamp, "TEL:0171 930 8890");
+  EXPECT_FALSE(status);
+  EXPECT_EQ(Contents(path), "TEL:0171 000 0000");
+  EXPECT_TRUE(WriteFileAtomically(path, "ours", stamp, "TEL:0171 000 0000"));
+  EXPECT_EQ(Contents(path), "ours");
+}
+
+TEST_F(AtomicFile, CreatesOrReplacesAFileWithoutAStamp) {
+  const fs::path path = m_folder / "Dialmend Log 1.txt";
+  ASSERT_TRUE(WriteFileAtomically(path, "first"));
+  EXPECT_EQ(Contents(path), "first");
+  ASSERT_TRUE(WriteFileAtomically(path, "second"));
+  EXPECT_EQ(Contents(path), "second");
+  EXPECT_EQ(Names(), std::vector<std::string>{"Dialmend Log 1.txt"});
+}
+
+}  // namespace
+}  // namespace dialmend

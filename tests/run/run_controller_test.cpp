@@ -1,0 +1,223 @@
+#include "run/run_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/fakes/memory_store.h"
+
+namespace dialmend {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kStore = R"(
+folder Work
+  contact A
+    Home: 0171 930 8890
+  contact B
+    Home: 0181 123 4567
+  contact C
+    Home: (020) 7930 8890
+)";
+
+// Records what the controller shows and plays scripted user actions at each event pump.
+class FakeView : public RunView {
+ public:
+  std::string description{kStore};
+  bool update = false;
+  std::vector<std::string> calls;
+  std::deque<std::function<void()>> events;  // one per pump
+  std::deque<AbortAnswer> answers;
+  std::vector<std::string> messages;
+  int ended = 0;
+  RunController* controller = nullptr;
+  NumberOptions options;
+  std::chrono::steady_clock::time_point now{};
+  std::chrono::seconds tick = 1s;  // the clock moves this much per pump
+
+  RunJob PrepareRun() override {
+    RunJob job;
+    job.store = std::make_unique<MemoryStore>(description);
+    job.options = &options;
+    job.update = update;
+    return job;
+  }
+  void ShowStarted(bool) override { calls.push_back("started"); }
+  void ShowPaused(bool) override { calls.push_back("paused"); }
+  void ShowResumed(bool) override { calls.push_back("resumed"); }
+  void ShowFinished(bool) override { calls.push_back("finished"); }
+  void ShowReset(bool) override { calls.push_back("reset"); }
+  void ShowCounters(const RunCounters&) override {}
+  AbortAnswer AskAbort() override {
+    calls.push_back("ask");
+    AbortAnswer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void EndProgram() override {
+    calls.push_back("end");
+    ++ended;
+  }
+  void ProcessEvents(bool wait) override {
+    now += tick;
+    if (events.empty()) {
+      // A paused run with nobody left to press anything would wait for ever.
+      if (wait) {
+        ADD_FAILURE() << "paused with no event left";
+        controller->Abort();
+      }
+      return;
+    }
+    auto event = std::move(events.front());
+    events.pop_front();
+    event();
+  }
+  std::string NowText() override { return "NOW"; }
+};
+
+struct Harness {
+  Harness() : controller(view, log, [this] { return view.now; }) { view.controller = &controller; }
+  void Press(std::function<void(RunController&)> action) {
+    view.events.push_back([this, action] { action(controller); });
+  }
+  void Idle() { view.events.push_back([] {}); }
+  FakeView view;
+  ActivityLog log;
+  RunController controller;
+};
+
+TEST(RunController, CompletesARunAndResets) {
+  Harness h;
+  h.controller.Go();
+  EXPECT_EQ(h.controller.State(), RunState::Finished);
+  EXPECT_EQ(h.view.calls, (std::vector<std::string>{"started", "finished"}));
+  EXPECT_NE(h.log.Text().find("Simulation complete - NOW"), std::string::npos);
+  EXPECT_EQ(h.controller.Counters().checked, 3);
+  h.controller.Go();
+  EXPECT_EQ(h.controller.State(), RunState::Idle);
+  EXPECT_EQ(h.log.Text(), "");
+  EXPECT_EQ(h.controller.Counters().checked, 0);
+  h.controller.Go();
+  EXPECT_EQ(h.controller.Counters().checked, 3) << "a second run counts from zero";
+}
+
+TEST(RunController, GoPausesAndResumes) {
+  Harness h;
+  h.Press([](RunController& c) { c.Go(); });  // pause at the first yield
+  h.Press([](RunController& c) {
+    EXPECT_EQ(c.State(), RunState::Paused);
+    c.Go();
+  });
+  h.controller.Go();
+  EXPECT_EQ(h.view.calls, (std::vector<std::string>{"started", "paused", "resumed", "finished"}));
+  EXPECT_NE(h.log.Text().find("Simulation complete"), std::string::npos);
+}
+
+TEST(RunController, RunTimeLeavesOutThePausedStretch) {
+  Harness h;
+  h.Press([](RunController& c) { c.Go(); });
+  for (int i = 0; i < 10; ++i) h.Idle();  // ten seconds paused
+  h.Press([](RunController& c) { c.Go(); });
+  h.controller.Go();
+  // Pumps: 1 pause; 10 waiting; 1 resume; then 3 more yields before the walk ends.
+  // Running: 1 s up to the pause, then 3 s after the resume.
+  EXPECT_EQ(h.controller.RunTime(), 4s);
+  EXPECT_NE(h.log.Text().find("Overall running time: 4 secs"), std::string::npos);
+}
+
+struct QuitCase {
+  const char* name;
+  AbortAnswer answer;
+  std::vector<std::string> calls;
+  bool aborted;
+};
+
+class RunControllerQuit : public testing::TestWithParam<QuitCase> {};
+
+TEST_P(RunControllerQuit, AsksWhileRunning) {
+  const QuitCase& c = GetParam();
+  Harness h;
+  h.view.answers.push_back(c.answer);
+  h.Press([](RunController& ctl) { ctl.Quit(); });
+  if (c.answer == AbortAnswer::No) {
+    h.Press([](RunController& ctl) {
+      EXPECT_EQ(ctl.State(), RunState::Paused);
+      ctl.Go();
+    });
+  }
+  h.controller.Go();
+  EXPECT_EQ(h.view.calls, c.calls);
+  const std::string& log = h.log.Text();
+  EXPECT_EQ(log.find(c.aborted ? "Simulation aborted" : "Simulation complete") != std::string::npos, true);
+  EXPECT_EQ(log.find("Summary:"), log.rfind("Summary:")) << "one summary";
+  EXPECT_EQ(h.controller.State(), RunState::Finished);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RunControllerQuit,
+    testing::Values(
+        QuitCase{"Yes", AbortAnswer::Yes, {"started", "paused", "ask", "finished"}, true},
+        QuitCase{"No", AbortAnswer::No, {"started", "paused", "ask", "resumed", "finished"}, false},
+        QuitCase{"Cancel", AbortAnswer::Cancel, {"started", "paused", "ask", "resumed", "finished"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RunController, QuitWhilePausedAbortsWithoutAsking) {
+  Harness h;
+  h.view.update = true;
+  h.Press([](RunController& c) { c.Go(); });
+  h.Press([](RunController& c) { c.Quit(); });
+  h.controller.Go();
+  EXPECT_EQ(h.view.calls, (std::vector<std::string>{"started", "paused", "finished"}));
+  EXPECT_NE(h.log.Text().find("Update aborted - NOW"), std::string::npos);
+  EXPECT_EQ(h.controller.Counters().folders, 0) << "aborted before the first folder was read";
+}
+
+TEST(RunController, QuitWhenIdleOrFinishedEndsAtOnce) {
+  Harness h;
+  h.controller.Quit();
+  EXPECT_EQ(h.view.ended, 1);
+  h.controller.Go();
+  h.controller.Quit();
+  EXPECT_EQ(h.view.ended, 2);
+  EXPECT_EQ(h.view.calls.back(), "end");
+}
+
+TEST(RunController, ProfileThatWillNotOpenStillEndsWithASummaryOfZeros) {
+  Harness h;
+  h.view.description = "fail open\n";
+  h.controller.Go();
+  ASSERT_EQ(h.view.messages.size(), 1u);
+  EXPECT_EQ(h.view.messages[0], kProfileProblem);
+  EXPECT_EQ(h.log.Text().substr(0, 26), "\r\nSimulation complete - NO");
+  EXPECT_NE(h.log.Text().find("Contacts checked: 0\r\n"), std::string::npos);
+  EXPECT_EQ(h.controller.State(), RunState::Finished);
+}
+
+TEST(RunController, ClosingDuringARunAbortsAndEndsOnlyAfterTheWalkUnwinds) {
+  Harness h;
+  bool closed_at_once = true;
+  h.Idle();
+  h.Press([&](RunController& c) { closed_at_once = c.Close(); });
+  h.Press([](RunController&) { ADD_FAILURE() << "the walk went on after the close"; });
+  h.controller.Go();
+  EXPECT_FALSE(closed_at_once);
+  EXPECT_EQ(h.view.calls, (std::vector<std::string>{"started", "paused", "finished", "end"}));
+  EXPECT_NE(h.log.Text().find("Simulation aborted"), std::string::npos);
+  EXPECT_TRUE(h.controller.Close()) << "a finished run closes at once";
+}
+
+TEST(RunController, UpdateRunSavesAndCountsUpdated) {
+  Harness h;
+  h.view.update = true;
+  h.controller.Go();
+  EXPECT_EQ(h.controller.Counters().updated, 2);
+  EXPECT_NE(h.log.Text().find("Numbers updated:  2"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dialmend
