@@ -19,7 +19,14 @@ build: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Runs over a fresh copy of the bundled sample store, so the sample itself never changes.
+SAMPLE_COPY ?= $(BUILD)/sample-profile
 run: build
+	@rm -rf $(SAMPLE_COPY) && cp -r examples/profile $(SAMPLE_COPY)
+	@echo "Sample contacts copied to $(SAMPLE_COPY); simulating a run over them:"
+	-$(BUILD)/bin/dialmend-run --profile $(SAMPLE_COPY) --log $(BUILD)/sample-run-log.txt
+	@echo
+	@echo "Numbers from examples/numbers.txt:"
 	@$(BUILD)/bin/dialmend-convert < examples/numbers.txt \
 	  | paste examples/numbers.txt - \
 	  | awk -F'\t' '{ printf "%-32s -> %s\n", "\047" $$1 "\047", "\047" $$2 "\047" }'
@@ -35,12 +42,15 @@ test-asan: deps
 
 build-fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIALMEND_FUZZ=ON -DDIALMEND_TESTS=OFF -DDIALMEND_BENCH=OFF >/dev/null
-	cmake --build build-fuzz -j $(JOBS) --target fix_number_fuzz
-	@mkdir -p build-fuzz/corpus/fix_number
+	cmake --build build-fuzz -j $(JOBS) --target fix_number_fuzz vcard_fuzz
+	@mkdir -p build-fuzz/corpus/fix_number build-fuzz/corpus/vcard
 	@i=0; while IFS= read -r line; do i=$$((i+1)); printf '%s' "$$line" > build-fuzz/corpus/fix_number/seed-$$i; done < examples/numbers.txt
+	@cp fuzz/vcard_corpus/* build-fuzz/corpus/vcard/
 
+# Each fuzz target runs for FUZZ_SECONDS.
 fuzz: build-fuzz
 	build-fuzz/bin/fix_number_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=256 build-fuzz/corpus/fix_number
+	build-fuzz/bin/vcard_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 build-fuzz/corpus/vcard
 
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=30
