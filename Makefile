@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DDIALMEND_WERROR=ON
 endif
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps build test run bench fuzz fuzz-smoke test-asan build-fuzz clean
+.PHONY: deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean
 
 deps:
 	@scripts/install-deps
@@ -19,17 +19,23 @@ build: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Runs over a fresh copy of the bundled sample store, so the sample itself never changes.
+# Opens the program over a fresh copy of the bundled sample store, so the sample never changes.
+# Without a display it runs the same over the terminal instead.
 SAMPLE_COPY ?= $(BUILD)/sample-profile
 run: build
 	@rm -rf $(SAMPLE_COPY) && cp -r examples/profile $(SAMPLE_COPY)
-	@echo "Sample contacts copied to $(SAMPLE_COPY); simulating a run over them:"
-	-$(BUILD)/bin/dialmend-run --profile $(SAMPLE_COPY) --log $(BUILD)/sample-run-log.txt
-	@echo
-	@echo "Numbers from examples/numbers.txt:"
-	@$(BUILD)/bin/dialmend-convert < examples/numbers.txt \
-	  | paste examples/numbers.txt - \
-	  | awk -F'\t' '{ printf "%-32s -> %s\n", "\047" $$1 "\047", "\047" $$2 "\047" }'
+	@echo "Sample contacts copied to $(SAMPLE_COPY)"
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  $(BUILD)/bin/dialmend --profile $(SAMPLE_COPY); \
+	else \
+	  echo "No display: simulating a run from the terminal (dialmend-run) instead."; \
+	  $(BUILD)/bin/dialmend-run --profile $(SAMPLE_COPY) --log $(BUILD)/sample-run-log.txt || true; \
+	fi
+
+# Pictures of the real window under Xvfb, for the README.
+screenshots: build
+	@rm -rf $(BUILD)/screenshot-profile && cp -r examples/profile $(BUILD)/screenshot-profile
+	xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" $(BUILD)/bin/dialmend-screenshots $(BUILD)/screenshot-profile docs
 
 bench: build
 	$(BUILD)/bin/dialmend-bench

@@ -1,8 +1,10 @@
 #include "cli/convert_command.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "check/format_check.h"
 #include "cli/line_stream.h"
 #include "engine/fix_number.h"
 #include "engine/utf8.h"
@@ -93,14 +95,20 @@ std::string CheckReplaceHasFind(std::span<const std::string_view> args) {
 
 std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> args,
                                             ConvertArgs& out) {
+  std::string_view steering_option;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view name = Split(args[i]).name;
     if (auto taken = TakeNumberOption(args, i, out.options)) {
       if (!taken->empty()) return taken;
+      if (steering_option.empty()) steering_option = name;
       continue;
     }
     const std::string_view arg = args[i];
     if (arg == "--changes") {
       out.changes_only = true;
+      if (steering_option.empty()) steering_option = arg;
+    } else if (arg == "--self-check") {
+      out.self_check = true;
     } else if (arg == "--help" || arg == "-h") {
       out.help = true;
     } else if (arg == "--version") {
@@ -112,12 +120,19 @@ std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> ar
     }
   }
   if (std::string missing = CheckReplaceHasFind(args); !missing.empty()) return missing;
+  // Refused rather than ignored: a user who asks for a style would otherwise read the check's
+  // fixed settings as the result of that style.
+  if (out.self_check && !steering_option.empty()) {
+    return "--self-check sets its own options and cannot be combined with " +
+           std::string(steering_option);
+  }
   return std::nullopt;
 }
 
 std::string ConvertUsage() {
   return "Usage: dialmend-convert [--style N] [--prefix N] [--zero N] [--find TEXT [--replace TEXT]]\n"
          "                        [--changes]\n"
+         "       dialmend-convert --self-check\n"
          "\n"
          "Reads telephone numbers from standard input, one per line (UTF-8, LF or CRLF), and\n"
          "writes each converted number on its own line, in order: old UK area codes of the\n"
@@ -133,6 +148,9 @@ std::string ConvertUsage() {
          "                occurrence of TEXT before converting\n"
          "  --replace TEXT  the replacement for --find (default: empty)\n"
          "  --changes     print only the numbers that change, as old<TAB>new\n"
+         "  --self-check  read nothing; run the built-in format check from the default options\n"
+         "                and print its two groups of sample --> result lines, with an empty\n"
+         "                line between the groups (takes no other option)\n"
          "  --help        show this help and exit\n"
          "  --version     show the version and exit\n"
          "\n"
@@ -177,6 +195,17 @@ int RunConvert(std::span<const std::string_view> args, std::FILE* in, std::FILE*
   if (parsed.version) {
     std::fprintf(out, "dialmend-convert %s\n", kVersion);
     return std::fflush(out) == 0 ? 0 : 1;
+  }
+  if (parsed.self_check) {
+    NumberOptions start_up;
+    const FormatCheckResult check = RunFormatCheck(start_up);
+    const std::string text = check.first + "\n" + check.second;
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    if (!written || std::fflush(out) != 0) {
+      std::fprintf(err, "dialmend-convert: cannot write the output: %s\n", std::strerror(errno));
+      return 1;
+    }
+    return 0;
   }
   if (const auto error = ConvertStream(in, out, parsed.options, parsed.changes_only)) {
     std::fprintf(err, "dialmend-convert: %s\n", error->c_str());

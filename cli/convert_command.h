@@ -16,6 +16,7 @@ struct ConvertArgs {
   bool changes_only = false;
   bool help = false;
   bool version = false;
+  bool self_check = false;  // print the format check's two texts instead of converting
 };
 
 // Reads the number options shared by the command-line programs (--style, --prefix, --zero,
@@ -28,7 +29,8 @@ struct ConvertArgs {
 [[nodiscard]] std::string CheckReplaceHasFind(std::span<const std::string_view> args);
 
 // Parses dialmend-convert's arguments (without the program name). Returns the one-line
-// usage error naming the option, or std::nullopt.
+// usage error naming the option, or std::nullopt. --self-check with a number option or
+// --changes is an error, since the check sets its own options.
 [[nodiscard]] std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> args,
                                                           ConvertArgs& out);
 
@@ -42,6 +44,8 @@ struct ConvertArgs {
                                                        bool changes_only);
 
 // The whole program behind main(): returns the exit status (0 done, 1 I/O failure, 2 usage).
+// With --self-check it reads nothing and prints the format check's two texts from the
+// start-up options, separated by an empty line.
 [[nodiscard]] int RunConvert(std::span<const std::string_view> args, std::FILE* in, std::FILE* out,
                              std::FILE* err);
 

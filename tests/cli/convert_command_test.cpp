@@ -4,6 +4,7 @@
 
 #include "tests/cli/capture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -90,6 +91,33 @@ TEST(ConvertCommand, HelpAndVersionExitZero) {
   const Outcome version = Convert("", {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "dialmend-convert 1.4.17\n");
+}
+
+TEST(ConvertCommand, SelfCheckPrintsBothGroupsFromTheDefaultOptionsAndExitsZero) {
+  const Outcome r = Convert("0171 930 8890\n", {"--self-check"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(r.out.starts_with("Check general format handling\n\nCustom replacement\n"));
+  EXPECT_NE(r.out.find("\n(0434) 382-399 --> (0434) 382-399\n"
+                       "\n"
+                       "Check international format handling\n\nLeave prefix/code as found\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(r.out.ends_with("\n(020) 2345 6789 --> +442023456789\n")) << r.out;
+  // 20 lines, the empty line between the groups, 26 lines; standard input is not read.
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 47) << r.out;
+}
+
+TEST(ConvertCommand, SelfCheckRefusesOptionsItWouldIgnore) {
+  for (const std::vector<std::string_view>& args :
+       {std::vector<std::string_view>{"--self-check", "--style", "3"},
+        std::vector<std::string_view>{"--changes", "--self-check"}}) {
+    const Outcome r = Convert("", args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(args[0] == "--changes" ? "--changes" : "--style"), std::string::npos)
+        << r.err;
+  }
 }
 
 TEST(ConvertCommand, ReportsAnOutputThatCannotBeWritten) {

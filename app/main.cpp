@@ -1,0 +1,58 @@
+#include <QApplication>
+#include <QDir>
+#include <QStringList>
+#include <clocale>
+#include <cstdio>
+
+#include "engine/version.h"
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+#include "ui/program_look.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: dialmend [--profile DIR]\n"
+    "\n"
+    "Opens Dialmend, which brings the telephone numbers of a vCard folder store up to date.\n"
+    "\n"
+    "  --profile DIR   the store: one subfolder per address book, one .vcf per contact\n"
+    "                  (default ~/.contacts)\n"
+    "  --help, --version\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  std::setlocale(LC_TIME, "");
+  QApplication::setApplicationName(QStringLiteral("Dialmend"));
+  QApplication::setApplicationVersion(QString::fromLatin1(dialmend::kVersion));
+  QApplication::setWindowIcon(dialmend::ProgramIcon());
+
+  QString profile = QDir::home().filePath(QStringLiteral(".contacts"));
+  const QStringList args = QApplication::arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == QLatin1String("--version")) {
+      std::printf("dialmend %s\n", dialmend::kVersion);
+      return 0;
+    }
+    if (arg == QLatin1String("--profile") && i + 1 < args.size()) {
+      profile = args[++i];
+    } else if (arg.startsWith(QLatin1String("--profile="))) {
+      profile = arg.mid(10);
+    } else {
+      std::fprintf(stderr, "dialmend: unknown argument \"%s\" (try --help)\n", qPrintable(arg));
+      return 2;
+    }
+  }
+
+  dialmend::QtDialogs dialogs;
+  dialmend::MainWindow window(profile, dialogs);
+  window.show();
+  return app.exec();
+}

@@ -1,0 +1,69 @@
+// Drives the real window through a run and saves pictures of it for the README.
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QTimer>
+#include <clocale>
+#include <cstdio>
+
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+#include "ui/option_dialog.h"
+
+namespace {
+
+bool Save(QWidget& widget, const QString& path) {
+  const bool ok = widget.grab().save(path);
+  std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  std::setlocale(LC_TIME, "");
+  if (argc != 3) {
+    std::fputs("Usage: dialmend-screenshots PROFILE OUT_DIR\n", stderr);
+    return 2;
+  }
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  QDir().mkpath(out);
+
+  dialmend::QtDialogs dialogs;
+  dialmend::MainWindow window(QString::fromLocal8Bit(argv[1]), dialogs);
+  // The log goes beside the pictures' store, not onto the desktop.
+  window.findChild<QWidget*>(QStringLiteral("LogFile"))
+      ->setProperty("text", QString::fromLocal8Bit(argv[1]) + QStringLiteral(".log.txt"));
+  window.show();
+  QApplication::processEvents();
+  bool ok = Save(window, out + "/window-idle.png");
+
+  auto& options = window.OptionsDialog();
+  options.show();
+  QApplication::processEvents();
+  ok = Save(options, out + "/international-options.png") && ok;
+  options.hide();
+
+  window.About_Click();
+  QApplication::processEvents();
+  if (auto* about = window.findChild<QWidget*>(QStringLiteral("frmAbout"))) {
+    ok = Save(*about, out + "/about.png") && ok;
+    about->close();
+  }
+
+  window.ShowLog_Click();
+  int yields = 0;
+  window.SetYieldHook([&] {
+    if (++yields != 40) return;
+    window.Go_Click();  // pause
+    QApplication::processEvents();
+    ok = Save(window, out + "/run-paused.png") && ok;
+    QTimer::singleShot(0, &window, [&] { window.Go_Click(); });  // resume
+  });
+  window.Go_Click();
+  QApplication::processEvents();
+  ok = Save(window, out + "/run-finished.png") && ok;
+  return ok ? 0 : 1;
+}

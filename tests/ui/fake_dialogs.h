@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <optional>
+
+#include "ui/dialogs.h"
+
+namespace dialmend {
+
+// Answers every box the window would show, and remembers the questions.
+class FakeDialogs : public Dialogs {
+ public:
+  QStringList informed;
+  std::deque<AbortAnswer> answers;
+  int asked = 0;
+  std::optional<QString> chosen_file;
+  QString offered_file;
+
+  void Inform(QWidget*, const QString& text) override { informed << text; }
+  AbortAnswer AskAbort(QWidget*) override {
+    ++asked;
+    if (answers.empty()) return AbortAnswer::Cancel;
+    AbortAnswer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::optional<QString> ChooseLogFile(QWidget*, const QString& current) override {
+    offered_file = current;
+    return chosen_file;
+  }
+};
+
+}  // namespace dialmend

@@ -1,0 +1,276 @@
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/ui/fake_dialogs.h"
+#include "ui/dialogs.h"
+#include "ui/main_window.h"
+#include "ui/option_dialog.h"
+#include "ui/program_look.h"
+
+namespace dialmend {
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  // A window over a fresh copy of the sample store, saving its log in the temporary folder.
+  std::unique_ptr<MainWindow> Window() {
+    m_profile = std::make_unique<QTemporaryDir>();
+    std::filesystem::copy(DIALMEND_SAMPLE_PROFILE, m_profile->filePath("p").toStdString(),
+                          std::filesystem::copy_options::recursive);
+    auto window = std::make_unique<MainWindow>(m_profile->filePath("p"), m_dialogs);
+    m_window = window.get();
+    Line("LogFile")->setText(m_profile->filePath("log.txt"));
+    window->show();
+    return window;
+  }
+  template <class T = QWidget>
+  T* Find(const char* name) {
+    T* w = m_window->findChild<T*>(QString::fromLatin1(name));
+    if (w == nullptr) qFatal("no control %s", name);
+    return w;
+  }
+  QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
+  QLineEdit* Line(const char* name) { return Find<QLineEdit>(name); }
+  QString Text(const char* name) { return Find<QLabel>(name)->text(); }
+
+  FakeDialogs m_dialogs;
+  std::unique_ptr<QTemporaryDir> m_profile;
+  MainWindow* m_window = nullptr;
+
+ private slots:
+  void init() { m_dialogs = FakeDialogs(); }
+
+  void startsIdleWithTheDesignedControls() {
+    auto w = Window();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Dialmend"));
+    QCOMPARE(Button("Go")->text(), QStringLiteral(" &Go!"));
+    QCOMPARE(Button("Go")->toolTip(), QStringLiteral("Start simulation"));
+    QVERIFY(Button("Go")->isDefault());
+    QCOMPARE(Button("Quit")->text(), QStringLiteral("&Quit"));
+    QCOMPARE(Button("Quit")->toolTip(), QStringLiteral("Get outta here"));
+    QVERIFY(Find<QRadioButton>("Style0")->isChecked());
+    QVERIFY(Find<QCheckBox>("SaveLog")->isChecked());
+    QVERIFY(!Find<QCheckBox>("Update")->isChecked());
+    QVERIFY(!Find<QCheckBox>("chkReplace")->isChecked());
+    QVERIFY(!Line("txtFind")->isEnabled());
+    QVERIFY(!Line("txtReplace")->isEnabled());
+    QVERIFY(Find<QLabel>("Folders")->isHidden());
+    QVERIFY(Find<QLabel>("lblNumbers")->isHidden());
+    QVERIFY(Button("cmdTest")->isHidden());
+    QVERIFY(!Button("cmdTest")->isEnabled());
+    QCOMPARE(w->Controller().State(), RunState::Idle);
+    QCOMPARE(w->size(), QSize(Px(5040), Px(3405)));
+    QCOMPARE(w->minimumSize(), w->maximumSize());
+  }
+
+  void defaultLogPathIsOnTheDesktop() {
+    MainWindow w(QStringLiteral("/nonexistent"), m_dialogs);
+    QVERIFY(w.findChild<QLineEdit*>(QStringLiteral("LogFile"))->text().contains(QStringLiteral("Dialmend Log ")));
+  }
+
+  void updateBoxSwitchesCaptions() {
+    auto w = Window();
+    Find<QCheckBox>("Update")->click();
+    QCOMPARE(Text("lblUpdated"), QStringLiteral("Contacts Updated"));
+    QCOMPARE(Text("lblNumbers"), QStringLiteral("Phone Nos Updated"));
+    QCOMPARE(Button("Go")->toolTip(), QStringLiteral("Start update"));
+    Find<QCheckBox>("Update")->click();
+    QCOMPARE(Text("lblUpdated"), QStringLiteral("Contacts To Update"));
+    QCOMPARE(Text("lblNumbers"), QStringLiteral("Phone Nos To Update"));
+    QCOMPARE(Button("Go")->toolTip(), QStringLiteral("Start simulation"));
+  }
+
+  void optionControlsFeedTheConverter() {
+    auto w = Window();
+    Find<QRadioButton>("Style2")->click();
+    QCOMPARE(Find<QLabel>("StyleTag")->property("Tag").toString(), QStringLiteral("2"));
+    QCOMPARE(w->Options().style, 2);
+    Find<QCheckBox>("chkReplace")->click();
+    QVERIFY(Line("txtFind")->isEnabled());
+    Line("txtFind")->setText(QStringLiteral("0485"));
+    Line("txtReplace")->setText(QStringLiteral("0845"));
+    QVERIFY(w->Options().replace);
+    QCOMPARE(w->Options().find, std::string("0485"));
+    Find<QCheckBox>("chkReplace")->click();
+    QVERIFY(!Line("txtFind")->isEnabled());
+    QCOMPARE(Line("txtFind")->text(), QStringLiteral("0485"));
+    QVERIFY(!w->Options().replace);
+  }
+
+  void internationalOptionsKeepTheirChoice() {
+    auto w = Window();
+    QCOMPARE(w->Options().prefix, 0);
+    bool answered = false;
+    QTimer::singleShot(0, this, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      QVERIFY(dialog != nullptr);
+      QCOMPARE(dialog->objectName(), QStringLiteral("frmOption"));
+      dialog->findChild<QRadioButton*>(QStringLiteral("optPrefix1"))->click();
+      dialog->findChild<QRadioButton*>(QStringLiteral("optCode2"))->click();
+      QTest::keyClick(dialog, Qt::Key_Escape);
+      answered = true;
+    });
+    Button("cmdOption")->click();
+    QVERIFY(answered);
+    QCOMPARE(w->Options().prefix, 1);
+    QCOMPARE(w->Options().leading_zero, 2);
+    QVERIFY(w->OptionsDialog().isHidden());
+    QVERIFY(w->OptionsDialog().findChild<QRadioButton*>(QStringLiteral("optPrefix1"))->isChecked());
+    QCOMPARE(w->focusWidget(), Button("Go"));
+  }
+
+  void simulationRunsToTheEndAndResets() {
+    auto w = Window();
+    Button("Go")->click();
+    QCOMPARE(w->Controller().State(), RunState::Finished);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Dialmend - Finished!"));
+    QCOMPARE(Button("Go")->text(), QStringLiteral("&Reset"));
+    QCOMPARE(Button("Go")->toolTip(), QStringLiteral("Reset simulation"));
+    QVERIFY(Find<QLabel>("Checked")->isVisible());
+    QVERIFY(!Find<QRadioButton>("Style0")->isVisible());
+    QCOMPARE(Text("Checked"), QString::number(w->Controller().Counters().checked));
+    QVERIFY(w->Controller().Counters().checked > 50);
+    QVERIFY(!Find<QCheckBox>("Update")->isEnabled());
+    // The pane shows the log as lines; the file keeps CR LF.
+    QString pane = Find<QPlainTextEdit>("Log")->toPlainText();
+    QString log = QString::fromStdString(w->Log().Text());
+    QCOMPARE(pane, log.remove(QLatin1Char('\r')));
+    std::ifstream saved(m_profile->filePath("log.txt").toStdString(), std::ios::binary);
+    QCOMPARE(std::string(std::istreambuf_iterator<char>(saved), {}), w->Log().Text());
+
+    Button("Go")->click();
+    QCOMPARE(w->Controller().State(), RunState::Idle);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Dialmend"));
+    QCOMPARE(Button("Go")->text(), QStringLiteral("&Go"));
+    QCOMPARE(Find<QPlainTextEdit>("Log")->toPlainText(), QString());
+    QCOMPARE(Text("Checked"), QStringLiteral("0"));
+    QVERIFY(Find<QLabel>("Checked")->isHidden());
+    QVERIFY(Find<QRadioButton>("Style0")->isVisible());
+    QVERIFY(Find<QCheckBox>("Update")->isEnabled());
+  }
+
+  void pauseResumeAndAbortFromInsideTheRun() {
+    auto w = Window();
+    int yields = 0;
+    QStringList seen;
+    w->SetYieldHook([&] {
+      ++yields;
+      if (yields == 5) {
+        Button("Go")->click();  // pause
+        seen << Button("Go")->text();
+        QTimer::singleShot(0, this, [&] {
+          Button("Go")->click();  // resume
+          seen << Button("Go")->text();
+        });
+      }
+      if (yields == 12) {
+        m_dialogs.answers = {AbortAnswer::No};
+        Button("Quit")->click();  // pause and ask: No leaves it paused
+        seen << Button("Go")->text() << Button("Quit")->text();
+        QTimer::singleShot(0, this, [&] { Button("Quit")->click(); });  // abort without asking
+      }
+    });
+    Button("Go")->click();
+    QCOMPARE(seen, (QStringList{"&Resume", "&Pause", "&Resume", "&Abort"}));
+    QCOMPARE(m_dialogs.asked, 1);
+    const std::string& log = w->Log().Text();
+    QVERIFY(log.find("Simulation aborted - ") != std::string::npos);
+    QCOMPARE(log.find("Summary:"), log.rfind("Summary:"));
+    QCOMPARE(w->Controller().State(), RunState::Finished);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Dialmend - Finished!"));
+  }
+
+  void closingDuringARunAbortsThenEnds() {
+    auto w = Window();
+    int yields = 0;
+    w->SetYieldHook([&] {
+      if (++yields == 3) w->close();
+    });
+    Button("Go")->click();
+    QVERIFY(w->Log().Text().find("Simulation aborted - ") != std::string::npos);
+    QVERIFY(!w->isVisible());
+    QCOMPARE(yields, 3);  // the walk went no further after the close
+  }
+
+  void showLogTogglesTheHeight() {
+    auto w = Window();
+    Button("ShowLog")->click();
+    QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
+    QCOMPARE(w->height(), Px(6000 - 480));
+    Button("ShowLog")->click();
+    QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Show Log"));
+    QCOMPARE(w->height(), Px(3405));
+  }
+
+  void logFileChoiceAndSaveSwitch() {
+    auto w = Window();
+    const QString before = Line("LogFile")->text();
+    Button("SetFile")->click();
+    QCOMPARE(m_dialogs.offered_file, before);
+    QCOMPARE(Line("LogFile")->text(), before);
+    m_dialogs.chosen_file = QStringLiteral("/tmp/elsewhere.txt");
+    Button("SetFile")->click();
+    QCOMPARE(Line("LogFile")->text(), QStringLiteral("/tmp/elsewhere.txt"));
+    Find<QCheckBox>("SaveLog")->click();
+    QVERIFY(!Line("LogFile")->isEnabled());
+    QVERIFY(!Button("SetFile")->isEnabled());
+  }
+
+  void logLandsAtTheEndWhateverIsSelected() {
+    auto w = Window();
+    auto* pane = Find<QPlainTextEdit>("Log");
+    int yields = 0;
+    w->SetYieldHook([&] {
+      if (++yields == 20) {
+        QTextCursor c(pane->document());
+        c.setPosition(3);
+        c.setPosition(10, QTextCursor::KeepAnchor);
+        pane->setTextCursor(c);
+      }
+    });
+    Button("Go")->click();
+    QVERIFY(pane->toPlainText().endsWith(QStringLiteral("Problems: 1\n")));
+    QVERIFY(pane->toPlainText().startsWith(QStringLiteral("Dialmend Activity Log\n")));
+  }
+
+  void quitWhenIdleEndsAtOnce() {
+    auto w = Window();
+    Button("Quit")->click();
+    QVERIFY(!w->isVisible());
+    QCOMPARE(m_dialogs.asked, 0);
+  }
+
+  void profileThatCannotOpenShowsTheMessage() {
+    MainWindow w(QStringLiteral("/nonexistent/profile"), m_dialogs);
+    m_window = &w;
+    Find<QCheckBox>("SaveLog")->click();
+    Button("Go")->click();
+    QCOMPARE(m_dialogs.informed,
+             QStringList{QStringLiteral("There seems to be a problem accessing your profile.\n"
+                                        "Please try again, granting access to contacts when requested.")});
+    QCOMPARE(w.windowTitle(), QStringLiteral("Dialmend - Finished!"));
+    QVERIFY(w.Log().Text().find("Contacts checked: 0") != std::string::npos);
+    m_window = nullptr;
+  }
+};
+
+}  // namespace dialmend
+
+int RunMainWindowTests(int argc, char** argv) {
+  dialmend::MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"

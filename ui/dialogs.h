@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "run/run_controller.h"
+
+class QWidget;
+
+namespace dialmend {
+
+// Every message box and file dialog of the program, so tests can answer them.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // A message with an OK button only, no icon, titled "Dialmend".
+  virtual void Inform(QWidget* parent, const QString& text) = 0;
+
+  // The question asked when Quit is pressed during a run.
+  [[nodiscard]] virtual AbortAnswer AskAbort(QWidget* parent) = 0;
+
+  // The Save As dialog for the log file, opened on `current`; std::nullopt when cancelled.
+  [[nodiscard]] virtual std::optional<QString> ChooseLogFile(QWidget* parent,
+                                                             const QString& current) = 0;
+};
+
+// The program's own: QMessageBox and QFileDialog.
+class QtDialogs : public Dialogs {
+ public:
+  void Inform(QWidget* parent, const QString& text) override;
+  AbortAnswer AskAbort(QWidget* parent) override;
+  std::optional<QString> ChooseLogFile(QWidget* parent, const QString& current) override;
+};
+
+}  // namespace dialmend

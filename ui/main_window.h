@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+#include <array>
+#include <memory>
+
+#include "engine/number_options.h"
+#include "log/activity_log.h"
+#include "run/run_controller.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace dialmend {
+
+class Dialogs;
+class AboutDialog;
+class OptionDialog;
+
+// The main window, "Dialmend": the run's settings, the Go and Quit buttons that drive it, the
+// counters and the log pane. It is the view of the run controller; a run runs nested in the
+// Go press and keeps the window alive by handling events at the walk's yields.
+class MainWindow : public QDialog, public RunView {
+ public:
+  // `profile` is the vCard folder store to run over; `dialogs` answers every message box.
+  MainWindow(QString profile, Dialogs& dialogs, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  void Go_Click();
+  void Quit_Click();
+  void Update_Click();
+  void Style_Click(int index);
+  void chkReplace_Click();
+  void cmdOption_Click();
+  void SaveLog_Click();
+  void SetFile_Click();
+  void ShowLog_Click();
+  void About_Click();
+  void cmdTest_Click();
+
+  // The live option state every conversion reads.
+  [[nodiscard]] const NumberOptions& Options() const { return m_options; }
+  [[nodiscard]] RunController& Controller() { return m_controller; }
+  [[nodiscard]] const ActivityLog& Log() const { return m_log; }
+  // The International Options dialog, created on first use.
+  [[nodiscard]] OptionDialog& OptionsDialog();
+
+  // A hook run at every yield of a run, for tests and screenshots to act mid-run.
+  void SetYieldHook(std::function<void()> hook) { m_yield_hook = std::move(hook); }
+
+  // RunView
+  RunJob PrepareRun() override;
+  void ShowStarted(bool update) override;
+  void ShowPaused(bool update) override;
+  void ShowResumed(bool update) override;
+  void ShowFinished(bool update) override;
+  void ShowReset(bool update) override;
+  void ShowCounters(const RunCounters& counters) override;
+  AbortAnswer AskAbort() override;
+  void ShowMessage(const std::string& text) override;
+  void EndProgram() override;
+  void ProcessEvents(bool wait) override;
+  std::string NowText() override;
+
+ protected:
+  void reject() override { Quit_Click(); }
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void SetRunControlsEnabled(bool enabled);
+  void SetStyleChooserShown(bool shown);
+  void AppendToPane(std::string_view text);
+
+  QString m_profile;
+  Dialogs& m_dialogs;
+  NumberOptions m_options;
+  ActivityLog m_log;
+  RunController m_controller;
+  std::function<void()> m_yield_hook;
+  bool m_ending = false;
+
+  QLabel* m_title = nullptr;
+  QLabel* m_image = nullptr;
+  QPushButton* m_go = nullptr;
+  QPushButton* m_quit = nullptr;
+  QPushButton* m_about = nullptr;
+  QPushButton* m_show_log = nullptr;
+  QPushButton* m_cmd_option = nullptr;
+  QPushButton* m_set_file = nullptr;
+  QPushButton* m_cmd_test = nullptr;
+  std::array<QRadioButton*, 4> m_style{};
+  QLabel* m_style_tag = nullptr;
+  QCheckBox* m_update = nullptr;
+  QCheckBox* m_save_log = nullptr;
+  QLineEdit* m_log_file = nullptr;
+  QCheckBox* m_chk_replace = nullptr;
+  QLineEdit* m_txt_find = nullptr;
+  QLineEdit* m_txt_replace = nullptr;
+  QLabel* m_lbl_to = nullptr;
+  QPlainTextEdit* m_log_pane = nullptr;
+  // Folders, Checked, Updated, Numbers and their caption labels.
+  std::array<QLabel*, 4> m_counters{};
+  std::array<QLabel*, 4> m_counter_labels{};
+  OptionDialog* m_option_dialog = nullptr;
+  QPointer<AboutDialog> m_about_dialog;
+};
+
+}  // namespace dialmend

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+
+class QRadioButton;
+
+namespace dialmend {
+
+struct NumberOptions;
+
+// The International Options dialog: what to do with +44 and the area code's leading zero.
+// A choice is in force as soon as it is clicked; OK, Enter and Esc only hide the dialog,
+// which keeps its choices until the program ends.
+class OptionDialog : public QDialog {
+ public:
+  // `options` is the live option state the converter reads; it must outlive the dialog.
+  OptionDialog(NumberOptions& options, QWidget* parent);
+
+  void optPrefix_Click(int index);
+  void optCode_Click(int index);
+  void cmdOK_Click();
+
+ protected:
+  void reject() override { cmdOK_Click(); }
+
+ private:
+  NumberOptions& m_options;
+  std::array<QRadioButton*, 3> m_opt_prefix{};
+  std::array<QRadioButton*, 3> m_opt_code{};
+};
+
+}  // namespace dialmend

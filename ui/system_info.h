@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dialmend {
+
+// Starts the desktop's system information program, detached and not waited for. Returns
+// false when none could be started, and the caller tells the user so.
+//
+// On Linux the first of these found on PATH: kinfocenter (KDE), gnome-control-center's
+// "info-overview" panel (GNOME), xfce4-about (Xfce), hardinfo, lshw-gtk. On Windows the tool
+// the registry names (MSINFO32).
+[[nodiscard]] bool StartSysInfo();
+
+// The message shown when StartSysInfo fails.
+inline constexpr std::string_view kSysInfoUnavailable = "System Information Is Unavailable At This Time";
+
+// Registry value types the lookup reads.
+inline constexpr std::uint32_t kRegistryText = 1;    // REG_SZ
+inline constexpr std::uint32_t kRegistryNumber = 4;  // REG_DWORD
+
+// Turns the bytes a registry query returned into the text of `key_val`: a text value is taken
+// whole less one terminating NUL, a number becomes its signed decimal text, and any other type
+// leaves `key_val` as it was.
+void DecodeKeyValue(std::uint32_t type, std::string_view data, std::string& key_val);
+
+#ifdef _WIN32
+// Reads one registry value under `key_root` into `key_val`; false, with `key_val` empty, when
+// the key or value cannot be read.
+[[nodiscard]] bool GetKeyValue(void* key_root, const std::string& key_name,
+                               const std::string& sub_key_ref, std::string& key_val);
+#endif
+
+}  // namespace dialmend
