@@ -204,6 +204,89 @@ class MainWindowTest : public QObject {
     QCOMPARE(yields, 3);  // the walk went no further after the close
   }
 
+  void updateRunWritesTheCardsAndCountsExactly() {
+    auto w = Window();
+    Find<QCheckBox>("Update")->click();
+    m_dialogs.answers = {AbortAnswer::Cancel};
+    int yields = 0;
+    w->SetYieldHook([&] {
+      if (++yields == 8) Button("Quit")->click();  // asked, Cancel resumes
+    });
+    Button("Go")->click();
+    QCOMPARE(m_dialogs.asked, 1);
+    const std::string& log = w->Log().Text();
+    QVERIFY(log.find("\r\nUpdate complete - ") != std::string::npos);
+    QVERIFY(log.find("Updating contacts in profile ") != std::string::npos);
+    const RunCounters& c = w->Controller().Counters();
+    QCOMPARE(Text("Folders"), QString::number(c.folders));
+    QCOMPARE(Text("Numbers"), QString::number(c.numbers));
+    QCOMPARE(c.folders, 6);
+    QCOMPARE(c.checked, 58);
+    QCOMPARE(c.updated, 54);
+    QVERIFY(log.find("Contacts updated: 54\r\nNumbers updated:  " + std::to_string(c.numbers) +
+                     "\r\nProblems: 1\r\n") != std::string::npos);
+    std::ifstream card(m_profile->filePath("p/work/clients/riverside-dental.vcf").toStdString());
+    const std::string text{std::istreambuf_iterator<char>(card), {}};
+    QVERIFY(text.find("TEL;TYPE=WORK:(023) 8022 1904\r\n") != std::string::npos);
+    QVERIFY(text.find("TEL;TYPE=PAGER:(07625) 338110\r\n") != std::string::npos);
+  }
+
+  void twoRunsLeaveOneLogFileAndAClearedSaveWritesNone() {
+    auto w = Window();
+    const std::string path = m_profile->filePath("log.txt").toStdString();
+    Button("Go")->click();
+    Button("Go")->click();  // reset
+    Find<QRadioButton>("Style3")->click();
+    Button("Go")->click();
+    std::ifstream saved(path, std::ios::binary);
+    const std::string second{std::istreambuf_iterator<char>(saved), {}};
+    QCOMPARE(second, w->Log().Text());
+    QCOMPARE(second.find("Dialmend Activity Log"), second.rfind("Dialmend Activity Log"));
+    QCOMPARE(QDir(m_profile->path()).entryList({QStringLiteral("*.txt")}).size(), 1);
+
+    Button("Go")->click();
+    std::filesystem::remove(path);
+    Find<QCheckBox>("SaveLog")->click();
+    Button("Go")->click();
+    QVERIFY(!std::filesystem::exists(path));
+  }
+
+  void dialogOptionsReachTheConversions() {
+    auto w = Window();
+    w->OptionsDialog().findChild<QRadioButton*>(QStringLiteral("optPrefix2"))->click();
+    w->OptionsDialog().findChild<QRadioButton*>(QStringLiteral("optCode1"))->click();
+    Find<QRadioButton>("Style3")->click();
+    Button("Go")->click();
+    QVERIFY(w->Log().Text().find("0171 600 3000 --> +442076003000\r\n") != std::string::npos);
+  }
+
+  void closingAPausedUpdateSavesTheLogAndLeavesWholeFiles() {
+    auto w = Window();
+    Find<QCheckBox>("Update")->click();
+    int yields = 0;
+    w->SetYieldHook([&] {
+      if (++yields != 10) return;
+      Button("Go")->click();  // pause
+      QTimer::singleShot(0, this, [&] { w->close(); });
+    });
+    Button("Go")->click();
+    QVERIFY(!w->isVisible());
+    std::ifstream saved(m_profile->filePath("log.txt").toStdString(), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(saved), {}};
+    QVERIFY(text.find("\r\nUpdate aborted - ") != std::string::npos);
+    QCOMPARE(text, w->Log().Text());
+    // Every card is whole: each still parses to its end, and no temporary file is left.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_profile->filePath("p").toStdString())) {
+      const std::string name = entry.path().filename().string();
+      QVERIFY2(name.find(".dialmend-") == std::string::npos, name.c_str());
+      if (entry.path().extension() == ".vcf" && name != "broken-export.vcf") {
+        std::ifstream card(entry.path(), std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(card), {}};
+        QVERIFY2(bytes.find("END:VCARD") != std::string::npos, name.c_str());
+      }
+    }
+  }
+
   void showLogTogglesTheHeight() {
     auto w = Window();
     Button("ShowLog")->click();
