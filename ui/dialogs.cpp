@@ -26,7 +26,7 @@ AbortAnswer QtDialogs::AskAbort(QWidget* parent) {
 
 std::optional<QString> QtDialogs::ChooseLogFile(QWidget* parent, const QString& current) {
   QFileDialog dialog(parent, QStringLiteral("Log file..."), current,
-                     QStringLiteral("(*.txt) (*.txt)"));
+                     QStringLiteral("(*.txt)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setDefaultSuffix(QStringLiteral("txt"));

@@ -286,13 +286,28 @@ void MainWindow::cmdTest_Click() {
 
 void MainWindow::AppendToPane(std::string_view text) {
   // The pane shows lines; the log keeps its CR LF for the file.
-  QString plain = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  plain.remove(QLatin1Char('\r'));
-  QTextCursor end(m_log_pane->document());
-  end.movePosition(QTextCursor::End);
-  end.insertText(plain);
-  m_log_pane->setTextCursor(end);
-  m_log_pane->repaint();
+  m_pending_log += QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  Present(m_controller.State() != RunState::Running);
+}
+
+void MainWindow::Present(bool now) {
+  constexpr qint64 kFrameMs = 40;
+  if (!now && m_since_present.isValid() && m_since_present.elapsed() < kFrameMs) return;
+  m_since_present.start();
+  if (!m_pending_log.isEmpty()) {
+    m_pending_log.remove(QLatin1Char('\r'));
+    QTextCursor end(m_log_pane->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(m_pending_log);
+    m_log_pane->setTextCursor(end);
+    m_pending_log.clear();
+  }
+  const std::int64_t values[4] = {m_latest_counters.folders, m_latest_counters.checked,
+                                  m_latest_counters.updated, m_latest_counters.numbers};
+  for (int i = 0; i < 4; ++i) m_counters[i]->setText(QString::number(values[i]));
+  // Painted now, not at the next pass of an event loop the run may be holding up.
+  m_log_pane->viewport()->repaint();
+  for (QLabel* counter : m_counters) counter->repaint();
 }
 
 RunJob MainWindow::PrepareRun() {
@@ -339,6 +354,7 @@ void MainWindow::ShowStarted(bool update) {
 }
 
 void MainWindow::ShowPaused(bool update) {
+  Present(true);
   m_go->setText(QStringLiteral("&Resume"));
   m_go->setToolTip(Mode(update, "Resume"));
 }
@@ -349,6 +365,7 @@ void MainWindow::ShowResumed(bool update) {
 }
 
 void MainWindow::ShowFinished(bool update) {
+  Present(true);
   setWindowTitle(windowTitle() + QStringLiteral(" - Finished!"));
   QApplication::beep();
   m_go->setText(QStringLiteral("&Reset"));
@@ -366,24 +383,22 @@ void MainWindow::ShowReset(bool) {
   m_go->setToolTip(Mode(update, "Start"));
   m_quit->setText(QStringLiteral("&Quit"));
   m_quit->setToolTip(QStringLiteral("Get outta here"));
+  m_pending_log.clear();
   m_log_pane->clear();
 }
 
 void MainWindow::ShowCounters(const RunCounters& counters) {
-  const std::int64_t values[4] = {counters.folders, counters.checked, counters.updated,
-                                  counters.numbers};
-  for (int i = 0; i < 4; ++i) {
-    const QString text = QString::number(values[i]);
-    if (m_counters[i]->text() != text) {
-      m_counters[i]->setText(text);
-      m_counters[i]->repaint();
-    }
-  }
+  m_latest_counters = counters;
+  Present(m_controller.State() != RunState::Running);
 }
 
-AbortAnswer MainWindow::AskAbort() { return m_dialogs.AskAbort(this); }
+AbortAnswer MainWindow::AskAbort() {
+  Present(true);
+  return m_dialogs.AskAbort(this);
+}
 
 void MainWindow::ShowMessage(const std::string& text) {
+  Present(true);
   m_dialogs.Inform(this, QString::fromStdString(text));
 }
 
@@ -394,6 +409,7 @@ void MainWindow::EndProgram() {
 }
 
 void MainWindow::ProcessEvents(bool wait) {
+  Present(false);
   if (m_yield_hook) m_yield_hook();
   QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
 }

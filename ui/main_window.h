@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <array>
@@ -77,6 +78,9 @@ class MainWindow : public QDialog, public RunView {
   void SetRunControlsEnabled(bool enabled);
   void SetStyleChooserShown(bool shown);
   void AppendToPane(std::string_view text);
+  // Puts pending log text and counts on screen; during a run at most every few frames, so
+  // painting never costs more than the run itself.
+  void Present(bool now);
 
   QString m_profile;
   Dialogs& m_dialogs;
@@ -85,6 +89,9 @@ class MainWindow : public QDialog, public RunView {
   RunController m_controller;
   std::function<void()> m_yield_hook;
   bool m_ending = false;
+  QString m_pending_log;
+  RunCounters m_latest_counters;
+  QElapsedTimer m_since_present;
 
   QLabel* m_title = nullptr;
   QLabel* m_image = nullptr;
