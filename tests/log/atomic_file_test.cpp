@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <cerrno>
@@ -253,6 +255,27 @@ TEST_F(AtomicFile, CreatesOrReplacesAFileWithoutAStamp) {
   ASSERT_TRUE(WriteFileAtomically(path, "second"));
   EXPECT_EQ(Contents(path), "second");
   EXPECT_EQ(Names(), std::vector<std::string>{"Dialmend Log 1.txt"});
+}
+
+TEST_F(AtomicFile, AWriteKilledMidwayLeavesTheOldFileOrTheNewOneWhole) {
+  const std::string old_bytes = "BEGIN:VCARD\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
+  const std::string new_bytes(64 << 20, 'n');  // large, so the kill lands inside the write
+  for (const int delay_us : {0, 2000, 20000}) {
+    const fs::path path = Write("Killed.vcf", old_bytes);
+    const FileStamp stamp = Snapshot(path);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      (void)WriteFileAtomically(path, new_bytes, stamp);
+      ::_exit(0);
+    }
+    ::usleep(static_cast<useconds_t>(delay_us));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const std::string now = Contents(path);
+    EXPECT_TRUE(now == old_bytes || now == new_bytes) << "killed after " << delay_us << " us: "
+                                                      << now.size() << " bytes";
+  }
 }
 
 }  // namespace
