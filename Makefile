@@ -7,7 +7,8 @@ CMAKE_FLAGS += -DDIALMEND_WERROR=ON
 endif
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean
+.PHONY: deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean \
+	windows test-windows
 
 deps:
 	@scripts/install-deps
@@ -61,5 +62,19 @@ fuzz: build-fuzz
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
+# The core and the command-line programs as Windows .exe files (mingw-w64), tested under wine.
+BUILD_WINDOWS ?= build-windows
+windows:
+	@scripts/install-deps --windows
+	cmake -S . -B $(BUILD_WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD_WINDOWS) -j $(JOBS)
+
+# Wine starts its server once here: started from inside ctest, each test would wait for it.
+test-windows: windows
+	@(wineserver -p 60; wine cmd /c exit) </dev/null >/dev/null 2>&1 || true
+	cd $(BUILD_WINDOWS) && WINEDEBUG=-all ctest --output-on-failure -j $(JOBS); \
+	  status=$$?; wineserver -k >/dev/null 2>&1 || true; exit $$status
+
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-windows

@@ -5,10 +5,23 @@
 
 #include "cli/run_command.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 volatile std::sig_atomic_t g_interrupts = 0;
 
+#ifdef _WIN32
+// Windows calls this on a thread of its own. Returning FALSE hands a second Ctrl-C, and a
+// closing console, to the default handler, which ends the program.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if ((event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) || g_interrupts > 0) return FALSE;
+  g_interrupts = 1;
+  return TRUE;
+}
+#else
 // The first Ctrl-C asks the run to stop between contacts; a second one ends at once.
 extern "C" void OnInterrupt(int signal_number) {
   if (g_interrupts > 0) {
@@ -18,12 +31,17 @@ extern "C" void OnInterrupt(int signal_number) {
   }
   g_interrupts = 1;
 }
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setlocale(LC_TIME, "");
+#ifdef _WIN32
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
   std::signal(SIGINT, OnInterrupt);
+#endif
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   return dialmend::RunCommand(args, stdout, stderr, &g_interrupts);
 }

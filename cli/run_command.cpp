@@ -1,6 +1,10 @@
 #include "cli/run_command.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -8,6 +12,9 @@
 
 #include "cli/convert_command.h"
 #include "contacts/vcard_store.h"
+#ifdef _WIN32
+#include "contacts/outlook_store.h"
+#endif
 #include "engine/version.h"
 #include "log/log_file.h"
 #include "run/date_time_text.h"
@@ -16,9 +23,22 @@
 namespace dialmend {
 namespace {
 
-std::string DefaultProfile() {
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+  return ::_isatty(::_fileno(stream)) != 0;
+#else
+  return ::isatty(::fileno(stream)) != 0;
+#endif
+}
+
+// Without --profile: Outlook's contacts on Windows, ~/.contacts elsewhere.
+std::unique_ptr<ContactStore> DefaultStore() {
+#ifdef _WIN32
+  return MakeOutlookStore();
+#else
   const char* home = std::getenv("HOME");
-  return (std::filesystem::path(home != nullptr ? home : ".") / ".contacts").string();
+  return MakeVCardStore((std::filesystem::path(home != nullptr ? home : ".") / ".contacts").string());
+#endif
 }
 
 // The terminal around a run: the log on standard output, progress and messages on standard
@@ -29,7 +49,7 @@ class TerminalView : public RunView {
       : m_args(args),
         m_err(err),
         m_interrupts(interrupts),
-        m_progress(::isatty(::fileno(err)) != 0) {}
+        m_progress(IsTerminal(err)) {}
 
   void SetController(RunController* controller) { m_controller = controller; }
   bool ProfileFailed() const { return m_profile_failed; }
@@ -40,7 +60,7 @@ class TerminalView : public RunView {
 
   RunJob PrepareRun() override {
     RunJob job;
-    job.store = MakeVCardStore(m_args.profile.empty() ? DefaultProfile() : m_args.profile);
+    job.store = m_args.profile.empty() ? DefaultStore() : MakeVCardStore(m_args.profile);
     job.options = &m_args.options;
     job.update = m_args.update;
     if (!m_args.no_log) job.log_path = m_args.log_file ? *m_args.log_file : SetLogFile();
@@ -159,8 +179,13 @@ std::string RunUsage() {
          "writes nothing.\n"
          "\n"
          "  --profile DIR   the store: a folder with one subfolder per address book and one\n"
+#ifdef _WIN32
+         "                  .vcf file per contact (default: the contacts of your Outlook\n"
+         "                  profile)\n"
+#else
          "                  .vcf file per contact (default ~/.contacts; vdirsyncer and khard\n"
          "                  keep theirs where their configuration says)\n"
+#endif
          "  --update        write the changed numbers back (each file replaced atomically)\n"
          "  --style N       0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"
          "                  2 \"020 1234 5678\", 3 \"02012345678\"\n"
@@ -195,7 +220,7 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
     return 0;
   }
 
-  const bool terminal = ::isatty(::fileno(out)) != 0;
+  const bool terminal = IsTerminal(out);
   TerminalView view(parsed, err, interrupts);
   ActivityLog log;
   log.SetListener([&](std::string_view text) {

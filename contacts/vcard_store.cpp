@@ -1,17 +1,12 @@
 #include "contacts/vcard_store.h"
 
-#include <dirent.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "log/atomic_file.h"
+#include "log/utf8_path.h"
 #include "contacts/vcard.h"
 
 namespace dialmend {
@@ -25,8 +20,8 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-std::string ErrnoText(int error) {
-  std::string text = std::strerror(error);
+std::string ErrorText(const std::error_code& error) {
+  std::string text = error.message();
   if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
   return text;
 }
@@ -45,35 +40,35 @@ bool Temporary(std::string_view name) {
   return name.ends_with("~") || name.ends_with(".tmp") || name.ends_with(".swp");
 }
 
+// The file name as UTF-8, whatever the platform's own encoding of names.
+std::string NameOf(const std::filesystem::path& path) { return Utf8FromPath(path.filename()); }
+
 // Throws StoreError when the folder cannot be listed.
 Listing List(const std::string& path, const std::string& subject) {
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) throw StoreError(subject, ErrnoText(errno));
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::directory_iterator it(PathFromUtf8(path), error);
+  if (error) throw StoreError(subject, ErrorText(error));
   Listing listing;
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view name = entry->d_name;
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    const std::string name = NameOf(it->path());
     if (Hidden(name) || Temporary(name)) continue;
-    bool is_dir = entry->d_type == DT_DIR;
-    bool is_file = entry->d_type == DT_REG;
-    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-      struct stat st {};
-      if (::stat((path + "/" + std::string(name)).c_str(), &st) != 0) continue;
-      is_dir = S_ISDIR(st.st_mode);
-      is_file = S_ISREG(st.st_mode);
-    }
+    // The type the listing already gives, looked up again only for links (which are
+    // followed); an entry that vanished or cannot be looked at is passed over.
+    std::error_code type_error;
+    const bool is_folder = it->is_directory(type_error);
+    const bool is_file = !type_error && !is_folder && it->is_regular_file(type_error);
+    if (type_error) continue;
     const std::string lower = Lower(name);
-    if (is_dir) {
-      listing.folders.emplace_back(name);
+    if (is_folder) {
+      listing.folders.push_back(name);
     } else if (is_file && lower.ends_with(".vcf")) {
-      listing.cards.emplace_back(name);
+      listing.cards.push_back(name);
     } else if (is_file && lower.ends_with(".ics")) {
       listing.has_calendar_items = true;
     }
   }
-  const int error = errno;
-  ::closedir(dir);
-  if (error != 0) throw StoreError(subject, ErrnoText(error));
+  if (error) throw StoreError(subject, ErrorText(error));
   std::sort(listing.cards.begin(), listing.cards.end());
   std::sort(listing.folders.begin(), listing.folders.end());
   return listing;
@@ -115,7 +110,7 @@ class VCardItem : public ContactItem {
     VCardRewrite rewrite = RewriteVCard(m_card, m_changes);
     if (!rewrite.rejected.empty()) throw StoreError(m_name, rewrite.rejected.front().reason);
     if (rewrite.bytes == m_card.Bytes()) return;
-    FileStatus status = WriteFileAtomically(m_path, rewrite.bytes, m_stamp, m_card.Bytes());
+    FileStatus status = WriteFileAtomically(PathFromUtf8(m_path), rewrite.bytes, m_stamp, m_card.Bytes());
     if (!status) throw StoreError(m_name, status.reason);
     m_changes.clear();
   }
@@ -137,7 +132,7 @@ class VCardItems : public ItemCursor {
     if (m_next >= m_names.size()) return nullptr;
     const std::string& name = m_names[m_next++];
     std::string path = m_path + "/" + name;
-    FileSnapshot snapshot = ReadFileSnapshot(path, kMaxVCardBytes);
+    FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxVCardBytes);
     if (!snapshot.status) throw StoreError(name, snapshot.status.reason);
     ParsedVCard parsed = ParseVCard(snapshot.bytes);
     if (!parsed) throw StoreError(name, parsed.error);
@@ -170,7 +165,7 @@ class VCardFolder : public Folder {
       : m_path(std::move(path)), m_dir_name(std::move(dir_name)) {}
 
   std::string Name() override {
-    std::ifstream in(m_path + "/displayname", std::ios::binary);
+    std::ifstream in(PathFromUtf8(m_path) / "displayname", std::ios::binary);
     std::string name;
     if (in && std::getline(in, name)) {
       while (!name.empty() && (name.back() == '\r' || name.back() == ' ' || name.back() == '\t')) {
@@ -221,10 +216,14 @@ class VCardStore : public ContactStore {
   explicit VCardStore(std::string root) : m_root(std::move(root)) {}
 
   std::optional<std::string> Open() override {
-    struct stat st {};
-    if (::stat(m_root.c_str(), &st) != 0) return "\"" + m_root + "\": " + ErrnoText(errno);
-    if (!S_ISDIR(st.st_mode)) return "\"" + m_root + "\" is not a folder";
-    if (::access(m_root.c_str(), R_OK | X_OK) != 0) return "\"" + m_root + "\": " + ErrnoText(errno);
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(PathFromUtf8(m_root), error);
+    if (error) return "\"" + m_root + "\": " + ErrorText(error);
+    if (!fs::is_directory(status)) return "\"" + m_root + "\" is not a folder";
+    // Listing it is the one test of access that holds on every system.
+    fs::directory_iterator listing(PathFromUtf8(m_root), error);
+    if (error) return "\"" + m_root + "\": " + ErrorText(error);
     return std::nullopt;
   }
 
@@ -244,18 +243,6 @@ class VCardStore : public ContactStore {
 std::unique_ptr<ContactStore> MakeVCardStore(std::string root) {
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   return std::make_unique<VCardStore>(std::move(root));
-}
-
-std::string LoggedInUserName() {
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr) {
-    // The full name is the first comma-separated part of the GECOS field.
-    std::string full = pw->pw_gecos != nullptr ? pw->pw_gecos : "";
-    full = full.substr(0, full.find(','));
-    if (!full.empty()) return full;
-    if (pw->pw_name != nullptr && *pw->pw_name != '\0') return pw->pw_name;
-  }
-  if (const char* user = std::getenv("USER"); user != nullptr) return user;
-  return "";
 }
 
 }  // namespace dialmend

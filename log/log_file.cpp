@@ -1,65 +1,19 @@
 #include "log/log_file.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "log/atomic_file.h"
+#include "log/utf8_path.h"
 
 namespace dialmend {
-namespace {
-
-std::string HomeDirectory() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    return pw->pw_dir;
-  }
-  return ".";
-}
-
-// The XDG_DESKTOP_DIR line of user-dirs.dirs: XDG_DESKTOP_DIR="$HOME/Desktop".
-std::optional<std::string> ConfiguredDesktop(const std::string& home) {
-  std::filesystem::path config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-    config = xdg;
-  } else {
-    config = std::filesystem::path(home) / ".config";
-  }
-  std::ifstream in(config / "user-dirs.dirs");
-  std::string line;
-  while (std::getline(in, line)) {
-    constexpr std::string_view kKey = "XDG_DESKTOP_DIR=\"";
-    if (!line.starts_with(kKey) || line.back() != '"') continue;
-    std::string value = line.substr(kKey.size(), line.size() - kKey.size() - 1);
-    if (value.starts_with("$HOME")) value = home + value.substr(5);
-    if (!value.starts_with("/")) return std::nullopt;
-    return value;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
-std::string DesktopDirectory() {
-  const std::string home = HomeDirectory();
-  if (auto desktop = ConfiguredDesktop(home)) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(*desktop, ec)) return *desktop;
-  }
-  const std::string fallback = (std::filesystem::path(home) / "Desktop").string();
-  std::error_code ec;
-  if (std::filesystem::is_directory(fallback, ec)) return fallback;
-  return home;
-}
 
 std::string DefaultLogPath(const std::string& folder,
                            const std::function<bool(const std::string&)>& exists) {
-  const std::filesystem::path base(folder);
+  const std::filesystem::path base = PathFromUtf8(folder);
   for (unsigned long long n = 1;; ++n) {
-    std::string candidate = (base / ("Dialmend Log " + std::to_string(n) + ".txt")).string();
+    std::string candidate =
+        Utf8FromPath(base / ("Dialmend Log " + std::to_string(n) + ".txt"));
     if (!exists(candidate)) return candidate;
   }
 }
@@ -67,13 +21,13 @@ std::string DefaultLogPath(const std::string& folder,
 std::string SetLogFile() {
   return DefaultLogPath(DesktopDirectory(), [](const std::string& path) {
     std::error_code ec;
-    return std::filesystem::exists(path, ec) || ec;
+    return std::filesystem::exists(PathFromUtf8(path), ec) || ec;
   });
 }
 
 std::optional<std::string> SaveLogFile(const std::string& path, std::string_view text) {
   if (path.empty()) return std::string("Cannot save the log: no log file was given.");
-  if (FileStatus status = WriteFileAtomically(path, text); !status) {
+  if (FileStatus status = WriteFileAtomically(PathFromUtf8(path), text); !status) {
     return "Cannot save the log to \"" + path + "\": " + status.reason + ".";
   }
   return std::nullopt;

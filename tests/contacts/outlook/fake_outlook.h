@@ -1,0 +1,91 @@
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <array>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "contacts/contact_store.h"
+#include "contacts/phone_field.h"
+
+// A stand-in for Outlook's object model: small C++ objects answering IDispatch by member
+// name, over contacts held here. Each kind of object has its own DISPIDs, as Outlook's do
+// (only Class is shared by every item), so a caller that mixes them up is caught. Each object
+// counts the calls made on it, and failures can be set up per folder or item.
+
+namespace dialmend {
+
+// One item as the fake stores it, with its failures and what was done to it.
+struct FakeItem {
+  int item_class = kContactClass;
+  std::wstring file_as;
+  std::array<std::wstring, kPhoneFieldCount> phones;  // as saved
+
+  // Save fails with DISP_E_EXCEPTION carrying this code and description.
+  HRESULT save_failure = S_OK;
+  std::wstring save_description;
+  // The next calls on the item are rejected as busy (RPC_E_CALL_REJECTED).
+  int calls_to_reject = 0;
+
+  // Over every object handed out for the item.
+  int calls = 0;  // accepted Invoke calls
+  int rejected = 0;
+  int saves = 0;
+  std::array<int, kPhoneFieldCount> reads{};
+  std::array<int, kPhoneFieldCount> writes{};
+};
+
+struct FakeFolder {
+  explicit FakeFolder(std::wstring folder_name, int item_type = kContactItemType)
+      : name(std::move(folder_name)), default_item_type(item_type) {}
+
+  std::wstring name;
+  int default_item_type = kContactItemType;
+  // Reading Items fails with DISP_E_EXCEPTION carrying this code.
+  HRESULT items_failure = S_OK;
+  std::vector<FakeItem> items;
+  std::vector<FakeFolder> folders;
+};
+
+// A contact filed as `file_as` with the given numbers; every other field empty.
+[[nodiscard]] FakeItem FakeContact(std::wstring file_as,
+                                   std::initializer_list<std::pair<PhoneField, std::wstring>> numbers);
+
+class FakeOutlook {
+ public:
+  FakeOutlook() = default;
+  FakeOutlook(const FakeOutlook&) = delete;
+  FakeOutlook& operator=(const FakeOutlook&) = delete;
+
+  // A new reference to the Application object; the caller releases it. The folders must not
+  // gain or lose elements while objects handed out are alive.
+  [[nodiscard]] IDispatch* Application();
+
+  // The item at `path` of folder indexes, then the item index, all 0-based.
+  [[nodiscard]] FakeItem& Item(std::initializer_list<std::size_t> folder_path, std::size_t index);
+
+  std::wstring user = L"Test User";
+  // CurrentUser fails: E_ACCESSDENIED is returned as it is; any other code comes inside
+  // DISP_E_EXCEPTION with user_description, as Outlook's security prompt does.
+  HRESULT user_failure = S_OK;
+  std::wstring user_description;
+  // GetNamespace fails with DISP_E_EXCEPTION carrying this code.
+  HRESULT namespace_failure = S_OK;
+  std::vector<FakeFolder> folders;
+
+  // What was done, over all objects.
+  int lookups = 0;                           // names passed to GetIDsOfNames
+  std::map<std::string, int> member_lookups;  // "ContactItem.FileAs" -> count
+  int calls = 0;                              // accepted Invoke calls
+  int puts = 0;                               // of which property puts
+  int live_objects = 0;
+  int live_items = 0;
+  int most_live_items = 0;
+};
+
+}  // namespace dialmend
