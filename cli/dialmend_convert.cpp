@@ -1,8 +1,10 @@
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/convert_command.h"
+#include "cli/utf8_arguments.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -15,6 +17,7 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const std::vector<std::string> words = dialmend::Utf8Arguments(argc, argv);
+  const std::vector<std::string_view> args(words.begin(), words.end());
   return dialmend::RunConvert(args, stdin, stdout, stderr);
 }

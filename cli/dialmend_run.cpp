@@ -1,9 +1,11 @@
 #include <csignal>
 #include <clocale>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/run_command.h"
+#include "cli/utf8_arguments.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -42,6 +44,7 @@ int main(int argc, char** argv) {
 #else
   std::signal(SIGINT, OnInterrupt);
 #endif
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const std::vector<std::string> words = dialmend::Utf8Arguments(argc, argv);
+  const std::vector<std::string_view> args(words.begin(), words.end());
   return dialmend::RunCommand(args, stdout, stderr, &g_interrupts);
 }
