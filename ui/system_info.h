@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,10 +28,20 @@ inline constexpr std::uint32_t kRegistryNumber = 4;  // REG_DWORD
 void DecodeKeyValue(std::uint32_t type, std::string_view data, std::string& key_val);
 
 #ifdef _WIN32
-// Reads one registry value under `key_root` into `key_val`; false, with `key_val` empty, when
-// the key or value cannot be read.
+// Reads one registry value under `key_root` (an HKEY) into `key_val`; false, with `key_val`
+// empty, when the key cannot be opened or the value is missing or longer than 1024 bytes.
+// A value of a type other than text or number reads as true and leaves `key_val` as it was.
 [[nodiscard]] bool GetKeyValue(void* key_root, const std::string& key_name,
                                const std::string& sub_key_ref, std::string& key_val);
+
+// Starts the program at `path`, its window shown normally, and does not wait for it. False
+// when Windows cannot start it.
+[[nodiscard]] bool StartProgram(const std::string& path);
+
+// StartSysInfo with the start of the tool handed to `start_program`, which StartSysInfo()
+// sets to StartProgram. The registry's "PATH" value is passed on unchecked; a path built from
+// the fallback folder is passed on only when a file is there.
+[[nodiscard]] bool StartSysInfo(const std::function<bool(const std::string& path)>& start_program);
 #endif
 
 }  // namespace dialmend
