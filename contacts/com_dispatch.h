@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "contacts/com_ptr.h"
+#include "log/utf16.h"
 
 // Late-bound calls through IDispatch and the text, ownership and failure helpers they need.
 // Windows only. Nothing here throws; callers turn a failure into their own error.
@@ -62,15 +63,6 @@ class Variant {
  private:
   VARIANT m_value;
 };
-
-// UTF-16 to UTF-8, exactly; std::nullopt when the text holds a lone surrogate.
-[[nodiscard]] std::optional<std::string> Utf16ToUtf8(std::wstring_view text);
-
-// UTF-16 to UTF-8 for display: each lone surrogate becomes U+FFFD.
-[[nodiscard]] std::string Utf16ToUtf8Lossy(std::wstring_view text);
-
-// UTF-8 to UTF-16, exactly; std::nullopt for text that is not well-formed UTF-8.
-[[nodiscard]] std::optional<std::wstring> Utf8ToUtf16(std::string_view text);
 
 // What a failure is about, where the same code reads differently.
 enum class FailureContext { Call, Save };

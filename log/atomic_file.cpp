@@ -13,37 +13,22 @@
 #include <utility>
 #include <vector>
 
+#include "log/atomic_file_common.h"
+
 namespace dialmend {
+
+std::string PathText(const std::filesystem::path& path) {
+  return path.string();
+}
+
 namespace {
 
 constexpr std::string_view kTempMarker = ".dialmend-XXXXXX";
 constexpr std::string_view kTempSuffix = ".tmp";
 
-// Room left in a 255-byte file name for the dot, the marker and the suffix.
-constexpr std::size_t kTempNameKeep = 200;
-
 // The system's words for an errno value, in lower case to sit after a colon.
 std::string ReasonOf(int error) {
-  std::string text = std::generic_category().message(error);
-  if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z')) {
-    text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  }
-  return text;
-}
-
-FileStatus Failure(std::string_view doing, const std::filesystem::path& path, std::string reason) {
-  FileStatus status;
-  status.ok = false;
-  status.message = std::string(doing) + " \"" + path.string() + "\": " + reason + ".";
-  status.reason = std::move(reason);
-  return status;
-}
-
-std::string SizeText(std::size_t bytes) {
-  constexpr std::size_t kMiB = 1024 * 1024;
-  if (bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
-  if (bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KiB";
-  return std::to_string(bytes) + " bytes";
+  return AsReason(std::generic_category().message(error));
 }
 
 FileStamp StampOf(const struct stat& info) {
@@ -109,102 +94,80 @@ int WriteAll(int fd, std::string_view bytes) {
   return 0;
 }
 
+// Reads and stamps an open descriptor for ReadOpenFile.
+class DescriptorReader : public OpenFile {
+ public:
+  explicit DescriptorReader(int fd) : m_fd(fd) {}
+
+  std::optional<std::size_t> Read(char* buffer, std::size_t size, std::string& reason) override {
+    for (;;) {
+      const ssize_t got = ::read(m_fd, buffer, size);
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno == EINTR) continue;
+      reason = ReasonOf(errno);
+      return std::nullopt;
+    }
+  }
+
+  std::optional<FileStamp> Stamp(std::string& reason) override {
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
+      reason = ReasonOf(errno);
+      return std::nullopt;
+    }
+    return StampOf(info);
+  }
+
+ private:
+  int m_fd;
+};
+
 }  // namespace
 
 FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
-  constexpr std::string_view kDoing = "Cannot read";
   FileSnapshot snapshot;
   // Without O_NONBLOCK a FIFO in the folder would hang the walk in open().
   Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (file.Get() < 0) {
-    snapshot.status = Failure(kDoing, path, ReasonOf(errno));
+    snapshot.status = FileFailure(kCannotRead, path, ReasonOf(errno));
     return snapshot;
   }
   struct stat before {};
   if (::fstat(file.Get(), &before) != 0) {
-    snapshot.status = Failure(kDoing, path, ReasonOf(errno));
+    snapshot.status = FileFailure(kCannotRead, path, ReasonOf(errno));
     return snapshot;
   }
   if (!S_ISREG(before.st_mode)) {
-    snapshot.status = Failure(kDoing, path, "it is not a regular file");
+    snapshot.status = FileFailure(kCannotRead, path, "it is not a regular file");
     return snapshot;
   }
-  const std::string too_large = "it is larger than " + SizeText(max_bytes);
-  if (static_cast<std::uint64_t>(before.st_size) > max_bytes) {
-    snapshot.status = Failure(kDoing, path, too_large);
-    return snapshot;
-  }
-  std::string& bytes = snapshot.bytes;
-  bytes.resize(static_cast<std::size_t>(before.st_size) + 1);
-  std::size_t total = 0;
-  for (;;) {
-    if (total == bytes.size()) {
-      if (total > max_bytes) break;
-      bytes.resize(std::min(bytes.size() * 2 + 4096, max_bytes + 1));
-    }
-    const ssize_t got = ::read(file.Get(), bytes.data() + total, bytes.size() - total);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      snapshot.status = Failure(kDoing, path, ReasonOf(errno));
-      bytes.clear();
-      return snapshot;
-    }
-    if (got == 0) break;
-    total += static_cast<std::size_t>(got);
-  }
-  bytes.resize(total);
-  if (total > max_bytes) {
-    snapshot.status = Failure(kDoing, path, too_large);
-    bytes.clear();
-    return snapshot;
-  }
-  struct stat after {};
-  if (::fstat(file.Get(), &after) != 0) {
-    snapshot.status = Failure(kDoing, path, ReasonOf(errno));
-    bytes.clear();
-    return snapshot;
-  }
-  snapshot.stamp = StampOf(after);
-  if (StampOf(before) != snapshot.stamp || total != static_cast<std::size_t>(after.st_size)) {
-    snapshot.status = Failure(kDoing, path, "another program changed it while it was being read");
-    bytes.clear();
-    return snapshot;
-  }
-  return snapshot;
+  DescriptorReader reader(file.Get());
+  return ReadOpenFile(reader, path, max_bytes, StampOf(before));
 }
 
-namespace {
-
-// `expected` null: no check, and the file may be new.
 FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
                            const FileStamp* expected,
                            std::optional<std::string_view> expected_content) {
-  constexpr std::string_view kDoing = "Cannot save";
   std::filesystem::path target = path;
   struct stat link {};
   if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     // Renaming over the link would turn it into a plain file and leave the linked file stale.
     std::error_code error;
     target = std::filesystem::canonical(path, error);
-    if (error) return Failure(kDoing, path, ReasonOf(error.value()));
+    if (error) return FileFailure(kCannotSave, path, ReasonOf(error.value()));
   }
 
   const auto still_as_read = [&](std::string_view changed_reason) -> FileStatus {
     if (expected == nullptr) return FileStatus{};
     struct stat info {};
     if (::stat(target.c_str(), &info) != 0) {
-      if (errno == ENOENT) return Failure(kDoing, path, "it was removed after it was read");
-      return Failure(kDoing, path, ReasonOf(errno));
-    }
-    if (StampOf(info) != *expected) return Failure(kDoing, path, std::string(changed_reason));
-    // A write within the clock's last tick can keep size and time: the content tells.
-    if (expected_content) {
-      FileSnapshot now = ReadFileSnapshot(target, expected_content->size());
-      if (!now.status || now.bytes != *expected_content) {
-        return Failure(kDoing, path, std::string(changed_reason));
+      if (errno == ENOENT) {
+        return FileFailure(kCannotSave, path, "it was removed after it was read");
       }
+      return FileFailure(kCannotSave, path, ReasonOf(errno));
     }
-    return FileStatus{};
+    return CheckStillAsRead(path, target, StampOf(info), *expected, expected_content,
+                            changed_reason);
   };
   if (FileStatus status = still_as_read("another program changed it after it was read"); !status) {
     return status;
@@ -212,7 +175,7 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   struct stat original {};
   bool exists = ::stat(target.c_str(), &original) == 0;
   if (!exists && (expected != nullptr || errno != ENOENT)) {
-    return Failure(kDoing, path, ReasonOf(errno));
+    return FileFailure(kCannotSave, path, ReasonOf(errno));
   }
   if (!exists) {
     const mode_t mask = ::umask(0);
@@ -231,31 +194,32 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   temp_name += kTempSuffix;
   std::string temp_path = (folder / temp_name).string();
   Descriptor temp(::mkostemps(temp_path.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
-  if (temp.Get() < 0) return Failure(kDoing, path, ReasonOf(errno));
+  if (temp.Get() < 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
   TempFileGuard guard(temp_path);
 
   if (const int error = WriteAll(temp.Get(), bytes); error != 0) {
-    return Failure(kDoing, path, ReasonOf(error));
+    return FileFailure(kCannotSave, path, ReasonOf(error));
   }
   if (::fchmod(temp.Get(), original.st_mode & 07777) != 0) {
-    return Failure(kDoing, path, ReasonOf(errno));
+    return FileFailure(kCannotSave, path, ReasonOf(errno));
   }
   if (original.st_uid != ::geteuid() || original.st_gid != ::getegid()) {
     // Only root may give a file away; anyone else makes the file theirs, as any editor does.
     if (::fchown(temp.Get(), original.st_uid, original.st_gid) != 0 && errno != EPERM) {
-      return Failure(kDoing, path, ReasonOf(errno));
+      return FileFailure(kCannotSave, path, ReasonOf(errno));
     }
   }
-  if (::fsync(temp.Get()) != 0) return Failure(kDoing, path, ReasonOf(errno));
-  if (temp.Close() != 0) return Failure(kDoing, path, ReasonOf(errno));
+  if (::fsync(temp.Get()) != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
+  if (temp.Close() != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
 
   // Checked again just before the rename, to keep the window for a lost update small.
   if (FileStatus status = still_as_read("another program changed it while it was being saved");
       !status) {
     return status;
   }
-  if (::rename(temp_path.c_str(), target.c_str()) != 0)
-    return Failure(kDoing, path, ReasonOf(errno));
+  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+    return FileFailure(kCannotSave, path, ReasonOf(errno));
+  }
   guard.Keep();
 
   // Without this the rename itself may not survive a power cut.
@@ -263,18 +227,6 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   // The new content is in place whatever this gives: some file systems cannot flush a folder.
   if (directory.Get() >= 0) (void)::fsync(directory.Get());
   return FileStatus{};
-}
-
-}  // namespace
-
-FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                               const FileStamp& expected,
-                               std::optional<std::string_view> expected_content) {
-  return WriteAtomically(path, bytes, &expected, expected_content);
-}
-
-FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-  return WriteAtomically(path, bytes, nullptr, std::nullopt);
 }
 
 }  // namespace dialmend

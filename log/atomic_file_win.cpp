@@ -9,24 +9,19 @@
 #include <string_view>
 #include <utility>
 
+#include "log/atomic_file_common.h"
+#include "log/utf16.h"
+
 namespace dialmend {
+
+std::string PathText(const std::filesystem::path& path) {
+  return Utf16ToUtf8Lossy(path.native());
+}
+
 namespace {
 
 constexpr std::wstring_view kTempMarker = L".dialmend-";
 constexpr std::wstring_view kTempSuffix = L".tmp";
-
-// Room left in a 255-character file name for the dot, the marker, six letters and the suffix.
-constexpr std::size_t kTempNameKeep = 200;
-
-std::string Utf8Of(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-  return out;
-}
 
 // The system's words for a Windows error, in lower case to sit after a colon. The common ones
 // read as on other systems, so log lines look the same everywhere.
@@ -57,32 +52,14 @@ std::string ReasonOf(DWORD error) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::string text;
-  if (length > 0 && buffer != nullptr) text = Utf8Of(std::wstring_view(buffer, length));
+  if (length > 0 && buffer != nullptr) text = Utf16ToUtf8Lossy(std::wstring_view(buffer, length));
   if (buffer != nullptr) ::LocalFree(buffer);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
                            text.back() == '.')) {
     text.pop_back();
   }
   if (text.empty()) return "Windows error " + std::to_string(error);
-  if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z')) {
-    text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  }
-  return text;
-}
-
-FileStatus Failure(std::string_view doing, const std::filesystem::path& path, std::string reason) {
-  FileStatus status;
-  status.ok = false;
-  status.message = std::string(doing) + " \"" + Utf8Of(path.native()) + "\": " + reason + ".";
-  status.reason = std::move(reason);
-  return status;
-}
-
-std::string SizeText(std::size_t bytes) {
-  constexpr std::size_t kMiB = 1024 * 1024;
-  if (bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
-  if (bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KiB";
-  return std::to_string(bytes) + " bytes";
+  return AsReason(std::move(text));
 }
 
 FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -165,95 +142,78 @@ DWORD CurrentStamp(const std::wstring& path, FileStamp& stamp) {
   return ERROR_SUCCESS;
 }
 
+// Reads and stamps an open handle for ReadOpenFile.
+class HandleReader : public OpenFile {
+ public:
+  explicit HandleReader(HANDLE file) : m_file(file) {}
+
+  std::optional<std::size_t> Read(char* buffer, std::size_t size, std::string& reason) override {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    DWORD got = 0;
+    if (!::ReadFile(m_file, buffer, want, &got, nullptr)) {
+      reason = ReasonOf(::GetLastError());
+      return std::nullopt;
+    }
+    return got;
+  }
+
+  std::optional<FileStamp> Stamp(std::string& reason) override {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(m_file, &info)) {
+      reason = ReasonOf(::GetLastError());
+      return std::nullopt;
+    }
+    return StampOf(info);
+  }
+
+ private:
+  HANDLE m_file;
+};
+
 }  // namespace
 
 FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
-  constexpr std::string_view kDoing = "Cannot read";
   FileSnapshot snapshot;
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    snapshot.status = Failure(kDoing, path, ReasonOf(::GetLastError()));
+    snapshot.status = FileFailure(kCannotRead, path, ReasonOf(::GetLastError()));
     return snapshot;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    snapshot.status = Failure(kDoing, path, "it is not a regular file");
+    snapshot.status = FileFailure(kCannotRead, path, "it is not a regular file");
     return snapshot;
   }
   Handle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.Valid()) {
-    snapshot.status = Failure(kDoing, path, ReasonOf(::GetLastError()));
+    snapshot.status = FileFailure(kCannotRead, path, ReasonOf(::GetLastError()));
     return snapshot;
   }
   // A named pipe or a device behind the name would hang or never end.
   if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
-    snapshot.status = Failure(kDoing, path, "it is not a regular file");
+    snapshot.status = FileFailure(kCannotRead, path, "it is not a regular file");
     return snapshot;
   }
-  BY_HANDLE_FILE_INFORMATION before{};
-  if (!::GetFileInformationByHandle(file.Get(), &before)) {
-    snapshot.status = Failure(kDoing, path, ReasonOf(::GetLastError()));
+  HandleReader reader(file.Get());
+  std::string reason;
+  const std::optional<FileStamp> before = reader.Stamp(reason);
+  if (!before) {
+    snapshot.status = FileFailure(kCannotRead, path, std::move(reason));
     return snapshot;
   }
-  const FileStamp before_stamp = StampOf(before);
-  const std::string too_large = "it is larger than " + SizeText(max_bytes);
-  if (before_stamp.size > max_bytes) {
-    snapshot.status = Failure(kDoing, path, too_large);
-    return snapshot;
-  }
-  std::string& bytes = snapshot.bytes;
-  bytes.resize(static_cast<std::size_t>(before_stamp.size) + 1);
-  std::size_t total = 0;
-  for (;;) {
-    if (total == bytes.size()) {
-      if (total > max_bytes) break;
-      bytes.resize(std::min(bytes.size() * 2 + 4096, max_bytes + 1));
-    }
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - total, 1u << 30));
-    DWORD got = 0;
-    if (!::ReadFile(file.Get(), bytes.data() + total, want, &got, nullptr)) {
-      snapshot.status = Failure(kDoing, path, ReasonOf(::GetLastError()));
-      bytes.clear();
-      return snapshot;
-    }
-    if (got == 0) break;
-    total += got;
-  }
-  bytes.resize(total);
-  if (total > max_bytes) {
-    snapshot.status = Failure(kDoing, path, too_large);
-    bytes.clear();
-    return snapshot;
-  }
-  BY_HANDLE_FILE_INFORMATION after{};
-  if (!::GetFileInformationByHandle(file.Get(), &after)) {
-    snapshot.status = Failure(kDoing, path, ReasonOf(::GetLastError()));
-    bytes.clear();
-    return snapshot;
-  }
-  snapshot.stamp = StampOf(after);
-  if (before_stamp != snapshot.stamp || total != snapshot.stamp.size) {
-    snapshot.status = Failure(kDoing, path, "another program changed it while it was being read");
-    bytes.clear();
-    return snapshot;
-  }
-  return snapshot;
+  return ReadOpenFile(reader, path, max_bytes, *before);
 }
 
-namespace {
-
-// `expected` null: no check, and the file may be new.
 FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
                            const FileStamp* expected,
                            std::optional<std::string_view> expected_content) {
-  constexpr std::string_view kDoing = "Cannot save";
   std::filesystem::path target = path;
   std::error_code link_error;
   if (std::filesystem::is_symlink(path, link_error)) {
     // Replacing the link would turn it into a plain file and leave the linked file stale.
     std::error_code error;
     target = std::filesystem::canonical(path, error);
-    if (error) return Failure(kDoing, path, error.message());
+    if (error) return FileFailure(kCannotSave, path, error.message());
   }
   const std::wstring target_name = target.native();
 
@@ -262,19 +222,11 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
     FileStamp now;
     if (const DWORD error = CurrentStamp(target_name, now); error != ERROR_SUCCESS) {
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return Failure(kDoing, path, "it was removed after it was read");
+        return FileFailure(kCannotSave, path, "it was removed after it was read");
       }
-      return Failure(kDoing, path, ReasonOf(error));
+      return FileFailure(kCannotSave, path, ReasonOf(error));
     }
-    if (now != *expected) return Failure(kDoing, path, std::string(changed_reason));
-    // A write within the clock's last tick can keep size and time: the content tells.
-    if (expected_content) {
-      FileSnapshot current = ReadFileSnapshot(target, expected_content->size());
-      if (!current.status || current.bytes != *expected_content) {
-        return Failure(kDoing, path, std::string(changed_reason));
-      }
-    }
-    return FileStatus{};
+    return CheckStillAsRead(path, target, now, *expected, expected_content, changed_reason);
   };
   if (FileStatus status = still_as_read("another program changed it after it was read"); !status) {
     return status;
@@ -284,10 +236,10 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   if (!exists) {
     const DWORD error = ::GetLastError();
     if (expected != nullptr || error != ERROR_FILE_NOT_FOUND) {
-      return Failure(kDoing, path, ReasonOf(error));
+      return FileFailure(kCannotSave, path, ReasonOf(error));
     }
   } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return Failure(kDoing, path, "is a directory");
+    return FileFailure(kCannotSave, path, "is a directory");
   }
 
   std::filesystem::path folder = target.parent_path();
@@ -311,14 +263,16 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
     if (created == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
   Handle temp(created);
-  if (!temp.Valid()) return Failure(kDoing, path, ReasonOf(::GetLastError()));
+  if (!temp.Valid()) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
   TempFileGuard guard(temp_path);
 
   if (const DWORD error = WriteAll(temp.Get(), bytes); error != ERROR_SUCCESS) {
-    return Failure(kDoing, path, ReasonOf(error));
+    return FileFailure(kCannotSave, path, ReasonOf(error));
   }
-  if (!::FlushFileBuffers(temp.Get())) return Failure(kDoing, path, ReasonOf(::GetLastError()));
-  if (!temp.Close()) return Failure(kDoing, path, ReasonOf(::GetLastError()));
+  if (!::FlushFileBuffers(temp.Get())) {
+    return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
+  }
+  if (!temp.Close()) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
 
   // Checked again just before the replace, to keep the window for a lost update small.
   if (FileStatus status = still_as_read("another program changed it while it was being saved");
@@ -335,21 +289,9 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   }
   const bool replaced = ::MoveFileExW(temp_path.c_str(), target_name.c_str(),
                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!replaced) return Failure(kDoing, path, ReasonOf(::GetLastError()));
+  if (!replaced) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
   guard.Keep();
   return FileStatus{};
-}
-
-}  // namespace
-
-FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                               const FileStamp& expected,
-                               std::optional<std::string_view> expected_content) {
-  return WriteAtomically(path, bytes, &expected, expected_content);
-}
-
-FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-  return WriteAtomically(path, bytes, nullptr, std::nullopt);
 }
 
 }  // namespace dialmend

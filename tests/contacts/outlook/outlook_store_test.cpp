@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "contacts/com_ptr.h"
 #include "contacts/contact_run.h"
 #include "tests/contacts/outlook/fake_outlook.h"
+#include "tests/contacts/store_contract.h"
 
 // The Outlook store over a stand-in object model, and once over the real COM of the machine
 // (under wine there is no Outlook). Run on Windows or under wine.
@@ -54,97 +56,16 @@ struct OutlookTraits {
   static constexpr std::size_t kHomeIndex = kHome;
   static constexpr std::size_t kMobileIndex = kMobile;
   OutlookTraits() { BuildContractProfile(profile.outlook); }
-  std::unique_ptr<ContactStore> Make() { return profile.Store(); }
+  std::unique_ptr<ContactStore> Make(const std::filesystem::path&) { return profile.Store(); }
   // Outlook is its own storage: reading it again is a new store over the same Outlook.
-  ContactStore& Reread(std::unique_ptr<ContactStore>& store) {
+  ContactStore& Reread(std::unique_ptr<ContactStore>& store, const std::filesystem::path&) {
     store = profile.Store();
     return *store;
   }
   OutlookProfile profile;
 };
 
-template <class Traits>
-class StoreContract : public testing::Test {
- protected:
-  void SetUp() override {
-    m_store = m_traits.Make();
-    ASSERT_EQ(m_store->Open(), std::nullopt);
-  }
-  ContactStore& Reread() {
-    ContactStore& store = m_traits.Reread(m_store);
-    EXPECT_EQ(store.Open(), std::nullopt);
-    return store;
-  }
-  static std::unique_ptr<ContactItem> Dental(ContactStore& store) {
-    return store.Folders()->Next()->Items()->Next();
-  }
-  Traits m_traits;
-  std::unique_ptr<ContactStore> m_store;
-};
-
-using Stores = testing::Types<OutlookTraits>;
-TYPED_TEST_SUITE(StoreContract, Stores);
-
-TYPED_TEST(StoreContract, WalksFoldersAndItemsInOrderOnce) {
-  auto folders = this->m_store->Folders();
-  auto work = folders->Next();
-  ASSERT_NE(work, nullptr);
-  EXPECT_EQ(work->Name(), "Work");
-  EXPECT_EQ(work->DefaultItemType(), kContactItemType);
-  auto items = work->Items();
-  auto first = items->Next();
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->Class(), kContactClass);
-  EXPECT_EQ(first->FileAs(), "Riverside Dental");
-  auto second = items->Next();
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(second->Class(), kDistributionListClass);
-  EXPECT_EQ(items->Next(), nullptr);
-  EXPECT_EQ(items->Next(), nullptr);
-
-  auto sub = work->Folders()->Next();
-  ASSERT_NE(sub, nullptr);
-  EXPECT_EQ(sub->Name(), "Clients");
-  EXPECT_EQ(sub->Items()->Next()->FileAs(), "Acme");
-
-  auto calendar = folders->Next();
-  ASSERT_NE(calendar, nullptr);
-  EXPECT_EQ(calendar->Name(), "Calendar");
-  EXPECT_NE(calendar->DefaultItemType(), kContactItemType);
-  EXPECT_EQ(folders->Next(), nullptr);
-}
-
-TYPED_TEST(StoreContract, GivesPhonesInFieldOrder) {
-  const auto phones = this->Dental(*this->m_store)->Phones();
-  ASSERT_EQ(phones.size(), TypeParam::kPhoneCount);
-  for (std::size_t i = 0; i < phones.size(); ++i) {
-    EXPECT_EQ(phones[i].field, static_cast<PhoneField>(i));
-  }
-  EXPECT_EQ(phones[TypeParam::kHomeIndex].number, "0171 930 8890");
-  EXPECT_EQ(phones[TypeParam::kMobileIndex].number, "0370 123456");
-  EXPECT_EQ(phones[kBusiness].number, "");
-}
-
-TYPED_TEST(StoreContract, AssignmentWithoutSaveLeavesTheStoredContact) {
-  {
-    auto item = this->Dental(*this->m_store);
-    item->SetPhone(TypeParam::kHomeIndex, "(020) 7930 8890");
-  }
-  EXPECT_EQ(this->Dental(this->Reread())->Phones()[TypeParam::kHomeIndex].number,
-            "0171 930 8890");
-}
-
-TYPED_TEST(StoreContract, SaveKeepsEveryAssignment) {
-  {
-    auto item = this->Dental(*this->m_store);
-    item->SetPhone(TypeParam::kHomeIndex, "(020) 7930 8890");
-    item->SetPhone(TypeParam::kMobileIndex, "(07770) 123456");
-    item->Save();
-  }
-  const auto phones = this->Dental(this->Reread())->Phones();
-  EXPECT_EQ(phones[TypeParam::kHomeIndex].number, "(020) 7930 8890");
-  EXPECT_EQ(phones[TypeParam::kMobileIndex].number, "(07770) 123456");
-}
+INSTANTIATE_TYPED_TEST_SUITE_P(Outlook, StoreContract, OutlookTraits);
 
 // A RunHost that never pauses and keeps what the run told it.
 class TestHost : public RunHost {
@@ -494,24 +415,6 @@ TEST(BusyServer, TheMessageFilterRetriesRejectedAndRetryLaterCalls) {
   EXPECT_EQ(filter->MessagePending(nullptr, 0, PENDINGTYPE_TOPLEVEL),
             static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
   filter->Release();
-}
-
-TEST(ComText, ConvertsUtf16AndUtf8BothWaysExactly) {
-  const std::wstring wide = L"Zo\u00eb \U0001F600 +44 (0)20";
-  const auto narrow = Utf16ToUtf8(wide);
-  ASSERT_TRUE(narrow.has_value());
-  EXPECT_EQ(*narrow, "Zo\xc3\xab \xf0\x9f\x98\x80 +44 (0)20");
-  EXPECT_EQ(Utf8ToUtf16(*narrow), wide);
-}
-
-TEST(ComText, RefusesLoneSurrogatesAndMalformedUtf8) {
-  std::wstring lone = L"a";
-  lone.push_back(static_cast<wchar_t>(0xDC00));
-  EXPECT_EQ(Utf16ToUtf8(lone), std::nullopt);
-  EXPECT_EQ(Utf16ToUtf8Lossy(lone), "a\xef\xbf\xbd");
-  EXPECT_EQ(Utf8ToUtf16("\xed\xa0\x80"), std::nullopt);
-  EXPECT_EQ(Utf8ToUtf16("\xc0\xaf"), std::nullopt);
-  EXPECT_EQ(Utf8ToUtf16("abc\xe2\x82"), std::nullopt);
 }
 
 TEST(ComText, NamesFailuresInWords) {

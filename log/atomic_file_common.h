@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "log/atomic_file.h"
+
+// The parts of atomic_file.cpp and atomic_file_win.cpp that do not depend on the system: the
+// messages, the read loop and the check that a file is still as it was read. Each platform
+// file supplies only its system calls.
+
+namespace dialmend {
+
+inline constexpr std::string_view kCannotRead = "Cannot read";
+inline constexpr std::string_view kCannotSave = "Cannot save";
+
+// Room left in a file name of 255 bytes (POSIX) or characters (Windows) for the dot, the marker,
+// its six letters and the suffix of the temporary file.
+inline constexpr std::size_t kTempNameKeep = 200;
+
+// The path as the UTF-8 text of a message. Each platform file defines it.
+[[nodiscard]] std::string PathText(const std::filesystem::path& path);
+
+// A failed status: `doing` "path": `reason`.
+[[nodiscard]] FileStatus FileFailure(std::string_view doing, const std::filesystem::path& path,
+                                     std::string reason);
+
+// The system's words for an error, made to sit after a colon: a capital first letter is
+// lowered unless the word is an initialism.
+[[nodiscard]] std::string AsReason(std::string text);
+
+// "16 bytes", "4 KiB", "4 MiB".
+[[nodiscard]] std::string SizeText(std::size_t bytes);
+
+// A file opened for reading, as each platform reads it.
+class OpenFile {
+ public:
+  virtual ~OpenFile() = default;
+  // Reads at most `size` bytes into `buffer`: how many (0 at the end), or std::nullopt with
+  // `reason` set.
+  virtual std::optional<std::size_t> Read(char* buffer, std::size_t size, std::string& reason) = 0;
+  // The file's stamp now, or std::nullopt with `reason` set.
+  virtual std::optional<FileStamp> Stamp(std::string& reason) = 0;
+};
+
+// The rest of ReadFileSnapshot once `file` is open, known to be a regular file and stamped
+// `before`: reads it whole within `max_bytes` and refuses it if it changed meanwhile.
+[[nodiscard]] FileSnapshot ReadOpenFile(OpenFile& file, const std::filesystem::path& path,
+                                        std::size_t max_bytes, const FileStamp& before);
+
+// The check WriteFileAtomically makes before and after writing, once the stamp of `target` now
+// is known: a failure with `changed_reason` when it is not `expected` or, when
+// `expected_content` is given, the content is no longer that.
+[[nodiscard]] FileStatus CheckStillAsRead(const std::filesystem::path& path,
+                                          const std::filesystem::path& target, const FileStamp& now,
+                                          const FileStamp& expected,
+                                          std::optional<std::string_view> expected_content,
+                                          std::string_view changed_reason);
+
+// WriteFileAtomically, on each platform; `expected` null: no check, and the file may be new.
+FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
+                           const FileStamp* expected,
+                           std::optional<std::string_view> expected_content);
+
+}  // namespace dialmend

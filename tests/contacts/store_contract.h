@@ -1,0 +1,124 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "contacts/contact_store.h"
+
+// The contract every store passes: the walk relies on nothing else. A test program instantiates
+// it for its stores with INSTANTIATE_TYPED_TEST_SUITE_P(Name, StoreContract, Traits).
+//
+// Each store holds the same profile: Work (Riverside Dental, a group, Acme in Clients below) and
+// a calendar folder. Traits gives the store and says where Dental's two numbers stand:
+//   std::unique_ptr<ContactStore> Make(const std::filesystem::path& root);
+//   ContactStore& Reread(std::unique_ptr<ContactStore>& store, const std::filesystem::path& root);
+//   kPhoneCount, kHomeIndex, kMobileIndex: the size of Phones() and the two numbers' places.
+
+namespace dialmend {
+
+template <class Traits>
+class StoreContract : public testing::Test {
+ protected:
+  void SetUp() override {
+    // ctest runs each test in its own process, in parallel: one folder per test.
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "contract_" + std::string(info->test_suite_name()) + "_" + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    m_root = std::filesystem::path(testing::TempDir()) / name;
+    m_store = m_traits.Make(m_root);
+    ASSERT_EQ(m_store->Open(), std::nullopt);
+  }
+  ContactStore& Reread() {
+    ContactStore& store = m_traits.Reread(m_store, m_root);
+    EXPECT_EQ(store.Open(), std::nullopt);
+    return store;
+  }
+  // Riverside Dental, the first item of the first folder.
+  static std::unique_ptr<ContactItem> Dental(ContactStore& store) {
+    return store.Folders()->Next()->Items()->Next();
+  }
+  Traits m_traits;
+  std::filesystem::path m_root;
+  std::unique_ptr<ContactStore> m_store;
+};
+
+TYPED_TEST_SUITE_P(StoreContract);
+
+TYPED_TEST_P(StoreContract, WalksFoldersAndItemsInOrderOnce) {
+  auto folders = this->m_store->Folders();
+  auto work = folders->Next();
+  ASSERT_NE(work, nullptr);
+  EXPECT_EQ(work->Name(), "Work");
+  EXPECT_EQ(work->DefaultItemType(), kContactItemType);
+  auto items = work->Items();
+  auto first = items->Next();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->Class(), kContactClass);
+  EXPECT_EQ(first->FileAs(), "Riverside Dental");
+  auto second = items->Next();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->Class(), kDistributionListClass);
+  EXPECT_EQ(items->Next(), nullptr);
+  EXPECT_EQ(items->Next(), nullptr);
+
+  auto sub = work->Folders()->Next();
+  ASSERT_NE(sub, nullptr);
+  EXPECT_EQ(sub->Name(), "Clients");
+  EXPECT_EQ(sub->Items()->Next()->FileAs(), "Acme");
+
+  auto calendar = folders->Next();
+  ASSERT_NE(calendar, nullptr);
+  EXPECT_EQ(calendar->Name(), "Calendar");
+  EXPECT_NE(calendar->DefaultItemType(), kContactItemType);
+  EXPECT_EQ(folders->Next(), nullptr);
+}
+
+TYPED_TEST_P(StoreContract, GivesPhonesInFieldOrder) {
+  const auto phones = this->Dental(*this->m_store)->Phones();
+  ASSERT_EQ(phones.size(), TypeParam::kPhoneCount);
+  for (std::size_t i = 1; i < phones.size(); ++i) {
+    EXPECT_LT(phones[i - 1].field, phones[i].field);
+  }
+  EXPECT_EQ(phones[TypeParam::kHomeIndex].field, PhoneField::Home);
+  EXPECT_EQ(phones[TypeParam::kHomeIndex].number, "0171 930 8890");
+  EXPECT_EQ(phones[TypeParam::kMobileIndex].field, PhoneField::Mobile);
+  EXPECT_EQ(phones[TypeParam::kMobileIndex].number, "0370 123456");
+  // A store that gives every field gives the others empty.
+  for (std::size_t i = 0; i < phones.size(); ++i) {
+    if (i != TypeParam::kHomeIndex && i != TypeParam::kMobileIndex) {
+      EXPECT_EQ(phones[i].number, "");
+    }
+  }
+}
+
+TYPED_TEST_P(StoreContract, AssignmentWithoutSaveLeavesTheStoredContact) {
+  {
+    auto item = this->Dental(*this->m_store);
+    item->SetPhone(TypeParam::kHomeIndex, "(020) 7930 8890");
+  }
+  EXPECT_EQ(this->Dental(this->Reread())->Phones()[TypeParam::kHomeIndex].number,
+            "0171 930 8890");
+}
+
+TYPED_TEST_P(StoreContract, SaveKeepsEveryAssignment) {
+  {
+    auto item = this->Dental(*this->m_store);
+    item->SetPhone(TypeParam::kHomeIndex, "(020) 7930 8890");
+    item->SetPhone(TypeParam::kMobileIndex, "(07770) 123456");
+    item->Save();
+  }
+  const auto phones = this->Dental(this->Reread())->Phones();
+  ASSERT_EQ(phones.size(), TypeParam::kPhoneCount);
+  EXPECT_EQ(phones[TypeParam::kHomeIndex].number, "(020) 7930 8890");
+  EXPECT_EQ(phones[TypeParam::kMobileIndex].number, "(07770) 123456");
+}
+
+REGISTER_TYPED_TEST_SUITE_P(StoreContract, WalksFoldersAndItemsInOrderOnce,
+                            GivesPhonesInFieldOrder, AssignmentWithoutSaveLeavesTheStoredContact,
+                            SaveKeepsEveryAssignment);
+
+}  // namespace dialmend
