@@ -15,7 +15,6 @@
 #endif
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,38 +32,27 @@ namespace dialmend {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ElementsAre;
 using testing::HasSubstr;
 
 constexpr std::size_t kLimit = 4 * 1024 * 1024;
+// Beyond any ANSI code page: UTF-8 names must reach Windows as UTF-16.
+constexpr char kWideName[] = "Zo\xC3\xAB \xE5\xBC\xA0 \xF0\x9F\x93\x9E.vcf";
 
 class AtomicFile : public testing::Test {
- protected:
+ public:
   void SetUp() override {
-#ifdef _WIN32
-    std::random_device seed;
-    m_folder = fs::temp_directory_path() / ("dialmend-atomic-" + std::to_string(seed()));
+    m_folder = fs::temp_directory_path() / ("dialmend-atomic-" + std::to_string(std::random_device()()));
     ASSERT_TRUE(fs::create_directory(m_folder));
-#else
-    std::string pattern = (fs::temp_directory_path() / "dialmend-atomic-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_folder = pattern;
-#endif
   }
-
   void TearDown() override {
     std::error_code ignored;
-#ifdef _WIN32
-    for (const auto& entry : fs::recursive_directory_iterator(m_folder, ignored)) {
-      ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-#else
-    fs::permissions(m_folder, fs::perms::owner_all, fs::perm_options::add, ignored);
-#endif
     fs::remove_all(m_folder, ignored);
   }
 
-  fs::path Write(const fs::path& name, const std::string& bytes) {
-    const fs::path path = m_folder / name;
+  // Writes the file named by UTF-8 `name` in the test's folder.
+  fs::path Write(const std::string& name, const std::string& bytes) {
+    const fs::path path = m_folder / PathFromUtf8(name);
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
@@ -114,110 +102,139 @@ class AtomicFile : public testing::Test {
   fs::path m_folder;
 };
 
+template <class Row>
+std::string RowName(const testing::TestParamInfo<Row>& info) {
+  return info.param.name;
+}
+
 TEST_F(AtomicFile, ReadsTheBytesAndTheStampOfTheFile) {
   const std::string bytes = std::string("BEGIN:VCARD\r\n\0\xff", 15);
   const fs::path path = Write("Ann.vcf", bytes);
-  const FileSnapshot snapshot = ReadFileSnapshot(path, kLimit);
+  const FileSnapshot snapshot = ReadFileSnapshot(path, bytes.size());
   ASSERT_TRUE(snapshot.status) << snapshot.status.message;
   EXPECT_EQ(snapshot.bytes, bytes);
   EXPECT_EQ(snapshot.stamp.size, bytes.size());
-#ifdef _WIN32
   EXPECT_NE(snapshot.stamp.mtime_ns, 0);
   EXPECT_EQ(Snapshot(path), snapshot.stamp);
-#else
+#ifndef _WIN32
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(snapshot.stamp.inode, info.st_ino);
-  EXPECT_EQ(snapshot.stamp.device, info.st_dev);
-  EXPECT_EQ(snapshot.stamp.mtime_ns, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec);
+  EXPECT_EQ(snapshot.stamp, (FileStamp{bytes.size(), info.st_mtim.tv_sec * 1'000'000'000LL +
+                                                         info.st_mtim.tv_nsec,
+                                       info.st_ino, info.st_dev}));
 #endif
 }
 
-TEST_F(AtomicFile, NamesTheFileAndTheReasonInWordsWhenItCannotBeRead) {
-  const fs::path path = m_folder / "Missing.vcf";
-  const FileSnapshot snapshot = ReadFileSnapshot(path, kLimit);
-  EXPECT_FALSE(snapshot.status);
-  EXPECT_EQ(snapshot.status.reason, "no such file or directory");
-  EXPECT_EQ(snapshot.status.message,
-            "Cannot read \"" + path.string() + "\": no such file or directory.");
-}
+struct ReadRefusal {
+  const char* name;
+  const char* file;
+  std::size_t limit;
+  const char* reason;
+};
 
-TEST_F(AtomicFile, RefusesToReadAFolder) {
+class AtomicFileRead : public AtomicFile, public testing::WithParamInterface<ReadRefusal> {};
+
+TEST_P(AtomicFileRead, NamesTheFileAndTheReasonWhenItIsRefused) {
   fs::create_directory(m_folder / "Folder.vcf");
-  EXPECT_EQ(ReadFileSnapshot(m_folder / "Folder.vcf", kLimit).status.reason,
-            "it is not a regular file");
+  Write("Big.vcf", std::string(17, 'x'));
+  Write("Huge.vcf", std::string(kLimit + 1, 'x'));
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo((m_folder / "Pipe.vcf").c_str(), 0600), 0);
+#endif
+  const fs::path path = m_folder / GetParam().file;
+  const FileSnapshot snapshot = ReadFileSnapshot(path, GetParam().limit);
+  EXPECT_FALSE(snapshot.status);
+  EXPECT_EQ(snapshot.status.reason, GetParam().reason);
+  EXPECT_EQ(snapshot.status.message,
+            "Cannot read \"" + path.string() + "\": " + GetParam().reason + ".");
 }
 
-TEST_F(AtomicFile, RefusesToReadAFileOverTheLimit) {
-  const fs::path path = Write("Big.vcf", std::string(17, 'x'));
-  EXPECT_EQ(ReadFileSnapshot(path, 16).status.reason, "it is larger than 16 bytes");
-  EXPECT_TRUE(ReadFileSnapshot(path, 17).status);
-  EXPECT_EQ(ReadFileSnapshot(Write("Huge.vcf", std::string(kLimit + 1, 'x')), kLimit).status.reason,
-            "it is larger than 4 MiB");
-}
+const ReadRefusal kReadRefusals[] = {
+    {"MissingFile", "Missing.vcf", kLimit, "no such file or directory"},
+    {"Folder", "Folder.vcf", kLimit, "it is not a regular file"},
+#ifndef _WIN32
+    {"Fifo", "Pipe.vcf", kLimit, "it is not a regular file"},
+#endif
+    {"OverTheLimit", "Big.vcf", 16, "it is larger than 16 bytes"},
+    {"OverFourMiB", "Huge.vcf", kLimit, "it is larger than 4 MiB"}};
+INSTANTIATE_TEST_SUITE_P(Refusals, AtomicFileRead, testing::ValuesIn(kReadRefusals),
+                         RowName<ReadRefusal>);
 
-TEST_F(AtomicFile, ReplacesTheContentAndLeavesNoOtherFile) {
-  const fs::path path = Write("Ann.vcf", "old");
+struct NameRow {
+  const char* name;
+  std::string file;
+};
+
+class AtomicFileName : public AtomicFile, public testing::WithParamInterface<NameRow> {};
+
+TEST_P(AtomicFileName, CreatesAndReplacesTheContentAndLeavesNoOtherFile) {
+  const fs::path path = m_folder / PathFromUtf8(GetParam().file);
+  ASSERT_TRUE(WriteFileAtomically(path, "old"));
   const FileStamp stamp = Snapshot(path);
-  const FileStatus status = WriteFileAtomically(path, "new content", stamp);
+  const FileStatus status = WriteFileAtomically(path, "new\r\n", stamp);
   ASSERT_TRUE(status) << status.message;
-  EXPECT_EQ(Contents(path), "new content");
-  EXPECT_THAT(Names(), testing::ElementsAre("Ann.vcf"));
+  EXPECT_EQ(Contents(path), "new\r\n");
+  EXPECT_THAT(Names(), ElementsAre(GetParam().file));
 #ifndef _WIN32
   EXPECT_NE(Snapshot(path).inode, stamp.inode) << "the file was written in place, not renamed";
 #endif
+  ASSERT_TRUE(WriteFileAtomically(path, "again"));
+  EXPECT_EQ(Contents(path), "again");
 }
 
-TEST_F(AtomicFile, RefusesToOverwriteAFileChangedSinceItWasRead) {
+// A POSIX file name takes 255 bytes; on Windows the whole path must fit in 260 characters, so
+// the temporary name of a long one is shortened.
+#ifdef _WIN32
+constexpr std::size_t kLongName = 200;
+#else
+constexpr std::size_t kLongName = 250;
+#endif
+INSTANTIATE_TEST_SUITE_P(Names, AtomicFileName,
+                         testing::Values(NameRow{"Short", "Ann.vcf"},
+                                         NameRow{"Long", std::string(kLongName, 'a') + ".vcf"},
+                                         NameRow{"BeyondTheCodePage", kWideName}),
+                         RowName<NameRow>);
+
+struct WriteRefusal {
+  const char* name;
+  void (*disturb)(AtomicFile&, const fs::path&);  // after the file was read
+  const char* reason;
+  const char* contents;  // of the file afterwards
+  bool file_left;
+};
+
+class AtomicFileWrite : public AtomicFile, public testing::WithParamInterface<WriteRefusal> {};
+
+TEST_P(AtomicFileWrite, LeavesTheFileOfAnotherProgram) {
   const fs::path path = Write("Ann.vcf", "old");
   const FileStamp stamp = Snapshot(path);
-  Write("Ann.vcf", "changed by a sync tool");
+  GetParam().disturb(*this, path);
   const FileStatus status = WriteFileAtomically(path, "ours", stamp);
   EXPECT_FALSE(status);
-  EXPECT_EQ(status.message,
-            "Cannot save \"" + path.string() + "\": another program changed it after it was read.");
-  EXPECT_EQ(Contents(path), "changed by a sync tool");
-  EXPECT_THAT(Names(), testing::ElementsAre("Ann.vcf"));
+  EXPECT_EQ(status.message, "Cannot save \"" + path.string() + "\": " + GetParam().reason + ".");
+  EXPECT_EQ(Contents(path), GetParam().contents);
+  EXPECT_EQ(Names(), GetParam().file_left ? std::vector<std::string>{"Ann.vcf"}
+                                          : std::vector<std::string>{});
 }
 
-TEST_F(AtomicFile, RefusesToOverwriteAFileReplacedByOneOfTheSameSize) {
-  const fs::path path = Write("Ann.vcf", "old");
-  const FileStamp stamp = Snapshot(path);
-  const fs::path other = Write("other", "new");
-  fs::rename(other, path);
-  EXPECT_FALSE(WriteFileAtomically(path, "ours", stamp));
-  EXPECT_EQ(Contents(path), "new");
-}
-
-TEST_F(AtomicFile, RefusesToRecreateAFileRemovedSinceItWasRead) {
-  const fs::path path = Write("Ann.vcf", "old");
-  const FileStamp stamp = Snapshot(path);
-  fs::remove(path);
-  const FileStatus status = WriteFileAtomically(path, "ours", stamp);
-  EXPECT_EQ(status.reason, "it was removed after it was read");
-  EXPECT_TRUE(Names().empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, AtomicFileWrite,
+    testing::Values(
+        WriteRefusal{"ChangedSinceItWasRead", [](AtomicFile& t, auto&) { t.Write("Ann.vcf", "sync"); },
+                     "another program changed it after it was read", "sync", true},
+        WriteRefusal{"ReplacedByOneOfTheSameSize",
+                     [](AtomicFile& t, auto& path) { fs::rename(t.Write("New", "new"), path); },
+                     "another program changed it after it was read", "new", true},
+        WriteRefusal{"RemovedSinceItWasRead", [](AtomicFile&, auto& path) { fs::remove(path); },
+                     "it was removed after it was read", "", false}),
+    RowName<WriteRefusal>);
 
 TEST_F(AtomicFile, FailsInWordsWhenTheFolderIsGone) {
-  const fs::path path = m_folder / "Gone" / "Ann.vcf";
+  const fs::path path = m_folder / "Gone" / PathFromUtf8(kWideName);
   const FileStatus status = WriteFileAtomically(path, "ours", FileStamp{});
   EXPECT_FALSE(status);
-  EXPECT_THAT(status.message, HasSubstr(path.string()));
+  EXPECT_THAT(status.message, HasSubstr(Utf8FromPath(path)));
   EXPECT_FALSE(fs::exists(m_folder / "Gone"));
-}
-
-TEST_F(AtomicFile, ShortensTheTemporaryNameOfALongFileName) {
-  // A POSIX file name takes 255 bytes; on Windows the whole path must fit in 260 characters.
-#ifdef _WIN32
-  const std::string name = std::string(200, 'a') + ".vcf";
-#else
-  const std::string name = std::string(250, 'a') + ".vcf";
-#endif
-  const fs::path path = Write(name, "old");
-  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path));
-  ASSERT_TRUE(status) << status.message;
-  EXPECT_EQ(Contents(path), "new");
-  EXPECT_THAT(Names(), testing::ElementsAre(name));
 }
 
 TEST_F(AtomicFile, RefusesAFileRewrittenWithinTheSameClockTick) {
@@ -227,40 +244,23 @@ TEST_F(AtomicFile, RefusesAFileRewrittenWithinTheSameClockTick) {
   std::ofstream(path, std::ios::binary | std::ios::in) << "TEL:0171 000 0000";
   SetWriteTime(path, stamp.mtime_ns);
   ASSERT_EQ(Snapshot(path), stamp) << "the test needs a matching stamp";
-  const FileStatus status = WriteFileAtomically(path, "ours", stamp, "TEL:0171 930 8890");
-  EXPECT_FALSE(status);
+  EXPECT_FALSE(WriteFileAtomically(path, "ours", stamp, "TEL:0171 930 8890"));
   EXPECT_EQ(Contents(path), "TEL:0171 000 0000");
   EXPECT_TRUE(WriteFileAtomically(path, "ours", stamp, "TEL:0171 000 0000"));
   EXPECT_EQ(Contents(path), "ours");
 }
 
-TEST_F(AtomicFile, CreatesOrReplacesAFileWithoutAStamp) {
-  const fs::path path = m_folder / "Dialmend Log 1.txt";
-  ASSERT_TRUE(WriteFileAtomically(path, "first"));
-  EXPECT_EQ(Contents(path), "first");
-  ASSERT_TRUE(WriteFileAtomically(path, "second\r\n"));
-  EXPECT_EQ(Contents(path), "second\r\n");
-  EXPECT_EQ(Names(), std::vector<std::string>{"Dialmend Log 1.txt"});
+// The temporary file is written before the rename over the folder fails, and is removed.
+TEST_F(AtomicFile, LeavesAFolderOfTheNameAsItWas) {
+  const fs::path path = m_folder / "Folder.vcf";
+  fs::create_directory(path);
+  const FileStatus status = WriteFileAtomically(path, "ours");
+  EXPECT_EQ(status.message, "Cannot save \"" + path.string() + "\": is a directory.");
+  EXPECT_THAT(Names(), ElementsAre("Folder.vcf"));
+  EXPECT_TRUE(fs::is_empty(path));
 }
 
 #ifdef _WIN32
-
-TEST_F(AtomicFile, ReadsAndWritesFilesWithNamesBeyondTheCodePage) {
-  // UTF-8 names reach Windows as UTF-16, not through the ANSI code page.
-  const std::string name = "Zo\xC3\xAB \xE5\xBC\xA0 \xF0\x9F\x93\x9E.vcf";
-  const fs::path path = m_folder / PathFromUtf8(name);
-  std::ofstream(path, std::ios::binary) << "old";
-  const std::string utf8_path = Utf8FromPath(path);
-  const FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(utf8_path), kLimit);
-  ASSERT_TRUE(snapshot.status) << snapshot.status.message;
-  EXPECT_EQ(snapshot.bytes, "old");
-  const FileStatus status = WriteFileAtomically(PathFromUtf8(utf8_path), "new", snapshot.stamp);
-  ASSERT_TRUE(status) << status.message;
-  EXPECT_EQ(Contents(path), "new");
-  EXPECT_THAT(Names(), testing::ElementsAre(name));
-  const FileStatus gone = WriteFileAtomically(m_folder / "Gone" / PathFromUtf8(name), "x", FileStamp{});
-  EXPECT_THAT(gone.message, HasSubstr(name));
-}
 
 TEST_F(AtomicFile, KeepsTheAttributesOfTheFile) {
   const fs::path path = Write("Ann.vcf", "old");
@@ -280,32 +280,15 @@ TEST_F(AtomicFile, LeavesTheFolderAsItWasWhenAnotherProgramHoldsTheFile) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const FileStatus status = WriteFileAtomically(path, "ours", stamp);
   ::CloseHandle(held);
-  EXPECT_FALSE(status);
   // Windows says the file is in use; wine says access is denied.
-  EXPECT_THAT(status.message, testing::AnyOf(
-                                  "Cannot save \"" + path.string() + "\": another program has it open.",
-                                  "Cannot save \"" + path.string() + "\": permission denied."));
+  EXPECT_THAT(status.message,
+              testing::AnyOf("Cannot save \"" + path.string() + "\": another program has it open.",
+                             "Cannot save \"" + path.string() + "\": permission denied."));
   EXPECT_EQ(Contents(path), "old");
-  EXPECT_THAT(Names(), testing::ElementsAre("Ann.vcf"));
-}
-
-TEST_F(AtomicFile, RefusesToReplaceAFolder) {
-  const fs::path path = m_folder / "Folder.vcf";
-  fs::create_directory(path);
-  const FileStatus status = WriteFileAtomically(path, "ours");
-  EXPECT_FALSE(status);
-  EXPECT_EQ(status.message, "Cannot save \"" + path.string() + "\": is a directory.");
-  EXPECT_THAT(Names(), testing::ElementsAre("Folder.vcf"));
-  EXPECT_TRUE(fs::is_empty(path));
+  EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
 }
 
 #else
-
-TEST_F(AtomicFile, RefusesToReadAFifo) {
-  ASSERT_EQ(::mkfifo((m_folder / "Pipe.vcf").c_str(), 0600), 0);
-  EXPECT_EQ(ReadFileSnapshot(m_folder / "Pipe.vcf", kLimit).status.reason,
-            "it is not a regular file");
-}
 
 class AtomicFileMode : public AtomicFile, public testing::WithParamInterface<fs::perms> {};
 
@@ -321,43 +304,21 @@ INSTANTIATE_TEST_SUITE_P(Modes, AtomicFileMode,
                          testing::Values(fs::perms(0600), fs::perms(0640), fs::perms(0644),
                                          fs::perms(0604), fs::perms(0444), fs::perms(0755)));
 
-TEST_F(AtomicFile, LeavesTheFolderAsItWasWhenTheRenameFails) {
-  // Renaming a file over a folder fails after the temporary file is written, even for root.
-  const fs::path path = m_folder / "Folder.vcf";
-  fs::create_directory(path);
-  struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  const FileStamp stamp{static_cast<std::uint64_t>(info.st_size),
-                        info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec, info.st_ino,
-                        info.st_dev};
-  const FileStatus status = WriteFileAtomically(path, "ours", stamp);
-  EXPECT_FALSE(status);
-  EXPECT_EQ(status.message, "Cannot save \"" + path.string() + "\": is a directory.");
-  EXPECT_THAT(Names(), testing::ElementsAre("Folder.vcf"));
-  EXPECT_TRUE(fs::is_empty(path));
-}
-
 TEST_F(AtomicFile, WritesItsTemporaryFileHiddenBesideTheTargetAndNotAsACard) {
   const fs::path path = Write("Ann.vcf", "old");
   const FileStamp stamp = Snapshot(path);
   const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watcher, 0);
-  ASSERT_GE(::inotify_add_watch(watcher, m_folder.c_str(), IN_CREATE | IN_MOVED_FROM), 0);
+  ASSERT_GE(::inotify_add_watch(watcher, m_folder.c_str(), IN_CREATE), 0);
   ASSERT_TRUE(WriteFileAtomically(path, "new", stamp));
   alignas(inotify_event) char buffer[4096];
   const ssize_t got = ::read(watcher, buffer, sizeof buffer);
   ::close(watcher);
   ASSERT_GT(got, 0);
-  std::vector<std::string> created;
-  for (ssize_t at = 0; at < got;) {
-    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-    if (event->mask & IN_CREATE) created.emplace_back(event->name);
-    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-  }
-  ASSERT_EQ(created.size(), 1u);
-  EXPECT_THAT(created[0], testing::StartsWith(".Ann.vcf."));
-  EXPECT_THAT(created[0], testing::EndsWith(".tmp"));
-  EXPECT_THAT(Names(), testing::ElementsAre("Ann.vcf"));
+  const auto* event = reinterpret_cast<const inotify_event*>(buffer);
+  ASSERT_EQ(got, static_cast<ssize_t>(sizeof(inotify_event) + event->len)) << "one file created";
+  EXPECT_THAT(event->name, testing::MatchesRegex("\\.Ann\\.vcf\\..*\\.tmp"));
+  EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
 }
 
 TEST_F(AtomicFile, ReplacesTheFileASymbolicLinkNamesAndKeepsTheLink) {

@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kHome = static_cast<int>(PhoneField::Home);
 constexpr int kMobile = static_cast<int>(PhoneField::Mobile);
-constexpr int kBusiness = static_cast<int>(PhoneField::Business);
 
 // The profile of the store contract: Work (Riverside Dental, a group, Acme in Clients below)
 // and a calendar folder.
@@ -37,8 +36,7 @@ void BuildContractProfile(FakeOutlook& outlook) {
   clients.items.push_back(FakeContact(L"Acme", {{PhoneField::Business, L"01232 123456"}}));
   work.folders.push_back(clients);
   outlook.folders.push_back(work);
-  FakeFolder calendar{L"Calendar", 1};
-  outlook.folders.push_back(calendar);
+  outlook.folders.push_back(FakeFolder{L"Calendar", 1});
 }
 
 // Holds the fake's Application object and a store over it.
@@ -77,37 +75,26 @@ class TestHost : public RunHost {
   std::vector<std::string> profile_failures;
 };
 
-// Work holds Riverside Dental (two old numbers, one current), a group, a mail item and
-// Unchanged Ltd; Clients below it holds Acme.
+// A run over the contract profile, where Riverside Dental also holds a current business number,
+// Acme's name is beyond ASCII and the BMP, and Work also holds a mail item and Unchanged Ltd.
 struct WalkFixture {
   explicit WalkFixture(bool update) {
-    FakeFolder work{L"Work"};
-    work.items.push_back(FakeContact(L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"},
-                                                           {PhoneField::Mobile, L"0370 123456"},
-                                                           {PhoneField::Business, L"(020) 7930 8890"}}));
-    FakeItem team;
-    team.item_class = kDistributionListClass;
-    team.file_as = L"Team";
-    work.items.push_back(team);
+    BuildContractProfile(profile.outlook);
+    Dental().phones[static_cast<int>(PhoneField::Business)] = L"(020) 7930 8890";
+    profile.outlook.Item({0, 0}, 0).file_as = L"Acm\u00e9 \U0001F600";
     FakeItem mail;
     mail.item_class = 43;
-    mail.file_as = L"Lunch on Friday";
-    work.items.push_back(mail);
-    work.items.push_back(FakeContact(L"Unchanged Ltd", {{PhoneField::Business, L"(020) 7123 4567"}}));
-    FakeFolder clients{L"Clients"};
-    clients.items.push_back(FakeContact(L"Acme", {{PhoneField::BusinessFax, L"01232 123456"}}));
-    work.folders.push_back(clients);
-    profile.outlook.folders.push_back(work);
+    profile.outlook.folders[0].items.push_back(mail);
+    profile.outlook.folders[0].items.push_back(
+        FakeContact(L"Unchanged Ltd", {{PhoneField::Business, L"(020) 7123 4567"}}));
     settings.options = &options;
     settings.update = update;
   }
-  FakeItem& Dental() { return profile.outlook.Item({0}, 0); }
-  FakeItem& Unchanged() { return profile.outlook.Item({0}, 3); }
-  void Run() {
-    auto store = profile.Store();
-    ContactRun run(*store, settings, counters, log, host);
-    run.FixContacts();
-  }
+  FakeItem& Item(std::size_t index) { return profile.outlook.Item({0}, index); }
+  FakeItem& Dental() { return Item(0); }
+  void Run() { Run(*profile.Store()); }
+  void Run(ContactStore& store) { ContactRun(store, settings, counters, log, host).FixContacts(); }
+  bool Logged(std::string_view text) const { return log.Text().find(text) != std::string::npos; }
 
   OutlookProfile profile;
   NumberOptions options;
@@ -118,18 +105,16 @@ struct WalkFixture {
 };
 
 constexpr std::string_view kHeader =
-    "Dialmend Activity Log\r\n"
-    "=======================\r\n\r\n"
-    "Commenced 06/12/2026 10:00:00\r\n\r\n";
-
+    "Dialmend Activity Log\r\n=======================\r\n\r\nCommenced 06/12/2026 10:00:00\r\n\r\n";
 constexpr std::string_view kDentalReport =
     "\\Work\\Riverside Dental\r\n"
     "  Home:         0171 930 8890 --> (020) 7930 8890\r\n"
     "  Mobile:       0370 123456 --> (07770) 123456\r\n";
-
 constexpr std::string_view kAcmeReport =
-    "\\Work\\Clients\\Acme\r\n"
-    "  Business Fax: 01232 123456 --> (028) 9012 3456\r\n";
+    "\\Work\\Clients\\Acm\xc3\xa9 \xf0\x9f\x98\x80\r\n"
+    "  Business:     01232 123456 --> (028) 9012 3456\r\n";
+// Accepted Invoke calls on a contact: Class and nineteen reads; the filing name for a report.
+constexpr int kReadCalls = 1 + kPhoneFieldCount;
 
 TEST(OutlookWalk, SimulationReportsButNeverAssignsNorSaves) {
   WalkFixture f(/*update=*/false);
@@ -138,17 +123,10 @@ TEST(OutlookWalk, SimulationReportsButNeverAssignsNorSaves) {
                               std::string(kDentalReport) + std::string(kAcmeReport));
   EXPECT_EQ(f.profile.outlook.puts, 0);
   EXPECT_EQ(f.Dental().saves, 0);
-  EXPECT_EQ(f.Dental().phones[kHome], L"0171 930 8890");
-  EXPECT_EQ(f.counters.folders, 2);
-  EXPECT_EQ(f.counters.checked, 3);
-  EXPECT_EQ(f.counters.updated, 2);
-  EXPECT_EQ(f.counters.numbers, 3);
-  EXPECT_EQ(f.counters.problems, 0);
-  // Class, nineteen numbers and the filing name for the report.
-  EXPECT_EQ(f.Dental().calls, 1 + kPhoneFieldCount + 1);
+  EXPECT_EQ(f.Dental().calls, kReadCalls + 1);
 }
 
-TEST(OutlookWalk, UpdateWritesOnlyChangedNumbersAndSavesOnce) {
+TEST(OutlookWalk, UpdateWritesOnlyChangedNumbersSavesOnceAndAsksOtherItemsTheirClassAlone) {
   WalkFixture f(/*update=*/true);
   f.Run();
   EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
@@ -156,108 +134,70 @@ TEST(OutlookWalk, UpdateWritesOnlyChangedNumbersAndSavesOnce) {
   FakeItem& dental = f.Dental();
   EXPECT_EQ(dental.phones[kHome], L"(020) 7930 8890");
   EXPECT_EQ(dental.phones[kMobile], L"(07770) 123456");
-  EXPECT_EQ(dental.phones[kBusiness], L"(020) 7930 8890");
   for (int i = 0; i < kPhoneFieldCount; ++i) {
-    EXPECT_EQ(dental.reads[i], 1) << PhoneFieldProperty(static_cast<PhoneField>(i));
-    EXPECT_EQ(dental.writes[i], i == kHome || i == kMobile ? 1 : 0)
-        << PhoneFieldProperty(static_cast<PhoneField>(i));
+    EXPECT_EQ(dental.reads[i], 1) << i;
+    EXPECT_EQ(dental.writes[i], i == kHome || i == kMobile ? 1 : 0) << i;
   }
   EXPECT_EQ(dental.saves, 1);
-  // Class, nineteen reads, the filing name, two writes and one Save.
-  EXPECT_EQ(dental.calls, 1 + kPhoneFieldCount + 1 + 2 + 1);
-  // An unchanged contact: Class and nineteen reads, nothing else.
-  EXPECT_EQ(f.Unchanged().calls, 1 + kPhoneFieldCount);
-  EXPECT_EQ(f.Unchanged().saves, 0);
+  EXPECT_EQ(dental.calls, kReadCalls + 1 + 2 + 1);  // and two writes and one Save
   EXPECT_EQ(f.profile.outlook.puts, 3);
-  EXPECT_EQ(f.counters.updated, 2);
-  EXPECT_EQ(f.counters.numbers, 3);
+  EXPECT_EQ(f.Item(1).calls, 1);  // the group
+  EXPECT_EQ(f.Item(2).calls, 1);  // the mail item
+  EXPECT_EQ(f.Item(3).calls, kReadCalls);
+  EXPECT_EQ(f.Item(3).saves, 0);
 }
 
-TEST(OutlookWalk, GroupsAndOtherItemsAreOnlyAskedTheirClass) {
-  WalkFixture f(/*update=*/true);
-  f.Run();
-  EXPECT_EQ(f.profile.outlook.Item({0}, 1).calls, 1);
-  EXPECT_EQ(f.profile.outlook.Item({0}, 2).calls, 1);
-  EXPECT_EQ(f.profile.outlook.Item({0}, 1).saves, 0);
-}
-
-TEST(OutlookWalk, LetsGoOfEachItemBeforeTakingTheNext) {
+TEST(OutlookWalk, HoldsOneItemAtATimeAndLooksUpEachNameOncePerKindOfObject) {
   WalkFixture f(/*update=*/true);
   f.Run();
   EXPECT_EQ(f.profile.outlook.most_live_items, 1);
   EXPECT_EQ(f.profile.outlook.live_items, 0);
-  // Only the Application object the test holds is left.
-  EXPECT_EQ(f.profile.outlook.live_objects, 1);
-}
-
-TEST(OutlookWalk, LooksUpEachNameOncePerKindOfObject) {
-  WalkFixture f(/*update=*/true);
-  f.profile.outlook.folders[0].items.push_back(
-      FakeContact(L"Zoe", {{PhoneField::Car, L"0181 123 4567"}}));
-  f.Run();
+  EXPECT_EQ(f.profile.outlook.live_objects, 1);  // the Application object the test holds
   const auto& lookups = f.profile.outlook.member_lookups;
-  EXPECT_EQ(lookups.at("ContactItem.HomeTelephoneNumber"), 1);
-  EXPECT_EQ(lookups.at("ContactItem.FileAs"), 1);
-  EXPECT_EQ(lookups.at("ContactItem.Save"), 1);
-  EXPECT_EQ(lookups.at("MAPIFolder.Name"), 1);
-  // Every item shares Class, as in Outlook, so it is looked up once whatever the item.
-  EXPECT_EQ(lookups.at("ContactItem.Class"), 1);
+  // Every item shares Class, as in Outlook.
+  for (const char* name : {"ContactItem.Class", "ContactItem.HomeTelephoneNumber",
+                           "ContactItem.FileAs", "ContactItem.Save", "MAPIFolder.Name",
+                           "Folders.Count", "Items.Item"}) {
+    EXPECT_EQ(lookups.at(name), 1) << name;
+  }
   EXPECT_EQ(lookups.count("DistListItem.Class"), 0u);
-  EXPECT_EQ(lookups.at("Folders.Count"), 1);
-  EXPECT_EQ(lookups.at("Items.Item"), 1);
 }
 
-TEST(OutlookWalk, ASaveRefusedBecauseTheItemChangedIsALogLine) {
+struct SaveRefusalRow {
+  const char* name;
+  HRESULT code;
+  const wchar_t* description;
+  const char* reason;
+};
+
+class OutlookSaveRefusal : public testing::TestWithParam<SaveRefusalRow> {};
+
+TEST_P(OutlookSaveRefusal, IsALogLineAndTheWalkGoesOn) {
   WalkFixture f(/*update=*/true);
-  f.Dental().save_failure = static_cast<HRESULT>(0x80040109);
-  f.Dental().save_description =
-      L"The operation cannot be performed because the message has been changed.";
+  f.Dental().save_failure = GetParam().code;
+  f.Dental().save_description = GetParam().description;
   f.Run();
-  EXPECT_NE(f.log.Text().find("  Could not save \\Work\\Riverside Dental: the item has been "
-                              "changed by another user or in another window\r\n"),
-            std::string::npos)
+  EXPECT_TRUE(f.Logged("  Could not save \\Work\\Riverside Dental: " +
+                       std::string(GetParam().reason) + "\r\n"))
       << f.log.Text();
-  EXPECT_EQ(f.log.Text().find(kDentalReport), std::string::npos);
-  EXPECT_EQ(f.Dental().phones[kHome], L"0171 930 8890");
-  EXPECT_EQ(f.counters.problems, 1);
-  EXPECT_EQ(f.counters.updated, 1);
-  EXPECT_EQ(f.counters.numbers, 1);
-  EXPECT_NE(f.log.Text().find(kAcmeReport), std::string::npos);
+  EXPECT_FALSE(f.Logged(kDentalReport));
+  EXPECT_TRUE(f.Logged(kAcmeReport));
 }
 
-TEST(OutlookWalk, ASaveRefusedWithOnlyADescriptionIsNamedFromIt) {
-  WalkFixture f(/*update=*/true);
-  f.Dental().save_failure = E_FAIL;
-  f.Dental().save_description =
-      L"The operation cannot be performed because the message has been changed.";
-  f.Run();
-  EXPECT_NE(f.log.Text().find("  Could not save \\Work\\Riverside Dental: the item has been "
-                              "changed by another user"),
-            std::string::npos)
-      << f.log.Text();
-}
+constexpr wchar_t kChanged[] = L"The operation cannot be performed because the message has been changed.";
 
-TEST(OutlookWalk, ASaveInAReadOnlyFolderSaysSo) {
-  WalkFixture f(/*update=*/true);
-  f.Dental().save_failure = E_ACCESSDENIED;
-  f.Dental().save_description = L"You don't have appropriate permission to perform this operation.";
-  f.Run();
-  EXPECT_NE(f.log.Text().find("  Could not save \\Work\\Riverside Dental: the folder is "
-                              "read-only or shared without permission to change it\r\n"),
-            std::string::npos)
-      << f.log.Text();
-}
-
-TEST(OutlookWalk, AnUnknownSaveFailureGivesOutlooksOwnWords) {
-  WalkFixture f(/*update=*/true);
-  f.Dental().save_failure = static_cast<HRESULT>(0x8004DF0B);
-  f.Dental().save_description = L"Outlook cannot save this item now.";
-  f.Run();
-  EXPECT_NE(f.log.Text().find(
-                "  Could not save \\Work\\Riverside Dental: Outlook cannot save this item now\r\n"),
-            std::string::npos)
-      << f.log.Text();
-}
+INSTANTIATE_TEST_SUITE_P(
+    OutlookWalk, OutlookSaveRefusal,
+    testing::Values(
+        SaveRefusalRow{"ItemChangedByCode", static_cast<HRESULT>(0x80040109), kChanged,
+                       "the item has been changed by another user or in another window"},
+        SaveRefusalRow{"ItemChangedByDescriptionAlone", E_FAIL, kChanged,
+                       "the item has been changed by another user or in another window"},
+        SaveRefusalRow{"ReadOnlyFolder", E_ACCESSDENIED, L"You don't have appropriate permission.",
+                       "the folder is read-only or shared without permission to change it"},
+        SaveRefusalRow{"UnknownCodeInOutlooksWords", static_cast<HRESULT>(0x8004DF0B),
+                       L"Outlook cannot save this item now.", "Outlook cannot save this item now"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(OutlookWalk, AFolderWhoseItemsFailIsSkippedAndTheWalkGoesOn) {
   WalkFixture f(/*update=*/false);
@@ -265,13 +205,9 @@ TEST(OutlookWalk, AFolderWhoseItemsFailIsSkippedAndTheWalkGoesOn) {
   broken.items_failure = E_ACCESSDENIED;
   f.profile.outlook.folders.insert(f.profile.outlook.folders.begin(), broken);
   f.Run();
-  EXPECT_NE(f.log.Text().find("  Could not read folder \\Broken: cannot read Items: access was "
-                              "refused\r\n"),
-            std::string::npos)
+  EXPECT_TRUE(f.Logged("  Could not read folder \\Broken: cannot read Items: access was refused\r\n"))
       << f.log.Text();
-  EXPECT_NE(f.log.Text().find(kDentalReport), std::string::npos);
-  EXPECT_EQ(f.counters.folders, 2);
-  EXPECT_EQ(f.counters.problems, 1);
+  EXPECT_TRUE(f.Logged(kDentalReport));
 }
 
 TEST(OutlookWalk, CallsRejectedTwiceAreTriedAgain) {
@@ -281,65 +217,55 @@ TEST(OutlookWalk, CallsRejectedTwiceAreTriedAgain) {
   EXPECT_EQ(f.Dental().rejected, 2);
   EXPECT_EQ(f.Dental().saves, 1);
   EXPECT_EQ(f.counters.problems, 0);
-  EXPECT_NE(f.log.Text().find(kDentalReport), std::string::npos);
+  EXPECT_TRUE(f.Logged(kDentalReport));
 }
 
 TEST(OutlookWalk, ANumberWithALoneSurrogateIsLeftAndReported) {
   WalkFixture f(/*update=*/true);
-  std::wstring broken = L"0171 930 8890 ";
-  broken.push_back(static_cast<wchar_t>(0xD800));
+  const std::wstring broken = std::wstring(L"0171 930 8890 ") + static_cast<wchar_t>(0xD800);
   f.Dental().phones[kHome] = broken;
   f.Run();
-  EXPECT_NE(f.log.Text().find("  Could not change Home of \\Work\\Riverside Dental: its text "
-                              "holds a character that is not valid Unicode"),
-            std::string::npos)
+  EXPECT_TRUE(f.Logged("  Could not change Home of \\Work\\Riverside Dental: its text holds a "
+                       "character that is not valid Unicode"))
       << f.log.Text();
   EXPECT_EQ(f.Dental().writes[kHome], 0);
-  EXPECT_EQ(f.Dental().phones[kHome], broken);
   EXPECT_EQ(f.Dental().phones[kMobile], L"(07770) 123456");
 }
 
-TEST(OutlookWalk, TextBeyondAsciiCrossesExactly) {
-  WalkFixture f(/*update=*/true);
-  f.Dental().file_as = L"Zo\u00eb \U0001F600 Caf\u00e9";
+class OutlookUserRefusal : public testing::TestWithParam<std::pair<HRESULT, const char*>> {};
+
+TEST_P(OutlookUserRefusal, EndsTheRunAfterTheHeaderWithTheReason) {
+  WalkFixture f(/*update=*/false);
+  f.profile.outlook.user_failure = GetParam().first;
+  f.profile.outlook.user_description = L"Operation aborted";
   f.Run();
-  EXPECT_NE(f.log.Text().find("\\Work\\Zo\xc3\xab \xf0\x9f\x98\x80 Caf\xc3\xa9\r\n"),
-            std::string::npos)
-      << f.log.Text();
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Checking");
+  EXPECT_EQ(f.host.profile_failures,
+            std::vector<std::string>{"Outlook refused to name it: " + std::string(GetParam().second)});
+  EXPECT_EQ(f.Dental().calls, 0);
 }
 
-TEST(OutlookWalk, CurrentUserRefusedBySecurityEndsTheRunAfterTheHeader) {
-  for (const HRESULT refusal : {E_ACCESSDENIED, E_ABORT}) {
-    WalkFixture f(/*update=*/false);
-    f.profile.outlook.user_failure = refusal;
-    f.profile.outlook.user_description = L"Operation aborted";
-    f.Run();
-    EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Checking");
-    ASSERT_EQ(f.host.profile_failures.size(), 1u);
-    EXPECT_FALSE(f.host.profile_failures[0].empty());
-    EXPECT_EQ(f.Dental().calls, 0);
-  }
-}
+INSTANTIATE_TEST_SUITE_P(OutlookWalk, OutlookUserRefusal,
+                         testing::Values(std::pair{E_ACCESSDENIED, "access was refused"},
+                                         std::pair{E_ABORT, "operation aborted"}),
+                         [](const auto& info) {
+                           return info.index == 0 ? "AccessDenied" : "SecurityPromptAborted";
+                         });
 
-TEST(OutlookStore, CurrentUserRefusalThrowsWithTheReason) {
-  OutlookProfile profile;
-  profile.outlook.user_failure = E_ACCESSDENIED;
-  auto store = profile.Store();
-  ASSERT_EQ(store->Open(), std::nullopt);
-  try {
-    (void)store->CurrentUser();
-    ADD_FAILURE() << "CurrentUser should be refused";
-  } catch (const StoreError& error) {
-    EXPECT_NE(error.Reason().find("access was refused"), std::string::npos) << error.Reason();
-  }
+// Without Outlook (wine has none) COM cannot find "Outlook.Application".
+TEST(OutlookWalk, WithoutOutlookShowsItIsNotInstalledAndWritesNothing) {
+  WalkFixture f(/*update=*/false);
+  f.Run(*MakeOutlookStore());
+  EXPECT_EQ(f.log.Text(), "");
+  EXPECT_EQ(f.host.profile_failures, std::vector<std::string>{"Outlook is not installed"});
+  EXPECT_EQ(f.counters.folders, 0);
 }
 
 TEST(OutlookStore, AProfileThatWillNotOpenGivesTheReason) {
   OutlookProfile profile;
   profile.outlook.namespace_failure = static_cast<HRESULT>(0x80040111);
-  const auto reason = profile.Store()->Open();
-  ASSERT_TRUE(reason.has_value());
-  EXPECT_EQ(*reason, "Outlook cannot open the profile: the profile could not be logged on to");
+  EXPECT_EQ(profile.Store()->Open(),
+            "Outlook cannot open the profile: the profile could not be logged on to");
 }
 
 TEST(OutlookStore, ItemsAndFoldersMayOutliveTheStore) {
@@ -363,48 +289,22 @@ TEST(OutlookStore, RegistersAMessageFilterWhileOpen) {
   // Swap a probe in to see what is registered, then put it back.
   auto* probe = new BusyServerFilter;
   IMessageFilter* registered = nullptr;
+  IMessageFilter* removed = nullptr;
   ASSERT_EQ(CoRegisterMessageFilter(probe, &registered), S_OK);
   EXPECT_NE(registered, nullptr);
-  IMessageFilter* removed = nullptr;
   ASSERT_EQ(CoRegisterMessageFilter(registered, &removed), S_OK);
   EXPECT_EQ(removed, probe);
-  if (removed) removed->Release();
-  if (registered) registered->Release();
-  probe->Release();
+  for (IMessageFilter* filter : {removed, registered, static_cast<IMessageFilter*>(probe)}) {
+    if (filter) filter->Release();
+  }
 }
 
-// Without Outlook (wine has none) COM cannot find "Outlook.Application".
-TEST(OutlookStore, WithoutOutlookOpenSaysItIsNotInstalled) {
-  auto store = MakeOutlookStore();
-  const auto reason = store->Open();
-  ASSERT_TRUE(reason.has_value());
-  EXPECT_EQ(*reason, "Outlook is not installed");
-}
-
-TEST(OutlookStore, WithoutOutlookARunShowsTheProfileProblemAndWritesNothing) {
-  auto store = MakeOutlookStore();
-  NumberOptions options;
-  RunSettings settings{&options, false};
-  RunCounters counters;
-  ActivityLog log;
-  TestHost host;
-  ContactRun run(*store, settings, counters, log, host);
-  run.FixContacts();
-  EXPECT_EQ(log.Text(), "");
-  ASSERT_EQ(host.profile_failures.size(), 1u);
-  EXPECT_EQ(host.profile_failures[0], "Outlook is not installed");
-  EXPECT_EQ(counters.folders, 0);
-}
-
-TEST(BusyServer, IsWaitedForInStepsUpToTheLimit) {
+TEST(BusyServer, IsWaitedForInStepsUpToThirtySeconds) {
   EXPECT_EQ(RetryDelay(0), kRetryStepMs);
   EXPECT_EQ(RetryDelay(kRetryLimitMs - 1), kRetryStepMs);
   EXPECT_EQ(RetryDelay(kRetryLimitMs), std::nullopt);
   EXPECT_EQ(kRetryLimitMs, 30000u);
   EXPECT_EQ(kRetryStepMs, 100u);
-}
-
-TEST(BusyServer, TheMessageFilterRetriesRejectedAndRetryLaterCalls) {
   auto* filter = new BusyServerFilter;
   EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_RETRYLATER), kRetryStepMs);
   EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_REJECTED), kRetryStepMs);
@@ -418,15 +318,11 @@ TEST(BusyServer, TheMessageFilterRetriesRejectedAndRetryLaterCalls) {
 }
 
 TEST(ComText, NamesFailuresInWords) {
-  EXPECT_EQ(FailureText(CO_E_CLASSSTRING), "Outlook is not installed");
   EXPECT_EQ(FailureText(REGDB_E_CLASSNOTREG), "Outlook is not installed");
-  EXPECT_EQ(FailureText(static_cast<HRESULT>(0x80040109), nullptr, FailureContext::Save),
-            "the item has been changed by another user or in another window");
   EXPECT_EQ(FailureText(RPC_E_CALL_REJECTED),
             "Outlook stayed busy and did not answer for 30 seconds");
   // An unmapped code still reads as words, from the system or with words around it.
   const std::string text = FailureText(static_cast<HRESULT>(0x80070020));
-  EXPECT_FALSE(text.empty());
   EXPECT_NE(text.find_first_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos) << text;
   const std::string unknown = FailureText(static_cast<HRESULT>(0x8004DF0B));
   EXPECT_NE(unknown.find("unexplained"), std::string::npos) << unknown;
