@@ -11,15 +11,8 @@
 #include "engine/version.h"
 
 namespace dialmend {
-namespace {
 
-// Splits "--name=value" so both "--name value" and "--name=value" work.
-struct Word {
-  std::string_view name;
-  std::optional<std::string_view> inline_value;
-};
-
-Word Split(std::string_view arg) {
+ArgWord SplitArg(std::string_view arg) {
   if (arg.starts_with("--")) {
     if (const auto eq = arg.find('='); eq != std::string_view::npos) {
       return {arg.substr(0, eq), arg.substr(eq + 1)};
@@ -28,13 +21,14 @@ Word Split(std::string_view arg) {
   return {arg, std::nullopt};
 }
 
-// The value of the option at args[i]; empty optional when it is missing.
-std::optional<std::string_view> ValueOf(std::span<const std::string_view> args, std::size_t& i,
-                                        const Word& word) {
+std::optional<std::string_view> ArgValue(std::span<const std::string_view> args, std::size_t& i,
+                                         const ArgWord& word) {
   if (word.inline_value) return word.inline_value;
   if (i + 1 >= args.size()) return std::nullopt;
   return args[++i];
 }
+
+namespace {
 
 std::optional<int> SmallNumber(std::string_view text, int highest) {
   if (text.size() != 1 || text[0] < '0' || text[0] - '0' > highest) return std::nullopt;
@@ -45,7 +39,7 @@ std::optional<int> SmallNumber(std::string_view text, int highest) {
 
 std::optional<std::string> TakeNumberOption(std::span<const std::string_view> args, std::size_t& i,
                                             NumberOptions& options) {
-  const Word word = Split(args[i]);
+  const ArgWord word = SplitArg(args[i]);
   struct Numeric {
     std::string_view name;
     int highest;
@@ -58,7 +52,7 @@ std::optional<std::string> TakeNumberOption(std::span<const std::string_view> ar
   };
   for (const Numeric& n : kNumeric) {
     if (word.name != n.name) continue;
-    const auto value = ValueOf(args, i, word);
+    const auto value = ArgValue(args, i, word);
     if (!value) return std::string(n.name) + " needs a value from 0 to " + std::to_string(n.highest);
     const auto number = SmallNumber(*value, n.highest);
     if (!number) {
@@ -69,7 +63,7 @@ std::optional<std::string> TakeNumberOption(std::span<const std::string_view> ar
     return std::string();
   }
   if (word.name == "--find" || word.name == "--replace") {
-    const auto value = ValueOf(args, i, word);
+    const auto value = ArgValue(args, i, word);
     if (!value) return std::string(word.name) + " needs a text";
     if (!IsValidUtf8(*value)) return std::string(word.name) + ": the text is not valid UTF-8";
     if (word.name == "--find") {
@@ -86,7 +80,7 @@ std::optional<std::string> TakeNumberOption(std::span<const std::string_view> ar
 std::string CheckReplaceHasFind(std::span<const std::string_view> args) {
   bool find = false, replace = false;
   for (std::string_view arg : args) {
-    const std::string_view name = Split(arg).name;
+    const std::string_view name = SplitArg(arg).name;
     find = find || name == "--find";
     replace = replace || name == "--replace";
   }
@@ -97,7 +91,7 @@ std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> ar
                                             ConvertArgs& out) {
   std::string_view steering_option;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view name = Split(args[i]).name;
+    const std::string_view name = SplitArg(args[i]).name;
     if (auto taken = TakeNumberOption(args, i, out.options)) {
       if (!taken->empty()) return taken;
       if (steering_option.empty()) steering_option = name;
@@ -114,7 +108,7 @@ std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> ar
     } else if (arg == "--version") {
       out.version = true;
     } else if (arg.starts_with("-")) {
-      return "unknown option " + std::string(Split(arg).name);
+      return "unknown option " + std::string(SplitArg(arg).name);
     } else {
       return "unexpected argument \"" + std::string(arg) + "\" (numbers are read from standard input)";
     }

@@ -19,6 +19,18 @@ struct ConvertArgs {
   bool self_check = false;  // print the format check's two texts instead of converting
 };
 
+// An argument split at "=", so both "--name value" and "--name=value" work.
+struct ArgWord {
+  std::string_view name;
+  std::optional<std::string_view> inline_value;
+};
+[[nodiscard]] ArgWord SplitArg(std::string_view arg);
+
+// The value of the option `word` at args[i], advancing i when it is the next argument;
+// std::nullopt when it is missing.
+[[nodiscard]] std::optional<std::string_view> ArgValue(std::span<const std::string_view> args,
+                                                       std::size_t& i, const ArgWord& word);
+
 // Reads the number options shared by the command-line programs (--style, --prefix, --zero,
 // --find, --replace) at args[i], advancing i past any value. Returns std::nullopt when
 // args[i] is not one of them, an empty text when it was taken, else the usage error.

@@ -135,19 +135,10 @@ std::optional<std::string> ParseRunArgs(std::span<const std::string_view> args, 
       if (!taken->empty()) return taken;
       continue;
     }
-    std::string_view arg = args[i];
-    std::optional<std::string_view> inline_value;
-    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      inline_value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-    }
-    const auto value = [&]() -> std::optional<std::string_view> {
-      if (inline_value) return inline_value;
-      if (i + 1 >= args.size()) return std::nullopt;
-      return args[++i];
-    };
+    const ArgWord word = SplitArg(args[i]);
+    const std::string_view arg = word.name;
     if (arg == "--profile" || arg == "--log") {
-      const auto v = value();
+      const auto v = ArgValue(args, i, word);
       if (!v || v->empty()) return std::string(arg) + " needs a path";
       (arg == "--profile" ? out.profile : out.log_file.emplace()) = std::string(*v);
     } else if (arg == "--update") {
