@@ -39,7 +39,21 @@ void ContactRun::Problem(const std::string& text) {
   m_host.CountersChanged(m_counters);
 }
 
+void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where) {
+  for (StoreNote& note : notes) {
+    std::string line = where;
+    if (!note.subject.empty()) line += (where.empty() ? "" : "\\") + note.subject;
+    line += line.empty() ? note.text : ": " + note.text;
+    if (note.problem) {
+      Problem(line);
+    } else {
+      m_log.WriteLog("  " + line + "\r\n");
+    }
+  }
+}
+
 void ContactRun::FixContacts() {
+  m_store.SetWriting(m_settings.update);
   if (auto reason = m_store.Open()) {
     m_host.ProfileFailed(*reason);
     return;
@@ -65,6 +79,7 @@ void ContactRun::FixContacts() {
     return;
   }
   WalkFolders(*folders, "");
+  LogNotes(m_store.TakeNotes(), "");
 }
 
 void ContactRun::WalkFolders(FolderCursor& folders, const std::string& parent_path) {
@@ -112,8 +127,10 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
         }
         if (item_class == kContactClass) FixContact(*item, path);
       }
+      LogNotes(folder.TakeNotes(), path);
     }
     subfolders = folder.Folders();
+    LogNotes(folder.TakeNotes(), path);
   } catch (const StoreError& error) {
     // The folder itself cannot be read: it is skipped whole and not counted.
     Problem("Could not read folder " + path + ": " + error.Reason());
@@ -170,6 +187,7 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   ++m_counters.checked;
   m_host.CountersChanged(m_counters);
 
+  LogNotes(item.TakeNotes(), folder_path + "\\" + name());
   for (const Refusal& r : refused) {
     Problem("Could not change " + std::string(r.label) + " of " + folder_path + "\\" + name() +
             ": " + r.reason);

@@ -78,6 +78,8 @@ class ContactRun {
   bool Aborted();
   void WalkFolders(FolderCursor& folders, const std::string& parent_path);
   void Problem(const std::string& text);
+  // Logs each note under `where` (the folder or contact path as the log shows it).
+  void LogNotes(std::vector<StoreNote> notes, const std::string& where);
 
   ContactStore& m_store;
   RunSettings m_settings;

@@ -41,6 +41,18 @@ class StoreError : public std::runtime_error {
   std::string m_reason;
 };
 
+// A line for the log that is not a change: an entry passed over, a value left as it is, a
+// leftover tidied away. The run writes it under the folder or contact it concerns.
+struct StoreNote {
+  // The entry as the user knows it ("fifo.vcf"); empty when the note is about the whole
+  // folder, contact or store.
+  std::string subject;
+  // What happened and why, in words ("passed over: it is a FIFO, not a file").
+  std::string text;
+  // Counts in the summary's "Problems: N".
+  bool problem = false;
+};
+
 // One telephone number of a contact, as the store holds it.
 struct PhoneValue {
   PhoneField field = PhoneField::Other;
@@ -78,6 +90,10 @@ class ContactItem {
 
   // Writes every assigned number to the store. Throws StoreError when the store refuses.
   virtual void Save() = 0;
+
+  // What the log should say about this contact besides its changes; asked once, after
+  // Phones().
+  [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
 };
 
 // Walks a collection once, first to last, one element at a time.
@@ -101,12 +117,20 @@ class Folder {
   [[nodiscard]] virtual int DefaultItemType() = 0;
   [[nodiscard]] virtual std::unique_ptr<ItemCursor> Items() = 0;
   [[nodiscard]] virtual std::unique_ptr<FolderCursor> Folders() = 0;
+
+  // What the log should say about this folder's entries (passed over, tidied); asked after
+  // its items and again after Folders(), each note given once.
+  [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
 };
 
 // A profile: the store as one user sees it.
 class ContactStore {
  public:
   virtual ~ContactStore() = default;
+
+  // Said before Open(): true when the run will save contacts, so the store may tidy away its
+  // own leftovers from an earlier run; false for a simulation, which writes nothing.
+  virtual void SetWriting(bool writing) { (void)writing; }
 
   // Opens the profile; returns why it cannot be opened, in words, or std::nullopt.
   [[nodiscard]] virtual std::optional<std::string> Open() = 0;
@@ -116,6 +140,9 @@ class ContactStore {
 
   // The top-level folders.
   [[nodiscard]] virtual std::unique_ptr<FolderCursor> Folders() = 0;
+
+  // What the log should say about the store as a whole; asked once, after the walk.
+  [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
 };
 
 }  // namespace dialmend

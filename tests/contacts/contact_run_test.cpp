@@ -224,6 +224,37 @@ TEST(ContactRun, NumberTheStoreCannotHoldIsReportedNotChanged) {
   EXPECT_EQ(f.store.Find("Uri").phones[1].number, "(07770) 123456");
 }
 
+TEST(ContactRun, LogsTheStoresNotesUnderWhatTheyConcernAndCountsProblemNotes) {
+  Fixture f("note 2 leftovers removed\n"
+            "folder Work [note fifo.vcf passed over]\n"
+            "  contact Ann [problem Home left as it is]\n"
+            "    Home: 0171 930 8890\n"
+            "  folder Sub [problem loop skipped]\n",
+            /*update=*/true);
+  f.Run();
+  EXPECT_TRUE(f.store.Writing());
+  const std::string& text = f.log.Text();
+  const std::size_t ann = text.find("  \\Work\\Ann: Home left as it is\r\n");
+  const std::size_t work = text.find("  \\Work: fifo.vcf passed over\r\n");
+  const std::size_t sub = text.find("  \\Work\\Sub: loop skipped\r\n");
+  const std::size_t store = text.find("  2 leftovers removed\r\n");
+  ASSERT_NE(ann, std::string::npos) << text;
+  ASSERT_NE(work, std::string::npos) << text;
+  ASSERT_NE(sub, std::string::npos) << text;
+  ASSERT_NE(store, std::string::npos) << text;
+  EXPECT_LT(ann, work);
+  EXPECT_LT(work, sub);
+  EXPECT_LT(sub, store);
+  EXPECT_EQ(f.counters.problems, 2);
+  EXPECT_EQ(f.counters.updated, 1);
+}
+
+TEST(ContactRun, TellsTheStoreASimulationWritesNothing) {
+  Fixture f("folder Work\n");
+  f.Run();
+  EXPECT_FALSE(f.store.Writing());
+}
+
 TEST(ContactRun, ContactWithoutFilingNameEndsItsLineInABackslash) {
   Fixture f("folder Work\n  contact\n    Home: 0171 930 8890\n");
   f.Run();

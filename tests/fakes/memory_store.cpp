@@ -30,6 +30,21 @@ std::optional<PhoneField> FieldByLabel(std::string_view label) {
   return std::nullopt;
 }
 
+// Moves the [note TEXT] and [problem TEXT] flags out of `flags` into notes.
+std::vector<StoreNote> TakeNoteFlags(std::set<std::string>& flags) {
+  std::vector<StoreNote> notes;
+  for (auto it = flags.begin(); it != flags.end();) {
+    const bool problem = it->starts_with("problem ");
+    if (problem || it->starts_with("note ")) {
+      notes.push_back({{}, it->substr(it->find(' ') + 1), problem});
+      it = flags.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return notes;
+}
+
 void Check(const std::set<std::string>& fails, const char* op, const std::string& subject) {
   if (fails.count(std::string("fail ") + op) != 0) {
     throw StoreError(subject, std::string(op) + " refused by the test store");
@@ -72,6 +87,7 @@ class MemoryItem : public ContactItem {
     m_contact.phones = m_pending;
     ++m_contact.saves;
   }
+  std::vector<StoreNote> TakeNotes() override { return m_contact.notes; }
 
  private:
   MemoryStore& m_store;
@@ -128,10 +144,16 @@ class MemoryFolder : public Folder {
     Check(m_node.fails, "subfolders", m_node.name);
     return std::make_unique<MemoryFolders>(m_store, m_node.folders);
   }
+  std::vector<StoreNote> TakeNotes() override {
+    if (m_notes_given) return {};
+    m_notes_given = true;
+    return m_node.notes;
+  }
 
  private:
   MemoryStore& m_store;
   MemoryStore::Node& m_node;
+  bool m_notes_given = false;
 };
 
 std::unique_ptr<Folder> MemoryFolders::Next() {
@@ -179,9 +201,12 @@ MemoryStore::MemoryStore(std::string_view description) {
       m_fail_open = true;
     } else if (text == "fail user") {
       m_fail_user = true;
+    } else if (text.starts_with("note ")) {
+      m_notes.push_back({{}, text.substr(5), false});
     } else if (text.starts_with("folder ")) {
       Node node;
       node.name = TakeFlags(text.substr(7), node.fails);
+      node.notes = TakeNoteFlags(node.fails);
       for (auto it = node.fails.begin(); it != node.fails.end();) {
         if (it->starts_with("type ")) {
           node.type = std::stoi(it->substr(5));
@@ -201,6 +226,7 @@ MemoryStore::MemoryStore(std::string_view description) {
         rest = space == std::string::npos ? "" : rest.substr(space + 1);
       }
       c.file_as = rest;
+      c.notes = TakeNoteFlags(c.fails);
       for (auto it = c.fails.begin(); it != c.fails.end();) {
         if (it->starts_with("refuse ")) {
           c.refuse = it->substr(7);

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "contacts/contact_store.h"
@@ -24,6 +25,8 @@ namespace dialmend {
 // [fail items], [fail subfolders] on folders; [fail read], [fail class], [fail phones],
 // [fail set], [fail save], [fail fileas] on items; "fail open" and "fail user" lines on the
 // store. [refuse 0171] on a contact makes CheckPhone refuse numbers containing "0171".
+// [note TEXT] and [problem TEXT] on a folder or contact, and "note TEXT" lines on the store,
+// are notes the store gives the run (a problem note counts as a problem).
 class MemoryStore : public ContactStore {
  public:
   struct Contact {
@@ -32,6 +35,7 @@ class MemoryStore : public ContactStore {
     std::vector<PhoneValue> phones;  // as stored
     std::set<std::string> fails;
     std::string refuse;
+    std::vector<StoreNote> notes;
     int saves = 0;
   };
   struct Node {
@@ -40,14 +44,17 @@ class MemoryStore : public ContactStore {
     std::set<std::string> fails;
     std::vector<Contact> items;
     std::vector<Node> folders;
+    std::vector<StoreNote> notes;
   };
 
   // Builds the store; a malformed description aborts the test with a message.
   explicit MemoryStore(std::string_view description);
 
+  void SetWriting(bool writing) override { m_writing = writing; }
   std::optional<std::string> Open() override;
   std::string CurrentUser() override;
   std::unique_ptr<FolderCursor> Folders() override;
+  std::vector<StoreNote> TakeNotes() override { return std::exchange(m_notes, {}); }
 
   // The stored state, for checking what a run saved.
   [[nodiscard]] const Node& Root() const { return m_root; }
@@ -55,6 +62,8 @@ class MemoryStore : public ContactStore {
   [[nodiscard]] const Contact& Find(std::string_view file_as) const;
   // How many times any item's SetPhone was called.
   [[nodiscard]] int Assignments() const { return m_assignments; }
+  // What the run last said with SetWriting.
+  [[nodiscard]] bool Writing() const { return m_writing; }
   // How many items were handed out and not yet let go.
   [[nodiscard]] int LiveItems() const { return m_live_items; }
 
@@ -67,6 +76,8 @@ class MemoryStore : public ContactStore {
   std::string m_user = "Test User";
   bool m_fail_open = false;
   bool m_fail_user = false;
+  bool m_writing = false;
+  std::vector<StoreNote> m_notes;
 };
 
 }  // namespace dialmend
