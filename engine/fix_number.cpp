@@ -259,10 +259,32 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
   }
 
   static constexpr C kUk[] = {C('4'), C('4')};
+  Text<C> trunk_code;
   if (options.prefix == 1 && uk_prefix) {
     has_prefix = uk_prefix = false;
-    // Without +44 a code written with no zero could not be dialled, so the zero goes back.
-    if (!zero_before_area && area.size() >= 2 && area[0] != C('0')) zero_before_area = true;
+    if (zero_added && area[0] == C('0')) {
+      // The "(0)" of "+44 (0)20 ..." is the trunk zero, not a code: kept as one, the result
+      // would begin "(00)", an international access code. The code is the zero and the
+      // digits after it; a number with no digit left after those is not guessed at.
+      std::size_t run = 0;
+      while (run < local.size() && IsDigit(local[run])) ++run;
+      std::size_t next = run;
+      while (next < local.size() && IsSeparator(local[next])) ++next;
+      const View<C> after = From(local, next);
+      if (run == 0 || std::none_of(after.begin(), after.end(), IsDigit<C>)) {
+        Output out(number.size());
+        out.Put(number);
+        return out.Take();
+      }
+      trunk_code.push_back(C('0'));
+      trunk_code.append(local.substr(0, run));
+      area = trunk_code;
+      local = after;
+      zero_before_area = false;
+    } else if (!zero_before_area && area.size() >= 2 && area[0] != C('0')) {
+      // Without +44 a code written with no zero could not be dialled, so the zero goes back.
+      zero_before_area = true;
+    }
   } else if (options.prefix == 2 && !has_prefix) {
     has_prefix = uk_prefix = true;
     country = View<C>(kUk, 2);

@@ -190,7 +190,15 @@ INSTANTIATE_TEST_SUITE_P(Decisions, FixNumberRows, testing::Values(
     Row{"StyleOutOfRangeReturnsInput", "  0171 930 8890 ", "  0171 930 8890 ", Style(4)},
     Row{"NegativeStyleReturnsInput", "0171 930 8890", "0171 930 8890", Style(-1)},
     Row{"PrefixOutOfRangeChangesNothing", "(020) 2345 6789", "(020) 2345 6789", Intl(7, 0)},
-    Row{"ZeroOptionOutOfRangeChangesNothing", "+44 (0)20 7123 4567", "+44 (00) 20 7123 4567", Intl(0, 9)}),
+    Row{"ZeroOptionOutOfRangeChangesNothing", "+44 (0)20 7123 4567", "+44 (00) 20 7123 4567", Intl(0, 9)},
+    Row{"RemovedPrefixTrunkZeroJoinsTheCode", "+44 (0)20 7946 0190", "(020) 7946 0190", Intl(1, 0)},
+    Row{"RemovedPrefixTrunkZeroOldCodeNotLookedUp", "+44 (0)171 930 8890", "(0171) 930 8890", Intl(1, 0)},
+    Row{"RemovedPrefixTrunkZeroDottedLocal", "+44 (0)20.7946.0190", "(020) 7946 0190", Intl(1, 0)},
+    Row{"RemovedPrefixTrunkZeroAnyZeroOption", "+44 (0)20 7946 0190", "020-7946 0190", Intl(1, 1, 1)},
+    Row{"RemovedPrefixTrunkZeroWithLabel", "Work +44 (0)20 7946 0190", "Work (020) 7946 0190", Intl(1, 0)},
+    Row{"RemovedPrefixTrunkZeroNothingAfterCode", "+44 (0)20", "+44 (0)20", Intl(1, 0)},
+    Row{"RemovedPrefixTrunkZeroOnlyTextAfterCode", " +44 (0)20 x", " +44 (0)20 x", Intl(1, 0)},
+    Row{"RemovedPrefixTrunkZeroNoDigitRun", "+44 (0) x 5", "+44 (0) x 5", Intl(1, 0)}),
     RowName);
 
 // The custom search-and-replace.
