@@ -187,7 +187,11 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   ++m_counters.checked;
   m_host.CountersChanged(m_counters);
 
-  LogNotes(item.TakeNotes(), folder_path + "\\" + name());
+  // The filing name is asked for only when there is something to say: each question is a
+  // call into the store.
+  if (std::vector<StoreNote> notes = item.TakeNotes(); !notes.empty()) {
+    LogNotes(std::move(notes), folder_path + "\\" + name());
+  }
   for (const Refusal& r : refused) {
     Problem("Could not change " + std::string(r.label) + " of " + folder_path + "\\" + name() +
             ": " + r.reason);
