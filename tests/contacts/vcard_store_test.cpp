@@ -277,6 +277,7 @@ TEST(VCardWalk, ShowsControlCharactersOfNamesEscapedInTheLog) {
   const fs::path root = FreshRoot();
   Write(root / "Work\nInjected" / "ann.vcf", kCard);
   Write(root / "Work\nInjected" / "bad\x1b.vcf", "BEGIN:VCARD\r\nno colon\r\n");
+  Write(root / "Zed\t\xC2\x85\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9" / "ann.vcf", kCard);
   struct Host : RunHost {
     bool YieldAndCheckAbort() override { return false; }
     void ProfileFailed(const std::string&) override {}
@@ -293,6 +294,8 @@ TEST(VCardWalk, ShowsControlCharactersOfNamesEscapedInTheLog) {
   const std::string text = log.Text();
   EXPECT_NE(text.find("\r\n\\Work\\nInjected\\Ann\r\n  Home:"), std::string::npos) << text;
   EXPECT_NE(text.find("\r\n  Could not read \\Work\\nInjected\\bad\\x1B.vcf: "), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\r\n\\Zed\\t\\u0085\\u2028\\u2029\xC3\xA9\\Ann\r\n"), std::string::npos)
       << text;
   EXPECT_EQ(text.find("\nInjected"), std::string::npos) << text;
 }
