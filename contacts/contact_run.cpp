@@ -1,11 +1,58 @@
 #include "contacts/contact_run.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/fix_number.h"
 #include "log/log_file.h"
 
 namespace dialmend {
+namespace {
+
+// A name from the store as it stands in a log line. A control character in it would split the
+// line or hide text, so each is written out: \n, \r and \t, other ASCII controls as \xNN, and
+// the C1 controls and the Unicode line and paragraph separators as \uNNNN. Every other byte,
+// a backslash included, stays as it is.
+std::string LogName(std::string name) {
+  // Most names need nothing: give them back without copying.
+  const auto plain = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte != 0x7F && byte != 0xC2 && byte != 0xE2;
+  };
+  if (std::all_of(name.begin(), name.end(), plain)) return name;
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+    if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      out += "\\u00";
+      out += kHex[next >> 4];
+      out += kHex[next & 0xF];
+      ++i;
+    } else if (byte == 0xE2 && next == 0x80 && i + 2 < name.size() &&
+               (name[i + 2] == '\xA8' || name[i + 2] == '\xA9')) {
+      out += name[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += name[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
 
 std::string FixLog(std::string_view label, std::string_view old_number,
                    std::string_view new_number, RunCounters& counters) {
@@ -42,7 +89,7 @@ void ContactRun::Problem(const std::string& text) {
 void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where) {
   for (StoreNote& note : notes) {
     std::string line = where;
-    if (!note.subject.empty()) line += (where.empty() ? "" : "\\") + note.subject;
+    if (!note.subject.empty()) line += (where.empty() ? "" : "\\") + LogName(note.subject);
     line += line.empty() ? note.text : ": " + note.text;
     if (note.problem) {
       Problem(line);
@@ -88,7 +135,7 @@ void ContactRun::WalkFolders(FolderCursor& folders, const std::string& parent_pa
     try {
       folder = folders.Next();
     } catch (const StoreError& error) {
-      Problem("Could not read folder " + parent_path + "\\" + error.Subject() + ": " +
+      Problem("Could not read folder " + parent_path + "\\" + LogName(error.Subject()) + ": " +
               error.Reason());
       continue;
     }
@@ -103,7 +150,7 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
   std::string path = parent_path + "\\";
   std::unique_ptr<FolderCursor> subfolders;
   try {
-    path += folder.Name();
+    path += LogName(folder.Name());
     if (folder.DefaultItemType() == kContactItemType) {
       const std::unique_ptr<ItemCursor> items = folder.Items();
       for (;;) {
@@ -112,7 +159,8 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
           item = items->Next();
         } catch (const StoreError& error) {
           if (Aborted()) return;
-          Problem("Could not read " + path + "\\" + error.Subject() + ": " + error.Reason());
+          Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
+                  error.Reason());
           continue;
         }
         if (!item) break;
@@ -122,7 +170,8 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
         try {
           item_class = item->Class();
         } catch (const StoreError& error) {
-          Problem("Could not read " + path + "\\" + error.Subject() + ": " + error.Reason());
+          Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
+                  error.Reason());
           continue;
         }
         if (item_class == kContactClass) FixContact(*item, path);
@@ -146,14 +195,15 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   try {
     phones = item.Phones();
   } catch (const StoreError& error) {
-    Problem("Could not read " + folder_path + "\\" + error.Subject() + ": " + error.Reason());
+    Problem("Could not read " + folder_path + "\\" + LogName(error.Subject()) + ": " +
+            error.Reason());
     return;
   }
   const auto name = [&]() -> std::string {
     try {
-      return item.FileAs();
+      return LogName(item.FileAs());
     } catch (const StoreError& error) {
-      return error.Subject();
+      return LogName(error.Subject());
     }
   };
 

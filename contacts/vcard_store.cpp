@@ -1,9 +1,22 @@
 #include "contacts/vcard_store.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
 #include <system_error>
+#include <unordered_set>
+#include <utility>
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "log/atomic_file.h"
 #include "log/utf8_path.h"
@@ -26,11 +39,28 @@ std::string ErrorText(const std::error_code& error) {
   return text;
 }
 
+// The first line of a folder's `displayname` is its name; more than this is not a name, and
+// reading no further keeps a huge or endless file from costing memory.
+constexpr std::size_t kMaxDisplayNameBytes = 4096;
+
+// What one walk of the store shares between the store, its folders and their cursors.
+struct Walk {
+  // An update run removes our own leftovers; a simulation writes nothing.
+  bool writing = false;
+  // Every real folder the walk has taken on (device and inode, or the resolved path on
+  // Windows), so a link back to one of them is passed over instead of walked again.
+  std::unordered_set<std::string> folders;
+  // Leftover temporary files of ours removed so far.
+  std::size_t removed = 0;
+};
+
 // The entries of one folder, sorted by name, as the walk needs them.
 struct Listing {
   std::vector<std::string> cards;
   std::vector<std::string> folders;
   bool has_calendar_items = false;
+  // Entries passed over that the log should name.
+  std::vector<StoreNote> notes;
 };
 
 bool Hidden(std::string_view name) { return name.empty() || name[0] == '.'; }
@@ -40,37 +70,320 @@ bool Temporary(std::string_view name) {
   return name.ends_with("~") || name.ends_with(".tmp") || name.ends_with(".swp");
 }
 
-// The file name as UTF-8, whatever the platform's own encoding of names.
-std::string NameOf(const std::filesystem::path& path) { return Utf8FromPath(path.filename()); }
+// What an entry is once a link is followed.
+enum class EntryKind {
+  File,
+  Folder,
+  Fifo,
+  Device,
+  Socket,
+  DanglingLink,
+  LinkLoop,
+  Unreadable,
+  Other
+};
 
-// Throws StoreError when the folder cannot be listed.
-Listing List(const std::string& path, const std::string& subject) {
+// One entry of a folder that is neither hidden nor temporary.
+struct Entry {
+  std::string name;
+  EntryKind kind = EntryKind::Other;
+  // The folder's identity for a folder; why it cannot be looked at for Unreadable.
+  std::string detail;
+};
+
+// What an entry that is not a file or folder is, in words.
+std::string KindText(const Entry& entry) {
+  switch (entry.kind) {
+    case EntryKind::Folder:
+      return "it is a folder, not a file";
+    case EntryKind::Fifo:
+      return "it is a FIFO, not a file";
+    case EntryKind::Device:
+      return "it is a device, not a file";
+    case EntryKind::Socket:
+      return "it is a socket, not a file";
+    case EntryKind::DanglingLink:
+      return "it is a dangling link (what it names does not exist)";
+    case EntryKind::LinkLoop:
+      return "it is a link that leads round in a circle";
+    case EntryKind::Unreadable:
+      return "it cannot be looked at: " + entry.detail;
+    default:
+      return "it is not a file";
+  }
+}
+
+// Counts a leftover temporary file of ours as removed, or notes why it could not be.
+void CountRemoval(std::string name, const std::error_code& error, Walk& walk,
+                  std::vector<StoreNote>& notes) {
+  if (!error) {
+    ++walk.removed;
+  } else {
+    notes.push_back(
+        {std::move(name),
+         "could not remove this temporary file left by an earlier run: " + ErrorText(error)});
+  }
+}
+
+#ifndef _WIN32
+
+std::string ReasonOf(int error) {
+  return ErrorText(std::error_code(error, std::generic_category()));
+}
+
+std::string IdentityOf(const struct stat& info) {
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
+EntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::File;
+  if (S_ISDIR(mode)) return EntryKind::Folder;
+  if (S_ISFIFO(mode)) return EntryKind::Fifo;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return EntryKind::Device;
+  if (S_ISSOCK(mode)) return EntryKind::Socket;
+  return EntryKind::Other;
+}
+
+// The folder's identity, or throws StoreError.
+std::string FolderIdentity(const std::string& path, const std::string& subject) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) throw StoreError(subject, ReasonOf(errno));
+  return IdentityOf(info);
+}
+
+// Lists the folder, the notes for what it passes over going to `notes`: one stat for an entry whose
+// type the listing does not give (a link, or a file system that gives none) and for a folder, whose
+// identity the walk needs; none for a plain file. Hidden and temporary entries are passed over; a
+// leftover of ours is removed when the walk writes. Throws StoreError when the folder cannot be
+// listed.
+std::vector<Entry> ReadFolder(const std::string& path, const std::string& subject, Walk& walk,
+                              std::vector<StoreNote>& notes) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+  if (!dir) throw StoreError(subject, ReasonOf(errno));
+  const int fd = ::dirfd(dir.get());
+  std::vector<Entry> entries;
+  for (;;) {
+    errno = 0;
+    const dirent* listed = ::readdir(dir.get());
+    if (listed == nullptr) break;
+    const std::string_view name = listed->d_name;
+    if (name == "." || name == "..") continue;
+    const unsigned char type = listed->d_type;
+    struct stat info;
+    if (Hidden(name)) {
+      // Only a regular file of ours, never what a link of that name leads to.
+      if (!walk.writing || !IsAtomicTempName(name)) continue;
+      if (type == DT_UNKNOWN) {
+        if (::fstatat(fd, listed->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode)) {
+          continue;
+        }
+      } else if (type != DT_REG) {
+        continue;
+      }
+      const int result = ::unlinkat(fd, listed->d_name, 0) == 0 ? 0 : errno;
+      if (result != ENOENT) {
+        CountRemoval(std::string(name), std::error_code(result, std::generic_category()), walk,
+                     notes);
+      }
+      continue;
+    }
+    if (Temporary(name)) continue;
+    Entry entry{std::string(name), EntryKind::Other, {}};
+    switch (type) {
+      case DT_REG:
+        entry.kind = EntryKind::File;
+        break;
+      case DT_FIFO:
+        entry.kind = EntryKind::Fifo;
+        break;
+      case DT_CHR:
+      case DT_BLK:
+        entry.kind = EntryKind::Device;
+        break;
+      case DT_SOCK:
+        entry.kind = EntryKind::Socket;
+        break;
+      default:
+        if (::fstatat(fd, listed->d_name, &info, 0) == 0) {
+          entry.kind = KindOf(info.st_mode);
+          if (entry.kind == EntryKind::Folder) entry.detail = IdentityOf(info);
+        } else if (errno == ELOOP) {
+          entry.kind = EntryKind::LinkLoop;
+        } else if (errno == ENOENT) {
+          // Gone since the listing, unless a link that leads nowhere is still there.
+          if (type == DT_DIR) continue;
+          if (type == DT_UNKNOWN &&
+              (::fstatat(fd, listed->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+               !S_ISLNK(info.st_mode))) {
+            continue;
+          }
+          entry.kind = EntryKind::DanglingLink;
+        } else {
+          entry.kind = EntryKind::Unreadable;
+          entry.detail = ReasonOf(errno);
+        }
+    }
+    entries.push_back(std::move(entry));
+  }
+  if (errno != 0) throw StoreError(subject, ReasonOf(errno));
+  return entries;
+}
+
+// The first line of the folder's displayname file. Opened without waiting and read only when
+// it is a regular file: a FIFO or a device there would block the walk or never end.
+// `why_not` says why a displayname that is there was not used.
+std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
+  const int fd =
+      ::open((folder + "/displayname").c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) why_not = "it cannot be read: " + ReasonOf(errno);
+    return {};
+  }
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    why_not = "it cannot be read: " + ReasonOf(errno);
+    return {};
+  }
+  if (!S_ISREG(info.st_mode)) {
+    why_not = KindText({{}, KindOf(info.st_mode), {}});
+    return {};
+  }
+  std::string bytes(kMaxDisplayNameBytes, '\0');
+  std::size_t total = 0;
+  while (total < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + total, bytes.size() - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      why_not = "it cannot be read: " + ReasonOf(errno);
+      return {};
+    }
+    if (got == 0) break;
+    total += static_cast<std::size_t>(got);
+  }
+  bytes.resize(total);
+  const std::size_t end = bytes.find('\n');
+  if (end == std::string::npos && total == kMaxDisplayNameBytes &&
+      static_cast<std::uint64_t>(info.st_size) > kMaxDisplayNameBytes) {
+    why_not = "its first line is longer than 4 KiB";
+    return {};
+  }
+  if (end != std::string::npos) bytes.resize(end);
+  return bytes;
+}
+
+#else
+
+// Windows has no FIFOs or devices in a folder, and no inode numbers in the standard library:
+// a folder is known by its path with every link resolved.
+std::string FolderIdentity(const std::string& path, const std::string& subject) {
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::canonical(PathFromUtf8(path), error);
+  if (error) throw StoreError(subject, ErrorText(error));
+  return Utf8FromPath(resolved);
+}
+
+std::vector<Entry> ReadFolder(const std::string& path, const std::string& subject, Walk& walk,
+                              std::vector<StoreNote>& notes) {
   namespace fs = std::filesystem;
   std::error_code error;
   fs::directory_iterator it(PathFromUtf8(path), error);
   if (error) throw StoreError(subject, ErrorText(error));
-  Listing listing;
+  std::vector<Entry> entries;
   for (; it != fs::directory_iterator(); it.increment(error)) {
-    const std::string name = NameOf(it->path());
-    if (Hidden(name) || Temporary(name)) continue;
-    // The type the listing already gives, looked up again only for links (which are
-    // followed); an entry that vanished or cannot be looked at is passed over.
+    std::string name = Utf8FromPath(it->path().filename());
     std::error_code type_error;
-    const bool is_folder = it->is_directory(type_error);
-    const bool is_file = !type_error && !is_folder && it->is_regular_file(type_error);
-    if (type_error) continue;
-    const std::string lower = Lower(name);
-    if (is_folder) {
-      listing.folders.push_back(name);
-    } else if (is_file && lower.ends_with(".vcf")) {
-      listing.cards.push_back(name);
-    } else if (is_file && lower.ends_with(".ics")) {
-      listing.has_calendar_items = true;
+    if (Hidden(name)) {
+      if (walk.writing && IsAtomicTempName(name) && it->is_regular_file(type_error) &&
+          !it->is_symlink(type_error)) {
+        std::error_code removal;
+        fs::remove(it->path(), removal);
+        CountRemoval(name, removal, walk, notes);
+      }
+      continue;
     }
+    if (Temporary(name)) continue;
+    Entry entry{std::move(name), EntryKind::Other, {}};
+    const fs::file_status status = it->status(type_error);
+    if (type_error || !fs::exists(status)) {
+      // Gone since the listing, unless a link that leads nowhere is still there.
+      if (!it->is_symlink(type_error)) continue;
+      entry.kind = EntryKind::DanglingLink;
+    } else if (fs::is_directory(status)) {
+      const fs::path resolved = fs::canonical(it->path(), type_error);
+      entry.kind = type_error ? EntryKind::Unreadable : EntryKind::Folder;
+      entry.detail = type_error ? ErrorText(type_error) : Utf8FromPath(resolved);
+    } else if (fs::is_regular_file(status)) {
+      entry.kind = EntryKind::File;
+    }
+    entries.push_back(std::move(entry));
   }
   if (error) throw StoreError(subject, ErrorText(error));
-  std::sort(listing.cards.begin(), listing.cards.end());
-  std::sort(listing.folders.begin(), listing.folders.end());
+  return entries;
+}
+
+std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
+  const std::filesystem::path path = PathFromUtf8(folder) / "displayname";
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) return {};
+  if (!std::filesystem::is_regular_file(status)) {
+    why_not = "it is not a file";
+    return {};
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(kMaxDisplayNameBytes, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) {
+    why_not = "it cannot be read";
+    return {};
+  }
+  const std::size_t end = bytes.find('\n');
+  if (end == std::string::npos && bytes.size() == kMaxDisplayNameBytes && in.peek() != EOF) {
+    why_not = "its first line is longer than 4 KiB";
+    return {};
+  }
+  if (end != std::string::npos) bytes.resize(end);
+  return bytes;
+}
+
+#endif
+
+// Lists the folder for the walk. A subfolder that leads to a folder the walk has already taken
+// on is passed over with a note, so links back up the tree cannot make the walk endless; names
+// are taken in byte order so which of two links to one folder is walked never varies.
+Listing List(const std::string& path, const std::string& subject, Walk& walk) {
+  Listing listing;
+  std::vector<Entry> entries = ReadFolder(path, subject, walk, listing.notes);
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  for (Entry& entry : entries) {
+    const std::string lower = Lower(entry.name);
+    if (entry.kind == EntryKind::Folder) {
+      if (walk.folders.insert(entry.detail).second) {
+        listing.folders.push_back(std::move(entry.name));
+      } else {
+        listing.notes.push_back(
+            {std::move(entry.name), "passed over: it leads back to a folder already walked"});
+      }
+    } else if (entry.kind == EntryKind::File) {
+      if (lower.ends_with(".vcf")) {
+        listing.cards.push_back(std::move(entry.name));
+      } else if (lower.ends_with(".ics")) {
+        listing.has_calendar_items = true;
+      }
+    } else if (lower.ends_with(".vcf") || entry.kind == EntryKind::Unreadable) {
+      // Anything else of a card's name is said; other entries are not the store's.
+      listing.notes.push_back({entry.name, "passed over: " + KindText(entry)});
+    }
+  }
+  std::stable_sort(listing.notes.begin(), listing.notes.end(),
+                   [](const StoreNote& a, const StoreNote& b) { return a.subject < b.subject; });
   return listing;
 }
 
@@ -149,11 +462,12 @@ class VCardFolder;
 
 class VCardFolders : public FolderCursor {
  public:
-  VCardFolders(std::string path, std::vector<std::string> names)
-      : m_path(std::move(path)), m_names(std::move(names)) {}
+  VCardFolders(std::shared_ptr<Walk> walk, std::string path, std::vector<std::string> names)
+      : m_walk(std::move(walk)), m_path(std::move(path)), m_names(std::move(names)) {}
   std::unique_ptr<Folder> Next() override;
 
  private:
+  std::shared_ptr<Walk> m_walk;
   std::string m_path;
   std::vector<std::string> m_names;
   std::size_t m_next = 0;
@@ -161,19 +475,24 @@ class VCardFolders : public FolderCursor {
 
 class VCardFolder : public Folder {
  public:
-  VCardFolder(std::string path, std::string dir_name)
-      : m_path(std::move(path)), m_dir_name(std::move(dir_name)) {}
+  VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name)
+      : m_walk(std::move(walk)), m_path(std::move(path)), m_dir_name(std::move(dir_name)) {}
 
   std::string Name() override {
-    std::ifstream in(PathFromUtf8(m_path) / "displayname", std::ios::binary);
-    std::string name;
-    if (in && std::getline(in, name)) {
+    // Read once: the walk asks again, and the file may be slow or changing.
+    if (!m_name) {
+      std::string why_not;
+      std::string name = ReadDisplayName(m_path, why_not);
       while (!name.empty() && (name.back() == '\r' || name.back() == ' ' || name.back() == '\t')) {
         name.pop_back();
       }
-      if (!name.empty()) return name;
+      if (!why_not.empty()) {
+        m_notes.push_back(
+            {"displayname", "passed over: " + why_not + "; the folder's own name is used"});
+      }
+      m_name = name.empty() ? m_dir_name : std::move(name);
     }
-    return m_dir_name;
+    return *m_name;
   }
 
   int DefaultItemType() override {
@@ -186,34 +505,47 @@ class VCardFolder : public Folder {
   }
 
   std::unique_ptr<FolderCursor> Folders() override {
-    return std::make_unique<VCardFolders>(m_path, std::move(Entries().folders));
+    return std::make_unique<VCardFolders>(m_walk, m_path, std::move(Entries().folders));
+  }
+
+  std::vector<StoreNote> TakeNotes() override {
+    if (m_listing) {
+      std::move(m_listing->notes.begin(), m_listing->notes.end(), std::back_inserter(m_notes));
+      m_listing->notes.clear();
+    }
+    return std::exchange(m_notes, {});
   }
 
  private:
   Listing& Entries() {
     if (!m_listing) {
-      m_listing = List(m_path, m_dir_name);
+      m_listing = List(m_path, m_dir_name, *m_walk);
       // A calendar folder holds .ics items and no cards; its items are never read.
       m_type = m_listing->cards.empty() && m_listing->has_calendar_items ? 1 : kContactItemType;
     }
     return *m_listing;
   }
 
+  std::shared_ptr<Walk> m_walk;
   std::string m_path;
   std::string m_dir_name;
+  std::optional<std::string> m_name;
   std::optional<Listing> m_listing;
+  std::vector<StoreNote> m_notes;
   int m_type = kContactItemType;
 };
 
 std::unique_ptr<Folder> VCardFolders::Next() {
   if (m_next >= m_names.size()) return nullptr;
   const std::string& name = m_names[m_next++];
-  return std::make_unique<VCardFolder>(m_path + "/" + name, name);
+  return std::make_unique<VCardFolder>(m_walk, m_path + "/" + name, name);
 }
 
 class VCardStore : public ContactStore {
  public:
   explicit VCardStore(std::string root) : m_root(std::move(root)) {}
+
+  void SetWriting(bool writing) override { m_writing = writing; }
 
   std::optional<std::string> Open() override {
     namespace fs = std::filesystem;
@@ -229,13 +561,33 @@ class VCardStore : public ContactStore {
 
   std::string CurrentUser() override { return LoggedInUserName(); }
 
+  // Each call starts a walk afresh.
   std::unique_ptr<FolderCursor> Folders() override {
-    Listing listing = List(m_root, m_root);
-    return std::make_unique<VCardFolders>(m_root, std::move(listing.folders));
+    m_walk = std::make_shared<Walk>();
+    m_walk->writing = m_writing;
+    m_walk->folders.insert(FolderIdentity(m_root, m_root));
+    Listing listing = List(m_root, m_root, *m_walk);
+    m_notes = std::move(listing.notes);
+    return std::make_unique<VCardFolders>(m_walk, m_root, std::move(listing.folders));
+  }
+
+  std::vector<StoreNote> TakeNotes() override {
+    std::vector<StoreNote> notes = std::exchange(m_notes, {});
+    if (m_walk && m_walk->removed > 0) {
+      const std::size_t removed = std::exchange(m_walk->removed, 0);
+      notes.push_back({{},
+                       "Removed " + std::to_string(removed) +
+                           (removed == 1 ? " temporary file" : " temporary files") +
+                           " left by an earlier run that was stopped"});
+    }
+    return notes;
   }
 
  private:
   std::string m_root;
+  bool m_writing = false;
+  std::shared_ptr<Walk> m_walk;
+  std::vector<StoreNote> m_notes;
 };
 
 }  // namespace

@@ -23,8 +23,7 @@ std::string PathText(const std::filesystem::path& path) {
 
 namespace {
 
-constexpr std::string_view kTempMarker = ".dialmend-XXXXXX";
-constexpr std::string_view kTempSuffix = ".tmp";
+static_assert(kTempRandomLength == 6, "mkostemps fills in exactly six X's");
 
 // The system's words for an errno value, in lower case to sit after a colon.
 std::string ReasonOf(int error) {
@@ -191,6 +190,7 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   const std::string name = target.filename().string();
   std::string temp_name = "." + name.substr(0, kTempNameKeep);
   temp_name += kTempMarker;
+  temp_name.append(kTempRandomLength, 'X');
   temp_name += kTempSuffix;
   std::string temp_path = (folder / temp_name).string();
   Descriptor temp(::mkostemps(temp_path.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));

@@ -60,4 +60,8 @@ FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_vi
 // new file gets the permissions the user's umask allows.
 FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// Whether `name` is a temporary file name WriteFileAtomically makes, so that one left by a
+// process killed midway can be told from every other file and removed.
+[[nodiscard]] bool IsAtomicTempName(std::string_view name);
+
 }  // namespace dialmend

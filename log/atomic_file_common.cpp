@@ -4,6 +4,44 @@
 #include <utility>
 
 namespace dialmend {
+namespace {
+
+// The length of a name as the writer's kTempNameKeep counts it: bytes, or UTF-16 units on
+// Windows, where the name is cut before it becomes UTF-8.
+std::size_t KeptLength(std::string_view utf8) {
+#ifdef _WIN32
+  std::size_t units = 0;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;
+    // Four bytes make a character outside the basic plane: two UTF-16 units.
+    if (byte >= 0xF0) ++units;
+  }
+  return units;
+#else
+  return utf8.size();
+#endif
+}
+
+bool IsLetterOrDigit(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+}  // namespace
+
+bool IsAtomicTempName(std::string_view name) {
+  if (name.size() < 1 + kTempMarker.size() + kTempRandomLength + kTempSuffix.size() + 1 ||
+      name.front() != '.' || !name.ends_with(kTempSuffix)) {
+    return false;
+  }
+  name.remove_suffix(kTempSuffix.size());
+  if (!std::all_of(name.end() - kTempRandomLength, name.end(), IsLetterOrDigit)) return false;
+  name.remove_suffix(kTempRandomLength);
+  if (!name.ends_with(kTempMarker)) return false;
+  name.remove_suffix(kTempMarker.size());
+  name.remove_prefix(1);
+  return !name.empty() && KeptLength(name) <= kTempNameKeep;
+}
 
 FileStatus FileFailure(std::string_view doing, const std::filesystem::path& path,
                        std::string reason) {

@@ -17,9 +17,14 @@ namespace dialmend {
 inline constexpr std::string_view kCannotRead = "Cannot read";
 inline constexpr std::string_view kCannotSave = "Cannot save";
 
-// Room left in a file name of 255 bytes (POSIX) or characters (Windows) for the dot, the marker,
-// its six letters and the suffix of the temporary file.
+// The temporary file WriteFileAtomically writes beside a file is named "." + at most
+// kTempNameKeep of the file's name + kTempMarker + kTempRandomLength letters or digits +
+// kTempSuffix. IsAtomicTempName recognises exactly these names: change them together.
+// 200 leaves room in a name of 255 bytes (POSIX) or UTF-16 units (Windows) for the rest.
 inline constexpr std::size_t kTempNameKeep = 200;
+inline constexpr std::string_view kTempMarker = ".dialmend-";
+inline constexpr std::size_t kTempRandomLength = 6;
+inline constexpr std::string_view kTempSuffix = ".tmp";
 
 // The path as the UTF-8 text of a message. Each platform file defines it.
 [[nodiscard]] std::string PathText(const std::filesystem::path& path);

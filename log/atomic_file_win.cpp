@@ -20,9 +20,6 @@ std::string PathText(const std::filesystem::path& path) {
 
 namespace {
 
-constexpr std::wstring_view kTempMarker = L".dialmend-";
-constexpr std::wstring_view kTempSuffix = L".tmp";
-
 // The system's words for a Windows error, in lower case to sit after a colon. The common ones
 // read as on other systems, so log lines look the same everywhere.
 std::string ReasonOf(DWORD error) {
@@ -247,7 +244,7 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   // The dot and the suffix keep sync tools from taking the file for a card.
   const std::wstring name = target.filename().native();
   std::wstring temp_stem = L"." + name.substr(0, kTempNameKeep);
-  temp_stem += kTempMarker;
+  temp_stem.append(kTempMarker.begin(), kTempMarker.end());
   std::random_device seed;
   std::mt19937 random(seed());
   constexpr std::wstring_view kLetters = L"abcdefghijklmnopqrstuvwxyz0123456789";
@@ -255,8 +252,10 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   HANDLE created = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
     std::wstring temp_name = temp_stem;
-    for (int i = 0; i < 6; ++i) temp_name += kLetters[random() % kLetters.size()];
-    temp_name += kTempSuffix;
+    for (std::size_t i = 0; i < kTempRandomLength; ++i) {
+      temp_name += kLetters[random() % kLetters.size()];
+    }
+    temp_name.append(kTempSuffix.begin(), kTempSuffix.end());
     temp_path = (folder / temp_name).native();
     created = ::CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -195,6 +195,35 @@ INSTANTIATE_TEST_SUITE_P(Names, AtomicFileName,
                                          NameRow{"BeyondTheCodePage", kWideName}),
                          RowName<NameRow>);
 
+struct TempNameRow {
+  const char* name;
+  std::string file;
+  bool ours;
+};
+
+class AtomicTempName : public testing::TestWithParam<TempNameRow> {};
+
+TEST_P(AtomicTempName, IsRecognisedOnlyAsTheWriterMakesIt) {
+  EXPECT_EQ(IsAtomicTempName(GetParam().file), GetParam().ours) << GetParam().file;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, AtomicTempName,
+    testing::Values(
+        TempNameRow{"Card", ".Ann.vcf.dialmend-a1B2c3.tmp", true},
+        TempNameRow{"HiddenFile", "..hidden.dialmend-ZZZZZZ.tmp", true},
+        TempNameRow{"LongestKeptName", "." + std::string(200, 'a') + ".dialmend-000000.tmp", true},
+        TempNameRow{"KeptNameTooLong", "." + std::string(201, 'a') + ".dialmend-000000.tmp", false},
+        TempNameRow{"NoName", "..dialmend-a1B2c3.tmp", false},
+        TempNameRow{"NotHidden", "Ann.vcf.dialmend-a1B2c3.tmp", false},
+        TempNameRow{"FiveLetters", ".Ann.vcf.dialmend-a1B2c.tmp", false},
+        TempNameRow{"SevenLetters", ".Ann.vcf.dialmend-a1B2c3d.tmp", false},
+        TempNameRow{"NotALetter", ".Ann.vcf.dialmend-a1B2c_.tmp", false},
+        TempNameRow{"OtherMarker", ".Ann.vcf.dialmand-a1B2c3.tmp", false},
+        TempNameRow{"OtherSuffix", ".Ann.vcf.dialmend-a1B2c3.tmp~", false},
+        TempNameRow{"MarkerAlone", ".dialmend-a1B2c3.tmp", false}),
+    RowName<TempNameRow>);
+
 struct WriteRefusal {
   const char* name;
   void (*disturb)(AtomicFile&, const fs::path&);  // after the file was read
@@ -318,6 +347,7 @@ TEST_F(AtomicFile, WritesItsTemporaryFileHiddenBesideTheTargetAndNotAsACard) {
   const auto* event = reinterpret_cast<const inotify_event*>(buffer);
   ASSERT_EQ(got, static_cast<ssize_t>(sizeof(inotify_event) + event->len)) << "one file created";
   EXPECT_THAT(event->name, testing::MatchesRegex("\\.Ann\\.vcf\\..*\\.tmp"));
+  EXPECT_TRUE(IsAtomicTempName(event->name)) << event->name;
   EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
 }
 
