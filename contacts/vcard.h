@@ -77,8 +77,8 @@ class VCard {
   // X-EVOLUTION-FILE-AS when present, else FN, else empty; decoded UTF-8 text.
   const std::string& FileAs() const { return m_file_as; }
 
-  // Every TEL and X-MS-TEL property, in PhoneField order; properties that map to the same field
-  // keep their file order.
+  // Every TEL and X-MS-TEL property but those in LeftAsIs(), in PhoneField order; properties that
+  // map to the same field keep their file order.
   const std::vector<PhoneEntry>& Phones() const { return m_phones; }
 
   // The telephone properties kept out of Phones() and left byte for byte, in file order.
