@@ -451,6 +451,7 @@ void ForEachParamValue(std::string_view values, Visit&& visit) {
 struct Encoding {
   bool quoted_printable = false;
   bool base64 = false;
+  std::string_view unhandled;  // the first ENCODING value not decoded here
   bool charset_named = false;
   std::optional<VCardCharset> charset;  // empty when no CHARSET, or one not decoded
   std::string_view charset_name;
@@ -460,9 +461,17 @@ struct Encoding {
 // bare 2.1 parameter and PREF parameter, all in one pass.
 Encoding ReadParams(std::string_view params, std::uint32_t* types) {
   Encoding encoding;
+  // True when `value` names an encoding decoded here.
   auto note_encoding = [&encoding](std::string_view value) {
-    if (EqualsIgnoreCase(value, "QUOTED-PRINTABLE")) encoding.quoted_printable = true;
-    if (EqualsIgnoreCase(value, "BASE64") || EqualsIgnoreCase(value, "B")) encoding.base64 = true;
+    if (EqualsIgnoreCase(value, "QUOTED-PRINTABLE")) {
+      encoding.quoted_printable = true;
+    } else if (EqualsIgnoreCase(value, "BASE64") || EqualsIgnoreCase(value, "B")) {
+      encoding.base64 = true;
+    } else {
+      // 7BIT and 8BIT name the plain text every value is anyway.
+      return EqualsIgnoreCase(value, "7BIT") || EqualsIgnoreCase(value, "8BIT");
+    }
+    return true;
   };
   ForEachParam(params, [&](std::string_view name, std::string_view values) {
     if (name.empty()) {
@@ -475,7 +484,9 @@ Encoding ReadParams(std::string_view params, std::uint32_t* types) {
     } else if (EqualsIgnoreCase(name, "PREF")) {
       if (types != nullptr) *types |= kTypePref;
     } else if (EqualsIgnoreCase(name, "ENCODING")) {
-      ForEachParamValue(values, note_encoding);
+      ForEachParamValue(values, [&](std::string_view value) {
+        if (!note_encoding(value) && encoding.unhandled.empty()) encoding.unhandled = value;
+      });
     } else if (EqualsIgnoreCase(name, "CHARSET")) {
       ForEachParamValue(values, [&](std::string_view value) {
         encoding.charset_named = true;
@@ -534,6 +545,125 @@ DecodeError DecodeBytes(std::string_view raw, const Encoding& encoding, std::str
   if (!IsUtf8(bytes)) return DecodeError::NotUtf8;
   out = bytes;
   return DecodeError::None;
+}
+
+constexpr std::string_view kBase64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+constexpr std::array<std::int8_t, 256> kBase64Values = [] {
+  std::array<std::int8_t, 256> table{};
+  table.fill(-1);
+  for (std::size_t i = 0; i < kBase64Alphabet.size(); ++i) {
+    table[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<std::int8_t>(i);
+  }
+  return table;
+}();
+
+// Decodes base64 text, skipping the blanks that folding leaves. Only the one canonical spelling
+// of some bytes is accepted (padding may be left off), so that writing the decoded bytes back
+// gives the same text; anything else gives false.
+bool DecodeBase64(std::string_view text, std::string& out) {
+  out.clear();
+  out.reserve(text.size() / 4 * 3 + 2);
+  std::uint32_t bits = 0;
+  std::size_t pending = 0;
+  std::size_t padding = 0;
+  for (const char c : text) {
+    if (c == ' ' || c == '\t') continue;
+    if (c == '=') {
+      ++padding;
+      continue;
+    }
+    const int value = kBase64Values[static_cast<unsigned char>(c)];
+    if (value < 0 || padding > 0) return false;
+    bits = (bits << 6) | static_cast<std::uint32_t>(value);
+    if (++pending == 4) {
+      out += static_cast<char>(bits >> 16);
+      out += static_cast<char>((bits >> 8) & 0xFF);
+      out += static_cast<char>(bits & 0xFF);
+      bits = 0;
+      pending = 0;
+    }
+  }
+  switch (pending) {
+    case 0:
+      return padding == 0;
+    case 2:
+      if ((padding != 0 && padding != 2) || (bits & 0xF) != 0) return false;
+      out += static_cast<char>(bits >> 4);
+      return true;
+    case 3:
+      if (padding > 1 || (bits & 0x3) != 0) return false;
+      out += static_cast<char>(bits >> 10);
+      out += static_cast<char>((bits >> 2) & 0xFF);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void AppendBase64(std::string& out, std::string_view bytes, bool padded) {
+  std::size_t i = 0;
+  const auto byte = [&bytes](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]));
+  };
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t bits = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
+    for (int shift = 18; shift >= 0; shift -= 6) out += kBase64Alphabet[(bits >> shift) & 0x3F];
+  }
+  const std::size_t rest = bytes.size() - i;
+  if (rest == 0) return;
+  const std::uint32_t bits = (byte(i) << 16) | (rest == 2 ? byte(i + 1) << 8 : 0);
+  out += kBase64Alphabet[bits >> 18];
+  out += kBase64Alphabet[(bits >> 12) & 0x3F];
+  if (rest == 2) out += kBase64Alphabet[(bits >> 6) & 0x3F];
+  if (padded) out.append(3 - rest, '=');
+}
+
+// The first control character (C0, DEL or C1) of UTF-8 text, or empty text when it has none.
+std::string_view FirstControl(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x20 || b == 0x7F) return text.substr(i, 1);
+    if (b == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      return text.substr(i, 2);
+    }
+  }
+  return {};
+}
+
+// Decodes a TEL value in an encoding other than quoted-printable to UTF-8 text (`out`, kept in
+// `storage`), or gives why the value is left as it is.
+std::string DecodeEncodedTel(std::string_view value, const Encoding& encoding, std::string& storage,
+                             std::string_view& out) {
+  if (!encoding.unhandled.empty()) {
+    return "its value is in the \"" + Printable(encoding.unhandled) +
+           "\" encoding, which is not handled";
+  }
+  if (encoding.quoted_printable) {
+    return "its value names two encodings, base64 and quoted-printable";
+  }
+  std::string binary;
+  if (!DecodeBase64(value, binary)) return "its base64 value cannot be decoded";
+  Encoding charset_only = encoding;
+  charset_only.base64 = false;
+  switch (DecodeBytes(binary, charset_only, storage, out)) {
+    case DecodeError::None:
+      break;
+    case DecodeError::NotUtf8:
+      return "its base64 value does not decode to UTF-8 text";
+    case DecodeError::UnknownCharset:
+      return "its base64 value is in the character set " + Printable(encoding.charset_name) +
+             ", which cannot be read";
+  }
+  if (out.data() == binary.data()) {
+    storage = std::move(binary);
+    out = storage;
+  }
+  if (const std::string_view control = FirstControl(out); !control.empty()) {
+    return "its base64 value holds " + DescribeCharacter(control) + ", which no number holds";
+  }
+  return {};
 }
 
 struct EscapeHabits {
@@ -758,6 +888,7 @@ class VCardParser {
     std::string group;
     PhoneEntry entry;
     VCard::TelSlot slot;
+    std::string left_as_is;  // why the value is never rewritten, or empty
   };
 
   struct Label {
@@ -937,7 +1068,14 @@ bool VCardParser::HandleTel(const Logical& line, const PropertyView& property) {
   tel.group.assign(property.group);
   std::string storage;
   std::string_view decoded;
-  if (!DecodeValue(line, property, encoding, storage, decoded)) return false;
+  if (encoding.base64 || !encoding.unhandled.empty()) {
+    // An encoded value that cannot be read is no fault of the file: it stays as it is, and only
+    // this property is passed over.
+    tel.left_as_is = DecodeEncodedTel(property.value, encoding, storage, decoded);
+    if (!tel.left_as_is.empty()) return true;
+  } else if (!DecodeValue(line, property, encoding, storage, decoded)) {
+    return false;
+  }
 
   VCard::TelSlot& slot = tel.slot;
   slot.property_begin = line.begin;
@@ -947,6 +1085,7 @@ bool VCardParser::HandleTel(const Logical& line, const PropertyView& property) {
                      ? VCardCharset::Other
                      : encoding.charset.value_or(VCardCharset::Utf8);
   slot.quoted_printable = encoding.quoted_printable;
+  slot.base64 = encoding.base64;
 
   if (StartsWithIgnoreCase(decoded, "tel:")) {
     // URI values carry no text escapes; a writer that escaped the parameters' ";" anyway keeps its
@@ -959,6 +1098,9 @@ bool VCardParser::HandleTel(const Logical& line, const PropertyView& property) {
     slot.uri_suffix.assign(uri.substr(cut));
     tel.entry.number.assign(uri.substr(4, cut - 4));
     tel.entry.is_tel_uri = true;
+  } else if (slot.base64) {
+    // Encoded bytes are the value itself; text escapes belong to the unencoded form only.
+    tel.entry.number.assign(decoded);
   } else {
     EscapeHabits habits;
     Unescape(decoded, habits, tel.entry.number);
@@ -1050,7 +1192,11 @@ void VCardParser::Finish() {
       work_seen = true;
     }
     tel.entry.field = field;
-    ++per_field[static_cast<std::size_t>(field)];
+    if (tel.left_as_is.empty()) {
+      ++per_field[static_cast<std::size_t>(field)];
+    } else {
+      m_card.m_left_as_is.push_back({field, tel.left_as_is});
+    }
   }
   // A counting sort keeps file order within each field.
   std::array<std::size_t, kPhoneFieldCount> next{};
@@ -1062,6 +1208,7 @@ void VCardParser::Finish() {
   m_card.m_phones.resize(total);
   m_card.m_slots.resize(total);
   for (PendingTel& tel : m_tels) {
+    if (!tel.left_as_is.empty()) continue;
     const std::size_t at = next[static_cast<std::size_t>(tel.entry.field)]++;
     m_card.m_phones[at] = std::move(tel.entry);
     m_card.m_slots[at] = std::move(tel.slot);
@@ -1153,6 +1300,7 @@ struct Edit {
 struct ValueForm {
   VCardCharset charset = VCardCharset::Utf8;
   bool quoted_printable = false;
+  bool base64 = false;
   bool uri = false;
   bool escape_commas = false;
   bool escape_semicolons = false;
@@ -1162,9 +1310,111 @@ struct ValueForm {
 std::string ProblemWithTextNumber(std::string_view number, const ValueForm& form) {
   if (!IsUtf8(number)) return "the new number is not UTF-8 text";
   if (StartsWithIgnoreCase(number, "tel:")) return "the new number would read as a tel: URI";
+  if (form.base64) {
+    // The reader leaves an encoded value holding one as it is, so it would never convert again.
+    if (const std::string_view control = FirstControl(number); !control.empty()) {
+      return "the new number holds " + DescribeCharacter(control) + ", a control character";
+    }
+  }
   if (number.find('\0') != std::string_view::npos) return "the new number holds a NUL character";
   if (!form.quoted_printable && number.find('\r') != std::string_view::npos) {
     return "the new number holds a carriage return, which the card cannot carry";
+  }
+  return {};
+}
+
+// How a base64 value was laid out over its lines, so a new value is laid out the same way.
+struct Base64Layout {
+  bool padded = true;
+  bool on_next_line = false;  // the property's first line holds no data
+  std::string_view indent = " ";
+  std::string_view line_end;
+  std::size_t width = kFoldLimit;  // longest line, line end not counted
+};
+
+// Reads the layout of the value `raw` (from just after the colon, at `column`, to its last line
+// end). The width is that of the longest line holding data before the last; a value on one data
+// line keeps to it, or to 75 octets if that is longer. Padding counts as left off only where the
+// value's length shows it.
+Base64Layout LayoutOf(std::string_view raw, std::size_t column, std::string_view line_end) {
+  Base64Layout layout;
+  layout.line_end = line_end;
+  std::size_t data = 0;
+  std::size_t widest = 0;
+  for (std::size_t begin = 0, index = 0;; ++index) {
+    const std::size_t newline = raw.find('\n', begin);
+    std::string_view line = raw.substr(
+        begin, newline == std::string_view::npos ? std::string_view::npos : newline - begin);
+    const bool crlf = newline != std::string_view::npos && line.ends_with('\r');
+    if (crlf) line.remove_suffix(1);
+    const std::size_t length = (index == 0 ? column : 0) + line.size();
+    const std::size_t line_data = static_cast<std::size_t>(
+        std::count_if(line.begin(), line.end(), [](char c) { return c != ' ' && c != '\t'; }));
+    data += line_data;
+    if (index == 1) layout.indent = line.substr(0, line.find_first_not_of(" \t"));
+    if (newline == std::string_view::npos) {
+      if (widest == 0) layout.width = std::max(kFoldLimit, length);
+      break;
+    }
+    if (index == 0) {
+      layout.line_end = crlf ? "\r\n" : "\n";
+      layout.on_next_line = line_data == 0;
+    }
+    if (line_data > 0) layout.width = widest = std::max(widest, length);
+    begin = newline + 1;
+  }
+  layout.padded = data % 4 == 0;
+  return layout;
+}
+
+// Appends `bytes` in base64 laid out as `layout` says, from `column` on.
+void AppendBase64Value(std::string_view bytes, const Base64Layout& layout, std::size_t column,
+                       std::string& out) {
+  std::string encoded;
+  encoded.reserve(bytes.size() / 3 * 4 + 4);
+  AppendBase64(encoded, bytes, layout.padded);
+  if (encoded.empty()) return;
+  bool line_start = false;
+  const auto new_line = [&] {
+    out += layout.line_end;
+    out += layout.indent;
+    column = layout.indent.size();
+    line_start = true;
+  };
+  if (layout.on_next_line) new_line();
+  for (std::size_t at = 0; at < encoded.size();) {
+    std::size_t room = layout.width > column ? layout.width - column : 0;
+    if (room == 0 && !line_start) {
+      new_line();
+      continue;
+    }
+    // Each line carries some data, however deep its indent.
+    room = std::min(std::max<std::size_t>(room, 1), encoded.size() - at);
+    out.append(encoded, at, room);
+    at += room;
+    column += room;
+    line_start = false;
+  }
+}
+
+// The value's bytes in `charset`, or why a character cannot be written in it.
+std::string InCharset(std::string_view value, VCardCharset charset, std::string& out) {
+  if (charset == VCardCharset::Utf8) {
+    out.assign(value);
+    return {};
+  }
+  out.clear();
+  for (std::size_t at = 0; at < value.size();) {
+    const std::size_t length = std::max<std::size_t>(Utf8Length(value, at), 1);
+    const std::string_view character = value.substr(at, length);
+    at += length;
+    if (length == 1) {
+      out += character[0];
+      continue;
+    }
+    const auto byte = ByteOfCode(CodePointOf(character), charset);
+    if (!byte) return "the card's character set cannot carry " + DescribeCharacter(character);
+    out += static_cast<char>(*byte);
   }
   return {};
 }
@@ -1230,6 +1480,7 @@ VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> change
     ValueForm form;
     form.charset = slot.charset;
     form.quoted_printable = slot.quoted_printable;
+    form.base64 = slot.base64;
     form.uri = !slot.uri_scheme.empty();
     // Version 4.0 asks for every comma in a text value to be escaped; older cards escape them only
     // where their writer already did.
@@ -1259,7 +1510,19 @@ VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> change
     const std::size_t column =
         last_newline == std::string_view::npos ? prefix.size() : prefix.size() - last_newline - 1;
     Edit edit{slot.value_begin, slot.value_end, {}};
-    std::string problem = EncodeValue(value, form, column, card.LineEnd(), edit.text);
+    std::string problem;
+    if (form.base64) {
+      std::string bytes_in_charset;
+      problem = InCharset(value, form.charset, bytes_in_charset);
+      const std::string_view raw(card.m_bytes.data() + slot.value_begin,
+                                 slot.value_end - slot.value_begin);
+      if (problem.empty()) {
+        AppendBase64Value(bytes_in_charset, LayoutOf(raw, column, card.LineEnd()), column,
+                          edit.text);
+      }
+    } else {
+      problem = EncodeValue(value, form, column, card.LineEnd(), edit.text);
+    }
     if (!problem.empty()) {
       result.rejected.push_back({i, std::move(problem)});
       continue;

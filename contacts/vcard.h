@@ -36,6 +36,14 @@ struct PhoneEntry {
   bool is_tel_uri = false;
 };
 
+// A telephone property whose value the reader cannot convert: in an encoding not handled, or
+// encoded text that does not decode to a number. It is never rewritten.
+struct LeftPhone {
+  PhoneField field = PhoneField::Other;
+  // Why, in words fit for the activity log ("its base64 value cannot be decoded").
+  std::string reason;
+};
+
 // A new number for the phone entry at `index` in VCard::Phones().
 struct PhoneChange {
   std::size_t index = 0;
@@ -69,9 +77,12 @@ class VCard {
   // X-EVOLUTION-FILE-AS when present, else FN, else empty; decoded UTF-8 text.
   const std::string& FileAs() const { return m_file_as; }
 
-  // Every TEL and X-MS-TEL property, in PhoneField order; properties that map to the same field
-  // keep their file order.
+  // Every TEL and X-MS-TEL property but those in LeftAsIs(), in PhoneField order; properties that
+  // map to the same field keep their file order.
   const std::vector<PhoneEntry>& Phones() const { return m_phones; }
+
+  // The telephone properties kept out of Phones() and left byte for byte, in file order.
+  const std::vector<LeftPhone>& LeftAsIs() const { return m_left_as_is; }
 
   // The line end of the card's BEGIN line, used for the folds of rewritten values.
   std::string_view LineEnd() const { return m_crlf ? "\r\n" : "\n"; }
@@ -87,6 +98,7 @@ class VCard {
     std::size_t value_end = 0;    // where the property's last line end starts
     VCardCharset charset = VCardCharset::Utf8;
     bool quoted_printable = false;
+    bool base64 = false;
     bool escaped_commas = false;
     bool escaped_semicolons = false;
     std::string uri_scheme;  // "tel:" as written, empty for a text value
@@ -102,6 +114,7 @@ class VCard {
   std::string m_file_as;
   std::vector<PhoneEntry> m_phones;
   std::vector<TelSlot> m_slots;  // m_slots[i] belongs to m_phones[i]
+  std::vector<LeftPhone> m_left_as_is;
 };
 
 // Either a card, or the reason the file is not one ("line 12 is not a property").
@@ -120,7 +133,8 @@ struct ParsedVCard {
 // touched. A change whose number equals the entry's present number is no change. A later change for
 // the same index overrides an earlier one. Values are re-encoded the way the property was written
 // and folded at 75 octets; quoted-printable values stay quoted-printable, which leaves a plain
-// ASCII number unchanged in form.
+// ASCII number unchanged in form. A base64 value is written in base64 again, folded and padded
+// as it was.
 [[nodiscard]] VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes);
 
 // A number as a tel: URI may carry it, or the reason it cannot.

@@ -403,6 +403,16 @@ class VCardItem : public ContactItem {
     return phones;
   }
 
+  // Nothing failed for a value left as it is, so its note is no problem.
+  std::vector<StoreNote> TakeNotes() override {
+    std::vector<StoreNote> notes;
+    for (const LeftPhone& left : m_card.LeftAsIs()) {
+      notes.push_back(
+          {{}, std::string(PhoneFieldLabel(left.field)) + " left as it is: " + left.reason});
+    }
+    return notes;
+  }
+
   StoredNumber PrepareNumber(std::size_t index, std::string number) override {
     if (index < m_card.Phones().size() && m_card.Phones()[index].is_tel_uri) {
       TelUriNumber uri = TelUriFromNumber(number);

@@ -39,6 +39,11 @@ void Check(bool condition, const char* what) {
 bool SameExceptNumbers(const VCard& a, const VCard& b) {
   if (a.Version() != b.Version() || a.Kind() != b.Kind() || a.FileAs() != b.FileAs()) return false;
   if (a.Phones().size() != b.Phones().size()) return false;
+  if (a.LeftAsIs().size() != b.LeftAsIs().size()) return false;
+  for (std::size_t i = 0; i < a.LeftAsIs().size(); ++i) {
+    if (a.LeftAsIs()[i].field != b.LeftAsIs()[i].field) return false;
+    if (a.LeftAsIs()[i].reason != b.LeftAsIs()[i].reason) return false;
+  }
   for (std::size_t i = 0; i < a.Phones().size(); ++i) {
     if (a.Phones()[i].field != b.Phones()[i].field) return false;
     if (a.Phones()[i].is_tel_uri != b.Phones()[i].is_tel_uri) return false;

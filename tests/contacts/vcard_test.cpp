@@ -144,6 +144,13 @@ const ReadRow kProducers[] = {
     {"EvolutionList", "evolution_list.vcf", "", "Surgery staff", V30, Group},
     {"AppleGroup", "apple_group.vcf", "", "Dentists", V30, Group},
     {"Version4Group", "kind_group_v4.vcf", "", "Book club", V40, Group},
+    {"Outlook21Base64", "outlook_21_base64.vcf",
+     "Business: 0171 930 8893\nCallback: 0171 930 8897\nHome: 0171 930 8890\n"
+     "Mobile: 07700 900123\n",
+     "Adaeze Okonkwo", V21},
+    {"Evolution30Base64", "evolution_30_base64.vcf",
+     "Business: (020) 7930 8890\nHome: 0181 930 8851\nMobile: +44 20 7946 0000\n",
+     "Bartholomew Ashdown-Carruthers", V30, Contact, "\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Producers, VCardRead, testing::ValuesIn(kProducers), kRowName);
@@ -211,9 +218,92 @@ const ReadRow kCards[] = {
     {"TelUriNumberEndsAtItsParameters",
      Card("TEL;VALUE=uri:tel:+44-20-7946-0010;ext=5;isub=1\r\n", "4.0"),
      "Other: tel:+44-20-7946-0010\n", "Test Person", V40},
+    {"Base64BareParameter", Card("TEL;HOME;BASE64:MDE3MSA5MzAgODg5MA==\r\n", "2.1"),
+     "Home: 0171 930 8890\n", "Test Person", V21},
+    {"Base64WithoutPadding", Card("TEL;ENCODING=b:MDE3MSA5MzAgODg5MA\r\n"),
+     "Other: 0171 930 8890\n"},
+    {"Base64EscapesNothing", Card("TEL;ENCODING=b:MDE3MVw7MQ==\r\n"), "Other: 0171\\;1\n"},
+    {"Base64InItsCharset",
+     Card("TEL;CHARSET=ISO-8859-1;ENCODING=BASE64:QvxybyAwMTcxIDkzMCA4ODkz\r\n", "2.1"),
+     "Other: B\u00fcro 0171 930 8893\n", "Test Person", V21},
+    {"Base64TelUri", Card("TEL;VALUE=uri;ENCODING=b:dGVsOis0NC0yMC03OTQ2LTAwMTA7ZXh0PTU=\r\n"),
+     "Other: tel:+44-20-7946-0010\n"},
+    {"EightBitIsPlainText", Card("TEL;ENCODING=8BIT:0171 930 8890\r\n", "2.1"),
+     "Other: 0171 930 8890\n", "Test Person", V21},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cards, VCardRead, testing::ValuesIn(kCards), kRowName);
+
+struct LeftRow {
+  std::string_view name;
+  std::string body;    // lines put before a plain mobile number, the one number changed
+  std::string phones;  // as PhonesOf writes them
+  std::string left;    // "Field: reason" lines
+  std::string_view version = "3.0";
+};
+
+class VCardLeftAsIs : public testing::TestWithParam<LeftRow> {};
+
+TEST_P(VCardLeftAsIs, KeepsTheValueOutOfThePhonesAndWritesItBackByteForByte) {
+  const LeftRow& row = GetParam();
+  const std::string bytes = Card(row.body + "TEL;TYPE=CELL:07700 900123\r\n", row.version);
+  const VCard card = MustParse(bytes);
+  EXPECT_EQ(PhonesOf(card.Phones()), row.phones);
+  std::string left;
+  for (const LeftPhone& phone : card.LeftAsIs()) {
+    left += std::string(PhoneFieldLabel(phone.field)) + ": " + phone.reason + "\n";
+  }
+  EXPECT_EQ(left, row.left);
+  std::vector<PhoneChange> changes;
+  for (std::size_t i = 0; i < card.Phones().size(); ++i) {
+    if (card.Phones()[i].number == "07700 900123") changes.push_back({i, "020 7946 0000"});
+  }
+  ASSERT_EQ(changes.size(), 1u);
+  const VCardRewrite rewrite = RewriteVCard(card, changes);
+  EXPECT_TRUE(rewrite.rejected.empty());
+  EXPECT_EQ(rewrite.bytes, Replaced(bytes, ":07700 900123\r\n", ":020 7946 0000\r\n"));
+}
+
+constexpr std::string_view kCannotDecode = "its base64 value cannot be decoded\n";
+
+const LeftRow kLeft[] = {
+    {"UnknownEncoding", "TEL;TYPE=HOME;ENCODING=X-FOO:MDE3MSA5MzAgODg5MA==\r\n",
+     "Mobile: 07700 900123\n",
+     "Home: its value is in the \"X-FOO\" encoding, which is not handled\n"},
+    {"UnknownEncodingIn21", "TEL;HOME;ENCODING=UUENCODE:-,#$W,2`Y,S`@.#@Y,```\r\n",
+     "Mobile: 07700 900123\n",
+     "Home: its value is in the \"UUENCODE\" encoding, which is not handled\n", "2.1"},
+    {"TwoEncodings", "TEL;WORK;QUOTED-PRINTABLE;BASE64:MDE3MSA5MzAgODg5MA\r\n",
+     "Mobile: 07700 900123\n",
+     "Business: its value names two encodings, base64 and quoted-printable\n", "2.1"},
+    {"Base64WithAStrayCharacter", "TEL;TYPE=HOME;ENCODING=b:MDE3MSA5M*AgODg5MA==\r\n",
+     "Mobile: 07700 900123\n", "Home: " + std::string(kCannotDecode)},
+    {"Base64OneCharacterTooLong", "TEL;TYPE=HOME;ENCODING=b:MDE3M\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64DataAfterPadding", "TEL;TYPE=HOME;ENCODING=b:MDE=MSA5\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64TooMuchPadding", "TEL;TYPE=HOME;ENCODING=b:MDE3MQ===\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64WithLeftoverBits", "TEL;TYPE=HOME;ENCODING=b:MDE3MR==\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64UrlAlphabet", "TEL;TYPE=HOME;ENCODING=b:_w==\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64NotUtf8", "TEL;TYPE=HOME;ENCODING=b:/zAxNzE=\r\n", "Mobile: 07700 900123\n",
+     "Home: its base64 value does not decode to UTF-8 text\n"},
+    {"Base64ControlCharacter", "TEL;TYPE=HOME;ENCODING=b:MDE3MQo5MzA=\r\n",
+     "Mobile: 07700 900123\n",
+     "Home: its base64 value holds the character U+000A, which no number holds\n"},
+    {"Base64UnreadableCharset", "TEL;TYPE=HOME;CHARSET=SHIFT_JIS;ENCODING=b:gqA=\r\n",
+     "Mobile: 07700 900123\n",
+     "Home: its base64 value is in the character set SHIFT_JIS, which cannot be read\n"},
+    // The value left as it is still holds its place, so the next home number is the second.
+    {"HomeLeftAsItIsComesFirst",
+     "TEL;TYPE=HOME;ENCODING=X-FOO:abc\r\nTEL;TYPE=HOME:0181 930 8851\r\n",
+     "Home 2: 0181 930 8851\nMobile: 07700 900123\n",
+     "Home: its value is in the \"X-FOO\" encoding, which is not handled\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Values, VCardLeftAsIs, testing::ValuesIn(kLeft), kRowName);
 
 struct TypeRow {
   std::string_view name;
@@ -508,6 +598,36 @@ const ChangeRow kChanges[] = {
      0, "020 7930 8893 \u2192", "", "", "the card's character set cannot carry \"\u2192\""},
     {"RefusedNonAsciiInAnUnreadableCharset", Card("TEL;CHARSET=SHIFT_JIS:0171 930 8893\r\n", "2.1"),
      0, "020 7930 8893 \u00e9", "", "", "the card's character set cannot carry \"\u00e9\""},
+    {"Base64In21", Card("TEL;HOME;ENCODING=BASE64:MDE3MSA5MzAgODg5MA==\r\n", "2.1"), 0,
+     "020 7930 8890", ":MDE3MSA5MzAgODg5MA==\r\n", ":MDIwIDc5MzAgODg5MA==\r\n"},
+    {"BEncodingIn30", Card("TEL;type=home;encoding=B:MDE3MSA5MzAgODg5MA==\r\n"), 0,
+     "(020) 7930 8890", ":MDE3MSA5MzAgODg5MA==\r\n", ":KDAyMCkgNzkzMCA4ODkw\r\n"},
+    {"Base64PaddingLeftOffStaysOff", Card("TEL;ENCODING=b:MDE3MSA5MzAgODg5MA\r\n"), 0,
+     "020 7930 8890", ":MDE3MSA5MzAgODg5MA\r\n", ":MDIwIDc5MzAgODg5MA\r\n"},
+    {"Base64OnItsOwnIndentedLineBeforeABlankLine",
+     Card("TEL;HOME;ENCODING=BASE64:\r\n  MDE3MSA5MzAgODg5MA==\r\n\r\n", "2.1"), 0, "020 7930 8890",
+     ":\r\n  MDE3MSA5MzAgODg5MA==\r\n\r\n", ":\r\n  MDIwIDc5MzAgODg5MA==\r\n\r\n"},
+    {"Base64ContinuedWithoutLeadingSpaces",
+     Card("TEL;HOME;ENCODING=BASE64:MDE3MSA5\r\nMzAgODg5MA==\r\n", "2.1"), 0,
+     "+44 (0) 20 7930 8890", ":MDE3MSA5\r\nMzAgODg5MA==\r\n",
+     ":KzQ0ICgw\r\nKSAyMCA3OTMwIDg4OTA=\r\n"},
+    {"Base64FoldedAtItsOwnWidth",
+     Card("TEL;ENCODING=b:MDE3MSA5MzAgODg5MCAwMTcxI\r\n DkzMCA4ODkxIDAxNzEgOTMwIDg4OTI=\r\n"), 0,
+     "020 7930 8890 020 7930 8891 020 7930 8892 020 7930 8893",
+     ":MDE3MSA5MzAgODg5MCAwMTcxI\r\n DkzMCA4ODkxIDAxNzEgOTMwIDg4OTI=\r\n",
+     ":MDIwIDc5MzAgODg5MCAwMjAgN\r\n zkzMCA4ODkxIDAyMCA3OTMwIDg4OTIgMDIwIDc5\r\n MzAgODg5Mw==\r\n"},
+    {"Base64InItsCharset",
+     Card("TEL;CHARSET=ISO-8859-1;ENCODING=BASE64:QvxybyAwMTcxIDkzMCA4ODkz\r\n", "2.1"), 0,
+     "B\u00fcro 020 7930 8893", ":QvxybyAwMTcxIDkzMCA4ODkz\r\n", ":QvxybyAwMjAgNzkzMCA4ODkz\r\n"},
+    {"Base64TelUriKeepsItsParameters",
+     Card("TEL;VALUE=uri;ENCODING=b:dGVsOis0NC0yMC03OTQ2LTAwMTA7ZXh0PTU=\r\n"), 0,
+     "+44 20 7946 0011",
+     "dGVsOis0NC0yMC03OTQ2LTAwMTA7ZXh0PTU=", "dGVsOis0NC0yMC03OTQ2LTAwMTE7ZXh0PTU="},
+    {"RefusedControlCharacterInBase64", Card("TEL;ENCODING=b:MDE3MSA5MzAgODg5MA==\r\n"), 0,
+     "020\t7930 8890", "", "", "the new number holds the character U+0009, a control character"},
+    {"RefusedCharacterOutsideTheCharsetOfBase64",
+     Card("TEL;CHARSET=ISO-8859-1;ENCODING=BASE64:QvxybyAwMTcxIDkzMCA4ODkz\r\n", "2.1"), 0,
+     "020 7930 8893 \u2192", "", "", "the card's character set cannot carry \"\u2192\""},
     {"RefusedEntryTheCardDoesNotHave", Card("TEL:0171 930 8893\r\n"), 1, "020 7930 8893", "", "",
      "the card has no phone entry 1"},
 };
@@ -524,6 +644,22 @@ TEST(VCard, RewritesSeveralNumbersInOnePass) {
                                     ":0800 123 4567\r\n", ":0800 123 4568\r\n"));
   ASSERT_EQ(rewrite.rejected.size(), 1u);
   EXPECT_EQ(rewrite.rejected[0].index, 1u);
+}
+
+// An encoded and a plain number change together, each written the way it was.
+TEST(VCard, RewritesAnEncodedAndAPlainNumberInOnePass) {
+  const std::string bytes =
+      Card("TEL;TYPE=HOME;ENCODING=b:MDE3MSA5MzAgODg5MA==\r\nTEL;TYPE=WORK:0171 930 8893\r\n");
+  const VCard card = MustParse(bytes);
+  ASSERT_EQ(PhonesOf(card.Phones()), "Business: 0171 930 8893\nHome: 0171 930 8890\n");
+  const std::vector<PhoneChange> changes{{0, "020 7930 8893"}, {1, "020 7930 8890"}};
+  const VCardRewrite rewrite = RewriteVCard(card, changes);
+  EXPECT_TRUE(rewrite.rejected.empty());
+  EXPECT_EQ(rewrite.bytes,
+            Replaced(Replaced(bytes, ":MDE3MSA5MzAgODg5MA==\r\n", ":MDIwIDc5MzAgODg5MA==\r\n"),
+                     ":0171 930 8893\r\n", ":020 7930 8893\r\n"));
+  EXPECT_EQ(PhonesOf(MustParse(rewrite.bytes).Phones()),
+            "Business: 020 7930 8893\nHome: 020 7930 8890\n");
 }
 
 struct CharsetRow {
