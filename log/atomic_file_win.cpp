@@ -172,8 +172,8 @@ class HandleReader : public OpenFile {
 
 }  // namespace
 
-// Windows holds nothing between reading and saving: a handle kept open there can stop other
-// programs from renaming the file, so the save checks the stamp and content by name instead.
+// Windows holds nothing between reading and saving: the save there checks the stamp and content
+// by name, and a handle left open would keep a deleted card's name taken until it closed.
 HeldFile::~HeldFile() = default;
 
 FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
