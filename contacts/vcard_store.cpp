@@ -389,8 +389,12 @@ Listing List(const std::string& path, const std::string& subject, Walk& walk) {
 
 class VCardItem : public ContactItem {
  public:
-  VCardItem(std::string path, std::string name, VCard card, FileStamp stamp)
-      : m_path(std::move(path)), m_name(std::move(name)), m_card(std::move(card)), m_stamp(stamp) {}
+  VCardItem(std::string path, std::string name, VCard card, FileStamp stamp, HeldFile file)
+      : m_path(std::move(path)),
+        m_name(std::move(name)),
+        m_card(std::move(card)),
+        m_stamp(stamp),
+        m_file(std::move(file)) {}
 
   int Class() override {
     return m_card.Kind() == CardKind::Group ? kDistributionListClass : kContactClass;
@@ -433,7 +437,8 @@ class VCardItem : public ContactItem {
     VCardRewrite rewrite = RewriteVCard(m_card, m_changes);
     if (!rewrite.rejected.empty()) throw StoreError(m_name, rewrite.rejected.front().reason);
     if (rewrite.bytes == m_card.Bytes()) return;
-    FileStatus status = WriteFileAtomically(PathFromUtf8(m_path), rewrite.bytes, m_stamp, m_card.Bytes());
+    FileStatus status =
+        WriteFileAtomically(PathFromUtf8(m_path), rewrite.bytes, m_stamp, m_card.Bytes(), &m_file);
     if (!status) throw StoreError(m_name, status.reason);
     m_changes.clear();
   }
@@ -443,6 +448,8 @@ class VCardItem : public ContactItem {
   std::string m_name;
   VCard m_card;
   FileStamp m_stamp;
+  // The card as read, open until the item goes, so the save compares with that very file.
+  HeldFile m_file;
   std::vector<PhoneChange> m_changes;
 };
 
@@ -459,7 +466,8 @@ class VCardItems : public ItemCursor {
     if (!snapshot.status) throw StoreError(name, snapshot.status.reason);
     ParsedVCard parsed = ParseVCard(snapshot.bytes);
     if (!parsed) throw StoreError(name, parsed.error);
-    return std::make_unique<VCardItem>(std::move(path), name, std::move(*parsed.card), snapshot.stamp);
+    return std::make_unique<VCardItem>(std::move(path), name, std::move(*parsed.card),
+                                       snapshot.stamp, std::move(snapshot.file));
   }
 
  private:

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // Reading a contact file and replacing it whole without ever leaving it half written. Nothing here
 // throws: each call returns its outcome, and the caller logs the message and goes on.
@@ -34,11 +35,33 @@ struct [[nodiscard]] FileStatus {
   explicit operator bool() const { return ok; }
 };
 
+// A file kept open from its reading to its saving, so that the save compares with the very file
+// that was read, and its number cannot pass to another file meanwhile. Closed when destroyed.
+class HeldFile {
+ public:
+  HeldFile() = default;
+  explicit HeldFile(int descriptor) : m_descriptor(descriptor) {}
+  HeldFile(HeldFile&& other) noexcept : m_descriptor(std::exchange(other.m_descriptor, -1)) {}
+  HeldFile& operator=(HeldFile&& other) noexcept {
+    std::swap(m_descriptor, other.m_descriptor);
+    return *this;
+  }
+  ~HeldFile();
+
+  // The open descriptor, or -1 when nothing is held (always on Windows).
+  [[nodiscard]] int Descriptor() const { return m_descriptor; }
+
+ private:
+  int m_descriptor = -1;
+};
+
 // A file's whole content and the stamp it had when read, or why it could not be read.
 struct FileSnapshot {
   std::string bytes;
   FileStamp stamp;
   FileStatus status;
+  // The file as read, still open where the system allows it, for WriteFileAtomically.
+  HeldFile file;
 };
 
 // Reads a regular file whole. Refuses files larger than `max_bytes`, and files that change while
@@ -48,13 +71,18 @@ struct FileSnapshot {
 
 // Replaces the file's content with `bytes`, unless its stamp is no longer `expected` or, when
 // `expected_content` is given, its content is no longer that (another program wrote it since it
-// was read). Writes a hidden temporary file beside it, flushes it to disk, gives it the file's
-// permission bits and renames it over the file, so readers see either the old or the new
-// content. On failure the file is as it was and no temporary file is left behind. A symbolic
+// was read): an edit by another program is kept, never overwritten. `read`, when given, is the
+// file as it was read (FileSnapshot::file) and is what the save compares with. Writes a hidden
+// temporary file beside it, flushes it to disk, gives it the file's owner, group, mode and
+// extended attributes (its ACL among them) and swaps it with the file, so readers see either the
+// old or the new content. Leaves, with the reason, a file the running user may not write, one
+// owned by another user, one whose group or attributes cannot be kept, and one with another
+// hard link. On failure the file is as it was and no temporary file is left behind. A symbolic
 // link is followed, and the file it names is replaced.
 FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                const FileStamp& expected,
-                               std::optional<std::string_view> expected_content = std::nullopt);
+                               std::optional<std::string_view> expected_content = std::nullopt,
+                               const HeldFile* read = nullptr);
 
 // The same for a file that may not exist yet (a log file): whatever is there is replaced; a
 // new file gets the permissions the user's umask allows.

@@ -130,14 +130,20 @@ FileStatus CheckStillAsRead(const std::filesystem::path& path, const std::filesy
   return FileStatus{};
 }
 
+SaveSeams& SaveSeamsForTesting() {
+  static SaveSeams seams;
+  return seams;
+}
+
 FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                const FileStamp& expected,
-                               std::optional<std::string_view> expected_content) {
-  return WriteAtomically(path, bytes, &expected, expected_content);
+                               std::optional<std::string_view> expected_content,
+                               const HeldFile* read) {
+  return WriteAtomically(path, bytes, &expected, expected_content, read);
 }
 
 FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-  return WriteAtomically(path, bytes, nullptr, std::nullopt);
+  return WriteAtomically(path, bytes, nullptr, std::nullopt, nullptr);
 }
 
 }  // namespace dialmend

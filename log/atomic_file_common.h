@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,8 +57,8 @@ class OpenFile {
 [[nodiscard]] FileSnapshot ReadOpenFile(OpenFile& file, const std::filesystem::path& path,
                                         std::size_t max_bytes, const FileStamp& before);
 
-// The check WriteFileAtomically makes before and after writing, once the stamp of `target` now
-// is known: a failure with `changed_reason` when it is not `expected` or, when
+// The check the Windows WriteFileAtomically makes before and after writing, once the stamp of
+// `target` now is known: a failure with `changed_reason` when it is not `expected` or, when
 // `expected_content` is given, the content is no longer that.
 [[nodiscard]] FileStatus CheckStillAsRead(const std::filesystem::path& path,
                                           const std::filesystem::path& target, const FileStamp& now,
@@ -68,6 +69,17 @@ class OpenFile {
 // WriteFileAtomically, on each platform; `expected` null: no check, and the file may be new.
 FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
                            const FileStamp* expected,
-                           std::optional<std::string_view> expected_content);
+                           std::optional<std::string_view> expected_content, const HeldFile* read);
+
+// A test seam: lets a test play another program at the worst moments of a checked save, and a
+// file system that cannot swap two names. Only tests set it.
+struct SaveSeams {
+  // Called after the last check and before the replace, then just after the replace.
+  std::function<void()> before_replace;
+  std::function<void()> after_replace;
+  // Acts as if the file system refused to swap names, as some do.
+  bool no_exchange = false;
+};
+[[nodiscard]] SaveSeams& SaveSeamsForTesting();
 
 }  // namespace dialmend

@@ -169,6 +169,10 @@ class HandleReader : public OpenFile {
 
 }  // namespace
 
+// Windows holds nothing between reading and saving: the save there checks the stamp and content
+// by name, and a handle left open would keep a deleted card's name taken until it closed.
+HeldFile::~HeldFile() = default;
+
 FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
   FileSnapshot snapshot;
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -203,7 +207,7 @@ FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max
 
 FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
                            const FileStamp* expected,
-                           std::optional<std::string_view> expected_content) {
+                           std::optional<std::string_view> expected_content, const HeldFile*) {
   std::filesystem::path target = path;
   std::error_code link_error;
   if (std::filesystem::is_symlink(path, link_error)) {

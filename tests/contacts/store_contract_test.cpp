@@ -8,6 +8,7 @@
 
 #include "contacts/contact_store.h"
 #include "contacts/vcard_store.h"
+#include "log/atomic_file_common.h"
 #include "tests/contacts/store_contract.h"
 #include "tests/fakes/memory_store.h"
 
@@ -115,6 +116,64 @@ TEST(VCardStore, RefusesToOverwriteACardChangedSinceItWasRead) {
   std::ifstream in(card, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), synced);
 }
+
+// The save's test seam and its refusal of hard links belong to the POSIX replace.
+#ifndef _WIN32
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(VCardStore, KeepsACardAnotherProgramRewritesWhileItIsSaved) {
+  const fs::path root = fs::path(testing::TempDir()) / "vcard_save_race";
+  fs::remove_all(root);
+  const fs::path card = root / "book" / "a.vcf";
+  VCardTraits::Write(card,
+                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
+  auto store = MakeVCardStore(root.string());
+  auto item = store->Folders()->Next()->Items()->Next();
+  item->SetPhone(0, "(020) 7930 8890");
+  const std::string synced =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 000 0000\r\nEND:VCARD\r\n";
+  // A sync tool rewrites the card in place after the save's last look and before its replace.
+  SaveSeamsForTesting().before_replace = [&] {
+    std::ofstream(card, std::ios::binary | std::ios::trunc) << synced;
+  };
+  try {
+    item->Save();
+    ADD_FAILURE() << "the save should leave the other program's card";
+  } catch (const StoreError& error) {
+    EXPECT_EQ(error.Subject(), "a.vcf");
+    EXPECT_EQ(error.Reason(), "another program changed it while it was being saved");
+  }
+  SaveSeamsForTesting() = SaveSeams{};
+  EXPECT_EQ(Contents(card), synced);
+  EXPECT_EQ(std::distance(fs::directory_iterator(card.parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST(VCardStore, LeavesACardWithAnotherHardLinkAndSaysWhy) {
+  const fs::path root = fs::path(testing::TempDir()) / "vcard_hard_link";
+  fs::remove_all(root);
+  const fs::path card = root / "book" / "a.vcf";
+  const std::string bytes =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
+  VCardTraits::Write(card, bytes);
+  fs::create_hard_link(card, root / "a-link");
+  auto store = MakeVCardStore(root.string());
+  auto item = store->Folders()->Next()->Items()->Next();
+  item->SetPhone(0, "(020) 7930 8890");
+  try {
+    item->Save();
+    ADD_FAILURE() << "the save should leave a card with another hard link";
+  } catch (const StoreError& error) {
+    EXPECT_EQ(error.Reason(), "it has another hard link, which a replace would break");
+  }
+  EXPECT_EQ(Contents(card), bytes);
+  EXPECT_EQ(Contents(root / "a-link"), bytes);
+}
+
+#endif
 
 }  // namespace
 }  // namespace dialmend

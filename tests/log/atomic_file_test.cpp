@@ -6,15 +6,21 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
+#include <functional>
 #endif
 
 #include <algorithm>
+#include <array>
+#include <initializer_list>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "log/atomic_file_common.h"
 #include "log/utf8_path.h"
 
 // Each platform has its own system calls below ReadFileSnapshot and WriteFileAtomically; the
@@ -360,6 +367,256 @@ TEST_F(AtomicFile, ReplacesTheFileASymbolicLinkNamesAndKeepsTheLink) {
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(Contents(target), "new");
 }
+
+// Plays another program that writes the card at one moment of a save.
+struct RaceRow {
+  const char* name;
+  bool after_replace;  // else between the last check and the replace
+  bool no_exchange;    // the file system cannot swap names
+  // What the other program does, given the card's path and a descriptor it opened before
+  // the save began.
+  void (*edit)(const fs::path& path, int held);
+  bool saved;  // else the save fails and says another program changed the card
+};
+
+void PrintTo(const RaceRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+void WriteInPlace(const fs::path& path, int) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "theirs";
+}
+
+void WriteByRename(const fs::path& path, int) {
+  const fs::path temp = path.parent_path() / ".their-edit";
+  std::ofstream(temp, std::ios::binary) << "theirs";
+  fs::rename(temp, path);
+}
+
+// An editor that opened the card before the save and writes through that descriptor.
+void WriteThroughHeldDescriptor(const fs::path&, int held) {
+  ASSERT_EQ(::ftruncate(held, 0), 0);
+  ASSERT_EQ(::pwrite(held, "theirs", 6, 0), 6);
+}
+
+class AtomicFileRace : public AtomicFile, public testing::WithParamInterface<RaceRow> {
+ public:
+  void TearDown() override {
+    SaveSeamsForTesting() = SaveSeams{};
+    AtomicFile::TearDown();
+  }
+};
+
+TEST_P(AtomicFileRace, KeepsTheEditOfAnotherProgramMadeAroundTheReplace) {
+  const RaceRow& row = GetParam();
+  const fs::path path = Write("Ann.vcf", "BEGIN:VCARD old");
+  FileSnapshot read = ReadFileSnapshot(path, kLimit);
+  ASSERT_TRUE(read.status) << read.status.message;
+  const int held = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  SaveSeams& seams = SaveSeamsForTesting();
+  seams.no_exchange = row.no_exchange;
+  (row.after_replace ? seams.after_replace : seams.before_replace) = [&] { row.edit(path, held); };
+  const FileStatus status = WriteFileAtomically(path, "ours", read.stamp, read.bytes, &read.file);
+  ::close(held);
+  if (row.saved) {
+    EXPECT_TRUE(status) << status.message;
+  } else {
+    EXPECT_EQ(status.reason, "another program changed it while it was being saved");
+  }
+  EXPECT_EQ(Contents(path), "theirs");
+  EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, AtomicFileRace,
+    testing::Values(
+        RaceRow{"InPlaceBeforeTheReplace", false, false, WriteInPlace, false},
+        RaceRow{"ByRenameBeforeTheReplace", false, false, WriteByRename, false},
+        RaceRow{"ThroughAnOpenDescriptorBeforeTheReplace", false, false, WriteThroughHeldDescriptor,
+                false},
+        RaceRow{"ThroughAnOpenDescriptorJustAfterTheReplace", true, false,
+                WriteThroughHeldDescriptor, false},
+        RaceRow{"InPlaceJustAfterTheReplace", true, false, WriteInPlace, true},
+        RaceRow{"ByRenameJustAfterTheReplace", true, false, WriteByRename, true},
+        RaceRow{"InPlaceBeforeARenameWithoutExchange", false, true, WriteInPlace, false},
+        RaceRow{"ByRenameBeforeARenameWithoutExchange", false, true, WriteByRename, false}),
+    RowName<RaceRow>);
+
+TEST_F(AtomicFile, SavesThroughAPlainRenameWhereNamesCannotBeSwapped) {
+  const fs::path path = Write("Ann.vcf", "old");
+  FileSnapshot read = ReadFileSnapshot(path, kLimit);
+  SaveSeamsForTesting().no_exchange = true;
+  const FileStatus status = WriteFileAtomically(path, "new", read.stamp, read.bytes, &read.file);
+  SaveSeamsForTesting() = SaveSeams{};
+  ASSERT_TRUE(status) << status.message;
+  EXPECT_EQ(Contents(path), "new");
+  EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
+}
+
+TEST_F(AtomicFile, LeavesAFileWithAnotherHardLinkAndSaysWhy) {
+  const fs::path path = Write("Ann.vcf", "old");
+  fs::create_hard_link(path, m_folder / "Other.vcf");
+  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path), "old");
+  EXPECT_EQ(status.reason, "it has another hard link, which a replace would break");
+  EXPECT_EQ(Contents(path), "old");
+  EXPECT_EQ(Contents(m_folder / "Other.vcf"), "old");
+  EXPECT_EQ(fs::hard_link_count(path), 2u);
+  EXPECT_THAT(Names(), ElementsAre("Ann.vcf", "Other.vcf"));
+}
+
+// An access ACL as the kernel stores it: a version, then {tag, permissions, id} entries in order.
+std::string AccessAcl(std::initializer_list<std::array<std::uint32_t, 3> > entries) {
+  std::string acl;
+  const auto put = [&acl](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  put(2, 4);
+  for (const auto& [tag, permissions, id] : entries) {
+    put(tag, 2);
+    put(permissions, 2);
+    put(id, 4);
+  }
+  return acl;
+}
+
+constexpr std::uint32_t kUserObj = 0x01, kUser = 0x02, kGroupObj = 0x04, kMask = 0x10,
+                        kOther = 0x20, kNoId = 0xFFFFFFFF;
+
+std::string Attribute(const fs::path& path, const char* name) {
+  char value[256];
+  const ssize_t got = ::getxattr(path.c_str(), name, value, sizeof value);
+  return got < 0 ? std::string("(none: ") + std::strerror(errno) + ")" : std::string(value, got);
+}
+
+TEST_F(AtomicFile, KeepsTheExtendedAttributesAndTheAclOfTheFile) {
+  const fs::path path = Write("Ann.vcf", "old");
+  if (::setxattr(path.c_str(), "user.dialmend.colour", "blue", 4, 0) != 0) {
+    GTEST_SKIP() << "this file system refuses user attributes: " << std::strerror(errno);
+  }
+  // The owner reads and writes, the group reads, user 65534 reads and writes (so the mask is rw).
+  const std::string acl = AccessAcl({{kUserObj, 6, kNoId},
+                                     {kUser, 6, 65534},
+                                     {kGroupObj, 4, kNoId},
+                                     {kMask, 6, kNoId},
+                                     {kOther, 0, kNoId}});
+  ASSERT_EQ(::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
+      << std::strerror(errno);
+  const fs::perms mode = fs::status(path).permissions();
+  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path), "old");
+  ASSERT_TRUE(status) << status.message;
+  EXPECT_EQ(Contents(path), "new");
+  EXPECT_EQ(Attribute(path, "user.dialmend.colour"), "blue");
+  EXPECT_EQ(Attribute(path, "system.posix_acl_access"), acl);
+  EXPECT_EQ(fs::status(path).permissions(), mode);
+}
+
+TEST_F(AtomicFile, GivesTheNewFileNoAclTheOldOneLacked) {
+  const fs::path path = Write("Ann.vcf", "old");
+  // The folder's default ACL would hand the temporary file an ACL of its own.
+  const std::string acl = AccessAcl({{kUserObj, 7, kNoId},
+                                     {kUser, 7, 65534},
+                                     {kGroupObj, 5, kNoId},
+                                     {kMask, 7, kNoId},
+                                     {kOther, 5, kNoId}});
+  if (::setxattr(m_folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0) {
+    GTEST_SKIP() << "this file system refuses ACLs: " << std::strerror(errno);
+  }
+  fs::permissions(path, fs::perms(0600), fs::perm_options::replace);
+  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path), "old");
+  ASSERT_TRUE(status) << status.message;
+  EXPECT_EQ(::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0), -1);
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
+}
+
+TEST_F(AtomicFile, RootKeepsTheOwnerGroupAndSetIdBitsOfAnotherUsersFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+  const fs::path path = Write("Ann.vcf", "old");
+  ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 06755), 0);
+  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path), "old");
+  ASSERT_TRUE(status) << status.message;
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(info.st_gid, 65534u);
+  EXPECT_EQ(info.st_mode & 07777, 06755u);
+  EXPECT_EQ(Contents(path), "new");
+}
+
+// A card an ordinary user (65534) saves: who owns it, its mode, and what is left unsaved.
+struct UserRow {
+  const char* name;
+  uid_t owner;
+  gid_t group;
+  mode_t mode;
+  const char* attribute;  // set by root before the save; may be null
+  const char* reason;     // empty: saved
+};
+
+void PrintTo(const UserRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class AtomicFileUser : public AtomicFile, public testing::WithParamInterface<UserRow> {};
+
+TEST_P(AtomicFileUser, LeavesWhatTheUserMayNotRewriteAndSaysWhy) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to set up another user's files";
+  const UserRow& row = GetParam();
+  ASSERT_EQ(::chown(m_folder.c_str(), 65534, 65534), 0);
+  const fs::path path = Write("Ann.vcf", "old");
+  ASSERT_EQ(::chown(path.c_str(), row.owner, row.group), 0);
+  ASSERT_EQ(::chmod(path.c_str(), row.mode), 0);
+  if (row.attribute != nullptr) {
+    ASSERT_EQ(::setxattr(path.c_str(), row.attribute, "x", 1, 0), 0) << std::strerror(errno);
+  }
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(report[0]);
+    std::string reason = "could not become user 65534";
+    if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+        ::setresuid(65534, 65534, 65534) == 0) {
+      const FileSnapshot read = ReadFileSnapshot(path, kLimit);
+      const FileStatus status =
+          read.status ? WriteFileAtomically(path, "new", read.stamp, read.bytes, &read.file)
+                      : read.status;
+      reason = status.reason;
+    }
+    (void)!::write(report[1], reason.data(), reason.size());
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  std::string reason;
+  char buffer[512];
+  for (ssize_t got; (got = ::read(report[0], buffer, sizeof buffer)) > 0;)
+    reason.append(buffer, got);
+  ::close(report[0]);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  EXPECT_EQ(reason, row.reason);
+  EXPECT_EQ(Contents(path), *row.reason == '\0' ? "new" : "old");
+  EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, row.owner);
+  EXPECT_EQ(info.st_gid, row.group);
+  EXPECT_EQ(info.st_mode & 07777, row.mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cards, AtomicFileUser,
+    testing::Values(
+        UserRow{"OwnCard", 65534, 65534, 0640, nullptr, ""},
+        UserRow{"OwnSetGroupIdCard", 65534, 65534, 02750, nullptr, ""},
+        UserRow{"ReadOnly", 65534, 65534, 0444, nullptr, "it is read-only"},
+        UserRow{"OwnedByRoot", 0, 0, 0666, nullptr, "it is owned by another user"},
+        UserRow{"InAGroupTheUserIsNotIn", 65534, 0, 0664, nullptr, "its group could not be kept"},
+        UserRow{"WithAnAttributeOnlyAnAdministratorMaySet", 65534, 65534, 0644, "security.dialmend",
+                "its extended attributes could not be copied: security.dialmend: operation not "
+                "permitted"}),
+    RowName<UserRow>);
 
 TEST_F(AtomicFile, AWriteKilledMidwayLeavesTheOldFileOrTheNewOneWhole) {
   const std::string old_bytes = "BEGIN:VCARD\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
