@@ -1,6 +1,7 @@
 #include "log/atomic_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -135,6 +137,52 @@ class DescriptorReader : public OpenFile {
 constexpr std::string_view kChangedAfterRead = "another program changed it after it was read";
 constexpr std::string_view kChangedWhileSaving =
     "another program changed it while it was being saved";
+
+constexpr std::string_view kOpenForWriting = "another program has it open for writing";
+
+// A read lease on the card as read, held across the swap of names. Taking one fails while any
+// program has the file open for writing; once held, a program that opens the old file for
+// writing waits until it is let go, and the lease shows that it is wanted. So a writer that
+// reached the old file just before the swap is seen, and its version put back, before it can
+// write into a file that no longer has the card's name.
+class ReadLease {
+ public:
+  enum class Outcome { Held, OpenForWriting, Unsupported };
+
+  explicit ReadLease(int fd) : m_fd(fd) {
+    // A broken lease is signalled with SIGIO, whose default ends the process; the lease itself
+    // tells all that is needed.
+    static std::once_flag ignore_signal;
+    std::call_once(ignore_signal, [] {
+      struct sigaction current {};
+      if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        ::signal(SIGIO, SIG_IGN);
+      }
+    });
+    if (::fcntl(m_fd, F_SETLEASE, F_RDLCK) == 0) {
+      m_outcome = Outcome::Held;
+    } else if (errno == EAGAIN) {
+      m_outcome = Outcome::OpenForWriting;
+    }
+    // Other refusals (a file system without leases, a file of another owner) leave the checks
+    // of stamp and content alone to guard the swap.
+  }
+  ReadLease(const ReadLease&) = delete;
+  ReadLease& operator=(const ReadLease&) = delete;
+  ~ReadLease() {
+    if (m_outcome == Outcome::Held) ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+  }
+
+  [[nodiscard]] Outcome Taken() const { return m_outcome; }
+  // Whether another program has asked to open the file for writing since the lease was taken.
+  [[nodiscard]] bool Wanted() const {
+    return m_outcome == Outcome::Held && ::fcntl(m_fd, F_GETLEASE) != F_RDLCK;
+  }
+
+ private:
+  int m_fd;
+  Outcome m_outcome = Outcome::Unsupported;
+};
 
 // Whether the file behind `fd` holds exactly `expected`, read from its start without moving the
 // descriptor's offset; std::nullopt with `reason` set when it cannot be read.
@@ -393,12 +441,16 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
     if (::access(target.c_str(), F_OK) != 0 && errno == ENOENT) return fail_errno(ENOENT);
     return fail(kChangedWhileSaving);
   }
+  // Held until the function returns: by then the old file is removed or back under its name.
+  const ReadLease lease(original_fd);
+  if (lease.Taken() == ReadLease::Outcome::OpenForWriting) return fail(kOpenForWriting);
   const bool exchanged = !seams.no_exchange && ::renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD,
                                                            target.c_str(), RENAME_EXCHANGE) == 0;
   if (!exchanged) {
     if (!seams.no_exchange && errno != EINVAL && errno != ENOSYS) return fail_errno(errno);
     // This file system cannot swap names: the last look at the old file comes before the
     // rename, which drops it.
+    if (lease.Wanted()) return fail(kChangedWhileSaving);
     if (std::optional<FileStatus> changed = still_as_read()) return std::move(*changed);
     if (::rename(temp_path.c_str(), target.c_str()) != 0) return fail(ReasonOf(errno));
     guard.Keep();
@@ -410,7 +462,7 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
   guard.Keep();
   if (seams.after_replace) seams.after_replace();
   std::optional<FileStatus> changed;
-  if (!IsFileAt(temp_path.c_str(), original)) {
+  if (!IsFileAt(temp_path.c_str(), original) || lease.Wanted()) {
     changed = fail(kChangedWhileSaving);
   } else {
     changed = still_as_read();

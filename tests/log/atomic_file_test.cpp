@@ -369,14 +369,18 @@ TEST_F(AtomicFile, ReplacesTheFileASymbolicLinkNamesAndKeepsTheLink) {
 }
 
 // Plays another program that writes the card at one moment of a save.
+constexpr char kChangedWhileSaving[] = "another program changed it while it was being saved";
+constexpr char kOpenForWriting[] = "another program has it open for writing";
+
 struct RaceRow {
   const char* name;
   bool after_replace;  // else between the last check and the replace
   bool no_exchange;    // the file system cannot swap names
-  // What the other program does, given the card's path and a descriptor it opened before
-  // the save began.
+  // What the other program does, given the card's path and a descriptor it opened for writing
+  // before the save began (-1 unless `holds`).
   void (*edit)(const fs::path& path, int held);
-  bool saved;  // else the save fails and says another program changed the card
+  bool holds;
+  const char* refusal;  // nullptr: the save goes through
 };
 
 void PrintTo(const RaceRow& row, std::ostream* out) {
@@ -412,17 +416,23 @@ TEST_P(AtomicFileRace, KeepsTheEditOfAnotherProgramMadeAroundTheReplace) {
   const fs::path path = Write("Ann.vcf", "BEGIN:VCARD old");
   FileSnapshot read = ReadFileSnapshot(path, kLimit);
   ASSERT_TRUE(read.status) << read.status.message;
-  const int held = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(held, 0);
+  const int held = row.holds ? ::open(path.c_str(), O_WRONLY | O_CLOEXEC) : -1;
+  ASSERT_TRUE(!row.holds || held >= 0);
   SaveSeams& seams = SaveSeamsForTesting();
   seams.no_exchange = row.no_exchange;
-  (row.after_replace ? seams.after_replace : seams.before_replace) = [&] { row.edit(path, held); };
+  bool edited = false;
+  (row.after_replace ? seams.after_replace : seams.before_replace) = [&] {
+    row.edit(path, held);
+    edited = true;
+  };
   const FileStatus status = WriteFileAtomically(path, "ours", read.stamp, read.bytes, &read.file);
-  ::close(held);
-  if (row.saved) {
+  // A save that stopped before the moment of the edit leaves the editor to write afterwards.
+  if (!edited) row.edit(path, held);
+  if (held >= 0) ::close(held);
+  if (row.refusal == nullptr) {
     EXPECT_TRUE(status) << status.message;
   } else {
-    EXPECT_EQ(status.reason, "another program changed it while it was being saved");
+    EXPECT_EQ(status.reason, row.refusal);
   }
   EXPECT_EQ(Contents(path), "theirs");
   EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
@@ -431,17 +441,70 @@ TEST_P(AtomicFileRace, KeepsTheEditOfAnotherProgramMadeAroundTheReplace) {
 INSTANTIATE_TEST_SUITE_P(
     Edits, AtomicFileRace,
     testing::Values(
-        RaceRow{"InPlaceBeforeTheReplace", false, false, WriteInPlace, false},
-        RaceRow{"ByRenameBeforeTheReplace", false, false, WriteByRename, false},
+        RaceRow{"InPlaceBeforeTheReplace", false, false, WriteInPlace, false, kChangedWhileSaving},
+        RaceRow{"ByRenameBeforeTheReplace", false, false, WriteByRename, false,
+                kChangedWhileSaving},
         RaceRow{"ThroughAnOpenDescriptorBeforeTheReplace", false, false, WriteThroughHeldDescriptor,
-                false},
+                true, kOpenForWriting},
         RaceRow{"ThroughAnOpenDescriptorJustAfterTheReplace", true, false,
-                WriteThroughHeldDescriptor, false},
-        RaceRow{"InPlaceJustAfterTheReplace", true, false, WriteInPlace, true},
-        RaceRow{"ByRenameJustAfterTheReplace", true, false, WriteByRename, true},
-        RaceRow{"InPlaceBeforeARenameWithoutExchange", false, true, WriteInPlace, false},
-        RaceRow{"ByRenameBeforeARenameWithoutExchange", false, true, WriteByRename, false}),
+                WriteThroughHeldDescriptor, true, kOpenForWriting},
+        RaceRow{"ThroughAnOpenDescriptorWithoutExchange", true, true, WriteThroughHeldDescriptor,
+                true, kOpenForWriting},
+        RaceRow{"InPlaceJustAfterTheReplace", true, false, WriteInPlace, false, nullptr},
+        RaceRow{"ByRenameJustAfterTheReplace", true, false, WriteByRename, false, nullptr},
+        RaceRow{"InPlaceBeforeARenameWithoutExchange", false, true, WriteInPlace, false,
+                kChangedWhileSaving},
+        RaceRow{"ByRenameBeforeARenameWithoutExchange", false, true, WriteByRename, false,
+                kChangedWhileSaving}),
     RowName<RaceRow>);
+
+// Waits until process `pid` sleeps in the kernel waiting for a lease to be let go.
+bool WaitsForLease(pid_t pid) {
+  for (int tries = 0; tries < 5000; ++tries) {
+    std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+    std::string where;
+    std::getline(wchan, where);
+    if (where.find("lease") != std::string::npos) return true;
+    ::usleep(1000);
+  }
+  return false;
+}
+
+// An editor that found the old file by its name just before the swap and opens it for writing
+// during it: its open waits on the lease, the save sees that and puts the old file back, and the
+// editor's write lands in the card.
+TEST_F(AtomicFile, PutsTheOldFileBackForAnEditorOpeningItDuringTheSwap) {
+  const fs::path path = Write("Ann.vcf", "BEGIN:VCARD old");
+  FileSnapshot read = ReadFileSnapshot(path, kLimit);
+  ASSERT_TRUE(read.status) << read.status.message;
+  pid_t editor = -1;
+  bool waited = false;
+  SaveSeamsForTesting().after_replace = [&] {
+    // The old file now has the temporary name: the editor opens it there, as if by the name it
+    // had a moment ago.
+    fs::path old_file;
+    for (const auto& entry : fs::directory_iterator(m_folder)) {
+      if (IsAtomicTempName(Utf8FromPath(entry.path().filename()))) old_file = entry.path();
+    }
+    editor = ::fork();
+    if (editor == 0) {
+      const int fd = ::open(old_file.c_str(), O_WRONLY | O_TRUNC);
+      const bool wrote = fd >= 0 && ::write(fd, "theirs", 6) == 6;
+      ::_exit(wrote ? 0 : 1);
+    }
+    waited = WaitsForLease(editor);
+  };
+  const FileStatus status = WriteFileAtomically(path, "ours", read.stamp, read.bytes, &read.file);
+  SaveSeamsForTesting() = SaveSeams{};
+  ASSERT_GT(editor, 0);
+  int editor_status = 0;
+  ASSERT_EQ(::waitpid(editor, &editor_status, 0), editor);
+  ASSERT_TRUE(waited) << "the editor never waited on the lease";
+  EXPECT_EQ(status.reason, kChangedWhileSaving);
+  EXPECT_TRUE(WIFEXITED(editor_status) && WEXITSTATUS(editor_status) == 0);
+  EXPECT_EQ(Contents(path), "theirs");
+  EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
+}
 
 TEST_F(AtomicFile, SavesThroughAPlainRenameWhereNamesCannotBeSwapped) {
   const fs::path path = Write("Ann.vcf", "old");
