@@ -55,6 +55,7 @@ void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where
 void ContactRun::FixContacts() {
   m_store.SetWriting(m_settings.update);
   if (auto reason = m_store.Open()) {
+    m_log.WriteLog(ProfileFailureLine(*reason));
     m_host.ProfileFailed(*reason);
     return;
   }
@@ -66,6 +67,8 @@ void ContactRun::FixContacts() {
   try {
     user = m_store.CurrentUser();
   } catch (const StoreError& error) {
+    // The mode word stays as designed; the reason goes on a line of its own.
+    m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
     m_host.ProfileFailed(error.Reason());
     return;
   }
@@ -227,6 +230,10 @@ std::string SummaryText(const SummaryFacts& facts) {
     text += "Problems: " + std::to_string(facts.counters.problems) + "\r\n";
   }
   return text;
+}
+
+std::string ProfileFailureLine(std::string_view reason) {
+  return "Could not open the profile: " + std::string(reason) + "\r\n";
 }
 
 std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log,

@@ -101,6 +101,9 @@ struct SummaryFacts {
 // The summary's lines, each ending in CR LF; "Problems: N" only when something failed.
 [[nodiscard]] std::string SummaryText(const SummaryFacts& facts);
 
+// The log line, with its CR LF, that says why the profile could not be opened.
+[[nodiscard]] std::string ProfileFailureLine(std::string_view reason);
+
 // Writes the summary, then saves the whole log to `log_path` when one is given. When saving
 // fails the log stays as it is but for one line saying so, and the message is returned for
 // the user.

@@ -87,6 +87,7 @@ void RunController::Start() {
     ContactRun run(*job.store, settings, m_counters, m_log, host);
     run.FixContacts();
   } else {
+    m_log.WriteLog(ProfileFailureLine("no contact store"));
     host.ProfileFailed("no contact store");
   }
   job.store.reset();

@@ -135,7 +135,8 @@ TEST(RunCommand, MissingProfileIsReportedAndEndsWithASummary) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("There seems to be a problem accessing your profile."), std::string::npos);
   EXPECT_NE(r.err.find("/nonexistent/contacts"), std::string::npos);
-  EXPECT_TRUE(r.out.starts_with("\r\nSimulation complete - "));
+  EXPECT_TRUE(r.out.starts_with("Could not open the profile: \"/nonexistent/contacts\": "));
+  EXPECT_NE(r.out.find("\r\n\r\nSimulation complete - "), std::string::npos);
   EXPECT_NE(r.out.find("Contacts checked: 0\r\n"), std::string::npos);
 }
 

@@ -155,10 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
                     AbortCase{"EnteringLastFolder", 10, 4, 4, "\\Calendar\\Contacts Below Calendar\\Zoe"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ContactRun, ProfileThatWillNotOpenWritesNoHeader) {
+TEST(ContactRun, ProfileThatWillNotOpenWritesNoHeaderButTheReason) {
   Fixture f("fail open\nfolder Work\n  contact A\n    Home: 0171 930 8890\n");
   f.Run();
-  EXPECT_EQ(f.log.Text(), "");
+  EXPECT_EQ(f.log.Text(), "Could not open the profile: the test store will not open\r\n");
   ASSERT_EQ(f.host.profile_failures.size(), 1u);
   EXPECT_EQ(f.counters.folders, 0);
 }
@@ -166,7 +166,8 @@ TEST(ContactRun, ProfileThatWillNotOpenWritesNoHeader) {
 TEST(ContactRun, RefusedUserLeavesTheHeaderUpToTheMode) {
   Fixture f("fail user\nfolder Work\n", /*update=*/true);
   f.Run();
-  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating");
+  EXPECT_EQ(f.log.Text(),
+            std::string(kHeader) + "Updating\r\nCould not open the profile: access refused\r\n");
   EXPECT_EQ(f.host.profile_failures.size(), 1u);
   EXPECT_EQ(f.counters.folders, 0);
 }
