@@ -63,7 +63,11 @@ class TerminalView : public RunView {
     job.store = m_args.profile.empty() ? DefaultStore() : MakeVCardStore(m_args.profile);
     job.options = &m_args.options;
     job.update = m_args.update;
-    if (!m_args.no_log) job.log_path = m_args.log_file ? *m_args.log_file : SetLogFile();
+    if (m_args.log_file) {
+      job.log = LogTarget{*m_args.log_file, false};
+    } else if (!m_args.no_log) {
+      job.log = LogTarget{SetLogFile(), true};
+    }
     m_started = std::chrono::steady_clock::now();
     return job;
   }

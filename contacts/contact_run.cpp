@@ -236,11 +236,11 @@ std::string ProfileFailureLine(std::string_view reason) {
   return "Could not open the profile: " + std::string(reason) + "\r\n";
 }
 
-std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log,
-                                 const std::optional<std::string>& log_path) {
+std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {
   log.WriteLog(SummaryText(facts));
-  if (!log_path) return std::nullopt;
-  auto error = SaveLogFile(*log_path, log.Text());
+  if (file == nullptr) return std::nullopt;
+  log.SetFile(nullptr);
+  auto error = file->Complete();
   if (error) log.WriteLog(*error + "\r\n");
   return error;
 }

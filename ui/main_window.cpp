@@ -53,8 +53,9 @@ MainWindow::MainWindow(QString profile, Dialogs& dialogs, QWidget* parent)
   setFixedSize(Px(kClientWidth), Px(kClientHeight));
   BuildControls();
   m_log.SetListener([this](std::string_view text) { AppendToPane(text); });
-  // Form_Initialize: the default log file path, chosen once at start-up.
-  m_log_file->setText(QString::fromStdString(SetLogFile()));
+  // Form_Initialize: the default log file path. The file itself is reserved when a run starts.
+  m_default_log = QString::fromStdString(SetLogFile());
+  m_log_file->setText(m_default_log);
 }
 
 MainWindow::~MainWindow() = default;
@@ -315,7 +316,10 @@ RunJob MainWindow::PrepareRun() {
   job.store = MakeVCardStore(m_profile.toStdString());
   job.options = &m_options;
   job.update = m_update->isChecked();
-  if (m_save_log->isChecked()) job.log_path = m_log_file->text().toStdString();
+  if (m_save_log->isChecked()) {
+    const QString path = m_log_file->text();
+    job.log = LogTarget{path.toStdString(), path == m_default_log};
+  }
   return job;
 }
 
@@ -372,6 +376,12 @@ void MainWindow::ShowFinished(bool update) {
   m_quit->setText(QStringLiteral("&Quit"));
   m_quit->setToolTip(QStringLiteral("Get outta here"));
   m_go->setToolTip(Mode(update, "Reset"));
+}
+
+void MainWindow::ShowLogPath(const std::string& path) {
+  const QString reserved = QString::fromStdString(path);
+  if (m_log_file->text() == m_default_log) m_default_log = reserved;
+  m_log_file->setText(reserved);
 }
 
 void MainWindow::ShowReset(bool) {

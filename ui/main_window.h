@@ -6,6 +6,7 @@
 #include <QString>
 #include <array>
 #include <memory>
+#include <string>
 
 #include "engine/number_options.h"
 #include "log/activity_log.h"
@@ -63,6 +64,7 @@ class MainWindow : public QDialog, public RunView {
   void ShowFinished(bool update) override;
   void ShowReset(bool update) override;
   void ShowCounters(const RunCounters& counters) override;
+  void ShowLogPath(const std::string& path) override;
   AbortAnswer AskAbort() override;
   void ShowMessage(const std::string& text) override;
   void EndProgram() override;
@@ -89,6 +91,9 @@ class MainWindow : public QDialog, public RunView {
   RunController m_controller;
   std::function<void()> m_yield_hook;
   bool m_ending = false;
+  // The numbered default the log path box was given; while the box holds it, a run moves on to
+  // the next free number rather than replace another run's log.
+  QString m_default_log;
   QString m_pending_log;
   RunCounters m_latest_counters;
   QElapsedTimer m_since_present;
