@@ -6,6 +6,7 @@
 #include <QString>
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/number_options.h"
@@ -56,6 +57,10 @@ class MainWindow : public QDialog, public RunView {
   // A hook run at every yield of a run, for tests and screenshots to act mid-run.
   void SetYieldHook(std::function<void()> hook) { m_yield_hook = std::move(hook); }
 
+  // From now on SIGTERM, SIGHUP and SIGINT close the window as its close box does (during a run:
+  // abort, summary, log saved, then the end). Returns why they cannot be caught, if so.
+  [[nodiscard]] std::optional<std::string> CloseOnTerminationSignals();
+
   // RunView
   RunJob PrepareRun() override;
   void ShowStarted(bool update) override;
@@ -91,6 +96,7 @@ class MainWindow : public QDialog, public RunView {
   RunController m_controller;
   std::function<void()> m_yield_hook;
   bool m_ending = false;
+  bool m_catching_signals = false;
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
   QString m_default_log;

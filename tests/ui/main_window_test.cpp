@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <optional>
@@ -102,6 +104,19 @@ class MainWindowTest : public QObject {
     QCOMPARE(Line("LogFile")->text().toStdString(), HomeLog(2));
   }
 
+  void aSecondRunNeverReplacesTheLogOfAnUpdate() {
+    auto w = DefaultLogWindow();
+    Find<QCheckBox>("Update")->click();
+    Button("Go")->click();
+    const std::string first = w->Log().Text();
+    QVERIFY(first.find("\r\nUpdate complete - ") != std::string::npos);
+    Button("Go")->click();  // reset
+    QCOMPARE(Line("LogFile")->text().toStdString(), HomeLog(2));
+    Button("Go")->click();
+    QCOMPARE(ReadFile(HomeLog(1)), first);
+    QCOMPARE(ReadFile(HomeLog(2)), w->Log().Text());
+  }
+
   void aLogThatCannotBeCreatedStopsTheRunBeforeItStarts() {
     auto w = Window();
     const QString path = m_profile->filePath(QStringLiteral("missing/log.txt"));
@@ -116,6 +131,25 @@ class MainWindowTest : public QObject {
     QVERIFY(Find<QCheckBox>("Update")->isEnabled());
     QVERIFY(Cards() == before);
     QCOMPARE(w->Log().Text(), std::string());
+  }
+
+  void terminationSignalsCloseARunningUpdateWithItsLogSaved() {
+    for (int signal_number : {SIGTERM, SIGHUP, SIGINT}) {
+      auto w = Window();
+      QCOMPARE(w->CloseOnTerminationSignals(), std::nullopt);
+      Find<QCheckBox>("Update")->click();
+      int yields = 0;
+      w->SetYieldHook([&] {
+        if (++yields == 10) ::raise(signal_number);
+      });
+      Button("Go")->click();
+      QVERIFY2(!w->isVisible(), strsignal(signal_number));
+      const std::string saved = ReadFile(m_profile->filePath("log.txt").toStdString());
+      QVERIFY2(saved.find("\r\nUpdate aborted - ") != std::string::npos, strsignal(signal_number));
+      QCOMPARE(saved, w->Log().Text());
+      QVERIFY(w->Controller().Counters().updated > 0);
+      for (const auto& [name, text] : Cards()) QVERIFY2(name.find(".dialmend-") == std::string::npos, name.c_str());
+    }
   }
 
   void startsIdleWithTheDesignedControls() {
