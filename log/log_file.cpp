@@ -107,14 +107,15 @@ std::optional<std::string> LogFile::Reserve(const LogTarget& target) {
   std::string path = target.path;
   const bool numbered = target.numbered && NextLogPath(path).has_value();
   int fd;
-  // Exclusive creation makes two runs at once take two numbers, never one file.
-  while ((fd = OpenLog(path, numbered)) < 0 && errno == EINTR) {
+  while ((fd = OpenLog(path, numbered)) < 0) {
+    if (errno == EINTR) continue;
+    // Exclusive creation makes two runs at once take two numbers, never one file.
+    if (numbered && errno == EEXIST) {
+      path = *NextLogPath(path);
+      continue;
+    }
+    return CannotSave(path, ReasonOf(errno, path));
   }
-  while (fd < 0 && numbered && errno == EEXIST) {
-    path = *NextLogPath(path);
-    fd = OpenLog(path, true);
-  }
-  if (fd < 0) return CannotSave(path, ReasonOf(errno, path));
 
   StatBuffer info{};
   if (StatOf(fd, info) != 0) {
