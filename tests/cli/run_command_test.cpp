@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -48,13 +49,19 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
 class SampleProfile : public testing::Test {
  protected:
   void SetUp() override {
+    // Named for this process too: other checkouts may run the same tests at the same time.
     m_dir = fs::path(testing::TempDir()) /
-            ("run_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("run_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+             "_" + std::to_string(std::random_device{}()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
     m_profile = m_dir / "profile";
     fs::copy(DIALMEND_SAMPLE_PROFILE, m_profile, fs::copy_options::recursive);
     m_log = m_dir / "log.txt";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
   }
   fs::path m_dir, m_profile, m_log;
 };

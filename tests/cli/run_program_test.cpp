@@ -105,8 +105,10 @@ struct Child {
 class RunProgram : public testing::Test {
  protected:
   void SetUp() override {
+    // Named for this process too: other checkouts may run the same tests at the same time.
     m_dir = fs::path(testing::TempDir()) /
-            ("program_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("program_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+             "_" + std::to_string(::getpid()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
     m_profile = m_dir / "profile";
@@ -114,6 +116,11 @@ class RunProgram : public testing::Test {
     m_before = Cards(m_profile);
     m_log = m_dir / "log.txt";
     m_err = m_dir / "err.txt";
+  }
+
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
   }
 
   std::vector<std::string> UpdateArgs() const {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -227,12 +228,21 @@ TEST(RunController, UpdateRunSavesAndCountsUpdated) {
   EXPECT_NE(h.log.Text().find("Numbers updated:  2"), std::string::npos);
 }
 
-std::filesystem::path FreshFolder(const std::string& name) {
-  const auto dir = std::filesystem::path(testing::TempDir()) / name;
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
-}
+// An empty folder of its own for one test, removed after it.
+struct FreshFolder {
+  explicit FreshFolder(const std::string& name)
+      // Named for this process too: other checkouts may run the same tests at the same time.
+      : path(std::filesystem::path(testing::TempDir()) /
+             (name + "_" + std::to_string(std::random_device{}()))) {
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+  }
+  ~FreshFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::filesystem::path path;
+};
 
 std::string Read(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -241,7 +251,8 @@ std::string Read(const std::filesystem::path& path) {
 
 TEST(RunController, WritesTheLogFileAsTheRunGoes) {
   Harness h;
-  const auto path = FreshFolder("run_log_as_it_goes") / "Dialmend Log 1.txt";
+  const FreshFolder dir("run_log_as_it_goes");
+  const auto path = dir.path / "Dialmend Log 1.txt";
   h.view.update = true;
   h.view.log = LogTarget{path.string(), true};
   std::string seen_before_c;
@@ -261,18 +272,19 @@ TEST(RunController, WritesTheLogFileAsTheRunGoes) {
 
 TEST(RunController, TakesTheNextNumberWhenTheDefaultLogIsTaken) {
   Harness h;
-  const auto dir = FreshFolder("run_log_taken");
-  std::ofstream(dir / "Dialmend Log 1.txt", std::ios::binary) << "another run's log";
-  h.view.log = LogTarget{(dir / "Dialmend Log 1.txt").string(), true};
+  const FreshFolder dir("run_log_taken");
+  std::ofstream(dir.path / "Dialmend Log 1.txt", std::ios::binary) << "another run's log";
+  h.view.log = LogTarget{(dir.path / "Dialmend Log 1.txt").string(), true};
   h.controller.Go();
-  EXPECT_EQ(Read(dir / "Dialmend Log 1.txt"), "another run's log");
-  EXPECT_EQ(Read(dir / "Dialmend Log 2.txt"), h.log.Text());
-  EXPECT_EQ(h.view.shown_log_path, (dir / "Dialmend Log 2.txt").string());
+  EXPECT_EQ(Read(dir.path / "Dialmend Log 1.txt"), "another run's log");
+  EXPECT_EQ(Read(dir.path / "Dialmend Log 2.txt"), h.log.Text());
+  EXPECT_EQ(h.view.shown_log_path, (dir.path / "Dialmend Log 2.txt").string());
 }
 
 TEST(RunController, ALogThatCannotBeCreatedStopsTheRunBeforeItStarts) {
   Harness h;
-  const std::string path = (FreshFolder("run_log_bad") / "missing" / "log.txt").string();
+  const FreshFolder dir("run_log_bad");
+  const std::string path = (dir.path / "missing" / "log.txt").string();
   h.view.update = true;
   h.view.log = LogTarget{path, false};
   h.controller.Go();
