@@ -104,6 +104,8 @@ LogFile::~LogFile() {
 
 std::optional<std::string> LogFile::Reserve(const LogTarget& target) {
   if (target.path.empty()) return std::string("Cannot save the log: no log file was given.");
+  if (m_fd >= 0) CloseLog(m_fd);
+  m_fd = -1;
   std::string path = target.path;
   const bool numbered = target.numbered && NextLogPath(path).has_value();
   int fd;

@@ -40,8 +40,9 @@ class LogFile {
   LogFile& operator=(const LogFile&) = delete;
   ~LogFile();
 
-  // Creates (numbered: exclusively, moving on past taken numbers) or opens the file. Returns
-  // the message for the user ('Cannot save the log to "…": reason.') when it cannot be.
+  // Creates (numbered: exclusively, moving on past taken numbers) or opens the file, closing any
+  // file reserved before. Returns the message for the user ('Cannot save the log to "…":
+  // reason.') when it cannot be.
   [[nodiscard]] std::optional<std::string> Reserve(const LogTarget& target);
 
   // The path reserved, once Reserve succeeded (a numbered name may differ from the target's).
