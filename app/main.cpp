@@ -53,6 +53,10 @@ int main(int argc, char** argv) {
 
   dialmend::QtDialogs dialogs;
   dialmend::MainWindow window(profile, dialogs);
+  // A logout or kill during a run ends it as the close box does, with the log saved.
+  if (const auto problem = window.CloseOnTerminationSignals()) {
+    std::fprintf(stderr, "dialmend: %s\n", problem->c_str());
+  }
   window.show();
   return app.exec();
 }

@@ -24,7 +24,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   return TRUE;
 }
 #else
-// The first Ctrl-C asks the run to stop between contacts; a second one ends at once.
+// The first Ctrl-C, SIGTERM (logout, shutdown) or SIGHUP (the terminal closed) asks the run to
+// stop between contacts; a second one ends at once, the log file already listing every change
+// saved.
 extern "C" void OnInterrupt(int signal_number) {
   if (g_interrupts > 0) {
     std::signal(signal_number, SIG_DFL);
@@ -42,7 +44,9 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 #else
-  std::signal(SIGINT, OnInterrupt);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal_number, OnInterrupt);
+  // A closed reader (| head) shows as a failed write, which ends the run with its log saved.
+  std::signal(SIGPIPE, SIG_IGN);
 #endif
   const std::vector<std::string> words = dialmend::Utf8Arguments(argc, argv);
   const std::vector<std::string_view> args(words.begin(), words.end());

@@ -3,12 +3,15 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
 
 #include "cli/convert_command.h"
 #include "contacts/vcard_store.h"
@@ -16,12 +19,16 @@
 #include "contacts/outlook_store.h"
 #endif
 #include "engine/version.h"
+#include "log/atomic_file_common.h"
 #include "log/log_file.h"
 #include "run/date_time_text.h"
 #include "run/run_controller.h"
 
 namespace dialmend {
 namespace {
+
+// The system's words for an errno value, to sit after a colon.
+std::string ReasonOf(int error) { return AsReason(std::generic_category().message(error)); }
 
 bool IsTerminal(std::FILE* stream) {
 #ifdef _WIN32
@@ -41,15 +48,34 @@ std::unique_ptr<ContactStore> DefaultStore() {
 #endif
 }
 
+// Whether `path` names the file `stream` writes to (--log /dev/stdout): the log already goes
+// there, and writing it twice is not what anyone means.
+bool IsStreamFile(const std::string& path, std::FILE* stream) {
+#ifdef _WIN32
+  (void)path;
+  (void)stream;
+  return false;
+#else
+  struct stat named {};
+  struct stat open {};
+  return ::stat(path.c_str(), &named) == 0 && ::fstat(::fileno(stream), &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+#endif
+}
+
 // The terminal around a run: the log on standard output, progress and messages on standard
-// error, Ctrl-C as Abort.
+// error, Ctrl-C and the termination signals as Abort, a standard output that can no longer be
+// written as Abort too.
 class TerminalView : public RunView {
  public:
-  TerminalView(const RunArgs& args, std::FILE* err, const volatile std::sig_atomic_t* interrupts)
+  TerminalView(const RunArgs& args, std::FILE* out, std::FILE* err,
+               const volatile std::sig_atomic_t* interrupts)
       : m_args(args),
+        m_out(out),
         m_err(err),
         m_interrupts(interrupts),
-        m_progress(IsTerminal(err)) {}
+        m_progress(IsTerminal(err)),
+        m_terminal_out(IsTerminal(out)) {}
 
   void SetController(RunController* controller) { m_controller = controller; }
   bool ProfileFailed() const { return m_profile_failed; }
@@ -63,7 +89,11 @@ class TerminalView : public RunView {
     job.store = m_args.profile.empty() ? DefaultStore() : MakeVCardStore(m_args.profile);
     job.options = &m_args.options;
     job.update = m_args.update;
-    if (!m_args.no_log) job.log_path = m_args.log_file ? *m_args.log_file : SetLogFile();
+    if (m_args.log_file) {
+      if (!IsStreamFile(*m_args.log_file, m_out)) job.log = LogTarget{*m_args.log_file, false};
+    } else if (!m_args.no_log) {
+      job.log = LogTarget{SetLogFile(), true};
+    }
     m_started = std::chrono::steady_clock::now();
     return job;
   }
@@ -85,8 +115,16 @@ class TerminalView : public RunView {
   void EndProgram() override {}
 
   void ProcessEvents(bool) override {
-    if (*m_interrupts > 0 && m_controller != nullptr &&
-        m_controller->State() == RunState::Running) {
+    if (m_controller == nullptr || m_controller->State() != RunState::Running) return;
+    if (m_out_error != 0) {
+      ClearProgress();
+      std::fprintf(m_err, "dialmend-run: cannot write to standard output: %s; ending the run\n",
+                   ReasonOf(m_out_error).c_str());
+      m_out_error_shown = true;
+      m_controller->Abort();
+      return;
+    }
+    if (*m_interrupts > 0) {
       ClearProgress();
       std::fputs("dialmend-run: aborting after this contact (Ctrl-C again ends at once)\n", m_err);
       m_aborted = true;
@@ -99,6 +137,36 @@ class TerminalView : public RunView {
   std::string NowText() override { return LocalDateTimeText(std::chrono::system_clock::now()); }
 
   bool Aborted() const { return m_aborted; }
+
+  // Prints log text as it is written, each piece flushed so that a closed reader is found
+  // at once. After a failure nothing more is printed, and the run ends at its next yield.
+  void Print(std::string_view text) {
+    if (m_out_error != 0) return;
+    ClearProgress();
+    std::string lines;
+    if (m_terminal_out) {
+      lines.reserve(text.size());
+      for (char c : text) {
+        if (c != '\r') lines.push_back(c);
+      }
+      text = lines;
+    }
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), m_out) != text.size() || std::fflush(m_out) != 0) {
+      m_out_error = errno != 0 ? errno : EIO;
+    }
+  }
+
+  // Flushes what is left and says when standard output failed. Returns whether it did.
+  bool FinishOutput() {
+    errno = 0;
+    if (m_out_error == 0 && std::fflush(m_out) != 0) m_out_error = errno != 0 ? errno : EIO;
+    if (m_out_error != 0 && !m_out_error_shown) {
+      std::fprintf(m_err, "dialmend-run: cannot write to standard output: %s\n",
+                   ReasonOf(m_out_error).c_str());
+    }
+    return m_out_error != 0;
+  }
 
  private:
   void ShowProgress() {
@@ -115,9 +183,13 @@ class TerminalView : public RunView {
   }
 
   const RunArgs& m_args;
+  std::FILE* m_out;
   std::FILE* m_err;
   const volatile std::sig_atomic_t* m_interrupts;
   bool m_progress;
+  bool m_terminal_out;
+  int m_out_error = 0;
+  bool m_out_error_shown = false;
   bool m_progress_shown = false;
   bool m_profile_failed = false;
   bool m_aborted = false;
@@ -189,10 +261,13 @@ std::string RunUsage() {
          "  --no-log        save no log file\n"
          "  --help, --version\n"
          "\n"
-         "The activity log is printed as it is written. Ctrl-C aborts between two contacts;\n"
-         "a second Ctrl-C ends at once.\n"
-         "Exit status: 0 done, 1 the store could not be opened or something failed,\n"
-         "2 bad usage, 130 aborted.\n";
+         "The activity log is printed as it is written, and saved as it is written: however\n"
+         "the run ends, the log file lists every change already saved. Ctrl-C, SIGTERM and\n"
+         "SIGHUP abort between two contacts; a second one ends at once. A closed standard\n"
+         "output ends the run the same way.\n"
+         "Exit status: 0 done, 1 the store could not be opened, standard output could not be\n"
+         "written or something failed, 2 bad usage or a log file that cannot be created\n"
+         "(nothing is touched), 130 aborted.\n";
 }
 
 int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE* err,
@@ -202,34 +277,31 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
     std::fprintf(err, "dialmend-run: %s (try --help)\n", error->c_str());
     return 2;
   }
-  if (parsed.help) {
-    std::fputs(RunUsage().c_str(), out);
-    return 0;
-  }
-  if (parsed.version) {
-    std::fprintf(out, "dialmend-run %s\n", kVersion);
+  if (parsed.help || parsed.version) {
+    if (parsed.help) {
+      std::fputs(RunUsage().c_str(), out);
+    } else {
+      std::fprintf(out, "dialmend-run %s\n", kVersion);
+    }
+    errno = 0;
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+      std::fprintf(err, "dialmend-run: cannot write to standard output: %s\n",
+                   ReasonOf(errno != 0 ? errno : EIO).c_str());
+      return 1;
+    }
     return 0;
   }
 
-  const bool terminal = IsTerminal(out);
-  TerminalView view(parsed, err, interrupts);
+  TerminalView view(parsed, out, err, interrupts);
   ActivityLog log;
-  log.SetListener([&](std::string_view text) {
-    if (terminal) {
-      view.ClearProgress();
-      for (char c : text) {
-        if (c != '\r') std::fputc(c, out);
-      }
-      std::fflush(out);
-    } else {
-      std::fwrite(text.data(), 1, text.size(), out);
-    }
-  });
+  log.SetListener([&](std::string_view text) { view.Print(text); });
   RunController controller(view, log);
   view.SetController(&controller);
   controller.Go();
-  std::fflush(out);
+  // The log file could not be reserved: the run never started.
+  if (controller.State() == RunState::Idle) return 2;
 
+  if (view.FinishOutput()) return 1;
   if (view.Aborted()) return 130;
   if (view.ProfileFailed() || controller.Counters().problems > 0 || controller.LogSaveError()) {
     return 1;

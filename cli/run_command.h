@@ -30,9 +30,10 @@ struct RunArgs {
 [[nodiscard]] std::string RunUsage();
 
 // The whole program behind main(). The log goes to `out` as it is written (LF line ends when
-// `out` is a terminal), messages and progress to `err`. `interrupts` counts Ctrl-C presses; the
-// first aborts the run between contacts. Returns 0 done, 1 the profile could not be opened or
-// something failed, 2 bad usage, 130 aborted.
+// `out` is a terminal), messages and progress to `err`. `interrupts` counts Ctrl-C presses and
+// termination signals; the first aborts the run between contacts, and so does a failed write
+// to `out`. Returns 0 done, 1 the profile could not be opened, `out` could not be written or
+// something failed, 2 bad usage or a log file that cannot be created, 130 aborted.
 [[nodiscard]] int RunCommand(std::span<const std::string_view> args, std::FILE* out,
                              std::FILE* err, const volatile std::sig_atomic_t* interrupts);
 

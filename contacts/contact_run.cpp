@@ -102,6 +102,7 @@ void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where
 void ContactRun::FixContacts() {
   m_store.SetWriting(m_settings.update);
   if (auto reason = m_store.Open()) {
+    m_log.WriteLog(ProfileFailureLine(*reason));
     m_host.ProfileFailed(*reason);
     return;
   }
@@ -113,6 +114,8 @@ void ContactRun::FixContacts() {
   try {
     user = m_store.CurrentUser();
   } catch (const StoreError& error) {
+    // The mode word stays as designed; the reason goes on a line of its own.
+    m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
     m_host.ProfileFailed(error.Reason());
     return;
   }
@@ -283,11 +286,15 @@ std::string SummaryText(const SummaryFacts& facts) {
   return text;
 }
 
-std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log,
-                                 const std::optional<std::string>& log_path) {
+std::string ProfileFailureLine(std::string_view reason) {
+  return "Could not open the profile: " + std::string(reason) + "\r\n";
+}
+
+std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {
   log.WriteLog(SummaryText(facts));
-  if (!log_path) return std::nullopt;
-  auto error = SaveLogFile(*log_path, log.Text());
+  if (file == nullptr) return std::nullopt;
+  log.SetFile(nullptr);
+  auto error = file->Complete();
   if (error) log.WriteLog(*error + "\r\n");
   return error;
 }

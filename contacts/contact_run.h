@@ -101,10 +101,14 @@ struct SummaryFacts {
 // The summary's lines, each ending in CR LF; "Problems: N" only when something failed.
 [[nodiscard]] std::string SummaryText(const SummaryFacts& facts);
 
-// Writes the summary, then saves the whole log to `log_path` when one is given. When saving
-// fails the log stays as it is but for one line saying so, and the message is returned for
-// the user.
+// The log line, with its CR LF, that says why the profile could not be opened.
+[[nodiscard]] std::string ProfileFailureLine(std::string_view reason);
+
+// Writes the summary, then completes `file` when one is given: the log's file, reserved when
+// the run started and receiving the log as it grows. The log is detached from it. When the file
+// could not be written the log stays as it is but for one line saying so, and the message is
+// returned for the user.
 [[nodiscard]] std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log,
-                                               const std::optional<std::string>& log_path);
+                                               LogFile* file);
 
 }  // namespace dialmend

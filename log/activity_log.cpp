@@ -1,9 +1,12 @@
 #include "log/activity_log.h"
 
+#include "log/log_file.h"
+
 namespace dialmend {
 
 void ActivityLog::WriteLog(std::string_view text) {
   m_text.append(text);
+  if (m_file != nullptr) m_file->Append(text);
   if (m_listener) m_listener(text);
 }
 

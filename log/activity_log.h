@@ -6,6 +6,8 @@
 
 namespace dialmend {
 
+class LogFile;
+
 // The activity log: one text that the run's writers append to. Each writer brings its own
 // CR LF line ends; nothing is added here.
 class ActivityLog {
@@ -23,9 +25,14 @@ class ActivityLog {
 
   void SetListener(Listener listener) { m_listener = std::move(listener); }
 
+  // From now on each appended text also goes to `file` (not owned) at once, before the writer
+  // goes on; nullptr stops that.
+  void SetFile(LogFile* file) { m_file = file; }
+
  private:
   std::string m_text;
   Listener m_listener;
+  LogFile* m_file = nullptr;
 };
 
 }  // namespace dialmend

@@ -70,14 +70,24 @@ bool RunController::Close() {
 }
 
 void RunController::Start() {
+  m_log_error.reset();
+  m_log_saved = false;
+  RunJob job = m_view.PrepareRun();
+  if (job.log) {
+    // Before anything is touched: a log that cannot be kept stops the run from starting.
+    if (auto error = m_log_file.Reserve(*job.log)) {
+      m_log_error = std::move(error);
+      m_view.ShowMessage(*m_log_error);
+      return;
+    }
+    m_view.ShowLogPath(m_log_file.Path());
+    m_log.SetFile(&m_log_file);
+  }
   m_state = RunState::Running;
   m_run_time = {};
   m_start_time = m_clock();
   m_summary_written = false;
-  m_log_error.reset();
-  RunJob job = m_view.PrepareRun();
   m_update = job.update;
-  m_log_path = job.log_path;
   m_view.ShowStarted(m_update);
 
   static const NumberOptions kDefaults;
@@ -87,6 +97,7 @@ void RunController::Start() {
     ContactRun run(*job.store, settings, m_counters, m_log, host);
     run.FixContacts();
   } else {
+    m_log.WriteLog(ProfileFailureLine("no contact store"));
     host.ProfileFailed("no contact store");
   }
   job.store.reset();
@@ -133,7 +144,9 @@ void RunController::WriteSummary() {
   facts.counters = m_counters;
   facts.now_text = m_view.NowText();
   m_summary_written = true;
-  m_log_error = Outro(facts, m_log, m_log_path);
+  const bool to_file = m_log_file.IsOpen();
+  m_log_error = Outro(facts, m_log, to_file ? &m_log_file : nullptr);
+  m_log_saved = to_file && !m_log_error;
   if (m_log_error) m_view.ShowMessage(*m_log_error);
 }
 

@@ -9,6 +9,7 @@
 #include "contacts/contact_run.h"
 #include "contacts/contact_store.h"
 #include "log/activity_log.h"
+#include "log/log_file.h"
 
 // The life of a run behind the Go and Quit presses: start, pause, resume, abort, end, reset.
 // The run is not a thread: Go in Idle walks the whole store inside that call, and later
@@ -25,7 +26,7 @@ struct RunJob {
   std::unique_ptr<ContactStore> store;
   const NumberOptions* options = nullptr;  // read afresh for every number
   bool update = false;
-  std::optional<std::string> log_path;  // saved at the end when given
+  std::optional<LogTarget> log;  // reserved at the start and written as the run goes
 };
 
 // The window or terminal around the controller.
@@ -44,6 +45,8 @@ class RunView {
   virtual void ShowFinished(bool update) = 0;
   virtual void ShowReset(bool update) = 0;
   virtual void ShowCounters(const RunCounters& counters) = 0;
+  // The log file reserved for the run: a numbered name may have moved on past a taken one.
+  virtual void ShowLogPath(const std::string& path) { (void)path; }
 
   // The question asked when Quit is pressed during a run.
   [[nodiscard]] virtual AbortAnswer AskAbort() = 0;
@@ -83,8 +86,11 @@ class RunController {
   [[nodiscard]] const RunCounters& Counters() const { return m_counters; }
   // The run's running time so far, without paused stretches.
   [[nodiscard]] std::chrono::steady_clock::duration RunTime() const { return m_run_time; }
-  // The message of the last failed log save, if any.
+  // The message of the last failed log save, if any; also set when the log file could not be
+  // reserved, and the run did not start.
   [[nodiscard]] const std::optional<std::string>& LogSaveError() const { return m_log_error; }
+  // Whether the last run's log was saved whole to its file.
+  [[nodiscard]] bool LogSaved() const { return m_log_saved; }
 
  private:
   class Host;
@@ -104,7 +110,8 @@ class RunController {
   std::chrono::steady_clock::time_point m_start_time{};
   std::chrono::steady_clock::duration m_run_time{};
   bool m_update = false;
-  std::optional<std::string> m_log_path;
+  LogFile m_log_file;
+  bool m_log_saved = false;
   bool m_summary_written = false;
   bool m_end_after_run = false;
   std::optional<std::string> m_log_error;

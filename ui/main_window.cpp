@@ -9,7 +9,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSocketNotifier>
 #include <chrono>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#endif
 
 #include "check/format_check.h"
 #include "contacts/vcard_store.h"
@@ -39,6 +48,21 @@ QString Mode(bool update, const char* verb) {
                                      update ? QStringLiteral("update") : QStringLiteral("simulation"));
 }
 
+#ifndef _WIN32
+constexpr int kCloseSignals[] = {SIGTERM, SIGHUP, SIGINT};
+
+// A signal handler may do next to nothing: it writes one byte, and the event loop, which
+// watches the other end, closes the window.
+int g_signal_pipe[2] = {-1, -1};
+
+extern "C" void OnCloseSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const auto written = ::write(g_signal_pipe[1], &byte, 1);
+  errno = saved;
+}
+#endif
+
 }  // namespace
 
 MainWindow::MainWindow(QString profile, Dialogs& dialogs, QWidget* parent)
@@ -53,11 +77,42 @@ MainWindow::MainWindow(QString profile, Dialogs& dialogs, QWidget* parent)
   setFixedSize(Px(kClientWidth), Px(kClientHeight));
   BuildControls();
   m_log.SetListener([this](std::string_view text) { AppendToPane(text); });
-  // Form_Initialize: the default log file path, chosen once at start-up.
-  m_log_file->setText(QString::fromStdString(SetLogFile()));
+  // Form_Initialize: the default log file path. The file itself is reserved when a run starts.
+  m_default_log = QString::fromStdString(SetLogFile());
+  m_log_file->setText(m_default_log);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+#ifndef _WIN32
+  if (m_catching_signals) {
+    for (int signal_number : kCloseSignals) std::signal(signal_number, SIG_DFL);
+  }
+#endif
+}
+
+std::optional<std::string> MainWindow::CloseOnTerminationSignals() {
+#ifdef _WIN32
+  return std::string("Termination signals are not caught on Windows.");
+#else
+  if (g_signal_pipe[0] < 0 && ::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    return std::string("Cannot catch termination signals: ") + std::strerror(errno) + ".";
+  }
+  auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, this);
+  connect(notifier, &QSocketNotifier::activated, this, [this] {
+    char bytes[64];
+    while (::read(g_signal_pipe[0], bytes, sizeof bytes) > 0) {
+    }
+    close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnCloseSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : kCloseSignals) ::sigaction(signal_number, &action, nullptr);
+  m_catching_signals = true;
+  return std::nullopt;
+#endif
+}
 
 void MainWindow::BuildControls() {
   const auto button = [this](const char* name, const QString& caption, const QString& tip,
@@ -315,7 +370,10 @@ RunJob MainWindow::PrepareRun() {
   job.store = MakeVCardStore(m_profile.toStdString());
   job.options = &m_options;
   job.update = m_update->isChecked();
-  if (m_save_log->isChecked()) job.log_path = m_log_file->text().toStdString();
+  if (m_save_log->isChecked()) {
+    const QString path = m_log_file->text();
+    job.log = LogTarget{path.toStdString(), path == m_default_log};
+  }
   return job;
 }
 
@@ -374,13 +432,23 @@ void MainWindow::ShowFinished(bool update) {
   m_go->setToolTip(Mode(update, "Reset"));
 }
 
-void MainWindow::ShowReset(bool) {
+void MainWindow::ShowLogPath(const std::string& path) {
+  const QString reserved = QString::fromStdString(path);
+  if (m_log_file->text() == m_default_log) m_default_log = reserved;
+  m_log_file->setText(reserved);
+}
+
+void MainWindow::ShowReset(bool update) {
+  // The next run must not replace the log of the update just done.
+  if (update && m_controller.LogSaved()) {
+    m_default_log = QString::fromStdString(SetLogFile());
+    m_log_file->setText(m_default_log);
+  }
   SetStyleChooserShown(true);
   SetRunControlsEnabled(true);
   setWindowTitle(QStringLiteral("Dialmend"));
-  const bool update = m_update->isChecked();
   m_go->setText(QStringLiteral("&Go"));
-  m_go->setToolTip(Mode(update, "Start"));
+  m_go->setToolTip(Mode(m_update->isChecked(), "Start"));
   m_quit->setText(QStringLiteral("&Quit"));
   m_quit->setToolTip(QStringLiteral("Get outta here"));
   m_pending_log.clear();

@@ -6,6 +6,8 @@
 #include <QString>
 #include <array>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "engine/number_options.h"
 #include "log/activity_log.h"
@@ -55,6 +57,10 @@ class MainWindow : public QDialog, public RunView {
   // A hook run at every yield of a run, for tests and screenshots to act mid-run.
   void SetYieldHook(std::function<void()> hook) { m_yield_hook = std::move(hook); }
 
+  // From now on SIGTERM, SIGHUP and SIGINT close the window as its close box does (during a run:
+  // abort, summary, log saved, then the end). Returns why they cannot be caught, if so.
+  [[nodiscard]] std::optional<std::string> CloseOnTerminationSignals();
+
   // RunView
   RunJob PrepareRun() override;
   void ShowStarted(bool update) override;
@@ -63,6 +69,7 @@ class MainWindow : public QDialog, public RunView {
   void ShowFinished(bool update) override;
   void ShowReset(bool update) override;
   void ShowCounters(const RunCounters& counters) override;
+  void ShowLogPath(const std::string& path) override;
   AbortAnswer AskAbort() override;
   void ShowMessage(const std::string& text) override;
   void EndProgram() override;
@@ -89,6 +96,10 @@ class MainWindow : public QDialog, public RunView {
   RunController m_controller;
   std::function<void()> m_yield_hook;
   bool m_ending = false;
+  bool m_catching_signals = false;
+  // The numbered default the log path box was given; while the box holds it, a run moves on to
+  // the next free number rather than replace another run's log.
+  QString m_default_log;
   QString m_pending_log;
   RunCounters m_latest_counters;
   QElapsedTimer m_since_present;

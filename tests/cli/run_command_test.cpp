@@ -4,10 +4,17 @@
 
 #include "tests/cli/capture.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cstring>
 #include <map>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -42,13 +49,19 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
 class SampleProfile : public testing::Test {
  protected:
   void SetUp() override {
+    // Named for this process too: other checkouts may run the same tests at the same time.
     m_dir = fs::path(testing::TempDir()) /
-            ("run_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("run_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+             "_" + std::to_string(std::random_device{}()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
     m_profile = m_dir / "profile";
     fs::copy(DIALMEND_SAMPLE_PROFILE, m_profile, fs::copy_options::recursive);
     m_log = m_dir / "log.txt";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
   }
   fs::path m_dir, m_profile, m_log;
 };
@@ -130,12 +143,69 @@ TEST_F(SampleProfile, FirstInterruptAbortsBeforeTheFirstFolder) {
   EXPECT_EQ(Snapshot(m_profile), before);
 }
 
+TEST_F(SampleProfile, ALogThatCannotBeCreatedEndsWithTwoBeforeAnythingIsTouched) {
+  const auto before = Snapshot(m_profile);
+  const std::string log = (m_dir / "missing" / "log.txt").string();
+  const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--log", log});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "dialmend-run: Cannot save the log to \"" + log + "\": no such file or directory.\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Snapshot(m_profile), before);
+}
+
+// A store of one card with one old number: a run over it has no problem of its own.
+class CleanProfile : public SampleProfile {
+ protected:
+  void SetUp() override {
+    SampleProfile::SetUp();
+    m_profile = m_dir / "clean";
+    fs::create_directories(m_profile / "book");
+    std::ofstream(m_profile / "book" / "ann.vcf", std::ios::binary)
+        << "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:ann\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\n"
+           "END:VCARD\r\n";
+  }
+};
+
+#ifndef _WIN32
+TEST_F(CleanProfile, AFullStandardOutputIsAFailure) {
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  std::FILE* err = std::tmpfile();
+  std::sig_atomic_t interrupts = 0;
+  const std::vector<std::string> words = {"--profile", m_profile.string(), "--log", m_log.string()};
+  const std::vector<std::string_view> args(words.begin(), words.end());
+  EXPECT_EQ(RunCommand(args, full, err, &interrupts), 1);
+  EXPECT_NE(Slurp(err).find("cannot write to standard output: no space left on device"),
+            std::string::npos);
+  EXPECT_NE(Read(m_log).find("\r\nSimulation aborted - "), std::string::npos) << Read(m_log);
+
+  const std::vector<std::string_view> version = {"--version"};
+  EXPECT_EQ(RunCommand(version, full, std::tmpfile(), &interrupts), 1);
+  std::fclose(full);
+  EXPECT_EQ(RunWith({"--profile", m_profile.string(), "--log", m_log.string()}).status, 0)
+      << "the same run to a file succeeds";
+}
+
+TEST_F(CleanProfile, WritesIntoADeviceNamedByLogAndLeavesItADevice) {
+  const fs::path device = m_dir / "null";
+  if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+  }
+  const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--log", device.string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_character_file(device));
+  EXPECT_NE(Read(m_profile / "book" / "ann.vcf").find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
+            std::string::npos);
+}
+#endif
+
 TEST(RunCommand, MissingProfileIsReportedAndEndsWithASummary) {
   const Outcome r = RunWith({"--profile", "/nonexistent/contacts", "--no-log"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("There seems to be a problem accessing your profile."), std::string::npos);
   EXPECT_NE(r.err.find("/nonexistent/contacts"), std::string::npos);
-  EXPECT_TRUE(r.out.starts_with("\r\nSimulation complete - "));
+  EXPECT_TRUE(r.out.starts_with("Could not open the profile: \"/nonexistent/contacts\": "));
+  EXPECT_NE(r.out.find("\r\n\r\nSimulation complete - "), std::string::npos);
   EXPECT_NE(r.out.find("Contacts checked: 0\r\n"), std::string::npos);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "contacts/vcard_store.h"
+#include "log/log_file.h"
 #include "tests/fakes/memory_store.h"
 
 namespace dialmend {
@@ -156,10 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
                     AbortCase{"EnteringLastFolder", 10, 4, 4, "\\Calendar\\Contacts Below Calendar\\Zoe"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ContactRun, ProfileThatWillNotOpenWritesNoHeader) {
+TEST(ContactRun, ProfileThatWillNotOpenWritesNoHeaderButTheReason) {
   Fixture f("fail open\nfolder Work\n  contact A\n    Home: 0171 930 8890\n");
   f.Run();
-  EXPECT_EQ(f.log.Text(), "");
+  EXPECT_EQ(f.log.Text(), "Could not open the profile: the test store will not open\r\n");
   ASSERT_EQ(f.host.profile_failures.size(), 1u);
   EXPECT_EQ(f.counters.folders, 0);
 }
@@ -167,7 +168,8 @@ TEST(ContactRun, ProfileThatWillNotOpenWritesNoHeader) {
 TEST(ContactRun, RefusedUserLeavesTheHeaderUpToTheMode) {
   Fixture f("fail user\nfolder Work\n", /*update=*/true);
   f.Run();
-  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating");
+  EXPECT_EQ(f.log.Text(),
+            std::string(kHeader) + "Updating\r\nCould not open the profile: access refused\r\n");
   EXPECT_EQ(f.host.profile_failures.size(), 1u);
   EXPECT_EQ(f.counters.folders, 0);
 }
@@ -354,29 +356,40 @@ TEST(SummaryText, WordsEachModeAndEnding) {
             "Numbers to update:  5\r\nProblems: 2\r\n");
 }
 
-TEST(Outro, SavesTheWholeLogEndingWithTheSummary) {
+TEST(Outro, CompletesTheLogFileEndingWithTheSummary) {
   const auto dir = std::filesystem::path(testing::TempDir()) / "outro_save";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  ActivityLog log;
-  log.WriteLog("head\r\n");
   const std::string path = (dir / "Dialmend Log 1.txt").string();
-  EXPECT_EQ(Outro(SummaryFacts{}, log, path), std::nullopt);
+  ActivityLog log;
+  LogFile file;
+  ASSERT_EQ(file.Reserve({path, false}), std::nullopt);
+  log.SetFile(&file);
+  log.WriteLog("head\r\n");
+  EXPECT_EQ(Outro(SummaryFacts{}, log, &file), std::nullopt);
+  EXPECT_FALSE(file.IsOpen());
+  log.WriteLog("after the run\r\n");
   std::ifstream in(path, std::ios::binary);
   const std::string saved((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(saved, log.Text());
-  EXPECT_TRUE(saved.ends_with("Numbers to update:  0\r\n"));
-  EXPECT_EQ(Outro(SummaryFacts{}, log, std::nullopt), std::nullopt);
+  EXPECT_TRUE(saved.starts_with("head\r\n"));
+  EXPECT_TRUE(saved.ends_with("Numbers to update:  0\r\n")) << "detached after the summary";
+  EXPECT_EQ(Outro(SummaryFacts{}, log, nullptr), std::nullopt);
 }
 
-TEST(Outro, KeepsTheLogAndSaysSoWhenItCannotSave) {
+#ifndef _WIN32
+TEST(Outro, KeepsTheLogAndSaysSoWhenTheFileCannotBeWritten) {
   ActivityLog log;
-  const std::string path = "/nonexistent-folder/Dialmend Log 1.txt";
-  const auto error = Outro(SummaryFacts{}, log, path);
+  LogFile file;
+  ASSERT_EQ(file.Reserve({"/dev/full", false}), std::nullopt);
+  log.SetFile(&file);
+  log.WriteLog("head\r\n");
+  const auto error = Outro(SummaryFacts{}, log, &file);
   ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(*error, "Cannot save the log to \"" + path + "\": no such file or directory.");
+  EXPECT_EQ(*error, "Cannot save the log to \"/dev/full\": no space left on device.");
+  EXPECT_TRUE(log.Text().starts_with("head\r\n"));
   EXPECT_TRUE(log.Text().ends_with("Numbers to update:  0\r\n" + *error + "\r\n"));
 }
+#endif
 
 }  // namespace
 }  // namespace dialmend

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -50,6 +51,28 @@ TEST(SaveLogFile, NamesThePathAndTheReason) {
             "Cannot save the log to \"" + missing + "\": no such file or directory.");
   EXPECT_EQ(SaveLogFile(folder.string(), "log"),
             "Cannot save the log to \"" + folder.string() + "\": is a directory.");
+}
+
+TEST(LogFile, TwoRunsAtOnceTakeTwoNumbers) {
+  const fs::path folder = fs::temp_directory_path() / "dialmend_log_numbers";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string first = (folder / "Dialmend Log 1.txt").string();
+  LogFile a;
+  LogFile b;
+  ASSERT_EQ(a.Reserve({first, true}), std::nullopt);
+  ASSERT_EQ(b.Reserve({first, true}), std::nullopt);
+  EXPECT_EQ(b.Path(), (folder / "Dialmend Log 2.txt").string());
+  a.Append("first\r\n");
+  b.Append("second\r\n");
+  EXPECT_EQ(a.Complete(), std::nullopt);
+  EXPECT_EQ(b.Complete(), std::nullopt);
+  EXPECT_EQ(fs::file_size(folder / "Dialmend Log 1.txt"), 7u);
+  EXPECT_EQ(fs::file_size(folder / "Dialmend Log 2.txt"), 8u);
+}
+
+TEST(SaveLogFile, WritesIntoTheNulDevice) {
+  EXPECT_EQ(SaveLogFile("NUL", "log\r\n"), std::nullopt);
 }
 
 }  // namespace

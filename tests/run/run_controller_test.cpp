@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -38,14 +41,18 @@ class FakeView : public RunView {
   NumberOptions options;
   std::chrono::steady_clock::time_point now{};
   std::chrono::seconds tick = 1s;  // the clock moves this much per pump
+  std::optional<LogTarget> log;
+  std::string shown_log_path;
 
   RunJob PrepareRun() override {
     RunJob job;
     job.store = std::make_unique<MemoryStore>(description);
     job.options = &options;
     job.update = update;
+    job.log = log;
     return job;
   }
+  void ShowLogPath(const std::string& path) override { shown_log_path = path; }
   void ShowStarted(bool) override { calls.push_back("started"); }
   void ShowPaused(bool) override { calls.push_back("paused"); }
   void ShowResumed(bool) override { calls.push_back("resumed"); }
@@ -187,13 +194,15 @@ TEST(RunController, QuitWhenIdleOrFinishedEndsAtOnce) {
   EXPECT_EQ(h.view.calls.back(), "end");
 }
 
-TEST(RunController, ProfileThatWillNotOpenStillEndsWithASummaryOfZeros) {
+TEST(RunController, ProfileThatWillNotOpenSaysWhyBeforeTheSummaryOfZeros) {
   Harness h;
   h.view.description = "fail open\n";
   h.controller.Go();
   ASSERT_EQ(h.view.messages.size(), 1u);
   EXPECT_EQ(h.view.messages[0], kProfileProblem);
-  EXPECT_EQ(h.log.Text().substr(0, 26), "\r\nSimulation complete - NO");
+  EXPECT_TRUE(h.log.Text().starts_with(
+      "Could not open the profile: the test store will not open\r\n\r\nSimulation complete - NOW"))
+      << h.log.Text();
   EXPECT_NE(h.log.Text().find("Contacts checked: 0\r\n"), std::string::npos);
   EXPECT_EQ(h.controller.State(), RunState::Finished);
 }
@@ -217,6 +226,74 @@ TEST(RunController, UpdateRunSavesAndCountsUpdated) {
   h.controller.Go();
   EXPECT_EQ(h.controller.Counters().updated, 2);
   EXPECT_NE(h.log.Text().find("Numbers updated:  2"), std::string::npos);
+}
+
+// An empty folder of its own for one test, removed after it.
+struct FreshFolder {
+  explicit FreshFolder(const std::string& name)
+      // Named for this process too: other checkouts may run the same tests at the same time.
+      : path(std::filesystem::path(testing::TempDir()) /
+             (name + "_" + std::to_string(std::random_device{}()))) {
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+  }
+  ~FreshFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::filesystem::path path;
+};
+
+std::string Read(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(RunController, WritesTheLogFileAsTheRunGoes) {
+  Harness h;
+  const FreshFolder dir("run_log_as_it_goes");
+  const auto path = dir.path / "Dialmend Log 1.txt";
+  h.view.update = true;
+  h.view.log = LogTarget{path.string(), true};
+  std::string seen_before_c;
+  h.Idle();  // before the folder
+  h.Idle();  // before A
+  h.Idle();  // before B
+  h.Press([&](RunController&) { seen_before_c = Read(path); });
+  h.controller.Go();
+  EXPECT_NE(seen_before_c.find("\\Work\\A\r\n  Home:         0171 930 8890 --> "), std::string::npos)
+      << seen_before_c;
+  EXPECT_NE(seen_before_c.find("\\Work\\B\r\n  Home:         0181 123 4567 --> "), std::string::npos)
+      << seen_before_c;
+  EXPECT_EQ(Read(path), h.log.Text());
+  EXPECT_TRUE(h.controller.LogSaved());
+  EXPECT_EQ(h.view.shown_log_path, path.string());
+}
+
+TEST(RunController, TakesTheNextNumberWhenTheDefaultLogIsTaken) {
+  Harness h;
+  const FreshFolder dir("run_log_taken");
+  std::ofstream(dir.path / "Dialmend Log 1.txt", std::ios::binary) << "another run's log";
+  h.view.log = LogTarget{(dir.path / "Dialmend Log 1.txt").string(), true};
+  h.controller.Go();
+  EXPECT_EQ(Read(dir.path / "Dialmend Log 1.txt"), "another run's log");
+  EXPECT_EQ(Read(dir.path / "Dialmend Log 2.txt"), h.log.Text());
+  EXPECT_EQ(h.view.shown_log_path, (dir.path / "Dialmend Log 2.txt").string());
+}
+
+TEST(RunController, ALogThatCannotBeCreatedStopsTheRunBeforeItStarts) {
+  Harness h;
+  const FreshFolder dir("run_log_bad");
+  const std::string path = (dir.path / "missing" / "log.txt").string();
+  h.view.update = true;
+  h.view.log = LogTarget{path, false};
+  h.controller.Go();
+  EXPECT_EQ(h.controller.State(), RunState::Idle);
+  EXPECT_TRUE(h.view.calls.empty()) << "not even shown as started";
+  ASSERT_EQ(h.view.messages.size(), 1u);
+  EXPECT_EQ(h.view.messages[0], "Cannot save the log to \"" + path + "\": no such file or directory.");
+  EXPECT_EQ(h.controller.LogSaveError(), h.view.messages[0]);
+  EXPECT_EQ(h.log.Text(), "");
 }
 
 }  // namespace

@@ -8,7 +8,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
+#include <cstring>
 #include <deque>
+#include <map>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 
@@ -41,16 +45,112 @@ class MainWindowTest : public QObject {
     if (w == nullptr) qFatal("no control %s", name);
     return w;
   }
+  // A window over a fresh copy of the sample store whose log path box keeps its default: a
+  // numbered name in a private home folder.
+  std::unique_ptr<MainWindow> DefaultLogWindow() {
+    m_home = std::make_unique<QTemporaryDir>();
+    m_saved_home = qgetenv("HOME");
+    qputenv("HOME", m_home->path().toUtf8());
+    qunsetenv("XDG_CONFIG_HOME");
+    m_profile = std::make_unique<QTemporaryDir>();
+    std::filesystem::copy(DIALMEND_SAMPLE_PROFILE, m_profile->filePath("p").toStdString(),
+                          std::filesystem::copy_options::recursive);
+    auto window = std::make_unique<MainWindow>(m_profile->filePath("p"), m_dialogs);
+    m_window = window.get();
+    window->show();
+    return window;
+  }
+  std::string HomeLog(int n) {
+    return m_home->filePath(QStringLiteral("Dialmend Log %1.txt").arg(n)).toStdString();
+  }
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  std::map<std::string, std::string> Cards() {
+    std::map<std::string, std::string> cards;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(m_profile->filePath("p").toStdString())) {
+      if (entry.is_regular_file()) cards[entry.path().string()] = ReadFile(entry.path().string());
+    }
+    return cards;
+  }
   QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
   QLineEdit* Line(const char* name) { return Find<QLineEdit>(name); }
   QString Text(const char* name) { return Find<QLabel>(name)->text(); }
 
   FakeDialogs m_dialogs;
   std::unique_ptr<QTemporaryDir> m_profile;
+  std::unique_ptr<QTemporaryDir> m_home;
+  QByteArray m_saved_home;
   MainWindow* m_window = nullptr;
 
  private slots:
   void init() { m_dialogs = FakeDialogs(); }
+  void cleanup() {
+    if (m_home) {
+      qputenv("HOME", m_saved_home);
+      m_home.reset();
+    }
+  }
+
+  void defaultLogMovesOnWhenAnotherRunTookItMeanwhile() {
+    auto w = DefaultLogWindow();
+    QCOMPARE(Line("LogFile")->text().toStdString(), HomeLog(1));
+    std::ofstream(HomeLog(1), std::ios::binary) << "another run's log";
+    Button("Go")->click();
+    QCOMPARE(ReadFile(HomeLog(1)), std::string("another run's log"));
+    QCOMPARE(ReadFile(HomeLog(2)), w->Log().Text());
+    QCOMPARE(Line("LogFile")->text().toStdString(), HomeLog(2));
+  }
+
+  void aSecondRunNeverReplacesTheLogOfAnUpdate() {
+    auto w = DefaultLogWindow();
+    Find<QCheckBox>("Update")->click();
+    Button("Go")->click();
+    const std::string first = w->Log().Text();
+    QVERIFY(first.find("\r\nUpdate complete - ") != std::string::npos);
+    Button("Go")->click();  // reset
+    QCOMPARE(Line("LogFile")->text().toStdString(), HomeLog(2));
+    Button("Go")->click();
+    QCOMPARE(ReadFile(HomeLog(1)), first);
+    QCOMPARE(ReadFile(HomeLog(2)), w->Log().Text());
+  }
+
+  void aLogThatCannotBeCreatedStopsTheRunBeforeItStarts() {
+    auto w = Window();
+    const QString path = m_profile->filePath(QStringLiteral("missing/log.txt"));
+    Line("LogFile")->setText(path);
+    Find<QCheckBox>("Update")->click();
+    const auto before = Cards();
+    Button("Go")->click();
+    QCOMPARE(m_dialogs.informed,
+             QStringList{QStringLiteral("Cannot save the log to \"%1\": no such file or directory.").arg(path)});
+    QCOMPARE(w->Controller().State(), RunState::Idle);
+    QCOMPARE(Button("Go")->text(), QStringLiteral(" &Go!"));
+    QVERIFY(Find<QCheckBox>("Update")->isEnabled());
+    QVERIFY(Cards() == before);
+    QCOMPARE(w->Log().Text(), std::string());
+  }
+
+  void terminationSignalsCloseARunningUpdateWithItsLogSaved() {
+    for (int signal_number : {SIGTERM, SIGHUP, SIGINT}) {
+      auto w = Window();
+      QCOMPARE(w->CloseOnTerminationSignals(), std::nullopt);
+      Find<QCheckBox>("Update")->click();
+      int yields = 0;
+      w->SetYieldHook([&] {
+        if (++yields == 10) ::raise(signal_number);
+      });
+      Button("Go")->click();
+      QVERIFY2(!w->isVisible(), strsignal(signal_number));
+      const std::string saved = ReadFile(m_profile->filePath("log.txt").toStdString());
+      QVERIFY2(saved.find("\r\nUpdate aborted - ") != std::string::npos, strsignal(signal_number));
+      QCOMPARE(saved, w->Log().Text());
+      QVERIFY(w->Controller().Counters().updated > 0);
+      for (const auto& [name, text] : Cards()) QVERIFY2(name.find(".dialmend-") == std::string::npos, name.c_str());
+    }
+  }
 
   void startsIdleWithTheDesignedControls() {
     auto w = Window();

@@ -1,0 +1,213 @@
+// The dialmend-run program itself, ended by signals and closed readers while it updates a store.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The smallest pipe Linux gives: a run's log is larger, so the program must wait for its
+// reader before it can finish, and a signal sent while the reader waits lands mid-run.
+constexpr int kPipeSize = 4096;
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::map<std::string, std::string> Cards(const fs::path& root) {
+  std::map<std::string, std::string> cards;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().extension() == ".vcf") cards[entry.path().string()] = Read(entry.path());
+  }
+  return cards;
+}
+
+// A running program whose standard output is the write end of a small pipe.
+struct Child {
+  pid_t pid = -1;
+  int out = -1;  // the read end
+
+  // Starts `argv` with standard output into a pipe of kPipeSize, standard error into `err`.
+  static Child Start(const std::vector<std::string>& argv, const fs::path& err) {
+    int fds[2];
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    EXPECT_EQ(::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize), kPipeSize);
+    Child child;
+    child.pid = Spawn(argv, -1, fds[1], err);
+    ::close(fds[1]);
+    child.out = fds[0];
+    return child;
+  }
+
+  // Starts `argv` with standard input from `in` and output to `out` (each unless -1), standard
+  // error appended to `err`.
+  static pid_t Spawn(const std::vector<std::string>& argv, int in, int out, const fs::path& err) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, 0);
+    if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  // Reads until `text` has been seen `times` times; returns all read.
+  std::string ReadUntil(const std::string& text, int times) {
+    std::string got;
+    char block[256];
+    for (;;) {
+      int seen = 0;
+      for (std::size_t at = 0; (at = got.find(text, at)) != std::string::npos; at += text.size()) ++seen;
+      if (seen >= times) return got;
+      const ssize_t n = ::read(out, block, sizeof block);
+      if (n <= 0) return got;
+      got.append(block, static_cast<std::size_t>(n));
+    }
+  }
+
+  std::string ReadToEnd() {
+    std::string got;
+    char block[4096];
+    for (ssize_t n; (n = ::read(out, block, sizeof block)) > 0;) got.append(block, static_cast<std::size_t>(n));
+    ::close(out);
+    return got;
+  }
+
+  static int Wait(pid_t pid) {
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+};
+
+class RunProgram : public testing::Test {
+ protected:
+  void SetUp() override {
+    // Named for this process too: other checkouts may run the same tests at the same time.
+    m_dir = fs::path(testing::TempDir()) /
+            ("program_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+             "_" + std::to_string(::getpid()));
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    m_profile = m_dir / "profile";
+    fs::copy(DIALMEND_SAMPLE_PROFILE, m_profile, fs::copy_options::recursive);
+    m_before = Cards(m_profile);
+    m_log = m_dir / "log.txt";
+    m_err = m_dir / "err.txt";
+  }
+
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+  }
+
+  std::vector<std::string> UpdateArgs() const {
+    return {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--update", "--log", m_log.string()};
+  }
+
+  // The log lists exactly the contacts whose cards changed on disk, and every new number it
+  // reports is in a changed card. Returns how many cards changed.
+  int ExpectTheLogListsEverySavedChange(const std::string& log) {
+    const auto after = Cards(m_profile);
+    std::string changed_text;
+    int changed = 0;
+    for (const auto& [name, text] : after) {
+      if (text != m_before.at(name)) {
+        ++changed;
+        changed_text += text;
+      }
+    }
+    int listed = 0;
+    const std::regex contact_line("^\\\\[^\r]*\r$");
+    const std::regex change_line("^  [A-Za-z /2]+: +.* --> (.*)\r$");
+    std::istringstream lines(log);
+    std::string previous;
+    for (std::string line; std::getline(lines, line); previous = line) {
+      std::smatch m;
+      if (!std::regex_match(line, m, change_line)) continue;
+      if (std::regex_match(previous, contact_line)) ++listed;
+      EXPECT_NE(changed_text.find(m[1].str()), std::string::npos) << m[1] << " is not on disk";
+    }
+    EXPECT_EQ(listed, changed);
+    return changed;
+  }
+
+  fs::path m_dir, m_profile, m_log, m_err;
+  std::map<std::string, std::string> m_before;
+};
+
+class RunProgramSignal : public RunProgram, public testing::WithParamInterface<int> {};
+
+TEST_P(RunProgramSignal, AbortsBetweenContactsWithTheLogSaved) {
+  Child child = Child::Start(UpdateArgs(), m_err);
+  // Three contacts are saved; the program cannot finish before the rest is read.
+  // A contact's lines, each starting with its path, are written once it is saved.
+  const std::string head = child.ReadUntil("\r\n\\", 3);
+  ASSERT_EQ(::kill(child.pid, GetParam()), 0);
+  const std::string out = head + child.ReadToEnd();
+  EXPECT_EQ(Child::Wait(child.pid), 130) << Read(m_err);
+
+  const std::string log = Read(m_log);
+  EXPECT_EQ(log, out);
+  EXPECT_NE(log.find("\r\nUpdate aborted - "), std::string::npos) << log;
+  EXPECT_GE(ExpectTheLogListsEverySavedChange(log), 3);
+  EXPECT_NE(log.find("Contacts updated: "), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, RunProgramSignal, testing::Values(SIGTERM, SIGHUP),
+                         [](const auto& info) { return info.param == SIGTERM ? "Term" : "Hangup"; });
+
+TEST_F(RunProgram, EndsCleanlyWhenHeadOneClosesItsOutput) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  ASSERT_EQ(::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize), kPipeSize);
+  const int first_line = ::open((m_dir / "first.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const pid_t run = Child::Spawn(UpdateArgs(), -1, fds[1], m_err);
+  const pid_t head = Child::Spawn({"/usr/bin/head", "-1"}, fds[0], first_line, m_err);
+  ::close(fds[0]);
+  ::close(fds[1]);
+  ::close(first_line);
+  EXPECT_EQ(Child::Wait(head), 0);
+  EXPECT_EQ(Child::Wait(run), 1) << Read(m_err);
+  EXPECT_EQ(Read(m_dir / "first.txt"), "Dialmend Activity Log\r\n");
+  EXPECT_NE(Read(m_err).find("cannot write to standard output: broken pipe"), std::string::npos);
+
+  const std::string log = Read(m_log);
+  EXPECT_NE(log.find("\r\nUpdate aborted - "), std::string::npos) << log;
+  ExpectTheLogListsEverySavedChange(log);
+}
+
+TEST_F(RunProgram, WritesTheLogOnceWhenItIsStandardOutput) {
+  Child child = Child::Start({DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--log", "/dev/stdout"}, m_err);
+  const std::string out = child.ReadToEnd();
+  EXPECT_EQ(Child::Wait(child.pid), 1) << "the malformed card is a problem; " << Read(m_err);
+  EXPECT_EQ(Read(m_err).find("Cannot save the log"), std::string::npos) << Read(m_err);
+  EXPECT_TRUE(out.starts_with("Dialmend Activity Log\r\n")) << out;
+  EXPECT_EQ(out.find("Dialmend Activity Log"), out.rfind("Dialmend Activity Log"));
+  EXPECT_TRUE(out.ends_with("Problems: 1\r\n")) << out;
+}
+
+}  // namespace
+}  // namespace dialmend
