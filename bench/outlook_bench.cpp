@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "contacts/com_ptr.h"
-#include "contacts/contact_run.h"
-#include "contacts/outlook_store.h"
-#include "tests/contacts/outlook/fake_outlook.h"
+#include "run/contact_run.h"
+#include "stores/outlook/com_ptr.h"
+#include "stores/outlook/outlook_store.h"
+#include "tests/stores/outlook/fake_outlook.h"
 
 namespace dialmend {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "contacts/contact_run.h"
-#include "contacts/vcard_store.h"
+#include "run/contact_run.h"
+#include "stores/vcard_folder/vcard_folder_store.h"
 
 // A whole run over a large vCard store, against the floor of touching the same files.
 // The store lives on tmpfs by default (DIALMEND_BENCH_DIR to choose), so the figures measure

@@ -14,15 +14,15 @@
 #include <system_error>
 
 #include "cli/convert_command.h"
-#include "contacts/vcard_store.h"
-#ifdef _WIN32
-#include "contacts/outlook_store.h"
-#endif
 #include "engine/version.h"
-#include "log/atomic_file_common.h"
-#include "log/log_file.h"
+#include "platform/atomic_file_common.h"
 #include "run/date_time_text.h"
+#include "run/log_file.h"
 #include "run/run_controller.h"
+#ifdef _WIN32
+#include "stores/outlook/outlook_store.h"
+#endif
+#include "stores/vcard_folder/vcard_folder_store.h"
 
 namespace dialmend {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "contacts/vcard.h"
+#include "stores/vcard/vcard.h"
 
 namespace dialmend {
 namespace {

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "contacts/contact_run.h"
 #include "contacts/contact_store.h"
-#include "log/activity_log.h"
-#include "log/log_file.h"
+#include "run/activity_log.h"
+#include "run/contact_run.h"
+#include "run/log_file.h"
 
 // The life of a run behind the Go and Quit presses: start, pause, resume, abort, end, reset.
 // The run is not a thread: Go in Idle walks the whole store inside that call, and later

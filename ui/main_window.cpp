@@ -21,9 +21,9 @@
 #endif
 
 #include "check/format_check.h"
-#include "contacts/vcard_store.h"
-#include "log/log_file.h"
 #include "run/date_time_text.h"
+#include "run/log_file.h"
+#include "stores/vcard_folder/vcard_folder_store.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
 #include "ui/option_dialog.h"

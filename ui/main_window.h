@@ -10,7 +10,7 @@
 #include <string>
 
 #include "engine/number_options.h"
-#include "log/activity_log.h"
+#include "run/activity_log.h"
 #include "run/run_controller.h"
 
 class QCheckBox;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -19,6 +20,13 @@
 //   kPhoneCount, kHomeIndex, kMobileIndex: the size of Phones() and the two numbers' places.
 
 namespace dialmend {
+
+// Traits for the stores that give a contact's numbers alone, in field order.
+struct NumbersOnlyTraits {
+  static constexpr std::size_t kPhoneCount = 2;
+  static constexpr std::size_t kHomeIndex = 0;
+  static constexpr std::size_t kMobileIndex = 1;
+};
 
 template <class Traits>
 class StoreContract : public testing::Test {

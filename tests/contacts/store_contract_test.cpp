@@ -1,32 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "contacts/contact_store.h"
-#include "contacts/vcard_store.h"
-#include "log/atomic_file_common.h"
 #include "tests/contacts/store_contract.h"
 #include "tests/fakes/memory_store.h"
 
-// The contract for the in-memory and vCard stores, and the vCard store's own failures.
+// The contract for the in-memory store that drives the contacts and run tests.
 
 namespace dialmend {
 namespace {
 
 namespace fs = std::filesystem;
 
-// These stores give a contact's numbers alone, in field order.
-struct NumbersOnlyTraits {
-  static constexpr std::size_t kPhoneCount = 2;
-  static constexpr std::size_t kHomeIndex = 0;
-  static constexpr std::size_t kMobileIndex = 1;
-};
-
-// The same profile in each store: Work (Riverside Dental, a group, Acme in Clients below)
+// The same profile as every store's: Work (Riverside Dental, a group, Acme in Clients below)
 // and a calendar folder.
 struct MemoryTraits : NumbersOnlyTraits {
   static std::unique_ptr<ContactStore> Make(const fs::path&) {
@@ -48,132 +36,7 @@ folder Calendar [type 1]
   }
 };
 
-struct VCardTraits : NumbersOnlyTraits {
-  static void Write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  static std::unique_ptr<ContactStore> Make(const fs::path& root) {
-    fs::remove_all(root);
-    Write(root / "work" / "displayname", "Work\n");
-    Write(root / "work" / "a-riverside.vcf",
-          "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Riverside Dental\r\nTEL;TYPE=CELL:0370 123456\r\n"
-          "TEL;TYPE=HOME,VOICE:0171 930 8890\r\nEND:VCARD\r\n");
-    Write(root / "work" / "b-team.vcf",
-          "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Team\r\nEND:VCARD\r\n");
-    Write(root / "work" / "clients" / "displayname", "Clients");
-    Write(root / "work" / "clients" / "acme.vcf",
-          "BEGIN:VCARD\nVERSION:3.0\nFN:Acme\nTEL;TYPE=WORK:01232 123456\nEND:VCARD\n");
-    Write(root / "zz-calendar" / "displayname", "Calendar");
-    Write(root / "zz-calendar" / "event.ics", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
-    Write(root / ".hidden" / "x.vcf", "BEGIN:VCARD\r\nFN:Hidden\r\nEND:VCARD\r\n");
-    return MakeVCardStore(root.string());
-  }
-  static ContactStore& Reread(std::unique_ptr<ContactStore>& store, const fs::path& root) {
-    store = MakeVCardStore(root.string());
-    return *store;
-  }
-};
-
 INSTANTIATE_TYPED_TEST_SUITE_P(Memory, StoreContract, MemoryTraits);
-INSTANTIATE_TYPED_TEST_SUITE_P(VCard, StoreContract, VCardTraits);
-
-TEST(VCardStore, MissingProfileGivesAReason) {
-  auto store = MakeVCardStore("/nonexistent/profile");
-  const auto reason = store->Open();
-  ASSERT_TRUE(reason.has_value());
-  EXPECT_NE(reason->find("/nonexistent/profile"), std::string::npos);
-}
-
-TEST(VCardStore, UnreadableCardThrowsAndTheCursorMovesOn) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_bad";
-  fs::remove_all(root);
-  VCardTraits::Write(root / "book" / "a.vcf", "BEGIN:VCARD\r\nno colon here\r\n");
-  VCardTraits::Write(root / "book" / "b.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:B\r\nEND:VCARD\r\n");
-  auto store = MakeVCardStore(root.string());
-  auto items = store->Folders()->Next()->Items();
-  try {
-    (void)items->Next();
-    ADD_FAILURE() << "a.vcf should not parse";
-  } catch (const StoreError& error) {
-    EXPECT_EQ(error.Subject(), "a.vcf");
-    EXPECT_FALSE(error.Reason().empty());
-  }
-  EXPECT_EQ(items->Next()->FileAs(), "B");
-}
-
-TEST(VCardStore, RefusesToOverwriteACardChangedSinceItWasRead) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_race";
-  fs::remove_all(root);
-  const fs::path card = root / "book" / "a.vcf";
-  VCardTraits::Write(card, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
-  auto store = MakeVCardStore(root.string());
-  auto item = store->Folders()->Next()->Items()->Next();
-  const std::string synced = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 000 0000\r\nEND:VCARD\r\n";
-  VCardTraits::Write(card, synced);
-  item->SetPhone(0, "(020) 7930 8890");
-  EXPECT_THROW(item->Save(), StoreError);
-  std::ifstream in(card, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), synced);
-}
-
-// The save's test seam and its refusal of hard links belong to the POSIX replace.
-#ifndef _WIN32
-
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-TEST(VCardStore, KeepsACardAnotherProgramRewritesWhileItIsSaved) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_save_race";
-  fs::remove_all(root);
-  const fs::path card = root / "book" / "a.vcf";
-  VCardTraits::Write(card,
-                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
-  auto store = MakeVCardStore(root.string());
-  auto item = store->Folders()->Next()->Items()->Next();
-  item->SetPhone(0, "(020) 7930 8890");
-  const std::string synced =
-      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 000 0000\r\nEND:VCARD\r\n";
-  // A sync tool rewrites the card in place after the save's last look and before its replace.
-  SaveSeamsForTesting().before_replace = [&] {
-    std::ofstream(card, std::ios::binary | std::ios::trunc) << synced;
-  };
-  try {
-    item->Save();
-    ADD_FAILURE() << "the save should leave the other program's card";
-  } catch (const StoreError& error) {
-    EXPECT_EQ(error.Subject(), "a.vcf");
-    EXPECT_EQ(error.Reason(), "another program changed it while it was being saved");
-  }
-  SaveSeamsForTesting() = SaveSeams{};
-  EXPECT_EQ(Contents(card), synced);
-  EXPECT_EQ(std::distance(fs::directory_iterator(card.parent_path()), fs::directory_iterator()), 1);
-}
-
-TEST(VCardStore, LeavesACardWithAnotherHardLinkAndSaysWhy) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_hard_link";
-  fs::remove_all(root);
-  const fs::path card = root / "book" / "a.vcf";
-  const std::string bytes =
-      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
-  VCardTraits::Write(card, bytes);
-  fs::create_hard_link(card, root / "a-link");
-  auto store = MakeVCardStore(root.string());
-  auto item = store->Folders()->Next()->Items()->Next();
-  item->SetPhone(0, "(020) 7930 8890");
-  try {
-    item->Save();
-    ADD_FAILURE() << "the save should leave a card with another hard link";
-  } catch (const StoreError& error) {
-    EXPECT_EQ(error.Reason(), "it has another hard link, which a replace would break");
-  }
-  EXPECT_EQ(Contents(card), bytes);
-  EXPECT_EQ(Contents(root / "a-link"), bytes);
-}
-
-#endif
 
 }  // namespace
 }  // namespace dialmend

@@ -1,0 +1,540 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/atomic_file_common.h"
+
+namespace dialmend {
+
+std::string PathText(const std::filesystem::path& path) {
+  return path.string();
+}
+
+namespace {
+
+static_assert(kTempRandomLength == 6, "mkostemps fills in exactly six X's");
+
+// The system's words for an errno value, in lower case to sit after a colon.
+std::string ReasonOf(int error) {
+  return AsReason(std::generic_category().message(error));
+}
+
+FileStamp StampOf(const struct stat& info) {
+  FileStamp stamp;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.mtime_ns = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                   static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+  stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+  stamp.device = static_cast<std::uint64_t>(info.st_dev);
+  return stamp;
+}
+
+// Closes the descriptor on every path out of a function.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : m_fd(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+
+  int Get() const { return m_fd; }
+
+  // Hands the descriptor to the caller, who closes it.
+  int Release() { return std::exchange(m_fd, -1); }
+
+  void Reset(int fd) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+  }
+
+  // Closes now, so the caller sees the error a late write-back may report.
+  int Close() {
+    const int result = ::close(m_fd);
+    m_fd = -1;
+    return result;
+  }
+
+ private:
+  int m_fd;
+};
+
+// Removes the temporary file unless it was renamed into place.
+class TempFileGuard {
+ public:
+  explicit TempFileGuard(std::string path) : m_path(std::move(path)) {}
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+  ~TempFileGuard() {
+    if (!m_kept) ::unlink(m_path.c_str());
+  }
+
+  void Keep() { m_kept = true; }
+
+ private:
+  std::string m_path;
+  bool m_kept = false;
+};
+
+// Returns 0, or the errno of the failed write.
+int WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
+// Reads and stamps an open descriptor for ReadOpenFile.
+class DescriptorReader : public OpenFile {
+ public:
+  explicit DescriptorReader(int fd) : m_fd(fd) {}
+
+  std::optional<std::size_t> Read(char* buffer, std::size_t size, std::string& reason) override {
+    for (;;) {
+      const ssize_t got = ::read(m_fd, buffer, size);
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno == EINTR) continue;
+      reason = ReasonOf(errno);
+      return std::nullopt;
+    }
+  }
+
+  std::optional<FileStamp> Stamp(std::string& reason) override {
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
+      reason = ReasonOf(errno);
+      return std::nullopt;
+    }
+    return StampOf(info);
+  }
+
+ private:
+  int m_fd;
+};
+
+constexpr std::string_view kChangedAfterRead = "another program changed it after it was read";
+constexpr std::string_view kChangedWhileSaving =
+    "another program changed it while it was being saved";
+
+constexpr std::string_view kOpenForWriting = "another program has it open for writing";
+
+// A read lease on the card as read, held across the swap of names. Taking one fails while any
+// program has the file open for writing; once held, a program that opens the old file for
+// writing waits until it is let go, and the lease shows that it is wanted. So a writer that
+// reached the old file just before the swap is seen, and its version put back, before it can
+// write into a file that no longer has the card's name.
+class ReadLease {
+ public:
+  enum class Outcome { Held, OpenForWriting, Unsupported };
+
+  explicit ReadLease(int fd) : m_fd(fd) {
+    // A broken lease is signalled with SIGIO, whose default ends the process; the lease itself
+    // tells all that is needed.
+    static std::once_flag ignore_signal;
+    std::call_once(ignore_signal, [] {
+      struct sigaction current {};
+      if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        ::signal(SIGIO, SIG_IGN);
+      }
+    });
+    if (::fcntl(m_fd, F_SETLEASE, F_RDLCK) == 0) {
+      m_outcome = Outcome::Held;
+    } else if (errno == EAGAIN) {
+      m_outcome = Outcome::OpenForWriting;
+    }
+    // Other refusals (a file system without leases, a file of another owner) leave the checks
+    // of stamp and content alone to guard the swap.
+  }
+  ReadLease(const ReadLease&) = delete;
+  ReadLease& operator=(const ReadLease&) = delete;
+  ~ReadLease() {
+    if (m_outcome == Outcome::Held) ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+  }
+
+  [[nodiscard]] Outcome Taken() const { return m_outcome; }
+  // Whether another program has asked to open the file for writing since the lease was taken.
+  [[nodiscard]] bool Wanted() const {
+    return m_outcome == Outcome::Held && ::fcntl(m_fd, F_GETLEASE) != F_RDLCK;
+  }
+
+ private:
+  int m_fd;
+  Outcome m_outcome = Outcome::Unsupported;
+};
+
+// Whether the file behind `fd` holds exactly `expected`, read from its start without moving the
+// descriptor's offset; std::nullopt with `reason` set when it cannot be read.
+std::optional<bool> HoldsExactly(int fd, std::string_view expected, std::string& reason) {
+  char buffer[16 * 1024];
+  std::size_t offset = 0;
+  for (;;) {
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(offset));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      reason = ReasonOf(errno);
+      return std::nullopt;
+    }
+    const auto count = static_cast<std::size_t>(got);
+    if (count == 0) return offset == expected.size();
+    if (count > expected.size() - offset ||
+        std::memcmp(buffer, expected.data() + offset, count) != 0) {
+      return false;
+    }
+    offset += count;
+  }
+}
+
+// The names of the extended attributes of `fd`, each ended by a zero byte; empty where the file
+// system keeps none. std::nullopt with `reason` set on failure.
+std::optional<std::string> AttributeNames(int fd, std::string& reason) {
+  std::string names;
+  for (;;) {
+    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size < 0 && errno == ENOTSUP) return names;
+    if (size < 0) break;
+    names.resize(static_cast<std::size_t>(size));
+    if (size == 0) return names;
+    const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+    if (got >= 0) {
+      names.resize(static_cast<std::size_t>(got));
+      return names;
+    }
+    // ERANGE: an attribute was added since the size was asked.
+    if (errno != ERANGE) break;
+  }
+  reason = ReasonOf(errno);
+  return std::nullopt;
+}
+
+// The value of attribute `name` of `fd`; std::nullopt with `error` set when it has none or it
+// cannot be read.
+std::optional<std::string> AttributeValue(int fd, const char* name, int& error) {
+  std::string value;
+  for (;;) {
+    const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+    if (size < 0) break;
+    value.resize(static_cast<std::size_t>(size));
+    const ssize_t got = ::fgetxattr(fd, name, value.data(), value.size());
+    if (got >= 0) {
+      value.resize(static_cast<std::size_t>(got));
+      return value;
+    }
+    if (errno != ERANGE) break;
+  }
+  error = errno;
+  return std::nullopt;
+}
+
+bool Listed(std::string_view names, std::string_view name) {
+  for (std::size_t at = 0; at < names.size();) {
+    const std::size_t end = names.find('\0', at);
+    if (names.substr(at, end - at) == name) return true;
+    if (end == std::string_view::npos) break;
+    at = end + 1;
+  }
+  return false;
+}
+
+// Gives `to` exactly the extended attributes of `from`, the ACL (system.posix_acl_access) among
+// them. Returns why not, or an empty text.
+std::string CopyAttributes(int from, int to) {
+  std::string reason;
+  const std::optional<std::string> wanted = AttributeNames(from, reason);
+  if (!wanted) return reason;
+  const std::optional<std::string> present = AttributeNames(to, reason);
+  if (!present) return reason;
+  // The new file may have inherited attributes of its own, such as the folder's default ACL.
+  for (const char* name = present->c_str(); name < present->c_str() + present->size();
+       name += std::strlen(name) + 1) {
+    if (!Listed(*wanted, name) && ::fremovexattr(to, name) != 0 && errno != ENODATA) {
+      return std::string(name) + ": " + ReasonOf(errno);
+    }
+  }
+  for (const char* name = wanted->c_str(); name < wanted->c_str() + wanted->size();
+       name += std::strlen(name) + 1) {
+    int error = 0;
+    const std::optional<std::string> value = AttributeValue(from, name, error);
+    if (!value) return std::string(name) + ": " + ReasonOf(error);
+    // A label the new file already carries needs no privilege to keep.
+    int unused = 0;
+    if (Listed(*present, name) && AttributeValue(to, name, unused) == value) continue;
+    if (::fsetxattr(to, name, value->data(), value->size(), 0) != 0) {
+      return std::string(name) + ": " + ReasonOf(errno);
+    }
+  }
+  return reason;
+}
+
+// Whether the file named `path` is the one open as `info`.
+bool IsFileAt(const char* path, const struct stat& info) {
+  struct stat named {};
+  return ::lstat(path, &named) == 0 && named.st_ino == info.st_ino && named.st_dev == info.st_dev;
+}
+
+// The hidden temporary file beside `target`, created and open for writing.
+Descriptor MakeTempFile(const std::filesystem::path& target, std::string& temp_path) {
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  // The dot hides the file, and the suffix keeps sync tools from taking it for a card.
+  const std::string name = target.filename().string();
+  std::string temp_name = "." + name.substr(0, kTempNameKeep);
+  temp_name += kTempMarker;
+  temp_name.append(kTempRandomLength, 'X');
+  temp_name += kTempSuffix;
+  temp_path = (folder / temp_name).string();
+  return Descriptor(::mkostemps(temp_path.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
+}
+
+// Flushes the folder of `target`: without this the rename itself may not survive a power cut.
+void SyncFolder(const std::filesystem::path& target) {
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // The new content is in place whatever this gives: some file systems cannot flush a folder.
+  if (directory.Get() >= 0) (void)::fsync(directory.Get());
+}
+
+// The replace of a file that may not exist yet and is not compared with anything (a log file).
+FileStatus ReplaceUnchecked(const std::filesystem::path& path, const std::filesystem::path& target,
+                            std::string_view bytes) {
+  struct stat original {};
+  const bool exists = ::stat(target.c_str(), &original) == 0;
+  if (!exists && errno != ENOENT) return FileFailure(kCannotSave, path, ReasonOf(errno));
+  if (!exists) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    original.st_mode = 0666 & ~mask;
+    original.st_uid = ::geteuid();
+    original.st_gid = ::getegid();
+  }
+  std::string temp_path;
+  Descriptor temp = MakeTempFile(target, temp_path);
+  if (temp.Get() < 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
+  TempFileGuard guard(temp_path);
+
+  if (const int error = WriteAll(temp.Get(), bytes); error != 0) {
+    return FileFailure(kCannotSave, path, ReasonOf(error));
+  }
+  if (::fchmod(temp.Get(), original.st_mode & 07777) != 0) {
+    return FileFailure(kCannotSave, path, ReasonOf(errno));
+  }
+  if (original.st_uid != ::geteuid() || original.st_gid != ::getegid()) {
+    // Only root may give a file away; anyone else makes the file theirs, as any editor does.
+    if (::fchown(temp.Get(), original.st_uid, original.st_gid) != 0 && errno != EPERM) {
+      return FileFailure(kCannotSave, path, ReasonOf(errno));
+    }
+  }
+  if (::fsync(temp.Get()) != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
+  if (temp.Close() != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
+  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+    return FileFailure(kCannotSave, path, ReasonOf(errno));
+  }
+  guard.Keep();
+  SyncFolder(target);
+  return FileStatus{};
+}
+
+// The replace of a card read earlier: see WriteFileAtomically.
+FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesystem::path& target,
+                          std::string_view bytes, const FileStamp& expected,
+                          std::optional<std::string_view> expected_content, const HeldFile* read) {
+  const auto fail = [&](std::string_view reason) {
+    return FileFailure(kCannotSave, path, std::string(reason));
+  };
+  const auto fail_errno = [&](int error) {
+    return FileFailure(kCannotSave, path,
+                       error == ENOENT ? "it was removed after it was read" : ReasonOf(error));
+  };
+  // The file as it was read: held open since, or opened now when the caller kept nothing.
+  Descriptor opened(-1);
+  int original_fd = read != nullptr ? read->Descriptor() : -1;
+  if (original_fd < 0) {
+    opened.Reset(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (opened.Get() < 0) return fail_errno(errno);
+    original_fd = opened.Get();
+  }
+  struct stat original {};
+  if (::fstat(original_fd, &original) != 0) return fail_errno(errno);
+  struct stat named {};
+  if (::stat(target.c_str(), &named) != 0) return fail_errno(errno);
+  if (StampOf(original) != expected || named.st_ino != original.st_ino ||
+      named.st_dev != original.st_dev) {
+    return fail(kChangedAfterRead);
+  }
+  if (!S_ISREG(original.st_mode)) return fail("it is not a regular file");
+  if (original.st_nlink > 1) return fail("it has another hard link, which a replace would break");
+
+  std::string temp_path;
+  // Kept open to the end, so that its number stays ours while the names are swapped; fsync
+  // reports any error of the write.
+  Descriptor temp = MakeTempFile(target, temp_path);
+  if (temp.Get() < 0) return fail(ReasonOf(errno));
+  TempFileGuard guard(temp_path);
+  struct stat made {};
+  if (::fstat(temp.Get(), &made) != 0) return fail(ReasonOf(errno));
+  if (made.st_uid != original.st_uid || made.st_gid != original.st_gid) {
+    // Only root may give a file away, and only a member may give it a group: anyone else would
+    // take the card from its owner or open it to another group.
+    const bool same_owner = made.st_uid == original.st_uid;
+    if (::fchown(temp.Get(), same_owner ? static_cast<uid_t>(-1) : original.st_uid,
+                 original.st_gid) != 0) {
+      if (errno != EPERM) return fail(ReasonOf(errno));
+      return fail(same_owner ? "its group could not be kept" : "it is owned by another user");
+    }
+  }
+  // A rename into a writable folder ignores the file's own mode; the card's owner may have made
+  // it read-only on purpose.
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return fail(errno == EACCES ? std::string("it is read-only") : ReasonOf(errno));
+  }
+  if (const int error = WriteAll(temp.Get(), bytes); error != 0) return fail(ReasonOf(error));
+  if (const std::string reason = CopyAttributes(original_fd, temp.Get()); !reason.empty()) {
+    return fail("its extended attributes could not be copied: " + reason);
+  }
+  // After the chown, which clears the set-id bits, and after the ACL, whose mask follows the
+  // group bits set here.
+  if (::fchmod(temp.Get(), original.st_mode & 07777) != 0) return fail(ReasonOf(errno));
+  if (::fstat(temp.Get(), &made) != 0) return fail(ReasonOf(errno));
+  if ((made.st_mode & 07777) != (original.st_mode & 07777)) {
+    return fail("its permissions could not be kept");
+  }
+  if (::fsync(temp.Get()) != 0) return fail(ReasonOf(errno));
+
+  // Content is compared last, once the old file is out of other programs' reach by its name.
+  const auto still_as_read = [&]() -> std::optional<FileStatus> {
+    struct stat now {};
+    if (::fstat(original_fd, &now) != 0) return fail(ReasonOf(errno));
+    if (StampOf(now) != expected) return fail(kChangedWhileSaving);
+    if (!expected_content) return std::nullopt;
+    std::string reason;
+    const std::optional<bool> same = HoldsExactly(original_fd, *expected_content, reason);
+    if (!same) return fail(reason);
+    if (!*same) return fail(kChangedWhileSaving);
+    return std::nullopt;
+  };
+
+  SaveSeams& seams = SaveSeamsForTesting();
+  if (seams.before_replace) seams.before_replace();
+  if (!IsFileAt(target.c_str(), original)) {
+    if (::access(target.c_str(), F_OK) != 0 && errno == ENOENT) return fail_errno(ENOENT);
+    return fail(kChangedWhileSaving);
+  }
+  // Held until the function returns: by then the old file is removed or back under its name.
+  const ReadLease lease(original_fd);
+  if (lease.Taken() == ReadLease::Outcome::OpenForWriting) return fail(kOpenForWriting);
+  const bool exchanged = !seams.no_exchange && ::renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD,
+                                                           target.c_str(), RENAME_EXCHANGE) == 0;
+  if (!exchanged) {
+    if (!seams.no_exchange && errno != EINVAL && errno != ENOSYS) return fail_errno(errno);
+    // This file system cannot swap names: the last look at the old file comes before the
+    // rename, which drops it.
+    if (lease.Wanted()) return fail(kChangedWhileSaving);
+    if (std::optional<FileStatus> changed = still_as_read()) return std::move(*changed);
+    if (::rename(temp_path.c_str(), target.c_str()) != 0) return fail(ReasonOf(errno));
+    guard.Keep();
+    if (seams.after_replace) seams.after_replace();
+    SyncFolder(target);
+    return FileStatus{};
+  }
+  // The temporary name now holds the old file, which is removed only once known unchanged.
+  guard.Keep();
+  if (seams.after_replace) seams.after_replace();
+  std::optional<FileStatus> changed;
+  if (!IsFileAt(temp_path.c_str(), original) || lease.Wanted()) {
+    changed = fail(kChangedWhileSaving);
+  } else {
+    changed = still_as_read();
+  }
+  if (!changed) {
+    if (::unlink(temp_path.c_str()) != 0) {
+      return fail("it was saved, but its old version could not be removed from \"" + temp_path +
+                  "\": " + ReasonOf(errno));
+    }
+    SyncFolder(target);
+    return FileStatus{};
+  }
+  // Another program wrote the old file, or put its own in its place: its version goes back.
+  if (::renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+    return fail(std::string(kChangedWhileSaving) + ", and its version could not be put back: " +
+                ReasonOf(errno) + "; it is kept as \"" + temp_path + "\"");
+  }
+  if (!IsFileAt(temp_path.c_str(), made)) {
+    // A third version came by name meanwhile; neither is ours to remove.
+    return fail(std::string(kChangedWhileSaving) + "; another version of it is kept as \"" +
+                temp_path + "\"");
+  }
+  if (::unlink(temp_path.c_str()) != 0) {
+    return fail(std::string(kChangedWhileSaving) + "; our version is left as \"" + temp_path +
+                "\": " + ReasonOf(errno));
+  }
+  SyncFolder(target);
+  return std::move(*changed);
+}
+
+}  // namespace
+
+HeldFile::~HeldFile() {
+  if (m_descriptor >= 0) ::close(m_descriptor);
+}
+
+FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
+  FileSnapshot snapshot;
+  // Without O_NONBLOCK a FIFO in the folder would hang the walk in open().
+  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.Get() < 0) {
+    snapshot.status = FileFailure(kCannotRead, path, ReasonOf(errno));
+    return snapshot;
+  }
+  struct stat before {};
+  if (::fstat(file.Get(), &before) != 0) {
+    snapshot.status = FileFailure(kCannotRead, path, ReasonOf(errno));
+    return snapshot;
+  }
+  if (!S_ISREG(before.st_mode)) {
+    snapshot.status = FileFailure(kCannotRead, path, "it is not a regular file");
+    return snapshot;
+  }
+  DescriptorReader reader(file.Get());
+  snapshot = ReadOpenFile(reader, path, max_bytes, StampOf(before));
+  if (snapshot.status) snapshot.file = HeldFile(file.Release());
+  return snapshot;
+}
+
+FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
+                           const FileStamp* expected,
+                           std::optional<std::string_view> expected_content, const HeldFile* read) {
+  std::filesystem::path target = path;
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    // Renaming over the link would turn it into a plain file and leave the linked file stale.
+    std::error_code error;
+    target = std::filesystem::canonical(path, error);
+    if (error) return FileFailure(kCannotSave, path, ReasonOf(error.value()));
+  }
+  if (expected == nullptr) return ReplaceUnchecked(path, target, bytes);
+  return ReplaceChecked(path, target, bytes, *expected, expected_content, read);
+}
+
+}  // namespace dialmend

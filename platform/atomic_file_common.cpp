@@ -1,0 +1,149 @@
+#include "platform/atomic_file_common.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace dialmend {
+namespace {
+
+// The length of a name as the writer's kTempNameKeep counts it: bytes, or UTF-16 units on
+// Windows, where the name is cut before it becomes UTF-8.
+std::size_t KeptLength(std::string_view utf8) {
+#ifdef _WIN32
+  std::size_t units = 0;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;
+    // Four bytes make a character outside the basic plane: two UTF-16 units.
+    if (byte >= 0xF0) ++units;
+  }
+  return units;
+#else
+  return utf8.size();
+#endif
+}
+
+bool IsLetterOrDigit(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+}  // namespace
+
+bool IsAtomicTempName(std::string_view name) {
+  if (name.size() < 1 + kTempMarker.size() + kTempRandomLength + kTempSuffix.size() + 1 ||
+      name.front() != '.' || !name.ends_with(kTempSuffix)) {
+    return false;
+  }
+  name.remove_suffix(kTempSuffix.size());
+  if (!std::all_of(name.end() - kTempRandomLength, name.end(), IsLetterOrDigit)) return false;
+  name.remove_suffix(kTempRandomLength);
+  if (!name.ends_with(kTempMarker)) return false;
+  name.remove_suffix(kTempMarker.size());
+  name.remove_prefix(1);
+  return !name.empty() && KeptLength(name) <= kTempNameKeep;
+}
+
+FileStatus FileFailure(std::string_view doing, const std::filesystem::path& path,
+                       std::string reason) {
+  FileStatus status;
+  status.ok = false;
+  status.message = std::string(doing) + " \"" + PathText(path) + "\": " + reason + ".";
+  status.reason = std::move(reason);
+  return status;
+}
+
+std::string AsReason(std::string text) {
+  if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z')) {
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string SizeText(std::size_t bytes) {
+  constexpr std::size_t kMiB = 1024 * 1024;
+  if (bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
+  if (bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+FileSnapshot ReadOpenFile(OpenFile& file, const std::filesystem::path& path, std::size_t max_bytes,
+                          const FileStamp& before) {
+  FileSnapshot snapshot;
+  const std::string too_large = "it is larger than " + SizeText(max_bytes);
+  if (before.size > max_bytes) {
+    snapshot.status = FileFailure(kCannotRead, path, too_large);
+    return snapshot;
+  }
+  std::string& bytes = snapshot.bytes;
+  bytes.resize(static_cast<std::size_t>(before.size) + 1);
+  std::size_t total = 0;
+  std::string reason;
+  for (;;) {
+    if (total == bytes.size()) {
+      if (total > max_bytes) break;
+      bytes.resize(std::min(bytes.size() * 2 + 4096, max_bytes + 1));
+    }
+    const std::optional<std::size_t> got =
+        file.Read(bytes.data() + total, bytes.size() - total, reason);
+    if (!got) {
+      snapshot.status = FileFailure(kCannotRead, path, std::move(reason));
+      bytes.clear();
+      return snapshot;
+    }
+    if (*got == 0) break;
+    total += *got;
+  }
+  bytes.resize(total);
+  if (total > max_bytes) {
+    snapshot.status = FileFailure(kCannotRead, path, too_large);
+    bytes.clear();
+    return snapshot;
+  }
+  const std::optional<FileStamp> after = file.Stamp(reason);
+  if (!after) {
+    snapshot.status = FileFailure(kCannotRead, path, std::move(reason));
+    bytes.clear();
+    return snapshot;
+  }
+  snapshot.stamp = *after;
+  if (before != snapshot.stamp || total != snapshot.stamp.size) {
+    snapshot.status =
+        FileFailure(kCannotRead, path, "another program changed it while it was being read");
+    bytes.clear();
+    return snapshot;
+  }
+  return snapshot;
+}
+
+FileStatus CheckStillAsRead(const std::filesystem::path& path, const std::filesystem::path& target,
+                            const FileStamp& now, const FileStamp& expected,
+                            std::optional<std::string_view> expected_content,
+                            std::string_view changed_reason) {
+  if (now != expected) return FileFailure(kCannotSave, path, std::string(changed_reason));
+  // A write within the clock's last tick can keep size and time: the content tells.
+  if (expected_content) {
+    FileSnapshot current = ReadFileSnapshot(target, expected_content->size());
+    if (!current.status || current.bytes != *expected_content) {
+      return FileFailure(kCannotSave, path, std::string(changed_reason));
+    }
+  }
+  return FileStatus{};
+}
+
+SaveSeams& SaveSeamsForTesting() {
+  static SaveSeams seams;
+  return seams;
+}
+
+FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                               const FileStamp& expected,
+                               std::optional<std::string_view> expected_content,
+                               const HeldFile* read) {
+  return WriteAtomically(path, bytes, &expected, expected_content, read);
+}
+
+FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+  return WriteAtomically(path, bytes, nullptr, std::nullopt, nullptr);
+}
+
+}  // namespace dialmend

@@ -1,0 +1,300 @@
+#include "platform/atomic_file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/atomic_file_common.h"
+#include "platform/utf16.h"
+
+namespace dialmend {
+
+std::string PathText(const std::filesystem::path& path) {
+  return Utf16ToUtf8Lossy(path.native());
+}
+
+namespace {
+
+// The system's words for a Windows error, in lower case to sit after a colon. The common ones
+// read as on other systems, so log lines look the same everywhere.
+std::string ReasonOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "no such file or directory";
+    case ERROR_ACCESS_DENIED:
+      return "permission denied";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "another program has it open";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "no space left on device";
+    case ERROR_WRITE_PROTECT:
+      return "read-only file system";
+    case ERROR_FILENAME_EXCED_RANGE:
+      return "file name too long";
+    case ERROR_INVALID_NAME:
+      return "invalid file name";
+    default:
+      break;
+  }
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text;
+  if (length > 0 && buffer != nullptr) text = Utf16ToUtf8Lossy(std::wstring_view(buffer, length));
+  if (buffer != nullptr) ::LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
+                           text.back() == '.')) {
+    text.pop_back();
+  }
+  if (text.empty()) return "Windows error " + std::to_string(error);
+  return AsReason(std::move(text));
+}
+
+FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileStamp stamp;
+  stamp.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  // 100 ns ticks since 1601, moved to the Unix epoch so nanoseconds fit in 64 bits.
+  constexpr std::int64_t kTicksTo1970 = 116'444'736'000'000'000;
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+      info.ftLastWriteTime.dwLowDateTime;
+  stamp.mtime_ns = (static_cast<std::int64_t>(ticks) - kTicksTo1970) * 100;
+  stamp.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  stamp.device = info.dwVolumeSerialNumber;
+  return stamp;
+}
+
+// Closes the handle on every path out of a function.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : m_handle(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (Valid()) ::CloseHandle(m_handle);
+  }
+
+  bool Valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+  HANDLE Get() const { return m_handle; }
+
+  // Closes now, so the caller sees the error a late write-back may report.
+  bool Close() {
+    const bool closed = ::CloseHandle(m_handle) != 0;
+    m_handle = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE m_handle;
+};
+
+// Removes the temporary file unless it was renamed into place.
+class TempFileGuard {
+ public:
+  explicit TempFileGuard(std::wstring path) : m_path(std::move(path)) {}
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+  ~TempFileGuard() {
+    if (!m_kept) ::DeleteFileW(m_path.c_str());
+  }
+
+  void Keep() { m_kept = true; }
+
+ private:
+  std::wstring m_path;
+  bool m_kept = false;
+};
+
+// Others may read, write or rename the file while it is open, as they may on other systems.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Returns ERROR_SUCCESS, or the error of the failed write.
+DWORD WriteAll(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return ::GetLastError();
+    bytes.remove_prefix(written);
+  }
+  return ERROR_SUCCESS;
+}
+
+// The stamp of the file at `path` now; the error when it cannot be opened.
+DWORD CurrentStamp(const std::wstring& path, FileStamp& stamp) {
+  Handle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return ::GetLastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file.Get(), &info)) return ::GetLastError();
+  stamp = StampOf(info);
+  return ERROR_SUCCESS;
+}
+
+// Reads and stamps an open handle for ReadOpenFile.
+class HandleReader : public OpenFile {
+ public:
+  explicit HandleReader(HANDLE file) : m_file(file) {}
+
+  std::optional<std::size_t> Read(char* buffer, std::size_t size, std::string& reason) override {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    DWORD got = 0;
+    if (!::ReadFile(m_file, buffer, want, &got, nullptr)) {
+      reason = ReasonOf(::GetLastError());
+      return std::nullopt;
+    }
+    return got;
+  }
+
+  std::optional<FileStamp> Stamp(std::string& reason) override {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(m_file, &info)) {
+      reason = ReasonOf(::GetLastError());
+      return std::nullopt;
+    }
+    return StampOf(info);
+  }
+
+ private:
+  HANDLE m_file;
+};
+
+}  // namespace
+
+// Windows holds nothing between reading and saving: the save there checks the stamp and content
+// by name, and a handle left open would keep a deleted card's name taken until it closed.
+HeldFile::~HeldFile() = default;
+
+FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
+  FileSnapshot snapshot;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    snapshot.status = FileFailure(kCannotRead, path, ReasonOf(::GetLastError()));
+    return snapshot;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    snapshot.status = FileFailure(kCannotRead, path, "it is not a regular file");
+    return snapshot;
+  }
+  Handle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.Valid()) {
+    snapshot.status = FileFailure(kCannotRead, path, ReasonOf(::GetLastError()));
+    return snapshot;
+  }
+  // A named pipe or a device behind the name would hang or never end.
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+    snapshot.status = FileFailure(kCannotRead, path, "it is not a regular file");
+    return snapshot;
+  }
+  HandleReader reader(file.Get());
+  std::string reason;
+  const std::optional<FileStamp> before = reader.Stamp(reason);
+  if (!before) {
+    snapshot.status = FileFailure(kCannotRead, path, std::move(reason));
+    return snapshot;
+  }
+  return ReadOpenFile(reader, path, max_bytes, *before);
+}
+
+FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
+                           const FileStamp* expected,
+                           std::optional<std::string_view> expected_content, const HeldFile*) {
+  std::filesystem::path target = path;
+  std::error_code link_error;
+  if (std::filesystem::is_symlink(path, link_error)) {
+    // Replacing the link would turn it into a plain file and leave the linked file stale.
+    std::error_code error;
+    target = std::filesystem::canonical(path, error);
+    if (error) return FileFailure(kCannotSave, path, error.message());
+  }
+  const std::wstring target_name = target.native();
+
+  const auto still_as_read = [&](std::string_view changed_reason) -> FileStatus {
+    if (expected == nullptr) return FileStatus{};
+    FileStamp now;
+    if (const DWORD error = CurrentStamp(target_name, now); error != ERROR_SUCCESS) {
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return FileFailure(kCannotSave, path, "it was removed after it was read");
+      }
+      return FileFailure(kCannotSave, path, ReasonOf(error));
+    }
+    return CheckStillAsRead(path, target, now, *expected, expected_content, changed_reason);
+  };
+  if (FileStatus status = still_as_read("another program changed it after it was read"); !status) {
+    return status;
+  }
+  const DWORD attributes = ::GetFileAttributesW(target_name.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (!exists) {
+    const DWORD error = ::GetLastError();
+    if (expected != nullptr || error != ERROR_FILE_NOT_FOUND) {
+      return FileFailure(kCannotSave, path, ReasonOf(error));
+    }
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return FileFailure(kCannotSave, path, "is a directory");
+  }
+
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = L".";
+  // The dot and the suffix keep sync tools from taking the file for a card.
+  const std::wstring name = target.filename().native();
+  std::wstring temp_stem = L"." + name.substr(0, kTempNameKeep);
+  temp_stem.append(kTempMarker.begin(), kTempMarker.end());
+  std::random_device seed;
+  std::mt19937 random(seed());
+  constexpr std::wstring_view kLetters = L"abcdefghijklmnopqrstuvwxyz0123456789";
+  std::wstring temp_path;
+  HANDLE created = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
+    std::wstring temp_name = temp_stem;
+    for (std::size_t i = 0; i < kTempRandomLength; ++i) {
+      temp_name += kLetters[random() % kLetters.size()];
+    }
+    temp_name.append(kTempSuffix.begin(), kTempSuffix.end());
+    temp_path = (folder / temp_name).native();
+    created = ::CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  Handle temp(created);
+  if (!temp.Valid()) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
+  TempFileGuard guard(temp_path);
+
+  if (const DWORD error = WriteAll(temp.Get(), bytes); error != ERROR_SUCCESS) {
+    return FileFailure(kCannotSave, path, ReasonOf(error));
+  }
+  if (!::FlushFileBuffers(temp.Get())) {
+    return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
+  }
+  if (!temp.Close()) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
+
+  // Checked again just before the replace, to keep the window for a lost update small.
+  if (FileStatus status = still_as_read("another program changed it while it was being saved");
+      !status) {
+    return status;
+  }
+  // A plain rename over the file, not ReplaceFileW: wine's ReplaceFileW leaves a file of its own
+  // behind when it fails. The attributes the user set (hidden, archive) go over by hand.
+  if (exists) {
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD kept = attributes & kKept;
+    ::SetFileAttributesW(temp_path.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+  }
+  const bool replaced = ::MoveFileExW(temp_path.c_str(), target_name.c_str(),
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!replaced) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
+  guard.Keep();
+  return FileStatus{};
+}
+
+}  // namespace dialmend

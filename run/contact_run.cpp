@@ -1,0 +1,302 @@
+#include "run/contact_run.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/fix_number.h"
+#include "run/log_file.h"
+
+namespace dialmend {
+namespace {
+
+// A name from the store as it stands in a log line. A control character in it would split the
+// line or hide text, so each is written out: \n, \r and \t, other ASCII controls as \xNN, and
+// the C1 controls and the Unicode line and paragraph separators as \uNNNN. Every other byte,
+// a backslash included, stays as it is.
+std::string LogName(std::string name) {
+  // Most names need nothing: give them back without copying.
+  const auto plain = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte != 0x7F && byte != 0xC2 && byte != 0xE2;
+  };
+  if (std::all_of(name.begin(), name.end(), plain)) return name;
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+    if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      out += "\\u00";
+      out += kHex[next >> 4];
+      out += kHex[next & 0xF];
+      ++i;
+    } else if (byte == 0xE2 && next == 0x80 && i + 2 < name.size() &&
+               (name[i + 2] == '\xA8' || name[i + 2] == '\xA9')) {
+      out += name[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += name[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FixLog(std::string_view label, std::string_view old_number,
+                   std::string_view new_number, RunCounters& counters) {
+  std::string line;
+  line.reserve(16 + old_number.size() + 5 + new_number.size() + 2);
+  line.append("  ");
+  line.append(label);
+  line.push_back(':');
+  // Old numbers start in column 17 whatever the label.
+  line.append(label.size() < 13 ? 13 - label.size() : 0, ' ');
+  line.append(old_number);
+  line.append(" --> ");
+  line.append(new_number);
+  line.append("\r\n");
+  ++counters.numbers;
+  return line;
+}
+
+ContactRun::ContactRun(ContactStore& store, const RunSettings& settings, RunCounters& counters,
+                       ActivityLog& log, RunHost& host)
+    : m_store(store), m_settings(settings), m_counters(counters), m_log(log), m_host(host) {}
+
+bool ContactRun::Aborted() {
+  if (!m_aborted) m_aborted = m_host.YieldAndCheckAbort();
+  return m_aborted;
+}
+
+void ContactRun::Problem(const std::string& text) {
+  m_log.WriteLog("  " + text + "\r\n");
+  ++m_counters.problems;
+  m_host.CountersChanged(m_counters);
+}
+
+void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where) {
+  for (StoreNote& note : notes) {
+    std::string line = where;
+    if (!note.subject.empty()) line += (where.empty() ? "" : "\\") + LogName(note.subject);
+    line += line.empty() ? note.text : ": " + note.text;
+    if (note.problem) {
+      Problem(line);
+    } else {
+      m_log.WriteLog("  " + line + "\r\n");
+    }
+  }
+}
+
+void ContactRun::FixContacts() {
+  m_store.SetWriting(m_settings.update);
+  if (auto reason = m_store.Open()) {
+    m_log.WriteLog(ProfileFailureLine(*reason));
+    m_host.ProfileFailed(*reason);
+    return;
+  }
+  m_log.WriteLog("Dialmend Activity Log\r\n");
+  m_log.WriteLog("=======================\r\n\r\n");
+  m_log.WriteLog("Commenced " + m_host.NowText() + "\r\n\r\n");
+  m_log.WriteLog(m_settings.update ? "Updating" : "Checking");
+  std::string user;
+  try {
+    user = m_store.CurrentUser();
+  } catch (const StoreError& error) {
+    // The mode word stays as designed; the reason goes on a line of its own.
+    m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
+    m_host.ProfileFailed(error.Reason());
+    return;
+  }
+  m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
+
+  std::unique_ptr<FolderCursor> folders;
+  try {
+    folders = m_store.Folders();
+  } catch (const StoreError& error) {
+    Problem("Could not read the profile's folders: " + error.Reason());
+    return;
+  }
+  WalkFolders(*folders, "");
+  LogNotes(m_store.TakeNotes(), "");
+}
+
+void ContactRun::WalkFolders(FolderCursor& folders, const std::string& parent_path) {
+  for (;;) {
+    std::unique_ptr<Folder> folder;
+    try {
+      folder = folders.Next();
+    } catch (const StoreError& error) {
+      Problem("Could not read folder " + parent_path + "\\" + LogName(error.Subject()) + ": " +
+              error.Reason());
+      continue;
+    }
+    if (!folder) return;
+    FolderTree(*folder, parent_path);
+    if (m_aborted) return;
+  }
+}
+
+void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
+  if (Aborted()) return;
+  std::string path = parent_path + "\\";
+  std::unique_ptr<FolderCursor> subfolders;
+  try {
+    path += LogName(folder.Name());
+    if (folder.DefaultItemType() == kContactItemType) {
+      const std::unique_ptr<ItemCursor> items = folder.Items();
+      for (;;) {
+        std::unique_ptr<ContactItem> item;
+        try {
+          item = items->Next();
+        } catch (const StoreError& error) {
+          if (Aborted()) return;
+          Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
+                  error.Reason());
+          continue;
+        }
+        if (!item) break;
+        // Yield before each item so a pause or an abort lands between contacts.
+        if (Aborted()) return;
+        int item_class;
+        try {
+          item_class = item->Class();
+        } catch (const StoreError& error) {
+          Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
+                  error.Reason());
+          continue;
+        }
+        if (item_class == kContactClass) FixContact(*item, path);
+      }
+      LogNotes(folder.TakeNotes(), path);
+    }
+    subfolders = folder.Folders();
+    LogNotes(folder.TakeNotes(), path);
+  } catch (const StoreError& error) {
+    // The folder itself cannot be read: it is skipped whole and not counted.
+    Problem("Could not read folder " + path + ": " + error.Reason());
+    return;
+  }
+  ++m_counters.folders;
+  m_host.CountersChanged(m_counters);
+  WalkFolders(*subfolders, path);
+}
+
+void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
+  std::vector<PhoneValue> phones;
+  try {
+    phones = item.Phones();
+  } catch (const StoreError& error) {
+    Problem("Could not read " + folder_path + "\\" + LogName(error.Subject()) + ": " +
+            error.Reason());
+    return;
+  }
+  const auto name = [&]() -> std::string {
+    try {
+      return LogName(item.FileAs());
+    } catch (const StoreError& error) {
+      return LogName(error.Subject());
+    }
+  };
+
+  const std::int64_t numbers_before = m_counters.numbers;
+  std::string changes;
+  struct Refusal {
+    std::string_view label;
+    std::string reason;
+  };
+  std::vector<Refusal> refused;
+  try {
+    for (std::size_t i = 0; i < phones.size(); ++i) {
+      std::string fixed = FixNumber(phones[i].number, *m_settings.options);
+      if (fixed == phones[i].number) continue;
+      ContactItem::StoredNumber stored = item.PrepareNumber(i, std::move(fixed));
+      const std::string_view label = PhoneFieldLabel(phones[i].field);
+      if (!stored.refusal.empty()) {
+        refused.push_back({label, std::move(stored.refusal)});
+        continue;
+      }
+      if (stored.text == phones[i].number) continue;
+      changes += FixLog(label, phones[i].number, stored.text, m_counters);
+      // A simulation never assigns: a live item may be open elsewhere and saved by the user.
+      if (m_settings.update) item.SetPhone(i, std::move(stored.text));
+    }
+  } catch (const StoreError& error) {
+    m_counters.numbers = numbers_before;
+    Problem("Could not change " + folder_path + "\\" + name() + ": " + error.Reason());
+    return;
+  }
+  ++m_counters.checked;
+  m_host.CountersChanged(m_counters);
+
+  // The filing name is asked for only when there is something to say: each question is a
+  // call into the store.
+  if (std::vector<StoreNote> notes = item.TakeNotes(); !notes.empty()) {
+    LogNotes(std::move(notes), folder_path + "\\" + name());
+  }
+  for (const Refusal& r : refused) {
+    Problem("Could not change " + std::string(r.label) + " of " + folder_path + "\\" + name() +
+            ": " + r.reason);
+  }
+  if (changes.empty()) return;
+
+  std::string report = folder_path + "\\" + name() + "\r\n" + changes;
+  if (m_settings.update) {
+    try {
+      item.Save();
+    } catch (const StoreError& error) {
+      // Nothing of this contact was written, so none of it counts as updated.
+      m_counters.numbers = numbers_before;
+      Problem("Could not save " + folder_path + "\\" + name() + ": " + error.Reason());
+      return;
+    }
+  }
+  ++m_counters.updated;
+  m_host.CountersChanged(m_counters);
+  m_log.WriteLog(report);
+}
+
+std::string SummaryText(const SummaryFacts& facts) {
+  const char* mode = facts.update ? "Update" : "Simulation";
+  std::string text = "\r\n";
+  text += std::string(mode) + (facts.completed ? " complete - " : " aborted - ") + facts.now_text;
+  text += "\r\n\r\n";
+  text += "Overall running time: " + std::to_string(facts.run_seconds) + " secs\r\n\r\n";
+  text += "Summary:\r\n";
+  text += "Folders processed: " + std::to_string(facts.counters.folders) + "\r\n";
+  text += "Contacts checked: " + std::to_string(facts.counters.checked) + "\r\n";
+  text += std::string(facts.update ? "Contacts updated: " : "Contacts to update: ") +
+          std::to_string(facts.counters.updated) + "\r\n";
+  text += std::string(facts.update ? "Numbers updated:  " : "Numbers to update:  ") +
+          std::to_string(facts.counters.numbers) + "\r\n";
+  if (facts.counters.problems > 0) {
+    text += "Problems: " + std::to_string(facts.counters.problems) + "\r\n";
+  }
+  return text;
+}
+
+std::string ProfileFailureLine(std::string_view reason) {
+  return "Could not open the profile: " + std::string(reason) + "\r\n";
+}
+
+std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {
+  log.WriteLog(SummaryText(facts));
+  if (file == nullptr) return std::nullopt;
+  log.SetFile(nullptr);
+  auto error = file->Complete();
+  if (error) log.WriteLog(*error + "\r\n");
+  return error;
+}
+
+}  // namespace dialmend

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "contacts/contact_store.h"
+#include "engine/number_options.h"
+#include "run/activity_log.h"
+
+// The body of a run: open the profile, write the log's header, walk every folder depth first
+// and bring each contact's numbers up to date. Store failures (StoreError) are caught here:
+// each gets one log line and counts as a problem, and the walk goes on.
+
+namespace dialmend {
+
+// The two lines shown when the profile cannot be opened.
+inline constexpr std::string_view kProfileProblem =
+    "There seems to be a problem accessing your profile.\n"
+    "Please try again, granting access to contacts when requested.";
+
+// The counts of one run, as the window shows them.
+struct RunCounters {
+  std::int64_t folders = 0;
+  std::int64_t checked = 0;
+  std::int64_t updated = 0;  // contacts updated, or to update in a simulation
+  std::int64_t numbers = 0;  // numbers updated, or to update
+  std::int64_t problems = 0;
+};
+
+// What the walk needs from whoever drives it: the window or the terminal.
+class RunHost {
+ public:
+  virtual ~RunHost() = default;
+
+  // Lets the user act (window events, Ctrl-C) and holds while the run is paused. Returns true
+  // when the run has been aborted, after which the walk touches nothing more.
+  [[nodiscard]] virtual bool YieldAndCheckAbort() = 0;
+
+  // The profile could not be opened, for `reason`: show kProfileProblem.
+  virtual void ProfileFailed(const std::string& reason) = 0;
+
+  // A counter changed: show it now.
+  virtual void CountersChanged(const RunCounters& counters) = 0;
+
+  // The local date and time as text, as the log's header and summary show it.
+  [[nodiscard]] virtual std::string NowText() = 0;
+};
+
+struct RunSettings {
+  // Read afresh for every number, so the caller may keep it current.
+  const NumberOptions* options = nullptr;
+  bool update = false;  // false: a simulation, which writes nothing
+};
+
+// The change line for one changed number ("  Home:         0171 930 8890 --> (020) 7930 8890")
+// with its CR LF; counts the number.
+[[nodiscard]] std::string FixLog(std::string_view label, std::string_view old_number,
+                                 std::string_view new_number, RunCounters& counters);
+
+// One run over one store.
+class ContactRun {
+ public:
+  ContactRun(ContactStore& store, const RunSettings& settings, RunCounters& counters,
+             ActivityLog& log, RunHost& host);
+
+  // Opens the profile, writes the header and walks every top-level folder.
+  void FixContacts();
+
+  // Walks one folder and its subfolders; `parent_path` is "" for a top-level folder.
+  void FolderTree(Folder& folder, const std::string& parent_path);
+
+  // Converts one contact's numbers, reports them and, in an update, saves the contact.
+  void FixContact(ContactItem& item, const std::string& folder_path);
+
+ private:
+  bool Aborted();
+  void WalkFolders(FolderCursor& folders, const std::string& parent_path);
+  void Problem(const std::string& text);
+  // Logs each note under `where` (the folder or contact path as the log shows it).
+  void LogNotes(std::vector<StoreNote> notes, const std::string& where);
+
+  ContactStore& m_store;
+  RunSettings m_settings;
+  RunCounters& m_counters;
+  ActivityLog& m_log;
+  RunHost& m_host;
+  bool m_aborted = false;
+};
+
+// What the summary reports.
+struct SummaryFacts {
+  bool completed = false;  // false: the run was aborted
+  bool update = false;
+  std::int64_t run_seconds = 0;
+  RunCounters counters;
+  std::string now_text;
+};
+
+// The summary's lines, each ending in CR LF; "Problems: N" only when something failed.
+[[nodiscard]] std::string SummaryText(const SummaryFacts& facts);
+
+// The log line, with its CR LF, that says why the profile could not be opened.
+[[nodiscard]] std::string ProfileFailureLine(std::string_view reason);
+
+// Writes the summary, then completes `file` when one is given: the log's file, reserved when
+// the run started and receiving the log as it grows. The log is detached from it. When the file
+// could not be written the log stays as it is but for one line saying so, and the message is
+// returned for the user.
+[[nodiscard]] std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log,
+                                               LogFile* file);
+
+}  // namespace dialmend

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dialmend {
+
+// The first "<folder>/Dialmend Log N.txt", N counting from 1, for which `exists` is false.
+// The search has no upper limit.
+[[nodiscard]] std::string DefaultLogPath(const std::string& folder,
+                                         const std::function<bool(const std::string&)>& exists);
+
+// DefaultLogPath on the desktop, testing the file system.
+[[nodiscard]] std::string SetLogFile();
+
+// The numbered log name after `path` ("…/Dialmend Log 4.txt" after "…/Dialmend Log 3.txt"), or
+// std::nullopt when `path` is not a numbered log name.
+[[nodiscard]] std::optional<std::string> NextLogPath(const std::string& path);
+
+// Where a run's log goes.
+struct LogTarget {
+  std::string path;
+  // A numbered default name: when it is taken, the next free number is used instead.
+  bool numbered = false;
+};
+
+// A run's log file. It is reserved when the run starts and written as the log grows, so that
+// however the process ends, the file holds every line written so far. Nothing is ever renamed:
+// a named device or FIFO is written into, a named regular file is emptied and written again,
+// and a numbered name is only ever a new file. Nothing here throws.
+class LogFile {
+ public:
+  LogFile() = default;
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+  ~LogFile();
+
+  // Creates (numbered: exclusively, moving on past taken numbers) or opens the file, closing any
+  // file reserved before. Returns the message for the user ('Cannot save the log to "…":
+  // reason.') when it cannot be.
+  [[nodiscard]] std::optional<std::string> Reserve(const LogTarget& target);
+
+  // The path reserved, once Reserve succeeded (a numbered name may differ from the target's).
+  [[nodiscard]] const std::string& Path() const { return m_path; }
+  [[nodiscard]] bool IsOpen() const { return m_fd >= 0; }
+
+  // Hands `text` to the system at once, so a process killed later still leaves it in the file.
+  // No flush to disk: that waits for Complete. A failure is kept for Complete, and later text
+  // is dropped.
+  void Append(std::string_view text);
+
+  // Flushes the file to disk and closes it. Returns the message of the first failure since
+  // Reserve, if any.
+  [[nodiscard]] std::optional<std::string> Complete();
+
+ private:
+  void Fail(int error);
+
+  int m_fd = -1;
+  bool m_regular = false;
+  std::string m_path;
+  std::optional<std::string> m_error;
+};
+
+// Writes the whole log to `path` as UTF-8, as a run would: reserves the file and completes it.
+// Returns the message for the user ('Cannot save the log to "…": reason.') on failure.
+[[nodiscard]] std::optional<std::string> SaveLogFile(const std::string& path, std::string_view text);
+
+}  // namespace dialmend

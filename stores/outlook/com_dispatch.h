@@ -1,0 +1,137 @@
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <oleauto.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/utf16.h"
+#include "stores/outlook/com_ptr.h"
+
+// Late-bound calls through IDispatch and the text, ownership and failure helpers they need.
+// Windows only. Nothing here throws; callers turn a failure into their own error.
+
+namespace dialmend {
+
+// A BSTR owned by one holder and freed when it goes.
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(std::wstring_view text);
+  Bstr(Bstr&& other) noexcept : m_raw(std::exchange(other.m_raw, nullptr)) {}
+  Bstr& operator=(Bstr&& other) noexcept;
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr();
+
+  [[nodiscard]] BSTR Get() const { return m_raw; }
+  // The text, embedded NULs included; empty for a null BSTR.
+  [[nodiscard]] std::wstring_view View() const;
+  // For an out-parameter: frees the text held now, then gives the slot to fill.
+  [[nodiscard]] BSTR* Put();
+  // Hands the text over to the caller, who frees it.
+  [[nodiscard]] BSTR Detach() { return std::exchange(m_raw, nullptr); }
+
+ private:
+  BSTR m_raw = nullptr;
+};
+
+// A VARIANT cleared when it goes.
+class Variant {
+ public:
+  Variant() { VariantInit(&m_value); }
+  Variant(Variant&& other) noexcept;
+  Variant& operator=(Variant&& other) noexcept;
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+  ~Variant() { VariantClear(&m_value); }
+
+  [[nodiscard]] static Variant Int(long value);
+  // Takes the text over from `text`.
+  [[nodiscard]] static Variant Text(Bstr text);
+
+  [[nodiscard]] const VARIANT& Get() const { return m_value; }
+  [[nodiscard]] VARIANT* Raw() { return &m_value; }
+  // For an out-parameter: clears the value held now, then gives the slot to fill.
+  [[nodiscard]] VARIANT* Put();
+
+ private:
+  VARIANT m_value;
+};
+
+// What a failure is about, where the same code reads differently.
+enum class FailureContext { Call, Save };
+
+// Why a call failed, in words ("the item has been changed by another user"): the known
+// Outlook, MAPI and COM codes first, then the description Outlook gave, then the system's
+// text for the code. Never only a number.
+[[nodiscard]] std::string FailureText(HRESULT result, const EXCEPINFO* exception = nullptr,
+                                      FailureContext context = FailureContext::Call);
+
+// The system's text for `result` without its final full stop, or empty text.
+[[nodiscard]] std::string SystemMessage(HRESULT result);
+
+// How long a busy Outlook is waited for, and the wait between tries.
+inline constexpr unsigned long kRetryLimitMs = 30000;
+inline constexpr unsigned long kRetryStepMs = 100;
+
+// The wait before trying a rejected call again, `elapsed_ms` after the first try, or
+// std::nullopt when it is time to give up.
+[[nodiscard]] std::optional<unsigned long> RetryDelay(unsigned long elapsed_ms);
+
+// True for the replies of a server too busy to take the call now.
+[[nodiscard]] bool IsBusyReply(HRESULT result);
+
+// The message filter registered while the store is open: a call that Outlook rejects or asks
+// to retry later is tried again by COM every kRetryStepMs for up to kRetryLimitMs.
+class BusyServerFilter : public IMessageFilter {
+ public:
+  BusyServerFilter() = default;
+  virtual ~BusyServerFilter() = default;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  STDMETHODIMP_(DWORD) HandleInComingCall(DWORD call_type, HTASK caller, DWORD tick_count,
+                                          LPINTERFACEINFO info) override;
+  STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK callee, DWORD tick_count,
+                                         DWORD reject_type) override;
+  STDMETHODIMP_(DWORD) MessagePending(HTASK callee, DWORD tick_count,
+                                      DWORD pending_type) override;
+
+ private:
+  LONG m_references = 1;
+};
+
+// Calls members by name. Each name is looked up once per kind of object (GetIDsOfNames) and
+// its DISPID kept; a call that Outlook rejects as busy is tried again within RetryDelay.
+class Automation {
+ public:
+  // What a call left behind when it failed.
+  struct Failure {
+    HRESULT result = S_OK;
+    std::string reason;  // in words
+  };
+
+  // Calls `name` on `object`, an object of `kind`, with `args` in their natural order;
+  // `flags` is DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT. `name` must
+  // outlive the Automation (a literal or a static). Returns std::nullopt on success.
+  [[nodiscard]] std::optional<Failure> Call(IDispatch* object, int kind, std::wstring_view name,
+                                            WORD flags, VARIANT* args, unsigned arg_count,
+                                            VARIANT* result,
+                                            FailureContext context = FailureContext::Call);
+
+ private:
+  std::optional<Failure> Lookup(IDispatch* object, int kind, std::wstring_view name,
+                                DISPID& id);
+
+  std::map<std::pair<int, std::wstring_view>, DISPID> m_ids;
+};
+
+}  // namespace dialmend

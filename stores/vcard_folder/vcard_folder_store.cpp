@@ -1,0 +1,619 @@
+#include "stores/vcard_folder/vcard_folder_store.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <unordered_set>
+#include <utility>
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "platform/atomic_file.h"
+#include "platform/user_name.h"
+#include "platform/utf8_path.h"
+#include "stores/vcard/vcard.h"
+
+namespace dialmend {
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string ErrorText(const std::error_code& error) {
+  std::string text = error.message();
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
+  return text;
+}
+
+// The first line of a folder's `displayname` is its name; more than this is not a name, and
+// reading no further keeps a huge or endless file from costing memory.
+constexpr std::size_t kMaxDisplayNameBytes = 4096;
+
+// What one walk of the store shares between the store, its folders and their cursors.
+struct Walk {
+  // An update run removes our own leftovers; a simulation writes nothing.
+  bool writing = false;
+  // Every real folder the walk has taken on (device and inode, or the resolved path on
+  // Windows), so a link back to one of them is passed over instead of walked again.
+  std::unordered_set<std::string> folders;
+  // Leftover temporary files of ours removed so far.
+  std::size_t removed = 0;
+};
+
+// The entries of one folder, sorted by name, as the walk needs them.
+struct Listing {
+  std::vector<std::string> cards;
+  std::vector<std::string> folders;
+  bool has_calendar_items = false;
+  // Entries passed over that the log should name.
+  std::vector<StoreNote> notes;
+};
+
+bool Hidden(std::string_view name) { return name.empty() || name[0] == '.'; }
+
+// Editors' and sync tools' leftovers, which are never cards of their own.
+bool Temporary(std::string_view name) {
+  return name.ends_with("~") || name.ends_with(".tmp") || name.ends_with(".swp");
+}
+
+// What an entry is once a link is followed.
+enum class EntryKind {
+  File,
+  Folder,
+  Fifo,
+  Device,
+  Socket,
+  DanglingLink,
+  LinkLoop,
+  Unreadable,
+  Other
+};
+
+// One entry of a folder that is neither hidden nor temporary.
+struct Entry {
+  std::string name;
+  EntryKind kind = EntryKind::Other;
+  // The folder's identity for a folder; why it cannot be looked at for Unreadable.
+  std::string detail;
+};
+
+// What an entry that is not a file or folder is, in words.
+std::string KindText(const Entry& entry) {
+  switch (entry.kind) {
+    case EntryKind::Folder:
+      return "it is a folder, not a file";
+    case EntryKind::Fifo:
+      return "it is a FIFO, not a file";
+    case EntryKind::Device:
+      return "it is a device, not a file";
+    case EntryKind::Socket:
+      return "it is a socket, not a file";
+    case EntryKind::DanglingLink:
+      return "it is a dangling link (what it names does not exist)";
+    case EntryKind::LinkLoop:
+      return "it is a link that leads round in a circle";
+    case EntryKind::Unreadable:
+      return "it cannot be looked at: " + entry.detail;
+    default:
+      return "it is not a file";
+  }
+}
+
+// Counts a leftover temporary file of ours as removed, or notes why it could not be.
+void CountRemoval(std::string name, const std::error_code& error, Walk& walk,
+                  std::vector<StoreNote>& notes) {
+  if (!error) {
+    ++walk.removed;
+  } else {
+    notes.push_back(
+        {std::move(name),
+         "could not remove this temporary file left by an earlier run: " + ErrorText(error)});
+  }
+}
+
+#ifndef _WIN32
+
+std::string ReasonOf(int error) {
+  return ErrorText(std::error_code(error, std::generic_category()));
+}
+
+std::string IdentityOf(const struct stat& info) {
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
+EntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::File;
+  if (S_ISDIR(mode)) return EntryKind::Folder;
+  if (S_ISFIFO(mode)) return EntryKind::Fifo;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return EntryKind::Device;
+  if (S_ISSOCK(mode)) return EntryKind::Socket;
+  return EntryKind::Other;
+}
+
+// The folder's identity, or throws StoreError.
+std::string FolderIdentity(const std::string& path, const std::string& subject) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) throw StoreError(subject, ReasonOf(errno));
+  return IdentityOf(info);
+}
+
+// Lists the folder, the notes for what it passes over going to `notes`: one stat for an entry whose
+// type the listing does not give (a link, or a file system that gives none) and for a folder, whose
+// identity the walk needs; none for a plain file. Hidden and temporary entries are passed over; a
+// leftover of ours is removed when the walk writes. Throws StoreError when the folder cannot be
+// listed.
+std::vector<Entry> ReadFolder(const std::string& path, const std::string& subject, Walk& walk,
+                              std::vector<StoreNote>& notes) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+  if (!dir) throw StoreError(subject, ReasonOf(errno));
+  const int fd = ::dirfd(dir.get());
+  std::vector<Entry> entries;
+  for (;;) {
+    errno = 0;
+    const dirent* listed = ::readdir(dir.get());
+    if (listed == nullptr) break;
+    const std::string_view name = listed->d_name;
+    if (name == "." || name == "..") continue;
+    const unsigned char type = listed->d_type;
+    struct stat info;
+    if (Hidden(name)) {
+      // Only a regular file of ours, never what a link of that name leads to.
+      if (!walk.writing || !IsAtomicTempName(name)) continue;
+      if (type == DT_UNKNOWN) {
+        if (::fstatat(fd, listed->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode)) {
+          continue;
+        }
+      } else if (type != DT_REG) {
+        continue;
+      }
+      const int result = ::unlinkat(fd, listed->d_name, 0) == 0 ? 0 : errno;
+      if (result != ENOENT) {
+        CountRemoval(std::string(name), std::error_code(result, std::generic_category()), walk,
+                     notes);
+      }
+      continue;
+    }
+    if (Temporary(name)) continue;
+    Entry entry{std::string(name), EntryKind::Other, {}};
+    switch (type) {
+      case DT_REG:
+        entry.kind = EntryKind::File;
+        break;
+      case DT_FIFO:
+        entry.kind = EntryKind::Fifo;
+        break;
+      case DT_CHR:
+      case DT_BLK:
+        entry.kind = EntryKind::Device;
+        break;
+      case DT_SOCK:
+        entry.kind = EntryKind::Socket;
+        break;
+      default:
+        if (::fstatat(fd, listed->d_name, &info, 0) == 0) {
+          entry.kind = KindOf(info.st_mode);
+          if (entry.kind == EntryKind::Folder) entry.detail = IdentityOf(info);
+        } else if (errno == ELOOP) {
+          entry.kind = EntryKind::LinkLoop;
+        } else if (errno == ENOENT) {
+          // Gone since the listing, unless a link that leads nowhere is still there.
+          if (type == DT_DIR) continue;
+          if (type == DT_UNKNOWN &&
+              (::fstatat(fd, listed->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+               !S_ISLNK(info.st_mode))) {
+            continue;
+          }
+          entry.kind = EntryKind::DanglingLink;
+        } else {
+          entry.kind = EntryKind::Unreadable;
+          entry.detail = ReasonOf(errno);
+        }
+    }
+    entries.push_back(std::move(entry));
+  }
+  if (errno != 0) throw StoreError(subject, ReasonOf(errno));
+  return entries;
+}
+
+// The first line of the folder's displayname file. Opened without waiting and read only when
+// it is a regular file: a FIFO or a device there would block the walk or never end.
+// `why_not` says why a displayname that is there was not used.
+std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
+  const int fd =
+      ::open((folder + "/displayname").c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) why_not = "it cannot be read: " + ReasonOf(errno);
+    return {};
+  }
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    why_not = "it cannot be read: " + ReasonOf(errno);
+    return {};
+  }
+  if (!S_ISREG(info.st_mode)) {
+    why_not = KindText({{}, KindOf(info.st_mode), {}});
+    return {};
+  }
+  std::string bytes(kMaxDisplayNameBytes, '\0');
+  std::size_t total = 0;
+  while (total < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + total, bytes.size() - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      why_not = "it cannot be read: " + ReasonOf(errno);
+      return {};
+    }
+    if (got == 0) break;
+    total += static_cast<std::size_t>(got);
+  }
+  bytes.resize(total);
+  const std::size_t end = bytes.find('\n');
+  if (end == std::string::npos && total == kMaxDisplayNameBytes &&
+      static_cast<std::uint64_t>(info.st_size) > kMaxDisplayNameBytes) {
+    why_not = "its first line is longer than 4 KiB";
+    return {};
+  }
+  if (end != std::string::npos) bytes.resize(end);
+  return bytes;
+}
+
+#else
+
+// Windows has no FIFOs or devices in a folder, and no inode numbers in the standard library:
+// a folder is known by its path with every link resolved.
+std::string FolderIdentity(const std::string& path, const std::string& subject) {
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::canonical(PathFromUtf8(path), error);
+  if (error) throw StoreError(subject, ErrorText(error));
+  return Utf8FromPath(resolved);
+}
+
+std::vector<Entry> ReadFolder(const std::string& path, const std::string& subject, Walk& walk,
+                              std::vector<StoreNote>& notes) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::directory_iterator it(PathFromUtf8(path), error);
+  if (error) throw StoreError(subject, ErrorText(error));
+  std::vector<Entry> entries;
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    std::string name = Utf8FromPath(it->path().filename());
+    std::error_code type_error;
+    if (Hidden(name)) {
+      if (walk.writing && IsAtomicTempName(name) && it->is_regular_file(type_error) &&
+          !it->is_symlink(type_error)) {
+        std::error_code removal;
+        fs::remove(it->path(), removal);
+        CountRemoval(name, removal, walk, notes);
+      }
+      continue;
+    }
+    if (Temporary(name)) continue;
+    Entry entry{std::move(name), EntryKind::Other, {}};
+    const fs::file_status status = it->status(type_error);
+    if (type_error || !fs::exists(status)) {
+      // Gone since the listing, unless a link that leads nowhere is still there.
+      if (!it->is_symlink(type_error)) continue;
+      entry.kind = EntryKind::DanglingLink;
+    } else if (fs::is_directory(status)) {
+      const fs::path resolved = fs::canonical(it->path(), type_error);
+      entry.kind = type_error ? EntryKind::Unreadable : EntryKind::Folder;
+      entry.detail = type_error ? ErrorText(type_error) : Utf8FromPath(resolved);
+    } else if (fs::is_regular_file(status)) {
+      entry.kind = EntryKind::File;
+    }
+    entries.push_back(std::move(entry));
+  }
+  if (error) throw StoreError(subject, ErrorText(error));
+  return entries;
+}
+
+std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
+  const std::filesystem::path path = PathFromUtf8(folder) / "displayname";
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) return {};
+  if (!std::filesystem::is_regular_file(status)) {
+    why_not = "it is not a file";
+    return {};
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(kMaxDisplayNameBytes, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) {
+    why_not = "it cannot be read";
+    return {};
+  }
+  const std::size_t end = bytes.find('\n');
+  if (end == std::string::npos && bytes.size() == kMaxDisplayNameBytes && in.peek() != EOF) {
+    why_not = "its first line is longer than 4 KiB";
+    return {};
+  }
+  if (end != std::string::npos) bytes.resize(end);
+  return bytes;
+}
+
+#endif
+
+// Lists the folder for the walk. A subfolder that leads to a folder the walk has already taken
+// on is passed over with a note, so links back up the tree cannot make the walk endless; names
+// are taken in byte order so which of two links to one folder is walked never varies.
+Listing List(const std::string& path, const std::string& subject, Walk& walk) {
+  Listing listing;
+  std::vector<Entry> entries = ReadFolder(path, subject, walk, listing.notes);
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  for (Entry& entry : entries) {
+    const std::string lower = Lower(entry.name);
+    if (entry.kind == EntryKind::Folder) {
+      if (walk.folders.insert(entry.detail).second) {
+        listing.folders.push_back(std::move(entry.name));
+      } else {
+        listing.notes.push_back(
+            {std::move(entry.name), "passed over: it leads back to a folder already walked"});
+      }
+    } else if (entry.kind == EntryKind::File) {
+      if (lower.ends_with(".vcf")) {
+        listing.cards.push_back(std::move(entry.name));
+      } else if (lower.ends_with(".ics")) {
+        listing.has_calendar_items = true;
+      }
+    } else if (lower.ends_with(".vcf") || entry.kind == EntryKind::Unreadable) {
+      // Anything else of a card's name is said; other entries are not the store's.
+      listing.notes.push_back({entry.name, "passed over: " + KindText(entry)});
+    }
+  }
+  std::stable_sort(listing.notes.begin(), listing.notes.end(),
+                   [](const StoreNote& a, const StoreNote& b) { return a.subject < b.subject; });
+  return listing;
+}
+
+class VCardItem : public ContactItem {
+ public:
+  VCardItem(std::string path, std::string name, VCard card, FileStamp stamp, HeldFile file)
+      : m_path(std::move(path)),
+        m_name(std::move(name)),
+        m_card(std::move(card)),
+        m_stamp(stamp),
+        m_file(std::move(file)) {}
+
+  int Class() override {
+    return m_card.Kind() == CardKind::Group ? kDistributionListClass : kContactClass;
+  }
+
+  std::vector<PhoneValue> Phones() override {
+    std::vector<PhoneValue> phones;
+    phones.reserve(m_card.Phones().size());
+    for (const PhoneEntry& entry : m_card.Phones()) phones.push_back({entry.field, entry.number});
+    return phones;
+  }
+
+  // Nothing failed for a value left as it is, so its note is no problem.
+  std::vector<StoreNote> TakeNotes() override {
+    std::vector<StoreNote> notes;
+    for (const LeftPhone& left : m_card.LeftAsIs()) {
+      notes.push_back(
+          {{}, std::string(PhoneFieldLabel(left.field)) + " left as it is: " + left.reason});
+    }
+    return notes;
+  }
+
+  StoredNumber PrepareNumber(std::size_t index, std::string number) override {
+    if (index < m_card.Phones().size() && m_card.Phones()[index].is_tel_uri) {
+      TelUriNumber uri = TelUriFromNumber(number);
+      if (!uri.number) return {{}, std::move(uri.error)};
+      return {std::move(*uri.number), {}};
+    }
+    return {std::move(number), {}};
+  }
+
+  void SetPhone(std::size_t index, std::string number) override {
+    m_changes.push_back({index, std::move(number)});
+  }
+
+  std::string FileAs() override { return m_card.FileAs(); }
+
+  void Save() override {
+    if (m_changes.empty()) return;
+    VCardRewrite rewrite = RewriteVCard(m_card, m_changes);
+    if (!rewrite.rejected.empty()) throw StoreError(m_name, rewrite.rejected.front().reason);
+    if (rewrite.bytes == m_card.Bytes()) return;
+    FileStatus status =
+        WriteFileAtomically(PathFromUtf8(m_path), rewrite.bytes, m_stamp, m_card.Bytes(), &m_file);
+    if (!status) throw StoreError(m_name, status.reason);
+    m_changes.clear();
+  }
+
+ private:
+  std::string m_path;
+  std::string m_name;
+  VCard m_card;
+  FileStamp m_stamp;
+  // The card as read, open until the item goes, so the save compares with that very file.
+  HeldFile m_file;
+  std::vector<PhoneChange> m_changes;
+};
+
+class VCardItems : public ItemCursor {
+ public:
+  VCardItems(std::string path, std::vector<std::string> names)
+      : m_path(std::move(path)), m_names(std::move(names)) {}
+
+  std::unique_ptr<ContactItem> Next() override {
+    if (m_next >= m_names.size()) return nullptr;
+    const std::string& name = m_names[m_next++];
+    std::string path = m_path + "/" + name;
+    FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxVCardBytes);
+    if (!snapshot.status) throw StoreError(name, snapshot.status.reason);
+    ParsedVCard parsed = ParseVCard(snapshot.bytes);
+    if (!parsed) throw StoreError(name, parsed.error);
+    return std::make_unique<VCardItem>(std::move(path), name, std::move(*parsed.card),
+                                       snapshot.stamp, std::move(snapshot.file));
+  }
+
+ private:
+  std::string m_path;
+  std::vector<std::string> m_names;
+  std::size_t m_next = 0;
+};
+
+class VCardFolder;
+
+class VCardFolders : public FolderCursor {
+ public:
+  VCardFolders(std::shared_ptr<Walk> walk, std::string path, std::vector<std::string> names)
+      : m_walk(std::move(walk)), m_path(std::move(path)), m_names(std::move(names)) {}
+  std::unique_ptr<Folder> Next() override;
+
+ private:
+  std::shared_ptr<Walk> m_walk;
+  std::string m_path;
+  std::vector<std::string> m_names;
+  std::size_t m_next = 0;
+};
+
+class VCardFolder : public Folder {
+ public:
+  VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name)
+      : m_walk(std::move(walk)), m_path(std::move(path)), m_dir_name(std::move(dir_name)) {}
+
+  std::string Name() override {
+    // Read once: the walk asks again, and the file may be slow or changing.
+    if (!m_name) {
+      std::string why_not;
+      std::string name = ReadDisplayName(m_path, why_not);
+      while (!name.empty() && (name.back() == '\r' || name.back() == ' ' || name.back() == '\t')) {
+        name.pop_back();
+      }
+      if (!why_not.empty()) {
+        m_notes.push_back(
+            {"displayname", "passed over: " + why_not + "; the folder's own name is used"});
+      }
+      m_name = name.empty() ? m_dir_name : std::move(name);
+    }
+    return *m_name;
+  }
+
+  int DefaultItemType() override {
+    Entries();
+    return m_type;
+  }
+
+  std::unique_ptr<ItemCursor> Items() override {
+    return std::make_unique<VCardItems>(m_path, std::move(Entries().cards));
+  }
+
+  std::unique_ptr<FolderCursor> Folders() override {
+    return std::make_unique<VCardFolders>(m_walk, m_path, std::move(Entries().folders));
+  }
+
+  std::vector<StoreNote> TakeNotes() override {
+    if (m_listing) {
+      std::move(m_listing->notes.begin(), m_listing->notes.end(), std::back_inserter(m_notes));
+      m_listing->notes.clear();
+    }
+    return std::exchange(m_notes, {});
+  }
+
+ private:
+  Listing& Entries() {
+    if (!m_listing) {
+      m_listing = List(m_path, m_dir_name, *m_walk);
+      // A calendar folder holds .ics items and no cards; its items are never read.
+      m_type = m_listing->cards.empty() && m_listing->has_calendar_items ? 1 : kContactItemType;
+    }
+    return *m_listing;
+  }
+
+  std::shared_ptr<Walk> m_walk;
+  std::string m_path;
+  std::string m_dir_name;
+  std::optional<std::string> m_name;
+  std::optional<Listing> m_listing;
+  std::vector<StoreNote> m_notes;
+  int m_type = kContactItemType;
+};
+
+std::unique_ptr<Folder> VCardFolders::Next() {
+  if (m_next >= m_names.size()) return nullptr;
+  const std::string& name = m_names[m_next++];
+  return std::make_unique<VCardFolder>(m_walk, m_path + "/" + name, name);
+}
+
+class VCardStore : public ContactStore {
+ public:
+  explicit VCardStore(std::string root) : m_root(std::move(root)) {}
+
+  void SetWriting(bool writing) override { m_writing = writing; }
+
+  std::optional<std::string> Open() override {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(PathFromUtf8(m_root), error);
+    if (error) return "\"" + m_root + "\": " + ErrorText(error);
+    if (!fs::is_directory(status)) return "\"" + m_root + "\" is not a folder";
+    // Listing it is the one test of access that holds on every system.
+    fs::directory_iterator listing(PathFromUtf8(m_root), error);
+    if (error) return "\"" + m_root + "\": " + ErrorText(error);
+    return std::nullopt;
+  }
+
+  std::string CurrentUser() override { return LoggedInUserName(); }
+
+  // Each call starts a walk afresh.
+  std::unique_ptr<FolderCursor> Folders() override {
+    m_walk = std::make_shared<Walk>();
+    m_walk->writing = m_writing;
+    m_walk->folders.insert(FolderIdentity(m_root, m_root));
+    Listing listing = List(m_root, m_root, *m_walk);
+    m_notes = std::move(listing.notes);
+    return std::make_unique<VCardFolders>(m_walk, m_root, std::move(listing.folders));
+  }
+
+  std::vector<StoreNote> TakeNotes() override {
+    std::vector<StoreNote> notes = std::exchange(m_notes, {});
+    if (m_walk && m_walk->removed > 0) {
+      const std::size_t removed = std::exchange(m_walk->removed, 0);
+      notes.push_back({{},
+                       "Removed " + std::to_string(removed) +
+                           (removed == 1 ? " temporary file" : " temporary files") +
+                           " left by an earlier run that was stopped"});
+    }
+    return notes;
+  }
+
+ private:
+  std::string m_root;
+  bool m_writing = false;
+  std::shared_ptr<Walk> m_walk;
+  std::vector<StoreNote> m_notes;
+};
+
+}  // namespace
+
+std::unique_ptr<ContactStore> MakeVCardStore(std::string root) {
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  return std::make_unique<VCardStore>(std::move(root));
+}
+
+}  // namespace dialmend

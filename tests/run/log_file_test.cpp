@@ -1,0 +1,200 @@
+#include "run/log_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/desktop_directory.h"
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PathCase {
+  const char* name;
+  std::set<int> taken;
+  int expected;
+};
+
+class DefaultLogPathCases : public testing::TestWithParam<PathCase> {};
+
+TEST_P(DefaultLogPathCases, TakesTheFirstFreeNumber) {
+  const auto& c = GetParam();
+  const std::string folder = "/home/u/Desktop";
+  const std::string prefix = folder + "/Dialmend Log ";
+  const auto path = DefaultLogPath(folder, [&](const std::string& candidate) {
+    EXPECT_TRUE(candidate.starts_with(prefix) && candidate.ends_with(".txt")) << candidate;
+    return c.taken.count(std::stoi(candidate.substr(prefix.size()))) != 0;
+  });
+  EXPECT_EQ(path, folder + "/Dialmend Log " + std::to_string(c.expected) + ".txt");
+}
+
+std::set<int> Range(int from, int to) {
+  std::set<int> s;
+  for (int i = from; i <= to; ++i) s.insert(i);
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, DefaultLogPathCases,
+                         testing::Values(PathCase{"NoneTaken", {}, 1},
+                                         PathCase{"FirstGap", {1, 2, 4}, 3},
+                                         PathCase{"BeyondSixteenBits", Range(1, 32767), 32768}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class Desktop : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_home = fs::path(testing::TempDir()) / "desktop_home";
+    fs::remove_all(m_home);
+    fs::create_directories(m_home / ".config");
+    m_saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", m_home.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
+  void TearDown() override { ::setenv("HOME", m_saved_home.c_str(), 1); }
+  fs::path m_home;
+  std::string m_saved_home;
+};
+
+TEST_F(Desktop, FollowsUserDirsThenDesktopThenHome) {
+  EXPECT_EQ(DesktopDirectory(), m_home.string());
+  fs::create_directories(m_home / "Desktop");
+  EXPECT_EQ(DesktopDirectory(), (m_home / "Desktop").string());
+  fs::create_directories(m_home / "Schreibtisch");
+  std::ofstream(m_home / ".config" / "user-dirs.dirs")
+      << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
+  EXPECT_EQ(DesktopDirectory(), (m_home / "Schreibtisch").string());
+  EXPECT_EQ(SetLogFile(), (m_home / "Schreibtisch" / "Dialmend Log 1.txt").string());
+}
+
+TEST(SaveLogFile, NamesThePathAndTheReason) {
+  EXPECT_EQ(SaveLogFile("/nonexistent-dir/x.txt", "log"),
+            "Cannot save the log to \"/nonexistent-dir/x.txt\": no such file or directory.");
+  EXPECT_EQ(SaveLogFile("/tmp", "log"), "Cannot save the log to \"/tmp\": is a directory.");
+}
+
+struct NextCase {
+  const char* name;
+  std::string path;
+  std::optional<std::string> next;
+};
+
+class NextLogPathCases : public testing::TestWithParam<NextCase> {};
+
+TEST_P(NextLogPathCases, CountsOnlyNumberedLogNames) {
+  EXPECT_EQ(NextLogPath(GetParam().path), GetParam().next);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, NextLogPathCases,
+    testing::Values(NextCase{"First", "/d/Dialmend Log 1.txt", "/d/Dialmend Log 2.txt"},
+                    NextCase{"Carries", "/d/Dialmend Log 99.txt", "/d/Dialmend Log 100.txt"},
+                    NextCase{"BeyondSixteenBits", "Dialmend Log 32767.txt", "Dialmend Log 32768.txt"},
+                    NextCase{"UserName", "/d/log.txt", std::nullopt},
+                    NextCase{"NoNumber", "/d/Dialmend Log .txt", std::nullopt},
+                    NextCase{"LeadingZero", "/d/Dialmend Log 01.txt", std::nullopt},
+                    NextCase{"OtherSuffix", "/d/Dialmend Log 1.log", std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class LogFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::path(testing::TempDir()) /
+            ("log_file_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+             "_" + std::to_string(::getpid()));
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+  }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  fs::path m_dir;
+};
+
+TEST_F(LogFileTest, TwoRunsAtOnceTakeTwoNumbers) {
+  const std::string first = (m_dir / "Dialmend Log 1.txt").string();
+  LogFile a;
+  LogFile b;
+  ASSERT_EQ(a.Reserve({first, true}), std::nullopt);
+  ASSERT_EQ(b.Reserve({first, true}), std::nullopt);
+  EXPECT_EQ(a.Path(), first);
+  EXPECT_EQ(b.Path(), (m_dir / "Dialmend Log 2.txt").string());
+  b.Append("second\r\n");
+  a.Append("first\r\n");
+  EXPECT_EQ(a.Complete(), std::nullopt);
+  EXPECT_EQ(b.Complete(), std::nullopt);
+  EXPECT_EQ(Read(m_dir / "Dialmend Log 1.txt"), "first\r\n");
+  EXPECT_EQ(Read(m_dir / "Dialmend Log 2.txt"), "second\r\n");
+}
+
+TEST_F(LogFileTest, HoldsEachAppendBeforeItCompletes) {
+  LogFile file;
+  ASSERT_EQ(file.Reserve({(m_dir / "Dialmend Log 1.txt").string(), true}), std::nullopt);
+  EXPECT_TRUE(fs::exists(m_dir / "Dialmend Log 1.txt")) << "reserved at once";
+  file.Append("one\r\n");
+  EXPECT_EQ(Read(m_dir / "Dialmend Log 1.txt"), "one\r\n");
+  file.Append("two\r\n");
+  EXPECT_EQ(Read(m_dir / "Dialmend Log 1.txt"), "one\r\ntwo\r\n");
+  EXPECT_EQ(file.Complete(), std::nullopt);
+}
+
+TEST_F(LogFileTest, ANamedFileIsWrittenInPlace) {
+  const fs::path path = m_dir / "log.txt";
+  std::ofstream(path, std::ios::binary) << "an older and longer log\r\n";
+  fs::create_hard_link(path, m_dir / "other-name.txt");
+  EXPECT_EQ(SaveLogFile(path.string(), "new\r\n"), std::nullopt);
+  EXPECT_EQ(Read(path), "new\r\n");
+  EXPECT_EQ(Read(m_dir / "other-name.txt"), "new\r\n") << "the same file, not a rename";
+}
+
+TEST_F(LogFileTest, WritesIntoADeviceAndLeavesItThere) {
+  const fs::path device = m_dir / "null";
+  if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+  }
+  EXPECT_EQ(SaveLogFile(device.string(), "log\r\n"), std::nullopt);
+  EXPECT_TRUE(fs::is_character_file(device));
+  EXPECT_EQ(fs::directory_iterator(m_dir)->path(), device) << "nothing beside it";
+}
+
+TEST_F(LogFileTest, WritesIntoAFifoAndLeavesItThere) {
+  const fs::path fifo = m_dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(SaveLogFile(fifo.string(), "log\r\n"), std::nullopt);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  char got[16] = {};
+  EXPECT_EQ(::read(reader, got, sizeof got), 5);
+  EXPECT_STREQ(got, "log\r\n");
+  ::close(reader);
+}
+
+TEST_F(LogFileTest, AFailedWriteIsReportedAtTheEnd) {
+  LogFile file;
+  ASSERT_EQ(file.Reserve({"/dev/full", false}), std::nullopt);
+  file.Append("log\r\n");
+  file.Append("more\r\n");
+  EXPECT_EQ(file.Complete(), "Cannot save the log to \"/dev/full\": no space left on device.");
+}
+
+}  // namespace
+}  // namespace dialmend

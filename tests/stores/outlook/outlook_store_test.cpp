@@ -1,0 +1,333 @@
+#include "stores/outlook/outlook_store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "run/contact_run.h"
+#include "stores/outlook/com_dispatch.h"
+#include "stores/outlook/com_ptr.h"
+#include "tests/contacts/store_contract.h"
+#include "tests/stores/outlook/fake_outlook.h"
+
+// The Outlook store over a stand-in object model, and once over the real COM of the machine
+// (under wine there is no Outlook). Run on Windows or under wine.
+
+namespace dialmend {
+namespace {
+
+constexpr int kHome = static_cast<int>(PhoneField::Home);
+constexpr int kMobile = static_cast<int>(PhoneField::Mobile);
+
+// The profile of the store contract: Work (Riverside Dental, a group, Acme in Clients below)
+// and a calendar folder.
+void BuildContractProfile(FakeOutlook& outlook) {
+  FakeFolder work{L"Work"};
+  work.items.push_back(FakeContact(
+      L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"}, {PhoneField::Mobile, L"0370 123456"}}));
+  FakeItem team;
+  team.item_class = kDistributionListClass;
+  team.file_as = L"Team";
+  work.items.push_back(team);
+  FakeFolder clients{L"Clients"};
+  clients.items.push_back(FakeContact(L"Acme", {{PhoneField::Business, L"01232 123456"}}));
+  work.folders.push_back(clients);
+  outlook.folders.push_back(work);
+  outlook.folders.push_back(FakeFolder{L"Calendar", 1});
+}
+
+// Holds the fake's Application object and a store over it.
+struct OutlookProfile {
+  OutlookProfile() : application(ComPtr<IDispatch>::Adopt(outlook.Application())) {}
+  std::unique_ptr<ContactStore> Store() { return MakeOutlookStore(application.Get()); }
+
+  FakeOutlook outlook;
+  ComPtr<IDispatch> application;
+};
+
+// The store contract, as every store passes it; Outlook gives all nineteen fields.
+struct OutlookTraits {
+  static constexpr std::size_t kPhoneCount = kPhoneFieldCount;
+  static constexpr std::size_t kHomeIndex = kHome;
+  static constexpr std::size_t kMobileIndex = kMobile;
+  OutlookTraits() { BuildContractProfile(profile.outlook); }
+  std::unique_ptr<ContactStore> Make(const std::filesystem::path&) { return profile.Store(); }
+  // Outlook is its own storage: reading it again is a new store over the same Outlook.
+  ContactStore& Reread(std::unique_ptr<ContactStore>& store, const std::filesystem::path&) {
+    store = profile.Store();
+    return *store;
+  }
+  OutlookProfile profile;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Outlook, StoreContract, OutlookTraits);
+
+// A RunHost that never pauses and keeps what the run told it.
+class TestHost : public RunHost {
+ public:
+  bool YieldAndCheckAbort() override { return false; }
+  void ProfileFailed(const std::string& reason) override { profile_failures.push_back(reason); }
+  void CountersChanged(const RunCounters&) override {}
+  std::string NowText() override { return "06/12/2026 10:00:00"; }
+  std::vector<std::string> profile_failures;
+};
+
+// A run over the contract profile, where Riverside Dental also holds a current business number,
+// Acme's name is beyond ASCII and the BMP, and Work also holds a mail item and Unchanged Ltd.
+struct WalkFixture {
+  explicit WalkFixture(bool update) {
+    BuildContractProfile(profile.outlook);
+    Dental().phones[static_cast<int>(PhoneField::Business)] = L"(020) 7930 8890";
+    profile.outlook.Item({0, 0}, 0).file_as = L"Acm\u00e9 \U0001F600";
+    FakeItem mail;
+    mail.item_class = 43;
+    profile.outlook.folders[0].items.push_back(mail);
+    profile.outlook.folders[0].items.push_back(
+        FakeContact(L"Unchanged Ltd", {{PhoneField::Business, L"(020) 7123 4567"}}));
+    settings.options = &options;
+    settings.update = update;
+  }
+  FakeItem& Item(std::size_t index) { return profile.outlook.Item({0}, index); }
+  FakeItem& Dental() { return Item(0); }
+  void Run() { Run(*profile.Store()); }
+  void Run(ContactStore& store) { ContactRun(store, settings, counters, log, host).FixContacts(); }
+  bool Logged(std::string_view text) const { return log.Text().find(text) != std::string::npos; }
+
+  OutlookProfile profile;
+  NumberOptions options;
+  RunSettings settings;
+  RunCounters counters;
+  ActivityLog log;
+  TestHost host;
+};
+
+constexpr std::string_view kHeader =
+    "Dialmend Activity Log\r\n=======================\r\n\r\nCommenced 06/12/2026 10:00:00\r\n\r\n";
+constexpr std::string_view kDentalReport =
+    "\\Work\\Riverside Dental\r\n"
+    "  Home:         0171 930 8890 --> (020) 7930 8890\r\n"
+    "  Mobile:       0370 123456 --> (07770) 123456\r\n";
+constexpr std::string_view kAcmeReport =
+    "\\Work\\Clients\\Acm\xc3\xa9 \xf0\x9f\x98\x80\r\n"
+    "  Business:     01232 123456 --> (028) 9012 3456\r\n";
+// Accepted Invoke calls on a contact: Class and nineteen reads; the filing name for a report.
+constexpr int kReadCalls = 1 + kPhoneFieldCount;
+
+TEST(OutlookWalk, SimulationReportsButNeverAssignsNorSaves) {
+  WalkFixture f(/*update=*/false);
+  f.Run();
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Checking contacts in profile Test User\r\n\r\n" +
+                              std::string(kDentalReport) + std::string(kAcmeReport));
+  EXPECT_EQ(f.profile.outlook.puts, 0);
+  EXPECT_EQ(f.Dental().saves, 0);
+  EXPECT_EQ(f.Dental().calls, kReadCalls + 1);
+}
+
+TEST(OutlookWalk, UpdateWritesOnlyChangedNumbersSavesOnceAndAsksOtherItemsTheirClassAlone) {
+  WalkFixture f(/*update=*/true);
+  f.Run();
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
+                              std::string(kDentalReport) + std::string(kAcmeReport));
+  FakeItem& dental = f.Dental();
+  EXPECT_EQ(dental.phones[kHome], L"(020) 7930 8890");
+  EXPECT_EQ(dental.phones[kMobile], L"(07770) 123456");
+  for (int i = 0; i < kPhoneFieldCount; ++i) {
+    EXPECT_EQ(dental.reads[i], 1) << i;
+    EXPECT_EQ(dental.writes[i], i == kHome || i == kMobile ? 1 : 0) << i;
+  }
+  EXPECT_EQ(dental.saves, 1);
+  EXPECT_EQ(dental.calls, kReadCalls + 1 + 2 + 1);  // and two writes and one Save
+  EXPECT_EQ(f.profile.outlook.puts, 3);
+  EXPECT_EQ(f.Item(1).calls, 1);  // the group
+  EXPECT_EQ(f.Item(2).calls, 1);  // the mail item
+  EXPECT_EQ(f.Item(3).calls, kReadCalls);
+  EXPECT_EQ(f.Item(3).saves, 0);
+}
+
+TEST(OutlookWalk, HoldsOneItemAtATimeAndLooksUpEachNameOncePerKindOfObject) {
+  WalkFixture f(/*update=*/true);
+  f.Run();
+  EXPECT_EQ(f.profile.outlook.most_live_items, 1);
+  EXPECT_EQ(f.profile.outlook.live_items, 0);
+  EXPECT_EQ(f.profile.outlook.live_objects, 1);  // the Application object the test holds
+  const auto& lookups = f.profile.outlook.member_lookups;
+  // Every item shares Class, as in Outlook.
+  for (const char* name : {"ContactItem.Class", "ContactItem.HomeTelephoneNumber",
+                           "ContactItem.FileAs", "ContactItem.Save", "MAPIFolder.Name",
+                           "Folders.Count", "Items.Item"}) {
+    EXPECT_EQ(lookups.at(name), 1) << name;
+  }
+  EXPECT_EQ(lookups.count("DistListItem.Class"), 0u);
+}
+
+struct SaveRefusalRow {
+  const char* name;
+  HRESULT code;
+  const wchar_t* description;
+  const char* reason;
+};
+
+class OutlookSaveRefusal : public testing::TestWithParam<SaveRefusalRow> {};
+
+TEST_P(OutlookSaveRefusal, IsALogLineAndTheWalkGoesOn) {
+  WalkFixture f(/*update=*/true);
+  f.Dental().save_failure = GetParam().code;
+  f.Dental().save_description = GetParam().description;
+  f.Run();
+  EXPECT_TRUE(f.Logged("  Could not save \\Work\\Riverside Dental: " +
+                       std::string(GetParam().reason) + "\r\n"))
+      << f.log.Text();
+  EXPECT_FALSE(f.Logged(kDentalReport));
+  EXPECT_TRUE(f.Logged(kAcmeReport));
+}
+
+constexpr wchar_t kChanged[] = L"The operation cannot be performed because the message has been changed.";
+
+INSTANTIATE_TEST_SUITE_P(
+    OutlookWalk, OutlookSaveRefusal,
+    testing::Values(
+        SaveRefusalRow{"ItemChangedByCode", static_cast<HRESULT>(0x80040109), kChanged,
+                       "the item has been changed by another user or in another window"},
+        SaveRefusalRow{"ItemChangedByDescriptionAlone", E_FAIL, kChanged,
+                       "the item has been changed by another user or in another window"},
+        SaveRefusalRow{"ReadOnlyFolder", E_ACCESSDENIED, L"You don't have appropriate permission.",
+                       "the folder is read-only or shared without permission to change it"},
+        SaveRefusalRow{"UnknownCodeInOutlooksWords", static_cast<HRESULT>(0x8004DF0B),
+                       L"Outlook cannot save this item now.", "Outlook cannot save this item now"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(OutlookWalk, AFolderWhoseItemsFailIsSkippedAndTheWalkGoesOn) {
+  WalkFixture f(/*update=*/false);
+  FakeFolder broken{L"Broken"};
+  broken.items_failure = E_ACCESSDENIED;
+  f.profile.outlook.folders.insert(f.profile.outlook.folders.begin(), broken);
+  f.Run();
+  EXPECT_TRUE(f.Logged("  Could not read folder \\Broken: cannot read Items: access was refused\r\n"))
+      << f.log.Text();
+  EXPECT_TRUE(f.Logged(kDentalReport));
+}
+
+TEST(OutlookWalk, CallsRejectedTwiceAreTriedAgain) {
+  WalkFixture f(/*update=*/true);
+  f.Dental().calls_to_reject = 2;
+  f.Run();
+  EXPECT_EQ(f.Dental().rejected, 2);
+  EXPECT_EQ(f.Dental().saves, 1);
+  EXPECT_EQ(f.counters.problems, 0);
+  EXPECT_TRUE(f.Logged(kDentalReport));
+}
+
+TEST(OutlookWalk, ANumberWithALoneSurrogateIsLeftAndReported) {
+  WalkFixture f(/*update=*/true);
+  const std::wstring broken = std::wstring(L"0171 930 8890 ") + static_cast<wchar_t>(0xD800);
+  f.Dental().phones[kHome] = broken;
+  f.Run();
+  EXPECT_TRUE(f.Logged("  Could not change Home of \\Work\\Riverside Dental: its text holds a "
+                       "character that is not valid Unicode"))
+      << f.log.Text();
+  EXPECT_EQ(f.Dental().writes[kHome], 0);
+  EXPECT_EQ(f.Dental().phones[kMobile], L"(07770) 123456");
+}
+
+class OutlookUserRefusal : public testing::TestWithParam<std::pair<HRESULT, const char*>> {};
+
+TEST_P(OutlookUserRefusal, EndsTheRunAfterTheHeaderWithTheReason) {
+  WalkFixture f(/*update=*/false);
+  f.profile.outlook.user_failure = GetParam().first;
+  f.profile.outlook.user_description = L"Operation aborted";
+  f.Run();
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Checking\r\nCould not open the profile: " +
+                              "Outlook refused to name it: " + GetParam().second + "\r\n");
+  EXPECT_EQ(f.host.profile_failures,
+            std::vector<std::string>{"Outlook refused to name it: " + std::string(GetParam().second)});
+  EXPECT_EQ(f.Dental().calls, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OutlookWalk, OutlookUserRefusal,
+                         testing::Values(std::pair{E_ACCESSDENIED, "access was refused"},
+                                         std::pair{E_ABORT, "operation aborted"}),
+                         [](const auto& info) {
+                           return info.index == 0 ? "AccessDenied" : "SecurityPromptAborted";
+                         });
+
+// Without Outlook (wine has none) COM cannot find "Outlook.Application".
+TEST(OutlookWalk, WithoutOutlookShowsItIsNotInstalledAndWritesNothing) {
+  WalkFixture f(/*update=*/false);
+  f.Run(*MakeOutlookStore());
+  EXPECT_EQ(f.log.Text(), "Could not open the profile: Outlook is not installed\r\n");
+  EXPECT_EQ(f.host.profile_failures, std::vector<std::string>{"Outlook is not installed"});
+  EXPECT_EQ(f.counters.folders, 0);
+}
+
+TEST(OutlookStore, AProfileThatWillNotOpenGivesTheReason) {
+  OutlookProfile profile;
+  profile.outlook.namespace_failure = static_cast<HRESULT>(0x80040111);
+  EXPECT_EQ(profile.Store()->Open(),
+            "Outlook cannot open the profile: the profile could not be logged on to");
+}
+
+TEST(OutlookStore, ItemsAndFoldersMayOutliveTheStore) {
+  OutlookProfile profile;
+  BuildContractProfile(profile.outlook);
+  std::unique_ptr<ContactItem> item;
+  {
+    auto store = profile.Store();
+    ASSERT_EQ(store->Open(), std::nullopt);
+    item = store->Folders()->Next()->Items()->Next();
+  }
+  EXPECT_EQ(item->FileAs(), "Riverside Dental");
+  item.reset();
+  EXPECT_EQ(profile.outlook.live_objects, 1);
+}
+
+TEST(OutlookStore, RegistersAMessageFilterWhileOpen) {
+  OutlookProfile profile;
+  auto store = profile.Store();
+  ASSERT_EQ(store->Open(), std::nullopt);
+  // Swap a probe in to see what is registered, then put it back.
+  auto* probe = new BusyServerFilter;
+  IMessageFilter* registered = nullptr;
+  IMessageFilter* removed = nullptr;
+  ASSERT_EQ(CoRegisterMessageFilter(probe, &registered), S_OK);
+  EXPECT_NE(registered, nullptr);
+  ASSERT_EQ(CoRegisterMessageFilter(registered, &removed), S_OK);
+  EXPECT_EQ(removed, probe);
+  for (IMessageFilter* filter : {removed, registered, static_cast<IMessageFilter*>(probe)}) {
+    if (filter) filter->Release();
+  }
+}
+
+TEST(BusyServer, IsWaitedForInStepsUpToThirtySeconds) {
+  EXPECT_EQ(RetryDelay(0), kRetryStepMs);
+  EXPECT_EQ(RetryDelay(kRetryLimitMs - 1), kRetryStepMs);
+  EXPECT_EQ(RetryDelay(kRetryLimitMs), std::nullopt);
+  EXPECT_EQ(kRetryLimitMs, 30000u);
+  EXPECT_EQ(kRetryStepMs, 100u);
+  auto* filter = new BusyServerFilter;
+  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_RETRYLATER), kRetryStepMs);
+  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_REJECTED), kRetryStepMs);
+  EXPECT_EQ(filter->RetryRejectedCall(nullptr, kRetryLimitMs, SERVERCALL_RETRYLATER),
+            static_cast<DWORD>(-1));
+  EXPECT_EQ(filter->HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, nullptr),
+            static_cast<DWORD>(SERVERCALL_ISHANDLED));
+  EXPECT_EQ(filter->MessagePending(nullptr, 0, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  filter->Release();
+}
+
+TEST(ComText, NamesFailuresInWords) {
+  EXPECT_EQ(FailureText(REGDB_E_CLASSNOTREG), "Outlook is not installed");
+  EXPECT_EQ(FailureText(RPC_E_CALL_REJECTED),
+            "Outlook stayed busy and did not answer for 30 seconds");
+  // An unmapped code still reads as words, from the system or with words around it.
+  const std::string text = FailureText(static_cast<HRESULT>(0x80070020));
+  EXPECT_NE(text.find_first_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos) << text;
+  const std::string unknown = FailureText(static_cast<HRESULT>(0x8004DF0B));
+  EXPECT_NE(unknown.find("unexplained"), std::string::npos) << unknown;
+}
+
+}  // namespace
+}  // namespace dialmend

@@ -1,0 +1,800 @@
+#include "stores/vcard/vcard.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "contacts/phone_field.h"
+#include "engine/utf8.h"
+
+namespace dialmend {
+namespace {
+
+using enum CardKind;
+using enum PhoneField;
+using enum VCardVersion;
+
+// Every table row has a name, which names its test and stands for it in messages.
+template <typename Row>
+concept NamedRow = std::is_same_v<decltype(Row::name), std::string_view>;
+
+template <NamedRow Row>
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+  return out << row.name;
+}
+
+constexpr auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
+// A row's card: the fixture named by a source ending in ".vcf", else the source itself.
+std::string BytesOf(const std::string& source) {
+  if (!source.ends_with(".vcf")) return source;
+  const std::string path = std::string(DIALMEND_VCARD_DATA_DIR) + "/" + source;
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << "missing fixture " << path;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// One "Field: number" line per entry; a tel: URI's number shows behind "tel:".
+std::string PhonesOf(const std::vector<PhoneEntry>& phones) {
+  std::string text;
+  for (const PhoneEntry& entry : phones) {
+    text += std::string(PhoneFieldLabel(entry.field)) + (entry.is_tel_uri ? ": tel:" : ": ") +
+            entry.number + "\n";
+  }
+  return text;
+}
+
+VCard MustParse(std::string_view bytes) {
+  ParsedVCard parsed = ParseVCard(bytes);
+  EXPECT_TRUE(parsed) << "did not parse: " << parsed.error;
+  return parsed ? std::move(*parsed.card) : *ParseVCard("BEGIN:VCARD\r\nEND:VCARD\r\n").card;
+}
+
+// A card with CRLF line ends and the filing name "Test Person" around the given lines.
+std::string Card(std::string_view body, std::string_view version = "3.0") {
+  return "BEGIN:VCARD\r\nVERSION:" + std::string(version) + "\r\nFN:Test Person\r\n" +
+         std::string(body) + "END:VCARD\r\n";
+}
+
+std::string Replaced(std::string text, std::string_view from, std::string_view to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << "no \"" << from << "\" in the text";
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+struct ReadRow {
+  std::string_view name;
+  std::string source;
+  std::string phones;  // as PhonesOf writes them
+  std::string_view file_as = "Test Person";
+  VCardVersion version = V30;
+  CardKind kind = Contact;
+  std::string_view line_end = "\r\n";
+};
+
+class VCardRead : public testing::TestWithParam<ReadRow> {};
+
+TEST_P(VCardRead, GivesVersionKindFilingNameLineEndAndPhonesInFieldOrder) {
+  const ReadRow& row = GetParam();
+  const VCard card = MustParse(BytesOf(row.source));
+  EXPECT_EQ(card.Version(), row.version);
+  EXPECT_EQ(card.Kind(), row.kind);
+  EXPECT_EQ(card.FileAs(), row.file_as);
+  EXPECT_EQ(card.LineEnd(), row.line_end);
+  EXPECT_EQ(PhonesOf(card.Phones()), row.phones);
+}
+
+const ReadRow kProducers[] = {
+    {"Apple", "apple_contacts.vcf",
+     "Assistant: 01632 960002\nBusiness: 0181 496 0000\nBusiness Fax: 0171 946 0002\n"
+     "Home: 0171 930 8890\nHome Fax: 0171 946 0001\nMobile: 07700 900123\n"
+     "Mobile: 07700 900124\nOther: 01632 960001\nPager: 07623 900004\n"
+     "Primary: 020 7946 0003\nRadio: 0113 496 0005\n",
+     "Chidi Okafor"},
+    {"Google", "google_export.vcf",
+     "Business: 0171-930-8892\nBusiness 2: 0171 930 8893\nHome: (0171) 930 8891\n"
+     "Mobile: +44 7700 900456\nOther: 0800 123 4567\n",
+     "Priya Natarajan"},
+    {"EvolutionAllFields", "evolution_all_fields.vcf",
+     "Assistant: 0171 930 0001\nBusiness: 0171 930 0002\nBusiness 2: 0171 930 0003\n"
+     "Business Fax: 0171 930 0004\nCallback: 0171 930 0005\nCar: 0171 930 0006\n"
+     "Company: 0171 930 0007\nHome: 0181 930 0008\nHome 2: 0181 930 0009\n"
+     "Home Fax: 0181 930 0010\nISDN: 0181 930 0011\nMobile: 07700 900012\n"
+     "Other: 0181 930 0013\nOther Fax: 0181 930 0014\nPager: 07623 900015\n"
+     "Primary: 0171 930 0016\nRadio: 0171 930 0017\nTelex: 0171 930 0018\n"
+     "TTY/TTDD: 0171 930 0019\n",
+     "Hughes, Bethan"},
+    {"Outlook21QuotedPrintable", "outlook_21_qp.vcf",
+     "Assistant: 0171 930 8896\nBusiness: 0171 930 8893\nBusiness Fax: 0171 930 8895\n"
+     "Callback: 0171 930 8897\nCar: 07700 900791\nCompany: 0171 930 8898\n"
+     "Home: 0181 930 8894\nHome 2: 0181 930 8801\nHome Fax: 0181 930 8802\n"
+     "ISDN: 0171 930 8803\nMobile: 07700 900789\nPager: 07623 900790\n"
+     "Primary: 0171 930 8804\nRadio: 0171 930 8899\nTelex: 0171 930 8805\n"
+     "TTY/TTDD: 0171 930 8800\n",
+     "J\u00fcrgen M\u00fcller \u20ac", V21},
+    {"Nextcloud30", "nextcloud_30.vcf",
+     "Business: 0171 930 8842\nBusiness Fax: 0171 930 8843\nCar: 07700 900845\n"
+     "Home: 0171 930 8840\nHome Fax: 0181 930 8844\nMobile: 07700 900841\n",
+     "Tom\u00e1s O'Neill"},
+    {"Version4TelUris", "v4_tel_uri.vcf",
+     "Business: tel:+44-171-930-8820\nBusiness Fax: tel:+44-171-930-8821\n"
+     "Home: tel:+44-20-7946-0010\nMobile: tel:07700-900-321\nPrimary: tel:+44-171-930-8823\n"
+     "TTY/TTDD: tel:+44-18001-0171-930-8822\n",
+     "Siobh\u00e1n N\u00ed Bhriain", V40},
+    {"Thunderbird", "thunderbird_40.vcf",
+     "Business: 0171 930 8830\nHome: 0181 930 8831\nMobile: 07700 900654\n"
+     "Other: +46 8 123 456 78\nOther Fax: 0171 930 8832\nPager: 07623 900655\n",
+     "Astrid Lindqvist", V40, Contact, "\n"},
+    {"ByteOrderMarkLineFeedsAndFolds", "bom_lf_folded.vcf",
+     "Business: 0171 930 8850\nHome: 0181 930 8851\n",
+     "Marguerite Delacroix-Beaumont de la Tour d'Auvergne et de Saint-Germain-des-Pr\u00e9s", V30,
+     Contact, "\n"},
+    {"MixedLineEndsTakeTheBeginLines", "mixed_line_ends.vcf",
+     "Home: 0181 930 8860\nMobile: 07700 900861\n", "Ann Mixed"},
+    {"EvolutionList", "evolution_list.vcf", "", "Surgery staff", V30, Group},
+    {"AppleGroup", "apple_group.vcf", "", "Dentists", V30, Group},
+    {"Version4Group", "kind_group_v4.vcf", "", "Book club", V40, Group},
+    {"Outlook21Base64", "outlook_21_base64.vcf",
+     "Business: 0171 930 8893\nCallback: 0171 930 8897\nHome: 0171 930 8890\n"
+     "Mobile: 07700 900123\n",
+     "Adaeze Okonkwo", V21},
+    {"Evolution30Base64", "evolution_30_base64.vcf",
+     "Business: (020) 7930 8890\nHome: 0181 930 8851\nMobile: +44 20 7946 0000\n",
+     "Bartholomew Ashdown-Carruthers", V30, Contact, "\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Producers, VCardRead, testing::ValuesIn(kProducers), kRowName);
+
+std::string FoldedOnEveryCharacter() {
+  std::string body = "NOTE:a";
+  for (int i = 0; i < 500'000; ++i) body += "\r\n b";
+  return Card(body + "\r\nTEL;TYPE=CELL:07700\r\n  900\r\n\t123\r\n");
+}
+
+// Many itemN groups, each label naming the field of its own group's number only.
+ReadRow LabelledItems(int count) {
+  std::string body;
+  std::string others;
+  std::string radios;
+  for (int i = 0; i < count; ++i) {
+    const std::string group = "item" + std::to_string(i);
+    const std::string number = "0171 930 " + std::to_string(1000 + i % 9000);
+    body += group + ".TEL:" + number + "\r\n" + group +
+            ".X-ABLabel:" + (i % 2 == 0 ? "Radio" : "_$!<Other>!$_") + "\r\n";
+    (i % 2 == 0 ? radios : others) += (i % 2 == 0 ? "Radio: " : "Other: ") + number + "\n";
+  }
+  return {"EveryGroupedNumberTakesItsOwnLabel", Card(body), others + radios};
+}
+
+const ReadRow kCards[] = {
+    {"WithoutVersionAsVersion3", "BEGIN:VCARD\r\nFN:Old\r\nTEL:0171 930 8893\r\nEND:VCARD\r\n",
+     "Other: 0171 930 8893\n", "Old"},
+    {"NamesAndValuesInAnyCase",
+     "begin:vcard\r\nversion:2.1\r\nItem3.tel;Type=Cell:07700 900123\r\nfn:Lower Case\r\n"
+     "end:vcard\r\n",
+     "Mobile: 07700 900123\n", "Lower Case", V21},
+    {"BlankLinesSkipped", Card("\r\nTEL:0171 930 8893\r\n\r\n"), "Other: 0171 930 8893\n"},
+    {"HugeLineJustUnderTheSizeLimit",
+     Card("NOTE:" + std::string(kMaxVCardBytes - 200, 'a') + "\r\nTEL:0171 930 8893\r\n"),
+     "Other: 0171 930 8893\n"},
+    {"ValueFoldedOnEveryCharacter", FoldedOnEveryCharacter(), "Mobile: 07700 900123\n"},
+    LabelledItems(16'000),
+    {"ParametersFoldedBeforeTheColon",
+     Card("TEL;ENCODING=QUOTED-PRINTABLE;TY\r\n PE=HOME:0171=20930=\r\n 8893\r\n", "2.1"),
+     "Home: 0171 930 8893\n", "Test Person", V21},
+    {"KindGroupInCapitals", Card("KIND:GROUP\r\n"), "", "Test Person", V30, Group},
+    {"EvolutionListFalseIsAContact", Card("X-EVOLUTION-LIST:FALSE\r\n"), ""},
+    {"KindInsideAnotherValueIsNoKind", Card("NOTE:KIND:group\r\n"), ""},
+    {"LabelNamesOnlyItsOwnGroup",
+     Card("item1.TEL:0171 930 8893\r\nitem2.TEL:0171 930 8894\r\nitem2.X-ABLabel:Radio\r\n"),
+     "Other: 0171 930 8893\nRadio: 0171 930 8894\n"},
+    {"LaterHomeAndWorkNumbersInSecondFields",
+     Card("TEL;TYPE=HOME:1\r\nTEL;TYPE=WORK:2\r\nTEL;TYPE=HOME:3\r\nTEL;TYPE=WORK:4\r\n"
+          "TEL;TYPE=HOME:5\r\nitem1.TEL:6\r\nitem1.X-ABLabel:_$!<Home>!$_\r\n"),
+     "Business: 2\nBusiness 2: 4\nHome: 1\nHome 2: 3\nHome 2: 5\nHome 2: 6\n"},
+    {"FirstFnNamesTheCard", Card("FN:Second\r\n"), ""},
+    {"EvolutionFilingNameWhereverItStands", Card("X-EVOLUTION-FILE-AS:Hughes\\, Bethan\r\n"), "",
+     "Hughes, Bethan"},
+    {"NoFilingNameWithoutFnOrFileAs",
+     "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Hughes;Bethan\r\nEND:VCARD\r\n", "", ""},
+    {"Latin1FilingName", Card("X-EVOLUTION-FILE-AS;CHARSET=ISO-8859-1:Fran\xe7ois \x80\r\n"), "",
+     "Fran\u00e7ois \u0080"},
+    {"Windows1252FilingName", Card("X-EVOLUTION-FILE-AS;CHARSET=windows-1252:Fran\xe7ois \x80\r\n"),
+     "", "Fran\u00e7ois \u20ac"},
+    {"BackslashThatEscapesNothingKept", Card("TEL:0171\\x930\r\n"), "Other: 0171\\x930\n"},
+    {"BareQuotedPrintableGoesOnAfterASoftBreak",
+     Card("TEL;HOME;QUOTED-PRINTABLE:0171=\r\n930=\r\n 8893\r\n", "2.1"), "Home: 0171930 8893\n",
+     "Test Person", V21},
+    {"TelUriNumberEndsAtItsParameters",
+     Card("TEL;VALUE=uri:tel:+44-20-7946-0010;ext=5;isub=1\r\n", "4.0"),
+     "Other: tel:+44-20-7946-0010\n", "Test Person", V40},
+    {"Base64BareParameter", Card("TEL;HOME;BASE64:MDE3MSA5MzAgODg5MA==\r\n", "2.1"),
+     "Home: 0171 930 8890\n", "Test Person", V21},
+    {"Base64WithoutPadding", Card("TEL;ENCODING=b:MDE3MSA5MzAgODg5MA\r\n"),
+     "Other: 0171 930 8890\n"},
+    {"Base64EscapesNothing", Card("TEL;ENCODING=b:MDE3MVw7MQ==\r\n"), "Other: 0171\\;1\n"},
+    {"Base64InItsCharset",
+     Card("TEL;CHARSET=ISO-8859-1;ENCODING=BASE64:QvxybyAwMTcxIDkzMCA4ODkz\r\n", "2.1"),
+     "Other: B\u00fcro 0171 930 8893\n", "Test Person", V21},
+    {"Base64TelUri", Card("TEL;VALUE=uri;ENCODING=b:dGVsOis0NC0yMC03OTQ2LTAwMTA7ZXh0PTU=\r\n"),
+     "Other: tel:+44-20-7946-0010\n"},
+    {"EightBitIsPlainText", Card("TEL;ENCODING=8BIT:0171 930 8890\r\n", "2.1"),
+     "Other: 0171 930 8890\n", "Test Person", V21},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cards, VCardRead, testing::ValuesIn(kCards), kRowName);
+
+struct LeftRow {
+  std::string_view name;
+  std::string body;    // lines put before a plain mobile number, the one number changed
+  std::string phones;  // as PhonesOf writes them
+  std::string left;    // "Field: reason" lines
+  std::string_view version = "3.0";
+};
+
+class VCardLeftAsIs : public testing::TestWithParam<LeftRow> {};
+
+TEST_P(VCardLeftAsIs, KeepsTheValueOutOfThePhonesAndWritesItBackByteForByte) {
+  const LeftRow& row = GetParam();
+  const std::string bytes = Card(row.body + "TEL;TYPE=CELL:07700 900123\r\n", row.version);
+  const VCard card = MustParse(bytes);
+  EXPECT_EQ(PhonesOf(card.Phones()), row.phones);
+  std::string left;
+  for (const LeftPhone& phone : card.LeftAsIs()) {
+    left += std::string(PhoneFieldLabel(phone.field)) + ": " + phone.reason + "\n";
+  }
+  EXPECT_EQ(left, row.left);
+  std::vector<PhoneChange> changes;
+  for (std::size_t i = 0; i < card.Phones().size(); ++i) {
+    if (card.Phones()[i].number == "07700 900123") changes.push_back({i, "020 7946 0000"});
+  }
+  ASSERT_EQ(changes.size(), 1u);
+  const VCardRewrite rewrite = RewriteVCard(card, changes);
+  EXPECT_TRUE(rewrite.rejected.empty());
+  EXPECT_EQ(rewrite.bytes, Replaced(bytes, ":07700 900123\r\n", ":020 7946 0000\r\n"));
+}
+
+constexpr std::string_view kCannotDecode = "its base64 value cannot be decoded\n";
+
+const LeftRow kLeft[] = {
+    {"UnknownEncoding", "TEL;TYPE=HOME;ENCODING=X-FOO:MDE3MSA5MzAgODg5MA==\r\n",
+     "Mobile: 07700 900123\n",
+     "Home: its value is in the \"X-FOO\" encoding, which is not handled\n"},
+    {"UnknownEncodingIn21", "TEL;HOME;ENCODING=UUENCODE:-,#$W,2`Y,S`@.#@Y,```\r\n",
+     "Mobile: 07700 900123\n",
+     "Home: its value is in the \"UUENCODE\" encoding, which is not handled\n", "2.1"},
+    {"TwoEncodings", "TEL;WORK;QUOTED-PRINTABLE;BASE64:MDE3MSA5MzAgODg5MA\r\n",
+     "Mobile: 07700 900123\n",
+     "Business: its value names two encodings, base64 and quoted-printable\n", "2.1"},
+    {"Base64WithAStrayCharacter", "TEL;TYPE=HOME;ENCODING=b:MDE3MSA5M*AgODg5MA==\r\n",
+     "Mobile: 07700 900123\n", "Home: " + std::string(kCannotDecode)},
+    {"Base64OneCharacterTooLong", "TEL;TYPE=HOME;ENCODING=b:MDE3M\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64DataAfterPadding", "TEL;TYPE=HOME;ENCODING=b:MDE=MSA5\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64TooMuchPadding", "TEL;TYPE=HOME;ENCODING=b:MDE3MQ===\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64WithLeftoverBits", "TEL;TYPE=HOME;ENCODING=b:MDE3MR==\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64UrlAlphabet", "TEL;TYPE=HOME;ENCODING=b:_w==\r\n", "Mobile: 07700 900123\n",
+     "Home: " + std::string(kCannotDecode)},
+    {"Base64NotUtf8", "TEL;TYPE=HOME;ENCODING=b:/zAxNzE=\r\n", "Mobile: 07700 900123\n",
+     "Home: its base64 value does not decode to UTF-8 text\n"},
+    {"Base64ControlCharacter", "TEL;TYPE=HOME;ENCODING=b:MDE3MQo5MzA=\r\n",
+     "Mobile: 07700 900123\n",
+     "Home: its base64 value holds the character U+000A, which no number holds\n"},
+    {"Base64UnreadableCharset", "TEL;TYPE=HOME;CHARSET=SHIFT_JIS;ENCODING=b:gqA=\r\n",
+     "Mobile: 07700 900123\n",
+     "Home: its base64 value is in the character set SHIFT_JIS, which cannot be read\n"},
+    // The value left as it is still holds its place, so the next home number is the second.
+    {"HomeLeftAsItIsComesFirst",
+     "TEL;TYPE=HOME;ENCODING=X-FOO:abc\r\nTEL;TYPE=HOME:0181 930 8851\r\n",
+     "Home 2: 0181 930 8851\nMobile: 07700 900123\n",
+     "Home: its value is in the \"X-FOO\" encoding, which is not handled\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Values, VCardLeftAsIs, testing::ValuesIn(kLeft), kRowName);
+
+struct TypeRow {
+  std::string_view name;
+  std::string_view property;  // the part before the colon
+  std::string_view label;     // for an item2.X-ABLabel line, when not empty
+  PhoneField field;
+};
+
+class VCardTelType : public testing::TestWithParam<TypeRow> {};
+
+TEST_P(VCardTelType, MapsToItsField) {
+  const TypeRow& row = GetParam();
+  std::string body = std::string(row.property) + ":0171 930 8893\r\n";
+  if (!row.label.empty()) body += "item2.X-ABLabel:" + std::string(row.label) + "\r\n";
+  const VCard card = MustParse(Card(body));
+  EXPECT_EQ(PhonesOf(card.Phones()), std::string(PhoneFieldLabel(row.field)) + ": 0171 930 8893\n");
+}
+
+// An untyped number whose only type, PREF, yields to its item label.
+constexpr std::string_view kLabelled = "item2.TEL;type=pref";
+
+const TypeRow kTypes[] = {
+    {"HomeFaxList", "TEL;TYPE=HOME,FAX", "", HomeFax},
+    {"HomeFaxRepeated", "TEL;TYPE=home;TYPE=fax", "", HomeFax},
+    {"HomeFaxQuoted", "TEL;TYPE=\"home,fax\"", "", HomeFax},
+    {"HomeFaxEachQuoted", "TEL;TYPE=\"home\",\"fax\"", "", HomeFax},
+    {"HomeFaxBare", "TEL;HOME;FAX", "", HomeFax},
+    {"HomeFaxMixedCase", "TEL;type=Home;TYPE=Fax", "", HomeFax},
+    {"WorkFax", "TEL;TYPE=WORK,FAX", "", BusinessFax},
+    {"FaxAlone", "TEL;TYPE=FAX", "", OtherFax},
+    {"FaxVoice", "TEL;TYPE=FAX,VOICE", "", OtherFax},
+    {"Cell", "TEL;TYPE=CELL", "", Mobile},
+    {"CellWork", "TEL;TYPE=CELL,WORK", "", Mobile},
+    {"IPhone", "TEL;type=IPHONE", "", Mobile},
+    {"Pager", "TEL;TYPE=PAGER", "", Pager},
+    {"Car", "TEL;TYPE=CAR", "", Car},
+    {"Isdn", "TEL;ISDN", "", Isdn},
+    {"Textphone", "TEL;TYPE=textphone", "", TtyTdd},
+    {"AndroidTtyTdd", "TEL;TYPE=TTY-TDD", "", TtyTdd},
+    {"EvolutionTtyTdd", "TEL;TYPE=X-EVOLUTION-TTYTDD", "", TtyTdd},
+    {"EvolutionAssistant", "TEL;TYPE=X-EVOLUTION-ASSISTANT", "", Assistant},
+    {"AndroidAssistant", "TEL;TYPE=ASSISTANT", "", Assistant},
+    {"XAssistant", "TEL;TYPE=X-ASSISTANT", "", Assistant},
+    {"EvolutionCallback", "TEL;TYPE=X-EVOLUTION-CALLBACK", "", Callback},
+    {"AndroidCallback", "TEL;CALLBACK", "", Callback},
+    {"EvolutionCompany", "TEL;TYPE=X-EVOLUTION-COMPANY", "", CompanyMain},
+    {"AndroidCompanyMain", "TEL;TYPE=COMPANY-MAIN", "", CompanyMain},
+    {"EvolutionRadio", "TEL;TYPE=X-EVOLUTION-RADIO", "", Radio},
+    {"AndroidRadio", "TEL;RADIO", "", Radio},
+    {"EvolutionTelex", "TEL;TYPE=X-EVOLUTION-TELEX", "", Telex},
+    {"Tlx", "TEL;TLX", "", Telex},
+    {"PrefAlone", "TEL;TYPE=PREF", "", Primary},
+    {"PrefVoice", "TEL;TYPE=PREF,VOICE", "", Primary},
+    {"PrefParameter", "TEL;PREF=1", "", Primary},
+    {"EvolutionPrimary", "TEL;TYPE=X-EVOLUTION-PRIMARY", "", Primary},
+    {"Main", "TEL;TYPE=MAIN", "", Primary},
+    {"WorkPref", "TEL;TYPE=WORK,PREF", "", Business},
+    {"HomePref", "TEL;TYPE=HOME;PREF=1", "", Home},
+    {"Work", "TEL;TYPE=WORK", "", Business},
+    {"Home", "TEL;TYPE=HOME", "", Home},
+    {"Voice", "TEL;TYPE=VOICE", "", Other},
+    {"NoType", "TEL", "", Other},
+    {"OtherType", "TEL;TYPE=OTHER", "", Other},
+    {"OtherPref", "TEL;TYPE=OTHER,PREF", "", Other},
+    {"UnknownType", "TEL;TYPE=X-SATELLITE", "", Other},
+    {"ValueText", "TEL;VALUE=text;TYPE=work", "", Business},
+    {"Grouped", "item1.TEL;type=HOME", "", Home},
+    {"ExchangeAssistant", "X-MS-TEL;VOICE;ASSISTANT", "", Assistant},
+    {"ExchangeCallback", "X-MS-TEL;TYPE=CALLBACK", "", Callback},
+    {"ExchangeCompany", "X-MS-TEL;VOICE;COMPANY", "", CompanyMain},
+    {"ExchangeRadio", "X-MS-TEL;VOICE;RADIO", "", Radio},
+    {"ExchangeTtyTdd", "X-MS-TEL;TTYTDD", "", TtyTdd},
+    {"ExchangeOther", "X-MS-TEL;VOICE", "", Other},
+    {"LabelAppleOther", kLabelled, "_$!<Other>!$_", Other},
+    {"LabelAppleMain", kLabelled, "_$!<Main>!$_", Primary},
+    {"LabelAppleMobile", kLabelled, "_$!<Mobile>!$_", Mobile},
+    {"LabelAppleHomeFax", kLabelled, "_$!<HomeFAX>!$_", HomeFax},
+    {"LabelAppleWorkFax", kLabelled, "_$!<WorkFAX>!$_", BusinessFax},
+    {"LabelAppleOtherFax", kLabelled, "_$!<OtherFAX>!$_", OtherFax},
+    {"LabelApplePager", kLabelled, "_$!<Pager>!$_", Pager},
+    {"LabelAppleHome", kLabelled, "_$!<Home>!$_", Home},
+    {"LabelAppleWork", kLabelled, "_$!<Work>!$_", Business},
+    {"LabelAssistant", kLabelled, "Assistant", Assistant},
+    {"LabelCallback", kLabelled, "callback", Callback},
+    {"LabelCompanyMain", kLabelled, "Company Main", CompanyMain},
+    {"LabelRadio", kLabelled, "Radio", Radio},
+    {"LabelTelex", kLabelled, "Telex", Telex},
+    {"LabelTtyTdd", kLabelled, "TTY/TDD", TtyTdd},
+    {"LabelOurOwnTty", kLabelled, "TTY/TTDD", TtyTdd},
+    {"LabelCar", kLabelled, "Car", Car},
+    {"LabelIsdn", kLabelled, "ISDN", Isdn},
+    {"LabelOfUnknownWordsKeepsPref", kLabelled, "Google Voice", Primary},
+    {"ExplicitTypeOverLabel", "item2.TEL;type=CELL", "Assistant", Mobile},
+};
+
+INSTANTIATE_TEST_SUITE_P(Types, VCardTelType, testing::ValuesIn(kTypes), kRowName);
+
+struct BadFileRow {
+  std::string_view name;
+  std::string source;
+  std::string_view error;
+};
+
+class VCardBadFile : public testing::TestWithParam<BadFileRow> {};
+
+TEST_P(VCardBadFile, IsRejectedWithAReason) {
+  const ParsedVCard parsed = ParseVCard(BytesOf(GetParam().source));
+  EXPECT_FALSE(parsed.card.has_value());
+  EXPECT_EQ(parsed.error, GetParam().error);
+}
+
+const BadFileRow kBadFiles[] = {
+    {"NoBegin", "bad_no_begin.vcf", "no BEGIN:VCARD line"},
+    {"NoEnd", "bad_no_end.vcf", "no END:VCARD line"},
+    {"TwoCards", "bad_two_cards.vcf", "the file holds more than one card"},
+    {"UnfoldedNoteLine", "bad_not_a_property.vcf", "line 5 is not a property"},
+    {"Latin1WithoutCharset", "bad_latin1_without_charset.vcf", "line 3 is not UTF-8 text"},
+    {"NulByte", "bad_nul_byte.vcf", "line 3 holds a NUL byte"},
+    {"Utf16", "bad_utf16.vcf", "the file is UTF-16 text, not UTF-8"},
+    {"NestedAgentCard", "bad_nested_agent.vcf", "line 5 begins a card inside the card"},
+    {"TextAfterEnd", "bad_text_after_end.vcf", "line 5 follows END:VCARD"},
+    {"UnknownVersion", "bad_version.vcf", "line 2 names vCard version 5.0, which is not supported"},
+    {"UnreadableCharset", "bad_unknown_charset.vcf",
+     "line 4 uses the character set SHIFT_JIS, which cannot be read"},
+    {"Binary", "bad_binary.vcf", "no BEGIN:VCARD line"},
+    {"Empty", "bad_empty.vcf", "the file holds no card"},
+    {"UnclosedQuoteInParameters", Card("TEL;TYPE=\"home:0171 930 8893\r\n"),
+     "line 4 is not a property"},
+    {"NameWithSpaces", Card("Phone number:0171 930 8893\r\n"), "line 4 is not a property"},
+    {"LargerThanFourMebibytes", Card("NOTE:" + std::string(kMaxVCardBytes, 'a') + "\r\n"),
+     "the file is larger than 4 MiB"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, VCardBadFile, testing::ValuesIn(kBadFiles), kRowName);
+
+TEST(VCard, SurvivesEveryTruncationAndByteFlipOfARealCard) {
+  const std::string bytes = BytesOf("outlook_21_qp.vcf");
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  for (std::size_t cut = 0; cut <= bytes.size(); cut += 7) {
+    const ParsedVCard parsed = ParseVCard(std::string_view(bytes).substr(0, cut));
+    EXPECT_NE(parsed.card.has_value(), !parsed.error.empty());
+  }
+  for (int round = 0; round < 3000; ++round) {
+    std::string mutated = bytes;
+    for (int flips = 0; flips < 3; ++flips) {
+      mutated[next() % mutated.size()] = static_cast<char>(next() & 0xFF);
+    }
+    const ParsedVCard parsed = ParseVCard(mutated);
+    EXPECT_NE(parsed.card.has_value(), !parsed.error.empty());
+    if (!parsed) continue;
+    EXPECT_EQ(RewriteVCard(*parsed.card, {}).bytes, mutated);
+  }
+}
+
+class VCardRoundTrip : public testing::TestWithParam<ReadRow> {};
+
+TEST_P(VCardRoundTrip, RewritesToTheSameBytesWhenNothingChanges) {
+  const std::string bytes = BytesOf(GetParam().source);
+  const VCard card = MustParse(bytes);
+  std::vector<PhoneChange> same;
+  for (const PhoneEntry& entry : card.Phones()) same.push_back({same.size(), entry.number});
+  EXPECT_EQ(RewriteVCard(card, {}).bytes, bytes);
+  const VCardRewrite rewrite = RewriteVCard(card, same);
+  EXPECT_EQ(rewrite.bytes, bytes);
+  EXPECT_TRUE(rewrite.rejected.empty());
+}
+
+TEST_P(VCardRoundTrip, ChangesOnlyTheOnePropertyWhenOneNumberChanges) {
+  const std::string bytes = BytesOf(GetParam().source);
+  const VCard card = MustParse(bytes);
+  for (std::size_t i = 0; i < card.Phones().size(); ++i) {
+    SCOPED_TRACE("phone entry " + std::to_string(i));
+    const std::string tail_digits = std::to_string(100 + i);
+    const std::vector<PhoneChange> changes{{i, "+44 20 7946 0" + tail_digits}};
+    const VCardRewrite rewrite = RewriteVCard(card, changes);
+    std::vector<PhoneEntry> expected = card.Phones();
+    expected[i].number = (expected[i].is_tel_uri ? "+44-20-7946-0" : "+44 20 7946 0") + tail_digits;
+    EXPECT_EQ(PhonesOf(MustParse(rewrite.bytes).Phones()), PhonesOf(expected));
+    // The bytes that differ start inside a TEL property and span at most one of its line ends.
+    const std::string& out = rewrite.bytes;
+    const std::size_t head =
+        std::mismatch(bytes.begin(), bytes.end(), out.begin(), out.end()).first - bytes.begin();
+    const std::size_t tail =
+        std::mismatch(bytes.rbegin(), bytes.rend() - head, out.rbegin(), out.rend() - head).first -
+        bytes.rbegin();
+    const std::size_t line_start = head == 0 ? 0 : bytes.rfind('\n', head - 1) + 1;
+    const std::string_view changed_line = std::string_view(bytes).substr(line_start);
+    EXPECT_LT(changed_line.find("TEL"), changed_line.find(':'))
+        << "the first changed byte is not in a TEL property: " << changed_line.substr(0, 40);
+    const std::string_view old_part =
+        std::string_view(bytes).substr(head, bytes.size() - tail - head);
+    EXPECT_LE(std::count(old_part.begin(), old_part.end(), '\n'), 1) << "more than one property";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, VCardRoundTrip, testing::ValuesIn(kProducers), kRowName);
+
+struct ChangeRow {
+  std::string_view name;
+  std::string source;
+  std::size_t index;
+  std::string number;
+  std::string from;  // the old text, empty when the bytes stay as they were
+  std::string to;
+  std::string_view rejected = "";  // the reason the change was refused
+};
+
+class VCardChange : public testing::TestWithParam<ChangeRow> {};
+
+TEST_P(VCardChange, ReplacesOnlyThatValueOrSaysWhyNot) {
+  const ChangeRow& row = GetParam();
+  const std::string bytes = BytesOf(row.source);
+  const VCard card = MustParse(bytes);
+  const std::vector<PhoneChange> changes{{row.index, row.number}};
+  const VCardRewrite rewrite = RewriteVCard(card, changes);
+  EXPECT_EQ(rewrite.bytes, row.from.empty() ? bytes : Replaced(bytes, row.from, row.to));
+  if (!row.rejected.empty()) {
+    ASSERT_EQ(rewrite.rejected.size(), 1u);
+    EXPECT_EQ(rewrite.rejected[0].index, row.index);
+    EXPECT_EQ(rewrite.rejected[0].reason, row.rejected);
+    return;
+  }
+  EXPECT_TRUE(rewrite.rejected.empty());
+  const PhoneEntry& before = card.Phones().at(row.index);
+  EXPECT_EQ(MustParse(rewrite.bytes).Phones().at(row.index).number,
+            before.is_tel_uri ? TelUriFromNumber(row.number).number.value_or("?") : row.number);
+}
+
+const ChangeRow kChanges[] = {
+    {"AppleKeepsEveryOtherByte", "apple_contacts.vcf", 3, "020 7930 8890",
+     "type=VOICE:0171 930 8890\r\n", "type=VOICE:020 7930 8890\r\n"},
+    {"SoftBrokenQuotedPrintable", "outlook_21_qp.vcf", 7, "020 8930 8801",
+     ":0181=20930=\r\n 8801\r\n", ":020 8930 8801\r\n"},
+    {"ParametersFoldedBeforeTheColon",
+     Card("TEL;ENCODING=QUOTED-PRINTABLE;TY\r\n PE=HOME:0171=20930=\r\n 8893\r\n", "2.1"), 0,
+     "020 7930 8893", "0171=20930=\r\n 8893", "020 7930 8893"},
+    {"QuotedPrintableInItsCharset",
+     Card("TEL;CHARSET=Windows-1252;ENCODING=QUOTED-PRINTABLE:0171 930 8893\r\n", "2.1"), 0,
+     "020 7930 8893 B\u00fcro \u20ac=1 ", ":0171 930 8893\r\n",
+     ":020 7930 8893 B=FCro =\r\n=80=3D1=20\r\n"},
+    {"QuotedPrintableLineBreak", Card("TEL;ENCODING=QUOTED-PRINTABLE:0171\r\n", "2.1"), 0,
+     "020\r\n1", ":0171\r\n", ":020=0D=0A1\r\n"},
+    {"Latin1Bytes", Card("TEL;CHARSET=ISO-8859-1:0171 930 8893\r\n", "2.1"), 0,
+     "020 7930 8893 B\u00fcro", ":0171 930 8893\r\n", ":020 7930 8893 B\xfcro\r\n"},
+    {"AsciiIntoAnUnreadableCharset", Card("TEL;CHARSET=SHIFT_JIS:0171 930 8893\r\n", "2.1"), 0,
+     "020 7930 8893", "0171 930 8893", "020 7930 8893"},
+    {"FoldsContinueWithOneSpace", Card("TEL:1\r\n"), 0, std::string(100, '2'), "TEL:1\r\n",
+     "TEL:" + std::string(71, '2') + "\r\n " + std::string(29, '2') + "\r\n"},
+    {"ByteOrderMarkAndLineFeedsKept", "bom_lf_folded.vcf", 0, "020 7930 8850",
+     ":0171 930\n  8850\n", ":020 7930 8850\n"},
+    {"LineFeedOfTheRewrittenPropertyKept", "mixed_line_ends.vcf", 0, "020 8930 8860",
+     ":0181 930 8860\n", ":020 8930 8860\n"},
+    {"NoFinalLineEndStillNone", "mixed_line_ends.vcf", 1, "07700 900862",
+     ":07700 900861\r\nEND:VCARD", ":07700 900862\r\nEND:VCARD"},
+    {"TelUriKeepsItsParameters", "v4_tel_uri.vcf", 0, "+44 (0) 20 7930  8820",
+     ":tel:+44-171-930-8820;ext=123\r\n", ":tel:+44-0-20-7930-8820;ext=123\r\n"},
+    {"TelUriKeepsItsSchemeAsWritten", "v4_tel_uri.vcf", 4, "+44 20 7930 8823",
+     ":TEL:+44-171-930-8823\r\n", ":TEL:+44-20-7930-8823\r\n"},
+    {"TelUriKeepsAnEscapedSeparator", Card("TEL;VALUE=uri:tel:+44-20-7946-0010\\;ext=5\r\n"), 0,
+     "+44 20 7946 0011", "tel:+44-20-7946-0010\\;", "tel:+44-20-7946-0011\\;"},
+    // The carriage return lands on the 75th octet of the rewritten line.
+    {"NoFoldRightAfterALoneCarriageReturn",
+     Card("TEL;VALUE=uri:tel:+44-20-7946-0010;x=" + std::string(37, 'a') + "\rZ\r\n"), 0,
+     "+44 20 7946 0011", "0010;", "0011;"},
+    {"PlainCommasStayPlainIn30", Card("TEL:0171,,123\r\n"), 0, "020,,123", "0171,,123", "020,,123"},
+    {"EscapedCommasStayEscaped", Card("TEL:0171\\,123\r\n"), 0, "020,123", "0171\\,123",
+     "020\\,123"},
+    {"CommasAreEscapedIn40", Card("TEL:0171 930\r\n", "4.0"), 0, "020,123", "0171 930",
+     "020\\,123"},
+    {"CommasStayPlainIn21", Card("TEL:0171 930\r\n", "2.1"), 0, "020,123", "0171 930", "020,123"},
+    {"BackslashIsAlwaysEscaped", Card("TEL:0171\r\n"), 0, "020\\1", "0171", "020\\\\1"},
+    {"NewLineIsEscaped", Card("TEL:0171\r\n"), 0, "020\nnight", "0171", "020\\nnight"},
+    {"SemicolonsStayPlain", Card("TEL:0171\r\n"), 0, "020;5", "0171", "020;5"},
+    {"EscapedSemicolonsStayEscaped", Card("TEL:0171\\;1\r\n"), 0, "020;5", "0171\\;1", "020\\;5"},
+    {"RefusedNotUtf8", Card("TEL:0171\r\n"), 0, "020\xff", "", "",
+     "the new number is not UTF-8 text"},
+    {"RefusedLooksLikeAUri", Card("TEL:0171\r\n"), 0, "tel:+44", "", "",
+     "the new number would read as a tel: URI"},
+    {"RefusedNul", Card("TEL:0171\r\n"), 0, std::string("020\0", 4), "", "",
+     "the new number holds a NUL character"},
+    {"RefusedCarriageReturn", Card("TEL:0171\r\n"), 0, "020\r\n1", "", "",
+     "the new number holds a carriage return, which the card cannot carry"},
+    {"RefusedLetterInATelUri", "v4_tel_uri.vcf", 0, "+44 20 7930 8820 ext 5", "", "",
+     "a tel: URI cannot carry \"e\""},
+    {"RefusedUriSpaceLikeCharacter", Card("TEL:tel:+44-20\r\n"), 0, "+44\u00a020", "", "",
+     "a tel: URI cannot carry the character U+00A0"},
+    {"RefusedCharacterOutsideTheCharset", Card("TEL;CHARSET=ISO-8859-1:0171 930 8893\r\n", "2.1"),
+     0, "020 7930 8893 \u2192", "", "", "the card's character set cannot carry \"\u2192\""},
+    {"RefusedNonAsciiInAnUnreadableCharset", Card("TEL;CHARSET=SHIFT_JIS:0171 930 8893\r\n", "2.1"),
+     0, "020 7930 8893 \u00e9", "", "", "the card's character set cannot carry \"\u00e9\""},
+    {"Base64In21", Card("TEL;HOME;ENCODING=BASE64:MDE3MSA5MzAgODg5MA==\r\n", "2.1"), 0,
+     "020 7930 8890", ":MDE3MSA5MzAgODg5MA==\r\n", ":MDIwIDc5MzAgODg5MA==\r\n"},
+    {"BEncodingIn30", Card("TEL;type=home;encoding=B:MDE3MSA5MzAgODg5MA==\r\n"), 0,
+     "(020) 7930 8890", ":MDE3MSA5MzAgODg5MA==\r\n", ":KDAyMCkgNzkzMCA4ODkw\r\n"},
+    {"Base64PaddingLeftOffStaysOff", Card("TEL;ENCODING=b:MDE3MSA5MzAgODg5MA\r\n"), 0,
+     "020 7930 8890", ":MDE3MSA5MzAgODg5MA\r\n", ":MDIwIDc5MzAgODg5MA\r\n"},
+    {"Base64OnItsOwnIndentedLineBeforeABlankLine",
+     Card("TEL;HOME;ENCODING=BASE64:\r\n  MDE3MSA5MzAgODg5MA==\r\n\r\n", "2.1"), 0, "020 7930 8890",
+     ":\r\n  MDE3MSA5MzAgODg5MA==\r\n\r\n", ":\r\n  MDIwIDc5MzAgODg5MA==\r\n\r\n"},
+    {"Base64ContinuedWithoutLeadingSpaces",
+     Card("TEL;HOME;ENCODING=BASE64:MDE3MSA5\r\nMzAgODg5MA==\r\n", "2.1"), 0,
+     "+44 (0) 20 7930 8890", ":MDE3MSA5\r\nMzAgODg5MA==\r\n",
+     ":KzQ0ICgw\r\nKSAyMCA3OTMwIDg4OTA=\r\n"},
+    {"Base64FoldedAtItsOwnWidth",
+     Card("TEL;ENCODING=b:MDE3MSA5MzAgODg5MCAwMTcxI\r\n DkzMCA4ODkxIDAxNzEgOTMwIDg4OTI=\r\n"), 0,
+     "020 7930 8890 020 7930 8891 020 7930 8892 020 7930 8893",
+     ":MDE3MSA5MzAgODg5MCAwMTcxI\r\n DkzMCA4ODkxIDAxNzEgOTMwIDg4OTI=\r\n",
+     ":MDIwIDc5MzAgODg5MCAwMjAgN\r\n zkzMCA4ODkxIDAyMCA3OTMwIDg4OTIgMDIwIDc5\r\n MzAgODg5Mw==\r\n"},
+    {"Base64InItsCharset",
+     Card("TEL;CHARSET=ISO-8859-1;ENCODING=BASE64:QvxybyAwMTcxIDkzMCA4ODkz\r\n", "2.1"), 0,
+     "B\u00fcro 020 7930 8893", ":QvxybyAwMTcxIDkzMCA4ODkz\r\n", ":QvxybyAwMjAgNzkzMCA4ODkz\r\n"},
+    {"Base64TelUriKeepsItsParameters",
+     Card("TEL;VALUE=uri;ENCODING=b:dGVsOis0NC0yMC03OTQ2LTAwMTA7ZXh0PTU=\r\n"), 0,
+     "+44 20 7946 0011",
+     "dGVsOis0NC0yMC03OTQ2LTAwMTA7ZXh0PTU=", "dGVsOis0NC0yMC03OTQ2LTAwMTE7ZXh0PTU="},
+    {"RefusedControlCharacterInBase64", Card("TEL;ENCODING=b:MDE3MSA5MzAgODg5MA==\r\n"), 0,
+     "020\t7930 8890", "", "", "the new number holds the character U+0009, a control character"},
+    {"RefusedCharacterOutsideTheCharsetOfBase64",
+     Card("TEL;CHARSET=ISO-8859-1;ENCODING=BASE64:QvxybyAwMTcxIDkzMCA4ODkz\r\n", "2.1"), 0,
+     "020 7930 8893 \u2192", "", "", "the card's character set cannot carry \"\u2192\""},
+    {"RefusedEntryTheCardDoesNotHave", Card("TEL:0171 930 8893\r\n"), 1, "020 7930 8893", "", "",
+     "the card has no phone entry 1"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Values, VCardChange, testing::ValuesIn(kChanges), kRowName);
+
+// A refused change stops none of the others, and of two changes to one entry the later wins.
+TEST(VCard, RewritesSeveralNumbersInOnePass) {
+  const std::string bytes = BytesOf("google_export.vcf");
+  const std::vector<PhoneChange> changes{
+      {4, "0800 000 0000"}, {1, "020 7930\r8893"}, {0, "020 7930 8892"}, {4, "0800 123 4568"}};
+  const VCardRewrite rewrite = RewriteVCard(MustParse(bytes), changes);
+  EXPECT_EQ(rewrite.bytes, Replaced(Replaced(bytes, ":0171-930-8892\r\n", ":020 7930 8892\r\n"),
+                                    ":0800 123 4567\r\n", ":0800 123 4568\r\n"));
+  ASSERT_EQ(rewrite.rejected.size(), 1u);
+  EXPECT_EQ(rewrite.rejected[0].index, 1u);
+}
+
+// An encoded and a plain number change together, each written the way it was.
+TEST(VCard, RewritesAnEncodedAndAPlainNumberInOnePass) {
+  const std::string bytes =
+      Card("TEL;TYPE=HOME;ENCODING=b:MDE3MSA5MzAgODg5MA==\r\nTEL;TYPE=WORK:0171 930 8893\r\n");
+  const VCard card = MustParse(bytes);
+  ASSERT_EQ(PhonesOf(card.Phones()), "Business: 0171 930 8893\nHome: 0171 930 8890\n");
+  const std::vector<PhoneChange> changes{{0, "020 7930 8893"}, {1, "020 7930 8890"}};
+  const VCardRewrite rewrite = RewriteVCard(card, changes);
+  EXPECT_TRUE(rewrite.rejected.empty());
+  EXPECT_EQ(rewrite.bytes,
+            Replaced(Replaced(bytes, ":MDE3MSA5MzAgODg5MA==\r\n", ":MDIwIDc5MzAgODg5MA==\r\n"),
+                     ":0171 930 8893\r\n", ":020 7930 8893\r\n"));
+  EXPECT_EQ(PhonesOf(MustParse(rewrite.bytes).Phones()),
+            "Business: 020 7930 8893\nHome: 020 7930 8890\n");
+}
+
+struct CharsetRow {
+  std::string_view name;
+  std::string_view charset;
+};
+
+class VCardCharsetRoundTrip : public testing::TestWithParam<CharsetRow> {};
+
+// Every byte of the set decodes to a character that encodes back to the same byte.
+TEST_P(VCardCharsetRoundTrip, WritesEveryHighByteBackAsItWas) {
+  std::string body;
+  std::vector<std::string> chunks;
+  for (int first = 0x80; first < 0x100; first += 32) {
+    std::string chunk;
+    for (int byte = first; byte < first + 32; ++byte) chunk += static_cast<char>(byte);
+    chunks.push_back(chunk);
+    body += "TEL;CHARSET=" + std::string(GetParam().charset) + ":" + chunk + "\r\n";
+  }
+  const std::string bytes = Card(body, "2.1");
+  const VCard card = MustParse(bytes);
+  ASSERT_EQ(card.Phones().size(), chunks.size());
+  std::vector<PhoneChange> changes;
+  std::string expected = bytes;
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    changes.push_back({i, card.Phones()[i].number + "9"});
+    expected = Replaced(expected, chunks[i] + "\r\n", chunks[i] + "9\r\n");
+  }
+  const VCardRewrite rewrite = RewriteVCard(card, changes);
+  EXPECT_TRUE(rewrite.rejected.empty());
+  EXPECT_EQ(rewrite.bytes, expected);
+}
+
+const CharsetRow kCharsets[] = {
+    {"Latin1", "ISO-8859-1"}, {"Windows1252", "windows-1252"}, {"Latin9", "ISO-8859-15"}};
+
+INSTANTIATE_TEST_SUITE_P(Charsets, VCardCharsetRoundTrip, testing::ValuesIn(kCharsets), kRowName);
+
+struct FoldRow {
+  std::string_view name;
+  std::string_view version;
+  std::string_view property;
+  std::string_view eol;
+  std::string_view filler;
+  std::size_t count;
+};
+
+class VCardFold : public testing::TestWithParam<FoldRow> {};
+
+// Shifting a long value by one to three bytes puts every byte of a multi-byte character at the
+// fold point in turn.
+TEST_P(VCardFold, FoldsALongValueAt75OctetsOnCharacterBoundaries) {
+  const FoldRow& row = GetParam();
+  const std::string eol(row.eol);
+  const VCard card = MustParse("BEGIN:VCARD" + eol + "VERSION:" + std::string(row.version) + eol +
+                               std::string(row.property) + ":0171" + eol + "END:VCARD" + eol);
+  const bool quoted_printable = row.property.find("QUOTED") != std::string_view::npos;
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  for (std::size_t shift = 0; shift < 4; ++shift) {
+    SCOPED_TRACE("shift " + std::to_string(shift));
+    std::string number(shift, '1');
+    for (std::size_t i = 0; i < row.count; ++i) number += row.filler;
+    const std::vector<PhoneChange> changes{{0, number}};
+    const std::string bytes = RewriteVCard(card, changes).bytes;
+    EXPECT_EQ(MustParse(bytes).Phones().at(0).number, number);
+    EXPECT_EQ(bytes.find("\r\n") != std::string::npos, row.eol == "\r\n");
+    EXPECT_GT(std::count(bytes.begin(), bytes.end(), '\n'), 5) << "the value was not folded";
+    for (std::string_view rest = bytes; !rest.empty();) {
+      std::string_view line = rest.substr(0, rest.find('\n'));
+      rest.remove_prefix(std::min(line.size() + 1, rest.size()));
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      EXPECT_LE(line.size(), 75u) << line;
+      EXPECT_TRUE(IsValidUtf8(line)) << "a fold splits a character: " << line;
+      // Each "=" of the value starts a whole =XX triplet, or is the soft break ending the line.
+      for (std::size_t at = line.starts_with("TEL") ? line.find(':') + 1 : 0;
+           quoted_printable && at < line.size(); ++at) {
+        if (line[at] != '=' || at + 1 == line.size()) continue;
+        EXPECT_TRUE(at + 2 < line.size() && kHex.find(line[at + 1]) != kHex.npos &&
+                    kHex.find(line[at + 2]) != kHex.npos)
+            << line;
+        at += 2;
+      }
+    }
+  }
+}
+
+const FoldRow kFolds[] = {
+    {"AsciiCrlf", "3.0", "TEL;TYPE=HOME", "\r\n", "0", 200},
+    {"TwoByteCharacters", "3.0", "TEL;TYPE=HOME", "\r\n", "\u00e9", 100},
+    {"ThreeByteCharacters", "4.0", "TEL;TYPE=HOME", "\n", "\u20ac", 80},
+    {"FourByteCharacters", "3.0", "item1.TEL", "\n", "\U0001F4DE", 60},
+    {"Escapes", "3.0", "TEL", "\r\n", "\\", 120},
+    {"QuotedPrintable", "2.1", "TEL;HOME;ENCODING=QUOTED-PRINTABLE", "\r\n", "\u00e9", 80},
+    {"QuotedPrintableAscii", "2.1", "TEL;ENCODING=QUOTED-PRINTABLE", "\r\n", "0=", 80},
+};
+
+INSTANTIATE_TEST_SUITE_P(Values, VCardFold, testing::ValuesIn(kFolds), kRowName);
+
+struct TelUriRow {
+  std::string_view name;
+  std::string number;
+  std::optional<std::string> uri_number;
+  std::string_view error;
+};
+
+class TelUri : public testing::TestWithParam<TelUriRow> {};
+
+TEST_P(TelUri, CarriesTheNumberOrSaysWhyNot) {
+  const TelUriNumber result = TelUriFromNumber(GetParam().number);
+  EXPECT_EQ(result.number, GetParam().uri_number);
+  EXPECT_EQ(result.error, GetParam().error);
+}
+
+const TelUriRow kTelUris[] = {
+    {"GlobalWithSpaces", "+44 20 7946 0000", "+44-20-7946-0000", ""},
+    {"BracketsDropped", "(020) 7946 0000", "020-7946-0000", ""},
+    {"ZeroInBrackets", "+44 (0)20 7946 0000", "+44-020-7946-0000", ""},
+    {"RunOfSpaces", "+44  20   7946", "+44-20-7946", ""},
+    {"SeparatorsKept", "020.7946-0000", "020.7946-0000", ""},
+    {"StarAndHash", "*31#0171", "*31#0171", ""},
+    {"LocalHexDigits", "0800 CAFE", "0800-CAFE", ""},
+    {"Letter", "0800 FLOWERS", std::nullopt, "a tel: URI cannot carry \"L\""},
+    {"HexAfterPlus", "+44 20 ABC", std::nullopt, "a tel: URI cannot carry \"A\""},
+    {"Extension", "+44 20 7946 0000 x5", std::nullopt, "a tel: URI cannot carry \"x\""},
+    {"Slash", "020/7946", std::nullopt, "a tel: URI cannot carry \"/\""},
+    {"Tab", "020\t7946", std::nullopt, "a tel: URI cannot carry the character U+0009"},
+    {"WideDigit", "020 \uff17946", std::nullopt, "a tel: URI cannot carry \"\uff17\""},
+    {"SecondPlus", "+44+20", std::nullopt, "a tel: URI cannot carry \"+\""},
+    {"Empty", "", std::nullopt, "a tel: URI cannot carry an empty number"},
+    {"OnlyBrackets", "()", std::nullopt, "a tel: URI cannot carry an empty number"},
+    {"NoDigits", "+ -", std::nullopt, "a tel: URI cannot carry a number without digits"},
+    {"NotUtf8", "020\xff", std::nullopt, "a tel: URI cannot carry a byte that is not UTF-8 text"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Numbers, TelUri, testing::ValuesIn(kTelUris), kRowName);
+
+}  // namespace
+}  // namespace dialmend
