@@ -51,6 +51,8 @@ bool EndsWithVcf(std::string_view path) {
   return end == ".vcf";
 }
 
+#ifndef _WIN32
+
 // Why `path` is not a folder the store can start from, or std::nullopt when it is one.
 std::optional<std::string> NotAFolder(const std::string& path) {
   std::error_code error;
@@ -126,8 +128,6 @@ std::string Joined(const std::vector<std::string>& paths) {
   }
   return text;
 }
-
-#ifndef _WIN32
 
 ProfileChoice DefaultProfile(const Environment& env) {
   const std::string home = env.variable("HOME").value_or("");

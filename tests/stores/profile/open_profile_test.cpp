@@ -164,6 +164,19 @@ TEST_F(DefaultProfile, IsKhardsAddressBooksEachATopLevelFolder) {
   EXPECT_THAT(Chosen(), ElementsAre("work 2", "family 1"));
 }
 
+TEST_F(DefaultProfile, WalksAKhardAddressBookNamedTwiceOnceAndSaysSo) {
+  Write(m_home / "cards" / "a.vcf", kCard);
+  Write(m_home / ".config" / "khard" / "khard.conf",
+        "[addressbooks]\n[[a]]\npath = ~/cards\n[[b]]\npath = ~/cards/\n");
+  ProfileChoice choice = OpenProfile("", m_env.Make());
+  ASSERT_TRUE(choice.store) << choice.problem;
+  EXPECT_THAT(TopFolders(*choice.store), ElementsAre("cards 1"));
+  const std::vector<StoreNote> notes = choice.store->TakeNotes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].subject, (m_home / "cards").string());
+  EXPECT_EQ(notes[0].text, "passed over: it is an address book already walked");
+}
+
 TEST_F(DefaultProfile, ReadsKhardFromXdgConfigHome) {
   Write(m_home / "cards" / "a.vcf", kCard);
   Write(m_home / "xdg" / "khard" / "khard.conf", "[addressbooks]\n[[mine]]\npath = ~/cards\n");
