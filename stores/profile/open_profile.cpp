@@ -74,7 +74,7 @@ ReadConfig Read(const Environment& env, const std::string& path,
                 ConfiguredBooks (*parse)(std::string_view)) {
   const FileText file = env.read_file(path);
   if (!file.exists) return {};
-  if (!file.error.empty()) return {true, {}, "Cannot read " + Quoted(path) + ": " + file.error};
+  if (!file.error.empty()) return {true, {}, "cannot read " + Quoted(path) + ": " + file.error};
   ConfiguredBooks books = parse(file.text);
   if (books.problem) {
     return {true,

@@ -201,6 +201,12 @@ TEST_F(DefaultProfile, NamesTheFileAndLineOfABadKhardConfig) {
                            "match");
 }
 
+TEST_F(DefaultProfile, NamesAConfigurationThatIsNotAFile) {
+  fs::create_directories(m_home / ".config" / "khard" / "khard.conf");
+  EXPECT_EQ(Problem(), "cannot read \"" + (m_home / ".config" / "khard" / "khard.conf").string() +
+                           "\": it is not a file");
+}
+
 TEST_F(DefaultProfile, IsVdirsyncersStorageWhenKhardHasNone) {
   Write(m_home / "sync" / "contacts" / "a.vcf", kCard);
   Write(m_home / "sync" / "default" / "b.vcf", kCard);
