@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QDir>
 #include <QStringList>
 #include <clocale>
 #include <cstdio>
@@ -12,12 +11,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: dialmend [--profile DIR]\n"
+    "Usage: dialmend [--profile PATH]\n"
     "\n"
     "Opens Dialmend, which brings the telephone numbers of a vCard folder store up to date.\n"
     "\n"
-    "  --profile DIR   the store: one subfolder per address book, one .vcf per contact\n"
-    "                  (default ~/.contacts)\n"
+    "  --profile PATH  the store: a folder with one subfolder per address book, a folder\n"
+    "                  of .vcf cards (one address book), or a .vcf file (default: the\n"
+    "                  address books in khard's configuration, else vdirsyncer's local\n"
+    "                  storage, else ~/.contacts)\n"
     "  --help, --version\n";
 
 }  // namespace
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QString::fromLatin1(dialmend::kVersion));
   QApplication::setWindowIcon(dialmend::ProgramIcon());
 
-  QString profile = QDir::home().filePath(QStringLiteral(".contacts"));
+  // Empty: the profile chooser finds the default as each run starts.
+  QString profile;
   const QStringList args = QApplication::arguments();
   for (int i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <system_error>
 
 #include "cli/convert_command.h"
@@ -19,10 +18,7 @@
 #include "run/date_time_text.h"
 #include "run/log_file.h"
 #include "run/run_controller.h"
-#ifdef _WIN32
-#include "stores/outlook/outlook_store.h"
-#endif
-#include "stores/vcard_folder/vcard_folder_store.h"
+#include "stores/profile/open_profile.h"
 
 namespace dialmend {
 namespace {
@@ -35,16 +31,6 @@ bool IsTerminal(std::FILE* stream) {
   return ::_isatty(::_fileno(stream)) != 0;
 #else
   return ::isatty(::fileno(stream)) != 0;
-#endif
-}
-
-// Without --profile: Outlook's contacts on Windows, ~/.contacts elsewhere.
-std::unique_ptr<ContactStore> DefaultStore() {
-#ifdef _WIN32
-  return MakeOutlookStore();
-#else
-  const char* home = std::getenv("HOME");
-  return MakeVCardStore((std::filesystem::path(home != nullptr ? home : ".") / ".contacts").string());
 #endif
 }
 
@@ -86,7 +72,7 @@ class TerminalView : public RunView {
 
   RunJob PrepareRun() override {
     RunJob job;
-    job.store = m_args.profile.empty() ? DefaultStore() : MakeVCardStore(m_args.profile);
+    job.store = StoreOrProblem(OpenProfile(m_args.profile, SystemEnvironment()));
     job.options = &m_args.options;
     job.update = m_args.update;
     if (m_args.log_file) {
@@ -233,7 +219,7 @@ std::optional<std::string> ParseRunArgs(std::span<const std::string_view> args, 
 }
 
 std::string RunUsage() {
-  return "Usage: dialmend-run [--profile DIR] [--update] [--style N] [--prefix N] [--zero N]\n"
+  return "Usage: dialmend-run [--profile PATH] [--update] [--style N] [--prefix N] [--zero N]\n"
          "                    [--find TEXT [--replace TEXT]] [--log FILE | --no-log]\n"
          "\n"
          "Brings every telephone number in a vCard folder store up to date: old UK area codes\n"
@@ -241,13 +227,13 @@ std::string RunUsage() {
          "re-formatted. Without --update it only simulates: it reports what would change and\n"
          "writes nothing.\n"
          "\n"
-         "  --profile DIR   the store: a folder with one subfolder per address book and one\n"
+         "  --profile PATH  the store: a folder with one subfolder per address book, a\n"
+         "                  folder of .vcf cards (one address book), or a .vcf file\n"
 #ifdef _WIN32
-         "                  .vcf file per contact (default: the contacts of your Outlook\n"
-         "                  profile)\n"
+         "                  (default: the contacts of your Outlook profile)\n"
 #else
-         "                  .vcf file per contact (default ~/.contacts; vdirsyncer and khard\n"
-         "                  keep theirs where their configuration says)\n"
+         "                  (default: the address books in khard's configuration, else\n"
+         "                  vdirsyncer's local storage, else ~/.contacts)\n"
 #endif
          "  --update        write the changed numbers back (each file replaced atomically)\n"
          "  --style N       0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"

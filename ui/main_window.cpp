@@ -23,7 +23,6 @@
 #include "check/format_check.h"
 #include "run/date_time_text.h"
 #include "run/log_file.h"
-#include "stores/vcard_folder/vcard_folder_store.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
 #include "ui/option_dialog.h"
@@ -367,7 +366,7 @@ void MainWindow::Present(bool now) {
 
 RunJob MainWindow::PrepareRun() {
   RunJob job;
-  job.store = MakeVCardStore(m_profile.toStdString());
+  job.store = StoreOrProblem(OpenProfile(m_profile.toStdString(), m_environment));
   job.options = &m_options;
   job.update = m_update->isChecked();
   if (m_save_log->isChecked()) {
@@ -468,6 +467,11 @@ AbortAnswer MainWindow::AskAbort() {
 void MainWindow::ShowMessage(const std::string& text) {
   Present(true);
   m_dialogs.Inform(this, QString::fromStdString(text));
+}
+
+void MainWindow::ShowProfileProblem(const std::string& reason) {
+  // The designed lines alone cannot tell a missing folder from a bad configuration.
+  ShowMessage(std::string(kProfileProblem) + "\n(" + reason + ")");
 }
 
 void MainWindow::EndProgram() {

@@ -12,6 +12,7 @@
 #include "engine/number_options.h"
 #include "run/activity_log.h"
 #include "run/run_controller.h"
+#include "stores/profile/open_profile.h"
 
 class QCheckBox;
 class QLabel;
@@ -31,7 +32,8 @@ class OptionDialog;
 // Go press and keeps the window alive by handling events at the walk's yields.
 class MainWindow : public QDialog, public RunView {
  public:
-  // `profile` is the vCard folder store to run over; `dialogs` answers every message box.
+  // `profile` names the store to run over (empty: the default the profile chooser finds);
+  // `dialogs` answers every message box.
   MainWindow(QString profile, Dialogs& dialogs, QWidget* parent = nullptr);
   ~MainWindow() override;
 
@@ -54,6 +56,9 @@ class MainWindow : public QDialog, public RunView {
   // The International Options dialog, created on first use.
   [[nodiscard]] OptionDialog& OptionsDialog();
 
+  // Where the profile chooser looks for the default store: tests preset it.
+  void SetEnvironment(Environment environment) { m_environment = std::move(environment); }
+
   // A hook run at every yield of a run, for tests and screenshots to act mid-run.
   void SetYieldHook(std::function<void()> hook) { m_yield_hook = std::move(hook); }
 
@@ -72,6 +77,7 @@ class MainWindow : public QDialog, public RunView {
   void ShowLogPath(const std::string& path) override;
   AbortAnswer AskAbort() override;
   void ShowMessage(const std::string& text) override;
+  void ShowProfileProblem(const std::string& reason) override;
   void EndProgram() override;
   void ProcessEvents(bool wait) override;
   std::string NowText() override;
@@ -90,6 +96,7 @@ class MainWindow : public QDialog, public RunView {
   void Present(bool now);
 
   QString m_profile;
+  Environment m_environment = SystemEnvironment();
   Dialogs& m_dialogs;
   NumberOptions m_options;
   ActivityLog m_log;

@@ -479,6 +479,21 @@ class VCardItems : public ItemCursor {
 
 class VCardFolder;
 
+// The top level of a store: folders made before the walk reaches them.
+class ReadyFolders : public FolderCursor {
+ public:
+  explicit ReadyFolders(std::vector<std::unique_ptr<Folder>> folders)
+      : m_folders(std::move(folders)) {}
+  std::unique_ptr<Folder> Next() override {
+    if (m_next >= m_folders.size()) return nullptr;
+    return std::move(m_folders[m_next++]);
+  }
+
+ private:
+  std::vector<std::unique_ptr<Folder>> m_folders;
+  std::size_t m_next = 0;
+};
+
 class VCardFolders : public FolderCursor {
  public:
   VCardFolders(std::shared_ptr<Walk> walk, std::string path, std::vector<std::string> names)
@@ -496,6 +511,12 @@ class VCardFolder : public Folder {
  public:
   VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name)
       : m_walk(std::move(walk)), m_path(std::move(path)), m_dir_name(std::move(dir_name)) {}
+  // A folder already listed: the profile's own cards, whose subfolders are books of their own.
+  VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name, Listing listing)
+      : m_walk(std::move(walk)),
+        m_path(std::move(path)),
+        m_dir_name(std::move(dir_name)),
+        m_listing(std::move(listing)) {}
 
   std::string Name() override {
     // Read once: the walk asks again, and the file may be slow or changing.
@@ -560,21 +581,38 @@ std::unique_ptr<Folder> VCardFolders::Next() {
   return std::make_unique<VCardFolder>(m_walk, m_path + "/" + name, name);
 }
 
+// The name a folder has on disk: the last part of its path.
+std::string DirName(const std::string& path) {
+  std::string name = Utf8FromPath(PathFromUtf8(path).filename());
+  return name.empty() ? path : name;
+}
+
+// Whether `path` is a folder we may list, or why not.
+std::optional<std::string> CheckFolder(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(PathFromUtf8(path), error);
+  if (error) return "\"" + path + "\": " + ErrorText(error);
+  if (!fs::is_directory(status)) return "\"" + path + "\" is not a folder";
+  // Listing it is the one test of access that holds on every system.
+  fs::directory_iterator listing(PathFromUtf8(path), error);
+  if (error) return "\"" + path + "\": " + ErrorText(error);
+  return std::nullopt;
+}
+
 class VCardStore : public ContactStore {
  public:
-  explicit VCardStore(std::string root) : m_root(std::move(root)) {}
+  // With `books` empty the store is the folder `root`; else each of `books` is an address book.
+  VCardStore(std::string root, std::vector<std::string> books)
+      : m_root(std::move(root)), m_books(std::move(books)) {}
 
   void SetWriting(bool writing) override { m_writing = writing; }
 
   std::optional<std::string> Open() override {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::file_status status = fs::status(PathFromUtf8(m_root), error);
-    if (error) return "\"" + m_root + "\": " + ErrorText(error);
-    if (!fs::is_directory(status)) return "\"" + m_root + "\" is not a folder";
-    // Listing it is the one test of access that holds on every system.
-    fs::directory_iterator listing(PathFromUtf8(m_root), error);
-    if (error) return "\"" + m_root + "\": " + ErrorText(error);
+    if (m_books.empty()) return CheckFolder(m_root);
+    for (const std::string& book : m_books) {
+      if (auto problem = CheckFolder(book)) return problem;
+    }
     return std::nullopt;
   }
 
@@ -584,10 +622,39 @@ class VCardStore : public ContactStore {
   std::unique_ptr<FolderCursor> Folders() override {
     m_walk = std::make_shared<Walk>();
     m_walk->writing = m_writing;
+    m_notes.clear();
+    std::vector<std::unique_ptr<Folder>> top;
+    if (!m_books.empty()) {
+      for (const std::string& book : m_books) {
+        std::string identity;
+        try {
+          identity = FolderIdentity(book, book);
+        } catch (const StoreError& error) {
+          m_notes.push_back({book, "passed over: " + error.Reason(), true});
+          continue;
+        }
+        if (!m_walk->folders.insert(identity).second) {
+          m_notes.push_back({book, "passed over: it is an address book already walked"});
+          continue;
+        }
+        top.push_back(std::make_unique<VCardFolder>(m_walk, book, DirName(book)));
+      }
+      return std::make_unique<ReadyFolders>(std::move(top));
+    }
     m_walk->folders.insert(FolderIdentity(m_root, m_root));
     Listing listing = List(m_root, m_root, *m_walk);
     m_notes = std::move(listing.notes);
-    return std::make_unique<VCardFolders>(m_walk, m_root, std::move(listing.folders));
+    // Cards in the profile folder itself (a khard or vdirsyncer collection) are one address
+    // book, walked before the subfolders, each of which stays an address book of its own.
+    if (!listing.cards.empty()) {
+      Listing own;
+      own.cards = std::move(listing.cards);
+      top.push_back(std::make_unique<VCardFolder>(m_walk, m_root, DirName(m_root), std::move(own)));
+    }
+    for (std::string& name : listing.folders) {
+      top.push_back(std::make_unique<VCardFolder>(m_walk, m_root + "/" + name, name));
+    }
+    return std::make_unique<ReadyFolders>(std::move(top));
   }
 
   std::vector<StoreNote> TakeNotes() override {
@@ -604,6 +671,7 @@ class VCardStore : public ContactStore {
 
  private:
   std::string m_root;
+  std::vector<std::string> m_books;
   bool m_writing = false;
   std::shared_ptr<Walk> m_walk;
   std::vector<StoreNote> m_notes;
@@ -611,9 +679,23 @@ class VCardStore : public ContactStore {
 
 }  // namespace
 
+namespace {
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
 std::unique_ptr<ContactStore> MakeVCardStore(std::string root) {
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
-  return std::make_unique<VCardStore>(std::move(root));
+  return std::make_unique<VCardStore>(WithoutTrailingSlash(std::move(root)),
+                                      std::vector<std::string>{});
+}
+
+std::unique_ptr<ContactStore> MakeVCardBooksStore(std::vector<std::string> books) {
+  for (std::string& book : books) book = WithoutTrailingSlash(std::move(book));
+  return std::make_unique<VCardStore>(std::string(), std::move(books));
 }
 
 }  // namespace dialmend

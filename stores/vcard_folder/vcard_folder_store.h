@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "contacts/contact_store.h"
 
@@ -14,7 +15,14 @@ namespace dialmend {
 // Hidden entries and temporary files are passed over; a .vcf that is not a file (a FIFO, a
 // device, a dangling link) with a note. An update run removes the temporary files an earlier
 // run of ours left when it was stopped, and a store note says how many. A card that cannot be
-// read or parsed is reported and never written.
+// read or parsed is reported and never written. Cards in `root` itself (a khard or vdirsyncer
+// collection given as the profile) are one more address book, named as a subfolder is and walked
+// before the subfolders.
 [[nodiscard]] std::unique_ptr<ContactStore> MakeVCardStore(std::string root);
+
+// The same store over address books named one by one (khard's configured ones): each folder of
+// `books` is a top-level folder holding its cards, its subfolders walked within it. A book that
+// is the same folder as one before it is passed over with a note.
+[[nodiscard]] std::unique_ptr<ContactStore> MakeVCardBooksStore(std::vector<std::string> books);
 
 }  // namespace dialmend

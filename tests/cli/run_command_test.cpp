@@ -209,6 +209,41 @@ TEST(RunCommand, MissingProfileIsReportedAndEndsWithASummary) {
   EXPECT_NE(r.out.find("Contacts checked: 0\r\n"), std::string::npos);
 }
 
+TEST(RunCommand, UpdatesAFolderOfCardsAsOneAddressBook) {
+  const fs::path collection =
+      fs::path(testing::TempDir()) / ("run_collection_" + std::to_string(std::random_device{}()));
+  fs::remove_all(collection);
+  fs::create_directories(collection);
+  std::ofstream(collection / "ann.vcf", std::ios::binary)
+      << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
+  std::ofstream(collection / "bob.vcf", std::ios::binary)
+      << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bob\r\nTEL;TYPE=WORK:(020) 7930 8890\r\nEND:VCARD\r\n";
+  std::ofstream(collection / "displayname", std::ios::binary) << "Friends\n";
+  const Outcome r = RunWith({"--profile", collection.string(), "--update", "--no-log"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\\Friends\\Ann\r\n  Home:         0171 930 8890 --> (020) 7930 8890\r\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Contacts checked: 2\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(Read(collection / "ann.vcf").find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
+            std::string::npos);
+  fs::remove_all(collection);
+}
+
+TEST(RunCommand, SaysAVcfFileIsNotReadYet) {
+  const fs::path file = fs::path(testing::TempDir()) /
+                        ("run_export_" + std::to_string(std::random_device{}()) + ".vcf");
+  std::ofstream(file, std::ios::binary) << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nEND:VCARD\r\n";
+  const Outcome r = RunWith({"--profile", file.string(), "--no-log"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("There seems to be a problem accessing your profile."), std::string::npos);
+  EXPECT_NE(
+      r.err.find(file.string() + "\" is a .vcf file; reading a whole export file is not built"),
+      std::string::npos)
+      << r.err;
+  fs::remove(file);
+}
+
 struct BadRun {
   std::vector<std::string> args;
   std::string names;

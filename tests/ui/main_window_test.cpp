@@ -435,14 +435,45 @@ class MainWindowTest : public QObject {
     QCOMPARE(m_dialogs.asked, 0);
   }
 
+  void startsWithTheDefaultTheChooserFinds() {
+    QTemporaryDir home;
+    const std::filesystem::path root = home.path().toStdString();
+    std::filesystem::create_directories(root / "cards");
+    std::ofstream(root / "cards" / "ann.vcf", std::ios::binary)
+        << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
+    std::filesystem::create_directories(root / "xdg" / "khard");
+    std::ofstream(root / "xdg" / "khard" / "khard.conf")
+        << "[addressbooks]\n[[mine]]\npath = ~/cards\n";
+    MainWindow w(QString(), m_dialogs);
+    Environment env = SystemEnvironment();
+    env.variable = [&](const char* name) -> std::optional<std::string> {
+      if (std::strcmp(name, "HOME") == 0) return root.string();
+      if (std::strcmp(name, "XDG_CONFIG_HOME") == 0) return (root / "xdg").string();
+      return std::nullopt;
+    };
+    w.SetEnvironment(std::move(env));
+    m_window = &w;
+    Find<QCheckBox>("SaveLog")->click();
+    Button("Go")->click();
+    QCOMPARE(m_dialogs.informed, QStringList{});
+    QVERIFY2(
+        w.Log().Text().find("\\cards\\Ann\r\n  Home:         0171 930 8890 --> (020) 7930 8890") !=
+            std::string::npos,
+        w.Log().Text().c_str());
+    QCOMPARE(Text("Checked"), QStringLiteral("1"));
+    m_window = nullptr;
+  }
+
   void profileThatCannotOpenShowsTheMessage() {
     MainWindow w(QStringLiteral("/nonexistent/profile"), m_dialogs);
     m_window = &w;
     Find<QCheckBox>("SaveLog")->click();
     Button("Go")->click();
-    QCOMPARE(m_dialogs.informed,
-             QStringList{QStringLiteral("There seems to be a problem accessing your profile.\n"
-                                        "Please try again, granting access to contacts when requested.")});
+    QCOMPARE(
+        m_dialogs.informed,
+        QStringList{QStringLiteral("There seems to be a problem accessing your profile.\n"
+                                   "Please try again, granting access to contacts when requested.\n"
+                                   "(\"/nonexistent/profile\": there is no such file or folder)")});
     QCOMPARE(w.windowTitle(), QStringLiteral("Dialmend - Finished!"));
     QVERIFY(w.Log().Text().find("Contacts checked: 0") != std::string::npos);
     m_window = nullptr;

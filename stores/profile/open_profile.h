@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "contacts/contact_store.h"
+
+// Which store a profile is: the one choice the terminal and the window share.
+
+namespace dialmend {
+
+// A file as the profile chooser reads it.
+struct FileText {
+  // False when nothing is at the path.
+  bool exists = false;
+  std::string text;
+  // Why a file that is there could not be read; empty when it was.
+  std::string error;
+};
+
+// What the chooser asks of the world besides the folders themselves, so tests can preset it.
+struct Environment {
+  // The variable's value, or std::nullopt when it is not set.
+  std::function<std::optional<std::string>(const char* name)> variable;
+  std::function<FileText(const std::string& path)> read_file;
+};
+
+// The process's own environment variables and files.
+[[nodiscard]] Environment SystemEnvironment();
+
+// The store to run over, or why there is none.
+struct ProfileChoice {
+  std::unique_ptr<ContactStore> store;
+  // The reason in words when `store` is null ("\"/x\" does not exist").
+  std::string problem;
+};
+
+// Picks the store `named` names: a folder of address-book folders, a folder that itself holds
+// cards (with subfolders, each another address book), or a .vcf file. With `named` empty: on
+// Windows Outlook; elsewhere khard's configured address books, else vdirsyncer's local storage,
+// else ~/.contacts, else a problem naming every path tried. A configuration that cannot be read
+// is a problem naming the file and line.
+[[nodiscard]] ProfileChoice OpenProfile(std::string_view named, const Environment& env);
+
+// The chosen store, or one whose Open() gives the problem, so the run reports it as it reports
+// any profile that cannot be opened.
+[[nodiscard]] std::unique_ptr<ContactStore> StoreOrProblem(ProfileChoice choice);
+
+}  // namespace dialmend

@@ -1,0 +1,253 @@
+#include "stores/profile/open_profile.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+// The chooser on real folders, with the variables and configuration files preset.
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+constexpr std::string_view kCard =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
+
+void Write(const fs::path& path, std::string_view text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A fresh folder per test: ctest runs each test in its own process, in parallel.
+fs::path FreshRoot() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = "profile_" + std::string(info->test_suite_name()) + "_" + info->name();
+  std::replace(name.begin(), name.end(), '/', '_');
+  const fs::path root = fs::path(testing::TempDir()) / name;
+  fs::remove_all(root);
+  fs::create_directories(root);
+  return root;
+}
+
+// An environment of the given variables whose files are the real ones.
+struct FakeEnvironment {
+  std::map<std::string, std::string> variables;
+  Environment Make() const {
+    Environment env = SystemEnvironment();
+    env.variable = [vars = variables](const char* name) -> std::optional<std::string> {
+      const auto it = vars.find(name);
+      if (it == vars.end()) return std::nullopt;
+      return it->second;
+    };
+    return env;
+  }
+};
+
+// Each top-level folder's name and how many cards it holds.
+std::vector<std::string> TopFolders(ContactStore& store) {
+  std::vector<std::string> seen;
+  const auto cursor = store.Folders();
+  while (auto folder = cursor->Next()) {
+    std::size_t cards = 0;
+    const auto items = folder->Items();
+    while (items->Next()) ++cards;
+    seen.push_back(folder->Name() + " " + std::to_string(cards));
+  }
+  return seen;
+}
+
+std::vector<std::string> Chosen(std::string_view named, const Environment& env) {
+  ProfileChoice choice = OpenProfile(named, env);
+  EXPECT_TRUE(choice.store) << choice.problem;
+  if (!choice.store) return {};
+  const auto reason = choice.store->Open();
+  EXPECT_FALSE(reason) << *reason;
+  return TopFolders(*choice.store);
+}
+
+std::string ProblemOf(std::string_view named, const Environment& env) {
+  ProfileChoice choice = OpenProfile(named, env);
+  EXPECT_FALSE(choice.store);
+  return choice.problem;
+}
+
+TEST(OpenProfile, TakesAFolderOfAddressBookFoldersAsBefore) {
+  const fs::path root = FreshRoot();
+  Write(root / "family" / "a.vcf", kCard);
+  Write(root / "work" / "b.vcf", kCard);
+  Write(root / "work" / "c.vcf", kCard);
+  EXPECT_THAT(Chosen(root.string(), FakeEnvironment{}.Make()), ElementsAre("family 1", "work 2"));
+}
+
+TEST(OpenProfile, TakesAFolderOfCardsAsOneAddressBookNamedByItsDisplayname) {
+  const fs::path root = FreshRoot();
+  Write(root / "collection" / "a.vcf", kCard);
+  Write(root / "collection" / "b.vcf", kCard);
+  Write(root / "collection" / "displayname", "Friends\n");
+  EXPECT_THAT(Chosen((root / "collection").string(), FakeEnvironment{}.Make()),
+              ElementsAre("Friends 2"));
+}
+
+TEST(OpenProfile, TakesAFolderOfCardsWithoutADisplaynameByItsOwnName) {
+  const fs::path root = FreshRoot();
+  Write(root / "collection" / "a.vcf", kCard);
+  EXPECT_THAT(Chosen((root / "collection").string() + "/", FakeEnvironment{}.Make()),
+              ElementsAre("collection 1"));
+}
+
+TEST(OpenProfile, GivesTheCardsOfAFolderWithSubfoldersAnAddressBookBesideThem) {
+  const fs::path root = FreshRoot();
+  Write(root / "mixed" / "a.vcf", kCard);
+  Write(root / "mixed" / "old" / "b.vcf", kCard);
+  Write(root / "mixed" / "old" / "c.vcf", kCard);
+  EXPECT_THAT(Chosen((root / "mixed").string(), FakeEnvironment{}.Make()),
+              ElementsAre("mixed 1", "old 2"));
+}
+
+TEST(OpenProfile, SaysAVcfFileCannotBeReadYet) {
+  const fs::path root = FreshRoot();
+  Write(root / "export.VCF", kCard);
+  EXPECT_THAT(ProblemOf((root / "export.VCF").string(), FakeEnvironment{}.Make()),
+              HasSubstr("export.VCF\" is a .vcf file; reading a whole export file is not built"));
+}
+
+TEST(OpenProfile, NamesAProfileThatIsMissing) {
+  const fs::path root = FreshRoot();
+  EXPECT_EQ(ProblemOf((root / "gone").string(), FakeEnvironment{}.Make()),
+            "\"" + (root / "gone").string() + "\": there is no such file or folder");
+}
+
+TEST(OpenProfile, RefusesAFileThatIsNotACard) {
+  const fs::path root = FreshRoot();
+  Write(root / "notes.txt", "x");
+  EXPECT_THAT(ProblemOf((root / "notes.txt").string(), FakeEnvironment{}.Make()),
+              HasSubstr("is neither a folder nor a .vcf file"));
+}
+
+TEST(OpenProfile, ProblemStoreGivesTheReasonWhenOpened) {
+  const auto store = StoreOrProblem({nullptr, "\"/x\": there is no such file or folder"});
+  EXPECT_EQ(store->Open(), "\"/x\": there is no such file or folder");
+}
+
+// A home of its own for each default test.
+class DefaultProfile : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_home = FreshRoot() / "home";
+    fs::create_directories(m_home);
+    m_env.variables["HOME"] = m_home.string();
+  }
+  std::vector<std::string> Chosen() { return dialmend::Chosen("", m_env.Make()); }
+  std::string Problem() { return ProblemOf("", m_env.Make()); }
+
+  fs::path m_home;
+  FakeEnvironment m_env;
+};
+
+TEST_F(DefaultProfile, IsKhardsAddressBooksEachATopLevelFolder) {
+  Write(m_home / "cards" / "family" / "a.vcf", kCard);
+  Write(m_home / "cards" / "work" / "b.vcf", kCard);
+  Write(m_home / "cards" / "work" / "c.vcf", kCard);
+  Write(m_home / ".contacts" / "other" / "d.vcf", kCard);
+  Write(m_home / ".config" / "khard" / "khard.conf",
+        "[addressbooks]\n[[work]]\npath = ~/cards/work/\n[[family]]\npath = " +
+            (m_home / "cards" / "family").string() + "\n");
+  EXPECT_THAT(Chosen(), ElementsAre("work 2", "family 1"));
+}
+
+TEST_F(DefaultProfile, WalksAKhardAddressBookNamedTwiceOnceAndSaysSo) {
+  Write(m_home / "cards" / "a.vcf", kCard);
+  Write(m_home / ".config" / "khard" / "khard.conf",
+        "[addressbooks]\n[[a]]\npath = ~/cards\n[[b]]\npath = ~/cards/\n");
+  ProfileChoice choice = OpenProfile("", m_env.Make());
+  ASSERT_TRUE(choice.store) << choice.problem;
+  EXPECT_THAT(TopFolders(*choice.store), ElementsAre("cards 1"));
+  const std::vector<StoreNote> notes = choice.store->TakeNotes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].subject, (m_home / "cards").string());
+  EXPECT_EQ(notes[0].text, "passed over: it is an address book already walked");
+}
+
+TEST_F(DefaultProfile, ReadsKhardFromXdgConfigHome) {
+  Write(m_home / "cards" / "a.vcf", kCard);
+  Write(m_home / "xdg" / "khard" / "khard.conf", "[addressbooks]\n[[mine]]\npath = ~/cards\n");
+  Write(m_home / ".config" / "khard" / "khard.conf", "[addressbooks\n");
+  m_env.variables["XDG_CONFIG_HOME"] = (m_home / "xdg").string();
+  EXPECT_THAT(Chosen(), ElementsAre("cards 1"));
+}
+
+TEST_F(DefaultProfile, NamesAKhardAddressBookThatDoesNotExist) {
+  Write(m_home / ".config" / "khard" / "khard.conf", "[addressbooks]\n[[family]]\npath = ~/gone\n");
+  const std::string problem = Problem();
+  EXPECT_THAT(problem, HasSubstr("khard's address book \"family\""));
+  EXPECT_THAT(problem, HasSubstr("khard.conf\", line 3) is at \"" + (m_home / "gone").string() +
+                                 "\", but it does not exist"));
+}
+
+TEST_F(DefaultProfile, NamesTheFileAndLineOfABadKhardConfig) {
+  Write(m_home / ".contacts" / "book" / "a.vcf", kCard);
+  Write(m_home / ".config" / "khard" / "khard.conf", "# mine\n[addressbooks]\n[[family]\n");
+  EXPECT_EQ(Problem(), "\"" + (m_home / ".config" / "khard" / "khard.conf").string() +
+                           "\", line 3: the brackets of the section line \"[[family]\" do not "
+                           "match");
+}
+
+TEST_F(DefaultProfile, NamesAConfigurationThatIsNotAFile) {
+  fs::create_directories(m_home / ".config" / "khard" / "khard.conf");
+  EXPECT_EQ(Problem(), "cannot read \"" + (m_home / ".config" / "khard" / "khard.conf").string() +
+                           "\": it is not a file");
+}
+
+TEST_F(DefaultProfile, IsVdirsyncersStorageWhenKhardHasNone) {
+  Write(m_home / "sync" / "contacts" / "a.vcf", kCard);
+  Write(m_home / "sync" / "default" / "b.vcf", kCard);
+  Write(m_home / ".vdirsyncer" / "config",
+        "[storage local]\ntype = \"filesystem\"\npath = \"~/sync/\"\nfileext = \".vcf\"\n");
+  EXPECT_THAT(Chosen(), ElementsAre("contacts 1", "default 1"));
+}
+
+TEST_F(DefaultProfile, WalksTheCollectionsOfEveryVdirsyncerStorage) {
+  Write(m_home / "a" / "one" / "a.vcf", kCard);
+  Write(m_home / "b" / "two" / "b.vcf", kCard);
+  Write(m_home / ".config" / "vdirsyncer" / "config",
+        "[storage a]\ntype = \"filesystem\"\npath = \"~/a\"\nfileext = \".vcf\"\n"
+        "[storage b]\ntype = \"filesystem\"\npath = \"~/b\"\nfileext = \".vcf\"\n");
+  EXPECT_THAT(Chosen(), ElementsAre("one 1", "two 1"));
+}
+
+TEST_F(DefaultProfile, NamesTheFileAndLineOfABadVdirsyncerConfig) {
+  Write(m_home / ".vdirsyncer" / "config",
+        "[storage local]\ntype = \"filesystem\"\npath = ~/sync\nfileext = \".vcf\"\n");
+  EXPECT_THAT(Problem(), HasSubstr(".vdirsyncer/config\", line 3: the value of path: it is "
+                                   "not a quoted string"));
+}
+
+TEST_F(DefaultProfile, IsHomeContactsWithoutAConfiguration) {
+  Write(m_home / ".contacts" / "book" / "a.vcf", kCard);
+  EXPECT_THAT(Chosen(), ElementsAre("book 1"));
+}
+
+TEST_F(DefaultProfile, ListsEveryPathTriedWhenNothingIsFound) {
+  const std::string home = m_home.string();
+  EXPECT_EQ(Problem(), "no address books found; tried \"" + home +
+                           "/.config/khard/khard.conf\", \"" + home + "/.vdirsyncer/config\", \"" +
+                           home + "/.config/vdirsyncer/config\" and \"" + home +
+                           "/.contacts\"; name the store with --profile");
+}
+
+TEST_F(DefaultProfile, SaysHomeIsNotSet) {
+  m_env.variables.erase("HOME");
+  EXPECT_EQ(Problem(), "no address books found (HOME is not set); name the store with --profile");
+}
+
+}  // namespace
+}  // namespace dialmend
