@@ -113,7 +113,8 @@ void RunController::Start() {
 }
 
 void RunController::Pause() {
-  // A paused run may never be resumed: what it did so far goes to disk now.
+  // A paused run may never be resumed: what it did so far goes to disk now. Every abort
+  // passes through here, so its summary counts only what was written.
   if (m_run != nullptr) m_run->Flush();
   m_view.ShowPaused(m_update);
   m_run_time += m_clock() - m_start_time;
@@ -135,8 +136,6 @@ void RunController::Reset() {
 }
 
 void RunController::AbortPaused() {
-  // Before the summary, which counts only what was written.
-  if (m_run != nullptr) m_run->Flush();
   WriteSummary();
   m_state = RunState::Finished;
 }
