@@ -80,7 +80,7 @@ ContactRun::ContactRun(ContactStore& store, const RunSettings& settings, RunCoun
 bool ContactRun::Aborted() {
   if (!m_aborted) {
     m_aborted = m_host.YieldAndCheckAbort();
-    // What the contacts before the abort saved is written, as after any other contact.
+    // An abort leaves the folder early: what was saved before it is written now.
     if (m_aborted) Flush();
   }
   return m_aborted;
