@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -88,8 +89,14 @@ class ContactItem {
   // The name the contact is filed under; may be empty.
   [[nodiscard]] virtual std::string FileAs() = 0;
 
-  // Writes every assigned number to the store. Throws StoreError when the store refuses.
+  // Writes every assigned number to the store, or hands them to the folder's Flush() when the
+  // store writes many contacts at once (one file of many cards). Throws StoreError when the
+  // store refuses.
   virtual void Save() = 0;
+
+  // After a Save() that succeeded: std::nullopt when the contact is written, else the number by
+  // which the folder's Flush() names this save should its write fail.
+  [[nodiscard]] virtual std::optional<std::uint64_t> HeldSave() { return std::nullopt; }
 
   // What the log should say about this contact besides its changes; asked once, after
   // Phones().
@@ -121,6 +128,19 @@ class Folder {
   // What the log should say about this folder's entries (passed over, tidied); asked after
   // its items and again after Folders(), each note given once.
   [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
+
+  // A write of held saves that failed: what was not written, why, and the HeldSave() numbers
+  // of the contacts it held, none of which is saved.
+  struct FlushFailure {
+    std::string subject;
+    std::string reason;
+    std::vector<std::uint64_t> saves;
+  };
+
+  // Writes every save its items hold (see ContactItem::HeldSave), each file once, and gives
+  // the writes that failed. Never throws; with nothing held it writes nothing. The walk calls
+  // it when it leaves the folder's items, and when the run is paused or aborted.
+  [[nodiscard]] virtual std::vector<FlushFailure> Flush() { return {}; }
 };
 
 // A profile: the store as one user sees it.

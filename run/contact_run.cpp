@@ -1,6 +1,8 @@
 #include "run/contact_run.h"
 
 #include <algorithm>
+#include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/fix_number.h"
@@ -76,8 +78,35 @@ ContactRun::ContactRun(ContactStore& store, const RunSettings& settings, RunCoun
     : m_store(store), m_settings(settings), m_counters(counters), m_log(log), m_host(host) {}
 
 bool ContactRun::Aborted() {
-  if (!m_aborted) m_aborted = m_host.YieldAndCheckAbort();
+  if (!m_aborted) {
+    m_aborted = m_host.YieldAndCheckAbort();
+    // An abort leaves the folder early: what was saved before it is written now.
+    if (m_aborted) Flush();
+  }
   return m_aborted;
+}
+
+void ContactRun::Flush() {
+  std::vector<Folder::FlushFailure> failures;
+  if (m_holding != nullptr) failures = m_holding->Flush();
+  // A failed write of a large file holds thousands of saves: look each up once.
+  std::unordered_map<std::uint64_t, const Folder::FlushFailure*> failed;
+  for (const Folder::FlushFailure& failure : failures) {
+    for (const std::uint64_t save : failure.saves) failed.emplace(save, &failure);
+  }
+  std::vector<HeldContact> held = std::exchange(m_held, {});
+  for (HeldContact& contact : held) {
+    const auto found = contact.save ? failed.find(*contact.save) : failed.end();
+    if (found == failed.end()) {
+      m_log.WriteLog(contact.report);
+      continue;
+    }
+    const Folder::FlushFailure* failure = found->second;
+    m_counters.numbers -= contact.numbers;
+    --m_counters.updated;
+    Problem("Could not save " + contact.where + ": " + LogName(failure->subject) +
+            " was not written: " + failure->reason);
+  }
 }
 
 void ContactRun::Problem(const std::string& text) {
@@ -156,6 +185,13 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
     path += LogName(folder.Name());
     if (folder.DefaultItemType() == kContactItemType) {
       const std::unique_ptr<ItemCursor> items = folder.Items();
+      m_holding = &folder;
+      // An abort leaves early, its saves already written by Aborted(): the folder goes, so
+      // nothing may reach it after.
+      const struct Leave {
+        Folder*& holding;
+        ~Leave() { holding = nullptr; }
+      } leave{m_holding};
       for (;;) {
         std::unique_ptr<ContactItem> item;
         try {
@@ -179,6 +215,7 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
         }
         if (item_class == kContactClass) FixContact(*item, path);
       }
+      Flush();
       LogNotes(folder.TakeNotes(), path);
     }
     subfolders = folder.Folders();
@@ -252,9 +289,11 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   if (changes.empty()) return;
 
   std::string report = folder_path + "\\" + name() + "\r\n" + changes;
+  std::optional<std::uint64_t> held;
   if (m_settings.update) {
     try {
       item.Save();
+      held = item.HeldSave();
     } catch (const StoreError& error) {
       // Nothing of this contact was written, so none of it counts as updated.
       m_counters.numbers = numbers_before;
@@ -264,6 +303,11 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   }
   ++m_counters.updated;
   m_host.CountersChanged(m_counters);
+  if (held || !m_held.empty()) {
+    m_held.push_back({held, folder_path + "\\" + name(), std::move(report),
+                      m_counters.numbers - numbers_before});
+    return;
+  }
   m_log.WriteLog(report);
 }
 

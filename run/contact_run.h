@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "contacts/contact_store.h"
 #include "engine/number_options.h"
@@ -74,6 +75,12 @@ class ContactRun {
   // Converts one contact's numbers, reports them and, in an update, saves the contact.
   void FixContact(ContactItem& item, const std::string& folder_path);
 
+  // Has the folder being walked write the saves it holds, then reports each held contact: its
+  // changes once written, else one "Could not save" problem line, taking it out of the
+  // counters. The walk calls it when it leaves a folder's items and on an abort; the
+  // controller at a pause and an abort, so a stopped run has all it did on disk.
+  void Flush();
+
  private:
   bool Aborted();
   void WalkFolders(FolderCursor& folders, const std::string& parent_path);
@@ -87,6 +94,19 @@ class ContactRun {
   ActivityLog& m_log;
   RunHost& m_host;
   bool m_aborted = false;
+
+  // A contact whose save its folder holds until Flush(): its report waits with it, so the log
+  // never lists a change that is not on disk. Once one waits, the reports of written contacts
+  // after it wait too, so the log keeps the walk's order.
+  struct HeldContact {
+    std::optional<std::uint64_t> save;
+    std::string where;   // its path as the log shows it
+    std::string report;  // its change lines, logged once written
+    std::int64_t numbers = 0;
+  };
+  // The folder whose items are being walked, and its held contacts.
+  Folder* m_holding = nullptr;
+  std::vector<HeldContact> m_held;
 };
 
 // What the summary reports.

@@ -95,7 +95,9 @@ void RunController::Start() {
   Host host(*this);
   if (job.store) {
     ContactRun run(*job.store, settings, m_counters, m_log, host);
+    m_run = &run;
     run.FixContacts();
+    m_run = nullptr;
   } else {
     m_log.WriteLog(ProfileFailureLine("no contact store"));
     host.ProfileFailed("no contact store");
@@ -111,6 +113,9 @@ void RunController::Start() {
 }
 
 void RunController::Pause() {
+  // A paused run may never be resumed: what it did so far goes to disk now. Every abort
+  // passes through here, so its summary counts only what was written.
+  if (m_run != nullptr) m_run->Flush();
   m_view.ShowPaused(m_update);
   m_run_time += m_clock() - m_start_time;
   m_state = RunState::Paused;

@@ -115,6 +115,9 @@ class RunController {
   bool m_summary_written = false;
   bool m_end_after_run = false;
   std::optional<std::string> m_log_error;
+  // The walk under way, reached from inside its yields to write what it holds at a pause or
+  // an abort.
+  ContactRun* m_run = nullptr;
 };
 
 }  // namespace dialmend

@@ -22,6 +22,7 @@
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
 #include "stores/vcard/vcard.h"
+#include "stores/vcard_file/card_file.h"
 
 namespace dialmend {
 namespace {
@@ -454,17 +455,31 @@ class VCardItem : public ContactItem {
   std::vector<PhoneChange> m_changes;
 };
 
+// The folder's cards: a .vcf file of one card is one item, and each card of a file of many is
+// one item in file order, its save held for the folder's Flush().
 class VCardItems : public ItemCursor {
  public:
-  VCardItems(std::string path, std::vector<std::string> names)
-      : m_path(std::move(path)), m_names(std::move(names)) {}
+  VCardItems(std::string path, std::vector<std::string> names, std::shared_ptr<CardFiles> files)
+      : m_path(std::move(path)), m_names(std::move(names)), m_files(std::move(files)) {}
 
   std::unique_ptr<ContactItem> Next() override {
+    if (m_cards) {
+      if (std::unique_ptr<ContactItem> item = m_cards->Next()) return item;
+      m_cards.reset();
+    }
     if (m_next >= m_names.size()) return nullptr;
     const std::string& name = m_names[m_next++];
     std::string path = m_path + "/" + name;
-    FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxVCardBytes);
+    FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes);
     if (!snapshot.status) throw StoreError(name, snapshot.status.reason);
+    std::vector<CardSpan> cards = FindCards(snapshot.bytes);
+    if (cards.size() > 1) {
+      m_cards = m_files->Items(std::move(path), name, std::move(snapshot), std::move(cards));
+      return Next();
+    }
+    if (snapshot.bytes.size() > kMaxVCardBytes) {
+      throw StoreError(name, "it is larger than " + std::to_string(kMaxVCardBytes >> 20) + " MiB");
+    }
     ParsedVCard parsed = ParseVCard(snapshot.bytes);
     if (!parsed) throw StoreError(name, parsed.error);
     return std::make_unique<VCardItem>(std::move(path), name, std::move(*parsed.card),
@@ -475,6 +490,9 @@ class VCardItems : public ItemCursor {
   std::string m_path;
   std::vector<std::string> m_names;
   std::size_t m_next = 0;
+  std::shared_ptr<CardFiles> m_files;
+  // The cards of the file of many being read, if any.
+  std::unique_ptr<ItemCursor> m_cards;
 };
 
 class VCardFolder;
@@ -541,8 +559,10 @@ class VCardFolder : public Folder {
   }
 
   std::unique_ptr<ItemCursor> Items() override {
-    return std::make_unique<VCardItems>(m_path, std::move(Entries().cards));
+    return std::make_unique<VCardItems>(m_path, std::move(Entries().cards), m_files);
   }
+
+  std::vector<FlushFailure> Flush() override { return m_files->Flush(); }
 
   std::unique_ptr<FolderCursor> Folders() override {
     return std::make_unique<VCardFolders>(m_walk, m_path, std::move(Entries().folders));
@@ -573,6 +593,7 @@ class VCardFolder : public Folder {
   std::optional<Listing> m_listing;
   std::vector<StoreNote> m_notes;
   int m_type = kContactItemType;
+  std::shared_ptr<CardFiles> m_files = std::make_shared<CardFiles>();
 };
 
 std::unique_ptr<Folder> VCardFolders::Next() {

@@ -1,0 +1,117 @@
+#include "stores/vcard_file/vcard_file_store.h"
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+#include "platform/atomic_file.h"
+#include "platform/user_name.h"
+#include "platform/utf8_path.h"
+#include "stores/vcard_file/card_file.h"
+
+namespace dialmend {
+namespace {
+
+std::string ErrorText(const std::error_code& error) {
+  std::string text = error.message();
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
+  return text;
+}
+
+class NoFolders : public FolderCursor {
+ public:
+  std::unique_ptr<Folder> Next() override { return nullptr; }
+};
+
+class FileFolder : public Folder {
+ public:
+  FileFolder(std::string path, std::string file_name)
+      : m_path(std::move(path)), m_file_name(std::move(file_name)) {}
+
+  std::string Name() override {
+    std::string name = m_file_name;
+    if (name.size() > 4) {
+      std::string ext = name.substr(name.size() - 4);
+      for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      if (ext == ".vcf") name.resize(name.size() - 4);
+    }
+    return name;
+  }
+
+  int DefaultItemType() override { return kContactItemType; }
+
+  std::unique_ptr<ItemCursor> Items() override {
+    FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(m_path), kMaxCardFileBytes);
+    if (!snapshot.status) throw StoreError(m_file_name, snapshot.status.reason);
+    std::vector<CardSpan> cards = FindCards(snapshot.bytes);
+    if (cards.empty()) m_notes.push_back({m_file_name, "holds no card"});
+    return m_files.Items(m_path, m_file_name, std::move(snapshot), std::move(cards));
+  }
+
+  std::unique_ptr<FolderCursor> Folders() override { return std::make_unique<NoFolders>(); }
+
+  std::vector<StoreNote> TakeNotes() override { return std::exchange(m_notes, {}); }
+
+  std::vector<FlushFailure> Flush() override { return m_files.Flush(); }
+
+ private:
+  std::string m_path;
+  std::string m_file_name;
+  CardFiles m_files;
+  std::vector<StoreNote> m_notes;
+};
+
+// The one folder, given once.
+class OneFolder : public FolderCursor {
+ public:
+  OneFolder(std::string path, std::string file_name)
+      : m_path(std::move(path)), m_file_name(std::move(file_name)) {}
+
+  std::unique_ptr<Folder> Next() override {
+    if (m_given) return nullptr;
+    m_given = true;
+    return std::make_unique<FileFolder>(m_path, m_file_name);
+  }
+
+ private:
+  std::string m_path;
+  std::string m_file_name;
+  bool m_given = false;
+};
+
+class VCardFileStore : public ContactStore {
+ public:
+  explicit VCardFileStore(std::string path) : m_path(std::move(path)) {}
+
+  std::optional<std::string> Open() override {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(PathFromUtf8(m_path), error);
+    if (error) return "\"" + m_path + "\": " + ErrorText(error);
+    if (fs::is_directory(status)) return "\"" + m_path + "\" is a folder, not a file";
+    if (!fs::is_regular_file(status)) return "\"" + m_path + "\" is not a file";
+    if (!std::ifstream(PathFromUtf8(m_path), std::ios::binary)) {
+      return "\"" + m_path + "\" cannot be opened for reading";
+    }
+    return std::nullopt;
+  }
+
+  std::string CurrentUser() override { return LoggedInUserName(); }
+
+  std::unique_ptr<FolderCursor> Folders() override {
+    return std::make_unique<OneFolder>(m_path,
+                                       Utf8FromPath(PathFromUtf8(m_path).filename()));
+  }
+
+ private:
+  std::string m_path;
+};
+
+}  // namespace
+
+std::unique_ptr<ContactStore> MakeVCardFileStore(std::string path) {
+  return std::make_unique<VCardFileStore>(std::move(path));
+}
+
+}  // namespace dialmend

@@ -1,0 +1,60 @@
+#include "stores/vcard_file/card_spans.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace dialmend {
+namespace {
+
+struct SpansCase {
+  const char* name;
+  std::string bytes;
+  // Each card's text as its span gives it.
+  std::vector<std::string> cards;
+};
+
+void PrintTo(const SpansCase& c, std::ostream* out) { *out << c.name; }
+
+class FindCardsTest : public testing::TestWithParam<SpansCase> {};
+
+TEST_P(FindCardsTest, FindsEachCardAndNothingBetween) {
+  const SpansCase& c = GetParam();
+  std::vector<std::string> found;
+  for (const CardSpan& span : FindCards(c.bytes)) {
+    found.push_back(c.bytes.substr(span.begin, span.end - span.begin));
+  }
+  EXPECT_EQ(found, c.cards);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FindCardsTest,
+    testing::Values(
+        SpansCase{"Empty", "", {}},
+        SpansCase{"NoCard", "hello\r\n", {}},
+        SpansCase{"TwoCardsWithBlankLinesBetween",
+                  "BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n\r\n  \r\nBEGIN:VCARD\r\nFN:B\r\nEND:VCARD\r\n\r\n",
+                  {"BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n", "BEGIN:VCARD\r\nFN:B\r\nEND:VCARD\r\n"}},
+        SpansCase{"AnyCaseAndBlanksAroundTheValue",
+                  "begin:vcard\nFN:A\nEnd: VCard \nBEGIN:\tVCARD\r\nFN:B\r\nend:vcard",
+                  {"begin:vcard\nFN:A\nEnd: VCard \n", "BEGIN:\tVCARD\r\nFN:B\r\nend:vcard"}},
+        SpansCase{"ByteOrderMarkStaysOutside", "\xEF\xBB\xBF" "BEGIN:VCARD\nEND:VCARD\n",
+                  {"BEGIN:VCARD\nEND:VCARD\n"}},
+        SpansCase{"CardInsideACardStaysInIt",
+                  "BEGIN:VCARD\nAGENT:\nBEGIN:VCARD\nFN:X\nEND:VCARD\nFN:A\nEND:VCARD\n"
+                  "BEGIN:VCARD\nFN:B\nEND:VCARD\n",
+                  {"BEGIN:VCARD\nAGENT:\nBEGIN:VCARD\nFN:X\nEND:VCARD\nFN:A\nEND:VCARD\n",
+                   "BEGIN:VCARD\nFN:B\nEND:VCARD\n"}},
+        SpansCase{"CardWithoutEndRunsToTheEnd", "BEGIN:VCARD\nFN:A\nEND:VCARD\nBEGIN:VCARD\nFN:B\n",
+                  {"BEGIN:VCARD\nFN:A\nEND:VCARD\n", "BEGIN:VCARD\nFN:B\n"}},
+        SpansCase{"StrayEndAndTextOutsideBelongToNoCard",
+                  "END:VCARD\nnote\nBEGIN:VCARD\nEND:VCARD\ntrailer",
+                  {"BEGIN:VCARD\nEND:VCARD\n"}},
+        SpansCase{"GroupedOrParameterisedBeginIsNoBegin",
+                  "item1.BEGIN:VCARD\nBEGIN;X=1:VCARD\nBEGIN:VCARDS\n", {}}),
+    [](const testing::TestParamInfo<SpansCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace dialmend

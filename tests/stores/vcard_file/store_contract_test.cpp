@@ -1,0 +1,109 @@
+#include "stores/vcard_file/vcard_file_store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "contacts/contact_store.h"
+#include "stores/vcard_folder/vcard_folder_store.h"
+#include "tests/contacts/store_contract.h"
+
+// The contract for the store of one file of many cards, and for a folder store whose address
+// book is such a file.
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Write(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+constexpr const char* kDental =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Riverside Dental\r\nTEL;TYPE=CELL:0370 123456\r\n"
+    "TEL;TYPE=HOME,VOICE:0171 930 8890\r\nEND:VCARD\r\n";
+constexpr const char* kTeam = "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Team\r\nEND:VCARD\r\n";
+
+// The profile as one export, Work.vcf: the store is the one folder Work.
+struct VCardFileTraits : NumbersOnlyTraits {
+  static constexpr bool kOneFolder = true;
+  static std::unique_ptr<ContactStore> Make(const fs::path& root) {
+    fs::remove_all(root);
+    Write(root / "Work.vcf", std::string(kDental) + "\r\n" + kTeam);
+    return MakeVCardFileStore((root / "Work.vcf").string());
+  }
+  static ContactStore& Reread(std::unique_ptr<ContactStore>& store, const fs::path& root) {
+    store = MakeVCardFileStore((root / "Work.vcf").string());
+    return *store;
+  }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(VCardFile, StoreContract, VCardFileTraits);
+
+// The profile as a folder store whose Work book is one file of both its cards.
+struct FolderOfManyTraits : NumbersOnlyTraits {
+  static std::unique_ptr<ContactStore> Make(const fs::path& root) {
+    fs::remove_all(root);
+    Write(root / "work" / "displayname", "Work\n");
+    Write(root / "work" / "export.vcf", std::string(kDental) + kTeam);
+    Write(root / "work" / "clients" / "displayname", "Clients");
+    Write(root / "work" / "clients" / "acme.vcf",
+          "BEGIN:VCARD\nVERSION:3.0\nFN:Acme\nTEL;TYPE=WORK:01232 123456\nEND:VCARD\n");
+    Write(root / "zz-calendar" / "displayname", "Calendar");
+    Write(root / "zz-calendar" / "event.ics", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
+    return MakeVCardStore(root.string());
+  }
+  static ContactStore& Reread(std::unique_ptr<ContactStore>& store, const fs::path& root) {
+    store = MakeVCardStore(root.string());
+    return *store;
+  }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(VCardFolderOfMany, StoreContract, FolderOfManyTraits);
+
+TEST(VCardFileStore, NamesTheFolderAfterTheFileWithoutItsExtension) {
+  const fs::path root = fs::path(testing::TempDir()) / "vcard_file_name";
+  fs::remove_all(root);
+  Write(root / "Phone Contacts.VCF", kDental);
+  auto store = MakeVCardFileStore((root / "Phone Contacts.VCF").string());
+  ASSERT_EQ(store->Open(), std::nullopt);
+  EXPECT_EQ(store->Folders()->Next()->Name(), "Phone Contacts");
+}
+
+TEST(VCardFileStore, SaysWhyAFolderOrAMissingFileCannotBeOpened) {
+  const fs::path root = fs::path(testing::TempDir()) / "vcard_file_open";
+  fs::remove_all(root);
+  fs::create_directories(root);
+  EXPECT_EQ(MakeVCardFileStore(root.string())->Open(),
+            "\"" + root.string() + "\" is a folder, not a file");
+  const auto missing = MakeVCardFileStore((root / "gone.vcf").string())->Open();
+  ASSERT_TRUE(missing.has_value());
+  EXPECT_NE(missing->find("gone.vcf\": "), std::string::npos) << *missing;
+}
+
+TEST(VCardFileStore, ReportsACardThatCannotBeParsedAndReadsTheNext) {
+  const fs::path root = fs::path(testing::TempDir()) / "vcard_file_bad_card";
+  fs::remove_all(root);
+  Write(root / "all.vcf", std::string(kDental) + "BEGIN:VCARD\r\nno colon\r\nEND:VCARD\r\n" + kTeam);
+  auto store = MakeVCardFileStore((root / "all.vcf").string());
+  auto folder = store->Folders()->Next();
+  auto items = folder->Items();
+  EXPECT_EQ(items->Next()->FileAs(), "Riverside Dental");
+  try {
+    (void)items->Next();
+    ADD_FAILURE() << "the second card should not parse";
+  } catch (const StoreError& error) {
+    EXPECT_EQ(error.Subject(), "card 2 of all.vcf");
+    EXPECT_EQ(error.Reason(), "line 2 is not a property");
+  }
+  EXPECT_EQ(items->Next()->FileAs(), "Team");
+  EXPECT_EQ(items->Next(), nullptr);
+}
+
+}  // namespace
+}  // namespace dialmend

@@ -1,0 +1,288 @@
+#include "stores/vcard_file/vcard_file_store.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "platform/atomic_file_common.h"
+#include "run/contact_run.h"
+#include "run/run_controller.h"
+#include "stores/vcard_folder/vcard_folder_store.h"
+
+// Runs over files of many cards: each file is written once per walk, at a pause and at an
+// abort, and a write that fails takes every contact it held out of the count.
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Card(const std::string& name, const std::string& number) {
+  return "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\nTEL;TYPE=HOME:" + number +
+         "\r\nEND:VCARD\r\n";
+}
+constexpr const char* kOld = "0171 930 8890";
+constexpr const char* kNew = "(020) 7930 8890";
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Calls `on_yield` with the number of each yield; its answer is the abort.
+class ScriptHost : public RunHost {
+ public:
+  std::function<bool(int)> on_yield;
+  bool YieldAndCheckAbort() override { return on_yield ? on_yield(++m_yields) : false; }
+  void ProfileFailed(const std::string& reason) override { ADD_FAILURE() << reason; }
+  void CountersChanged(const RunCounters&) override {}
+  std::string NowText() override { return "now"; }
+
+ private:
+  int m_yields = 0;
+};
+
+class VCardFileRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    m_root = fs::path(testing::TempDir()) / ("vcard_file_run_" + std::string(info->name()));
+    fs::remove_all(m_root);
+    m_file = m_root / "all.vcf";
+    SaveSeamsForTesting().after_replace = [this] { ++m_writes; };
+  }
+  void TearDown() override { SaveSeamsForTesting() = SaveSeams{}; }
+
+  RunCounters Walk(ContactStore& store) {
+    RunCounters counters;
+    ContactRun(store, RunSettings{&m_options, true}, counters, m_log, m_host).FixContacts();
+    return counters;
+  }
+  RunCounters WalkFile() {
+    auto store = MakeVCardFileStore(m_file.string());
+    return Walk(*store);
+  }
+
+  fs::path m_root;
+  fs::path m_file;
+  int m_writes = 0;
+  NumberOptions m_options;
+  ActivityLog m_log;
+  ScriptHost m_host;
+};
+
+TEST_F(VCardFileRun, WritesTheFileOnceForAllItsContacts) {
+  Write(m_file, Card("Ann", kOld) + Card("Ben", kOld) + Card("Cat", kOld));
+  const RunCounters counters = WalkFile();
+  EXPECT_EQ(m_writes, 1);
+  EXPECT_EQ(counters.updated, 3);
+  EXPECT_EQ(counters.numbers, 3);
+  EXPECT_EQ(counters.problems, 0);
+  EXPECT_EQ(Contents(m_file), Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kNew));
+  EXPECT_NE(m_log.Text().find("\\all\\Ann\r\n  Home:         0171 930 8890 --> (020) 7930 8890\r\n"
+                              "\\all\\Ben\r\n"),
+            std::string::npos)
+      << m_log.Text();
+}
+
+TEST_F(VCardFileRun, KeepsEveryByteButTheChangedNumbers) {
+  const std::string before =
+      "\xEF\xBB\xBF" "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\n"
+      "NOTE:keep  these   spaces\r\nEND:VCARD\r\n"
+      "\r\n\r\n   \r\n"
+      "begin:vcard\nversion:2.1\nFN:Ben\nTEL;WORK:0370 123456\nend:vcard\n"
+      "\n"
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Cat\r\nTEL:(020) 7930 8890\r\nEND:VCARD  \r\n"
+      "\t\r\n-- exported by a phone --\r\n";
+  const std::string after =
+      "\xEF\xBB\xBF" "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:(020) 7930 8890\r\n"
+      "NOTE:keep  these   spaces\r\nEND:VCARD\r\n"
+      "\r\n\r\n   \r\n"
+      "begin:vcard\nversion:2.1\nFN:Ben\nTEL;WORK:(07770) 123456\nend:vcard\n"
+      "\n"
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Cat\r\nTEL:(020) 7930 8890\r\nEND:VCARD  \r\n"
+      "\t\r\n-- exported by a phone --\r\n";
+  Write(m_file, before);
+  const RunCounters counters = WalkFile();
+  EXPECT_EQ(counters.checked, 3);
+  EXPECT_EQ(counters.updated, 2);
+  EXPECT_EQ(Contents(m_file), after);
+}
+
+TEST_F(VCardFileRun, ReportsACardThatCannotBeParsedAndLeavesItByteForByte) {
+  const std::string bad = "BEGIN:VCARD\r\nFN:Bad\r\nTEL:0171 930 8890\r\nno colon\r\nEND:VCARD\r\n";
+  Write(m_file, Card("Ann", kOld) + bad + Card("Cat", kOld));
+  const RunCounters counters = WalkFile();
+  EXPECT_NE(m_log.Text().find("  Could not read \\all\\card 2 of all.vcf: line 4 is not a "
+                              "property\r\n"),
+            std::string::npos)
+      << m_log.Text();
+  EXPECT_EQ(counters.problems, 1);
+  EXPECT_EQ(counters.updated, 2);
+  EXPECT_EQ(Contents(m_file), Card("Ann", kNew) + bad + Card("Cat", kNew));
+}
+
+TEST_F(VCardFileRun, AFailedWriteReportsEachContactNotSavedAndLeavesTheFile) {
+  const std::string before = Card("Ann", kOld) + Card("Ben", "(020) 7930 8890") + Card("Cat", kOld);
+  Write(m_file, before);
+  fs::create_hard_link(m_file, m_root / "link.vcf");
+  const RunCounters counters = WalkFile();
+  EXPECT_EQ(counters.checked, 3);
+  EXPECT_EQ(counters.updated, 0);
+  EXPECT_EQ(counters.numbers, 0);
+  EXPECT_EQ(counters.problems, 2);
+  const std::string reason = "all.vcf was not written: it has another hard link, which a "
+                             "replace would break\r\n";
+  EXPECT_NE(m_log.Text().find("  Could not save \\all\\Ann: " + reason +
+                              "  Could not save \\all\\Cat: " + reason),
+            std::string::npos)
+      << m_log.Text();
+  EXPECT_EQ(m_log.Text().find("-->"), std::string::npos) << m_log.Text();
+  EXPECT_EQ(Contents(m_file), before);
+}
+
+TEST_F(VCardFileRun, RefusesToWriteAFileAnotherProgramChangedDuringTheRun) {
+  Write(m_file, Card("Ann", kOld) + Card("Ben", kOld));
+  const std::string synced = Card("Ann", kOld) + Card("Ben", "0171 000 0000");
+  // Yield 3 comes before Ben: Ann's save is already held.
+  m_host.on_yield = [&](int yield) {
+    if (yield == 3) Write(m_file, synced);
+    return false;
+  };
+  const RunCounters counters = WalkFile();
+  EXPECT_EQ(counters.updated, 0);
+  EXPECT_EQ(counters.problems, 2);
+  EXPECT_NE(m_log.Text().find("Could not save \\all\\Ann: all.vcf was not written: another "
+                              "program changed it after it was read"),
+            std::string::npos)
+      << m_log.Text();
+  EXPECT_EQ(Contents(m_file), synced);
+  EXPECT_EQ(m_writes, 0);
+}
+
+TEST_F(VCardFileRun, AFolderStoreReadsAFileOfManyCardsAsContactsOfItsFolder) {
+  const fs::path book = m_root / "book";
+  Write(book / "a.vcf", Card("Al", kOld));
+  Write(book / "b.vcf", Card("Ann", kOld) + "\r\n" + Card("Ben", kOld));
+  Write(book / "c.vcf", Card("Cy", kOld));
+  auto store = MakeVCardStore(m_root.string());
+  const RunCounters counters = Walk(*store);
+  EXPECT_EQ(counters.checked, 4);
+  EXPECT_EQ(counters.updated, 4);
+  EXPECT_EQ(counters.problems, 0);
+  EXPECT_EQ(m_writes, 3);
+  EXPECT_EQ(Contents(book / "b.vcf"), Card("Ann", kNew) + "\r\n" + Card("Ben", kNew));
+  EXPECT_EQ(Contents(book / "c.vcf"), Card("Cy", kNew));
+  // The log keeps the walk's order although b.vcf is written after Cy is saved.
+  const std::string& text = m_log.Text();
+  const auto al = text.find("\\book\\Al\r\n");
+  const auto ann = text.find("\\book\\Ann\r\n");
+  const auto ben = text.find("\\book\\Ben\r\n");
+  const auto cy = text.find("\\book\\Cy\r\n");
+  ASSERT_NE(cy, std::string::npos) << text;
+  EXPECT_LT(al, ann);
+  EXPECT_LT(ann, ben);
+  EXPECT_LT(ben, cy);
+}
+
+// Plays the user: each pump of events runs the next scripted action.
+class ScriptView : public RunView {
+ public:
+  fs::path file;
+  NumberOptions options;
+  std::deque<std::function<void()>> events;
+
+  RunJob PrepareRun() override {
+    RunJob job;
+    job.store = MakeVCardFileStore(file.string());
+    job.options = &options;
+    job.update = true;
+    return job;
+  }
+  void ShowStarted(bool) override {}
+  void ShowPaused(bool) override {}
+  void ShowResumed(bool) override {}
+  void ShowFinished(bool) override {}
+  void ShowReset(bool) override {}
+  void ShowCounters(const RunCounters&) override {}
+  AbortAnswer AskAbort() override { return AbortAnswer::Yes; }
+  void ShowMessage(const std::string& text) override { ADD_FAILURE() << text; }
+  void EndProgram() override {}
+  void ProcessEvents(bool wait) override {
+    if (events.empty()) {
+      if (wait) ADD_FAILURE() << "paused with no event left";
+      return;
+    }
+    auto event = std::move(events.front());
+    events.pop_front();
+    event();
+  }
+  std::string NowText() override { return "NOW"; }
+};
+
+// Pumps 1 to 3 come before the folder, Ann and Ben; pump 4 before Cat.
+class VCardFileController : public VCardFileRun {
+ protected:
+  void SetUp() override {
+    VCardFileRun::SetUp();
+    Write(m_file, Card("Ann", kOld) + Card("Ben", kOld) + Card("Cat", kOld));
+    m_view.file = m_file;
+    for (int i = 0; i < 3; ++i) m_view.events.push_back([] {});
+  }
+  ScriptView m_view;
+  RunController m_controller{m_view, m_log};
+};
+
+TEST_F(VCardFileController, PauseWritesWhatIsDoneSoFar) {
+  std::string while_paused;
+  int writes_while_paused = 0;
+  m_view.events.push_back([this] { m_controller.Go(); });
+  m_view.events.push_back([&] {
+    while_paused = Contents(m_file);
+    writes_while_paused = m_writes;
+    m_controller.Go();
+  });
+  m_controller.Go();
+  EXPECT_EQ(while_paused, Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kOld));
+  EXPECT_EQ(writes_while_paused, 1);
+  EXPECT_EQ(Contents(m_file), Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kNew));
+  EXPECT_EQ(m_writes, 2);
+  EXPECT_EQ(m_controller.Counters().updated, 3);
+}
+
+TEST_F(VCardFileController, AbortWritesWhatIsDoneBeforeTheSummary) {
+  m_view.events.push_back([this] { m_controller.Abort(); });
+  m_controller.Go();
+  EXPECT_EQ(Contents(m_file), Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kOld));
+  EXPECT_EQ(m_writes, 1);
+  const std::string& text = m_log.Text();
+  const auto ben = text.find("\\all\\Ben\r\n");
+  const auto summary = text.find("Update aborted");
+  ASSERT_NE(ben, std::string::npos) << text;
+  EXPECT_LT(ben, summary);
+  EXPECT_NE(text.find("Contacts updated: 2\r\n"), std::string::npos) << text;
+}
+
+TEST_F(VCardFileController, AbortAfterAFailedWriteSummarisesNothingUpdated) {
+  fs::create_hard_link(m_file, m_root / "link.vcf");
+  m_view.events.push_back([this] { m_controller.Abort(); });
+  m_controller.Go();
+  const std::string& text = m_log.Text();
+  EXPECT_NE(text.find("Contacts updated: 0\r\nNumbers updated:  0\r\nProblems: 2\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(Contents(m_file), Card("Ann", kOld) + Card("Ben", kOld) + Card("Cat", kOld));
+}
+
+}  // namespace
+}  // namespace dialmend
