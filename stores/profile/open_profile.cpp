@@ -12,6 +12,7 @@
 
 #include "platform/utf8_path.h"
 #include "stores/profile/profile_config.h"
+#include "stores/vcard_file/vcard_file_store.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 #ifdef _WIN32
 #include "stores/outlook/outlook_store.h"
@@ -233,9 +234,7 @@ ProfileChoice OpenProfile(std::string_view named, const Environment& env) {
   // The folder's one listing, made by the store as its walk begins, tells its cards from its
   // address-book folders.
   if (fs::is_directory(status)) return Chosen(MakeVCardStore(path));
-  if (fs::is_regular_file(status) && EndsWithVcf(path)) {
-    return Problem(Quoted(path) + " is a .vcf file; reading a whole export file is not built yet");
-  }
+  if (fs::is_regular_file(status) && EndsWithVcf(path)) return Chosen(MakeVCardFileStore(path));
   return Problem(Quoted(path) + " is neither a folder nor a .vcf file");
 }
 

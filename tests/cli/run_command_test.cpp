@@ -230,17 +230,21 @@ TEST(RunCommand, UpdatesAFolderOfCardsAsOneAddressBook) {
   fs::remove_all(collection);
 }
 
-TEST(RunCommand, SaysAVcfFileIsNotReadYet) {
+TEST(RunCommand, UpdatesAnExportFileOfManyCardsInOneWrite) {
   const fs::path file = fs::path(testing::TempDir()) /
                         ("run_export_" + std::to_string(std::random_device{}()) + ".vcf");
-  std::ofstream(file, std::ios::binary) << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nEND:VCARD\r\n";
-  const Outcome r = RunWith({"--profile", file.string(), "--no-log"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("There seems to be a problem accessing your profile."), std::string::npos);
-  EXPECT_NE(
-      r.err.find(file.string() + "\" is a .vcf file; reading a whole export file is not built"),
-      std::string::npos)
-      << r.err;
+  const std::string ann =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
+  const std::string bob =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bob\r\nTEL;TYPE=WORK:(020) 7123 4567\r\nEND:VCARD\r\n";
+  std::ofstream(file, std::ios::binary) << ann << "\r\n" << bob;
+  const Outcome r = RunWith({"--profile", file.string(), "--update", "--no-log"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Contacts checked: 2\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Contacts updated: 1\r\n"), std::string::npos) << r.out;
+  std::string expected = ann;
+  expected.replace(expected.find("0171 930 8890"), 13, "(020) 7930 8890");
+  EXPECT_EQ(Read(file), expected + "\r\n" + bob);
   fs::remove(file);
 }
 

@@ -113,11 +113,11 @@ TEST(OpenProfile, GivesTheCardsOfAFolderWithSubfoldersAnAddressBookBesideThem) {
               ElementsAre("mixed 1", "old 2"));
 }
 
-TEST(OpenProfile, SaysAVcfFileCannotBeReadYet) {
+TEST(OpenProfile, TakesAVcfFileAsOneAddressBookNamedAfterIt) {
   const fs::path root = FreshRoot();
-  Write(root / "export.VCF", kCard);
-  EXPECT_THAT(ProblemOf((root / "export.VCF").string(), FakeEnvironment{}.Make()),
-              HasSubstr("export.VCF\" is a .vcf file; reading a whole export file is not built"));
+  Write(root / "export.VCF", std::string(kCard) + "\r\n" + std::string(kCard));
+  EXPECT_THAT(Chosen((root / "export.VCF").string(), FakeEnvironment{}.Make()),
+              ElementsAre("export 2"));
 }
 
 TEST(OpenProfile, NamesAProfileThatIsMissing) {
