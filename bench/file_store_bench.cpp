@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "run/contact_run.h"
+#include "tests/fakes/quiet_run.h"
 #include "stores/vcard_file/vcard_file_store.h"
 
 // A run over one exported file of many cards, against the floor of reading it once (cat) and
@@ -69,23 +69,11 @@ const fs::path& Export() {
   return file;
 }
 
-class QuietHost : public RunHost {
- public:
-  bool YieldAndCheckAbort() override { return false; }
-  void ProfileFailed(const std::string&) override { std::abort(); }
-  void CountersChanged(const RunCounters&) override {}
-  std::string NowText() override { return "now"; }
-};
-
 RunCounters RunFile(const fs::path& file, bool update) {
   auto store = MakeVCardFileStore(file.string());
-  const NumberOptions options;
-  RunCounters counters;
-  ActivityLog log;
-  QuietHost host;
-  ContactRun run(*store, RunSettings{&options, update}, counters, log, host);
-  run.FixContacts();
-  return counters;
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, update);
+  if (!run.profile_failures.empty()) std::abort();
+  return run.counters;
 }
 
 // The floor of a simulation: `cat` of the file.

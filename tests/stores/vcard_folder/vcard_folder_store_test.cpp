@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "contacts/contact_store.h"
-#include "run/contact_run.h"
+#include "tests/fakes/quiet_run.h"
 
 // The vCard folder walk on what a real folder tree may hold: links back up the tree, FIFOs and
 // devices where files belong, leftovers of a killed run, names with control characters.
@@ -123,21 +123,10 @@ TEST(VCardWalk, CountsAOneCardStoreWithALinkBackAsOneContact) {
   const fs::path root = FreshRoot();
   Write(root / "book" / "ann.vcf", kCard);
   fs::create_directory_symlink("..", root / "book" / "back");
-  struct Host : RunHost {
-    bool YieldAndCheckAbort() override { return false; }
-    void ProfileFailed(const std::string&) override {}
-    void CountersChanged(const RunCounters&) override {}
-    std::string NowText() override { return "now"; }
-  } host;
-  NumberOptions options;
-  RunSettings settings;
-  settings.options = &options;
-  RunCounters counters;
-  ActivityLog log;
   auto store = MakeVCardStore(root.string());
-  ContactRun(*store, settings, counters, log, host).FixContacts();
-  EXPECT_EQ(counters.folders, 1);
-  EXPECT_EQ(counters.checked, 1);
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, /*update=*/false);
+  EXPECT_EQ(run.counters.folders, 1);
+  EXPECT_EQ(run.counters.checked, 1);
 }
 
 struct DisplayNameCase {
@@ -278,20 +267,8 @@ TEST(VCardWalk, ShowsControlCharactersOfNamesEscapedInTheLog) {
   Write(root / "Work\nInjected" / "ann.vcf", kCard);
   Write(root / "Work\nInjected" / "bad\x1b.vcf", "BEGIN:VCARD\r\nno colon\r\n");
   Write(root / "Zed\t\xC2\x85\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9" / "ann.vcf", kCard);
-  struct Host : RunHost {
-    bool YieldAndCheckAbort() override { return false; }
-    void ProfileFailed(const std::string&) override {}
-    void CountersChanged(const RunCounters&) override {}
-    std::string NowText() override { return "now"; }
-  } host;
-  NumberOptions options;
-  RunSettings settings;
-  settings.options = &options;
-  RunCounters counters;
-  ActivityLog log;
   auto store = MakeVCardStore(root.string());
-  ContactRun(*store, settings, counters, log, host).FixContacts();
-  const std::string text = log.Text();
+  const std::string text = RunQuietly(*store, NumberOptions{}, /*update=*/false).log;
   EXPECT_NE(text.find("\r\n\\Work\\nInjected\\Ann\r\n  Home:"), std::string::npos) << text;
   EXPECT_NE(text.find("\r\n  Could not read \\Work\\nInjected\\bad\\x1B.vcf: "), std::string::npos)
       << text;

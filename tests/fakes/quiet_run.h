@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "contacts/contact_store.h"
+#include "engine/number_options.h"
+#include "run/contact_run.h"
+
+// A whole run over a store with nobody watching, for tests and benchmarks that look only at
+// what it did: never paused or aborted, the clock always "now".
+
+namespace dialmend {
+
+struct QuietRun {
+  RunCounters counters;
+  std::string log;
+  // Why the profile could not be opened, once for each time it was said.
+  std::vector<std::string> profile_failures;
+};
+
+// Walks the whole store once, writing only when `update`.
+[[nodiscard]] QuietRun RunQuietly(ContactStore& store, const NumberOptions& options, bool update);
+
+}  // namespace dialmend
