@@ -107,6 +107,13 @@ DecodeError DecodeBytes(std::string_view raw, const Encoding& encoding, std::str
   const VCardCharset charset = encoding.charset.value_or(VCardCharset::Utf8);
   if (encoding.charset_named && !encoding.charset) {
     if (!IsAscii(bytes)) return DecodeError::UnknownCharset;
+  } else if (charset == VCardCharset::Converted) {
+    // Even ASCII bytes go through: a 7-bit set such as ISO-2022-JP shifts with escape sequences.
+    std::string converted;
+    if (!ConvertToUtf8(encoding.charset_name, bytes, converted)) return DecodeError::NotInCharset;
+    storage = std::move(converted);
+    out = storage;
+    return DecodeError::None;
   } else if (charset != VCardCharset::Utf8 && !IsAscii(bytes)) {
     std::string converted;
     converted.reserve(bytes.size() + bytes.size() / 2);
@@ -180,6 +187,17 @@ void AppendBase64(std::string& out, std::string_view bytes, bool padded) {
   if (padded) out.append(3 - rest, '=');
 }
 
+std::string DecodeAsWindows1252(std::string_view raw, const Encoding& encoding) {
+  const std::string qp_decoded = encoding.quoted_printable ? DecodeQuotedPrintable(raw) : "";
+  const std::string_view bytes = encoding.quoted_printable ? std::string_view(qp_decoded) : raw;
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  for (const char c : bytes) {
+    AppendUtf8(out, CodeOfByte(static_cast<unsigned char>(c), VCardCharset::Windows1252));
+  }
+  return out;
+}
+
 std::string DecodeEncodedTel(std::string_view value, const Encoding& encoding, std::string& storage,
                              std::string_view& out) {
   if (!encoding.unhandled.empty()) {
@@ -198,6 +216,9 @@ std::string DecodeEncodedTel(std::string_view value, const Encoding& encoding, s
       break;
     case DecodeError::NotUtf8:
       return "its base64 value does not decode to UTF-8 text";
+    case DecodeError::NotInCharset:
+      return "its base64 value is not text in the character set " +
+             Printable(encoding.charset_name);
     case DecodeError::UnknownCharset:
       return "its base64 value is in the character set " + Printable(encoding.charset_name) +
              ", which cannot be read";

@@ -29,12 +29,18 @@ Encoding ReadParams(std::string_view params, std::uint32_t* types);
 // ReadParams without the types.
 Encoding EncodingOf(std::string_view params);
 
-enum class DecodeError { None, NotUtf8, UnknownCharset };
+// NotUtf8: no CHARSET, or UTF-8, and the bytes are not UTF-8. NotInCharset: the bytes are not text
+// in the Converted set named. UnknownCharset: a set not decoded, and bytes that are not ASCII.
+enum class DecodeError { None, NotUtf8, NotInCharset, UnknownCharset };
 
 // Undoes QUOTED-PRINTABLE and CHARSET, giving UTF-8 text: `raw` itself when nothing needs
 // decoding, else text kept in `storage`.
 DecodeError DecodeBytes(std::string_view raw, const Encoding& encoding, std::string& storage,
                         std::string_view& out);
+
+// Undoes QUOTED-PRINTABLE and reads the bytes as Windows-1252, for a name whose bytes are not text
+// in the set it names (or UTF-8): every byte gives a character, so the name still shows in the log.
+std::string DecodeAsWindows1252(std::string_view raw, const Encoding& encoding);
 
 // Decodes a TEL value in an encoding other than quoted-printable to UTF-8 text (`out`, kept in
 // `storage`), or gives why the value is left as it is.

@@ -65,26 +65,34 @@ bool SplitProperty(std::string_view line, PropertyView& out) {
   return true;
 }
 
+std::string_view LineEndWith(std::size_t carriage_returns) {
+  static constexpr std::string_view kCrCrLf = "\r\r\n";
+  return kCrCrLf.substr(2 - std::min<std::size_t>(carriage_returns, 2));
+}
+
+void LineReader::TrimCarriageReturns(std::size_t pos, PhysicalLine& line) const {
+  // The doubled CR is part of the line end, so a value never ends in a CR of it.
+  while (line.carriage_returns < 2 && line.content_end > pos &&
+         m_in[line.content_end - 1] == '\r') {
+    --line.content_end;
+    ++line.carriage_returns;
+  }
+}
+
 PhysicalLine LineReader::ReadPhysical(std::size_t pos) const {
   PhysicalLine line;
   line.begin = pos;
   const void* found = std::memchr(m_in.data() + pos, '\n', m_in.size() - pos);
   if (found == nullptr) {
     line.content_end = line.end = m_in.size();
-    // A last line without a line end may still carry the carriage return of one.
-    if (line.content_end > pos && m_in[line.content_end - 1] == '\r') {
-      --line.content_end;
-      line.crlf = true;
-    }
+    // A last line without a line end may still carry the carriage returns of one.
+    TrimCarriageReturns(pos, line);
     return line;
   }
   const auto newline = static_cast<std::size_t>(static_cast<const char*>(found) - m_in.data());
   line.end = newline + 1;
   line.content_end = newline;
-  if (newline > pos && m_in[newline - 1] == '\r') {
-    --line.content_end;
-    line.crlf = true;
-  }
+  TrimCarriageReturns(pos, line);
   return line;
 }
 
@@ -95,7 +103,7 @@ void LineReader::Read(std::size_t pos, LogicalLine& line) {
   m_lookahead_valid = false;
   line.begin = pos;
   line.line_number = m_line_count + 1;
-  line.first_crlf = first.crlf;
+  line.first_carriage_returns = first.carriage_returns;
   line.folded = false;
   std::string_view text = m_in.substr(first.begin, first.content_end - first.begin);
   ++m_line_count;

@@ -31,12 +31,17 @@ inline bool IsNameChar(char c) {
   return kNameChars[static_cast<unsigned char>(c)];
 }
 
+// The line end written with `carriage_returns` CRs before its LF: "\n", "\r\n", or the "\r\r\n"
+// some phone and Windows export paths write.
+std::string_view LineEndWith(std::size_t carriage_returns);
+
 // One line of the file as it lies there.
 struct PhysicalLine {
   std::size_t begin = 0;
   std::size_t content_end = 0;  // where the line end starts
   std::size_t end = 0;          // just after the line end
-  bool crlf = false;
+  // Carriage returns before the LF, or before the file's end: at most 2.
+  std::size_t carriage_returns = 0;
 };
 
 // A property with its folds and soft line breaks undone.
@@ -45,7 +50,7 @@ struct LogicalLine {
   std::size_t content_end = 0;  // where the last physical line's line end starts
   std::size_t end = 0;
   std::size_t line_number = 0;  // of its first physical line
-  bool first_crlf = false;
+  std::size_t first_carriage_returns = 0;
   bool folded = false;
   std::string_view text;
 };
@@ -70,6 +75,7 @@ class LineReader {
   };
 
   PhysicalLine ReadPhysical(std::size_t pos) const;
+  void TrimCarriageReturns(std::size_t pos, PhysicalLine& line) const;
 
   std::string_view m_in;
   std::size_t m_line_count = 0;

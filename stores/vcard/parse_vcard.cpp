@@ -21,6 +21,17 @@ namespace {
 // Enough phone entries for most cards without growing the list.
 constexpr std::size_t kTypicalTelCount = 16;
 
+bool IsBlank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return c == ' ' || c == '\t' || c == '\r'; });
+}
+
+// BEGIN:VCARD or END:VCARD in any case, with or without a group ("home.begin:vcard").
+bool IsCardBoundary(const PropertyView& property, std::string_view name) {
+  return EqualsIgnoreCase(property.name, name) &&
+         EqualsIgnoreCase(TrimBlanks(property.value), "VCARD");
+}
+
 }  // namespace
 
 class VCardParser {
@@ -38,6 +49,7 @@ class VCardParser {
     PhoneEntry entry;
     VCard::TelSlot slot;
     std::string left_as_is;  // why the value is never rewritten, or empty
+    bool charset_named = false;
   };
 
   struct Label {
@@ -46,10 +58,10 @@ class VCardParser {
   };
 
   bool Fail(std::string error);
+  bool FailUnreadableCharset(const LogicalLine& line, const Encoding& encoding);
   bool HandleProperty(const LogicalLine& line, const PropertyView& property);
   bool HandleTel(const LogicalLine& line, const PropertyView& property);
-  bool DecodeValue(const LogicalLine& line, const PropertyView& property, const Encoding& encoding,
-                   std::string& storage, std::string_view& out);
+  void NoteUnreadTel(const PropertyView& property);
   bool DecodeText(const LogicalLine& line, const PropertyView& property, std::string& out);
   void Finish();
 
@@ -63,6 +75,8 @@ class VCardParser {
   std::string m_fn;
   std::vector<PendingTel> m_tels;
   std::vector<Label> m_labels;
+  // Some text is not UTF-8 and names no set, so the card's own code page is unknown.
+  bool m_undeclared_text = false;
 };
 
 bool VCardParser::Fail(std::string error) {
@@ -70,26 +84,30 @@ bool VCardParser::Fail(std::string error) {
   return false;
 }
 
-bool VCardParser::DecodeValue(const LogicalLine& line, const PropertyView& property,
-                              const Encoding& encoding, std::string& storage,
-                              std::string_view& out) {
-  switch (DecodeBytes(property.value, encoding, storage, out)) {
-    case DecodeError::None:
-      return true;
-    case DecodeError::NotUtf8:
-      return Fail("line " + std::to_string(line.line_number) + " is not UTF-8 text");
-    case DecodeError::UnknownCharset:
-      break;
-  }
+bool VCardParser::FailUnreadableCharset(const LogicalLine& line, const Encoding& encoding) {
   return Fail("line " + std::to_string(line.line_number) + " uses the character set " +
               Printable(encoding.charset_name) + ", which cannot be read");
 }
 
 bool VCardParser::DecodeText(const LogicalLine& line, const PropertyView& property,
                              std::string& out) {
+  const Encoding encoding = EncodingOf(property.params);
   std::string storage;
   std::string_view decoded;
-  if (!DecodeValue(line, property, EncodingOf(property.params), storage, decoded)) return false;
+  switch (DecodeBytes(property.value, encoding, storage, decoded)) {
+    case DecodeError::None:
+      break;
+    case DecodeError::NotUtf8:
+    case DecodeError::NotInCharset:
+      // Old phones and Windows exports write their own code page, named or not. The text only
+      // names the card in the log, and Windows-1252 reads every byte.
+      if (!encoding.charset_named) m_undeclared_text = true;
+      storage = DecodeAsWindows1252(property.value, encoding);
+      decoded = storage;
+      break;
+    case DecodeError::UnknownCharset:
+      return FailUnreadableCharset(line, encoding);
+  }
   EscapeHabits habits;
   Unescape(decoded, habits, out);
   return true;
@@ -108,9 +126,26 @@ bool VCardParser::HandleTel(const LogicalLine& line, const PropertyView& propert
     // this property is passed over.
     tel.left_as_is = DecodeEncodedTel(property.value, encoding, storage, decoded);
     if (!tel.left_as_is.empty()) return true;
-  } else if (!DecodeValue(line, property, encoding, storage, decoded)) {
-    return false;
+  } else {
+    switch (DecodeBytes(property.value, encoding, storage, decoded)) {
+      case DecodeError::None:
+        break;
+      case DecodeError::NotUtf8:
+        // Its bytes cannot be written back in a set nobody named; the number stays as it is.
+        if (!encoding.charset_named) m_undeclared_text = true;
+        tel.left_as_is = encoding.charset_named
+                             ? "its value is not UTF-8 text"
+                             : "its value is not UTF-8 text and names no character set";
+        return true;
+      case DecodeError::NotInCharset:
+        tel.left_as_is =
+            "its value is not text in the character set " + Printable(encoding.charset_name);
+        return true;
+      case DecodeError::UnknownCharset:
+        return FailUnreadableCharset(line, encoding);
+    }
   }
+  tel.charset_named = encoding.charset_named;
 
   VCard::TelSlot& slot = tel.slot;
   slot.property_begin = line.begin;
@@ -119,6 +154,7 @@ bool VCardParser::HandleTel(const LogicalLine& line, const PropertyView& propert
   slot.charset = encoding.charset_named && !encoding.charset
                      ? VCardCharset::Other
                      : encoding.charset.value_or(VCardCharset::Utf8);
+  if (slot.charset == VCardCharset::Converted) slot.charset_name.assign(encoding.charset_name);
   slot.quoted_printable = encoding.quoted_printable;
   slot.base64 = encoding.base64;
 
@@ -145,13 +181,22 @@ bool VCardParser::HandleTel(const LogicalLine& line, const PropertyView& propert
   return true;
 }
 
+void VCardParser::NoteUnreadTel(const PropertyView& property) {
+  // Only a TEL whose parameters run on without end (an unclosed quote) gets here with its name.
+  const std::string_view name = property.name;
+  if (name.empty() || (!EqualsIgnoreCase(name, "TEL") && !EqualsIgnoreCase(name, "X-MS-TEL"))) {
+    return;
+  }
+  PendingTel& tel = m_tels.emplace_back();
+  tel.left_as_is = "its parameters cannot be read";
+}
+
 bool VCardParser::HandleProperty(const LogicalLine& line, const PropertyView& property) {
   const std::string_view name = property.name;
   // Most properties are none of those below; their first letter tells so at once.
   switch (AsciiLower(name[0])) {
     case 't':
     case 'x':
-    case 'b':
     case 'v':
     case 'f':
     case 'k':
@@ -162,9 +207,6 @@ bool VCardParser::HandleProperty(const LogicalLine& line, const PropertyView& pr
   const std::string_view value = TrimBlanks(property.value);
   if (EqualsIgnoreCase(name, "TEL") || EqualsIgnoreCase(name, "X-MS-TEL")) {
     return HandleTel(line, property);
-  }
-  if (EqualsIgnoreCase(name, "BEGIN") && EqualsIgnoreCase(value, "VCARD")) {
-    return Fail("line " + std::to_string(line.line_number) + " begins a card inside the card");
   }
   if (EqualsIgnoreCase(name, "VERSION") && !m_version_seen) {
     m_version_seen = true;
@@ -200,6 +242,12 @@ bool VCardParser::HandleProperty(const LogicalLine& line, const PropertyView& pr
 
 void VCardParser::Finish() {
   if (!m_file_as_seen) m_card.m_file_as = std::move(m_fn);
+  if (m_undeclared_text) {
+    // A new number goes into such a card only as ASCII, which every code page writes alike.
+    for (PendingTel& tel : m_tels) {
+      if (!tel.charset_named) tel.slot.charset = VCardCharset::Other;
+    }
+  }
   // Sorted by group, so finding a TEL's label stays cheap however many items a hostile file has;
   // the stable sort keeps a group's first label first.
   const auto group_less = [](const Label& a, const Label& b) {
@@ -270,45 +318,75 @@ ParsedVCard VCardParser::Run() {
 
   enum class Where { Before, Inside, After };
   Where where = Where::Before;
+  // A card nested in this one (a 2.1 AGENT's) is carried as it is: its numbers are the agent's.
+  std::size_t nested = 0;
+  bool after_empty_agent = false;
   std::size_t pos = m_in.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   LogicalLine line;
   PropertyView property;
   while (pos < m_in.size()) {
     m_lines.Read(pos, line);
     pos = line.end;
-    if (line.text.empty()) continue;
+    // Blank and whitespace-only lines are kept wherever they stand.
+    if (IsBlank(line.text)) continue;
     const auto at_line = [&line](std::string_view what) {
       return "line " + std::to_string(line.line_number) + std::string(what);
     };
     property = PropertyView{};
     const bool is_property = SplitProperty(line.text, property);
-    const bool is_begin = is_property && property.group.empty() && property.params.empty() &&
-                          EqualsIgnoreCase(property.name, "BEGIN") &&
-                          EqualsIgnoreCase(TrimBlanks(property.value), "VCARD");
+    const bool is_begin = is_property && IsCardBoundary(property, "BEGIN");
+    const bool is_end = is_property && IsCardBoundary(property, "END");
     switch (where) {
       case Where::Before:
-        if (!is_begin) return fail("no BEGIN:VCARD line");
-        m_card.m_crlf = line.first_crlf;
-        where = Where::Inside;
+        if (is_begin) {
+          m_card.m_line_end = LineEndWith(line.first_carriage_returns);
+          where = Where::Inside;
+        } else if (line.text[0] != '#') {
+          // Comment lines, which some phones write, may stand before the card; nothing else may.
+          return fail("no BEGIN:VCARD line");
+        }
         break;
       case Where::Inside:
-        if (!is_property) return fail(at_line(" is not a property"));
-        if (!IsUtf8(line.text)) {
-          const Encoding encoding = EncodingOf(property.params);
-          if (!encoding.charset_named || encoding.charset == VCardCharset::Utf8) {
-            return fail(at_line(" is not UTF-8 text"));
-          }
+        if (nested > 0) {
+          if (is_begin) ++nested;
+          if (is_end) --nested;
+          break;
         }
-        if (EqualsIgnoreCase(property.name, "END") &&
-            EqualsIgnoreCase(TrimBlanks(property.value), "VCARD")) {
+        if (is_begin) {
+          if (!after_empty_agent) return fail(at_line(" begins a card inside the card"));
+          nested = 1;
+          after_empty_agent = false;
+          break;
+        }
+        if (is_end) {
           where = Where::After;
           break;
+        }
+        // Lines that are no property (a bare name, a name with a slash, a comment, a line a writer
+        // forgot to fold) are kept as they are.
+        if (!is_property) {
+          NoteUnreadTel(property);
+          after_empty_agent = false;
+          break;
+        }
+        if (EqualsIgnoreCase(property.name, "AGENT")) {
+          const std::string_view value = TrimBlanks(property.value);
+          after_empty_agent = value.empty();
+          // Some writers start the agent's card on the AGENT line itself.
+          if (EqualsIgnoreCase(value, "BEGIN:VCARD")) nested = 1;
+          break;
+        }
+        after_empty_agent = false;
+        if (!m_undeclared_text && !IsUtf8(line.text) &&
+            !EncodingOf(property.params).charset_named) {
+          m_undeclared_text = true;
         }
         if (!HandleProperty(line, property)) return fail(std::move(m_error));
         break;
       case Where::After:
+        // Whatever follows the card is kept as it is, but a second card is not read here.
         if (is_begin) return fail("the file holds more than one card");
-        return fail(at_line(" follows END:VCARD"));
+        break;
     }
   }
   if (where == Where::Before) return fail("the file holds no card");

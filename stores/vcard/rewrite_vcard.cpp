@@ -25,6 +25,7 @@ struct Edit {
 // How a property's value was written, so a new value reads back the same way.
 struct ValueForm {
   VCardCharset charset = VCardCharset::Utf8;
+  std::string_view charset_name;
   bool quoted_printable = false;
   bool base64 = false;
   bool uri = false;
@@ -71,8 +72,11 @@ Base64Layout LayoutOf(std::string_view raw, std::size_t column, std::string_view
     const std::size_t newline = raw.find('\n', begin);
     std::string_view line = raw.substr(
         begin, newline == std::string_view::npos ? std::string_view::npos : newline - begin);
-    const bool crlf = newline != std::string_view::npos && line.ends_with('\r');
-    if (crlf) line.remove_suffix(1);
+    std::size_t carriage_returns = 0;
+    while (newline != std::string_view::npos && carriage_returns < 2 && line.ends_with('\r')) {
+      line.remove_suffix(1);
+      ++carriage_returns;
+    }
     const std::size_t length = (index == 0 ? column : 0) + line.size();
     const std::size_t line_data = static_cast<std::size_t>(
         std::count_if(line.begin(), line.end(), [](char c) { return c != ' ' && c != '\t'; }));
@@ -83,7 +87,7 @@ Base64Layout LayoutOf(std::string_view raw, std::size_t column, std::string_view
       break;
     }
     if (index == 0) {
-      layout.line_end = crlf ? "\r\n" : "\n";
+      layout.line_end = LineEndWith(carriage_returns);
       layout.on_next_line = line_data == 0;
     }
     if (line_data > 0) layout.width = widest = std::max(widest, length);
@@ -129,6 +133,7 @@ std::string EncodeValue(std::string_view value, const ValueForm& form, std::size
                         std::string_view line_end, std::string& out) {
   FoldingWriter writer(out, column, line_end, form.quoted_printable);
   std::string unit;
+  std::string in_charset;
   for (std::size_t at = 0; at < value.size();) {
     const std::size_t length = std::max<std::size_t>(Utf8Length(value, at), 1);
     const std::string_view character = value.substr(at, length);
@@ -144,12 +149,10 @@ std::string EncodeValue(std::string_view value, const ValueForm& form, std::size
     } else if (!form.uri && c == '\n' && !form.quoted_printable) {
       bytes = "\\n";
     }
-    char single = '\0';
     if (length > 1 && form.charset != VCardCharset::Utf8) {
-      const auto byte = ByteOfCode(CodePointOf(character), form.charset);
-      if (!byte) return "the card's character set cannot carry " + DescribeCharacter(character);
-      single = static_cast<char>(*byte);
-      bytes = std::string_view(&single, 1);
+      std::string problem = InCharset(character, form.charset, form.charset_name, in_charset);
+      if (!problem.empty()) return problem;
+      bytes = in_charset;
     }
     unit.clear();
     if (form.quoted_printable) {
@@ -183,6 +186,7 @@ VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> change
     const VCard::TelSlot& slot = card.m_slots[i];
     ValueForm form;
     form.charset = slot.charset;
+    form.charset_name = slot.charset_name;
     form.quoted_printable = slot.quoted_printable;
     form.base64 = slot.base64;
     form.uri = !slot.uri_scheme.empty();
@@ -217,7 +221,7 @@ VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> change
     std::string problem;
     if (form.base64) {
       std::string bytes_in_charset;
-      problem = InCharset(value, form.charset, bytes_in_charset);
+      problem = InCharset(value, form.charset, form.charset_name, bytes_in_charset);
       const std::string_view raw(card.m_bytes.data() + slot.value_begin,
                                  slot.value_end - slot.value_begin);
       if (problem.empty()) {
