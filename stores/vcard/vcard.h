@@ -21,9 +21,10 @@ inline constexpr std::size_t kMaxVCardBytes = 4 * 1024 * 1024;
 // The VERSION a card declares; a card without VERSION is read as 3.0.
 enum class VCardVersion { V21, V30, V40 };
 
-// The character sets a CHARSET parameter may name that are decoded. A value in any Other set is
-// read, and written, only as plain ASCII.
-enum class VCardCharset : std::uint8_t { Utf8, Latin1, Windows1252, Latin9, Other };
+// The character sets a CHARSET parameter may name that are decoded: four known here, and any
+// Converted by the C library's iconv (not on Windows), which writes ASCII as ASCII. A value in any
+// Other set is read, and written, only as plain ASCII.
+enum class VCardCharset : std::uint8_t { Utf8, Latin1, Windows1252, Latin9, Converted, Other };
 
 // Groups (distribution lists) hold no telephone fields of their own, so the walk passes them over.
 enum class CardKind { Contact, Group };
@@ -36,8 +37,9 @@ struct PhoneEntry {
   bool is_tel_uri = false;
 };
 
-// A telephone property whose value the reader cannot convert: in an encoding not handled, or
-// encoded text that does not decode to a number. It is never rewritten.
+// A telephone property whose value the reader cannot convert: in an encoding not handled, encoded
+// text that does not decode to a number, text in no character set it names or can write back, or
+// a line whose parameters cannot be read. It is never rewritten.
 struct LeftPhone {
   PhoneField field = PhoneField::Other;
   // Why, in words fit for the activity log ("its base64 value cannot be decoded").
@@ -84,8 +86,9 @@ class VCard {
   // The telephone properties kept out of Phones() and left byte for byte, in file order.
   const std::vector<LeftPhone>& LeftAsIs() const { return m_left_as_is; }
 
-  // The line end of the card's BEGIN line, used for the folds of rewritten values.
-  std::string_view LineEnd() const { return m_crlf ? "\r\n" : "\n"; }
+  // The line end of the card's BEGIN line ("\n", "\r\n" or "\r\r\n"), used for the folds of
+  // rewritten values.
+  std::string_view LineEnd() const { return m_line_end; }
 
  private:
   friend class VCardParser;
@@ -97,6 +100,7 @@ class VCard {
     std::size_t value_begin = 0;  // just after the colon
     std::size_t value_end = 0;    // where the property's last line end starts
     VCardCharset charset = VCardCharset::Utf8;
+    std::string charset_name;  // as the CHARSET parameter gives it, for a Converted set
     bool quoted_printable = false;
     bool base64 = false;
     bool escaped_commas = false;
@@ -110,7 +114,7 @@ class VCard {
   std::string m_bytes;
   VCardVersion m_version = VCardVersion::V30;
   CardKind m_kind = CardKind::Contact;
-  bool m_crlf = true;
+  std::string_view m_line_end = "\r\n";  // one of three string literals
   std::string m_file_as;
   std::vector<PhoneEntry> m_phones;
   std::vector<TelSlot> m_slots;  // m_slots[i] belongs to m_phones[i]
@@ -126,7 +130,10 @@ struct ParsedVCard {
 };
 
 // Reads one card from a whole file's bytes. Never throws on content and takes time linear in its
-// size; a file holding anything but exactly one readable card gives an error text instead.
+// size. Lines that are no property, comments, blank lines, an AGENT's nested card and whatever
+// follows END:VCARD are carried as they are. A file in which no card is found, or more than one,
+// or whose card cannot be read (a VERSION not supported, a character set that cannot be read)
+// gives an error text instead.
 [[nodiscard]] ParsedVCard ParseVCard(std::string_view bytes);
 
 // The card's bytes with the numbers of the changed phone entries replaced, and nothing else
