@@ -89,7 +89,8 @@ TEST(VCardFileStore, SaysWhyAFolderOrAMissingFileCannotBeOpened) {
 TEST(VCardFileStore, ReportsACardThatCannotBeParsedAndReadsTheNext) {
   const fs::path root = fs::path(testing::TempDir()) / "vcard_file_bad_card";
   fs::remove_all(root);
-  Write(root / "all.vcf", std::string(kDental) + "BEGIN:VCARD\r\nno colon\r\nEND:VCARD\r\n" + kTeam);
+  Write(root / "all.vcf", std::string(kDental) +
+                              std::string("BEGIN:VCARD\r\nNOTE:\0\r\nEND:VCARD\r\n", 32) + kTeam);
   auto store = MakeVCardFileStore((root / "all.vcf").string());
   auto folder = store->Folders()->Next();
   auto items = folder->Items();
@@ -99,7 +100,7 @@ TEST(VCardFileStore, ReportsACardThatCannotBeParsedAndReadsTheNext) {
     ADD_FAILURE() << "the second card should not parse";
   } catch (const StoreError& error) {
     EXPECT_EQ(error.Subject(), "card 2 of all.vcf");
-    EXPECT_EQ(error.Reason(), "line 2 is not a property");
+    EXPECT_EQ(error.Reason(), "line 2 holds a NUL byte");
   }
   EXPECT_EQ(items->Next()->FileAs(), "Team");
   EXPECT_EQ(items->Next(), nullptr);

@@ -120,11 +120,12 @@ TEST_F(VCardFileRun, KeepsEveryByteButTheChangedNumbers) {
 }
 
 TEST_F(VCardFileRun, ReportsACardThatCannotBeParsedAndLeavesItByteForByte) {
-  const std::string bad = "BEGIN:VCARD\r\nFN:Bad\r\nTEL:0171 930 8890\r\nno colon\r\nEND:VCARD\r\n";
+  // A NUL byte is what no reader takes for text.
+  const std::string bad("BEGIN:VCARD\r\nFN:Bad\r\nTEL:0171 930 8890\r\nNOTE:\0\r\nEND:VCARD\r\n", 59);
   Write(m_file, Card("Ann", kOld) + bad + Card("Cat", kOld));
   const RunCounters counters = WalkFile();
-  EXPECT_NE(m_log.Text().find("  Could not read \\all\\card 2 of all.vcf: line 4 is not a "
-                              "property\r\n"),
+  EXPECT_NE(m_log.Text().find("  Could not read \\all\\card 2 of all.vcf: line 4 holds a NUL "
+                              "byte\r\n"),
             std::string::npos)
       << m_log.Text();
   EXPECT_EQ(counters.problems, 1);
