@@ -13,13 +13,16 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Whether `line` (without its line end) is "`name`:VCARD", blanks allowed around the value as
-// the card reader allows them.
+// Whether `line` (without its line end) is "`name`:VCARD", as the card reader takes it: any
+// case, a group prefix ("home.begin:vcard"), blanks around the value.
 bool IsMarker(std::string_view line, std::string_view name) {
   const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos || !EqualsIgnoreCase(line.substr(0, colon), name)) {
-    return false;
+  if (colon == std::string_view::npos) return false;
+  std::string_view property = line.substr(0, colon);
+  if (const std::size_t dot = property.rfind('.'); dot != std::string_view::npos) {
+    property.remove_prefix(dot + 1);
   }
+  if (!EqualsIgnoreCase(property, name)) return false;
   std::string_view value = line.substr(colon + 1);
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
   while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
@@ -38,7 +41,8 @@ std::vector<CardSpan> FindCards(std::string_view bytes) {
     const std::size_t text_end = newline == std::string_view::npos ? bytes.size() : newline;
     const std::size_t next = newline == std::string_view::npos ? bytes.size() : newline + 1;
     std::string_view line = bytes.substr(pos, text_end - pos);
-    if (line.ends_with('\r')) line.remove_suffix(1);
+    // Some exporters end lines with CR CR LF.
+    while (line.ends_with('\r')) line.remove_suffix(1);
     if (IsMarker(line, "BEGIN")) {
       if (depth == 0) begin = pos;
       ++depth;

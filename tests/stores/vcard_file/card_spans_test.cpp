@@ -52,8 +52,12 @@ INSTANTIATE_TEST_SUITE_P(
         SpansCase{"StrayEndAndTextOutsideBelongToNoCard",
                   "END:VCARD\nnote\nBEGIN:VCARD\nEND:VCARD\ntrailer",
                   {"BEGIN:VCARD\nEND:VCARD\n"}},
-        SpansCase{"GroupedOrParameterisedBeginIsNoBegin",
-                  "item1.BEGIN:VCARD\nBEGIN;X=1:VCARD\nBEGIN:VCARDS\n", {}}),
+        SpansCase{"GroupedBeginAndEnd", "home.begin:vcard\nFN:A\nhome.end:vcard\n",
+                  {"home.begin:vcard\nFN:A\nhome.end:vcard\n"}},
+        SpansCase{"DoubledCarriageReturns",
+                  "BEGIN:VCARD\r\r\nFN:A\r\r\nEND:VCARD\r\r\nBEGIN:VCARD\r\r\nEND:VCARD\r\r\n",
+                  {"BEGIN:VCARD\r\r\nFN:A\r\r\nEND:VCARD\r\r\n", "BEGIN:VCARD\r\r\nEND:VCARD\r\r\n"}},
+        SpansCase{"ParameterisedBeginIsNoBegin", "BEGIN;X=1:VCARD\nBEGIN:VCARDS\n", {}}),
     [](const testing::TestParamInfo<SpansCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
