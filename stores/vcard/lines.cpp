@@ -70,7 +70,7 @@ std::string_view LineEndWith(std::size_t carriage_returns) {
   return kCrCrLf.substr(2 - std::min<std::size_t>(carriage_returns, 2));
 }
 
-void LineReader::TrimCarriageReturns(std::size_t pos, PhysicalLine& line) const {
+void LogicalLineReader::TrimCarriageReturns(std::size_t pos, PhysicalLine& line) const {
   // The doubled CR is part of the line end, so a value never ends in a CR of it.
   while (line.carriage_returns < 2 && line.content_end > pos &&
          m_in[line.content_end - 1] == '\r') {
@@ -79,7 +79,7 @@ void LineReader::TrimCarriageReturns(std::size_t pos, PhysicalLine& line) const 
   }
 }
 
-PhysicalLine LineReader::ReadPhysical(std::size_t pos) const {
+PhysicalLine LogicalLineReader::ReadPhysical(std::size_t pos) const {
   PhysicalLine line;
   line.begin = pos;
   const void* found = std::memchr(m_in.data() + pos, '\n', m_in.size() - pos);
@@ -96,7 +96,7 @@ PhysicalLine LineReader::ReadPhysical(std::size_t pos) const {
   return line;
 }
 
-void LineReader::Read(std::size_t pos, LogicalLine& line) {
+void LogicalLineReader::Read(std::size_t pos, LogicalLine& line) {
   // The line that ended the previous logical line is usually the first of this one.
   const PhysicalLine first =
       m_lookahead_valid && m_lookahead.begin == pos ? m_lookahead : ReadPhysical(pos);
@@ -172,7 +172,7 @@ void LineReader::Read(std::size_t pos, LogicalLine& line) {
   line.text = text;
 }
 
-std::size_t LineReader::RawOffset(const LogicalLine& line, std::size_t logical_offset) const {
+std::size_t LogicalLineReader::RawOffset(const LogicalLine& line, std::size_t logical_offset) const {
   if (!line.folded) return line.begin + logical_offset;
   auto after = std::upper_bound(
       m_segments.begin(), m_segments.end(), logical_offset,

@@ -56,9 +56,9 @@ struct LogicalLine {
 };
 
 // Reads a file's logical lines in order, each in time linear in its length.
-class LineReader {
+class LogicalLineReader {
  public:
-  explicit LineReader(std::string_view in) : m_in(in) {}
+  explicit LogicalLineReader(std::string_view in) : m_in(in) {}
 
   // Reads the logical line that starts at `pos`; its text stays valid until the next call.
   void Read(std::size_t pos, LogicalLine& line);

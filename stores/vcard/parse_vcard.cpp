@@ -66,7 +66,7 @@ class VCardParser {
   void Finish();
 
   std::string_view m_in;
-  LineReader m_lines;
+  LogicalLineReader m_lines;
   std::string m_error;
   VCard m_card;
   bool m_version_seen = false;
