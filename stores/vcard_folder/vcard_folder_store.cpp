@@ -19,6 +19,7 @@
 #endif
 
 #include "platform/atomic_file.h"
+#include "platform/reason.h"
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
 #include "stores/vcard/vcard.h"
@@ -33,12 +34,6 @@ std::string Lower(std::string_view s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
-}
-
-std::string ErrorText(const std::error_code& error) {
-  std::string text = error.message();
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
-  return text;
 }
 
 // The first line of a folder's `displayname` is its name; more than this is not a name, and
