@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/atomic_file_common.h"
+#include "platform/system_calls.h"
 
 namespace dialmend {
 
@@ -52,7 +53,7 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0) Sys().close(m_fd);
   }
 
   int Get() const { return m_fd; }
@@ -61,13 +62,13 @@ class Descriptor {
   int Release() { return std::exchange(m_fd, -1); }
 
   void Reset(int fd) {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0) Sys().close(m_fd);
     m_fd = fd;
   }
 
   // Closes now, so the caller sees the error a late write-back may report.
   int Close() {
-    const int result = ::close(m_fd);
+    const int result = Sys().close(m_fd);
     m_fd = -1;
     return result;
   }
@@ -83,7 +84,7 @@ class TempFileGuard {
   TempFileGuard(const TempFileGuard&) = delete;
   TempFileGuard& operator=(const TempFileGuard&) = delete;
   ~TempFileGuard() {
-    if (!m_kept) ::unlink(m_path.c_str());
+    if (!m_kept) Sys().unlink(m_path.c_str());
   }
 
   void Keep() { m_kept = true; }
@@ -96,7 +97,7 @@ class TempFileGuard {
 // Returns 0, or the errno of the failed write.
 int WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t written = Sys().write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -211,12 +212,12 @@ std::optional<bool> HoldsExactly(int fd, std::string_view expected, std::string&
 std::optional<std::string> AttributeNames(int fd, std::string& reason) {
   std::string names;
   for (;;) {
-    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    const ssize_t size = Sys().flistxattr(fd, nullptr, 0);
     if (size < 0 && errno == ENOTSUP) return names;
     if (size < 0) break;
     names.resize(static_cast<std::size_t>(size));
     if (size == 0) return names;
-    const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+    const ssize_t got = Sys().flistxattr(fd, names.data(), names.size());
     if (got >= 0) {
       names.resize(static_cast<std::size_t>(got));
       return names;
@@ -233,10 +234,10 @@ std::optional<std::string> AttributeNames(int fd, std::string& reason) {
 std::optional<std::string> AttributeValue(int fd, const char* name, int& error) {
   std::string value;
   for (;;) {
-    const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+    const ssize_t size = Sys().fgetxattr(fd, name, nullptr, 0);
     if (size < 0) break;
     value.resize(static_cast<std::size_t>(size));
-    const ssize_t got = ::fgetxattr(fd, name, value.data(), value.size());
+    const ssize_t got = Sys().fgetxattr(fd, name, value.data(), value.size());
     if (got >= 0) {
       value.resize(static_cast<std::size_t>(got));
       return value;
@@ -268,7 +269,7 @@ std::string CopyAttributes(int from, int to) {
   // The new file may have inherited attributes of its own, such as the folder's default ACL.
   for (const char* name = present->c_str(); name < present->c_str() + present->size();
        name += std::strlen(name) + 1) {
-    if (!Listed(*wanted, name) && ::fremovexattr(to, name) != 0 && errno != ENODATA) {
+    if (!Listed(*wanted, name) && Sys().fremovexattr(to, name) != 0 && errno != ENODATA) {
       return std::string(name) + ": " + ReasonOf(errno);
     }
   }
@@ -280,7 +281,7 @@ std::string CopyAttributes(int from, int to) {
     // A label the new file already carries needs no privilege to keep.
     int unused = 0;
     if (Listed(*present, name) && AttributeValue(to, name, unused) == value) continue;
-    if (::fsetxattr(to, name, value->data(), value->size(), 0) != 0) {
+    if (Sys().fsetxattr(to, name, value->data(), value->size(), 0) != 0) {
       return std::string(name) + ": " + ReasonOf(errno);
     }
   }
@@ -304,7 +305,8 @@ Descriptor MakeTempFile(const std::filesystem::path& target, std::string& temp_p
   temp_name.append(kTempRandomLength, 'X');
   temp_name += kTempSuffix;
   temp_path = (folder / temp_name).string();
-  return Descriptor(::mkostemps(temp_path.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
+  return Descriptor(
+      Sys().mkostemps(temp_path.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
 }
 
 // Flushes the folder of `target`: without this the rename itself may not survive a power cut.
@@ -313,7 +315,7 @@ void SyncFolder(const std::filesystem::path& target) {
   if (folder.empty()) folder = ".";
   Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   // The new content is in place whatever this gives: some file systems cannot flush a folder.
-  if (directory.Get() >= 0) (void)::fsync(directory.Get());
+  if (directory.Get() >= 0) (void)Sys().fsync(directory.Get());
 }
 
 // The replace of a file that may not exist yet and is not compared with anything (a log file).
@@ -337,18 +339,18 @@ FileStatus ReplaceUnchecked(const std::filesystem::path& path, const std::filesy
   if (const int error = WriteAll(temp.Get(), bytes); error != 0) {
     return FileFailure(kCannotSave, path, ReasonOf(error));
   }
-  if (::fchmod(temp.Get(), original.st_mode & 07777) != 0) {
+  if (Sys().fchmod(temp.Get(), original.st_mode & 07777) != 0) {
     return FileFailure(kCannotSave, path, ReasonOf(errno));
   }
   if (original.st_uid != ::geteuid() || original.st_gid != ::getegid()) {
     // Only root may give a file away; anyone else makes the file theirs, as any editor does.
-    if (::fchown(temp.Get(), original.st_uid, original.st_gid) != 0 && errno != EPERM) {
+    if (Sys().fchown(temp.Get(), original.st_uid, original.st_gid) != 0 && errno != EPERM) {
       return FileFailure(kCannotSave, path, ReasonOf(errno));
     }
   }
-  if (::fsync(temp.Get()) != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
+  if (Sys().fsync(temp.Get()) != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
   if (temp.Close() != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
-  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+  if (Sys().rename(temp_path.c_str(), target.c_str()) != 0) {
     return FileFailure(kCannotSave, path, ReasonOf(errno));
   }
   guard.Keep();
@@ -398,8 +400,8 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
     // Only root may give a file away, and only a member may give it a group: anyone else would
     // take the card from its owner or open it to another group.
     const bool same_owner = made.st_uid == original.st_uid;
-    if (::fchown(temp.Get(), same_owner ? static_cast<uid_t>(-1) : original.st_uid,
-                 original.st_gid) != 0) {
+    if (Sys().fchown(temp.Get(), same_owner ? static_cast<uid_t>(-1) : original.st_uid,
+                     original.st_gid) != 0) {
       if (errno != EPERM) return fail(ReasonOf(errno));
       return fail(same_owner ? "its group could not be kept" : "it is owned by another user");
     }
@@ -415,12 +417,12 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
   }
   // After the chown, which clears the set-id bits, and after the ACL, whose mask follows the
   // group bits set here.
-  if (::fchmod(temp.Get(), original.st_mode & 07777) != 0) return fail(ReasonOf(errno));
+  if (Sys().fchmod(temp.Get(), original.st_mode & 07777) != 0) return fail(ReasonOf(errno));
   if (::fstat(temp.Get(), &made) != 0) return fail(ReasonOf(errno));
   if ((made.st_mode & 07777) != (original.st_mode & 07777)) {
     return fail("its permissions could not be kept");
   }
-  if (::fsync(temp.Get()) != 0) return fail(ReasonOf(errno));
+  if (Sys().fsync(temp.Get()) != 0) return fail(ReasonOf(errno));
 
   // Content is compared last, once the old file is out of other programs' reach by its name.
   const auto still_as_read = [&]() -> std::optional<FileStatus> {
@@ -444,15 +446,16 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
   // Held until the function returns: by then the old file is removed or back under its name.
   const ReadLease lease(original_fd);
   if (lease.Taken() == ReadLease::Outcome::OpenForWriting) return fail(kOpenForWriting);
-  const bool exchanged = !seams.no_exchange && ::renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD,
-                                                           target.c_str(), RENAME_EXCHANGE) == 0;
+  const bool exchanged =
+      !seams.no_exchange &&
+      Sys().renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0;
   if (!exchanged) {
     if (!seams.no_exchange && errno != EINVAL && errno != ENOSYS) return fail_errno(errno);
     // This file system cannot swap names: the last look at the old file comes before the
     // rename, which drops it.
     if (lease.Wanted()) return fail(kChangedWhileSaving);
     if (std::optional<FileStatus> changed = still_as_read()) return std::move(*changed);
-    if (::rename(temp_path.c_str(), target.c_str()) != 0) return fail(ReasonOf(errno));
+    if (Sys().rename(temp_path.c_str(), target.c_str()) != 0) return fail(ReasonOf(errno));
     guard.Keep();
     if (seams.after_replace) seams.after_replace();
     SyncFolder(target);
@@ -468,7 +471,7 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
     changed = still_as_read();
   }
   if (!changed) {
-    if (::unlink(temp_path.c_str()) != 0) {
+    if (Sys().unlink(temp_path.c_str()) != 0) {
       return fail("it was saved, but its old version could not be removed from \"" + temp_path +
                   "\": " + ReasonOf(errno));
     }
@@ -476,7 +479,8 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
     return FileStatus{};
   }
   // Another program wrote the old file, or put its own in its place: its version goes back.
-  if (::renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+  if (Sys().renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) !=
+      0) {
     return fail(std::string(kChangedWhileSaving) + ", and its version could not be put back: " +
                 ReasonOf(errno) + "; it is kept as \"" + temp_path + "\"");
   }
@@ -485,7 +489,7 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
     return fail(std::string(kChangedWhileSaving) + "; another version of it is kept as \"" +
                 temp_path + "\"");
   }
-  if (::unlink(temp_path.c_str()) != 0) {
+  if (Sys().unlink(temp_path.c_str()) != 0) {
     return fail(std::string(kChangedWhileSaving) + "; our version is left as \"" + temp_path +
                 "\": " + ReasonOf(errno));
   }
@@ -496,7 +500,7 @@ FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesyst
 }  // namespace
 
 HeldFile::~HeldFile() {
-  if (m_descriptor >= 0) ::close(m_descriptor);
+  if (m_descriptor >= 0) Sys().close(m_descriptor);
 }
 
 FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
