@@ -160,7 +160,7 @@ class ReadLease {
         ::signal(SIGIO, SIG_IGN);
       }
     });
-    if (::fcntl(m_fd, F_SETLEASE, F_RDLCK) == 0) {
+    if (Sys().set_lease(m_fd, F_RDLCK) == 0) {
       m_outcome = Outcome::Held;
     } else if (errno == EAGAIN) {
       m_outcome = Outcome::OpenForWriting;
@@ -171,13 +171,13 @@ class ReadLease {
   ReadLease(const ReadLease&) = delete;
   ReadLease& operator=(const ReadLease&) = delete;
   ~ReadLease() {
-    if (m_outcome == Outcome::Held) ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+    if (m_outcome == Outcome::Held) Sys().set_lease(m_fd, F_UNLCK);
   }
 
   [[nodiscard]] Outcome Taken() const { return m_outcome; }
   // Whether another program has asked to open the file for writing since the lease was taken.
   [[nodiscard]] bool Wanted() const {
-    return m_outcome == Outcome::Held && ::fcntl(m_fd, F_GETLEASE) != F_RDLCK;
+    return m_outcome == Outcome::Held && Sys().get_lease(m_fd) != F_RDLCK;
   }
 
  private:

@@ -8,11 +8,23 @@
 #include <unistd.h>
 
 namespace dialmend {
+namespace {
+
+int SetLease(int fd, int type) {
+  return ::fcntl(fd, F_SETLEASE, type);
+}
+
+int GetLease(int fd) {
+  return ::fcntl(fd, F_GETLEASE);
+}
+
+}  // namespace
 
 const SystemCalls& RealSystemCalls() {
   static const SystemCalls real{
-      ::mkostemps, ::write,      ::fsync,     ::fchmod,    ::fchown,       ::renameat2, ::rename,
-      ::unlink,    ::flistxattr, ::fgetxattr, ::fsetxattr, ::fremovexattr, ::close,
+      ::mkostemps, ::write,        ::fsync,  ::fchmod,     ::fchown,
+      ::renameat2, ::rename,       ::unlink, ::flistxattr, ::fgetxattr,
+      ::fsetxattr, ::fremovexattr, ::close,  SetLease,     GetLease,
   };
   return real;
 }

@@ -27,6 +27,9 @@ struct SystemCalls {
   int (*fsetxattr)(int fd, const char* name, const void* value, std::size_t size, int flags);
   int (*fremovexattr)(int fd, const char* name);
   int (*close)(int fd);
+  // fcntl(fd, F_SETLEASE, type) and fcntl(fd, F_GETLEASE).
+  int (*set_lease)(int fd, int type);
+  int (*get_lease)(int fd);
 };
 
 // The calls the writer makes. Only tests change entries, and they put RealSystemCalls() back.

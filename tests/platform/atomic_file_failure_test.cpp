@@ -137,6 +137,11 @@ INSTANTIATE_TEST_SUITE_P(
                   calls.rename = [](const char*, const char*) { return errno = EPERM, -1; };
                 },
                 true, "operation not permitted"},
+        Failure{"AnotherProgramHasItOpenForWriting",
+                [](SystemCalls& calls) {
+                  calls.set_lease = [](int, int) { return errno = EAGAIN, -1; };
+                },
+                true, "another program has it open for writing"},
         Failure{"LogDiskIsFull",
                 [](SystemCalls& calls) {
                   calls.write = [](int, const void*, std::size_t) -> ssize_t {
