@@ -85,83 +85,54 @@ TEST_P(InjectedFailure, LeavesTheFileAsItWasAndNoTemporaryFile) {
   EXPECT_EQ(Names(), std::vector<std::string>{"Ann.vcf"});
 }
 
+// A system call that fails with `kError`, for any entry of the table.
+template <int kError, typename Result, typename... Args>
+Result Refuse(Args...) {
+  errno = kError;
+  return -1;
+}
+
+// Closes, then reports an error that a late write-back may give.
+int CloseLate(int fd) {
+  (void)RealSystemCalls().close(fd);
+  errno = EIO;
+  return -1;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     AtomicFile, InjectedFailure,
     testing::Values(
-        Failure{"TemporaryFileCannotBeMade",
-                [](SystemCalls& calls) {
-                  calls.mkostemps = [](char*, int, int) { return errno = EACCES, -1; };
-                },
+        Failure{"TemporaryFileCannotBeMade", [](SystemCalls& c) { c.mkostemps = Refuse<EACCES>; },
                 true, "permission denied"},
-        Failure{"DiskIsFull",
-                [](SystemCalls& calls) {
-                  calls.write = [](int, const void*, std::size_t) -> ssize_t {
-                    return errno = ENOSPC, -1;
-                  };
-                },
-                true, "no space left on device"},
-        Failure{"AttributesCannotBeListed",
-                [](SystemCalls& calls) {
-                  calls.flistxattr = [](int, char*, std::size_t) -> ssize_t {
-                    return errno = EIO, -1;
-                  };
-                },
+        Failure{"DiskIsFull", [](SystemCalls& c) { c.write = Refuse<ENOSPC>; }, true,
+                "no space left on device"},
+        Failure{"AttributesCannotBeListed", [](SystemCalls& c) { c.flistxattr = Refuse<EIO>; },
                 true, "its extended attributes could not be copied: input/output error"},
-        Failure{"ModeCannotBeSet",
-                [](SystemCalls& calls) {
-                  calls.fchmod = [](int, mode_t) { return errno = EPERM, -1; };
-                },
-                true, "operation not permitted"},
-        Failure{"FlushFails",
-                [](SystemCalls& calls) { calls.fsync = [](int) { return errno = EIO, -1; }; }, true,
+        Failure{"ModeCannotBeSet", [](SystemCalls& c) { c.fchmod = Refuse<EPERM>; }, true,
+                "operation not permitted"},
+        Failure{"FlushFails", [](SystemCalls& c) { c.fsync = Refuse<EIO>; }, true,
                 "input/output error"},
-        Failure{"SwapCrossesDevices",
-                [](SystemCalls& calls) {
-                  calls.renameat2 = [](int, const char*, int, const char*, unsigned) {
-                    return errno = EXDEV, -1;
-                  };
-                },
-                true, "invalid cross-device link"},
-        Failure{"SwapIsRefused",
-                [](SystemCalls& calls) {
-                  calls.renameat2 = [](int, const char*, int, const char*, unsigned) {
-                    return errno = EPERM, -1;
-                  };
-                },
-                true, "operation not permitted"},
+        Failure{"SwapCrossesDevices", [](SystemCalls& c) { c.renameat2 = Refuse<EXDEV>; }, true,
+                "invalid cross-device link"},
+        Failure{"SwapIsRefused", [](SystemCalls& c) { c.renameat2 = Refuse<EPERM>; }, true,
+                "operation not permitted"},
         Failure{"RenameIsRefusedWhereNamesCannotBeSwapped",
-                [](SystemCalls& calls) {
-                  calls.renameat2 = [](int, const char*, int, const char*, unsigned) {
-                    return errno = EINVAL, -1;
-                  };
-                  calls.rename = [](const char*, const char*) { return errno = EPERM, -1; };
+                [](SystemCalls& c) {
+                  c.renameat2 = Refuse<EINVAL>;
+                  c.rename = Refuse<EPERM>;
                 },
                 true, "operation not permitted"},
         Failure{"AnotherProgramHasItOpenForWriting",
-                [](SystemCalls& calls) {
-                  calls.set_lease = [](int, int) { return errno = EAGAIN, -1; };
-                },
-                true, "another program has it open for writing"},
-        Failure{"LogDiskIsFull",
-                [](SystemCalls& calls) {
-                  calls.write = [](int, const void*, std::size_t) -> ssize_t {
-                    return errno = ENOSPC, -1;
-                  };
-                },
-                false, "no space left on device"},
-        Failure{"LogFlushFails",
-                [](SystemCalls& calls) { calls.fsync = [](int) { return errno = EIO, -1; }; },
+                [](SystemCalls& c) { c.set_lease = Refuse<EAGAIN>; }, true,
+                "another program has it open for writing"},
+        Failure{"LogDiskIsFull", [](SystemCalls& c) { c.write = Refuse<ENOSPC>; }, false,
+                "no space left on device"},
+        Failure{"LogFlushFails", [](SystemCalls& c) { c.fsync = Refuse<EIO>; }, false,
+                "input/output error"},
+        Failure{"LogCloseReportsALateWriteError", [](SystemCalls& c) { c.close = CloseLate; },
                 false, "input/output error"},
-        Failure{"LogCloseReportsALateWriteError",
-                [](SystemCalls& calls) {
-                  calls.close = [](int fd) { return RealSystemCalls().close(fd), errno = EIO, -1; };
-                },
-                false, "input/output error"},
-        Failure{"LogRenameCrossesDevices",
-                [](SystemCalls& calls) {
-                  calls.rename = [](const char*, const char*) { return errno = EXDEV, -1; };
-                },
-                false, "invalid cross-device link"}),
+        Failure{"LogRenameCrossesDevices", [](SystemCalls& c) { c.rename = Refuse<EXDEV>; }, false,
+                "invalid cross-device link"}),
     [](const testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
 }  // namespace
