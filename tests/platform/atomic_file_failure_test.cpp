@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <cerrno>
 #include <filesystem>
@@ -28,6 +29,8 @@ struct Failure {
   // Whether the save checks the file against the one read, as a card's does; else a log's.
   bool checked;
   std::string reason;
+  // Whether the failure is reached only when the file has an extended attribute.
+  bool needs_attribute = false;
 };
 
 void PrintTo(const Failure& failure, std::ostream* out) {
@@ -67,6 +70,10 @@ TEST_P(InjectedFailure, LeavesTheFileAsItWasAndNoTemporaryFile) {
   const Failure& failure = GetParam();
   const fs::path path = m_folder / "Ann.vcf";
   std::ofstream(path, std::ios::binary) << "BEGIN:VCARD\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
+  // An attribute to copy, so the calls that copy one are made.
+  if (::setxattr(path.c_str(), "user.dialmend", "kept", 4, 0) != 0 && failure.needs_attribute) {
+    GTEST_SKIP() << "this file system keeps no user attributes";
+  }
   const std::string before = Contents(path);
   FileSnapshot snapshot = ReadFileSnapshot(path, 1024 * 1024);
   ASSERT_TRUE(snapshot.status) << snapshot.status.message;
@@ -108,6 +115,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "no space left on device"},
         Failure{"AttributesCannotBeListed", [](SystemCalls& c) { c.flistxattr = Refuse<EIO>; },
                 true, "its extended attributes could not be copied: input/output error"},
+        Failure{"AttributeCannotBeRead", [](SystemCalls& c) { c.fgetxattr = Refuse<EIO>; }, true,
+                "its extended attributes could not be copied: user.dialmend: input/output error",
+                true},
+        Failure{
+            "AttributeCannotBeWritten", [](SystemCalls& c) { c.fsetxattr = Refuse<ENOSPC>; }, true,
+            "its extended attributes could not be copied: user.dialmend: no space left on device",
+            true},
         Failure{"ModeCannotBeSet", [](SystemCalls& c) { c.fchmod = Refuse<EPERM>; }, true,
                 "operation not permitted"},
         Failure{"FlushFails", [](SystemCalls& c) { c.fsync = Refuse<EIO>; }, true,
