@@ -39,6 +39,22 @@ bool Next(std::string_view text, std::size_t& i, char32_t& cp) noexcept {
 
 }  // namespace
 
+bool DecodeUtf8At(std::string_view text, std::size_t& i, char32_t& code_point) noexcept {
+  return Next(text, i, code_point);
+}
+
+std::size_t Utf8Length(std::string_view text, std::size_t i) noexcept {
+  std::size_t end = i;
+  char32_t unused;
+  return Next(text, end, unused) ? end - i : 0;
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
 bool IsAscii(std::string_view text) noexcept {
   std::size_t i = 0;
   // Eight bytes at a time: phone numbers are almost always plain ASCII.

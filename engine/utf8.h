@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,27 @@ namespace dialmend {
 // Decodes well-formed UTF-8 into code points; returns false, leaving `out` unspecified,
 // when the text is not well-formed.
 [[nodiscard]] bool DecodeUtf8(std::string_view text, std::u32string& out);
+
+// Decodes the well-formed UTF-8 sequence at text[i] into `code_point` and moves `i` past it;
+// returns false, leaving `i`, when none starts there. The one UTF-8 decoder of the program.
+[[nodiscard]] bool DecodeUtf8At(std::string_view text, std::size_t& i,
+                                char32_t& code_point) noexcept;
+
+// The length of the well-formed UTF-8 sequence at text[i], or 0 when none starts there.
+[[nodiscard]] std::size_t Utf8Length(std::string_view text, std::size_t i) noexcept;
+
+// The lower-case form of an ASCII letter; every other byte as it is.
+[[nodiscard]] inline char AsciiLower(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// `text` with its ASCII letters in lower case.
+[[nodiscard]] std::string AsciiLower(std::string_view text);
+
+// The code point that a UTF-16 high surrogate and the low surrogate after it stand for.
+[[nodiscard]] constexpr char32_t FromSurrogates(char32_t high, char32_t low) noexcept {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
 
 // Appends the UTF-8 form of one code point taken from well-formed text.
 void AppendUtf8(std::string& out, char32_t code_point);

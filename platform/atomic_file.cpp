@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/atomic_file_common.h"
+#include "platform/system_calls.h"
 
 namespace dialmend {
 
@@ -52,7 +53,7 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0) Sys().close(m_fd);
   }
 
   int Get() const { return m_fd; }
@@ -61,13 +62,13 @@ class Descriptor {
   int Release() { return std::exchange(m_fd, -1); }
 
   void Reset(int fd) {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0) Sys().close(m_fd);
     m_fd = fd;
   }
 
   // Closes now, so the caller sees the error a late write-back may report.
   int Close() {
-    const int result = ::close(m_fd);
+    const int result = Sys().close(m_fd);
     m_fd = -1;
     return result;
   }
@@ -83,7 +84,7 @@ class TempFileGuard {
   TempFileGuard(const TempFileGuard&) = delete;
   TempFileGuard& operator=(const TempFileGuard&) = delete;
   ~TempFileGuard() {
-    if (!m_kept) ::unlink(m_path.c_str());
+    if (!m_kept) Sys().unlink(m_path.c_str());
   }
 
   void Keep() { m_kept = true; }
@@ -96,7 +97,7 @@ class TempFileGuard {
 // Returns 0, or the errno of the failed write.
 int WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t written = Sys().write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -159,7 +160,7 @@ class ReadLease {
         ::signal(SIGIO, SIG_IGN);
       }
     });
-    if (::fcntl(m_fd, F_SETLEASE, F_RDLCK) == 0) {
+    if (Sys().set_lease(m_fd, F_RDLCK) == 0) {
       m_outcome = Outcome::Held;
     } else if (errno == EAGAIN) {
       m_outcome = Outcome::OpenForWriting;
@@ -170,13 +171,13 @@ class ReadLease {
   ReadLease(const ReadLease&) = delete;
   ReadLease& operator=(const ReadLease&) = delete;
   ~ReadLease() {
-    if (m_outcome == Outcome::Held) ::fcntl(m_fd, F_SETLEASE, F_UNLCK);
+    if (m_outcome == Outcome::Held) Sys().set_lease(m_fd, F_UNLCK);
   }
 
   [[nodiscard]] Outcome Taken() const { return m_outcome; }
   // Whether another program has asked to open the file for writing since the lease was taken.
   [[nodiscard]] bool Wanted() const {
-    return m_outcome == Outcome::Held && ::fcntl(m_fd, F_GETLEASE) != F_RDLCK;
+    return m_outcome == Outcome::Held && Sys().get_lease(m_fd) != F_RDLCK;
   }
 
  private:
@@ -211,12 +212,12 @@ std::optional<bool> HoldsExactly(int fd, std::string_view expected, std::string&
 std::optional<std::string> AttributeNames(int fd, std::string& reason) {
   std::string names;
   for (;;) {
-    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    const ssize_t size = Sys().flistxattr(fd, nullptr, 0);
     if (size < 0 && errno == ENOTSUP) return names;
     if (size < 0) break;
     names.resize(static_cast<std::size_t>(size));
     if (size == 0) return names;
-    const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+    const ssize_t got = Sys().flistxattr(fd, names.data(), names.size());
     if (got >= 0) {
       names.resize(static_cast<std::size_t>(got));
       return names;
@@ -233,10 +234,10 @@ std::optional<std::string> AttributeNames(int fd, std::string& reason) {
 std::optional<std::string> AttributeValue(int fd, const char* name, int& error) {
   std::string value;
   for (;;) {
-    const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+    const ssize_t size = Sys().fgetxattr(fd, name, nullptr, 0);
     if (size < 0) break;
     value.resize(static_cast<std::size_t>(size));
-    const ssize_t got = ::fgetxattr(fd, name, value.data(), value.size());
+    const ssize_t got = Sys().fgetxattr(fd, name, value.data(), value.size());
     if (got >= 0) {
       value.resize(static_cast<std::size_t>(got));
       return value;
@@ -268,7 +269,7 @@ std::string CopyAttributes(int from, int to) {
   // The new file may have inherited attributes of its own, such as the folder's default ACL.
   for (const char* name = present->c_str(); name < present->c_str() + present->size();
        name += std::strlen(name) + 1) {
-    if (!Listed(*wanted, name) && ::fremovexattr(to, name) != 0 && errno != ENODATA) {
+    if (!Listed(*wanted, name) && Sys().fremovexattr(to, name) != 0 && errno != ENODATA) {
       return std::string(name) + ": " + ReasonOf(errno);
     }
   }
@@ -280,7 +281,7 @@ std::string CopyAttributes(int from, int to) {
     // A label the new file already carries needs no privilege to keep.
     int unused = 0;
     if (Listed(*present, name) && AttributeValue(to, name, unused) == value) continue;
-    if (::fsetxattr(to, name, value->data(), value->size(), 0) != 0) {
+    if (Sys().fsetxattr(to, name, value->data(), value->size(), 0) != 0) {
       return std::string(name) + ": " + ReasonOf(errno);
     }
   }
@@ -304,7 +305,8 @@ Descriptor MakeTempFile(const std::filesystem::path& target, std::string& temp_p
   temp_name.append(kTempRandomLength, 'X');
   temp_name += kTempSuffix;
   temp_path = (folder / temp_name).string();
-  return Descriptor(::mkostemps(temp_path.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
+  return Descriptor(
+      Sys().mkostemps(temp_path.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
 }
 
 // Flushes the folder of `target`: without this the rename itself may not survive a power cut.
@@ -313,7 +315,7 @@ void SyncFolder(const std::filesystem::path& target) {
   if (folder.empty()) folder = ".";
   Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   // The new content is in place whatever this gives: some file systems cannot flush a folder.
-  if (directory.Get() >= 0) (void)::fsync(directory.Get());
+  if (directory.Get() >= 0) (void)Sys().fsync(directory.Get());
 }
 
 // The replace of a file that may not exist yet and is not compared with anything (a log file).
@@ -337,18 +339,18 @@ FileStatus ReplaceUnchecked(const std::filesystem::path& path, const std::filesy
   if (const int error = WriteAll(temp.Get(), bytes); error != 0) {
     return FileFailure(kCannotSave, path, ReasonOf(error));
   }
-  if (::fchmod(temp.Get(), original.st_mode & 07777) != 0) {
+  if (Sys().fchmod(temp.Get(), original.st_mode & 07777) != 0) {
     return FileFailure(kCannotSave, path, ReasonOf(errno));
   }
   if (original.st_uid != ::geteuid() || original.st_gid != ::getegid()) {
     // Only root may give a file away; anyone else makes the file theirs, as any editor does.
-    if (::fchown(temp.Get(), original.st_uid, original.st_gid) != 0 && errno != EPERM) {
+    if (Sys().fchown(temp.Get(), original.st_uid, original.st_gid) != 0 && errno != EPERM) {
       return FileFailure(kCannotSave, path, ReasonOf(errno));
     }
   }
-  if (::fsync(temp.Get()) != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
+  if (Sys().fsync(temp.Get()) != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
   if (temp.Close() != 0) return FileFailure(kCannotSave, path, ReasonOf(errno));
-  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+  if (Sys().rename(temp_path.c_str(), target.c_str()) != 0) {
     return FileFailure(kCannotSave, path, ReasonOf(errno));
   }
   guard.Keep();
@@ -356,147 +358,195 @@ FileStatus ReplaceUnchecked(const std::filesystem::path& path, const std::filesy
   return FileStatus{};
 }
 
-// The replace of a card read earlier: see WriteFileAtomically.
-FileStatus ReplaceChecked(const std::filesystem::path& path, const std::filesystem::path& target,
-                          std::string_view bytes, const FileStamp& expected,
-                          std::optional<std::string_view> expected_content, const HeldFile* read) {
-  const auto fail = [&](std::string_view reason) {
-    return FileFailure(kCannotSave, path, std::string(reason));
-  };
-  const auto fail_errno = [&](int error) {
-    return FileFailure(kCannotSave, path,
-                       error == ENOENT ? "it was removed after it was read" : ReasonOf(error));
-  };
-  // The file as it was read: held open since, or opened now when the caller kept nothing.
-  Descriptor opened(-1);
-  int original_fd = read != nullptr ? read->Descriptor() : -1;
-  if (original_fd < 0) {
-    opened.Reset(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (opened.Get() < 0) return fail_errno(errno);
-    original_fd = opened.Get();
-  }
-  struct stat original {};
-  if (::fstat(original_fd, &original) != 0) return fail_errno(errno);
-  struct stat named {};
-  if (::stat(target.c_str(), &named) != 0) return fail_errno(errno);
-  if (StampOf(original) != expected || named.st_ino != original.st_ino ||
-      named.st_dev != original.st_dev) {
-    return fail(kChangedAfterRead);
-  }
-  if (!S_ISREG(original.st_mode)) return fail("it is not a regular file");
-  if (original.st_nlink > 1) return fail("it has another hard link, which a replace would break");
+// The replace of a card read earlier (see WriteFileAtomically), in the order it happens: find
+// the file as it was read, write the new content beside it, swap the two names, then make sure
+// nobody wrote the old file meanwhile.
+class CheckedReplace {
+ public:
+  CheckedReplace(const std::filesystem::path& path, const std::filesystem::path& target,
+                 const FileStamp& expected, std::optional<std::string_view> expected_content)
+      : m_path(path),
+        m_target(target),
+        m_expected(expected),
+        m_expected_content(expected_content) {}
 
-  std::string temp_path;
-  // Kept open to the end, so that its number stays ours while the names are swapped; fsync
-  // reports any error of the write.
-  Descriptor temp = MakeTempFile(target, temp_path);
-  if (temp.Get() < 0) return fail(ReasonOf(errno));
-  TempFileGuard guard(temp_path);
-  struct stat made {};
-  if (::fstat(temp.Get(), &made) != 0) return fail(ReasonOf(errno));
-  if (made.st_uid != original.st_uid || made.st_gid != original.st_gid) {
-    // Only root may give a file away, and only a member may give it a group: anyone else would
-    // take the card from its owner or open it to another group.
-    const bool same_owner = made.st_uid == original.st_uid;
-    if (::fchown(temp.Get(), same_owner ? static_cast<uid_t>(-1) : original.st_uid,
-                 original.st_gid) != 0) {
-      if (errno != EPERM) return fail(ReasonOf(errno));
-      return fail(same_owner ? "its group could not be kept" : "it is owned by another user");
+  FileStatus Run(std::string_view bytes, const HeldFile* read) {
+    if (std::optional<FileStatus> failed = FindAsRead(read)) return std::move(*failed);
+    if (std::optional<FileStatus> failed = WriteTemp(bytes)) return std::move(*failed);
+    return Swap();
+  }
+
+ private:
+  FileStatus Fail(std::string_view reason) const {
+    return FileFailure(kCannotSave, m_path, std::string(reason));
+  }
+  FileStatus FailErrno(int error) const {
+    return Fail(error == ENOENT ? "it was removed after it was read" : ReasonOf(error));
+  }
+
+  // The file as it was read: held open since, or opened now when the caller kept nothing.
+  std::optional<FileStatus> FindAsRead(const HeldFile* read) {
+    m_original_fd = read != nullptr ? read->Descriptor() : -1;
+    if (m_original_fd < 0) {
+      m_opened.Reset(::open(m_target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+      if (m_opened.Get() < 0) return FailErrno(errno);
+      m_original_fd = m_opened.Get();
     }
+    if (::fstat(m_original_fd, &m_original) != 0) return FailErrno(errno);
+    struct stat named {};
+    if (::stat(m_target.c_str(), &named) != 0) return FailErrno(errno);
+    if (StampOf(m_original) != m_expected || named.st_ino != m_original.st_ino ||
+        named.st_dev != m_original.st_dev) {
+      return Fail(kChangedAfterRead);
+    }
+    if (!S_ISREG(m_original.st_mode)) return Fail("it is not a regular file");
+    if (m_original.st_nlink > 1) {
+      return Fail("it has another hard link, which a replace would break");
+    }
+    return std::nullopt;
   }
-  // A rename into a writable folder ignores the file's own mode; the card's owner may have made
-  // it read-only on purpose.
-  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-    return fail(errno == EACCES ? std::string("it is read-only") : ReasonOf(errno));
+
+  // The new content in a temporary file beside the old, with its owner, group, attributes and
+  // mode, flushed to disk.
+  std::optional<FileStatus> WriteTemp(std::string_view bytes) {
+    // Kept open to the end, so that its number stays ours while the names are swapped; fsync
+    // reports any error of the write.
+    m_temp.Reset(MakeTempFile(m_target, m_temp_path).Release());
+    if (m_temp.Get() < 0) return Fail(ReasonOf(errno));
+    m_guard.emplace(m_temp_path);
+    if (::fstat(m_temp.Get(), &m_made) != 0) return Fail(ReasonOf(errno));
+    if (m_made.st_uid != m_original.st_uid || m_made.st_gid != m_original.st_gid) {
+      // Only root may give a file away, and only a member may give it a group: anyone else would
+      // take the card from its owner or open it to another group.
+      const bool same_owner = m_made.st_uid == m_original.st_uid;
+      if (Sys().fchown(m_temp.Get(), same_owner ? static_cast<uid_t>(-1) : m_original.st_uid,
+                       m_original.st_gid) != 0) {
+        if (errno != EPERM) return Fail(ReasonOf(errno));
+        return Fail(same_owner ? "its group could not be kept" : "it is owned by another user");
+      }
+    }
+    // A rename into a writable folder ignores the file's own mode; the card's owner may have made
+    // it read-only on purpose.
+    if (::faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0) {
+      return Fail(errno == EACCES ? std::string("it is read-only") : ReasonOf(errno));
+    }
+    if (const int error = WriteAll(m_temp.Get(), bytes); error != 0) return Fail(ReasonOf(error));
+    if (const std::string reason = CopyAttributes(m_original_fd, m_temp.Get()); !reason.empty()) {
+      return Fail("its extended attributes could not be copied: " + reason);
+    }
+    // After the chown, which clears the set-id bits, and after the ACL, whose mask follows the
+    // group bits set here.
+    if (Sys().fchmod(m_temp.Get(), m_original.st_mode & 07777) != 0) return Fail(ReasonOf(errno));
+    if (::fstat(m_temp.Get(), &m_made) != 0) return Fail(ReasonOf(errno));
+    if ((m_made.st_mode & 07777) != (m_original.st_mode & 07777)) {
+      return Fail("its permissions could not be kept");
+    }
+    if (Sys().fsync(m_temp.Get()) != 0) return Fail(ReasonOf(errno));
+    return std::nullopt;
   }
-  if (const int error = WriteAll(temp.Get(), bytes); error != 0) return fail(ReasonOf(error));
-  if (const std::string reason = CopyAttributes(original_fd, temp.Get()); !reason.empty()) {
-    return fail("its extended attributes could not be copied: " + reason);
-  }
-  // After the chown, which clears the set-id bits, and after the ACL, whose mask follows the
-  // group bits set here.
-  if (::fchmod(temp.Get(), original.st_mode & 07777) != 0) return fail(ReasonOf(errno));
-  if (::fstat(temp.Get(), &made) != 0) return fail(ReasonOf(errno));
-  if ((made.st_mode & 07777) != (original.st_mode & 07777)) {
-    return fail("its permissions could not be kept");
-  }
-  if (::fsync(temp.Get()) != 0) return fail(ReasonOf(errno));
 
   // Content is compared last, once the old file is out of other programs' reach by its name.
-  const auto still_as_read = [&]() -> std::optional<FileStatus> {
+  std::optional<FileStatus> StillAsRead() const {
     struct stat now {};
-    if (::fstat(original_fd, &now) != 0) return fail(ReasonOf(errno));
-    if (StampOf(now) != expected) return fail(kChangedWhileSaving);
-    if (!expected_content) return std::nullopt;
+    if (::fstat(m_original_fd, &now) != 0) return Fail(ReasonOf(errno));
+    if (StampOf(now) != m_expected) return Fail(kChangedWhileSaving);
+    if (!m_expected_content) return std::nullopt;
     std::string reason;
-    const std::optional<bool> same = HoldsExactly(original_fd, *expected_content, reason);
-    if (!same) return fail(reason);
-    if (!*same) return fail(kChangedWhileSaving);
+    const std::optional<bool> same = HoldsExactly(m_original_fd, *m_expected_content, reason);
+    if (!same) return Fail(reason);
+    if (!*same) return Fail(kChangedWhileSaving);
     return std::nullopt;
-  };
-
-  SaveSeams& seams = SaveSeamsForTesting();
-  if (seams.before_replace) seams.before_replace();
-  if (!IsFileAt(target.c_str(), original)) {
-    if (::access(target.c_str(), F_OK) != 0 && errno == ENOENT) return fail_errno(ENOENT);
-    return fail(kChangedWhileSaving);
   }
-  // Held until the function returns: by then the old file is removed or back under its name.
-  const ReadLease lease(original_fd);
-  if (lease.Taken() == ReadLease::Outcome::OpenForWriting) return fail(kOpenForWriting);
-  const bool exchanged = !seams.no_exchange && ::renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD,
-                                                           target.c_str(), RENAME_EXCHANGE) == 0;
-  if (!exchanged) {
-    if (!seams.no_exchange && errno != EINVAL && errno != ENOSYS) return fail_errno(errno);
-    // This file system cannot swap names: the last look at the old file comes before the
-    // rename, which drops it.
-    if (lease.Wanted()) return fail(kChangedWhileSaving);
-    if (std::optional<FileStatus> changed = still_as_read()) return std::move(*changed);
-    if (::rename(temp_path.c_str(), target.c_str()) != 0) return fail(ReasonOf(errno));
-    guard.Keep();
-    if (seams.after_replace) seams.after_replace();
-    SyncFolder(target);
+
+  FileStatus Swap() {
+    SaveSeams& seams = SaveSeamsForTesting();
+    if (seams.before_replace) seams.before_replace();
+    if (!IsFileAt(m_target.c_str(), m_original)) {
+      if (::access(m_target.c_str(), F_OK) != 0 && errno == ENOENT) return FailErrno(ENOENT);
+      return Fail(kChangedWhileSaving);
+    }
+    // Held until the swap is settled: by then the old file is removed or back under its name.
+    const ReadLease lease(m_original_fd);
+    if (lease.Taken() == ReadLease::Outcome::OpenForWriting) return Fail(kOpenForWriting);
+    const bool exchanged =
+        !seams.no_exchange && Sys().renameat2(AT_FDCWD, m_temp_path.c_str(), AT_FDCWD,
+                                              m_target.c_str(), RENAME_EXCHANGE) == 0;
+    if (exchanged) return SettleExchange(lease);
+    if (!seams.no_exchange && errno != EINVAL && errno != ENOSYS) return FailErrno(errno);
+    return RenameOver(lease);
+  }
+
+  // Where the file system cannot swap names: the last look at the old file comes before the
+  // rename, which drops it.
+  FileStatus RenameOver(const ReadLease& lease) {
+    if (lease.Wanted()) return Fail(kChangedWhileSaving);
+    if (std::optional<FileStatus> changed = StillAsRead()) return std::move(*changed);
+    if (Sys().rename(m_temp_path.c_str(), m_target.c_str()) != 0) return Fail(ReasonOf(errno));
+    m_guard->Keep();
+    if (SaveSeamsForTesting().after_replace) SaveSeamsForTesting().after_replace();
+    SyncFolder(m_target);
     return FileStatus{};
   }
+
   // The temporary name now holds the old file, which is removed only once known unchanged.
-  guard.Keep();
-  if (seams.after_replace) seams.after_replace();
-  std::optional<FileStatus> changed;
-  if (!IsFileAt(temp_path.c_str(), original) || lease.Wanted()) {
-    changed = fail(kChangedWhileSaving);
-  } else {
-    changed = still_as_read();
+  FileStatus SettleExchange(const ReadLease& lease) {
+    m_guard->Keep();
+    if (SaveSeamsForTesting().after_replace) SaveSeamsForTesting().after_replace();
+    std::optional<FileStatus> changed;
+    if (!IsFileAt(m_temp_path.c_str(), m_original) || lease.Wanted()) {
+      changed = Fail(kChangedWhileSaving);
+    } else {
+      changed = StillAsRead();
+    }
+    if (!changed) {
+      if (Sys().unlink(m_temp_path.c_str()) != 0) {
+        return Fail("it was saved, but its old version could not be removed from \"" + m_temp_path +
+                    "\": " + ReasonOf(errno));
+      }
+      SyncFolder(m_target);
+      return FileStatus{};
+    }
+    return PutBack(std::move(*changed));
   }
-  if (!changed) {
-    if (::unlink(temp_path.c_str()) != 0) {
-      return fail("it was saved, but its old version could not be removed from \"" + temp_path +
+
+  // Another program wrote the old file, or put its own in its place: its version goes back.
+  FileStatus PutBack(FileStatus changed) {
+    if (Sys().renameat2(AT_FDCWD, m_temp_path.c_str(), AT_FDCWD, m_target.c_str(),
+                        RENAME_EXCHANGE) != 0) {
+      return Fail(std::string(kChangedWhileSaving) + ", and its version could not be put back: " +
+                  ReasonOf(errno) + "; it is kept as \"" + m_temp_path + "\"");
+    }
+    if (!IsFileAt(m_temp_path.c_str(), m_made)) {
+      // A third version came by name meanwhile; neither is ours to remove.
+      return Fail(std::string(kChangedWhileSaving) + "; another version of it is kept as \"" +
+                  m_temp_path + "\"");
+    }
+    if (Sys().unlink(m_temp_path.c_str()) != 0) {
+      return Fail(std::string(kChangedWhileSaving) + "; our version is left as \"" + m_temp_path +
                   "\": " + ReasonOf(errno));
     }
-    SyncFolder(target);
-    return FileStatus{};
+    SyncFolder(m_target);
+    return changed;
   }
-  // Another program wrote the old file, or put its own in its place: its version goes back.
-  if (::renameat2(AT_FDCWD, temp_path.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
-    return fail(std::string(kChangedWhileSaving) + ", and its version could not be put back: " +
-                ReasonOf(errno) + "; it is kept as \"" + temp_path + "\"");
-  }
-  if (!IsFileAt(temp_path.c_str(), made)) {
-    // A third version came by name meanwhile; neither is ours to remove.
-    return fail(std::string(kChangedWhileSaving) + "; another version of it is kept as \"" +
-                temp_path + "\"");
-  }
-  if (::unlink(temp_path.c_str()) != 0) {
-    return fail(std::string(kChangedWhileSaving) + "; our version is left as \"" + temp_path +
-                "\": " + ReasonOf(errno));
-  }
-  SyncFolder(target);
-  return std::move(*changed);
-}
+
+  const std::filesystem::path& m_path;
+  const std::filesystem::path& m_target;
+  const FileStamp& m_expected;
+  std::optional<std::string_view> m_expected_content;
+  // Destroyed in reverse: the temporary file is removed, then closed, then the opened original.
+  Descriptor m_opened{-1};
+  int m_original_fd = -1;
+  struct stat m_original {};
+  Descriptor m_temp{-1};
+  std::string m_temp_path;
+  std::optional<TempFileGuard> m_guard;
+  struct stat m_made {};
+};
 
 }  // namespace
 
 HeldFile::~HeldFile() {
-  if (m_descriptor >= 0) ::close(m_descriptor);
+  if (m_descriptor >= 0) Sys().close(m_descriptor);
 }
 
 FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
@@ -534,7 +584,7 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
     if (error) return FileFailure(kCannotSave, path, ReasonOf(error.value()));
   }
   if (expected == nullptr) return ReplaceUnchecked(path, target, bytes);
-  return ReplaceChecked(path, target, bytes, *expected, expected_content, read);
+  return CheckedReplace(path, target, *expected, expected_content).Run(bytes, read);
 }
 
 }  // namespace dialmend

@@ -52,13 +52,6 @@ FileStatus FileFailure(std::string_view doing, const std::filesystem::path& path
   return status;
 }
 
-std::string AsReason(std::string text) {
-  if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z')) {
-    text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  }
-  return text;
-}
-
 std::string SizeText(std::size_t bytes) {
   constexpr std::size_t kMiB = 1024 * 1024;
   if (bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/atomic_file.h"
+#include "platform/reason.h"
 
 // The parts of atomic_file.cpp and atomic_file_win.cpp that do not depend on the system: the
 // messages, the read loop and the check that a file is still as it was read. Each platform
@@ -33,10 +34,6 @@ inline constexpr std::string_view kTempSuffix = ".tmp";
 // A failed status: `doing` "path": `reason`.
 [[nodiscard]] FileStatus FileFailure(std::string_view doing, const std::filesystem::path& path,
                                      std::string reason);
-
-// The system's words for an error, made to sit after a colon: a capital first letter is
-// lowered unless the word is an initialism.
-[[nodiscard]] std::string AsReason(std::string text);
 
 // "16 bytes", "4 KiB", "4 MiB".
 [[nodiscard]] std::string SizeText(std::size_t bytes);

@@ -167,6 +167,41 @@ class HandleReader : public OpenFile {
   HANDLE m_file;
 };
 
+// The hidden temporary file beside `target`, created for writing and named in `temp_path`; or
+// INVALID_HANDLE_VALUE with the error in GetLastError.
+HANDLE CreateTempBeside(const std::filesystem::path& target, std::wstring& temp_path) {
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = L".";
+  // The dot and the suffix keep sync tools from taking the file for a card.
+  const std::wstring name = target.filename().native();
+  std::wstring temp_stem = L"." + name.substr(0, kTempNameKeep);
+  temp_stem.append(kTempMarker.begin(), kTempMarker.end());
+  std::random_device seed;
+  std::mt19937 random(seed());
+  constexpr std::wstring_view kLetters = L"abcdefghijklmnopqrstuvwxyz0123456789";
+  HANDLE created = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
+    std::wstring temp_name = temp_stem;
+    for (std::size_t i = 0; i < kTempRandomLength; ++i) {
+      temp_name += kLetters[random() % kLetters.size()];
+    }
+    temp_name.append(kTempSuffix.begin(), kTempSuffix.end());
+    temp_path = (folder / temp_name).native();
+    created = ::CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  return created;
+}
+
+// Writes `bytes` to `temp`, flushes them to disk and closes it: ERROR_SUCCESS or the error.
+DWORD WriteFlushClose(Handle& temp, std::string_view bytes) {
+  if (const DWORD error = WriteAll(temp.Get(), bytes); error != ERROR_SUCCESS) return error;
+  if (!::FlushFileBuffers(temp.Get())) return ::GetLastError();
+  if (!temp.Close()) return ::GetLastError();
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 // Windows holds nothing between reading and saving: the save there checks the stamp and content
@@ -243,39 +278,14 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
     return FileFailure(kCannotSave, path, "is a directory");
   }
 
-  std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = L".";
-  // The dot and the suffix keep sync tools from taking the file for a card.
-  const std::wstring name = target.filename().native();
-  std::wstring temp_stem = L"." + name.substr(0, kTempNameKeep);
-  temp_stem.append(kTempMarker.begin(), kTempMarker.end());
-  std::random_device seed;
-  std::mt19937 random(seed());
-  constexpr std::wstring_view kLetters = L"abcdefghijklmnopqrstuvwxyz0123456789";
   std::wstring temp_path;
-  HANDLE created = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
-    std::wstring temp_name = temp_stem;
-    for (std::size_t i = 0; i < kTempRandomLength; ++i) {
-      temp_name += kLetters[random() % kLetters.size()];
-    }
-    temp_name.append(kTempSuffix.begin(), kTempSuffix.end());
-    temp_path = (folder / temp_name).native();
-    created = ::CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (created == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
-  }
-  Handle temp(created);
+  Handle temp(CreateTempBeside(target, temp_path));
   if (!temp.Valid()) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
   TempFileGuard guard(temp_path);
 
-  if (const DWORD error = WriteAll(temp.Get(), bytes); error != ERROR_SUCCESS) {
+  if (const DWORD error = WriteFlushClose(temp, bytes); error != ERROR_SUCCESS) {
     return FileFailure(kCannotSave, path, ReasonOf(error));
   }
-  if (!::FlushFileBuffers(temp.Get())) {
-    return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
-  }
-  if (!temp.Close()) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
 
   // Checked again just before the replace, to keep the window for a lost update small.
   if (FileStatus status = still_as_read("another program changed it while it was being saved");

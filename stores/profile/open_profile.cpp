@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/reason.h"
 #include "platform/utf8_path.h"
 #include "stores/profile/profile_config.h"
 #include "stores/vcard_file/vcard_file_store.h"
@@ -28,12 +29,6 @@ constexpr std::uintmax_t kMaxConfigBytes = 1 << 20;
 
 std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
-}
-
-std::string ErrorText(const std::error_code& error) {
-  std::string text = error.message();
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
-  return text;
 }
 
 ProfileChoice Chosen(std::unique_ptr<ContactStore> store) {

@@ -5,6 +5,8 @@
 #include <set>
 #include <utility>
 
+#include "engine/utf8.h"
+
 namespace dialmend {
 namespace {
 
@@ -55,25 +57,6 @@ std::string KhardValue(std::string_view raw, std::string& why_not) {
     return {};
   }
   return std::string(raw.substr(1, close - 1));
-}
-
-// Appends code point `c` as UTF-8.
-void AppendUtf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
 }
 
 std::optional<std::uint32_t> Hex4(std::string_view s) {
@@ -147,7 +130,7 @@ std::optional<std::string> JsonString(std::string_view raw, std::string& why_not
         if (*code >= 0xD800 && *code < 0xDC00 && raw.substr(i).starts_with("\\u")) {
           const auto low = Hex4(raw.substr(i + 2));
           if (low && *low >= 0xDC00 && *low < 0xE000) {
-            *code = 0x10000 + ((*code - 0xD800) << 10) + (*low - 0xDC00);
+            *code = FromSurrogates(*code, *low);
             i += 6;
           }
         }

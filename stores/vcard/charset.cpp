@@ -234,7 +234,9 @@ std::string InCharset(std::string_view value, VCardCharset charset, std::string_
   out.clear();
   std::string converted;
   for (std::size_t at = 0; at < value.size();) {
-    const std::size_t length = std::max<std::size_t>(Utf8Length(value, at), 1);
+    std::size_t end = at;
+    char32_t code = 0;
+    const std::size_t length = DecodeUtf8At(value, end, code) ? end - at : 1;
     const std::string_view character = value.substr(at, length);
     at += length;
     if (length == 1) {
@@ -250,7 +252,7 @@ std::string InCharset(std::string_view value, VCardCharset charset, std::string_
       out += converted;
       continue;
     }
-    const auto byte = ByteOfCode(CodePointOf(character), charset);
+    const auto byte = ByteOfCode(code, charset);
     if (!byte) return "the card's character set cannot carry " + DescribeCharacter(character);
     out += static_cast<char>(*byte);
   }

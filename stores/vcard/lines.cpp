@@ -11,14 +11,14 @@
 namespace dialmend {
 
 std::size_t ColonScan::Find(std::string_view line) {
-  if (!in_quote && pos < line.size()) {
+  if (!quotes.in_quote && pos < line.size()) {
     // Without a double quote before it, the first colon is the one.
     const std::string_view rest = line.substr(pos);
     const std::size_t colon = rest.find(':');
     if (rest.substr(0, colon).find('"') == std::string_view::npos) {
       if (colon == std::string_view::npos) {
         pos = line.size();
-        previous = line.back();
+        quotes.previous = line.back();
         return std::string_view::npos;
       }
       pos += colon;
@@ -26,15 +26,7 @@ std::size_t ColonScan::Find(std::string_view line) {
     }
   }
   for (; pos < line.size(); ++pos) {
-    const char c = line[pos];
-    if (in_quote) {
-      if (c == '"') in_quote = false;
-    } else if (c == '"' && (previous == '=' || previous == ',')) {
-      in_quote = true;
-    } else if (c == ':') {
-      return pos;
-    }
-    previous = c;
+    if (quotes.Outside(line[pos]) && line[pos] == ':') return pos;
   }
   return std::string_view::npos;
 }

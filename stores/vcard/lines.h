@@ -94,13 +94,27 @@ struct PropertyView {
   std::size_t colon = 0;  // offset of the colon in the line
 };
 
-// Finds the colon that ends name and parameters, scanning from `pos` and remembering where it
-// stopped, so a line read piece by piece is scanned once. A double quote opens only at the start of
-// a parameter value, so stray quotes elsewhere cannot hide the colon.
-struct ColonScan {
-  std::size_t pos = 0;
+// Follows double quotes through parameters one character at a time. A double quote opens only at
+// the start of a parameter value, so stray quotes elsewhere cannot hide a ";" or ":".
+struct QuoteTracker {
   bool in_quote = false;
   char previous = '\0';
+
+  // Takes the next character: true when it stands outside quotes and is no quote itself, so it
+  // may end a parameter.
+  bool Outside(char c) {
+    const bool outside = !in_quote && !(c == '"' && (previous == '=' || previous == ','));
+    if (c == '"' && (in_quote || !outside)) in_quote = !in_quote;
+    previous = c;
+    return outside;
+  }
+};
+
+// Finds the colon that ends name and parameters, scanning from `pos` and remembering where it
+// stopped, so a line read piece by piece is scanned once.
+struct ColonScan {
+  std::size_t pos = 0;
+  QuoteTracker quotes;
 
   // The colon's offset in `line`, or npos when the line so far holds none.
   std::size_t Find(std::string_view line);
@@ -121,18 +135,9 @@ void ForEachParam(std::string_view params, Visit&& visit) {
       continue;
     }
     std::size_t end = has_quotes ? i : std::min(params.find(';', i), params.size());
-    bool in_quote = false;
-    char previous = '\0';
+    QuoteTracker quotes;
     for (; has_quotes && end < params.size(); ++end) {
-      const char c = params[end];
-      if (in_quote) {
-        if (c == '"') in_quote = false;
-      } else if (c == '"' && (previous == '=' || previous == ',')) {
-        in_quote = true;
-      } else if (c == ';') {
-        break;
-      }
-      previous = c;
+      if (quotes.Outside(params[end]) && params[end] == ';') break;
     }
     const std::string_view param = params.substr(i, end - i);
     const std::size_t equals = param.find('=');

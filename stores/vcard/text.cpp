@@ -4,8 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "engine/utf8.h"
-
 namespace dialmend {
 namespace {
 
@@ -30,49 +28,9 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(text[i]);
-  if (b0 < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3;
-    // Overlong forms and UTF-16 surrogates are not UTF-8.
-    if (b0 == 0xE0) low = 0xA0;
-    if (b0 == 0xED) high = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4;
-    if (b0 == 0xF0) low = 0x90;
-    if (b0 == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  const auto b1 = static_cast<unsigned char>(text[i + 1]);
-  if (b1 < low || b1 > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    const auto b = static_cast<unsigned char>(text[i + k]);
-    if (b < 0x80 || b > 0xBF) return 0;
-  }
-  return length;
-}
-
 // The whole-text check of the engine, behind a fast pass for the common all-ASCII line.
 bool IsUtf8(std::string_view text) {
   return IsAscii(text) || IsValidUtf8(text);
-}
-
-char32_t CodePointOf(std::string_view sequence) {
-  const auto b0 = static_cast<unsigned char>(sequence[0]);
-  if (sequence.size() == 1) return b0;
-  char32_t code = b0 & (sequence.size() == 2 ? 0x1F : sequence.size() == 3 ? 0x0F : 0x07);
-  for (std::size_t k = 1; k < sequence.size(); ++k) {
-    code = (code << 6) | (static_cast<unsigned char>(sequence[k]) & 0x3F);
-  }
-  return code;
 }
 
 std::string Printable(std::string_view text) {
@@ -85,8 +43,11 @@ std::string Printable(std::string_view text) {
 }
 
 std::string DescribeCharacter(std::string_view sequence) {
-  if (Utf8Length(sequence, 0) != sequence.size()) return "a byte that is not UTF-8 text";
-  const char32_t code = CodePointOf(sequence);
+  std::size_t end = 0;
+  char32_t code = 0;
+  if (!DecodeUtf8At(sequence, end, code) || end != sequence.size()) {
+    return "a byte that is not UTF-8 text";
+  }
   // Controls and the invisible spaces and marks would show as nothing between the quotes.
   const bool invisible = code <= 0x20 || (code >= 0x7F && code <= 0xA0) || code == 0xAD ||
                          (code >= 0x2000 && code <= 0x200F) || (code >= 0x2028 && code <= 0x202F) ||

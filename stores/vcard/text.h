@@ -4,14 +4,12 @@
 #include <string>
 #include <string_view>
 
-// Text helpers the vCard reader and writer share: ASCII case, UTF-8 sequences, and quoting file
+#include "engine/utf8.h"
+
+// Text helpers the vCard reader and writer share: ASCII case, UTF-8 checks, and quoting file
 // content in messages. Internal to the vcard library.
 
 namespace dialmend {
-
-inline char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // True when `a` and `b`, of equal length, hold the same letters in any case.
 inline bool SameLettersIgnoringCase(std::string_view a, std::string_view b) {
@@ -36,14 +34,8 @@ bool LessIgnoreCase(std::string_view a, std::string_view b);
 // `text` without its leading and trailing spaces and tabs.
 std::string_view TrimBlanks(std::string_view text);
 
-// The length of the well-formed UTF-8 sequence at text[i], or 0 when there is none.
-std::size_t Utf8Length(std::string_view text, std::size_t i);
-
 // True when the whole text is well-formed UTF-8.
 bool IsUtf8(std::string_view text);
-
-// The code point of one well-formed UTF-8 sequence.
-char32_t CodePointOf(std::string_view sequence);
 
 // Text fit to quote in an error message, whatever bytes the file holds.
 std::string Printable(std::string_view text);

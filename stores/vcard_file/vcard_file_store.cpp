@@ -6,18 +6,13 @@
 #include <utility>
 
 #include "platform/atomic_file.h"
+#include "platform/reason.h"
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
 #include "stores/vcard_file/card_file.h"
 
 namespace dialmend {
 namespace {
-
-std::string ErrorText(const std::error_code& error) {
-  std::string text = error.message();
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
-  return text;
-}
 
 class NoFolders : public FolderCursor {
  public:

@@ -18,7 +18,9 @@
 #include <unistd.h>
 #endif
 
+#include "engine/utf8.h"
 #include "platform/atomic_file.h"
+#include "platform/reason.h"
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
 #include "stores/vcard/vcard.h"
@@ -26,20 +28,6 @@
 
 namespace dialmend {
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-std::string ErrorText(const std::error_code& error) {
-  std::string text = error.message();
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
-  return text;
-}
 
 // The first line of a folder's `displayname` is its name; more than this is not a name, and
 // reading no further keeps a huge or endless file from costing memory.
@@ -365,7 +353,7 @@ Listing List(const std::string& path, const std::string& subject, Walk& walk) {
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
   for (Entry& entry : entries) {
-    const std::string lower = Lower(entry.name);
+    const std::string lower = AsciiLower(entry.name);
     if (entry.kind == EntryKind::Folder) {
       if (walk.folders.insert(entry.detail).second) {
         listing.folders.push_back(std::move(entry.name));

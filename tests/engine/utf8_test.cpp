@@ -20,6 +20,18 @@ TEST_P(Utf8Samples, AreJudgedAndRoundTrip) {
   EXPECT_EQ(IsValidUtf8(s.bytes), s.valid);
   std::u32string code_points;
   ASSERT_EQ(DecodeUtf8(s.bytes, code_points), s.valid);
+  // Every sequence's length agrees with the whole-text verdict.
+  bool all_sequences = true;
+  for (std::size_t i = 0; i < s.bytes.size() && all_sequences;) {
+    const std::size_t length = Utf8Length(s.bytes, i);
+    std::size_t end = i;
+    char32_t code = 0;
+    EXPECT_EQ(DecodeUtf8At(s.bytes, end, code), length != 0);
+    EXPECT_EQ(end, i + length);
+    all_sequences = length != 0;
+    i += length;
+  }
+  EXPECT_EQ(all_sequences, s.valid);
   if (s.valid) {
     std::string again;
     for (char32_t c : code_points) AppendUtf8(again, c);
@@ -48,6 +60,24 @@ TEST(Utf8, AsciiCheckLooksAtEveryByte) {
     t[i] = '\x80';
     EXPECT_FALSE(IsAscii(t)) << i;
   }
+}
+
+TEST(Utf8, DecodesTheSequenceAtAnOffsetAndMovesPastIt) {
+  const std::string text = "T\xc3\xa9l";
+  std::size_t i = 1;
+  char32_t code = 0;
+  ASSERT_TRUE(DecodeUtf8At(text, i, code));
+  EXPECT_EQ(code, U'\u00e9');
+  EXPECT_EQ(i, 3u);
+}
+
+TEST(Utf8, JoinsASurrogatePairIntoItsCodePoint) {
+  EXPECT_EQ(FromSurrogates(0xD83D, 0xDCDE), U'\U0001F4DE');
+  EXPECT_EQ(FromSurrogates(0xDBFF, 0xDFFF), U'\U0010FFFF');
+}
+
+TEST(Utf8, LowersOnlyAsciiLetters) {
+  EXPECT_EQ(AsciiLower("Ann.VCF \xc3\x89@[Z]"), "ann.vcf \xc3\x89@[z]");
 }
 
 }  // namespace
