@@ -43,12 +43,12 @@ std::optional<std::string> TakeNumberOption(std::span<const std::string_view> ar
   struct Numeric {
     std::string_view name;
     int highest;
-    int NumberOptions::*field;
+    void (*set)(NumberOptions&, int);
   };
   static constexpr Numeric kNumeric[] = {
-      {"--style", 3, &NumberOptions::style},
-      {"--prefix", 2, &NumberOptions::prefix},
-      {"--zero", 2, &NumberOptions::leading_zero},
+      {"--style", 3, [](NumberOptions& o, int n) { o.style = StyleFromNumber(n); }},
+      {"--prefix", 2, [](NumberOptions& o, int n) { o.prefix = PrefixFromNumber(n); }},
+      {"--zero", 2, [](NumberOptions& o, int n) { o.leading_zero = ZeroFromNumber(n); }},
   };
   for (const Numeric& n : kNumeric) {
     if (word.name != n.name) continue;
@@ -59,7 +59,7 @@ std::optional<std::string> TakeNumberOption(std::span<const std::string_view> ar
       return std::string(n.name) + ": \"" + std::string(*value) + "\" is not a number from 0 to " +
              std::to_string(n.highest);
     }
-    options.*n.field = *number;
+    n.set(options, *number);
     return std::string();
   }
   if (word.name == "--find" || word.name == "--replace") {
