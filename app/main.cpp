@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QStringList>
 #include <clocale>
 #include <cstdio>
@@ -21,6 +23,19 @@ constexpr const char* kUsage =
     "                  storage, else ~/.contacts)\n"
     "  --help, --version\n";
 
+// The argument the parser refuses, as the user wrote it, or an empty text when all parse. Our
+// own wording replaces Qt's, which names a refused option without its dashes.
+QString WrongArgument(QCommandLineParser& parser, const QStringList& args) {
+  if (parser.parse(args)) {
+    const QStringList extra = parser.positionalArguments();
+    return extra.isEmpty() ? QString() : extra.first();
+  }
+  const QStringList unknown = parser.unknownOptionNames();
+  if (unknown.isEmpty()) return args.last();  // the last option lacks its value
+  return (unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
+         unknown.first();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -30,28 +45,26 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QString::fromLatin1(dialmend::kVersion));
   QApplication::setWindowIcon(dialmend::ProgramIcon());
 
-  // Empty: the profile chooser finds the default as each run starts.
-  QString profile;
-  const QStringList args = QApplication::arguments();
-  for (int i = 1; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (arg == QLatin1String("--version")) {
-      std::printf("dialmend %s\n", dialmend::kVersion);
-      return 0;
-    }
-    if (arg == QLatin1String("--profile") && i + 1 < args.size()) {
-      profile = args[++i];
-    } else if (arg.startsWith(QLatin1String("--profile="))) {
-      profile = arg.mid(10);
-    } else {
-      std::fprintf(stderr, "dialmend: unknown argument \"%s\" (try --help)\n", qPrintable(arg));
-      return 2;
-    }
+  QCommandLineParser parser;
+  const QCommandLineOption help_option(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+  const QCommandLineOption version_option(QStringLiteral("version"));
+  const QCommandLineOption profile_option(QStringLiteral("profile"), QString(),
+                                          QStringLiteral("PATH"));
+  parser.addOptions({help_option, version_option, profile_option});
+  if (const QString wrong = WrongArgument(parser, QApplication::arguments()); !wrong.isEmpty()) {
+    std::fprintf(stderr, "dialmend: unknown argument \"%s\" (try --help)\n", qPrintable(wrong));
+    return 2;
   }
+  if (parser.isSet(help_option)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (parser.isSet(version_option)) {
+    std::printf("dialmend %s\n", dialmend::kVersion);
+    return 0;
+  }
+  // Empty: the profile chooser finds the default as each run starts.
+  const QString profile = parser.value(profile_option);
 
   dialmend::QtDialogs dialogs;
   dialmend::MainWindow window(profile, dialogs);

@@ -68,11 +68,11 @@ std::string CheckGeneralFormat(NumberOptions& options) {
   options.replacement.clear();
 
   for (std::string_view sample : kLabelSamples) AppendResult(text, sample, options);
-  for (int style : {0, 1, 2}) {
+  for (NumberStyle style : {NumberStyle::Brackets, NumberStyle::Hyphen, NumberStyle::Spaces}) {
     options.style = style;
     AppendResult(text, kStyleSample, options);
   }
-  options.style = 0;
+  options.style = NumberStyle::Brackets;
   for (std::string_view sample : kNonGeographicSamples) AppendResult(text, sample, options);
   return text;
 }
@@ -81,19 +81,19 @@ std::string CheckGeneralFormat(NumberOptions& options) {
 // caller's leading-zero option.
 std::string CheckInternationalFormat(NumberOptions& options) {
   std::string text = "Check international format handling\n\n";
-  options.prefix = 0;
+  options.prefix = PrefixAction::AsFound;
   AppendInternational(text, "Leave prefix/code as found", options);
-  options.prefix = 1;
+  options.prefix = PrefixAction::Remove;
   AppendInternational(text, "Remove prefix", options);
-  options.prefix = 2;
-  options.leading_zero = 0;
+  options.prefix = PrefixAction::Add;
+  options.leading_zero = LeadingZero::AsFound;
   AppendInternational(text, "Add prefix, leave leading zero as is", options);
-  options.leading_zero = 1;
+  options.leading_zero = LeadingZero::Remove;
   AppendInternational(text, "Add prefix, remove leading zero", options);
-  options.leading_zero = 2;
+  options.leading_zero = LeadingZero::Include;
   AppendInternational(text, "Add prefix, force leading zero", options);
-  options.leading_zero = 1;
-  options.style = 3;
+  options.leading_zero = LeadingZero::Remove;
+  options.style = NumberStyle::Compact;
   AppendInternational(text, "Add prefix, remove leading zero & spaces", options);
   return text;
 }

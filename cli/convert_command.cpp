@@ -5,120 +5,30 @@
 #include <string>
 
 #include "check/format_check.h"
+#include "cli/command_line.h"
 #include "cli/line_stream.h"
 #include "engine/fix_number.h"
-#include "engine/utf8.h"
 #include "engine/version.h"
 
 namespace dialmend {
 
-ArgWord SplitArg(std::string_view arg) {
-  if (arg.starts_with("--")) {
-    if (const auto eq = arg.find('='); eq != std::string_view::npos) {
-      return {arg.substr(0, eq), arg.substr(eq + 1)};
-    }
-  }
-  return {arg, std::nullopt};
-}
-
-std::optional<std::string_view> ArgValue(std::span<const std::string_view> args, std::size_t& i,
-                                         const ArgWord& word) {
-  if (word.inline_value) return word.inline_value;
-  if (i + 1 >= args.size()) return std::nullopt;
-  return args[++i];
-}
-
-namespace {
-
-std::optional<int> SmallNumber(std::string_view text, int highest) {
-  if (text.size() != 1 || text[0] < '0' || text[0] - '0' > highest) return std::nullopt;
-  return text[0] - '0';
-}
-
-}  // namespace
-
-std::optional<std::string> TakeNumberOption(std::span<const std::string_view> args, std::size_t& i,
-                                            NumberOptions& options) {
-  const ArgWord word = SplitArg(args[i]);
-  struct Numeric {
-    std::string_view name;
-    int highest;
-    int NumberOptions::*field;
-  };
-  static constexpr Numeric kNumeric[] = {
-      {"--style", 3, &NumberOptions::style},
-      {"--prefix", 2, &NumberOptions::prefix},
-      {"--zero", 2, &NumberOptions::leading_zero},
-  };
-  for (const Numeric& n : kNumeric) {
-    if (word.name != n.name) continue;
-    const auto value = ArgValue(args, i, word);
-    if (!value) return std::string(n.name) + " needs a value from 0 to " + std::to_string(n.highest);
-    const auto number = SmallNumber(*value, n.highest);
-    if (!number) {
-      return std::string(n.name) + ": \"" + std::string(*value) + "\" is not a number from 0 to " +
-             std::to_string(n.highest);
-    }
-    options.*n.field = *number;
-    return std::string();
-  }
-  if (word.name == "--find" || word.name == "--replace") {
-    const auto value = ArgValue(args, i, word);
-    if (!value) return std::string(word.name) + " needs a text";
-    if (!IsValidUtf8(*value)) return std::string(word.name) + ": the text is not valid UTF-8";
-    if (word.name == "--find") {
-      options.replace = true;
-      options.find = *value;
-    } else {
-      options.replacement = *value;
-    }
-    return std::string();
-  }
-  return std::nullopt;
-}
-
-std::string CheckReplaceHasFind(std::span<const std::string_view> args) {
-  bool find = false, replace = false;
-  for (std::string_view arg : args) {
-    const std::string_view name = SplitArg(arg).name;
-    find = find || name == "--find";
-    replace = replace || name == "--replace";
-  }
-  return replace && !find ? "--replace needs --find" : "";
-}
-
 std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> args,
                                             ConvertArgs& out) {
-  std::string_view steering_option;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view name = SplitArg(args[i]).name;
-    if (auto taken = TakeNumberOption(args, i, out.options)) {
-      if (!taken->empty()) return taken;
-      if (steering_option.empty()) steering_option = name;
-      continue;
-    }
-    const std::string_view arg = args[i];
-    if (arg == "--changes") {
-      out.changes_only = true;
-      if (steering_option.empty()) steering_option = arg;
-    } else if (arg == "--self-check") {
-      out.self_check = true;
-    } else if (arg == "--help" || arg == "-h") {
-      out.help = true;
-    } else if (arg == "--version") {
-      out.version = true;
-    } else if (arg.starts_with("-")) {
-      return "unknown option " + std::string(SplitArg(arg).name);
-    } else {
-      return "unexpected argument \"" + std::string(arg) + "\" (numbers are read from standard input)";
-    }
-  }
-  if (std::string missing = CheckReplaceHasFind(args); !missing.empty()) return missing;
+  CommandLine line("(numbers are read from standard input)");
+  line.AddNumberOptions(out.options);
+  line.AddFlag("--changes", out.changes_only);
+  line.AddFlag("--self-check", out.self_check);
+  line.AddFlag("-h,--help", out.help);
+  line.AddFlag("--version", out.version);
+  if (auto error = line.Parse(args)) return error;
   // Refused rather than ignored: a user who asks for a style would otherwise read the check's
   // fixed settings as the result of that style.
-  if (out.self_check && !steering_option.empty()) {
-    return "--self-check sets its own options and cannot be combined with " +
-           std::string(steering_option);
+  if (out.self_check) {
+    for (const std::string& name : line.GivenInOrder()) {
+      if (name != "--self-check" && name != "--help" && name != "--version") {
+        return "--self-check sets its own options and cannot be combined with " + name;
+      }
+    }
   }
   return std::nullopt;
 }

@@ -19,27 +19,6 @@ struct ConvertArgs {
   bool self_check = false;  // print the format check's two texts instead of converting
 };
 
-// An argument split at "=", so both "--name value" and "--name=value" work.
-struct ArgWord {
-  std::string_view name;
-  std::optional<std::string_view> inline_value;
-};
-[[nodiscard]] ArgWord SplitArg(std::string_view arg);
-
-// The value of the option `word` at args[i], advancing i when it is the next argument;
-// std::nullopt when it is missing.
-[[nodiscard]] std::optional<std::string_view> ArgValue(std::span<const std::string_view> args,
-                                                       std::size_t& i, const ArgWord& word);
-
-// Reads the number options shared by the command-line programs (--style, --prefix, --zero,
-// --find, --replace) at args[i], advancing i past any value. Returns std::nullopt when
-// args[i] is not one of them, an empty text when it was taken, else the usage error.
-[[nodiscard]] std::optional<std::string> TakeNumberOption(std::span<const std::string_view> args,
-                                                          std::size_t& i, NumberOptions& options);
-
-// The message for --replace given without --find, or an empty text.
-[[nodiscard]] std::string CheckReplaceHasFind(std::span<const std::string_view> args);
-
 // Parses dialmend-convert's arguments (without the program name). Returns the one-line
 // usage error naming the option, or std::nullopt. --self-check with a number option or
 // --changes is an error, since the check sets its own options.

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "cli/convert_command.h"
+#include "cli/command_line.h"
 #include "engine/version.h"
 #include "platform/atomic_file_common.h"
 #include "run/date_time_text.h"
@@ -188,33 +188,26 @@ class TerminalView : public RunView {
 }  // namespace
 
 std::optional<std::string> ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (auto taken = TakeNumberOption(args, i, out.options)) {
-      if (!taken->empty()) return taken;
-      continue;
-    }
-    const ArgWord word = SplitArg(args[i]);
-    const std::string_view arg = word.name;
-    if (arg == "--profile" || arg == "--log") {
-      const auto v = ArgValue(args, i, word);
-      if (!v || v->empty()) return std::string(arg) + " needs a path";
-      (arg == "--profile" ? out.profile : out.log_file.emplace()) = std::string(*v);
-    } else if (arg == "--update") {
-      out.update = true;
-    } else if (arg == "--no-log") {
-      out.no_log = true;
-    } else if (arg == "--help" || arg == "-h") {
-      out.help = true;
-    } else if (arg == "--version") {
-      out.version = true;
-    } else if (arg.starts_with("-")) {
-      return "unknown option " + std::string(arg);
-    } else {
-      return "unexpected argument \"" + std::string(arg) + "\" (give the store with --profile)";
-    }
-  }
+  CommandLine line("(give the store with --profile)");
+  line.AddNumberOptions(out.options);
+  line.AddValue("--profile", "--profile needs a path",
+                [&out](std::string_view path) -> std::optional<std::string> {
+                  if (path.empty()) return std::string("--profile needs a path");
+                  out.profile = path;
+                  return std::nullopt;
+                });
+  line.AddValue("--log", "--log needs a path",
+                [&out](std::string_view path) -> std::optional<std::string> {
+                  if (path.empty()) return std::string("--log needs a path");
+                  out.log_file = std::string(path);
+                  return std::nullopt;
+                });
+  line.AddFlag("--update", out.update);
+  line.AddFlag("--no-log", out.no_log);
+  line.AddFlag("-h,--help", out.help);
+  line.AddFlag("--version", out.version);
+  if (auto error = line.Parse(args)) return error;
   if (out.no_log && out.log_file) return std::string("--log and --no-log cannot go together");
-  if (std::string missing = CheckReplaceHasFind(args); !missing.empty()) return missing;
   return std::nullopt;
 }
 

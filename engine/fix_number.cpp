@@ -260,7 +260,7 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
 
   static constexpr C kUk[] = {C('4'), C('4')};
   Text<C> trunk_code;
-  if (options.prefix == 1 && uk_prefix) {
+  if (options.prefix == PrefixAction::Remove && uk_prefix) {
     has_prefix = uk_prefix = false;
     if (zero_added && area[0] == C('0')) {
       // The "(0)" of "+44 (0)20 ..." is the trunk zero, not a code: kept as one, the result
@@ -285,7 +285,7 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
       // Without +44 a code written with no zero could not be dialled, so the zero goes back.
       zero_before_area = true;
     }
-  } else if (options.prefix == 2 && !has_prefix) {
+  } else if (options.prefix == PrefixAction::Add && !has_prefix) {
     has_prefix = uk_prefix = true;
     country = View<C>(kUk, 2);
   }
@@ -293,8 +293,9 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
   if (uk_prefix) {
     const bool starts_with_zero = zero_before_area || area[0] == C('0');
     // Option 2 never adds a second zero: it removes one that the converter put there itself.
-    const bool drop = options.leading_zero == 1 ? starts_with_zero
-                                                 : (options.leading_zero == 0 || options.leading_zero == 2) && zero_added;
+    const bool drop = options.leading_zero == LeadingZero::Remove
+                          ? starts_with_zero
+                          : options.leading_zero != LeadingZero::Untouched && zero_added;
     if (drop) {
       if (zero_before_area) {
         zero_before_area = false;
@@ -304,7 +305,7 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
     }
   }
 
-  const bool compact = options.style == 3;
+  const bool compact = options.style == NumberStyle::Compact;
   Output out(number.size() + 16);
   if (has_label) {
     out.Put(label);
@@ -319,14 +320,15 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
       out.Put(C(' '));
     }
   }
-  if (options.style == 0) out.Put(C('('));
+  if (options.style == NumberStyle::Brackets) out.Put(C('('));
   if (zero_before_area) out.Put(C('0'));
   out.Put(area);
   switch (options.style) {
-    case 0: out.Put(C(')')), out.Put(C(' ')); break;
-    case 1: out.Put(C('-')); break;
-    case 2: out.Put(C(' ')); break;
-    default: break;
+    case NumberStyle::Brackets: out.Put(C(')')), out.Put(C(' ')); break;
+    case NumberStyle::Hyphen: out.Put(C('-')); break;
+    case NumberStyle::Spaces: out.Put(C(' ')); break;
+    case NumberStyle::Compact:
+    case NumberStyle::Unchanged: break;
   }
   // A full stop or tilde between two digits reads as a space.
   for (std::size_t k = 0; k < local.size(); ++k) {
@@ -344,7 +346,7 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
 
 std::string FixNumber(std::string_view number, const NumberOptions& options) {
   if (number.empty()) return {};
-  if (options.style < 0 || options.style > 3) return std::string(number);
+  if (options.style == NumberStyle::Unchanged) return std::string(number);
   const bool replace_on = options.replace && !options.find.empty() &&
                           IsValidUtf8(options.find) && IsValidUtf8(options.replacement);
   if (IsAscii(number) && (!replace_on || IsAscii(options.replacement))) {

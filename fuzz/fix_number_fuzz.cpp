@@ -12,9 +12,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);
   dialmend::NumberOptions options;
-  options.style = provider.ConsumeIntegralInRange(-1, 4);
-  options.prefix = provider.ConsumeIntegralInRange(-1, 3);
-  options.leading_zero = provider.ConsumeIntegralInRange(-1, 3);
+  options.style = dialmend::StyleFromNumber(provider.ConsumeIntegralInRange(-1, 4));
+  options.prefix = dialmend::PrefixFromNumber(provider.ConsumeIntegralInRange(-1, 3));
+  options.leading_zero = dialmend::ZeroFromNumber(provider.ConsumeIntegralInRange(-1, 3));
   options.replace = provider.ConsumeBool();
   if (options.replace) {
     options.find = provider.ConsumeRandomLengthString(8);
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (texts_valid && !dialmend::IsValidUtf8(result)) {
     std::abort();
   }
-  if (options.style < 0 || options.style > 3) {
+  if (options.style == dialmend::NumberStyle::Unchanged) {
     if (result != number) std::abort();
   }
   if (number.empty() && !result.empty()) std::abort();

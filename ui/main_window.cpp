@@ -185,7 +185,6 @@ void MainWindow::BuildControls() {
 
   m_show_log = button("ShowLog", QStringLiteral("Show &Log"),
                       QStringLiteral("Does exactly what it says on the button"), true);
-  m_show_log->setProperty("Tag", QStringLiteral("0"));
   Place(m_show_log, 2520, 1320, 1100, 495);
 
   m_quit = button("Quit", QStringLiteral("&Quit"), QStringLiteral("Get outta here"), true);
@@ -219,7 +218,6 @@ void MainWindow::BuildControls() {
   Place(m_log_file, 1350, 2595, 3225, 285);
 
   m_style_tag = label("StyleTag", QStringLiteral("Number formatting style"));
-  m_style_tag->setProperty("Tag", QStringLiteral("0"));
   Place(m_style_tag, 120, 960, 2295, 255);
 
   m_cmd_test = button("cmdTest", QStringLiteral("Test"), QStringLiteral("Hide/Disable"), true);
@@ -280,8 +278,7 @@ void MainWindow::Update_Click() {
 }
 
 void MainWindow::Style_Click(int index) {
-  m_style_tag->setProperty("Tag", QString::number(index));
-  m_options.style = index;
+  m_options.style = StyleFromNumber(index);
 }
 
 void MainWindow::chkReplace_Click() {
@@ -313,10 +310,9 @@ void MainWindow::SetFile_Click() {
 }
 
 void MainWindow::ShowLog_Click() {
-  const bool shown = m_show_log->property("Tag").toString() != QStringLiteral("0");
-  m_show_log->setText(shown ? QStringLiteral("Show Log") : QStringLiteral("Hide Log"));
-  setFixedSize(Px(kClientWidth), Px(shown ? kClientHeight : kClientHeightWithLog));
-  m_show_log->setProperty("Tag", shown ? QStringLiteral("0") : QStringLiteral("1"));
+  m_log_shown = !m_log_shown;
+  m_show_log->setText(m_log_shown ? QStringLiteral("Hide Log") : QStringLiteral("Show Log"));
+  setFixedSize(Px(kClientWidth), Px(m_log_shown ? kClientHeightWithLog : kClientHeight));
 }
 
 void MainWindow::About_Click() {

@@ -103,6 +103,7 @@ class MainWindow : public QDialog, public RunView {
   RunController m_controller;
   std::function<void()> m_yield_hook;
   bool m_ending = false;
+  bool m_log_shown = false;  // the window is tall enough to show the log pane
   bool m_catching_signals = false;
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.

@@ -92,9 +92,9 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   setTabOrder(m_opt_code[2], ok);
 }
 
-void OptionDialog::optPrefix_Click(int index) { m_options.prefix = index; }
+void OptionDialog::optPrefix_Click(int index) { m_options.prefix = PrefixFromNumber(index); }
 
-void OptionDialog::optCode_Click(int index) { m_options.leading_zero = index; }
+void OptionDialog::optCode_Click(int index) { m_options.leading_zero = ZeroFromNumber(index); }
 
 void OptionDialog::cmdOK_Click() { hide(); }
 

@@ -101,16 +101,16 @@ TEST(FormatCheck, EachTextEndsWithALineEndAfterItsLastResult) {
 
 TEST(FormatCheck, LeavesTheOptionsAsItsLastStepSetThemAndRestoresNothing) {
   NumberOptions options;
-  options.style = 2;
-  options.prefix = 1;
-  options.leading_zero = 2;
+  options.style = NumberStyle::Spaces;
+  options.prefix = PrefixAction::Remove;
+  options.leading_zero = LeadingZero::Include;
   options.replace = true;
   options.find = "9 ";
   options.replacement = "x";
   (void)RunFormatCheck(options);
-  EXPECT_EQ(options.style, 3);
-  EXPECT_EQ(options.prefix, 2);
-  EXPECT_EQ(options.leading_zero, 1);
+  EXPECT_EQ(options.style, NumberStyle::Compact);
+  EXPECT_EQ(options.prefix, PrefixAction::Add);
+  EXPECT_EQ(options.leading_zero, LeadingZero::Remove);
   EXPECT_FALSE(options.replace);
   EXPECT_EQ(options.find, "");
   EXPECT_EQ(options.replacement, "");
@@ -118,9 +118,9 @@ TEST(FormatCheck, LeavesTheOptionsAsItsLastStepSetThemAndRestoresNothing) {
 
 TEST(FormatCheck, ConvertsWithTheCallersOptionsWhereNoStepSetsThem) {
   NumberOptions options;
-  options.style = 1;
-  options.prefix = 2;
-  options.leading_zero = 1;
+  options.style = NumberStyle::Hyphen;
+  options.prefix = PrefixAction::Add;
+  options.leading_zero = LeadingZero::Remove;
   const FormatCheckResult result = RunFormatCheck(options);
   const std::vector<std::string> first = Lines(result.first);
   ASSERT_EQ(first.size(), kGeneralLines.size());

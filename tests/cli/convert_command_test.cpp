@@ -84,6 +84,69 @@ INSTANTIATE_TEST_SUITE_P(
                     BadUsage{{"--find", "\xff"}, "UTF-8"}, BadUsage{{"--frobnicate"}, "--frobnicate"},
                     BadUsage{{"numbers.txt"}, "numbers.txt"}));
 
+struct ExactUsage {
+  std::vector<std::string_view> args;
+  std::string err;
+};
+
+class ConvertUsageLine : public testing::TestWithParam<ExactUsage> {};
+
+// The wording is part of the program: scripts and users read these lines.
+TEST_P(ConvertUsageLine, IsWordedExactly) {
+  const Outcome r = Convert("0171 930 8890\n", GetParam().args);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "dialmend-convert: " + GetParam().err + " (try --help)\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ConvertUsageLine,
+    testing::Values(
+        ExactUsage{{"--style", "4"}, "--style: \"4\" is not a number from 0 to 3"},
+        ExactUsage{{"--style=4"}, "--style: \"4\" is not a number from 0 to 3"},
+        ExactUsage{{"--style"}, "--style needs a value from 0 to 3"},
+        ExactUsage{{"--style="}, "--style: \"\" is not a number from 0 to 3"},
+        ExactUsage{{"--style", "--prefix"}, "--style: \"--prefix\" is not a number from 0 to 3"},
+        ExactUsage{{"--prefix", "-1"}, "--prefix: \"-1\" is not a number from 0 to 2"},
+        ExactUsage{{"--zero", "10"}, "--zero: \"10\" is not a number from 0 to 2"},
+        ExactUsage{{"--find"}, "--find needs a text"},
+        ExactUsage{{"--find", "\xff"}, "--find: the text is not valid UTF-8"},
+        ExactUsage{{"--replace", "x"}, "--replace needs --find"},
+        ExactUsage{{"--replace=x"}, "--replace needs --find"},
+        ExactUsage{{"--frobnicate"}, "unknown option --frobnicate"},
+        ExactUsage{{"--frob=3"}, "unknown option --frob"},
+        ExactUsage{{"-x"}, "unknown option -x"},
+        ExactUsage{{"numbers.txt"},
+                   "unexpected argument \"numbers.txt\" (numbers are read from standard input)"},
+        ExactUsage{{"--self-check", "--style=3"},
+                   "--self-check sets its own options and cannot be combined with --style"},
+        ExactUsage{{"--changes", "--self-check"},
+                   "--self-check sets its own options and cannot be combined with --changes"}));
+
+struct Accepted {
+  std::vector<std::string_view> args;
+  std::string out;
+};
+
+class ConvertAccepts : public testing::TestWithParam<Accepted> {};
+
+TEST_P(ConvertAccepts, EitherFormOfAnOption) {
+  const Outcome r = Convert("0171 930 8890\n", GetParam().args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ConvertAccepts,
+    testing::Values(Accepted{{"--style", "2"}, "020 7930 8890\n"},
+                    Accepted{{"--style=2"}, "020 7930 8890\n"},
+                    Accepted{{"--style", "1", "--style", "2"}, "020 7930 8890\n"},
+                    Accepted{{"--prefix=2", "--zero", "1"}, "+44 (20) 7930 8890\n"},
+                    Accepted{{"--find", "--x"}, "(020) 7930 8890\n"},
+                    Accepted{{"--find="}, "(020) 7930 8890\n"},
+                    Accepted{{"--find", "0171 ", "--replace="}, "(930) 8890\n"},
+                    Accepted{{"--replace", "0181 ", "--find=0171 "}, "(020) 8930 8890\n"}));
+
 TEST(ConvertCommand, HelpAndVersionExitZero) {
   const Outcome help = Convert("", {"--help"});
   EXPECT_EQ(help.status, 0);

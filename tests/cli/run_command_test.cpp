@@ -270,6 +270,30 @@ INSTANTIATE_TEST_SUITE_P(Options, RunBadUsage,
                                          BadRun{{"--dry-run"}, "--dry-run"},
                                          BadRun{{"contacts"}, "contacts"}));
 
+class RunUsageLine : public testing::TestWithParam<BadRun> {};
+
+// The wording is part of the program: scripts and users read these lines.
+TEST_P(RunUsageLine, IsWordedExactly) {
+  const Outcome r = RunWith(GetParam().args);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "dialmend-run: " + GetParam().names + " (try --help)\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, RunUsageLine,
+    testing::Values(BadRun{{"--profile"}, "--profile needs a path"},
+                    BadRun{{"--profile="}, "--profile needs a path"},
+                    BadRun{{"--log"}, "--log needs a path"},
+                    BadRun{{"--log=x", "--no-log"}, "--log and --no-log cannot go together"},
+                    BadRun{{"--style", "9"}, "--style: \"9\" is not a number from 0 to 3"},
+                    BadRun{{"--zero"}, "--zero needs a value from 0 to 2"},
+                    BadRun{{"--replace", "x"}, "--replace needs --find"},
+                    BadRun{{"--x"}, "unknown option --x"},
+                    BadRun{{"--dry-run=1"}, "unknown option --dry-run"},
+                    BadRun{{"contacts"},
+                           "unexpected argument \"contacts\" (give the store with --profile)"}));
+
 TEST(RunCommand, HelpNamesTheDefaultProfile) {
   const Outcome r = RunWith({"--help"});
   EXPECT_EQ(r.status, 0);

@@ -56,7 +56,7 @@ TEST(CodeTable, FindsEveryRowByItsOldCodeOnly) {
 // starts with the new code and ends with the old local digits, whatever the row.
 TEST(CodeTable, EveryRowTurnsCompleteOldNumberIntoElevenDigits) {
   NumberOptions compact;
-  compact.style = 3;
+  compact.style = NumberStyle::Compact;
   for (const CodeChange& row : CodeChanges()) {
     const auto placeholders = std::count(row.pattern.begin(), row.pattern.end(), 'X');
     const std::string local = std::string("987654321").substr(0, placeholders);

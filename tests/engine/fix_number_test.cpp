@@ -16,21 +16,23 @@ struct Row {
 };
 
 std::ostream& operator<<(std::ostream& os, const Row& row) {
-  return os << "'" << row.input << "' style " << row.options.style << " prefix "
-            << row.options.prefix << " zero " << row.options.leading_zero;
+  return os << "'" << row.input << "' style " << static_cast<int>(row.options.style) << " prefix "
+            << static_cast<int>(row.options.prefix) << " zero "
+            << static_cast<int>(row.options.leading_zero);
 }
 
+// The rows give the options as the program's numbers, out-of-range ones included.
 NumberOptions Style(int style) {
   NumberOptions o;
-  o.style = style;
+  o.style = StyleFromNumber(style);
   return o;
 }
 
 NumberOptions Intl(int prefix, int leading_zero, int style = 0) {
   NumberOptions o;
-  o.style = style;
-  o.prefix = prefix;
-  o.leading_zero = leading_zero;
+  o.style = StyleFromNumber(style);
+  o.prefix = PrefixFromNumber(prefix);
+  o.leading_zero = ZeroFromNumber(leading_zero);
   return o;
 }
 
@@ -209,7 +211,8 @@ INSTANTIATE_TEST_SUITE_P(CustomReplacement, FixNumberRows, testing::Values(
     Row{"EmptySearchChangesNothing", "0171 930 8890", "(020) 7930 8890", Replace("", "x")},
     Row{"EmptyReplacement", "9 0171 930 8890", "(020) 7930 8890", Replace("9 ", "")},
     Row{"SwitchOffIgnoresTexts", "0485 1234 5678", "(0485) 1234 5678",
-        NumberOptions{0, 0, 0, false, "0485", "0845"}},
+        NumberOptions{NumberStyle::Brackets, PrefixAction::AsFound, LeadingZero::AsFound, false,
+                      "0485", "0845"}},
     Row{"CaseSensitive", "tel 0171 930 8890", "tel (020) 7930 8890", Replace("TEL", "")},
     Row{"NonOverlapping", "aaa 0171 930 8890", "ba (020) 7930 8890", Replace("aa", "b")},
     Row{"ReplacementIntroducesUnicode", "Tel 0171 930 8890", "Téléphone (020) 7930 8890",

@@ -272,7 +272,7 @@ TEST(ContactRun, ChangeOfSpacingAloneCounts) {
 
 TEST(ContactRun, ReadsOptionsAfreshForEveryNumber) {
   Fixture f("folder Work\n  contact A\n    Home: 0171 930 8890\n");
-  f.options.style = 3;
+  f.options.style = NumberStyle::Compact;
   f.Run();
   EXPECT_NE(f.log.Text().find("--> 02079308890\r\n"), std::string::npos);
 }

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/number_options.h"
+
+namespace CLI {
+class App;
+}
+
+namespace dialmend {
+
+// The options of one console program, read with CLI11. The usage errors keep the programs' own
+// wording; the --help text is the program's, not CLI11's.
+class CommandLine {
+ public:
+  // Reads a value and stores it; returns the usage error for a value it refuses.
+  using TakeValue = std::function<std::optional<std::string>(std::string_view value)>;
+
+  // `stray_hint` follows the message for an argument that is not an option.
+  explicit CommandLine(std::string stray_hint);
+  ~CommandLine();
+
+  // `--name` (or "-h,--help") sets `value` when given.
+  void AddFlag(const std::string& names, bool& value);
+
+  // `--name VALUE` or `--name=VALUE`; given twice, the later wins. `missing` is the message
+  // when it ends the command line without its value.
+  void AddValue(const std::string& name, std::string missing, TakeValue take);
+
+  // The number options both programs share: --style, --prefix, --zero, --find, --replace.
+  // --replace without --find is refused.
+  void AddNumberOptions(NumberOptions& options);
+
+  // Reads `args` (without the program name) and stores the values. Returns the first usage
+  // error, or std::nullopt.
+  [[nodiscard]] std::optional<std::string> Parse(std::span<const std::string_view> args);
+
+  // The options given, by name, in command-line order; valid after Parse.
+  [[nodiscard]] std::vector<std::string> GivenInOrder() const;
+
+ private:
+  struct Value;
+
+  std::unique_ptr<CLI::App> m_app;
+  std::string m_stray_hint;
+  std::vector<Value> m_values;
+  bool m_number_options = false;
+};
+
+}  // namespace dialmend

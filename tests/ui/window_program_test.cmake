@@ -1,0 +1,24 @@
+# Runs the window program with arguments it answers without opening a window, and checks what it
+# prints and its exit status. -D PROGRAM=... -D VERSION=...
+function(expect_run expected_status expected_out expected_err)
+  execute_process(
+    COMMAND ${PROGRAM} ${ARGN}
+    OUTPUT_VARIABLE out
+    ERROR_VARIABLE err
+    RESULT_VARIABLE status)
+  if(NOT status EQUAL expected_status OR NOT out MATCHES "${expected_out}" OR
+     NOT err STREQUAL expected_err)
+    message(FATAL_ERROR "dialmend ${ARGN} gave exit ${status}, out [${out}], err [${err}]; "
+                        "expected exit ${expected_status}, out matching [${expected_out}], err [${expected_err}]")
+  endif()
+endfunction()
+
+expect_run(0 "^dialmend ${VERSION}\n$" "" --version)
+expect_run(0 "^Usage: dialmend \\[--profile PATH\\]\n" "" --help)
+expect_run(0 "^Usage: dialmend \\[--profile PATH\\]\n" "" -h)
+expect_run(0 "^dialmend ${VERSION}\n$" "" --profile=/nonexistent --version)
+expect_run(0 "^dialmend ${VERSION}\n$" "" --profile /nonexistent --version)
+expect_run(2 "^$" "dialmend: unknown argument \"--frobnicate\" (try --help)\n" --frobnicate)
+expect_run(2 "^$" "dialmend: unknown argument \"-x\" (try --help)\n" -x)
+expect_run(2 "^$" "dialmend: unknown argument \"contacts\" (try --help)\n" contacts)
+expect_run(2 "^$" "dialmend: unknown argument \"--profile\" (try --help)\n" --profile)
