@@ -183,7 +183,7 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
   std::unique_ptr<FolderCursor> subfolders;
   try {
     path += LogName(folder.Name());
-    if (folder.DefaultItemType() == kContactItemType) {
+    if (folder.Kind() == FolderKind::Contacts) {
       const std::unique_ptr<ItemCursor> items = folder.Items();
       m_holding = &folder;
       // An abort leaves early, its saves already written by Aborted(): the folder goes, so
@@ -205,15 +205,15 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
         if (!item) break;
         // Yield before each item so a pause or an abort lands between contacts.
         if (Aborted()) return;
-        int item_class;
+        ItemKind kind;
         try {
-          item_class = item->Class();
+          kind = item->Kind();
         } catch (const StoreError& error) {
           Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
                   error.Reason());
           continue;
         }
-        if (item_class == kContactClass) FixContact(*item, path);
+        if (kind == ItemKind::Contact) FixContact(*item, path);
       }
       Flush();
       LogNotes(folder.TakeNotes(), path);

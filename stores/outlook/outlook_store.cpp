@@ -7,6 +7,7 @@
 
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
+#include "stores/outlook/outlook_names.h"
 
 namespace dialmend {
 namespace {
@@ -160,13 +161,7 @@ class OutlookItem : public ContactItem {
   OutlookItem(SessionPtr session, ComPtr<IDispatch> item, std::string position)
       : m_session(std::move(session)), m_item(std::move(item)), m_position(std::move(position)) {}
 
-  int Class() override {
-    if (!m_class) {
-      m_class = static_cast<int>(
-          ReadNumber(*m_session, m_item.Get(), kAnyItem, L"Class", m_position));
-    }
-    return *m_class;
-  }
+  ItemKind Kind() override { return ItemKindOfClass(ClassNumber()); }
 
   std::vector<PhoneValue> Phones() override {
     const int kind = ClassKind();
@@ -226,7 +221,15 @@ class OutlookItem : public ContactItem {
   }
 
  private:
-  int ClassKind() { return kItemOfClass + Class(); }
+  int ClassNumber() {
+    if (!m_class) {
+      m_class = static_cast<int>(
+          ReadNumber(*m_session, m_item.Get(), kAnyItem, L"Class", m_position));
+    }
+    return *m_class;
+  }
+
+  int ClassKind() { return kItemOfClass + ClassNumber(); }
 
   // The contact's filing name when it has been read, else its place in the folder.
   std::string Subject() const { return m_file_as ? *m_file_as : m_position; }
@@ -268,9 +271,9 @@ class OutlookFolder : public Folder {
     return *m_name;
   }
 
-  int DefaultItemType() override {
-    return static_cast<int>(
-        ReadNumber(*m_session, m_folder.Get(), kFolder, L"DefaultItemType", Subject()));
+  FolderKind Kind() override {
+    return FolderKindOfItemType(static_cast<int>(
+        ReadNumber(*m_session, m_folder.Get(), kFolder, L"DefaultItemType", Subject())));
   }
 
   std::unique_ptr<ItemCursor> Items() override {

@@ -39,7 +39,7 @@ class FileFolder : public Folder {
     return name;
   }
 
-  int DefaultItemType() override { return kContactItemType; }
+  FolderKind Kind() override { return FolderKind::Contacts; }
 
   std::unique_ptr<ItemCursor> Items() override {
     FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(m_path), kMaxCardFileBytes);

@@ -398,8 +398,8 @@ class VCardItem : public ContactItem {
         m_stamp(stamp),
         m_file(std::move(file)) {}
 
-  int Class() override {
-    return m_card.Kind() == CardKind::Group ? kDistributionListClass : kContactClass;
+  ItemKind Kind() override {
+    return m_card.Kind() == CardKind::Group ? ItemKind::Group : ItemKind::Contact;
   }
 
   std::vector<PhoneValue> Phones() override {
@@ -553,9 +553,9 @@ class VCardFolder : public Folder {
     return *m_name;
   }
 
-  int DefaultItemType() override {
+  FolderKind Kind() override {
     Entries();
-    return m_type;
+    return m_kind;
   }
 
   std::unique_ptr<ItemCursor> Items() override {
@@ -581,7 +581,8 @@ class VCardFolder : public Folder {
     if (!m_listing) {
       m_listing = List(m_path, m_dir_name, *m_walk);
       // A calendar folder holds .ics items and no cards; its items are never read.
-      m_type = m_listing->cards.empty() && m_listing->has_calendar_items ? 1 : kContactItemType;
+      m_kind = m_listing->cards.empty() && m_listing->has_calendar_items ? FolderKind::Other
+                                                                          : FolderKind::Contacts;
     }
     return *m_listing;
   }
@@ -592,7 +593,7 @@ class VCardFolder : public Folder {
   std::optional<std::string> m_name;
   std::optional<Listing> m_listing;
   std::vector<StoreNote> m_notes;
-  int m_type = kContactItemType;
+  FolderKind m_kind = FolderKind::Contacts;
   std::shared_ptr<CardFiles> m_files = std::make_shared<CardFiles>();
 };
 

@@ -59,13 +59,13 @@ folder Work
     Home: 0171 930 8890
     Mobile: 0370 123456
     Business: (020) 7930 8890
-  item 69 Team
+  group Team
   contact Unchanged Ltd
     Business: (020) 7123 4567
   folder Clients
     contact Acme
       Business Fax: 01232 123456
-folder Calendar [type 1] [fail items]
+folder Calendar [calendar] [fail items]
   folder Contacts Below Calendar
     contact Zoe
       Car: 0181 123 4567
@@ -184,7 +184,7 @@ TEST(ContactRun, StoreFailuresAreLoggedSkippedAndCounted) {
   Fixture f(R"(
 folder Work
   contact Broken Card [fail read]
-  contact Bad Class [fail class]
+  contact Bad Kind [fail kind]
   contact No Phones [fail phones]
   contact Riverside Dental [fail save]
     Home: 0171 930 8890
@@ -200,7 +200,7 @@ folder Work
   const std::string& log = f.log.Text();
   EXPECT_NE(log.find("  Could not read \\Work\\Broken Card.item: read refused by the test store\r\n"),
             std::string::npos);
-  EXPECT_NE(log.find("  Could not read \\Work\\Bad Class: class refused"), std::string::npos);
+  EXPECT_NE(log.find("  Could not read \\Work\\Bad Kind: kind refused"), std::string::npos);
   EXPECT_NE(log.find("  Could not read \\Work\\No Phones: phones refused"), std::string::npos);
   EXPECT_NE(log.find("  Could not save \\Work\\Riverside Dental: save refused by the test store\r\n"),
             std::string::npos);

@@ -29,7 +29,7 @@ void BuildContractProfile(FakeOutlook& outlook) {
   work.items.push_back(FakeContact(
       L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"}, {PhoneField::Mobile, L"0370 123456"}}));
   FakeItem team;
-  team.item_class = kDistributionListClass;
+  team.item_class = kOutlookDistributionListClass;
   team.file_as = L"Team";
   work.items.push_back(team);
   FakeFolder clients{L"Clients"};

@@ -61,7 +61,7 @@ void WalkInto(FolderCursor& cursor, const std::string& parent, Walked& walked, s
     if (walked.folders.size() >= limit) return;
     const std::string path = parent + "\\" + folder->Name();
     std::size_t cards = 0;
-    if (folder->DefaultItemType() == kContactItemType) {
+    if (folder->Kind() == FolderKind::Contacts) {
       auto items = folder->Items();
       while (items->Next()) ++cards;
     }
