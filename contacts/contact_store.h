@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "contacts/phone_field.h"
+#include "contacts/result.h"
 
 // The operations a run needs from a contact store. Any store (a vCard folder tree, Outlook,
 // the in-memory store of the tests) stands behind these classes.
@@ -156,8 +157,8 @@ class ContactStore {
   // own leftovers from an earlier run; false for a simulation, which writes nothing.
   virtual void SetWriting(bool writing) { (void)writing; }
 
-  // Opens the profile; returns why it cannot be opened, in words, or std::nullopt.
-  [[nodiscard]] virtual std::optional<std::string> Open() = 0;
+  // Opens the profile; fails with why it cannot be opened, in words.
+  virtual Status Open() = 0;
 
   // The profile user's name. Throws StoreError when access is refused.
   [[nodiscard]] virtual std::string CurrentUser() = 0;

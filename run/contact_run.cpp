@@ -130,9 +130,9 @@ void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where
 
 void ContactRun::FixContacts() {
   m_store.SetWriting(m_settings.update);
-  if (auto reason = m_store.Open()) {
-    m_log.WriteLog(ProfileFailureLine(*reason));
-    m_host.ProfileFailed(*reason);
+  if (const Status opened = m_store.Open(); !opened.Ok()) {
+    m_log.WriteLog(ProfileFailureLine(opened.Message()));
+    m_host.ProfileFailed(opened.Message());
     return;
   }
   m_log.WriteLog("Dialmend Activity Log\r\n");
@@ -334,13 +334,13 @@ std::string ProfileFailureLine(std::string_view reason) {
   return "Could not open the profile: " + std::string(reason) + "\r\n";
 }
 
-std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {
+Status Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {
   log.WriteLog(SummaryText(facts));
-  if (file == nullptr) return std::nullopt;
+  if (file == nullptr) return {};
   log.SetFile(nullptr);
-  auto error = file->Complete();
-  if (error) log.WriteLog(*error + "\r\n");
-  return error;
+  Status completed = file->Complete();
+  if (!completed.Ok()) log.WriteLog(completed.Message() + "\r\n");
+  return completed;
 }
 
 }  // namespace dialmend

@@ -128,7 +128,6 @@ struct SummaryFacts {
 // the run started and receiving the log as it grows. The log is detached from it. When the file
 // could not be written the log stays as it is but for one line saying so, and the message is
 // returned for the user.
-[[nodiscard]] std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log,
-                                               LogFile* file);
+Status Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file);
 
 }  // namespace dialmend

@@ -314,20 +314,20 @@ std::unique_ptr<FolderCursor> OutlookFolder::Folders() {
 }
 
 // Attaches to the Outlook the user has open, else starts one; returns why neither works.
-std::optional<std::string> ConnectToOutlook(ComPtr<IDispatch>& application) {
+Status ConnectToOutlook(ComPtr<IDispatch>& application) {
   CLSID id;
   HRESULT result = CLSIDFromProgID(L"Outlook.Application", &id);
-  if (FAILED(result)) return FailureText(result);
+  if (FAILED(result)) return Status::Failure(FailureText(result));
   ComPtr<IUnknown> running;
   if (SUCCEEDED(GetActiveObject(id, nullptr, running.Put())) && running &&
       SUCCEEDED(running->QueryInterface(IID_IDispatch,
                                         reinterpret_cast<void**>(application.Put())))) {
-    return std::nullopt;
+    return {};
   }
   result = CoCreateInstance(id, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
                             reinterpret_cast<void**>(application.Put()));
-  if (FAILED(result)) return FailureText(result);
-  return std::nullopt;
+  if (FAILED(result)) return Status::Failure(FailureText(result));
+  return {};
 }
 
 class OutlookStore : public ContactStore {
@@ -335,14 +335,14 @@ class OutlookStore : public ContactStore {
   explicit OutlookStore(IDispatch* application)
       : m_given_application(ComPtr<IDispatch>::Share(application)) {}
 
-  std::optional<std::string> Open() override {
+  Status Open() override {
     m_session.reset();
     auto session = std::make_shared<Session>();
     const HRESULT started = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (SUCCEEDED(started)) {
       session->com_started = true;
     } else if (started != RPC_E_CHANGED_MODE) {
-      return "COM cannot be started: " + FailureText(started);
+      return Status::Failure("COM cannot be started: " + FailureText(started));
     }
     // A thread already in the multithreaded apartment cannot have a message filter; calls
     // there are retried by Automation alone.
@@ -354,8 +354,8 @@ class OutlookStore : public ContactStore {
 
     if (m_given_application) {
       session->application = m_given_application;
-    } else if (auto reason = ConnectToOutlook(session->application)) {
-      return reason;
+    } else if (Status connected = ConnectToOutlook(session->application); !connected.Ok()) {
+      return connected;
     }
 
     Variant mapi = Variant::Text(Bstr(L"MAPI"));
@@ -363,12 +363,12 @@ class OutlookStore : public ContactStore {
     if (auto failure = session->automation.Call(session->application.Get(), kApplication,
                                                 L"GetNamespace", DISPATCH_METHOD, mapi.Raw(),
                                                 1, name_space.Put())) {
-      return "Outlook cannot open the profile: " + failure->reason;
+      return Status::Failure("Outlook cannot open the profile: " + failure->reason);
     }
     session->name_space = DispatchOf(name_space.Get());
-    if (!session->name_space) return std::string("Outlook cannot open the profile");
+    if (!session->name_space) return Status::Failure("Outlook cannot open the profile");
     m_session = std::move(session);
-    return std::nullopt;
+    return {};
   }
 
   std::string CurrentUser() override {

@@ -610,16 +610,16 @@ std::string DirName(const std::string& path) {
 }
 
 // Whether `path` is a folder we may list, or why not.
-std::optional<std::string> CheckFolder(const std::string& path) {
+Status CheckFolder(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code error;
   const fs::file_status status = fs::status(PathFromUtf8(path), error);
-  if (error) return "\"" + path + "\": " + ErrorText(error);
-  if (!fs::is_directory(status)) return "\"" + path + "\" is not a folder";
+  if (error) return Status::Failure("\"" + path + "\": " + ErrorText(error));
+  if (!fs::is_directory(status)) return Status::Failure("\"" + path + "\" is not a folder");
   // Listing it is the one test of access that holds on every system.
   fs::directory_iterator listing(PathFromUtf8(path), error);
-  if (error) return "\"" + path + "\": " + ErrorText(error);
-  return std::nullopt;
+  if (error) return Status::Failure("\"" + path + "\": " + ErrorText(error));
+  return {};
 }
 
 class VCardStore : public ContactStore {
@@ -630,12 +630,12 @@ class VCardStore : public ContactStore {
 
   void SetWriting(bool writing) override { m_writing = writing; }
 
-  std::optional<std::string> Open() override {
+  Status Open() override {
     if (m_books.empty()) return CheckFolder(m_root);
     for (const std::string& book : m_books) {
-      if (auto problem = CheckFolder(book)) return problem;
+      if (Status status = CheckFolder(book); !status.Ok()) return status;
     }
-    return std::nullopt;
+    return {};
   }
 
   std::string CurrentUser() override { return LoggedInUserName(); }

@@ -49,11 +49,11 @@ class StoreContract : public testing::Test {
     std::replace(name.begin(), name.end(), '/', '_');
     m_root = std::filesystem::path(testing::TempDir()) / name;
     m_store = m_traits.Make(m_root);
-    ASSERT_EQ(m_store->Open(), std::nullopt);
+    ASSERT_TRUE(m_store->Open().Ok());
   }
   ContactStore& Reread() {
     ContactStore& store = m_traits.Reread(m_store, m_root);
-    EXPECT_EQ(store.Open(), std::nullopt);
+    EXPECT_TRUE(store.Open().Ok());
     return store;
   }
   // Riverside Dental, the first item of the first folder.

@@ -234,9 +234,9 @@ MemoryStore::MemoryStore(std::string_view description) {
   }
 }
 
-std::optional<std::string> MemoryStore::Open() {
-  if (m_fail_open) return std::string("the test store will not open");
-  return std::nullopt;
+Status MemoryStore::Open() {
+  if (m_fail_open) return Status::Failure("the test store will not open");
+  return {};
 }
 
 std::string MemoryStore::CurrentUser() {

@@ -53,7 +53,7 @@ class MemoryStore : public ContactStore {
   explicit MemoryStore(std::string_view description);
 
   void SetWriting(bool writing) override { m_writing = writing; }
-  std::optional<std::string> Open() override;
+  Status Open() override;
   std::string CurrentUser() override;
   std::unique_ptr<FolderCursor> Folders() override;
   std::vector<StoreNote> TakeNotes() override { return std::exchange(m_notes, {}); }

@@ -328,31 +328,31 @@ TEST(Outro, CompletesTheLogFileEndingWithTheSummary) {
   const std::string path = (dir / "Dialmend Log 1.txt").string();
   ActivityLog log;
   LogFile file;
-  ASSERT_EQ(file.Reserve({path, false}), std::nullopt);
+  ASSERT_TRUE(file.Reserve({path, false}).Ok());
   log.SetFile(&file);
   log.WriteLog("head\r\n");
-  EXPECT_EQ(Outro(SummaryFacts{}, log, &file), std::nullopt);
+  EXPECT_TRUE(Outro(SummaryFacts{}, log, &file).Ok());
   EXPECT_FALSE(file.IsOpen());
   log.WriteLog("after the run\r\n");
   std::ifstream in(path, std::ios::binary);
   const std::string saved((std::istreambuf_iterator<char>(in)), {});
   EXPECT_TRUE(saved.starts_with("head\r\n"));
   EXPECT_TRUE(saved.ends_with("Numbers to update:  0\r\n")) << "detached after the summary";
-  EXPECT_EQ(Outro(SummaryFacts{}, log, nullptr), std::nullopt);
+  EXPECT_TRUE(Outro(SummaryFacts{}, log, nullptr).Ok());
 }
 
 #ifndef _WIN32
 TEST(Outro, KeepsTheLogAndSaysSoWhenTheFileCannotBeWritten) {
   ActivityLog log;
   LogFile file;
-  ASSERT_EQ(file.Reserve({"/dev/full", false}), std::nullopt);
+  ASSERT_TRUE(file.Reserve({"/dev/full", false}).Ok());
   log.SetFile(&file);
   log.WriteLog("head\r\n");
-  const auto error = Outro(SummaryFacts{}, log, &file);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(*error, "Cannot save the log to \"/dev/full\": no space left on device.");
+  const Status completed = Outro(SummaryFacts{}, log, &file);
+  ASSERT_FALSE(completed.Ok());
+  EXPECT_EQ(completed.Message(), "Cannot save the log to \"/dev/full\": no space left on device.");
   EXPECT_TRUE(log.Text().starts_with("head\r\n"));
-  EXPECT_TRUE(log.Text().ends_with("Numbers to update:  0\r\n" + *error + "\r\n"));
+  EXPECT_TRUE(log.Text().ends_with("Numbers to update:  0\r\n" + completed.Message() + "\r\n"));
 }
 #endif
 
