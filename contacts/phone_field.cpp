@@ -7,25 +7,9 @@ namespace dialmend {
 namespace {
 
 constexpr std::array<std::string_view, kPhoneFieldCount> kLabels{{
-    "Assistant",
-    "Business",
-    "Business 2",
-    "Business Fax",
-    "Callback",
-    "Car",
-    "Company",
-    "Home",
-    "Home 2",
-    "Home Fax",
-    "ISDN",
-    "Mobile",
-    "Other",
-    "Other Fax",
-    "Pager",
-    "Primary",
-    "Radio",
-    "Telex",
-    "TTY/TTDD",
+    "Assistant", "Business", "Business 2", "Business Fax", "Callback", "Car",   "Company",
+    "Home",      "Home 2",   "Home Fax",   "ISDN",         "Mobile",   "Other", "Other Fax",
+    "Pager",     "Primary",  "Radio",      "Telex",        "TTY/TTDD",
 }};
 
 static_assert(static_cast<int>(PhoneField::TtyTdd) + 1 == kPhoneFieldCount);

@@ -223,8 +223,8 @@ class OutlookItem : public ContactItem {
  private:
   int ClassNumber() {
     if (!m_class) {
-      m_class = static_cast<int>(
-          ReadNumber(*m_session, m_item.Get(), kAnyItem, L"Class", m_position));
+      m_class =
+          static_cast<int>(ReadNumber(*m_session, m_item.Get(), kAnyItem, L"Class", m_position));
     }
     return *m_class;
   }

@@ -582,7 +582,7 @@ class VCardFolder : public Folder {
       m_listing = List(m_path, m_dir_name, *m_walk);
       // A calendar folder holds .ics items and no cards; its items are never read.
       m_kind = m_listing->cards.empty() && m_listing->has_calendar_items ? FolderKind::Other
-                                                                          : FolderKind::Contacts;
+                                                                         : FolderKind::Contacts;
     }
     return *m_listing;
   }

@@ -83,7 +83,8 @@ TEST_F(Desktop, FollowsUserDirsThenDesktopThenHome) {
 TEST(SaveLogFile, NamesThePathAndTheReason) {
   EXPECT_EQ(SaveLogFile("/nonexistent-dir/x.txt", "log").Message(),
             "Cannot save the log to \"/nonexistent-dir/x.txt\": no such file or directory.");
-  EXPECT_EQ(SaveLogFile("/tmp", "log").Message(), "Cannot save the log to \"/tmp\": is a directory.");
+  EXPECT_EQ(SaveLogFile("/tmp", "log").Message(),
+            "Cannot save the log to \"/tmp\": is a directory.");
 }
 
 struct NextCase {
@@ -193,7 +194,8 @@ TEST_F(LogFileTest, AFailedWriteIsReportedAtTheEnd) {
   ASSERT_TRUE(file.Reserve({"/dev/full", false}).Ok());
   file.Append("log\r\n");
   file.Append("more\r\n");
-  EXPECT_EQ(file.Complete().Message(), "Cannot save the log to \"/dev/full\": no space left on device.");
+  EXPECT_EQ(file.Complete().Message(),
+            "Cannot save the log to \"/dev/full\": no space left on device.");
 }
 
 }  // namespace
