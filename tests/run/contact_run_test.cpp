@@ -180,6 +180,22 @@ TEST(ContactRun, ProfileWithoutFoldersWritesTheHeaderOnly) {
   EXPECT_EQ(f.counters.folders, 0);
 }
 
+TEST(ContactRun, PassesOverGroupsAndOtherItemsWithoutAWord) {
+  Fixture f(R"(
+folder Work
+  group Team [fail phones]
+  other Meeting Notes [fail phones]
+  contact Riverside Dental
+    Home: 0171 930 8890
+)",
+            /*update=*/true);
+  f.Run();
+  EXPECT_EQ(f.counters.checked, 1);
+  EXPECT_EQ(f.counters.problems, 0);
+  EXPECT_EQ(f.log.Text().find("Team"), std::string::npos);
+  EXPECT_EQ(f.log.Text().find("Meeting Notes"), std::string::npos);
+}
+
 TEST(ContactRun, StoreFailuresAreLoggedSkippedAndCounted) {
   Fixture f(R"(
 folder Work
