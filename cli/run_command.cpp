@@ -282,7 +282,7 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
 
   if (view.FinishOutput()) return 1;
   if (view.Aborted()) return 130;
-  if (view.ProfileFailed() || controller.Counters().problems > 0 || controller.LogSaveError()) {
+  if (view.ProfileFailed() || controller.Counters().problems > 0 || !controller.LogSave().Ok()) {
     return 1;
   }
   return 0;

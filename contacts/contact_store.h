@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "contacts/phone_field.h"
+#include "contacts/result.h"
 
 // The operations a run needs from a contact store. Any store (a vCard folder tree, Outlook,
 // the in-memory store of the tests) stands behind these classes.
@@ -18,11 +19,13 @@
 
 namespace dialmend {
 
-// DefaultItemType of a folder that holds contacts.
-inline constexpr int kContactItemType = 2;
-// Class of a contact item; other items (groups: 69) are passed over.
-inline constexpr int kContactClass = 40;
-inline constexpr int kDistributionListClass = 69;
+// What an item of a folder is. Only contacts are read further; groups and anything else are
+// passed over.
+enum class ItemKind { Contact, Group, Other };
+
+// What a folder holds. Only the items of a contacts folder are walked; its subfolders are
+// walked whatever it holds.
+enum class FolderKind { Contacts, Other };
 
 // A failure of the store while a run walks it: what failed, and why in words.
 class StoreError : public std::runtime_error {
@@ -60,12 +63,13 @@ struct PhoneValue {
   std::string number;
 };
 
-// One item of a folder. Only contacts (class 40) are read further.
+// One item of a folder. Only contacts are read further.
 class ContactItem {
  public:
   virtual ~ContactItem() = default;
 
-  [[nodiscard]] virtual int Class() = 0;
+  // What the item is; asked before anything else about it.
+  [[nodiscard]] virtual ItemKind Kind() = 0;
 
   // The contact's telephone numbers in field order, each read once. A store with one value
   // per field gives all nineteen, empty ones included; a vCard gives each TEL it holds.
@@ -121,7 +125,8 @@ class Folder {
  public:
   virtual ~Folder() = default;
   [[nodiscard]] virtual std::string Name() = 0;
-  [[nodiscard]] virtual int DefaultItemType() = 0;
+  // What the folder holds; its items are asked for only when it holds contacts.
+  [[nodiscard]] virtual FolderKind Kind() = 0;
   [[nodiscard]] virtual std::unique_ptr<ItemCursor> Items() = 0;
   [[nodiscard]] virtual std::unique_ptr<FolderCursor> Folders() = 0;
 
@@ -152,8 +157,8 @@ class ContactStore {
   // own leftovers from an earlier run; false for a simulation, which writes nothing.
   virtual void SetWriting(bool writing) { (void)writing; }
 
-  // Opens the profile; returns why it cannot be opened, in words, or std::nullopt.
-  [[nodiscard]] virtual std::optional<std::string> Open() = 0;
+  // Opens the profile; fails with why it cannot be opened, in words.
+  virtual Status Open() = 0;
 
   // The profile user's name. Throws StoreError when access is refused.
   [[nodiscard]] virtual std::string CurrentUser() = 0;

@@ -34,8 +34,4 @@ inline constexpr int kPhoneFieldCount = 19;
 // enumeration gives empty text.
 std::string_view PhoneFieldLabel(PhoneField field);
 
-// The Outlook contact property that holds the field; empty text for a value outside the
-// enumeration.
-std::string_view PhoneFieldProperty(PhoneField field);
-
 }  // namespace dialmend

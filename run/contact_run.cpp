@@ -54,6 +54,18 @@ std::string LogName(std::string name) {
   return out;
 }
 
+// The contact as the log names it: its folder's path and its filing name, or what the store
+// calls it when the name cannot be read. Each call asks the store again.
+std::string ContactPath(ContactItem& item, const std::string& folder_path) {
+  std::string name;
+  try {
+    name = LogName(item.FileAs());
+  } catch (const StoreError& error) {
+    name = LogName(error.Subject());
+  }
+  return folder_path + "\\" + name;
+}
+
 }  // namespace
 
 std::string FixLog(std::string_view label, std::string_view old_number,
@@ -130,9 +142,9 @@ void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where
 
 void ContactRun::FixContacts() {
   m_store.SetWriting(m_settings.update);
-  if (auto reason = m_store.Open()) {
-    m_log.WriteLog(ProfileFailureLine(*reason));
-    m_host.ProfileFailed(*reason);
+  if (const Status opened = m_store.Open(); !opened.Ok()) {
+    m_log.WriteLog(ProfileFailureLine(opened.Message()));
+    m_host.ProfileFailed(opened.Message());
     return;
   }
   m_log.WriteLog("Dialmend Activity Log\r\n");
@@ -183,7 +195,7 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
   std::unique_ptr<FolderCursor> subfolders;
   try {
     path += LogName(folder.Name());
-    if (folder.DefaultItemType() == kContactItemType) {
+    if (folder.Kind() == FolderKind::Contacts) {
       const std::unique_ptr<ItemCursor> items = folder.Items();
       m_holding = &folder;
       // An abort leaves early, its saves already written by Aborted(): the folder goes, so
@@ -205,15 +217,15 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
         if (!item) break;
         // Yield before each item so a pause or an abort lands between contacts.
         if (Aborted()) return;
-        int item_class;
+        ItemKind kind;
         try {
-          item_class = item->Class();
+          kind = item->Kind();
         } catch (const StoreError& error) {
           Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
                   error.Reason());
           continue;
         }
-        if (item_class == kContactClass) FixContact(*item, path);
+        if (kind == ItemKind::Contact) FixContact(*item, path);
       }
       Flush();
       LogNotes(folder.TakeNotes(), path);
@@ -232,28 +244,38 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
 
 void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   std::vector<PhoneValue> phones;
+  if (!ReadPhones(item, folder_path, phones)) return;
+  const std::int64_t numbers_before = m_counters.numbers;
+  Conversion conversion;
+  if (!ConvertPhones(item, folder_path, phones, conversion)) return;
+  ++m_counters.checked;
+  m_host.CountersChanged(m_counters);
+  LogContactNotes(item, folder_path, conversion.refused);
+  if (conversion.changes.empty()) return;
+
+  std::string report = ContactPath(item, folder_path) + "\r\n" + conversion.changes;
+  std::optional<std::uint64_t> held;
+  if (m_settings.update && !SaveContact(item, folder_path, numbers_before, held)) return;
+  ++m_counters.updated;
+  m_host.CountersChanged(m_counters);
+  ReportChanges(item, folder_path, held, std::move(report), numbers_before);
+}
+
+bool ContactRun::ReadPhones(ContactItem& item, const std::string& folder_path,
+                            std::vector<PhoneValue>& phones) {
   try {
     phones = item.Phones();
+    return true;
   } catch (const StoreError& error) {
     Problem("Could not read " + folder_path + "\\" + LogName(error.Subject()) + ": " +
             error.Reason());
-    return;
+    return false;
   }
-  const auto name = [&]() -> std::string {
-    try {
-      return LogName(item.FileAs());
-    } catch (const StoreError& error) {
-      return LogName(error.Subject());
-    }
-  };
+}
 
+bool ContactRun::ConvertPhones(ContactItem& item, const std::string& folder_path,
+                               const std::vector<PhoneValue>& phones, Conversion& conversion) {
   const std::int64_t numbers_before = m_counters.numbers;
-  std::string changes;
-  struct Refusal {
-    std::string_view label;
-    std::string reason;
-  };
-  std::vector<Refusal> refused;
   try {
     for (std::size_t i = 0; i < phones.size(); ++i) {
       std::string fixed = FixNumber(phones[i].number, *m_settings.options);
@@ -261,50 +283,54 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
       ContactItem::StoredNumber stored = item.PrepareNumber(i, std::move(fixed));
       const std::string_view label = PhoneFieldLabel(phones[i].field);
       if (!stored.refusal.empty()) {
-        refused.push_back({label, std::move(stored.refusal)});
+        conversion.refused.push_back({label, std::move(stored.refusal)});
         continue;
       }
       if (stored.text == phones[i].number) continue;
-      changes += FixLog(label, phones[i].number, stored.text, m_counters);
+      conversion.changes += FixLog(label, phones[i].number, stored.text, m_counters);
       // A simulation never assigns: a live item may be open elsewhere and saved by the user.
       if (m_settings.update) item.SetPhone(i, std::move(stored.text));
     }
   } catch (const StoreError& error) {
     m_counters.numbers = numbers_before;
-    Problem("Could not change " + folder_path + "\\" + name() + ": " + error.Reason());
-    return;
+    Problem("Could not change " + ContactPath(item, folder_path) + ": " + error.Reason());
+    return false;
   }
-  ++m_counters.checked;
-  m_host.CountersChanged(m_counters);
+  return true;
+}
 
+void ContactRun::LogContactNotes(ContactItem& item, const std::string& folder_path,
+                                 const std::vector<Refusal>& refused) {
   // The filing name is asked for only when there is something to say: each question is a
   // call into the store.
   if (std::vector<StoreNote> notes = item.TakeNotes(); !notes.empty()) {
-    LogNotes(std::move(notes), folder_path + "\\" + name());
+    LogNotes(std::move(notes), ContactPath(item, folder_path));
   }
   for (const Refusal& r : refused) {
-    Problem("Could not change " + std::string(r.label) + " of " + folder_path + "\\" + name() +
+    Problem("Could not change " + std::string(r.label) + " of " + ContactPath(item, folder_path) +
             ": " + r.reason);
   }
-  if (changes.empty()) return;
+}
 
-  std::string report = folder_path + "\\" + name() + "\r\n" + changes;
-  std::optional<std::uint64_t> held;
-  if (m_settings.update) {
-    try {
-      item.Save();
-      held = item.HeldSave();
-    } catch (const StoreError& error) {
-      // Nothing of this contact was written, so none of it counts as updated.
-      m_counters.numbers = numbers_before;
-      Problem("Could not save " + folder_path + "\\" + name() + ": " + error.Reason());
-      return;
-    }
+bool ContactRun::SaveContact(ContactItem& item, const std::string& folder_path,
+                             std::int64_t numbers_before, std::optional<std::uint64_t>& held) {
+  try {
+    item.Save();
+    held = item.HeldSave();
+    return true;
+  } catch (const StoreError& error) {
+    // Nothing of this contact was written, so none of it counts as updated.
+    m_counters.numbers = numbers_before;
+    Problem("Could not save " + ContactPath(item, folder_path) + ": " + error.Reason());
+    return false;
   }
-  ++m_counters.updated;
-  m_host.CountersChanged(m_counters);
+}
+
+void ContactRun::ReportChanges(ContactItem& item, const std::string& folder_path,
+                               std::optional<std::uint64_t> held, std::string report,
+                               std::int64_t numbers_before) {
   if (held || !m_held.empty()) {
-    m_held.push_back({held, folder_path + "\\" + name(), std::move(report),
+    m_held.push_back({held, ContactPath(item, folder_path), std::move(report),
                       m_counters.numbers - numbers_before});
     return;
   }
@@ -334,13 +360,13 @@ std::string ProfileFailureLine(std::string_view reason) {
   return "Could not open the profile: " + std::string(reason) + "\r\n";
 }
 
-std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {
+Status Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {
   log.WriteLog(SummaryText(facts));
-  if (file == nullptr) return std::nullopt;
+  if (file == nullptr) return {};
   log.SetFile(nullptr);
-  auto error = file->Complete();
-  if (error) log.WriteLog(*error + "\r\n");
-  return error;
+  Status completed = file->Complete();
+  if (!completed.Ok()) log.WriteLog(completed.Message() + "\r\n");
+  return completed;
 }
 
 }  // namespace dialmend

@@ -88,6 +88,36 @@ class ContactRun {
   // Logs each note under `where` (the folder or contact path as the log shows it).
   void LogNotes(std::vector<StoreNote> notes, const std::string& where);
 
+  // FixContact's steps, in order. Each that can fail logs the problem, restores the counters
+  // it moved and returns false, and the contact is left.
+
+  // A field whose new number the store cannot hold, and why.
+  struct Refusal {
+    std::string_view label;
+    std::string reason;
+  };
+  // What converting a contact's numbers gives: one FixLog line per changed number, and the
+  // fields refused.
+  struct Conversion {
+    std::string changes;
+    std::vector<Refusal> refused;
+  };
+  [[nodiscard]] bool ReadPhones(ContactItem& item, const std::string& folder_path,
+                                std::vector<PhoneValue>& phones);
+  // Converts each number and, in an update, assigns the new ones to the item.
+  [[nodiscard]] bool ConvertPhones(ContactItem& item, const std::string& folder_path,
+                                   const std::vector<PhoneValue>& phones, Conversion& conversion);
+  // Logs the store's notes about the contact, then one problem per refused field.
+  void LogContactNotes(ContactItem& item, const std::string& folder_path,
+                       const std::vector<Refusal>& refused);
+  // Saves the contact; `held` gets the number of a save its folder holds.
+  [[nodiscard]] bool SaveContact(ContactItem& item, const std::string& folder_path,
+                                 std::int64_t numbers_before, std::optional<std::uint64_t>& held);
+  // Logs the contact's change lines, or holds them with its held save until Flush().
+  void ReportChanges(ContactItem& item, const std::string& folder_path,
+                     std::optional<std::uint64_t> held, std::string report,
+                     std::int64_t numbers_before);
+
   ContactStore& m_store;
   RunSettings m_settings;
   RunCounters& m_counters;
@@ -128,7 +158,6 @@ struct SummaryFacts {
 // the run started and receiving the log as it grows. The log is detached from it. When the file
 // could not be written the log stays as it is but for one line saying so, and the message is
 // returned for the user.
-[[nodiscard]] std::optional<std::string> Outro(const SummaryFacts& facts, ActivityLog& log,
-                                               LogFile* file);
+Status Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file);
 
 }  // namespace dialmend

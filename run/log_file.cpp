@@ -52,8 +52,8 @@ int SyncToDisk(int fd) { return ::fsync(fd); }
 int CloseLog(int fd) { return ::close(fd); }
 #endif
 
-std::string CannotSave(const std::string& path, const std::string& reason) {
-  return "Cannot save the log to \"" + path + "\": " + reason + ".";
+Status CannotSave(const std::string& path, const std::string& reason) {
+  return Status::Failure("Cannot save the log to \"" + path + "\": " + reason + ".");
 }
 
 std::string ReasonOf(int error, const std::string& path) {
@@ -103,8 +103,8 @@ LogFile::~LogFile() {
   if (m_fd >= 0) CloseLog(m_fd);
 }
 
-std::optional<std::string> LogFile::Reserve(const LogTarget& target) {
-  if (target.path.empty()) return std::string("Cannot save the log: no log file was given.");
+Status LogFile::Reserve(const LogTarget& target) {
+  if (target.path.empty()) return Status::Failure("Cannot save the log: no log file was given.");
   if (m_fd >= 0) CloseLog(m_fd);
   m_fd = -1;
   std::string path = target.path;
@@ -135,16 +135,16 @@ std::optional<std::string> LogFile::Reserve(const LogTarget& target) {
   }
   m_fd = fd;
   m_path = std::move(path);
-  m_error.reset();
-  return std::nullopt;
+  m_status = {};
+  return {};
 }
 
 void LogFile::Fail(int error) {
-  if (!m_error) m_error = CannotSave(m_path, ReasonOf(error, m_path));
+  if (m_status.Ok()) m_status = CannotSave(m_path, ReasonOf(error, m_path));
 }
 
 void LogFile::Append(std::string_view text) {
-  if (m_fd < 0 || m_error) return;
+  if (m_fd < 0 || !m_status.Ok()) return;
   while (!text.empty()) {
     const long written = WriteSome(m_fd, text.data(), text.size());
     if (written < 0) {
@@ -160,18 +160,18 @@ void LogFile::Append(std::string_view text) {
   }
 }
 
-std::optional<std::string> LogFile::Complete() {
-  if (m_fd < 0) return m_error;
+Status LogFile::Complete() {
+  if (m_fd < 0) return m_status;
   // A device or FIFO has nothing to flush, and some refuse to be asked.
   if (m_regular && SyncToDisk(m_fd) != 0) Fail(errno);
   if (CloseLog(m_fd) != 0) Fail(errno);
   m_fd = -1;
-  return m_error;
+  return m_status;
 }
 
-std::optional<std::string> SaveLogFile(const std::string& path, std::string_view text) {
+Status SaveLogFile(const std::string& path, std::string_view text) {
   LogFile file;
-  if (auto error = file.Reserve({path, false})) return error;
+  if (Status reserved = file.Reserve({path, false}); !reserved.Ok()) return reserved;
   file.Append(text);
   return file.Complete();
 }

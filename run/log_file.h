@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "contacts/result.h"
+
 namespace dialmend {
 
 // The first "<folder>/Dialmend Log N.txt", N counting from 1, for which `exists` is false.
@@ -38,9 +40,9 @@ class LogFile {
   ~LogFile();
 
   // Creates (numbered: exclusively, moving on past taken numbers) or opens the file, closing any
-  // file reserved before. Returns the message for the user ('Cannot save the log to "…":
+  // file reserved before. Fails with the message for the user ('Cannot save the log to "…":
   // reason.') when it cannot be.
-  [[nodiscard]] std::optional<std::string> Reserve(const LogTarget& target);
+  Status Reserve(const LogTarget& target);
 
   // The path reserved, once Reserve succeeded (a numbered name may differ from the target's).
   [[nodiscard]] const std::string& Path() const { return m_path; }
@@ -51,9 +53,9 @@ class LogFile {
   // is dropped.
   void Append(std::string_view text);
 
-  // Flushes the file to disk and closes it. Returns the message of the first failure since
+  // Flushes the file to disk and closes it. Fails with the message of the first failure since
   // Reserve, if any.
-  [[nodiscard]] std::optional<std::string> Complete();
+  Status Complete();
 
  private:
   void Fail(int error);
@@ -61,11 +63,11 @@ class LogFile {
   int m_fd = -1;
   bool m_regular = false;
   std::string m_path;
-  std::optional<std::string> m_error;
+  Status m_status;
 };
 
 // Writes the whole log to `path` as UTF-8, as a run would: reserves the file and completes it.
-// Returns the message for the user ('Cannot save the log to "…": reason.') on failure.
-[[nodiscard]] std::optional<std::string> SaveLogFile(const std::string& path, std::string_view text);
+// Fails with the message for the user ('Cannot save the log to "…": reason.').
+Status SaveLogFile(const std::string& path, std::string_view text);
 
 }  // namespace dialmend

@@ -70,14 +70,14 @@ bool RunController::Close() {
 }
 
 void RunController::Start() {
-  m_log_error.reset();
+  m_log_save = {};
   m_log_saved = false;
   RunJob job = m_view.PrepareRun();
   if (job.log) {
     // Before anything is touched: a log that cannot be kept stops the run from starting.
-    if (auto error = m_log_file.Reserve(*job.log)) {
-      m_log_error = std::move(error);
-      m_view.ShowMessage(*m_log_error);
+    m_log_save = m_log_file.Reserve(*job.log);
+    if (!m_log_save.Ok()) {
+      m_view.ShowMessage(m_log_save.Message());
       return;
     }
     m_view.ShowLogPath(m_log_file.Path());
@@ -150,9 +150,9 @@ void RunController::WriteSummary() {
   facts.now_text = m_view.NowText();
   m_summary_written = true;
   const bool to_file = m_log_file.IsOpen();
-  m_log_error = Outro(facts, m_log, to_file ? &m_log_file : nullptr);
-  m_log_saved = to_file && !m_log_error;
-  if (m_log_error) m_view.ShowMessage(*m_log_error);
+  m_log_save = Outro(facts, m_log, to_file ? &m_log_file : nullptr);
+  m_log_saved = to_file && m_log_save.Ok();
+  if (!m_log_save.Ok()) m_view.ShowMessage(m_log_save.Message());
 }
 
 }  // namespace dialmend

@@ -86,9 +86,9 @@ class RunController {
   [[nodiscard]] const RunCounters& Counters() const { return m_counters; }
   // The run's running time so far, without paused stretches.
   [[nodiscard]] std::chrono::steady_clock::duration RunTime() const { return m_run_time; }
-  // The message of the last failed log save, if any; also set when the log file could not be
-  // reserved, and the run did not start.
-  [[nodiscard]] const std::optional<std::string>& LogSaveError() const { return m_log_error; }
+  // Whether the last log save failed, and its message; also failed when the log file could not
+  // be reserved, and the run did not start.
+  [[nodiscard]] const Status& LogSave() const { return m_log_save; }
   // Whether the last run's log was saved whole to its file.
   [[nodiscard]] bool LogSaved() const { return m_log_saved; }
 
@@ -114,7 +114,7 @@ class RunController {
   bool m_log_saved = false;
   bool m_summary_written = false;
   bool m_end_after_run = false;
-  std::optional<std::string> m_log_error;
+  Status m_log_save;
   // The walk under way, reached from inside its yields to write what it holds at a pause or
   // an abort.
   ContactRun* m_run = nullptr;

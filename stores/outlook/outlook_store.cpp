@@ -7,6 +7,7 @@
 
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
+#include "stores/outlook/outlook_names.h"
 
 namespace dialmend {
 namespace {
@@ -160,13 +161,7 @@ class OutlookItem : public ContactItem {
   OutlookItem(SessionPtr session, ComPtr<IDispatch> item, std::string position)
       : m_session(std::move(session)), m_item(std::move(item)), m_position(std::move(position)) {}
 
-  int Class() override {
-    if (!m_class) {
-      m_class = static_cast<int>(
-          ReadNumber(*m_session, m_item.Get(), kAnyItem, L"Class", m_position));
-    }
-    return *m_class;
-  }
+  ItemKind Kind() override { return ItemKindOfClass(ClassNumber()); }
 
   std::vector<PhoneValue> Phones() override {
     const int kind = ClassKind();
@@ -226,7 +221,15 @@ class OutlookItem : public ContactItem {
   }
 
  private:
-  int ClassKind() { return kItemOfClass + Class(); }
+  int ClassNumber() {
+    if (!m_class) {
+      m_class =
+          static_cast<int>(ReadNumber(*m_session, m_item.Get(), kAnyItem, L"Class", m_position));
+    }
+    return *m_class;
+  }
+
+  int ClassKind() { return kItemOfClass + ClassNumber(); }
 
   // The contact's filing name when it has been read, else its place in the folder.
   std::string Subject() const { return m_file_as ? *m_file_as : m_position; }
@@ -268,9 +271,9 @@ class OutlookFolder : public Folder {
     return *m_name;
   }
 
-  int DefaultItemType() override {
-    return static_cast<int>(
-        ReadNumber(*m_session, m_folder.Get(), kFolder, L"DefaultItemType", Subject()));
+  FolderKind Kind() override {
+    return FolderKindOfItemType(static_cast<int>(
+        ReadNumber(*m_session, m_folder.Get(), kFolder, L"DefaultItemType", Subject())));
   }
 
   std::unique_ptr<ItemCursor> Items() override {
@@ -311,20 +314,20 @@ std::unique_ptr<FolderCursor> OutlookFolder::Folders() {
 }
 
 // Attaches to the Outlook the user has open, else starts one; returns why neither works.
-std::optional<std::string> ConnectToOutlook(ComPtr<IDispatch>& application) {
+Status ConnectToOutlook(ComPtr<IDispatch>& application) {
   CLSID id;
   HRESULT result = CLSIDFromProgID(L"Outlook.Application", &id);
-  if (FAILED(result)) return FailureText(result);
+  if (FAILED(result)) return Status::Failure(FailureText(result));
   ComPtr<IUnknown> running;
   if (SUCCEEDED(GetActiveObject(id, nullptr, running.Put())) && running &&
       SUCCEEDED(running->QueryInterface(IID_IDispatch,
                                         reinterpret_cast<void**>(application.Put())))) {
-    return std::nullopt;
+    return {};
   }
   result = CoCreateInstance(id, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
                             reinterpret_cast<void**>(application.Put()));
-  if (FAILED(result)) return FailureText(result);
-  return std::nullopt;
+  if (FAILED(result)) return Status::Failure(FailureText(result));
+  return {};
 }
 
 class OutlookStore : public ContactStore {
@@ -332,14 +335,14 @@ class OutlookStore : public ContactStore {
   explicit OutlookStore(IDispatch* application)
       : m_given_application(ComPtr<IDispatch>::Share(application)) {}
 
-  std::optional<std::string> Open() override {
+  Status Open() override {
     m_session.reset();
     auto session = std::make_shared<Session>();
     const HRESULT started = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (SUCCEEDED(started)) {
       session->com_started = true;
     } else if (started != RPC_E_CHANGED_MODE) {
-      return "COM cannot be started: " + FailureText(started);
+      return Status::Failure("COM cannot be started: " + FailureText(started));
     }
     // A thread already in the multithreaded apartment cannot have a message filter; calls
     // there are retried by Automation alone.
@@ -351,8 +354,8 @@ class OutlookStore : public ContactStore {
 
     if (m_given_application) {
       session->application = m_given_application;
-    } else if (auto reason = ConnectToOutlook(session->application)) {
-      return reason;
+    } else if (Status connected = ConnectToOutlook(session->application); !connected.Ok()) {
+      return connected;
     }
 
     Variant mapi = Variant::Text(Bstr(L"MAPI"));
@@ -360,12 +363,12 @@ class OutlookStore : public ContactStore {
     if (auto failure = session->automation.Call(session->application.Get(), kApplication,
                                                 L"GetNamespace", DISPATCH_METHOD, mapi.Raw(),
                                                 1, name_space.Put())) {
-      return "Outlook cannot open the profile: " + failure->reason;
+      return Status::Failure("Outlook cannot open the profile: " + failure->reason);
     }
     session->name_space = DispatchOf(name_space.Get());
-    if (!session->name_space) return std::string("Outlook cannot open the profile");
+    if (!session->name_space) return Status::Failure("Outlook cannot open the profile");
     m_session = std::move(session);
-    return std::nullopt;
+    return {};
   }
 
   std::string CurrentUser() override {

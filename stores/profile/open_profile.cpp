@@ -32,10 +32,10 @@ std::string Quoted(const std::string& path) {
 }
 
 ProfileChoice Chosen(std::unique_ptr<ContactStore> store) {
-  return {std::move(store), {}};
+  return store;
 }
 ProfileChoice Problem(std::string problem) {
-  return {nullptr, std::move(problem)};
+  return ProfileChoice::Failure(std::move(problem));
 }
 
 bool EndsWithVcf(std::string_view path) {
@@ -82,16 +82,17 @@ ReadConfig Read(const Environment& env, const std::string& path,
 }
 
 // Each configured path with `~` expanded, or the problem naming the one that is not a folder.
-std::optional<std::string> CheckBooks(std::vector<ConfiguredBook>& books, const std::string& home,
-                                      const std::string& config, std::string_view kind) {
+Status CheckBooks(std::vector<ConfiguredBook>& books, const std::string& home,
+                  const std::string& config, std::string_view kind) {
   for (ConfiguredBook& book : books) {
     book.path = ExpandHome(book.path, home);
     if (auto why = NotAFolder(book.path)) {
-      return std::string(kind) + " \"" + book.name + "\" (" + Quoted(config) + ", line " +
-             std::to_string(book.line) + ") is at " + Quoted(book.path) + ", but " + *why;
+      return Status::Failure(std::string(kind) + " \"" + book.name + "\" (" + Quoted(config) +
+                             ", line " + std::to_string(book.line) + ") is at " +
+                             Quoted(book.path) + ", but " + *why);
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 // One folder per collection under each storage path: the store's address books.
@@ -137,8 +138,9 @@ ProfileChoice DefaultProfile(const Environment& env) {
     ReadConfig read = Read(env, khard, ParseKhardConfig);
     if (!read.problem.empty()) return Problem(std::move(read.problem));
     if (read.found && !read.books.books.empty()) {
-      if (auto problem = CheckBooks(read.books.books, home, khard, "khard's address book")) {
-        return Problem(std::move(*problem));
+      if (Status checked = CheckBooks(read.books.books, home, khard, "khard's address book");
+          !checked.Ok()) {
+        return Problem(checked.Message());
       }
       std::vector<std::string> paths;
       for (ConfiguredBook& book : read.books.books) paths.push_back(std::move(book.path));
@@ -161,8 +163,8 @@ ProfileChoice DefaultProfile(const Environment& env) {
     if (!read.found) continue;
     std::vector<ConfiguredBook>& storages = read.books.books;
     if (storages.empty()) break;
-    if (auto problem = CheckBooks(storages, home, path, "vdirsyncer's storage")) {
-      return Problem(std::move(*problem));
+    if (Status checked = CheckBooks(storages, home, path, "vdirsyncer's storage"); !checked.Ok()) {
+      return Problem(checked.Message());
     }
     if (storages.size() == 1) return Chosen(MakeVCardStore(std::move(storages.front().path)));
     return Chosen(MakeVCardBooksStore(Collections(storages)));
@@ -239,7 +241,7 @@ namespace {
 class MissingStore : public ContactStore {
  public:
   explicit MissingStore(std::string problem) : m_problem(std::move(problem)) {}
-  std::optional<std::string> Open() override { return m_problem; }
+  Status Open() override { return Status::Failure(m_problem); }
   std::string CurrentUser() override { throw StoreError("profile", m_problem); }
   std::unique_ptr<FolderCursor> Folders() override { throw StoreError("profile", m_problem); }
 
@@ -250,8 +252,8 @@ class MissingStore : public ContactStore {
 }  // namespace
 
 std::unique_ptr<ContactStore> StoreOrProblem(ProfileChoice choice) {
-  if (choice.store) return std::move(choice.store);
-  return std::make_unique<MissingStore>(std::move(choice.problem));
+  if (choice.Ok()) return std::move(choice.Value());
+  return std::make_unique<MissingStore>(choice.Message());
 }
 
 }  // namespace dialmend

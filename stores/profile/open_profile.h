@@ -31,12 +31,8 @@ struct Environment {
 // The process's own environment variables and files.
 [[nodiscard]] Environment SystemEnvironment();
 
-// The store to run over, or why there is none.
-struct ProfileChoice {
-  std::unique_ptr<ContactStore> store;
-  // The reason in words when `store` is null ("\"/x\" does not exist").
-  std::string problem;
-};
+// The store to run over, or why there is none, in words ("\"/x\" does not exist").
+using ProfileChoice = Result<std::unique_ptr<ContactStore>>;
 
 // Picks the store `named` names: a folder of address-book folders, a folder that itself holds
 // cards (with subfolders, each another address book), or a .vcf file. With `named` empty: on
@@ -45,8 +41,8 @@ struct ProfileChoice {
 // is a problem naming the file and line.
 [[nodiscard]] ProfileChoice OpenProfile(std::string_view named, const Environment& env);
 
-// The chosen store, or one whose Open() gives the problem, so the run reports it as it reports
-// any profile that cannot be opened.
+// The chosen store, or one whose Open() fails with the choice's message, so the run reports it
+// as it reports any profile that cannot be opened.
 [[nodiscard]] std::unique_ptr<ContactStore> StoreOrProblem(ProfileChoice choice);
 
 }  // namespace dialmend

@@ -135,8 +135,8 @@ class CardItem : public ContactItem {
   CardItem(std::shared_ptr<CardFile> file, std::size_t index, VCard card)
       : m_file(std::move(file)), m_index(index), m_card(std::move(card)) {}
 
-  int Class() override {
-    return m_card.Kind() == CardKind::Group ? kDistributionListClass : kContactClass;
+  ItemKind Kind() override {
+    return m_card.Kind() == CardKind::Group ? ItemKind::Group : ItemKind::Contact;
   }
 
   std::vector<PhoneValue> Phones() override {

@@ -34,7 +34,7 @@ class FileFolder : public Folder {
     return name;
   }
 
-  int DefaultItemType() override { return kContactItemType; }
+  FolderKind Kind() override { return FolderKind::Contacts; }
 
   std::unique_ptr<ItemCursor> Items() override {
     FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(m_path), kMaxCardFileBytes);
@@ -79,17 +79,19 @@ class VCardFileStore : public ContactStore {
  public:
   explicit VCardFileStore(std::string path) : m_path(std::move(path)) {}
 
-  std::optional<std::string> Open() override {
+  Status Open() override {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::file_status status = fs::status(PathFromUtf8(m_path), error);
-    if (error) return "\"" + m_path + "\": " + ErrorText(error);
-    if (fs::is_directory(status)) return "\"" + m_path + "\" is a folder, not a file";
-    if (!fs::is_regular_file(status)) return "\"" + m_path + "\" is not a file";
-    if (!std::ifstream(PathFromUtf8(m_path), std::ios::binary)) {
-      return "\"" + m_path + "\" cannot be opened for reading";
+    if (error) return Status::Failure("\"" + m_path + "\": " + ErrorText(error));
+    if (fs::is_directory(status)) {
+      return Status::Failure("\"" + m_path + "\" is a folder, not a file");
     }
-    return std::nullopt;
+    if (!fs::is_regular_file(status)) return Status::Failure("\"" + m_path + "\" is not a file");
+    if (!std::ifstream(PathFromUtf8(m_path), std::ios::binary)) {
+      return Status::Failure("\"" + m_path + "\" cannot be opened for reading");
+    }
+    return {};
   }
 
   std::string CurrentUser() override { return LoggedInUserName(); }

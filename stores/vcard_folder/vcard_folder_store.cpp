@@ -386,8 +386,8 @@ class VCardItem : public ContactItem {
         m_stamp(stamp),
         m_file(std::move(file)) {}
 
-  int Class() override {
-    return m_card.Kind() == CardKind::Group ? kDistributionListClass : kContactClass;
+  ItemKind Kind() override {
+    return m_card.Kind() == CardKind::Group ? ItemKind::Group : ItemKind::Contact;
   }
 
   std::vector<PhoneValue> Phones() override {
@@ -541,9 +541,9 @@ class VCardFolder : public Folder {
     return *m_name;
   }
 
-  int DefaultItemType() override {
+  FolderKind Kind() override {
     Entries();
-    return m_type;
+    return m_kind;
   }
 
   std::unique_ptr<ItemCursor> Items() override {
@@ -569,7 +569,8 @@ class VCardFolder : public Folder {
     if (!m_listing) {
       m_listing = List(m_path, m_dir_name, *m_walk);
       // A calendar folder holds .ics items and no cards; its items are never read.
-      m_type = m_listing->cards.empty() && m_listing->has_calendar_items ? 1 : kContactItemType;
+      m_kind = m_listing->cards.empty() && m_listing->has_calendar_items ? FolderKind::Other
+                                                                         : FolderKind::Contacts;
     }
     return *m_listing;
   }
@@ -580,7 +581,7 @@ class VCardFolder : public Folder {
   std::optional<std::string> m_name;
   std::optional<Listing> m_listing;
   std::vector<StoreNote> m_notes;
-  int m_type = kContactItemType;
+  FolderKind m_kind = FolderKind::Contacts;
   std::shared_ptr<CardFiles> m_files = std::make_shared<CardFiles>();
 };
 
@@ -597,16 +598,16 @@ std::string DirName(const std::string& path) {
 }
 
 // Whether `path` is a folder we may list, or why not.
-std::optional<std::string> CheckFolder(const std::string& path) {
+Status CheckFolder(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code error;
   const fs::file_status status = fs::status(PathFromUtf8(path), error);
-  if (error) return "\"" + path + "\": " + ErrorText(error);
-  if (!fs::is_directory(status)) return "\"" + path + "\" is not a folder";
+  if (error) return Status::Failure("\"" + path + "\": " + ErrorText(error));
+  if (!fs::is_directory(status)) return Status::Failure("\"" + path + "\" is not a folder");
   // Listing it is the one test of access that holds on every system.
   fs::directory_iterator listing(PathFromUtf8(path), error);
-  if (error) return "\"" + path + "\": " + ErrorText(error);
-  return std::nullopt;
+  if (error) return Status::Failure("\"" + path + "\": " + ErrorText(error));
+  return {};
 }
 
 class VCardStore : public ContactStore {
@@ -617,12 +618,12 @@ class VCardStore : public ContactStore {
 
   void SetWriting(bool writing) override { m_writing = writing; }
 
-  std::optional<std::string> Open() override {
+  Status Open() override {
     if (m_books.empty()) return CheckFolder(m_root);
     for (const std::string& book : m_books) {
-      if (auto problem = CheckFolder(book)) return problem;
+      if (Status status = CheckFolder(book); !status.Ok()) return status;
     }
-    return std::nullopt;
+    return {};
   }
 
   std::string CurrentUser() override { return LoggedInUserName(); }

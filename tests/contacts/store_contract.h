@@ -49,11 +49,11 @@ class StoreContract : public testing::Test {
     std::replace(name.begin(), name.end(), '/', '_');
     m_root = std::filesystem::path(testing::TempDir()) / name;
     m_store = m_traits.Make(m_root);
-    ASSERT_EQ(m_store->Open(), std::nullopt);
+    ASSERT_TRUE(m_store->Open().Ok());
   }
   ContactStore& Reread() {
     ContactStore& store = m_traits.Reread(m_store, m_root);
-    EXPECT_EQ(store.Open(), std::nullopt);
+    EXPECT_TRUE(store.Open().Ok());
     return store;
   }
   // Riverside Dental, the first item of the first folder.
@@ -87,15 +87,15 @@ TYPED_TEST_P(StoreContract, WalksFoldersAndItemsInOrderOnce) {
   auto work = folders->Next();
   ASSERT_NE(work, nullptr);
   EXPECT_EQ(work->Name(), "Work");
-  EXPECT_EQ(work->DefaultItemType(), kContactItemType);
+  EXPECT_EQ(work->Kind(), FolderKind::Contacts);
   auto items = work->Items();
   auto first = items->Next();
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->Class(), kContactClass);
+  EXPECT_EQ(first->Kind(), ItemKind::Contact);
   EXPECT_EQ(first->FileAs(), "Riverside Dental");
   auto second = items->Next();
   ASSERT_NE(second, nullptr);
-  EXPECT_EQ(second->Class(), kDistributionListClass);
+  EXPECT_EQ(second->Kind(), ItemKind::Group);
   EXPECT_EQ(items->Next(), nullptr);
   EXPECT_EQ(items->Next(), nullptr);
 
@@ -112,7 +112,7 @@ TYPED_TEST_P(StoreContract, WalksFoldersAndItemsInOrderOnce) {
   auto calendar = folders->Next();
   ASSERT_NE(calendar, nullptr);
   EXPECT_EQ(calendar->Name(), "Calendar");
-  EXPECT_NE(calendar->DefaultItemType(), kContactItemType);
+  EXPECT_EQ(calendar->Kind(), FolderKind::Other);
   EXPECT_EQ(folders->Next(), nullptr);
 }
 

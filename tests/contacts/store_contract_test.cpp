@@ -23,11 +23,11 @@ folder Work
   contact Riverside Dental
     Home: 0171 930 8890
     Mobile: 0370 123456
-  item 69 Team
+  group Team
   folder Clients
     contact Acme
       Business: 01232 123456
-folder Calendar [type 1]
+folder Calendar [calendar]
 )");
   }
   // The memory store is its own storage: reading it again is walking it again.

@@ -12,7 +12,7 @@ namespace {
   std::abort();
 }
 
-// Splits "name [fail save] [type 1]" into the name and its flags.
+// Splits "name [fail save] [calendar]" into the name and its flags.
 std::string TakeFlags(std::string text, std::set<std::string>& flags) {
   for (std::size_t open; (open = text.find(" [")) != std::string::npos;) {
     const std::size_t close = text.find(']', open);
@@ -59,9 +59,9 @@ class MemoryItem : public ContactItem {
   }
   ~MemoryItem() override { --m_store.m_live_items; }
 
-  int Class() override {
-    Check(m_contact.fails, "class", m_contact.file_as);
-    return m_contact.item_class;
+  ItemKind Kind() override {
+    Check(m_contact.fails, "kind", m_contact.file_as);
+    return m_contact.kind;
   }
   std::vector<PhoneValue> Phones() override {
     Check(m_contact.fails, "phones", m_contact.file_as);
@@ -132,9 +132,9 @@ class MemoryFolder : public Folder {
     Check(m_node.fails, "name", m_node.name);
     return m_node.name;
   }
-  int DefaultItemType() override {
-    Check(m_node.fails, "type", m_node.name);
-    return m_node.type;
+  FolderKind Kind() override {
+    Check(m_node.fails, "kind", m_node.name);
+    return m_node.kind;
   }
   std::unique_ptr<ItemCursor> Items() override {
     Check(m_node.fails, "items", m_node.name);
@@ -207,25 +207,15 @@ MemoryStore::MemoryStore(std::string_view description) {
       Node node;
       node.name = TakeFlags(text.substr(7), node.fails);
       node.notes = TakeNoteFlags(node.fails);
-      for (auto it = node.fails.begin(); it != node.fails.end();) {
-        if (it->starts_with("type ")) {
-          node.type = std::stoi(it->substr(5));
-          it = node.fails.erase(it);
-        } else {
-          ++it;
-        }
-      }
+      if (node.fails.erase("calendar") != 0) node.kind = FolderKind::Other;
       parent.folders.push_back(std::move(node));
       open.emplace_back(indent + 1, &parent.folders.back());
-    } else if (text.starts_with("contact ") || text.starts_with("item ")) {
+    } else if (text.starts_with("contact ") || text.starts_with("group ") ||
+               text.starts_with("other ")) {
       Contact c;
-      std::string rest = TakeFlags(text.substr(text.find(' ') + 1), c.fails);
-      if (text.starts_with("item ")) {
-        const std::size_t space = rest.find(' ');
-        c.item_class = std::stoi(rest.substr(0, space));
-        rest = space == std::string::npos ? "" : rest.substr(space + 1);
-      }
-      c.file_as = rest;
+      c.file_as = TakeFlags(text.substr(text.find(' ') + 1), c.fails);
+      if (text.starts_with("group ")) c.kind = ItemKind::Group;
+      if (text.starts_with("other ")) c.kind = ItemKind::Other;
       c.notes = TakeNoteFlags(c.fails);
       for (auto it = c.fails.begin(); it != c.fails.end();) {
         if (it->starts_with("refuse ")) {
@@ -244,9 +234,9 @@ MemoryStore::MemoryStore(std::string_view description) {
   }
 }
 
-std::optional<std::string> MemoryStore::Open() {
-  if (m_fail_open) return std::string("the test store will not open");
-  return std::nullopt;
+Status MemoryStore::Open() {
+  if (m_fail_open) return Status::Failure("the test store will not open");
+  return {};
 }
 
 std::string MemoryStore::CurrentUser() {

@@ -17,12 +17,14 @@ namespace dialmend {
 //   folder Work
 //     contact Riverside Dental
 //       Home: 0171 930 8890
-//     item 69 Team
+//     group Team
+//     other Meeting Notes
 //     folder Clients [fail items]
-//   folder Calendar [type 1]
+//   folder Calendar [calendar]
 //
-// Bracketed flags make an operation fail with StoreError: [fail name], [fail type],
-// [fail items], [fail subfolders] on folders; [fail read], [fail class], [fail phones],
+// A group or other item is not a contact; a [calendar] folder holds no contacts.
+// Bracketed flags make an operation fail with StoreError: [fail name], [fail kind],
+// [fail items], [fail subfolders] on folders; [fail read], [fail kind], [fail phones],
 // [fail set], [fail save], [fail fileas] on items; "fail open" and "fail user" lines on the
 // store. [refuse 0171] on a contact makes CheckPhone refuse numbers containing "0171".
 // [note TEXT] and [problem TEXT] on a folder or contact, and "note TEXT" lines on the store,
@@ -31,7 +33,7 @@ class MemoryStore : public ContactStore {
  public:
   struct Contact {
     std::string file_as;
-    int item_class = kContactClass;
+    ItemKind kind = ItemKind::Contact;
     std::vector<PhoneValue> phones;  // as stored
     std::set<std::string> fails;
     std::string refuse;
@@ -40,7 +42,7 @@ class MemoryStore : public ContactStore {
   };
   struct Node {
     std::string name;
-    int type = kContactItemType;
+    FolderKind kind = FolderKind::Contacts;
     std::set<std::string> fails;
     std::vector<Contact> items;
     std::vector<Node> folders;
@@ -51,7 +53,7 @@ class MemoryStore : public ContactStore {
   explicit MemoryStore(std::string_view description);
 
   void SetWriting(bool writing) override { m_writing = writing; }
-  std::optional<std::string> Open() override;
+  Status Open() override;
   std::string CurrentUser() override;
   std::unique_ptr<FolderCursor> Folders() override;
   std::vector<StoreNote> TakeNotes() override { return std::exchange(m_notes, {}); }

@@ -59,13 +59,13 @@ folder Work
     Home: 0171 930 8890
     Mobile: 0370 123456
     Business: (020) 7930 8890
-  item 69 Team
+  group Team
   contact Unchanged Ltd
     Business: (020) 7123 4567
   folder Clients
     contact Acme
       Business Fax: 01232 123456
-folder Calendar [type 1] [fail items]
+folder Calendar [calendar] [fail items]
   folder Contacts Below Calendar
     contact Zoe
       Car: 0181 123 4567
@@ -180,11 +180,27 @@ TEST(ContactRun, ProfileWithoutFoldersWritesTheHeaderOnly) {
   EXPECT_EQ(f.counters.folders, 0);
 }
 
+TEST(ContactRun, PassesOverGroupsAndOtherItemsWithoutAWord) {
+  Fixture f(R"(
+folder Work
+  group Team [fail phones]
+  other Meeting Notes [fail phones]
+  contact Riverside Dental
+    Home: 0171 930 8890
+)",
+            /*update=*/true);
+  f.Run();
+  EXPECT_EQ(f.counters.checked, 1);
+  EXPECT_EQ(f.counters.problems, 0);
+  EXPECT_EQ(f.log.Text().find("Team"), std::string::npos);
+  EXPECT_EQ(f.log.Text().find("Meeting Notes"), std::string::npos);
+}
+
 TEST(ContactRun, StoreFailuresAreLoggedSkippedAndCounted) {
   Fixture f(R"(
 folder Work
   contact Broken Card [fail read]
-  contact Bad Class [fail class]
+  contact Bad Kind [fail kind]
   contact No Phones [fail phones]
   contact Riverside Dental [fail save]
     Home: 0171 930 8890
@@ -200,7 +216,7 @@ folder Work
   const std::string& log = f.log.Text();
   EXPECT_NE(log.find("  Could not read \\Work\\Broken Card.item: read refused by the test store\r\n"),
             std::string::npos);
-  EXPECT_NE(log.find("  Could not read \\Work\\Bad Class: class refused"), std::string::npos);
+  EXPECT_NE(log.find("  Could not read \\Work\\Bad Kind: kind refused"), std::string::npos);
   EXPECT_NE(log.find("  Could not read \\Work\\No Phones: phones refused"), std::string::npos);
   EXPECT_NE(log.find("  Could not save \\Work\\Riverside Dental: save refused by the test store\r\n"),
             std::string::npos);
@@ -328,31 +344,31 @@ TEST(Outro, CompletesTheLogFileEndingWithTheSummary) {
   const std::string path = (dir / "Dialmend Log 1.txt").string();
   ActivityLog log;
   LogFile file;
-  ASSERT_EQ(file.Reserve({path, false}), std::nullopt);
+  ASSERT_TRUE(file.Reserve({path, false}).Ok());
   log.SetFile(&file);
   log.WriteLog("head\r\n");
-  EXPECT_EQ(Outro(SummaryFacts{}, log, &file), std::nullopt);
+  EXPECT_TRUE(Outro(SummaryFacts{}, log, &file).Ok());
   EXPECT_FALSE(file.IsOpen());
   log.WriteLog("after the run\r\n");
   std::ifstream in(path, std::ios::binary);
   const std::string saved((std::istreambuf_iterator<char>(in)), {});
   EXPECT_TRUE(saved.starts_with("head\r\n"));
   EXPECT_TRUE(saved.ends_with("Numbers to update:  0\r\n")) << "detached after the summary";
-  EXPECT_EQ(Outro(SummaryFacts{}, log, nullptr), std::nullopt);
+  EXPECT_TRUE(Outro(SummaryFacts{}, log, nullptr).Ok());
 }
 
 #ifndef _WIN32
 TEST(Outro, KeepsTheLogAndSaysSoWhenTheFileCannotBeWritten) {
   ActivityLog log;
   LogFile file;
-  ASSERT_EQ(file.Reserve({"/dev/full", false}), std::nullopt);
+  ASSERT_TRUE(file.Reserve({"/dev/full", false}).Ok());
   log.SetFile(&file);
   log.WriteLog("head\r\n");
-  const auto error = Outro(SummaryFacts{}, log, &file);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(*error, "Cannot save the log to \"/dev/full\": no space left on device.");
+  const Status completed = Outro(SummaryFacts{}, log, &file);
+  ASSERT_FALSE(completed.Ok());
+  EXPECT_EQ(completed.Message(), "Cannot save the log to \"/dev/full\": no space left on device.");
   EXPECT_TRUE(log.Text().starts_with("head\r\n"));
-  EXPECT_TRUE(log.Text().ends_with("Numbers to update:  0\r\n" + *error + "\r\n"));
+  EXPECT_TRUE(log.Text().ends_with("Numbers to update:  0\r\n" + completed.Message() + "\r\n"));
 }
 #endif
 

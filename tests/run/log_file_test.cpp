@@ -81,9 +81,10 @@ TEST_F(Desktop, FollowsUserDirsThenDesktopThenHome) {
 }
 
 TEST(SaveLogFile, NamesThePathAndTheReason) {
-  EXPECT_EQ(SaveLogFile("/nonexistent-dir/x.txt", "log"),
+  EXPECT_EQ(SaveLogFile("/nonexistent-dir/x.txt", "log").Message(),
             "Cannot save the log to \"/nonexistent-dir/x.txt\": no such file or directory.");
-  EXPECT_EQ(SaveLogFile("/tmp", "log"), "Cannot save the log to \"/tmp\": is a directory.");
+  EXPECT_EQ(SaveLogFile("/tmp", "log").Message(),
+            "Cannot save the log to \"/tmp\": is a directory.");
 }
 
 struct NextCase {
@@ -133,34 +134,34 @@ TEST_F(LogFileTest, TwoRunsAtOnceTakeTwoNumbers) {
   const std::string first = (m_dir / "Dialmend Log 1.txt").string();
   LogFile a;
   LogFile b;
-  ASSERT_EQ(a.Reserve({first, true}), std::nullopt);
-  ASSERT_EQ(b.Reserve({first, true}), std::nullopt);
+  ASSERT_TRUE(a.Reserve({first, true}).Ok());
+  ASSERT_TRUE(b.Reserve({first, true}).Ok());
   EXPECT_EQ(a.Path(), first);
   EXPECT_EQ(b.Path(), (m_dir / "Dialmend Log 2.txt").string());
   b.Append("second\r\n");
   a.Append("first\r\n");
-  EXPECT_EQ(a.Complete(), std::nullopt);
-  EXPECT_EQ(b.Complete(), std::nullopt);
+  EXPECT_TRUE(a.Complete().Ok());
+  EXPECT_TRUE(b.Complete().Ok());
   EXPECT_EQ(Read(m_dir / "Dialmend Log 1.txt"), "first\r\n");
   EXPECT_EQ(Read(m_dir / "Dialmend Log 2.txt"), "second\r\n");
 }
 
 TEST_F(LogFileTest, HoldsEachAppendBeforeItCompletes) {
   LogFile file;
-  ASSERT_EQ(file.Reserve({(m_dir / "Dialmend Log 1.txt").string(), true}), std::nullopt);
+  ASSERT_TRUE(file.Reserve({(m_dir / "Dialmend Log 1.txt").string(), true}).Ok());
   EXPECT_TRUE(fs::exists(m_dir / "Dialmend Log 1.txt")) << "reserved at once";
   file.Append("one\r\n");
   EXPECT_EQ(Read(m_dir / "Dialmend Log 1.txt"), "one\r\n");
   file.Append("two\r\n");
   EXPECT_EQ(Read(m_dir / "Dialmend Log 1.txt"), "one\r\ntwo\r\n");
-  EXPECT_EQ(file.Complete(), std::nullopt);
+  EXPECT_TRUE(file.Complete().Ok());
 }
 
 TEST_F(LogFileTest, ANamedFileIsWrittenInPlace) {
   const fs::path path = m_dir / "log.txt";
   std::ofstream(path, std::ios::binary) << "an older and longer log\r\n";
   fs::create_hard_link(path, m_dir / "other-name.txt");
-  EXPECT_EQ(SaveLogFile(path.string(), "new\r\n"), std::nullopt);
+  EXPECT_TRUE(SaveLogFile(path.string(), "new\r\n").Ok());
   EXPECT_EQ(Read(path), "new\r\n");
   EXPECT_EQ(Read(m_dir / "other-name.txt"), "new\r\n") << "the same file, not a rename";
 }
@@ -170,7 +171,7 @@ TEST_F(LogFileTest, WritesIntoADeviceAndLeavesItThere) {
   if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
     GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
   }
-  EXPECT_EQ(SaveLogFile(device.string(), "log\r\n"), std::nullopt);
+  EXPECT_TRUE(SaveLogFile(device.string(), "log\r\n").Ok());
   EXPECT_TRUE(fs::is_character_file(device));
   EXPECT_EQ(fs::directory_iterator(m_dir)->path(), device) << "nothing beside it";
 }
@@ -180,7 +181,7 @@ TEST_F(LogFileTest, WritesIntoAFifoAndLeavesItThere) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  EXPECT_EQ(SaveLogFile(fifo.string(), "log\r\n"), std::nullopt);
+  EXPECT_TRUE(SaveLogFile(fifo.string(), "log\r\n").Ok());
   EXPECT_TRUE(fs::is_fifo(fifo));
   char got[16] = {};
   EXPECT_EQ(::read(reader, got, sizeof got), 5);
@@ -190,10 +191,11 @@ TEST_F(LogFileTest, WritesIntoAFifoAndLeavesItThere) {
 
 TEST_F(LogFileTest, AFailedWriteIsReportedAtTheEnd) {
   LogFile file;
-  ASSERT_EQ(file.Reserve({"/dev/full", false}), std::nullopt);
+  ASSERT_TRUE(file.Reserve({"/dev/full", false}).Ok());
   file.Append("log\r\n");
   file.Append("more\r\n");
-  EXPECT_EQ(file.Complete(), "Cannot save the log to \"/dev/full\": no space left on device.");
+  EXPECT_EQ(file.Complete().Message(),
+            "Cannot save the log to \"/dev/full\": no space left on device.");
 }
 
 }  // namespace

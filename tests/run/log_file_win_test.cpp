@@ -49,9 +49,9 @@ TEST(Desktop, IsTheShellsDesktopFolder) {
 TEST(SaveLogFile, NamesThePathAndTheReason) {
   const fs::path folder = fs::temp_directory_path();
   const std::string missing = (folder / "nonexistent-dir" / "x.txt").string();
-  EXPECT_EQ(SaveLogFile(missing, "log"),
+  EXPECT_EQ(SaveLogFile(missing, "log").Message(),
             "Cannot save the log to \"" + missing + "\": no such file or directory.");
-  EXPECT_EQ(SaveLogFile(folder.string(), "log"),
+  EXPECT_EQ(SaveLogFile(folder.string(), "log").Message(),
             "Cannot save the log to \"" + folder.string() + "\": is a directory.");
 }
 
@@ -62,19 +62,19 @@ TEST(LogFile, TwoRunsAtOnceTakeTwoNumbers) {
   const std::string first = (folder / "Dialmend Log 1.txt").string();
   LogFile a;
   LogFile b;
-  ASSERT_EQ(a.Reserve({first, true}), std::nullopt);
-  ASSERT_EQ(b.Reserve({first, true}), std::nullopt);
+  ASSERT_TRUE(a.Reserve({first, true}).Ok());
+  ASSERT_TRUE(b.Reserve({first, true}).Ok());
   EXPECT_EQ(b.Path(), (folder / "Dialmend Log 2.txt").string());
   a.Append("first\r\n");
   b.Append("second\r\n");
-  EXPECT_EQ(a.Complete(), std::nullopt);
-  EXPECT_EQ(b.Complete(), std::nullopt);
+  EXPECT_TRUE(a.Complete().Ok());
+  EXPECT_TRUE(b.Complete().Ok());
   EXPECT_EQ(fs::file_size(folder / "Dialmend Log 1.txt"), 7u);
   EXPECT_EQ(fs::file_size(folder / "Dialmend Log 2.txt"), 8u);
 }
 
 TEST(SaveLogFile, WritesIntoTheNulDevice) {
-  EXPECT_EQ(SaveLogFile("NUL", "log\r\n"), std::nullopt);
+  EXPECT_TRUE(SaveLogFile("NUL", "log\r\n").Ok());
 }
 
 }  // namespace

@@ -292,7 +292,8 @@ TEST(RunController, ALogThatCannotBeCreatedStopsTheRunBeforeItStarts) {
   EXPECT_TRUE(h.view.calls.empty()) << "not even shown as started";
   ASSERT_EQ(h.view.messages.size(), 1u);
   EXPECT_EQ(h.view.messages[0], "Cannot save the log to \"" + path + "\": no such file or directory.");
-  EXPECT_EQ(h.controller.LogSaveError(), h.view.messages[0]);
+  EXPECT_FALSE(h.controller.LogSave().Ok());
+  EXPECT_EQ(h.controller.LogSave().Message(), h.view.messages[0]);
   EXPECT_EQ(h.log.Text(), "");
 }
 

@@ -295,9 +295,9 @@ class FakeItems : public FakeObject {
       return DISP_E_BADINDEX;
     }
     FakeItem& item = m_items[index - 1];
-    const FakeType& type = item.item_class == kContactClass             ? ContactType()
-                           : item.item_class == kDistributionListClass ? DistListType()
-                                                                        : MailType();
+    const FakeType& type = item.item_class == kOutlookContactClass            ? ContactType()
+                           : item.item_class == kOutlookDistributionListClass ? DistListType()
+                                                                              : MailType();
     return ReturnObject(result, new FakeItemObject(m_world, type, item));
   }
 

@@ -12,6 +12,7 @@
 
 #include "contacts/contact_store.h"
 #include "contacts/phone_field.h"
+#include "stores/outlook/outlook_names.h"
 
 // A stand-in for Outlook's object model: small C++ objects answering IDispatch by member
 // name, over contacts held here. Each kind of object has its own DISPIDs, as Outlook's do
@@ -22,7 +23,7 @@ namespace dialmend {
 
 // One item as the fake stores it, with its failures and what was done to it.
 struct FakeItem {
-  int item_class = kContactClass;
+  int item_class = kOutlookContactClass;
   std::wstring file_as;
   std::array<std::wstring, kPhoneFieldCount> phones;  // as saved
 
@@ -41,11 +42,11 @@ struct FakeItem {
 };
 
 struct FakeFolder {
-  explicit FakeFolder(std::wstring folder_name, int item_type = kContactItemType)
+  explicit FakeFolder(std::wstring folder_name, int item_type = kOutlookContactFolderType)
       : name(std::move(folder_name)), default_item_type(item_type) {}
 
   std::wstring name;
-  int default_item_type = kContactItemType;
+  int default_item_type = kOutlookContactFolderType;
   // Reading Items fails with DISP_E_EXCEPTION carrying this code.
   HRESULT items_failure = S_OK;
   std::vector<FakeItem> items;

@@ -29,7 +29,7 @@ void BuildContractProfile(FakeOutlook& outlook) {
   work.items.push_back(FakeContact(
       L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"}, {PhoneField::Mobile, L"0370 123456"}}));
   FakeItem team;
-  team.item_class = kDistributionListClass;
+  team.item_class = kOutlookDistributionListClass;
   team.file_as = L"Team";
   work.items.push_back(team);
   FakeFolder clients{L"Clients"};
@@ -265,7 +265,7 @@ TEST(OutlookWalk, WithoutOutlookShowsItIsNotInstalledAndWritesNothing) {
 TEST(OutlookStore, AProfileThatWillNotOpenGivesTheReason) {
   OutlookProfile profile;
   profile.outlook.namespace_failure = static_cast<HRESULT>(0x80040111);
-  EXPECT_EQ(profile.Store()->Open(),
+  EXPECT_EQ(profile.Store()->Open().Message(),
             "Outlook cannot open the profile: the profile could not be logged on to");
 }
 
@@ -275,7 +275,7 @@ TEST(OutlookStore, ItemsAndFoldersMayOutliveTheStore) {
   std::unique_ptr<ContactItem> item;
   {
     auto store = profile.Store();
-    ASSERT_EQ(store->Open(), std::nullopt);
+    ASSERT_TRUE(store->Open().Ok());
     item = store->Folders()->Next()->Items()->Next();
   }
   EXPECT_EQ(item->FileAs(), "Riverside Dental");
@@ -286,7 +286,7 @@ TEST(OutlookStore, ItemsAndFoldersMayOutliveTheStore) {
 TEST(OutlookStore, RegistersAMessageFilterWhileOpen) {
   OutlookProfile profile;
   auto store = profile.Store();
-  ASSERT_EQ(store->Open(), std::nullopt);
+  ASSERT_TRUE(store->Open().Ok());
   // Swap a probe in to see what is registered, then put it back.
   auto* probe = new BusyServerFilter;
   IMessageFilter* registered = nullptr;

@@ -67,17 +67,17 @@ std::vector<std::string> TopFolders(ContactStore& store) {
 
 std::vector<std::string> Chosen(std::string_view named, const Environment& env) {
   ProfileChoice choice = OpenProfile(named, env);
-  EXPECT_TRUE(choice.store) << choice.problem;
-  if (!choice.store) return {};
-  const auto reason = choice.store->Open();
-  EXPECT_FALSE(reason) << *reason;
-  return TopFolders(*choice.store);
+  EXPECT_TRUE(choice.Ok()) << choice.Message();
+  if (!choice.Ok()) return {};
+  const Status opened = choice.Value()->Open();
+  EXPECT_TRUE(opened.Ok()) << opened.Message();
+  return TopFolders(*choice.Value());
 }
 
 std::string ProblemOf(std::string_view named, const Environment& env) {
   ProfileChoice choice = OpenProfile(named, env);
-  EXPECT_FALSE(choice.store);
-  return choice.problem;
+  EXPECT_FALSE(choice.Ok());
+  return choice.Message();
 }
 
 TEST(OpenProfile, TakesAFolderOfAddressBookFoldersAsBefore) {
@@ -134,8 +134,11 @@ TEST(OpenProfile, RefusesAFileThatIsNotACard) {
 }
 
 TEST(OpenProfile, ProblemStoreGivesTheReasonWhenOpened) {
-  const auto store = StoreOrProblem({nullptr, "\"/x\": there is no such file or folder"});
-  EXPECT_EQ(store->Open(), "\"/x\": there is no such file or folder");
+  const auto store =
+      StoreOrProblem(ProfileChoice::Failure("\"/x\": there is no such file or folder"));
+  const Status opened = store->Open();
+  EXPECT_FALSE(opened.Ok());
+  EXPECT_EQ(opened.Message(), "\"/x\": there is no such file or folder");
 }
 
 // A home of its own for each default test.
@@ -169,9 +172,9 @@ TEST_F(DefaultProfile, WalksAKhardAddressBookNamedTwiceOnceAndSaysSo) {
   Write(m_home / ".config" / "khard" / "khard.conf",
         "[addressbooks]\n[[a]]\npath = ~/cards\n[[b]]\npath = ~/cards/\n");
   ProfileChoice choice = OpenProfile("", m_env.Make());
-  ASSERT_TRUE(choice.store) << choice.problem;
-  EXPECT_THAT(TopFolders(*choice.store), ElementsAre("cards 1"));
-  const std::vector<StoreNote> notes = choice.store->TakeNotes();
+  ASSERT_TRUE(choice.Ok()) << choice.Message();
+  EXPECT_THAT(TopFolders(*choice.Value()), ElementsAre("cards 1"));
+  const std::vector<StoreNote> notes = choice.Value()->TakeNotes();
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0].subject, (m_home / "cards").string());
   EXPECT_EQ(notes[0].text, "passed over: it is an address book already walked");

@@ -71,7 +71,7 @@ TEST(VCardFileStore, NamesTheFolderAfterTheFileWithoutItsExtension) {
   fs::remove_all(root);
   Write(root / "Phone Contacts.VCF", kDental);
   auto store = MakeVCardFileStore((root / "Phone Contacts.VCF").string());
-  ASSERT_EQ(store->Open(), std::nullopt);
+  ASSERT_TRUE(store->Open().Ok());
   EXPECT_EQ(store->Folders()->Next()->Name(), "Phone Contacts");
 }
 
@@ -79,11 +79,11 @@ TEST(VCardFileStore, SaysWhyAFolderOrAMissingFileCannotBeOpened) {
   const fs::path root = fs::path(testing::TempDir()) / "vcard_file_open";
   fs::remove_all(root);
   fs::create_directories(root);
-  EXPECT_EQ(MakeVCardFileStore(root.string())->Open(),
+  EXPECT_EQ(MakeVCardFileStore(root.string())->Open().Message(),
             "\"" + root.string() + "\" is a folder, not a file");
   const auto missing = MakeVCardFileStore((root / "gone.vcf").string())->Open();
-  ASSERT_TRUE(missing.has_value());
-  EXPECT_NE(missing->find("gone.vcf\": "), std::string::npos) << *missing;
+  ASSERT_FALSE(missing.Ok());
+  EXPECT_NE(missing.Message().find("gone.vcf\": "), std::string::npos) << missing.Message();
 }
 
 TEST(VCardFileStore, ReportsACardThatCannotBeParsedAndReadsTheNext) {

@@ -51,8 +51,8 @@ INSTANTIATE_TYPED_TEST_SUITE_P(VCard, StoreContract, VCardTraits);
 TEST(VCardStore, MissingProfileGivesAReason) {
   auto store = MakeVCardStore("/nonexistent/profile");
   const auto reason = store->Open();
-  ASSERT_TRUE(reason.has_value());
-  EXPECT_NE(reason->find("/nonexistent/profile"), std::string::npos);
+  ASSERT_FALSE(reason.Ok());
+  EXPECT_NE(reason.Message().find("/nonexistent/profile"), std::string::npos);
 }
 
 TEST(VCardStore, UnreadableCardThrowsAndTheCursorMovesOn) {

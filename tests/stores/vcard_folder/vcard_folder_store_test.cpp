@@ -61,7 +61,7 @@ void WalkInto(FolderCursor& cursor, const std::string& parent, Walked& walked, s
     if (walked.folders.size() >= limit) return;
     const std::string path = parent + "\\" + folder->Name();
     std::size_t cards = 0;
-    if (folder->DefaultItemType() == kContactItemType) {
+    if (folder->Kind() == FolderKind::Contacts) {
       auto items = folder->Items();
       while (items->Next()) ++cards;
     }
@@ -76,7 +76,7 @@ void WalkInto(FolderCursor& cursor, const std::string& parent, Walked& walked, s
 
 Walked WalkAll(ContactStore& store, bool writing = false) {
   store.SetWriting(writing);
-  EXPECT_EQ(store.Open(), std::nullopt);
+  EXPECT_TRUE(store.Open().Ok());
   Walked walked;
   WalkInto(*store.Folders(), "", walked, 100);
   for (const StoreNote& note : store.TakeNotes()) {
@@ -168,7 +168,7 @@ TEST_P(VCardDisplayName, IsReadOnlyFromAFileElseTheFolderNameIsUsed) {
   Write(root / "book" / "ann.vcf", kCard);
   GetParam().make(root / "book" / "displayname");
   auto store = MakeVCardStore(root.string());
-  ASSERT_EQ(store->Open(), std::nullopt);
+  ASSERT_TRUE(store->Open().Ok());
   auto folder = store->Folders()->Next();
   ASSERT_NE(folder, nullptr);
   // Stops here on a wrong name: a FIFO read once more would block the test for good.
