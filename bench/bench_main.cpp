@@ -26,12 +26,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
     const double cli = Rate("BM_ConvertCli");
     std::printf("\n");
     if (engine > 0 && library > 0) {
-      std::printf("FixNumber %.0f numbers/s, libphonenumber %.0f numbers/s: %.1f times faster "
-                  "(target: at least 20)\n", engine, library, engine / library);
+      std::printf(
+          "FixNumber %.0f numbers/s, libphonenumber %.0f numbers/s: %.1f times faster "
+          "(target: at least 20)\n",
+          engine, library, engine / library);
     }
     if (engine > 0 && cli > 0) {
-      std::printf("dialmend-convert %.0f ns per line, FixNumber %.0f ns per number: %.2f times "
-                  "(target: at most 2)\n", 1e9 / cli, 1e9 / engine, engine / cli);
+      std::printf(
+          "dialmend-convert %.0f ns per line, FixNumber %.0f ns per number: %.2f times "
+          "(target: at most 2)\n",
+          1e9 / cli, 1e9 / engine, engine / cli);
     }
   }
 

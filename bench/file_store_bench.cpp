@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/fakes/quiet_run.h"
 #include "stores/vcard_file/vcard_file_store.h"
+#include "tests/fakes/quiet_run.h"
 
 // A run over one exported file of many cards, against the floor of reading it once (cat) and
 // of copying it to disk (cp, then fsync). The file is the cards of the generated store, joined
@@ -28,7 +28,7 @@ std::size_t ExportCount() {
 
 fs::path ExportDir() {
   const char* dir = std::getenv("DIALMEND_BENCH_DIR");
-  const fs::path base = dir != nullptr                ? fs::path(dir)
+  const fs::path base = dir != nullptr           ? fs::path(dir)
                         : fs::exists("/dev/shm") ? fs::path("/dev/shm")
                                                  : fs::temp_directory_path();
   return base / ("dialmend-bench-export-" + std::to_string(ExportCount()));

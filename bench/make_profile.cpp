@@ -159,51 +159,122 @@ struct Name {
 };
 
 constexpr std::array<Name, 48> kFirstNames{{
-    {"Alan", "alan"},         {"Alison", "alison"},     {"Amira", "amira"},
-    {"Aoife", "aoife"},       {"Ben", "ben"},           {"Bríd", "brid"},
-    {"Catherine", "catherine"}, {"Chloé", "chloe"},     {"Ciarán", "ciaran"},
-    {"Colin", "colin"},       {"Dafydd", "dafydd"},     {"David", "david"},
-    {"Declan", "declan"},     {"Eleanor", "eleanor"},   {"Emma", "emma"},
-    {"Eoin", "eoin"},         {"Fiona", "fiona"},       {"Gareth", "gareth"},
-    {"Gemma", "gemma"},       {"Gráinne", "grainne"},   {"Hannah", "hannah"},
-    {"Helen", "helen"},       {"Ian", "ian"},           {"James", "james"},
-    {"Joanne", "joanne"},     {"Kate", "kate"},         {"Kwame", "kwame"},
-    {"Liam", "liam"},         {"Lucy", "lucy"},         {"Margaret", "margaret"},
-    {"Mark", "mark"},         {"Nadia", "nadia"},       {"Niamh", "niamh"},
-    {"Oliver", "oliver"},     {"Olivia", "olivia"},     {"Pádraig", "padraig"},
-    {"Priya", "priya"},       {"Rajesh", "rajesh"},     {"Rhiannon", "rhiannon"},
-    {"Rhys", "rhys"},         {"Seán", "sean"},         {"Siân", "sian"},
-    {"Siobhan", "siobhan"},   {"Susan", "susan"},       {"Thomas", "thomas"},
-    {"Wei", "wei"},           {"Yusuf", "yusuf"},       {"Zoë", "zoe"},
+    {"Alan", "alan"},
+    {"Alison", "alison"},
+    {"Amira", "amira"},
+    {"Aoife", "aoife"},
+    {"Ben", "ben"},
+    {"Bríd", "brid"},
+    {"Catherine", "catherine"},
+    {"Chloé", "chloe"},
+    {"Ciarán", "ciaran"},
+    {"Colin", "colin"},
+    {"Dafydd", "dafydd"},
+    {"David", "david"},
+    {"Declan", "declan"},
+    {"Eleanor", "eleanor"},
+    {"Emma", "emma"},
+    {"Eoin", "eoin"},
+    {"Fiona", "fiona"},
+    {"Gareth", "gareth"},
+    {"Gemma", "gemma"},
+    {"Gráinne", "grainne"},
+    {"Hannah", "hannah"},
+    {"Helen", "helen"},
+    {"Ian", "ian"},
+    {"James", "james"},
+    {"Joanne", "joanne"},
+    {"Kate", "kate"},
+    {"Kwame", "kwame"},
+    {"Liam", "liam"},
+    {"Lucy", "lucy"},
+    {"Margaret", "margaret"},
+    {"Mark", "mark"},
+    {"Nadia", "nadia"},
+    {"Niamh", "niamh"},
+    {"Oliver", "oliver"},
+    {"Olivia", "olivia"},
+    {"Pádraig", "padraig"},
+    {"Priya", "priya"},
+    {"Rajesh", "rajesh"},
+    {"Rhiannon", "rhiannon"},
+    {"Rhys", "rhys"},
+    {"Seán", "sean"},
+    {"Siân", "sian"},
+    {"Siobhan", "siobhan"},
+    {"Susan", "susan"},
+    {"Thomas", "thomas"},
+    {"Wei", "wei"},
+    {"Yusuf", "yusuf"},
+    {"Zoë", "zoe"},
 }};
 
 constexpr std::array<Name, 40> kLastNames{{
-    {"Ashworth", "ashworth"}, {"Baxter", "baxter"},     {"Bell", "bell"},
-    {"Brooke", "brooke"},     {"Campbell", "campbell"}, {"Carter", "carter"},
-    {"Chen", "chen"},         {"Croft", "croft"},       {"Davies", "davies"},
-    {"Devlin", "devlin"},     {"Doherty", "doherty"},   {"Evans", "evans"},
-    {"Fairclough", "fairclough"}, {"Greenwood", "greenwood"}, {"Hughes", "hughes"},
-    {"Hussain", "hussain"},   {"Jones", "jones"},       {"Kennedy", "kennedy"},
-    {"Lowther", "lowther"},   {"Magennis", "magennis"}, {"McCann", "mccann"},
-    {"McVeigh", "mcveigh"},   {"Morgan", "morgan"},     {"Mwangi", "mwangi"},
-    {"Ó Briain", "obriain"},  {"O'Neill", "oneill"},    {"Okafor", "okafor"},
-    {"Patel", "patel"},       {"Price", "price"},       {"Pritchard", "pritchard"},
-    {"Quinn", "quinn"},       {"Raman", "raman"},       {"Roberts", "roberts"},
-    {"Shah", "shah"},         {"Smith", "smith"},       {"Sullivan", "sullivan"},
-    {"Taylor", "taylor"},     {"Walsh", "walsh"},       {"Whitfield", "whitfield"},
+    {"Ashworth", "ashworth"},
+    {"Baxter", "baxter"},
+    {"Bell", "bell"},
+    {"Brooke", "brooke"},
+    {"Campbell", "campbell"},
+    {"Carter", "carter"},
+    {"Chen", "chen"},
+    {"Croft", "croft"},
+    {"Davies", "davies"},
+    {"Devlin", "devlin"},
+    {"Doherty", "doherty"},
+    {"Evans", "evans"},
+    {"Fairclough", "fairclough"},
+    {"Greenwood", "greenwood"},
+    {"Hughes", "hughes"},
+    {"Hussain", "hussain"},
+    {"Jones", "jones"},
+    {"Kennedy", "kennedy"},
+    {"Lowther", "lowther"},
+    {"Magennis", "magennis"},
+    {"McCann", "mccann"},
+    {"McVeigh", "mcveigh"},
+    {"Morgan", "morgan"},
+    {"Mwangi", "mwangi"},
+    {"Ó Briain", "obriain"},
+    {"O'Neill", "oneill"},
+    {"Okafor", "okafor"},
+    {"Patel", "patel"},
+    {"Price", "price"},
+    {"Pritchard", "pritchard"},
+    {"Quinn", "quinn"},
+    {"Raman", "raman"},
+    {"Roberts", "roberts"},
+    {"Shah", "shah"},
+    {"Smith", "smith"},
+    {"Sullivan", "sullivan"},
+    {"Taylor", "taylor"},
+    {"Walsh", "walsh"},
+    {"Whitfield", "whitfield"},
     {"Williams", "williams"},
 }};
 
 constexpr std::array<std::string_view, 16> kFirmWords = {
-    "Riverside", "Harbour", "Quayside", "Lagan Valley", "Foyle", "Mourne", "Thames", "Bute Street",
-    "Kenilworth", "Itchen", "Strangford", "Erne", "Castle", "Millbrook", "Westgate", "Abbey"};
-constexpr std::array<std::string_view, 16> kFirmTrades = {
-    "Dental", "Joinery", "Printers", "Freight", "Holiday Cottages", "Shipping Ltd", "Architects",
-    "Motors", "Chandlery", "Marine", "Boat Hire", "Opticians", "Plumbing & Heating", "Surveyors",
-    "Insurance Brokers", "Veterinary Surgery"};
+    "Riverside", "Harbour",     "Quayside",   "Lagan Valley", "Foyle",      "Mourne",
+    "Thames",    "Bute Street", "Kenilworth", "Itchen",       "Strangford", "Erne",
+    "Castle",    "Millbrook",   "Westgate",   "Abbey"};
+constexpr std::array<std::string_view, 16> kFirmTrades = {"Dental",
+                                                          "Joinery",
+                                                          "Printers",
+                                                          "Freight",
+                                                          "Holiday Cottages",
+                                                          "Shipping Ltd",
+                                                          "Architects",
+                                                          "Motors",
+                                                          "Chandlery",
+                                                          "Marine",
+                                                          "Boat Hire",
+                                                          "Opticians",
+                                                          "Plumbing & Heating",
+                                                          "Surveyors",
+                                                          "Insurance Brokers",
+                                                          "Veterinary Surgery"};
 constexpr std::array<std::string_view, 10> kTitles = {
-    "Director", "Office Manager", "Senior Partner", "Accountant", "Practice Manager",
-    "Sales Executive", "Head of Year 9", "Site Foreman", "Consultant", "Receptionist"};
+    "Director",        "Office Manager", "Senior Partner", "Accountant", "Practice Manager",
+    "Sales Executive", "Head of Year 9", "Site Foreman",   "Consultant", "Receptionist"};
 
 struct Place {
   std::string_view town;
@@ -212,18 +283,26 @@ struct Place {
 };
 
 constexpr std::array<Place, 14> kPlaces{{
-    {"London", "", "SW1A"},         {"London", "", "NW2"},        {"Belfast", "Co. Antrim", "BT9"},
-    {"Cardiff", "South Glamorgan", "CF11"}, {"Coventry", "West Midlands", "CV5"},
-    {"Portsmouth", "Hampshire", "PO1"}, {"Southampton", "Hampshire", "SO14"},
-    {"Londonderry", "Co. Londonderry", "BT47"}, {"Newry", "Co. Down", "BT34"},
-    {"Ballymena", "Co. Antrim", "BT42"}, {"Leeds", "West Yorkshire", "LS6"},
-    {"Manchester", "", "M20"},      {"Edinburgh", "", "EH3"},     {"Bangor", "Co. Down", "BT20"},
+    {"London", "", "SW1A"},
+    {"London", "", "NW2"},
+    {"Belfast", "Co. Antrim", "BT9"},
+    {"Cardiff", "South Glamorgan", "CF11"},
+    {"Coventry", "West Midlands", "CV5"},
+    {"Portsmouth", "Hampshire", "PO1"},
+    {"Southampton", "Hampshire", "SO14"},
+    {"Londonderry", "Co. Londonderry", "BT47"},
+    {"Newry", "Co. Down", "BT34"},
+    {"Ballymena", "Co. Antrim", "BT42"},
+    {"Leeds", "West Yorkshire", "LS6"},
+    {"Manchester", "", "M20"},
+    {"Edinburgh", "", "EH3"},
+    {"Bangor", "Co. Down", "BT20"},
 }};
 constexpr std::array<std::string_view, 16> kStreets = {
-    "Cathedral Road", "Malone Avenue", "Lordship Lane", "Mapesbury Road", "Earlsdon Avenue North",
-    "Canute Road", "Camber Quay", "Shore Road", "Honor Oak Park", "Cyprus Avenue",
-    "Kenilworth Road", "Romilly Crescent", "Ellerton Road", "Arthur Street", "High Street",
-    "Church Lane"};
+    "Cathedral Road",        "Malone Avenue", "Lordship Lane",   "Mapesbury Road",
+    "Earlsdon Avenue North", "Canute Road",   "Camber Quay",     "Shore Road",
+    "Honor Oak Park",        "Cyprus Avenue", "Kenilworth Road", "Romilly Crescent",
+    "Ellerton Road",         "Arthur Street", "High Street",     "Church Lane"};
 
 constexpr std::array<std::string_view, 12> kNotes = {
     "Prefers texts to calls during the day.",
@@ -244,11 +323,11 @@ constexpr std::array<std::string_view, 12> kNotes = {
 constexpr std::array<std::string_view, 8> kLabels = {
     "(Home) ", "Fax: ", "(Work) ", "Mobile: ", "(Old) ", "Tel. ", "(Text)", "Main: "};
 constexpr std::array<std::string_view, 10> kCustomLabels = {
-    "Studio", "Holiday home", "Boat", "Office (old)", "Caravan", "Surgery", "Reception",
-    "Direct line", "Weekends", "Workshop"};
+    "Studio",  "Holiday home", "Boat",        "Office (old)", "Caravan",
+    "Surgery", "Reception",    "Direct line", "Weekends",     "Workshop"};
 constexpr std::array<std::string_view, 8> kOddities = {
-    "ex-directory", "ask at reception", "*123#", "192", "n/a", "see e-mail", "Ext. 4410",
-    "0800 REPAIRS"};
+    "ex-directory", "ask at reception", "*123#",     "192",
+    "n/a",          "see e-mail",       "Ext. 4410", "0800 REPAIRS"};
 
 struct CurrentRange {
   std::string_view code;   // the area code, with its zero
@@ -257,9 +336,15 @@ struct CurrentRange {
 };
 
 constexpr std::array<CurrentRange, 9> kCurrent{{
-    {"020", "79460", 3},  {"029", "20180", 3}, {"028", "96496", 3},
-    {"0113", "4960", 3},  {"0161", "4960", 3}, {"0131", "4960", 3},
-    {"0121", "4960", 3},  {"07700", "900", 3}, {"01632", "960", 3},
+    {"020", "79460", 3},
+    {"029", "20180", 3},
+    {"028", "96496", 3},
+    {"0113", "4960", 3},
+    {"0161", "4960", 3},
+    {"0131", "4960", 3},
+    {"0121", "4960", 3},
+    {"07700", "900", 3},
+    {"01632", "960", 3},
 }};
 
 // Local digits in the groups people write them in.
@@ -275,14 +360,22 @@ std::string Group(std::string_view local, char separator) {
 
 std::string Plain(const std::string& code, const std::string& local, Random& random) {
   switch (random.Below(10)) {
-    case 0: return "(" + code + ") " + Group(local, '-');
-    case 1: return code + "-" + Group(local, '-');
-    case 2: return "+44 " + code.substr(1) + " " + Group(local, ' ');
-    case 3: return "+44 (0)" + code.substr(1) + " " + Group(local, ' ');
-    case 4: return code + " " + Group(local, ' ') + " ext " + random.Digits(2 + random.Below(2));
-    case 5: return code + local;
-    case 6: return "+44 " + code + " " + local;
-    default: return code + " " + Group(local, ' ');
+    case 0:
+      return "(" + code + ") " + Group(local, '-');
+    case 1:
+      return code + "-" + Group(local, '-');
+    case 2:
+      return "+44 " + code.substr(1) + " " + Group(local, ' ');
+    case 3:
+      return "+44 (0)" + code.substr(1) + " " + Group(local, ' ');
+    case 4:
+      return code + " " + Group(local, ' ') + " ext " + random.Digits(2 + random.Below(2));
+    case 5:
+      return code + local;
+    case 6:
+      return "+44 " + code + " " + local;
+    default:
+      return code + " " + Group(local, ' ');
   }
 }
 
@@ -330,12 +423,17 @@ Number MakeNumber(Region region, Random& random) {
   if (kind < 95) {
     const std::string line = random.Digits(4);
     switch (random.Below(5)) {
-      case 0: return {"+1 212 555 01" + line.substr(2), "tel:+1-212-555-01" + line.substr(2)};
-      case 1: return {"(00 1 212) 555 01" + line.substr(2), "tel:+1-212-555-01" + line.substr(2)};
-      case 2: return {"+33 1 42 68 " + line.substr(0, 2) + " " + line.substr(2),
-                      "tel:+33-1-42-68-" + line.substr(0, 2) + "-" + line.substr(2)};
-      case 3: return {"+353 (0)1 668 " + line, "tel:+353-1-668-" + line};
-      default: return {"00 49 30 " + random.Digits(3) + line, ""};
+      case 0:
+        return {"+1 212 555 01" + line.substr(2), "tel:+1-212-555-01" + line.substr(2)};
+      case 1:
+        return {"(00 1 212) 555 01" + line.substr(2), "tel:+1-212-555-01" + line.substr(2)};
+      case 2:
+        return {"+33 1 42 68 " + line.substr(0, 2) + " " + line.substr(2),
+                "tel:+33-1-42-68-" + line.substr(0, 2) + "-" + line.substr(2)};
+      case 3:
+        return {"+353 (0)1 668 " + line, "tel:+353-1-668-" + line};
+      default:
+        return {"00 49 30 " + random.Digits(3) + line, ""};
     }
   }
   if (kind < 98) return {"0800 731 " + random.Digits(4), ""};
@@ -349,39 +447,74 @@ struct TelKind {
 
 // Per writer, the TEL forms it produces; the first few are the common ones and come up most.
 constexpr std::array<TelKind, 10> kAppleTel{{
-    {"TEL;type=CELL;type=VOICE;type=pref", false}, {"TEL;type=HOME;type=VOICE", false},
-    {"TEL;type=WORK;type=VOICE", false}, {"TEL;type=CELL;type=VOICE", false},
-    {"TEL;type=MAIN", false}, {"TEL;type=WORK;type=FAX", false},
-    {"TEL;type=HOME;type=FAX", false}, {"TEL;type=OTHER;type=FAX", false},
-    {"TEL;type=PAGER", false}, {"TEL", true},
+    {"TEL;type=CELL;type=VOICE;type=pref", false},
+    {"TEL;type=HOME;type=VOICE", false},
+    {"TEL;type=WORK;type=VOICE", false},
+    {"TEL;type=CELL;type=VOICE", false},
+    {"TEL;type=MAIN", false},
+    {"TEL;type=WORK;type=FAX", false},
+    {"TEL;type=HOME;type=FAX", false},
+    {"TEL;type=OTHER;type=FAX", false},
+    {"TEL;type=PAGER", false},
+    {"TEL", true},
 }};
 constexpr std::array<TelKind, 8> kGoogleTel{{
-    {"TEL;TYPE=CELL", false}, {"TEL;TYPE=HOME", false}, {"TEL;TYPE=WORK", false},
-    {"TEL;TYPE=HOME", false}, {"TEL;TYPE=WORK;TYPE=FAX", false}, {"TEL;TYPE=HOME;TYPE=FAX", false},
-    {"TEL;TYPE=PAGER", false}, {"TEL", true},
+    {"TEL;TYPE=CELL", false},
+    {"TEL;TYPE=HOME", false},
+    {"TEL;TYPE=WORK", false},
+    {"TEL;TYPE=HOME", false},
+    {"TEL;TYPE=WORK;TYPE=FAX", false},
+    {"TEL;TYPE=HOME;TYPE=FAX", false},
+    {"TEL;TYPE=PAGER", false},
+    {"TEL", true},
 }};
 constexpr std::array<TelKind, 18> kEvolutionTel{{
-    {"TYPE=WORK,VOICE", false}, {"TYPE=CELL", false}, {"TYPE=HOME,VOICE", false},
-    {"TYPE=WORK,VOICE", false}, {"TYPE=WORK,FAX", false}, {"TYPE=X-EVOLUTION-ASSISTANT", false},
-    {"TYPE=X-EVOLUTION-CALLBACK", false}, {"TYPE=X-EVOLUTION-COMPANY", false},
-    {"TYPE=X-EVOLUTION-RADIO", false}, {"TYPE=X-EVOLUTION-TELEX", false},
-    {"TYPE=X-EVOLUTION-TTYTDD", false}, {"TYPE=X-EVOLUTION-PRIMARY", false},
-    {"TYPE=CAR", false}, {"TYPE=ISDN", false}, {"TYPE=PAGER", false}, {"TYPE=HOME,FAX", false},
-    {"TYPE=FAX", false}, {"TYPE=VOICE", false},
+    {"TYPE=WORK,VOICE", false},
+    {"TYPE=CELL", false},
+    {"TYPE=HOME,VOICE", false},
+    {"TYPE=WORK,VOICE", false},
+    {"TYPE=WORK,FAX", false},
+    {"TYPE=X-EVOLUTION-ASSISTANT", false},
+    {"TYPE=X-EVOLUTION-CALLBACK", false},
+    {"TYPE=X-EVOLUTION-COMPANY", false},
+    {"TYPE=X-EVOLUTION-RADIO", false},
+    {"TYPE=X-EVOLUTION-TELEX", false},
+    {"TYPE=X-EVOLUTION-TTYTDD", false},
+    {"TYPE=X-EVOLUTION-PRIMARY", false},
+    {"TYPE=CAR", false},
+    {"TYPE=ISDN", false},
+    {"TYPE=PAGER", false},
+    {"TYPE=HOME,FAX", false},
+    {"TYPE=FAX", false},
+    {"TYPE=VOICE", false},
 }};
 constexpr std::array<TelKind, 14> kExchangeTel{{
-    {"TEL;TYPE=WORK,VOICE", false}, {"TEL;TYPE=CELL,VOICE", false},
-    {"TEL;TYPE=HOME,VOICE", false}, {"TEL;TYPE=WORK,FAX", false},
-    {"X-MS-TEL;TYPE=ASSISTANT", false}, {"X-MS-TEL;TYPE=CALLBACK", false},
-    {"X-MS-TEL;TYPE=COMPANY", false}, {"X-MS-TEL;TYPE=RADIO", false},
-    {"X-MS-TEL;TYPE=TTYTDD", false}, {"TEL;TYPE=CAR,VOICE", false}, {"TEL;TYPE=ISDN", false},
-    {"TEL;TYPE=PAGER", false}, {"TEL;TYPE=HOME,FAX", false}, {"TEL;TYPE=VOICE", false},
+    {"TEL;TYPE=WORK,VOICE", false},
+    {"TEL;TYPE=CELL,VOICE", false},
+    {"TEL;TYPE=HOME,VOICE", false},
+    {"TEL;TYPE=WORK,FAX", false},
+    {"X-MS-TEL;TYPE=ASSISTANT", false},
+    {"X-MS-TEL;TYPE=CALLBACK", false},
+    {"X-MS-TEL;TYPE=COMPANY", false},
+    {"X-MS-TEL;TYPE=RADIO", false},
+    {"X-MS-TEL;TYPE=TTYTDD", false},
+    {"TEL;TYPE=CAR,VOICE", false},
+    {"TEL;TYPE=ISDN", false},
+    {"TEL;TYPE=PAGER", false},
+    {"TEL;TYPE=HOME,FAX", false},
+    {"TEL;TYPE=VOICE", false},
 }};
 constexpr std::array<TelKind, 10> kNextcloudTel{{
-    {"TYPE=\"work,voice\"", false}, {"TYPE=cell", false}, {"TYPE=home", false},
-    {"TYPE=\"work,voice\"", false}, {"TYPE=\"home,voice\";PREF=1", false},
-    {"TYPE=\"work,fax\"", false}, {"TYPE=\"home,fax\"", false}, {"TYPE=fax", false},
-    {"TYPE=pager", false}, {"TYPE=textphone", false},
+    {"TYPE=\"work,voice\"", false},
+    {"TYPE=cell", false},
+    {"TYPE=home", false},
+    {"TYPE=\"work,voice\"", false},
+    {"TYPE=\"home,voice\";PREF=1", false},
+    {"TYPE=\"work,fax\"", false},
+    {"TYPE=\"home,fax\"", false},
+    {"TYPE=fax", false},
+    {"TYPE=pager", false},
+    {"TYPE=textphone", false},
 }};
 
 // Seven picks in ten come from the first four, common kinds, so rare fields stay rare as in

@@ -29,9 +29,9 @@ class Digits {
 constexpr std::array<std::string_view, 10> kLabels = {
     "", "", "", "(Home) ", "Fax: ", "(Text)", "Home", "{Work} ", "(Old) (Home)", "Tél. "};
 
-constexpr std::array<std::string_view, 12> kOther = {
-    "Text", "[Text]", "*123#", "#31#", "n/a", "", "  ", "ext 21", "+", "+44", "unknown ☎",
-    "(*21#)"};
+constexpr std::array<std::string_view, 12> kOther = {"Text", "[Text]", "*123#",     "#31#",
+                                                     "n/a",  "",       "  ",        "ext 21",
+                                                     "+",    "+44",    "unknown ☎", "(*21#)"};
 
 std::string Spaced(std::string_view digits, std::size_t at, char separator) {
   std::string s(digits.substr(0, at));
@@ -56,14 +56,30 @@ std::vector<std::string> NumberCorpus(std::size_t size) {
       const std::string local = rng.Run(11 - row.old_code.size() - rng.Next(2));
       const std::string code(row.old_code);
       switch (rng.Next(8)) {
-        case 0: corpus.push_back(label + code + " " + Spaced(local, 3, ' ')); break;
-        case 1: corpus.push_back(label + "(" + code + ") " + Spaced(local, 3, '-')); break;
-        case 2: corpus.push_back(label + code + "." + Spaced(local, 3, '.')); break;
-        case 3: corpus.push_back(label + "+44 " + code.substr(1) + " " + local); break;
-        case 4: corpus.push_back(label + "+44 (0)" + code.substr(1) + " " + local); break;
-        case 5: corpus.push_back(label + code + "-" + local + " ext " + rng.Run(2)); break;
-        case 6: corpus.push_back("  " + code + "   " + Spaced(local, 2, ' ') + " "); break;
-        default: corpus.push_back(label + code + local); break;
+        case 0:
+          corpus.push_back(label + code + " " + Spaced(local, 3, ' '));
+          break;
+        case 1:
+          corpus.push_back(label + "(" + code + ") " + Spaced(local, 3, '-'));
+          break;
+        case 2:
+          corpus.push_back(label + code + "." + Spaced(local, 3, '.'));
+          break;
+        case 3:
+          corpus.push_back(label + "+44 " + code.substr(1) + " " + local);
+          break;
+        case 4:
+          corpus.push_back(label + "+44 (0)" + code.substr(1) + " " + local);
+          break;
+        case 5:
+          corpus.push_back(label + code + "-" + local + " ext " + rng.Run(2));
+          break;
+        case 6:
+          corpus.push_back("  " + code + "   " + Spaced(local, 2, ' ') + " ");
+          break;
+        default:
+          corpus.push_back(label + code + local);
+          break;
       }
     } else if (kind < 14) {
       // UK numbers the table does not know.
@@ -73,10 +89,18 @@ std::vector<std::string> NumberCorpus(std::size_t size) {
     } else if (kind < 18) {
       // Other countries, including bracketed access codes.
       switch (rng.Next(4)) {
-        case 0: corpus.push_back("+1 " + rng.Run(3) + " " + rng.Run(3) + " " + rng.Run(4)); break;
-        case 1: corpus.push_back("(00 1 " + rng.Run(3) + ") " + rng.Run(3) + " " + rng.Run(4)); break;
-        case 2: corpus.push_back("+33 1 " + Spaced(rng.Run(8), 4, ' ')); break;
-        default: corpus.push_back("(0049) 30 " + rng.Run(7)); break;
+        case 0:
+          corpus.push_back("+1 " + rng.Run(3) + " " + rng.Run(3) + " " + rng.Run(4));
+          break;
+        case 1:
+          corpus.push_back("(00 1 " + rng.Run(3) + ") " + rng.Run(3) + " " + rng.Run(4));
+          break;
+        case 2:
+          corpus.push_back("+33 1 " + Spaced(rng.Run(8), 4, ' '));
+          break;
+        default:
+          corpus.push_back("(0049) 30 " + rng.Run(7));
+          break;
       }
     } else {
       corpus.emplace_back(kOther[rng.Next(kOther.size())]);

@@ -70,12 +70,12 @@ void Walk(FakeOutlook& outlook, IDispatch* application, bool update, bool quiet 
   }
   if (quiet) return;
   const double seconds = std::chrono::duration<double>(stop - start).count();
-  std::printf("%-10s %6lld contacts  %8.1f ms  %6.2f us/contact  %5.2f Invoke/contact "
-              "(%5.2f on the contact itself)  changed %lld\n",
-              update ? "update" : "simulation", static_cast<long long>(counters.checked),
-              seconds * 1e3, seconds * 1e6 / kContacts,
-              static_cast<double>(outlook.calls - calls_before) / kContacts,
-              static_cast<double>(item_calls) / kContacts, static_cast<long long>(counters.updated));
+  std::printf(
+      "%-10s %6lld contacts  %8.1f ms  %6.2f us/contact  %5.2f Invoke/contact "
+      "(%5.2f on the contact itself)  changed %lld\n",
+      update ? "update" : "simulation", static_cast<long long>(counters.checked), seconds * 1e3,
+      seconds * 1e6 / kContacts, static_cast<double>(outlook.calls - calls_before) / kContacts,
+      static_cast<double>(item_calls) / kContacts, static_cast<long long>(counters.updated));
 }
 
 }  // namespace

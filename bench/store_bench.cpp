@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/fakes/quiet_run.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
+#include "tests/fakes/quiet_run.h"
 
 // A whole run over a large vCard store, against the floor of touching the same files.
 // The store lives on tmpfs by default (DIALMEND_BENCH_DIR to choose), so the figures measure
@@ -37,7 +37,8 @@ const fs::path& Profile() {
     if (!fs::exists(p / ".complete")) {
       fs::remove_all(p);
       const std::string command = std::string(DIALMEND_MAKE_PROFILE) + " " +
-                                  std::to_string(ContactCount()) + " '" + p.string() + "' >/dev/null";
+                                  std::to_string(ContactCount()) + " '" + p.string() +
+                                  "' >/dev/null";
       if (std::system(command.c_str()) != 0) std::abort();
       std::ofstream(p / ".complete") << "";
     }
@@ -45,7 +46,6 @@ const fs::path& Profile() {
   }();
   return profile;
 }
-
 
 double PeakRssMiB() {
   rusage usage{};
@@ -64,7 +64,8 @@ RunCounters RunOnce(const fs::path& root, bool update, std::size_t* log_bytes = 
 std::vector<fs::path> Cards(const fs::path& root) {
   std::vector<fs::path> cards;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file() && entry.path().extension() == ".vcf") cards.push_back(entry.path());
+    if (entry.is_regular_file() && entry.path().extension() == ".vcf")
+      cards.push_back(entry.path());
   }
   return cards;
 }

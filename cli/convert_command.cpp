@@ -34,7 +34,8 @@ std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> ar
 }
 
 std::string ConvertUsage() {
-  return "Usage: dialmend-convert [--style N] [--prefix N] [--zero N] [--find TEXT [--replace TEXT]]\n"
+  return "Usage: dialmend-convert [--style N] [--prefix N] [--zero N] [--find TEXT [--replace "
+         "TEXT]]\n"
          "                        [--changes]\n"
          "       dialmend-convert --self-check\n"
          "\n"
@@ -81,7 +82,8 @@ std::optional<std::string> ConvertStream(std::FILE* in, std::FILE* out,
   if (reader.Error() != 0) {
     return std::string("cannot read the input: ") + std::strerror(reader.Error());
   }
-  if (write_error != 0) return std::string("cannot write the output: ") + std::strerror(write_error);
+  if (write_error != 0)
+    return std::string("cannot write the output: ") + std::strerror(write_error);
   return std::nullopt;
 }
 

@@ -1,5 +1,5 @@
-#include <csignal>
 #include <clocale>
+#include <csignal>
 #include <string>
 #include <string_view>
 #include <vector>

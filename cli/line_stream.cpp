@@ -53,9 +53,13 @@ bool LineReader::Next(std::string_view& line) {
   }
 }
 
-BufferedWriter::BufferedWriter(std::FILE* out) : m_out(out) { m_buffer.reserve(kBlockSize); }
+BufferedWriter::BufferedWriter(std::FILE* out) : m_out(out) {
+  m_buffer.reserve(kBlockSize);
+}
 
-BufferedWriter::~BufferedWriter() { (void)Flush(); }
+BufferedWriter::~BufferedWriter() {
+  (void)Flush();
+}
 
 void BufferedWriter::Write(std::string_view text) {
   if (m_buffer.size() + text.size() > m_buffer.capacity()) {

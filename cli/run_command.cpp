@@ -24,7 +24,9 @@ namespace dialmend {
 namespace {
 
 // The system's words for an errno value, to sit after a colon.
-std::string ReasonOf(int error) { return AsReason(std::generic_category().message(error)); }
+std::string ReasonOf(int error) {
+  return AsReason(std::generic_category().message(error));
+}
 
 bool IsTerminal(std::FILE* stream) {
 #ifdef _WIN32
@@ -161,7 +163,8 @@ class TerminalView : public RunView {
     m_last_progress = now;
     const double seconds = std::chrono::duration<double>(now - m_started).count();
     std::fprintf(m_err, "\r\033[KFolders %lld  Contacts %lld  Changed %lld  (%.0f contacts/s)",
-                 static_cast<long long>(m_counters.folders), static_cast<long long>(m_counters.checked),
+                 static_cast<long long>(m_counters.folders),
+                 static_cast<long long>(m_counters.checked),
                  static_cast<long long>(m_counters.updated),
                  seconds > 0 ? static_cast<double>(m_counters.checked) / seconds : 0.0);
     std::fflush(m_err);

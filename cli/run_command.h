@@ -34,7 +34,7 @@ struct RunArgs {
 // termination signals; the first aborts the run between contacts, and so does a failed write
 // to `out`. Returns 0 done, 1 the profile could not be opened, `out` could not be written or
 // something failed, 2 bad usage or a log file that cannot be created, 130 aborted.
-[[nodiscard]] int RunCommand(std::span<const std::string_view> args, std::FILE* out,
-                             std::FILE* err, const volatile std::sig_atomic_t* interrupts);
+[[nodiscard]] int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE* err,
+                             const volatile std::sig_atomic_t* interrupts);
 
 }  // namespace dialmend

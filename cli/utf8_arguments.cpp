@@ -1,8 +1,8 @@
 #include "cli/utf8_arguments.h"
 
 #ifdef _WIN32
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 #endif
 
 namespace dialmend {
@@ -16,7 +16,8 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     for (int i = 1; i < count; ++i) {
       const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
       std::string arg(size > 0 ? static_cast<std::size_t>(size - 1) : 0, '\0');
-      if (size > 1) ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), size, nullptr, nullptr);
+      if (size > 1)
+        ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), size, nullptr, nullptr);
       args.push_back(std::move(arg));
     }
     ::LocalFree(wide);

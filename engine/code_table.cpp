@@ -127,7 +127,9 @@ static_assert(AllKeysDistinct(), "every old code occurs once");
 
 }  // namespace
 
-std::span<const CodeChange> CodeChanges() noexcept { return kRows; }
+std::span<const CodeChange> CodeChanges() noexcept {
+  return kRows;
+}
 
 const CodeChange* FindCodeChange(std::string_view area_code) noexcept {
   if (area_code.size() < 3 || area_code.size() > 6 || area_code[0] != '0') return nullptr;

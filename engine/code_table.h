@@ -9,8 +9,8 @@ namespace dialmend {
 struct CodeChange {
   std::string_view old_code;  // matched exactly against the area code as found
   std::string_view new_code;
-  std::string_view pattern;   // "X" takes the next digit of the old local part
-  char lead_digit;            // put before a five-character local part; '\0' for none
+  std::string_view pattern;  // "X" takes the next digit of the old local part
+  char lead_digit;           // put before a five-character local part; '\0' for none
 };
 
 // All 80 rows, in the order the converter was designed to test them.

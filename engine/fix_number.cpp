@@ -324,11 +324,18 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
   if (zero_before_area) out.Put(C('0'));
   out.Put(area);
   switch (options.style) {
-    case NumberStyle::Brackets: out.Put(C(')')), out.Put(C(' ')); break;
-    case NumberStyle::Hyphen: out.Put(C('-')); break;
-    case NumberStyle::Spaces: out.Put(C(' ')); break;
+    case NumberStyle::Brackets:
+      out.Put(C(')')), out.Put(C(' '));
+      break;
+    case NumberStyle::Hyphen:
+      out.Put(C('-'));
+      break;
+    case NumberStyle::Spaces:
+      out.Put(C(' '));
+      break;
     case NumberStyle::Compact:
-    case NumberStyle::Unchanged: break;
+    case NumberStyle::Unchanged:
+      break;
   }
   // A full stop or tilde between two digits reads as a space.
   for (std::size_t k = 0; k < local.size(); ++k) {
@@ -347,14 +354,15 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
 std::string FixNumber(std::string_view number, const NumberOptions& options) {
   if (number.empty()) return {};
   if (options.style == NumberStyle::Unchanged) return std::string(number);
-  const bool replace_on = options.replace && !options.find.empty() &&
-                          IsValidUtf8(options.find) && IsValidUtf8(options.replacement);
+  const bool replace_on = options.replace && !options.find.empty() && IsValidUtf8(options.find) &&
+                          IsValidUtf8(options.replacement);
   if (IsAscii(number) && (!replace_on || IsAscii(options.replacement))) {
     return Convert<char>(number, options.find, options.replacement, replace_on, options);
   }
   std::u32string text, find, replacement;
   if (!DecodeUtf8(number, text)) return std::string(number);
-  if (replace_on && !(DecodeUtf8(options.find, find) && DecodeUtf8(options.replacement, replacement))) {
+  if (replace_on &&
+      !(DecodeUtf8(options.find, find) && DecodeUtf8(options.replacement, replacement))) {
     return std::string(number);
   }
   return Convert<char32_t>(text, find, replacement, replace_on, options);

@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string result = dialmend::FixNumber(number, options);
 
-  const bool texts_valid = dialmend::IsValidUtf8(options.find) &&
-                           dialmend::IsValidUtf8(options.replacement);
+  const bool texts_valid =
+      dialmend::IsValidUtf8(options.find) && dialmend::IsValidUtf8(options.replacement);
   if (!dialmend::IsValidUtf8(number)) {
     if (result != number) std::abort();
   } else if (texts_valid && !dialmend::IsValidUtf8(result)) {

@@ -51,8 +51,8 @@ std::string ReasonOf(DWORD error) {
   std::string text;
   if (length > 0 && buffer != nullptr) text = Utf16ToUtf8Lossy(std::wstring_view(buffer, length));
   if (buffer != nullptr) ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                           text.back() == '.')) {
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
     text.pop_back();
   }
   if (text.empty()) return "Windows error " + std::to_string(error);

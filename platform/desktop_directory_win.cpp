@@ -1,10 +1,10 @@
 // DesktopDirectory() on Windows: the shell's Desktop folder, else the user's profile folder.
 #include "platform/desktop_directory.h"
 
-#include <windows.h>
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,9 +2,9 @@
 #include "platform/user_name.h"
 
 #define SECURITY_WIN32
-#include <windows.h>
 #include <lmcons.h>
 #include <security.h>
+#include <windows.h>
 
 #include <string_view>
 

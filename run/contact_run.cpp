@@ -68,8 +68,8 @@ std::string ContactPath(ContactItem& item, const std::string& folder_path) {
 
 }  // namespace
 
-std::string FixLog(std::string_view label, std::string_view old_number,
-                   std::string_view new_number, RunCounters& counters) {
+std::string FixLog(std::string_view label, std::string_view old_number, std::string_view new_number,
+                   RunCounters& counters) {
   std::string line;
   line.reserve(16 + old_number.size() + 5 + new_number.size() + 2);
   line.append("  ");

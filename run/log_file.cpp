@@ -29,14 +29,24 @@ int OpenLog(const std::string& path, bool exclusive) {
   const int flags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (exclusive ? _O_EXCL : 0);
   return ::_wopen(PathFromUtf8(path).c_str(), flags, _S_IREAD | _S_IWRITE);
 }
-int StatOf(int fd, StatBuffer& info) { return ::_fstat64(fd, &info); }
-bool IsRegular(const StatBuffer& info) { return (info.st_mode & _S_IFMT) == _S_IFREG; }
-int Empty(int fd) { return ::_chsize_s(fd, 0) == 0 ? 0 : -1; }
+int StatOf(int fd, StatBuffer& info) {
+  return ::_fstat64(fd, &info);
+}
+bool IsRegular(const StatBuffer& info) {
+  return (info.st_mode & _S_IFMT) == _S_IFREG;
+}
+int Empty(int fd) {
+  return ::_chsize_s(fd, 0) == 0 ? 0 : -1;
+}
 long WriteSome(int fd, const char* data, std::size_t size) {
   return ::_write(fd, data, static_cast<unsigned>(size < 0x40000000 ? size : 0x40000000));
 }
-int SyncToDisk(int fd) { return ::_commit(fd); }
-int CloseLog(int fd) { return ::_close(fd); }
+int SyncToDisk(int fd) {
+  return ::_commit(fd);
+}
+int CloseLog(int fd) {
+  return ::_close(fd);
+}
 #else
 using StatBuffer = struct stat;
 int OpenLog(const std::string& path, bool exclusive) {
@@ -44,12 +54,24 @@ int OpenLog(const std::string& path, bool exclusive) {
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : 0);
   return ::open(path.c_str(), flags, 0666);
 }
-int StatOf(int fd, StatBuffer& info) { return ::fstat(fd, &info); }
-bool IsRegular(const StatBuffer& info) { return S_ISREG(info.st_mode); }
-int Empty(int fd) { return ::ftruncate(fd, 0); }
-long WriteSome(int fd, const char* data, std::size_t size) { return ::write(fd, data, size); }
-int SyncToDisk(int fd) { return ::fsync(fd); }
-int CloseLog(int fd) { return ::close(fd); }
+int StatOf(int fd, StatBuffer& info) {
+  return ::fstat(fd, &info);
+}
+bool IsRegular(const StatBuffer& info) {
+  return S_ISREG(info.st_mode);
+}
+int Empty(int fd) {
+  return ::ftruncate(fd, 0);
+}
+long WriteSome(int fd, const char* data, std::size_t size) {
+  return ::write(fd, data, size);
+}
+int SyncToDisk(int fd) {
+  return ::fsync(fd);
+}
+int CloseLog(int fd) {
+  return ::close(fd);
+}
 #endif
 
 Status CannotSave(const std::string& path, const std::string& reason) {

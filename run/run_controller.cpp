@@ -30,17 +30,27 @@ RunController::RunController(RunView& view, ActivityLog& log, Clock clock)
 
 void RunController::Go() {
   switch (m_state) {
-    case RunState::Idle: Start(); break;
-    case RunState::Running: Pause(); break;
-    case RunState::Paused: Resume(); break;
-    case RunState::Finished: Reset(); break;
+    case RunState::Idle:
+      Start();
+      break;
+    case RunState::Running:
+      Pause();
+      break;
+    case RunState::Paused:
+      Resume();
+      break;
+    case RunState::Finished:
+      Reset();
+      break;
   }
 }
 
 void RunController::Quit() {
   switch (m_state) {
     case RunState::Idle:
-    case RunState::Finished: m_view.EndProgram(); break;
+    case RunState::Finished:
+      m_view.EndProgram();
+      break;
     case RunState::Running:
       Pause();
       switch (m_view.AskAbort()) {
@@ -50,10 +60,13 @@ void RunController::Quit() {
         case AbortAnswer::Cancel:
           if (m_state == RunState::Paused) Resume();
           break;
-        case AbortAnswer::No: break;
+        case AbortAnswer::No:
+          break;
       }
       break;
-    case RunState::Paused: AbortPaused(); break;
+    case RunState::Paused:
+      AbortPaused();
+      break;
   }
 }
 
@@ -144,8 +157,7 @@ void RunController::WriteSummary() {
   SummaryFacts facts;
   facts.completed = m_state == RunState::Running;
   facts.update = m_update;
-  facts.run_seconds =
-      std::llround(std::chrono::duration<double>(m_run_time).count());
+  facts.run_seconds = std::llround(std::chrono::duration<double>(m_run_time).count());
   facts.counters = m_counters;
   facts.now_text = m_view.NowText();
   m_summary_written = true;

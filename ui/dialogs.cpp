@@ -18,15 +18,17 @@ AbortAnswer QtDialogs::AskAbort(QWidget* parent) {
   box.setDefaultButton(QMessageBox::Cancel);
   box.setEscapeButton(QMessageBox::Cancel);
   switch (box.exec()) {
-    case QMessageBox::Yes: return AbortAnswer::Yes;
-    case QMessageBox::No: return AbortAnswer::No;
-    default: return AbortAnswer::Cancel;
+    case QMessageBox::Yes:
+      return AbortAnswer::Yes;
+    case QMessageBox::No:
+      return AbortAnswer::No;
+    default:
+      return AbortAnswer::Cancel;
   }
 }
 
 std::optional<QString> QtDialogs::ChooseLogFile(QWidget* parent, const QString& current) {
-  QFileDialog dialog(parent, QStringLiteral("Log file..."), current,
-                     QStringLiteral("(*.txt)"));
+  QFileDialog dialog(parent, QStringLiteral("Log file..."), current, QStringLiteral("(*.txt)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setDefaultSuffix(QStringLiteral("txt"));

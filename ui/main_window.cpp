@@ -43,8 +43,8 @@ void Place(QWidget* widget, int left, int top, int width, int height) {
 }
 
 QString Mode(bool update, const char* verb) {
-  return QStringLiteral("%1 %2").arg(QLatin1String(verb),
-                                     update ? QStringLiteral("update") : QStringLiteral("simulation"));
+  return QStringLiteral("%1 %2").arg(
+      QLatin1String(verb), update ? QStringLiteral("update") : QStringLiteral("simulation"));
 }
 
 #ifndef _WIN32
@@ -156,10 +156,11 @@ void MainWindow::BuildControls() {
   m_go->setDefault(true);
   Place(m_go, 2520, 720, 1100, 495);
 
-  const QString style_tip = QStringLiteral("Select default style if you use Outlook's phone dialer");
-  const QString style_captions[4] = {QStringLiteral("(020) 1234 5678 (Default)"),
-                                     QStringLiteral("020-1234 5678"), QStringLiteral("020 1234 5678"),
-                                     QStringLiteral("02012345678")};
+  const QString style_tip =
+      QStringLiteral("Select default style if you use Outlook's phone dialer");
+  const QString style_captions[4] = {
+      QStringLiteral("(020) 1234 5678 (Default)"), QStringLiteral("020-1234 5678"),
+      QStringLiteral("020 1234 5678"), QStringLiteral("02012345678")};
   for (int i = 0; i < 4; ++i) {
     m_style[i] = new QRadioButton(style_captions[i], this);
     m_style[i]->setObjectName(QStringLiteral("Style%1").arg(i));
@@ -180,7 +181,8 @@ void MainWindow::BuildControls() {
   m_save_log->setChecked(true);
   Place(m_save_log, 120, 2640, 1215, 195);
 
-  m_set_file = button("SetFile", QStringLiteral("..."), QStringLiteral("Change location/filename"), false);
+  m_set_file =
+      button("SetFile", QStringLiteral("..."), QStringLiteral("Change location/filename"), false);
   Place(m_set_file, 4600, 2595, 300, 285);
 
   m_show_log = button("ShowLog", QStringLiteral("Show &Log"),
@@ -201,8 +203,9 @@ void MainWindow::BuildControls() {
 
   const char* counter_names[4] = {"Folders", "Checked", "Updated", "Numbers"};
   const char* caption_names[4] = {"lblFolders", "lblChecked", "lblUpdated", "lblNumbers"};
-  const QString captions[4] = {QStringLiteral("Folders Processed"), QStringLiteral("Contacts Checked"),
-                               QStringLiteral("Contacts To Update"), QStringLiteral("Phone Nos To Update")};
+  const QString captions[4] = {
+      QStringLiteral("Folders Processed"), QStringLiteral("Contacts Checked"),
+      QStringLiteral("Contacts To Update"), QStringLiteral("Phone Nos To Update")};
   const int tops[4] = {1080, 1320, 1560, 1800};
   const int caption_widths[4] = {1575, 1575, 1575, 1695};
   for (int i = 0; i < 4; ++i) {
@@ -226,7 +229,8 @@ void MainWindow::BuildControls() {
   Place(m_cmd_test, 3840, 120, 1095, 495);
 
   m_chk_replace = check("chkReplace", QStringLiteral("Custom replace:-"));
-  m_chk_replace->setToolTip(QStringLiteral("Must match first & subsequent characters to be replaced"));
+  m_chk_replace->setToolTip(
+      QStringLiteral("Must match first & subsequent characters to be replaced"));
   Place(m_chk_replace, 120, 3000, 1575, 195);
 
   m_txt_find = text_box("txtFind", QStringLiteral("Search string"));
@@ -241,9 +245,9 @@ void MainWindow::BuildControls() {
   Place(m_txt_replace, 3580, 2980, 1335, 285);
 
   // Tab order as designed; labels and the hidden Test button take no focus.
-  QWidget* order[] = {m_go,         m_style[0],  m_style[1], m_style[2],   m_cmd_option,
-                      m_update,     m_save_log,  m_set_file, m_show_log,   m_quit,
-                      m_about,      m_log_pane,  m_log_file, m_chk_replace, m_txt_find,
+  QWidget* order[] = {m_go,          m_style[0], m_style[1], m_style[2],    m_cmd_option,
+                      m_update,      m_save_log, m_set_file, m_show_log,    m_quit,
+                      m_about,       m_log_pane, m_log_file, m_chk_replace, m_txt_find,
                       m_txt_replace, m_style[3]};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
@@ -264,9 +268,13 @@ void MainWindow::BuildControls() {
   m_go->setFocus();
 }
 
-void MainWindow::Go_Click() { m_controller.Go(); }
+void MainWindow::Go_Click() {
+  m_controller.Go();
+}
 
-void MainWindow::Quit_Click() { m_controller.Quit(); }
+void MainWindow::Quit_Click() {
+  m_controller.Quit();
+}
 
 void MainWindow::Update_Click() {
   const bool update = m_update->isChecked();
@@ -482,7 +490,9 @@ void MainWindow::ProcessEvents(bool wait) {
   QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
 }
 
-std::string MainWindow::NowText() { return LocalDateTimeText(std::chrono::system_clock::now()); }
+std::string MainWindow::NowText() {
+  return LocalDateTimeText(std::chrono::system_clock::now());
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   // During a run the walk is still on the stack: abort it and end once it has unwound.

@@ -30,12 +30,14 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   heading->addWidget(image);
   heading->addWidget(title, 1);
 
-  auto* label2 = new QLabel(QStringLiteral("Options for handling +44 prefix on UK numbers. "), this);
+  auto* label2 =
+      new QLabel(QStringLiteral("Options for handling +44 prefix on UK numbers. "), this);
   label2->setObjectName(QStringLiteral("Label2"));
 
   const auto frame = [this](const char* name, const QString& caption,
-                            const std::array<QString, 3>& labels, std::array<QRadioButton*, 3>& buttons,
-                            const char* button_name, void (OptionDialog::*handler)(int)) {
+                            const std::array<QString, 3>& labels,
+                            std::array<QRadioButton*, 3>& buttons, const char* button_name,
+                            void (OptionDialog::*handler)(int)) {
     auto* box = new QGroupBox(caption, this);
     box->setObjectName(QString::fromLatin1(name));
     auto* column = new QVBoxLayout(box);
@@ -50,11 +52,11 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
     connect(group, &QButtonGroup::idClicked, this, handler);
     return box;
   };
-  QGroupBox* fra_prefix =
-      frame("fraPrefix", QStringLiteral("What to do with prefix"),
-            {QStringLiteral("Leave +44 prefixes as found"), QStringLiteral("Remove all +44 prefixes"),
-             QStringLiteral("Add +44 prefix to all UK numbers")},
-            m_opt_prefix, "optPrefix", &OptionDialog::optPrefix_Click);
+  QGroupBox* fra_prefix = frame(
+      "fraPrefix", QStringLiteral("What to do with prefix"),
+      {QStringLiteral("Leave +44 prefixes as found"), QStringLiteral("Remove all +44 prefixes"),
+       QStringLiteral("Add +44 prefix to all UK numbers")},
+      m_opt_prefix, "optPrefix", &OptionDialog::optPrefix_Click);
   QGroupBox* fra_code = frame("fraCode", QStringLiteral("If prefix is present"),
                               {QStringLiteral("Leave leading zero in area code as found"),
                                QStringLiteral("Remove leading zero from area code"),
@@ -92,10 +94,16 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   setTabOrder(m_opt_code[2], ok);
 }
 
-void OptionDialog::optPrefix_Click(int index) { m_options.prefix = PrefixFromNumber(index); }
+void OptionDialog::optPrefix_Click(int index) {
+  m_options.prefix = PrefixFromNumber(index);
+}
 
-void OptionDialog::optCode_Click(int index) { m_options.leading_zero = ZeroFromNumber(index); }
+void OptionDialog::optCode_Click(int index) {
+  m_options.leading_zero = ZeroFromNumber(index);
+}
 
-void OptionDialog::cmdOK_Click() { hide(); }
+void OptionDialog::cmdOK_Click() {
+  hide();
+}
 
 }  // namespace dialmend

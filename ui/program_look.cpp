@@ -6,7 +6,9 @@
 #include <cmath>
 
 // Resources of a static library must be registered by name, outside any namespace.
-static void RegisterResources() { Q_INIT_RESOURCE(ui); }
+static void RegisterResources() {
+  Q_INIT_RESOURCE(ui);
+}
 
 namespace dialmend {
 

@@ -16,7 +16,8 @@ namespace dialmend {
 [[nodiscard]] bool StartSysInfo();
 
 // The message shown when StartSysInfo fails.
-inline constexpr std::string_view kSysInfoUnavailable = "System Information Is Unavailable At This Time";
+inline constexpr std::string_view kSysInfoUnavailable =
+    "System Information Is Unavailable At This Time";
 
 // Registry value types the lookup reads.
 inline constexpr std::uint32_t kRegistryText = 1;    // REG_SZ

@@ -12,10 +12,8 @@ bool StartSysInfo() {
     const char* argument;
   };
   static constexpr Candidate kPrograms[] = {
-      {"kinfocenter", nullptr},
-      {"gnome-control-center", "info-overview"},
-      {"xfce4-about", nullptr},
-      {"hardinfo", nullptr},
+      {"kinfocenter", nullptr}, {"gnome-control-center", "info-overview"},
+      {"xfce4-about", nullptr}, {"hardinfo", nullptr},
       {"lshw-gtk", nullptr},
   };
   for (const Candidate& c : kPrograms) {

@@ -66,9 +66,9 @@ std::string KnownText(HRESULT result, FailureContext context) {
 }
 
 bool Contains(std::wstring_view text, std::wstring_view part) {
-  return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                     [](wchar_t a, wchar_t b) { return std::towlower(a) == std::towlower(b); }) !=
-         text.end();
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](wchar_t a, wchar_t b) {
+           return std::towlower(a) == std::towlower(b);
+         }) != text.end();
 }
 
 // Outlook's own descriptions name the common refusals even when the code is a generic one.
@@ -88,8 +88,8 @@ std::string DescriptionText(std::wstring_view description, FailureContext contex
 // A sentence from Outlook or the system, made to follow "...: ": no final full stop or line
 // end, and a capital first letter lowered unless the word is a name or an initialism.
 std::string AsClause(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                           text.back() == '.')) {
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
     text.pop_back();
   }
   const auto start = text.find_first_not_of(" \r\n");
@@ -123,7 +123,9 @@ Bstr& Bstr::operator=(Bstr&& other) noexcept {
   return *this;
 }
 
-Bstr::~Bstr() { SysFreeString(m_raw); }
+Bstr::~Bstr() {
+  SysFreeString(m_raw);
+}
 
 std::wstring_view Bstr::View() const {
   return m_raw ? std::wstring_view(m_raw, SysStringLen(m_raw)) : std::wstring_view();
@@ -179,15 +181,15 @@ std::string SystemMessage(HRESULT result) {
 
 std::string FailureText(HRESULT result, const EXCEPINFO* exception, FailureContext context) {
   if (result == DISP_E_EXCEPTION && exception) {
-    const HRESULT code =
-        exception->scode != 0 ? exception->scode
-        : exception->wCode != 0 ? static_cast<HRESULT>(0x80040000 | exception->wCode)
-                                : E_FAIL;
+    const HRESULT code = exception->scode != 0 ? exception->scode
+                         : exception->wCode != 0
+                             ? static_cast<HRESULT>(0x80040000 | exception->wCode)
+                             : E_FAIL;
     if (std::string text = KnownText(code, context); !text.empty()) return text;
     const std::wstring_view description =
-        exception->bstrDescription
-            ? std::wstring_view(exception->bstrDescription, SysStringLen(exception->bstrDescription))
-            : std::wstring_view();
+        exception->bstrDescription ? std::wstring_view(exception->bstrDescription,
+                                                       SysStringLen(exception->bstrDescription))
+                                   : std::wstring_view();
     if (std::string text = DescriptionText(description, context); !text.empty()) return text;
     if (std::string text = AsClause(Utf16ToUtf8Lossy(description)); !text.empty()) return text;
     if (std::string text = SystemMessage(code); !text.empty()) return text;
@@ -218,7 +220,9 @@ STDMETHODIMP BusyServerFilter::QueryInterface(REFIID iid, void** object) {
   return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) BusyServerFilter::AddRef() { return InterlockedIncrement(&m_references); }
+STDMETHODIMP_(ULONG) BusyServerFilter::AddRef() {
+  return InterlockedIncrement(&m_references);
+}
 
 STDMETHODIMP_(ULONG) BusyServerFilter::Release() {
   const LONG left = InterlockedDecrement(&m_references);
@@ -230,8 +234,8 @@ STDMETHODIMP_(DWORD) BusyServerFilter::HandleInComingCall(DWORD, HTASK, DWORD, L
   return SERVERCALL_ISHANDLED;
 }
 
-STDMETHODIMP_(DWORD) BusyServerFilter::RetryRejectedCall(HTASK, DWORD tick_count,
-                                                         DWORD reject_type) {
+STDMETHODIMP_(DWORD)
+BusyServerFilter::RetryRejectedCall(HTASK, DWORD tick_count, DWORD reject_type) {
   // Outlook rejects calls while a dialog of its own is open, and asks to retry while busy;
   // both pass once the user or Outlook is done.
   if (reject_type != SERVERCALL_RETRYLATER && reject_type != SERVERCALL_REJECTED) {
@@ -256,8 +260,7 @@ std::optional<Automation::Failure> Automation::Lookup(IDispatch* object, int kin
   LPOLESTR names[] = {text.data()};
   const ULONGLONG start = GetTickCount64();
   for (;;) {
-    const HRESULT result =
-        object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    const HRESULT result = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     if (SUCCEEDED(result)) break;
     const auto delay = RetryDelay(static_cast<unsigned long>(GetTickCount64() - start));
     if (IsBusyReply(result) && delay) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <windows.h>
 #include <objidl.h>
 #include <oleauto.h>
+#include <windows.h>
 
 #include <map>
 #include <optional>
@@ -98,12 +98,12 @@ class BusyServerFilter : public IMessageFilter {
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
 
-  STDMETHODIMP_(DWORD) HandleInComingCall(DWORD call_type, HTASK caller, DWORD tick_count,
-                                          LPINTERFACEINFO info) override;
-  STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK callee, DWORD tick_count,
-                                         DWORD reject_type) override;
-  STDMETHODIMP_(DWORD) MessagePending(HTASK callee, DWORD tick_count,
-                                      DWORD pending_type) override;
+  STDMETHODIMP_(DWORD)
+  HandleInComingCall(DWORD call_type, HTASK caller, DWORD tick_count,
+                     LPINTERFACEINFO info) override;
+  STDMETHODIMP_(DWORD)
+  RetryRejectedCall(HTASK callee, DWORD tick_count, DWORD reject_type) override;
+  STDMETHODIMP_(DWORD) MessagePending(HTASK callee, DWORD tick_count, DWORD pending_type) override;
 
  private:
   LONG m_references = 1;
@@ -128,8 +128,7 @@ class Automation {
                                             FailureContext context = FailureContext::Call);
 
  private:
-  std::optional<Failure> Lookup(IDispatch* object, int kind, std::wstring_view name,
-                                DISPID& id);
+  std::optional<Failure> Lookup(IDispatch* object, int kind, std::wstring_view name, DISPID& id);
 
   std::map<std::pair<int, std::wstring_view>, DISPID> m_ids;
 };

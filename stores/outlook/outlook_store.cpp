@@ -83,14 +83,16 @@ std::optional<std::wstring> TextOf(const VARIANT& value) {
                          : std::wstring();
   }
   Variant copy;
-  if (FAILED(VariantChangeType(copy.Raw(), const_cast<VARIANT*>(&value), 0, VT_BSTR))) return std::nullopt;
+  if (FAILED(VariantChangeType(copy.Raw(), const_cast<VARIANT*>(&value), 0, VT_BSTR)))
+    return std::nullopt;
   return TextOf(copy.Get());
 }
 
 std::optional<long> NumberOf(const VARIANT& value) {
   if (value.vt == VT_I4) return value.lVal;
   Variant copy;
-  if (FAILED(VariantChangeType(copy.Raw(), const_cast<VARIANT*>(&value), 0, VT_I4))) return std::nullopt;
+  if (FAILED(VariantChangeType(copy.Raw(), const_cast<VARIANT*>(&value), 0, VT_I4)))
+    return std::nullopt;
   return copy.Get().lVal;
 }
 
@@ -98,8 +100,8 @@ std::optional<long> NumberOf(const VARIANT& value) {
 Variant Read(Session& session, IDispatch* object, int kind, std::wstring_view name,
              const std::string& subject) {
   Variant value;
-  if (auto failure = session.automation.Call(object, kind, name, DISPATCH_PROPERTYGET, nullptr,
-                                             0, value.Put())) {
+  if (auto failure = session.automation.Call(object, kind, name, DISPATCH_PROPERTYGET, nullptr, 0,
+                                             value.Put())) {
     throw StoreError(subject, "cannot read " + Utf16ToUtf8Lossy(name) + ": " + failure->reason);
   }
   return value;
@@ -112,8 +114,8 @@ long ReadNumber(Session& session, IDispatch* object, int kind, std::wstring_view
   return *number;
 }
 
-ComPtr<IDispatch> ReadObject(Session& session, IDispatch* object, int kind,
-                             std::wstring_view name, const std::string& subject) {
+ComPtr<IDispatch> ReadObject(Session& session, IDispatch* object, int kind, std::wstring_view name,
+                             const std::string& subject) {
   auto result = DispatchOf(Read(session, object, kind, name, subject).Get());
   if (!result) throw StoreError(subject, Utf16ToUtf8Lossy(name) + " gave no object");
   return result;
@@ -122,8 +124,7 @@ ComPtr<IDispatch> ReadObject(Session& session, IDispatch* object, int kind,
 // Walks an Outlook collection by Count and 1-based Item, first to last.
 class Collection {
  public:
-  Collection(SessionPtr session, ComPtr<IDispatch> collection, int kind,
-             const std::string& subject)
+  Collection(SessionPtr session, ComPtr<IDispatch> collection, int kind, const std::string& subject)
       : m_session(std::move(session)), m_collection(std::move(collection)), m_kind(kind) {
     m_count = ReadNumber(*m_session, m_collection.Get(), m_kind, L"Count", subject);
   }
@@ -171,13 +172,13 @@ class OutlookItem : public ContactItem {
       const Variant value = Read(*m_session, m_item.Get(), kind, PhoneMembers()[i], Subject());
       const auto text = TextOf(value.Get());
       if (!text) {
-        throw StoreError(Subject(), "cannot read " + Utf16ToUtf8Lossy(PhoneMembers()[i]) +
-                                        ": it is not text");
+        throw StoreError(Subject(),
+                         "cannot read " + Utf16ToUtf8Lossy(PhoneMembers()[i]) + ": it is not text");
       }
       auto number = Utf16ToUtf8(*text);
       m_inexact[i] = !number;
-      phones.push_back({static_cast<PhoneField>(i), number ? std::move(*number)
-                                                           : Utf16ToUtf8Lossy(*text)});
+      phones.push_back(
+          {static_cast<PhoneField>(i), number ? std::move(*number) : Utf16ToUtf8Lossy(*text)});
     }
     return phones;
   }
@@ -195,9 +196,8 @@ class OutlookItem : public ContactItem {
     const auto wide = Utf8ToUtf16(number);
     if (!wide) throw StoreError(Subject(), "the new number is not valid text");
     Variant value = Variant::Text(Bstr(*wide));
-    if (auto failure = m_session->automation.Call(m_item.Get(), ClassKind(),
-                                                  PhoneMembers()[index], DISPATCH_PROPERTYPUT,
-                                                  value.Raw(), 1, nullptr)) {
+    if (auto failure = m_session->automation.Call(m_item.Get(), ClassKind(), PhoneMembers()[index],
+                                                  DISPATCH_PROPERTYPUT, value.Raw(), 1, nullptr)) {
       throw StoreError(Subject(), "cannot change " + Utf16ToUtf8Lossy(PhoneMembers()[index]) +
                                       ": " + failure->reason);
     }
@@ -214,8 +214,8 @@ class OutlookItem : public ContactItem {
 
   void Save() override {
     if (auto failure =
-            m_session->automation.Call(m_item.Get(), ClassKind(), L"Save", DISPATCH_METHOD,
-                                       nullptr, 0, nullptr, FailureContext::Save)) {
+            m_session->automation.Call(m_item.Get(), ClassKind(), L"Save", DISPATCH_METHOD, nullptr,
+                                       0, nullptr, FailureContext::Save)) {
       throw StoreError(Subject(), failure->reason);
     }
   }
@@ -250,7 +250,8 @@ class OutlookItems : public ItemCursor {
     std::string position;
     auto item = m_items.Next("item", position);
     if (!item) return nullptr;
-    return std::make_unique<OutlookItem>(m_items.SharedSession(), std::move(item), std::move(position));
+    return std::make_unique<OutlookItem>(m_items.SharedSession(), std::move(item),
+                                         std::move(position));
   }
 
  private:
@@ -260,7 +261,9 @@ class OutlookItems : public ItemCursor {
 class OutlookFolder : public Folder {
  public:
   OutlookFolder(SessionPtr session, ComPtr<IDispatch> folder, std::string position)
-      : m_session(std::move(session)), m_folder(std::move(folder)), m_position(std::move(position)) {}
+      : m_session(std::move(session)),
+        m_folder(std::move(folder)),
+        m_position(std::move(position)) {}
 
   std::string Name() override {
     if (!m_name) {
@@ -278,7 +281,8 @@ class OutlookFolder : public Folder {
 
   std::unique_ptr<ItemCursor> Items() override {
     auto items = ReadObject(*m_session, m_folder.Get(), kFolder, L"Items", Subject());
-    return std::make_unique<OutlookItems>(Collection(m_session, std::move(items), kItems, Subject()));
+    return std::make_unique<OutlookItems>(
+        Collection(m_session, std::move(items), kItems, Subject()));
   }
 
   std::unique_ptr<FolderCursor> Folders() override;
@@ -310,7 +314,8 @@ class OutlookFolders : public FolderCursor {
 
 std::unique_ptr<FolderCursor> OutlookFolder::Folders() {
   auto folders = ReadObject(*m_session, m_folder.Get(), kFolder, L"Folders", Subject());
-  return std::make_unique<OutlookFolders>(Collection(m_session, std::move(folders), kFolders, Subject()));
+  return std::make_unique<OutlookFolders>(
+      Collection(m_session, std::move(folders), kFolders, Subject()));
 }
 
 // Attaches to the Outlook the user has open, else starts one; returns why neither works.
@@ -320,8 +325,8 @@ Status ConnectToOutlook(ComPtr<IDispatch>& application) {
   if (FAILED(result)) return Status::Failure(FailureText(result));
   ComPtr<IUnknown> running;
   if (SUCCEEDED(GetActiveObject(id, nullptr, running.Put())) && running &&
-      SUCCEEDED(running->QueryInterface(IID_IDispatch,
-                                        reinterpret_cast<void**>(application.Put())))) {
+      SUCCEEDED(
+          running->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(application.Put())))) {
     return {};
   }
   result = CoCreateInstance(id, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
@@ -360,9 +365,9 @@ class OutlookStore : public ContactStore {
 
     Variant mapi = Variant::Text(Bstr(L"MAPI"));
     Variant name_space;
-    if (auto failure = session->automation.Call(session->application.Get(), kApplication,
-                                                L"GetNamespace", DISPATCH_METHOD, mapi.Raw(),
-                                                1, name_space.Put())) {
+    if (auto failure =
+            session->automation.Call(session->application.Get(), kApplication, L"GetNamespace",
+                                     DISPATCH_METHOD, mapi.Raw(), 1, name_space.Put())) {
       return Status::Failure("Outlook cannot open the profile: " + failure->reason);
     }
     session->name_space = DispatchOf(name_space.Get());
@@ -374,9 +379,8 @@ class OutlookStore : public ContactStore {
   std::string CurrentUser() override {
     Session& session = Opened();
     Variant user;
-    if (auto failure = session.automation.Call(session.name_space.Get(), kNamespace,
-                                               L"CurrentUser", DISPATCH_PROPERTYGET, nullptr, 0,
-                                               user.Put())) {
+    if (auto failure = session.automation.Call(session.name_space.Get(), kNamespace, L"CurrentUser",
+                                               DISPATCH_PROPERTYGET, nullptr, 0, user.Put())) {
       throw StoreError("the current user", "Outlook refused to name it: " + failure->reason);
     }
     if (auto recipient = DispatchOf(user.Get())) {
@@ -391,8 +395,8 @@ class OutlookStore : public ContactStore {
     Session& session = Opened();
     auto folders =
         ReadObject(session, session.name_space.Get(), kNamespace, L"Folders", "the profile");
-    return std::make_unique<OutlookFolders>(Collection(m_session, std::move(folders),
-                                                       kFolders, "the profile"));
+    return std::make_unique<OutlookFolders>(
+        Collection(m_session, std::move(folders), kFolders, "the profile"));
   }
 
  private:

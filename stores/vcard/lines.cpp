@@ -164,7 +164,8 @@ void LogicalLineReader::Read(std::size_t pos, LogicalLine& line) {
   line.text = text;
 }
 
-std::size_t LogicalLineReader::RawOffset(const LogicalLine& line, std::size_t logical_offset) const {
+std::size_t LogicalLineReader::RawOffset(const LogicalLine& line,
+                                         std::size_t logical_offset) const {
   if (!line.folded) return line.begin + logical_offset;
   auto after = std::upper_bound(
       m_segments.begin(), m_segments.end(), logical_offset,

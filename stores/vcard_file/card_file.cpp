@@ -86,8 +86,7 @@ class CardFile {
     out.append(m_bytes, copied);
     if (out == m_bytes) return std::nullopt;
 
-    FileStatus status =
-        WriteFileAtomically(PathFromUtf8(m_path), out, m_stamp, m_bytes, &m_file);
+    FileStatus status = WriteFileAtomically(PathFromUtf8(m_path), out, m_stamp, m_bytes, &m_file);
     if (!status) return Folder::FlushFailure{m_name, std::move(status.reason), std::move(saves)};
     m_bytes = std::move(out);
     m_cards = std::move(cards);
@@ -201,8 +200,7 @@ class CardItems : public ItemCursor {
     const std::size_t index = m_next++;
     ParsedVCard parsed = ParseVCard(m_file->Card(index));
     if (!parsed) {
-      throw StoreError("card " + std::to_string(index + 1) + " of " + m_file->Name(),
-                       parsed.error);
+      throw StoreError("card " + std::to_string(index + 1) + " of " + m_file->Name(), parsed.error);
     }
     return std::make_unique<CardItem>(m_file, index, std::move(*parsed.card));
   }

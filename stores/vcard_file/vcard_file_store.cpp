@@ -97,8 +97,7 @@ class VCardFileStore : public ContactStore {
   std::string CurrentUser() override { return LoggedInUserName(); }
 
   std::unique_ptr<FolderCursor> Folders() override {
-    return std::make_unique<OneFolder>(m_path,
-                                       Utf8FromPath(PathFromUtf8(m_path).filename()));
+    return std::make_unique<OneFolder>(m_path, Utf8FromPath(PathFromUtf8(m_path).filename()));
   }
 
  private:

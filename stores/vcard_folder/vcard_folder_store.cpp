@@ -53,7 +53,9 @@ struct Listing {
   std::vector<StoreNote> notes;
 };
 
-bool Hidden(std::string_view name) { return name.empty() || name[0] == '.'; }
+bool Hidden(std::string_view name) {
+  return name.empty() || name[0] == '.';
+}
 
 // Editors' and sync tools' leftovers, which are never cards of their own.
 bool Temporary(std::string_view name) {

@@ -24,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 Outcome RunWith(std::vector<std::string> words, std::sig_atomic_t interrupts = 0) {
   const std::vector<std::string_view> args(words.begin(), words.end());
   std::FILE* out = std::tmpfile();
@@ -41,7 +40,8 @@ std::string Read(const fs::path& path) {
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = Read(entry.path());
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), root).string()] = Read(entry.path());
   }
   return files;
 }
@@ -71,7 +71,8 @@ TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
   const Outcome r = RunWith({"--profile", m_profile.string(), "--log", m_log.string()});
   EXPECT_EQ(Snapshot(m_profile), before);
   EXPECT_EQ(r.out, Read(m_log));
-  EXPECT_TRUE(r.out.starts_with("Dialmend Activity Log\r\n=======================\r\n\r\nCommenced "));
+  EXPECT_TRUE(
+      r.out.starts_with("Dialmend Activity Log\r\n=======================\r\n\r\nCommenced "));
   EXPECT_NE(r.out.find("\r\nChecking contacts in profile "), std::string::npos);
   EXPECT_NE(r.out.find("\r\nSimulation complete - "), std::string::npos);
   EXPECT_NE(r.out.find("Could not read \\Work\\broken-export.vcf: "), std::string::npos);
@@ -99,17 +100,19 @@ TEST_F(SampleProfile, UpdateChangesExactlyTheReportedNumbers) {
   // Folding is compared unfolded: a rewritten value may fold at other places.
   const auto unfold = [](std::string text) {
     for (const char* fold : {"\r\n ", "\r\n\t", "\n ", "\n\t"}) {
-      for (std::size_t at; (at = text.find(fold)) != std::string::npos;) text.erase(at, std::strlen(fold));
+      for (std::size_t at; (at = text.find(fold)) != std::string::npos;)
+        text.erase(at, std::strlen(fold));
     }
     return text;
   };
   auto after = Snapshot(m_profile);
   ASSERT_EQ(after.size(), before.size()) << "no file added or left behind";
   long replaced = 0;
-  const std::regex tel_line("^((?:[A-Za-z0-9-]+\\.)?(?:TEL|X-MS-TEL)[^:]*:(?:tel:)?)([^;\r\n]*)(.*)$",
-                            std::regex::icase);
+  const std::regex tel_line(
+      "^((?:[A-Za-z0-9-]+\\.)?(?:TEL|X-MS-TEL)[^:]*:(?:tel:)?)([^;\r\n]*)(.*)$", std::regex::icase);
   for (const auto& [name, text] : before) {
-    if (r.out.find("Could not read \\") != std::string::npos && name.find("broken") != std::string::npos) {
+    if (r.out.find("Could not read \\") != std::string::npos &&
+        name.find("broken") != std::string::npos) {
       EXPECT_EQ(after.at(name), text) << name << " is never written";
       continue;
     }
@@ -148,7 +151,8 @@ TEST_F(SampleProfile, ALogThatCannotBeCreatedEndsWithTwoBeforeAnythingIsTouched)
   const std::string log = (m_dir / "missing" / "log.txt").string();
   const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--log", log});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "dialmend-run: Cannot save the log to \"" + log + "\": no such file or directory.\n");
+  EXPECT_EQ(r.err,
+            "dialmend-run: Cannot save the log to \"" + log + "\": no such file or directory.\n");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(Snapshot(m_profile), before);
 }
@@ -191,7 +195,8 @@ TEST_F(CleanProfile, WritesIntoADeviceNamedByLogAndLeavesItADevice) {
   if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
     GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
   }
-  const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--log", device.string()});
+  const Outcome r =
+      RunWith({"--profile", m_profile.string(), "--update", "--log", device.string()});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::is_character_file(device));
   EXPECT_NE(Read(m_profile / "book" / "ann.vcf").find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
@@ -282,17 +287,15 @@ TEST_P(RunUsageLine, IsWordedExactly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, RunUsageLine,
-    testing::Values(BadRun{{"--profile"}, "--profile needs a path"},
-                    BadRun{{"--profile="}, "--profile needs a path"},
-                    BadRun{{"--log"}, "--log needs a path"},
-                    BadRun{{"--log=x", "--no-log"}, "--log and --no-log cannot go together"},
-                    BadRun{{"--style", "9"}, "--style: \"9\" is not a number from 0 to 3"},
-                    BadRun{{"--zero"}, "--zero needs a value from 0 to 2"},
-                    BadRun{{"--replace", "x"}, "--replace needs --find"},
-                    BadRun{{"--x"}, "unknown option --x"},
-                    BadRun{{"--dry-run=1"}, "unknown option --dry-run"},
-                    BadRun{{"contacts"},
-                           "unexpected argument \"contacts\" (give the store with --profile)"}));
+    testing::Values(
+        BadRun{{"--profile"}, "--profile needs a path"},
+        BadRun{{"--profile="}, "--profile needs a path"}, BadRun{{"--log"}, "--log needs a path"},
+        BadRun{{"--log=x", "--no-log"}, "--log and --no-log cannot go together"},
+        BadRun{{"--style", "9"}, "--style: \"9\" is not a number from 0 to 3"},
+        BadRun{{"--zero"}, "--zero needs a value from 0 to 2"},
+        BadRun{{"--replace", "x"}, "--replace needs --find"}, BadRun{{"--x"}, "unknown option --x"},
+        BadRun{{"--dry-run=1"}, "unknown option --dry-run"},
+        BadRun{{"contacts"}, "unexpected argument \"contacts\" (give the store with --profile)"}));
 
 TEST(RunCommand, HelpNamesTheDefaultProfile) {
   const Outcome r = RunWith({"--help"});

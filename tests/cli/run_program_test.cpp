@@ -79,7 +79,8 @@ struct Child {
     char block[256];
     for (;;) {
       int seen = 0;
-      for (std::size_t at = 0; (at = got.find(text, at)) != std::string::npos; at += text.size()) ++seen;
+      for (std::size_t at = 0; (at = got.find(text, at)) != std::string::npos; at += text.size())
+        ++seen;
       if (seen >= times) return got;
       const ssize_t n = ::read(out, block, sizeof block);
       if (n <= 0) return got;
@@ -90,7 +91,8 @@ struct Child {
   std::string ReadToEnd() {
     std::string got;
     char block[4096];
-    for (ssize_t n; (n = ::read(out, block, sizeof block)) > 0;) got.append(block, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(out, block, sizeof block)) > 0;)
+      got.append(block, static_cast<std::size_t>(n));
     ::close(out);
     return got;
   }
@@ -106,9 +108,10 @@ class RunProgram : public testing::Test {
  protected:
   void SetUp() override {
     // Named for this process too: other checkouts may run the same tests at the same time.
-    m_dir = fs::path(testing::TempDir()) /
-            ("program_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-             "_" + std::to_string(::getpid()));
+    m_dir =
+        fs::path(testing::TempDir()) /
+        ("program_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "_" + std::to_string(::getpid()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
     m_profile = m_dir / "profile";
@@ -177,13 +180,16 @@ TEST_P(RunProgramSignal, AbortsBetweenContactsWithTheLogSaved) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, RunProgramSignal, testing::Values(SIGTERM, SIGHUP),
-                         [](const auto& info) { return info.param == SIGTERM ? "Term" : "Hangup"; });
+                         [](const auto& info) {
+                           return info.param == SIGTERM ? "Term" : "Hangup";
+                         });
 
 TEST_F(RunProgram, EndsCleanlyWhenHeadOneClosesItsOutput) {
   int fds[2];
   ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
   ASSERT_EQ(::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize), kPipeSize);
-  const int first_line = ::open((m_dir / "first.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const int first_line =
+      ::open((m_dir / "first.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   const pid_t run = Child::Spawn(UpdateArgs(), -1, fds[1], m_err);
   const pid_t head = Child::Spawn({"/usr/bin/head", "-1"}, fds[0], first_line, m_err);
   ::close(fds[0]);
@@ -200,7 +206,8 @@ TEST_F(RunProgram, EndsCleanlyWhenHeadOneClosesItsOutput) {
 }
 
 TEST_F(RunProgram, WritesTheLogOnceWhenItIsStandardOutput) {
-  Child child = Child::Start({DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--log", "/dev/stdout"}, m_err);
+  Child child = Child::Start(
+      {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--log", "/dev/stdout"}, m_err);
   const std::string out = child.ReadToEnd();
   EXPECT_EQ(Child::Wait(child.pid), 1) << "the malformed card is a problem; " << Read(m_err);
   EXPECT_EQ(Read(m_err).find("Cannot save the log"), std::string::npos) << Read(m_err);

@@ -139,8 +139,7 @@ TYPED_TEST_P(StoreContract, AssignmentWithoutSaveLeavesTheStoredContact) {
     auto item = this->Dental(*this->m_store);
     item->SetPhone(TypeParam::kHomeIndex, "(020) 7930 8890");
   }
-  EXPECT_EQ(this->Dental(this->Reread())->Phones()[TypeParam::kHomeIndex].number,
-            "0171 930 8890");
+  EXPECT_EQ(this->Dental(this->Reread())->Phones()[TypeParam::kHomeIndex].number, "0171 930 8890");
 }
 
 TYPED_TEST_P(StoreContract, SaveKeepsEveryAssignmentOnceTheFolderIsFlushed) {
@@ -161,12 +160,11 @@ TYPED_TEST_P(StoreContract, FlushWithNothingSavedFailsNothing) {
   auto dental = this->DentalInFolder(*this->m_store);
   EXPECT_EQ(dental.item->HeldSave(), std::nullopt);
   EXPECT_TRUE(dental.folder->Flush().empty());
-  EXPECT_EQ(this->Dental(this->Reread())->Phones()[TypeParam::kHomeIndex].number,
-            "0171 930 8890");
+  EXPECT_EQ(this->Dental(this->Reread())->Phones()[TypeParam::kHomeIndex].number, "0171 930 8890");
 }
 
-REGISTER_TYPED_TEST_SUITE_P(StoreContract, WalksFoldersAndItemsInOrderOnce,
-                            GivesPhonesInFieldOrder, AssignmentWithoutSaveLeavesTheStoredContact,
+REGISTER_TYPED_TEST_SUITE_P(StoreContract, WalksFoldersAndItemsInOrderOnce, GivesPhonesInFieldOrder,
+                            AssignmentWithoutSaveLeavesTheStoredContact,
                             SaveKeepsEveryAssignmentOnceTheFolderIsFlushed,
                             FlushWithNothingSavedFailsNothing);
 

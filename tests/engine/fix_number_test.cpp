@@ -51,8 +51,11 @@ TEST_P(FixNumberRows, GivesExpectedText) {
   EXPECT_EQ(FixNumber(row.input, row.options), row.expected);
 }
 
-std::string RowName(const testing::TestParamInfo<Row>& info) { return info.param.name; }
+std::string RowName(const testing::TestParamInfo<Row>& info) {
+  return info.param.name;
+}
 
+// clang-format off
 // Cleaning and recognition: what the converter takes apart, and what it returns early.
 INSTANTIATE_TEST_SUITE_P(Cleaning, FixNumberRows, testing::Values(
     Row{"Empty", "", ""},
@@ -236,6 +239,7 @@ INSTANTIATE_TEST_SUITE_P(Unicode, FixNumberRows, testing::Values(
     Row{"TruncatedSequenceUnchanged", "0171 930 8890 \xe2\x98", "0171 930 8890 \xe2\x98"},
     Row{"CompactWithUnicodeLabel", "Tél 0171 930 8890", "Tél 02079308890", Style(3)}),
     RowName);
+// clang-format on
 
 TEST(FixNumber, HandlesTextsLongerThanSixteenBitPositions) {
   const std::string tail(70000, '9');

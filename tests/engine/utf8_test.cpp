@@ -41,15 +41,14 @@ TEST_P(Utf8Samples, AreJudgedAndRoundTrip) {
 
 INSTANTIATE_TEST_SUITE_P(
     Utf8, Utf8Samples,
-    testing::Values(Sample{"Empty", "", true}, Sample{"Ascii", "0171 930 8890", true},
-                    Sample{"TwoByte", "T\xc3\xa9l", true}, Sample{"ThreeByte", "\xe2\x98\x8e", true},
-                    Sample{"FourByte", "\xf0\x9f\x93\x9e", true},
-                    Sample{"Highest", "\xf4\x8f\xbf\xbf", true},
-                    Sample{"AboveHighest", "\xf4\x90\x80\x80", false},
-                    Sample{"Overlong", "\xc0\xaf", false}, Sample{"OverlongThree", "\xe0\x80\xaf", false},
-                    Sample{"Surrogate", "\xed\xa0\x80", false}, Sample{"LoneContinuation", "\x80", false},
-                    Sample{"Truncated", "\xe2\x98", false}, Sample{"BadContinuation", "\xc3\x28", false},
-                    Sample{"InvalidByte", "\xff", false}),
+    testing::Values(
+        Sample{"Empty", "", true}, Sample{"Ascii", "0171 930 8890", true},
+        Sample{"TwoByte", "T\xc3\xa9l", true}, Sample{"ThreeByte", "\xe2\x98\x8e", true},
+        Sample{"FourByte", "\xf0\x9f\x93\x9e", true}, Sample{"Highest", "\xf4\x8f\xbf\xbf", true},
+        Sample{"AboveHighest", "\xf4\x90\x80\x80", false}, Sample{"Overlong", "\xc0\xaf", false},
+        Sample{"OverlongThree", "\xe0\x80\xaf", false}, Sample{"Surrogate", "\xed\xa0\x80", false},
+        Sample{"LoneContinuation", "\x80", false}, Sample{"Truncated", "\xe2\x98", false},
+        Sample{"BadContinuation", "\xc3\x28", false}, Sample{"InvalidByte", "\xff", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Utf8, AsciiCheckLooksAtEveryByte) {

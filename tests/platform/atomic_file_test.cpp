@@ -20,10 +20,10 @@
 
 #include <algorithm>
 #include <array>
-#include <initializer_list>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <random>
 #include <string>
@@ -49,7 +49,8 @@ constexpr char kWideName[] = "Zo\xC3\xAB \xE5\xBC\xA0 \xF0\x9F\x93\x9E.vcf";
 class AtomicFile : public testing::Test {
  public:
   void SetUp() override {
-    m_folder = fs::temp_directory_path() / ("dialmend-atomic-" + std::to_string(std::random_device()()));
+    m_folder =
+        fs::temp_directory_path() / ("dialmend-atomic-" + std::to_string(std::random_device()()));
     ASSERT_TRUE(fs::create_directory(m_folder));
   }
   void TearDown() override {
@@ -126,9 +127,9 @@ TEST_F(AtomicFile, ReadsTheBytesAndTheStampOfTheFile) {
 #ifndef _WIN32
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(snapshot.stamp, (FileStamp{bytes.size(), info.st_mtim.tv_sec * 1'000'000'000LL +
-                                                         info.st_mtim.tv_nsec,
-                                       info.st_ino, info.st_dev}));
+  EXPECT_EQ(snapshot.stamp,
+            (FileStamp{bytes.size(), info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec,
+                       info.st_ino, info.st_dev}));
 #endif
 }
 
@@ -256,7 +257,8 @@ TEST_P(AtomicFileWrite, LeavesTheFileOfAnotherProgram) {
 INSTANTIATE_TEST_SUITE_P(
     Refusals, AtomicFileWrite,
     testing::Values(
-        WriteRefusal{"ChangedSinceItWasRead", [](AtomicFile& t, auto&) { t.Write("Ann.vcf", "sync"); },
+        WriteRefusal{"ChangedSinceItWasRead",
+                     [](AtomicFile& t, auto&) { t.Write("Ann.vcf", "sync"); },
                      "another program changed it after it was read", "sync", true},
         WriteRefusal{"ReplacedByOneOfTheSameSize",
                      [](AtomicFile& t, auto& path) { fs::rename(t.Write("New", "new"), path); },
@@ -697,8 +699,8 @@ TEST_F(AtomicFile, AWriteKilledMidwayLeavesTheOldFileOrTheNewOneWhole) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     const std::string now = Contents(path);
-    EXPECT_TRUE(now == old_bytes || now == new_bytes) << "killed after " << delay_us << " us: "
-                                                      << now.size() << " bytes";
+    EXPECT_TRUE(now == old_bytes || now == new_bytes)
+        << "killed after " << delay_us << " us: " << now.size() << " bytes";
   }
 }
 

@@ -75,16 +75,15 @@ folder Empty
 TEST(ContactRun, WalksFoldersDepthFirstAndReportsEveryChange) {
   Fixture f(kWorkStore);
   f.Run();
-  EXPECT_EQ(f.log.Text(),
-            std::string(kHeader) +
-                "Checking contacts in profile Alice Example\r\n\r\n"
-                "\\Work\\Riverside Dental\r\n"
-                "  Home:         0171 930 8890 --> (020) 7930 8890\r\n"
-                "  Mobile:       0370 123456 --> (07770) 123456\r\n"
-                "\\Work\\Clients\\Acme\r\n"
-                "  Business Fax: 01232 123456 --> (028) 9012 3456\r\n"
-                "\\Calendar\\Contacts Below Calendar\\Zoe\r\n"
-                "  Car:          0181 123 4567 --> (020) 8123 4567\r\n");
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) +
+                              "Checking contacts in profile Alice Example\r\n\r\n"
+                              "\\Work\\Riverside Dental\r\n"
+                              "  Home:         0171 930 8890 --> (020) 7930 8890\r\n"
+                              "  Mobile:       0370 123456 --> (07770) 123456\r\n"
+                              "\\Work\\Clients\\Acme\r\n"
+                              "  Business Fax: 01232 123456 --> (028) 9012 3456\r\n"
+                              "\\Calendar\\Contacts Below Calendar\\Zoe\r\n"
+                              "  Car:          0181 123 4567 --> (020) 8123 4567\r\n");
   EXPECT_EQ(f.counters.folders, 5);
   EXPECT_EQ(f.counters.checked, 4);
   EXPECT_EQ(f.counters.updated, 3);
@@ -141,19 +140,21 @@ TEST_P(ContactRunAbort, StopsAtTheYieldItWasAbortedIn) {
   EXPECT_EQ(f.counters.checked, c.checked);
   const auto at = f.log.Text().rfind("\r\n\\");
   const std::string last =
-      at == std::string::npos ? "" : f.log.Text().substr(at + 2, f.log.Text().find("\r\n", at + 2) - at - 2);
+      at == std::string::npos
+          ? ""
+          : f.log.Text().substr(at + 2, f.log.Text().find("\r\n", at + 2) - at - 2);
   EXPECT_EQ(last, c.last_contact);
 }
 
 // Yields: 1 Work, 2-4 its items, 5 Clients, 6 Acme, 7 Calendar, 8 Contacts Below, 9 Zoe, 10 Empty.
 INSTANTIATE_TEST_SUITE_P(
     Points, ContactRunAbort,
-    testing::Values(AbortCase{"EnteringFirstFolder", 1, 0, 0, ""},
-                    AbortCase{"BeforeFirstItem", 2, 0, 0, ""},
-                    AbortCase{"BetweenItems", 4, 0, 1, "\\Work\\Riverside Dental"},
-                    AbortCase{"EnteringSubfolderKeepsParentCounted", 5, 1, 2, "\\Work\\Riverside Dental"},
-                    AbortCase{"InSubfolderItems", 6, 1, 2, "\\Work\\Riverside Dental"},
-                    AbortCase{"EnteringLastFolder", 10, 4, 4, "\\Calendar\\Contacts Below Calendar\\Zoe"}),
+    testing::Values(
+        AbortCase{"EnteringFirstFolder", 1, 0, 0, ""}, AbortCase{"BeforeFirstItem", 2, 0, 0, ""},
+        AbortCase{"BetweenItems", 4, 0, 1, "\\Work\\Riverside Dental"},
+        AbortCase{"EnteringSubfolderKeepsParentCounted", 5, 1, 2, "\\Work\\Riverside Dental"},
+        AbortCase{"InSubfolderItems", 6, 1, 2, "\\Work\\Riverside Dental"},
+        AbortCase{"EnteringLastFolder", 10, 4, 4, "\\Calendar\\Contacts Below Calendar\\Zoe"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ContactRun, ProfileThatWillNotOpenWritesNoHeaderButTheReason) {
@@ -214,14 +215,17 @@ folder Work
             /*update=*/true);
   f.Run();
   const std::string& log = f.log.Text();
-  EXPECT_NE(log.find("  Could not read \\Work\\Broken Card.item: read refused by the test store\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      log.find("  Could not read \\Work\\Broken Card.item: read refused by the test store\r\n"),
+      std::string::npos);
   EXPECT_NE(log.find("  Could not read \\Work\\Bad Kind: kind refused"), std::string::npos);
   EXPECT_NE(log.find("  Could not read \\Work\\No Phones: phones refused"), std::string::npos);
-  EXPECT_NE(log.find("  Could not save \\Work\\Riverside Dental: save refused by the test store\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      log.find("  Could not save \\Work\\Riverside Dental: save refused by the test store\r\n"),
+      std::string::npos);
   EXPECT_NE(log.find("  Could not read folder \\Work\\Locked: items refused"), std::string::npos);
-  EXPECT_EQ(log.find("\\Work\\Riverside Dental\r\n"), std::string::npos) << "not reported as changed";
+  EXPECT_EQ(log.find("\\Work\\Riverside Dental\r\n"), std::string::npos)
+      << "not reported as changed";
   EXPECT_NE(log.find("\\Work\\Fine\r\n  Home:"), std::string::npos);
   EXPECT_EQ(f.counters.problems, 5);
   EXPECT_EQ(f.counters.checked, 2);
@@ -232,10 +236,12 @@ folder Work
 }
 
 TEST(ContactRun, NumberTheStoreCannotHoldIsReportedNotChanged) {
-  Fixture f("folder Work\n  contact Uri [refuse 020]\n    Home: 0171 930 8890\n    Mobile: 0370 123456\n",
-            /*update=*/true);
+  Fixture f(
+      "folder Work\n  contact Uri [refuse 020]\n    Home: 0171 930 8890\n    Mobile: 0370 123456\n",
+      /*update=*/true);
   f.Run();
-  EXPECT_NE(f.log.Text().find("  Could not change Home of \\Work\\Uri: the store cannot hold \"020\"\r\n"),
+  EXPECT_NE(f.log.Text().find(
+                "  Could not change Home of \\Work\\Uri: the store cannot hold \"020\"\r\n"),
             std::string::npos);
   EXPECT_EQ(f.counters.numbers, 1);
   EXPECT_EQ(f.store.Find("Uri").phones[0].number, "0171 930 8890");
@@ -243,12 +249,13 @@ TEST(ContactRun, NumberTheStoreCannotHoldIsReportedNotChanged) {
 }
 
 TEST(ContactRun, LogsTheStoresNotesUnderWhatTheyConcernAndCountsProblemNotes) {
-  Fixture f("note 2 leftovers removed\n"
-            "folder Work [note fifo.vcf passed over]\n"
-            "  contact Ann [problem Home left as it is]\n"
-            "    Home: 0171 930 8890\n"
-            "  folder Sub [problem loop skipped]\n",
-            /*update=*/true);
+  Fixture f(
+      "note 2 leftovers removed\n"
+      "folder Work [note fifo.vcf passed over]\n"
+      "  contact Ann [problem Home left as it is]\n"
+      "    Home: 0171 930 8890\n"
+      "  folder Sub [problem loop skipped]\n",
+      /*update=*/true);
   f.Run();
   EXPECT_TRUE(f.store.Writing());
   const std::string& text = f.log.Text();
@@ -302,7 +309,8 @@ struct ChangeLineCase {
 
 TEST(FixLog, PutsOldNumbersInColumnSeventeen) {
   const ChangeLineCase cases[] = {
-      {"Home", "0171 930 8890", "020 7930 8890", "  Home:         0171 930 8890 --> 020 7930 8890\r\n"},
+      {"Home", "0171 930 8890", "020 7930 8890",
+       "  Home:         0171 930 8890 --> 020 7930 8890\r\n"},
       {"Business Fax", "x", "y", "  Business Fax: x --> y\r\n"},
       {"Car", " 1 ", "(1)", "  Car:           1  --> (1)\r\n"},
       {"TTY/TTDD", "", "", "  TTY/TTDD:      --> \r\n"},

@@ -103,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
     Names, NextLogPathCases,
     testing::Values(NextCase{"First", "/d/Dialmend Log 1.txt", "/d/Dialmend Log 2.txt"},
                     NextCase{"Carries", "/d/Dialmend Log 99.txt", "/d/Dialmend Log 100.txt"},
-                    NextCase{"BeyondSixteenBits", "Dialmend Log 32767.txt", "Dialmend Log 32768.txt"},
+                    NextCase{"BeyondSixteenBits", "Dialmend Log 32767.txt",
+                             "Dialmend Log 32768.txt"},
                     NextCase{"UserName", "/d/log.txt", std::nullopt},
                     NextCase{"NoNumber", "/d/Dialmend Log .txt", std::nullopt},
                     NextCase{"LeadingZero", "/d/Dialmend Log 01.txt", std::nullopt},
@@ -113,9 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
 class LogFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    m_dir = fs::path(testing::TempDir()) /
-            ("log_file_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-             "_" + std::to_string(::getpid()));
+    m_dir =
+        fs::path(testing::TempDir()) /
+        ("log_file_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "_" + std::to_string(::getpid()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
   }

@@ -1,9 +1,9 @@
 #include "run/log_file.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <optional>

@@ -92,7 +92,9 @@ struct Harness {
   void Press(std::function<void(RunController&)> action) {
     view.events.push_back([this, action] { action(controller); });
   }
-  void Idle() { view.events.push_back([] {}); }
+  void Idle() {
+    view.events.push_back([] {});
+  }
   FakeView view;
   ActivityLog log;
   RunController controller;
@@ -160,7 +162,8 @@ TEST_P(RunControllerQuit, AsksWhileRunning) {
   h.controller.Go();
   EXPECT_EQ(h.view.calls, c.calls);
   const std::string& log = h.log.Text();
-  EXPECT_EQ(log.find(c.aborted ? "Simulation aborted" : "Simulation complete") != std::string::npos, true);
+  EXPECT_EQ(log.find(c.aborted ? "Simulation aborted" : "Simulation complete") != std::string::npos,
+            true);
   EXPECT_EQ(log.find("Summary:"), log.rfind("Summary:")) << "one summary";
   EXPECT_EQ(h.controller.State(), RunState::Finished);
 }
@@ -170,7 +173,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         QuitCase{"Yes", AbortAnswer::Yes, {"started", "paused", "ask", "finished"}, true},
         QuitCase{"No", AbortAnswer::No, {"started", "paused", "ask", "resumed", "finished"}, false},
-        QuitCase{"Cancel", AbortAnswer::Cancel, {"started", "paused", "ask", "resumed", "finished"}, false}),
+        QuitCase{"Cancel",
+                 AbortAnswer::Cancel,
+                 {"started", "paused", "ask", "resumed", "finished"},
+                 false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RunController, QuitWhilePausedAbortsWithoutAsking) {
@@ -261,9 +267,11 @@ TEST(RunController, WritesTheLogFileAsTheRunGoes) {
   h.Idle();  // before B
   h.Press([&](RunController&) { seen_before_c = Read(path); });
   h.controller.Go();
-  EXPECT_NE(seen_before_c.find("\\Work\\A\r\n  Home:         0171 930 8890 --> "), std::string::npos)
+  EXPECT_NE(seen_before_c.find("\\Work\\A\r\n  Home:         0171 930 8890 --> "),
+            std::string::npos)
       << seen_before_c;
-  EXPECT_NE(seen_before_c.find("\\Work\\B\r\n  Home:         0181 123 4567 --> "), std::string::npos)
+  EXPECT_NE(seen_before_c.find("\\Work\\B\r\n  Home:         0181 123 4567 --> "),
+            std::string::npos)
       << seen_before_c;
   EXPECT_EQ(Read(path), h.log.Text());
   EXPECT_TRUE(h.controller.LogSaved());
@@ -291,7 +299,8 @@ TEST(RunController, ALogThatCannotBeCreatedStopsTheRunBeforeItStarts) {
   EXPECT_EQ(h.controller.State(), RunState::Idle);
   EXPECT_TRUE(h.view.calls.empty()) << "not even shown as started";
   ASSERT_EQ(h.view.messages.size(), 1u);
-  EXPECT_EQ(h.view.messages[0], "Cannot save the log to \"" + path + "\": no such file or directory.");
+  EXPECT_EQ(h.view.messages[0],
+            "Cannot save the log to \"" + path + "\": no such file or directory.");
   EXPECT_FALSE(h.controller.LogSave().Ok());
   EXPECT_EQ(h.controller.LogSave().Message(), h.view.messages[0]);
   EXPECT_EQ(h.log.Text(), "");

@@ -83,20 +83,23 @@ class AboutTest : public QObject {
   void sysInfoStartsTheFirstProgramFound() {
     QTemporaryDir bin;
     const QString marker = bin.filePath(QStringLiteral("started"));
-    Script(bin.filePath(QStringLiteral("hardinfo")), "#!/bin/sh\n/usr/bin/touch '" + marker.toLocal8Bit() + "'\n");
+    Script(bin.filePath(QStringLiteral("hardinfo")),
+           "#!/bin/sh\n/usr/bin/touch '" + marker.toLocal8Bit() + "'\n");
     QCOMPARE(SysInfoWithPath(bin.path()), QStringList());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 5000);
   }
 
   void sysInfoWithNothingToStartSaysSo() {
     QTemporaryDir empty;
-    QCOMPARE(SysInfoWithPath(empty.path()), QStringList{QString::fromLatin1(kSysInfoUnavailable.data())});
+    QCOMPARE(SysInfoWithPath(empty.path()),
+             QStringList{QString::fromLatin1(kSysInfoUnavailable.data())});
   }
 
   void sysInfoThatFailsToStartSaysSo() {
     QTemporaryDir bin;
     Script(bin.filePath(QStringLiteral("kinfocenter")), "#!/nonexistent/interpreter\n");
-    QCOMPARE(SysInfoWithPath(bin.path()), QStringList{QString::fromLatin1(kSysInfoUnavailable.data())});
+    QCOMPARE(SysInfoWithPath(bin.path()),
+             QStringList{QString::fromLatin1(kSysInfoUnavailable.data())});
   }
 
   void registryValuesDecodeByTheirType_data() {
@@ -105,7 +108,8 @@ class AboutTest : public QObject {
     QTest::addColumn<QString>("expected");
     QTest::newRow("text with its NUL") << 1u << QByteArray("C:\\Tools\0", 9) << "C:\\Tools";
     QTest::newRow("text without NUL") << 1u << QByteArray("C:\\Tools") << "C:\\Tools";
-    QTest::newRow("only one NUL dropped") << 1u << QByteArray("ab\0\0", 4) << QString::fromLatin1("ab\0", 3);
+    QTest::newRow("only one NUL dropped")
+        << 1u << QByteArray("ab\0\0", 4) << QString::fromLatin1("ab\0", 3);
     QTest::newRow("number") << 4u << QByteArray("\x2a\x00\x00\x00", 4) << "42";
     QTest::newRow("negative number") << 4u << QByteArray("\xff\xff\xff\xff", 4) << "-1";
     QTest::newRow("other type keeps the old value") << 3u << QByteArray("xyz") << "old";
@@ -116,7 +120,8 @@ class AboutTest : public QObject {
     QFETCH(QByteArray, data);
     QFETCH(QString, expected);
     std::string value = "old";
-    DecodeKeyValue(type, std::string_view(data.constData(), static_cast<std::size_t>(data.size())), value);
+    DecodeKeyValue(type, std::string_view(data.constData(), static_cast<std::size_t>(data.size())),
+                   value);
     QCOMPARE(QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())), expected);
   }
 

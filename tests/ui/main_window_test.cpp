@@ -11,10 +11,10 @@
 #include <csignal>
 #include <cstring>
 #include <deque>
-#include <map>
-#include <optional>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 
 #include "tests/ui/fake_dialogs.h"
 #include "ui/dialogs.h"
@@ -124,8 +124,10 @@ class MainWindowTest : public QObject {
     Find<QCheckBox>("Update")->click();
     const auto before = Cards();
     Button("Go")->click();
-    QCOMPARE(m_dialogs.informed,
-             QStringList{QStringLiteral("Cannot save the log to \"%1\": no such file or directory.").arg(path)});
+    QCOMPARE(
+        m_dialogs.informed,
+        QStringList{
+            QStringLiteral("Cannot save the log to \"%1\": no such file or directory.").arg(path)});
     QCOMPARE(w->Controller().State(), RunState::Idle);
     QCOMPARE(Button("Go")->text(), QStringLiteral(" &Go!"));
     QVERIFY(Find<QCheckBox>("Update")->isEnabled());
@@ -148,7 +150,8 @@ class MainWindowTest : public QObject {
       QVERIFY2(saved.find("\r\nUpdate aborted - ") != std::string::npos, strsignal(signal_number));
       QCOMPARE(saved, w->Log().Text());
       QVERIFY(w->Controller().Counters().updated > 0);
-      for (const auto& [name, text] : Cards()) QVERIFY2(name.find(".dialmend-") == std::string::npos, name.c_str());
+      for (const auto& [name, text] : Cards())
+        QVERIFY2(name.find(".dialmend-") == std::string::npos, name.c_str());
     }
   }
 
@@ -177,7 +180,9 @@ class MainWindowTest : public QObject {
 
   void defaultLogPathIsOnTheDesktop() {
     MainWindow w(QStringLiteral("/nonexistent"), m_dialogs);
-    QVERIFY(w.findChild<QLineEdit*>(QStringLiteral("LogFile"))->text().contains(QStringLiteral("Dialmend Log ")));
+    QVERIFY(w.findChild<QLineEdit*>(QStringLiteral("LogFile"))
+                ->text()
+                .contains(QStringLiteral("Dialmend Log ")));
   }
 
   void updateBoxSwitchesCaptions() {
@@ -375,7 +380,8 @@ class MainWindowTest : public QObject {
     QVERIFY(text.find("\r\nUpdate aborted - ") != std::string::npos);
     QCOMPARE(text, w->Log().Text());
     // Every card is whole: each still parses to its end, and no temporary file is left.
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_profile->filePath("p").toStdString())) {
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(m_profile->filePath("p").toStdString())) {
       const std::string name = entry.path().filename().string();
       QVERIFY2(name.find(".dialmend-") == std::string::npos, name.c_str());
       if (entry.path().extension() == ".vcf" && name != "broken-export.vcf") {

@@ -56,8 +56,8 @@ class SystemInfoRegistry : public testing::Test {
   static void SetValue(const char* key_name, const char* value_name, DWORD type,
                        const std::string& data) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, nullptr, 0, KEY_WRITE, nullptr,
-                              &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(key, value_name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
                              static_cast<DWORD>(data.size())),
@@ -115,23 +115,22 @@ TEST_P(StartSysInfoCase, StartsWhatTheRegistryNames) {
 
 INSTANTIATE_TEST_SUITE_P(
     SystemInfo, StartSysInfoCase,
-    testing::Values(
-        StartRow{"PathValueUncheckedAndUnchanged", ToolKey::WithPath, nullptr, Tool::None, true,
-                 true, kPathValue},
-        StartRow{"NoFallBackWhenThePathValueFailsToStart", ToolKey::WithPath, "<folder>",
-                 Tool::File, false, false, kPathValue},
-        StartRow{"FolderToolWhenTheFirstKeyIsMissing", ToolKey::Missing, "<folder>", Tool::File,
-                 true, true, "<folder>\\MSINFO32.EXE"},
-        StartRow{"FolderToolWhenThePathValueIsMissing", ToolKey::WithoutPath, "<folder>",
-                 Tool::File, true, true, "<folder>\\MSINFO32.EXE"},
-        StartRow{"NothingWhenTheFolderHasNoTool", ToolKey::Missing, "<folder>", Tool::None, true,
-                 false, ""},
-        StartRow{"NothingWhenTheToolIsAFolder", ToolKey::Missing, "<folder>", Tool::Folder, true,
-                 false, ""},
-        StartRow{"BothBackslashesWhenTheFolderEndsWithOne", ToolKey::Missing, "<folder>\\",
-                 Tool::File, true, true, "<folder>\\\\MSINFO32.EXE"},
-        StartRow{"NothingWhenNeitherKeyIsThere", ToolKey::Missing, nullptr, Tool::File, true,
-                 false, ""}),
+    testing::Values(StartRow{"PathValueUncheckedAndUnchanged", ToolKey::WithPath, nullptr,
+                             Tool::None, true, true, kPathValue},
+                    StartRow{"NoFallBackWhenThePathValueFailsToStart", ToolKey::WithPath,
+                             "<folder>", Tool::File, false, false, kPathValue},
+                    StartRow{"FolderToolWhenTheFirstKeyIsMissing", ToolKey::Missing, "<folder>",
+                             Tool::File, true, true, "<folder>\\MSINFO32.EXE"},
+                    StartRow{"FolderToolWhenThePathValueIsMissing", ToolKey::WithoutPath,
+                             "<folder>", Tool::File, true, true, "<folder>\\MSINFO32.EXE"},
+                    StartRow{"NothingWhenTheFolderHasNoTool", ToolKey::Missing, "<folder>",
+                             Tool::None, true, false, ""},
+                    StartRow{"NothingWhenTheToolIsAFolder", ToolKey::Missing, "<folder>",
+                             Tool::Folder, true, false, ""},
+                    StartRow{"BothBackslashesWhenTheFolderEndsWithOne", ToolKey::Missing,
+                             "<folder>\\", Tool::File, true, true, "<folder>\\\\MSINFO32.EXE"},
+                    StartRow{"NothingWhenNeitherKeyIsThere", ToolKey::Missing, nullptr, Tool::File,
+                             true, false, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SystemInfoRegistry, FailsWhenThePathValueNamesNoFile) {
@@ -162,21 +161,21 @@ TEST_P(GetKeyValueCase, ReadsTheValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     SystemInfo, GetKeyValueCase,
-    testing::Values(
-        ValueRow{"TextStoredWithItsNulWithoutIt", "Value", REG_SZ, Text("C:\\Tools"), true,
-                 "C:\\Tools"},
-        ValueRow{"TextStoredWithoutItsNulWhole", "Value", REG_SZ, Text("C:\\Tools", false), true,
-                 "C:\\Tools"},
-        ValueRow{"NumberAsSignedDecimal", "Value", REG_DWORD, Dword(1234), true, "1234"},
-        ValueRow{"NegativeNumberAsSignedDecimal", "Value", REG_DWORD, Dword(0xFFFFFFFB), true,
-                 "-5"},
-        ValueRow{"OtherTypeLeavesTheText", "Value", REG_BINARY, "\1\2\3", true, "old"},
-        ValueRow{"ValueOfExactly1024Bytes", "Value", REG_SZ, Text(std::string(1023, 'x')), true,
-                 std::string(1023, 'x')},
-        ValueRow{"ValueOver1024BytesFailsAndEmpties", "Value", REG_SZ,
-                 Text(std::string(1024, 'x')), false, ""},
-        ValueRow{"MissingKeyFailsAndEmpties", nullptr, REG_NONE, "", false, ""},
-        ValueRow{"MissingValueFailsAndEmpties", "Other", REG_SZ, Text("x"), false, ""}),
+    testing::Values(ValueRow{"TextStoredWithItsNulWithoutIt", "Value", REG_SZ, Text("C:\\Tools"),
+                             true, "C:\\Tools"},
+                    ValueRow{"TextStoredWithoutItsNulWhole", "Value", REG_SZ,
+                             Text("C:\\Tools", false), true, "C:\\Tools"},
+                    ValueRow{"NumberAsSignedDecimal", "Value", REG_DWORD, Dword(1234), true,
+                             "1234"},
+                    ValueRow{"NegativeNumberAsSignedDecimal", "Value", REG_DWORD, Dword(0xFFFFFFFB),
+                             true, "-5"},
+                    ValueRow{"OtherTypeLeavesTheText", "Value", REG_BINARY, "\1\2\3", true, "old"},
+                    ValueRow{"ValueOfExactly1024Bytes", "Value", REG_SZ,
+                             Text(std::string(1023, 'x')), true, std::string(1023, 'x')},
+                    ValueRow{"ValueOver1024BytesFailsAndEmpties", "Value", REG_SZ,
+                             Text(std::string(1024, 'x')), false, ""},
+                    ValueRow{"MissingKeyFailsAndEmpties", nullptr, REG_NONE, "", false, ""},
+                    ValueRow{"MissingValueFailsAndEmpties", "Other", REG_SZ, Text("x"), false, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -37,11 +37,9 @@ const FakeType& FoldersType() {
   return type;
 }
 const FakeType& FolderType() {
-  static const FakeType type{"MAPIFolder",
-                             {{L"Name", 0x2102},
-                              {L"DefaultItemType", 0x3106},
-                              {L"Items", 0x3100},
-                              {L"Folders", 0x2103}}};
+  static const FakeType type{
+      "MAPIFolder",
+      {{L"Name", 0x2102}, {L"DefaultItemType", 0x3106}, {L"Items", 0x3100}, {L"Folders", 0x2103}}};
   return type;
 }
 const FakeType& ItemsType() {
@@ -124,15 +122,13 @@ long IndexArgument(const DISPPARAMS* params) {
 }
 
 bool IsGet(WORD flags, const DISPPARAMS* params) {
-  return (flags & DISPATCH_PROPERTYGET) && params && params->cArgs == 0 &&
-         params->cNamedArgs == 0;
+  return (flags & DISPATCH_PROPERTYGET) && params && params->cArgs == 0 && params->cNamedArgs == 0;
 }
 
 // A property put as IDispatch defines it: one text value, named DISPID_PROPERTYPUT.
 const VARIANT* PutValue(WORD flags, const DISPPARAMS* params) {
-  if (flags != DISPATCH_PROPERTYPUT || !params || params->cArgs != 1 ||
-      params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT ||
-      params->rgvarg[0].vt != VT_BSTR) {
+  if (flags != DISPATCH_PROPERTYPUT || !params || params->cArgs != 1 || params->cNamedArgs != 1 ||
+      params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT || params->rgvarg[0].vt != VT_BSTR) {
     return nullptr;
   }
   return &params->rgvarg[0];
@@ -197,8 +193,8 @@ class FakeObject : public IDispatch {
   }
 
  protected:
-  virtual HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params,
-                       VARIANT* result, EXCEPINFO* exception) = 0;
+  virtual HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT* result,
+                       EXCEPINFO* exception) = 0;
   virtual bool RejectCall() { return false; }
   virtual void Accepted() {}
 
@@ -381,7 +377,8 @@ class FakeApplication : public FakeObject {
   HRESULT Call(std::wstring_view, WORD flags, DISPPARAMS* params, VARIANT* result,
                EXCEPINFO* exception) override {
     if (!(flags & DISPATCH_METHOD) || !params || params->cArgs != 1 ||
-        params->rgvarg[0].vt != VT_BSTR || std::wstring_view(params->rgvarg[0].bstrVal) != L"MAPI") {
+        params->rgvarg[0].vt != VT_BSTR ||
+        std::wstring_view(params->rgvarg[0].bstrVal) != L"MAPI") {
       return DISP_E_TYPEMISMATCH;
     }
     if (m_world.namespace_failure != S_OK) {
@@ -401,7 +398,9 @@ FakeItem FakeContact(std::wstring file_as,
   return item;
 }
 
-IDispatch* FakeOutlook::Application() { return new FakeApplication(*this); }
+IDispatch* FakeOutlook::Application() {
+  return new FakeApplication(*this);
+}
 
 FakeItem& FakeOutlook::Item(std::initializer_list<std::size_t> folder_path, std::size_t index) {
   std::vector<FakeFolder>* level = &folders;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <windows.h>
 #include <oaidl.h>
+#include <windows.h>
 
 #include <array>
 #include <initializer_list>
@@ -54,8 +54,8 @@ struct FakeFolder {
 };
 
 // A contact filed as `file_as` with the given numbers; every other field empty.
-[[nodiscard]] FakeItem FakeContact(std::wstring file_as,
-                                   std::initializer_list<std::pair<PhoneField, std::wstring>> numbers);
+[[nodiscard]] FakeItem FakeContact(
+    std::wstring file_as, std::initializer_list<std::pair<PhoneField, std::wstring>> numbers);
 
 class FakeOutlook {
  public:
@@ -80,7 +80,7 @@ class FakeOutlook {
   std::vector<FakeFolder> folders;
 
   // What was done, over all objects.
-  int lookups = 0;                           // names passed to GetIDsOfNames
+  int lookups = 0;                            // names passed to GetIDsOfNames
   std::map<std::string, int> member_lookups;  // "ContactItem.FileAs" -> count
   int calls = 0;                              // accepted Invoke calls
   int puts = 0;                               // of which property puts

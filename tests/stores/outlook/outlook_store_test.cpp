@@ -26,8 +26,8 @@ constexpr int kMobile = static_cast<int>(PhoneField::Mobile);
 // and a calendar folder.
 void BuildContractProfile(FakeOutlook& outlook) {
   FakeFolder work{L"Work"};
-  work.items.push_back(FakeContact(
-      L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"}, {PhoneField::Mobile, L"0370 123456"}}));
+  work.items.push_back(FakeContact(L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"},
+                                                         {PhoneField::Mobile, L"0370 123456"}}));
   FakeItem team;
   team.item_class = kOutlookDistributionListClass;
   team.file_as = L"Team";
@@ -155,9 +155,9 @@ TEST(OutlookWalk, HoldsOneItemAtATimeAndLooksUpEachNameOncePerKindOfObject) {
   EXPECT_EQ(f.profile.outlook.live_objects, 1);  // the Application object the test holds
   const auto& lookups = f.profile.outlook.member_lookups;
   // Every item shares Class, as in Outlook.
-  for (const char* name : {"ContactItem.Class", "ContactItem.HomeTelephoneNumber",
-                           "ContactItem.FileAs", "ContactItem.Save", "MAPIFolder.Name",
-                           "Folders.Count", "Items.Item"}) {
+  for (const char* name :
+       {"ContactItem.Class", "ContactItem.HomeTelephoneNumber", "ContactItem.FileAs",
+        "ContactItem.Save", "MAPIFolder.Name", "Folders.Count", "Items.Item"}) {
     EXPECT_EQ(lookups.at(name), 1) << name;
   }
   EXPECT_EQ(lookups.count("DistListItem.Class"), 0u);
@@ -177,14 +177,15 @@ TEST_P(OutlookSaveRefusal, IsALogLineAndTheWalkGoesOn) {
   f.Dental().save_failure = GetParam().code;
   f.Dental().save_description = GetParam().description;
   f.Run();
-  EXPECT_TRUE(f.Logged("  Could not save \\Work\\Riverside Dental: " +
-                       std::string(GetParam().reason) + "\r\n"))
+  EXPECT_TRUE(f.Logged(
+      "  Could not save \\Work\\Riverside Dental: " + std::string(GetParam().reason) + "\r\n"))
       << f.log.Text();
   EXPECT_FALSE(f.Logged(kDentalReport));
   EXPECT_TRUE(f.Logged(kAcmeReport));
 }
 
-constexpr wchar_t kChanged[] = L"The operation cannot be performed because the message has been changed.";
+constexpr wchar_t kChanged[] =
+    L"The operation cannot be performed because the message has been changed.";
 
 INSTANTIATE_TEST_SUITE_P(
     OutlookWalk, OutlookSaveRefusal,
@@ -205,7 +206,8 @@ TEST(OutlookWalk, AFolderWhoseItemsFailIsSkippedAndTheWalkGoesOn) {
   broken.items_failure = E_ACCESSDENIED;
   f.profile.outlook.folders.insert(f.profile.outlook.folders.begin(), broken);
   f.Run();
-  EXPECT_TRUE(f.Logged("  Could not read folder \\Broken: cannot read Items: access was refused\r\n"))
+  EXPECT_TRUE(
+      f.Logged("  Could not read folder \\Broken: cannot read Items: access was refused\r\n"))
       << f.log.Text();
   EXPECT_TRUE(f.Logged(kDentalReport));
 }
@@ -225,8 +227,9 @@ TEST(OutlookWalk, ANumberWithALoneSurrogateIsLeftAndReported) {
   const std::wstring broken = std::wstring(L"0171 930 8890 ") + static_cast<wchar_t>(0xD800);
   f.Dental().phones[kHome] = broken;
   f.Run();
-  EXPECT_TRUE(f.Logged("  Could not change Home of \\Work\\Riverside Dental: its text holds a "
-                       "character that is not valid Unicode"))
+  EXPECT_TRUE(
+      f.Logged("  Could not change Home of \\Work\\Riverside Dental: its text holds a "
+               "character that is not valid Unicode"))
       << f.log.Text();
   EXPECT_EQ(f.Dental().writes[kHome], 0);
   EXPECT_EQ(f.Dental().phones[kMobile], L"(07770) 123456");
@@ -241,8 +244,8 @@ TEST_P(OutlookUserRefusal, EndsTheRunAfterTheHeaderWithTheReason) {
   f.Run();
   EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Checking\r\nCould not open the profile: " +
                               "Outlook refused to name it: " + GetParam().second + "\r\n");
-  EXPECT_EQ(f.host.profile_failures,
-            std::vector<std::string>{"Outlook refused to name it: " + std::string(GetParam().second)});
+  EXPECT_EQ(f.host.profile_failures, std::vector<std::string>{"Outlook refused to name it: " +
+                                                              std::string(GetParam().second)});
   EXPECT_EQ(f.Dental().calls, 0);
 }
 

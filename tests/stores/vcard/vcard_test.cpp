@@ -607,7 +607,9 @@ const ChangeRow kConvertedChanges[] = {
     {"Iso2022JpEachCharacterInItsOwnShift", "iso2022jp_30.vcf", 0, "03-1234-5678 \u5185\u7dda",
      "ISO-2022-JP:03-1234-5678", "ISO-2022-JP:03-1234-5678 \x1b$BFb\x1b(B\x1b$B@~\x1b(B"},
     {"Windows1250", "windows1250_qp_21.vcf", 0, "022 123 45 67 \u0141\u00f3d\u017a",
-     "WINDOWS-1250:022 123 45 67", "WINDOWS-1250:022 123 45 67 \xa3\xf3" "d\x9f"},
+     "WINDOWS-1250:022 123 45 67",
+     "WINDOWS-1250:022 123 45 67 \xa3\xf3"
+     "d\x9f"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Charsets, VCardConvertedChange, testing::ValuesIn(kConvertedChanges),

@@ -16,7 +16,9 @@ struct SpansCase {
   std::vector<std::string> cards;
 };
 
-void PrintTo(const SpansCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const SpansCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class FindCardsTest : public testing::TestWithParam<SpansCase> {};
 
@@ -32,31 +34,36 @@ TEST_P(FindCardsTest, FindsEachCardAndNothingBetween) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, FindCardsTest,
     testing::Values(
-        SpansCase{"Empty", "", {}},
-        SpansCase{"NoCard", "hello\r\n", {}},
+        SpansCase{"Empty", "", {}}, SpansCase{"NoCard", "hello\r\n", {}},
         SpansCase{"TwoCardsWithBlankLinesBetween",
-                  "BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n\r\n  \r\nBEGIN:VCARD\r\nFN:B\r\nEND:VCARD\r\n\r\n",
+                  "BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n\r\n  "
+                  "\r\nBEGIN:VCARD\r\nFN:B\r\nEND:VCARD\r\n\r\n",
                   {"BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n", "BEGIN:VCARD\r\nFN:B\r\nEND:VCARD\r\n"}},
         SpansCase{"AnyCaseAndBlanksAroundTheValue",
                   "begin:vcard\nFN:A\nEnd: VCard \nBEGIN:\tVCARD\r\nFN:B\r\nend:vcard",
                   {"begin:vcard\nFN:A\nEnd: VCard \n", "BEGIN:\tVCARD\r\nFN:B\r\nend:vcard"}},
-        SpansCase{"ByteOrderMarkStaysOutside", "\xEF\xBB\xBF" "BEGIN:VCARD\nEND:VCARD\n",
+        SpansCase{"ByteOrderMarkStaysOutside",
+                  "\xEF\xBB\xBF"
+                  "BEGIN:VCARD\nEND:VCARD\n",
                   {"BEGIN:VCARD\nEND:VCARD\n"}},
         SpansCase{"CardInsideACardStaysInIt",
                   "BEGIN:VCARD\nAGENT:\nBEGIN:VCARD\nFN:X\nEND:VCARD\nFN:A\nEND:VCARD\n"
                   "BEGIN:VCARD\nFN:B\nEND:VCARD\n",
                   {"BEGIN:VCARD\nAGENT:\nBEGIN:VCARD\nFN:X\nEND:VCARD\nFN:A\nEND:VCARD\n",
                    "BEGIN:VCARD\nFN:B\nEND:VCARD\n"}},
-        SpansCase{"CardWithoutEndRunsToTheEnd", "BEGIN:VCARD\nFN:A\nEND:VCARD\nBEGIN:VCARD\nFN:B\n",
+        SpansCase{"CardWithoutEndRunsToTheEnd",
+                  "BEGIN:VCARD\nFN:A\nEND:VCARD\nBEGIN:VCARD\nFN:B\n",
                   {"BEGIN:VCARD\nFN:A\nEND:VCARD\n", "BEGIN:VCARD\nFN:B\n"}},
         SpansCase{"StrayEndAndTextOutsideBelongToNoCard",
                   "END:VCARD\nnote\nBEGIN:VCARD\nEND:VCARD\ntrailer",
                   {"BEGIN:VCARD\nEND:VCARD\n"}},
-        SpansCase{"GroupedBeginAndEnd", "home.begin:vcard\nFN:A\nhome.end:vcard\n",
+        SpansCase{"GroupedBeginAndEnd",
+                  "home.begin:vcard\nFN:A\nhome.end:vcard\n",
                   {"home.begin:vcard\nFN:A\nhome.end:vcard\n"}},
-        SpansCase{"DoubledCarriageReturns",
-                  "BEGIN:VCARD\r\r\nFN:A\r\r\nEND:VCARD\r\r\nBEGIN:VCARD\r\r\nEND:VCARD\r\r\n",
-                  {"BEGIN:VCARD\r\r\nFN:A\r\r\nEND:VCARD\r\r\n", "BEGIN:VCARD\r\r\nEND:VCARD\r\r\n"}},
+        SpansCase{
+            "DoubledCarriageReturns",
+            "BEGIN:VCARD\r\r\nFN:A\r\r\nEND:VCARD\r\r\nBEGIN:VCARD\r\r\nEND:VCARD\r\r\n",
+            {"BEGIN:VCARD\r\r\nFN:A\r\r\nEND:VCARD\r\r\n", "BEGIN:VCARD\r\r\nEND:VCARD\r\r\n"}},
         SpansCase{"ParameterisedBeginIsNoBegin", "BEGIN;X=1:VCARD\nBEGIN:VCARDS\n", {}}),
     [](const testing::TestParamInfo<SpansCase>& info) { return std::string(info.param.name); });
 

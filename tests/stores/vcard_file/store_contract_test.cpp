@@ -27,7 +27,8 @@ void Write(const fs::path& path, const std::string& text) {
 constexpr const char* kDental =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Riverside Dental\r\nTEL;TYPE=CELL:0370 123456\r\n"
     "TEL;TYPE=HOME,VOICE:0171 930 8890\r\nEND:VCARD\r\n";
-constexpr const char* kTeam = "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Team\r\nEND:VCARD\r\n";
+constexpr const char* kTeam =
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Team\r\nEND:VCARD\r\n";
 
 // The profile as one export, Work.vcf: the store is the one folder Work.
 struct VCardFileTraits : NumbersOnlyTraits {
@@ -89,8 +90,8 @@ TEST(VCardFileStore, SaysWhyAFolderOrAMissingFileCannotBeOpened) {
 TEST(VCardFileStore, ReportsACardThatCannotBeParsedAndReadsTheNext) {
   const fs::path root = fs::path(testing::TempDir()) / "vcard_file_bad_card";
   fs::remove_all(root);
-  Write(root / "all.vcf", std::string(kDental) +
-                              std::string("BEGIN:VCARD\r\nNOTE:\0\r\nEND:VCARD\r\n", 32) + kTeam);
+  Write(root / "all.vcf",
+        std::string(kDental) + std::string("BEGIN:VCARD\r\nNOTE:\0\r\nEND:VCARD\r\n", 32) + kTeam);
   auto store = MakeVCardFileStore((root / "all.vcf").string());
   auto folder = store->Folders()->Next();
   auto items = folder->Items();

@@ -97,7 +97,8 @@ TEST_F(VCardFileRun, WritesTheFileOnceForAllItsContacts) {
 
 TEST_F(VCardFileRun, KeepsEveryByteButTheChangedNumbers) {
   const std::string before =
-      "\xEF\xBB\xBF" "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\n"
+      "\xEF\xBB\xBF"
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\n"
       "NOTE:keep  these   spaces\r\nEND:VCARD\r\n"
       "\r\n\r\n   \r\n"
       "begin:vcard\nversion:2.1\nFN:Ben\nTEL;WORK:0370 123456\nend:vcard\n"
@@ -105,7 +106,8 @@ TEST_F(VCardFileRun, KeepsEveryByteButTheChangedNumbers) {
       "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Cat\r\nTEL:(020) 7930 8890\r\nEND:VCARD  \r\n"
       "\t\r\n-- exported by a phone --\r\n";
   const std::string after =
-      "\xEF\xBB\xBF" "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:(020) 7930 8890\r\n"
+      "\xEF\xBB\xBF"
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:(020) 7930 8890\r\n"
       "NOTE:keep  these   spaces\r\nEND:VCARD\r\n"
       "\r\n\r\n   \r\n"
       "begin:vcard\nversion:2.1\nFN:Ben\nTEL;WORK:(07770) 123456\nend:vcard\n"
@@ -121,7 +123,8 @@ TEST_F(VCardFileRun, KeepsEveryByteButTheChangedNumbers) {
 
 TEST_F(VCardFileRun, ReportsACardThatCannotBeParsedAndLeavesItByteForByte) {
   // A NUL byte is what no reader takes for text.
-  const std::string bad("BEGIN:VCARD\r\nFN:Bad\r\nTEL:0171 930 8890\r\nNOTE:\0\r\nEND:VCARD\r\n", 59);
+  const std::string bad("BEGIN:VCARD\r\nFN:Bad\r\nTEL:0171 930 8890\r\nNOTE:\0\r\nEND:VCARD\r\n",
+                        59);
   Write(m_file, Card("Ann", kOld) + bad + Card("Cat", kOld));
   const RunCounters counters = WalkFile();
   EXPECT_NE(m_log.Text().find("  Could not read \\all\\card 2 of all.vcf: line 4 holds a NUL "
@@ -142,8 +145,9 @@ TEST_F(VCardFileRun, AFailedWriteReportsEachContactNotSavedAndLeavesTheFile) {
   EXPECT_EQ(counters.updated, 0);
   EXPECT_EQ(counters.numbers, 0);
   EXPECT_EQ(counters.problems, 2);
-  const std::string reason = "all.vcf was not written: it has another hard link, which a "
-                             "replace would break\r\n";
+  const std::string reason =
+      "all.vcf was not written: it has another hard link, which a "
+      "replace would break\r\n";
   EXPECT_NE(m_log.Text().find("  Could not save \\all\\Ann: " + reason +
                               "  Could not save \\all\\Cat: " + reason),
             std::string::npos)

@@ -59,7 +59,8 @@ TEST(VCardStore, UnreadableCardThrowsAndTheCursorMovesOn) {
   const fs::path root = fs::path(testing::TempDir()) / "vcard_bad";
   fs::remove_all(root);
   VCardTraits::Write(root / "book" / "a.vcf", "BEGIN:VCARD\r\nno colon here\r\n");
-  VCardTraits::Write(root / "book" / "b.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:B\r\nEND:VCARD\r\n");
+  VCardTraits::Write(root / "book" / "b.vcf",
+                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:B\r\nEND:VCARD\r\n");
   auto store = MakeVCardStore(root.string());
   auto items = store->Folders()->Next()->Items();
   try {
@@ -76,10 +77,12 @@ TEST(VCardStore, RefusesToOverwriteACardChangedSinceItWasRead) {
   const fs::path root = fs::path(testing::TempDir()) / "vcard_race";
   fs::remove_all(root);
   const fs::path card = root / "book" / "a.vcf";
-  VCardTraits::Write(card, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
+  VCardTraits::Write(card,
+                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
   auto store = MakeVCardStore(root.string());
   auto item = store->Folders()->Next()->Items()->Next();
-  const std::string synced = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 000 0000\r\nEND:VCARD\r\n";
+  const std::string synced =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 000 0000\r\nEND:VCARD\r\n";
   VCardTraits::Write(card, synced);
   item->SetPhone(0, "(020) 7930 8890");
   EXPECT_THROW(item->Save(), StoreError);

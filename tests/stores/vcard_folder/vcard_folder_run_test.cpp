@@ -28,10 +28,10 @@ TEST(ContactRun, NamesANumberInAnUnhandledEncodingAndConvertsTheBase64One) {
   const auto store = MakeVCardStore(root.string());
   const QuietRun run = RunQuietly(*store, NumberOptions{}, /*update=*/true);
   EXPECT_NE(run.log.find("  \\book\\Ann Encoded: Home left as it is: its value is in the "
-                            "\"X-FOO\" encoding, which is not handled\r\n"
-                            "\\book\\Ann Encoded\r\n"
-                            "  Business:     0171 930 8890 --> (020) 7930 8890\r\n"
-                            "  Mobile:       0370 123456 --> (07770) 123456\r\n"),
+                         "\"X-FOO\" encoding, which is not handled\r\n"
+                         "\\book\\Ann Encoded\r\n"
+                         "  Business:     0171 930 8890 --> (020) 7930 8890\r\n"
+                         "  Mobile:       0370 123456 --> (07770) 123456\r\n"),
             std::string::npos)
       << run.log;
   EXPECT_EQ(run.counters.numbers, 2);
