@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DDIALMEND_WERROR=ON
 endif
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean \
+.PHONY: format-check deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean \
 	windows test-windows
 
 deps:
@@ -19,6 +19,10 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Fails on any source file whose layout differs from .clang-format.
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 # Opens the program over a fresh copy of the bundled sample store, so the sample never changes.
 # Without a display it runs the same over the terminal instead.
