@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 
 #include "engine/version.h"
 #include "ui/dialogs.h"
@@ -36,22 +37,38 @@ QString WrongArgument(QCommandLineParser& parser, const QStringList& args) {
          unknown.first();
 }
 
+QStringList ArgumentsOf(int argc, char** argv) {
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+  return args;
+}
+
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Whether a window can open: without a display Qt ends the program with an abort.
+bool HasDisplay() {
+#if defined(_WIN32) || defined(__APPLE__)
+  return true;
+#else
+  return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM");
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  std::setlocale(LC_TIME, "");
-  QApplication::setApplicationName(QStringLiteral("Dialmend"));
-  QApplication::setApplicationVersion(QString::fromLatin1(dialmend::kVersion));
-  QApplication::setWindowIcon(dialmend::ProgramIcon());
-
+  // The command line is answered before Qt starts, so --help and --version work without a
+  // display.
   QCommandLineParser parser;
   const QCommandLineOption help_option(QStringList{QStringLiteral("h"), QStringLiteral("help")});
   const QCommandLineOption version_option(QStringLiteral("version"));
   const QCommandLineOption profile_option(QStringLiteral("profile"), QString(),
                                           QStringLiteral("PATH"));
   parser.addOptions({help_option, version_option, profile_option});
-  if (const QString wrong = WrongArgument(parser, QApplication::arguments()); !wrong.isEmpty()) {
+  if (const QString wrong = WrongArgument(parser, ArgumentsOf(argc, argv)); !wrong.isEmpty()) {
     std::fprintf(stderr, "dialmend: unknown argument \"%s\" (try --help)\n", qPrintable(wrong));
     return 2;
   }
@@ -63,8 +80,21 @@ int main(int argc, char** argv) {
     std::printf("dialmend %s\n", dialmend::kVersion);
     return 0;
   }
+  if (!HasDisplay()) {
+    std::fputs(
+        "dialmend: there is no display to open the window on (DISPLAY is not set); "
+        "dialmend-run works in a terminal\n",
+        stderr);
+    return 2;
+  }
   // Empty: the profile chooser finds the default as each run starts.
   const QString profile = parser.value(profile_option);
+
+  QApplication app(argc, argv);
+  std::setlocale(LC_TIME, "");
+  QApplication::setApplicationName(QStringLiteral("Dialmend"));
+  QApplication::setApplicationVersion(QString::fromLatin1(dialmend::kVersion));
+  QApplication::setWindowIcon(dialmend::ProgramIcon());
 
   dialmend::QtDialogs dialogs;
   dialmend::MainWindow window(profile, dialogs);

@@ -1,8 +1,9 @@
-# Runs the window program with arguments it answers without opening a window, and checks what it
-# prints and its exit status. -D PROGRAM=... -D VERSION=...
+# Runs the window program with arguments it answers without opening a window, and with no display
+# at all, and checks what it prints and its exit status. -D PROGRAM=... -D VERSION=...
 function(expect_run expected_status expected_out expected_err)
   execute_process(
-    COMMAND ${PROGRAM} ${ARGN}
+    COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+            --unset=QT_QPA_PLATFORM ${PROGRAM} ${ARGN}
     OUTPUT_VARIABLE out
     ERROR_VARIABLE err
     RESULT_VARIABLE status)
@@ -22,3 +23,5 @@ expect_run(2 "^$" "dialmend: unknown argument \"--frobnicate\" (try --help)\n" -
 expect_run(2 "^$" "dialmend: unknown argument \"-x\" (try --help)\n" -x)
 expect_run(2 "^$" "dialmend: unknown argument \"contacts\" (try --help)\n" contacts)
 expect_run(2 "^$" "dialmend: unknown argument \"--profile\" (try --help)\n" --profile)
+expect_run(2 "^$" "dialmend: there is no display to open the window on (DISPLAY is not set); dialmend-run works in a terminal\n")
+expect_run(2 "^$" "dialmend: there is no display to open the window on (DISPLAY is not set); dialmend-run works in a terminal\n" --profile /nonexistent)
