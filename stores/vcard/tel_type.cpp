@@ -4,9 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,6 +14,34 @@
 #include "stores/vcard/vcard.h"
 
 namespace dialmend {
+
+namespace {
+
+struct TypeName {
+  std::string_view name;
+  std::uint32_t bit;
+};
+
+// Every TYPE word that decides a field, lower case, with the bit it sets.
+constexpr TypeName kTypeNames[] = {
+    {"home", kTypeHome},           {"home2", kTypeHome},
+    {"work", kTypeWork},           {"business", kTypeWork},
+    {"business2", kTypeWork},      {"fax", kTypeFax},
+    {"cell", kTypeCell},           {"mobile", kTypeCell},
+    {"iphone", kTypeCell},         {"pcs", kTypeCell},
+    {"pager", kTypePager},         {"car", kTypeCar},
+    {"isdn", kTypeIsdn},           {"tty", kTypeTty},
+    {"ttytdd", kTypeTty},          {"tty-tdd", kTypeTty},
+    {"textphone", kTypeTty},       {"assistant", kTypeAssistant},
+    {"callback", kTypeCallback},   {"company", kTypeCompany},
+    {"companymain", kTypeCompany}, {"company-main", kTypeCompany},
+    {"radio", kTypeRadio},         {"telex", kTypeTelex},
+    {"tlx", kTypeTelex},           {"pref", kTypePref},
+    {"main", kTypePrimary},        {"primary", kTypePrimary},
+    {"other", kTypeOther},         {"voice", kTypeVoice},
+};
+
+}  // namespace
 
 std::uint32_t TypeBitOf(std::string_view token) {
   // Producers write the same type bare, as X-NAME and as X-EVOLUTION-NAME.
@@ -25,67 +52,9 @@ std::uint32_t TypeBitOf(std::string_view token) {
   if (token.size() > lower.size()) return 0;
   for (std::size_t i = 0; i < token.size(); ++i) lower[i] = AsciiLower(token[i]);
   const std::string_view key(lower.data(), token.size());
-  // Grouped by length, so a token is compared only with names it could equal.
-  struct Type {
-    std::string_view name;
-    std::uint32_t bit;
-  };
-  static constexpr Type kLength3[] = {{"fax", kTypeFax},
-                                      {"car", kTypeCar},
-                                      {"pcs", kTypeCell},
-                                      {"tty", kTypeTty},
-                                      {"tlx", kTypeTelex}};
-  static constexpr Type kLength4[] = {{"home", kTypeHome}, {"work", kTypeWork},
-                                      {"cell", kTypeCell}, {"isdn", kTypeIsdn},
-                                      {"pref", kTypePref}, {"main", kTypePrimary}};
-  static constexpr Type kLength5[] = {{"voice", kTypeVoice}, {"pager", kTypePager},
-                                      {"radio", kTypeRadio}, {"telex", kTypeTelex},
-                                      {"other", kTypeOther}, {"home2", kTypeHome}};
-  static constexpr Type kLength6[] = {
-      {"mobile", kTypeCell}, {"iphone", kTypeCell}, {"ttytdd", kTypeTty}};
-  static constexpr Type kLength7[] = {
-      {"company", kTypeCompany}, {"tty-tdd", kTypeTty}, {"primary", kTypePrimary}};
-  static constexpr Type kLength8[] = {{"business", kTypeWork}, {"callback", kTypeCallback}};
-  static constexpr Type kLength9[] = {
-      {"textphone", kTypeTty}, {"assistant", kTypeAssistant}, {"business2", kTypeWork}};
-  static constexpr Type kLength11[] = {{"companymain", kTypeCompany}};
-  static constexpr Type kLength12[] = {{"company-main", kTypeCompany}};
-  std::span<const Type> candidates;
-  switch (key.size()) {
-    case 3:
-      candidates = kLength3;
-      break;
-    case 4:
-      candidates = kLength4;
-      break;
-    case 5:
-      candidates = kLength5;
-      break;
-    case 6:
-      candidates = kLength6;
-      break;
-    case 7:
-      candidates = kLength7;
-      break;
-    case 8:
-      candidates = kLength8;
-      break;
-    case 9:
-      candidates = kLength9;
-      break;
-    case 11:
-      candidates = kLength11;
-      break;
-    case 12:
-      candidates = kLength12;
-      break;
-    default:
-      return 0;
-  }
-  for (const Type& type : candidates) {
-    if (std::memcmp(type.name.data(), key.data(), key.size()) == 0) return type.bit;
-  }
-  return 0;
+  const auto found = std::find_if(std::begin(kTypeNames), std::end(kTypeNames),
+                                  [key](const TypeName& type) { return type.name == key; });
+  return found == std::end(kTypeNames) ? 0 : found->bit;
 }
 
 Classified Classify(std::uint32_t types) {
