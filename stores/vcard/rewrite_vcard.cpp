@@ -165,92 +165,116 @@ std::string EncodeValue(std::string_view value, const ValueForm& form, std::size
   return {};
 }
 
-}  // namespace
-
-VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes) {
-  VCardRewrite result;
-  const std::vector<PhoneEntry>& phones = card.m_phones;
-  std::vector<const std::string*> wanted(phones.size(), nullptr);
+// The number asked for each phone entry, or null for an entry left alone; a change naming no
+// entry is rejected.
+std::vector<const std::string*> WantedNumbers(std::size_t count,
+                                              std::span<const PhoneChange> changes,
+                                              std::vector<RejectedChange>& rejected) {
+  std::vector<const std::string*> wanted(count, nullptr);
   for (const PhoneChange& change : changes) {
-    if (change.index >= phones.size()) {
-      result.rejected.push_back(
+    if (change.index >= count) {
+      rejected.push_back(
           {change.index, "the card has no phone entry " + std::to_string(change.index)});
       continue;
     }
     wanted[change.index] = &change.number;
   }
+  return wanted;
+}
 
+// The helpers below take a VCard::TelSlot as `auto`, since only RewriteVCard may name that type.
+ValueForm FormOf(const auto& slot, VCardVersion version) {
+  ValueForm form;
+  form.charset = slot.charset;
+  form.charset_name = slot.charset_name;
+  form.quoted_printable = slot.quoted_printable;
+  form.base64 = slot.base64;
+  form.uri = !slot.uri_scheme.empty();
+  // Version 4.0 asks for every comma in a text value to be escaped; older cards escape them only
+  // where their writer already did.
+  form.escape_commas = slot.escaped_commas || version == VCardVersion::V40;
+  form.escape_semicolons = slot.escaped_semicolons;
+  return form;
+}
+
+// Sets `value` to what the property's value says once it holds `number`, before encoding;
+// returns why it cannot, or empty text when it can.
+std::string ValueFor(std::string_view number, const auto& slot, const ValueForm& form,
+                     std::string& value) {
+  if (form.uri) {
+    TelUriNumber converted = TelUriFromNumber(number);
+    if (!converted.number) return std::move(converted.error);
+    value = slot.uri_scheme + *converted.number + slot.uri_suffix;
+    return {};
+  }
+  std::string problem = ProblemWithTextNumber(number, form);
+  if (problem.empty()) value = number;
+  return problem;
+}
+
+// Where the value starts on its line, so folding carries on from there.
+std::size_t ValueColumn(std::string_view bytes, const auto& slot) {
+  const std::string_view prefix(bytes.data() + slot.property_begin,
+                                slot.value_begin - slot.property_begin);
+  const std::size_t last_newline = prefix.rfind('\n');
+  return last_newline == std::string_view::npos ? prefix.size() : prefix.size() - last_newline - 1;
+}
+
+// Sets `edit` to replace the slot's value with `value` written in `form`; returns why it cannot,
+// or empty text when it can.
+std::string EditFor(std::string_view bytes, std::string_view line_end, const auto& slot,
+                    const ValueForm& form, std::string_view value, Edit& edit) {
+  const std::size_t column = ValueColumn(bytes, slot);
+  edit = Edit{slot.value_begin, slot.value_end, {}};
+  if (!form.base64) return EncodeValue(value, form, column, line_end, edit.text);
+  std::string bytes_in_charset;
+  std::string problem = InCharset(value, form.charset, form.charset_name, bytes_in_charset);
+  if (!problem.empty()) return problem;
+  const std::string_view raw(bytes.data() + slot.value_begin, slot.value_end - slot.value_begin);
+  AppendBase64Value(bytes_in_charset, LayoutOf(raw, column, line_end), column, edit.text);
+  return {};
+}
+
+// The card's bytes with each edit's span replaced by its text; every other byte is kept.
+std::string ApplyEdits(const std::string& bytes, std::vector<Edit>& edits) {
+  std::sort(edits.begin(), edits.end(),
+            [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
+  std::size_t extra = 0;
+  for (const Edit& edit : edits) extra += edit.text.size();
+  std::string out;
+  out.reserve(bytes.size() + extra);
+  std::size_t copied = 0;
+  for (const Edit& edit : edits) {
+    out.append(bytes, copied, edit.begin - copied);
+    out += edit.text;
+    copied = edit.end;
+  }
+  out.append(bytes, copied, std::string::npos);
+  return out;
+}
+
+}  // namespace
+
+VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes) {
+  VCardRewrite result;
+  const std::vector<const std::string*> wanted =
+      WantedNumbers(card.m_phones.size(), changes, result.rejected);
   std::vector<Edit> edits;
-  for (std::size_t i = 0; i < phones.size(); ++i) {
-    if (wanted[i] == nullptr || *wanted[i] == phones[i].number) continue;
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    if (wanted[i] == nullptr || *wanted[i] == card.m_phones[i].number) continue;
     const VCard::TelSlot& slot = card.m_slots[i];
-    ValueForm form;
-    form.charset = slot.charset;
-    form.charset_name = slot.charset_name;
-    form.quoted_printable = slot.quoted_printable;
-    form.base64 = slot.base64;
-    form.uri = !slot.uri_scheme.empty();
-    // Version 4.0 asks for every comma in a text value to be escaped; older cards escape them only
-    // where their writer already did.
-    form.escape_commas = slot.escaped_commas || card.m_version == VCardVersion::V40;
-    form.escape_semicolons = slot.escaped_semicolons;
-
+    const ValueForm form = FormOf(slot, card.m_version);
     std::string value;
-    if (form.uri) {
-      TelUriNumber converted = TelUriFromNumber(*wanted[i]);
-      if (!converted.number) {
-        result.rejected.push_back({i, std::move(converted.error)});
-        continue;
-      }
-      value = slot.uri_scheme + *converted.number + slot.uri_suffix;
-    } else {
-      std::string problem = ProblemWithTextNumber(*wanted[i], form);
-      if (!problem.empty()) {
-        result.rejected.push_back({i, std::move(problem)});
-        continue;
-      }
-      value = *wanted[i];
-    }
-
-    const std::string_view prefix(card.m_bytes.data() + slot.property_begin,
-                                  slot.value_begin - slot.property_begin);
-    const std::size_t last_newline = prefix.rfind('\n');
-    const std::size_t column =
-        last_newline == std::string_view::npos ? prefix.size() : prefix.size() - last_newline - 1;
-    Edit edit{slot.value_begin, slot.value_end, {}};
-    std::string problem;
-    if (form.base64) {
-      std::string bytes_in_charset;
-      problem = InCharset(value, form.charset, form.charset_name, bytes_in_charset);
-      const std::string_view raw(card.m_bytes.data() + slot.value_begin,
-                                 slot.value_end - slot.value_begin);
-      if (problem.empty()) {
-        AppendBase64Value(bytes_in_charset, LayoutOf(raw, column, card.LineEnd()), column,
-                          edit.text);
-      }
-    } else {
-      problem = EncodeValue(value, form, column, card.LineEnd(), edit.text);
-    }
+    std::string problem = ValueFor(*wanted[i], slot, form, value);
+    Edit edit;
+    if (problem.empty()) problem = EditFor(card.m_bytes, card.LineEnd(), slot, form, value, edit);
     if (!problem.empty()) {
       result.rejected.push_back({i, std::move(problem)});
       continue;
     }
     edits.push_back(std::move(edit));
   }
-
-  std::sort(edits.begin(), edits.end(),
-            [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
-  const std::string& bytes = card.m_bytes;
-  std::size_t extra = 0;
-  for (const Edit& edit : edits) extra += edit.text.size();
-  result.bytes.reserve(bytes.size() + extra);
-  std::size_t copied = 0;
-  for (const Edit& edit : edits) {
-    result.bytes.append(bytes, copied, edit.begin - copied);
-    result.bytes += edit.text;
-    copied = edit.end;
-  }
-  result.bytes.append(bytes, copied, std::string::npos);
+  result.bytes = ApplyEdits(card.m_bytes, edits);
   std::sort(result.rejected.begin(), result.rejected.end(),
             [](const RejectedChange& a, const RejectedChange& b) { return a.index < b.index; });
   return result;
