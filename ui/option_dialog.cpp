@@ -13,6 +13,82 @@
 
 namespace dialmend {
 
+namespace {
+
+// The program's icon beside its name, as at the top of every dialog of the program.
+QHBoxLayout* Heading(QWidget* dialog) {
+  auto* image = new QLabel(dialog);
+  image->setObjectName(QStringLiteral("Image1"));
+  image->setPixmap(ProgramIcon().pixmap(32, 32));
+  auto* title = new QLabel(QStringLiteral("Dialmend"), dialog);
+  title->setObjectName(QStringLiteral("Title"));
+  title->setFont(TitleFont());
+  auto* heading = new QHBoxLayout;
+  heading->addWidget(image);
+  heading->addWidget(title, 1);
+  return heading;
+}
+
+QLabel* Introduction(QWidget* dialog) {
+  auto* label2 =
+      new QLabel(QStringLiteral("Options for handling +44 prefix on UK numbers. "), dialog);
+  label2->setObjectName(QStringLiteral("Label2"));
+  return label2;
+}
+
+// A frame of three radio buttons, the first checked, whose clicks reach `handler` with the
+// button's index; the buttons are named `button_name` and their index.
+QGroupBox* ChoiceFrame(OptionDialog* dialog, const char* name, const QString& caption,
+                       const std::array<QString, 3>& labels, std::array<QRadioButton*, 3>& buttons,
+                       const char* button_name, void (OptionDialog::*handler)(int)) {
+  auto* box = new QGroupBox(caption, dialog);
+  box->setObjectName(QString::fromLatin1(name));
+  auto* column = new QVBoxLayout(box);
+  auto* group = new QButtonGroup(box);
+  for (int i = 0; i < 3; ++i) {
+    buttons[i] = new QRadioButton(labels[i], box);
+    buttons[i]->setObjectName(QStringLiteral("%1%2").arg(QLatin1String(button_name)).arg(i));
+    group->addButton(buttons[i], i);
+    column->addWidget(buttons[i]);
+  }
+  buttons[0]->setChecked(true);
+  QObject::connect(group, &QButtonGroup::idClicked, dialog, handler);
+  return box;
+}
+
+QLabel* LocaleNote(QWidget* dialog) {
+  auto* label1 = new QLabel(
+      QStringLiteral("N.B. This version of Dialmend assumes that all numbers without an "
+                     "international prefix are UK numbers. Versions for other locales can be "
+                     "generated on request."),
+      dialog);
+  label1->setObjectName(QStringLiteral("Label1"));
+  label1->setWordWrap(true);
+  return label1;
+}
+
+QPushButton* OkButton(OptionDialog* dialog) {
+  auto* ok = new QPushButton(QStringLiteral("OK"), dialog);
+  ok->setObjectName(QStringLiteral("cmdOK"));
+  ok->setDefault(true);
+  ok->setAutoDefault(true);
+  QObject::connect(ok, &QPushButton::clicked, dialog, &OptionDialog::cmdOK_Click);
+  return ok;
+}
+
+// Tab goes down the prefix choices, then the zero choices, then to OK.
+void SetTabOrder(const std::array<QRadioButton*, 3>& prefix,
+                 const std::array<QRadioButton*, 3>& code, QPushButton* ok) {
+  QWidget::setTabOrder(prefix[0], prefix[1]);
+  QWidget::setTabOrder(prefix[1], prefix[2]);
+  QWidget::setTabOrder(prefix[2], code[0]);
+  QWidget::setTabOrder(code[0], code[1]);
+  QWidget::setTabOrder(code[1], code[2]);
+  QWidget::setTabOrder(code[2], ok);
+}
+
+}  // namespace
+
 OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
     : QDialog(parent, kFixedDialogFlags), m_options(options) {
   setObjectName(QStringLiteral("frmOption"));
@@ -20,62 +96,20 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   setWindowIcon(ProgramIcon());
   setFont(ControlFont());
 
-  auto* image = new QLabel(this);
-  image->setObjectName(QStringLiteral("Image1"));
-  image->setPixmap(ProgramIcon().pixmap(32, 32));
-  auto* title = new QLabel(QStringLiteral("Dialmend"), this);
-  title->setObjectName(QStringLiteral("Title"));
-  title->setFont(TitleFont());
-  auto* heading = new QHBoxLayout;
-  heading->addWidget(image);
-  heading->addWidget(title, 1);
-
-  auto* label2 =
-      new QLabel(QStringLiteral("Options for handling +44 prefix on UK numbers. "), this);
-  label2->setObjectName(QStringLiteral("Label2"));
-
-  const auto frame = [this](const char* name, const QString& caption,
-                            const std::array<QString, 3>& labels,
-                            std::array<QRadioButton*, 3>& buttons, const char* button_name,
-                            void (OptionDialog::*handler)(int)) {
-    auto* box = new QGroupBox(caption, this);
-    box->setObjectName(QString::fromLatin1(name));
-    auto* column = new QVBoxLayout(box);
-    auto* group = new QButtonGroup(box);
-    for (int i = 0; i < 3; ++i) {
-      buttons[i] = new QRadioButton(labels[i], box);
-      buttons[i]->setObjectName(QStringLiteral("%1%2").arg(QLatin1String(button_name)).arg(i));
-      group->addButton(buttons[i], i);
-      column->addWidget(buttons[i]);
-    }
-    buttons[0]->setChecked(true);
-    connect(group, &QButtonGroup::idClicked, this, handler);
-    return box;
-  };
-  QGroupBox* fra_prefix = frame(
-      "fraPrefix", QStringLiteral("What to do with prefix"),
+  QHBoxLayout* heading = Heading(this);
+  QLabel* label2 = Introduction(this);
+  QGroupBox* fra_prefix = ChoiceFrame(
+      this, "fraPrefix", QStringLiteral("What to do with prefix"),
       {QStringLiteral("Leave +44 prefixes as found"), QStringLiteral("Remove all +44 prefixes"),
        QStringLiteral("Add +44 prefix to all UK numbers")},
       m_opt_prefix, "optPrefix", &OptionDialog::optPrefix_Click);
-  QGroupBox* fra_code = frame("fraCode", QStringLiteral("If prefix is present"),
-                              {QStringLiteral("Leave leading zero in area code as found"),
-                               QStringLiteral("Remove leading zero from area code"),
-                               QStringLiteral("Include leading zero in area code")},
-                              m_opt_code, "optCode", &OptionDialog::optCode_Click);
-
-  auto* label1 = new QLabel(
-      QStringLiteral("N.B. This version of Dialmend assumes that all numbers without an "
-                     "international prefix are UK numbers. Versions for other locales can be "
-                     "generated on request."),
-      this);
-  label1->setObjectName(QStringLiteral("Label1"));
-  label1->setWordWrap(true);
-
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(QStringLiteral("cmdOK"));
-  ok->setDefault(true);
-  ok->setAutoDefault(true);
-  connect(ok, &QPushButton::clicked, this, &OptionDialog::cmdOK_Click);
+  QGroupBox* fra_code = ChoiceFrame(this, "fraCode", QStringLiteral("If prefix is present"),
+                                    {QStringLiteral("Leave leading zero in area code as found"),
+                                     QStringLiteral("Remove leading zero from area code"),
+                                     QStringLiteral("Include leading zero in area code")},
+                                    m_opt_code, "optCode", &OptionDialog::optCode_Click);
+  QLabel* label1 = LocaleNote(this);
+  QPushButton* ok = OkButton(this);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(heading);
@@ -85,13 +119,7 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   layout->addWidget(label1);
   layout->addWidget(ok, 0, Qt::AlignRight);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-
-  setTabOrder(m_opt_prefix[0], m_opt_prefix[1]);
-  setTabOrder(m_opt_prefix[1], m_opt_prefix[2]);
-  setTabOrder(m_opt_prefix[2], m_opt_code[0]);
-  setTabOrder(m_opt_code[0], m_opt_code[1]);
-  setTabOrder(m_opt_code[1], m_opt_code[2]);
-  setTabOrder(m_opt_code[2], ok);
+  SetTabOrder(m_opt_prefix, m_opt_code, ok);
 }
 
 void OptionDialog::optPrefix_Click(int index) {
