@@ -133,14 +133,47 @@ void FillPattern(const CodeChange& row, View<C> local, Text<C>& out) {
   }
 }
 
+// What the converter has read of a number so far; the views point into the number, the
+// buffers of Scratch or constants.
 template <class C>
-std::string Convert(View<C> number, View<C> find, View<C> replacement, bool replace_on,
-                    const NumberOptions& options) {
-  Text<C> collapsed, replaced, repaired, rewritten, filled;
+struct Parts {
+  bool has_label = false;
+  View<C> label;
+  View<C> as_found;  // the number after its label, as the output shows it when nothing applies
+  bool has_prefix = false;
+  bool uk_prefix = false;
+  View<C> country;
+  View<C> area;
+  View<C> local;
+  bool zero_added = false;
+  bool zero_before_area = false;  // a "0" stands in front of `area`
+};
 
+// The texts the steps build, kept by Convert so the views in Parts stay valid.
+template <class C>
+struct Scratch {
+  Text<C> collapsed, replaced, repaired, rewritten, filled, trunk_code;
+  std::array<C, 8> new_code{};
+};
+
+// How the text after the prefix splits into area code and local number.
+enum class AreaSplit { Found, NoDigitAfter, NoLocal };
+
+template <class C>
+std::string Verbatim(View<C> text) {
+  Output out(text.size());
+  out.Put(text);
+  return out.Take();
+}
+
+// Trims, collapses runs of spaces, applies the find-and-replace option and strips brackets.
+template <class C>
+View<C> Clean(View<C> number, View<C> find, View<C> replacement, bool replace_on,
+              Scratch<C>& scratch) {
   View<C> t = TrimSpaces(number);
   static constexpr C kTwoSpaces[] = {C(' '), C(' ')};
   if (t.find(View<C>(kTwoSpaces, 2)) != View<C>::npos) {
+    Text<C>& collapsed = scratch.collapsed;
     collapsed.reserve(t.size());
     for (C c : t) {
       if (c != C(' ') || collapsed.back() != C(' ')) collapsed.push_back(c);
@@ -150,6 +183,7 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
 
   // Only a text that starts with the search string is touched, but then every occurrence is.
   if (replace_on && t.substr(0, find.size()) == find) {
+    Text<C>& replaced = scratch.replaced;
     replaced.reserve(t.size());
     std::size_t from = 0;
     for (std::size_t hit; (hit = t.find(find, from)) != View<C>::npos; from = hit + find.size()) {
@@ -160,169 +194,175 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
     t = replaced;
   }
 
-  t = StripOuterBrackets(t);
+  return StripOuterBrackets(t);
+}
 
-  if (!t.empty() && (t[0] == C('*') || t[0] == C('#'))) {
-    Output out(t.size());
-    out.Put(t);
-    return out.Take();
-  }
+template <class C>
+View<C> RepairAccessCode(View<C> t, Text<C>& repaired) {
+  if (!StartsWithAscii(t, "(00)")) return t;
+  repaired.assign(t.substr(0, 3));
+  repaired.append(t.substr(4));
+  return repaired;
+}
 
-  if (StartsWithAscii(t, "(00)")) {
-    repaired.assign(t.substr(0, 3));
-    repaired.append(t.substr(4));
-    t = repaired;
-  }
-
-  // The label is whatever stands before the first digit, less one label-end character.
+// The label is whatever stands before the first digit, less one label-end character.
+template <class C>
+View<C> TakeLabel(View<C> t, Parts<C>& parts) {
   std::size_t count = 0;
   while (count < t.size() && !IsDigit(t[count])) ++count;
   if (count > 0 && IsLabelEnd(t[count - 1])) --count;
-  const bool has_label = count > 0;
-  View<C> label;
-  if (has_label) {
-    label = TrimSpaces(t.substr(0, count));
-    t = t.substr(count);
-  }
+  parts.has_label = count > 0;
+  if (!parts.has_label) return t;
+  parts.label = TrimSpaces(t.substr(0, count));
+  return t.substr(count);
+}
 
-  if (StartsWithAscii(t, "(00")) {
-    const std::size_t p = Scan(t, 3, IsSeparator<C>);
-    const std::size_t q = Scan(t, p + 1, IsDigit<C>);
-    const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
-    rewritten.reserve(t.size() + 2);
-    rewritten.push_back(C('+'));
-    rewritten.append(Between(t, p, q));
-    rewritten.push_back(C(' '));
-    rewritten.push_back(C('('));
-    rewritten.append(From(t, r));
-    t = rewritten;
-  }
+template <class C>
+View<C> AccessCodeAsPlus(View<C> t, Text<C>& rewritten) {
+  if (!StartsWithAscii(t, "(00")) return t;
+  const std::size_t p = Scan(t, 3, IsSeparator<C>);
+  const std::size_t q = Scan(t, p + 1, IsDigit<C>);
+  const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
+  rewritten.reserve(t.size() + 2);
+  rewritten.push_back(C('+'));
+  rewritten.append(Between(t, p, q));
+  rewritten.push_back(C(' '));
+  rewritten.push_back(C('('));
+  rewritten.append(From(t, r));
+  return rewritten;
+}
 
-  const View<C> as_found = t;
-
-  bool has_prefix = false;
-  View<C> country;
+template <class C>
+View<C> TakePrefix(View<C> t, Parts<C>& parts) {
+  parts.as_found = t;
   if (!t.empty() && t[0] == C('+')) {
     const std::size_t p = Scan(t, 1, IsSeparator<C>);
     const std::size_t q = Scan(t, p + 1, IsDigit<C>);
     const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
-    has_prefix = true;
-    country = Between(t, p, q);
+    parts.has_prefix = true;
+    parts.country = Between(t, p, q);
     t = From(t, r);
   }
+  return StripOuterBrackets(t);
+}
 
-  t = StripOuterBrackets(t);
-
+template <class C>
+AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
   const std::size_t area_start = Scan(t, 0, IsNonDigit<C>);
   const std::size_t area_end = Scan(t, area_start, IsDigit<C>);
-  View<C> area = Between(t, area_start, area_end);
+  parts.area = Between(t, area_start, area_end);
   const View<C> rest = From(t, area_end);
   // Text after the area code with no digit in it would be cut down to its last character
   // ('Ext. 4410 from any desk phone' to 'Ext. (4410) e'), so such a number is left untouched.
-  if (!area.empty() && area_end + 1 < t.size() &&
+  if (!parts.area.empty() && area_end + 1 < t.size() &&
       std::none_of(rest.begin(), rest.end(), IsDigit<C>)) {
-    Output out(number.size());
-    out.Put(number);
-    return out.Take();
+    return AreaSplit::NoDigitAfter;
   }
-  if (area.empty() || area_end + 1 == t.size()) {
-    Output out(label.size() + as_found.size() + 1);
-    if (has_label) {
-      out.Put(label);
-      out.Put(C(' '));
-    }
-    out.Put(as_found);
-    return out.Take();
-  }
-  View<C> local = From(rest, Scan(rest, 0, IsNonDigit<C>));
+  if (parts.area.empty() || area_end + 1 == t.size()) return AreaSplit::NoLocal;
+  parts.local = From(rest, Scan(rest, 0, IsNonDigit<C>));
+  return AreaSplit::Found;
+}
 
-  // Code change, for UK numbers only.
-  bool uk_prefix = has_prefix && IsUkCountry(country);
-  bool zero_added = false;
-  bool zero_before_area = false;  // a "0" stands in front of `area`
-  std::array<C, 8> new_code{};
-  if (!has_prefix || uk_prefix) {
-    if (uk_prefix && area.size() == 1) zero_before_area = zero_added = true;
-    std::array<char, 8> digits{};
-    std::size_t n = 0;
-    if (zero_before_area) digits[n++] = '0';
-    if (area.size() + n <= 6) {
-      for (C c : area) digits[n++] = static_cast<char>(c);
-      if (const CodeChange* row = FindCodeChange(std::string_view(digits.data(), n))) {
-        std::copy(row->new_code.begin(), row->new_code.end(), new_code.begin());
-        area = View<C>(new_code.data(), row->new_code.size());
-        zero_before_area = false;
-        FillPattern(*row, local, filled);
-        local = filled;
-      }
-    }
+template <class C>
+std::string LabelAndAsFound(const Parts<C>& parts) {
+  Output out(parts.label.size() + parts.as_found.size() + 1);
+  if (parts.has_label) {
+    out.Put(parts.label);
+    out.Put(C(' '));
   }
+  out.Put(parts.as_found);
+  return out.Take();
+}
 
+// Code change, for UK numbers only.
+template <class C>
+void ChangeCode(Parts<C>& parts, Scratch<C>& scratch) {
+  parts.uk_prefix = parts.has_prefix && IsUkCountry(parts.country);
+  if (parts.has_prefix && !parts.uk_prefix) return;
+  if (parts.uk_prefix && parts.area.size() == 1) parts.zero_before_area = parts.zero_added = true;
+  std::array<char, 8> digits{};
+  std::size_t n = 0;
+  if (parts.zero_before_area) digits[n++] = '0';
+  if (parts.area.size() + n > 6) return;
+  for (C c : parts.area) digits[n++] = static_cast<char>(c);
+  if (const CodeChange* row = FindCodeChange(std::string_view(digits.data(), n))) {
+    std::copy(row->new_code.begin(), row->new_code.end(), scratch.new_code.begin());
+    parts.area = View<C>(scratch.new_code.data(), row->new_code.size());
+    parts.zero_before_area = false;
+    FillPattern(*row, parts.local, scratch.filled);
+    parts.local = scratch.filled;
+  }
+}
+
+// Applies the +44 option; false when the number is not to be guessed at and stays as it is.
+template <class C>
+bool ApplyPrefixOption(Parts<C>& parts, Text<C>& trunk_code, const NumberOptions& options) {
   static constexpr C kUk[] = {C('4'), C('4')};
-  Text<C> trunk_code;
-  if (options.prefix == PrefixAction::Remove && uk_prefix) {
-    has_prefix = uk_prefix = false;
-    if (zero_added && area[0] == C('0')) {
+  if (options.prefix == PrefixAction::Remove && parts.uk_prefix) {
+    parts.has_prefix = parts.uk_prefix = false;
+    if (parts.zero_added && parts.area[0] == C('0')) {
       // The "(0)" of "+44 (0)20 ..." is the trunk zero, not a code: kept as one, the result
       // would begin "(00)", an international access code. The code is the zero and the
       // digits after it; a number with no digit left after those is not guessed at.
+      const View<C> local = parts.local;
       std::size_t run = 0;
       while (run < local.size() && IsDigit(local[run])) ++run;
       std::size_t next = run;
       while (next < local.size() && IsSeparator(local[next])) ++next;
       const View<C> after = From(local, next);
-      if (run == 0 || std::none_of(after.begin(), after.end(), IsDigit<C>)) {
-        Output out(number.size());
-        out.Put(number);
-        return out.Take();
-      }
+      if (run == 0 || std::none_of(after.begin(), after.end(), IsDigit<C>)) return false;
       trunk_code.push_back(C('0'));
       trunk_code.append(local.substr(0, run));
-      area = trunk_code;
-      local = after;
-      zero_before_area = false;
-    } else if (!zero_before_area && area.size() >= 2 && area[0] != C('0')) {
+      parts.area = trunk_code;
+      parts.local = after;
+      parts.zero_before_area = false;
+    } else if (!parts.zero_before_area && parts.area.size() >= 2 && parts.area[0] != C('0')) {
       // Without +44 a code written with no zero could not be dialled, so the zero goes back.
-      zero_before_area = true;
+      parts.zero_before_area = true;
     }
-  } else if (options.prefix == PrefixAction::Add && !has_prefix) {
-    has_prefix = uk_prefix = true;
-    country = View<C>(kUk, 2);
+  } else if (options.prefix == PrefixAction::Add && !parts.has_prefix) {
+    parts.has_prefix = parts.uk_prefix = true;
+    parts.country = View<C>(kUk, 2);
   }
+  return true;
+}
 
-  if (uk_prefix) {
-    const bool starts_with_zero = zero_before_area || area[0] == C('0');
-    // Option 2 never adds a second zero: it removes one that the converter put there itself.
-    const bool drop = options.leading_zero == LeadingZero::Remove
-                          ? starts_with_zero
-                          : options.leading_zero != LeadingZero::Untouched && zero_added;
-    if (drop) {
-      if (zero_before_area) {
-        zero_before_area = false;
-      } else {
-        area.remove_prefix(1);
-      }
-    }
+template <class C>
+void ApplyZeroOption(Parts<C>& parts, const NumberOptions& options) {
+  if (!parts.uk_prefix) return;
+  const bool starts_with_zero = parts.zero_before_area || parts.area[0] == C('0');
+  // Option 2 never adds a second zero: it removes one that the converter put there itself.
+  const bool drop = options.leading_zero == LeadingZero::Remove
+                        ? starts_with_zero
+                        : options.leading_zero != LeadingZero::Untouched && parts.zero_added;
+  if (!drop) return;
+  if (parts.zero_before_area) {
+    parts.zero_before_area = false;
+  } else {
+    parts.area.remove_prefix(1);
   }
+}
 
+template <class C>
+std::string Write(const Parts<C>& parts, std::size_t number_size, const NumberOptions& options) {
   const bool compact = options.style == NumberStyle::Compact;
-  Output out(number.size() + 16);
-  if (has_label) {
-    out.Put(label);
+  Output out(number_size + 16);
+  if (parts.has_label) {
+    out.Put(parts.label);
     out.Put(C(' '));
   }
-  if (has_prefix) {
+  if (parts.has_prefix) {
     out.Put(C('+'));
     if (compact) {
-      out.PutWithoutSpaces(country);
+      out.PutWithoutSpaces(parts.country);
     } else {
-      out.Put(country);
+      out.Put(parts.country);
       out.Put(C(' '));
     }
   }
   if (options.style == NumberStyle::Brackets) out.Put(C('('));
-  if (zero_before_area) out.Put(C('0'));
-  out.Put(area);
+  if (parts.zero_before_area) out.Put(C('0'));
+  out.Put(parts.area);
   switch (options.style) {
     case NumberStyle::Brackets:
       out.Put(C(')')), out.Put(C(' '));
@@ -338,6 +378,7 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
       break;
   }
   // A full stop or tilde between two digits reads as a space.
+  const View<C> local = parts.local;
   for (std::size_t k = 0; k < local.size(); ++k) {
     C c = local[k];
     if ((c == C('.') || c == C('~')) && k > 0 && k + 1 < local.size() && IsDigit(local[k - 1]) &&
@@ -347,6 +388,31 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
     if (!(compact && c == C(' '))) out.Put(c);
   }
   return out.Take();
+}
+
+template <class C>
+std::string Convert(View<C> number, View<C> find, View<C> replacement, bool replace_on,
+                    const NumberOptions& options) {
+  Scratch<C> scratch;
+  Parts<C> parts;
+  View<C> t = Clean(number, find, replacement, replace_on, scratch);
+  if (!t.empty() && (t[0] == C('*') || t[0] == C('#'))) return Verbatim(t);
+  t = RepairAccessCode(t, scratch.repaired);
+  t = TakeLabel(t, parts);
+  t = AccessCodeAsPlus(t, scratch.rewritten);
+  t = TakePrefix(t, parts);
+  switch (SplitArea(t, parts)) {
+    case AreaSplit::NoDigitAfter:
+      return Verbatim(number);
+    case AreaSplit::NoLocal:
+      return LabelAndAsFound(parts);
+    case AreaSplit::Found:
+      break;
+  }
+  ChangeCode(parts, scratch);
+  if (!ApplyPrefixOption(parts, scratch.trunk_code, options)) return Verbatim(number);
+  ApplyZeroOption(parts, options);
+  return Write(parts, number.size(), options);
 }
 
 }  // namespace
