@@ -61,8 +61,8 @@ void BM_ConvertCli(benchmark::State& state) {
   std::FILE* out = std::fopen("/dev/null", "w");
   for (auto _ : state) {
     std::rewind(in);
-    if (auto error = ConvertStream(in, out, NumberOptions{}, false)) {
-      state.SkipWithError(error->c_str());
+    if (const Status converted = ConvertStream(in, out, NumberOptions{}, false); !converted.Ok()) {
+      state.SkipWithError(converted.Message().c_str());
       break;
     }
   }

@@ -12,25 +12,25 @@
 
 namespace dialmend {
 
-std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> args,
-                                            ConvertArgs& out) {
+Status ParseConvertArgs(std::span<const std::string_view> args, ConvertArgs& out) {
   CommandLine line("(numbers are read from standard input)");
   line.AddNumberOptions(out.options);
   line.AddFlag("--changes", out.changes_only);
   line.AddFlag("--self-check", out.self_check);
   line.AddFlag("-h,--help", out.help);
   line.AddFlag("--version", out.version);
-  if (auto error = line.Parse(args)) return error;
+  if (auto error = line.Parse(args)) return Status::Failure(std::move(*error));
   // Refused rather than ignored: a user who asks for a style would otherwise read the check's
   // fixed settings as the result of that style.
   if (out.self_check) {
     for (const std::string& name : line.GivenInOrder()) {
       if (name != "--self-check" && name != "--help" && name != "--version") {
-        return "--self-check sets its own options and cannot be combined with " + name;
+        return Status::Failure("--self-check sets its own options and cannot be combined with " +
+                               name);
       }
     }
   }
-  return std::nullopt;
+  return Status{};
 }
 
 std::string ConvertUsage() {
@@ -63,8 +63,8 @@ std::string ConvertUsage() {
          "Exit status: 0 done, 1 input or output failed, 2 bad usage.\n";
 }
 
-std::optional<std::string> ConvertStream(std::FILE* in, std::FILE* out,
-                                         const NumberOptions& options, bool changes_only) {
+Status ConvertStream(std::FILE* in, std::FILE* out, const NumberOptions& options,
+                     bool changes_only) {
   LineReader reader(in);
   BufferedWriter writer(out);
   std::string_view line;
@@ -80,18 +80,18 @@ std::optional<std::string> ConvertStream(std::FILE* in, std::FILE* out,
   }
   const int write_error = writer.Flush();
   if (reader.Error() != 0) {
-    return std::string("cannot read the input: ") + std::strerror(reader.Error());
+    return Status::Failure(std::string("cannot read the input: ") + std::strerror(reader.Error()));
   }
   if (write_error != 0)
-    return std::string("cannot write the output: ") + std::strerror(write_error);
-  return std::nullopt;
+    return Status::Failure(std::string("cannot write the output: ") + std::strerror(write_error));
+  return Status{};
 }
 
 int RunConvert(std::span<const std::string_view> args, std::FILE* in, std::FILE* out,
                std::FILE* err) {
   ConvertArgs parsed;
-  if (const auto error = ParseConvertArgs(args, parsed)) {
-    std::fprintf(err, "dialmend-convert: %s (try --help)\n", error->c_str());
+  if (const Status parsing = ParseConvertArgs(args, parsed); !parsing.Ok()) {
+    std::fprintf(err, "dialmend-convert: %s (try --help)\n", parsing.Message().c_str());
     return 2;
   }
   if (parsed.help) {
@@ -113,8 +113,9 @@ int RunConvert(std::span<const std::string_view> args, std::FILE* in, std::FILE*
     }
     return 0;
   }
-  if (const auto error = ConvertStream(in, out, parsed.options, parsed.changes_only)) {
-    std::fprintf(err, "dialmend-convert: %s\n", error->c_str());
+  if (const Status converted = ConvertStream(in, out, parsed.options, parsed.changes_only);
+      !converted.Ok()) {
+    std::fprintf(err, "dialmend-convert: %s\n", converted.Message().c_str());
     return 1;
   }
   return 0;

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <cstdio>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "engine/number_options.h"
+#include "platform/result.h"
 
 namespace dialmend {
 
@@ -20,19 +20,17 @@ struct ConvertArgs {
 };
 
 // Parses dialmend-convert's arguments (without the program name). Returns the one-line
-// usage error naming the option, or std::nullopt. --self-check with a number option or
+// usage error naming the option as a failure. --self-check with a number option or
 // --changes is an error, since the check sets its own options.
-[[nodiscard]] std::optional<std::string> ParseConvertArgs(std::span<const std::string_view> args,
-                                                          ConvertArgs& out);
+[[nodiscard]] Status ParseConvertArgs(std::span<const std::string_view> args, ConvertArgs& out);
 
 // The --help text.
 [[nodiscard]] std::string ConvertUsage();
 
-// Converts one number per input line to one output line, in order. Returns an error message
-// when reading or writing failed, else std::nullopt.
-[[nodiscard]] std::optional<std::string> ConvertStream(std::FILE* in, std::FILE* out,
-                                                       const NumberOptions& options,
-                                                       bool changes_only);
+// Converts one number per input line to one output line, in order. Fails, saying which, when
+// reading or writing failed.
+[[nodiscard]] Status ConvertStream(std::FILE* in, std::FILE* out, const NumberOptions& options,
+                                   bool changes_only);
 
 // The whole program behind main(): returns the exit status (0 done, 1 I/O failure, 2 usage).
 // With --self-check it reads nothing and prints the format check's two texts from the

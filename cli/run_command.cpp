@@ -190,7 +190,7 @@ class TerminalView : public RunView {
 
 }  // namespace
 
-std::optional<std::string> ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
+Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
   CommandLine line("(give the store with --profile)");
   line.AddNumberOptions(out.options);
   line.AddValue("--profile", "--profile needs a path",
@@ -209,9 +209,9 @@ std::optional<std::string> ParseRunArgs(std::span<const std::string_view> args, 
   line.AddFlag("--no-log", out.no_log);
   line.AddFlag("-h,--help", out.help);
   line.AddFlag("--version", out.version);
-  if (auto error = line.Parse(args)) return error;
-  if (out.no_log && out.log_file) return std::string("--log and --no-log cannot go together");
-  return std::nullopt;
+  if (auto error = line.Parse(args)) return Status::Failure(std::move(*error));
+  if (out.no_log && out.log_file) return Status::Failure("--log and --no-log cannot go together");
+  return Status{};
 }
 
 std::string RunUsage() {
@@ -255,8 +255,8 @@ std::string RunUsage() {
 int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE* err,
                const volatile std::sig_atomic_t* interrupts) {
   RunArgs parsed;
-  if (const auto error = ParseRunArgs(args, parsed)) {
-    std::fprintf(err, "dialmend-run: %s (try --help)\n", error->c_str());
+  if (const Status parsing = ParseRunArgs(args, parsed); !parsing.Ok()) {
+    std::fprintf(err, "dialmend-run: %s (try --help)\n", parsing.Message().c_str());
     return 2;
   }
   if (parsed.help || parsed.version) {

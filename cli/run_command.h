@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/number_options.h"
+#include "platform/result.h"
 
 namespace dialmend {
 
@@ -22,9 +23,8 @@ struct RunArgs {
   bool version = false;
 };
 
-// Parses dialmend-run's arguments (without the program name); returns the usage error.
-[[nodiscard]] std::optional<std::string> ParseRunArgs(std::span<const std::string_view> args,
-                                                      RunArgs& out);
+// Parses dialmend-run's arguments (without the program name); fails with the usage error.
+[[nodiscard]] Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out);
 
 // The --help text.
 [[nodiscard]] std::string RunUsage();

@@ -1,8 +1,10 @@
 #include "cli/utf8_arguments.h"
 
 #ifdef _WIN32
-#include <shellapi.h>
+// The other Windows headers need what windows.h declares first.
 #include <windows.h>
+
+#include <shellapi.h>
 #endif
 
 namespace dialmend {

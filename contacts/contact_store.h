@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "contacts/phone_field.h"
-#include "contacts/result.h"
+#include "platform/result.h"
 
 // The operations a run needs from a contact store. Any store (a vCard folder tree, Outlook,
 // the in-memory store of the tests) stands behind these classes.

@@ -319,8 +319,8 @@ void SyncFolder(const std::filesystem::path& target) {
 }
 
 // The replace of a file that may not exist yet and is not compared with anything (a log file).
-FileStatus ReplaceUnchecked(const std::filesystem::path& path, const std::filesystem::path& target,
-                            std::string_view bytes) {
+Status ReplaceUnchecked(const std::filesystem::path& path, const std::filesystem::path& target,
+                        std::string_view bytes) {
   struct stat original {};
   const bool exists = ::stat(target.c_str(), &original) == 0;
   if (!exists && errno != ENOENT) return FileFailure(kCannotSave, path, ReasonOf(errno));
@@ -355,7 +355,7 @@ FileStatus ReplaceUnchecked(const std::filesystem::path& path, const std::filesy
   }
   guard.Keep();
   SyncFolder(target);
-  return FileStatus{};
+  return Status{};
 }
 
 // The replace of a card read earlier (see WriteFileAtomically), in the order it happens: find
@@ -370,22 +370,22 @@ class CheckedReplace {
         m_expected(expected),
         m_expected_content(expected_content) {}
 
-  FileStatus Run(std::string_view bytes, const HeldFile* read) {
-    if (std::optional<FileStatus> failed = FindAsRead(read)) return std::move(*failed);
-    if (std::optional<FileStatus> failed = WriteTemp(bytes)) return std::move(*failed);
+  Status Run(std::string_view bytes, const HeldFile* read) {
+    if (std::optional<Status> failed = FindAsRead(read)) return std::move(*failed);
+    if (std::optional<Status> failed = WriteTemp(bytes)) return std::move(*failed);
     return Swap();
   }
 
  private:
-  FileStatus Fail(std::string_view reason) const {
+  Status Fail(std::string_view reason) const {
     return FileFailure(kCannotSave, m_path, std::string(reason));
   }
-  FileStatus FailErrno(int error) const {
+  Status FailErrno(int error) const {
     return Fail(error == ENOENT ? "it was removed after it was read" : ReasonOf(error));
   }
 
   // The file as it was read: held open since, or opened now when the caller kept nothing.
-  std::optional<FileStatus> FindAsRead(const HeldFile* read) {
+  std::optional<Status> FindAsRead(const HeldFile* read) {
     m_original_fd = read != nullptr ? read->Descriptor() : -1;
     if (m_original_fd < 0) {
       m_opened.Reset(::open(m_target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -408,7 +408,7 @@ class CheckedReplace {
 
   // The new content in a temporary file beside the old, with its owner, group, attributes and
   // mode, flushed to disk.
-  std::optional<FileStatus> WriteTemp(std::string_view bytes) {
+  std::optional<Status> WriteTemp(std::string_view bytes) {
     // Kept open to the end, so that its number stays ours while the names are swapped; fsync
     // reports any error of the write.
     m_temp.Reset(MakeTempFile(m_target, m_temp_path).Release());
@@ -446,7 +446,7 @@ class CheckedReplace {
   }
 
   // Content is compared last, once the old file is out of other programs' reach by its name.
-  std::optional<FileStatus> StillAsRead() const {
+  std::optional<Status> StillAsRead() const {
     struct stat now {};
     if (::fstat(m_original_fd, &now) != 0) return Fail(ReasonOf(errno));
     if (StampOf(now) != m_expected) return Fail(kChangedWhileSaving);
@@ -458,7 +458,7 @@ class CheckedReplace {
     return std::nullopt;
   }
 
-  FileStatus Swap() {
+  Status Swap() {
     SaveSeams& seams = SaveSeamsForTesting();
     if (seams.before_replace) seams.before_replace();
     if (!IsFileAt(m_target.c_str(), m_original)) {
@@ -478,21 +478,21 @@ class CheckedReplace {
 
   // Where the file system cannot swap names: the last look at the old file comes before the
   // rename, which drops it.
-  FileStatus RenameOver(const ReadLease& lease) {
+  Status RenameOver(const ReadLease& lease) {
     if (lease.Wanted()) return Fail(kChangedWhileSaving);
-    if (std::optional<FileStatus> changed = StillAsRead()) return std::move(*changed);
+    if (std::optional<Status> changed = StillAsRead()) return std::move(*changed);
     if (Sys().rename(m_temp_path.c_str(), m_target.c_str()) != 0) return Fail(ReasonOf(errno));
     m_guard->Keep();
     if (SaveSeamsForTesting().after_replace) SaveSeamsForTesting().after_replace();
     SyncFolder(m_target);
-    return FileStatus{};
+    return Status{};
   }
 
   // The temporary name now holds the old file, which is removed only once known unchanged.
-  FileStatus SettleExchange(const ReadLease& lease) {
+  Status SettleExchange(const ReadLease& lease) {
     m_guard->Keep();
     if (SaveSeamsForTesting().after_replace) SaveSeamsForTesting().after_replace();
-    std::optional<FileStatus> changed;
+    std::optional<Status> changed;
     if (!IsFileAt(m_temp_path.c_str(), m_original) || lease.Wanted()) {
       changed = Fail(kChangedWhileSaving);
     } else {
@@ -504,13 +504,13 @@ class CheckedReplace {
                     "\": " + ReasonOf(errno));
       }
       SyncFolder(m_target);
-      return FileStatus{};
+      return Status{};
     }
     return PutBack(std::move(*changed));
   }
 
   // Another program wrote the old file, or put its own in its place: its version goes back.
-  FileStatus PutBack(FileStatus changed) {
+  Status PutBack(Status changed) {
     if (Sys().renameat2(AT_FDCWD, m_temp_path.c_str(), AT_FDCWD, m_target.c_str(),
                         RENAME_EXCHANGE) != 0) {
       return Fail(std::string(kChangedWhileSaving) + ", and its version could not be put back: " +
@@ -568,13 +568,13 @@ FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max
   }
   DescriptorReader reader(file.Get());
   snapshot = ReadOpenFile(reader, path, max_bytes, StampOf(before));
-  if (snapshot.status) snapshot.file = HeldFile(file.Release());
+  if (snapshot.status.Ok()) snapshot.file = HeldFile(file.Release());
   return snapshot;
 }
 
-FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
-                           const FileStamp* expected,
-                           std::optional<std::string_view> expected_content, const HeldFile* read) {
+Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
+                       const FileStamp* expected, std::optional<std::string_view> expected_content,
+                       const HeldFile* read) {
   std::filesystem::path target = path;
   struct stat link {};
   if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {

@@ -8,8 +8,12 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/result.h"
+
 // Reading a contact file and replacing it whole without ever leaving it half written. Nothing here
-// throws: each call returns its outcome, and the caller logs the message and goes on.
+// throws: each call returns its outcome, and the caller logs the message and goes on. A failed
+// Status's Message() names the file and the reason (Cannot save "Ann.vcf": permission denied.);
+// its Reason() is the reason alone.
 
 namespace dialmend {
 
@@ -22,17 +26,6 @@ struct FileStamp {
   std::uint64_t device = 0;
 
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
-};
-
-// The outcome of a file operation the caller must branch on.
-struct [[nodiscard]] FileStatus {
-  bool ok = true;
-  // A sentence naming the file and the reason: Cannot save "Ann.vcf": permission denied.
-  std::string message;
-  // The reason alone, in words ("permission denied"), for log lines that name the file their way.
-  std::string reason;
-
-  explicit operator bool() const { return ok; }
 };
 
 // A file kept open from its reading to its saving, so that the save compares with the very file
@@ -59,7 +52,7 @@ class HeldFile {
 struct FileSnapshot {
   std::string bytes;
   FileStamp stamp;
-  FileStatus status;
+  Status status;
   // The file as read, still open where the system allows it, for WriteFileAtomically.
   HeldFile file;
 };
@@ -79,14 +72,14 @@ struct FileSnapshot {
 // owned by another user, one whose group or attributes cannot be kept, and one with another
 // hard link. On failure the file is as it was and no temporary file is left behind. A symbolic
 // link is followed, and the file it names is replaced.
-FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                               const FileStamp& expected,
-                               std::optional<std::string_view> expected_content = std::nullopt,
-                               const HeldFile* read = nullptr);
+Status WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                           const FileStamp& expected,
+                           std::optional<std::string_view> expected_content = std::nullopt,
+                           const HeldFile* read = nullptr);
 
 // The same for a file that may not exist yet (a log file): whatever is there is replaced; a
 // new file gets the permissions the user's umask allows.
-FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+Status WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // Whether `name` is a temporary file name WriteFileAtomically makes, so that one left by a
 // process killed midway can be told from every other file and removed.

@@ -43,13 +43,9 @@ bool IsAtomicTempName(std::string_view name) {
   return !name.empty() && KeptLength(name) <= kTempNameKeep;
 }
 
-FileStatus FileFailure(std::string_view doing, const std::filesystem::path& path,
-                       std::string reason) {
-  FileStatus status;
-  status.ok = false;
-  status.message = std::string(doing) + " \"" + PathText(path) + "\": " + reason + ".";
-  status.reason = std::move(reason);
-  return status;
+Status FileFailure(std::string_view doing, const std::filesystem::path& path, std::string reason) {
+  std::string message = std::string(doing) + " \"" + PathText(path) + "\": " + reason + ".";
+  return Status::Failure(std::move(message), std::move(reason));
 }
 
 std::string SizeText(std::size_t bytes) {
@@ -108,19 +104,19 @@ FileSnapshot ReadOpenFile(OpenFile& file, const std::filesystem::path& path, std
   return snapshot;
 }
 
-FileStatus CheckStillAsRead(const std::filesystem::path& path, const std::filesystem::path& target,
-                            const FileStamp& now, const FileStamp& expected,
-                            std::optional<std::string_view> expected_content,
-                            std::string_view changed_reason) {
+Status CheckStillAsRead(const std::filesystem::path& path, const std::filesystem::path& target,
+                        const FileStamp& now, const FileStamp& expected,
+                        std::optional<std::string_view> expected_content,
+                        std::string_view changed_reason) {
   if (now != expected) return FileFailure(kCannotSave, path, std::string(changed_reason));
   // A write within the clock's last tick can keep size and time: the content tells.
   if (expected_content) {
     FileSnapshot current = ReadFileSnapshot(target, expected_content->size());
-    if (!current.status || current.bytes != *expected_content) {
+    if (!current.status.Ok() || current.bytes != *expected_content) {
       return FileFailure(kCannotSave, path, std::string(changed_reason));
     }
   }
-  return FileStatus{};
+  return Status{};
 }
 
 SaveSeams& SaveSeamsForTesting() {
@@ -128,14 +124,13 @@ SaveSeams& SaveSeamsForTesting() {
   return seams;
 }
 
-FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                               const FileStamp& expected,
-                               std::optional<std::string_view> expected_content,
-                               const HeldFile* read) {
+Status WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                           const FileStamp& expected,
+                           std::optional<std::string_view> expected_content, const HeldFile* read) {
   return WriteAtomically(path, bytes, &expected, expected_content, read);
 }
 
-FileStatus WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+Status WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
   return WriteAtomically(path, bytes, nullptr, std::nullopt, nullptr);
 }
 

@@ -32,8 +32,8 @@ inline constexpr std::string_view kTempSuffix = ".tmp";
 [[nodiscard]] std::string PathText(const std::filesystem::path& path);
 
 // A failed status: `doing` "path": `reason`.
-[[nodiscard]] FileStatus FileFailure(std::string_view doing, const std::filesystem::path& path,
-                                     std::string reason);
+[[nodiscard]] Status FileFailure(std::string_view doing, const std::filesystem::path& path,
+                                 std::string reason);
 
 // "16 bytes", "4 KiB", "4 MiB".
 [[nodiscard]] std::string SizeText(std::size_t bytes);
@@ -57,16 +57,16 @@ class OpenFile {
 // The check the Windows WriteFileAtomically makes before and after writing, once the stamp of
 // `target` now is known: a failure with `changed_reason` when it is not `expected` or, when
 // `expected_content` is given, the content is no longer that.
-[[nodiscard]] FileStatus CheckStillAsRead(const std::filesystem::path& path,
-                                          const std::filesystem::path& target, const FileStamp& now,
-                                          const FileStamp& expected,
-                                          std::optional<std::string_view> expected_content,
-                                          std::string_view changed_reason);
+[[nodiscard]] Status CheckStillAsRead(const std::filesystem::path& path,
+                                      const std::filesystem::path& target, const FileStamp& now,
+                                      const FileStamp& expected,
+                                      std::optional<std::string_view> expected_content,
+                                      std::string_view changed_reason);
 
 // WriteFileAtomically, on each platform; `expected` null: no check, and the file may be new.
-FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
-                           const FileStamp* expected,
-                           std::optional<std::string_view> expected_content, const HeldFile* read);
+Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
+                       const FileStamp* expected, std::optional<std::string_view> expected_content,
+                       const HeldFile* read);
 
 // A test seam: lets a test play another program at the worst moments of a checked save, and a
 // file system that cannot swap two names. Only tests set it.

@@ -240,9 +240,9 @@ FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max
   return ReadOpenFile(reader, path, max_bytes, *before);
 }
 
-FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
-                           const FileStamp* expected,
-                           std::optional<std::string_view> expected_content, const HeldFile*) {
+Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
+                       const FileStamp* expected, std::optional<std::string_view> expected_content,
+                       const HeldFile*) {
   std::filesystem::path target = path;
   std::error_code link_error;
   if (std::filesystem::is_symlink(path, link_error)) {
@@ -253,8 +253,8 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   }
   const std::wstring target_name = target.native();
 
-  const auto still_as_read = [&](std::string_view changed_reason) -> FileStatus {
-    if (expected == nullptr) return FileStatus{};
+  const auto still_as_read = [&](std::string_view changed_reason) -> Status {
+    if (expected == nullptr) return Status{};
     FileStamp now;
     if (const DWORD error = CurrentStamp(target_name, now); error != ERROR_SUCCESS) {
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -264,7 +264,7 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
     }
     return CheckStillAsRead(path, target, now, *expected, expected_content, changed_reason);
   };
-  if (FileStatus status = still_as_read("another program changed it after it was read"); !status) {
+  if (Status status = still_as_read("another program changed it after it was read"); !status.Ok()) {
     return status;
   }
   const DWORD attributes = ::GetFileAttributesW(target_name.c_str());
@@ -288,8 +288,8 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
   }
 
   // Checked again just before the replace, to keep the window for a lost update small.
-  if (FileStatus status = still_as_read("another program changed it while it was being saved");
-      !status) {
+  if (Status status = still_as_read("another program changed it while it was being saved");
+      !status.Ok()) {
     return status;
   }
   // A plain rename over the file, not ReplaceFileW: wine's ReplaceFileW leaves a file of its own
@@ -304,7 +304,7 @@ FileStatus WriteAtomically(const std::filesystem::path& path, std::string_view b
                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   if (!replaced) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
   guard.Keep();
-  return FileStatus{};
+  return Status{};
 }
 
 }  // namespace dialmend

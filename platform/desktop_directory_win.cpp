@@ -1,10 +1,12 @@
 // DesktopDirectory() on Windows: the shell's Desktop folder, else the user's profile folder.
 #include "platform/desktop_directory.h"
 
+// The other Windows headers need what windows.h declares first.
+#include <windows.h>
+
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,9 +2,11 @@
 #include "platform/user_name.h"
 
 #define SECURITY_WIN32
+// The other Windows headers need what windows.h declares first.
+#include <windows.h>
+
 #include <lmcons.h>
 #include <security.h>
-#include <windows.h>
 
 #include <string_view>
 

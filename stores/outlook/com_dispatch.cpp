@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwctype>
+#include <utility>
+
+#include "platform/reason.h"
 
 namespace dialmend {
 namespace {
@@ -85,8 +88,8 @@ std::string DescriptionText(std::wstring_view description, FailureContext contex
   return {};
 }
 
-// A sentence from Outlook or the system, made to follow "...: ": no final full stop or line
-// end, and a capital first letter lowered unless the word is a name or an initialism.
+// A sentence from Outlook or the system, made to follow "...: " as AsReason makes it, with no
+// final full stop or line end, and with names ("Outlook") and one-letter words left capital.
 std::string AsClause(std::string text) {
   while (!text.empty() &&
          (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
@@ -97,11 +100,8 @@ std::string AsClause(std::string text) {
   const std::string_view first_word = std::string_view(text).substr(0, text.find(' '));
   const bool name = first_word == "Outlook" || first_word == "Microsoft" ||
                     first_word == "Exchange" || first_word == "Windows";
-  if (!name && text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' &&
-      text[1] <= 'z') {
-    text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  }
-  return text;
+  if (name || text.size() < 2 || text[1] < 'a' || text[1] > 'z') return text;
+  return AsReason(std::move(text));
 }
 
 std::string CodeText(HRESULT result) {

@@ -1,8 +1,10 @@
 #pragma once
 
+// The other Windows headers need what windows.h declares first.
+#include <windows.h>
+
 #include <objidl.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include <map>
 #include <optional>

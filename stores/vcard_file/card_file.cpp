@@ -86,15 +86,15 @@ class CardFile {
     out.append(m_bytes, copied);
     if (out == m_bytes) return std::nullopt;
 
-    FileStatus status = WriteFileAtomically(PathFromUtf8(m_path), out, m_stamp, m_bytes, &m_file);
-    if (!status) return Folder::FlushFailure{m_name, std::move(status.reason), std::move(saves)};
+    Status status = WriteFileAtomically(PathFromUtf8(m_path), out, m_stamp, m_bytes, &m_file);
+    if (!status.Ok()) return Folder::FlushFailure{m_name, status.Reason(), std::move(saves)};
     m_bytes = std::move(out);
     m_cards = std::move(cards);
     // A later write (after a pause) checks against this one: take its stamp, and the file
     // itself, from the file as it now is.
     FileSnapshot now = ReadFileSnapshot(PathFromUtf8(m_path), kMaxCardFileBytes);
-    if (!now.status) {
-      m_lost = "it cannot be read again after it was written: " + now.status.reason;
+    if (!now.status.Ok()) {
+      m_lost = "it cannot be read again after it was written: " + now.status.Reason();
     } else if (now.bytes != m_bytes) {
       m_lost = "another program changed it after it was written";
     } else {

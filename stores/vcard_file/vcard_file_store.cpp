@@ -38,7 +38,7 @@ class FileFolder : public Folder {
 
   std::unique_ptr<ItemCursor> Items() override {
     FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(m_path), kMaxCardFileBytes);
-    if (!snapshot.status) throw StoreError(m_file_name, snapshot.status.reason);
+    if (!snapshot.status.Ok()) throw StoreError(m_file_name, snapshot.status.Reason());
     std::vector<CardSpan> cards = FindCards(snapshot.bytes);
     if (cards.empty()) m_notes.push_back({m_file_name, "holds no card"});
     return m_files.Items(m_path, m_file_name, std::move(snapshot), std::move(cards));

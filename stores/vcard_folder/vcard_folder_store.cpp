@@ -429,9 +429,9 @@ class VCardItem : public ContactItem {
     VCardRewrite rewrite = RewriteVCard(m_card, m_changes);
     if (!rewrite.rejected.empty()) throw StoreError(m_name, rewrite.rejected.front().reason);
     if (rewrite.bytes == m_card.Bytes()) return;
-    FileStatus status =
+    Status status =
         WriteFileAtomically(PathFromUtf8(m_path), rewrite.bytes, m_stamp, m_card.Bytes(), &m_file);
-    if (!status) throw StoreError(m_name, status.reason);
+    if (!status.Ok()) throw StoreError(m_name, status.Reason());
     m_changes.clear();
   }
 
@@ -461,7 +461,7 @@ class VCardItems : public ItemCursor {
     const std::string& name = m_names[m_next++];
     std::string path = m_path + "/" + name;
     FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes);
-    if (!snapshot.status) throw StoreError(name, snapshot.status.reason);
+    if (!snapshot.status.Ok()) throw StoreError(name, snapshot.status.Reason());
     std::vector<CardSpan> cards = FindCards(snapshot.bytes);
     if (cards.size() > 1) {
       m_cards = m_files->Items(std::move(path), name, std::move(snapshot), std::move(cards));

@@ -188,9 +188,9 @@ TEST(ConvertCommand, ReportsAnOutputThatCannotBeWritten) {
   std::FILE* in = std::tmpfile();
   std::fputs("0171 930 8890\n", in);
   std::rewind(in);
-  const auto error = ConvertStream(in, full, {}, false);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_NE(error->find("cannot write the output"), std::string::npos);
+  const Status converted = ConvertStream(in, full, {}, false);
+  ASSERT_FALSE(converted.Ok());
+  EXPECT_NE(converted.Message().find("cannot write the output"), std::string::npos);
   std::fclose(in);
   std::fclose(full);
 }

@@ -76,18 +76,18 @@ TEST_P(InjectedFailure, LeavesTheFileAsItWasAndNoTemporaryFile) {
   }
   const std::string before = Contents(path);
   FileSnapshot snapshot = ReadFileSnapshot(path, 1024 * 1024);
-  ASSERT_TRUE(snapshot.status) << snapshot.status.message;
+  ASSERT_TRUE(snapshot.status.Ok()) << snapshot.status.Message();
 
   failure.inject(Sys());
   const std::string after = "BEGIN:VCARD\r\nTEL:+44 20 7930 8890\r\nEND:VCARD\r\n";
-  const FileStatus status = failure.checked ? WriteFileAtomically(path, after, snapshot.stamp,
-                                                                  snapshot.bytes, &snapshot.file)
-                                            : WriteFileAtomically(path, after);
+  const Status status = failure.checked ? WriteFileAtomically(path, after, snapshot.stamp,
+                                                              snapshot.bytes, &snapshot.file)
+                                        : WriteFileAtomically(path, after);
   Sys() = RealSystemCalls();
 
-  EXPECT_FALSE(status.ok);
-  EXPECT_EQ(status.message, "Cannot save \"" + path.string() + "\": " + failure.reason + ".");
-  EXPECT_EQ(status.reason, failure.reason);
+  EXPECT_FALSE(status.Ok());
+  EXPECT_EQ(status.Message(), "Cannot save \"" + path.string() + "\": " + failure.reason + ".");
+  EXPECT_EQ(status.Reason(), failure.reason);
   EXPECT_EQ(Contents(path), before);
   EXPECT_EQ(Names(), std::vector<std::string>{"Ann.vcf"});
 }

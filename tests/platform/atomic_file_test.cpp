@@ -81,7 +81,7 @@ class AtomicFile : public testing::Test {
 
   static FileStamp Snapshot(const fs::path& path) {
     const FileSnapshot snapshot = ReadFileSnapshot(path, kLimit);
-    EXPECT_TRUE(snapshot.status) << snapshot.status.message;
+    EXPECT_TRUE(snapshot.status.Ok()) << snapshot.status.Message();
     return snapshot.stamp;
   }
 
@@ -119,7 +119,7 @@ TEST_F(AtomicFile, ReadsTheBytesAndTheStampOfTheFile) {
   const std::string bytes = std::string("BEGIN:VCARD\r\n\0\xff", 15);
   const fs::path path = Write("Ann.vcf", bytes);
   const FileSnapshot snapshot = ReadFileSnapshot(path, bytes.size());
-  ASSERT_TRUE(snapshot.status) << snapshot.status.message;
+  ASSERT_TRUE(snapshot.status.Ok()) << snapshot.status.Message();
   EXPECT_EQ(snapshot.bytes, bytes);
   EXPECT_EQ(snapshot.stamp.size, bytes.size());
   EXPECT_NE(snapshot.stamp.mtime_ns, 0);
@@ -151,9 +151,9 @@ TEST_P(AtomicFileRead, NamesTheFileAndTheReasonWhenItIsRefused) {
 #endif
   const fs::path path = m_folder / GetParam().file;
   const FileSnapshot snapshot = ReadFileSnapshot(path, GetParam().limit);
-  EXPECT_FALSE(snapshot.status);
-  EXPECT_EQ(snapshot.status.reason, GetParam().reason);
-  EXPECT_EQ(snapshot.status.message,
+  EXPECT_FALSE(snapshot.status.Ok());
+  EXPECT_EQ(snapshot.status.Reason(), GetParam().reason);
+  EXPECT_EQ(snapshot.status.Message(),
             "Cannot read \"" + path.string() + "\": " + GetParam().reason + ".");
 }
 
@@ -177,16 +177,16 @@ class AtomicFileName : public AtomicFile, public testing::WithParamInterface<Nam
 
 TEST_P(AtomicFileName, CreatesAndReplacesTheContentAndLeavesNoOtherFile) {
   const fs::path path = m_folder / PathFromUtf8(GetParam().file);
-  ASSERT_TRUE(WriteFileAtomically(path, "old"));
+  ASSERT_TRUE(WriteFileAtomically(path, "old").Ok());
   const FileStamp stamp = Snapshot(path);
-  const FileStatus status = WriteFileAtomically(path, "new\r\n", stamp);
-  ASSERT_TRUE(status) << status.message;
+  const Status status = WriteFileAtomically(path, "new\r\n", stamp);
+  ASSERT_TRUE(status.Ok()) << status.Message();
   EXPECT_EQ(Contents(path), "new\r\n");
   EXPECT_THAT(Names(), ElementsAre(GetParam().file));
 #ifndef _WIN32
   EXPECT_NE(Snapshot(path).inode, stamp.inode) << "the file was written in place, not renamed";
 #endif
-  ASSERT_TRUE(WriteFileAtomically(path, "again"));
+  ASSERT_TRUE(WriteFileAtomically(path, "again").Ok());
   EXPECT_EQ(Contents(path), "again");
 }
 
@@ -246,9 +246,9 @@ TEST_P(AtomicFileWrite, LeavesTheFileOfAnotherProgram) {
   const fs::path path = Write("Ann.vcf", "old");
   const FileStamp stamp = Snapshot(path);
   GetParam().disturb(*this, path);
-  const FileStatus status = WriteFileAtomically(path, "ours", stamp);
-  EXPECT_FALSE(status);
-  EXPECT_EQ(status.message, "Cannot save \"" + path.string() + "\": " + GetParam().reason + ".");
+  const Status status = WriteFileAtomically(path, "ours", stamp);
+  EXPECT_FALSE(status.Ok());
+  EXPECT_EQ(status.Message(), "Cannot save \"" + path.string() + "\": " + GetParam().reason + ".");
   EXPECT_EQ(Contents(path), GetParam().contents);
   EXPECT_EQ(Names(), GetParam().file_left ? std::vector<std::string>{"Ann.vcf"}
                                           : std::vector<std::string>{});
@@ -269,9 +269,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AtomicFile, FailsInWordsWhenTheFolderIsGone) {
   const fs::path path = m_folder / "Gone" / PathFromUtf8(kWideName);
-  const FileStatus status = WriteFileAtomically(path, "ours", FileStamp{});
-  EXPECT_FALSE(status);
-  EXPECT_THAT(status.message, HasSubstr(Utf8FromPath(path)));
+  const Status status = WriteFileAtomically(path, "ours", FileStamp{});
+  EXPECT_FALSE(status.Ok());
+  EXPECT_THAT(status.Message(), HasSubstr(Utf8FromPath(path)));
   EXPECT_FALSE(fs::exists(m_folder / "Gone"));
 }
 
@@ -282,9 +282,9 @@ TEST_F(AtomicFile, RefusesAFileRewrittenWithinTheSameClockTick) {
   std::ofstream(path, std::ios::binary | std::ios::in) << "TEL:0171 000 0000";
   SetWriteTime(path, stamp.mtime_ns);
   ASSERT_EQ(Snapshot(path), stamp) << "the test needs a matching stamp";
-  EXPECT_FALSE(WriteFileAtomically(path, "ours", stamp, "TEL:0171 930 8890"));
+  EXPECT_FALSE(WriteFileAtomically(path, "ours", stamp, "TEL:0171 930 8890").Ok());
   EXPECT_EQ(Contents(path), "TEL:0171 000 0000");
-  EXPECT_TRUE(WriteFileAtomically(path, "ours", stamp, "TEL:0171 000 0000"));
+  EXPECT_TRUE(WriteFileAtomically(path, "ours", stamp, "TEL:0171 000 0000").Ok());
   EXPECT_EQ(Contents(path), "ours");
 }
 
@@ -292,8 +292,8 @@ TEST_F(AtomicFile, RefusesAFileRewrittenWithinTheSameClockTick) {
 TEST_F(AtomicFile, LeavesAFolderOfTheNameAsItWas) {
   const fs::path path = m_folder / "Folder.vcf";
   fs::create_directory(path);
-  const FileStatus status = WriteFileAtomically(path, "ours");
-  EXPECT_EQ(status.message, "Cannot save \"" + path.string() + "\": is a directory.");
+  const Status status = WriteFileAtomically(path, "ours");
+  EXPECT_EQ(status.Message(), "Cannot save \"" + path.string() + "\": is a directory.");
   EXPECT_THAT(Names(), ElementsAre("Folder.vcf"));
   EXPECT_TRUE(fs::is_empty(path));
 }
@@ -303,8 +303,8 @@ TEST_F(AtomicFile, LeavesAFolderOfTheNameAsItWas) {
 TEST_F(AtomicFile, KeepsTheAttributesOfTheFile) {
   const fs::path path = Write("Ann.vcf", "old");
   ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
-  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path));
-  ASSERT_TRUE(status) << status.message;
+  const Status status = WriteFileAtomically(path, "new", Snapshot(path));
+  ASSERT_TRUE(status.Ok()) << status.Message();
   EXPECT_NE(::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_EQ(Contents(path), "new");
 }
@@ -316,10 +316,10 @@ TEST_F(AtomicFile, LeavesTheFolderAsItWasWhenAnotherProgramHoldsTheFile) {
   HANDLE held = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const FileStatus status = WriteFileAtomically(path, "ours", stamp);
+  const Status status = WriteFileAtomically(path, "ours", stamp);
   ::CloseHandle(held);
   // Windows says the file is in use; wine says access is denied.
-  EXPECT_THAT(status.message,
+  EXPECT_THAT(status.Message(),
               testing::AnyOf("Cannot save \"" + path.string() + "\": another program has it open.",
                              "Cannot save \"" + path.string() + "\": permission denied."));
   EXPECT_EQ(Contents(path), "old");
@@ -333,8 +333,8 @@ class AtomicFileMode : public AtomicFile, public testing::WithParamInterface<fs:
 TEST_P(AtomicFileMode, KeepsThePermissionBitsOfTheFile) {
   const fs::path path = Write("Ann.vcf", "old");
   fs::permissions(path, GetParam(), fs::perm_options::replace);
-  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path));
-  ASSERT_TRUE(status) << status.message;
+  const Status status = WriteFileAtomically(path, "new", Snapshot(path));
+  ASSERT_TRUE(status.Ok()) << status.Message();
   EXPECT_EQ(fs::status(path).permissions(), GetParam());
 }
 
@@ -348,7 +348,7 @@ TEST_F(AtomicFile, WritesItsTemporaryFileHiddenBesideTheTargetAndNotAsACard) {
   const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watcher, 0);
   ASSERT_GE(::inotify_add_watch(watcher, m_folder.c_str(), IN_CREATE), 0);
-  ASSERT_TRUE(WriteFileAtomically(path, "new", stamp));
+  ASSERT_TRUE(WriteFileAtomically(path, "new", stamp).Ok());
   alignas(inotify_event) char buffer[4096];
   const ssize_t got = ::read(watcher, buffer, sizeof buffer);
   ::close(watcher);
@@ -364,8 +364,8 @@ TEST_F(AtomicFile, ReplacesTheFileASymbolicLinkNamesAndKeepsTheLink) {
   const fs::path target = Write("Ann.vcf", "old");
   const fs::path link = m_folder / "Link.vcf";
   fs::create_symlink(target, link);
-  const FileStatus status = WriteFileAtomically(link, "new", Snapshot(link));
-  ASSERT_TRUE(status) << status.message;
+  const Status status = WriteFileAtomically(link, "new", Snapshot(link));
+  ASSERT_TRUE(status.Ok()) << status.Message();
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(Contents(target), "new");
 }
@@ -417,7 +417,7 @@ TEST_P(AtomicFileRace, KeepsTheEditOfAnotherProgramMadeAroundTheReplace) {
   const RaceRow& row = GetParam();
   const fs::path path = Write("Ann.vcf", "BEGIN:VCARD old");
   FileSnapshot read = ReadFileSnapshot(path, kLimit);
-  ASSERT_TRUE(read.status) << read.status.message;
+  ASSERT_TRUE(read.status.Ok()) << read.status.Message();
   const int held = row.holds ? ::open(path.c_str(), O_WRONLY | O_CLOEXEC) : -1;
   ASSERT_TRUE(!row.holds || held >= 0);
   SaveSeams& seams = SaveSeamsForTesting();
@@ -427,14 +427,14 @@ TEST_P(AtomicFileRace, KeepsTheEditOfAnotherProgramMadeAroundTheReplace) {
     row.edit(path, held);
     edited = true;
   };
-  const FileStatus status = WriteFileAtomically(path, "ours", read.stamp, read.bytes, &read.file);
+  const Status status = WriteFileAtomically(path, "ours", read.stamp, read.bytes, &read.file);
   // A save that stopped before the moment of the edit leaves the editor to write afterwards.
   if (!edited) row.edit(path, held);
   if (held >= 0) ::close(held);
   if (row.refusal == nullptr) {
-    EXPECT_TRUE(status) << status.message;
+    EXPECT_TRUE(status.Ok()) << status.Message();
   } else {
-    EXPECT_EQ(status.reason, row.refusal);
+    EXPECT_EQ(status.Reason(), row.refusal);
   }
   EXPECT_EQ(Contents(path), "theirs");
   EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
@@ -478,7 +478,7 @@ bool WaitsForLease(pid_t pid) {
 TEST_F(AtomicFile, PutsTheOldFileBackForAnEditorOpeningItDuringTheSwap) {
   const fs::path path = Write("Ann.vcf", "BEGIN:VCARD old");
   FileSnapshot read = ReadFileSnapshot(path, kLimit);
-  ASSERT_TRUE(read.status) << read.status.message;
+  ASSERT_TRUE(read.status.Ok()) << read.status.Message();
   pid_t editor = -1;
   bool waited = false;
   SaveSeamsForTesting().after_replace = [&] {
@@ -496,13 +496,13 @@ TEST_F(AtomicFile, PutsTheOldFileBackForAnEditorOpeningItDuringTheSwap) {
     }
     waited = WaitsForLease(editor);
   };
-  const FileStatus status = WriteFileAtomically(path, "ours", read.stamp, read.bytes, &read.file);
+  const Status status = WriteFileAtomically(path, "ours", read.stamp, read.bytes, &read.file);
   SaveSeamsForTesting() = SaveSeams{};
   ASSERT_GT(editor, 0);
   int editor_status = 0;
   ASSERT_EQ(::waitpid(editor, &editor_status, 0), editor);
   ASSERT_TRUE(waited) << "the editor never waited on the lease";
-  EXPECT_EQ(status.reason, kChangedWhileSaving);
+  EXPECT_EQ(status.Reason(), kChangedWhileSaving);
   EXPECT_TRUE(WIFEXITED(editor_status) && WEXITSTATUS(editor_status) == 0);
   EXPECT_EQ(Contents(path), "theirs");
   EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
@@ -512,9 +512,9 @@ TEST_F(AtomicFile, SavesThroughAPlainRenameWhereNamesCannotBeSwapped) {
   const fs::path path = Write("Ann.vcf", "old");
   FileSnapshot read = ReadFileSnapshot(path, kLimit);
   SaveSeamsForTesting().no_exchange = true;
-  const FileStatus status = WriteFileAtomically(path, "new", read.stamp, read.bytes, &read.file);
+  const Status status = WriteFileAtomically(path, "new", read.stamp, read.bytes, &read.file);
   SaveSeamsForTesting() = SaveSeams{};
-  ASSERT_TRUE(status) << status.message;
+  ASSERT_TRUE(status.Ok()) << status.Message();
   EXPECT_EQ(Contents(path), "new");
   EXPECT_THAT(Names(), ElementsAre("Ann.vcf"));
 }
@@ -522,8 +522,8 @@ TEST_F(AtomicFile, SavesThroughAPlainRenameWhereNamesCannotBeSwapped) {
 TEST_F(AtomicFile, LeavesAFileWithAnotherHardLinkAndSaysWhy) {
   const fs::path path = Write("Ann.vcf", "old");
   fs::create_hard_link(path, m_folder / "Other.vcf");
-  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path), "old");
-  EXPECT_EQ(status.reason, "it has another hard link, which a replace would break");
+  const Status status = WriteFileAtomically(path, "new", Snapshot(path), "old");
+  EXPECT_EQ(status.Reason(), "it has another hard link, which a replace would break");
   EXPECT_EQ(Contents(path), "old");
   EXPECT_EQ(Contents(m_folder / "Other.vcf"), "old");
   EXPECT_EQ(fs::hard_link_count(path), 2u);
@@ -568,8 +568,8 @@ TEST_F(AtomicFile, KeepsTheExtendedAttributesAndTheAclOfTheFile) {
   ASSERT_EQ(::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
       << std::strerror(errno);
   const fs::perms mode = fs::status(path).permissions();
-  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path), "old");
-  ASSERT_TRUE(status) << status.message;
+  const Status status = WriteFileAtomically(path, "new", Snapshot(path), "old");
+  ASSERT_TRUE(status.Ok()) << status.Message();
   EXPECT_EQ(Contents(path), "new");
   EXPECT_EQ(Attribute(path, "user.dialmend.colour"), "blue");
   EXPECT_EQ(Attribute(path, "system.posix_acl_access"), acl);
@@ -588,8 +588,8 @@ TEST_F(AtomicFile, GivesTheNewFileNoAclTheOldOneLacked) {
     GTEST_SKIP() << "this file system refuses ACLs: " << std::strerror(errno);
   }
   fs::permissions(path, fs::perms(0600), fs::perm_options::replace);
-  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path), "old");
-  ASSERT_TRUE(status) << status.message;
+  const Status status = WriteFileAtomically(path, "new", Snapshot(path), "old");
+  ASSERT_TRUE(status.Ok()) << status.Message();
   EXPECT_EQ(::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0), -1);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
 }
@@ -599,8 +599,8 @@ TEST_F(AtomicFile, RootKeepsTheOwnerGroupAndSetIdBitsOfAnotherUsersFile) {
   const fs::path path = Write("Ann.vcf", "old");
   ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
   ASSERT_EQ(::chmod(path.c_str(), 06755), 0);
-  const FileStatus status = WriteFileAtomically(path, "new", Snapshot(path), "old");
-  ASSERT_TRUE(status) << status.message;
+  const Status status = WriteFileAtomically(path, "new", Snapshot(path), "old");
+  ASSERT_TRUE(status.Ok()) << status.Message();
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_uid, 65534u);
@@ -645,10 +645,10 @@ TEST_P(AtomicFileUser, LeavesWhatTheUserMayNotRewriteAndSaysWhy) {
     if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
         ::setresuid(65534, 65534, 65534) == 0) {
       const FileSnapshot read = ReadFileSnapshot(path, kLimit);
-      const FileStatus status =
-          read.status ? WriteFileAtomically(path, "new", read.stamp, read.bytes, &read.file)
-                      : read.status;
-      reason = status.reason;
+      const Status status =
+          read.status.Ok() ? WriteFileAtomically(path, "new", read.stamp, read.bytes, &read.file)
+                           : read.status;
+      reason = status.Reason();
     }
     (void)!::write(report[1], reason.data(), reason.size());
     ::_exit(0);

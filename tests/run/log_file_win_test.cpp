@@ -1,9 +1,11 @@
 #include "run/log_file.h"
 
+// The other Windows headers need what windows.h declares first.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <filesystem>
 #include <optional>

@@ -1,7 +1,9 @@
 #pragma once
 
-#include <oaidl.h>
+// The other Windows headers need what windows.h declares first.
 #include <windows.h>
+
+#include <oaidl.h>
 
 #include <array>
 #include <initializer_list>

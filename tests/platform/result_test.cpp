@@ -1,4 +1,4 @@
-#include "contacts/result.h"
+#include "platform/result.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,18 @@ TEST(Status, FailureKeepsItsMessage) {
   const Status status = Status::Failure("\"/x\" is not a folder");
   EXPECT_FALSE(status.Ok());
   EXPECT_EQ(status.Message(), "\"/x\" is not a folder");
+}
+
+TEST(Status, FailureKeepsItsReasonApartFromItsMessage) {
+  const Status status =
+      Status::Failure("Cannot save \"Ann.vcf\": permission denied.", "permission denied");
+  EXPECT_EQ(status.Message(), "Cannot save \"Ann.vcf\": permission denied.");
+  EXPECT_EQ(status.Reason(), "permission denied");
+}
+
+TEST(Status, ReasonIsTheMessageWhenTheFailureGaveNone) {
+  EXPECT_EQ(Status::Failure("\"/x\" is not a folder").Reason(), "\"/x\" is not a folder");
+  EXPECT_EQ(Status().Reason(), "");
 }
 
 TEST(Status, FailureWithAnEmptyMessageIsStillAFailure) {

@@ -15,21 +15,28 @@ class [[nodiscard]] Status {
   // Success.
   Status() = default;
 
-  // A failure, said in `message` ('Cannot save the log to "x": is a directory.').
-  [[nodiscard]] static Status Failure(std::string message) {
+  // A failure, said in `message` ('Cannot save the log to "x": is a directory.'); `reason`, when
+  // given, is the why alone ("is a directory"), for log lines that name the thing their own way.
+  [[nodiscard]] static Status Failure(std::string message, std::string reason = {}) {
     Status status;
     status.m_failed = true;
     status.m_message = std::move(message);
+    status.m_reason = std::move(reason);
     return status;
   }
 
   [[nodiscard]] bool Ok() const { return !m_failed; }
   // The message of a failure; empty text on success.
   [[nodiscard]] const std::string& Message() const { return m_message; }
+  // The reason alone; the whole message when the failure gave none, empty text on success.
+  [[nodiscard]] const std::string& Reason() const {
+    return m_reason.empty() ? m_message : m_reason;
+  }
 
  private:
   bool m_failed = false;
   std::string m_message;
+  std::string m_reason;
 };
 
 // A value, or the message that says why there is none.
