@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -492,6 +493,18 @@ void MainWindow::ProcessEvents(bool wait) {
 
 std::string MainWindow::NowText() {
   return LocalDateTimeText(std::chrono::system_clock::now());
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  // The buttons are not auto-default, so Enter on one reaches the window, which would press Go.
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused != nullptr) {
+      if (focused->isEnabled()) focused->click();
+      return;
+    }
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -85,6 +85,8 @@ class MainWindow : public QDialog, public RunView {
  protected:
   void reject() override { Quit_Click(); }
   void closeEvent(QCloseEvent* event) override;
+  // Enter presses the focused button; from any other control it presses Go, the default.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildControls();

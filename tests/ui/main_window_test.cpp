@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "tests/ui/fake_dialogs.h"
+#include "ui/about_dialog.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/option_dialog.h"
@@ -76,6 +77,21 @@ class MainWindowTest : public QObject {
     return cards;
   }
   QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
+  // Makes the window the active one, as shortcuts and focus need.
+  bool Activate() {
+    m_window->activateWindow();
+    return QTest::qWaitForWindowActive(m_window);
+  }
+  // The names of the controls Tab reaches, from `start`, `presses` times.
+  QStringList TabStops(QWidget* start, int presses) {
+    start->setFocus(Qt::TabFocusReason);
+    QStringList names;
+    for (int i = 0; i < presses; ++i) {
+      QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
+      names << m_window->focusWidget()->objectName();
+    }
+    return names;
+  }
   QLineEdit* Line(const char* name) { return Find<QLineEdit>(name); }
   QString Text(const char* name) { return Find<QLabel>(name)->text(); }
 
@@ -482,6 +498,23 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.windowTitle(), QStringLiteral("Dialmend - Finished!"));
     QVERIFY(w.Log().Text().find("Contacts checked: 0") != std::string::npos);
     m_window = nullptr;
+  }
+  void enterPressesTheFocusedButtonAndGoFromElsewhere() {
+    auto w = Window();
+    QVERIFY(Activate());
+    Button("About")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Button("About"), Qt::Key_Return);
+    QCOMPARE(w->Controller().State(), RunState::Idle);
+    auto* about = w->findChild<AboutDialog*>();
+    QVERIFY(about != nullptr && about->isVisible());
+    about->close();
+    QVERIFY(Activate());
+    Find<QCheckBox>("Update")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Find<QCheckBox>("Update"), Qt::Key_Return);
+    QCOMPARE(w->Controller().State(), RunState::Finished);
+    Button("Quit")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Button("Quit"), Qt::Key_Enter);
+    QVERIFY(!w->isVisible());
   }
 };
 
