@@ -411,6 +411,8 @@ void MainWindow::ShowStarted(bool update) {
   SetStyleChooserShown(false);
   m_go->setText(QStringLiteral("&Pause"));
   m_quit->setText(QStringLiteral("&Abort"));
+  // Alt+A must fire Abort, not only move the focus between two buttons that share it.
+  m_about->setText(QStringLiteral("Ab&out"));
   m_go->setToolTip(Mode(update, "Pause"));
   m_quit->setToolTip(Mode(update, "Abort"));
 }
@@ -433,6 +435,7 @@ void MainWindow::ShowFinished(bool update) {
   m_go->setText(QStringLiteral("&Reset"));
   m_quit->setText(QStringLiteral("&Quit"));
   m_quit->setToolTip(QStringLiteral("Get outta here"));
+  m_about->setText(QStringLiteral("&About"));
   m_go->setToolTip(Mode(update, "Reset"));
 }
 
@@ -455,6 +458,7 @@ void MainWindow::ShowReset(bool update) {
   m_go->setToolTip(Mode(m_update->isChecked(), "Start"));
   m_quit->setText(QStringLiteral("&Quit"));
   m_quit->setToolTip(QStringLiteral("Get outta here"));
+  m_about->setText(QStringLiteral("&About"));
   m_pending_log.clear();
   m_log_pane->clear();
 }

@@ -516,6 +516,26 @@ class MainWindowTest : public QObject {
     QTest::keyClick(Button("Quit"), Qt::Key_Enter);
     QVERIFY(!w->isVisible());
   }
+
+  void altAFiresAbortAloneDuringARun() {
+    auto w = Window();
+    QVERIFY(Activate());
+    int yields = 0;
+    QString about_during;
+    w->SetYieldHook([&] {
+      if (++yields != 5) return;
+      about_during = Button("About")->text();
+      QTest::keyClick(m_window, Qt::Key_A, Qt::AltModifier);
+      // An access key presses its button after a short animation.
+      QTRY_COMPARE(m_dialogs.asked, 1);
+    });
+    Button("Go")->click();
+    QCOMPARE(m_dialogs.asked, 1);
+    QVERIFY(!about_during.contains(QStringLiteral("&A")));
+    QCOMPARE(Button("About")->text(), QStringLiteral("&About"));
+    Button("Go")->click();  // reset
+    QCOMPARE(Button("About")->text(), QStringLiteral("&About"));
+  }
 };
 
 }  // namespace dialmend
