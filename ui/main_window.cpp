@@ -200,6 +200,8 @@ void MainWindow::BuildControls() {
   m_log_pane->setObjectName(QStringLiteral("Log"));
   m_log_pane->setReadOnly(true);
   m_log_pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Below the window's edge until Show Log: hidden, so Tab does not stop on it unseen.
+  m_log_pane->hide();
   Place(m_log_pane, 0, 3400, 5040, 2100);
 
   const char* counter_names[4] = {"Folders", "Checked", "Updated", "Numbers"};
@@ -322,6 +324,7 @@ void MainWindow::ShowLog_Click() {
   m_log_shown = !m_log_shown;
   m_show_log->setText(m_log_shown ? QStringLiteral("Hide Log") : QStringLiteral("Show Log"));
   setFixedSize(Px(kClientWidth), Px(m_log_shown ? kClientHeightWithLog : kClientHeight));
+  m_log_pane->setVisible(m_log_shown);
 }
 
 void MainWindow::About_Click() {

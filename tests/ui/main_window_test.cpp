@@ -536,6 +536,16 @@ class MainWindowTest : public QObject {
     Button("Go")->click();  // reset
     QCOMPARE(Button("About")->text(), QStringLiteral("&About"));
   }
+
+  void theLogPaneIsATabStopOnlyWhileShown() {
+    auto w = Window();
+    QVERIFY(Activate());
+    QCOMPARE(TabStops(Button("About"), 1), QStringList{"LogFile"});
+    Button("ShowLog")->click();
+    QCOMPARE(TabStops(Button("About"), 2), (QStringList{"Log", "LogFile"}));
+    Button("ShowLog")->click();
+    QCOMPARE(TabStops(Button("About"), 1), QStringList{"LogFile"});
+  }
 };
 
 }  // namespace dialmend
