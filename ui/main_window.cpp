@@ -168,6 +168,9 @@ void MainWindow::BuildControls() {
     m_style[i]->setToolTip(style_tip);
     Place(m_style[i], 120, 1200 + 240 * i, 2175, 255);
     connect(m_style[i], &QRadioButton::clicked, this, [this, i] { Style_Click(i); });
+    connect(m_style[i], &QRadioButton::toggled, this, [this](bool on) {
+      if (on) KeepStyleTabStopAtChecked();
+    });
   }
   m_style[0]->setChecked(true);
 
@@ -247,11 +250,11 @@ void MainWindow::BuildControls() {
   m_txt_replace->setEnabled(false);
   Place(m_txt_replace, 3580, 2980, 1335, 285);
 
-  // Tab order as designed; labels and the hidden Test button take no focus.
-  QWidget* order[] = {m_go,          m_style[0], m_style[1], m_style[2],    m_cmd_option,
-                      m_update,      m_save_log, m_set_file, m_show_log,    m_quit,
-                      m_about,       m_log_pane, m_log_file, m_chk_replace, m_txt_find,
-                      m_txt_replace, m_style[3]};
+  // Tab order as designed, with the style buttons together as one stop at the checked one;
+  // labels and the hidden Test button take no focus.
+  QWidget* order[] = {m_go,       m_style[0], m_style[1],    m_style[2], m_style[3],   m_cmd_option,
+                      m_update,   m_save_log, m_set_file,    m_show_log, m_quit,       m_about,
+                      m_log_pane, m_log_file, m_chk_replace, m_txt_find, m_txt_replace};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(m_go, &QPushButton::clicked, this, &MainWindow::Go_Click);
@@ -394,6 +397,14 @@ void MainWindow::SetRunControlsEnabled(bool enabled) {
   m_txt_find->setEnabled(enabled && m_chk_replace->isChecked());
   m_txt_replace->setEnabled(enabled && m_chk_replace->isChecked());
   m_cmd_option->setEnabled(enabled);
+}
+
+void MainWindow::KeepStyleTabStopAtChecked() {
+  // Qt moves an exclusive group's one Tab stop to the button that last had the focus, which
+  // need not be the checked one.
+  for (QRadioButton* b : m_style) {
+    b->setFocusPolicy(b->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+  }
 }
 
 void MainWindow::SetStyleChooserShown(bool shown) {

@@ -92,6 +92,8 @@ class MainWindow : public QDialog, public RunView {
   void BuildControls();
   void SetRunControlsEnabled(bool enabled);
   void SetStyleChooserShown(bool shown);
+  // The style buttons are one Tab stop, at the checked one; the arrow keys move within them.
+  void KeepStyleTabStopAtChecked();
   void AppendToPane(std::string_view text);
   // Puts pending log text and counts on screen; during a run at most every few frames, so
   // painting never costs more than the run itself.

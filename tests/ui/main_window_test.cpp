@@ -546,6 +546,20 @@ class MainWindowTest : public QObject {
     Button("ShowLog")->click();
     QCOMPARE(TabStops(Button("About"), 1), QStringList{"LogFile"});
   }
+
+  void theStyleGroupIsOneTabStopAtTheCheckedButton() {
+    auto w = Window();
+    QVERIFY(Activate());
+    QCOMPARE(TabStops(Button("Go"), 2), (QStringList{"Style0", "cmdOption"}));
+    Find<QRadioButton>("Style2")->click();
+    QCOMPARE(TabStops(Button("Go"), 2), (QStringList{"Style2", "cmdOption"}));
+    QCOMPARE(TabStops(Button("About"), 6).count(QStringLiteral("Style3")), 0);
+    QCOMPARE(TabStops(Button("Go"), 1), QStringList{"Style2"});
+    QTest::keyClick(Find<QRadioButton>("Style2"), Qt::Key_Down);
+    QVERIFY(Find<QRadioButton>("Style3")->isChecked());
+    QCOMPARE(w->focusWidget()->objectName(), QStringLiteral("Style3"));
+    QCOMPARE(w->Options().style, StyleFromNumber(3));
+  }
 };
 
 }  // namespace dialmend
