@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -205,6 +206,8 @@ void MainWindow::BuildControls() {
   m_log_pane->setLineWrapMode(QPlainTextEdit::NoWrap);
   // Below the window's edge until Show Log: hidden, so Tab does not stop on it unseen.
   m_log_pane->hide();
+  // The change lines' columns line up only in a fixed-width font.
+  m_log_pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   Place(m_log_pane, 0, 3400, 5040, 2100);
 
   const char* counter_names[4] = {"Folders", "Checked", "Updated", "Numbers"};

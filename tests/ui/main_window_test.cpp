@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -559,6 +560,12 @@ class MainWindowTest : public QObject {
     QVERIFY(Find<QRadioButton>("Style3")->isChecked());
     QCOMPARE(w->focusWidget()->objectName(), QStringLiteral("Style3"));
     QCOMPARE(w->Options().style, StyleFromNumber(3));
+  }
+
+  void theLogPaneUsesTheSystemFixedWidthFont() {
+    auto w = Window();
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QCOMPARE(Find<QPlainTextEdit>("Log")->font().family(), fixed.family());
   }
 };
 
