@@ -454,6 +454,14 @@ void MainWindow::ShowFinished(bool update) {
   m_quit->setToolTip(QStringLiteral("Get outta here"));
   m_about->setText(QStringLiteral("&About"));
   m_go->setToolTip(Mode(update, "Reset"));
+  // Every abort passes through a pause, so a run still running here has completed.
+  const bool aborted = m_controller.State() != RunState::Running;
+  if (aborted || m_controller.Counters().problems > 0) {
+    // The summary tells what went wrong; the user should not need to know to ask for it.
+    if (!m_log_shown) ShowLog_Click();
+    m_log_pane->moveCursor(QTextCursor::End);
+    m_log_pane->ensureCursorVisible();
+  }
 }
 
 void MainWindow::ShowLogPath(const std::string& path) {

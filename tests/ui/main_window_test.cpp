@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -566,6 +567,35 @@ class MainWindowTest : public QObject {
     auto w = Window();
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     QCOMPARE(Find<QPlainTextEdit>("Log")->font().family(), fixed.family());
+  }
+  void aRunWithProblemsShowsTheLogAtItsSummary() {
+    auto w = Window();
+    Button("Go")->click();
+    QVERIFY(w->Log().Text().find("\r\nProblems: 1\r\n") != std::string::npos);
+    auto* pane = Find<QPlainTextEdit>("Log");
+    QVERIFY(pane->isVisible());
+    QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
+    QCOMPARE(w->height(), Px(6000 - 480));
+    QCOMPARE(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->maximum());
+    QVERIFY(pane->cursorRect().bottom() <= pane->viewport()->height());
+  }
+
+  void anAbortedRunShowsTheLogAtItsSummary() {
+    auto w = Window();
+    Button("ShowLog")->click();
+    Button("ShowLog")->click();
+    int yields = 0;
+    w->SetYieldHook([&] {
+      if (++yields == 3) {
+        m_dialogs.answers = {AbortAnswer::Yes};
+        Button("Quit")->click();
+      }
+    });
+    Button("Go")->click();
+    QVERIFY(w->Log().Text().find(" aborted - ") != std::string::npos);
+    QCOMPARE(w->Controller().Counters().problems, 0);
+    QVERIFY(Find<QPlainTextEdit>("Log")->isVisible());
+    QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
   }
 };
 
