@@ -1,6 +1,8 @@
 #include "ui/dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace dialmend {
@@ -28,13 +30,26 @@ AbortAnswer QtDialogs::AskAbort(QWidget* parent) {
 }
 
 std::optional<QString> QtDialogs::ChooseLogFile(QWidget* parent, const QString& current) {
-  QFileDialog dialog(parent, QStringLiteral("Log file..."), current, QStringLiteral("(*.txt)"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setDefaultSuffix(QStringLiteral("txt"));
-  dialog.selectFile(current);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().front();
+  QString offered = current;
+  // A log in a missing folder would only fail when the run starts: choose again now.
+  for (;;) {
+    QFileDialog dialog(parent, QStringLiteral("Log file..."), offered, QStringLiteral("(*.txt)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.selectFile(offered);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+      return std::nullopt;
+    }
+    const QString chosen = dialog.selectedFiles().front();
+    const QFileInfo folder(QFileInfo(chosen).absolutePath());
+    if (folder.isDir()) return chosen;
+    Inform(parent,
+           QStringLiteral("Cannot save the log to \"%1\": the folder \"%2\" does not "
+                          "exist. Please choose another.")
+               .arg(QDir::toNativeSeparators(chosen), QDir::toNativeSeparators(folder.filePath())));
+    offered = chosen;
+  }
 }
 
 }  // namespace dialmend

@@ -20,7 +20,8 @@ class Dialogs {
   // The question asked when Quit is pressed during a run.
   [[nodiscard]] virtual AbortAnswer AskAbort(QWidget* parent) = 0;
 
-  // The Save As dialog for the log file, opened on `current`; std::nullopt when cancelled.
+  // The Save As dialog for the log file, opened on `current`; std::nullopt when cancelled. A
+  // file in a folder that does not exist is refused: the user is told and chooses again.
   [[nodiscard]] virtual std::optional<QString> ChooseLogFile(QWidget* parent,
                                                              const QString& current) = 0;
 };

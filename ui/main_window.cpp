@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -167,6 +169,9 @@ void MainWindow::BuildControls() {
     m_style[i]->setToolTip(style_tip);
     Place(m_style[i], 120, 1200 + 240 * i, 2175, 255);
     connect(m_style[i], &QRadioButton::clicked, this, [this, i] { Style_Click(i); });
+    connect(m_style[i], &QRadioButton::toggled, this, [this](bool on) {
+      if (on) KeepStyleTabStopAtChecked();
+    });
   }
   m_style[0]->setChecked(true);
 
@@ -199,6 +204,10 @@ void MainWindow::BuildControls() {
   m_log_pane->setObjectName(QStringLiteral("Log"));
   m_log_pane->setReadOnly(true);
   m_log_pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Below the window's edge until Show Log: hidden, so Tab does not stop on it unseen.
+  m_log_pane->hide();
+  // The change lines' columns line up only in a fixed-width font.
+  m_log_pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   Place(m_log_pane, 0, 3400, 5040, 2100);
 
   const char* counter_names[4] = {"Folders", "Checked", "Updated", "Numbers"};
@@ -244,11 +253,11 @@ void MainWindow::BuildControls() {
   m_txt_replace->setEnabled(false);
   Place(m_txt_replace, 3580, 2980, 1335, 285);
 
-  // Tab order as designed; labels and the hidden Test button take no focus.
-  QWidget* order[] = {m_go,          m_style[0], m_style[1], m_style[2],    m_cmd_option,
-                      m_update,      m_save_log, m_set_file, m_show_log,    m_quit,
-                      m_about,       m_log_pane, m_log_file, m_chk_replace, m_txt_find,
-                      m_txt_replace, m_style[3]};
+  // Tab order as designed, with the style buttons together as one stop at the checked one;
+  // labels and the hidden Test button take no focus.
+  QWidget* order[] = {m_go,       m_style[0], m_style[1],    m_style[2], m_style[3],   m_cmd_option,
+                      m_update,   m_save_log, m_set_file,    m_show_log, m_quit,       m_about,
+                      m_log_pane, m_log_file, m_chk_replace, m_txt_find, m_txt_replace};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(m_go, &QPushButton::clicked, this, &MainWindow::Go_Click);
@@ -321,6 +330,7 @@ void MainWindow::ShowLog_Click() {
   m_log_shown = !m_log_shown;
   m_show_log->setText(m_log_shown ? QStringLiteral("Hide Log") : QStringLiteral("Show Log"));
   setFixedSize(Px(kClientWidth), Px(m_log_shown ? kClientHeightWithLog : kClientHeight));
+  m_log_pane->setVisible(m_log_shown);
 }
 
 void MainWindow::About_Click() {
@@ -392,6 +402,14 @@ void MainWindow::SetRunControlsEnabled(bool enabled) {
   m_cmd_option->setEnabled(enabled);
 }
 
+void MainWindow::KeepStyleTabStopAtChecked() {
+  // Qt moves an exclusive group's one Tab stop to the button that last had the focus, which
+  // need not be the checked one.
+  for (QRadioButton* b : m_style) {
+    b->setFocusPolicy(b->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+  }
+}
+
 void MainWindow::SetStyleChooserShown(bool shown) {
   m_style_tag->setVisible(shown);
   for (QRadioButton* b : m_style) b->setVisible(shown);
@@ -410,6 +428,8 @@ void MainWindow::ShowStarted(bool update) {
   SetStyleChooserShown(false);
   m_go->setText(QStringLiteral("&Pause"));
   m_quit->setText(QStringLiteral("&Abort"));
+  // Alt+A must fire Abort, not only move the focus between two buttons that share it.
+  m_about->setText(QStringLiteral("Ab&out"));
   m_go->setToolTip(Mode(update, "Pause"));
   m_quit->setToolTip(Mode(update, "Abort"));
 }
@@ -432,7 +452,16 @@ void MainWindow::ShowFinished(bool update) {
   m_go->setText(QStringLiteral("&Reset"));
   m_quit->setText(QStringLiteral("&Quit"));
   m_quit->setToolTip(QStringLiteral("Get outta here"));
+  m_about->setText(QStringLiteral("&About"));
   m_go->setToolTip(Mode(update, "Reset"));
+  // Every abort passes through a pause, so a run still running here has completed.
+  const bool aborted = m_controller.State() != RunState::Running;
+  if (aborted || m_controller.Counters().problems > 0) {
+    // The summary tells what went wrong; the user should not need to know to ask for it.
+    if (!m_log_shown) ShowLog_Click();
+    m_log_pane->moveCursor(QTextCursor::End);
+    m_log_pane->ensureCursorVisible();
+  }
 }
 
 void MainWindow::ShowLogPath(const std::string& path) {
@@ -454,6 +483,7 @@ void MainWindow::ShowReset(bool update) {
   m_go->setToolTip(Mode(m_update->isChecked(), "Start"));
   m_quit->setText(QStringLiteral("&Quit"));
   m_quit->setToolTip(QStringLiteral("Get outta here"));
+  m_about->setText(QStringLiteral("&About"));
   m_pending_log.clear();
   m_log_pane->clear();
 }
@@ -492,6 +522,18 @@ void MainWindow::ProcessEvents(bool wait) {
 
 std::string MainWindow::NowText() {
   return LocalDateTimeText(std::chrono::system_clock::now());
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  // The buttons are not auto-default, so Enter on one reaches the window, which would press Go.
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused != nullptr) {
+      if (focused->isEnabled()) focused->click();
+      return;
+    }
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -85,11 +85,15 @@ class MainWindow : public QDialog, public RunView {
  protected:
   void reject() override { Quit_Click(); }
   void closeEvent(QCloseEvent* event) override;
+  // Enter presses the focused button; from any other control it presses Go, the default.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildControls();
   void SetRunControlsEnabled(bool enabled);
   void SetStyleChooserShown(bool shown);
+  // The style buttons are one Tab stop, at the checked one; the arrow keys move within them.
+  void KeepStyleTabStopAtChecked();
   void AppendToPane(std::string_view text);
   // Puts pending log text and counts on screen; during a run at most every few frames, so
   // painting never costs more than the run itself.

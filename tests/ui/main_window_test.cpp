@@ -1,10 +1,12 @@
 #include <QCheckBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -17,6 +19,7 @@
 #include <optional>
 
 #include "tests/ui/fake_dialogs.h"
+#include "ui/about_dialog.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/option_dialog.h"
@@ -76,6 +79,21 @@ class MainWindowTest : public QObject {
     return cards;
   }
   QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
+  // Makes the window the active one, as shortcuts and focus need.
+  bool Activate() {
+    m_window->activateWindow();
+    return QTest::qWaitForWindowActive(m_window);
+  }
+  // The names of the controls Tab reaches, from `start`, `presses` times.
+  QStringList TabStops(QWidget* start, int presses) {
+    start->setFocus(Qt::TabFocusReason);
+    QStringList names;
+    for (int i = 0; i < presses; ++i) {
+      QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
+      names << m_window->focusWidget()->objectName();
+    }
+    return names;
+  }
   QLineEdit* Line(const char* name) { return Find<QLineEdit>(name); }
   QString Text(const char* name) { return Find<QLabel>(name)->text(); }
 
@@ -482,6 +500,102 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.windowTitle(), QStringLiteral("Dialmend - Finished!"));
     QVERIFY(w.Log().Text().find("Contacts checked: 0") != std::string::npos);
     m_window = nullptr;
+  }
+  void enterPressesTheFocusedButtonAndGoFromElsewhere() {
+    auto w = Window();
+    QVERIFY(Activate());
+    Button("About")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Button("About"), Qt::Key_Return);
+    QCOMPARE(w->Controller().State(), RunState::Idle);
+    auto* about = w->findChild<AboutDialog*>();
+    QVERIFY(about != nullptr && about->isVisible());
+    about->close();
+    QVERIFY(Activate());
+    Find<QCheckBox>("Update")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Find<QCheckBox>("Update"), Qt::Key_Return);
+    QCOMPARE(w->Controller().State(), RunState::Finished);
+    Button("Quit")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Button("Quit"), Qt::Key_Enter);
+    QVERIFY(!w->isVisible());
+  }
+
+  void altAFiresAbortAloneDuringARun() {
+    auto w = Window();
+    QVERIFY(Activate());
+    int yields = 0;
+    QString about_during;
+    w->SetYieldHook([&] {
+      if (++yields != 5) return;
+      about_during = Button("About")->text();
+      QTest::keyClick(m_window, Qt::Key_A, Qt::AltModifier);
+      // An access key presses its button after a short animation.
+      QTRY_COMPARE(m_dialogs.asked, 1);
+    });
+    Button("Go")->click();
+    QCOMPARE(m_dialogs.asked, 1);
+    QVERIFY(!about_during.contains(QStringLiteral("&A")));
+    QCOMPARE(Button("About")->text(), QStringLiteral("&About"));
+    Button("Go")->click();  // reset
+    QCOMPARE(Button("About")->text(), QStringLiteral("&About"));
+  }
+
+  void theLogPaneIsATabStopOnlyWhileShown() {
+    auto w = Window();
+    QVERIFY(Activate());
+    QCOMPARE(TabStops(Button("About"), 1), QStringList{"LogFile"});
+    Button("ShowLog")->click();
+    QCOMPARE(TabStops(Button("About"), 2), (QStringList{"Log", "LogFile"}));
+    Button("ShowLog")->click();
+    QCOMPARE(TabStops(Button("About"), 1), QStringList{"LogFile"});
+  }
+
+  void theStyleGroupIsOneTabStopAtTheCheckedButton() {
+    auto w = Window();
+    QVERIFY(Activate());
+    QCOMPARE(TabStops(Button("Go"), 2), (QStringList{"Style0", "cmdOption"}));
+    Find<QRadioButton>("Style2")->click();
+    QCOMPARE(TabStops(Button("Go"), 2), (QStringList{"Style2", "cmdOption"}));
+    QCOMPARE(TabStops(Button("About"), 6).count(QStringLiteral("Style3")), 0);
+    QCOMPARE(TabStops(Button("Go"), 1), QStringList{"Style2"});
+    QTest::keyClick(Find<QRadioButton>("Style2"), Qt::Key_Down);
+    QVERIFY(Find<QRadioButton>("Style3")->isChecked());
+    QCOMPARE(w->focusWidget()->objectName(), QStringLiteral("Style3"));
+    QCOMPARE(w->Options().style, StyleFromNumber(3));
+  }
+
+  void theLogPaneUsesTheSystemFixedWidthFont() {
+    auto w = Window();
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QCOMPARE(Find<QPlainTextEdit>("Log")->font().family(), fixed.family());
+  }
+  void aRunWithProblemsShowsTheLogAtItsSummary() {
+    auto w = Window();
+    Button("Go")->click();
+    QVERIFY(w->Log().Text().find("\r\nProblems: 1\r\n") != std::string::npos);
+    auto* pane = Find<QPlainTextEdit>("Log");
+    QVERIFY(pane->isVisible());
+    QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
+    QCOMPARE(w->height(), Px(6000 - 480));
+    QCOMPARE(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->maximum());
+    QVERIFY(pane->cursorRect().bottom() <= pane->viewport()->height());
+  }
+
+  void anAbortedRunShowsTheLogAtItsSummary() {
+    auto w = Window();
+    Button("ShowLog")->click();
+    Button("ShowLog")->click();
+    int yields = 0;
+    w->SetYieldHook([&] {
+      if (++yields == 3) {
+        m_dialogs.answers = {AbortAnswer::Yes};
+        Button("Quit")->click();
+      }
+    });
+    Button("Go")->click();
+    QVERIFY(w->Log().Text().find(" aborted - ") != std::string::npos);
+    QCOMPARE(w->Controller().Counters().problems, 0);
+    QVERIFY(Find<QPlainTextEdit>("Log")->isVisible());
+    QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
   }
 };
 
