@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/utf8_path.h"
+#include "stores/vcard/card_contact.h"
 #include "stores/vcard/vcard.h"
 
 namespace dialmend {
@@ -129,56 +130,15 @@ class CardFile {
 
 namespace {
 
-class CardItem : public ContactItem {
+class CardItem : public CardContact {
  public:
   CardItem(std::shared_ptr<CardFile> file, std::size_t index, VCard card)
-      : m_file(std::move(file)), m_index(index), m_card(std::move(card)) {}
-
-  ItemKind Kind() override {
-    return m_card.Kind() == CardKind::Group ? ItemKind::Group : ItemKind::Contact;
-  }
-
-  std::vector<PhoneValue> Phones() override {
-    std::vector<PhoneValue> phones;
-    phones.reserve(m_card.Phones().size());
-    for (const PhoneEntry& entry : m_card.Phones()) phones.push_back({entry.field, entry.number});
-    return phones;
-  }
-
-  // Nothing failed for a value left as it is, so its note is no problem.
-  std::vector<StoreNote> TakeNotes() override {
-    std::vector<StoreNote> notes;
-    for (const LeftPhone& left : m_card.LeftAsIs()) {
-      notes.push_back(
-          {{}, std::string(PhoneFieldLabel(left.field)) + " left as it is: " + left.reason});
-    }
-    return notes;
-  }
-
-  StoredNumber PrepareNumber(std::size_t index, std::string number) override {
-    if (index < m_card.Phones().size() && m_card.Phones()[index].is_tel_uri) {
-      TelUriNumber uri = TelUriFromNumber(number);
-      if (!uri.number) return {{}, std::move(uri.error)};
-      return {std::move(*uri.number), {}};
-    }
-    return {std::move(number), {}};
-  }
-
-  void SetPhone(std::size_t index, std::string number) override {
-    m_changes.push_back({index, std::move(number)});
-  }
-
-  std::string FileAs() override { return m_card.FileAs(); }
+      : CardContact(std::move(card)), m_file(std::move(file)), m_index(index) {}
 
   void Save() override {
-    if (m_changes.empty()) return;
-    VCardRewrite rewrite = RewriteVCard(m_card, m_changes);
-    if (!rewrite.rejected.empty()) {
-      throw StoreError(m_file->Name(), rewrite.rejected.front().reason);
-    }
-    m_changes.clear();
-    if (rewrite.bytes == m_card.Bytes()) return;
-    m_held = m_file->Hold(m_index, std::move(rewrite.bytes));
+    std::optional<std::string> bytes = RewrittenCard(m_file->Name());
+    ClearChanges();
+    if (bytes) m_held = m_file->Hold(m_index, std::move(*bytes));
   }
 
   std::optional<std::uint64_t> HeldSave() override { return m_held; }
@@ -186,8 +146,6 @@ class CardItem : public ContactItem {
  private:
   std::shared_ptr<CardFile> m_file;
   std::size_t m_index;
-  VCard m_card;
-  std::vector<PhoneChange> m_changes;
   std::optional<std::uint64_t> m_held;
 };
 

@@ -23,6 +23,7 @@
 #include "platform/reason.h"
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
+#include "stores/vcard/card_contact.h"
 #include "stores/vcard/vcard.h"
 #include "stores/vcard_file/card_file.h"
 
@@ -379,70 +380,30 @@ Listing List(const std::string& path, const std::string& subject, Walk& walk) {
   return listing;
 }
 
-class VCardItem : public ContactItem {
+class VCardItem : public CardContact {
  public:
   VCardItem(std::string path, std::string name, VCard card, FileStamp stamp, HeldFile file)
-      : m_path(std::move(path)),
+      : CardContact(std::move(card)),
+        m_path(std::move(path)),
         m_name(std::move(name)),
-        m_card(std::move(card)),
         m_stamp(stamp),
         m_file(std::move(file)) {}
 
-  ItemKind Kind() override {
-    return m_card.Kind() == CardKind::Group ? ItemKind::Group : ItemKind::Contact;
-  }
-
-  std::vector<PhoneValue> Phones() override {
-    std::vector<PhoneValue> phones;
-    phones.reserve(m_card.Phones().size());
-    for (const PhoneEntry& entry : m_card.Phones()) phones.push_back({entry.field, entry.number});
-    return phones;
-  }
-
-  // Nothing failed for a value left as it is, so its note is no problem.
-  std::vector<StoreNote> TakeNotes() override {
-    std::vector<StoreNote> notes;
-    for (const LeftPhone& left : m_card.LeftAsIs()) {
-      notes.push_back(
-          {{}, std::string(PhoneFieldLabel(left.field)) + " left as it is: " + left.reason});
-    }
-    return notes;
-  }
-
-  StoredNumber PrepareNumber(std::size_t index, std::string number) override {
-    if (index < m_card.Phones().size() && m_card.Phones()[index].is_tel_uri) {
-      TelUriNumber uri = TelUriFromNumber(number);
-      if (!uri.number) return {{}, std::move(uri.error)};
-      return {std::move(*uri.number), {}};
-    }
-    return {std::move(number), {}};
-  }
-
-  void SetPhone(std::size_t index, std::string number) override {
-    m_changes.push_back({index, std::move(number)});
-  }
-
-  std::string FileAs() override { return m_card.FileAs(); }
-
   void Save() override {
-    if (m_changes.empty()) return;
-    VCardRewrite rewrite = RewriteVCard(m_card, m_changes);
-    if (!rewrite.rejected.empty()) throw StoreError(m_name, rewrite.rejected.front().reason);
-    if (rewrite.bytes == m_card.Bytes()) return;
+    const std::optional<std::string> bytes = RewrittenCard(m_name);
+    if (!bytes) return;
     Status status =
-        WriteFileAtomically(PathFromUtf8(m_path), rewrite.bytes, m_stamp, m_card.Bytes(), &m_file);
+        WriteFileAtomically(PathFromUtf8(m_path), *bytes, m_stamp, Card().Bytes(), &m_file);
     if (!status.Ok()) throw StoreError(m_name, status.Reason());
-    m_changes.clear();
+    ClearChanges();
   }
 
  private:
   std::string m_path;
   std::string m_name;
-  VCard m_card;
   FileStamp m_stamp;
   // The card as read, open until the item goes, so the save compares with that very file.
   HeldFile m_file;
-  std::vector<PhoneChange> m_changes;
 };
 
 // The folder's cards: a .vcf file of one card is one item, and each card of a file of many is
