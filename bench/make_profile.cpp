@@ -559,6 +559,24 @@ class Card {
   std::string m_scratch;
 };
 
+// Apple and Google group a custom-labelled TEL with its itemN.X-ABLabel; item numbers run on
+// across the card, so the caller's counter is shared with its other grouped lines.
+template <std::size_t N>
+void LabelledTels(Card& card, const std::array<TelKind, N>& kinds, std::uint32_t tel_count,
+                  Region region, Random& random, int& item) {
+  for (std::uint32_t i = 0; i < tel_count; ++i) {
+    const TelKind& kind = PickTel(kinds, random);
+    const Number number = MakeNumber(region, random);
+    if (kind.custom_label) {
+      const std::string group = "item" + std::to_string(++item);
+      card.Line(group + "." + std::string(kind.head), number.text);
+      card.Line(group + ".X-ABLabel", random.Pick(kCustomLabels));
+    } else {
+      card.Line(kind.head, number.text);
+    }
+  }
+}
+
 struct Person {
   std::string first;
   std::string last;
@@ -696,17 +714,7 @@ Written MakeCard(const Folder& folder, Random& random, std::string& text) {
       if (has_title) card.Line("TITLE", random.Pick(kTitles));
       if (p.is_firm) card.Line("X-ABShowAs:COMPANY");
       int item = 0;
-      for (std::uint32_t i = 0; i < tel_count; ++i) {
-        const TelKind& kind = PickTel(kAppleTel, random);
-        const Number number = MakeNumber(folder.region, random);
-        if (kind.custom_label) {
-          const std::string group = "item" + std::to_string(++item);
-          card.Line(group + "." + std::string(kind.head), number.text);
-          card.Line(group + ".X-ABLabel", random.Pick(kCustomLabels));
-        } else {
-          card.Line(kind.head, number.text);
-        }
-      }
+      LabelledTels(card, kAppleTel, tel_count, folder.region, random, item);
       card.Line("EMAIL;type=INTERNET;type=HOME;type=pref", p.email);
       if (!work_email.empty()) card.Line("EMAIL;type=INTERNET;type=WORK", work_email);
       if (has_address) {
@@ -732,17 +740,7 @@ Written MakeCard(const Folder& folder, Random& random, std::string& text) {
       card.Line("EMAIL;TYPE=INTERNET;TYPE=HOME", p.email);
       if (!work_email.empty()) card.Line("EMAIL;TYPE=INTERNET;TYPE=WORK", work_email);
       int item = 0;
-      for (std::uint32_t i = 0; i < tel_count; ++i) {
-        const TelKind& kind = PickTel(kGoogleTel, random);
-        const Number number = MakeNumber(folder.region, random);
-        if (kind.custom_label) {
-          const std::string group = "item" + std::to_string(++item);
-          card.Line(group + "." + std::string(kind.head), number.text);
-          card.Line(group + ".X-ABLabel", random.Pick(kCustomLabels));
-        } else {
-          card.Line(kind.head, number.text);
-        }
-      }
+      LabelledTels(card, kGoogleTel, tel_count, folder.region, random, item);
       if (has_address) card.Line("ADR;TYPE=HOME", Address(random, place));
       if (has_birthday) card.Line("BDAY", Birthday(random));
       if (has_note) card.Line("NOTE", random.Pick(kNotes));
