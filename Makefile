@@ -74,11 +74,12 @@ windows:
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build $(BUILD_WINDOWS) -j $(JOBS)
 
-# Wine starts its server once here: started from inside ctest, each test would wait for it.
+# The tests run in a wine prefix of their own, made (or mended) first.
+WINE_PREFIX ?= $(abspath $(BUILD_WINDOWS))/wine-prefix
 test-windows: windows
-	@(wineserver -p 60; wine cmd /c exit) </dev/null >/dev/null 2>&1 || true
-	cd $(BUILD_WINDOWS) && WINEDEBUG=-all ctest --output-on-failure -j $(JOBS); \
-	  status=$$?; wineserver -k >/dev/null 2>&1 || true; exit $$status
+	@scripts/wine-prefix $(WINE_PREFIX)
+	cd $(BUILD_WINDOWS) && WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all ctest --output-on-failure -j $(JOBS); \
+	  status=$$?; WINEPREFIX=$(WINE_PREFIX) wineserver -k >/dev/null 2>&1 || true; exit $$status
 
 clean:
 	rm -rf build build-asan build-fuzz build-windows
