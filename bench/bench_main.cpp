@@ -1,50 +1,92 @@
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
-// Prints the usual table, then how the rates compare, since the targets are ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
+// Passes everything to the display reporter that Google Benchmark's own flags choose
+// (--benchmark_format, colour, counters), then prints how the rates compare, since the targets
+// are ratios. A ratio uses the median of the repetitions when there are several.
+class RatioReporter : public benchmark::BenchmarkReporter {
  public:
+  explicit RatioReporter(benchmark::BenchmarkReporter* display) : m_display(display) {}
+
+  bool ReportContext(const Context& context) override {
+    m_display->SetOutputStream(&GetOutputStream());
+    m_display->SetErrorStream(&GetErrorStream());
+    return m_display->ReportContext(context);
+  }
+
   void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
+    m_display->ReportRuns(runs);
     for (const Run& run : runs) {
       const auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end() && run.run_type == Run::RT_Iteration) {
-        m_rates[run.run_name.function_name] = it->second.value;
+      if (it == run.counters.end() || run.error_occurred) continue;
+      Rates& rates = m_rates[run.run_name.function_name];
+      if (run.run_type == Run::RT_Iteration) {
+        rates.each.push_back(it->second.value);
+      } else if (run.aggregate_name == "median") {
+        rates.median = it->second.value;
       }
     }
   }
 
   void Finalize() override {
-    ConsoleReporter::Finalize();
+    m_display->Finalize();
+    // Anything but the console table is for programs: the comparison goes to stderr then.
+    std::FILE* out = dynamic_cast<benchmark::ConsoleReporter*>(m_display) ? stdout : stderr;
+    std::fflush(stdout);
     const double engine = Rate("BM_FixNumber");
+    const double floor = Rate("BM_FixNumberFloor");
     const double library = Rate("BM_LibPhoneNumber");
     const double cli = Rate("BM_ConvertCli");
-    std::printf("\n");
+    std::fprintf(out, "\n");
+    if (engine > 0 && floor > 0) {
+      std::fprintf(out,
+                   "FixNumber %.0f ns per number, the floor %.0f ns: %.2f times the floor "
+                   "(target: at most 1.5)\n",
+                   1e9 / engine, 1e9 / floor, floor / engine);
+    }
     if (engine > 0 && library > 0) {
-      std::printf(
-          "FixNumber %.0f numbers/s, libphonenumber %.0f numbers/s: %.1f times faster "
-          "(target: at least 20)\n",
-          engine, library, engine / library);
+      std::fprintf(out,
+                   "FixNumber %.0f numbers/s, libphonenumber %.0f numbers/s: %.1f times faster "
+                   "(target: at least 20)\n",
+                   engine, library, engine / library);
     }
     if (engine > 0 && cli > 0) {
-      std::printf(
-          "dialmend-convert %.0f ns per line, FixNumber %.0f ns per number: %.2f times "
-          "(target: at most 2)\n",
-          1e9 / cli, 1e9 / engine, engine / cli);
+      std::fprintf(out,
+                   "dialmend-convert %.0f ns per line, FixNumber %.0f ns per number: %.2f times "
+                   "(target: at most 2)\n",
+                   1e9 / cli, 1e9 / engine, engine / cli);
     }
+    std::fflush(out);
   }
 
  private:
+  struct Rates {
+    std::vector<double> each;  // one per repetition
+    double median = 0;         // from Google Benchmark's own aggregate, when it made one
+  };
+
+  // Items per second, the median over the repetitions; 0 when the benchmark did not run.
   double Rate(const std::string& name) const {
     const auto it = m_rates.find(name);
-    return it == m_rates.end() ? 0 : it->second;
+    if (it == m_rates.end()) return 0;
+    const Rates& rates = it->second;
+    if (rates.median > 0 || rates.each.empty()) return rates.median;
+    std::vector<double> each = rates.each;
+    std::sort(each.begin(), each.end());
+    const std::size_t n = each.size();
+    return n % 2 == 1 ? each[n / 2] : (each[n / 2 - 1] + each[n / 2]) / 2;
   }
-  std::map<std::string, double> m_rates;
+
+  benchmark::BenchmarkReporter* m_display;
+  std::map<std::string, Rates> m_rates;
 };
 
 }  // namespace
@@ -52,7 +94,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
+  const std::unique_ptr<benchmark::BenchmarkReporter> display(
+      benchmark::CreateDefaultDisplayReporter());
+  RatioReporter reporter(display.get());
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

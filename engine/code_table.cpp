@@ -1,6 +1,5 @@
 #include "engine/code_table.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -103,27 +102,43 @@ constexpr std::uint32_t Key(std::string_view digits) {
   return static_cast<std::uint32_t>(digits.size()) << 20 | value;
 }
 
-struct Entry {
-  std::uint32_t key;
-  std::uint8_t row;
-};
-
-constexpr std::array<Entry, kRows.size()> kIndex = [] {
-  std::array<Entry, kRows.size()> index{};
-  for (std::size_t i = 0; i < kRows.size(); ++i) {
-    index[i] = {Key(kRows[i].old_code), static_cast<std::uint8_t>(i)};
-  }
-  std::sort(index.begin(), index.end(), [](Entry a, Entry b) { return a.key < b.key; });
-  return index;
+constexpr std::array<std::uint32_t, kRows.size()> kKeys = [] {
+  std::array<std::uint32_t, kRows.size()> keys{};
+  for (std::size_t i = 0; i < kRows.size(); ++i) keys[i] = Key(kRows[i].old_code);
+  return keys;
 }();
 
-constexpr bool AllKeysDistinct() {
-  for (std::size_t i = 1; i < kIndex.size(); ++i) {
-    if (kIndex[i - 1].key == kIndex[i].key) return false;
+// The lookup is one multiplication and one comparison: the multiplier is chosen here, at
+// compile time, so that the 80 keys land in 80 different slots of the table.
+constexpr int kSlotBits = 10;
+
+constexpr std::size_t Slot(std::uint32_t key, std::uint32_t multiplier) {
+  return (key * multiplier) >> (32 - kSlotBits);
+}
+
+constexpr bool SpreadsEveryKey(std::uint32_t multiplier) {
+  std::array<bool, 1u << kSlotBits> taken{};
+  for (std::uint32_t key : kKeys) {
+    if (taken[Slot(key, multiplier)]) return false;
+    taken[Slot(key, multiplier)] = true;
   }
   return true;
 }
-static_assert(AllKeysDistinct(), "every old code occurs once");
+
+constexpr std::uint32_t kMultiplier = [] {
+  std::uint32_t multiplier = 2654435761u;  // Knuth's; if it ever clashes, odd pseudo-random ones
+  while (!SpreadsEveryKey(multiplier)) multiplier = (multiplier * 1664525u + 1013904223u) | 1u;
+  return multiplier;
+}();
+
+// Row index plus one for each slot; 0 marks an empty slot.
+constexpr std::array<std::uint8_t, 1u << kSlotBits> kSlots = [] {
+  std::array<std::uint8_t, 1u << kSlotBits> slots{};
+  for (std::size_t i = 0; i < kKeys.size(); ++i) {
+    slots[Slot(kKeys[i], kMultiplier)] = static_cast<std::uint8_t>(i + 1);
+  }
+  return slots;
+}();
 
 }  // namespace
 
@@ -137,10 +152,9 @@ const CodeChange* FindCodeChange(std::string_view area_code) noexcept {
     if (c < '0' || c > '9') return nullptr;
   }
   const std::uint32_t key = Key(area_code);
-  const auto it = std::lower_bound(kIndex.begin(), kIndex.end(), key,
-                                   [](Entry e, std::uint32_t k) { return e.key < k; });
-  if (it == kIndex.end() || it->key != key) return nullptr;
-  return &kRows[it->row];
+  const std::size_t slot = kSlots[Slot(key, kMultiplier)];
+  if (slot == 0 || kKeys[slot - 1] != key) return nullptr;
+  return &kRows[slot - 1];
 }
 
 }  // namespace dialmend

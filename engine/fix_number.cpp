@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 #include "engine/code_table.h"
 #include "engine/utf8.h"
@@ -13,8 +16,6 @@ namespace {
 // otherwise, so a position always means one character.
 template <class C>
 using View = std::basic_string_view<C>;
-template <class C>
-using Text = std::basic_string<C>;
 
 template <class C>
 bool IsDigit(C c) {
@@ -80,20 +81,71 @@ bool IsUkCountry(View<C> country) {
   return country.size() == 2 && StartsWithAscii(country, "44");
 }
 
-// Collects the result as UTF-8.
-class Output {
+// Room for the texts the steps build. A number as people type it fits in the fixed part, so
+// the steps allocate nothing; a longer text takes a block of its own. Nothing moves, so the
+// views into it stay valid for the whole call.
+template <class C>
+class Scratch {
  public:
-  explicit Output(std::size_t expected) { m_text.reserve(expected); }
-  void Put(char c) { m_text.push_back(c); }
+  // Room for `size` characters.
+  C* Take(std::size_t size) {
+    if (size <= kFixed - m_used) {
+      C* room = m_fixed + m_used;
+      m_used += size;
+      return room;
+    }
+    return m_blocks.emplace_back(std::make_unique_for_overwrite<C[]>(size)).get();
+  }
+
+ private:
+  static constexpr std::size_t kFixed = 256;
+  C m_fixed[kFixed];
+  std::size_t m_used = 0;
+  std::vector<std::unique_ptr<C[]>> m_blocks;
+};
+
+// Collects the result as UTF-8 in one string, sized once for the longest the result can be.
+template <class C>
+class Output;
+
+// Bytes go straight into the string, which is cut to length at the end.
+template <>
+class Output<char> {
+ public:
+  explicit Output(std::size_t most) : m_text(most, '\0'), m_end(m_text.data()) {}
+  void Put(char c) { *m_end++ = c; }
+  void Put(View<char> v) {
+    if (v.empty()) return;
+    std::memcpy(m_end, v.data(), v.size());
+    m_end += v.size();
+  }
+  void PutWithoutSpaces(View<char> v) {
+    for (char c : v) {
+      if (c != ' ') Put(c);
+    }
+  }
+  std::string Take() {
+    m_text.resize(static_cast<std::size_t>(m_end - m_text.data()));
+    return std::move(m_text);
+  }
+
+ private:
+  std::string m_text;
+  char* m_end;
+};
+
+// Code points are encoded; four bytes each is the most they can take.
+template <>
+class Output<char32_t> {
+ public:
+  explicit Output(std::size_t most) { m_text.reserve(4 * most); }
   void Put(char32_t c) { AppendUtf8(m_text, c); }
-  void Put(View<char> v) { m_text.append(v); }
   void Put(View<char32_t> v) {
     for (char32_t c : v) AppendUtf8(m_text, c);
   }
-  template <class C>
-  void PutWithoutSpaces(View<C> v) {
-    for (C c : v) {
-      if (c != C(' ')) Put(c);
+  void PutWithoutSpaces(View<char32_t> v) {
+    for (char32_t c : v) {
+      if (c != U' ') Put(c);
     }
   }
   std::string Take() { return std::move(m_text); }
@@ -104,15 +156,17 @@ class Output {
 
 // Rebuilds the local part on the new code's pattern: each "X" takes the next digit.
 template <class C>
-void FillPattern(const CodeChange& row, View<C> local, Text<C>& out) {
+View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
   const bool lead = row.lead_digit != '\0' && local.size() == 5;
   const std::size_t length = local.size() + (lead ? 1 : 0);
   const auto at = [&](std::size_t k) -> C {  // 0-based, lead digit included
     if (!lead) return local[k];
     return k == 0 ? C(row.lead_digit) : local[k - 1];
   };
-  out.assign(row.pattern.begin(), row.pattern.end());
-  const std::size_t pattern_length = out.size();
+  const std::size_t pattern_length = row.pattern.size();
+  C* const out = scratch.Take(pattern_length + 1 + local.size());
+  std::copy(row.pattern.begin(), row.pattern.end(), out);
+  std::size_t size = pattern_length;
   std::size_t i = 0;  // 1-based position of the last placeholder filled
   std::size_t j = 0;  // 1-based position of the last local character used
   for (;;) {
@@ -125,16 +179,17 @@ void FillPattern(const CodeChange& row, View<C> local, Text<C>& out) {
     if (j >= length || i >= pattern_length) break;
   }
   if (j < length) {
-    out.push_back(C(' '));
-    out.append(TrimSpaces(From(local, lead ? j - 1 : j)));
+    out[size++] = C(' ');
+    const View<C> rest = TrimSpaces(From(local, lead ? j - 1 : j));
+    std::copy(rest.begin(), rest.end(), out + size);
+    size += rest.size();
   }
-  if (out.size() >= 2 && out[out.size() - 2] == C(' ') && out.back() == C(')')) {
-    out.resize(out.size() - 2);
-  }
+  if (size >= 2 && out[size - 2] == C(' ') && out[size - 1] == C(')')) size -= 2;
+  return View<C>(out, size);
 }
 
-// What the converter has read of a number so far; the views point into the number, the
-// buffers of Scratch or constants.
+// What the converter has read of a number so far; the views point into the number, into
+// Scratch or into constants.
 template <class C>
 struct Parts {
   bool has_label = false;
@@ -149,19 +204,12 @@ struct Parts {
   bool zero_before_area = false;  // a "0" stands in front of `area`
 };
 
-// The texts the steps build, kept by Convert so the views in Parts stay valid.
-template <class C>
-struct Scratch {
-  Text<C> collapsed, replaced, repaired, rewritten, filled, trunk_code;
-  std::array<C, 8> new_code{};
-};
-
 // How the text after the prefix splits into area code and local number.
 enum class AreaSplit { Found, NoDigitAfter, NoLocal };
 
 template <class C>
 std::string Verbatim(View<C> text) {
-  Output out(text.size());
+  Output<C> out(text.size());
   out.Put(text);
   return out.Take();
 }
@@ -171,40 +219,48 @@ template <class C>
 View<C> Clean(View<C> number, View<C> find, View<C> replacement, bool replace_on,
               Scratch<C>& scratch) {
   View<C> t = TrimSpaces(number);
-  static constexpr C kTwoSpaces[] = {C(' '), C(' ')};
-  if (t.find(View<C>(kTwoSpaces, 2)) != View<C>::npos) {
-    Text<C>& collapsed = scratch.collapsed;
-    collapsed.reserve(t.size());
-    for (C c : t) {
-      if (c != C(' ') || collapsed.back() != C(' ')) collapsed.push_back(c);
+  std::size_t first_run = 1;  // where the first run of two spaces ends
+  while (first_run < t.size() && !(t[first_run] == C(' ') && t[first_run - 1] == C(' '))) {
+    ++first_run;
+  }
+  if (first_run < t.size()) {
+    C* const collapsed = scratch.Take(t.size());
+    std::copy(t.begin(), t.begin() + first_run, collapsed);
+    std::size_t size = first_run;
+    for (C c : t.substr(first_run)) {
+      if (c != C(' ') || collapsed[size - 1] != C(' ')) collapsed[size++] = c;
     }
-    t = collapsed;
+    t = View<C>(collapsed, size);
   }
 
   // Only a text that starts with the search string is touched, but then every occurrence is.
   if (replace_on && t.substr(0, find.size()) == find) {
-    Text<C>& replaced = scratch.replaced;
-    replaced.reserve(t.size());
+    std::size_t hits = 0;
+    for (std::size_t hit = 0; (hit = t.find(find, hit)) != View<C>::npos; hit += find.size()) {
+      ++hits;
+    }
+    C* const replaced = scratch.Take(t.size() - hits * find.size() + hits * replacement.size());
+    C* end = replaced;
     std::size_t from = 0;
     for (std::size_t hit; (hit = t.find(find, from)) != View<C>::npos; from = hit + find.size()) {
-      replaced.append(t.substr(from, hit - from));
-      replaced.append(replacement);
+      end = std::copy(t.begin() + from, t.begin() + hit, end);
+      end = std::copy(replacement.begin(), replacement.end(), end);
     }
-    replaced.append(t.substr(from));
-    t = replaced;
+    end = std::copy(t.begin() + from, t.end(), end);
+    t = View<C>(replaced, static_cast<std::size_t>(end - replaced));
   }
 
   return StripOuterBrackets(t);
 }
 
 template <class C>
-View<C> RepairAccessCode(View<C> t, Text<C>& repaired) {
+View<C> RepairAccessCode(View<C> t, Scratch<C>& scratch) {
   if (!StartsWithAscii(t, "(00)")) return t;
-  repaired.assign(t.substr(0, 3));
-  repaired.append(t.substr(4));
-  return repaired;
+  C* const repaired = scratch.Take(t.size() - 1);
+  std::copy(t.begin(), t.begin() + 3, repaired);
+  std::copy(t.begin() + 4, t.end(), repaired + 3);
+  return View<C>(repaired, t.size() - 1);
 }
-
 // The label is whatever stands before the first digit, less one label-end character.
 template <class C>
 View<C> TakeLabel(View<C> t, Parts<C>& parts) {
@@ -218,18 +274,21 @@ View<C> TakeLabel(View<C> t, Parts<C>& parts) {
 }
 
 template <class C>
-View<C> AccessCodeAsPlus(View<C> t, Text<C>& rewritten) {
+View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
   if (!StartsWithAscii(t, "(00")) return t;
   const std::size_t p = Scan(t, 3, IsSeparator<C>);
   const std::size_t q = Scan(t, p + 1, IsDigit<C>);
   const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
-  rewritten.reserve(t.size() + 2);
-  rewritten.push_back(C('+'));
-  rewritten.append(Between(t, p, q));
-  rewritten.push_back(C(' '));
-  rewritten.push_back(C('('));
-  rewritten.append(From(t, r));
-  return rewritten;
+  const View<C> country = Between(t, p, q);
+  const View<C> rest = From(t, r);
+  C* const rewritten = scratch.Take(country.size() + rest.size() + 3);
+  C* end = rewritten;
+  *end++ = C('+');
+  end = std::copy(country.begin(), country.end(), end);
+  *end++ = C(' ');
+  *end++ = C('(');
+  end = std::copy(rest.begin(), rest.end(), end);
+  return View<C>(rewritten, static_cast<std::size_t>(end - rewritten));
 }
 
 template <class C>
@@ -265,7 +324,7 @@ AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
 
 template <class C>
 std::string LabelAndAsFound(const Parts<C>& parts) {
-  Output out(parts.label.size() + parts.as_found.size() + 1);
+  Output<C> out(parts.label.size() + parts.as_found.size() + 1);
   if (parts.has_label) {
     out.Put(parts.label);
     out.Put(C(' '));
@@ -286,17 +345,17 @@ void ChangeCode(Parts<C>& parts, Scratch<C>& scratch) {
   if (parts.area.size() + n > 6) return;
   for (C c : parts.area) digits[n++] = static_cast<char>(c);
   if (const CodeChange* row = FindCodeChange(std::string_view(digits.data(), n))) {
-    std::copy(row->new_code.begin(), row->new_code.end(), scratch.new_code.begin());
-    parts.area = View<C>(scratch.new_code.data(), row->new_code.size());
+    C* const new_code = scratch.Take(row->new_code.size());
+    std::copy(row->new_code.begin(), row->new_code.end(), new_code);
+    parts.area = View<C>(new_code, row->new_code.size());
     parts.zero_before_area = false;
-    FillPattern(*row, parts.local, scratch.filled);
-    parts.local = scratch.filled;
+    parts.local = FillPattern(*row, parts.local, scratch);
   }
 }
 
 // Applies the +44 option; false when the number is not to be guessed at and stays as it is.
 template <class C>
-bool ApplyPrefixOption(Parts<C>& parts, Text<C>& trunk_code, const NumberOptions& options) {
+bool ApplyPrefixOption(Parts<C>& parts, Scratch<C>& scratch, const NumberOptions& options) {
   static constexpr C kUk[] = {C('4'), C('4')};
   if (options.prefix == PrefixAction::Remove && parts.uk_prefix) {
     parts.has_prefix = parts.uk_prefix = false;
@@ -311,9 +370,10 @@ bool ApplyPrefixOption(Parts<C>& parts, Text<C>& trunk_code, const NumberOptions
       while (next < local.size() && IsSeparator(local[next])) ++next;
       const View<C> after = From(local, next);
       if (run == 0 || std::none_of(after.begin(), after.end(), IsDigit<C>)) return false;
-      trunk_code.push_back(C('0'));
-      trunk_code.append(local.substr(0, run));
-      parts.area = trunk_code;
+      C* const trunk_code = scratch.Take(run + 1);
+      trunk_code[0] = C('0');
+      std::copy(local.begin(), local.begin() + run, trunk_code + 1);
+      parts.area = View<C>(trunk_code, run + 1);
       parts.local = after;
       parts.zero_before_area = false;
     } else if (!parts.zero_before_area && parts.area.size() >= 2 && parts.area[0] != C('0')) {
@@ -344,9 +404,16 @@ void ApplyZeroOption(Parts<C>& parts, const NumberOptions& options) {
 }
 
 template <class C>
-std::string Write(const Parts<C>& parts, std::size_t number_size, const NumberOptions& options) {
+std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   const bool compact = options.style == NumberStyle::Compact;
-  Output out(number_size + 16);
+  // The exact length but for the spaces the compact style drops, so a short result stays
+  // within the string's own buffer.
+  std::size_t most = parts.area.size() + parts.local.size() + (parts.zero_before_area ? 1 : 0);
+  if (parts.has_label) most += parts.label.size() + 1;
+  if (parts.has_prefix) most += parts.country.size() + (compact ? 1 : 2);
+  if (options.style == NumberStyle::Brackets) most += 3;
+  if (options.style == NumberStyle::Hyphen || options.style == NumberStyle::Spaces) most += 1;
+  Output<C> out(most);
   if (parts.has_label) {
     out.Put(parts.label);
     out.Put(C(' '));
@@ -392,14 +459,13 @@ std::string Write(const Parts<C>& parts, std::size_t number_size, const NumberOp
 
 template <class C>
 std::string Convert(View<C> number, View<C> find, View<C> replacement, bool replace_on,
-                    const NumberOptions& options) {
-  Scratch<C> scratch;
+                    const NumberOptions& options, Scratch<C>& scratch) {
   Parts<C> parts;
   View<C> t = Clean(number, find, replacement, replace_on, scratch);
   if (!t.empty() && (t[0] == C('*') || t[0] == C('#'))) return Verbatim(t);
-  t = RepairAccessCode(t, scratch.repaired);
+  t = RepairAccessCode(t, scratch);
   t = TakeLabel(t, parts);
-  t = AccessCodeAsPlus(t, scratch.rewritten);
+  t = AccessCodeAsPlus(t, scratch);
   t = TakePrefix(t, parts);
   switch (SplitArea(t, parts)) {
     case AreaSplit::NoDigitAfter:
@@ -410,9 +476,20 @@ std::string Convert(View<C> number, View<C> find, View<C> replacement, bool repl
       break;
   }
   ChangeCode(parts, scratch);
-  if (!ApplyPrefixOption(parts, scratch.trunk_code, options)) return Verbatim(number);
+  if (!ApplyPrefixOption(parts, scratch, options)) return Verbatim(number);
   ApplyZeroOption(parts, options);
-  return Write(parts, number.size(), options);
+  return Write(parts, options);
+}
+
+// Decodes UTF-8 into code points kept in `scratch`; false when the text is not well-formed.
+bool Decode(std::string_view text, Scratch<char32_t>& scratch, std::u32string_view& out) {
+  char32_t* const decoded = scratch.Take(text.size());
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    if (!DecodeUtf8At(text, i, decoded[size++])) return false;
+  }
+  out = std::u32string_view(decoded, size);
+  return true;
 }
 
 }  // namespace
@@ -423,15 +500,17 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
   const bool replace_on = options.replace && !options.find.empty() && IsValidUtf8(options.find) &&
                           IsValidUtf8(options.replacement);
   if (IsAscii(number) && (!replace_on || IsAscii(options.replacement))) {
-    return Convert<char>(number, options.find, options.replacement, replace_on, options);
+    Scratch<char> scratch;
+    return Convert<char>(number, options.find, options.replacement, replace_on, options, scratch);
   }
-  std::u32string text, find, replacement;
-  if (!DecodeUtf8(number, text)) return std::string(number);
+  Scratch<char32_t> scratch;
+  std::u32string_view text, find, replacement;
+  if (!Decode(number, scratch, text)) return std::string(number);
   if (replace_on &&
-      !(DecodeUtf8(options.find, find) && DecodeUtf8(options.replacement, replacement))) {
+      !(Decode(options.find, scratch, find) && Decode(options.replacement, scratch, replacement))) {
     return std::string(number);
   }
-  return Convert<char32_t>(text, find, replacement, replace_on, options);
+  return Convert<char32_t>(text, find, replacement, replace_on, options, scratch);
 }
 
 std::string StripSpace(std::string_view text) {

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+#include "tests/engine/recorded_results.h"
+
 namespace dialmend {
 namespace {
 
@@ -259,6 +261,22 @@ TEST(FixNumber, KeepsNothingBetweenCalls) {
   EXPECT_EQ(FixNumber("0171 930 8890", intl), "+442079308890");
   EXPECT_EQ(FixNumber("0171 930 8890", {}), "(020) 7930 8890");
   EXPECT_EQ(FixNumber("0171 930 8890", intl), "+442079308890");
+}
+
+// The results recorded from the converter before it was rewritten for speed: the examples and
+// 5,000 generated texts under every option set.
+constexpr RecordedResult kRecorded[] = {
+#include "tests/engine/recorded_results.inc"
+};
+
+TEST(FixNumber, GivesTheRecordedResultsUnderEveryOption) {
+  const std::vector<NumberOptions> options = RecordedOptions();
+  for (const RecordedResult& recorded : kRecorded) {
+    EXPECT_EQ(FixNumber(recorded.input, {}), recorded.with_defaults)
+        << "'" << recorded.input << "'";
+    EXPECT_EQ(DigestOfResults(recorded.input, options), recorded.digest)
+        << "'" << recorded.input << "' differs under some option set";
+  }
 }
 
 TEST(StripSpace, RemovesOnlySpaces) {
