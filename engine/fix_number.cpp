@@ -36,10 +36,19 @@ bool IsLabelEnd(C c) {
 
 // Moves `k` forward while the character there is in the class, but never onto or past the
 // end: the scan stops on the last character even when it is in the class.
-template <class C>
-std::size_t Scan(View<C> t, std::size_t k, bool (*in_class)(C)) {
+// The class is a template argument so that the test compiles inline in the loop.
+template <auto in_class, class C>
+std::size_t Scan(View<C> t, std::size_t k) {
   while (k + 1 < t.size() && in_class(t[k])) ++k;
   return k;
+}
+
+template <class C>
+bool HasDigit(View<C> t) {
+  for (C c : t) {
+    if (IsDigit(c)) return true;
+  }
+  return false;
 }
 
 // Characters [from, to), clamped to the text.
@@ -104,54 +113,59 @@ class Scratch {
   std::vector<std::unique_ptr<C[]>> m_blocks;
 };
 
-// Collects the result as UTF-8 in one string, sized once for the longest the result can be.
+// Collects the result as UTF-8 and makes the string once, at its final length, so the result
+// is the only allocation and only when it is too long for the string's own buffer.
 template <class C>
-class Output;
-
-// Bytes go straight into the string, which is cut to length at the end.
-template <>
-class Output<char> {
+class Output {
  public:
-  explicit Output(std::size_t most) : m_text(most, '\0'), m_end(m_text.data()) {}
-  void Put(char c) { *m_end++ = c; }
-  void Put(View<char> v) {
-    if (v.empty()) return;
-    std::memcpy(m_end, v.data(), v.size());
-    m_end += v.size();
+  // Room for `most` characters.
+  explicit Output(std::size_t most) {
+    if (most > kFixed / kMostBytes) {
+      m_long.resize(most * kMostBytes);
+      m_begin = m_long.data();
+    }
+    m_end = m_begin;
   }
-  void PutWithoutSpaces(View<char> v) {
-    for (char c : v) {
-      if (c != ' ') Put(c);
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  void Put(C c) {
+    if constexpr (sizeof(C) == 1) {
+      *m_end++ = c;
+    } else if (c < 0x80) {
+      *m_end++ = static_cast<char>(c);
+    } else {
+      m_end = EncodeUtf8(c, m_end);
+    }
+  }
+  void Put(View<C> v) {
+    if constexpr (sizeof(C) == 1) {
+      if (v.empty()) return;
+      std::memcpy(m_end, v.data(), v.size());
+      m_end += v.size();
+    } else {
+      for (C c : v) Put(c);
+    }
+  }
+  void PutWithoutSpaces(View<C> v) {
+    for (C c : v) {
+      if (c != C(' ')) Put(c);
     }
   }
   std::string Take() {
-    m_text.resize(static_cast<std::size_t>(m_end - m_text.data()));
-    return std::move(m_text);
+    const auto size = static_cast<std::size_t>(m_end - m_begin);
+    if (m_long.empty()) return std::string(m_begin, size);
+    m_long.resize(size);
+    return std::move(m_long);
   }
 
  private:
-  std::string m_text;
+  static constexpr std::size_t kMostBytes = sizeof(C) == 1 ? 1 : 4;  // per code point in UTF-8
+  static constexpr std::size_t kFixed = 256;
+  char m_fixed[kFixed];
+  std::string m_long;
+  char* m_begin = m_fixed;
   char* m_end;
-};
-
-// Code points are encoded; four bytes each is the most they can take.
-template <>
-class Output<char32_t> {
- public:
-  explicit Output(std::size_t most) { m_text.reserve(4 * most); }
-  void Put(char32_t c) { AppendUtf8(m_text, c); }
-  void Put(View<char32_t> v) {
-    for (char32_t c : v) AppendUtf8(m_text, c);
-  }
-  void PutWithoutSpaces(View<char32_t> v) {
-    for (char32_t c : v) {
-      if (c != U' ') Put(c);
-    }
-  }
-  std::string Take() { return std::move(m_text); }
-
- private:
-  std::string m_text;
 };
 
 // Rebuilds the local part on the new code's pattern: each "X" takes the next digit.
@@ -276,9 +290,9 @@ View<C> TakeLabel(View<C> t, Parts<C>& parts) {
 template <class C>
 View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
   if (!StartsWithAscii(t, "(00")) return t;
-  const std::size_t p = Scan(t, 3, IsSeparator<C>);
-  const std::size_t q = Scan(t, p + 1, IsDigit<C>);
-  const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
+  const std::size_t p = Scan<IsSeparator<C>>(t, 3);
+  const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
+  const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
   const View<C> country = Between(t, p, q);
   const View<C> rest = From(t, r);
   C* const rewritten = scratch.Take(country.size() + rest.size() + 3);
@@ -295,9 +309,9 @@ template <class C>
 View<C> TakePrefix(View<C> t, Parts<C>& parts) {
   parts.as_found = t;
   if (!t.empty() && t[0] == C('+')) {
-    const std::size_t p = Scan(t, 1, IsSeparator<C>);
-    const std::size_t q = Scan(t, p + 1, IsDigit<C>);
-    const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
+    const std::size_t p = Scan<IsSeparator<C>>(t, 1);
+    const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
+    const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
     parts.has_prefix = true;
     parts.country = Between(t, p, q);
     t = From(t, r);
@@ -307,18 +321,17 @@ View<C> TakePrefix(View<C> t, Parts<C>& parts) {
 
 template <class C>
 AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
-  const std::size_t area_start = Scan(t, 0, IsNonDigit<C>);
-  const std::size_t area_end = Scan(t, area_start, IsDigit<C>);
+  const std::size_t area_start = Scan<IsNonDigit<C>>(t, 0);
+  const std::size_t area_end = Scan<IsDigit<C>>(t, area_start);
   parts.area = Between(t, area_start, area_end);
   const View<C> rest = From(t, area_end);
   // Text after the area code with no digit in it would be cut down to its last character
   // ('Ext. 4410 from any desk phone' to 'Ext. (4410) e'), so such a number is left untouched.
-  if (!parts.area.empty() && area_end + 1 < t.size() &&
-      std::none_of(rest.begin(), rest.end(), IsDigit<C>)) {
+  if (!parts.area.empty() && area_end + 1 < t.size() && !HasDigit(rest)) {
     return AreaSplit::NoDigitAfter;
   }
   if (parts.area.empty() || area_end + 1 == t.size()) return AreaSplit::NoLocal;
-  parts.local = From(rest, Scan(rest, 0, IsNonDigit<C>));
+  parts.local = From(rest, Scan<IsNonDigit<C>>(rest, 0));
   return AreaSplit::Found;
 }
 
@@ -369,7 +382,7 @@ bool ApplyPrefixOption(Parts<C>& parts, Scratch<C>& scratch, const NumberOptions
       std::size_t next = run;
       while (next < local.size() && IsSeparator(local[next])) ++next;
       const View<C> after = From(local, next);
-      if (run == 0 || std::none_of(after.begin(), after.end(), IsDigit<C>)) return false;
+      if (run == 0 || !HasDigit(after)) return false;
       C* const trunk_code = scratch.Take(run + 1);
       trunk_code[0] = C('0');
       std::copy(local.begin(), local.begin() + run, trunk_code + 1);
@@ -486,7 +499,13 @@ bool Decode(std::string_view text, Scratch<char32_t>& scratch, std::u32string_vi
   char32_t* const decoded = scratch.Take(text.size());
   std::size_t size = 0;
   for (std::size_t i = 0; i < text.size();) {
-    if (!DecodeUtf8At(text, i, decoded[size++])) return false;
+    // Most characters of a number with a non-ASCII label are still ASCII.
+    if (const auto byte = static_cast<unsigned char>(text[i]); byte < 0x80) {
+      decoded[size++] = byte;
+      ++i;
+    } else if (!DecodeUtf8At(text, i, decoded[size++])) {
+      return false;
+    }
   }
   out = std::u32string_view(decoded, size);
   return true;
