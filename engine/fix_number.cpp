@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "engine/code_table.h"
@@ -103,10 +104,15 @@ class Scratch {
       m_used += size;
       return room;
     }
-    return m_blocks.emplace_back(std::make_unique_for_overwrite<C[]>(size)).get();
+    return TakeBlock(size);
   }
 
  private:
+  // Out of line, so the common case above is small enough to inline.
+  C* TakeBlock(std::size_t size) {
+    return m_blocks.emplace_back(std::make_unique_for_overwrite<C[]>(size)).get();
+  }
+
   static constexpr std::size_t kFixed = 256;
   C m_fixed[kFixed];
   std::size_t m_used = 0;
@@ -352,15 +358,28 @@ void ChangeCode(Parts<C>& parts, Scratch<C>& scratch) {
   parts.uk_prefix = parts.has_prefix && IsUkCountry(parts.country);
   if (parts.has_prefix && !parts.uk_prefix) return;
   if (parts.uk_prefix && parts.area.size() == 1) parts.zero_before_area = parts.zero_added = true;
-  std::array<char, 8> digits{};
-  std::size_t n = 0;
-  if (parts.zero_before_area) digits[n++] = '0';
-  if (parts.area.size() + n > 6) return;
-  for (C c : parts.area) digits[n++] = static_cast<char>(c);
-  if (const CodeChange* row = FindCodeChange(std::string_view(digits.data(), n))) {
-    C* const new_code = scratch.Take(row->new_code.size());
-    std::copy(row->new_code.begin(), row->new_code.end(), new_code);
-    parts.area = View<C>(new_code, row->new_code.size());
+  // The table's codes begin with their zero. An ASCII code written with its zero is looked up
+  // where it stands; any other is spelled out first.
+  std::string_view code;
+  std::array<char, 6> digits;
+  if constexpr (std::is_same_v<C, char>) {
+    if (!parts.zero_before_area) code = parts.area;
+  }
+  if (code.empty()) {
+    std::size_t n = 0;
+    if (parts.zero_before_area) digits[n++] = '0';
+    if (parts.area.size() + n > digits.size()) return;
+    for (C c : parts.area) digits[n++] = static_cast<char>(c);
+    code = std::string_view(digits.data(), n);
+  }
+  if (const CodeChange* row = FindCodeChange(code)) {
+    if constexpr (std::is_same_v<C, char>) {
+      parts.area = row->new_code;
+    } else {
+      C* const new_code = scratch.Take(row->new_code.size());
+      std::copy(row->new_code.begin(), row->new_code.end(), new_code);
+      parts.area = View<C>(new_code, row->new_code.size());
+    }
     parts.zero_before_area = false;
     parts.local = FillPattern(*row, parts.local, scratch);
   }
