@@ -119,8 +119,10 @@ class Scratch {
   std::vector<std::unique_ptr<C[]>> m_blocks;
 };
 
-// Collects the result as UTF-8 and makes the string once, at its final length, so the result
-// is the only allocation and only when it is too long for the string's own buffer.
+// Holds the result as UTF-8 while it is written and makes the string once, at its final
+// length, so the result is the only allocation and only when it is too long for the string's
+// own buffer. The writers below take and return the end as a plain pointer, which the compiler
+// keeps in a register: stored in this object, every byte written could be the pointer itself.
 template <class C>
 class Output {
  public:
@@ -130,36 +132,16 @@ class Output {
       m_long.resize(most * kMostBytes);
       m_begin = m_long.data();
     }
-    m_end = m_begin;
   }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
-  void Put(C c) {
-    if constexpr (sizeof(C) == 1) {
-      *m_end++ = c;
-    } else if (c < 0x80) {
-      *m_end++ = static_cast<char>(c);
-    } else {
-      m_end = EncodeUtf8(c, m_end);
-    }
-  }
-  void Put(View<C> v) {
-    if constexpr (sizeof(C) == 1) {
-      if (v.empty()) return;
-      std::memcpy(m_end, v.data(), v.size());
-      m_end += v.size();
-    } else {
-      for (C c : v) Put(c);
-    }
-  }
-  void PutWithoutSpaces(View<C> v) {
-    for (C c : v) {
-      if (c != C(' ')) Put(c);
-    }
-  }
-  std::string Take() {
-    const auto size = static_cast<std::size_t>(m_end - m_begin);
+  // Where writing starts.
+  char* Begin() { return m_begin; }
+
+  // The text from Begin() to `end`.
+  std::string Take(const char* end) {
+    const auto size = static_cast<std::size_t>(end - m_begin);
     if (m_long.empty()) return std::string(m_begin, size);
     m_long.resize(size);
     return std::move(m_long);
@@ -171,8 +153,41 @@ class Output {
   char m_fixed[kFixed];
   std::string m_long;
   char* m_begin = m_fixed;
-  char* m_end;
 };
+
+template <class C>
+char* Put(char* end, C c) {
+  if constexpr (sizeof(C) == 1) {
+    *end++ = c;
+    return end;
+  } else {
+    if (c < 0x80) {
+      *end++ = static_cast<char>(c);
+      return end;
+    }
+    return EncodeUtf8(c, end);
+  }
+}
+
+template <class C>
+char* Put(char* end, View<C> v) {
+  if constexpr (sizeof(C) == 1) {
+    if (v.empty()) return end;
+    std::memcpy(end, v.data(), v.size());
+    return end + v.size();
+  } else {
+    for (C c : v) end = Put(end, c);
+    return end;
+  }
+}
+
+template <class C>
+char* PutWithoutSpaces(char* end, View<C> v) {
+  for (C c : v) {
+    if (c != C(' ')) end = Put(end, c);
+  }
+  return end;
+}
 
 // Rebuilds the local part on the new code's pattern: each "X" takes the next digit.
 template <class C>
@@ -230,8 +245,7 @@ enum class AreaSplit { Found, NoDigitAfter, NoLocal };
 template <class C>
 std::string Verbatim(View<C> text) {
   Output<C> out(text.size());
-  out.Put(text);
-  return out.Take();
+  return out.Take(Put(out.Begin(), text));
 }
 
 // Trims, collapses runs of spaces, applies the find-and-replace option and strips brackets.
@@ -344,12 +358,13 @@ AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
 template <class C>
 std::string LabelAndAsFound(const Parts<C>& parts) {
   Output<C> out(parts.label.size() + parts.as_found.size() + 1);
+  char* end = out.Begin();
   if (parts.has_label) {
-    out.Put(parts.label);
-    out.Put(C(' '));
+    end = Put(end, parts.label);
+    end = Put(end, C(' '));
   }
-  out.Put(parts.as_found);
-  return out.Take();
+  end = Put(end, parts.as_found);
+  return out.Take(end);
 }
 
 // Code change, for UK numbers only.
@@ -446,31 +461,33 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   if (options.style == NumberStyle::Brackets) most += 3;
   if (options.style == NumberStyle::Hyphen || options.style == NumberStyle::Spaces) most += 1;
   Output<C> out(most);
+  char* end = out.Begin();
   if (parts.has_label) {
-    out.Put(parts.label);
-    out.Put(C(' '));
+    end = Put(end, parts.label);
+    end = Put(end, C(' '));
   }
   if (parts.has_prefix) {
-    out.Put(C('+'));
+    end = Put(end, C('+'));
     if (compact) {
-      out.PutWithoutSpaces(parts.country);
+      end = PutWithoutSpaces(end, parts.country);
     } else {
-      out.Put(parts.country);
-      out.Put(C(' '));
+      end = Put(end, parts.country);
+      end = Put(end, C(' '));
     }
   }
-  if (options.style == NumberStyle::Brackets) out.Put(C('('));
-  if (parts.zero_before_area) out.Put(C('0'));
-  out.Put(parts.area);
+  if (options.style == NumberStyle::Brackets) end = Put(end, C('('));
+  if (parts.zero_before_area) end = Put(end, C('0'));
+  end = Put(end, parts.area);
   switch (options.style) {
     case NumberStyle::Brackets:
-      out.Put(C(')')), out.Put(C(' '));
+      end = Put(end, C(')'));
+      end = Put(end, C(' '));
       break;
     case NumberStyle::Hyphen:
-      out.Put(C('-'));
+      end = Put(end, C('-'));
       break;
     case NumberStyle::Spaces:
-      out.Put(C(' '));
+      end = Put(end, C(' '));
       break;
     case NumberStyle::Compact:
     case NumberStyle::Unchanged:
@@ -484,9 +501,9 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
         IsDigit(local[k + 1])) {
       c = C(' ');
     }
-    if (!(compact && c == C(' '))) out.Put(c);
+    if (c != C(' ') || !compact) end = Put(end, c);
   }
-  return out.Take();
+  return out.Take(end);
 }
 
 template <class C>
