@@ -96,10 +96,14 @@ constexpr std::array<CodeChange, 80> kRows{{
 }};
 
 // Length and value in one number, so "020" and "0020" stay apart; codes have at most 6 digits.
+constexpr std::uint32_t KeyOf(std::size_t length, std::uint32_t value) {
+  return static_cast<std::uint32_t>(length) << 20 | value;
+}
+
 constexpr std::uint32_t Key(std::string_view digits) {
   std::uint32_t value = 0;
   for (char c : digits) value = value * 10 + static_cast<std::uint32_t>(c - '0');
-  return static_cast<std::uint32_t>(digits.size()) << 20 | value;
+  return KeyOf(digits.size(), value);
 }
 
 constexpr std::array<std::uint32_t, kRows.size()> kKeys = [] {
@@ -148,10 +152,12 @@ std::span<const CodeChange> CodeChanges() noexcept {
 
 const CodeChange* FindCodeChange(std::string_view area_code) noexcept {
   if (area_code.size() < 3 || area_code.size() > 6 || area_code[0] != '0') return nullptr;
+  std::uint32_t value = 0;
   for (char c : area_code) {
     if (c < '0' || c > '9') return nullptr;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
   }
-  const std::uint32_t key = Key(area_code);
+  const std::uint32_t key = KeyOf(area_code.size(), value);
   const std::size_t slot = kSlots[Slot(key, kMultiplier)];
   if (slot == 0 || kKeys[slot - 1] != key) return nullptr;
   return &kRows[slot - 1];

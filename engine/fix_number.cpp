@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "engine/code_table.h"
@@ -36,10 +37,19 @@ bool IsLabelEnd(C c) {
 
 // Moves `k` forward while the character there is in the class, but never onto or past the
 // end: the scan stops on the last character even when it is in the class.
-template <class C>
-std::size_t Scan(View<C> t, std::size_t k, bool (*in_class)(C)) {
+// The class is a template argument so that the test compiles inline in the loop.
+template <auto in_class, class C>
+std::size_t Scan(View<C> t, std::size_t k) {
   while (k + 1 < t.size() && in_class(t[k])) ++k;
   return k;
+}
+
+template <class C>
+bool HasDigit(View<C> t) {
+  for (C c : t) {
+    if (IsDigit(c)) return true;
+  }
+  return false;
 }
 
 // Characters [from, to), clamped to the text.
@@ -94,65 +104,90 @@ class Scratch {
       m_used += size;
       return room;
     }
-    return m_blocks.emplace_back(std::make_unique_for_overwrite<C[]>(size)).get();
+    return TakeBlock(size);
   }
 
  private:
+  // Out of line, so the common case above is small enough to inline.
+  C* TakeBlock(std::size_t size) {
+    return m_blocks.emplace_back(std::make_unique_for_overwrite<C[]>(size)).get();
+  }
+
   static constexpr std::size_t kFixed = 256;
   C m_fixed[kFixed];
   std::size_t m_used = 0;
   std::vector<std::unique_ptr<C[]>> m_blocks;
 };
 
-// Collects the result as UTF-8 in one string, sized once for the longest the result can be.
+// Holds the result as UTF-8 while it is written and makes the string once, at its final
+// length, so the result is the only allocation and only when it is too long for the string's
+// own buffer. The writers below take and return the end as a plain pointer, which the compiler
+// keeps in a register: stored in this object, every byte written could be the pointer itself.
 template <class C>
-class Output;
-
-// Bytes go straight into the string, which is cut to length at the end.
-template <>
-class Output<char> {
+class Output {
  public:
-  explicit Output(std::size_t most) : m_text(most, '\0'), m_end(m_text.data()) {}
-  void Put(char c) { *m_end++ = c; }
-  void Put(View<char> v) {
-    if (v.empty()) return;
-    std::memcpy(m_end, v.data(), v.size());
-    m_end += v.size();
-  }
-  void PutWithoutSpaces(View<char> v) {
-    for (char c : v) {
-      if (c != ' ') Put(c);
+  // Room for `most` characters.
+  explicit Output(std::size_t most) {
+    if (most > kFixed / kMostBytes) {
+      m_long.resize(most * kMostBytes);
+      m_begin = m_long.data();
     }
   }
-  std::string Take() {
-    m_text.resize(static_cast<std::size_t>(m_end - m_text.data()));
-    return std::move(m_text);
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  // Where writing starts.
+  char* Begin() { return m_begin; }
+
+  // The text from Begin() to `end`.
+  std::string Take(const char* end) {
+    const auto size = static_cast<std::size_t>(end - m_begin);
+    if (m_long.empty()) return std::string(m_begin, size);
+    m_long.resize(size);
+    return std::move(m_long);
   }
 
  private:
-  std::string m_text;
-  char* m_end;
+  static constexpr std::size_t kMostBytes = sizeof(C) == 1 ? 1 : 4;  // per code point in UTF-8
+  static constexpr std::size_t kFixed = 256;
+  char m_fixed[kFixed];
+  std::string m_long;
+  char* m_begin = m_fixed;
 };
 
-// Code points are encoded; four bytes each is the most they can take.
-template <>
-class Output<char32_t> {
- public:
-  explicit Output(std::size_t most) { m_text.reserve(4 * most); }
-  void Put(char32_t c) { AppendUtf8(m_text, c); }
-  void Put(View<char32_t> v) {
-    for (char32_t c : v) AppendUtf8(m_text, c);
-  }
-  void PutWithoutSpaces(View<char32_t> v) {
-    for (char32_t c : v) {
-      if (c != U' ') Put(c);
+template <class C>
+char* Put(char* end, C c) {
+  if constexpr (sizeof(C) == 1) {
+    *end++ = c;
+    return end;
+  } else {
+    if (c < 0x80) {
+      *end++ = static_cast<char>(c);
+      return end;
     }
+    return EncodeUtf8(c, end);
   }
-  std::string Take() { return std::move(m_text); }
+}
 
- private:
-  std::string m_text;
-};
+template <class C>
+char* Put(char* end, View<C> v) {
+  if constexpr (sizeof(C) == 1) {
+    if (v.empty()) return end;
+    std::memcpy(end, v.data(), v.size());
+    return end + v.size();
+  } else {
+    for (C c : v) end = Put(end, c);
+    return end;
+  }
+}
+
+template <class C>
+char* PutWithoutSpaces(char* end, View<C> v) {
+  for (C c : v) {
+    if (c != C(' ')) end = Put(end, c);
+  }
+  return end;
+}
 
 // Rebuilds the local part on the new code's pattern: each "X" takes the next digit.
 template <class C>
@@ -210,8 +245,7 @@ enum class AreaSplit { Found, NoDigitAfter, NoLocal };
 template <class C>
 std::string Verbatim(View<C> text) {
   Output<C> out(text.size());
-  out.Put(text);
-  return out.Take();
+  return out.Take(Put(out.Begin(), text));
 }
 
 // Trims, collapses runs of spaces, applies the find-and-replace option and strips brackets.
@@ -276,9 +310,9 @@ View<C> TakeLabel(View<C> t, Parts<C>& parts) {
 template <class C>
 View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
   if (!StartsWithAscii(t, "(00")) return t;
-  const std::size_t p = Scan(t, 3, IsSeparator<C>);
-  const std::size_t q = Scan(t, p + 1, IsDigit<C>);
-  const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
+  const std::size_t p = Scan<IsSeparator<C>>(t, 3);
+  const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
+  const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
   const View<C> country = Between(t, p, q);
   const View<C> rest = From(t, r);
   C* const rewritten = scratch.Take(country.size() + rest.size() + 3);
@@ -295,9 +329,9 @@ template <class C>
 View<C> TakePrefix(View<C> t, Parts<C>& parts) {
   parts.as_found = t;
   if (!t.empty() && t[0] == C('+')) {
-    const std::size_t p = Scan(t, 1, IsSeparator<C>);
-    const std::size_t q = Scan(t, p + 1, IsDigit<C>);
-    const std::size_t r = Scan(t, q + 1, IsSeparator<C>);
+    const std::size_t p = Scan<IsSeparator<C>>(t, 1);
+    const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
+    const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
     parts.has_prefix = true;
     parts.country = Between(t, p, q);
     t = From(t, r);
@@ -307,30 +341,30 @@ View<C> TakePrefix(View<C> t, Parts<C>& parts) {
 
 template <class C>
 AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
-  const std::size_t area_start = Scan(t, 0, IsNonDigit<C>);
-  const std::size_t area_end = Scan(t, area_start, IsDigit<C>);
+  const std::size_t area_start = Scan<IsNonDigit<C>>(t, 0);
+  const std::size_t area_end = Scan<IsDigit<C>>(t, area_start);
   parts.area = Between(t, area_start, area_end);
   const View<C> rest = From(t, area_end);
   // Text after the area code with no digit in it would be cut down to its last character
   // ('Ext. 4410 from any desk phone' to 'Ext. (4410) e'), so such a number is left untouched.
-  if (!parts.area.empty() && area_end + 1 < t.size() &&
-      std::none_of(rest.begin(), rest.end(), IsDigit<C>)) {
+  if (!parts.area.empty() && area_end + 1 < t.size() && !HasDigit(rest)) {
     return AreaSplit::NoDigitAfter;
   }
   if (parts.area.empty() || area_end + 1 == t.size()) return AreaSplit::NoLocal;
-  parts.local = From(rest, Scan(rest, 0, IsNonDigit<C>));
+  parts.local = From(rest, Scan<IsNonDigit<C>>(rest, 0));
   return AreaSplit::Found;
 }
 
 template <class C>
 std::string LabelAndAsFound(const Parts<C>& parts) {
   Output<C> out(parts.label.size() + parts.as_found.size() + 1);
+  char* end = out.Begin();
   if (parts.has_label) {
-    out.Put(parts.label);
-    out.Put(C(' '));
+    end = Put(end, parts.label);
+    end = Put(end, C(' '));
   }
-  out.Put(parts.as_found);
-  return out.Take();
+  end = Put(end, parts.as_found);
+  return out.Take(end);
 }
 
 // Code change, for UK numbers only.
@@ -339,15 +373,28 @@ void ChangeCode(Parts<C>& parts, Scratch<C>& scratch) {
   parts.uk_prefix = parts.has_prefix && IsUkCountry(parts.country);
   if (parts.has_prefix && !parts.uk_prefix) return;
   if (parts.uk_prefix && parts.area.size() == 1) parts.zero_before_area = parts.zero_added = true;
-  std::array<char, 8> digits{};
-  std::size_t n = 0;
-  if (parts.zero_before_area) digits[n++] = '0';
-  if (parts.area.size() + n > 6) return;
-  for (C c : parts.area) digits[n++] = static_cast<char>(c);
-  if (const CodeChange* row = FindCodeChange(std::string_view(digits.data(), n))) {
-    C* const new_code = scratch.Take(row->new_code.size());
-    std::copy(row->new_code.begin(), row->new_code.end(), new_code);
-    parts.area = View<C>(new_code, row->new_code.size());
+  // The table's codes begin with their zero. An ASCII code written with its zero is looked up
+  // where it stands; any other is spelled out first.
+  std::string_view code;
+  std::array<char, 6> digits;
+  if constexpr (std::is_same_v<C, char>) {
+    if (!parts.zero_before_area) code = parts.area;
+  }
+  if (code.empty()) {
+    std::size_t n = 0;
+    if (parts.zero_before_area) digits[n++] = '0';
+    if (parts.area.size() + n > digits.size()) return;
+    for (C c : parts.area) digits[n++] = static_cast<char>(c);
+    code = std::string_view(digits.data(), n);
+  }
+  if (const CodeChange* row = FindCodeChange(code)) {
+    if constexpr (std::is_same_v<C, char>) {
+      parts.area = row->new_code;
+    } else {
+      C* const new_code = scratch.Take(row->new_code.size());
+      std::copy(row->new_code.begin(), row->new_code.end(), new_code);
+      parts.area = View<C>(new_code, row->new_code.size());
+    }
     parts.zero_before_area = false;
     parts.local = FillPattern(*row, parts.local, scratch);
   }
@@ -369,7 +416,7 @@ bool ApplyPrefixOption(Parts<C>& parts, Scratch<C>& scratch, const NumberOptions
       std::size_t next = run;
       while (next < local.size() && IsSeparator(local[next])) ++next;
       const View<C> after = From(local, next);
-      if (run == 0 || std::none_of(after.begin(), after.end(), IsDigit<C>)) return false;
+      if (run == 0 || !HasDigit(after)) return false;
       C* const trunk_code = scratch.Take(run + 1);
       trunk_code[0] = C('0');
       std::copy(local.begin(), local.begin() + run, trunk_code + 1);
@@ -414,31 +461,33 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   if (options.style == NumberStyle::Brackets) most += 3;
   if (options.style == NumberStyle::Hyphen || options.style == NumberStyle::Spaces) most += 1;
   Output<C> out(most);
+  char* end = out.Begin();
   if (parts.has_label) {
-    out.Put(parts.label);
-    out.Put(C(' '));
+    end = Put(end, parts.label);
+    end = Put(end, C(' '));
   }
   if (parts.has_prefix) {
-    out.Put(C('+'));
+    end = Put(end, C('+'));
     if (compact) {
-      out.PutWithoutSpaces(parts.country);
+      end = PutWithoutSpaces(end, parts.country);
     } else {
-      out.Put(parts.country);
-      out.Put(C(' '));
+      end = Put(end, parts.country);
+      end = Put(end, C(' '));
     }
   }
-  if (options.style == NumberStyle::Brackets) out.Put(C('('));
-  if (parts.zero_before_area) out.Put(C('0'));
-  out.Put(parts.area);
+  if (options.style == NumberStyle::Brackets) end = Put(end, C('('));
+  if (parts.zero_before_area) end = Put(end, C('0'));
+  end = Put(end, parts.area);
   switch (options.style) {
     case NumberStyle::Brackets:
-      out.Put(C(')')), out.Put(C(' '));
+      end = Put(end, C(')'));
+      end = Put(end, C(' '));
       break;
     case NumberStyle::Hyphen:
-      out.Put(C('-'));
+      end = Put(end, C('-'));
       break;
     case NumberStyle::Spaces:
-      out.Put(C(' '));
+      end = Put(end, C(' '));
       break;
     case NumberStyle::Compact:
     case NumberStyle::Unchanged:
@@ -452,9 +501,9 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
         IsDigit(local[k + 1])) {
       c = C(' ');
     }
-    if (!(compact && c == C(' '))) out.Put(c);
+    if (c != C(' ') || !compact) end = Put(end, c);
   }
-  return out.Take();
+  return out.Take(end);
 }
 
 template <class C>
@@ -486,7 +535,13 @@ bool Decode(std::string_view text, Scratch<char32_t>& scratch, std::u32string_vi
   char32_t* const decoded = scratch.Take(text.size());
   std::size_t size = 0;
   for (std::size_t i = 0; i < text.size();) {
-    if (!DecodeUtf8At(text, i, decoded[size++])) return false;
+    // Most characters of a number with a non-ASCII label are still ASCII.
+    if (const auto byte = static_cast<unsigned char>(text[i]); byte < 0x80) {
+      decoded[size++] = byte;
+      ++i;
+    } else if (!DecodeUtf8At(text, i, decoded[size++])) {
+      return false;
+    }
   }
   out = std::u32string_view(decoded, size);
   return true;

@@ -37,6 +37,10 @@ namespace dialmend {
   return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }
 
+// Writes the UTF-8 form of one code point taken from well-formed text at `out`, which has room
+// for four bytes; returns the end of what it wrote.
+char* EncodeUtf8(char32_t code_point, char* out) noexcept;
+
 // Appends the UTF-8 form of one code point taken from well-formed text.
 void AppendUtf8(std::string& out, char32_t code_point);
 
