@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "stores/carddav/carddav_store.h"
+
 namespace dialmend {
 namespace {
 
@@ -66,6 +68,11 @@ TEST(ParseDavUrl, RefusesOtherSchemesAndBadPorts) {
   EXPECT_FALSE(ParseDavUrl("https://dav.example.org:/").Ok());
   EXPECT_FALSE(ParseDavUrl("https:///path").Ok());
   EXPECT_FALSE(ParseDavUrl("https://dav.example.org/?x=1").Ok());
+}
+
+TEST(MakeCardDavStore, RefusesPlainHttpToAnotherHostBeforeSendingAnything) {
+  const auto store = MakeCardDavStore("http://dav.example.org/", CardDavSettings{});
+  EXPECT_FALSE(store.Ok());
 }
 
 TEST(HrefPath, ResolvesPathsRelativePathsAndFullUrls) {
