@@ -85,16 +85,15 @@ bool DavSession::GetPassword() {
 }
 
 std::string DavSession::LoginProblem() const {
-  const std::string server = m_url.Origin();
   if (m_url.user.empty()) {
-    return server + " asks for a login: name the user in the address (https://USER@" + m_url.host +
+    return "the server asks for a login: name the user in the address (https://USER@" + m_url.host +
            (m_url.port.empty() ? "" : ":" + m_url.port) + "/...)";
   }
   if (!m_login_source.empty()) {
-    return server + " refused the password for " + m_url.user + " (from " + m_login_source + ")";
+    return "the server refused the password for " + m_url.user + " (from " + m_login_source + ")";
   }
   std::string problem =
-      server + " refused " + m_url.user + ": no password that works was found in ~/.netrc";
+      "the server refused " + m_url.user + ": no password that works was found in ~/.netrc";
   if (m_settings.use_secret_store) {
     problem += ", nor in the desktop's secret store";
     if (!m_secret_problem.empty()) problem += " (" + m_secret_problem + ")";
@@ -111,9 +110,7 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
   for (;;) {
     Result<HttpResponse> response = m_http->Send(request);
     m_last_status = response.Ok() ? response.Value().status : 0;
-    if (!response.Ok()) {
-      return Result<HttpResponse>::Failure(m_url.Origin() + ": " + response.Message());
-    }
+    if (!response.Ok()) return response;
     const long status = response.Value().status;
     if (status == 401 && !m_login_tried) {
       m_login_tried = true;

@@ -21,7 +21,7 @@ class DavSession {
 
   // Sends `method` to `path` on the server. A 401 is answered once with a password from the
   // secret store or the user; 429 and 503 with Retry-After are asked again as the settings
-  // allow. Gives the last answer, or why none came, naming the server.
+  // allow. Gives the last answer, or why none came.
   [[nodiscard]] Result<HttpResponse> Send(const std::string& method, const std::string& path,
                                           std::vector<HttpHeader> headers, std::string body);
 

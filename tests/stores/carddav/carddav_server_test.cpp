@@ -13,8 +13,8 @@
 #include "engine/number_options.h"
 #include "stores/carddav/carddav_store.h"
 #include "stores/carddav/curl_http_client.h"
+#include "tests/fakes/dav_server.h"
 #include "tests/fakes/quiet_run.h"
-#include "tests/stores/carddav/dav_server.h"
 
 // The CardDAV store against real servers, each started by its test on the loopback address.
 

@@ -1,4 +1,4 @@
-#include "tests/stores/carddav/dav_server.h"
+#include "tests/fakes/dav_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
