@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <utility>
 
@@ -22,6 +25,17 @@ std::optional<long long> RetryAfterSeconds(const std::string& value) {
   std::tm when{};
   if (::strptime(value.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &when) == nullptr) return std::nullopt;
   return std::max(0LL, static_cast<long long>(::timegm(&when) - std::time(nullptr)));
+}
+
+// The text of the .netrc to read (HOME's when `path` is empty); empty when there is none.
+std::string ReadNetrc(std::string path) {
+  if (path.empty()) {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') return {};
+    path = std::string(home) + "/.netrc";
+  }
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool IsBusy(long status) {
@@ -50,32 +64,38 @@ DavSession::DavSession(DavUrl url, CardDavSettings settings)
     : m_url(std::move(url)), m_settings(std::move(settings)) {
   CurlSettings curl;
   curl.ca_file = m_settings.ca_file;
-  curl.netrc_file = m_settings.netrc_file;
-  curl.user = m_url.user;
   // Basic sends the password itself: over plain http only to this machine.
   curl.basic_allowed = m_url.tls || IsLoopbackHost(m_url.host);
   curl.stall_seconds = m_settings.stall_seconds;
   m_http = m_settings.make_client ? m_settings.make_client(std::move(curl))
                                   : MakeCurlClient(std::move(curl));
+  m_user = m_url.user;
+  // A login in .netrc goes with the first request, as curl's own .netrc reading would send it.
+  if (std::optional<Login> login = NetrcLogin(ReadNetrc(m_settings.netrc_file), m_url.host, m_user);
+      login && !login->user.empty()) {
+    m_user = login->user;
+    m_http->SetLogin(login->user, login->password);
+    m_login_source = "~/.netrc";
+  }
 }
 
 bool DavSession::GetPassword() {
-  if (m_url.user.empty()) return false;
+  if (m_user.empty()) return false;
   const std::string server = m_url.Origin();
   if (m_settings.use_secret_store) {
-    SecretLookup secret = LookUpSecret(server, m_url.user);
+    SecretLookup secret = LookUpSecret(server, m_user);
     m_secret_problem = std::move(secret.problem);
     if (secret.password) {
-      m_http->SetLogin(m_url.user, *secret.password);
+      m_http->SetLogin(m_user, *secret.password);
       m_login_source = "the secret store";
       return true;
     }
   }
   if (m_settings.ask_password) {
     std::optional<std::string> password =
-        m_settings.ask_password("Password for " + m_url.user + " at " + server + ": ");
+        m_settings.ask_password("Password for " + m_user + " at " + server + ": ");
     if (password) {
-      m_http->SetLogin(m_url.user, *password);
+      m_http->SetLogin(m_user, *password);
       m_login_source = "the prompt";
       if (m_settings.remember_password) m_to_remember = std::move(password);
       return true;
@@ -85,15 +105,15 @@ bool DavSession::GetPassword() {
 }
 
 std::string DavSession::LoginProblem() const {
-  if (m_url.user.empty()) {
+  if (m_user.empty()) {
     return "the server asks for a login: name the user in the address (https://USER@" + m_url.host +
            (m_url.port.empty() ? "" : ":" + m_url.port) + "/...)";
   }
   if (!m_login_source.empty()) {
-    return "the server refused the password for " + m_url.user + " (from " + m_login_source + ")";
+    return "the server refused the password for " + m_user + " (from " + m_login_source + ")";
   }
   std::string problem =
-      "the server refused " + m_url.user + ": no password that works was found in ~/.netrc";
+      "the server refused " + m_user + ": no password for it was found in ~/.netrc";
   if (m_settings.use_secret_store) {
     problem += ", nor in the desktop's secret store";
     if (!m_secret_problem.empty()) problem += " (" + m_secret_problem + ")";
@@ -120,7 +140,7 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
     if (status >= 200 && status < 300 && m_to_remember) {
       const std::string password = std::exchange(*m_to_remember, {});
       m_to_remember.reset();
-      if (Status kept = StoreSecret(m_url.Origin(), m_url.user, password); !kept.Ok()) {
+      if (Status kept = StoreSecret(m_url.Origin(), m_user, password); !kept.Ok()) {
         m_notes.push_back({{}, kept.Message(), false});
       }
     }

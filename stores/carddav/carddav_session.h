@@ -47,6 +47,8 @@ class DavSession {
   DavUrl m_url;
   CardDavSettings m_settings;
   std::unique_ptr<HttpClient> m_http;
+  // The user logged in as: the address's, else the one .netrc names for the host.
+  std::string m_user;
   bool m_login_tried = false;
   long m_last_status = 0;
   std::string m_login_source;

@@ -1,11 +1,8 @@
 #include "stores/carddav/credentials.h"
 
 #include <libsecret/secret.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <iostream>
+#include <vector>
 
 #include "platform/reason.h"
 
@@ -29,6 +26,46 @@ const SecretSchema* Schema() {
   return &schema;
 }
 
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+// The words of a .netrc: runs of non-space, or "quoted" with backslash escapes; a macdef's
+// body (up to an empty line) is left out, as it holds no login.
+std::vector<std::string> NetrcWords(std::string_view text) {
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (at < text.size()) {
+    if (space(text[at])) {
+      ++at;
+      continue;
+    }
+    std::string word;
+    if (text[at] == '"') {
+      for (++at; at < text.size() && text[at] != '"'; ++at) {
+        if (text[at] == '\\' && at + 1 < text.size()) ++at;
+        word.push_back(text[at]);
+      }
+      ++at;
+    } else {
+      while (at < text.size() && !space(text[at])) word.push_back(text[at++]);
+    }
+    if (!words.empty() && words.back() == "macdef") {
+      words.pop_back();
+      const std::size_t end = text.find("\n\n", at);
+      at = end == std::string_view::npos ? text.size() : end + 2;
+      continue;
+    }
+    words.push_back(std::move(word));
+  }
+  return words;
+}
+
 std::string TakeMessage(GError* error) {
   std::string message =
       error != nullptr && error->message != nullptr ? error->message : "it gave no reason";
@@ -37,6 +74,42 @@ std::string TakeMessage(GError* error) {
 }
 
 }  // namespace
+
+std::optional<Login> NetrcLogin(std::string_view netrc, std::string_view host,
+                                std::string_view user) {
+  if (host.starts_with("[") && host.ends_with("]")) host = host.substr(1, host.size() - 2);
+  const std::string wanted_host = Lower(host);
+  const std::vector<std::string> words = NetrcWords(netrc);
+  std::optional<Login> fallback;
+  for (std::size_t i = 0; i < words.size();) {
+    const bool is_default = words[i] == "default";
+    if (!is_default && words[i] != "machine") {
+      ++i;
+      continue;
+    }
+    std::string machine;
+    if (!is_default && i + 1 < words.size()) machine = Lower(words[i + 1]);
+    i += is_default ? 1 : 2;
+    Login login;
+    bool has_password = false;
+    while (i + 1 < words.size() && words[i] != "machine" && words[i] != "default") {
+      if (words[i] == "login") login.user = words[i + 1];
+      if (words[i] == "password") {
+        login.password = words[i + 1];
+        has_password = true;
+      }
+      i += 2;
+    }
+    if (!has_password || (!user.empty() && !login.user.empty() && login.user != user)) continue;
+    if (login.user.empty()) login.user = std::string(user);
+    if (is_default) {
+      if (!fallback) fallback = std::move(login);
+    } else if (machine == wanted_host) {
+      return login;
+    }
+  }
+  return fallback;
+}
 
 SecretLookup LookUpSecret(const std::string& server, const std::string& user) {
   SecretLookup lookup;
@@ -64,23 +137,6 @@ Status StoreSecret(const std::string& server, const std::string& user,
     return Status::Failure("Cannot keep the password in the secret store: " + why, why);
   }
   return {};
-}
-
-std::optional<std::string> AskPasswordOnTerminal(const std::string& prompt) {
-  if (::isatty(STDIN_FILENO) == 0) return std::nullopt;
-  termios saved{};
-  if (::tcgetattr(STDIN_FILENO, &saved) != 0) return std::nullopt;
-  termios quiet = saved;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  quiet.c_lflag |= ECHONL;
-  std::fputs(prompt.c_str(), stderr);
-  std::fflush(stderr);
-  if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return std::nullopt;
-  std::string password;
-  const bool read = static_cast<bool>(std::getline(std::cin, password));
-  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-  if (!read) return std::nullopt;
-  return password;
 }
 
 }  // namespace dialmend

@@ -2,13 +2,25 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/result.h"
 
-// Where a CardDAV password comes from besides ~/.netrc (which curl reads itself): the desktop's
-// secret store and the terminal. A password found here goes only to the HTTP client.
+// Where a CardDAV login comes from: a .netrc file and the desktop's secret store. A password
+// found here goes only to the HTTP client.
 
 namespace dialmend {
+
+struct Login {
+  std::string user;
+  std::string password;
+};
+
+// The login a .netrc file's text gives for `host` (any case, without IPv6 brackets): the entry
+// for that machine and `user`, or with `user` empty its first entry for the machine; else the
+// "default" entry. std::nullopt when none fits or the entry has no password.
+[[nodiscard]] std::optional<Login> NetrcLogin(std::string_view netrc, std::string_view host,
+                                              std::string_view user);
 
 // What the secret store holds for `user` at `server` ("https://host:port"): the password, or
 // none with `problem` saying why when the store itself could not be asked.
@@ -23,9 +35,5 @@ struct SecretLookup {
 // Keeps the password in the desktop's secret store, replacing what it held for them.
 [[nodiscard]] Status StoreSecret(const std::string& server, const std::string& user,
                                  const std::string& password);
-
-// Shows `prompt` on standard error and reads a line from standard input without echo; only
-// when standard input is a terminal, else std::nullopt at once.
-[[nodiscard]] std::optional<std::string> AskPasswordOnTerminal(const std::string& prompt);
 
 }  // namespace dialmend

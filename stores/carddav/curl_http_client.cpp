@@ -64,6 +64,7 @@ class CurlHttpClient : public HttpClient {
     m_user = user;
     m_password = password;
     m_has_password = true;
+    m_auth = 0;
   }
 
   Result<HttpResponse> Send(const HttpRequest& request) override {
@@ -72,7 +73,7 @@ class CurlHttpClient : public HttpClient {
     // The same handle keeps its connection; each request sets every option it relies on.
     curl_easy_reset(curl);
     Reply reply;
-    curl_easy_setopt(curl, CURLOPT_URL, UrlForNetrc(request.url).c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     if (request.method == "GET") curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     if (!request.body.empty() || request.method == "PUT") {
@@ -107,16 +108,10 @@ class CurlHttpClient : public HttpClient {
     if (!m_settings.ca_file.empty()) {
       curl_easy_setopt(curl, CURLOPT_CAINFO, m_settings.ca_file.c_str());
     }
-    curl_easy_setopt(curl, CURLOPT_HTTPAUTH,
-                     m_settings.basic_allowed ? CURLAUTH_BASIC | CURLAUTH_DIGEST : CURLAUTH_DIGEST);
     if (m_has_password) {
+      curl_easy_setopt(curl, CURLOPT_HTTPAUTH, m_auth != 0 ? m_auth : Allowed());
       curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.c_str());
       curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.c_str());
-    } else {
-      curl_easy_setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-      if (!m_settings.netrc_file.empty()) {
-        curl_easy_setopt(curl, CURLOPT_NETRC_FILE, m_settings.netrc_file.c_str());
-      }
     }
     char error[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
@@ -129,6 +124,7 @@ class CurlHttpClient : public HttpClient {
           AsReason(error[0] != '\0' ? std::string(error) : curl_easy_strerror(code)));
     }
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.response.status);
+    if (m_has_password && m_auth == 0) m_auth = Chosen();
     char* url = nullptr;
     if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url != nullptr) {
       reply.response.url = url;
@@ -142,18 +138,20 @@ class CurlHttpClient : public HttpClient {
   }
 
  private:
-  // curl looks a user's password up in .netrc only for a user named in the URL, not for one
-  // set as an option.
-  std::string UrlForNetrc(const std::string& url) const {
-    if (m_has_password || m_settings.user.empty()) return url;
-    const std::size_t host = url.find("://");
-    if (host == std::string::npos) return url;
-    char* user =
-        curl_easy_escape(m_curl, m_settings.user.c_str(), static_cast<int>(m_settings.user.size()));
-    if (user == nullptr) return url;
-    std::string with_user = url.substr(0, host + 3) + user + "@" + url.substr(host + 3);
-    curl_free(user);
-    return with_user;
+  long Allowed() const {
+    return m_settings.basic_allowed ? CURLAUTH_BASIC | CURLAUTH_DIGEST : CURLAUTH_DIGEST;
+  }
+
+  // With more than one method allowed, curl sends each request twice: once to learn the
+  // methods, once with the login. After the first answer one method is kept, and Basic (where
+  // allowed) goes with the first sending. Gives 0 while the server has named none.
+  long Chosen() const {
+    long offered = 0;
+    if (curl_easy_getinfo(m_curl, CURLINFO_HTTPAUTH_AVAIL, &offered) != CURLE_OK) return 0;
+    offered &= Allowed();
+    if ((offered & CURLAUTH_BASIC) != 0) return CURLAUTH_BASIC;
+    if ((offered & CURLAUTH_DIGEST) != 0) return CURLAUTH_DIGEST;
+    return 0;
   }
 
   CurlSettings m_settings;
@@ -161,6 +159,8 @@ class CurlHttpClient : public HttpClient {
   std::string m_user;
   std::string m_password;
   bool m_has_password = false;
+  // The one method the server takes; 0 until it has said.
+  long m_auth = 0;
 };
 
 }  // namespace

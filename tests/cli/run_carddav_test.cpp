@@ -116,7 +116,7 @@ TEST_P(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {
   WriteNetrc("wrong-pw-1234");
   const Outcome r = Run({"--profile", m_server.Url() + "/", "--update"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("the server refused user: no password that works was found in ~/.netrc"),
+  EXPECT_NE(r.err.find("the server refused the password for user (from ~/.netrc)"),
             std::string::npos)
       << r.err;
   EXPECT_EQ((r.out + r.err).find("wrong-pw-1234"), std::string::npos);
