@@ -95,6 +95,10 @@ void DavServer::AddRadicaleCard(const std::string& collection, const std::string
   WriteFile(m_dir / "store" / "collection-root" / kUser / collection / file, text);
 }
 
+void DavServer::MakeRadicaleBookReadOnly(const std::string& collection) {
+  m_read_only.push_back(collection);
+}
+
 bool DavServer::Start(std::string& why) {
   if (m_dir.empty()) {
     why = "no temporary folder";
@@ -112,6 +116,21 @@ bool DavServer::Start(std::string& why) {
         "\n[auth]\ntype = htpasswd\nhtpasswd_filename = " + (m_dir / "users").string() +
         "\nhtpasswd_encryption = plain\n[storage]\nfilesystem_folder = " +
         (m_dir / "store").string() + "\n[logging]\nlevel = warning\n";
+    if (!m_read_only.empty()) {
+      // The first section that matches decides: the read-only books, then Radicale's usual
+      // rights (the root listed, the principal and its books the user's own).
+      std::string rights;
+      for (const std::string& book : m_read_only) {
+        rights += "[read-only-" + book + "]\nuser: .+\ncollection: {user}/" + book +
+                  "(/.*)?\npermissions: r\n";
+      }
+      rights +=
+          "[root]\nuser: .+\ncollection:\npermissions: R\n[principal]\nuser: .+\n"
+          "collection: {user}\npermissions: RW\n[books]\nuser: .+\ncollection: {user}/[^/]+\n"
+          "permissions: rw\n";
+      WriteFile(m_dir / "rights", rights);
+      config += "[rights]\ntype = from_file\nfile = " + (m_dir / "rights").string() + "\n";
+    }
     if (m_kind == DavServerKind::RadicaleTls) {
       const std::string make_cert =
           "openssl req -x509 -newkey rsa:2048 -nodes -keyout '" + (m_dir / "key.pem").string() +

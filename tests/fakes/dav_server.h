@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // A CardDAV server of its own for a test: Radicale or Xandikos on 127.0.0.1 at a free port,
 // its storage in a fresh temporary folder, stopped when the object goes.
@@ -32,6 +33,9 @@ class DavServer {
   void AddRadicaleCard(const std::string& collection, const std::string& file,
                        const std::string& text);
 
+  // Lets the user read but not change a Radicale address book (before Start()).
+  void MakeRadicaleBookReadOnly(const std::string& collection);
+
   // Starts the server and waits until it listens; false with the reason in `why` when it
   // does not.
   [[nodiscard]] bool Start(std::string& why);
@@ -49,6 +53,7 @@ class DavServer {
   std::filesystem::path m_dir;
   int m_port = 0;
   pid_t m_pid = -1;
+  std::vector<std::string> m_read_only;
 };
 
 }  // namespace dialmend

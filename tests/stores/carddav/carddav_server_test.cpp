@@ -365,6 +365,26 @@ TEST_F(RadicaleStore, GivesUpOnABusyServerThatAsksForALongWait) {
   EXPECT_EQ(spy.Count("PUT"), 1U);
 }
 
+class RadicaleReadOnlyBook : public RadicaleStore {
+ protected:
+  void Prepare() override { m_server.MakeRadicaleBookReadOnly("work"); }
+};
+
+TEST_F(RadicaleReadOnlyBook, ARefusedSaveIsOneLineWithTheServersReasonAndTheWalkGoesOn) {
+  Direct direct(m_server);
+  const std::string ann = direct.Get("/user/work/ann.vcf");
+  ASSERT_EQ(direct.Put("/user/home/dan.vcf", Replaced(kAnn, "UID:ann", "UID:dan")) / 100, 2);
+  const QuietRun run =
+      RunQuietly(*Store(m_server.Url() + "/", Settings(m_server)), NumberOptions{}, true);
+  EXPECT_EQ(run.counters.problems, 1) << run.log;
+  EXPECT_NE(run.log.find("Could not save \\Work\\Ann Smith: the server said 403 Forbidden "
+                         "(Access to the requested resource forbidden.)\r\n"),
+            std::string::npos)
+      << run.log;
+  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), ann);
+  EXPECT_NE(direct.Get("/user/home/dan.vcf").find(kAnnNew), std::string::npos);
+}
+
 class RadicaleTlsStore : public RadicaleStore {
  protected:
   RadicaleTlsStore() : RadicaleStore(DavServerKind::RadicaleTls) {}
