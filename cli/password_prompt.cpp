@@ -43,6 +43,7 @@ std::optional<std::string> AskPasswordOnTerminal(const std::string& prompt, std:
   }
   ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   std::fputc('\n', err);
+  std::fflush(err);
   if (!ended) return std::nullopt;
   if (!password.empty() && password.back() == '\r') password.pop_back();
   return password;
