@@ -13,6 +13,9 @@
 #include <system_error>
 
 #include "cli/command_line.h"
+#ifndef _WIN32
+#include "cli/password_prompt.h"
+#endif
 #include "engine/version.h"
 #include "platform/atomic_file_common.h"
 #include "run/date_time_text.h"
@@ -51,6 +54,25 @@ bool IsStreamFile(const std::string& path, std::FILE* stream) {
 #endif
 }
 
+// How the terminal reaches a server: the --ca-file given, and a prompt for the password when
+// standard input is a terminal.
+ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
+                            const volatile std::sig_atomic_t* interrupts) {
+  ServerAccess server;
+  server.ca_file = args.ca_file;
+#ifdef _WIN32
+  (void)err;
+  (void)interrupts;
+#else
+  if (CanAskOnTerminal()) {
+    server.ask_password = [err, interrupts](const std::string& prompt) {
+      return AskPasswordOnTerminal(prompt, err, interrupts);
+    };
+  }
+#endif
+  return server;
+}
+
 // The terminal around a run: the log on standard output, progress and messages on standard
 // error, Ctrl-C and the termination signals as Abort, a standard output that can no longer be
 // written as Abort too.
@@ -74,7 +96,8 @@ class TerminalView : public RunView {
 
   RunJob PrepareRun() override {
     RunJob job;
-    job.store = StoreOrProblem(OpenProfile(m_args.profile, SystemEnvironment()));
+    job.store = StoreOrProblem(OpenProfile(m_args.profile, SystemEnvironment(),
+                                           TerminalAccess(m_args, m_err, m_interrupts)));
     job.options = &m_args.options;
     job.update = m_args.update;
     if (m_args.log_file) {
@@ -205,6 +228,12 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
                   out.log_file = std::string(path);
                   return std::nullopt;
                 });
+  line.AddValue("--ca-file", "--ca-file needs a file",
+                [&out](std::string_view path) -> std::optional<std::string> {
+                  if (path.empty()) return std::string("--ca-file needs a file");
+                  out.ca_file = path;
+                  return std::nullopt;
+                });
   line.AddFlag("--update", out.update);
   line.AddFlag("--no-log", out.no_log);
   line.AddFlag("-h,--help", out.help);
@@ -215,16 +244,20 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
 }
 
 std::string RunUsage() {
-  return "Usage: dialmend-run [--profile PATH] [--update] [--style N] [--prefix N] [--zero N]\n"
-         "                    [--find TEXT [--replace TEXT]] [--log FILE | --no-log]\n"
+  return "Usage: dialmend-run [--profile PATH|URL] [--update] [--style N] [--prefix N]\n"
+         "                    [--zero N] [--find TEXT [--replace TEXT]] [--log FILE | --no-log]\n"
+         "                    [--ca-file FILE]\n"
          "\n"
-         "Brings every telephone number in a vCard folder store up to date: old UK area codes\n"
+         "Brings every telephone number in a vCard store up to date: old UK area codes\n"
          "of the April 2000 changes become the new ones and every recognised number is\n"
          "re-formatted. Without --update it only simulates: it reports what would change and\n"
          "writes nothing.\n"
          "\n"
          "  --profile PATH  the store: a folder with one subfolder per address book, a\n"
-         "                  folder of .vcf cards (one address book), or a .vcf file\n"
+         "                  folder of .vcf cards (one address book), a .vcf file, or the\n"
+         "                  address of a CardDAV server, principal or address book:\n"
+         "                  https://[USER@]HOST[:PORT][/PATH] (the password comes from\n"
+         "                  ~/.netrc, the desktop's secret store or a prompt)\n"
 #ifdef _WIN32
          "                  (default: the contacts of your Outlook profile)\n"
 #else
@@ -241,6 +274,8 @@ std::string RunUsage() {
          "  --log FILE      save the activity log to FILE (default: \"Dialmend Log N.txt\" on\n"
          "                  the desktop, the first free N)\n"
          "  --no-log        save no log file\n"
+         "  --ca-file FILE  trust the certificates in FILE besides the system's (a server\n"
+         "                  with a private certificate authority)\n"
          "  --help, --version\n"
          "\n"
          "The activity log is printed as it is written, and saved as it is written: however\n"

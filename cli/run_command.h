@@ -15,6 +15,7 @@ namespace dialmend {
 // What the command line of dialmend-run asks for.
 struct RunArgs {
   std::string profile;  // empty: ~/.contacts
+  std::string ca_file;  // empty: the system's certificates alone
   bool update = false;
   NumberOptions options;
   std::optional<std::string> log_file;  // empty: the default path on the desktop

@@ -17,6 +17,8 @@
 #include "stores/vcard_folder/vcard_folder_store.h"
 #ifdef _WIN32
 #include "stores/outlook/outlook_store.h"
+#else
+#include "stores/carddav/carddav_store.h"
 #endif
 
 namespace dialmend {
@@ -47,7 +49,30 @@ bool EndsWithVcf(std::string_view path) {
   return end == ".vcf";
 }
 
+// An address rather than a path: http:// and https:// in any case.
+bool IsAddress(std::string_view named) {
+  std::string scheme(named.substr(0, 8));
+  for (char& c : scheme) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return scheme.starts_with("https://") || scheme.starts_with("http://");
+}
+
 #ifndef _WIN32
+
+ProfileChoice ServerProfile(std::string_view named, const Environment& env,
+                            const ServerAccess& server) {
+  CardDavSettings settings;
+  settings.ca_file = server.ca_file;
+  settings.ask_password = server.ask_password;
+  // curl would read HOME's .netrc too; naming it here lets the environment given decide.
+  if (auto home = env.variable("HOME"); home && !home->empty()) {
+    settings.netrc_file = *home + "/.netrc";
+  }
+  Result<std::unique_ptr<ContactStore>> store = MakeCardDavStore(named, std::move(settings));
+  if (!store.Ok()) return Problem(store.Message());
+  return Chosen(std::move(store.Value()));
+}
 
 // Why `path` is not a folder the store can start from, or std::nullopt when it is one.
 std::optional<std::string> NotAFolder(const std::string& path) {
@@ -213,7 +238,17 @@ Environment SystemEnvironment() {
           }};
 }
 
-ProfileChoice OpenProfile(std::string_view named, const Environment& env) {
+ProfileChoice OpenProfile(std::string_view named, const Environment& env,
+                          const ServerAccess& server) {
+  if (IsAddress(named)) {
+#ifdef _WIN32
+    (void)server;
+    return Problem(Quoted(std::string(named)) +
+                   ": address books on a server are not supported on Windows yet");
+#else
+    return ServerProfile(named, env, server);
+#endif
+  }
   if (named.empty()) {
 #ifdef _WIN32
     (void)env;

@@ -31,15 +31,26 @@ struct Environment {
 // The process's own environment variables and files.
 [[nodiscard]] Environment SystemEnvironment();
 
+// How a profile on a server is reached; a folder or file profile ignores it.
+struct ServerAccess {
+  // Certificates trusted besides the system's (a private CA); empty for none.
+  std::string ca_file;
+  // Asks the user for a password, showing `prompt`; std::nullopt when none is given. Unset:
+  // nobody is asked.
+  std::function<std::optional<std::string>(const std::string& prompt)> ask_password;
+};
+
 // The store to run over, or why there is none, in words ("\"/x\" does not exist").
 using ProfileChoice = Result<std::unique_ptr<ContactStore>>;
 
-// Picks the store `named` names: a folder of address-book folders, a folder that itself holds
-// cards (with subfolders, each another address book), or a .vcf file. With `named` empty: on
-// Windows Outlook; elsewhere khard's configured address books, else vdirsyncer's local storage,
-// else ~/.contacts, else a problem naming every path tried. A configuration that cannot be read
-// is a problem naming the file and line.
-[[nodiscard]] ProfileChoice OpenProfile(std::string_view named, const Environment& env);
+// Picks the store `named` names: a CardDAV address, a folder of address-book folders, a folder that
+// itself holds cards (with subfolders, each another address book), or a .vcf file. With `named`
+// empty: on Windows Outlook; elsewhere khard's configured address books, else vdirsyncer's local
+// storage, else ~/.contacts, else a problem naming every path tried. A configuration that cannot be
+// read is a problem naming the file and line. An https:// address (http:// on this machine's
+// loopback) is a CardDAV server, reached as `server` says, with HOME's .netrc for logins.
+[[nodiscard]] ProfileChoice OpenProfile(std::string_view named, const Environment& env,
+                                        const ServerAccess& server = {});
 
 // The chosen store, or one whose Open() fails with the choice's message, so the run reports it
 // as it reports any profile that cannot be opened.

@@ -290,6 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BadRun{{"--profile"}, "--profile needs a path"},
         BadRun{{"--profile="}, "--profile needs a path"}, BadRun{{"--log"}, "--log needs a path"},
+        BadRun{{"--ca-file"}, "--ca-file needs a file"},
         BadRun{{"--log=x", "--no-log"}, "--log and --no-log cannot go together"},
         BadRun{{"--style", "9"}, "--style: \"9\" is not a number from 0 to 3"},
         BadRun{{"--zero"}, "--zero needs a value from 0 to 2"},

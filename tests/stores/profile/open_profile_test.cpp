@@ -133,6 +133,19 @@ TEST(OpenProfile, RefusesAFileThatIsNotACard) {
               HasSubstr("is neither a folder nor a .vcf file"));
 }
 
+TEST(OpenProfile, RefusesPlainHttpToAnotherMachineInOneLine) {
+  const std::string problem = ProblemOf("http://ann@dav.example.org/", FakeEnvironment{}.Make());
+  EXPECT_THAT(problem, HasSubstr("use https://"));
+  EXPECT_EQ(problem.find('\n'), std::string::npos) << problem;
+}
+
+TEST(OpenProfile, TakesAnAddressAsAServerAndSendsNothingBeforeOpen) {
+  // .invalid never resolves: a request would fail, so choosing must not send one.
+  ProfileChoice choice = OpenProfile("HTTPS://ann@dav.invalid/dav/", FakeEnvironment{}.Make());
+  ASSERT_TRUE(choice.Ok()) << choice.Message();
+  EXPECT_EQ(choice.Value()->CurrentUser(), "ann@dav.invalid");
+}
+
 TEST(OpenProfile, ProblemStoreGivesTheReasonWhenOpened) {
   const auto store =
       StoreOrProblem(ProfileChoice::Failure("\"/x\": there is no such file or folder"));

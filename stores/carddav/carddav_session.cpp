@@ -1,0 +1,176 @@
+#include "stores/carddav/carddav_session.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <utility>
+
+#include "stores/carddav/credentials.h"
+
+namespace dialmend {
+namespace {
+
+constexpr auto kWaitSlice = std::chrono::milliseconds(100);
+
+// The seconds a Retry-After asks for (a number of seconds or an HTTP date); std::nullopt for
+// text that is neither.
+std::optional<long long> RetryAfterSeconds(const std::string& value) {
+  long long seconds = 0;
+  auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+  if (error == std::errc() && end == value.data() + value.size()) return std::max(0LL, seconds);
+  std::tm when{};
+  if (::strptime(value.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &when) == nullptr) return std::nullopt;
+  return std::max(0LL, static_cast<long long>(::timegm(&when) - std::time(nullptr)));
+}
+
+// The text of the .netrc to read (HOME's when `path` is empty); empty when there is none.
+std::string ReadNetrc(std::string path) {
+  if (path.empty()) {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') return {};
+    path = std::string(home) + "/.netrc";
+  }
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+bool IsBusy(long status) {
+  return status == 429 || status == 503;
+}
+
+}  // namespace
+
+std::string ServerSaid(const HttpResponse& response) {
+  std::string said = "the server said " + std::to_string(response.status);
+  if (!response.reason.empty()) said += " " + response.reason;
+  // A short plain-text body is the server's own reason; anything longer is a page, not a reason.
+  const std::string* type = response.Header("Content-Type");
+  std::string body = response.body;
+  while (!body.empty() && (body.back() == '\n' || body.back() == '\r' || body.back() == ' ')) {
+    body.pop_back();
+  }
+  if (type != nullptr && type->starts_with("text/plain") && !body.empty() && body.size() <= 200 &&
+      body.find('\n') == std::string::npos && body != response.reason) {
+    said += " (" + body + ")";
+  }
+  return said;
+}
+
+DavSession::DavSession(DavUrl url, CardDavSettings settings)
+    : m_url(std::move(url)), m_settings(std::move(settings)) {
+  CurlSettings curl;
+  curl.ca_file = m_settings.ca_file;
+  // Basic sends the password itself: over plain http only to this machine.
+  curl.basic_allowed = m_url.tls || IsLoopbackHost(m_url.host);
+  curl.stall_seconds = m_settings.stall_seconds;
+  m_http = m_settings.make_client ? m_settings.make_client(std::move(curl))
+                                  : MakeCurlClient(std::move(curl));
+  m_user = m_url.user;
+  // A login in .netrc goes with the first request, as curl's own .netrc reading would send it.
+  if (std::optional<Login> login = NetrcLogin(ReadNetrc(m_settings.netrc_file), m_url.host, m_user);
+      login && !login->user.empty()) {
+    m_user = login->user;
+    m_http->SetLogin(login->user, login->password);
+    m_login_source = "~/.netrc";
+  }
+}
+
+bool DavSession::GetPassword() {
+  if (m_user.empty()) return false;
+  const std::string server = m_url.Origin();
+  if (m_settings.use_secret_store) {
+    SecretLookup secret = LookUpSecret(server, m_user);
+    m_secret_problem = std::move(secret.problem);
+    if (secret.password) {
+      m_http->SetLogin(m_user, *secret.password);
+      m_login_source = "the secret store";
+      return true;
+    }
+  }
+  if (m_settings.ask_password) {
+    std::optional<std::string> password =
+        m_settings.ask_password("Password for " + m_user + " at " + server + ": ");
+    if (password) {
+      m_http->SetLogin(m_user, *password);
+      m_login_source = "the prompt";
+      if (m_settings.remember_password) m_to_remember = std::move(password);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string DavSession::LoginProblem() const {
+  if (m_user.empty()) {
+    return "the server asks for a login: name the user in the address (https://USER@" + m_url.host +
+           (m_url.port.empty() ? "" : ":" + m_url.port) + "/...)";
+  }
+  if (!m_login_source.empty()) {
+    return "the server refused the password for " + m_user + " (from " + m_login_source + ")";
+  }
+  std::string problem =
+      "the server refused " + m_user + ": no password for it was found in ~/.netrc";
+  if (m_settings.use_secret_store) {
+    problem += ", nor in the desktop's secret store";
+    if (!m_secret_problem.empty()) problem += " (" + m_secret_problem + ")";
+  }
+  problem += m_settings.ask_password ? ", and none was given when asked"
+                                     : ", and there is no terminal to ask on";
+  return problem;
+}
+
+Result<HttpResponse> DavSession::Send(const std::string& method, const std::string& path,
+                                      std::vector<HttpHeader> headers, std::string body) {
+  const HttpRequest request{method, m_url.With(path), std::move(headers), std::move(body)};
+  int retries = 0;
+  for (;;) {
+    Result<HttpResponse> response = m_http->Send(request);
+    m_last_status = response.Ok() ? response.Value().status : 0;
+    if (!response.Ok()) return response;
+    const long status = response.Value().status;
+    if (status == 401 && !m_login_tried) {
+      m_login_tried = true;
+      if (GetPassword()) continue;
+      return response;
+    }
+    if (status >= 200 && status < 300 && m_to_remember) {
+      const std::string password = std::exchange(*m_to_remember, {});
+      m_to_remember.reset();
+      if (Status kept = StoreSecret(m_url.Origin(), m_user, password); !kept.Ok()) {
+        m_notes.push_back({{}, kept.Message(), false});
+      }
+    }
+    if (!IsBusy(status) || retries >= m_settings.busy_retries) return response;
+    const std::string* retry_after = response.Value().Header("Retry-After");
+    const std::optional<long long> seconds =
+        retry_after != nullptr ? RetryAfterSeconds(*retry_after) : std::nullopt;
+    if (!seconds || std::chrono::seconds(*seconds) > m_settings.longest_wait) return response;
+    ++retries;
+    // Waits in slices so a stop is seen within one.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(*seconds);
+    while (std::chrono::steady_clock::now() < until) {
+      if (m_settings.stop && m_settings.stop()) return response;
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+          kWaitSlice, until - std::chrono::steady_clock::now()));
+    }
+  }
+}
+
+Result<std::vector<DavResource>> DavSession::Propfind(const std::string& path, int depth,
+                                                      const std::string& body) {
+  using Listed = Result<std::vector<DavResource>>;
+  Result<HttpResponse> response = Send(
+      "PROPFIND", path,
+      {{"Depth", std::to_string(depth)}, {"Content-Type", "application/xml; charset=utf-8"}}, body);
+  if (!response.Ok()) return Listed::Failure(response.Message());
+  const HttpResponse& answer = response.Value();
+  if (answer.status == 401) return Listed::Failure(LoginProblem());
+  if (answer.status != 207) return Listed::Failure(ServerSaid(answer));
+  return ParseMultistatus(answer.body);
+}
+
+}  // namespace dialmend

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "stores/carddav/carddav_store.h"
+#include "stores/carddav/dav_url.h"
+#include "stores/carddav/dav_xml.h"
+#include "stores/carddav/http_client.h"
+
+// The store's one connection to its server: the login, and the patience with a busy server.
+
+namespace dialmend {
+
+class DavSession {
+ public:
+  DavSession(DavUrl url, CardDavSettings settings);
+
+  // Sends `method` to `path` on the server. A 401 is answered once with a password from the
+  // secret store or the user; 429 and 503 with Retry-After are asked again as the settings
+  // allow. Gives the last answer, or why none came.
+  [[nodiscard]] Result<HttpResponse> Send(const std::string& method, const std::string& path,
+                                          std::vector<HttpHeader> headers, std::string body);
+
+  // Why a 401 stands, in words, naming the user but never the password.
+  [[nodiscard]] std::string LoginProblem() const;
+
+  // The multistatus answer to a PROPFIND, or why there is none (a refusal says its status).
+  [[nodiscard]] Result<std::vector<DavResource>> Propfind(const std::string& path, int depth,
+                                                          const std::string& body);
+
+  // What the session has to say besides its answers (a password it could not keep).
+  [[nodiscard]] std::vector<StoreNote> TakeNotes() { return std::exchange(m_notes, {}); }
+
+  // The status of the last answer; 0 when none came.
+  [[nodiscard]] long LastStatus() const { return m_last_status; }
+
+  [[nodiscard]] const DavUrl& Url() const { return m_url; }
+  [[nodiscard]] const CardDavSettings& Settings() const { return m_settings; }
+
+ private:
+  bool GetPassword();
+
+  DavUrl m_url;
+  CardDavSettings m_settings;
+  std::unique_ptr<HttpClient> m_http;
+  // The user logged in as: the address's, else the one .netrc names for the host.
+  std::string m_user;
+  bool m_login_tried = false;
+  long m_last_status = 0;
+  std::string m_login_source;
+  std::string m_secret_problem;
+  std::optional<std::string> m_to_remember;
+  std::vector<StoreNote> m_notes;
+};
+
+// "the server said 403 Forbidden" with its short plain-text explanation when it gave one.
+[[nodiscard]] std::string ServerSaid(const HttpResponse& response);
+
+}  // namespace dialmend

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/result.h"
+
+// The little of HTTP the CardDAV store needs, behind an interface so each system can bring its
+// own library. Nothing here throws: a request either gets the server's answer or says why none
+// came.
+
+namespace dialmend {
+
+struct HttpHeader {
+  std::string name;
+  std::string value;
+};
+
+struct HttpRequest {
+  std::string method;
+  // The whole URL, scheme and host included.
+  std::string url;
+  std::vector<HttpHeader> headers;
+  std::string body;
+};
+
+struct HttpResponse {
+  long status = 0;
+  // The status line's words ("Precondition Failed"); the standard ones when the server sent none.
+  std::string reason;
+  std::vector<HttpHeader> headers;
+  std::string body;
+  // Where the answer came from after any redirects.
+  std::string url;
+
+  // The first header of that name, any case, or nullptr.
+  [[nodiscard]] const std::string* Header(std::string_view name) const;
+};
+
+// One connection to one server, kept alive from request to request.
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+
+  // The server's answer, whatever its status, or why there is none in words (the connection
+  // was refused, it timed out, the certificate is not trusted). Never throws.
+  [[nodiscard]] virtual Result<HttpResponse> Send(const HttpRequest& request) = 0;
+
+  // The user name and password sent from now on; never written anywhere.
+  virtual void SetLogin(const std::string& user, const std::string& password) = 0;
+};
+
+// The standard words for an HTTP status ("Not Found"), or empty text for one not known.
+[[nodiscard]] std::string_view HttpStatusText(long status);
+
+}  // namespace dialmend

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/run_command.h"
+#include "tests/cli/capture.h"
+#include "tests/fakes/dav_server.h"
+
+// dialmend-run over an address book on a real server started by the test.
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kAnn =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:ann\r\nFN:Ann Smith\r\nN:Smith;Ann;;;\r\n"
+    "TEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Sets an environment variable for one test and puts the old value back after it.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_old = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (m_old) {
+      ::setenv(m_name, m_old->c_str(), 1);
+    } else {
+      ::unsetenv(m_name);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
+class RunOnServer : public testing::TestWithParam<DavServerKind> {
+ protected:
+  void SetUp() override {
+    if (const std::string missing = DavServer::Missing(GetParam()); !missing.empty()) {
+      // CI installs the servers, so there a missing one is a failure, never a skip.
+      if (std::getenv("CI") != nullptr) FAIL() << missing;
+      GTEST_SKIP() << missing;
+    }
+    m_server.AddRadicaleBook("work", "Work");
+    m_server.AddRadicaleCard("work", "ann.vcf", kAnn);
+    std::string why;
+    ASSERT_TRUE(m_server.Start(why)) << why;
+    WriteNetrc(DavServer::kPassword);
+  }
+
+  // The login the program finds in HOME's .netrc; HOME is the server's own folder.
+  void WriteNetrc(const std::string& password) {
+    std::ofstream(m_server.Dir() / ".netrc")
+        << "machine 127.0.0.1 login " << DavServer::kUser << " password " << password << "\n";
+  }
+
+  Outcome Run(std::vector<std::string> words) {
+    words.insert(words.end(), {"--log", (m_server.Dir() / "log.txt").string()});
+    const std::vector<std::string_view> args(words.begin(), words.end());
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const std::sig_atomic_t interrupts = 0;
+    const int status = RunCommand(args, out, err, &interrupts);
+    return {status, Slurp(out), Slurp(err)};
+  }
+
+  [[nodiscard]] fs::path Card() const {
+    return m_server.Dir() / "store" / "collection-root" / DavServer::kUser / "work" / "ann.vcf";
+  }
+
+  DavServer m_server{GetParam()};
+  ScopedVariable m_home{"HOME", m_server.Dir().string()};
+  // No desktop secret store: asking one fails at once instead of starting a bus.
+  ScopedVariable m_bus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"};
+};
+
+class RunOnRadicale : public RunOnServer {};
+class RunOnRadicaleTls : public RunOnServer {};
+
+TEST_P(RunOnRadicale, SimulatesAnAddressBookOnTheServerAndWritesNothing) {
+  const std::string before = Read(Card());
+  const Outcome r = Run({"--profile", m_server.Url() + "/"});
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(
+      r.out.find("\\Work\\Ann Smith\r\n  Home:         0171 930 8890 --> (020) 7930 8890\r\n"),
+      std::string::npos)
+      << r.out;
+  EXPECT_EQ(Read(Card()), before);
+}
+
+TEST_P(RunOnRadicale, UpdatesTheCardOnTheServer) {
+  const Outcome r = Run({"--profile", m_server.Url() + "/user/work/", "--update"});
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find("Contacts updated: 1\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(Read(Card()).find("TEL;TYPE=HOME:(020) 7930 8890\r\n"), std::string::npos)
+      << Read(Card());
+}
+
+TEST_P(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {
+  WriteNetrc("wrong-pw-1234");
+  const Outcome r = Run({"--profile", m_server.Url() + "/", "--update"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the server refused the password for user (from ~/.netrc)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ((r.out + r.err).find("wrong-pw-1234"), std::string::npos);
+  EXPECT_NE(Read(Card()).find("0171 930 8890"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Radicale, RunOnRadicale, testing::Values(DavServerKind::Radicale));
+
+TEST_P(RunOnRadicaleTls, RefusesTheServerWithoutItsCaFile) {
+  const Outcome r = Run({"--profile", m_server.Url() + "/"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("certificate"), std::string::npos) << r.err;
+}
+
+TEST_P(RunOnRadicaleTls, TrustsTheServerGivenItsCaFile) {
+  const Outcome r = Run({"--profile", m_server.Url() + "/", "--ca-file", m_server.CaFile()});
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find("Contacts checked: 1\r\n"), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(RadicaleTls, RunOnRadicaleTls,
+                         testing::Values(DavServerKind::RadicaleTls));
+
+TEST(RunCommand, RefusesPlainHttpToAnotherMachineInOneLine) {
+  std::vector<std::string> words{"--profile", "http://user@dav.example.org/", "--no-log"};
+  const std::vector<std::string_view> args(words.begin(), words.end());
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const std::sig_atomic_t interrupts = 0;
+  const Outcome r{RunCommand(args, out, err, &interrupts), Slurp(out), Slurp(err)};
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("(\"http://user@dav.example.org/\": plain http:// would send the password "
+                       "and the contacts unencrypted; use https://"),
+            std::string::npos)
+      << r.err;
+}
+
+}  // namespace
+}  // namespace dialmend

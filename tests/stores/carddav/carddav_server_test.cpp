@@ -1,0 +1,448 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "contacts/contact_store.h"
+#include "engine/number_options.h"
+#include "stores/carddav/carddav_store.h"
+#include "stores/carddav/curl_http_client.h"
+#include "tests/fakes/dav_server.h"
+#include "tests/fakes/quiet_run.h"
+
+// The CardDAV store against real servers, each started by its test on the loopback address.
+
+namespace dialmend {
+namespace {
+
+constexpr const char* kAnn =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:ann\r\nFN:Ann Smith\r\nN:Smith;Ann;;;\r\n"
+    "NOTE:Keeps  two spaces\\, and this\r\nTEL;TYPE=HOME:0171 930 8890\r\n"
+    "EMAIL:ann@example.org\r\nEND:VCARD\r\n";
+constexpr const char* kAnnOld = "0171 930 8890";
+constexpr const char* kAnnNew = "(020) 7930 8890";
+constexpr const char* kBob =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:bob\r\nFN:Bob Jones\r\nN:Jones;Bob;;;\r\n"
+    "TEL;TYPE=WORK:(020) 7946 0190\r\nEND:VCARD\r\n";
+constexpr const char* kCat =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:cat\r\nFN:Cat Brown\r\nN:Brown;Cat;;;\r\n"
+    "TEL;TYPE=CELL:01632 960123\r\nEND:VCARD\r\n";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  text.replace(text.find(from), from.size(), to);
+  return text;
+}
+
+// What a test sees of the store's requests, and answers it may give in the server's place.
+struct Spy {
+  std::vector<HttpRequest> requests;
+  // Called before each request is sent; an answer given is returned instead of the server's.
+  std::function<std::optional<HttpResponse>(const HttpRequest&)> before;
+
+  [[nodiscard]] std::size_t Count(const std::string& method) const {
+    std::size_t count = 0;
+    for (const HttpRequest& request : requests) count += request.method == method ? 1 : 0;
+    return count;
+  }
+};
+
+class SpyClient : public HttpClient {
+ public:
+  SpyClient(std::unique_ptr<HttpClient> real, Spy& spy) : m_real(std::move(real)), m_spy(spy) {}
+  Result<HttpResponse> Send(const HttpRequest& request) override {
+    m_spy.requests.push_back(request);
+    if (m_spy.before) {
+      if (std::optional<HttpResponse> answer = m_spy.before(request)) return std::move(*answer);
+    }
+    return m_real->Send(request);
+  }
+  void SetLogin(const std::string& user, const std::string& password) override {
+    m_real->SetLogin(user, password);
+  }
+
+ private:
+  std::unique_ptr<HttpClient> m_real;
+  Spy& m_spy;
+};
+
+// Logs in with the test user's password as if typed at the prompt; reads no ~/.netrc and no
+// secret store of the machine's.
+CardDavSettings Settings(const DavServer& server, Spy* spy = nullptr) {
+  CardDavSettings settings;
+  settings.netrc_file = (server.Dir() / "no-netrc").string();
+  settings.use_secret_store = false;
+  settings.ask_password = [](const std::string&) {
+    return std::optional<std::string>(DavServer::kPassword);
+  };
+  settings.stall_seconds = 5;
+  if (spy != nullptr) {
+    settings.make_client = [spy](CurlSettings curl) -> std::unique_ptr<HttpClient> {
+      return std::make_unique<SpyClient>(MakeCurlClient(std::move(curl)), *spy);
+    };
+  }
+  return settings;
+}
+
+std::unique_ptr<ContactStore> Store(const std::string& url, CardDavSettings settings) {
+  Result<std::unique_ptr<ContactStore>> made = MakeCardDavStore(url, std::move(settings));
+  EXPECT_TRUE(made.Ok()) << made.Message();
+  return made.Ok() ? std::move(made.Value()) : nullptr;
+}
+
+// The test's own look at the server, past the store.
+class Direct {
+ public:
+  explicit Direct(const DavServer& server, std::string ca_file = {}) : m_base(server.Url(false)) {
+    CurlSettings settings;
+    settings.ca_file = std::move(ca_file);
+    m_http = MakeCurlClient(settings);
+    m_http->SetLogin(DavServer::kUser, DavServer::kPassword);
+  }
+  HttpResponse Send(const std::string& method, const std::string& path, std::string body = {},
+                    std::vector<HttpHeader> headers = {}) {
+    Result<HttpResponse> response =
+        m_http->Send({method, m_base + path, std::move(headers), std::move(body)});
+    EXPECT_TRUE(response.Ok()) << response.Message();
+    return response.Ok() ? std::move(response.Value()) : HttpResponse{};
+  }
+  std::string Get(const std::string& path) { return Send("GET", path).body; }
+  std::string ETag(const std::string& path) {
+    const HttpResponse response = Send("GET", path);
+    return response.Header("ETag") != nullptr ? *response.Header("ETag") : std::string();
+  }
+  long Put(const std::string& path, const std::string& card) {
+    return Send("PUT", path, card, {{"Content-Type", "text/vcard"}}).status;
+  }
+
+ private:
+  std::string m_base;
+  std::unique_ptr<HttpClient> m_http;
+};
+
+std::vector<std::string> FolderNames(ContactStore& store) {
+  std::vector<std::string> names;
+  const std::unique_ptr<FolderCursor> folders = store.Folders();
+  while (std::unique_ptr<Folder> folder = folders->Next()) names.push_back(folder->Name());
+  return names;
+}
+
+// The first card of the folder named `name`, and the folder, kept alive together.
+struct Opened {
+  std::unique_ptr<Folder> folder;
+  std::unique_ptr<ItemCursor> items;
+  std::unique_ptr<ContactItem> item;
+};
+Opened FirstCard(ContactStore& store, const std::string& name) {
+  Opened opened;
+  const std::unique_ptr<FolderCursor> folders = store.Folders();
+  while ((opened.folder = folders->Next())) {
+    if (opened.folder->Name() == name) break;
+  }
+  if (!opened.folder) return opened;
+  opened.items = opened.folder->Items();
+  opened.item = opened.items->Next();
+  return opened;
+}
+
+class RadicaleStore : public testing::Test {
+ protected:
+  explicit RadicaleStore(DavServerKind kind = DavServerKind::Radicale) : m_server(kind) {}
+
+  void SetUp() override {
+    if (const std::string missing = DavServer::Missing(Kind()); !missing.empty()) {
+      // CI installs the servers, so there a missing one is a failure, never a skip.
+      if (std::getenv("CI") != nullptr) FAIL() << missing;
+      GTEST_SKIP() << missing;
+    }
+    m_server.AddRadicaleBook("work", "Work");
+    m_server.AddRadicaleCard("work", "ann.vcf", kAnn);
+    m_server.AddRadicaleCard("work", "bob.vcf", kBob);
+    m_server.AddRadicaleBook("home", "Home");
+    m_server.AddRadicaleCard("home", "cat.vcf", kCat);
+    Prepare();
+    std::string why;
+    ASSERT_TRUE(m_server.Start(why)) << why;
+  }
+  virtual DavServerKind Kind() const { return DavServerKind::Radicale; }
+  virtual void Prepare() {}
+
+  DavServer m_server;
+};
+
+TEST_F(RadicaleStore, FindsEveryAddressBookFromTheServerRoot) {
+  auto store = Store(m_server.Url() + "/", Settings(m_server));
+  const Status opened = store->Open();
+  ASSERT_TRUE(opened.Ok()) << opened.Message();
+  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Home", "Work"}));
+  EXPECT_EQ(store->CurrentUser(), "user@127.0.0.1");
+}
+
+TEST_F(RadicaleStore, FindsTheAddressBooksFromThePrincipal) {
+  auto store = Store(m_server.Url() + "/user/", Settings(m_server));
+  ASSERT_TRUE(store->Open().Ok());
+  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Home", "Work"}));
+}
+
+TEST_F(RadicaleStore, TakesAnAddressBookAddressAsItIs) {
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
+  ASSERT_TRUE(store->Open().Ok());
+  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Work"}));
+}
+
+TEST_F(RadicaleStore, SimulationListsTheChangesAndSendsNoPut) {
+  Direct direct(m_server);
+  const std::string etag = direct.ETag("/user/work/ann.vcf");
+  Spy spy;
+  auto store = Store(m_server.Url() + "/", Settings(m_server, &spy));
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, false);
+  EXPECT_NE(run.log.find(kAnnNew), std::string::npos) << run.log;
+  EXPECT_EQ(run.counters.checked, 3);
+  EXPECT_EQ(run.counters.problems, 0) << run.log;
+  EXPECT_EQ(spy.Count("PUT"), 0U);
+  // One multiget per address book, not one request per card.
+  EXPECT_EQ(spy.Count("REPORT"), 2U);
+  EXPECT_EQ(spy.Count("GET"), 0U);
+  EXPECT_EQ(direct.ETag("/user/work/ann.vcf"), etag);
+}
+
+TEST_F(RadicaleStore, UpdateSendsTheCardWithOnlyItsTelValuesChanged) {
+  // Radicale serves a card as its own parser writes it; that is what the store reads.
+  Direct direct(m_server);
+  const std::string before = direct.Get("/user/work/ann.vcf");
+  ASSERT_NE(before.find(kAnnOld), std::string::npos) << before;
+  Spy spy;
+  auto store = Store(m_server.Url() + "/", Settings(m_server, &spy));
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, true);
+  EXPECT_EQ(run.counters.problems, 0) << run.log;
+  std::vector<std::string> put_cards;
+  for (const HttpRequest& request : spy.requests) {
+    if (request.method != "PUT") continue;
+    put_cards.push_back(request.body);
+    bool if_match = false;
+    for (const HttpHeader& header : request.headers) if_match |= header.name == "If-Match";
+    EXPECT_TRUE(if_match) << request.url;
+  }
+  EXPECT_EQ(static_cast<std::int64_t>(put_cards.size()), run.counters.updated);
+  const std::string expected = Replaced(before, kAnnOld, kAnnNew);
+  EXPECT_NE(std::find(put_cards.begin(), put_cards.end(), expected), put_cards.end())
+      << testing::PrintToString(put_cards);
+  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), expected);
+}
+
+TEST_F(RadicaleStore, LeavesACardChangedOnTheServerSinceItWasRead) {
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
+  ASSERT_TRUE(store->Open().Ok());
+  Opened ann = FirstCard(*store, "Work");
+  ASSERT_TRUE(ann.item);
+  const std::string theirs = Replaced(kAnn, "Keeps", "Changed elsewhere, keeps");
+  Direct direct(m_server);
+  ASSERT_EQ(direct.Put("/user/work/ann.vcf", theirs) / 100, 2);
+  const std::string on_server = direct.Get("/user/work/ann.vcf");
+
+  ann.item->SetPhone(0, kAnnNew);
+  try {
+    ann.item->Save();
+    ADD_FAILURE() << "a card changed on the server was overwritten";
+  } catch (const StoreError& error) {
+    EXPECT_EQ(error.Subject(), "ann.vcf");
+    EXPECT_NE(error.Reason().find("changed on the server"), std::string::npos) << error.Reason();
+  }
+  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), on_server);
+}
+
+TEST_F(RadicaleStore, GivesTheETagOfWhatItSaved) {
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
+  ASSERT_TRUE(store->Open().Ok());
+  Opened ann = FirstCard(*store, "Work");
+  ASSERT_TRUE(ann.item);
+  auto* card = dynamic_cast<CardDavCard*>(ann.item.get());
+  ASSERT_NE(card, nullptr);
+  const std::string read_etag = card->SavedETag();
+  ann.item->SetPhone(0, kAnnNew);
+  ann.item->Save();
+  Direct direct(m_server);
+  EXPECT_EQ(card->SavedETag(), direct.ETag("/user/work/ann.vcf"));
+  EXPECT_NE(card->SavedETag(), read_etag);
+  EXPECT_EQ(card->Href(), "/user/work/ann.vcf");
+}
+
+TEST_F(RadicaleStore, AWrongPasswordIsOneClearLineThatNeverShowsIt) {
+  CardDavSettings settings = Settings(m_server);
+  settings.ask_password = [](const std::string&) {
+    return std::optional<std::string>("not-the-pw");
+  };
+  auto store = Store(m_server.Url() + "/", settings);
+  const Status opened = store->Open();
+  ASSERT_FALSE(opened.Ok());
+  EXPECT_NE(opened.Message().find("refused the password for user"), std::string::npos)
+      << opened.Message();
+  EXPECT_EQ(opened.Message().find("not-the-pw"), std::string::npos);
+  EXPECT_EQ(opened.Message().find('\n'), std::string::npos);
+}
+
+TEST_F(RadicaleStore, SaysWhereItLookedWhenNoPasswordIsFound) {
+  CardDavSettings settings = Settings(m_server);
+  settings.ask_password = nullptr;
+  auto store = Store(m_server.Url() + "/", settings);
+  const Status opened = store->Open();
+  ASSERT_FALSE(opened.Ok());
+  EXPECT_NE(opened.Message().find("~/.netrc"), std::string::npos) << opened.Message();
+}
+
+TEST_F(RadicaleStore, ReadsThePasswordFromNetrc) {
+  const std::string netrc = (m_server.Dir() / "netrc").string();
+  std::ofstream(netrc) << "machine 127.0.0.1 login user password " << DavServer::kPassword << "\n";
+  CardDavSettings settings = Settings(m_server);
+  settings.netrc_file = netrc;
+  settings.ask_password = [](const std::string&) -> std::optional<std::string> {
+    ADD_FAILURE() << "asked for a password that .netrc holds";
+    return std::nullopt;
+  };
+  auto store = Store(m_server.Url() + "/", settings);
+  const Status opened = store->Open();
+  EXPECT_TRUE(opened.Ok()) << opened.Message();
+}
+
+TEST_F(RadicaleStore, AServerThatStopsGivesOneLinePerFailureAndNoHang) {
+  Spy spy;
+  std::size_t reports = 0;
+  spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
+    // After the first card is read, the server goes away.
+    if (request.method != "REPORT" && reports == 1) m_server.Kill();
+    if (request.method == "REPORT") ++reports;
+    return std::nullopt;
+  };
+  CardDavSettings settings = Settings(m_server, &spy);
+  settings.batch_size = 1;
+  auto store = Store(m_server.Url() + "/", settings);
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, true);
+  // Home comes first: its one card is read, then its save fails, then Work's listing.
+  EXPECT_EQ(run.counters.problems, 2) << run.log;
+  EXPECT_NE(run.log.find("Could not save \\Home\\Cat Brown: "), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("Could not read folder \\Work: "), std::string::npos) << run.log;
+  EXPECT_EQ(run.log.find(DavServer::kPassword), std::string::npos);
+}
+
+TEST_F(RadicaleStore, AsksABusyServerAgainAfterTheWaitItAsksFor) {
+  Spy spy;
+  int busy = 1;
+  spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
+    if (request.method != "PUT" || busy-- <= 0) return std::nullopt;
+    return HttpResponse{503, "Service Unavailable", {{"Retry-After", "0"}}, {}, request.url};
+  };
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server, &spy));
+  ASSERT_TRUE(store->Open().Ok());
+  Opened ann = FirstCard(*store, "Work");
+  ASSERT_TRUE(ann.item);
+  ann.item->SetPhone(0, kAnnNew);
+  EXPECT_NO_THROW(ann.item->Save());
+  EXPECT_EQ(spy.Count("PUT"), 2U);
+}
+
+TEST_F(RadicaleStore, GivesUpOnABusyServerThatAsksForALongWait) {
+  Spy spy;
+  spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
+    if (request.method != "PUT") return std::nullopt;
+    return HttpResponse{429, "Too Many Requests", {{"Retry-After", "3600"}}, {}, request.url};
+  };
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server, &spy));
+  ASSERT_TRUE(store->Open().Ok());
+  Opened ann = FirstCard(*store, "Work");
+  ASSERT_TRUE(ann.item);
+  ann.item->SetPhone(0, kAnnNew);
+  try {
+    ann.item->Save();
+    ADD_FAILURE() << "saved past a busy server";
+  } catch (const StoreError& error) {
+    EXPECT_NE(error.Reason().find("429 Too Many Requests"), std::string::npos) << error.Reason();
+  }
+  EXPECT_EQ(spy.Count("PUT"), 1U);
+}
+
+class RadicaleReadOnlyBook : public RadicaleStore {
+ protected:
+  void Prepare() override { m_server.MakeRadicaleBookReadOnly("work"); }
+};
+
+TEST_F(RadicaleReadOnlyBook, ARefusedSaveIsOneLineWithTheServersReasonAndTheWalkGoesOn) {
+  Direct direct(m_server);
+  const std::string ann = direct.Get("/user/work/ann.vcf");
+  ASSERT_EQ(direct.Put("/user/home/dan.vcf", Replaced(kAnn, "UID:ann", "UID:dan")) / 100, 2);
+  const QuietRun run =
+      RunQuietly(*Store(m_server.Url() + "/", Settings(m_server)), NumberOptions{}, true);
+  EXPECT_EQ(run.counters.problems, 1) << run.log;
+  EXPECT_NE(run.log.find("Could not save \\Work\\Ann Smith: the server said 403 Forbidden "
+                         "(Access to the requested resource forbidden.)\r\n"),
+            std::string::npos)
+      << run.log;
+  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), ann);
+  EXPECT_NE(direct.Get("/user/home/dan.vcf").find(kAnnNew), std::string::npos);
+}
+
+class RadicaleTlsStore : public RadicaleStore {
+ protected:
+  RadicaleTlsStore() : RadicaleStore(DavServerKind::RadicaleTls) {}
+  DavServerKind Kind() const override { return DavServerKind::RadicaleTls; }
+};
+
+TEST_F(RadicaleTlsStore, OpensWithThePrivateCaFile) {
+  CardDavSettings settings = Settings(m_server);
+  settings.ca_file = m_server.CaFile();
+  auto store = Store(m_server.Url() + "/", settings);
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, false);
+  EXPECT_TRUE(run.profile_failures.empty()) << run.log;
+  EXPECT_EQ(run.counters.checked, 3);
+}
+
+TEST_F(RadicaleTlsStore, RefusesACertificateItDoesNotTrust) {
+  auto store = Store(m_server.Url() + "/", Settings(m_server));
+  const Status opened = store->Open();
+  ASSERT_FALSE(opened.Ok());
+  EXPECT_NE(opened.Message().find("certificate"), std::string::npos) << opened.Message();
+}
+
+class XandikosStore : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string missing = DavServer::Missing(DavServerKind::Xandikos); !missing.empty()) {
+      if (std::getenv("CI") != nullptr) FAIL() << missing;
+      GTEST_SKIP() << missing;
+    }
+    std::string why;
+    ASSERT_TRUE(m_server.Start(why)) << why;
+  }
+  DavServer m_server{DavServerKind::Xandikos};
+};
+
+TEST_F(XandikosStore, FindsTwoBooksFromTheRootAndRewritesOnlyTelValues) {
+  Direct direct(m_server);
+  ASSERT_EQ(direct
+                .Send("MKCOL", "/user/contacts/friends/",
+                      "<?xml version=\"1.0\"?><d:mkcol xmlns:d=\"DAV:\" "
+                      "xmlns:c=\"urn:ietf:params:xml:ns:carddav\"><d:set><d:prop><d:resourcetype>"
+                      "<d:collection/><c:addressbook/></d:resourcetype><d:displayname>Friends"
+                      "</d:displayname></d:prop></d:set></d:mkcol>",
+                      {{"Content-Type", "application/xml"}})
+                .status,
+            201);
+  ASSERT_EQ(direct.Put("/user/contacts/addressbook/ann.vcf", kAnn), 201);
+  ASSERT_EQ(direct.Put("/user/contacts/friends/cat.vcf", kCat), 201);
+  const std::string cat_before = direct.Get("/user/contacts/friends/cat.vcf");
+
+  auto store = Store(m_server.Url() + "/", Settings(m_server));
+  ASSERT_TRUE(store->Open().Ok());
+  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"addressbook", "Friends"}));
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, true);
+  EXPECT_EQ(run.counters.problems, 0) << run.log;
+  EXPECT_EQ(direct.Get("/user/contacts/addressbook/ann.vcf"), Replaced(kAnn, kAnnOld, kAnnNew));
+  EXPECT_NE(direct.Get("/user/contacts/friends/cat.vcf"), cat_before);
+}
+
+}  // namespace
+}  // namespace dialmend

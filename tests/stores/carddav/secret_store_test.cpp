@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "stores/carddav/carddav_store.h"
+#include "stores/carddav/credentials.h"
+#include "tests/fakes/dav_server.h"
+
+// The desktop's secret store, run by with_keyring.sh: a session bus and an unlocked GNOME
+// keyring of this test's own, never the machine's.
+
+namespace dialmend {
+namespace {
+
+constexpr const char* kServer = "http://127.0.0.1:1";
+
+TEST(SecretStore, RunsOnlyInsideItsOwnKeyring) {
+  // A run outside with_keyring.sh would write into the user's real keyring.
+  ASSERT_NE(std::getenv("DIALMEND_TEST_KEYRING"), nullptr)
+      << "run this program through tests/stores/carddav/with_keyring.sh";
+}
+
+TEST(SecretStore, GivesBackThePasswordKeptForTheServerAndUser) {
+  ASSERT_NE(std::getenv("DIALMEND_TEST_KEYRING"), nullptr);
+  const Status kept = StoreSecret(kServer, "ann", "pw-ann");
+  ASSERT_TRUE(kept.Ok()) << kept.Message();
+  const SecretLookup found = LookUpSecret(kServer, "ann");
+  EXPECT_EQ(found.problem, "");
+  EXPECT_EQ(found.password, std::optional<std::string>("pw-ann"));
+  EXPECT_EQ(LookUpSecret(kServer, "bob").password, std::nullopt);
+  EXPECT_EQ(LookUpSecret("http://127.0.0.1:2", "ann").password, std::nullopt);
+}
+
+class SecretStoreOnRadicale : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DIALMEND_TEST_KEYRING"), nullptr);
+    if (const std::string missing = DavServer::Missing(DavServerKind::Radicale); !missing.empty()) {
+      if (std::getenv("CI") != nullptr) FAIL() << missing;
+      GTEST_SKIP() << missing;
+    }
+    m_server.AddRadicaleBook("work", "Work");
+    std::string why;
+    ASSERT_TRUE(m_server.Start(why)) << why;
+  }
+
+  [[nodiscard]] CardDavSettings Settings() const {
+    CardDavSettings settings;
+    settings.netrc_file = (m_server.Dir() / "no-netrc").string();
+    return settings;
+  }
+
+  [[nodiscard]] std::unique_ptr<ContactStore> Store(CardDavSettings settings) const {
+    Result<std::unique_ptr<ContactStore>> made =
+        MakeCardDavStore(m_server.Url() + "/", std::move(settings));
+    EXPECT_TRUE(made.Ok()) << made.Message();
+    return made.Ok() ? std::move(made.Value()) : nullptr;
+  }
+
+  DavServer m_server{DavServerKind::Radicale};
+};
+
+TEST_F(SecretStoreOnRadicale, LogsInWithThePasswordTheSecretStoreHolds) {
+  ASSERT_TRUE(StoreSecret(m_server.Url(false), DavServer::kUser, DavServer::kPassword).Ok());
+  CardDavSettings settings = Settings();
+  settings.ask_password = [](const std::string&) -> std::optional<std::string> {
+    ADD_FAILURE() << "asked for a password that the secret store holds";
+    return std::nullopt;
+  };
+  const Status opened = Store(settings)->Open();
+  EXPECT_TRUE(opened.Ok()) << opened.Message();
+}
+
+TEST_F(SecretStoreOnRadicale, KeepsAPasswordThatWorkedWhenAskedToRememberIt) {
+  CardDavSettings settings = Settings();
+  settings.remember_password = true;
+  settings.ask_password = [](const std::string&) {
+    return std::optional<std::string>(DavServer::kPassword);
+  };
+  const Status opened = Store(settings)->Open();
+  ASSERT_TRUE(opened.Ok()) << opened.Message();
+  EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password,
+            std::optional<std::string>(DavServer::kPassword));
+}
+
+TEST_F(SecretStoreOnRadicale, KeepsNoPasswordTheServerRefused) {
+  CardDavSettings settings = Settings();
+  settings.remember_password = true;
+  settings.ask_password = [](const std::string&) {
+    return std::optional<std::string>("not-the-pw");
+  };
+  EXPECT_FALSE(Store(settings)->Open().Ok());
+  EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password, std::nullopt);
+}
+
+}  // namespace
+}  // namespace dialmend
