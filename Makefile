@@ -8,7 +8,7 @@ endif
 FUZZ_SECONDS ?= 60
 
 .PHONY: format-check deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean \
-	windows test-windows
+	windows test-windows install uninstall
 
 deps:
 	@scripts/install-deps
@@ -79,6 +79,18 @@ test-windows: windows
 	@(wineserver -p 60; wine cmd /c exit) </dev/null >/dev/null 2>&1 || true
 	cd $(BUILD_WINDOWS) && WINEDEBUG=-all ctest --output-on-failure -j $(JOBS); \
 	  status=$$?; wineserver -k >/dev/null 2>&1 || true; exit $$status
+
+# The programs, manual pages, shell completion, icons and documentation under PREFIX; a DESTDIR
+# given on the command line or in the environment stages them under it instead.
+PREFIX ?= /usr/local
+install: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
+
+# Removes every file the last install listed in $(BUILD)/install_manifest.txt (same DESTDIR).
+uninstall:
+	DESTDIR=$(DESTDIR) cmake -P $(BUILD)/uninstall.cmake
 
 clean:
 	rm -rf build build-asan build-fuzz build-windows
