@@ -100,7 +100,8 @@ void ExpectSameOptions(const Program& program, const std::string& help,
   for (const std::string& option : in_help) {
     EXPECT_EQ(listed.count(option), 1u)
         << program.name << " --help names " << option << " but " << where
-        << " does not: add it there. The help says:" << HelpLinesNaming(help, option);
+        << " does not: add it there (scripts/sync-option-docs drafts it from the help). The help "
+        << "says:" << HelpLinesNaming(help, option);
   }
   for (const std::string& option : listed) {
     EXPECT_EQ(in_help.count(option), 1u)
