@@ -6,9 +6,12 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DDIALMEND_WERROR=ON
 endif
 FUZZ_SECONDS ?= 60
+# The one project version, as CMakeLists.txt gives it, for the names of the packages.
+VERSION := $(shell grep -m1 '^project' CMakeLists.txt | grep -o '[0-9][0-9.]*')
 
 .PHONY: format-check deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean \
-	windows test-windows
+	windows test-windows install uninstall deb test-package \
+	windows-package test-windows-package
 
 deps:
 	@scripts/install-deps
@@ -81,5 +84,46 @@ test-windows: windows
 	cd $(BUILD_WINDOWS) && WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all ctest --output-on-failure -j $(JOBS); \
 	  status=$$?; WINEPREFIX=$(WINE_PREFIX) wineserver -k >/dev/null 2>&1 || true; exit $$status
 
+# The programs, manual pages, shell completion, icons and documentation under PREFIX; a DESTDIR
+# given on the command line or in the environment stages them under it instead.
+PREFIX ?= /usr/local
+install: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
+
+# Removes every file the last install listed in $(BUILD)/install_manifest.txt (same DESTDIR).
+uninstall:
+	DESTDIR=$(DESTDIR) cmake -P $(BUILD)/uninstall.cmake
+
+# The Debian package, built as Debian builds its own (build type None and the flags of
+# dpkg-buildflags: -O2 and hardening), under /usr.
+BUILD_DEB ?= build-deb
+deb: deps
+	@scripts/install-deps --package
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	  cmake -S . -B $(BUILD_DEB) -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  -DDIALMEND_TESTS=OFF -DDIALMEND_BENCH=OFF -DDIALMEND_DEBIAN=ON >/dev/null
+	cmake --build $(BUILD_DEB) -j $(JOBS)
+	cd $(BUILD_DEB) && cpack -G DEB
+
+# Checks the package with lintian, installs it with apt, runs each program, removes it again.
+test-package: deb
+	scripts/test-deb $(BUILD_DEB)/dialmend_$(VERSION)_$$(dpkg --print-architecture).deb
+
+# The Windows portable zip and installer (NSIS) in $(BUILD_WINDOWS), named with the version.
+windows-package:
+	@scripts/install-deps --windows-package
+	cmake -S . -B $(BUILD_WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD_WINDOWS) -j $(JOBS) --target windows-package
+
+# Installs it silently under wine in a fresh wine prefix, checks the files, the shortcut, the
+# Apps & features entry and the converter, uninstalls it silently and checks nothing is left.
+test-windows-package: windows-package
+	scripts/test-windows-installer $(BUILD_WINDOWS)/dialmend-$(VERSION)-setup.exe
+
 clean:
-	rm -rf build build-asan build-fuzz build-windows
+	rm -rf build build-asan build-fuzz build-windows build-deb
