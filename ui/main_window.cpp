@@ -301,6 +301,8 @@ void MainWindow::BuildLogPane() {
   m_log_pane->setObjectName(QStringLiteral("Log"));
   m_log_pane->setReadOnly(true);
   m_log_pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // The log is only ever appended to: an undo record of it would be a second copy.
+  m_log_pane->setUndoRedoEnabled(false);
   // Below the window's edge until Show Log: hidden, so Tab does not stop on it unseen.
   m_log_pane->hide();
   // The change lines' columns line up only in a fixed-width font.
@@ -429,6 +431,7 @@ void MainWindow::ShowLog_Click() {
     setMinimumSize(designed);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     resize(m_size_with_log.isEmpty() ? designed : m_size_with_log);
+    FlushLogToPane();
   } else {
     m_size_with_log = size();
     setFixedSize(Px(kClientWidth), Px(kClientHeight));
@@ -466,8 +469,7 @@ void MainWindow::cmdTest_Click() {
 }
 
 void MainWindow::AppendToPane(std::string_view text) {
-  // The pane shows lines; the log keeps its CR LF for the file.
-  m_pending_log += QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  m_pending_log += text;
   Present(m_controller.State() != RunState::Running);
 }
 
@@ -475,20 +477,31 @@ void MainWindow::Present(bool now) {
   constexpr qint64 kFrameMs = 40;
   if (!now && m_since_present.isValid() && m_since_present.elapsed() < kFrameMs) return;
   m_since_present.start();
-  if (!m_pending_log.isEmpty()) {
-    m_pending_log.remove(QLatin1Char('\r'));
-    QTextCursor end(m_log_pane->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(m_pending_log);
-    m_log_pane->setTextCursor(end);
-    m_pending_log.clear();
-  }
+  if (m_log_shown) FlushLogToPane();
   const std::int64_t values[4] = {m_latest_counters.folders, m_latest_counters.checked,
                                   m_latest_counters.updated, m_latest_counters.numbers};
   for (int i = 0; i < 4; ++i) m_counters[i]->setText(QString::number(values[i]));
   // Painted now, not at the next pass of an event loop the run may be holding up.
-  m_log_pane->viewport()->repaint();
+  if (m_log_shown) m_log_pane->viewport()->repaint();
   for (QLabel* counter : m_counters) counter->repaint();
+}
+
+void MainWindow::FlushLogToPane() {
+  if (m_pending_log.empty()) return;
+  // The pane shows lines; the log keeps its CR LF for the file.
+  std::erase(m_pending_log, '\r');
+  QTextCursor end(m_log_pane->document());
+  end.movePosition(QTextCursor::End);
+  end.insertText(
+      QString::fromUtf8(m_pending_log.data(), static_cast<qsizetype>(m_pending_log.size())));
+  m_log_pane->setTextCursor(end);
+  // A run with the pane hidden leaves a buffer as large as its log; the pane holds it now.
+  constexpr std::size_t kKeptBuffer = 1 << 20;
+  if (m_pending_log.capacity() > kKeptBuffer) {
+    std::string().swap(m_pending_log);
+  } else {
+    m_pending_log.clear();
+  }
 }
 
 RunJob MainWindow::PrepareRun() {

@@ -115,6 +115,8 @@ class MainWindow : public QDialog, public RunView {
   // Puts pending log text and counts on screen; during a run at most every few frames, so
   // painting never costs more than the run itself.
   void Present(bool now);
+  // Moves the pending log text into the pane in one insertion.
+  void FlushLogToPane();
 
   QString m_profile;
   Environment m_environment = SystemEnvironment();
@@ -130,7 +132,9 @@ class MainWindow : public QDialog, public RunView {
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
   QString m_default_log;
-  QString m_pending_log;
+  // Log text the pane has yet to show, as logged (UTF-8, CR LF). A hidden pane builds no
+  // document: its text waits here until it is shown.
+  std::string m_pending_log;
   RunCounters m_latest_counters;
   QElapsedTimer m_since_present;
 

@@ -606,6 +606,7 @@ class MainWindowTest : public QObject {
 
   void logLandsAtTheEndWhateverIsSelected() {
     auto w = Window();
+    Button("ShowLog")->click();
     auto* pane = Find<QPlainTextEdit>("Log");
     int yields = 0;
     w->SetYieldHook([&] {
@@ -619,6 +620,29 @@ class MainWindowTest : public QObject {
     Button("Go")->click();
     QVERIFY(pane->toPlainText().endsWith(QStringLiteral("Problems: 1\n")));
     QVERIFY(pane->toPlainText().startsWith(QStringLiteral("Dialmend Activity Log\n")));
+  }
+
+  void aHiddenPaneBuildsNothingUntilShown() {
+    auto w = Window();
+    auto* pane = Find<QPlainTextEdit>("Log");
+    int yields = 0;
+    bool empty_while_hidden = false;
+    QString shown;
+    std::string logged;
+    w->SetYieldHook([&] {
+      if (++yields != 30) return;
+      empty_while_hidden = pane->document()->isEmpty();
+      Button("ShowLog")->click();
+      shown = pane->toPlainText();
+      logged = w->Log().Text();
+    });
+    Button("Go")->click();
+    QVERIFY(empty_while_hidden);
+    QVERIFY(!logged.empty());
+    std::erase(logged, '\r');
+    QCOMPARE(shown, QString::fromStdString(logged));
+    // Appended text is never taken back: an undo record would only be a second copy.
+    QVERIFY(!pane->document()->isUndoAvailable());
   }
 
   void quitWhenIdleEndsAtOnce() {
