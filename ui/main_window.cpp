@@ -8,10 +8,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <chrono>
@@ -29,6 +27,7 @@
 #include "run/log_file.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
+#include "ui/log_view.h"
 #include "ui/option_dialog.h"
 #include "ui/program_look.h"
 
@@ -297,12 +296,8 @@ void MainWindow::BuildOptionRows() {
 }
 
 void MainWindow::BuildLogPane() {
-  m_log_pane = new QPlainTextEdit(this);
+  m_log_pane = new LogView(this);
   m_log_pane->setObjectName(QStringLiteral("Log"));
-  m_log_pane->setReadOnly(true);
-  m_log_pane->setLineWrapMode(QPlainTextEdit::NoWrap);
-  // The log is only ever appended to: an undo record of it would be a second copy.
-  m_log_pane->setUndoRedoEnabled(false);
   // Below the window's edge until Show Log: hidden, so Tab does not stop on it unseen.
   m_log_pane->hide();
   // The change lines' columns line up only in a fixed-width font.
@@ -488,13 +483,7 @@ void MainWindow::Present(bool now) {
 
 void MainWindow::FlushLogToPane() {
   if (m_pending_log.empty()) return;
-  // The pane shows lines; the log keeps its CR LF for the file.
-  std::erase(m_pending_log, '\r');
-  QTextCursor end(m_log_pane->document());
-  end.movePosition(QTextCursor::End);
-  end.insertText(
-      QString::fromUtf8(m_pending_log.data(), static_cast<qsizetype>(m_pending_log.size())));
-  m_log_pane->setTextCursor(end);
+  m_log_pane->Append(m_pending_log);
   // A run with the pane hidden leaves a buffer as large as its log; the pane holds it now.
   constexpr std::size_t kKeptBuffer = 1 << 20;
   if (m_pending_log.capacity() > kKeptBuffer) {
@@ -589,8 +578,7 @@ void MainWindow::ShowFinished(bool update) {
   if (aborted || m_controller.Counters().problems > 0) {
     // The summary tells what went wrong; the user should not need to know to ask for it.
     if (!m_log_shown) ShowLog_Click();
-    m_log_pane->moveCursor(QTextCursor::End);
-    m_log_pane->ensureCursorVisible();
+    m_log_pane->ScrollToEnd();
   }
 }
 
@@ -615,7 +603,7 @@ void MainWindow::ShowReset(bool update) {
   m_quit->setToolTip(QStringLiteral("Get outta here"));
   m_about->setText(QStringLiteral("&About"));
   m_pending_log.clear();
-  m_log_pane->clear();
+  m_log_pane->Clear();
 }
 
 void MainWindow::ShowCounters(const RunCounters& counters) {
@@ -653,7 +641,16 @@ void MainWindow::EndProgram() {
 void MainWindow::ProcessEvents(bool wait) {
   Present(false);
   if (m_yield_hook) m_yield_hook();
-  QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
+  if (wait) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return;
+  }
+  // A pass of the event loop costs more than a contact; a click waits a few milliseconds at
+  // most and is still seen between two contacts.
+  constexpr qint64 kEventsMs = 8;
+  if (m_since_events.isValid() && m_since_events.elapsed() < kEventsMs) return;
+  m_since_events.start();
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 std::string MainWindow::NowText() {

@@ -18,7 +18,6 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
@@ -26,6 +25,7 @@ namespace dialmend {
 
 class Dialogs;
 class AboutDialog;
+class LogView;
 class OptionDialog;
 
 // The main window, "Dialmend": the run's settings, the Go and Quit buttons that drive it, the
@@ -137,6 +137,7 @@ class MainWindow : public QDialog, public RunView {
   std::string m_pending_log;
   RunCounters m_latest_counters;
   QElapsedTimer m_since_present;
+  QElapsedTimer m_since_events;  // since the run last let the event loop run
 
   QLabel* m_title = nullptr;
   QLabel* m_image = nullptr;
@@ -159,7 +160,7 @@ class MainWindow : public QDialog, public RunView {
   QLabel* m_lbl_profile = nullptr;
   QLineEdit* m_profile_box = nullptr;
   QPushButton* m_set_profile = nullptr;
-  QPlainTextEdit* m_log_pane = nullptr;
+  LogView* m_log_pane = nullptr;
   // Folders, Checked, Updated, Numbers and their caption labels.
   std::array<QLabel*, 4> m_counters{};
   std::array<QLabel*, 4> m_counter_labels{};

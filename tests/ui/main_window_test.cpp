@@ -3,7 +3,6 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -19,9 +18,11 @@
 #include <map>
 #include <optional>
 
+#include "tests/ui/drag.h"
 #include "tests/ui/fake_dialogs.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
+#include "ui/log_view.h"
 #include "ui/main_window.h"
 #include "ui/option_dialog.h"
 #include "ui/program_look.h"
@@ -268,7 +269,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w->Controller().Counters().checked > 50);
     QVERIFY(!Find<QCheckBox>("Update")->isEnabled());
     // The pane shows the log as lines; the file keeps CR LF.
-    QString pane = Find<QPlainTextEdit>("Log")->toPlainText();
+    QString pane = Find<LogView>("Log")->Text();
     QString log = QString::fromStdString(w->Log().Text());
     QCOMPARE(pane, log.remove(QLatin1Char('\r')));
     std::ifstream saved(m_profile->filePath("log.txt").toStdString(), std::ios::binary);
@@ -278,7 +279,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w->Controller().State(), RunState::Idle);
     QCOMPARE(w->windowTitle(), QStringLiteral("Dialmend"));
     QCOMPARE(Button("Go")->text(), QStringLiteral("&Go"));
-    QCOMPARE(Find<QPlainTextEdit>("Log")->toPlainText(), QString());
+    QCOMPARE(Find<LogView>("Log")->Text(), QString());
     QCOMPARE(Text("Checked"), QStringLiteral("0"));
     QVERIFY(Find<QLabel>("Checked")->isHidden());
     QVERIFY(Find<QRadioButton>("Style0")->isVisible());
@@ -568,7 +569,7 @@ class MainWindowTest : public QObject {
     const QRect go = Button("Go")->geometry();
     const QRect log_file = Line("LogFile")->geometry();
     Button("ShowLog")->click();
-    auto* pane = Find<QPlainTextEdit>("Log");
+    auto* pane = Find<LogView>("Log");
     const QRect designed = pane->geometry();
     QCOMPARE(designed.bottom(), w->height() - 1);
     w->resize(w->width() + 150, w->height() + 300);
@@ -607,33 +608,34 @@ class MainWindowTest : public QObject {
   void logLandsAtTheEndWhateverIsSelected() {
     auto w = Window();
     Button("ShowLog")->click();
-    auto* pane = Find<QPlainTextEdit>("Log");
+    auto* pane = Find<LogView>("Log");
     int yields = 0;
+    QString selected;
     w->SetYieldHook([&] {
-      if (++yields == 20) {
-        QTextCursor c(pane->document());
-        c.setPosition(3);
-        c.setPosition(10, QTextCursor::KeepAnchor);
-        pane->setTextCursor(c);
-      }
+      if (++yields != 20) return;
+      Drag(pane->viewport(), QPoint(2, 1),
+           QPoint(pane->viewport()->width() / 2, pane->viewport()->height() - 1));
+      selected = pane->SelectedText();
     });
     Button("Go")->click();
-    QVERIFY(pane->toPlainText().endsWith(QStringLiteral("Problems: 1\n")));
-    QVERIFY(pane->toPlainText().startsWith(QStringLiteral("Dialmend Activity Log\n")));
+    QVERIFY(!selected.isEmpty());
+    QCOMPARE(pane->SelectedText(), selected);
+    QVERIFY(pane->Text().endsWith(QStringLiteral("Problems: 1\n")));
+    QVERIFY(pane->Text().startsWith(QStringLiteral("Dialmend Activity Log\n")));
   }
 
   void aHiddenPaneBuildsNothingUntilShown() {
     auto w = Window();
-    auto* pane = Find<QPlainTextEdit>("Log");
+    auto* pane = Find<LogView>("Log");
     int yields = 0;
     bool empty_while_hidden = false;
     QString shown;
     std::string logged;
     w->SetYieldHook([&] {
       if (++yields != 30) return;
-      empty_while_hidden = pane->document()->isEmpty();
+      empty_while_hidden = pane->Text().isEmpty();
       Button("ShowLog")->click();
-      shown = pane->toPlainText();
+      shown = pane->Text();
       logged = w->Log().Text();
     });
     Button("Go")->click();
@@ -641,8 +643,6 @@ class MainWindowTest : public QObject {
     QVERIFY(!logged.empty());
     std::erase(logged, '\r');
     QCOMPARE(shown, QString::fromStdString(logged));
-    // Appended text is never taken back: an undo record would only be a second copy.
-    QVERIFY(!pane->document()->isUndoAvailable());
   }
 
   void quitWhenIdleEndsAtOnce() {
@@ -760,18 +760,18 @@ class MainWindowTest : public QObject {
   void theLogPaneUsesTheSystemFixedWidthFont() {
     auto w = Window();
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    QCOMPARE(Find<QPlainTextEdit>("Log")->font().family(), fixed.family());
+    QCOMPARE(Find<LogView>("Log")->font().family(), fixed.family());
   }
   void aRunWithProblemsShowsTheLogAtItsSummary() {
     auto w = Window();
     Button("Go")->click();
     QVERIFY(w->Log().Text().find("\r\nProblems: 1\r\n") != std::string::npos);
-    auto* pane = Find<QPlainTextEdit>("Log");
+    auto* pane = Find<LogView>("Log");
     QVERIFY(pane->isVisible());
     QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
     QCOMPARE(w->height(), Px(6000 - 480 + 360));
     QCOMPARE(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->maximum());
-    QVERIFY(pane->cursorRect().bottom() <= pane->viewport()->height());
+    QCOMPARE(pane->LastVisibleLine(), pane->LineCount() - 1);
   }
 
   void anAbortedRunShowsTheLogAtItsSummary() {
@@ -788,7 +788,7 @@ class MainWindowTest : public QObject {
     Button("Go")->click();
     QVERIFY(w->Log().Text().find(" aborted - ") != std::string::npos);
     QCOMPARE(w->Controller().Counters().problems, 0);
-    QVERIFY(Find<QPlainTextEdit>("Log")->isVisible());
+    QVERIFY(Find<LogView>("Log")->isVisible());
     QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
   }
 };
