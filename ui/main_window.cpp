@@ -77,10 +77,25 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption) 
   return check;
 }
 
+// A box holding a path shows its end, the file name, whenever the user is not in it.
+class PathBox : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void focusOutEvent(QFocusEvent* event) override {
+    QLineEdit::focusOutEvent(event);
+    end(false);
+  }
+};
+
+enum class BoxKind { Text, Path };
+
 // A text box with the button-face background as designed, but only where it cannot be typed
 // into: an enabled box that looks disabled is not seen to be one.
-QLineEdit* MakeTextBox(QWidget* parent, const char* name, const QString& tip) {
-  auto* box = new QLineEdit(parent);
+QLineEdit* MakeTextBox(QWidget* parent, const char* name, const QString& tip,
+                       BoxKind kind = BoxKind::Text) {
+  QLineEdit* box = kind == BoxKind::Path ? new PathBox(parent) : new QLineEdit(parent);
   box->setObjectName(QString::fromLatin1(name));
   box->setToolTip(tip);
   QPalette palette = box->palette();
@@ -260,7 +275,7 @@ void MainWindow::BuildOptionRows() {
   // The contacts row takes the log row's designed place; the rows below it move down as one.
   m_lbl_profile = MakeLabel(this, "lblProfile", QStringLiteral("Contacts:"));
   Place(m_lbl_profile, 120, 2610, 1215, 255);
-  m_profile_box = MakeTextBox(this, "Profile", QString());
+  m_profile_box = MakeTextBox(this, "Profile", QString(), BoxKind::Path);
   // Read-only, so grey as designed whether enabled or not: it is changed with "..." alone.
   m_profile_box->setReadOnly(true);
   QPalette grey = m_profile_box->palette();
@@ -275,7 +290,7 @@ void MainWindow::BuildOptionRows() {
   m_save_log = MakeCheck(this, "SaveLog", QStringLiteral("Save log to:-"));
   m_save_log->setChecked(true);
   Place(m_save_log, 120, 2610 + kRow, 1215, 255);
-  m_log_file = MakeTextBox(this, "LogFile", QString());
+  m_log_file = MakeTextBox(this, "LogFile", QString(), BoxKind::Path);
   Place(m_log_file, 1350, 2595 + kRow, 3225, 285);
   m_set_file = MakeButton(this, "SetFile", QStringLiteral("..."),
                           QStringLiteral("Change location/filename"), false);
