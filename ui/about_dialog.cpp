@@ -44,7 +44,8 @@ AboutDialog::AboutDialog(Dialogs& dialogs, QWidget* parent)
   QLabel* rights = MakeLabel(this, "Label1", 3000, 180, 2700, 420);
   rights->setText(QStringLiteral("Copyright (C) 2026 the Dialmend developers"));
   rights->setWordWrap(true);
-  MakeLabel(this, "lblDescription", 120, 945, 5565, 1890)->setWordWrap(true);
+  // Below the icon, not under it: the designed top of 945 hid the first line's top.
+  MakeLabel(this, "lblDescription", 120, 1080, 5565, 1755)->setWordWrap(true);
   MakeLabel(this, "lblDisclaimer", 120, 3120, 3870, 825)->setWordWrap(true);
 
   // The etched separator: a grey line with a white one just above it.

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMessageBox>
 
 namespace dialmend {
@@ -50,6 +51,25 @@ std::optional<QString> QtDialogs::ChooseLogFile(QWidget* parent, const QString& 
                .arg(QDir::toNativeSeparators(chosen), QDir::toNativeSeparators(folder.filePath())));
     offered = chosen;
   }
+}
+
+std::optional<QString> QtDialogs::ChooseContacts(QWidget* anchor, const QString& current) {
+  // One dialog cannot choose a folder or a file alike on every desktop: ask which first.
+  QMenu menu(anchor);
+  QAction* folder = menu.addAction(QStringLiteral("&Folder..."));
+  menu.addAction(QStringLiteral("F&ile..."));
+  QAction* picked = menu.exec(anchor->mapToGlobal(QPoint(0, anchor->height())));
+  if (picked == nullptr) return std::nullopt;
+  QWidget* parent = anchor->window();
+  const QFileInfo at(current);
+  const QString start = at.isDir() ? at.absoluteFilePath() : at.absolutePath();
+  const QString chosen =
+      picked == folder
+          ? QFileDialog::getExistingDirectory(parent, QStringLiteral("Contacts folder..."), start)
+          : QFileDialog::getOpenFileName(parent, QStringLiteral("Contacts file..."), start,
+                                         QStringLiteral("vCard files (*.vcf)"));
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen;
 }
 
 }  // namespace dialmend

@@ -24,6 +24,11 @@ class Dialogs {
   // file in a folder that does not exist is refused: the user is told and chooses again.
   [[nodiscard]] virtual std::optional<QString> ChooseLogFile(QWidget* parent,
                                                              const QString& current) = 0;
+
+  // Where the contacts are: a folder or a .vcf file, offered as a choice of "Folder..." or
+  // "File..." under `anchor` and then opened near `current`; std::nullopt when cancelled.
+  [[nodiscard]] virtual std::optional<QString> ChooseContacts(QWidget* anchor,
+                                                              const QString& current) = 0;
 };
 
 // The program's own: QMessageBox and QFileDialog.
@@ -32,6 +37,7 @@ class QtDialogs : public Dialogs {
   void Inform(QWidget* parent, const QString& text) override;
   AbortAnswer AskAbort(QWidget* parent) override;
   std::optional<QString> ChooseLogFile(QWidget* parent, const QString& current) override;
+  std::optional<QString> ChooseContacts(QWidget* anchor, const QString& current) override;
 };
 
 }  // namespace dialmend

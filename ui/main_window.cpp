@@ -3,15 +3,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <chrono>
 #ifndef _WIN32
 #include <fcntl.h>
@@ -27,21 +27,81 @@
 #include "run/log_file.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
+#include "ui/log_view.h"
 #include "ui/option_dialog.h"
 #include "ui/program_look.h"
 
 namespace dialmend {
 namespace {
 
+// The contacts row: the window is one row taller than designed, and the rows below it lower.
+constexpr int kRow = 360;
 constexpr int kClientWidth = 5040;
-constexpr int kClientHeight = 3405;
+constexpr int kClientHeight = 3405 + kRow;
 // Outer heights 3885 and 6000 less 480 for the frame and caption.
-constexpr int kClientHeightWithLog = 6000 - 480;
+constexpr int kClientHeightWithLog = 6000 - 480 + kRow;
+constexpr int kLogTop = 3400 + kRow;
+
+#ifdef _WIN32
+constexpr const char* kStyleTip = "Select default style if you use Outlook's phone dialer";
+#else
+constexpr const char* kStyleTip = "Select default style if you dial from your contacts";
+#endif
 
 enum Counter { kFolders, kChecked, kUpdated, kNumbers };
 
 void Place(QWidget* widget, int left, int top, int width, int height) {
   widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption,
+                        const QString& tip, bool bold) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setToolTip(tip);
+  button->setFont(ControlFont(bold));
+  // Enter presses the focused button through the window's own key handling.
+  button->setAutoDefault(false);
+  return button;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  return label;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption) {
+  auto* check = new QCheckBox(caption, parent);
+  check->setObjectName(QString::fromLatin1(name));
+  return check;
+}
+
+// A box holding a path shows its end, the file name, whenever the user is not in it.
+class PathBox : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void focusOutEvent(QFocusEvent* event) override {
+    QLineEdit::focusOutEvent(event);
+    end(false);
+  }
+};
+
+enum class BoxKind { Text, Path };
+
+// A text box with the button-face background as designed, but only where it cannot be typed
+// into: an enabled box that looks disabled is not seen to be one.
+QLineEdit* MakeTextBox(QWidget* parent, const char* name, const QString& tip,
+                       BoxKind kind = BoxKind::Text) {
+  QLineEdit* box = kind == BoxKind::Path ? new PathBox(parent) : new QLineEdit(parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setToolTip(tip);
+  QPalette palette = box->palette();
+  palette.setColor(QPalette::Disabled, QPalette::Base, palette.color(QPalette::Button));
+  box->setPalette(palette);
+  return box;
 }
 
 QString Mode(bool update, const char* verb) {
@@ -81,6 +141,12 @@ MainWindow::MainWindow(QString profile, Dialogs& dialogs, QWidget* parent)
   // Form_Initialize: the default log file path. The file itself is reserved when a run starts.
   m_default_log = QString::fromStdString(SetLogFile());
   m_log_file->setText(m_default_log);
+  ShowProfile();
+}
+
+void MainWindow::SetEnvironment(Environment environment) {
+  m_environment = std::move(environment);
+  ShowProfile();
 }
 
 MainWindow::~MainWindow() {
@@ -116,100 +182,70 @@ std::optional<std::string> MainWindow::CloseOnTerminationSignals() {
 }
 
 void MainWindow::BuildControls() {
-  const auto button = [this](const char* name, const QString& caption, const QString& tip,
-                             bool bold) {
-    auto* b = new QPushButton(caption, this);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setToolTip(tip);
-    b->setFont(ControlFont(bold));
-    b->setAutoDefault(false);
-    return b;
-  };
-  const auto label = [this](const char* name, const QString& caption) {
-    auto* l = new QLabel(caption, this);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-  };
-  const auto check = [this](const char* name, const QString& caption) {
-    auto* c = new QCheckBox(caption, this);
-    c->setObjectName(QString::fromLatin1(name));
-    return c;
-  };
-  const auto text_box = [this](const char* name, const QString& tip) {
-    auto* t = new QLineEdit(this);
-    t->setObjectName(QString::fromLatin1(name));
-    t->setToolTip(tip);
-    QPalette grey = t->palette();
-    grey.setColor(QPalette::Base, grey.color(QPalette::Button));
-    t->setPalette(grey);
-    return t;
-  };
+  BuildHeading();
+  BuildRunButtons();
+  BuildStyleChooser();
+  BuildCounters();
+  BuildOptionRows();
+  BuildLogPane();
+  SetTabOrder();
+  ConnectHandlers();
+  m_go->setFocus();
+}
 
-  m_image = label("Image1", QString());
+void MainWindow::BuildHeading() {
+  m_image = MakeLabel(this, "Image1", QString());
   m_image->setPixmap(ProgramIcon().pixmap(Px(885), Px(885)));
   m_image->setScaledContents(true);
   Place(m_image, 120, 80, 885, 885);
 
-  m_title = label("Title", QStringLiteral("Dialmend"));
+  m_title = MakeLabel(this, "Title", QStringLiteral("Dialmend"));
   m_title->setFont(TitleFont());
   Place(m_title, 1170, 240, 2655, 375);
+}
 
-  m_go = button("Go", QStringLiteral(" &Go!"), QStringLiteral("Start simulation"), true);
+void MainWindow::BuildRunButtons() {
+  m_go = MakeButton(this, "Go", QStringLiteral(" &Go!"), QStringLiteral("Start simulation"), true);
   m_go->setDefault(true);
   Place(m_go, 2520, 720, 1100, 495);
 
-  const QString style_tip =
-      QStringLiteral("Select default style if you use Outlook's phone dialer");
-  const QString style_captions[4] = {
-      QStringLiteral("(020) 1234 5678 (Default)"), QStringLiteral("020-1234 5678"),
-      QStringLiteral("020 1234 5678"), QStringLiteral("02012345678")};
-  for (int i = 0; i < 4; ++i) {
-    m_style[i] = new QRadioButton(style_captions[i], this);
-    m_style[i]->setObjectName(QStringLiteral("Style%1").arg(i));
-    m_style[i]->setToolTip(style_tip);
-    Place(m_style[i], 120, 1200 + 240 * i, 2175, 255);
-    connect(m_style[i], &QRadioButton::clicked, this, [this, i] { Style_Click(i); });
-    connect(m_style[i], &QRadioButton::toggled, this, [this](bool on) {
-      if (on) KeepStyleTabStopAtChecked();
-    });
-  }
-  m_style[0]->setChecked(true);
-
-  m_cmd_option = button("cmdOption", QStringLiteral("&International Options"),
-                        QStringLiteral("Options for UK +44 prefix"), false);
-  Place(m_cmd_option, 2520, 1920, 2415, 260);
-
-  m_update = check("Update", QStringLiteral("&Update contacts (Simulate when unchecked)"));
-  Place(m_update, 120, 2280, 3615, 255);
-
-  m_save_log = check("SaveLog", QStringLiteral("Save log to:-"));
-  m_save_log->setChecked(true);
-  Place(m_save_log, 120, 2640, 1215, 195);
-
-  m_set_file =
-      button("SetFile", QStringLiteral("..."), QStringLiteral("Change location/filename"), false);
-  Place(m_set_file, 4600, 2595, 300, 285);
-
-  m_show_log = button("ShowLog", QStringLiteral("Show &Log"),
-                      QStringLiteral("Does exactly what it says on the button"), true);
-  Place(m_show_log, 2520, 1320, 1100, 495);
-
-  m_quit = button("Quit", QStringLiteral("&Quit"), QStringLiteral("Get outta here"), true);
+  m_quit =
+      MakeButton(this, "Quit", QStringLiteral("&Quit"), QStringLiteral("Get outta here"), true);
   Place(m_quit, 3840, 720, 1100, 495);
 
-  m_about = button("About", QStringLiteral("&About"), QStringLiteral("Click me..."), true);
+  m_show_log = MakeButton(this, "ShowLog", QStringLiteral("Show &Log"),
+                          QStringLiteral("Does exactly what it says on the button"), true);
+  Place(m_show_log, 2520, 1320, 1100, 495);
+
+  m_about =
+      MakeButton(this, "About", QStringLiteral("&About"), QStringLiteral("Click me..."), true);
   Place(m_about, 3840, 1320, 1100, 495);
 
-  m_log_pane = new QPlainTextEdit(this);
-  m_log_pane->setObjectName(QStringLiteral("Log"));
-  m_log_pane->setReadOnly(true);
-  m_log_pane->setLineWrapMode(QPlainTextEdit::NoWrap);
-  // Below the window's edge until Show Log: hidden, so Tab does not stop on it unseen.
-  m_log_pane->hide();
-  // The change lines' columns line up only in a fixed-width font.
-  m_log_pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  Place(m_log_pane, 0, 3400, 5040, 2100);
+  m_cmd_test =
+      MakeButton(this, "cmdTest", QStringLiteral("Test"), QStringLiteral("Hide/Disable"), true);
+  m_cmd_test->hide();
+  m_cmd_test->setEnabled(false);
+  Place(m_cmd_test, 3840, 120, 1095, 495);
+}
 
+void MainWindow::BuildStyleChooser() {
+  m_style_tag = MakeLabel(this, "StyleTag", QStringLiteral("Number formatting style"));
+  Place(m_style_tag, 120, 960, 2295, 255);
+
+  const QString captions[4] = {QStringLiteral("(020) 1234 5678 (Default)"),
+                               QStringLiteral("020-1234 5678"), QStringLiteral("020 1234 5678"),
+                               QStringLiteral("02012345678")};
+  for (int i = 0; i < 4; ++i) {
+    m_style[i] = new QRadioButton(captions[i], this);
+    m_style[i]->setObjectName(QStringLiteral("Style%1").arg(i));
+    m_style[i]->setToolTip(QString::fromLatin1(kStyleTip));
+    Place(m_style[i], 120, 1200 + 240 * i, 2175, 255);
+  }
+  m_style[0]->setChecked(true);
+}
+
+void MainWindow::BuildCounters() {
+  // They share the style chooser's place; a run shows the one or the other.
   const char* counter_names[4] = {"Folders", "Checked", "Updated", "Numbers"};
   const char* caption_names[4] = {"lblFolders", "lblChecked", "lblUpdated", "lblNumbers"};
   const QString captions[4] = {
@@ -218,53 +254,95 @@ void MainWindow::BuildControls() {
   const int tops[4] = {1080, 1320, 1560, 1800};
   const int caption_widths[4] = {1575, 1575, 1575, 1695};
   for (int i = 0; i < 4; ++i) {
-    m_counters[i] = label(counter_names[i], QStringLiteral("0"));
+    m_counters[i] = MakeLabel(this, counter_names[i], QStringLiteral("0"));
     Place(m_counters[i], 1800, tops[i], 495, 255);
     m_counters[i]->hide();
-    m_counter_labels[i] = label(caption_names[i], captions[i]);
+    m_counter_labels[i] = MakeLabel(this, caption_names[i], captions[i]);
     Place(m_counter_labels[i], 120, tops[i], caption_widths[i], 255);
     m_counter_labels[i]->hide();
   }
+}
 
-  m_log_file = text_box("LogFile", QString());
-  Place(m_log_file, 1350, 2595, 3225, 285);
+void MainWindow::BuildOptionRows() {
+  m_cmd_option = MakeButton(this, "cmdOption", QStringLiteral("&International Options"),
+                            QStringLiteral("Options for UK +44 prefix"), false);
+  Place(m_cmd_option, 2520, 1920, 2415, 260);
 
-  m_style_tag = label("StyleTag", QStringLiteral("Number formatting style"));
-  Place(m_style_tag, 120, 960, 2295, 255);
+  m_update =
+      MakeCheck(this, "Update", QStringLiteral("&Update contacts (Simulate when unchecked)"));
+  Place(m_update, 120, 2280, 3615, 255);
 
-  m_cmd_test = button("cmdTest", QStringLiteral("Test"), QStringLiteral("Hide/Disable"), true);
-  m_cmd_test->hide();
-  m_cmd_test->setEnabled(false);
-  Place(m_cmd_test, 3840, 120, 1095, 495);
+  // The contacts row takes the log row's designed place; the rows below it move down as one.
+  m_lbl_profile = MakeLabel(this, "lblProfile", QStringLiteral("Contacts:"));
+  Place(m_lbl_profile, 120, 2610, 1215, 255);
+  m_profile_box = MakeTextBox(this, "Profile", QString(), BoxKind::Path);
+  // Read-only, so grey as designed whether enabled or not: it is changed with "..." alone.
+  m_profile_box->setReadOnly(true);
+  QPalette grey = m_profile_box->palette();
+  grey.setColor(QPalette::Base, grey.color(QPalette::Button));
+  m_profile_box->setPalette(grey);
+  Place(m_profile_box, 1350, 2595, 3225, 285);
+  m_set_profile = MakeButton(this, "SetProfile", QStringLiteral("..."),
+                             QStringLiteral("Choose the contacts: a folder or a .vcf file"), false);
+  Place(m_set_profile, 4600, 2595, 300, 285);
 
-  m_chk_replace = check("chkReplace", QStringLiteral("Custom replace:-"));
+  // The check boxes are 255 high, centred on their designed rows: at 195 their square is cut.
+  m_save_log = MakeCheck(this, "SaveLog", QStringLiteral("Save log to:-"));
+  m_save_log->setChecked(true);
+  Place(m_save_log, 120, 2610 + kRow, 1215, 255);
+  m_log_file = MakeTextBox(this, "LogFile", QString(), BoxKind::Path);
+  Place(m_log_file, 1350, 2595 + kRow, 3225, 285);
+  m_set_file = MakeButton(this, "SetFile", QStringLiteral("..."),
+                          QStringLiteral("Change location/filename"), false);
+  Place(m_set_file, 4600, 2595 + kRow, 300, 285);
+
+  m_chk_replace = MakeCheck(this, "chkReplace", QStringLiteral("Custom replace:-"));
   m_chk_replace->setToolTip(
       QStringLiteral("Must match first & subsequent characters to be replaced"));
-  Place(m_chk_replace, 120, 3000, 1575, 195);
-
-  m_txt_find = text_box("txtFind", QStringLiteral("Search string"));
+  Place(m_chk_replace, 120, 2970 + kRow, 1560, 255);
+  m_txt_find = MakeTextBox(this, "txtFind", QStringLiteral("Search string"));
   m_txt_find->setEnabled(false);
-  Place(m_txt_find, 1680, 2970, 1215, 285);
-
-  m_lbl_to = label("lblTo", QStringLiteral("to"));
-  Place(m_lbl_to, 3120, 3000, 375, 255);
-
-  m_txt_replace = text_box("txtReplace", QStringLiteral("Replacement string"));
+  Place(m_txt_find, 1680, 2970 + kRow, 1215, 285);
+  m_lbl_to = MakeLabel(this, "lblTo", QStringLiteral("to"));
+  Place(m_lbl_to, 3120, 3000 + kRow, 375, 255);
+  m_txt_replace = MakeTextBox(this, "txtReplace", QStringLiteral("Replacement string"));
   m_txt_replace->setEnabled(false);
-  Place(m_txt_replace, 3580, 2980, 1335, 285);
+  Place(m_txt_replace, 3580, 2980 + kRow, 1335, 285);
+}
 
-  // Tab order as designed, with the style buttons together as one stop at the checked one;
-  // labels and the hidden Test button take no focus.
-  QWidget* order[] = {m_go,       m_style[0], m_style[1],    m_style[2], m_style[3],   m_cmd_option,
-                      m_update,   m_save_log, m_set_file,    m_show_log, m_quit,       m_about,
-                      m_log_pane, m_log_file, m_chk_replace, m_txt_find, m_txt_replace};
+void MainWindow::BuildLogPane() {
+  m_log_pane = new LogView(this);
+  m_log_pane->setObjectName(QStringLiteral("Log"));
+  // Below the window's edge until Show Log: hidden, so Tab does not stop on it unseen.
+  m_log_pane->hide();
+  // The change lines' columns line up only in a fixed-width font.
+  m_log_pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  PlaceLogPane();
+}
+
+void MainWindow::SetTabOrder() {
+  // As designed, with the contacts row after Update and the style buttons together as one stop
+  // at the checked one; labels and the hidden Test button take no focus.
+  QWidget* order[] = {m_go,         m_style[0],    m_style[1],    m_style[2],    m_style[3],
+                      m_cmd_option, m_update,      m_profile_box, m_set_profile, m_save_log,
+                      m_set_file,   m_show_log,    m_quit,        m_about,       m_log_pane,
+                      m_log_file,   m_chk_replace, m_txt_find,    m_txt_replace};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
 
+void MainWindow::ConnectHandlers() {
+  for (int i = 0; i < 4; ++i) {
+    connect(m_style[i], &QRadioButton::clicked, this, [this, i] { Style_Click(i); });
+    connect(m_style[i], &QRadioButton::toggled, this, [this](bool on) {
+      if (on) KeepStyleTabStopAtChecked();
+    });
+  }
   connect(m_go, &QPushButton::clicked, this, &MainWindow::Go_Click);
   connect(m_quit, &QPushButton::clicked, this, &MainWindow::Quit_Click);
   connect(m_update, &QCheckBox::clicked, this, &MainWindow::Update_Click);
   connect(m_chk_replace, &QCheckBox::clicked, this, &MainWindow::chkReplace_Click);
   connect(m_cmd_option, &QPushButton::clicked, this, &MainWindow::cmdOption_Click);
+  connect(m_set_profile, &QPushButton::clicked, this, &MainWindow::SetProfile_Click);
   connect(m_save_log, &QCheckBox::clicked, this, &MainWindow::SaveLog_Click);
   connect(m_set_file, &QPushButton::clicked, this, &MainWindow::SetFile_Click);
   connect(m_show_log, &QPushButton::clicked, this, &MainWindow::ShowLog_Click);
@@ -274,7 +352,6 @@ void MainWindow::BuildControls() {
           [this](const QString& text) { m_options.find = text.toStdString(); });
   connect(m_txt_replace, &QLineEdit::textChanged, this,
           [this](const QString& text) { m_options.replacement = text.toStdString(); });
-  m_go->setFocus();
 }
 
 void MainWindow::Go_Click() {
@@ -316,6 +393,35 @@ void MainWindow::cmdOption_Click() {
   m_go->setFocus();
 }
 
+void MainWindow::SetProfile_Click() {
+  const QString current =
+      m_profile.isEmpty() ? m_profile_box->text().section(QLatin1Char(';'), 0, 0) : m_profile;
+  const std::optional<QString> chosen = m_dialogs.ChooseContacts(m_set_profile, current);
+  if (!chosen) return;
+  if (const Status checked = CheckProfile(chosen->toStdString()); !checked.Ok()) {
+    // A choice that would only fail as the run starts is refused now; the old one stays.
+    m_dialogs.Inform(
+        this, QStringLiteral("Cannot read contacts from \"%1\": %2.\n"
+                             "The contacts are still those in \"%3\".")
+                  .arg(QDir::toNativeSeparators(*chosen), QString::fromStdString(checked.Message()),
+                       m_profile_box->text()));
+    return;
+  }
+  m_profile = *chosen;
+  ShowProfile();
+}
+
+void MainWindow::ShowProfile() {
+  const Result<std::string> place = ProfilePlace(m_profile.toStdString(), m_environment);
+  if (place.Ok()) {
+    m_profile_box->setText(QDir::toNativeSeparators(QString::fromStdString(place.Value())));
+    m_profile_box->setToolTip(m_profile_box->text());
+  } else {
+    m_profile_box->clear();
+    m_profile_box->setToolTip(QString::fromStdString(place.Message()));
+  }
+}
+
 void MainWindow::SaveLog_Click() {
   const bool on = m_save_log->isChecked();
   m_log_file->setEnabled(on);
@@ -329,8 +435,28 @@ void MainWindow::SetFile_Click() {
 void MainWindow::ShowLog_Click() {
   m_log_shown = !m_log_shown;
   m_show_log->setText(m_log_shown ? QStringLiteral("Hide Log") : QStringLiteral("Show Log"));
-  setFixedSize(Px(kClientWidth), Px(m_log_shown ? kClientHeightWithLog : kClientHeight));
+  if (m_log_shown) {
+    // The log may be read in a window as large as the user likes; the pane takes the room.
+    const QSize designed(Px(kClientWidth), Px(kClientHeightWithLog));
+    setMinimumSize(designed);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(m_size_with_log.isEmpty() ? designed : m_size_with_log);
+    FlushLogToPane();
+  } else {
+    m_size_with_log = size();
+    setFixedSize(Px(kClientWidth), Px(kClientHeight));
+  }
   m_log_pane->setVisible(m_log_shown);
+}
+
+void MainWindow::PlaceLogPane() {
+  const int top = Px(kLogTop);
+  m_log_pane->setGeometry(0, top, width(), std::max(height() - top, Px(2100)));
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  PlaceLogPane();
 }
 
 void MainWindow::About_Click() {
@@ -353,8 +479,7 @@ void MainWindow::cmdTest_Click() {
 }
 
 void MainWindow::AppendToPane(std::string_view text) {
-  // The pane shows lines; the log keeps its CR LF for the file.
-  m_pending_log += QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  m_pending_log += text;
   Present(m_controller.State() != RunState::Running);
 }
 
@@ -362,23 +487,30 @@ void MainWindow::Present(bool now) {
   constexpr qint64 kFrameMs = 40;
   if (!now && m_since_present.isValid() && m_since_present.elapsed() < kFrameMs) return;
   m_since_present.start();
-  if (!m_pending_log.isEmpty()) {
-    m_pending_log.remove(QLatin1Char('\r'));
-    QTextCursor end(m_log_pane->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(m_pending_log);
-    m_log_pane->setTextCursor(end);
-    m_pending_log.clear();
-  }
+  if (m_log_shown) FlushLogToPane();
   const std::int64_t values[4] = {m_latest_counters.folders, m_latest_counters.checked,
                                   m_latest_counters.updated, m_latest_counters.numbers};
   for (int i = 0; i < 4; ++i) m_counters[i]->setText(QString::number(values[i]));
   // Painted now, not at the next pass of an event loop the run may be holding up.
-  m_log_pane->viewport()->repaint();
+  if (m_log_shown) m_log_pane->viewport()->repaint();
   for (QLabel* counter : m_counters) counter->repaint();
 }
 
+void MainWindow::FlushLogToPane() {
+  if (m_pending_log.empty()) return;
+  m_log_pane->Append(m_pending_log);
+  // A run with the pane hidden leaves a buffer as large as its log; the pane holds it now.
+  constexpr std::size_t kKeptBuffer = 1 << 20;
+  if (m_pending_log.capacity() > kKeptBuffer) {
+    std::string().swap(m_pending_log);
+  } else {
+    m_pending_log.clear();
+  }
+}
+
 RunJob MainWindow::PrepareRun() {
+  // The default search runs again as the run opens the store: show what it finds this time.
+  if (m_profile.isEmpty()) ShowProfile();
   RunJob job;
   job.store = StoreOrProblem(OpenProfile(m_profile.toStdString(), m_environment));
   job.options = &m_options;
@@ -395,6 +527,8 @@ void MainWindow::SetRunControlsEnabled(bool enabled) {
                      static_cast<QWidget*>(m_chk_replace)}) {
     w->setEnabled(enabled);
   }
+  m_profile_box->setEnabled(enabled);
+  m_set_profile->setEnabled(enabled);
   m_log_file->setEnabled(enabled && m_save_log->isChecked());
   m_set_file->setEnabled(enabled && m_save_log->isChecked());
   m_txt_find->setEnabled(enabled && m_chk_replace->isChecked());
@@ -459,8 +593,7 @@ void MainWindow::ShowFinished(bool update) {
   if (aborted || m_controller.Counters().problems > 0) {
     // The summary tells what went wrong; the user should not need to know to ask for it.
     if (!m_log_shown) ShowLog_Click();
-    m_log_pane->moveCursor(QTextCursor::End);
-    m_log_pane->ensureCursorVisible();
+    m_log_pane->ScrollToEnd();
   }
 }
 
@@ -485,7 +618,7 @@ void MainWindow::ShowReset(bool update) {
   m_quit->setToolTip(QStringLiteral("Get outta here"));
   m_about->setText(QStringLiteral("&About"));
   m_pending_log.clear();
-  m_log_pane->clear();
+  m_log_pane->Clear();
 }
 
 void MainWindow::ShowCounters(const RunCounters& counters) {
@@ -504,8 +637,14 @@ void MainWindow::ShowMessage(const std::string& text) {
 }
 
 void MainWindow::ShowProfileProblem(const std::string& reason) {
-  // The designed lines alone cannot tell a missing folder from a bad configuration.
-  ShowMessage(std::string(kProfileProblem) + "\n(" + reason + ")");
+  // The designed lines alone cannot tell a missing folder from a bad configuration: the path
+  // and the reason follow.
+  const std::string place = QDir::toNativeSeparators(m_profile).toStdString();
+  std::string detail = reason;
+  if (!place.empty() && reason.find(place) == std::string::npos) {
+    detail = "\"" + place + "\": " + reason;
+  }
+  ShowMessage(std::string(kProfileProblem) + "\n(" + detail + ")");
 }
 
 void MainWindow::EndProgram() {
@@ -517,7 +656,16 @@ void MainWindow::EndProgram() {
 void MainWindow::ProcessEvents(bool wait) {
   Present(false);
   if (m_yield_hook) m_yield_hook();
-  QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
+  if (wait) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return;
+  }
+  // A pass of the event loop costs more than a contact; a click waits a few milliseconds at
+  // most and is still seen between two contacts.
+  constexpr qint64 kEventsMs = 8;
+  if (m_since_events.isValid() && m_since_events.elapsed() < kEventsMs) return;
+  m_since_events.start();
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 std::string MainWindow::NowText() {

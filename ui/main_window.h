@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <array>
 #include <memory>
@@ -17,7 +18,6 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
@@ -25,6 +25,7 @@ namespace dialmend {
 
 class Dialogs;
 class AboutDialog;
+class LogView;
 class OptionDialog;
 
 // The main window, "Dialmend": the run's settings, the Go and Quit buttons that drive it, the
@@ -43,6 +44,7 @@ class MainWindow : public QDialog, public RunView {
   void Style_Click(int index);
   void chkReplace_Click();
   void cmdOption_Click();
+  void SetProfile_Click();
   void SaveLog_Click();
   void SetFile_Click();
   void ShowLog_Click();
@@ -57,7 +59,7 @@ class MainWindow : public QDialog, public RunView {
   [[nodiscard]] OptionDialog& OptionsDialog();
 
   // Where the profile chooser looks for the default store: tests preset it.
-  void SetEnvironment(Environment environment) { m_environment = std::move(environment); }
+  void SetEnvironment(Environment environment);
 
   // A hook run at every yield of a run, for tests and screenshots to act mid-run.
   void SetYieldHook(std::function<void()> hook) { m_yield_hook = std::move(hook); }
@@ -85,11 +87,26 @@ class MainWindow : public QDialog, public RunView {
  protected:
   void reject() override { Quit_Click(); }
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   // Enter presses the focused button; from any other control it presses Go, the default.
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The controls, built in the steps a reader meets them on screen, top to bottom.
   void BuildControls();
+  void BuildHeading();
+  void BuildRunButtons();
+  void BuildStyleChooser();
+  void BuildCounters();
+  void BuildOptionRows();
+  void BuildLogPane();
+  void SetTabOrder();
+  void ConnectHandlers();
+  // The log pane below the controls, taking whatever room the window gives it.
+  void PlaceLogPane();
+  // Puts where the contacts are into the contacts box: the chosen path, or what the default
+  // search finds now.
+  void ShowProfile();
   void SetRunControlsEnabled(bool enabled);
   void SetStyleChooserShown(bool shown);
   // The style buttons are one Tab stop, at the checked one; the arrow keys move within them.
@@ -98,6 +115,8 @@ class MainWindow : public QDialog, public RunView {
   // Puts pending log text and counts on screen; during a run at most every few frames, so
   // painting never costs more than the run itself.
   void Present(bool now);
+  // Moves the pending log text into the pane in one insertion.
+  void FlushLogToPane();
 
   QString m_profile;
   Environment m_environment = SystemEnvironment();
@@ -108,13 +127,17 @@ class MainWindow : public QDialog, public RunView {
   std::function<void()> m_yield_hook;
   bool m_ending = false;
   bool m_log_shown = false;  // the window is tall enough to show the log pane
+  QSize m_size_with_log;     // as the user last left it; empty until the log is first shown
   bool m_catching_signals = false;
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
   QString m_default_log;
-  QString m_pending_log;
+  // Log text the pane has yet to show, as logged (UTF-8, CR LF). A hidden pane builds no
+  // document: its text waits here until it is shown.
+  std::string m_pending_log;
   RunCounters m_latest_counters;
   QElapsedTimer m_since_present;
+  QElapsedTimer m_since_events;  // since the run last let the event loop run
 
   QLabel* m_title = nullptr;
   QLabel* m_image = nullptr;
@@ -134,7 +157,10 @@ class MainWindow : public QDialog, public RunView {
   QLineEdit* m_txt_find = nullptr;
   QLineEdit* m_txt_replace = nullptr;
   QLabel* m_lbl_to = nullptr;
-  QPlainTextEdit* m_log_pane = nullptr;
+  QLabel* m_lbl_profile = nullptr;
+  QLineEdit* m_profile_box = nullptr;
+  QPushButton* m_set_profile = nullptr;
+  LogView* m_log_pane = nullptr;
   // Folders, Checked, Updated, Numbers and their caption labels.
   std::array<QLabel*, 4> m_counters{};
   std::array<QLabel*, 4> m_counter_labels{};

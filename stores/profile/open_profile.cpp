@@ -121,21 +121,21 @@ Status CheckBooks(std::vector<ConfiguredBook>& books, const std::string& home,
 }
 
 // One folder per collection under each storage path: the store's address books.
-std::vector<std::string> Collections(const std::vector<ConfiguredBook>& storages) {
+std::vector<std::string> Collections(const std::vector<std::string>& storages) {
   std::vector<std::string> books;
-  for (const ConfiguredBook& storage : storages) {
+  for (const std::string& storage : storages) {
     std::vector<std::string> found;
     std::error_code error;
-    for (fs::directory_iterator it(PathFromUtf8(storage.path), error), end; !error && it != end;
+    for (fs::directory_iterator it(PathFromUtf8(storage), error), end; !error && it != end;
          it.increment(error)) {
       const std::string name = Utf8FromPath(it->path().filename());
       std::error_code type_error;
       if (!name.starts_with(".") && it->is_directory(type_error)) {
-        found.push_back(storage.path + "/" + name);
+        found.push_back(storage + "/" + name);
       }
     }
     // A storage that cannot be listed is still named, so its walk reports why.
-    if (error) found = {storage.path};
+    if (error) found = {storage};
     std::sort(found.begin(), found.end());
     std::move(found.begin(), found.end(), std::back_inserter(books));
   }
@@ -151,7 +151,20 @@ std::string Joined(const std::vector<std::string>& paths) {
   return text;
 }
 
-ProfileChoice DefaultProfile(const Environment& env) {
+// Where the default search found the contacts: the folders, and how they make one store.
+struct DefaultPlace {
+  enum class Layout { OneStore, Books, Storages };
+  Layout layout = Layout::OneStore;
+  // One folder for OneStore; each an address book for Books; each a vdirsyncer storage of
+  // address-book folders for Storages.
+  std::vector<std::string> paths;
+};
+
+Result<DefaultPlace> FindDefault(const Environment& env) {
+  using Layout = DefaultPlace::Layout;
+  const auto problem = [](std::string text) {
+    return Result<DefaultPlace>::Failure(std::move(text));
+  };
   const std::string home = env.variable("HOME").value_or("");
   std::string config_home = env.variable("XDG_CONFIG_HOME").value_or("");
   // A relative XDG_CONFIG_HOME is invalid and ignored.
@@ -161,15 +174,15 @@ ProfileChoice DefaultProfile(const Environment& env) {
   if (!config_home.empty()) {
     const std::string khard = config_home + "/khard/khard.conf";
     ReadConfig read = Read(env, khard, ParseKhardConfig);
-    if (!read.problem.empty()) return Problem(std::move(read.problem));
+    if (!read.problem.empty()) return problem(std::move(read.problem));
     if (read.found && !read.books.books.empty()) {
       if (Status checked = CheckBooks(read.books.books, home, khard, "khard's address book");
           !checked.Ok()) {
-        return Problem(checked.Message());
+        return problem(checked.Message());
       }
       std::vector<std::string> paths;
       for (ConfiguredBook& book : read.books.books) paths.push_back(std::move(book.path));
-      return Chosen(MakeVCardBooksStore(std::move(paths)));
+      return DefaultPlace{Layout::Books, std::move(paths)};
     }
     tried.push_back(khard);
   }
@@ -183,27 +196,43 @@ ProfileChoice DefaultProfile(const Environment& env) {
   if (!config_home.empty()) vdirsyncer.push_back(config_home + "/vdirsyncer/config");
   for (const std::string& path : vdirsyncer) {
     ReadConfig read = Read(env, path, ParseVdirsyncerConfig);
-    if (!read.problem.empty()) return Problem(std::move(read.problem));
+    if (!read.problem.empty()) return problem(std::move(read.problem));
     tried.push_back(path);
     if (!read.found) continue;
     std::vector<ConfiguredBook>& storages = read.books.books;
     if (storages.empty()) break;
     if (Status checked = CheckBooks(storages, home, path, "vdirsyncer's storage"); !checked.Ok()) {
-      return Problem(checked.Message());
+      return problem(checked.Message());
     }
-    if (storages.size() == 1) return Chosen(MakeVCardStore(std::move(storages.front().path)));
-    return Chosen(MakeVCardBooksStore(Collections(storages)));
+    std::vector<std::string> paths;
+    for (ConfiguredBook& storage : storages) paths.push_back(std::move(storage.path));
+    return DefaultPlace{paths.size() == 1 ? Layout::OneStore : Layout::Storages, std::move(paths)};
   }
 
   if (!home.empty()) {
     const std::string contacts = home + "/.contacts";
-    if (!NotAFolder(contacts)) return Chosen(MakeVCardStore(contacts));
+    if (!NotAFolder(contacts)) return DefaultPlace{Layout::OneStore, {contacts}};
     tried.push_back(contacts);
   }
-  std::string problem = "no address books found";
-  if (home.empty()) problem += " (HOME is not set)";
-  if (!tried.empty()) problem += "; tried " + Joined(tried);
-  return Problem(problem + "; name the store with --profile");
+  std::string why = "no address books found";
+  if (home.empty()) why += " (HOME is not set)";
+  if (!tried.empty()) why += "; tried " + Joined(tried);
+  return problem(why + "; name the store with --profile");
+}
+
+ProfileChoice DefaultProfile(const Environment& env) {
+  Result<DefaultPlace> found = FindDefault(env);
+  if (!found.Ok()) return Problem(found.Message());
+  DefaultPlace& place = found.Value();
+  switch (place.layout) {
+    case DefaultPlace::Layout::OneStore:
+      return Chosen(MakeVCardStore(std::move(place.paths.front())));
+    case DefaultPlace::Layout::Books:
+      return Chosen(MakeVCardBooksStore(std::move(place.paths)));
+    case DefaultPlace::Layout::Storages:
+      break;
+  }
+  return Chosen(MakeVCardBooksStore(Collections(place.paths)));
 }
 
 #endif
@@ -268,6 +297,99 @@ ProfileChoice OpenProfile(std::string_view named, const Environment& env,
   if (fs::is_directory(status)) return Chosen(MakeVCardStore(path));
   if (fs::is_regular_file(status) && EndsWithVcf(path)) return Chosen(MakeVCardFileStore(path));
   return Problem(Quoted(path) + " is neither a folder nor a .vcf file");
+}
+
+Result<std::string> ProfilePlace(std::string_view named, const Environment& env) {
+  if (!named.empty()) return std::string(named);
+#ifdef _WIN32
+  (void)env;
+  return std::string("Outlook");
+#else
+  Result<DefaultPlace> found = FindDefault(env);
+  if (!found.Ok()) return Result<std::string>::Failure(found.Message());
+  std::string text;
+  for (const std::string& path : found.Value().paths) {
+    if (!text.empty()) text += "; ";
+    text += path;
+  }
+  return text;
+#endif
+}
+
+namespace {
+
+// A folder of cards is rarely deeper than its address books' own folders; a folder chosen by
+// mistake (the home folder, say) must not be searched to its end.
+constexpr int kCardSearchDepth = 3;
+constexpr int kCardSearchEntries = 20'000;
+
+bool BeginsAsVCard(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[512] = {};
+  in.read(head, sizeof head);
+  std::string_view text(head, static_cast<std::size_t>(in.gcount()));
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
+                           text.front() == '\n')) {
+    text.remove_prefix(1);
+  }
+  constexpr std::string_view kBegin = "begin:vcard";
+  if (text.size() < kBegin.size()) return false;
+  for (std::size_t i = 0; i < kBegin.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kBegin[i]) return false;
+  }
+  return true;
+}
+
+// Whether a .vcf file lies in `folder` or below it, breadth first, hidden entries passed over.
+bool HoldsCards(const fs::path& folder) {
+  std::vector<fs::path> level{folder};
+  int entries = 0;
+  for (int depth = 0; depth <= kCardSearchDepth && !level.empty(); ++depth) {
+    std::vector<fs::path> next;
+    for (const fs::path& dir : level) {
+      std::error_code error;
+      for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+        if (++entries > kCardSearchEntries) return false;
+        const std::string name = Utf8FromPath(it->path().filename());
+        if (name.starts_with(".")) continue;
+        std::error_code type_error;
+        if (it->is_directory(type_error)) {
+          next.push_back(it->path());
+        } else if (EndsWithVcf(name) && it->is_regular_file(type_error)) {
+          return true;
+        }
+      }
+    }
+    level = std::move(next);
+  }
+  return false;
+}
+
+}  // namespace
+
+Status CheckProfile(std::string_view named) {
+  const fs::path path = PathFromUtf8(std::string(named));
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (status.type() == fs::file_type::not_found) {
+    return Status::Failure("there is no such file or folder");
+  }
+  if (error) return Status::Failure(ErrorText(error));
+  if (fs::is_directory(status)) {
+    fs::directory_iterator listing(path, error);
+    if (error) return Status::Failure(ErrorText(error));
+    if (!HoldsCards(path)) return Status::Failure("it holds no contact cards (.vcf files)");
+    return {};
+  }
+  if (!fs::is_regular_file(status) || !EndsWithVcf(named)) {
+    return Status::Failure("it is neither a folder nor a .vcf file");
+  }
+  if (!std::ifstream(path, std::ios::binary)) return Status::Failure("it cannot be opened");
+  if (!BeginsAsVCard(path)) return Status::Failure("it is not a vCard file (no BEGIN:VCARD)");
+  return {};
 }
 
 namespace {

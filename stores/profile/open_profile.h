@@ -52,6 +52,16 @@ using ProfileChoice = Result<std::unique_ptr<ContactStore>>;
 [[nodiscard]] ProfileChoice OpenProfile(std::string_view named, const Environment& env,
                                         const ServerAccess& server = {});
 
+// Where OpenProfile(named, env) finds the contacts, as the user should see it: `named` itself;
+// with `named` empty the folders the default search finds, joined by "; " (on Windows
+// "Outlook"), or the same problem OpenProfile gives.
+[[nodiscard]] Result<std::string> ProfilePlace(std::string_view named, const Environment& env);
+
+// Whether `path`, chosen by the user, holds contacts: a .vcf file that begins as a vCard, or a
+// folder with a .vcf file in it or in its subfolders (three levels down at most). The failure's
+// message is the reason alone ("it holds no contact cards (.vcf files)").
+[[nodiscard]] Status CheckProfile(std::string_view path);
+
 // The chosen store, or one whose Open() fails with the choice's message, so the run reports it
 // as it reports any profile that cannot be opened.
 [[nodiscard]] std::unique_ptr<ContactStore> StoreOrProblem(ProfileChoice choice);

@@ -66,6 +66,17 @@ class AboutTest : public QObject {
     QVERIFY(!about->isModal());
   }
 
+  void theIconLeavesItsTextClearAndTheTextFits() {
+    MainWindow window(QStringLiteral("/nonexistent"), m_dialogs);
+    QWidget* about = OpenAbout(window);
+    const auto* icon = about->findChild<QLabel*>(QStringLiteral("Image1"));
+    const auto* description = about->findChild<QLabel*>(QStringLiteral("lblDescription"));
+    QVERIFY(icon->geometry().bottom() < description->geometry().top());
+    QVERIFY(description->heightForWidth(description->width()) <= description->height());
+    const auto* line = about->findChild<QWidget*>(QStringLiteral("Line1"));
+    QVERIFY(description->geometry().bottom() < line->geometry().top());
+  }
+
   void opensOneAtATimeAndAnewAfterClosing() {
     MainWindow window(QStringLiteral("/nonexistent"), m_dialogs);
     QPointer<QWidget> first = OpenAbout(window);

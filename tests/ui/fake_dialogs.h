@@ -17,6 +17,8 @@ class FakeDialogs : public Dialogs {
   int asked = 0;
   std::optional<QString> chosen_file;
   QString offered_file;
+  std::optional<QString> chosen_contacts;
+  QString offered_contacts;
 
   void Inform(QWidget*, const QString& text) override { informed << text; }
   AbortAnswer AskAbort(QWidget*) override {
@@ -29,6 +31,10 @@ class FakeDialogs : public Dialogs {
   std::optional<QString> ChooseLogFile(QWidget*, const QString& current) override {
     offered_file = current;
     return chosen_file;
+  }
+  std::optional<QString> ChooseContacts(QWidget*, const QString& current) override {
+    offered_contacts = current;
+    return chosen_contacts;
   }
 };
 

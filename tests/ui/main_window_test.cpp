@@ -3,10 +3,10 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -18,9 +18,11 @@
 #include <map>
 #include <optional>
 
+#include "tests/ui/drag.h"
 #include "tests/ui/fake_dialogs.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
+#include "ui/log_view.h"
 #include "ui/main_window.h"
 #include "ui/option_dialog.h"
 #include "ui/program_look.h"
@@ -192,7 +194,8 @@ class MainWindowTest : public QObject {
     QVERIFY(Button("cmdTest")->isHidden());
     QVERIFY(!Button("cmdTest")->isEnabled());
     QCOMPARE(w->Controller().State(), RunState::Idle);
-    QCOMPARE(w->size(), QSize(Px(5040), Px(3405)));
+    // One row taller than designed, for the contacts row.
+    QCOMPARE(w->size(), QSize(Px(5040), Px(3405 + 360)));
     QCOMPARE(w->minimumSize(), w->maximumSize());
   }
 
@@ -266,7 +269,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w->Controller().Counters().checked > 50);
     QVERIFY(!Find<QCheckBox>("Update")->isEnabled());
     // The pane shows the log as lines; the file keeps CR LF.
-    QString pane = Find<QPlainTextEdit>("Log")->toPlainText();
+    QString pane = Find<LogView>("Log")->Text();
     QString log = QString::fromStdString(w->Log().Text());
     QCOMPARE(pane, log.remove(QLatin1Char('\r')));
     std::ifstream saved(m_profile->filePath("log.txt").toStdString(), std::ios::binary);
@@ -276,7 +279,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w->Controller().State(), RunState::Idle);
     QCOMPARE(w->windowTitle(), QStringLiteral("Dialmend"));
     QCOMPARE(Button("Go")->text(), QStringLiteral("&Go"));
-    QCOMPARE(Find<QPlainTextEdit>("Log")->toPlainText(), QString());
+    QCOMPARE(Find<LogView>("Log")->Text(), QString());
     QCOMPARE(Text("Checked"), QStringLiteral("0"));
     QVERIFY(Find<QLabel>("Checked")->isHidden());
     QVERIFY(Find<QRadioButton>("Style0")->isVisible());
@@ -414,10 +417,10 @@ class MainWindowTest : public QObject {
     auto w = Window();
     Button("ShowLog")->click();
     QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
-    QCOMPARE(w->height(), Px(6000 - 480));
+    QCOMPARE(w->height(), Px(6000 - 480 + 360));
     Button("ShowLog")->click();
     QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Show Log"));
-    QCOMPARE(w->height(), Px(3405));
+    QCOMPARE(w->height(), Px(3405 + 360));
   }
 
   void logFileChoiceAndSaveSwitch() {
@@ -434,21 +437,219 @@ class MainWindowTest : public QObject {
     QVERIFY(!Button("SetFile")->isEnabled());
   }
 
-  void logLandsAtTheEndWhateverIsSelected() {
+  void aLongPathShowsItsEnd() {
     auto w = Window();
-    auto* pane = Find<QPlainTextEdit>("Log");
-    int yields = 0;
+    QVERIFY(Activate());
+    // The box keeps its cursor in sight, so a cursor at the end in sight shows the end.
+    const auto end_shown = [](QLineEdit* box) {
+      (void)box->grab();  // the box scrolls its text as it paints
+      const QRect cursor = box->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+      return box->cursorPosition() == box->text().size() &&
+             box->contentsRect().contains(cursor.center());
+    };
+    const QString deep = m_profile->filePath(QStringLiteral("%1/p").arg(QString(60, 'x')));
+    QVERIFY(QDir().mkpath(deep + QStringLiteral("/book")));
+    std::ofstream((deep + QStringLiteral("/book/a.vcf")).toStdString()) << "BEGIN:VCARD\r\n";
+    m_dialogs.chosen_contacts = deep;
+    Button("SetProfile")->click();
+    QCOMPARE(Line("Profile")->text(), deep);
+    QVERIFY(end_shown(Line("Profile")));
+    Line("LogFile")->setText(deep + QStringLiteral("/Dialmend Log 12.txt"));
+    QVERIFY(end_shown(Line("LogFile")));
+    // Left with the cursor at the start, as a click there leaves it.
+    for (const char* name : {"LogFile", "Profile"}) {
+      Line(name)->setFocus(Qt::TabFocusReason);
+      Line(name)->setCursorPosition(0);
+      Button("Go")->setFocus(Qt::TabFocusReason);
+      QVERIFY2(end_shown(Line(name)), name);
+    }
+  }
+
+  void enabledTextBoxesDoNotLookDisabled() {
+    auto w = Window();
+    Find<QCheckBox>("chkReplace")->click();
+    for (const char* name : {"txtFind", "txtReplace", "LogFile"}) {
+      const QPalette& palette = Line(name)->palette();
+      QVERIFY2(palette.color(QPalette::Active, QPalette::Base) !=
+                   palette.color(QPalette::Disabled, QPalette::Base),
+               name);
+    }
+  }
+
+  void checkBoxesAreTallEnoughForTheirSquare() {
+    auto w = Window();
+    for (const char* name : {"Update", "SaveLog", "chkReplace"}) {
+      auto* box = Find<QCheckBox>(name);
+      const int square = box->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, box);
+      QVERIFY2(box->height() >= square, name);
+    }
+  }
+
+  void contactsBoxStartsWithTheProfileNamed() {
+    auto w = Window();
+    QCOMPARE(Line("Profile")->text(), m_profile->filePath("p"));
+    QVERIFY(Line("Profile")->isReadOnly());
+    QCOMPARE(Find<QLabel>("lblProfile")->text(), QStringLiteral("Contacts:"));
+    // Between the run mode and the log row, one row above where the log row was designed.
+    QVERIFY(Line("Profile")->y() > Find<QCheckBox>("Update")->y());
+    QCOMPARE(Line("Profile")->y(), Px(2595));
+    QCOMPARE(Line("LogFile")->y(), Px(2595 + 360));
+    QCOMPARE(Button("SetProfile")->geometry().left(), Button("SetFile")->geometry().left());
+  }
+
+  void choosingContactsRunsOverTheChoice() {
+    auto w = Window();
+    const QString other = m_profile->filePath("p/family");
+    m_dialogs.chosen_contacts = other;
+    Button("SetProfile")->click();
+    QCOMPARE(m_dialogs.offered_contacts, m_profile->filePath("p"));
+    QCOMPARE(Line("Profile")->text(), other);
+    QCOMPARE(m_dialogs.informed, QStringList{});
+    Button("Go")->click();
+    QCOMPARE(w->Controller().Counters().folders, 1);
+    QCOMPARE(w->Controller().Counters().checked, 9);
+  }
+
+  void choosingAVcfFileRunsOverItsCards() {
+    auto w = Window();
+    const QString file = m_profile->filePath("cards.vcf");
+    std::ofstream(file.toStdString(), std::ios::binary)
+        << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
+    m_dialogs.chosen_contacts = file;
+    Button("SetProfile")->click();
+    QCOMPARE(Line("Profile")->text(), file);
+    Button("Go")->click();
+    QCOMPARE(w->Controller().Counters().checked, 1);
+  }
+
+  void cancellingTheContactsChoiceKeepsTheOldOne() {
+    auto w = Window();
+    m_dialogs.chosen_contacts = std::nullopt;
+    Button("SetProfile")->click();
+    QCOMPARE(Line("Profile")->text(), m_profile->filePath("p"));
+    QCOMPARE(m_dialogs.informed, QStringList{});
+    Button("Go")->click();
+    QCOMPARE(w->Controller().Counters().folders, 6);
+  }
+
+  void aChoiceWithoutContactsIsRefusedAndTheOldOneStays() {
+    auto w = Window();
+    const QString empty = m_profile->filePath("empty");
+    QVERIFY(QDir().mkpath(empty));
+    const QString photo = m_profile->filePath("photo.vcf");
+    std::ofstream(photo.toStdString(), std::ios::binary) << "\x89PNG\r\n";
+    m_dialogs.chosen_contacts = empty;
+    Button("SetProfile")->click();
+    m_dialogs.chosen_contacts = photo;
+    Button("SetProfile")->click();
+    const QString old = m_profile->filePath("p");
+    QCOMPARE(m_dialogs.informed,
+             (QStringList{QStringLiteral("Cannot read contacts from \"%1\": it holds no contact "
+                                         "cards (.vcf files).\nThe contacts are still those in "
+                                         "\"%2\".")
+                              .arg(empty, old),
+                          QStringLiteral("Cannot read contacts from \"%1\": it is not a vCard "
+                                         "file (no BEGIN:VCARD).\nThe contacts are still those "
+                                         "in \"%2\".")
+                              .arg(photo, old)}));
+    QCOMPARE(Line("Profile")->text(), old);
+    Button("Go")->click();
+    QCOMPARE(w->Controller().Counters().folders, 6);
+  }
+
+  void theContactsRowIsDisabledDuringARun() {
+    auto w = Window();
+    bool enabled_during = true;
     w->SetYieldHook([&] {
-      if (++yields == 20) {
-        QTextCursor c(pane->document());
-        c.setPosition(3);
-        c.setPosition(10, QTextCursor::KeepAnchor);
-        pane->setTextCursor(c);
-      }
+      enabled_during = Button("SetProfile")->isEnabled() || Line("Profile")->isEnabled();
     });
     Button("Go")->click();
-    QVERIFY(pane->toPlainText().endsWith(QStringLiteral("Problems: 1\n")));
-    QVERIFY(pane->toPlainText().startsWith(QStringLiteral("Dialmend Activity Log\n")));
+    QVERIFY(!enabled_during);
+    QVERIFY(!Button("SetProfile")->isEnabled());
+    Button("Go")->click();  // reset
+    QVERIFY(Button("SetProfile")->isEnabled());
+    QVERIFY(Line("Profile")->isEnabled());
+  }
+
+  void theLogPaneTakesTheRoomOfAResizedWindow() {
+    auto w = Window();
+    const QRect go = Button("Go")->geometry();
+    const QRect log_file = Line("LogFile")->geometry();
+    Button("ShowLog")->click();
+    auto* pane = Find<LogView>("Log");
+    const QRect designed = pane->geometry();
+    QCOMPARE(designed.bottom(), w->height() - 1);
+    w->resize(w->width() + 150, w->height() + 300);
+    QCOMPARE(w->size(), QSize(Px(5040) + 150, Px(6000 - 480 + 360) + 300));
+    QCOMPARE(pane->geometry(), designed.adjusted(0, 0, 150, 300));
+    QCOMPARE(Button("Go")->geometry(), go);
+    QCOMPARE(Line("LogFile")->geometry(), log_file);
+    // Hidden, the window is its designed size again; shown, as the user left it.
+    Button("ShowLog")->click();
+    QCOMPARE(w->size(), QSize(Px(5040), Px(3405 + 360)));
+    QCOMPARE(w->minimumSize(), w->maximumSize());
+    Button("ShowLog")->click();
+    QCOMPARE(pane->geometry(), designed.adjusted(0, 0, 150, 300));
+  }
+
+  void theContactsBoxShowsWhatTheDefaultSearchFinds() {
+    QTemporaryDir home;
+    QVERIFY(QDir().mkpath(home.filePath(".contacts/book")));
+    MainWindow w(QString(), m_dialogs);
+    m_window = &w;
+    Environment env = SystemEnvironment();
+    env.variable = [&](const char* name) -> std::optional<std::string> {
+      if (std::strcmp(name, "HOME") == 0) return home.path().toStdString();
+      return std::nullopt;
+    };
+    w.SetEnvironment(std::move(env));
+    QCOMPARE(Line("Profile")->text(), home.filePath(".contacts"));
+    QVERIFY(QDir(home.filePath(".contacts")).removeRecursively());
+    Find<QCheckBox>("SaveLog")->click();
+    Button("Go")->click();
+    QCOMPARE(Line("Profile")->text(), QString());
+    QVERIFY(Line("Profile")->toolTip().startsWith(QStringLiteral("no address books found")));
+    m_window = nullptr;
+  }
+
+  void logLandsAtTheEndWhateverIsSelected() {
+    auto w = Window();
+    Button("ShowLog")->click();
+    auto* pane = Find<LogView>("Log");
+    int yields = 0;
+    QString selected;
+    w->SetYieldHook([&] {
+      if (++yields != 20) return;
+      Drag(pane->viewport(), QPoint(2, 1),
+           QPoint(pane->viewport()->width() / 2, pane->viewport()->height() - 1));
+      selected = pane->SelectedText();
+    });
+    Button("Go")->click();
+    QVERIFY(!selected.isEmpty());
+    QCOMPARE(pane->SelectedText(), selected);
+    QVERIFY(pane->Text().endsWith(QStringLiteral("Problems: 1\n")));
+    QVERIFY(pane->Text().startsWith(QStringLiteral("Dialmend Activity Log\n")));
+  }
+
+  void aHiddenPaneBuildsNothingUntilShown() {
+    auto w = Window();
+    auto* pane = Find<LogView>("Log");
+    int yields = 0;
+    bool empty_while_hidden = false;
+    QString shown;
+    std::string logged;
+    w->SetYieldHook([&] {
+      if (++yields != 30) return;
+      empty_while_hidden = pane->Text().isEmpty();
+      Button("ShowLog")->click();
+      shown = pane->Text();
+      logged = w->Log().Text();
+    });
+    Button("Go")->click();
+    QVERIFY(empty_while_hidden);
+    QVERIFY(!logged.empty());
+    std::erase(logged, '\r');
+    QCOMPARE(shown, QString::fromStdString(logged));
   }
 
   void quitWhenIdleEndsAtOnce() {
@@ -566,18 +767,18 @@ class MainWindowTest : public QObject {
   void theLogPaneUsesTheSystemFixedWidthFont() {
     auto w = Window();
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    QCOMPARE(Find<QPlainTextEdit>("Log")->font().family(), fixed.family());
+    QCOMPARE(Find<LogView>("Log")->font().family(), fixed.family());
   }
   void aRunWithProblemsShowsTheLogAtItsSummary() {
     auto w = Window();
     Button("Go")->click();
     QVERIFY(w->Log().Text().find("\r\nProblems: 1\r\n") != std::string::npos);
-    auto* pane = Find<QPlainTextEdit>("Log");
+    auto* pane = Find<LogView>("Log");
     QVERIFY(pane->isVisible());
     QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
-    QCOMPARE(w->height(), Px(6000 - 480));
+    QCOMPARE(w->height(), Px(6000 - 480 + 360));
     QCOMPARE(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->maximum());
-    QVERIFY(pane->cursorRect().bottom() <= pane->viewport()->height());
+    QCOMPARE(pane->LastVisibleLine(), pane->LineCount() - 1);
   }
 
   void anAbortedRunShowsTheLogAtItsSummary() {
@@ -594,7 +795,7 @@ class MainWindowTest : public QObject {
     Button("Go")->click();
     QVERIFY(w->Log().Text().find(" aborted - ") != std::string::npos);
     QCOMPARE(w->Controller().Counters().problems, 0);
-    QVERIFY(Find<QPlainTextEdit>("Log")->isVisible());
+    QVERIFY(Find<LogView>("Log")->isVisible());
     QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
   }
 };

@@ -154,6 +154,45 @@ TEST(OpenProfile, ProblemStoreGivesTheReasonWhenOpened) {
   EXPECT_EQ(opened.Message(), "\"/x\": there is no such file or folder");
 }
 
+TEST(CheckProfile, TakesAFolderWithCardsInAnAddressBookBelowIt) {
+  const fs::path root = FreshRoot();
+  Write(root / "store" / "work" / "clients" / "a.vcf", kCard);
+  EXPECT_TRUE(CheckProfile((root / "store").string()).Ok());
+}
+
+TEST(CheckProfile, TakesAVcfFileThatBeginsAsACard) {
+  const fs::path root = FreshRoot();
+  Write(root / "all.VCF", "\xEF\xBB\xBF\r\n" + std::string(kCard));
+  EXPECT_TRUE(CheckProfile((root / "all.VCF").string()).Ok());
+}
+
+TEST(CheckProfile, RefusesAFolderWithoutCards) {
+  const fs::path root = FreshRoot();
+  Write(root / "docs" / "notes.txt", "nothing here");
+  Write(root / "docs" / ".hidden" / "a.vcf", kCard);
+  EXPECT_EQ(CheckProfile((root / "docs").string()).Message(),
+            "it holds no contact cards (.vcf files)");
+}
+
+TEST(CheckProfile, RefusesAVcfFileThatIsNotAVCard) {
+  const fs::path root = FreshRoot();
+  Write(root / "photo.vcf", "\x89PNG\r\n");
+  EXPECT_EQ(CheckProfile((root / "photo.vcf").string()).Message(),
+            "it is not a vCard file (no BEGIN:VCARD)");
+}
+
+TEST(CheckProfile, RefusesAFileThatIsNotAVcfFile) {
+  const fs::path root = FreshRoot();
+  Write(root / "cards.txt", kCard);
+  EXPECT_EQ(CheckProfile((root / "cards.txt").string()).Message(),
+            "it is neither a folder nor a .vcf file");
+}
+
+TEST(CheckProfile, NamesAPathThatIsMissing) {
+  EXPECT_EQ(CheckProfile((FreshRoot() / "gone").string()).Message(),
+            "there is no such file or folder");
+}
+
 // A home of its own for each default test.
 class DefaultProfile : public testing::Test {
  protected:
@@ -263,6 +302,36 @@ TEST_F(DefaultProfile, ListsEveryPathTriedWhenNothingIsFound) {
 TEST_F(DefaultProfile, SaysHomeIsNotSet) {
   m_env.variables.erase("HOME");
   EXPECT_EQ(Problem(), "no address books found (HOME is not set); name the store with --profile");
+}
+
+TEST_F(DefaultProfile, PlaceIsTheNamedPathAsGiven) {
+  const Result<std::string> place = ProfilePlace("/x/cards.vcf", m_env.Make());
+  ASSERT_TRUE(place.Ok());
+  EXPECT_EQ(place.Value(), "/x/cards.vcf");
+}
+
+TEST_F(DefaultProfile, PlaceIsEveryFolderTheDefaultSearchFinds) {
+  Write(m_home / "cards" / "family" / "a.vcf", kCard);
+  Write(m_home / "cards" / "work" / "b.vcf", kCard);
+  Write(m_home / ".config" / "khard" / "khard.conf",
+        "[addressbooks]\n[[work]]\npath = ~/cards/work\n[[family]]\npath = ~/cards/family\n");
+  const Result<std::string> place = ProfilePlace("", m_env.Make());
+  ASSERT_TRUE(place.Ok()) << place.Message();
+  EXPECT_EQ(place.Value(),
+            (m_home / "cards" / "work").string() + "; " + (m_home / "cards" / "family").string());
+}
+
+TEST_F(DefaultProfile, PlaceIsHomeContactsWithoutAConfiguration) {
+  Write(m_home / ".contacts" / "book" / "a.vcf", kCard);
+  const Result<std::string> place = ProfilePlace("", m_env.Make());
+  ASSERT_TRUE(place.Ok()) << place.Message();
+  EXPECT_EQ(place.Value(), (m_home / ".contacts").string());
+}
+
+TEST_F(DefaultProfile, PlaceGivesTheSameProblemAsTheChoice) {
+  const Result<std::string> place = ProfilePlace("", m_env.Make());
+  ASSERT_FALSE(place.Ok());
+  EXPECT_EQ(place.Message(), Problem());
 }
 
 }  // namespace

@@ -1,0 +1,234 @@
+#include "ui/log_view.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <utility>
+
+namespace dialmend {
+namespace {
+
+// Room between the frame and the text, as a text box leaves it.
+constexpr int kMargin = 4;
+
+}  // namespace
+
+LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setCursor(Qt::IBeamCursor);
+  UpdateScrollRanges();
+}
+
+void LogView::Append(std::string_view text) {
+  if (text.empty()) return;
+  if (m_line_starts.empty()) m_line_starts.push_back(0);
+  m_text.reserve(m_text.size() + text.size());
+  for (const char c : text) {
+    if (c == '\r') continue;
+    m_text.push_back(c);
+    if (c == '\n') {
+      m_widest = std::max(m_widest, m_last_line_chars);
+      m_last_line_chars = 0;
+      m_line_starts.push_back(m_text.size());
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++m_last_line_chars;  // UTF-8 continuation bytes add no character
+    }
+  }
+  UpdateScrollRanges();
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  viewport()->update();
+}
+
+void LogView::Clear() {
+  std::string().swap(m_text);
+  std::vector<std::size_t>().swap(m_line_starts);
+  m_widest = 0;
+  m_last_line_chars = 0;
+  m_anchor = m_cursor = Spot{};
+  UpdateScrollRanges();
+  viewport()->update();
+}
+
+void LogView::ScrollToEnd() {
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  horizontalScrollBar()->setValue(0);
+}
+
+QString LogView::Text() const {
+  return QString::fromUtf8(m_text.data(), static_cast<qsizetype>(m_text.size()));
+}
+
+QString LogView::SelectedText() const {
+  const auto [from, to] = std::minmax(m_anchor, m_cursor);
+  if (from == to || m_line_starts.empty()) return QString();
+  const std::size_t begin = m_line_starts[from.line] + from.byte;
+  const std::size_t end = m_line_starts[to.line] + to.byte;
+  return QString::fromUtf8(m_text.data() + begin, static_cast<qsizetype>(end - begin));
+}
+
+int LogView::LineCount() const {
+  return static_cast<int>(m_line_starts.size());
+}
+
+int LogView::FirstVisibleLine() const {
+  return verticalScrollBar()->value();
+}
+
+int LogView::LastVisibleLine() const {
+  const int shown = (viewport()->height() + LineHeight() - 1) / LineHeight();
+  return std::min(LineCount(), FirstVisibleLine() + shown) - 1;
+}
+
+std::string_view LogView::Line(int index) const {
+  const std::size_t begin = m_line_starts[index];
+  const std::size_t end =
+      index + 1 < LineCount() ? m_line_starts[index + 1] - 1 : m_text.size();  // less the LF
+  return std::string_view(m_text).substr(begin, end - begin);
+}
+
+QString LogView::LineText(int index) const {
+  const std::string_view line = Line(index);
+  return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+int LogView::LineHeight() const {
+  return std::max(1, fontMetrics().lineSpacing());
+}
+
+LogView::Spot LogView::SpotAt(QPoint point) const {
+  if (m_line_starts.empty()) return Spot{};
+  const int line = std::clamp(FirstVisibleLine() + point.y() / LineHeight(), 0, LineCount() - 1);
+  const QString text = LineText(line);
+  const int x = point.x() + horizontalScrollBar()->value() - kMargin;
+  // The character boundary nearest the point: past a character's middle is after it.
+  int chars = 0;
+  while (chars < text.size()) {
+    const int next = chars + (text.at(chars).isHighSurrogate() ? 2 : 1);
+    const int left = fontMetrics().horizontalAdvance(text.left(chars));
+    const int right = fontMetrics().horizontalAdvance(text.left(next));
+    if (x < (left + right) / 2) break;
+    chars = next;
+  }
+  return Spot{line, static_cast<int>(text.left(chars).toUtf8().size())};
+}
+
+void LogView::UpdateScrollRanges() {
+  const int shown = std::max(1, viewport()->height() / LineHeight());
+  QScrollBar* vertical = verticalScrollBar();
+  vertical->setRange(0, std::max(0, LineCount() - shown));
+  vertical->setPageStep(shown);
+  vertical->setSingleStep(1);
+  const int char_width = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+  const std::size_t widest = std::max(m_widest, m_last_line_chars);
+  const int text_width = static_cast<int>(std::min<std::size_t>(widest, 1 << 20)) * char_width;
+  QScrollBar* horizontal = horizontalScrollBar();
+  horizontal->setRange(0, std::max(0, text_width + 2 * kMargin - viewport()->width()));
+  horizontal->setPageStep(viewport()->width());
+  horizontal->setSingleStep(char_width);
+}
+
+void LogView::SelectAll() {
+  m_anchor = Spot{};
+  if (!m_line_starts.empty()) {
+    m_cursor = Spot{LineCount() - 1, static_cast<int>(Line(LineCount() - 1).size())};
+  }
+  viewport()->update();
+}
+
+void LogView::CopySelection() const {
+  const QString selected = SelectedText();
+  if (!selected.isEmpty()) QGuiApplication::clipboard()->setText(selected);
+}
+
+void LogView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  painter.setFont(font());
+  if (m_line_starts.empty()) return;
+  const QFontMetrics metrics = fontMetrics();
+  const int height = LineHeight();
+  const int x = kMargin - horizontalScrollBar()->value();
+  const auto [from, to] = std::minmax(m_anchor, m_cursor);
+  const QPalette& colours = palette();
+  int y = 0;
+  for (int line = FirstVisibleLine(); line <= LastVisibleLine(); ++line, y += height) {
+    const QString text = LineText(line);
+    const QRect row(0, y, viewport()->width(), height);
+    painter.setPen(colours.color(QPalette::Text));
+    painter.drawText(QPoint(x, y + metrics.ascent()), text);
+    if (from == to || line < from.line || line > to.line) continue;
+    const std::string_view bytes = Line(line);
+    const auto advance = [&](int byte) {
+      return metrics.horizontalAdvance(QString::fromUtf8(bytes.data(), byte));
+    };
+    const int left = line == from.line ? advance(from.byte) : 0;
+    // A selection that goes on past this line covers its end as well.
+    const int right =
+        line == to.line ? advance(to.byte)
+                        : advance(static_cast<int>(bytes.size())) + metrics.horizontalAdvance(' ');
+    const QRect selected(x + left, y, right - left, height);
+    painter.fillRect(selected, colours.brush(QPalette::Highlight));
+    painter.save();
+    painter.setClipRect(selected.intersected(row));
+    painter.setPen(colours.color(QPalette::HighlightedText));
+    painter.drawText(QPoint(x, y + metrics.ascent()), text);
+    painter.restore();
+  }
+}
+
+void LogView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  const bool at_end = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+  UpdateScrollRanges();
+  if (at_end) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void LogView::keyPressEvent(QKeyEvent* event) {
+  if (event == QKeySequence::Copy) {
+    CopySelection();
+  } else if (event == QKeySequence::SelectAll) {
+    SelectAll();
+  } else if (event == QKeySequence::MoveToStartOfDocument) {
+    verticalScrollBar()->setValue(0);
+  } else if (event == QKeySequence::MoveToEndOfDocument) {
+    ScrollToEnd();
+  } else {
+    QAbstractScrollArea::keyPressEvent(event);
+  }
+}
+
+void LogView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QAbstractScrollArea::mousePressEvent(event);
+    return;
+  }
+  m_cursor = SpotAt(event->position().toPoint());
+  if (!(event->modifiers() & Qt::ShiftModifier)) m_anchor = m_cursor;
+  viewport()->update();
+}
+
+void LogView::mouseMoveEvent(QMouseEvent* event) {
+  if (!(event->buttons() & Qt::LeftButton)) return;
+  m_cursor = SpotAt(event->position().toPoint());
+  viewport()->update();
+}
+
+void LogView::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) UpdateScrollRanges();
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* copy = menu.addAction(QStringLiteral("&Copy"), this, [this] { CopySelection(); });
+  copy->setEnabled(m_anchor != m_cursor);
+  menu.addAction(QStringLiteral("Select &All"), this, [this] { SelectAll(); });
+  menu.exec(event->globalPos());
+}
+
+}  // namespace dialmend
