@@ -573,6 +573,27 @@ Status CheckFolder(const std::string& path) {
   return {};
 }
 
+// Adds the card files under `path` to `count` from the names alone, as the walk would take
+// them: no file is opened and no entry but a link is looked at further, so the count costs a
+// small part of the walk. Links to folders are not followed. False when `path` cannot be listed.
+bool CountCardFiles(const std::string& path, std::int64_t& count) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::recursive_directory_iterator it(PathFromUtf8(path),
+                                      fs::directory_options::skip_permission_denied, error);
+  if (error) return false;
+  for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const std::string name = Utf8FromPath(it->path().filename());
+    if (Hidden(name)) {
+      it.disable_recursion_pending();
+    } else if (!Temporary(name) && name.size() > 4 &&
+               AsciiLower(name.substr(name.size() - 4)) == ".vcf") {
+      ++count;
+    }
+  }
+  return !error;
+}
+
 class VCardStore : public ContactStore {
  public:
   // With `books` empty the store is the folder `root`; else each of `books` is an address book.
@@ -628,6 +649,15 @@ class VCardStore : public ContactStore {
       top.push_back(std::make_unique<VCardFolder>(m_walk, m_root + "/" + name, name));
     }
     return std::make_unique<ReadyFolders>(std::move(top));
+  }
+
+  std::optional<std::int64_t> CountContacts() override {
+    std::int64_t count = 0;
+    if (m_books.empty()) return CountCardFiles(m_root, count) ? std::optional(count) : std::nullopt;
+    for (const std::string& book : m_books) {
+      if (!CountCardFiles(book, count)) return std::nullopt;
+    }
+    return count;
   }
 
   std::vector<StoreNote> TakeNotes() override {
