@@ -300,7 +300,9 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
   }
 
   TerminalView view(parsed, out, err, interrupts);
-  ActivityLog log;
+  // The terminal prints each piece as it comes and keeps none: a long run costs no memory for
+  // its log.
+  ActivityLog log(false);
   log.SetListener([&](std::string_view text) { view.Print(text); });
   RunController controller(view, log);
   view.SetController(&controller);

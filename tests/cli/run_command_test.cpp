@@ -296,6 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{{"--profile"}, "--profile needs a path"},
         BadRun{{"--profile="}, "--profile needs a path"}, BadRun{{"--log"}, "--log needs a path"},
         BadRun{{"--log=x", "--no-log"}, "--log and --no-log cannot go together"},
+        BadRun{{"--progress", "--no-progress"}, "--progress and --no-progress cannot go together"},
         BadRun{{"--style", "9"}, "--style: \"9\" is not a number from 0 to 3"},
         BadRun{{"--zero"}, "--zero needs a value from 0 to 2"},
         BadRun{{"--replace", "x"}, "--replace needs --find"}, BadRun{{"--x"}, "unknown option --x"},
@@ -311,6 +312,22 @@ TEST(RunCommand, HelpNamesTheDefaultProfile) {
   EXPECT_NE(r.out.find("~/.contacts"), std::string::npos);
 #endif
   EXPECT_EQ(RunWith({"--version"}).out, "dialmend-run 1.4.17\n");
+}
+
+// Scripts branch on the exit status: --help lists each one on a line of its own.
+TEST(RunCommand, HelpSaysWhatEachExitStatusMeans) {
+  const std::string help = RunWith({"--help"}).out;
+  const auto exit_section = help.find("\nExit status:\n");
+  ASSERT_NE(exit_section, std::string::npos) << help;
+  const std::string statuses = help.substr(exit_section);
+  for (const char* line :
+       {"\n  0    done", "\n  1    done with problems", "\n  2    bad usage", "\n  130  aborted"}) {
+    EXPECT_NE(statuses.find(line), std::string::npos) << line;
+  }
+  EXPECT_NE(statuses.find("One card that cannot be read gives 1 even\n       when everything "
+                          "else was updated."),
+            std::string::npos)
+      << statuses;
 }
 
 }  // namespace
