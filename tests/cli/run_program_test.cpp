@@ -294,5 +294,40 @@ TEST_F(RunProgram, ShowsNoProgressWhenStandardErrorIsNotATerminal) {
   EXPECT_EQ(StandardErrorOfARun(m_profile, {}, m_err), "");
 }
 
+// Runs a simulation of the sample with standard error on a pseudo-terminal, as from a terminal
+// window, and standard output to /dev/null; gives what the terminal received.
+std::string TerminalOfARun(const fs::path& profile, const std::vector<std::string>& options) {
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  EXPECT_GE(terminal, 0);
+  EXPECT_EQ(::grantpt(terminal), 0);
+  EXPECT_EQ(::unlockpt(terminal), 0);
+  const int err = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  std::vector<std::string> argv = {DIALMEND_RUN_EXE, "--profile", profile.string(), "--no-log"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  const pid_t pid = Child::Spawn(argv, -1, out, {}, err);
+  ::close(err);
+  ::close(out);
+  Child reader;
+  reader.out = terminal;
+  // Ends when the program has closed the terminal's other side (EIO).
+  const std::string shown = reader.ReadToEnd();
+  EXPECT_EQ(Child::Wait(pid), 1) << "the malformed card is a problem; " << shown;
+  return shown;
+}
+
+TEST_F(RunProgram, ShowsProgressWhenStandardErrorIsATerminal) {
+  const std::string shown = TerminalOfARun(m_profile, {});
+  EXPECT_NE(shown.find("\rcontacts 0 of " + std::to_string(Cards(m_profile).size())),
+            std::string::npos)
+      << shown;
+  const std::string last = LastScreenLine(shown);
+  EXPECT_EQ(last, std::string(last.size(), ' ')) << "the line is blanked";
+}
+
+TEST_F(RunProgram, NoProgressTurnsTheStatusLineOffOnATerminal) {
+  EXPECT_EQ(TerminalOfARun(m_profile, {"--no-progress"}), "");
+}
+
 }  // namespace
 }  // namespace dialmend
