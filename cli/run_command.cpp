@@ -16,6 +16,7 @@
 #ifndef _WIN32
 #include "cli/password_prompt.h"
 #endif
+#include "cli/progress_line.h"
 #include "engine/version.h"
 #include "platform/atomic_file_common.h"
 #include "run/date_time_text.h"
@@ -84,15 +85,13 @@ class TerminalView : public RunView {
         m_out(out),
         m_err(err),
         m_interrupts(interrupts),
-        m_progress(IsTerminal(err)),
-        m_terminal_out(IsTerminal(out)) {}
+        m_progress(args.progress.value_or(IsTerminal(err))),
+        m_terminal_out(IsTerminal(out)),
+        m_line(err, TerminalColumns(err)) {}
 
   void SetController(RunController* controller) { m_controller = controller; }
   bool ProfileFailed() const { return m_profile_failed; }
-  void ClearProgress() {
-    if (m_progress_shown) std::fputs("\r\033[K", m_err);
-    m_progress_shown = false;
-  }
+  void ClearProgress() { m_line.Erase(); }
 
   RunJob PrepareRun() override {
     RunJob job;
@@ -101,11 +100,14 @@ class TerminalView : public RunView {
     job.options = &m_args.options;
     job.update = m_args.update;
     if (m_args.log_file) {
-      if (!IsStreamFile(*m_args.log_file, m_out)) job.log = LogTarget{*m_args.log_file, false};
+      // Standard output is then the log file itself, with the log file's line ends.
+      m_out_is_log = IsStreamFile(*m_args.log_file, m_out);
+      if (!m_out_is_log) job.log = LogTarget{*m_args.log_file, false};
     } else if (!m_args.no_log) {
       job.log = LogTarget{SetLogFile(), true};
     }
-    m_started = std::chrono::steady_clock::now();
+    job.count_contacts = m_progress;
+    m_line.Start();
     return job;
   }
   void ShowStarted(bool) override {}
@@ -114,6 +116,8 @@ class TerminalView : public RunView {
   void ShowFinished(bool) override { ClearProgress(); }
   void ShowReset(bool) override {}
   void ShowCounters(const RunCounters& counters) override { m_counters = counters; }
+  void ShowContactCount(std::int64_t count) override { m_line.SetTotal(count); }
+  void ShowFolder(const std::string& path) override { m_line.SetFolder(path); }
   AbortAnswer AskAbort() override { return AbortAnswer::Yes; }
   void ShowMessage(const std::string& text) override {
     ClearProgress();
@@ -142,7 +146,7 @@ class TerminalView : public RunView {
       m_controller->Abort();
       return;
     }
-    if (m_progress) ShowProgress();
+    if (m_progress) m_line.Update(m_counters);
   }
 
   std::string NowText() override { return LocalDateTimeText(std::chrono::system_clock::now()); }
@@ -151,26 +155,20 @@ class TerminalView : public RunView {
 
   // Prints log text as it is written, each piece flushed so that a closed reader is found
   // at once. After a failure nothing more is printed, and the run ends at its next yield.
+  // Standard output is text with LF line ends; on Windows its text mode makes each CR LF.
   void Print(std::string_view text) {
     if (m_out_error != 0) return;
-    ClearProgress();
-    std::string lines;
-    if (m_terminal_out) {
-      lines.reserve(text.size());
-      for (char c : text) {
-        if (c != '\r') lines.push_back(c);
-      }
-      text = lines;
-    }
+    // The status line shares the screen only when both streams are the terminal.
+    if (m_terminal_out) ClearProgress();
     errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), m_out) != text.size() || std::fflush(m_out) != 0) {
-      m_out_error = errno != 0 ? errno : EIO;
-    }
+    const bool written = m_out_is_log ? Put(text) : PutLines(text);
+    if (!written || std::fflush(m_out) != 0) m_out_error = errno != 0 ? errno : EIO;
   }
 
   // Flushes what is left and says when standard output failed. Returns whether it did.
   bool FinishOutput() {
     errno = 0;
+    if (m_held_cr && m_out_error == 0 && !Put("\r")) m_out_error = errno != 0 ? errno : EIO;
     if (m_out_error == 0 && std::fflush(m_out) != 0) m_out_error = errno != 0 ? errno : EIO;
     if (m_out_error != 0 && !m_out_error_shown) {
       std::fprintf(m_err, "dialmend-run: cannot write to standard output: %s\n",
@@ -180,18 +178,26 @@ class TerminalView : public RunView {
   }
 
  private:
-  void ShowProgress() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - m_last_progress < std::chrono::milliseconds(100)) return;
-    m_last_progress = now;
-    const double seconds = std::chrono::duration<double>(now - m_started).count();
-    std::fprintf(m_err, "\r\033[KFolders %lld  Contacts %lld  Changed %lld  (%.0f contacts/s)",
-                 static_cast<long long>(m_counters.folders),
-                 static_cast<long long>(m_counters.checked),
-                 static_cast<long long>(m_counters.updated),
-                 seconds > 0 ? static_cast<double>(m_counters.checked) / seconds : 0.0);
-    std::fflush(m_err);
-    m_progress_shown = true;
+  bool Put(std::string_view text) {
+    return text.empty() || std::fwrite(text.data(), 1, text.size(), m_out) == text.size();
+  }
+
+  // Writes `text` with each CR LF made LF.
+  bool PutLines(std::string_view text) {
+    // A CR that ends one piece may be the start of a line end the next piece finishes.
+    if (m_held_cr) {
+      m_held_cr = false;
+      if (!text.starts_with('\n') && !Put("\r")) return false;
+    }
+    for (std::size_t at; (at = text.find("\r\n")) != std::string_view::npos;) {
+      if (!Put(text.substr(0, at))) return false;
+      text.remove_prefix(at + 1);
+    }
+    if (text.ends_with('\r')) {
+      m_held_cr = true;
+      text.remove_suffix(1);
+    }
+    return Put(text);
   }
 
   const RunArgs& m_args;
@@ -200,15 +206,15 @@ class TerminalView : public RunView {
   const volatile std::sig_atomic_t* m_interrupts;
   bool m_progress;
   bool m_terminal_out;
+  bool m_out_is_log = false;
+  bool m_held_cr = false;
   int m_out_error = 0;
   bool m_out_error_shown = false;
-  bool m_progress_shown = false;
   bool m_profile_failed = false;
   bool m_aborted = false;
   RunController* m_controller = nullptr;
   RunCounters m_counters;
-  std::chrono::steady_clock::time_point m_started{};
-  std::chrono::steady_clock::time_point m_last_progress{};
+  ProgressLine m_line;
 };
 
 }  // namespace
@@ -236,17 +242,25 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
                 });
   line.AddFlag("--update", out.update);
   line.AddFlag("--no-log", out.no_log);
+  bool progress = false;
+  bool no_progress = false;
+  line.AddFlag("--progress", progress);
+  line.AddFlag("--no-progress", no_progress);
   line.AddFlag("-h,--help", out.help);
   line.AddFlag("--version", out.version);
   if (auto error = line.Parse(args)) return Status::Failure(std::move(*error));
   if (out.no_log && out.log_file) return Status::Failure("--log and --no-log cannot go together");
+  if (progress && no_progress) {
+    return Status::Failure("--progress and --no-progress cannot go together");
+  }
+  if (progress || no_progress) out.progress = progress;
   return Status{};
 }
 
 std::string RunUsage() {
   return "Usage: dialmend-run [--profile PATH|URL] [--update] [--style N] [--prefix N]\n"
          "                    [--zero N] [--find TEXT [--replace TEXT]] [--log FILE | --no-log]\n"
-         "                    [--ca-file FILE]\n"
+         "                    [--ca-file FILE] [--progress | --no-progress]\n"
          "\n"
          "Brings every telephone number in a vCard store up to date: old UK area codes\n"
          "of the April 2000 changes become the new ones and every recognised number is\n"
@@ -276,15 +290,25 @@ std::string RunUsage() {
          "  --no-log        save no log file\n"
          "  --ca-file FILE  trust the certificates in FILE besides the system's (a server\n"
          "                  with a private certificate authority)\n"
+         "  --progress      show a status line on standard error (folder, contacts n of N,\n"
+         "                  numbers, time elapsed and left) even when it is not a terminal\n"
+         "  --no-progress   show none, even on a terminal (default: shown on a terminal)\n"
          "  --help, --version\n"
          "\n"
-         "The activity log is printed as it is written, and saved as it is written: however\n"
-         "the run ends, the log file lists every change already saved. Ctrl-C, SIGTERM and\n"
-         "SIGHUP abort between two contacts; a second one ends at once. A closed standard\n"
-         "output ends the run the same way.\n"
-         "Exit status: 0 done, 1 the store could not be opened, standard output could not be\n"
-         "written or something failed, 2 bad usage or a log file that cannot be created\n"
-         "(nothing is touched), 130 aborted.\n";
+         "The activity log is printed as it is written (LF line ends), and saved as it is\n"
+         "written (CR LF): however the run ends, the log file lists every change already\n"
+         "saved. Ctrl-C, SIGTERM and SIGHUP abort between two contacts; a second one ends at\n"
+         "once. A closed standard output ends the run the same way.\n"
+         "\n"
+         "Exit status:\n"
+         "  0    done: every contact was read and, with --update, every change saved\n"
+         "  1    done with problems: the store could not be opened, something could not be\n"
+         "       read or saved (the log says what, and its summary ends \"Problems: N\"), the\n"
+         "       log file could not be written, or standard output could not be written (the\n"
+         "       run then stops as after Ctrl-C). One card that cannot be read gives 1 even\n"
+         "       when everything else was updated.\n"
+         "  2    bad usage, or a log file that cannot be created: nothing is touched\n"
+         "  130  aborted by Ctrl-C, SIGTERM or SIGHUP; the log lists what was saved\n";
 }
 
 int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE* err,
@@ -310,7 +334,9 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
   }
 
   TerminalView view(parsed, out, err, interrupts);
-  ActivityLog log;
+  // The terminal prints each piece as it comes and keeps none: a long run costs no memory for
+  // its log.
+  ActivityLog log(false);
   log.SetListener([&](std::string_view text) { view.Print(text); });
   RunController controller(view, log);
   view.SetController(&controller);

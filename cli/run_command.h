@@ -20,6 +20,9 @@ struct RunArgs {
   NumberOptions options;
   std::optional<std::string> log_file;  // empty: the default path on the desktop
   bool no_log = false;
+  // The status line on standard error: --progress, --no-progress, else shown when standard
+  // error is a terminal.
+  std::optional<bool> progress;
   bool help = false;
   bool version = false;
 };
@@ -30,8 +33,9 @@ struct RunArgs {
 // The --help text.
 [[nodiscard]] std::string RunUsage();
 
-// The whole program behind main(). The log goes to `out` as it is written (LF line ends when
-// `out` is a terminal), messages and progress to `err`. `interrupts` counts Ctrl-C presses and
+// The whole program behind main(). The log goes to `out` as it is written, with LF line ends
+// (but for `--log` naming `out` itself: that is the log file, with its CR LF), messages and the
+// status line to `err`. `interrupts` counts Ctrl-C presses and
 // termination signals; the first aborts the run between contacts, and so does a failed write
 // to `out`. Returns 0 done, 1 the profile could not be opened, `out` could not be written or
 // something failed, 2 bad usage or a log file that cannot be created, 130 aborted.

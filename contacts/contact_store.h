@@ -168,6 +168,12 @@ class ContactStore {
 
   // What the log should say about the store as a whole; asked once, after the walk.
   [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
+
+  // About how many contacts the walk will meet, for showing progress; may be asked before
+  // Open(). A store answers only when counting costs a small part of the walk (names in
+  // folders, BEGIN lines of a file); std::nullopt when it cannot. Group cards and cards that
+  // cannot be read may count too. Never throws.
+  [[nodiscard]] virtual std::optional<std::int64_t> CountContacts() { return std::nullopt; }
 };
 
 }  // namespace dialmend

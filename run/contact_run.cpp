@@ -195,6 +195,7 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
   std::unique_ptr<FolderCursor> subfolders;
   try {
     path += LogName(folder.Name());
+    m_host.FolderEntered(path);
     if (folder.Kind() == FolderKind::Contacts) {
       const std::unique_ptr<ItemCursor> items = folder.Items();
       m_holding = &folder;

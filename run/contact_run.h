@@ -45,6 +45,9 @@ class RunHost {
   // A counter changed: show it now.
   virtual void CountersChanged(const RunCounters& counters) = 0;
 
+  // The walk has entered the folder at `path`, as the log names it (\Work\Clients).
+  virtual void FolderEntered(const std::string& path) { (void)path; }
+
   // The local date and time as text, as the log's header and summary show it.
   [[nodiscard]] virtual std::string NowText() = 0;
 };

@@ -17,6 +17,7 @@ class RunController::Host : public RunHost {
   }
   void ProfileFailed(const std::string& reason) override { m_c.m_view.ShowProfileProblem(reason); }
   void CountersChanged(const RunCounters& counters) override { m_c.m_view.ShowCounters(counters); }
+  void FolderEntered(const std::string& path) override { m_c.m_view.ShowFolder(path); }
   std::string NowText() override { return m_c.m_view.NowText(); }
 
  private:
@@ -102,6 +103,11 @@ void RunController::Start() {
   m_summary_written = false;
   m_update = job.update;
   m_view.ShowStarted(m_update);
+  if (job.count_contacts && job.store) {
+    if (const std::optional<std::int64_t> count = job.store->CountContacts()) {
+      m_view.ShowContactCount(*count);
+    }
+  }
 
   static const NumberOptions kDefaults;
   RunSettings settings{job.options != nullptr ? job.options : &kDefaults, job.update};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,6 +28,8 @@ struct RunJob {
   const NumberOptions* options = nullptr;  // read afresh for every number
   bool update = false;
   std::optional<LogTarget> log;  // reserved at the start and written as the run goes
+  // Count the store's contacts before the walk, for a progress display.
+  bool count_contacts = false;
 };
 
 // The window or terminal around the controller.
@@ -45,6 +48,11 @@ class RunView {
   virtual void ShowFinished(bool update) = 0;
   virtual void ShowReset(bool update) = 0;
   virtual void ShowCounters(const RunCounters& counters) = 0;
+  // How many contacts the store counted before the walk (asked for by RunJob::count_contacts);
+  // not called when it cannot count.
+  virtual void ShowContactCount(std::int64_t count) { (void)count; }
+  // The folder the walk has entered, as the log names it.
+  virtual void ShowFolder(const std::string& path) { (void)path; }
   // The log file reserved for the run: a numbered name may have moved on past a taken one.
   virtual void ShowLogPath(const std::string& path) { (void)path; }
 

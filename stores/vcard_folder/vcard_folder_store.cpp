@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -43,11 +44,16 @@ struct Walk {
   std::unordered_set<std::string> folders;
   // Leftover temporary files of ours removed so far.
   std::size_t removed = 0;
+  // How many card names of one folder are held at a time.
+  std::size_t card_batch = kVCardNameBatch;
 };
 
 // The entries of one folder, sorted by name, as the walk needs them.
 struct Listing {
+  // The first card names in byte order, at most one batch of them.
   std::vector<std::string> cards;
+  // Whether the folder holds cards after the batch, to be listed when the walk gets there.
+  bool more_cards = false;
   std::vector<std::string> folders;
   bool has_calendar_items = false;
   // Entries passed over that the log should name.
@@ -62,6 +68,51 @@ bool Hidden(std::string_view name) {
 bool Temporary(std::string_view name) {
   return name.ends_with("~") || name.ends_with(".tmp") || name.ends_with(".swp");
 }
+
+// Whether `name` ends in `extension` (".vcf"), in any case, after at least one character.
+bool HasExtension(std::string_view name, std::string_view extension) {
+  return name.size() > extension.size() &&
+         AsciiLower(name.substr(name.size() - extension.size())) == extension;
+}
+
+bool IsCardName(std::string_view name) {
+  return HasExtension(name, ".vcf");
+}
+
+// The smallest names offered, at most `limit` of them: a folder of any size is walked in byte
+// order of its card names while holding only one batch of them. A max-heap, so the largest
+// name kept is the one to drop, its buffer reused for the newcomer.
+class SmallestNames {
+ public:
+  explicit SmallestNames(std::size_t limit) : m_limit(std::max<std::size_t>(limit, 1)) {}
+
+  void Offer(std::string_view name) {
+    if (m_heap.size() < m_limit) {
+      m_heap.emplace_back(name);
+      std::push_heap(m_heap.begin(), m_heap.end());
+      return;
+    }
+    m_left_out = true;
+    if (name >= m_heap.front()) return;
+    std::pop_heap(m_heap.begin(), m_heap.end());
+    m_heap.back().assign(name);
+    std::push_heap(m_heap.begin(), m_heap.end());
+  }
+
+  // Whether any name offered is not among those kept.
+  [[nodiscard]] bool LeftOut() const { return m_left_out; }
+
+  // The names kept, in byte order.
+  [[nodiscard]] std::vector<std::string> Take() {
+    std::sort_heap(m_heap.begin(), m_heap.end());
+    return std::move(m_heap);
+  }
+
+ private:
+  std::size_t m_limit;
+  std::vector<std::string> m_heap;
+  bool m_left_out = false;
+};
 
 // What an entry is once a link is followed.
 enum class EntryKind {
@@ -144,13 +195,17 @@ std::string FolderIdentity(const std::string& path, const std::string& subject) 
   return IdentityOf(info);
 }
 
+// What ReadFolder hands each regular file (or link to one) to, by name: files are the bulk of a
+// folder, and the caller keeps only those it wants.
+using FileNameSink = std::function<void(std::string_view name)>;
+
 // Lists the folder, the notes for what it passes over going to `notes`: one stat for an entry whose
 // type the listing does not give (a link, or a file system that gives none) and for a folder, whose
-// identity the walk needs; none for a plain file. Hidden and temporary entries are passed over; a
-// leftover of ours is removed when the walk writes. Throws StoreError when the folder cannot be
-// listed.
+// identity the walk needs; none for a plain file. Regular files go to `files`; every other entry
+// is returned. Hidden and temporary entries are passed over; a leftover of ours is removed when
+// the walk writes. Throws StoreError when the folder cannot be listed.
 std::vector<Entry> ReadFolder(const std::string& path, const std::string& subject, Walk& walk,
-                              std::vector<StoreNote>& notes) {
+                              std::vector<StoreNote>& notes, const FileNameSink& files) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
   if (!dir) throw StoreError(subject, ReasonOf(errno));
   const int fd = ::dirfd(dir.get());
@@ -182,11 +237,12 @@ std::vector<Entry> ReadFolder(const std::string& path, const std::string& subjec
       continue;
     }
     if (Temporary(name)) continue;
+    if (type == DT_REG) {
+      files(name);
+      continue;
+    }
     Entry entry{std::string(name), EntryKind::Other, {}};
     switch (type) {
-      case DT_REG:
-        entry.kind = EntryKind::File;
-        break;
       case DT_FIFO:
         entry.kind = EntryKind::Fifo;
         break;
@@ -217,7 +273,11 @@ std::vector<Entry> ReadFolder(const std::string& path, const std::string& subjec
           entry.detail = ReasonOf(errno);
         }
     }
-    entries.push_back(std::move(entry));
+    if (entry.kind == EntryKind::File) {
+      files(entry.name);
+    } else {
+      entries.push_back(std::move(entry));
+    }
   }
   if (errno != 0) throw StoreError(subject, ReasonOf(errno));
   return entries;
@@ -280,8 +340,10 @@ std::string FolderIdentity(const std::string& path, const std::string& subject) 
   return Utf8FromPath(resolved);
 }
 
+using FileNameSink = std::function<void(std::string_view name)>;
+
 std::vector<Entry> ReadFolder(const std::string& path, const std::string& subject, Walk& walk,
-                              std::vector<StoreNote>& notes) {
+                              std::vector<StoreNote>& notes, const FileNameSink& files) {
   namespace fs = std::filesystem;
   std::error_code error;
   fs::directory_iterator it(PathFromUtf8(path), error);
@@ -311,7 +373,8 @@ std::vector<Entry> ReadFolder(const std::string& path, const std::string& subjec
       entry.kind = type_error ? EntryKind::Unreadable : EntryKind::Folder;
       entry.detail = type_error ? ErrorText(type_error) : Utf8FromPath(resolved);
     } else if (fs::is_regular_file(status)) {
-      entry.kind = EntryKind::File;
+      files(entry.name);
+      continue;
     }
     entries.push_back(std::move(entry));
   }
@@ -350,13 +413,24 @@ std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
 // Lists the folder for the walk. A subfolder that leads to a folder the walk has already taken
 // on is passed over with a note, so links back up the tree cannot make the walk endless; names
 // are taken in byte order so which of two links to one folder is walked never varies.
-Listing List(const std::string& path, const std::string& subject, Walk& walk) {
+// Only the first `card_batch` card names are kept; the walk lists the rest as it gets to them.
+Listing List(const std::string& path, const std::string& subject, Walk& walk,
+             std::size_t card_batch) {
   Listing listing;
-  std::vector<Entry> entries = ReadFolder(path, subject, walk, listing.notes);
+  SmallestNames cards(card_batch);
+  std::vector<Entry> entries =
+      ReadFolder(path, subject, walk, listing.notes, [&](std::string_view name) {
+        if (IsCardName(name)) {
+          cards.Offer(name);
+        } else if (HasExtension(name, ".ics")) {
+          listing.has_calendar_items = true;
+        }
+      });
+  listing.more_cards = cards.LeftOut();
+  listing.cards = cards.Take();
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
   for (Entry& entry : entries) {
-    const std::string lower = AsciiLower(entry.name);
     if (entry.kind == EntryKind::Folder) {
       if (walk.folders.insert(entry.detail).second) {
         listing.folders.push_back(std::move(entry.name));
@@ -364,13 +438,7 @@ Listing List(const std::string& path, const std::string& subject, Walk& walk) {
         listing.notes.push_back(
             {std::move(entry.name), "passed over: it leads back to a folder already walked"});
       }
-    } else if (entry.kind == EntryKind::File) {
-      if (lower.ends_with(".vcf")) {
-        listing.cards.push_back(std::move(entry.name));
-      } else if (lower.ends_with(".ics")) {
-        listing.has_calendar_items = true;
-      }
-    } else if (lower.ends_with(".vcf") || entry.kind == EntryKind::Unreadable) {
+    } else if (IsCardName(entry.name) || entry.kind == EntryKind::Unreadable) {
       // Anything else of a card's name is said; other entries are not the store's.
       listing.notes.push_back({entry.name, "passed over: " + KindText(entry)});
     }
@@ -410,15 +478,22 @@ class VCardItem : public CardContact {
 // one item in file order, its save held for the folder's Flush().
 class VCardItems : public ItemCursor {
  public:
-  VCardItems(std::string path, std::vector<std::string> names, std::shared_ptr<CardFiles> files)
-      : m_path(std::move(path)), m_names(std::move(names)), m_files(std::move(files)) {}
+  // `names` is the folder's first batch of card names; with `more`, the rest are listed a batch
+  // at a time as the walk gets to them.
+  VCardItems(std::string path, std::vector<std::string> names, bool more, std::size_t card_batch,
+             std::shared_ptr<CardFiles> files)
+      : m_path(std::move(path)),
+        m_names(std::move(names)),
+        m_more(more),
+        m_card_batch(card_batch),
+        m_files(std::move(files)) {}
 
   std::unique_ptr<ContactItem> Next() override {
     if (m_cards) {
       if (std::unique_ptr<ContactItem> item = m_cards->Next()) return item;
       m_cards.reset();
     }
-    if (m_next >= m_names.size()) return nullptr;
+    if (m_next >= m_names.size() && !ListMore()) return nullptr;
     const std::string& name = m_names[m_next++];
     std::string path = m_path + "/" + name;
     FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes);
@@ -438,9 +513,35 @@ class VCardItems : public ItemCursor {
   }
 
  private:
+  // Lists the next batch of card names, those after the last one handed out. Returns whether
+  // there is any. A listing that fails is reported once, and the folder's walk ends there.
+  bool ListMore() {
+    if (!m_more || m_names.empty()) return false;
+    m_more = false;
+    const std::string after = std::move(m_names.back());
+    m_names.clear();
+    SmallestNames batch(m_card_batch);
+    // Nothing is removed and no note is made again: the first listing did that.
+    Walk quiet;
+    std::vector<StoreNote> notes;
+    try {
+      ReadFolder(m_path, after, quiet, notes, [&](std::string_view name) {
+        if (name > after && IsCardName(name)) batch.Offer(name);
+      });
+    } catch (const StoreError& error) {
+      throw StoreError(after, "the cards after it cannot be listed: " + error.Reason());
+    }
+    m_more = batch.LeftOut();
+    m_names = batch.Take();
+    m_next = 0;
+    return !m_names.empty();
+  }
+
   std::string m_path;
   std::vector<std::string> m_names;
   std::size_t m_next = 0;
+  bool m_more;
+  std::size_t m_card_batch;
   std::shared_ptr<CardFiles> m_files;
   // The cards of the file of many being read, if any.
   std::unique_ptr<ItemCursor> m_cards;
@@ -510,7 +611,9 @@ class VCardFolder : public Folder {
   }
 
   std::unique_ptr<ItemCursor> Items() override {
-    return std::make_unique<VCardItems>(m_path, std::move(Entries().cards), m_files);
+    Listing& listing = Entries();
+    return std::make_unique<VCardItems>(m_path, std::move(listing.cards), listing.more_cards,
+                                        m_walk->card_batch, m_files);
   }
 
   std::vector<FlushFailure> Flush() override { return m_files->Flush(); }
@@ -530,7 +633,7 @@ class VCardFolder : public Folder {
  private:
   Listing& Entries() {
     if (!m_listing) {
-      m_listing = List(m_path, m_dir_name, *m_walk);
+      m_listing = List(m_path, m_dir_name, *m_walk, m_walk->card_batch);
       // A calendar folder holds .ics items and no cards; its items are never read.
       m_kind = m_listing->cards.empty() && m_listing->has_calendar_items ? FolderKind::Other
                                                                          : FolderKind::Contacts;
@@ -573,11 +676,31 @@ Status CheckFolder(const std::string& path) {
   return {};
 }
 
+// Adds the card files under `path` to `count` from the names alone, as the walk would take
+// them: no file is opened and no entry but a link is looked at further, so the count costs a
+// small part of the walk. Links to folders are not followed. False when `path` cannot be listed.
+bool CountCardFiles(const std::string& path, std::int64_t& count) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::recursive_directory_iterator it(PathFromUtf8(path),
+                                      fs::directory_options::skip_permission_denied, error);
+  if (error) return false;
+  for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const std::string name = Utf8FromPath(it->path().filename());
+    if (Hidden(name)) {
+      it.disable_recursion_pending();
+    } else if (!Temporary(name) && IsCardName(name)) {
+      ++count;
+    }
+  }
+  return !error;
+}
+
 class VCardStore : public ContactStore {
  public:
   // With `books` empty the store is the folder `root`; else each of `books` is an address book.
-  VCardStore(std::string root, std::vector<std::string> books)
-      : m_root(std::move(root)), m_books(std::move(books)) {}
+  VCardStore(std::string root, std::vector<std::string> books, std::size_t card_batch)
+      : m_root(std::move(root)), m_books(std::move(books)), m_card_batch(card_batch) {}
 
   void SetWriting(bool writing) override { m_writing = writing; }
 
@@ -595,6 +718,7 @@ class VCardStore : public ContactStore {
   std::unique_ptr<FolderCursor> Folders() override {
     m_walk = std::make_shared<Walk>();
     m_walk->writing = m_writing;
+    m_walk->card_batch = m_card_batch;
     m_notes.clear();
     std::vector<std::unique_ptr<Folder>> top;
     if (!m_books.empty()) {
@@ -615,19 +739,29 @@ class VCardStore : public ContactStore {
       return std::make_unique<ReadyFolders>(std::move(top));
     }
     m_walk->folders.insert(FolderIdentity(m_root, m_root));
-    Listing listing = List(m_root, m_root, *m_walk);
+    Listing listing = List(m_root, m_root, *m_walk, m_card_batch);
     m_notes = std::move(listing.notes);
     // Cards in the profile folder itself (a khard or vdirsyncer collection) are one address
     // book, walked before the subfolders, each of which stays an address book of its own.
     if (!listing.cards.empty()) {
       Listing own;
       own.cards = std::move(listing.cards);
+      own.more_cards = listing.more_cards;
       top.push_back(std::make_unique<VCardFolder>(m_walk, m_root, DirName(m_root), std::move(own)));
     }
     for (std::string& name : listing.folders) {
       top.push_back(std::make_unique<VCardFolder>(m_walk, m_root + "/" + name, name));
     }
     return std::make_unique<ReadyFolders>(std::move(top));
+  }
+
+  std::optional<std::int64_t> CountContacts() override {
+    std::int64_t count = 0;
+    if (m_books.empty()) return CountCardFiles(m_root, count) ? std::optional(count) : std::nullopt;
+    for (const std::string& book : m_books) {
+      if (!CountCardFiles(book, count)) return std::nullopt;
+    }
+    return count;
   }
 
   std::vector<StoreNote> TakeNotes() override {
@@ -645,6 +779,7 @@ class VCardStore : public ContactStore {
  private:
   std::string m_root;
   std::vector<std::string> m_books;
+  std::size_t m_card_batch;
   bool m_writing = false;
   std::shared_ptr<Walk> m_walk;
   std::vector<StoreNote> m_notes;
@@ -661,14 +796,14 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
-std::unique_ptr<ContactStore> MakeVCardStore(std::string root) {
+std::unique_ptr<ContactStore> MakeVCardStore(std::string root, std::size_t card_batch) {
   return std::make_unique<VCardStore>(WithoutTrailingSlash(std::move(root)),
-                                      std::vector<std::string>{});
+                                      std::vector<std::string>{}, card_batch);
 }
 
 std::unique_ptr<ContactStore> MakeVCardBooksStore(std::vector<std::string> books) {
   for (std::string& book : books) book = WithoutTrailingSlash(std::move(book));
-  return std::make_unique<VCardStore>(std::string(), std::move(books));
+  return std::make_unique<VCardStore>(std::string(), std::move(books), kVCardNameBatch);
 }
 
 }  // namespace dialmend

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +8,9 @@
 #include "contacts/contact_store.h"
 
 namespace dialmend {
+
+// How many card names of one folder the vCard folder store holds at a time.
+inline constexpr std::size_t kVCardNameBatch = 4096;
 
 // The vCard folder store: `root` is the profile; each subfolder is an address book (named by
 // the first line of its `displayname` file when that is a regular file, else its folder name)
@@ -18,7 +22,10 @@ namespace dialmend {
 // read or parsed is reported and never written. Cards in `root` itself (a khard or vdirsyncer
 // collection given as the profile) are one more address book, named as a subfolder is and walked
 // before the subfolders.
-[[nodiscard]] std::unique_ptr<ContactStore> MakeVCardStore(std::string root);
+// A folder's card names are listed `card_batch` at a time (a fresh listing for each batch, the
+// names after the last one walked), so a folder of any size costs the memory of one batch.
+[[nodiscard]] std::unique_ptr<ContactStore> MakeVCardStore(
+    std::string root, std::size_t card_batch = kVCardNameBatch);
 
 // The same store over address books named one by one (khard's configured ones): each folder of
 // `books` is a top-level folder holding its cards, its subfolders walked within it. A book that

@@ -37,6 +37,12 @@ std::string Read(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// `text` with each CR LF made LF, as standard output has it.
+std::string Lf(std::string text) {
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -70,11 +76,10 @@ TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
   const auto before = Snapshot(m_profile);
   const Outcome r = RunWith({"--profile", m_profile.string(), "--log", m_log.string()});
   EXPECT_EQ(Snapshot(m_profile), before);
-  EXPECT_EQ(r.out, Read(m_log));
-  EXPECT_TRUE(
-      r.out.starts_with("Dialmend Activity Log\r\n=======================\r\n\r\nCommenced "));
-  EXPECT_NE(r.out.find("\r\nChecking contacts in profile "), std::string::npos);
-  EXPECT_NE(r.out.find("\r\nSimulation complete - "), std::string::npos);
+  EXPECT_EQ(r.out, Lf(Read(m_log)));
+  EXPECT_TRUE(r.out.starts_with("Dialmend Activity Log\n=======================\n\nCommenced "));
+  EXPECT_NE(r.out.find("\nChecking contacts in profile "), std::string::npos);
+  EXPECT_NE(r.out.find("\nSimulation complete - "), std::string::npos);
   EXPECT_NE(r.out.find("Could not read \\Work\\broken-export.vcf: "), std::string::npos);
   EXPECT_EQ(r.status, 1) << "the malformed card is a problem";
 }
@@ -84,16 +89,16 @@ TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
 TEST_F(SampleProfile, UpdateChangesExactlyTheReportedNumbers) {
   const auto before = Snapshot(m_profile);
   const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--no-log"});
-  ASSERT_NE(r.out.find("\r\nUpdate complete - "), std::string::npos) << r.out;
+  ASSERT_NE(r.out.find("\nUpdate complete - "), std::string::npos) << r.out;
 
   // Change lines: the old number starts in column 17 and ends at the arrow.
   std::map<std::string, std::string> changes;
-  const std::regex change_line("^  [A-Za-z /2]+: +.* --> .*\r$");
+  const std::regex change_line("^  [A-Za-z /2]+: +.* --> .*$");
   std::istringstream lines(r.out);
   for (std::string line; std::getline(lines, line);) {
     if (!std::regex_match(line, change_line)) continue;
     const auto arrow = line.find(" --> ", 16);
-    changes[line.substr(16, arrow - 16)] = line.substr(arrow + 5, line.size() - arrow - 6);
+    changes[line.substr(16, arrow - 16)] = line.substr(arrow + 5);
   }
   ASSERT_FALSE(changes.empty());
 
@@ -141,8 +146,8 @@ TEST_F(SampleProfile, FirstInterruptAbortsBeforeTheFirstFolder) {
   const auto before = Snapshot(m_profile);
   const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--no-log"}, 1);
   EXPECT_EQ(r.status, 130);
-  EXPECT_NE(r.out.find("\r\nUpdate aborted - "), std::string::npos);
-  EXPECT_NE(r.out.find("Folders processed: 0\r\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\nUpdate aborted - "), std::string::npos);
+  EXPECT_NE(r.out.find("Folders processed: 0\n"), std::string::npos);
   EXPECT_EQ(Snapshot(m_profile), before);
 }
 
@@ -210,8 +215,8 @@ TEST(RunCommand, MissingProfileIsReportedAndEndsWithASummary) {
   EXPECT_NE(r.err.find("There seems to be a problem accessing your profile."), std::string::npos);
   EXPECT_NE(r.err.find("/nonexistent/contacts"), std::string::npos);
   EXPECT_TRUE(r.out.starts_with("Could not open the profile: \"/nonexistent/contacts\": "));
-  EXPECT_NE(r.out.find("\r\n\r\nSimulation complete - "), std::string::npos);
-  EXPECT_NE(r.out.find("Contacts checked: 0\r\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\n\nSimulation complete - "), std::string::npos);
+  EXPECT_NE(r.out.find("Contacts checked: 0\n"), std::string::npos);
 }
 
 TEST(RunCommand, UpdatesAFolderOfCardsAsOneAddressBook) {
@@ -226,10 +231,10 @@ TEST(RunCommand, UpdatesAFolderOfCardsAsOneAddressBook) {
   std::ofstream(collection / "displayname", std::ios::binary) << "Friends\n";
   const Outcome r = RunWith({"--profile", collection.string(), "--update", "--no-log"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\\Friends\\Ann\r\n  Home:         0171 930 8890 --> (020) 7930 8890\r\n"),
+  EXPECT_NE(r.out.find("\\Friends\\Ann\n  Home:         0171 930 8890 --> (020) 7930 8890\n"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("Contacts checked: 2\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Contacts checked: 2\n"), std::string::npos) << r.out;
   EXPECT_NE(Read(collection / "ann.vcf").find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
             std::string::npos);
   fs::remove_all(collection);
@@ -245,8 +250,8 @@ TEST(RunCommand, UpdatesAnExportFileOfManyCardsInOneWrite) {
   std::ofstream(file, std::ios::binary) << ann << "\r\n" << bob;
   const Outcome r = RunWith({"--profile", file.string(), "--update", "--no-log"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("Contacts checked: 2\r\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Contacts updated: 1\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Contacts checked: 2\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Contacts updated: 1\n"), std::string::npos) << r.out;
   std::string expected = ann;
   expected.replace(expected.find("0171 930 8890"), 13, "(020) 7930 8890");
   EXPECT_EQ(Read(file), expected + "\r\n" + bob);
@@ -292,6 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{{"--profile="}, "--profile needs a path"}, BadRun{{"--log"}, "--log needs a path"},
         BadRun{{"--ca-file"}, "--ca-file needs a file"},
         BadRun{{"--log=x", "--no-log"}, "--log and --no-log cannot go together"},
+        BadRun{{"--progress", "--no-progress"}, "--progress and --no-progress cannot go together"},
         BadRun{{"--style", "9"}, "--style: \"9\" is not a number from 0 to 3"},
         BadRun{{"--zero"}, "--zero needs a value from 0 to 2"},
         BadRun{{"--replace", "x"}, "--replace needs --find"}, BadRun{{"--x"}, "unknown option --x"},
@@ -307,6 +313,22 @@ TEST(RunCommand, HelpNamesTheDefaultProfile) {
   EXPECT_NE(r.out.find("~/.contacts"), std::string::npos);
 #endif
   EXPECT_EQ(RunWith({"--version"}).out, "dialmend-run 1.4.17\n");
+}
+
+// Scripts branch on the exit status: --help lists each one on a line of its own.
+TEST(RunCommand, HelpSaysWhatEachExitStatusMeans) {
+  const std::string help = RunWith({"--help"}).out;
+  const auto exit_section = help.find("\nExit status:\n");
+  ASSERT_NE(exit_section, std::string::npos) << help;
+  const std::string statuses = help.substr(exit_section);
+  for (const char* line :
+       {"\n  0    done", "\n  1    done with problems", "\n  2    bad usage", "\n  130  aborted"}) {
+    EXPECT_NE(statuses.find(line), std::string::npos) << line;
+  }
+  EXPECT_NE(statuses.find("One card that cannot be read gives 1 even\n       when everything "
+                          "else was updated."),
+            std::string::npos)
+      << statuses;
 }
 
 }  // namespace

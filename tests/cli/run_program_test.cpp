@@ -31,6 +31,12 @@ std::string Read(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// `text` with each CR LF made LF, as standard output has it.
+std::string Lf(std::string text) {
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
 std::map<std::string, std::string> Cards(const fs::path& root) {
   std::map<std::string, std::string> cards;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -57,13 +63,19 @@ struct Child {
   }
 
   // Starts `argv` with standard input from `in` and output to `out` (each unless -1), standard
-  // error appended to `err`.
-  static pid_t Spawn(const std::vector<std::string>& argv, int in, int out, const fs::path& err) {
+  // error appended to `err`, or into `err_fd` when that is given.
+  static pid_t Spawn(const std::vector<std::string>& argv, int in, int out, const fs::path& err,
+                     int err_fd = -1) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, 0);
     if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (err_fd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                       0644);
+    }
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -167,13 +179,13 @@ TEST_P(RunProgramSignal, AbortsBetweenContactsWithTheLogSaved) {
   Child child = Child::Start(UpdateArgs(), m_err);
   // Three contacts are saved; the program cannot finish before the rest is read.
   // A contact's lines, each starting with its path, are written once it is saved.
-  const std::string head = child.ReadUntil("\r\n\\", 3);
+  const std::string head = child.ReadUntil("\n\\", 3);
   ASSERT_EQ(::kill(child.pid, GetParam()), 0);
   const std::string out = head + child.ReadToEnd();
   EXPECT_EQ(Child::Wait(child.pid), 130) << Read(m_err);
 
   const std::string log = Read(m_log);
-  EXPECT_EQ(log, out);
+  EXPECT_EQ(Lf(log), out);
   EXPECT_NE(log.find("\r\nUpdate aborted - "), std::string::npos) << log;
   EXPECT_GE(ExpectTheLogListsEverySavedChange(log), 3);
   EXPECT_NE(log.find("Contacts updated: "), std::string::npos);
@@ -197,7 +209,7 @@ TEST_F(RunProgram, EndsCleanlyWhenHeadOneClosesItsOutput) {
   ::close(first_line);
   EXPECT_EQ(Child::Wait(head), 0);
   EXPECT_EQ(Child::Wait(run), 1) << Read(m_err);
-  EXPECT_EQ(Read(m_dir / "first.txt"), "Dialmend Activity Log\r\n");
+  EXPECT_EQ(Read(m_dir / "first.txt"), "Dialmend Activity Log\n");
   EXPECT_NE(Read(m_err).find("cannot write to standard output: broken pipe"), std::string::npos);
 
   const std::string log = Read(m_log);
@@ -214,6 +226,107 @@ TEST_F(RunProgram, WritesTheLogOnceWhenItIsStandardOutput) {
   EXPECT_TRUE(out.starts_with("Dialmend Activity Log\r\n")) << out;
   EXPECT_EQ(out.find("Dialmend Activity Log"), out.rfind("Dialmend Activity Log"));
   EXPECT_TRUE(out.ends_with("Problems: 1\r\n")) << out;
+}
+
+// Standard output is text of this system, with LF line ends; the log file keeps its CR LF.
+TEST_F(RunProgram, PrintsLfLineEndsWhileTheLogFileKeepsCrLf) {
+  Child child = Child::Start(
+      {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--log", m_log.string()}, m_err);
+  const std::string out = child.ReadToEnd();
+  EXPECT_EQ(Child::Wait(child.pid), 1) << "the malformed card is a problem; " << Read(m_err);
+  EXPECT_EQ(out.find('\r'), std::string::npos) << out;
+  const std::string log = Read(m_log);
+  EXPECT_TRUE(log.ends_with("\r\nProblems: 1\r\n")) << log;
+  EXPECT_EQ(Lf(log), out);
+}
+
+// What a terminal would show on its last line after `text`: a CR goes back to the line's start
+// and what follows overwrites it.
+std::string LastScreenLine(std::string_view text) {
+  std::string line;
+  std::size_t column = 0;
+  for (const char c : text) {
+    if (c == '\n') {
+      line.clear();
+      column = 0;
+    } else if (c == '\r') {
+      column = 0;
+    } else {
+      if (column == line.size()) line.push_back(c);
+      line[column++] = c;
+    }
+  }
+  return line;
+}
+
+// Runs a simulation of the sample with `options`, standard error into a pipe; gives what came
+// through it.
+std::string StandardErrorOfARun(const fs::path& profile, const std::vector<std::string>& options,
+                                const fs::path& unused) {
+  int fds[2];
+  EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  std::vector<std::string> argv = {DIALMEND_RUN_EXE, "--profile", profile.string(), "--no-log"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  const pid_t pid = Child::Spawn(argv, -1, out, unused, fds[1]);
+  ::close(fds[1]);
+  ::close(out);
+  Child reader;
+  reader.out = fds[0];
+  const std::string err = reader.ReadToEnd();
+  EXPECT_EQ(Child::Wait(pid), 1) << "the malformed card is a problem; " << err;
+  return err;
+}
+
+TEST_F(RunProgram, ForcedProgressShowsContactsOfTheCountAndIsErasedAtTheEnd) {
+  const std::string err = StandardErrorOfARun(m_profile, {"--progress"}, m_err);
+  // Drawn at the first yield, before any contact is read; the sample's cards are one a file.
+  EXPECT_NE(err.find("\rcontacts 0 of " + std::to_string(Cards(m_profile).size()) + "  numbers 0"),
+            std::string::npos)
+      << err;
+  EXPECT_TRUE(err.ends_with("\r")) << err;
+  const std::string last = LastScreenLine(err);
+  EXPECT_FALSE(last.empty());
+  EXPECT_EQ(last, std::string(last.size(), ' ')) << "the line is blanked";
+}
+
+TEST_F(RunProgram, ShowsNoProgressWhenStandardErrorIsNotATerminal) {
+  EXPECT_EQ(StandardErrorOfARun(m_profile, {}, m_err), "");
+}
+
+// Runs a simulation of the sample with standard error on a pseudo-terminal, as from a terminal
+// window, and standard output to /dev/null; gives what the terminal received.
+std::string TerminalOfARun(const fs::path& profile, const std::vector<std::string>& options) {
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  EXPECT_GE(terminal, 0);
+  EXPECT_EQ(::grantpt(terminal), 0);
+  EXPECT_EQ(::unlockpt(terminal), 0);
+  const int err = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  std::vector<std::string> argv = {DIALMEND_RUN_EXE, "--profile", profile.string(), "--no-log"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  const pid_t pid = Child::Spawn(argv, -1, out, {}, err);
+  ::close(err);
+  ::close(out);
+  Child reader;
+  reader.out = terminal;
+  // Ends when the program has closed the terminal's other side (EIO).
+  const std::string shown = reader.ReadToEnd();
+  EXPECT_EQ(Child::Wait(pid), 1) << "the malformed card is a problem; " << shown;
+  return shown;
+}
+
+TEST_F(RunProgram, ShowsProgressWhenStandardErrorIsATerminal) {
+  const std::string shown = TerminalOfARun(m_profile, {});
+  EXPECT_NE(shown.find("\rcontacts 0 of " + std::to_string(Cards(m_profile).size())),
+            std::string::npos)
+      << shown;
+  const std::string last = LastScreenLine(shown);
+  EXPECT_EQ(last, std::string(last.size(), ' ')) << "the line is blanked";
+}
+
+TEST_F(RunProgram, NoProgressTurnsTheStatusLineOffOnATerminal) {
+  EXPECT_EQ(TerminalOfARun(m_profile, {"--no-progress"}), "");
 }
 
 }  // namespace

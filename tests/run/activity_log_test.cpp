@@ -20,5 +20,15 @@ TEST(ActivityLog, AppendsUnchangedAndTellsTheListener) {
   EXPECT_EQ(log.Text(), "");
 }
 
+TEST(ActivityLog, KeepsNoCopyWhenToldNotToButStillTellsTheListener) {
+  ActivityLog log(false);
+  std::string heard;
+  log.SetListener([&](std::string_view text) { heard += text; });
+  log.WriteLog("abc\r\n");
+  log.WriteLog("def\r\n");
+  EXPECT_EQ(heard, "abc\r\ndef\r\n");
+  EXPECT_EQ(log.Text(), "");
+}
+
 }  // namespace
 }  // namespace dialmend
