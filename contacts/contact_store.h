@@ -63,6 +63,27 @@ struct PhoneValue {
   std::string number;
 };
 
+// Where a contact stands in its store, so that a later run can find it again.
+struct ContactIdentity {
+  // The card's file path (vCard stores), the item's EntryID (Outlook), a resource's href.
+  std::string where;
+  // The card's place in a file of many cards, from 0; -1 when the file holds one card.
+  std::int64_t card = -1;
+  // The resource's version as the server gave it (an ETag); empty where a store has none.
+  std::string tag;
+
+  friend bool operator==(const ContactIdentity&, const ContactIdentity&) = default;
+};
+
+// Which store a run worked on: its kind ("vCard folder") and its location (a path, a profile
+// name). An empty kind means the store cannot be found again, and keeps no undo record.
+struct StoreIdentity {
+  std::string kind;
+  std::string location;
+
+  friend bool operator==(const StoreIdentity&, const StoreIdentity&) = default;
+};
+
 // One item of a folder. Only contacts are read further.
 class ContactItem {
  public:
@@ -105,6 +126,14 @@ class ContactItem {
   // What the log should say about this contact besides its changes; asked once, after
   // Phones().
   [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
+
+  // Said before Save(): true when Save() only hands the contact to its folder's Flush(), so
+  // nothing reaches the store until then.
+  [[nodiscard]] virtual bool SaveIsHeld() { return false; }
+
+  // How ContactStore::FindContacts finds this contact again; empty `where` when it cannot.
+  // Throws StoreError when the store cannot say.
+  [[nodiscard]] virtual ContactIdentity Identity() { return {}; }
 };
 
 // Walks a collection once, first to last, one element at a time.
@@ -168,6 +197,19 @@ class ContactStore {
 
   // What the log should say about the store as a whole; asked once, after the walk.
   [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
+
+  // Which store this is, once opened; see StoreIdentity.
+  [[nodiscard]] virtual StoreIdentity Identity() { return {}; }
+
+  // After Open(): a folder whose items are the contacts `identities` name, one Next() for each
+  // in order; Next() throws StoreError naming one that cannot be found or read and moves past
+  // it. Its Flush() writes the saves its items hold. nullptr when the store cannot find its
+  // contacts again.
+  [[nodiscard]] virtual std::unique_ptr<Folder> FindContacts(
+      std::vector<ContactIdentity> identities) {
+    (void)identities;
+    return nullptr;
+  }
 };
 
 }  // namespace dialmend
