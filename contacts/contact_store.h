@@ -111,6 +111,21 @@ class ContactItem {
   // changes only when Save() succeeds.
   virtual void SetPhone(std::size_t index, std::string number) = 0;
 
+  // Entry `index` exactly as the store keeps it when that is more than its number (a vCard
+  // value's bytes: folds, encoding and all), so an undo can give back that very form; empty
+  // where the number says it all.
+  [[nodiscard]] virtual std::string StoredForm(std::size_t index) {
+    (void)index;
+    return {};
+  }
+
+  // As SetPhone, for an undo: the entry gets `number` back, written as `stored_form` (what
+  // StoredForm gave) where the store can, so the contact is as it was byte for byte.
+  virtual void RestorePhone(std::size_t index, std::string number, std::string stored_form) {
+    (void)stored_form;
+    SetPhone(index, std::move(number));
+  }
+
   // The name the contact is filed under; may be empty.
   [[nodiscard]] virtual std::string FileAs() = 0;
 

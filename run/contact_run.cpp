@@ -320,7 +320,8 @@ bool ContactRun::ConvertPhones(ContactItem& item, const std::string& folder_path
       if (stored.text == phones[i].number) continue;
       conversion.changes += FixLog(label, phones[i].number, stored.text, m_counters);
       if (m_settings.update) {
-        conversion.fields.push_back({i, phones[i].field, phones[i].number, stored.text});
+        conversion.fields.push_back(
+            {i, phones[i].field, phones[i].number, stored.text, item.StoredForm(i)});
       }
       // A simulation never assigns: a live item may be open elsewhere and saved by the user.
       if (m_settings.update) item.SetPhone(i, std::move(stored.text));

@@ -177,13 +177,14 @@ bool TakeLine(const std::vector<std::string>& f, UndoRecord& record) {
     contact.identity.tag = f[3];
     contact.name = f[4];
     record.contacts.push_back(std::move(contact));
-  } else if (tag == "field" && f.size() == 5 && !record.contacts.empty()) {
+  } else if (tag == "field" && (f.size() == 5 || f.size() == 6) && !record.contacts.empty()) {
     FieldChange change;
     const auto field = FieldOfLabel(f[2]);
     if (!ParseNumber(f[1], change.index) || !field) return false;
     change.field = *field;
     change.old_number = f[3];
     change.new_number = f[4];
+    if (f.size() == 6) change.old_form = f[5];
     record.contacts.back().changes.push_back(std::move(change));
   } else if (tag == "undone" && f.size() == 2) {
     record.undone = f[1];
@@ -269,6 +270,10 @@ std::string RecordedContactText(const RecordedContact& contact) {
     Escape(change.old_number, text);
     text += '\t';
     Escape(change.new_number, text);
+    if (!change.old_form.empty()) {
+      text += '\t';
+      Escape(change.old_form, text);
+    }
     text += '\n';
   }
   return text;

@@ -22,6 +22,7 @@
 //   started	2026-12-07 07:05:28	07/12/26 07:05:28
 //   contact	/home/ann/.contacts/work/ann.vcf	-1		\Work\Ann Example
 //   field	0	Home	0171 930 8890	(020) 7930 8890
+//   field	1	Business	0171 930 8891	(020) 7930 8891	0171 930\r\n 8891
 //   undone	07/12/26 08:00:01
 //
 // Lines are only ever appended, so a crash can tear only the last one: a last line without
@@ -41,6 +42,8 @@ struct FieldChange {
   PhoneField field = PhoneField::Other;
   std::string old_number;
   std::string new_number;
+  // The old number as the store kept it (ContactItem::StoredForm), when that differs.
+  std::string old_form;
 };
 
 // One contact a run changed.

@@ -132,7 +132,7 @@ void ContactRun::RestoreContact(ContactItem& item, const RecordedContact& record
       }
       taken[*at] = true;
       changes += FixLog(label, change.new_number, change.old_number, m_counters);
-      if (m_settings.update) item.SetPhone(*at, change.old_number);
+      if (m_settings.update) item.RestorePhone(*at, change.old_number, change.old_form);
     }
   } catch (const StoreError& error) {
     m_counters.numbers = numbers_before;

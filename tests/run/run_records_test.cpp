@@ -57,7 +57,7 @@ TEST(RunName, IsTheLocalDateAndTimeInSortableForm) {
 std::string MakeRun(const fs::path& folder, hours age, StoreIdentity store = {"memory", "a"}) {
   UndoJournal journal(folder.string(), std::move(store), std::chrono::system_clock::now() - age,
                       "then");
-  EXPECT_TRUE(journal.Record({{"c", -1, {}}, "\\C", {{0, PhoneField::Home, "1", "2"}}}).Ok());
+  EXPECT_TRUE(journal.Record({{"c", -1, {}}, "\\C", {{0, PhoneField::Home, "1", "2", {}}}}).Ok());
   return journal.Path();
 }
 

@@ -40,8 +40,8 @@ const std::chrono::system_clock::time_point kStart = std::chrono::system_clock::
 RecordedContact Ann() {
   return {{"/book/ann.vcf", -1, {}},
           "\\Book\\Ann",
-          {{0, PhoneField::Home, "0171 930 8890", "(020) 7930 8890"},
-           {2, PhoneField::Mobile, "0370\t1\\2", "line\nbreak\r"}}};
+          {{0, PhoneField::Home, "0171 930 8890", "(020) 7930 8890", {}},
+           {2, PhoneField::Mobile, "0370\t1\\2", "line\nbreak\r", "0370=09\r\n 1\\2"}}};
 }
 
 std::string RecordOf(UndoJournal& journal) {
@@ -53,7 +53,7 @@ TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
   UndoJournal journal(folder.string(), {"vCard folder", "/book\tshelf"}, kStart, "07/12/26 07:00");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
   RecordedContact bob{{"/book/all.vcf", 3, "etag\"1"}, "\\Book\\Bob", {}};
-  bob.changes.push_back({1, PhoneField::Business, "01232 123456", "(028) 9012 3456"});
+  bob.changes.push_back({1, PhoneField::Business, "01232 123456", "(028) 9012 3456", {}});
   ASSERT_TRUE(journal.Record(bob).Ok());
   ASSERT_TRUE(journal.Sync().Ok());
 
@@ -71,6 +71,8 @@ TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
   EXPECT_EQ(record.contacts[0].changes[1].field, PhoneField::Mobile);
   EXPECT_EQ(record.contacts[0].changes[1].old_number, "0370\t1\\2");
   EXPECT_EQ(record.contacts[0].changes[1].new_number, "line\nbreak\r");
+  EXPECT_EQ(record.contacts[0].changes[1].old_form, "0370=09\r\n 1\\2");
+  EXPECT_EQ(record.contacts[0].changes[0].old_form, "");
   EXPECT_EQ(record.contacts[1].identity, bob.identity);
   EXPECT_EQ(record.Numbers(), 3u);
   EXPECT_FALSE(record.undone);
