@@ -63,6 +63,27 @@ struct PhoneValue {
   std::string number;
 };
 
+// Where a contact stands in its store, so that a later run can find it again.
+struct ContactIdentity {
+  // The card's file path (vCard stores), the item's EntryID (Outlook), a resource's href.
+  std::string where;
+  // The card's place in a file of many cards, from 0; -1 when the file holds one card.
+  std::int64_t card = -1;
+  // The resource's version as the server gave it (an ETag); empty where a store has none.
+  std::string tag;
+
+  friend bool operator==(const ContactIdentity&, const ContactIdentity&) = default;
+};
+
+// Which store a run worked on: its kind ("vCard folder") and its location (a path, a profile
+// name). An empty kind means the store cannot be found again, and keeps no undo record.
+struct StoreIdentity {
+  std::string kind;
+  std::string location;
+
+  friend bool operator==(const StoreIdentity&, const StoreIdentity&) = default;
+};
+
 // One item of a folder. Only contacts are read further.
 class ContactItem {
  public:
@@ -90,6 +111,21 @@ class ContactItem {
   // changes only when Save() succeeds.
   virtual void SetPhone(std::size_t index, std::string number) = 0;
 
+  // Entry `index` exactly as the store keeps it when that is more than its number (a vCard
+  // value's bytes: folds, encoding and all), so an undo can give back that very form; empty
+  // where the number says it all.
+  [[nodiscard]] virtual std::string StoredForm(std::size_t index) {
+    (void)index;
+    return {};
+  }
+
+  // As SetPhone, for an undo: the entry gets `number` back, written as `stored_form` (what
+  // StoredForm gave) where the store can, so the contact is as it was byte for byte.
+  virtual void RestorePhone(std::size_t index, std::string number, std::string stored_form) {
+    (void)stored_form;
+    SetPhone(index, std::move(number));
+  }
+
   // The name the contact is filed under; may be empty.
   [[nodiscard]] virtual std::string FileAs() = 0;
 
@@ -105,6 +141,14 @@ class ContactItem {
   // What the log should say about this contact besides its changes; asked once, after
   // Phones().
   [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
+
+  // Said before Save(): true when Save() only hands the contact to its folder's Flush(), so
+  // nothing reaches the store until then.
+  [[nodiscard]] virtual bool SaveIsHeld() { return false; }
+
+  // How ContactStore::FindContacts finds this contact again; empty `where` when it cannot.
+  // Throws StoreError when the store cannot say.
+  [[nodiscard]] virtual ContactIdentity Identity() { return {}; }
 };
 
 // Walks a collection once, first to last, one element at a time.
@@ -174,6 +218,19 @@ class ContactStore {
   // folders, BEGIN lines of a file); std::nullopt when it cannot. Group cards and cards that
   // cannot be read may count too. Never throws.
   [[nodiscard]] virtual std::optional<std::int64_t> CountContacts() { return std::nullopt; }
+
+  // Which store this is, once opened; see StoreIdentity.
+  [[nodiscard]] virtual StoreIdentity Identity() { return {}; }
+
+  // After Open(): a folder whose items are the contacts `identities` name, one Next() for each
+  // in order; Next() throws StoreError naming one that cannot be found or read and moves past
+  // it. Its Flush() writes the saves its items hold. nullptr when the store cannot find its
+  // contacts again.
+  [[nodiscard]] virtual std::unique_ptr<Folder> FindContacts(
+      std::vector<ContactIdentity> identities) {
+    (void)identities;
+    return nullptr;
+  }
 };
 
 }  // namespace dialmend

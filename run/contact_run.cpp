@@ -1,6 +1,7 @@
 #include "run/contact_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -99,8 +100,19 @@ bool ContactRun::Aborted() {
 }
 
 void ContactRun::Flush() {
+  // What the folder writes must be in the undo record, on disk, first.
+  if (m_journal && !m_record_failed && m_holding != nullptr) {
+    if (const Status synced = m_journal->Sync(); !synced.Ok()) {
+      m_record_failed = true;
+      m_aborted = true;
+      Problem(synced.Message());
+      m_host.RecordFailed(synced.Message());
+    }
+  }
   std::vector<Folder::FlushFailure> failures;
-  if (m_holding != nullptr) failures = m_holding->Flush();
+  // A folder that held saves after the record failed is never asked to write them: it lets
+  // them go with itself.
+  if (m_holding != nullptr && !m_record_failed) failures = m_holding->Flush();
   // A failed write of a large file holds thousands of saves: look each up once.
   std::unordered_map<std::uint64_t, const Folder::FlushFailure*> failed;
   for (const Folder::FlushFailure& failure : failures) {
@@ -108,6 +120,13 @@ void ContactRun::Flush() {
   }
   std::vector<HeldContact> held = std::exchange(m_held, {});
   for (HeldContact& contact : held) {
+    if (m_record_failed && contact.save) {
+      m_counters.numbers -= contact.numbers;
+      --m_counters.updated;
+      Problem("Could not save " + contact.where +
+              ": it was not written, as the undo record could not be written");
+      continue;
+    }
     const auto found = contact.save ? failed.find(*contact.save) : failed.end();
     if (found == failed.end()) {
       m_log.WriteLog(contact.report);
@@ -149,7 +168,8 @@ void ContactRun::FixContacts() {
   }
   m_log.WriteLog("Dialmend Activity Log\r\n");
   m_log.WriteLog("=======================\r\n\r\n");
-  m_log.WriteLog("Commenced " + m_host.NowText() + "\r\n\r\n");
+  const std::string commenced = m_host.NowText();
+  m_log.WriteLog("Commenced " + commenced + "\r\n\r\n");
   m_log.WriteLog(m_settings.update ? "Updating" : "Checking");
   std::string user;
   try {
@@ -161,6 +181,13 @@ void ContactRun::FixContacts() {
     return;
   }
   m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
+  if (m_settings.update && m_settings.record_folder) {
+    // A store that cannot find its contacts again keeps no record: it could not be used.
+    if (StoreIdentity identity = m_store.Identity(); !identity.kind.empty()) {
+      m_journal = std::make_unique<UndoJournal>(*m_settings.record_folder, std::move(identity),
+                                                std::chrono::system_clock::now(), commenced);
+    }
+  }
 
   std::unique_ptr<FolderCursor> folders;
   try {
@@ -255,6 +282,10 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   if (conversion.changes.empty()) return;
 
   std::string report = ContactPath(item, folder_path) + "\r\n" + conversion.changes;
+  if (m_settings.update && m_journal &&
+      !RecordContact(item, folder_path, std::move(conversion.fields), numbers_before)) {
+    return;
+  }
   std::optional<std::uint64_t> held;
   if (m_settings.update && !SaveContact(item, folder_path, numbers_before, held)) return;
   ++m_counters.updated;
@@ -289,6 +320,10 @@ bool ContactRun::ConvertPhones(ContactItem& item, const std::string& folder_path
       }
       if (stored.text == phones[i].number) continue;
       conversion.changes += FixLog(label, phones[i].number, stored.text, m_counters);
+      if (m_settings.update) {
+        conversion.fields.push_back(
+            {i, phones[i].field, phones[i].number, stored.text, item.StoredForm(i)});
+      }
       // A simulation never assigns: a live item may be open elsewhere and saved by the user.
       if (m_settings.update) item.SetPhone(i, std::move(stored.text));
     }
@@ -327,6 +362,38 @@ bool ContactRun::SaveContact(ContactItem& item, const std::string& folder_path,
   }
 }
 
+bool ContactRun::RecordContact(ContactItem& item, const std::string& folder_path,
+                               std::vector<FieldChange> fields, std::int64_t numbers_before) {
+  RecordedContact contact;
+  contact.changes = std::move(fields);
+  bool held = false;
+  try {
+    contact.identity = item.Identity();
+    held = item.SaveIsHeld();
+  } catch (const StoreError& error) {
+    m_counters.numbers = numbers_before;
+    Problem("Could not save " + ContactPath(item, folder_path) + ": " + error.Reason());
+    return false;
+  }
+  contact.name = ContactPath(item, folder_path);
+  Status recorded = m_journal->Record(contact);
+  // A held save reaches the store only at Flush(), which makes the record durable first: one
+  // flush to disk for the whole batch.
+  if (recorded.Ok() && !held) recorded = m_journal->Sync();
+  if (recorded.Ok()) return true;
+  m_counters.numbers = numbers_before;
+  StopForRecord(recorded);
+  return false;
+}
+
+void ContactRun::StopForRecord(const Status& failure) {
+  m_record_failed = true;
+  m_aborted = true;
+  Problem(failure.Message());
+  m_host.RecordFailed(failure.Message());
+  Flush();
+}
+
 void ContactRun::ReportChanges(ContactItem& item, const std::string& folder_path,
                                std::optional<std::uint64_t> held, std::string report,
                                std::int64_t numbers_before) {
@@ -339,6 +406,7 @@ void ContactRun::ReportChanges(ContactItem& item, const std::string& folder_path
 }
 
 std::string SummaryText(const SummaryFacts& facts) {
+  if (facts.undo) return UndoSummaryText(facts);
   const char* mode = facts.update ? "Update" : "Simulation";
   std::string text = "\r\n";
   text += std::string(mode) + (facts.completed ? " complete - " : " aborted - ") + facts.now_text;

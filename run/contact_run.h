@@ -9,6 +9,7 @@
 #include "contacts/contact_store.h"
 #include "engine/number_options.h"
 #include "run/activity_log.h"
+#include "run/undo_record.h"
 
 // The body of a run: open the profile, write the log's header, walk every folder depth first
 // and bring each contact's numbers up to date. Store failures (StoreError) are caught here:
@@ -28,6 +29,7 @@ struct RunCounters {
   std::int64_t updated = 0;  // contacts updated, or to update in a simulation
   std::int64_t numbers = 0;  // numbers updated, or to update
   std::int64_t problems = 0;
+  std::int64_t left = 0;  // an undo's fields left as they are because changed since
 };
 
 // What the walk needs from whoever drives it: the window or the terminal.
@@ -50,12 +52,18 @@ class RunHost {
 
   // The local date and time as text, as the log's header and summary show it.
   [[nodiscard]] virtual std::string NowText() = 0;
+
+  // The undo record could not be written, for the message given; the run has stopped.
+  virtual void RecordFailed(const std::string& message) { (void)message; }
 };
 
 struct RunSettings {
   // Read afresh for every number, so the caller may keep it current.
   const NumberOptions* options = nullptr;
   bool update = false;  // false: a simulation, which writes nothing
+  // Where an update keeps its undo record; std::nullopt: it keeps none. An empty folder is one
+  // that could not be found, and the run stops at its first change.
+  std::optional<std::string> record_folder = std::nullopt;
 };
 
 // The change line for one changed number ("  Home:         0171 930 8890 --> (020) 7930 8890")
@@ -84,6 +92,16 @@ class ContactRun {
   // controller at a pause and an abort, so a stopped run has all it did on disk.
   void Flush();
 
+  // An undo run: opens the profile, writes the undo's header and puts back each old value of
+  // `record` where the field still holds the value the update wrote (only reporting, in a
+  // simulation). A field changed since is left and named, a problem.
+  void UndoContacts(const UndoRecord& record);
+
+  // The undo record could not be written, so the run stopped before changing anything more.
+  [[nodiscard]] bool RecordFailed() const { return m_record_failed; }
+  // The undo record this update wrote, if it wrote one.
+  [[nodiscard]] std::string RecordPath() const { return m_journal ? m_journal->Path() : ""; }
+
  private:
   bool Aborted();
   void WalkFolders(FolderCursor& folders, const std::string& parent_path);
@@ -104,6 +122,7 @@ class ContactRun {
   struct Conversion {
     std::string changes;
     std::vector<Refusal> refused;
+    std::vector<FieldChange> fields;  // in an update, each change as the undo record keeps it
   };
   [[nodiscard]] bool ReadPhones(ContactItem& item, const std::string& folder_path,
                                 std::vector<PhoneValue>& phones);
@@ -116,6 +135,13 @@ class ContactRun {
   // Saves the contact; `held` gets the number of a save its folder holds.
   [[nodiscard]] bool SaveContact(ContactItem& item, const std::string& folder_path,
                                  std::int64_t numbers_before, std::optional<std::uint64_t>& held);
+  // Writes the contact's changes to the undo record before it is saved, durable first unless
+  // the save is held for Flush(). When the record fails the run stops.
+  [[nodiscard]] bool RecordContact(ContactItem& item, const std::string& folder_path,
+                                   std::vector<FieldChange> fields, std::int64_t numbers_before);
+  void StopForRecord(const Status& failure);
+  // Puts back one recorded contact's old values.
+  void RestoreContact(ContactItem& item, const RecordedContact& recorded);
   // Logs the contact's change lines, or holds them with its held save until Flush().
   void ReportChanges(ContactItem& item, const std::string& folder_path,
                      std::optional<std::uint64_t> held, std::string report,
@@ -140,12 +166,17 @@ class ContactRun {
   // The folder whose items are being walked, and its held contacts.
   Folder* m_holding = nullptr;
   std::vector<HeldContact> m_held;
+
+  // An update's undo record, from its first change on.
+  std::unique_ptr<UndoJournal> m_journal;
+  bool m_record_failed = false;
 };
 
 // What the summary reports.
 struct SummaryFacts {
   bool completed = false;  // false: the run was aborted
   bool update = false;
+  bool undo = false;  // the summary of an undo run
   std::int64_t run_seconds = 0;
   RunCounters counters;
   std::string now_text;
@@ -153,6 +184,10 @@ struct SummaryFacts {
 
 // The summary's lines, each ending in CR LF; "Problems: N" only when something failed.
 [[nodiscard]] std::string SummaryText(const SummaryFacts& facts);
+
+// The summary of an undo run, which SummaryText gives for `facts.undo`: what was restored and
+// what was left because it changed since.
+[[nodiscard]] std::string UndoSummaryText(const SummaryFacts& facts);
 
 // The log line, with its CR LF, that says why the profile could not be opened.
 [[nodiscard]] std::string ProfileFailureLine(std::string_view reason);

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "run/run_records.h"
+
 namespace dialmend {
 
 // Connects the walk to the controller: yields go to the view, and a pause holds there.
@@ -19,6 +21,7 @@ class RunController::Host : public RunHost {
   void CountersChanged(const RunCounters& counters) override { m_c.m_view.ShowCounters(counters); }
   void FolderEntered(const std::string& path) override { m_c.m_view.ShowFolder(path); }
   std::string NowText() override { return m_c.m_view.NowText(); }
+  void RecordFailed(const std::string& message) override { m_c.m_view.ShowMessage(message); }
 
  private:
   RunController& m_c;
@@ -87,6 +90,17 @@ void RunController::Start() {
   m_log_save = {};
   m_log_saved = false;
   RunJob job = m_view.PrepareRun();
+  std::optional<UndoRecord> undo;
+  if (!job.undo_record.empty()) {
+    // Before anything is touched: a record that cannot be used stops the undo from starting.
+    Result<UndoRecord> record = ReadUndoRecord(job.undo_record);
+    if (!record.Ok()) {
+      m_log_save = Status::Failure(record.Message());
+      m_view.ShowMessage(record.Message());
+      return;
+    }
+    undo = std::move(record.Value());
+  }
   if (job.log) {
     // Before anything is touched: a log that cannot be kept stops the run from starting.
     m_log_save = m_log_file.Reserve(*job.log);
@@ -102,6 +116,9 @@ void RunController::Start() {
   m_start_time = m_clock();
   m_summary_written = false;
   m_update = job.update;
+  m_undo = undo.has_value();
+  m_record_failed = false;
+  m_record_path.clear();
   m_view.ShowStarted(m_update);
   if (job.count_contacts && job.store) {
     if (const std::optional<std::int64_t> count = job.store->CountContacts()) {
@@ -111,17 +128,31 @@ void RunController::Start() {
 
   static const NumberOptions kDefaults;
   RunSettings settings{job.options != nullptr ? job.options : &kDefaults, job.update};
+  const std::string record_folder = job.record_folder.value_or(DefaultRunsFolder());
+  if (!m_undo) settings.record_folder = record_folder;
   Host host(*this);
   if (job.store) {
     ContactRun run(*job.store, settings, m_counters, m_log, host);
     m_run = &run;
-    run.FixContacts();
+    if (undo) {
+      run.UndoContacts(*undo);
+    } else {
+      run.FixContacts();
+    }
     m_run = nullptr;
+    m_record_failed = run.RecordFailed();
+    m_record_path = run.RecordPath();
   } else {
     m_log.WriteLog(ProfileFailureLine("no contact store"));
     host.ProfileFailed("no contact store");
   }
   job.store.reset();
+  if (undo && m_state == RunState::Running && !m_summary_written) MarkRecordUndone(*undo);
+  if (!m_record_path.empty()) {
+    for (const std::string& problem : PruneRuns(record_folder, std::chrono::system_clock::now())) {
+      m_log.WriteLog("  " + problem + "\r\n");
+    }
+  }
 
   // A paused stretch never counts: after an abort the time stopped at the pause.
   if (m_state == RunState::Running) m_run_time += m_clock() - m_start_time;
@@ -159,10 +190,23 @@ void RunController::AbortPaused() {
   m_state = RunState::Finished;
 }
 
+void RunController::MarkRecordUndone(const UndoRecord& record) {
+  // A contact that could not be saved may be tried again: its record stays open. Fields left
+  // because they changed since stay as they are whatever the next undo finds.
+  if (!m_update || record.undone || m_counters.problems != m_counters.left) return;
+  if (const Status marked = MarkUndone(record.path, m_view.NowText()); !marked.Ok()) {
+    m_log.WriteLog("  " + marked.Message() + "\r\n");
+    ++m_counters.problems;
+    m_view.ShowCounters(m_counters);
+    m_view.ShowMessage(marked.Message());
+  }
+}
+
 void RunController::WriteSummary() {
   SummaryFacts facts;
-  facts.completed = m_state == RunState::Running;
+  facts.completed = m_state == RunState::Running && !m_record_failed;
   facts.update = m_update;
+  facts.undo = m_undo;
   facts.run_seconds = std::llround(std::chrono::duration<double>(m_run_time).count());
   facts.counters = m_counters;
   facts.now_text = m_view.NowText();

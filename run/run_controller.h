@@ -30,6 +30,11 @@ struct RunJob {
   std::optional<LogTarget> log;  // reserved at the start and written as the run goes
   // Count the store's contacts before the walk, for a progress display.
   bool count_contacts = false;
+  // An undo run: the path of the undo record of the update to undo; empty for a run that
+  // converts. `update` false simulates the undo.
+  std::string undo_record;
+  // Where an update keeps its undo record; std::nullopt: the user's state folder.
+  std::optional<std::string> record_folder;
 };
 
 // The window or terminal around the controller.
@@ -99,6 +104,9 @@ class RunController {
   [[nodiscard]] const Status& LogSave() const { return m_log_save; }
   // Whether the last run's log was saved whole to its file.
   [[nodiscard]] bool LogSaved() const { return m_log_saved; }
+  // The undo record the last update run wrote; empty when it wrote none. A view offers to undo
+  // it by starting a run whose RunJob names it in `undo_record`.
+  [[nodiscard]] const std::string& RecordPath() const { return m_record_path; }
 
  private:
   class Host;
@@ -109,6 +117,8 @@ class RunController {
   void Reset();
   void AbortPaused();
   void WriteSummary();
+  // After an undo run: marks its record undone when it put back all it could.
+  void MarkRecordUndone(const UndoRecord& record);
 
   RunView& m_view;
   ActivityLog& m_log;
@@ -123,6 +133,9 @@ class RunController {
   bool m_summary_written = false;
   bool m_end_after_run = false;
   Status m_log_save;
+  bool m_undo = false;
+  bool m_record_failed = false;
+  std::string m_record_path;
   // The walk under way, reached from inside its yields to write what it holds at a pause or
   // an abort.
   ContactRun* m_run = nullptr;

@@ -255,14 +255,35 @@ std::string ApplyEdits(const std::string& bytes, std::vector<Edit>& edits) {
 
 }  // namespace
 
-VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes) {
+std::string_view VCard::RawValue(std::size_t index) const {
+  const TelSlot& slot = m_slots.at(index);
+  return std::string_view(m_bytes).substr(slot.value_begin, slot.value_end - slot.value_begin);
+}
+
+VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes,
+                          std::span<const KeptValue> kept) {
   VCardRewrite result;
   const std::vector<const std::string*> wanted =
       WantedNumbers(card.m_phones.size(), changes, result.rejected);
+  std::vector<const std::string*> kept_bytes(card.m_phones.size(), nullptr);
+  for (const KeptValue& value : kept) {
+    if (value.index < kept_bytes.size()) {
+      kept_bytes[value.index] = &value.bytes;
+    } else {
+      result.rejected.push_back(
+          {value.index, "the card has no phone entry " + std::to_string(value.index)});
+    }
+  }
   std::vector<Edit> edits;
   for (std::size_t i = 0; i < wanted.size(); ++i) {
-    if (wanted[i] == nullptr || *wanted[i] == card.m_phones[i].number) continue;
     const VCard::TelSlot& slot = card.m_slots[i];
+    if (kept_bytes[i] != nullptr) {
+      if (*kept_bytes[i] != card.RawValue(i)) {
+        edits.push_back(Edit{slot.value_begin, slot.value_end, *kept_bytes[i]});
+      }
+      continue;
+    }
+    if (wanted[i] == nullptr || *wanted[i] == card.m_phones[i].number) continue;
     const ValueForm form = FormOf(slot, card.m_version);
     std::string value;
     std::string problem = ValueFor(*wanted[i], slot, form, value);

@@ -52,6 +52,13 @@ struct PhoneChange {
   std::string number;
 };
 
+// Bytes for the value of the phone entry at `index`, written as they are: a RawValue kept from
+// an earlier version of the card.
+struct KeptValue {
+  std::size_t index = 0;
+  std::string bytes;
+};
+
 // A change RewriteVCard left out, and why, in words fit for the activity log.
 struct RejectedChange {
   std::size_t index = 0;
@@ -90,9 +97,14 @@ class VCard {
   // rewritten values.
   std::string_view LineEnd() const { return m_line_end; }
 
+  // The bytes of phone entry `index`'s value as the file holds them, from just after the colon
+  // to the property's last line end: folds, encoding and URI parameters included.
+  std::string_view RawValue(std::size_t index) const;
+
  private:
   friend class VCardParser;
-  friend VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes);
+  friend VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes,
+                                   std::span<const KeptValue> kept);
 
   // Where a phone entry sits in m_bytes and how its value was encoded.
   struct TelSlot {
@@ -142,7 +154,9 @@ struct ParsedVCard {
 // and folded at 75 octets; quoted-printable values stay quoted-printable, which leaves a plain
 // ASCII number unchanged in form. A base64 value is written in base64 again, folded and padded
 // as it was.
-[[nodiscard]] VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes);
+// `kept` values go in as they are, over any change of the same entry.
+[[nodiscard]] VCardRewrite RewriteVCard(const VCard& card, std::span<const PhoneChange> changes,
+                                        std::span<const KeptValue> kept = {});
 
 // A number as a tel: URI may carry it, or the reason it cannot.
 struct TelUriNumber {

@@ -1,8 +1,11 @@
 #include "stores/vcard_file/card_file.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "platform/utf8_path.h"
@@ -26,6 +29,7 @@ class CardFile {
         m_serial(serial) {}
 
   [[nodiscard]] const std::string& Name() const { return m_name; }
+  [[nodiscard]] const std::string& Path() const { return m_path; }
   [[nodiscard]] std::size_t CardCount() const { return m_cards.size(); }
   [[nodiscard]] std::string_view Card(std::size_t index) const {
     const CardSpan& span = m_cards[index];
@@ -142,6 +146,10 @@ class CardItem : public CardContact {
   }
 
   std::optional<std::uint64_t> HeldSave() override { return m_held; }
+  bool SaveIsHeld() override { return true; }
+  ContactIdentity Identity() override {
+    return {RecordedPath(m_file->Path()), static_cast<std::int64_t>(m_index), {}};
+  }
 
  private:
   std::shared_ptr<CardFile> m_file;
@@ -181,6 +189,31 @@ std::unique_ptr<ItemCursor> CardFiles::Items(std::string path, std::string name,
   return std::make_unique<CardItems>(std::move(file));
 }
 
+std::unique_ptr<ContactItem> CardFiles::Item(const std::string& path, const std::string& name,
+                                             std::size_t index) {
+  auto file =
+      std::find_if(m_files.begin(), m_files.end(),
+                   [&path](const std::shared_ptr<CardFile>& f) { return f->Path() == path; });
+  if (file == m_files.end()) {
+    FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes);
+    if (!snapshot.status.Ok()) throw StoreError(name, snapshot.status.Reason());
+    std::vector<CardSpan> cards = FindCards(snapshot.bytes);
+    m_files.push_back(
+        std::make_shared<CardFile>(path, name, std::move(snapshot), std::move(cards), m_serial++));
+    file = std::prev(m_files.end());
+  }
+  const std::shared_ptr<CardFile>& found = *file;
+  if (index >= found->CardCount()) {
+    throw StoreError(name, "it no longer holds a card " + std::to_string(index + 1) +
+                               " (it holds " + std::to_string(found->CardCount()) + ")");
+  }
+  ParsedVCard parsed = ParseVCard(found->Card(index));
+  if (!parsed) {
+    throw StoreError("card " + std::to_string(index + 1) + " of " + name, parsed.error);
+  }
+  return std::make_unique<CardItem>(found, index, std::move(*parsed.card));
+}
+
 std::vector<Folder::FlushFailure> CardFiles::Flush() {
   std::vector<Folder::FlushFailure> failures;
   for (const std::shared_ptr<CardFile>& file : m_files) {
@@ -191,6 +224,91 @@ std::vector<Folder::FlushFailure> CardFiles::Flush() {
     return file.use_count() == 1 && !file->HoldsSaves();
   });
   return failures;
+}
+
+}  // namespace dialmend
+
+namespace dialmend {
+
+std::string RecordedPath(const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path given = PathFromUtf8(path);
+  std::error_code error;
+  fs::path folder = fs::weakly_canonical(fs::absolute(given, error).parent_path(), error);
+  if (error) folder = fs::absolute(given, error).parent_path();
+  return Utf8FromPath(folder / given.filename());
+}
+
+namespace {
+
+class FoundCards : public ItemCursor {
+ public:
+  FoundCards(std::vector<ContactIdentity> identities, CardFiles& files,
+             std::function<bool(const std::string&)> allowed, SingleCardReader single)
+      : m_identities(std::move(identities)),
+        m_files(files),
+        m_allowed(std::move(allowed)),
+        m_single(std::move(single)) {}
+
+  std::unique_ptr<ContactItem> Next() override {
+    if (m_next >= m_identities.size()) return nullptr;
+    const ContactIdentity& identity = m_identities[m_next++];
+    const std::string name = Utf8FromPath(PathFromUtf8(identity.where).filename());
+    if (identity.where.empty() || !m_allowed(identity.where)) {
+      throw StoreError(identity.where, "it is not a card of this store");
+    }
+    if (identity.card < 0) {
+      if (!m_single) throw StoreError(name, "this store holds no file of one card");
+      return m_single(identity.where, name);
+    }
+    return m_files.Item(identity.where, name, static_cast<std::size_t>(identity.card));
+  }
+
+ private:
+  std::vector<ContactIdentity> m_identities;
+  std::size_t m_next = 0;
+  CardFiles& m_files;
+  std::function<bool(const std::string&)> m_allowed;
+  SingleCardReader m_single;
+};
+
+class NoSubfolders : public FolderCursor {
+ public:
+  std::unique_ptr<Folder> Next() override { return nullptr; }
+};
+
+class FoundFolder : public Folder {
+ public:
+  FoundFolder(std::string name, std::vector<ContactIdentity> identities,
+              std::function<bool(const std::string&)> allowed, SingleCardReader single)
+      : m_name(std::move(name)),
+        m_identities(std::move(identities)),
+        m_allowed(std::move(allowed)),
+        m_single(std::move(single)) {}
+
+  std::string Name() override { return m_name; }
+  FolderKind Kind() override { return FolderKind::Contacts; }
+  std::unique_ptr<ItemCursor> Items() override {
+    return std::make_unique<FoundCards>(std::move(m_identities), m_files, m_allowed, m_single);
+  }
+  std::unique_ptr<FolderCursor> Folders() override { return std::make_unique<NoSubfolders>(); }
+  std::vector<FlushFailure> Flush() override { return m_files.Flush(); }
+
+ private:
+  std::string m_name;
+  std::vector<ContactIdentity> m_identities;
+  std::function<bool(const std::string&)> m_allowed;
+  SingleCardReader m_single;
+  CardFiles m_files;
+};
+
+}  // namespace
+
+std::unique_ptr<Folder> FoundCardsFolder(std::string name, std::vector<ContactIdentity> identities,
+                                         std::function<bool(const std::string& path)> allowed,
+                                         SingleCardReader single) {
+  return std::make_unique<FoundFolder>(std::move(name), std::move(identities), std::move(allowed),
+                                       std::move(single));
 }
 
 }  // namespace dialmend

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,20 @@ namespace dialmend {
 // The largest file of many cards that is read; an export of 10,000 contacts is a few MiB.
 inline constexpr std::size_t kMaxCardFileBytes = 256 * 1024 * 1024;
 
+// The path of a card file as an undo record keeps it: its folder made absolute with every link
+// resolved, its own name kept, so one file has one text however the profile was named.
+[[nodiscard]] std::string RecordedPath(const std::string& path);
+
+// A folder of the contacts `identities` name, found again in the files of `cards` (its Item),
+// one Next() each, in order: the folder ContactStore::FindContacts gives. `allowed` says which
+// paths belong to the store; another is refused. `single` reads a card whose identity names no
+// card of many (card -1), or is null when the store has none.
+using SingleCardReader =
+    std::function<std::unique_ptr<ContactItem>(const std::string& path, const std::string& name)>;
+[[nodiscard]] std::unique_ptr<Folder> FoundCardsFolder(
+    std::string name, std::vector<ContactIdentity> identities,
+    std::function<bool(const std::string& path)> allowed, SingleCardReader single);
+
 class CardFile;
 
 // The files of many cards one folder has read, and the saves they hold.
@@ -36,6 +51,13 @@ class CardFiles {
   [[nodiscard]] std::unique_ptr<ItemCursor> Items(std::string path, std::string name,
                                                   FileSnapshot snapshot,
                                                   std::vector<CardSpan> cards);
+
+  // The contact of card `index` (from 0) of the file at `path`, named `name` in the log, found
+  // again for an undo: the file is read once for all the cards asked of it, and the save is
+  // held for Flush() like those of Items(). Throws StoreError when the file cannot be read or
+  // holds no such card.
+  [[nodiscard]] std::unique_ptr<ContactItem> Item(const std::string& path, const std::string& name,
+                                                  std::size_t index);
 
   // Writes each file that holds saves, once; as Folder::Flush. A file whose write fails is
   // left as it was, and its saves are dropped.

@@ -146,6 +146,14 @@ class VCardFileStore : public ContactStore {
     return std::make_unique<OneFolder>(m_path, Utf8FromPath(PathFromUtf8(m_path).filename()));
   }
 
+  StoreIdentity Identity() override { return {"vCard file", RecordedPath(m_path)}; }
+
+  std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override {
+    return FoundCardsFolder(
+        Utf8FromPath(PathFromUtf8(m_path).filename()), std::move(identities),
+        [file = RecordedPath(m_path)](const std::string& path) { return path == file; }, nullptr);
+  }
+
  private:
   std::string m_path;
 };

@@ -466,6 +466,8 @@ class VCardItem : public CardContact {
     ClearChanges();
   }
 
+  ContactIdentity Identity() override { return {RecordedPath(m_path), -1, {}}; }
+
  private:
   std::string m_path;
   std::string m_name;
@@ -473,6 +475,29 @@ class VCardItem : public CardContact {
   // The card as read, open until the item goes, so the save compares with that very file.
   HeldFile m_file;
 };
+
+// The contact of a file of one card, read as `snapshot`; throws StoreError naming `name` when
+// it is not one.
+std::unique_ptr<ContactItem> SingleCard(std::string path, const std::string& name,
+                                        FileSnapshot snapshot) {
+  if (snapshot.bytes.size() > kMaxVCardBytes) {
+    throw StoreError(name, "it is larger than " + std::to_string(kMaxVCardBytes >> 20) + " MiB");
+  }
+  ParsedVCard parsed = ParseVCard(snapshot.bytes);
+  if (!parsed) throw StoreError(name, parsed.error);
+  return std::make_unique<VCardItem>(std::move(path), name, std::move(*parsed.card), snapshot.stamp,
+                                     std::move(snapshot.file));
+}
+
+// A file of one card found again for an undo.
+std::unique_ptr<ContactItem> FindSingleCard(const std::string& path, const std::string& name) {
+  FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes);
+  if (!snapshot.status.Ok()) throw StoreError(name, snapshot.status.Reason());
+  if (const std::size_t cards = FindCards(snapshot.bytes).size(); cards > 1) {
+    throw StoreError(name, "it now holds " + std::to_string(cards) + " cards, not one");
+  }
+  return SingleCard(path, name, std::move(snapshot));
+}
 
 // The folder's cards: a .vcf file of one card is one item, and each card of a file of many is
 // one item in file order, its save held for the folder's Flush().
@@ -503,13 +528,7 @@ class VCardItems : public ItemCursor {
       m_cards = m_files->Items(std::move(path), name, std::move(snapshot), std::move(cards));
       return Next();
     }
-    if (snapshot.bytes.size() > kMaxVCardBytes) {
-      throw StoreError(name, "it is larger than " + std::to_string(kMaxVCardBytes >> 20) + " MiB");
-    }
-    ParsedVCard parsed = ParseVCard(snapshot.bytes);
-    if (!parsed) throw StoreError(name, parsed.error);
-    return std::make_unique<VCardItem>(std::move(path), name, std::move(*parsed.card),
-                                       snapshot.stamp, std::move(snapshot.file));
+    return SingleCard(std::move(path), name, std::move(snapshot));
   }
 
  private:
@@ -663,6 +682,15 @@ std::string DirName(const std::string& path) {
   return name.empty() ? path : name;
 }
 
+// A folder as the undo record names it: absolute, every link resolved.
+std::string RecordedFolder(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path absolute = fs::absolute(PathFromUtf8(path), error);
+  const fs::path canonical = fs::weakly_canonical(absolute, error);
+  return Utf8FromPath(error ? absolute : canonical);
+}
+
 // Whether `path` is a folder we may list, or why not.
 Status CheckFolder(const std::string& path) {
   namespace fs = std::filesystem;
@@ -762,6 +790,28 @@ class VCardStore : public ContactStore {
       if (!CountCardFiles(book, count)) return std::nullopt;
     }
     return count;
+  }
+
+  StoreIdentity Identity() override {
+    if (m_books.empty()) return {"vCard folder", RecordedFolder(m_root)};
+    std::string books;
+    for (const std::string& book : m_books)
+      books += (books.empty() ? "" : "\n") + RecordedFolder(book);
+    return {"vCard books", books};
+  }
+
+  std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override {
+    std::vector<std::string> roots;
+    for (const std::string& root : m_books.empty() ? std::vector<std::string>{m_root} : m_books) {
+      roots.push_back(RecordedFolder(root) + "/");
+    }
+    return FoundCardsFolder(
+        DirName(m_root.empty() ? m_books.front() : m_root), std::move(identities),
+        [roots](const std::string& path) {
+          return std::any_of(roots.begin(), roots.end(),
+                             [&path](const std::string& root) { return path.starts_with(root); });
+        },
+        FindSingleCard);
   }
 
   std::vector<StoreNote> TakeNotes() override {

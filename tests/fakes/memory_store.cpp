@@ -84,10 +84,12 @@ class MemoryItem : public ContactItem {
   }
   void Save() override {
     Check(m_contact.fails, "save", m_contact.file_as);
+    if (m_store.before_save) m_store.before_save(m_contact);
     m_contact.phones = m_pending;
     ++m_contact.saves;
   }
   std::vector<StoreNote> TakeNotes() override { return m_contact.notes; }
+  ContactIdentity Identity() override { return {m_contact.id, -1, {}}; }
 
  private:
   MemoryStore& m_store;
@@ -197,6 +199,8 @@ MemoryStore::MemoryStore(std::string_view description) {
     Node& parent = *open.back().second;
     if (text.starts_with("user ")) {
       m_user = text.substr(5);
+    } else if (text.starts_with("location ")) {
+      m_location = text.substr(9);
     } else if (text == "fail open") {
       m_fail_open = true;
     } else if (text == "fail user") {
@@ -225,6 +229,8 @@ MemoryStore::MemoryStore(std::string_view description) {
           ++it;
         }
       }
+      for (std::size_t i = 1; i < open.size(); ++i) c.id += open[i].second->name + "/";
+      c.id += c.file_as;
       parent.items.push_back(std::move(c));
       contact = &parent.items.back();
       contact_indent = indent;
@@ -246,6 +252,76 @@ std::string MemoryStore::CurrentUser() {
 
 std::unique_ptr<FolderCursor> MemoryStore::Folders() {
   return std::make_unique<MemoryFolders>(*this, m_root.folders);
+}
+
+namespace {
+
+// The contacts an undo asks for, by identity.
+class FoundItems : public ItemCursor {
+ public:
+  FoundItems(MemoryStore& store, std::vector<ContactIdentity> identities)
+      : m_store(store), m_identities(std::move(identities)) {}
+  std::unique_ptr<ContactItem> Next() override {
+    if (m_next >= m_identities.size()) return nullptr;
+    const std::string& id = m_identities[m_next++].where;
+    MemoryStore::Contact* contact = m_store.FindById(id);
+    if (contact == nullptr) throw StoreError(id, "no such contact in the test store");
+    return std::make_unique<MemoryItem>(m_store, *contact);
+  }
+
+ private:
+  MemoryStore& m_store;
+  std::vector<ContactIdentity> m_identities;
+  std::size_t m_next = 0;
+};
+
+class FoundFolder : public Folder {
+ public:
+  FoundFolder(MemoryStore& store, std::vector<ContactIdentity> identities)
+      : m_store(store), m_identities(std::move(identities)) {}
+  std::string Name() override { return "found"; }
+  FolderKind Kind() override { return FolderKind::Contacts; }
+  std::unique_ptr<ItemCursor> Items() override {
+    return std::make_unique<FoundItems>(m_store, std::move(m_identities));
+  }
+  std::unique_ptr<FolderCursor> Folders() override {
+    static std::vector<MemoryStore::Node> none;
+    return std::make_unique<MemoryFolders>(m_store, none);
+  }
+
+ private:
+  MemoryStore& m_store;
+  std::vector<ContactIdentity> m_identities;
+};
+
+MemoryStore::Contact* FindIdIn(MemoryStore::Node& node, std::string_view id) {
+  for (auto& contact : node.items) {
+    if (contact.id == id) return &contact;
+  }
+  for (auto& folder : node.folders) {
+    if (auto* found = FindIdIn(folder, id)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+StoreIdentity MemoryStore::Identity() {
+  if (m_location.empty()) return {};
+  return {"memory", m_location};
+}
+
+std::unique_ptr<Folder> MemoryStore::FindContacts(std::vector<ContactIdentity> identities) {
+  if (m_location.empty()) return nullptr;
+  return std::make_unique<FoundFolder>(*this, std::move(identities));
+}
+
+MemoryStore::Contact* MemoryStore::FindById(std::string_view id) {
+  return FindIdIn(m_root, id);
+}
+
+void MemoryStore::Edit(std::string_view file_as, std::size_t index, std::string number) {
+  const_cast<Contact&>(Find(file_as)).phones.at(index).number = std::move(number);
 }
 
 const MemoryStore::Contact& MemoryStore::Find(std::string_view file_as) const {

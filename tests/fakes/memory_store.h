@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -28,7 +29,9 @@ namespace dialmend {
 // [fail set], [fail save], [fail fileas] on items; "fail open" and "fail user" lines on the
 // store. [refuse 0171] on a contact makes CheckPhone refuse numbers containing "0171".
 // [note TEXT] and [problem TEXT] on a folder or contact, and "note TEXT" lines on the store,
-// are notes the store gives the run (a problem note counts as a problem).
+// are notes the store gives the run (a problem note counts as a problem). A "location NAME"
+// line gives the store an identity, so an update keeps an undo record and FindContacts finds
+// each contact by its folder path and filing name ("Work/Riverside Dental").
 class MemoryStore : public ContactStore {
  public:
   struct Contact {
@@ -39,6 +42,7 @@ class MemoryStore : public ContactStore {
     std::string refuse;
     std::vector<StoreNote> notes;
     int saves = 0;
+    std::string id;  // its folder path and filing name
   };
   struct Node {
     std::string name;
@@ -57,6 +61,15 @@ class MemoryStore : public ContactStore {
   std::string CurrentUser() override;
   std::unique_ptr<FolderCursor> Folders() override;
   std::vector<StoreNote> TakeNotes() override { return std::exchange(m_notes, {}); }
+  StoreIdentity Identity() override;
+  std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override;
+
+  // Called by each save before it stores anything.
+  std::function<void(const Contact& contact)> before_save;
+  // The contact with `id` anywhere in the store, or nullptr.
+  [[nodiscard]] Contact* FindById(std::string_view id);
+  // Gives the contact filed as `file_as` a new number in entry `index`, as another program would.
+  void Edit(std::string_view file_as, std::size_t index, std::string number);
 
   // The stored state, for checking what a run saved.
   [[nodiscard]] const Node& Root() const { return m_root; }
@@ -76,6 +89,7 @@ class MemoryStore : public ContactStore {
  private:
   Node m_root;
   std::string m_user = "Test User";
+  std::string m_location;
   bool m_fail_open = false;
   bool m_fail_user = false;
   bool m_writing = false;

@@ -30,4 +30,26 @@ QuietRun RunQuietly(ContactStore& store, const NumberOptions& options, bool upda
   return run;
 }
 
+QuietRun RunQuietly(ContactStore& store, const NumberOptions& options,
+                    const std::string& record_folder) {
+  QuietRun run;
+  QuietHost host(run);
+  ActivityLog log;
+  RunSettings settings{&options, true};
+  settings.record_folder = record_folder;
+  ContactRun(store, settings, run.counters, log, host).FixContacts();
+  run.log = log.Text();
+  return run;
+}
+
+QuietRun UndoQuietly(ContactStore& store, const UndoRecord& record, bool update) {
+  static const NumberOptions kDefaults;
+  QuietRun run;
+  QuietHost host(run);
+  ActivityLog log;
+  ContactRun(store, RunSettings{&kDefaults, update}, run.counters, log, host).UndoContacts(record);
+  run.log = log.Text();
+  return run;
+}
+
 }  // namespace dialmend

@@ -6,6 +6,7 @@
 #include "contacts/contact_store.h"
 #include "engine/number_options.h"
 #include "run/contact_run.h"
+#include "run/undo_record.h"
 
 // A whole run over a store with nobody watching, for tests and benchmarks that look only at
 // what it did: never paused or aborted, the clock always "now".
@@ -21,5 +22,12 @@ struct QuietRun {
 
 // Walks the whole store once, writing only when `update`.
 [[nodiscard]] QuietRun RunQuietly(ContactStore& store, const NumberOptions& options, bool update);
+
+// The same, an update keeping its undo record in `record_folder`.
+[[nodiscard]] QuietRun RunQuietly(ContactStore& store, const NumberOptions& options,
+                                  const std::string& record_folder);
+
+// Undoes the update `record` holds, writing only when `update`.
+[[nodiscard]] QuietRun UndoQuietly(ContactStore& store, const UndoRecord& record, bool update);
 
 }  // namespace dialmend

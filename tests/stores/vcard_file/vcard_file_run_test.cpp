@@ -9,9 +9,15 @@
 #include <iterator>
 #include <string>
 
+#include <unistd.h>
+
 #include "platform/atomic_file_common.h"
+#include "platform/system_calls.h"
 #include "run/contact_run.h"
 #include "run/run_controller.h"
+#include "run/run_records.h"
+#include "run/undo_record.h"
+#include "stores/vcard_file/card_file.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 
 // Runs over files of many cards: each file is written once per walk, at a pause and at an
@@ -93,6 +99,44 @@ TEST_F(VCardFileRun, WritesTheFileOnceForAllItsContacts) {
                               "\\all\\Ben\r\n"),
             std::string::npos)
       << m_log.Text();
+}
+
+// Whether an fsync went to an undo record since the last look.
+bool g_record_synced = false;
+
+TEST_F(VCardFileRun, PutsTheUndoRecordOnDiskBeforeTheFileIsWritten) {
+  Write(m_file, Card("Ann", kOld) + Card("Ben", "(020) 7930 8890") + Card("Cat", kOld));
+  const fs::path runs = m_root / "runs";
+  g_record_synced = false;
+  Sys().fsync = [](int fd) {
+    char target[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t size = ::readlink(link.c_str(), target, sizeof target);
+    if (size > 0 && std::string(target, static_cast<std::size_t>(size)).ends_with(".undo")) {
+      g_record_synced = true;
+    }
+    return RealSystemCalls().fsync(fd);
+  };
+  bool checked = false;
+  SaveSeamsForTesting().before_replace = [&] {
+    checked = true;
+    EXPECT_TRUE(g_record_synced) << "the record is flushed to disk before the write";
+    const std::vector<UndoRecord> recorded =
+        ListRuns(runs.string(), {"vCard file", RecordedPath(m_file.string())});
+    ASSERT_EQ(recorded.size(), 1u);
+    ASSERT_EQ(recorded[0].contacts.size(), 2u);
+    EXPECT_EQ(recorded[0].contacts[0].identity.card, 0);
+    EXPECT_EQ(recorded[0].contacts[1].identity.card, 2);
+    EXPECT_EQ(recorded[0].contacts[1].changes[0].old_number, kOld);
+  };
+  auto store = MakeVCardFileStore(m_file.string());
+  RunCounters counters;
+  RunSettings settings{&m_options, true};
+  settings.record_folder = runs.string();
+  ContactRun(*store, settings, counters, m_log, m_host).FixContacts();
+  Sys() = RealSystemCalls();
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(counters.updated, 2);
 }
 
 TEST_F(VCardFileRun, KeepsEveryByteButTheChangedNumbers) {

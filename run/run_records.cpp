@@ -1,0 +1,127 @@
+#include "run/run_records.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/reason.h"
+#include "platform/utf8_path.h"
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::tm LocalTime(std::chrono::system_clock::time_point when) {
+  const std::time_t time = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+#ifdef _WIN32
+  ::localtime_s(&local, &time);
+#else
+  ::localtime_r(&time, &local);
+#endif
+  return local;
+}
+
+// The local time a record's name gives, or std::nullopt when the name is not a run's.
+std::optional<std::chrono::system_clock::time_point> TimeOfName(const std::string& name) {
+  std::tm local{};
+  if (name.size() < 19 ||
+      std::sscanf(name.c_str(), "%4d-%2d-%2d_%2d-%2d-%2d", &local.tm_year, &local.tm_mon,
+                  &local.tm_mday, &local.tm_hour, &local.tm_min, &local.tm_sec) != 6) {
+    return std::nullopt;
+  }
+  local.tm_year -= 1900;
+  local.tm_mon -= 1;
+  local.tm_isdst = -1;
+  const std::time_t time = std::mktime(&local);
+  if (time == static_cast<std::time_t>(-1)) return std::nullopt;
+  return std::chrono::system_clock::from_time_t(time);
+}
+
+// The names of the records in `folder`, oldest first.
+std::vector<std::string> RecordNames(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(PathFromUtf8(folder), error), end; !error && it != end;
+       it.increment(error)) {
+    std::string name = Utf8FromPath(it->path().filename());
+    if (name.ends_with(kRecordSuffix) && TimeOfName(name)) names.push_back(std::move(name));
+  }
+  // The names are local date and time, largest unit first: name order is time order.
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+std::string RunsFolder(const ReadVariable& variable) {
+#ifdef _WIN32
+  if (auto local = variable("LOCALAPPDATA"); local && !local->empty()) {
+    return *local + "\\Dialmend\\runs";
+  }
+  return {};
+#else
+  // A relative XDG_STATE_HOME is invalid and ignored.
+  if (auto state = variable("XDG_STATE_HOME"); state && state->starts_with("/")) {
+    return *state + "/dialmend/runs";
+  }
+  if (auto home = variable("HOME"); home && !home->empty()) {
+    return *home + "/.local/state/dialmend/runs";
+  }
+  return {};
+#endif
+}
+
+std::string DefaultRunsFolder() {
+  return RunsFolder([](const char* name) -> std::optional<std::string> {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+  });
+}
+
+std::string RunName(std::chrono::system_clock::time_point when) {
+  const std::tm local = LocalTime(when);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d_%02d-%02d-%02d", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  return text;
+}
+
+std::vector<UndoRecord> ListRuns(const std::string& folder, const StoreIdentity& store,
+                                 std::vector<std::string>* unreadable) {
+  std::vector<UndoRecord> runs;
+  for (const std::string& name : RecordNames(folder)) {
+    Result<UndoRecord> record = ReadUndoRecord(folder + "/" + name);
+    if (!record.Ok()) {
+      if (unreadable != nullptr) unreadable->push_back(record.Message());
+      continue;
+    }
+    if (record.Value().store == store) runs.push_back(std::move(record.Value()));
+  }
+  return runs;
+}
+
+std::vector<std::string> PruneRuns(const std::string& folder,
+                                   std::chrono::system_clock::time_point now) {
+  std::vector<std::string> problems;
+  const std::vector<std::string> names = RecordNames(folder);
+  if (names.size() <= kKeptRuns) return problems;
+  for (std::size_t i = 0; i + kKeptRuns < names.size(); ++i) {
+    const auto when = TimeOfName(names[i]);
+    if (when && now - *when < kKeptAge) continue;
+    std::error_code error;
+    fs::remove(PathFromUtf8(folder + "/" + names[i]), error);
+    if (error) {
+      problems.push_back("Cannot remove the old undo record \"" + folder + "/" + names[i] +
+                         "\": " + ErrorText(error) + ".");
+    }
+  }
+  return problems;
+}
+
+}  // namespace dialmend

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contacts/contact_store.h"
+#include "platform/result.h"
+
+// The undo record of one update run: what the run changed, written before each change reaches
+// the store, so an undo can put every old value back.
+//
+// The record is a UTF-8 text file of LF-ended lines, one per fact, its fields separated by tabs
+// and each field escaped (\\, \t, \n, \r), so any value fits on its line:
+//
+//   dialmend-undo-record	1
+//   store	vCard folder	/home/ann/.contacts
+//   started	2026-12-07 07:05:28	07/12/26 07:05:28
+//   contact	/home/ann/.contacts/work/ann.vcf	-1		\Work\Ann Example
+//   field	0	Home	0171 930 8890	(020) 7930 8890
+//   field	1	Business	0171 930 8891	(020) 7930 8891	0171 930\r\n 8891
+//   undone	07/12/26 08:00:01
+//
+// Lines are only ever appended, so a crash can tear only the last one: a last line without
+// its LF is ignored. Text and not a binary or a database, because a user or a support person
+// can read it, any later version can too, and appending a line is the one write it needs.
+// Nothing here throws.
+
+namespace dialmend {
+
+// The newest record format this version reads and writes.
+inline constexpr int kUndoRecordVersion = 1;
+
+// One phone field a run changed: its entry in the contact's Phones(), and both numbers as the
+// store holds them.
+struct FieldChange {
+  std::size_t index = 0;
+  PhoneField field = PhoneField::Other;
+  std::string old_number;
+  std::string new_number;
+  // The old number as the store kept it (ContactItem::StoredForm), when that differs.
+  std::string old_form;
+};
+
+// One contact a run changed.
+struct RecordedContact {
+  ContactIdentity identity;
+  // The contact as the run's log names it ("\Work\Riverside Dental").
+  std::string name;
+  std::vector<FieldChange> changes;
+};
+
+// A record as read back.
+struct UndoRecord {
+  // The file's name without ".undo": the run's date and time ("2026-12-07_07-05-28").
+  std::string name;
+  std::string path;
+  StoreIdentity store;
+  // When the run started: sortable ("2026-12-07 07:05:28") and as its log showed it.
+  std::string started;
+  std::string started_text;
+  std::vector<RecordedContact> contacts;
+  // When the run was undone, as the undo's log showed it; std::nullopt while it is not.
+  std::optional<std::string> undone;
+
+  // How many numbers the run changed.
+  [[nodiscard]] std::size_t Numbers() const;
+};
+
+// The record at `path`, or why it cannot be used, in words ('The undo record "…" was made by a
+// newer version of Dialmend.'). A torn last line is left out.
+[[nodiscard]] Result<UndoRecord> ReadUndoRecord(const std::string& path);
+
+// The record's lines for one contact, each ending in LF.
+[[nodiscard]] std::string RecordedContactText(const RecordedContact& contact);
+
+// Writes the record of one update run. The file is made, in `folder`, when the first contact
+// is recorded; a run that changes nothing leaves none.
+class UndoJournal {
+ public:
+  // `started_text` is the start as the run's log shows it.
+  UndoJournal(std::string folder, StoreIdentity store,
+              std::chrono::system_clock::time_point started, std::string started_text);
+  UndoJournal(const UndoJournal&) = delete;
+  UndoJournal& operator=(const UndoJournal&) = delete;
+  ~UndoJournal();
+
+  // Hands the contact's lines to the system (the file made first, when it is not yet); durable
+  // only after Sync(). Fails with the message for the user, and every later call fails too.
+  Status Record(const RecordedContact& contact);
+
+  // Makes every line recorded so far durable (flushed to disk); nothing to do when none is
+  // new. Fails with the message for the user.
+  Status Sync();
+
+  // The record's path once made, else empty.
+  [[nodiscard]] const std::string& Path() const { return m_path; }
+
+ private:
+  Status Create();
+  Status Write(std::string_view text);
+  Status Failed(const std::string& reason);
+
+  std::string m_folder;
+  StoreIdentity m_store;
+  std::chrono::system_clock::time_point m_started;
+  std::string m_started_text;
+  std::string m_path;
+  int m_fd = -1;
+  bool m_unsynced = false;
+  std::optional<Status> m_failure;
+};
+
+// Marks the record at `path` as undone at `when_text`; its torn last line, if any, is cut off
+// first so the mark stands on a line of its own. Fails with the message for the user.
+Status MarkUndone(const std::string& path, const std::string& when_text);
+
+}  // namespace dialmend

@@ -1,0 +1,185 @@
+#include "run/contact_run.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/fix_number.h"
+
+// The undo run's half of ContactRun: finding each recorded contact again and putting back what
+// the update changed.
+
+namespace dialmend {
+
+void ContactRun::UndoContacts(const UndoRecord& record) {
+  m_store.SetWriting(m_settings.update);
+  if (const Status opened = m_store.Open(); !opened.Ok()) {
+    m_log.WriteLog(ProfileFailureLine(opened.Message()));
+    m_host.ProfileFailed(opened.Message());
+    return;
+  }
+  m_log.WriteLog("Dialmend Activity Log\r\n");
+  m_log.WriteLog("=======================\r\n\r\n");
+  m_log.WriteLog("Undo of the update of " + record.started_text + "\r\n\r\n");
+  m_log.WriteLog("Commenced " + m_host.NowText() + "\r\n\r\n");
+  m_log.WriteLog(m_settings.update ? "Restoring" : "Checking");
+  std::string user;
+  try {
+    user = m_store.CurrentUser();
+  } catch (const StoreError& error) {
+    m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
+    m_host.ProfileFailed(error.Reason());
+    return;
+  }
+  m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
+  if (m_store.Identity() != record.store) {
+    Problem("The undo record \"" + record.path + "\" is of another store (" + record.store.kind +
+            " " + record.store.location + "): nothing is restored");
+    return;
+  }
+  if (record.undone) {
+    m_log.WriteLog("  This update was undone on " + *record.undone +
+                   ": there is nothing to restore.\r\n");
+    return;
+  }
+
+  std::vector<ContactIdentity> identities;
+  identities.reserve(record.contacts.size());
+  for (const RecordedContact& contact : record.contacts) identities.push_back(contact.identity);
+  std::unique_ptr<Folder> found;
+  std::unique_ptr<ItemCursor> items;
+  try {
+    found = m_store.FindContacts(std::move(identities));
+    if (found) items = found->Items();
+  } catch (const StoreError& error) {
+    Problem("Could not find the contacts to restore: " + error.Reason());
+    return;
+  }
+  if (!found) {
+    Problem("This store cannot find its contacts again: the update cannot be undone");
+    return;
+  }
+  m_holding = found.get();
+  const struct Leave {
+    Folder*& holding;
+    ~Leave() { holding = nullptr; }
+  } leave{m_holding};
+  for (const RecordedContact& recorded : record.contacts) {
+    // Yield before each contact so a pause or an abort lands between contacts.
+    if (Aborted()) return;
+    std::unique_ptr<ContactItem> item;
+    try {
+      item = items->Next();
+    } catch (const StoreError& error) {
+      Problem("Could not find " + recorded.name + ": " + error.Reason());
+      continue;
+    }
+    if (!item) {
+      Problem("Could not find " + recorded.name + ": the store has no contact for it");
+      continue;
+    }
+    RestoreContact(*item, recorded);
+  }
+  Flush();
+  LogNotes(found->TakeNotes(), "");
+  LogNotes(m_store.TakeNotes(), "");
+}
+
+void ContactRun::RestoreContact(ContactItem& item, const RecordedContact& recorded) {
+  const std::string& where = recorded.name;
+  std::vector<PhoneValue> phones;
+  try {
+    phones = item.Phones();
+  } catch (const StoreError& error) {
+    Problem("Could not read " + where + ": " + error.Reason());
+    return;
+  }
+  const std::int64_t numbers_before = m_counters.numbers;
+  std::string changes;
+  std::vector<bool> taken(phones.size());
+  try {
+    for (const FieldChange& change : recorded.changes) {
+      const auto holds = [&](std::size_t i, const std::string& number) {
+        return i < phones.size() && !taken[i] && phones[i].field == change.field &&
+               phones[i].number == number;
+      };
+      // Where the update wrote it, else the first entry of that field holding it: another
+      // program may have added or removed a number before it.
+      const auto find = [&](const std::string& number) -> std::optional<std::size_t> {
+        if (holds(change.index, number)) return change.index;
+        for (std::size_t i = 0; i < phones.size(); ++i) {
+          if (holds(i, number)) return i;
+        }
+        return std::nullopt;
+      };
+      const std::string_view label = PhoneFieldLabel(change.field);
+      const std::optional<std::size_t> at = find(change.new_number);
+      if (!at) {
+        // Already put back by an undo that was stopped: nothing to do, and nothing wrong.
+        if (const auto restored = find(change.old_number)) {
+          taken[*restored] = true;
+          continue;
+        }
+        ++m_counters.left;
+        const bool there =
+            change.index < phones.size() && phones[change.index].field == change.field;
+        Problem(
+            "Left " + std::string(label) + " of " + where + " as it is: " +
+            (there ? "it holds \"" + phones[change.index].number + "\"" : "it is no longer there") +
+            ", not \"" + change.new_number + "\" as the update wrote it");
+        continue;
+      }
+      taken[*at] = true;
+      changes += FixLog(label, change.new_number, change.old_number, m_counters);
+      if (m_settings.update) item.RestorePhone(*at, change.old_number, change.old_form);
+    }
+  } catch (const StoreError& error) {
+    m_counters.numbers = numbers_before;
+    Problem("Could not change " + where + ": " + error.Reason());
+    return;
+  }
+  ++m_counters.checked;
+  m_host.CountersChanged(m_counters);
+  if (changes.empty()) return;
+
+  std::optional<std::uint64_t> held;
+  if (m_settings.update) {
+    try {
+      item.Save();
+      held = item.HeldSave();
+    } catch (const StoreError& error) {
+      m_counters.numbers = numbers_before;
+      Problem("Could not save " + where + ": " + error.Reason());
+      return;
+    }
+  }
+  ++m_counters.updated;
+  m_host.CountersChanged(m_counters);
+  std::string report = where + "\r\n" + changes;
+  if (held || !m_held.empty()) {
+    m_held.push_back({held, where, std::move(report), m_counters.numbers - numbers_before});
+    return;
+  }
+  m_log.WriteLog(report);
+}
+
+std::string UndoSummaryText(const SummaryFacts& facts) {
+  const char* mode = facts.update ? "Undo" : "Undo simulation";
+  std::string text = "\r\n";
+  text += std::string(mode) + (facts.completed ? " complete - " : " aborted - ") + facts.now_text;
+  text += "\r\n\r\n";
+  text += "Overall running time: " + std::to_string(facts.run_seconds) + " secs\r\n\r\n";
+  text += "Summary:\r\n";
+  text += std::string(facts.update ? "Contacts restored: " : "Contacts to restore: ") +
+          std::to_string(facts.counters.updated) + "\r\n";
+  text += std::string(facts.update ? "Numbers restored:  " : "Numbers to restore:  ") +
+          std::to_string(facts.counters.numbers) + "\r\n";
+  text += "Left because changed: " + std::to_string(facts.counters.left) + "\r\n";
+  if (facts.counters.problems > 0) {
+    text += "Problems: " + std::to_string(facts.counters.problems) + "\r\n";
+  }
+  return text;
+}
+
+}  // namespace dialmend

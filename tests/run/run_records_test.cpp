@@ -1,0 +1,105 @@
+#include "run/run_records.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::hours;
+
+fs::path TestFolder() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  const fs::path folder = fs::path(testing::TempDir()) / "run_records" / info->name();
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
+ReadVariable Variables(std::map<std::string, std::string> values) {
+  return [values](const char* name) -> std::optional<std::string> {
+    const auto found = values.find(name);
+    if (found == values.end()) return std::nullopt;
+    return found->second;
+  };
+}
+
+#ifndef _WIN32
+TEST(RunsFolder, IsUnderXdgStateHomeElseUnderHome) {
+  EXPECT_EQ(RunsFolder(Variables({{"XDG_STATE_HOME", "/s"}, {"HOME", "/h"}})), "/s/dialmend/runs");
+  EXPECT_EQ(RunsFolder(Variables({{"XDG_STATE_HOME", "rel"}, {"HOME", "/h"}})),
+            "/h/.local/state/dialmend/runs")
+      << "a relative XDG_STATE_HOME is ignored";
+  EXPECT_EQ(RunsFolder(Variables({{"HOME", "/h"}})), "/h/.local/state/dialmend/runs");
+  EXPECT_EQ(RunsFolder(Variables({})), "");
+}
+#else
+TEST(RunsFolder, IsUnderLocalAppData) {
+  EXPECT_EQ(RunsFolder(Variables({{"LOCALAPPDATA", "C:\\L"}})), "C:\\L\\Dialmend\\runs");
+  EXPECT_EQ(RunsFolder(Variables({})), "");
+}
+#endif
+
+TEST(RunName, IsTheLocalDateAndTimeInSortableForm) {
+  const std::string name = RunName(std::chrono::system_clock::now());
+  ASSERT_EQ(name.size(), 19u);
+  EXPECT_EQ(name[4], '-');
+  EXPECT_EQ(name[10], '_');
+  EXPECT_EQ(name.find(':'), std::string::npos) << "a colon cannot be in a Windows file name";
+}
+
+// Makes a record of a run `age` ago on `store`, holding one contact.
+std::string MakeRun(const fs::path& folder, hours age, StoreIdentity store = {"memory", "a"}) {
+  UndoJournal journal(folder.string(), std::move(store), std::chrono::system_clock::now() - age,
+                      "then");
+  EXPECT_TRUE(journal.Record({{"c", -1, {}}, "\\C", {{0, PhoneField::Home, "1", "2", {}}}}).Ok());
+  return journal.Path();
+}
+
+TEST(PruneRuns, KeepsTheLastThirtyRunsWhenAllAreOld) {
+  const fs::path folder = TestFolder();
+  for (int i = 0; i < 35; ++i) (void)MakeRun(folder, hours(24 * 200 + 24 * (35 - i)));
+  EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
+  const std::vector<UndoRecord> left = ListRuns(folder.string(), {"memory", "a"});
+  ASSERT_EQ(left.size(), 30u);
+}
+
+TEST(PruneRuns, KeepsEveryRunOfTheLastNinetyDays) {
+  const fs::path folder = TestFolder();
+  for (int i = 0; i < 40; ++i) (void)MakeRun(folder, hours(24 * 40 + 24 * i));
+  for (int i = 0; i < 3; ++i) (void)MakeRun(folder, hours(24 * 100 + 24 * i));
+  EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
+  EXPECT_EQ(ListRuns(folder.string(), {"memory", "a"}).size(), 40u);
+}
+
+TEST(PruneRuns, LeavesOtherFilesAlone) {
+  const fs::path folder = TestFolder();
+  for (int i = 0; i < 31; ++i) (void)MakeRun(folder, hours(24 * 100 + 24 * i));
+  std::ofstream(folder / "notes.txt") << "mine";
+  EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
+  EXPECT_TRUE(fs::exists(folder / "notes.txt"));
+  EXPECT_EQ(ListRuns(folder.string(), {"memory", "a"}).size(), 30u);
+}
+
+TEST(ListRuns, GivesTheRunsOfOneStoreOldestFirstAndNamesTheUnreadable) {
+  const fs::path folder = TestFolder();
+  const std::string older = MakeRun(folder, hours(48));
+  (void)MakeRun(folder, hours(24), {"memory", "b"});
+  const std::string newer = MakeRun(folder, hours(1));
+  std::ofstream(folder / "2026-01-01_00-00-00.undo") << "garbage\n";
+  std::vector<std::string> unreadable;
+  const std::vector<UndoRecord> runs = ListRuns(folder.string(), {"memory", "a"}, &unreadable);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].path, older);
+  EXPECT_EQ(runs[1].path, newer);
+  ASSERT_EQ(unreadable.size(), 1u);
+  EXPECT_NE(unreadable[0].find("2026-01-01_00-00-00.undo"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dialmend

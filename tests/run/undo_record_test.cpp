@@ -1,0 +1,231 @@
+#include "run/undo_record.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#ifndef _WIN32
+#include "platform/system_calls.h"
+#endif
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder for one test.
+fs::path TestFolder() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  const fs::path folder = fs::path(testing::TempDir()) / "undo_record" / info->name();
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void Write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+const std::chrono::system_clock::time_point kStart = std::chrono::system_clock::now();
+
+RecordedContact Ann() {
+  return {{"/book/ann.vcf", -1, {}},
+          "\\Book\\Ann",
+          {{0, PhoneField::Home, "0171 930 8890", "(020) 7930 8890", {}},
+           {2, PhoneField::Mobile, "0370\t1\\2", "line\nbreak\r", "0370=09\r\n 1\\2"}}};
+}
+
+std::string RecordOf(UndoJournal& journal) {
+  return Read(journal.Path());
+}
+
+TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
+  const fs::path folder = TestFolder();
+  UndoJournal journal(folder.string(), {"vCard folder", "/book\tshelf"}, kStart, "07/12/26 07:00");
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  RecordedContact bob{{"/book/all.vcf", 3, "etag\"1"}, "\\Book\\Bob", {}};
+  bob.changes.push_back({1, PhoneField::Business, "01232 123456", "(028) 9012 3456", {}});
+  ASSERT_TRUE(journal.Record(bob).Ok());
+  ASSERT_TRUE(journal.Sync().Ok());
+
+  Result<UndoRecord> read = ReadUndoRecord(journal.Path());
+  ASSERT_TRUE(read.Ok()) << read.Message();
+  const UndoRecord& record = read.Value();
+  EXPECT_EQ(record.store, (StoreIdentity{"vCard folder", "/book\tshelf"}));
+  EXPECT_EQ(record.started_text, "07/12/26 07:00");
+  EXPECT_EQ(record.started.size(), 19u);
+  ASSERT_EQ(record.contacts.size(), 2u);
+  EXPECT_EQ(record.contacts[0].identity, Ann().identity);
+  EXPECT_EQ(record.contacts[0].name, "\\Book\\Ann");
+  ASSERT_EQ(record.contacts[0].changes.size(), 2u);
+  EXPECT_EQ(record.contacts[0].changes[1].index, 2u);
+  EXPECT_EQ(record.contacts[0].changes[1].field, PhoneField::Mobile);
+  EXPECT_EQ(record.contacts[0].changes[1].old_number, "0370\t1\\2");
+  EXPECT_EQ(record.contacts[0].changes[1].new_number, "line\nbreak\r");
+  EXPECT_EQ(record.contacts[0].changes[1].old_form, "0370=09\r\n 1\\2");
+  EXPECT_EQ(record.contacts[0].changes[0].old_form, "");
+  EXPECT_EQ(record.contacts[1].identity, bob.identity);
+  EXPECT_EQ(record.Numbers(), 3u);
+  EXPECT_FALSE(record.undone);
+  EXPECT_EQ(record.name, fs::path(journal.Path()).stem().string());
+}
+
+TEST(UndoJournal, KeepsEachRecordOnOneLineWhateverTheValues) {
+  const fs::path folder = TestFolder();
+  UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  const std::string text = RecordOf(journal);
+  // Header (3) + contact + two fields.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST(UndoJournal, LeavesNoFileWhenNothingIsRecorded) {
+  const fs::path folder = TestFolder() / "runs";
+  {
+    UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
+    EXPECT_TRUE(journal.Sync().Ok());
+    EXPECT_EQ(journal.Path(), "");
+  }
+  EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST(UndoJournal, MakesItsFolderAndGivesTwoRunsOfOneSecondTwoNames) {
+  const fs::path folder = TestFolder() / "state" / "runs";
+  UndoJournal first(folder.string(), {"memory", "x"}, kStart, "now");
+  UndoJournal second(folder.string(), {"memory", "x"}, kStart, "now");
+  ASSERT_TRUE(first.Record(Ann()).Ok());
+  ASSERT_TRUE(second.Record(Ann()).Ok());
+  EXPECT_NE(first.Path(), second.Path());
+  EXPECT_TRUE(fs::is_regular_file(first.Path()));
+  EXPECT_TRUE(fs::is_regular_file(second.Path()));
+}
+
+TEST(UndoJournal, FailsWithAMessageWhenItsFolderCannotBeMade) {
+  const fs::path folder = TestFolder();
+  Write(folder / "file", "not a folder");
+  UndoJournal journal((folder / "file" / "runs").string(), {"memory", "x"}, kStart, "now");
+  const Status recorded = journal.Record(Ann());
+  ASSERT_FALSE(recorded.Ok());
+  EXPECT_NE(recorded.Message().find("Cannot write the undo record"), std::string::npos)
+      << recorded.Message();
+  EXPECT_FALSE(journal.Sync().Ok()) << "a failed record stays failed";
+}
+
+TEST(UndoJournal, FailsWhenNoFolderIsKnown) {
+  UndoJournal journal("", {"memory", "x"}, kStart, "now");
+  const Status recorded = journal.Record(Ann());
+  ASSERT_FALSE(recorded.Ok());
+  EXPECT_NE(recorded.Message().find("HOME"), std::string::npos) << recorded.Message();
+}
+
+#ifndef _WIN32
+// Makes every fsync fail while it lives, as a failing disk would.
+struct FailingFsync {
+  FailingFsync() {
+    Sys().fsync = [](int) {
+      errno = EIO;
+      return -1;
+    };
+  }
+  ~FailingFsync() { Sys() = RealSystemCalls(); }
+};
+
+TEST(UndoJournal, SyncFailsWhenTheDiskRefusesAndEveryLaterRecordFailsToo) {
+  const fs::path folder = TestFolder();
+  UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  {
+    FailingFsync failing;
+    const Status synced = journal.Sync();
+    ASSERT_FALSE(synced.Ok());
+    EXPECT_NE(synced.Message().find(journal.Path()), std::string::npos) << synced.Message();
+  }
+  EXPECT_FALSE(journal.Record(Ann()).Ok());
+}
+
+TEST(UndoJournal, SyncsOnlyWhenSomethingIsNew) {
+  const fs::path folder = TestFolder();
+  UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  ASSERT_TRUE(journal.Sync().Ok());
+  FailingFsync failing;
+  EXPECT_TRUE(journal.Sync().Ok()) << "nothing new: no flush to disk";
+}
+#endif
+
+TEST(ReadUndoRecord, LeavesOutATornLastLine) {
+  const fs::path folder = TestFolder();
+  UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  const std::string path = journal.Path();
+  std::ofstream(path, std::ios::binary | std::ios::app) << "contact\t/book/half";
+  Result<UndoRecord> read = ReadUndoRecord(path);
+  ASSERT_TRUE(read.Ok()) << read.Message();
+  EXPECT_EQ(read.Value().contacts.size(), 1u);
+}
+
+TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
+  const fs::path folder = TestFolder();
+  const std::string header =
+      "dialmend-undo-record\t1\nstore\tmemory\tx\nstarted\t2026-12-07 07:00:00\tnow\n";
+  struct Row {
+    const char* name;
+    std::string text;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"empty", "", "is empty"},
+      {"other", "BEGIN:VCARD\n", "is not an undo record"},
+      {"newer", "dialmend-undo-record\t2\n", "newer version of Dialmend"},
+      {"damaged", header + "field\t0\tHome\ta\tb\n", "line 4 cannot be read"},
+      {"unknown", header + "what\tis\tthis\n", "line 4 cannot be read"},
+      {"bad escape", header + "contact\t\\q\t-1\t\tx\n", "line 4 cannot be read"},
+      {"unknown field", header + "contact\tp\t-1\t\tx\nfield\t0\tNope\ta\tb\n", "line 5"},
+      {"no store", "dialmend-undo-record\t1\n", "is incomplete"},
+  };
+  for (const Row& row : rows) {
+    const fs::path path = folder / (std::string(row.name) + ".undo");
+    Write(path, row.text);
+    Result<UndoRecord> read = ReadUndoRecord(path.string());
+    ASSERT_FALSE(read.Ok()) << row.name;
+    EXPECT_NE(read.Message().find(row.said), std::string::npos)
+        << row.name << ": " << read.Message();
+    EXPECT_NE(read.Message().find(path.string()), std::string::npos) << row.name;
+  }
+  Result<UndoRecord> missing = ReadUndoRecord((folder / "gone.undo").string());
+  ASSERT_FALSE(missing.Ok());
+  EXPECT_NE(missing.Message().find("does not exist"), std::string::npos) << missing.Message();
+}
+
+TEST(MarkUndone, MarksTheRecordOnALineOfItsOwnAfterCuttingATornLine) {
+  const fs::path folder = TestFolder();
+  UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  const std::string path = journal.Path();
+  std::ofstream(path, std::ios::binary | std::ios::app) << "field\t0\tHo";
+  ASSERT_TRUE(MarkUndone(path, "07/12/26 08:00").Ok());
+  Result<UndoRecord> read = ReadUndoRecord(path);
+  ASSERT_TRUE(read.Ok()) << read.Message();
+  ASSERT_TRUE(read.Value().undone.has_value());
+  EXPECT_EQ(*read.Value().undone, "07/12/26 08:00");
+  EXPECT_EQ(read.Value().Numbers(), 2u);
+}
+
+TEST(MarkUndone, FailsWithAMessageForARecordThatIsNotThere) {
+  const Status marked = MarkUndone((TestFolder() / "gone.undo").string(), "now");
+  ASSERT_FALSE(marked.Ok());
+  EXPECT_NE(marked.Message().find("gone.undo"), std::string::npos) << marked.Message();
+}
+
+}  // namespace
+}  // namespace dialmend

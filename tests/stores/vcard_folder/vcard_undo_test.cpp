@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "run/run_records.h"
+#include "run/undo_record.h"
+#include "stores/vcard_file/vcard_file_store.h"
+#include "stores/vcard_folder/vcard_folder_store.h"
+#include "tests/fakes/quiet_run.h"
+
+// An update undone at once gives back every card file byte for byte, in every form the reader
+// handles, for a folder of cards and for a file of many.
+
+namespace dialmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+fs::path TestRoot() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  const fs::path root = fs::path(testing::TempDir()) / "vcard_undo" / info->name();
+  fs::remove_all(root);
+  fs::create_directories(root);
+  return root;
+}
+
+// Every fixture card the reader takes: all but the ones made to be refused.
+std::map<std::string, std::string> ReadableFixtures() {
+  std::map<std::string, std::string> cards;
+  for (const fs::directory_entry& entry : fs::directory_iterator(DIALMEND_VCARD_DATA_DIR)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("bad_") || !name.ends_with(".vcf")) continue;
+    cards[name] = Contents(entry.path());
+  }
+  return cards;
+}
+
+// The files under `root`, by path, with their bytes; the undo records' folder left out.
+std::map<std::string, std::string> Files(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file() && entry.path().parent_path().filename() != "runs") {
+      files[entry.path().string()] = Contents(entry.path());
+    }
+  }
+  return files;
+}
+
+// The record of the one update run in `runs`.
+UndoRecord OnlyRecord(const fs::path& runs) {
+  std::vector<UndoRecord> records;
+  for (const fs::directory_entry& entry : fs::directory_iterator(runs)) {
+    Result<UndoRecord> read = ReadUndoRecord(entry.path().string());
+    EXPECT_TRUE(read.Ok()) << read.Message();
+    if (read.Ok()) records.push_back(std::move(read.Value()));
+  }
+  EXPECT_EQ(records.size(), 1u);
+  return records.empty() ? UndoRecord{} : records.front();
+}
+
+TEST(VCardUndo, GivesBackEveryCardOfAFolderByteForByte) {
+  const fs::path root = TestRoot();
+  const fs::path runs = root / "runs";
+  for (const auto& [name, bytes] : ReadableFixtures()) Write(root / "book" / name, bytes);
+  const auto before = Files(root / "book");
+  ASSERT_GT(before.size(), 20u);
+
+  const auto store = MakeVCardStore((root / "book").string());
+  const QuietRun update = RunQuietly(*store, NumberOptions{}, runs.string());
+  ASSERT_GT(update.counters.updated, 10) << update.log;
+  EXPECT_NE(Files(root / "book"), before);
+
+  const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
+  EXPECT_EQ(undo.counters.updated, update.counters.updated) << undo.log;
+  EXPECT_EQ(undo.counters.numbers, update.counters.numbers);
+  EXPECT_EQ(undo.counters.problems, 0) << undo.log;
+  const auto after = Files(root / "book");
+  for (const auto& [path, bytes] : before) EXPECT_EQ(after.at(path), bytes) << path;
+}
+
+TEST(VCardUndo, GivesBackAFileOfManyCardsByteForByte) {
+  const fs::path root = TestRoot();
+  const fs::path runs = root / "runs";
+  std::string all;
+  for (const auto& [name, bytes] : ReadableFixtures()) {
+    // A card whose file goes on after its END line is a file of its own, not one of many.
+    if (name.starts_with("text_after") || name.starts_with("blank_lines_after")) continue;
+    all += bytes;
+    if (!all.ends_with('\n')) all += "\r\n";
+  }
+  const fs::path file = root / "all.vcf";
+  Write(file, all);
+
+  const auto store = MakeVCardFileStore(file.string());
+  const QuietRun update = RunQuietly(*store, NumberOptions{}, runs.string());
+  ASSERT_GT(update.counters.updated, 10) << update.log;
+  ASSERT_NE(Contents(file), all);
+
+  const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
+  EXPECT_EQ(undo.counters.numbers, update.counters.numbers) << undo.log;
+  EXPECT_EQ(undo.counters.problems, 0) << undo.log;
+  EXPECT_EQ(Contents(file), all);
+}
+
+TEST(VCardUndo, LeavesACardChangedSinceTheUpdateAndNamesIt) {
+  const fs::path root = TestRoot();
+  const fs::path runs = root / "runs";
+  const fs::path card = root / "book" / "ann.vcf";
+  Write(card,
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\n"
+        "TEL;TYPE=CELL:0370 123456\r\nEND:VCARD\r\n");
+  const auto store = MakeVCardStore(root.string());
+  ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.numbers, 2);
+  const std::string edited =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:020 8888 1234\r\n"
+      "TEL;TYPE=CELL:(07770) 123456\r\nEND:VCARD\r\n";
+  Write(card, edited);
+
+  const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
+  EXPECT_EQ(Contents(card),
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:020 8888 1234\r\n"
+            "TEL;TYPE=CELL:0370 123456\r\nEND:VCARD\r\n");
+  EXPECT_EQ(undo.counters.left, 1);
+  EXPECT_EQ(undo.counters.numbers, 1);
+  EXPECT_NE(undo.log.find("  Left Home of \\book\\Ann as it is: it holds \"020 8888 1234\", not "
+                          "\"(020) 7930 8890\" as the update wrote it\r\n"),
+            std::string::npos)
+      << undo.log;
+}
+
+TEST(VCardUndo, WritesTheOldNumberAfreshWhereTheCardNoLongerReadsItsOldBytesAsIt) {
+  const fs::path root = TestRoot();
+  const fs::path runs = root / "runs";
+  const fs::path card = root / "book" / "ann.vcf";
+  Write(card,
+        "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\n"
+        "TEL;HOME;ENCODING=QUOTED-PRINTABLE:0181=20930=\r\n 8801\r\nEND:VCARD\r\n");
+  const auto store = MakeVCardStore(root.string());
+  ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.numbers, 1);
+  // Another program writes the card again without quoted-printable, keeping the new number.
+  Write(card, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\nTEL;HOME:(020) 8930 8801\r\nEND:VCARD\r\n");
+
+  const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
+  EXPECT_EQ(undo.counters.numbers, 1) << undo.log;
+  EXPECT_EQ(Contents(card),
+            "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\nTEL;HOME:0181 930 8801\r\nEND:VCARD\r\n");
+}
+
+TEST(VCardUndo, RefusesACardPathOutsideTheStore) {
+  const fs::path root = TestRoot();
+  const fs::path runs = root / "runs";
+  Write(root / "book" / "ann.vcf",
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
+  const std::string outside =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Eve\r\nTEL:(020) 7930 8890\r\nEND:VCARD\r\n";
+  Write(root / "elsewhere" / "eve.vcf", outside);
+  const auto store = MakeVCardStore((root / "book").string());
+  ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.updated, 1);
+  UndoRecord record = OnlyRecord(runs);
+  record.contacts[0].identity.where = fs::weakly_canonical(root / "elsewhere" / "eve.vcf").string();
+  const QuietRun undo = UndoQuietly(*store, record, true);
+  EXPECT_EQ(undo.counters.problems, 1);
+  EXPECT_NE(undo.log.find("it is not a card of this store"), std::string::npos) << undo.log;
+  EXPECT_EQ(Contents(root / "elsewhere" / "eve.vcf"), outside);
+}
+
+}  // namespace
+}  // namespace dialmend
