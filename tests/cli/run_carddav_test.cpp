@@ -98,7 +98,7 @@ TEST_P(RunOnRadicale, SimulatesAnAddressBookOnTheServerAndWritesNothing) {
   const Outcome r = Run({"--profile", m_server.Url() + "/"});
   EXPECT_EQ(r.status, 0) << r.err << r.out;
   EXPECT_NE(
-      r.out.find("\\Work\\Ann Smith\r\n  Home:         0171 930 8890 --> (020) 7930 8890\r\n"),
+      r.out.find("\\Work\\Ann Smith\n  Home:         0171 930 8890 --> (020) 7930 8890\n"),
       std::string::npos)
       << r.out;
   EXPECT_EQ(Read(Card()), before);
@@ -107,7 +107,7 @@ TEST_P(RunOnRadicale, SimulatesAnAddressBookOnTheServerAndWritesNothing) {
 TEST_P(RunOnRadicale, UpdatesTheCardOnTheServer) {
   const Outcome r = Run({"--profile", m_server.Url() + "/user/work/", "--update"});
   EXPECT_EQ(r.status, 0) << r.err << r.out;
-  EXPECT_NE(r.out.find("Contacts updated: 1\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Contacts updated: 1\n"), std::string::npos) << r.out;
   EXPECT_NE(Read(Card()).find("TEL;TYPE=HOME:(020) 7930 8890\r\n"), std::string::npos)
       << Read(Card());
 }
@@ -134,7 +134,7 @@ TEST_P(RunOnRadicaleTls, RefusesTheServerWithoutItsCaFile) {
 TEST_P(RunOnRadicaleTls, TrustsTheServerGivenItsCaFile) {
   const Outcome r = Run({"--profile", m_server.Url() + "/", "--ca-file", m_server.CaFile()});
   EXPECT_EQ(r.status, 0) << r.err << r.out;
-  EXPECT_NE(r.out.find("Contacts checked: 1\r\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Contacts checked: 1\n"), std::string::npos) << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(RadicaleTls, RunOnRadicaleTls,

@@ -9,5 +9,8 @@ complete -c dialmend-run -l find -x -d 'Custom replacement: the text numbers beg
 complete -c dialmend-run -l replace -x -d 'The replacement for the found text'
 complete -c dialmend-run -l log -r -F -d 'Save the activity log to a file'
 complete -c dialmend-run -l no-log -d 'Save no log file'
+complete -c dialmend-run -l ca-file -r -F -d 'trust the certificates in FILE besides the system\'s (a server with a private certificate authority)'
+complete -c dialmend-run -l progress -d 'show a status line on standard error (folder, contacts n of N, numbers, time elapsed and left) even when it is not a terminal'
+complete -c dialmend-run -l no-progress -d 'show none, even on a terminal (default: shown on a terminal)'
 complete -c dialmend-run -l help -d 'Show the help and exit'
 complete -c dialmend-run -l version -d 'Show the version and exit'
