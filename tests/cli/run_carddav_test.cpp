@@ -97,9 +97,8 @@ TEST_P(RunOnRadicale, SimulatesAnAddressBookOnTheServerAndWritesNothing) {
   const std::string before = Read(Card());
   const Outcome r = Run({"--profile", m_server.Url() + "/"});
   EXPECT_EQ(r.status, 0) << r.err << r.out;
-  EXPECT_NE(
-      r.out.find("\\Work\\Ann Smith\n  Home:         0171 930 8890 --> (020) 7930 8890\n"),
-      std::string::npos)
+  EXPECT_NE(r.out.find("\\Work\\Ann Smith\n  Home:         0171 930 8890 --> (020) 7930 8890\n"),
+            std::string::npos)
       << r.out;
   EXPECT_EQ(Read(Card()), before);
 }
