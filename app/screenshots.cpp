@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
   }
 
   window.ShowLog_Click();
+  // Made larger as a user reading the log would: the pane takes the room.
+  window.resize(window.width() * 5 / 4, window.height() * 3 / 2);
   int yields = 0;
   window.SetYieldHook([&] {
     if (++yields != 40) return;

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextLayout>
 #include <algorithm>
 #include <utility>
 
@@ -28,7 +29,6 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
 void LogView::Append(std::string_view text) {
   if (text.empty()) return;
   if (m_line_starts.empty()) m_line_starts.push_back(0);
-  m_text.reserve(m_text.size() + text.size());
   for (const char c : text) {
     if (c == '\r') continue;
     m_text.push_back(c);
@@ -105,16 +105,13 @@ LogView::Spot LogView::SpotAt(QPoint point) const {
   if (m_line_starts.empty()) return Spot{};
   const int line = std::clamp(FirstVisibleLine() + point.y() / LineHeight(), 0, LineCount() - 1);
   const QString text = LineText(line);
+  QTextLayout layout(text, font());
+  layout.beginLayout();
+  QTextLine row = layout.createLine();
+  layout.endLayout();
+  // The character boundary nearest the point, as a text box places its cursor.
   const int x = point.x() + horizontalScrollBar()->value() - kMargin;
-  // The character boundary nearest the point: past a character's middle is after it.
-  int chars = 0;
-  while (chars < text.size()) {
-    const int next = chars + (text.at(chars).isHighSurrogate() ? 2 : 1);
-    const int left = fontMetrics().horizontalAdvance(text.left(chars));
-    const int right = fontMetrics().horizontalAdvance(text.left(next));
-    if (x < (left + right) / 2) break;
-    chars = next;
-  }
+  const int chars = row.xToCursor(x, QTextLine::CursorBetweenCharacters);
   return Spot{line, static_cast<int>(text.left(chars).toUtf8().size())};
 }
 

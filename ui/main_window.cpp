@@ -417,7 +417,9 @@ void MainWindow::ShowProfile() {
     m_profile_box->setText(QDir::toNativeSeparators(QString::fromStdString(place.Value())));
     m_profile_box->setToolTip(m_profile_box->text());
   } else {
+    // An empty box alone would not say that nothing was found, nor what to do.
     m_profile_box->clear();
+    m_profile_box->setPlaceholderText(QStringLiteral("none found: choose them with \"...\""));
     m_profile_box->setToolTip(QString::fromStdString(place.Message()));
   }
 }

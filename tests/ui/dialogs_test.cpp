@@ -1,5 +1,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -42,6 +44,37 @@ class DialogsTest : public QObject {
     QVERIFY(dialogs.informed.front().contains(QStringLiteral("does not exist")));
     QVERIFY(dialogs.informed.front().contains(QDir::toNativeSeparators(missing)));
     QCOMPARE(offered.size(), 2);
+  }
+
+  // Picks `key` in the menu "..." opens, then types `answer` into the file dialog and accepts.
+  static std::optional<QString> ChooseContactsBy(Qt::Key key, const QString& answer,
+                                                 const QString& current) {
+    QWidget window;
+    auto* button = new QPushButton(QStringLiteral("..."), &window);
+    window.show();
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, &window, [&] {
+      if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        QTest::keyClick(menu, key);
+      } else if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(answer);
+        static_cast<QDialog*>(dialog)->accept();
+      }
+    });
+    user.start(10);
+    RecordingDialogs dialogs;
+    return dialogs.ChooseContacts(button, current);
+  }
+
+  void theContactsButtonChoosesAFolderOrAVcfFile() {
+    QTemporaryDir dir;
+    const QString book = dir.filePath(QStringLiteral("book"));
+    QVERIFY(QDir().mkpath(book));
+    const QString file = dir.filePath(QStringLiteral("all.vcf"));
+    QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+    QCOMPARE(ChooseContactsBy(Qt::Key_F, book, dir.path()), std::optional<QString>(book));
+    QCOMPARE(ChooseContactsBy(Qt::Key_I, file, dir.path()), std::optional<QString>(file));
+    QCOMPARE(ChooseContactsBy(Qt::Key_Escape, file, dir.path()), std::nullopt);
   }
 };
 

@@ -608,6 +608,8 @@ class MainWindowTest : public QObject {
     Find<QCheckBox>("SaveLog")->click();
     Button("Go")->click();
     QCOMPARE(Line("Profile")->text(), QString());
+    QCOMPARE(Line("Profile")->placeholderText(),
+             QStringLiteral("none found: choose them with \"...\""));
     QVERIFY(Line("Profile")->toolTip().startsWith(QStringLiteral("no address books found")));
     m_window = nullptr;
   }
