@@ -17,6 +17,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# ctest runs each test program through wine.
-find_program(DIALMEND_WINE NAMES wine wine64 REQUIRED)
+# ctest runs each test program through wine's 64-bit loader. Plain `wine` takes the 32-bit one
+# once wine32 is installed (the installer's test needs it), and that one fails in a wine prefix
+# made before it ("could not load kernel32.dll").
+find_program(DIALMEND_WINE NAMES wine64 wine PATHS /usr/lib/wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${DIALMEND_WINE})
