@@ -279,6 +279,15 @@ TEST(FixNumber, GivesTheRecordedResultsUnderEveryOption) {
   }
 }
 
+// The test for a run of spaces reads eight bytes at a time; a run is found at every offset.
+TEST(FixNumber, CollapsesARunOfSpacesWhereverItStands) {
+  for (std::size_t fill = 0; fill <= 16; ++fill) {
+    const std::string head = "01632 1" + std::string(fill, '5');
+    const std::string tail = "1234 5678 9012";
+    EXPECT_EQ(FixNumber(head + "  " + tail, {}), FixNumber(head + " " + tail, {})) << fill;
+  }
+}
+
 TEST(StripSpace, RemovesOnlySpaces) {
   EXPECT_EQ(StripSpace(" +44 (20)\t7930-8890 "), "+44(20)\t7930-8890");
   EXPECT_EQ(StripSpace(""), "");
