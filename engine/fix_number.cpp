@@ -537,11 +537,10 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   return out.Take(end);
 }
 
+// Converts `number`, of which `t` is the cleaned text.
 template <class C>
-std::string Convert(View<C> number, View<C> find, View<C> replacement, bool replace_on,
-                    const NumberOptions& options, Scratch<C>& scratch) {
+std::string Convert(View<C> number, View<C> t, const NumberOptions& options, Scratch<C>& scratch) {
   Parts<C> parts;
-  View<C> t = Clean(number, find, replacement, replace_on, scratch);
   if (!t.empty() && (t[0] == C('*') || t[0] == C('#'))) return Verbatim(t);
   t = RepairAccessCode(t, scratch);
   t = TakeLabel(t, parts);
@@ -578,6 +577,15 @@ bool Decode(std::string_view text, Scratch<char32_t>& scratch, std::u32string_vi
   return true;
 }
 
+// True when every non-ASCII character of the cleaned text stands before its first digit, as in
+// "Tél. 0171 930 8890". That text only ever goes whole into the label and the rest is ASCII,
+// so reading its bytes as characters gives the same result as decoding it.
+bool ReadsAsBytes(std::string_view cleaned) {
+  std::size_t first_digit = 0;
+  while (first_digit < cleaned.size() && !IsDigit(cleaned[first_digit])) ++first_digit;
+  return IsAscii(cleaned.substr(first_digit));
+}
+
 }  // namespace
 
 std::string FixNumber(std::string_view number, const NumberOptions& options) {
@@ -585,9 +593,14 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
   if (options.style == NumberStyle::Unchanged) return std::string(number);
   const bool replace_on = options.replace && !options.find.empty() && IsValidUtf8(options.find) &&
                           IsValidUtf8(options.replacement);
-  if (IsAscii(number) && (!replace_on || IsAscii(options.replacement))) {
+  // Cleaning gives the same text on bytes as on code points: spaces are ASCII, and a search
+  // text of well-formed UTF-8 matches only where its characters stand.
+  const bool ascii = IsAscii(number) && (!replace_on || IsAscii(options.replacement));
+  if (ascii || IsValidUtf8(number)) {
     Scratch<char> scratch;
-    return Convert<char>(number, options.find, options.replacement, replace_on, options, scratch);
+    const std::string_view cleaned =
+        Clean<char>(number, options.find, options.replacement, replace_on, scratch);
+    if (ascii || ReadsAsBytes(cleaned)) return Convert<char>(number, cleaned, options, scratch);
   }
   Scratch<char32_t> scratch;
   std::u32string_view text, find, replacement;
@@ -596,7 +609,8 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
       !(Decode(options.find, scratch, find) && Decode(options.replacement, scratch, replacement))) {
     return std::string(number);
   }
-  return Convert<char32_t>(text, find, replacement, replace_on, options, scratch);
+  return Convert<char32_t>(text, Clean<char32_t>(text, find, replacement, replace_on, scratch),
+                           options, scratch);
 }
 
 std::string StripSpace(std::string_view text) {

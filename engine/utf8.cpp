@@ -78,7 +78,12 @@ bool IsAscii(std::string_view text) noexcept {
 bool IsValidUtf8(std::string_view text) noexcept {
   char32_t cp;
   for (std::size_t i = 0; i < text.size();) {
-    if (!Next(text, i, cp)) return false;
+    // Text that is not all ASCII is still mostly ASCII, and an ASCII byte needs no decoding.
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+    } else if (!Next(text, i, cp)) {
+      return false;
+    }
   }
   return true;
 }

@@ -239,7 +239,11 @@ INSTANTIATE_TEST_SUITE_P(Unicode, FixNumberRows, testing::Values(
     Row{"OverlongUnchanged", "\xc0\xb0" "171 930 8890", "\xc0\xb0" "171 930 8890"},
     Row{"SurrogateUnchanged", "\xed\xa0\x80 0171 930 8890", "\xed\xa0\x80 0171 930 8890"},
     Row{"TruncatedSequenceUnchanged", "0171 930 8890 \xe2\x98", "0171 930 8890 \xe2\x98"},
-    Row{"CompactWithUnicodeLabel", "Tél 0171 930 8890", "Tél 02079308890", Style(3)}),
+    Row{"CompactWithUnicodeLabel", "Tél 0171 930 8890", "Tél 02079308890", Style(3)},
+    Row{"ReplacementBringsNonAsciiIntoLabel", "Tel 0171 930 8890", "Tél (020) 7930 8890", Replace("Tel", "Tél")},
+    Row{"ReplacementBringsNonAsciiAfterDigit", "0171 930 8890", "٠ (171) 93٠ 889٠", Replace("0", "٠")},
+    Row{"NonAsciiLabelEndingInBracket", "Tél (0171) 930 8890", "Tél 020-7930 8890", Style(1)},
+    Row{"NonAsciiLabelBeforePlus", "Tél+44 171 930 8890", "Tél +44 171-930 8890", Intl(2, 1, 1)}),
     RowName);
 // clang-format on
 
