@@ -36,11 +36,14 @@ bool IsLabelEnd(C c) {
   return c == C('+') || c == C('(') || c == C(' ');
 }
 
+// The small helpers below are declared inline: the converter is one large function after
+// inlining, and GCC then leaves unmarked helpers as calls.
+
 // Moves `k` forward while the character there is in the class, but never onto or past the
 // end: the scan stops on the last character even when it is in the class.
 // The class is a template argument so that the test compiles inline in the loop.
 template <auto in_class, class C>
-std::size_t Scan(View<C> t, std::size_t k) {
+inline std::size_t Scan(View<C> t, std::size_t k) {
   while (k + 1 < t.size() && in_class(t[k])) ++k;
   return k;
 }
@@ -55,18 +58,18 @@ bool HasDigit(View<C> t) {
 
 // Characters [from, to), clamped to the text.
 template <class C>
-View<C> Between(View<C> t, std::size_t from, std::size_t to) {
+inline View<C> Between(View<C> t, std::size_t from, std::size_t to) {
   to = std::min(to, t.size());
   return from < to ? t.substr(from, to - from) : View<C>{};
 }
 
 template <class C>
-View<C> From(View<C> t, std::size_t from) {
+inline View<C> From(View<C> t, std::size_t from) {
   return from < t.size() ? t.substr(from) : View<C>{};
 }
 
 template <class C>
-View<C> TrimSpaces(View<C> t) {
+inline View<C> TrimSpaces(View<C> t) {
   while (!t.empty() && t.front() == C(' ')) t.remove_prefix(1);
   while (!t.empty() && t.back() == C(' ')) t.remove_suffix(1);
   return t;
@@ -108,13 +111,13 @@ bool HasTwoSpacesInARow(View<char> t) {
 }
 
 template <class C>
-View<C> StripOuterBrackets(View<C> t) {
+inline View<C> StripOuterBrackets(View<C> t) {
   if (t.size() >= 2 && t.front() == C('(') && t.back() == C(')')) return t.substr(1, t.size() - 2);
   return t;
 }
 
 template <class C>
-bool StartsWithAscii(View<C> t, std::string_view ascii) {
+inline bool StartsWithAscii(View<C> t, std::string_view ascii) {
   if (t.size() < ascii.size()) return false;
   for (std::size_t i = 0; i < ascii.size(); ++i) {
     if (t[i] != C(ascii[i])) return false;
