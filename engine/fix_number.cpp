@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -35,11 +36,14 @@ bool IsLabelEnd(C c) {
   return c == C('+') || c == C('(') || c == C(' ');
 }
 
+// The small helpers below are declared inline: the converter is one large function after
+// inlining, and GCC then leaves unmarked helpers as calls.
+
 // Moves `k` forward while the character there is in the class, but never onto or past the
 // end: the scan stops on the last character even when it is in the class.
 // The class is a template argument so that the test compiles inline in the loop.
 template <auto in_class, class C>
-std::size_t Scan(View<C> t, std::size_t k) {
+inline std::size_t Scan(View<C> t, std::size_t k) {
   while (k + 1 < t.size() && in_class(t[k])) ++k;
   return k;
 }
@@ -54,31 +58,66 @@ bool HasDigit(View<C> t) {
 
 // Characters [from, to), clamped to the text.
 template <class C>
-View<C> Between(View<C> t, std::size_t from, std::size_t to) {
+inline View<C> Between(View<C> t, std::size_t from, std::size_t to) {
   to = std::min(to, t.size());
   return from < to ? t.substr(from, to - from) : View<C>{};
 }
 
 template <class C>
-View<C> From(View<C> t, std::size_t from) {
+inline View<C> From(View<C> t, std::size_t from) {
   return from < t.size() ? t.substr(from) : View<C>{};
 }
 
 template <class C>
-View<C> TrimSpaces(View<C> t) {
+inline View<C> TrimSpaces(View<C> t) {
   while (!t.empty() && t.front() == C(' ')) t.remove_prefix(1);
   while (!t.empty() && t.back() == C(' ')) t.remove_suffix(1);
   return t;
 }
 
 template <class C>
-View<C> StripOuterBrackets(View<C> t) {
+bool HasTwoSpacesInARow(View<C> t) {
+  for (std::size_t k = 1; k < t.size(); ++k) {
+    if (t[k] == C(' ') && t[k - 1] == C(' ')) return true;
+  }
+  return false;
+}
+
+// Bytes are tested eight at a time: a number's length and spacing vary, so a loop that stops
+// at a byte's whim mispredicts its branches more than it spends on the bytes.
+template <>
+bool HasTwoSpacesInARow(View<char> t) {
+  if (t.size() < 8) {
+    for (std::size_t k = 1; k < t.size(); ++k) {
+      if (t[k] == ' ' && t[k - 1] == ' ') return true;
+    }
+    return false;
+  }
+  const auto two_in_a_row = [&t](std::size_t at) {
+    std::uint64_t word;
+    std::memcpy(&word, t.data() + at, sizeof word);
+    // The top bit of each byte that is a space: those bytes are zero after the exclusive or,
+    // and only a zero byte has no bit that the addition or the or can carry into its top bit.
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    const std::uint64_t x = word ^ 0x2020202020202020ULL;
+    const std::uint64_t spaces = ~(((x & kLow7) + kLow7) | x | kLow7);
+    return (spaces & (spaces >> 8)) != 0;
+  };
+  // Words overlap by one byte, so every pair of neighbours lies inside one of them.
+  for (std::size_t at = 0; at + 8 <= t.size(); at += 7) {
+    if (two_in_a_row(at)) return true;
+  }
+  return two_in_a_row(t.size() - 8);
+}
+
+template <class C>
+inline View<C> StripOuterBrackets(View<C> t) {
   if (t.size() >= 2 && t.front() == C('(') && t.back() == C(')')) return t.substr(1, t.size() - 2);
   return t;
 }
 
 template <class C>
-bool StartsWithAscii(View<C> t, std::string_view ascii) {
+inline bool StartsWithAscii(View<C> t, std::string_view ascii) {
   if (t.size() < ascii.size()) return false;
   for (std::size_t i = 0; i < ascii.size(); ++i) {
     if (t[i] != C(ascii[i])) return false;
@@ -253,16 +292,11 @@ template <class C>
 View<C> Clean(View<C> number, View<C> find, View<C> replacement, bool replace_on,
               Scratch<C>& scratch) {
   View<C> t = TrimSpaces(number);
-  std::size_t first_run = 1;  // where the first run of two spaces ends
-  while (first_run < t.size() && !(t[first_run] == C(' ') && t[first_run - 1] == C(' '))) {
-    ++first_run;
-  }
-  if (first_run < t.size()) {
+  if (HasTwoSpacesInARow(t)) {
     C* const collapsed = scratch.Take(t.size());
-    std::copy(t.begin(), t.begin() + first_run, collapsed);
-    std::size_t size = first_run;
-    for (C c : t.substr(first_run)) {
-      if (c != C(' ') || collapsed[size - 1] != C(' ')) collapsed[size++] = c;
+    std::size_t size = 0;
+    for (C c : t) {
+      if (c != C(' ') || size == 0 || collapsed[size - 1] != C(' ')) collapsed[size++] = c;
     }
     t = View<C>(collapsed, size);
   }
@@ -506,11 +540,10 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   return out.Take(end);
 }
 
+// Converts `number`, of which `t` is the cleaned text.
 template <class C>
-std::string Convert(View<C> number, View<C> find, View<C> replacement, bool replace_on,
-                    const NumberOptions& options, Scratch<C>& scratch) {
+std::string Convert(View<C> number, View<C> t, const NumberOptions& options, Scratch<C>& scratch) {
   Parts<C> parts;
-  View<C> t = Clean(number, find, replacement, replace_on, scratch);
   if (!t.empty() && (t[0] == C('*') || t[0] == C('#'))) return Verbatim(t);
   t = RepairAccessCode(t, scratch);
   t = TakeLabel(t, parts);
@@ -547,6 +580,15 @@ bool Decode(std::string_view text, Scratch<char32_t>& scratch, std::u32string_vi
   return true;
 }
 
+// True when every non-ASCII character of the cleaned text stands before its first digit, as in
+// "Tél. 0171 930 8890". That text only ever goes whole into the label and the rest is ASCII,
+// so reading its bytes as characters gives the same result as decoding it.
+bool ReadsAsBytes(std::string_view cleaned) {
+  std::size_t first_digit = 0;
+  while (first_digit < cleaned.size() && !IsDigit(cleaned[first_digit])) ++first_digit;
+  return IsAscii(cleaned.substr(first_digit));
+}
+
 }  // namespace
 
 std::string FixNumber(std::string_view number, const NumberOptions& options) {
@@ -554,9 +596,14 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
   if (options.style == NumberStyle::Unchanged) return std::string(number);
   const bool replace_on = options.replace && !options.find.empty() && IsValidUtf8(options.find) &&
                           IsValidUtf8(options.replacement);
-  if (IsAscii(number) && (!replace_on || IsAscii(options.replacement))) {
+  // Cleaning gives the same text on bytes as on code points: spaces are ASCII, and a search
+  // text of well-formed UTF-8 matches only where its characters stand.
+  const bool ascii = IsAscii(number) && (!replace_on || IsAscii(options.replacement));
+  if (ascii || IsValidUtf8(number)) {
     Scratch<char> scratch;
-    return Convert<char>(number, options.find, options.replacement, replace_on, options, scratch);
+    const std::string_view cleaned =
+        Clean<char>(number, options.find, options.replacement, replace_on, scratch);
+    if (ascii || ReadsAsBytes(cleaned)) return Convert<char>(number, cleaned, options, scratch);
   }
   Scratch<char32_t> scratch;
   std::u32string_view text, find, replacement;
@@ -565,7 +612,8 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
       !(Decode(options.find, scratch, find) && Decode(options.replacement, scratch, replacement))) {
     return std::string(number);
   }
-  return Convert<char32_t>(text, find, replacement, replace_on, options, scratch);
+  return Convert<char32_t>(text, Clean<char32_t>(text, find, replacement, replace_on, scratch),
+                           options, scratch);
 }
 
 std::string StripSpace(std::string_view text) {

@@ -56,23 +56,34 @@ std::string AsciiLower(std::string_view text) {
 }
 
 bool IsAscii(std::string_view text) noexcept {
-  std::size_t i = 0;
-  // Eight bytes at a time: phone numbers are almost always plain ASCII.
-  for (; i + 8 <= text.size(); i += 8) {
+  const auto has_high_bit = [&text](std::size_t at) {
     std::uint64_t word;
-    std::memcpy(&word, text.data() + i, 8);
-    if (word & 0x8080808080808080ULL) return false;
+    std::memcpy(&word, text.data() + at, 8);
+    return (word & 0x8080808080808080ULL) != 0;
+  };
+  if (text.size() < 8) {
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
   }
-  for (; i < text.size(); ++i) {
-    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+  // Eight bytes at a time: phone numbers are almost always plain ASCII. The last word ends
+  // at the end, overlapping the one before, so no byte-by-byte tail follows.
+  for (std::size_t i = 0; i + 8 <= text.size(); i += 8) {
+    if (has_high_bit(i)) return false;
   }
-  return true;
+  return !has_high_bit(text.size() - 8);
 }
 
 bool IsValidUtf8(std::string_view text) noexcept {
   char32_t cp;
   for (std::size_t i = 0; i < text.size();) {
-    if (!Next(text, i, cp)) return false;
+    // Text that is not all ASCII is still mostly ASCII, and an ASCII byte needs no decoding.
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+    } else if (!Next(text, i, cp)) {
+      return false;
+    }
   }
   return true;
 }

@@ -239,7 +239,11 @@ INSTANTIATE_TEST_SUITE_P(Unicode, FixNumberRows, testing::Values(
     Row{"OverlongUnchanged", "\xc0\xb0" "171 930 8890", "\xc0\xb0" "171 930 8890"},
     Row{"SurrogateUnchanged", "\xed\xa0\x80 0171 930 8890", "\xed\xa0\x80 0171 930 8890"},
     Row{"TruncatedSequenceUnchanged", "0171 930 8890 \xe2\x98", "0171 930 8890 \xe2\x98"},
-    Row{"CompactWithUnicodeLabel", "Tél 0171 930 8890", "Tél 02079308890", Style(3)}),
+    Row{"CompactWithUnicodeLabel", "Tél 0171 930 8890", "Tél 02079308890", Style(3)},
+    Row{"ReplacementBringsNonAsciiIntoLabel", "Tel 0171 930 8890", "Tél (020) 7930 8890", Replace("Tel", "Tél")},
+    Row{"ReplacementBringsNonAsciiAfterDigit", "0171 930 8890", "٠ (171) 93٠ 889٠", Replace("0", "٠")},
+    Row{"NonAsciiLabelEndingInBracket", "Tél (0171) 930 8890", "Tél 020-7930 8890", Style(1)},
+    Row{"NonAsciiLabelBeforePlus", "Tél+44 171 930 8890", "Tél +44 171-930 8890", Intl(2, 1, 1)}),
     RowName);
 // clang-format on
 
@@ -276,6 +280,15 @@ TEST(FixNumber, GivesTheRecordedResultsUnderEveryOption) {
         << "'" << recorded.input << "'";
     EXPECT_EQ(DigestOfResults(recorded.input, options), recorded.digest)
         << "'" << recorded.input << "' differs under some option set";
+  }
+}
+
+// The test for a run of spaces reads eight bytes at a time; a run is found at every offset.
+TEST(FixNumber, CollapsesARunOfSpacesWhereverItStands) {
+  for (std::size_t fill = 0; fill <= 16; ++fill) {
+    const std::string head = "01632 1" + std::string(fill, '5');
+    const std::string tail = "1234 5678 9012";
+    EXPECT_EQ(FixNumber(head + "  " + tail, {}), FixNumber(head + " " + tail, {})) << fill;
   }
 }
 

@@ -51,13 +51,16 @@ INSTANTIATE_TEST_SUITE_P(
         Sample{"BadContinuation", "\xc3\x28", false}, Sample{"InvalidByte", "\xff", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Short texts, whole words and a last word that overlaps the one before all take their own path.
 TEST(Utf8, AsciiCheckLooksAtEveryByte) {
-  std::string text(37, 'a');
-  EXPECT_TRUE(IsAscii(text));
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::string t = text;
-    t[i] = '\x80';
-    EXPECT_FALSE(IsAscii(t)) << i;
+  for (std::size_t size = 0; size <= 37; ++size) {
+    const std::string text(size, 'a');
+    EXPECT_TRUE(IsAscii(text)) << size;
+    for (std::size_t i = 0; i < size; ++i) {
+      std::string t = text;
+      t[i] = '\x80';
+      EXPECT_FALSE(IsAscii(t)) << size << " " << i;
+    }
   }
 }
 
