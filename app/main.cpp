@@ -99,8 +99,8 @@ int main(int argc, char** argv) {
   dialmend::QtDialogs dialogs;
   dialmend::MainWindow window(profile, dialogs);
   // A logout or kill during a run ends it as the close box does, with the log saved.
-  if (const auto problem = window.CloseOnTerminationSignals()) {
-    std::fprintf(stderr, "dialmend: %s\n", problem->c_str());
+  if (const dialmend::Status caught = window.CloseOnTerminationSignals(); !caught.Ok()) {
+    std::fprintf(stderr, "dialmend: %s\n", caught.Message().c_str());
   }
   window.show();
   return app.exec();

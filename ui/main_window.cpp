@@ -157,12 +157,13 @@ MainWindow::~MainWindow() {
 #endif
 }
 
-std::optional<std::string> MainWindow::CloseOnTerminationSignals() {
+Status MainWindow::CloseOnTerminationSignals() {
 #ifdef _WIN32
-  return std::string("Termination signals are not caught on Windows.");
+  return Status::Failure("Termination signals are not caught on Windows.");
 #else
   if (g_signal_pipe[0] < 0 && ::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    return std::string("Cannot catch termination signals: ") + std::strerror(errno) + ".";
+    return Status::Failure(std::string("Cannot catch termination signals: ") +
+                           std::strerror(errno) + ".");
   }
   auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, this);
   connect(notifier, &QSocketNotifier::activated, this, [this] {
@@ -177,7 +178,7 @@ std::optional<std::string> MainWindow::CloseOnTerminationSignals() {
   sigemptyset(&action.sa_mask);
   for (int signal_number : kCloseSignals) ::sigaction(signal_number, &action, nullptr);
   m_catching_signals = true;
-  return std::nullopt;
+  return Status{};
 #endif
 }
 

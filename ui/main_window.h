@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/number_options.h"
+#include "platform/result.h"
 #include "run/activity_log.h"
 #include "run/run_controller.h"
 #include "stores/profile/open_profile.h"
@@ -65,8 +66,8 @@ class MainWindow : public QDialog, public RunView {
   void SetYieldHook(std::function<void()> hook) { m_yield_hook = std::move(hook); }
 
   // From now on SIGTERM, SIGHUP and SIGINT close the window as its close box does (during a run:
-  // abort, summary, log saved, then the end). Returns why they cannot be caught, if so.
-  [[nodiscard]] std::optional<std::string> CloseOnTerminationSignals();
+  // abort, summary, log saved, then the end). Fails saying why they cannot be caught.
+  [[nodiscard]] Status CloseOnTerminationSignals();
 
   // RunView
   RunJob PrepareRun() override;
