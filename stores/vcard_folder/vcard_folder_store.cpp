@@ -705,8 +705,45 @@ Status CheckFolder(const std::string& path) {
 }
 
 // Adds the card files under `path` to `count` from the names alone, as the walk would take
-// them: no file is opened and no entry but a link is looked at further, so the count costs a
-// small part of the walk. Links to folders are not followed. False when `path` cannot be listed.
+// them: no file is opened and no entry but one of unknown type is looked at further, so the
+// count costs a small part of the walk. Links to folders are not followed; a subfolder that
+// cannot be listed counts nothing. False when `path` itself cannot be listed.
+#ifndef _WIN32
+bool CountCardFiles(const std::string& path, std::int64_t& count) {
+  std::vector<std::string> folders{path};
+  for (bool top = true; !folders.empty(); top = false) {
+    const std::string folder = std::move(folders.back());
+    folders.pop_back();
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) {
+      if (top) return false;
+      continue;
+    }
+    const int fd = ::dirfd(dir.get());
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(dir.get());
+      if (entry == nullptr) break;
+      const std::string_view name = entry->d_name;
+      // "." and ".." are hidden too.
+      if (Hidden(name)) continue;
+      bool is_folder = entry->d_type == DT_DIR;
+      if (entry->d_type == DT_UNKNOWN) {
+        struct stat info;
+        is_folder =
+            ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+      }
+      if (is_folder) {
+        folders.push_back(folder + "/" + entry->d_name);
+      } else if (!Temporary(name) && IsCardName(name)) {
+        ++count;
+      }
+    }
+    if (errno != 0 && top) return false;
+  }
+  return true;
+}
+#else
 bool CountCardFiles(const std::string& path, std::int64_t& count) {
   namespace fs = std::filesystem;
   std::error_code error;
@@ -723,6 +760,7 @@ bool CountCardFiles(const std::string& path, std::int64_t& count) {
   }
   return !error;
 }
+#endif
 
 class VCardStore : public ContactStore {
  public:

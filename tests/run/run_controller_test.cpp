@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,6 +28,21 @@ folder Work
     Home: (020) 7930 8890
 )";
 
+// The test store, counting its contacts before the walk as a store that can does.
+class CountingStore : public MemoryStore {
+ public:
+  CountingStore(std::string_view description, std::optional<std::int64_t> count)
+      : MemoryStore(description), m_count(count) {}
+  std::optional<std::int64_t> CountContacts() override {
+    ++counted;
+    return m_count;
+  }
+  static inline int counted = 0;
+
+ private:
+  std::optional<std::int64_t> m_count;
+};
+
 // Records what the controller shows and plays scripted user actions at each event pump.
 class FakeView : public RunView {
  public:
@@ -43,10 +59,16 @@ class FakeView : public RunView {
   std::chrono::seconds tick = 1s;  // the clock moves this much per pump
   std::optional<LogTarget> log;
   std::string shown_log_path;
+  // What the store counts, and whether the view asks for it.
+  std::optional<std::int64_t> store_count;
+  bool count_contacts = false;
+  std::vector<std::int64_t> shown_counts;
+  std::vector<std::string> shown_folders;
 
   RunJob PrepareRun() override {
     RunJob job;
-    job.store = std::make_unique<MemoryStore>(description);
+    job.store = std::make_unique<CountingStore>(description, store_count);
+    job.count_contacts = count_contacts;
     job.options = &options;
     job.update = update;
     job.log = log;
@@ -59,6 +81,8 @@ class FakeView : public RunView {
   void ShowFinished(bool) override { calls.push_back("finished"); }
   void ShowReset(bool) override { calls.push_back("reset"); }
   void ShowCounters(const RunCounters&) override {}
+  void ShowContactCount(std::int64_t count) override { shown_counts.push_back(count); }
+  void ShowFolder(const std::string& path) override { shown_folders.push_back(path); }
   AbortAnswer AskAbort() override {
     calls.push_back("ask");
     AbortAnswer a = answers.front();
@@ -113,6 +137,44 @@ TEST(RunController, CompletesARunAndResets) {
   EXPECT_EQ(h.controller.Counters().checked, 0);
   h.controller.Go();
   EXPECT_EQ(h.controller.Counters().checked, 3) << "a second run counts from zero";
+}
+
+TEST(RunController, ShowsTheStoresCountWhenTheViewAsksForIt) {
+  Harness h;
+  h.view.store_count = 3;
+  h.view.count_contacts = true;
+  CountingStore::counted = 0;
+  h.controller.Go();
+  EXPECT_EQ(CountingStore::counted, 1);
+  EXPECT_EQ(h.view.shown_counts, (std::vector<std::int64_t>{3}));
+}
+
+TEST(RunController, DoesNotCountUnlessAskedOrShowAStoreThatCannotCount) {
+  Harness h;
+  h.view.store_count = 3;
+  CountingStore::counted = 0;
+  h.controller.Go();
+  EXPECT_EQ(CountingStore::counted, 0) << "counting costs time: only when a view shows it";
+  h.controller.Go();  // reset
+  h.view.store_count = std::nullopt;
+  h.view.count_contacts = true;
+  h.controller.Go();
+  EXPECT_EQ(CountingStore::counted, 1);
+  EXPECT_TRUE(h.view.shown_counts.empty());
+}
+
+TEST(RunController, ShowsEachFolderAsTheWalkEntersIt) {
+  Harness h;
+  h.view.description = R"(
+folder Work
+  folder Clients
+    contact A
+      Home: 0171 930 8890
+folder Home
+)";
+  h.controller.Go();
+  EXPECT_EQ(h.view.shown_folders,
+            (std::vector<std::string>{"\\Work", "\\Work\\Clients", "\\Home"}));
 }
 
 TEST(RunController, GoPausesAndResumes) {

@@ -60,9 +60,9 @@ std::vector<std::string> Walk(ContactStore& store) {
   return met;
 }
 
-// Names written out of order, with upper case (before lower in byte order) and names that
-// are not cards among them.
-const std::vector<std::string> kNames = {"m.vcf", "b.vcf", "Z.vcf", "k.VCF", "a.vcf", "x.vcf",
+// Names written out of order, with upper case (before lower in byte order); no two differ in
+// case alone, as Windows would take them for one file.
+const std::vector<std::string> kNames = {"m.vcf", "b.vcf", "Z.vcf", "k.VCF", "aa.vcf", "x.vcf",
                                          "c.vcf", "A.vcf", "q.vcf", "e.vcf", "d.vcf"};
 
 std::vector<std::string> Sorted(std::vector<std::string> names) {
