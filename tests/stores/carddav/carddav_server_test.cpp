@@ -365,6 +365,38 @@ TEST_F(RadicaleStore, GivesUpOnABusyServerThatAsksForALongWait) {
   EXPECT_EQ(spy.Count("PUT"), 1U);
 }
 
+class RadicaleManyCards : public RadicaleStore {
+ protected:
+  // Radicale reads each card once before its first listing of a book answers, about 20 ms a
+  // card here: enough cards for several batches, few enough for a test.
+  static constexpr int kCards = 500;
+  void Prepare() override {
+    for (int i = 0; i < kCards; ++i) {
+      const std::string id = "many" + std::to_string(i);
+      m_server.AddRadicaleCard("many", id + ".vcf",
+                               Replaced(Replaced(kAnn, "UID:ann", "UID:" + id), "Ann", id));
+    }
+    m_server.AddRadicaleBook("many", "Many");
+  }
+};
+
+TEST_F(RadicaleManyCards, ReadsManyCardsInAFewRequests) {
+  Spy spy;
+  CardDavSettings settings = Settings(m_server, &spy);
+  settings.stall_seconds = 120;
+  auto store = Store(m_server.Url() + "/", settings);
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, false);
+  EXPECT_EQ(run.counters.checked, kCards + 3);
+  EXPECT_EQ(run.counters.problems, 0) << run.log;
+  // The big book costs one listing and a multiget per hundred cards, and no card its own GET.
+  std::size_t book_requests = 0;
+  for (const HttpRequest& request : spy.requests) {
+    book_requests += request.url.ends_with("/user/many/") ? 1 : 0;
+  }
+  EXPECT_EQ(book_requests, 1U + kCards / 100U);
+  EXPECT_EQ(spy.Count("GET"), 0U);
+}
+
 class RadicaleReadOnlyBook : public RadicaleStore {
  protected:
   void Prepare() override { m_server.MakeRadicaleBookReadOnly("work"); }
