@@ -39,7 +39,8 @@ struct CardDavSettings {
   // the wait it asks for when that is no longer than `longest_wait`.
   int busy_retries = 3;
   std::chrono::milliseconds longest_wait{5000};
-  // Asked while waiting to ask again: true gives up the wait.
+  // Asked about every tenth of a second while waiting to ask again: true gives up the wait and
+  // gives the busy answer.
   std::function<bool()> stop;
   // Gives up on a server that sends nothing for this long.
   long stall_seconds = 30;

@@ -345,6 +345,25 @@ TEST_F(RadicaleStore, AsksABusyServerAgainAfterTheWaitItAsksFor) {
   EXPECT_EQ(spy.Count("PUT"), 2U);
 }
 
+TEST_F(RadicaleStore, StopsWaitingForABusyServerWhenTheRunStops) {
+  Spy spy;
+  spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
+    if (request.method != "PUT") return std::nullopt;
+    return HttpResponse{503, "Service Unavailable", {{"Retry-After", "4"}}, {}, request.url};
+  };
+  CardDavSettings settings = Settings(m_server, &spy);
+  int asked = 0;
+  settings.stop = [&asked] { return ++asked > 1; };
+  auto store = Store(m_server.Url() + "/user/work/", settings);
+  ASSERT_TRUE(store->Open().Ok());
+  Opened ann = FirstCard(*store, "Work");
+  ASSERT_TRUE(ann.item);
+  ann.item->SetPhone(0, kAnnNew);
+  EXPECT_THROW(ann.item->Save(), StoreError);
+  EXPECT_EQ(spy.Count("PUT"), 1U);
+  EXPECT_EQ(asked, 2);
+}
+
 TEST_F(RadicaleStore, GivesUpOnABusyServerThatAsksForALongWait) {
   Spy spy;
   spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
