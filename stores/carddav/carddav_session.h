@@ -15,6 +15,8 @@
 
 namespace dialmend {
 
+// The store's requests to its server, each with the login and the retries it needs; shared by
+// the store, its folders and its cards.
 class DavSession {
  public:
   DavSession(DavUrl url, CardDavSettings settings);

@@ -21,6 +21,7 @@
 
 namespace dialmend {
 
+// How the store reaches its server and how patient it is; the defaults suit a run.
 struct CardDavSettings {
   // Certificates trusted besides the system's (a private CA); empty for none.
   std::string ca_file;

@@ -11,6 +11,7 @@
 
 namespace dialmend {
 
+// What the libcurl client is told once, for every request it sends.
 struct CurlSettings {
   // A file of certificates trusted besides the system's (a private CA); empty for none.
   std::string ca_file;

@@ -12,11 +12,13 @@
 
 namespace dialmend {
 
+// One header line, its name in the case it was written.
 struct HttpHeader {
   std::string name;
   std::string value;
 };
 
+// One request as sent: the body goes as it is, with no encoding added.
 struct HttpRequest {
   std::string method;
   // The whole URL, scheme and host included.
@@ -25,6 +27,7 @@ struct HttpRequest {
   std::string body;
 };
 
+// The final answer to a request, after any redirects and login challenges.
 struct HttpResponse {
   long status = 0;
   // The status line's words ("Precondition Failed"); the standard ones when the server sent none.
