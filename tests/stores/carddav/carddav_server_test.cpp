@@ -44,6 +44,8 @@ struct Spy {
   std::vector<HttpRequest> requests;
   // Called before each request is sent; an answer given is returned instead of the server's.
   std::function<std::optional<HttpResponse>(const HttpRequest&)> before;
+  // Called with each answer from the server before the store sees it.
+  std::function<void(const HttpRequest&, HttpResponse&)> after;
 
   [[nodiscard]] std::size_t Count(const std::string& method) const {
     std::size_t count = 0;
@@ -60,7 +62,9 @@ class SpyClient : public HttpClient {
     if (m_spy.before) {
       if (std::optional<HttpResponse> answer = m_spy.before(request)) return std::move(*answer);
     }
-    return m_real->Send(request);
+    Result<HttpResponse> response = m_real->Send(request);
+    if (m_spy.after && response.Ok()) m_spy.after(request, response.Value());
+    return response;
   }
   void SetLogin(const std::string& user, const std::string& password) override {
     m_real->SetLogin(user, password);
@@ -270,6 +274,30 @@ TEST_F(RadicaleStore, GivesTheETagOfWhatItSaved) {
   EXPECT_EQ(card->SavedETag(), direct.ETag("/user/work/ann.vcf"));
   EXPECT_NE(card->SavedETag(), read_etag);
   EXPECT_EQ(card->Href(), "/user/work/ann.vcf");
+}
+
+TEST_F(RadicaleStore, AsksForTheETagOfWhatItSavedWhenTheAnswerHadNone) {
+  Spy spy;
+  spy.after = [](const HttpRequest& request, HttpResponse& response) {
+    if (request.method != "PUT") return;
+    std::erase_if(response.headers, [](const HttpHeader& header) { return header.name == "ETag"; });
+  };
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server, &spy));
+  ASSERT_TRUE(store->Open().Ok());
+  Opened ann = FirstCard(*store, "Work");
+  ASSERT_TRUE(ann.item);
+  ann.item->SetPhone(0, kAnnNew);
+  ann.item->Save();
+  const std::size_t sent = spy.requests.size();
+  auto* card = dynamic_cast<CardDavCard*>(ann.item.get());
+  ASSERT_NE(card, nullptr);
+  Direct direct(m_server);
+  EXPECT_EQ(card->SavedETag(), direct.ETag("/user/work/ann.vcf"));
+  EXPECT_EQ(spy.requests.size(), sent + 1);
+  EXPECT_EQ(spy.requests.back().method, "PROPFIND");
+  // Asked once: the answer is kept.
+  EXPECT_EQ(card->SavedETag(), direct.ETag("/user/work/ann.vcf"));
+  EXPECT_EQ(spy.requests.size(), sent + 1);
 }
 
 TEST_F(RadicaleStore, AWrongPasswordIsOneClearLineThatNeverShowsIt) {
