@@ -19,6 +19,10 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
+std::string Seconds(long count) {
+  return std::to_string(count) + (count == 1 ? " second" : " seconds");
+}
+
 // Collects the answer as curl hands it over.
 struct Reply {
   HttpResponse response;
@@ -119,6 +123,14 @@ class CurlHttpClient : public HttpClient {
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
+    if (code == CURLE_OPERATION_TIMEDOUT) {
+      // curl's words ("operation too slow. Less than 1 bytes/sec ...") say it less plainly.
+      curl_off_t connected = 0;
+      curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connected);
+      return Result<HttpResponse>::Failure(
+          connected == 0 ? "no connection within " + Seconds(m_settings.connect_seconds)
+                         : "the server sent nothing for " + Seconds(m_settings.stall_seconds));
+    }
     if (code != CURLE_OK) {
       return Result<HttpResponse>::Failure(
           AsReason(error[0] != '\0' ? std::string(error) : curl_easy_strerror(code)));

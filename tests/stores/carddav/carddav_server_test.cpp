@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -462,6 +466,31 @@ TEST_F(RadicaleReadOnlyBook, ARefusedSaveIsOneLineWithTheServersReasonAndTheWalk
       << run.log;
   EXPECT_EQ(direct.Get("/user/work/ann.vcf"), ann);
   EXPECT_NE(direct.Get("/user/home/dan.vcf").find(kAnnNew), std::string::npos);
+}
+
+TEST(CardDavStore, GivesUpOnAServerThatSendsNothing) {
+  // A socket that listens but never answers: the kernel takes the connection, nobody reads it.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  CardDavSettings settings;
+  settings.use_secret_store = false;
+  settings.netrc_file = "/nonexistent/netrc";
+  settings.stall_seconds = 1;
+  Result<std::unique_ptr<ContactStore>> store = MakeCardDavStore(
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", std::move(settings));
+  ASSERT_TRUE(store.Ok()) << store.Message();
+  const Status opened = store.Value()->Open();
+  ::close(listener);
+  EXPECT_FALSE(opened.Ok());
+  EXPECT_NE(opened.Message().find("the server sent nothing for 1 second"), std::string::npos)
+      << opened.Message();
 }
 
 class RadicaleTlsStore : public RadicaleStore {
