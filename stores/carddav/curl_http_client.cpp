@@ -101,12 +101,9 @@ class CurlHttpClient : public HttpClient {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, m_settings.stall_seconds);
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    // A redirect may not leave TLS, nor take the login to another host.
-    const bool tls = request.url.starts_with("https:");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, tls ? "https" : "http");
+    // Redirects are the caller's to follow: only it knows where the login may go.
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!m_settings.ca_file.empty()) {

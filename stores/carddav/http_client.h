@@ -27,14 +27,14 @@ struct HttpRequest {
   std::string body;
 };
 
-// The final answer to a request, after any redirects and login challenges.
+// The answer to a request, after any login challenge; a redirect is an answer like any other.
 struct HttpResponse {
   long status = 0;
   // The status line's words ("Precondition Failed"); the standard ones when the server sent none.
   std::string reason;
   std::vector<HttpHeader> headers;
   std::string body;
-  // Where the answer came from after any redirects.
+  // The URL the request went to.
   std::string url;
 
   // The first header of that name, any case, or nullptr.

@@ -203,6 +203,42 @@ TEST_F(RadicaleStore, TakesAnAddressBookAddressAsItIs) {
   EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Work"}));
 }
 
+// A front server, answered by the spy, whose /.well-known/carddav sends the client on to
+// `target`; nothing else is there.
+void FrontSendsOnTo(Spy& spy, const std::string& front, const std::string& target) {
+  spy.before = [front, target](const HttpRequest& request) -> std::optional<HttpResponse> {
+    if (!request.url.starts_with(front)) return std::nullopt;
+    if (request.url == front + "/.well-known/carddav") {
+      return HttpResponse{301, "Moved Permanently", {{"Location", target}}, {}, request.url};
+    }
+    return HttpResponse{404, "Not Found", {}, {}, request.url};
+  };
+}
+
+TEST_F(RadicaleStore, FollowsTheWellKnownAddressToAnotherServerWhileFindingTheBooks) {
+  Spy spy;
+  const std::string front = "http://127.0.0.1:1";
+  FrontSendsOnTo(spy, front, m_server.Url(false) + "/user/");
+  auto store = Store("http://user@127.0.0.1:1/", Settings(m_server, &spy));
+  const Status opened = store->Open();
+  ASSERT_TRUE(opened.Ok()) << opened.Message();
+  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Home", "Work"}));
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, false);
+  EXPECT_EQ(run.counters.checked, 3) << run.log;
+}
+
+TEST_F(RadicaleStore, FollowsNoRedirectFromTlsToPlainHttp) {
+  Spy spy;
+  const std::string front = "https://127.0.0.1:1";
+  FrontSendsOnTo(spy, front, m_server.Url(false) + "/user/");
+  auto store = Store("https://user@127.0.0.1:1/", Settings(m_server, &spy));
+  const Status opened = store->Open();
+  ASSERT_FALSE(opened.Ok());
+  EXPECT_NE(opened.Message().find("without TLS; it is not followed"), std::string::npos)
+      << opened.Message();
+  for (const HttpRequest& request : spy.requests) EXPECT_TRUE(request.url.starts_with(front));
+}
+
 TEST_F(RadicaleStore, SimulationListsTheChangesAndSendsNoPut) {
   Direct direct(m_server);
   const std::string etag = direct.ETag("/user/work/ann.vcf");
