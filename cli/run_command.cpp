@@ -55,15 +55,15 @@ bool IsStreamFile(const std::string& path, std::FILE* stream) {
 #endif
 }
 
-// How the terminal reaches a server: the --ca-file given, and a prompt for the password when
-// standard input is a terminal.
+// How the terminal reaches a server: the --ca-file given, a prompt for the password when
+// standard input is a terminal, and Ctrl-C ending a wait for a busy server at once.
 ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
                             const volatile std::sig_atomic_t* interrupts) {
   ServerAccess server;
   server.ca_file = args.ca_file;
+  server.stop_waiting = [interrupts] { return *interrupts > 0; };
 #ifdef _WIN32
   (void)err;
-  (void)interrupts;
 #else
   if (CanAskOnTerminal()) {
     server.ask_password = [err, interrupts](const std::string& prompt) {

@@ -38,6 +38,12 @@ std::string ReadNetrc(std::string path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+constexpr int kMostRedirects = 5;
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 bool IsBusy(long status) {
   return status == 429 || status == 503;
 }
@@ -125,13 +131,25 @@ std::string DavSession::LoginProblem() const {
 
 Result<HttpResponse> DavSession::Send(const std::string& method, const std::string& path,
                                       std::vector<HttpHeader> headers, std::string body) {
-  const HttpRequest request{method, m_url.With(path), std::move(headers), std::move(body)};
+  HttpRequest request{method, m_url.With(path), std::move(headers), std::move(body)};
+  std::string current_path = path;
   int retries = 0;
+  int redirects = 0;
   for (;;) {
     Result<HttpResponse> response = m_http->Send(request);
     m_last_status = response.Ok() ? response.Value().status : 0;
     if (!response.Ok()) return response;
     const long status = response.Value().status;
+    if (IsRedirect(status)) {
+      const std::string* location = response.Value().Header("Location");
+      if (location == nullptr || ++redirects > kMostRedirects) return response;
+      std::string problem;
+      if (!Follow(*location, current_path, problem)) {
+        return Result<HttpResponse>::Failure(std::move(problem));
+      }
+      request.url = m_url.With(current_path);
+      continue;
+    }
     if (status == 401 && !m_login_tried) {
       m_login_tried = true;
       if (GetPassword()) continue;
@@ -158,6 +176,35 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
           kWaitSlice, until - std::chrono::steady_clock::now()));
     }
   }
+}
+
+bool DavSession::Follow(const std::string& location, std::string& path, std::string& problem) {
+  const bool absolute = LooksLikeUrl(location);
+  if (!absolute) {
+    path = HrefPath(location, path);
+    return true;
+  }
+  Result<DavUrl> target = ParseDavUrl(location);
+  if (target.Ok() && target.Value().Origin() == m_url.Origin()) {
+    path = target.Value().path;
+    return true;
+  }
+  // Another server gets the login only while the address books are being found, and only
+  // over TLS when the address given asked for it.
+  const std::string where = "the server sent the request on to \"" + location + "\"";
+  if (!target.Ok()) {
+    problem = where + ", which cannot be used: " + target.Message();
+    return false;
+  }
+  if (!m_may_move || (m_url.tls && !target.Value().tls)) {
+    problem = where + (m_may_move ? ", without TLS" : "") + "; it is not followed";
+    return false;
+  }
+  m_url.tls = target.Value().tls;
+  m_url.host = target.Value().host;
+  m_url.port = target.Value().port;
+  path = target.Value().path;
+  return true;
 }
 
 Result<std::vector<DavResource>> DavSession::Propfind(const std::string& path, int depth,

@@ -15,13 +15,19 @@
 
 namespace dialmend {
 
+// The store's requests to its server, each with the login and the retries it needs; shared by
+// the store, its folders and its cards.
 class DavSession {
  public:
   DavSession(DavUrl url, CardDavSettings settings);
 
-  // Sends `method` to `path` on the server. A 401 is answered once with a password from the
-  // secret store or the user; 429 and 503 with Retry-After are asked again as the settings
-  // allow. Gives the last answer, or why none came.
+  // While true (the address books are being found), a redirect to another server moves the
+  // session there; afterwards only redirects within the server are followed.
+  void AllowMoving(bool allowed) { m_may_move = allowed; }
+
+  // Sends `method` to `path` on the server, following its redirects (a few at most). A 401 is
+  // answered once with a password from the secret store or the user; 429 and 503 with
+  // Retry-After are asked again as the settings allow. Gives the last answer, or why none came.
   [[nodiscard]] Result<HttpResponse> Send(const std::string& method, const std::string& path,
                                           std::vector<HttpHeader> headers, std::string body);
 
@@ -43,6 +49,9 @@ class DavSession {
 
  private:
   bool GetPassword();
+  // Takes a redirect's Location for a request to `path`: `path` becomes the one to send to
+  // next, or false with why in `problem`.
+  bool Follow(const std::string& location, std::string& path, std::string& problem);
 
   DavUrl m_url;
   CardDavSettings m_settings;
@@ -50,6 +59,7 @@ class DavSession {
   // The user logged in as: the address's, else the one .netrc names for the host.
   std::string m_user;
   bool m_login_tried = false;
+  bool m_may_move = false;
   long m_last_status = 0;
   std::string m_login_source;
   std::string m_secret_problem;

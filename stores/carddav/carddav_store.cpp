@@ -224,7 +224,9 @@ class CardDavStore : public ContactStore {
   explicit CardDavStore(std::shared_ptr<DavSession> session) : m_session(std::move(session)) {}
 
   Status Open() override {
+    m_session->AllowMoving(true);
     Result<std::vector<DavResource>> books = Discover();
+    m_session->AllowMoving(false);
     if (!books.Ok()) {
       return Status::Failure(
           "Cannot open the address books at " + Address() + ": " + books.Message(),

@@ -21,6 +21,7 @@
 
 namespace dialmend {
 
+// How the store reaches its server and how patient it is; the defaults suit a run.
 struct CardDavSettings {
   // Certificates trusted besides the system's (a private CA); empty for none.
   std::string ca_file;
@@ -39,7 +40,8 @@ struct CardDavSettings {
   // the wait it asks for when that is no longer than `longest_wait`.
   int busy_retries = 3;
   std::chrono::milliseconds longest_wait{5000};
-  // Asked while waiting to ask again: true gives up the wait.
+  // Asked about every tenth of a second while waiting to ask again: true gives up the wait and
+  // gives the busy answer.
   std::function<bool()> stop;
   // Gives up on a server that sends nothing for this long.
   long stall_seconds = 30;

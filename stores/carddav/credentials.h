@@ -11,6 +11,7 @@
 
 namespace dialmend {
 
+// A user name and its password.
 struct Login {
   std::string user;
   std::string password;

@@ -19,6 +19,10 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
+std::string Seconds(long count) {
+  return std::to_string(count) + (count == 1 ? " second" : " seconds");
+}
+
 // Collects the answer as curl hands it over.
 struct Reply {
   HttpResponse response;
@@ -97,12 +101,9 @@ class CurlHttpClient : public HttpClient {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, m_settings.stall_seconds);
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    // A redirect may not leave TLS, nor take the login to another host.
-    const bool tls = request.url.starts_with("https:");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, tls ? "https" : "http");
+    // Redirects are the caller's to follow: only it knows where the login may go.
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!m_settings.ca_file.empty()) {
@@ -119,6 +120,14 @@ class CurlHttpClient : public HttpClient {
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
+    if (code == CURLE_OPERATION_TIMEDOUT) {
+      // curl's words ("operation too slow. Less than 1 bytes/sec ...") say it less plainly.
+      curl_off_t connected = 0;
+      curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connected);
+      return Result<HttpResponse>::Failure(
+          connected == 0 ? "no connection within " + Seconds(m_settings.connect_seconds)
+                         : "the server sent nothing for " + Seconds(m_settings.stall_seconds));
+    }
     if (code != CURLE_OK) {
       return Result<HttpResponse>::Failure(
           AsReason(error[0] != '\0' ? std::string(error) : curl_easy_strerror(code)));

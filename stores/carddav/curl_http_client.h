@@ -5,12 +5,13 @@
 
 #include "stores/carddav/http_client.h"
 
-// HttpClient over libcurl: HTTPS verified against the system's certificates, redirects followed
-// only within the scheme asked for, Basic and Digest authentication. Once the server has named
+// HttpClient over libcurl: HTTPS verified against the system's certificates, redirects handed
+// back to the caller, Basic and Digest authentication. Once the server has named
 // the method it takes, the login goes with each request instead of after a refusal.
 
 namespace dialmend {
 
+// What the libcurl client is told once, for every request it sends.
 struct CurlSettings {
   // A file of certificates trusted besides the system's (a private CA); empty for none.
   std::string ca_file;

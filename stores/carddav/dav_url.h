@@ -10,6 +10,7 @@
 
 namespace dialmend {
 
+// An address read by ParseDavUrl: where the server is, who logs in, and where to start.
 struct DavUrl {
   bool tls = true;
   // Empty when the URL names none.

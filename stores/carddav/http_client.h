@@ -12,11 +12,13 @@
 
 namespace dialmend {
 
+// One header line, its name in the case it was written.
 struct HttpHeader {
   std::string name;
   std::string value;
 };
 
+// One request as sent: the body goes as it is, with no encoding added.
 struct HttpRequest {
   std::string method;
   // The whole URL, scheme and host included.
@@ -25,13 +27,14 @@ struct HttpRequest {
   std::string body;
 };
 
+// The answer to a request, after any login challenge; a redirect is an answer like any other.
 struct HttpResponse {
   long status = 0;
   // The status line's words ("Precondition Failed"); the standard ones when the server sent none.
   std::string reason;
   std::vector<HttpHeader> headers;
   std::string body;
-  // Where the answer came from after any redirects.
+  // The URL the request went to.
   std::string url;
 
   // The first header of that name, any case, or nullptr.

@@ -65,6 +65,7 @@ ProfileChoice ServerProfile(std::string_view named, const Environment& env,
   CardDavSettings settings;
   settings.ca_file = server.ca_file;
   settings.ask_password = server.ask_password;
+  settings.stop = server.stop_waiting;
   // curl would read HOME's .netrc too; naming it here lets the environment given decide.
   if (auto home = env.variable("HOME"); home && !home->empty()) {
     settings.netrc_file = *home + "/.netrc";

@@ -38,6 +38,9 @@ struct ServerAccess {
   // Asks the user for a password, showing `prompt`; std::nullopt when none is given. Unset:
   // nobody is asked.
   std::function<std::optional<std::string>(const std::string& prompt)> ask_password;
+  // Asked about every tenth of a second while a busy server's wait runs: true ends the wait
+  // (the run is being aborted). Unset: the wait runs out.
+  std::function<bool()> stop_waiting;
 };
 
 // The store to run over, or why there is none, in words ("\"/x\" does not exist").

@@ -104,7 +104,19 @@ bool DavServer::Start(std::string& why) {
     why = "no temporary folder";
     return false;
   }
-  m_port = FreePort();
+  // The free port may be taken by another test's server or connection before this one binds
+  // it; such a server ends at once, and another port is tried.
+  bool ended = false;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (StartAt(FreePort(), why, ended)) return true;
+    if (!ended) return false;
+  }
+  return false;
+}
+
+bool DavServer::StartAt(int port, std::string& why, bool& ended) {
+  ended = false;
+  m_port = port;
   std::vector<std::string> args;
   if (m_kind == DavServerKind::Xandikos) {
     args = {"xandikos",  "-d", (m_dir / "store").string(), "--defaults", "-l",
@@ -165,6 +177,7 @@ bool DavServer::Start(std::string& why) {
     int status = 0;
     if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
       m_pid = -1;
+      ended = true;
       std::ifstream in(log);
       why = args[0] + " ended at once: " + std::string(std::istreambuf_iterator<char>(in), {});
       return false;

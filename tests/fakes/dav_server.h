@@ -49,6 +49,9 @@ class DavServer {
   [[nodiscard]] const std::filesystem::path& Dir() const { return m_dir; }
 
  private:
+  // One try at `port`; `ended` tells a server that ended at once from one that never listened.
+  bool StartAt(int port, std::string& why, bool& ended);
+
   DavServerKind m_kind;
   std::filesystem::path m_dir;
   int m_port = 0;

@@ -1,4 +1,8 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -44,6 +48,8 @@ struct Spy {
   std::vector<HttpRequest> requests;
   // Called before each request is sent; an answer given is returned instead of the server's.
   std::function<std::optional<HttpResponse>(const HttpRequest&)> before;
+  // Called with each answer from the server before the store sees it.
+  std::function<void(const HttpRequest&, HttpResponse&)> after;
 
   [[nodiscard]] std::size_t Count(const std::string& method) const {
     std::size_t count = 0;
@@ -60,7 +66,9 @@ class SpyClient : public HttpClient {
     if (m_spy.before) {
       if (std::optional<HttpResponse> answer = m_spy.before(request)) return std::move(*answer);
     }
-    return m_real->Send(request);
+    Result<HttpResponse> response = m_real->Send(request);
+    if (m_spy.after && response.Ok()) m_spy.after(request, response.Value());
+    return response;
   }
   void SetLogin(const std::string& user, const std::string& password) override {
     m_real->SetLogin(user, password);
@@ -195,6 +203,42 @@ TEST_F(RadicaleStore, TakesAnAddressBookAddressAsItIs) {
   EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Work"}));
 }
 
+// A front server, answered by the spy, whose /.well-known/carddav sends the client on to
+// `target`; nothing else is there.
+void FrontSendsOnTo(Spy& spy, const std::string& front, const std::string& target) {
+  spy.before = [front, target](const HttpRequest& request) -> std::optional<HttpResponse> {
+    if (!request.url.starts_with(front)) return std::nullopt;
+    if (request.url == front + "/.well-known/carddav") {
+      return HttpResponse{301, "Moved Permanently", {{"Location", target}}, {}, request.url};
+    }
+    return HttpResponse{404, "Not Found", {}, {}, request.url};
+  };
+}
+
+TEST_F(RadicaleStore, FollowsTheWellKnownAddressToAnotherServerWhileFindingTheBooks) {
+  Spy spy;
+  const std::string front = "http://127.0.0.1:1";
+  FrontSendsOnTo(spy, front, m_server.Url(false) + "/user/");
+  auto store = Store("http://user@127.0.0.1:1/", Settings(m_server, &spy));
+  const Status opened = store->Open();
+  ASSERT_TRUE(opened.Ok()) << opened.Message();
+  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Home", "Work"}));
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, false);
+  EXPECT_EQ(run.counters.checked, 3) << run.log;
+}
+
+TEST_F(RadicaleStore, FollowsNoRedirectFromTlsToPlainHttp) {
+  Spy spy;
+  const std::string front = "https://127.0.0.1:1";
+  FrontSendsOnTo(spy, front, m_server.Url(false) + "/user/");
+  auto store = Store("https://user@127.0.0.1:1/", Settings(m_server, &spy));
+  const Status opened = store->Open();
+  ASSERT_FALSE(opened.Ok());
+  EXPECT_NE(opened.Message().find("without TLS; it is not followed"), std::string::npos)
+      << opened.Message();
+  for (const HttpRequest& request : spy.requests) EXPECT_TRUE(request.url.starts_with(front));
+}
+
 TEST_F(RadicaleStore, SimulationListsTheChangesAndSendsNoPut) {
   Direct direct(m_server);
   const std::string etag = direct.ETag("/user/work/ann.vcf");
@@ -272,6 +316,30 @@ TEST_F(RadicaleStore, GivesTheETagOfWhatItSaved) {
   EXPECT_EQ(card->Href(), "/user/work/ann.vcf");
 }
 
+TEST_F(RadicaleStore, AsksForTheETagOfWhatItSavedWhenTheAnswerHadNone) {
+  Spy spy;
+  spy.after = [](const HttpRequest& request, HttpResponse& response) {
+    if (request.method != "PUT") return;
+    std::erase_if(response.headers, [](const HttpHeader& header) { return header.name == "ETag"; });
+  };
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server, &spy));
+  ASSERT_TRUE(store->Open().Ok());
+  Opened ann = FirstCard(*store, "Work");
+  ASSERT_TRUE(ann.item);
+  ann.item->SetPhone(0, kAnnNew);
+  ann.item->Save();
+  const std::size_t sent = spy.requests.size();
+  auto* card = dynamic_cast<CardDavCard*>(ann.item.get());
+  ASSERT_NE(card, nullptr);
+  Direct direct(m_server);
+  EXPECT_EQ(card->SavedETag(), direct.ETag("/user/work/ann.vcf"));
+  EXPECT_EQ(spy.requests.size(), sent + 1);
+  EXPECT_EQ(spy.requests.back().method, "PROPFIND");
+  // Asked once: the answer is kept.
+  EXPECT_EQ(card->SavedETag(), direct.ETag("/user/work/ann.vcf"));
+  EXPECT_EQ(spy.requests.size(), sent + 1);
+}
+
 TEST_F(RadicaleStore, AWrongPasswordIsOneClearLineThatNeverShowsIt) {
   CardDavSettings settings = Settings(m_server);
   settings.ask_password = [](const std::string&) {
@@ -345,6 +413,25 @@ TEST_F(RadicaleStore, AsksABusyServerAgainAfterTheWaitItAsksFor) {
   EXPECT_EQ(spy.Count("PUT"), 2U);
 }
 
+TEST_F(RadicaleStore, StopsWaitingForABusyServerWhenTheRunStops) {
+  Spy spy;
+  spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
+    if (request.method != "PUT") return std::nullopt;
+    return HttpResponse{503, "Service Unavailable", {{"Retry-After", "4"}}, {}, request.url};
+  };
+  CardDavSettings settings = Settings(m_server, &spy);
+  int asked = 0;
+  settings.stop = [&asked] { return ++asked > 1; };
+  auto store = Store(m_server.Url() + "/user/work/", settings);
+  ASSERT_TRUE(store->Open().Ok());
+  Opened ann = FirstCard(*store, "Work");
+  ASSERT_TRUE(ann.item);
+  ann.item->SetPhone(0, kAnnNew);
+  EXPECT_THROW(ann.item->Save(), StoreError);
+  EXPECT_EQ(spy.Count("PUT"), 1U);
+  EXPECT_EQ(asked, 2);
+}
+
 TEST_F(RadicaleStore, GivesUpOnABusyServerThatAsksForALongWait) {
   Spy spy;
   spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
@@ -365,6 +452,38 @@ TEST_F(RadicaleStore, GivesUpOnABusyServerThatAsksForALongWait) {
   EXPECT_EQ(spy.Count("PUT"), 1U);
 }
 
+class RadicaleManyCards : public RadicaleStore {
+ protected:
+  // Radicale reads each card once before its first listing of a book answers, about 20 ms a
+  // card here: enough cards for several batches, few enough for a test.
+  static constexpr int kCards = 500;
+  void Prepare() override {
+    for (int i = 0; i < kCards; ++i) {
+      const std::string id = "many" + std::to_string(i);
+      m_server.AddRadicaleCard("many", id + ".vcf",
+                               Replaced(Replaced(kAnn, "UID:ann", "UID:" + id), "Ann", id));
+    }
+    m_server.AddRadicaleBook("many", "Many");
+  }
+};
+
+TEST_F(RadicaleManyCards, ReadsManyCardsInAFewRequests) {
+  Spy spy;
+  CardDavSettings settings = Settings(m_server, &spy);
+  settings.stall_seconds = 120;
+  auto store = Store(m_server.Url() + "/", settings);
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, false);
+  EXPECT_EQ(run.counters.checked, kCards + 3);
+  EXPECT_EQ(run.counters.problems, 0) << run.log;
+  // The big book costs one listing and a multiget per hundred cards, and no card its own GET.
+  std::size_t book_requests = 0;
+  for (const HttpRequest& request : spy.requests) {
+    book_requests += request.url.ends_with("/user/many/") ? 1 : 0;
+  }
+  EXPECT_EQ(book_requests, 1U + kCards / 100U);
+  EXPECT_EQ(spy.Count("GET"), 0U);
+}
+
 class RadicaleReadOnlyBook : public RadicaleStore {
  protected:
   void Prepare() override { m_server.MakeRadicaleBookReadOnly("work"); }
@@ -383,6 +502,31 @@ TEST_F(RadicaleReadOnlyBook, ARefusedSaveIsOneLineWithTheServersReasonAndTheWalk
       << run.log;
   EXPECT_EQ(direct.Get("/user/work/ann.vcf"), ann);
   EXPECT_NE(direct.Get("/user/home/dan.vcf").find(kAnnNew), std::string::npos);
+}
+
+TEST(CardDavStore, GivesUpOnAServerThatSendsNothing) {
+  // A socket that listens but never answers: the kernel takes the connection, nobody reads it.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  CardDavSettings settings;
+  settings.use_secret_store = false;
+  settings.netrc_file = "/nonexistent/netrc";
+  settings.stall_seconds = 1;
+  Result<std::unique_ptr<ContactStore>> store = MakeCardDavStore(
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", std::move(settings));
+  ASSERT_TRUE(store.Ok()) << store.Message();
+  const Status opened = store.Value()->Open();
+  ::close(listener);
+  EXPECT_FALSE(opened.Ok());
+  EXPECT_NE(opened.Message().find("the server sent nothing for 1 second"), std::string::npos)
+      << opened.Message();
 }
 
 class RadicaleTlsStore : public RadicaleStore {
