@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "engine/version.h"
@@ -18,6 +19,7 @@
 #include "run/date_time_text.h"
 #include "run/log_file.h"
 #include "run/run_controller.h"
+#include "run/run_records.h"
 #include "stores/profile/open_profile.h"
 
 namespace dialmend {
@@ -77,6 +79,7 @@ class TerminalView : public RunView {
     job.store = StoreOrProblem(OpenProfile(m_args.profile, SystemEnvironment()));
     job.options = &m_args.options;
     job.update = m_args.update;
+    job.undo_record = m_args.undo_record;
     if (m_args.log_file) {
       if (!IsStreamFile(*m_args.log_file, m_out)) job.log = LogTarget{*m_args.log_file, false};
     } else if (!m_args.no_log) {
@@ -188,9 +191,61 @@ class TerminalView : public RunView {
   std::chrono::steady_clock::time_point m_last_progress{};
 };
 
+// For --runs, prints the profile's recorded runs; for --undo, finds the record to undo and
+// keeps it in `args`. Returns the exit status when the program ends here, else -1.
+int FindRuns(RunArgs& args, std::FILE* out, std::FILE* err) {
+  ProfileChoice choice = OpenProfile(args.profile, SystemEnvironment());
+  if (!choice.Ok()) {
+    std::fprintf(err, "dialmend-run: %s\n", choice.Message().c_str());
+    return 1;
+  }
+  const StoreIdentity store = choice.Value()->Identity();
+  if (store.kind.empty()) {
+    std::fputs("dialmend-run: this profile keeps no record of its update runs\n", err);
+    return 1;
+  }
+  const std::string folder = DefaultRunsFolder();
+  if (args.runs) {
+    std::vector<std::string> unreadable;
+    const std::vector<UndoRecord> runs = ListRuns(folder, store, &unreadable);
+    for (const std::string& message : unreadable) {
+      std::fprintf(err, "dialmend-run: %s\n", message.c_str());
+    }
+    if (runs.empty()) {
+      std::fprintf(out, "No update run of this profile is recorded in \"%s\".\n", folder.c_str());
+    } else {
+      std::fputs(RunsListing(runs).c_str(), out);
+    }
+    return std::fflush(out) == 0 ? 0 : 1;
+  }
+  Result<UndoRecord> chosen = ChooseRun(folder, store, args.undo_run);
+  if (!chosen.Ok()) {
+    std::fprintf(err, "dialmend-run: %s\n", chosen.Message().c_str());
+    return 2;
+  }
+  args.undo_record = chosen.Value().path;
+  return -1;
+}
+
 }  // namespace
 
 Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
+  // --undo takes its run only when one follows, which CLI11 options cannot say: it is read
+  // here and the rest goes on.
+  std::vector<std::string_view> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--undo") {
+      out.undo = true;
+      if (i + 1 < args.size() && !args[i + 1].starts_with("-")) out.undo_run = args[++i];
+    } else if (args[i].starts_with("--undo=")) {
+      out.undo = true;
+      out.undo_run = args[i].substr(7);
+      if (out.undo_run.empty()) return Status::Failure("--undo= needs a run");
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  args = rest;
   CommandLine line("(give the store with --profile)");
   line.AddNumberOptions(out.options);
   line.AddValue("--profile", "--profile needs a path",
@@ -207,16 +262,20 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
                 });
   line.AddFlag("--update", out.update);
   line.AddFlag("--no-log", out.no_log);
+  line.AddFlag("--runs", out.runs);
   line.AddFlag("-h,--help", out.help);
   line.AddFlag("--version", out.version);
   if (auto error = line.Parse(args)) return Status::Failure(std::move(*error));
   if (out.no_log && out.log_file) return Status::Failure("--log and --no-log cannot go together");
+  if (out.runs && out.undo) return Status::Failure("--runs and --undo cannot go together");
   return Status{};
 }
 
 std::string RunUsage() {
   return "Usage: dialmend-run [--profile PATH] [--update] [--style N] [--prefix N] [--zero N]\n"
          "                    [--find TEXT [--replace TEXT]] [--log FILE | --no-log]\n"
+         "       dialmend-run [--profile PATH] --undo [RUN] [--update] [--log FILE | --no-log]\n"
+         "       dialmend-run [--profile PATH] --runs\n"
          "\n"
          "Brings every telephone number in a vCard folder store up to date: old UK area codes\n"
          "of the April 2000 changes become the new ones and every recognised number is\n"
@@ -241,12 +300,24 @@ std::string RunUsage() {
          "  --log FILE      save the activity log to FILE (default: \"Dialmend Log N.txt\" on\n"
          "                  the desktop, the first free N)\n"
          "  --no-log        save no log file\n"
+         "  --undo [RUN]    put back the numbers the last update run changed, or those of\n"
+         "                  RUN (a name --runs lists); only simulates without --update. A\n"
+         "                  number changed since that run is left as it is and named\n"
+         "  --runs          list the update runs recorded for the profile\n"
          "  --help, --version\n"
          "\n"
          "The activity log is printed as it is written, and saved as it is written: however\n"
          "the run ends, the log file lists every change already saved. Ctrl-C, SIGTERM and\n"
          "SIGHUP abort between two contacts; a second one ends at once. A closed standard\n"
          "output ends the run the same way.\n"
+         "Every update run first records what it changes, in\n"
+#ifdef _WIN32
+         "%LOCALAPPDATA%\\Dialmend\\runs; the last 30 runs, or those of the last 90 days,\n"
+#else
+         "$XDG_STATE_HOME/dialmend/runs (else ~/.local/state/dialmend/runs); the last 30 runs,\n"
+         "or those of the last 90 days,\n"
+#endif
+         "are kept, so that any of them can be undone.\n"
          "Exit status: 0 done, 1 the store could not be opened, standard output could not be\n"
          "written or something failed, 2 bad usage or a log file that cannot be created\n"
          "(nothing is touched), 130 aborted.\n";
@@ -272,6 +343,10 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
       return 1;
     }
     return 0;
+  }
+
+  if (parsed.runs || parsed.undo) {
+    if (const int status = FindRuns(parsed, out, err); status >= 0) return status;
   }
 
   TerminalView view(parsed, out, err, interrupts);
