@@ -199,7 +199,12 @@ int FindRuns(RunArgs& args, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "dialmend-run: %s\n", choice.Message().c_str());
     return 1;
   }
-  const StoreIdentity store = choice.Value()->Identity();
+  ContactStore& opened = *choice.Value();
+  if (const Status open = opened.Open(); !open.Ok()) {
+    std::fprintf(err, "dialmend-run: %s\n", open.Message().c_str());
+    return 1;
+  }
+  const StoreIdentity store = opened.Identity();
   if (store.kind.empty()) {
     std::fputs("dialmend-run: this profile keeps no record of its update runs\n", err);
     return 1;
