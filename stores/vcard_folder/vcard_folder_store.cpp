@@ -408,8 +408,6 @@ class VCardItem : public CardContact {
   HeldFile m_file;
 };
 
-// The folder's cards: a .vcf file of one card is one item, and each card of a file of many is
-// one item in file order, its save held for the folder's Flush().
 // The contact of a file of one card, read as `snapshot`; throws StoreError naming `name` when
 // it is not one.
 std::unique_ptr<ContactItem> SingleCard(std::string path, const std::string& name,
@@ -433,6 +431,8 @@ std::unique_ptr<ContactItem> FindSingleCard(const std::string& path, const std::
   return SingleCard(path, name, std::move(snapshot));
 }
 
+// The folder's cards: a .vcf file of one card is one item, and each card of a file of many is
+// one item in file order, its save held for the folder's Flush().
 class VCardItems : public ItemCursor {
  public:
   VCardItems(std::string path, std::vector<std::string> names, std::shared_ptr<CardFiles> files)
