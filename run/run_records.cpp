@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/reason.h"
+#include "platform/utf16.h"
 #include "platform/utf8_path.h"
 
 namespace dialmend {
@@ -78,9 +79,17 @@ std::string RunsFolder(const ReadVariable& variable) {
 
 std::string DefaultRunsFolder() {
   return RunsFolder([](const char* name) -> std::optional<std::string> {
+#ifdef _WIN32
+    // The wide environment, so a profile folder outside the ANSI code page keeps its name.
+    const std::wstring wide_name(name, name + std::char_traits<char>::length(name));
+    const wchar_t* value = ::_wgetenv(wide_name.c_str());
+    if (value == nullptr) return std::nullopt;
+    return Utf16ToUtf8Lossy(value);
+#else
     const char* value = std::getenv(name);
     if (value == nullptr) return std::nullopt;
     return std::string(value);
+#endif
   });
 }
 
