@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #include "cli/command_line.h"
 #ifndef _WIN32
@@ -22,6 +23,7 @@
 #include "run/date_time_text.h"
 #include "run/log_file.h"
 #include "run/run_controller.h"
+#include "run/run_records.h"
 #include "stores/profile/open_profile.h"
 
 namespace dialmend {
@@ -99,6 +101,7 @@ class TerminalView : public RunView {
                                            TerminalAccess(m_args, m_err, m_interrupts)));
     job.options = &m_args.options;
     job.update = m_args.update;
+    job.undo_record = m_args.undo_record;
     if (m_args.log_file) {
       // Standard output is then the log file itself, with the log file's line ends.
       m_out_is_log = IsStreamFile(*m_args.log_file, m_out);
@@ -217,9 +220,66 @@ class TerminalView : public RunView {
   ProgressLine m_line;
 };
 
+// For --runs, prints the profile's recorded runs; for --undo, finds the record to undo and
+// keeps it in `args`. Returns the exit status when the program ends here, else -1.
+int FindRuns(RunArgs& args, std::FILE* out, std::FILE* err) {
+  ProfileChoice choice = OpenProfile(args.profile, SystemEnvironment());
+  if (!choice.Ok()) {
+    std::fprintf(err, "dialmend-run: %s\n", choice.Message().c_str());
+    return 1;
+  }
+  ContactStore& opened = *choice.Value();
+  if (const Status open = opened.Open(); !open.Ok()) {
+    std::fprintf(err, "dialmend-run: %s\n", open.Message().c_str());
+    return 1;
+  }
+  const StoreIdentity store = opened.Identity();
+  if (store.kind.empty()) {
+    std::fputs("dialmend-run: this profile keeps no record of its update runs\n", err);
+    return 1;
+  }
+  const std::string folder = DefaultRunsFolder();
+  if (args.runs) {
+    std::vector<std::string> unreadable;
+    const std::vector<UndoRecord> runs = ListRuns(folder, store, &unreadable);
+    for (const std::string& message : unreadable) {
+      std::fprintf(err, "dialmend-run: %s\n", message.c_str());
+    }
+    if (runs.empty()) {
+      std::fprintf(out, "No update run of this profile is recorded in \"%s\".\n", folder.c_str());
+    } else {
+      std::fputs(RunsListing(runs).c_str(), out);
+    }
+    return std::fflush(out) == 0 ? 0 : 1;
+  }
+  Result<UndoRecord> chosen = ChooseRun(folder, store, args.undo_run);
+  if (!chosen.Ok()) {
+    std::fprintf(err, "dialmend-run: %s\n", chosen.Message().c_str());
+    return 2;
+  }
+  args.undo_record = chosen.Value().path;
+  return -1;
+}
+
 }  // namespace
 
 Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
+  // --undo takes its run only when one follows, which CLI11 options cannot say: it is read
+  // here and the rest goes on.
+  std::vector<std::string_view> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--undo") {
+      out.undo = true;
+      if (i + 1 < args.size() && !args[i + 1].starts_with("-")) out.undo_run = args[++i];
+    } else if (args[i].starts_with("--undo=")) {
+      out.undo = true;
+      out.undo_run = args[i].substr(7);
+      if (out.undo_run.empty()) return Status::Failure("--undo= needs a run");
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  args = rest;
   CommandLine line("(give the store with --profile)");
   line.AddNumberOptions(out.options);
   line.AddValue("--profile", "--profile needs a path",
@@ -246,6 +306,7 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
   bool no_progress = false;
   line.AddFlag("--progress", progress);
   line.AddFlag("--no-progress", no_progress);
+  line.AddFlag("--runs", out.runs);
   line.AddFlag("-h,--help", out.help);
   line.AddFlag("--version", out.version);
   if (auto error = line.Parse(args)) return Status::Failure(std::move(*error));
@@ -254,6 +315,7 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
     return Status::Failure("--progress and --no-progress cannot go together");
   }
   if (progress || no_progress) out.progress = progress;
+  if (out.runs && out.undo) return Status::Failure("--runs and --undo cannot go together");
   return Status{};
 }
 
@@ -261,6 +323,9 @@ std::string RunUsage() {
   return "Usage: dialmend-run [--profile PATH|URL] [--update] [--style N] [--prefix N]\n"
          "                    [--zero N] [--find TEXT [--replace TEXT]] [--log FILE | --no-log]\n"
          "                    [--ca-file FILE] [--progress | --no-progress]\n"
+         "       dialmend-run [--profile PATH|URL] --undo [RUN] [--update] [--log FILE | "
+         "--no-log]\n"
+         "       dialmend-run [--profile PATH|URL] --runs\n"
          "\n"
          "Brings every telephone number in a vCard store up to date: old UK area codes\n"
          "of the April 2000 changes become the new ones and every recognised number is\n"
@@ -293,6 +358,10 @@ std::string RunUsage() {
          "  --progress      show a status line on standard error (folder, contacts n of N,\n"
          "                  numbers, time elapsed and left) even when it is not a terminal\n"
          "  --no-progress   show none, even on a terminal (default: shown on a terminal)\n"
+         "  --undo [RUN]    put back the numbers the last update run changed, or those of\n"
+         "                  RUN (a name --runs lists); only simulates without --update. A\n"
+         "                  number changed since that run is left as it is and named\n"
+         "  --runs          list the update runs recorded for the profile\n"
          "  --help, --version\n"
          "\n"
          "The activity log is printed as it is written, with this system's line ends, and\n"
@@ -300,6 +369,14 @@ std::string RunUsage() {
          "every change already saved. Ctrl-C, SIGTERM and SIGHUP abort between two\n"
          "contacts; a second one ends at once. A closed standard output ends the run the\n"
          "same way.\n"
+         "Every update run first records what it changes, in\n"
+#ifdef _WIN32
+         "%LOCALAPPDATA%\\Dialmend\\runs; the last 30 runs, or those of the last 90 days,\n"
+#else
+         "$XDG_STATE_HOME/dialmend/runs (else ~/.local/state/dialmend/runs); the last 30 runs,\n"
+         "or those of the last 90 days,\n"
+#endif
+         "are kept, so that any of them can be undone.\n"
          "\n"
          "Exit status:\n"
          "  0    done: every contact was read and, with --update, every change saved\n"
@@ -308,7 +385,9 @@ std::string RunUsage() {
          "       log file could not be written, or standard output could not be written (the\n"
          "       run then stops as after Ctrl-C). One card that cannot be read gives 1 even\n"
          "       when everything else was updated.\n"
-         "  2    bad usage, or a log file that cannot be created: nothing is touched\n"
+         "  2    bad usage, a log file that cannot be created, or an update run that cannot\n"
+         "       be undone (its record missing, damaged or of another profile): nothing is\n"
+         "       touched\n"
          "  130  aborted by Ctrl-C, SIGTERM or SIGHUP; the log lists what was saved\n";
 }
 
@@ -332,6 +411,10 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
       return 1;
     }
     return 0;
+  }
+
+  if (parsed.runs || parsed.undo) {
+    if (const int status = FindRuns(parsed, out, err); status >= 0) return status;
   }
 
   TerminalView view(parsed, out, err, interrupts);

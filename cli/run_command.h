@@ -25,6 +25,12 @@ struct RunArgs {
   std::optional<bool> progress;
   bool help = false;
   bool version = false;
+  // --undo [RUN]: undo the update run named (empty: the profile's last).
+  bool undo = false;
+  std::string undo_run;
+  bool runs = false;  // --runs: list the profile's recorded update runs
+  // The record of the run to undo, as RunCommand found it.
+  std::string undo_record;
 };
 
 // Parses dialmend-run's arguments (without the program name); fails with the usage error.

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/reason.h"
+#include "platform/utf16.h"
 #include "platform/utf8_path.h"
 
 namespace dialmend {
@@ -78,9 +79,17 @@ std::string RunsFolder(const ReadVariable& variable) {
 
 std::string DefaultRunsFolder() {
   return RunsFolder([](const char* name) -> std::optional<std::string> {
+#ifdef _WIN32
+    // The wide environment, so a profile folder outside the ANSI code page keeps its name.
+    const std::wstring wide_name(name, name + std::char_traits<char>::length(name));
+    const wchar_t* value = ::_wgetenv(wide_name.c_str());
+    if (value == nullptr) return std::nullopt;
+    return Utf16ToUtf8Lossy(value);
+#else
     const char* value = std::getenv(name);
     if (value == nullptr) return std::nullopt;
     return std::string(value);
+#endif
   });
 }
 
@@ -104,6 +113,49 @@ std::vector<UndoRecord> ListRuns(const std::string& folder, const StoreIdentity&
     if (record.Value().store == store) runs.push_back(std::move(record.Value()));
   }
   return runs;
+}
+
+Result<UndoRecord> ChooseRun(const std::string& folder, const StoreIdentity& store,
+                             const std::string& run) {
+  std::string path;
+  if (run.empty()) {
+    std::vector<std::string> unreadable;
+    std::vector<UndoRecord> runs = ListRuns(folder, store, &unreadable);
+    if (runs.empty()) {
+      std::string message = "No update run of this profile is recorded in \"" + folder +
+                            "\": there is nothing to undo.";
+      for (const std::string& line : unreadable) message += "\n" + line;
+      return Result<UndoRecord>::Failure(std::move(message));
+    }
+    return std::move(runs.back());
+  }
+  std::error_code error;
+  if (fs::is_regular_file(PathFromUtf8(run), error)) {
+    path = run;
+  } else {
+    path = folder + "/" + run + (run.ends_with(kRecordSuffix) ? "" : std::string(kRecordSuffix));
+  }
+  Result<UndoRecord> record = ReadUndoRecord(path);
+  if (!record.Ok()) return record;
+  if (record.Value().store != store) {
+    return Result<UndoRecord>::Failure("The undo record \"" + path + "\" is of another profile (" +
+                                       record.Value().store.kind + " \"" +
+                                       record.Value().store.location + "\"): nothing is changed.");
+  }
+  return record;
+}
+
+std::string RunsListing(const std::vector<UndoRecord>& runs) {
+  std::string text = "Run                  Contacts  Numbers  Undone\n";
+  for (const UndoRecord& run : runs) {
+    char counts[64];
+    std::snprintf(counts, sizeof counts, "  %8zu  %7zu  ", run.contacts.size(), run.Numbers());
+    text += run.name;
+    text += counts;
+    text += run.undone ? *run.undone : "no";
+    text += '\n';
+  }
+  return text;
 }
 
 std::vector<std::string> PruneRuns(const std::string& folder,

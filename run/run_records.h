@@ -37,6 +37,16 @@ using ReadVariable = std::function<std::optional<std::string>(const char* name)>
                                                const StoreIdentity& store,
                                                std::vector<std::string>* unreadable = nullptr);
 
+// The record of the update run of `store` to undo: the one named `run` (a record's name, with
+// or without ".undo", or a record's path), else the newest in `folder`. Fails, in words, when
+// there is none, or when it cannot be read or is of another store; nothing is changed then.
+[[nodiscard]] Result<UndoRecord> ChooseRun(const std::string& folder, const StoreIdentity& store,
+                                           const std::string& run);
+
+// The lines --runs prints for `runs`: a heading, then one line a run (its name, that is its date
+// and time, the contacts and numbers it changed, and when it was undone or "no"), LF-ended.
+[[nodiscard]] std::string RunsListing(const std::vector<UndoRecord>& runs);
+
 // Removes the records in `folder` that are neither among the newest kKeptRuns nor younger than
 // kKeptAge at `now`. Returns a message for each one that could not be removed.
 [[nodiscard]] std::vector<std::string> PruneRuns(const std::string& folder,

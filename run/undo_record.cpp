@@ -245,6 +245,7 @@ Result<UndoRecord> ReadUndoRecord(const std::string& path) {
     }
   }
   if (line_number == 0) return failure("is empty or not an undo record of Dialmend");
+  record.torn = begin < bytes.size();
   if (record.store.kind.empty() || record.started.empty()) {
     return failure("is incomplete: it does not say which store or when");
   }

@@ -66,6 +66,9 @@ struct UndoRecord {
   std::vector<RecordedContact> contacts;
   // When the run was undone, as the undo's log showed it; std::nullopt while it is not.
   std::optional<std::string> undone;
+  // The file ends in a line cut short: the update was stopped while writing it, before the
+  // save that line was for.
+  bool torn = false;
 
   // How many numbers the run changed.
   [[nodiscard]] std::size_t Numbers() const;

@@ -44,6 +44,12 @@ void ContactRun::UndoContacts(const UndoRecord& record) {
     return;
   }
 
+  if (record.torn) {
+    m_log.WriteLog(
+        "  The undo record ends in a line cut short: the update was stopped while writing it, "
+        "before saving the contact that line was for.\r\n");
+  }
+
   std::vector<ContactIdentity> identities;
   identities.reserve(record.contacts.size());
   for (const RecordedContact& contact : record.contacts) identities.push_back(contact.identity);

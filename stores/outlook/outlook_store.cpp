@@ -212,6 +212,13 @@ class OutlookItem : public ContactItem {
     return *m_file_as;
   }
 
+  ContactIdentity Identity() override {
+    const Variant value = Read(*m_session, m_item.Get(), ClassKind(), L"EntryID", Subject());
+    const auto text = TextOf(value.Get());
+    if (!text || text->empty()) throw StoreError(Subject(), "Outlook gave no EntryID");
+    return {Utf16ToUtf8Lossy(*text), -1, {}};
+  }
+
   void Save() override {
     if (auto failure =
             m_session->automation.Call(m_item.Get(), ClassKind(), L"Save", DISPATCH_METHOD, nullptr,
@@ -312,6 +319,58 @@ class OutlookFolders : public FolderCursor {
   Collection m_folders;
 };
 
+class NoFolders : public FolderCursor {
+ public:
+  std::unique_ptr<Folder> Next() override { return nullptr; }
+};
+
+// The items an undo asks for, each found by its EntryID in the profile's namespace.
+class FoundOutlookItems : public ItemCursor {
+ public:
+  FoundOutlookItems(SessionPtr session, std::vector<ContactIdentity> identities)
+      : m_session(std::move(session)), m_identities(std::move(identities)) {}
+
+  std::unique_ptr<ContactItem> Next() override {
+    if (m_next >= m_identities.size()) return nullptr;
+    const std::string& entry_id = m_identities[m_next++].where;
+    const std::string subject = "the item " + entry_id;
+    const auto wide = Utf8ToUtf16(entry_id);
+    if (!wide || wide->empty()) throw StoreError(subject, "its EntryID is not one");
+    Variant argument = Variant::Text(Bstr(*wide));
+    Variant value;
+    if (auto failure =
+            m_session->automation.Call(m_session->name_space.Get(), kNamespace, L"GetItemFromID",
+                                       DISPATCH_METHOD, argument.Raw(), 1, value.Put())) {
+      throw StoreError(subject, "Outlook cannot find it: " + failure->reason);
+    }
+    auto item = DispatchOf(value.Get());
+    if (!item) throw StoreError(subject, "Outlook gave no object");
+    return std::make_unique<OutlookItem>(m_session, std::move(item), subject);
+  }
+
+ private:
+  SessionPtr m_session;
+  std::vector<ContactIdentity> m_identities;
+  std::size_t m_next = 0;
+};
+
+class FoundOutlookFolder : public Folder {
+ public:
+  FoundOutlookFolder(SessionPtr session, std::vector<ContactIdentity> identities)
+      : m_session(std::move(session)), m_identities(std::move(identities)) {}
+
+  std::string Name() override { return "the profile"; }
+  FolderKind Kind() override { return FolderKind::Contacts; }
+  std::unique_ptr<ItemCursor> Items() override {
+    return std::make_unique<FoundOutlookItems>(m_session, std::move(m_identities));
+  }
+  std::unique_ptr<FolderCursor> Folders() override { return std::make_unique<NoFolders>(); }
+
+ private:
+  SessionPtr m_session;
+  std::vector<ContactIdentity> m_identities;
+};
+
 std::unique_ptr<FolderCursor> OutlookFolder::Folders() {
   auto folders = ReadObject(*m_session, m_folder.Get(), kFolder, L"Folders", Subject());
   return std::make_unique<OutlookFolders>(
@@ -397,6 +456,23 @@ class OutlookStore : public ContactStore {
         ReadObject(session, session.name_space.Get(), kNamespace, L"Folders", "the profile");
     return std::make_unique<OutlookFolders>(
         Collection(m_session, std::move(folders), kFolders, "the profile"));
+  }
+
+  // The profile by its name; a profile Outlook will not name is "" (the one Outlook opens).
+  StoreIdentity Identity() override {
+    if (!m_session) return {};
+    Variant name;
+    std::string profile;
+    if (!m_session->automation.Call(m_session->name_space.Get(), kNamespace, L"CurrentProfileName",
+                                    DISPATCH_PROPERTYGET, nullptr, 0, name.Put())) {
+      if (const auto text = TextOf(name.Get())) profile = Utf16ToUtf8Lossy(*text);
+    }
+    return {"Outlook", profile};
+  }
+
+  std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override {
+    Opened();
+    return std::make_unique<FoundOutlookFolder>(m_session, std::move(identities));
   }
 
  private:

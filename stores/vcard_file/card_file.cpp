@@ -226,10 +226,6 @@ std::vector<Folder::FlushFailure> CardFiles::Flush() {
   return failures;
 }
 
-}  // namespace dialmend
-
-namespace dialmend {
-
 std::string RecordedPath(const std::string& path) {
   namespace fs = std::filesystem;
   const fs::path given = PathFromUtf8(path);

@@ -841,13 +841,17 @@ class VCardStore : public ContactStore {
   std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override {
     std::vector<std::string> roots;
     for (const std::string& root : m_books.empty() ? std::vector<std::string>{m_root} : m_books) {
-      roots.push_back(RecordedFolder(root) + "/");
+      roots.push_back(RecordedFolder(root));
     }
     return FoundCardsFolder(
         DirName(m_root.empty() ? m_books.front() : m_root), std::move(identities),
         [roots](const std::string& path) {
-          return std::any_of(roots.begin(), roots.end(),
-                             [&path](const std::string& root) { return path.starts_with(root); });
+          // Windows writes its own separator where a path was joined with "/".
+          return std::any_of(roots.begin(), roots.end(), [&path](const std::string& root) {
+            const auto separator = [](char c) { return c == '/' || c == '\\'; };
+            return path.size() > root.size() && path.starts_with(root) &&
+                   (separator(root.back()) || separator(path[root.size()]));
+          });
         },
         FindSingleCard);
   }

@@ -302,7 +302,126 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{{"--zero"}, "--zero needs a value from 0 to 2"},
         BadRun{{"--replace", "x"}, "--replace needs --find"}, BadRun{{"--x"}, "unknown option --x"},
         BadRun{{"--dry-run=1"}, "unknown option --dry-run"},
+        BadRun{{"--undo", "--runs"}, "--runs and --undo cannot go together"},
+        BadRun{{"--undo="}, "--undo= needs a run"},
         BadRun{{"contacts"}, "unexpected argument \"contacts\" (give the store with --profile)"}));
+
+TEST(RunArgs, ReadsUndoWithOrWithoutItsRun) {
+  struct Row {
+    std::vector<std::string_view> words;
+    std::string run;
+    bool update;
+  };
+  const Row rows[] = {
+      {{"--undo"}, "", false},
+      {{"--undo", "--update"}, "", true},
+      {{"--undo", "2026-12-07_07-05-28", "--update"}, "2026-12-07_07-05-28", true},
+      {{"--update", "--undo=2026-12-07_07-05-28"}, "2026-12-07_07-05-28", true},
+  };
+  for (const Row& row : rows) {
+    RunArgs args;
+    ASSERT_TRUE(ParseRunArgs(row.words, args).Ok()) << row.words.size();
+    EXPECT_TRUE(args.undo);
+    EXPECT_EQ(args.undo_run, row.run);
+    EXPECT_EQ(args.update, row.update);
+  }
+}
+
+// The sample profile with its own folder of undo records.
+class UndoProfile : public SampleProfile {
+ protected:
+  void SetUp() override {
+    SampleProfile::SetUp();
+    m_state = m_dir / "state";
+#ifdef _WIN32
+    _putenv_s("LOCALAPPDATA", m_state.string().c_str());
+    m_runs = m_state / "Dialmend" / "runs";
+#else
+    setenv("XDG_STATE_HOME", m_state.c_str(), 1);
+    m_runs = m_state / "dialmend" / "runs";
+#endif
+  }
+  // The one record in the folder.
+  fs::path OnlyRecord() {
+    std::vector<fs::path> records;
+    for (const auto& entry : fs::directory_iterator(m_runs)) records.push_back(entry.path());
+    EXPECT_EQ(records.size(), 1u);
+    return records.empty() ? fs::path() : records.front();
+  }
+  fs::path m_state, m_runs;
+};
+
+TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing) {
+  const auto before = Snapshot(m_profile);
+  ASSERT_EQ(RunWith({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1)
+      << "the sample's malformed card is a problem";
+  const auto updated = Snapshot(m_profile);
+  ASSERT_NE(updated, before);
+
+  const Outcome simulated = RunWith({"--profile", m_profile.string(), "--undo", "--no-log"});
+  EXPECT_EQ(simulated.status, 0) << simulated.err;
+  EXPECT_EQ(Snapshot(m_profile), updated) << "an undo without --update only simulates";
+  EXPECT_NE(simulated.out.find("\r\nUndo simulation complete - "), std::string::npos);
+
+  const Outcome undo =
+      RunWith({"--profile", m_profile.string(), "--undo", "--update", "--log", m_log.string()});
+  EXPECT_EQ(undo.status, 0) << undo.err;
+  EXPECT_EQ(Snapshot(m_profile), before);
+  EXPECT_NE(undo.out.find("\r\nUndo of the update of "), std::string::npos) << undo.out;
+  EXPECT_NE(undo.out.find("\r\nUndo complete - "), std::string::npos) << undo.out;
+  EXPECT_NE(undo.out.find("Left because changed: 0\r\n"), std::string::npos) << undo.out;
+  EXPECT_EQ(undo.out, Read(m_log));
+
+  const Outcome listed = RunWith({"--profile", m_profile.string(), "--runs"});
+  EXPECT_EQ(listed.status, 0);
+  const std::string name = OnlyRecord().stem().string();
+  EXPECT_NE(listed.out.find(name + "        54      179  "), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("  no\n"), std::string::npos) << "the run is marked undone";
+
+  const Outcome again =
+      RunWith({"--profile", m_profile.string(), "--undo", name, "--update", "--no-log"});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_NE(again.out.find("Contacts restored: 0\r\n"), std::string::npos) << again.out;
+  EXPECT_EQ(Snapshot(m_profile), before);
+}
+
+TEST_F(UndoProfile, RefusesABadRecordAndChangesNothing) {
+  ASSERT_EQ(RunWith({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1);
+  const auto updated = Snapshot(m_profile);
+  const fs::path record = OnlyRecord();
+  const std::string kept = Read(record);
+  struct Row {
+    const char* what;
+    std::string text;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"newer", "dialmend-undo-record\t9\n", "was made by a newer version of Dialmend"},
+      {"damaged", kept.substr(0, kept.find("\ncontact")) + "\nfield\tx\n", "is damaged"},
+      {"other profile",
+       "dialmend-undo-record\t1\nstore\tvCard folder\t/elsewhere\nstarted\t2026-12-07 "
+       "07:00:00\tthen\n",
+       "is of another profile"},
+  };
+  for (const Row& row : rows) {
+    std::ofstream(record, std::ios::binary | std::ios::trunc) << row.text;
+    const Outcome r = RunWith({"--profile", m_profile.string(), "--undo", record.stem().string(),
+                               "--update", "--no-log"});
+    EXPECT_EQ(r.status, 2) << row.what;
+    EXPECT_NE(r.err.find(row.said), std::string::npos) << row.what << ": " << r.err;
+    EXPECT_EQ(r.out, "") << row.what;
+    EXPECT_EQ(Snapshot(m_profile), updated) << row.what;
+  }
+  const Outcome missing =
+      RunWith({"--profile", m_profile.string(), "--undo", "1999-01-01_00-00-00", "--update"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
+  fs::remove(record);
+  const Outcome none = RunWith({"--profile", m_profile.string(), "--undo", "--update"});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("there is nothing to undo"), std::string::npos) << none.err;
+  EXPECT_EQ(Snapshot(m_profile), updated);
+}
 
 TEST(RunCommand, HelpNamesTheDefaultProfile) {
   const Outcome r = RunWith({"--help"});

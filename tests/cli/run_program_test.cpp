@@ -6,13 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -327,6 +330,62 @@ TEST_F(RunProgram, ShowsProgressWhenStandardErrorIsATerminal) {
 
 TEST_F(RunProgram, NoProgressTurnsTheStatusLineOffOnATerminal) {
   EXPECT_EQ(TerminalOfARun(m_profile, {"--no-progress"}), "");
+}
+
+// Killed at a random point of an update, then undone: every card is back as it was. The record
+// of each change reaches the file before the card is replaced, so no kill leaves a card changed
+// that the undo does not know of; a card the kill caught mid-save is still as it was.
+TEST_F(RunProgram, UndoAfterAKillAnywhereGivesEveryCardBack) {
+  const fs::path state = m_dir / "state";
+  ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+  const fs::path out = m_dir / "out.txt";
+  const auto update = [&] {
+    const int to = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = Child::Spawn(
+        {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--update", "--no-log"}, -1, to, m_err);
+    ::close(to);
+    return pid;
+  };
+  // A whole update, timed, so the kills below can land anywhere in one.
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Child::Wait(update()), 1) << "the malformed card is a problem; " << Read(m_err);
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - started);
+
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  int changed_before_undo = 0;
+  for (int round = 0; round < 8; ++round) {
+    fs::remove_all(m_profile);
+    fs::remove_all(state);
+    fs::copy(DIALMEND_SAMPLE_PROFILE, m_profile, fs::copy_options::recursive);
+    const auto pause = std::chrono::microseconds(
+        std::uniform_int_distribution<long>(0, static_cast<long>(whole.count()))(random));
+    const std::string where = "seed " + std::to_string(seed) + ", round " + std::to_string(round) +
+                              ": killed after " + std::to_string(pause.count()) + " us of " +
+                              std::to_string(whole.count());
+    const pid_t pid = update();
+    // The pause only picks where the kill lands; what is checked holds wherever that is.
+    std::this_thread::sleep_for(pause);
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    (void)Child::Wait(pid);
+    if (Cards(m_profile) != m_before) ++changed_before_undo;
+
+    if (fs::exists(state / "dialmend" / "runs")) {
+      const int to = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+      const int undone = Child::Wait(Child::Spawn(
+          {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--undo", "--update", "--no-log"}, -1,
+          to, m_err));
+      ::close(to);
+      EXPECT_EQ(undone, 0) << where << "; " << Read(m_err);
+    }
+    const auto after = Cards(m_profile);
+    EXPECT_EQ(after.size(), m_before.size()) << where;
+    for (const auto& [path, text] : after)
+      EXPECT_EQ(text, m_before.at(path)) << where << ": " << path;
+  }
+  ::unsetenv("XDG_STATE_HOME");
+  RecordProperty("rounds_with_changes_to_undo", changed_before_undo);
 }
 
 }  // namespace

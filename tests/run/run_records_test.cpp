@@ -101,5 +101,46 @@ TEST(ListRuns, GivesTheRunsOfOneStoreOldestFirstAndNamesTheUnreadable) {
   EXPECT_NE(unreadable[0].find("2026-01-01_00-00-00.undo"), std::string::npos);
 }
 
+TEST(ChooseRun, TakesTheNewestRunOfTheStoreOrTheOneNamed) {
+  const fs::path folder = TestFolder();
+  const std::string older = MakeRun(folder, hours(48));
+  const std::string newer = MakeRun(folder, hours(1));
+  (void)MakeRun(folder, hours(0), {"memory", "b"});
+  Result<UndoRecord> last = ChooseRun(folder.string(), {"memory", "a"}, "");
+  ASSERT_TRUE(last.Ok()) << last.Message();
+  EXPECT_EQ(last.Value().path, newer);
+  const std::string name = fs::path(older).stem().string();
+  for (const std::string& given : {name, name + ".undo", older}) {
+    Result<UndoRecord> named = ChooseRun(folder.string(), {"memory", "a"}, given);
+    ASSERT_TRUE(named.Ok()) << given << ": " << named.Message();
+    EXPECT_EQ(fs::path(named.Value().path), fs::path(older)) << given;
+  }
+}
+
+TEST(ChooseRun, RefusesARunOfAnotherStoreAndSaysWhenThereIsNone) {
+  const fs::path folder = TestFolder();
+  const std::string other = MakeRun(folder, hours(1), {"memory", "b"});
+  Result<UndoRecord> named = ChooseRun(folder.string(), {"memory", "a"}, other);
+  ASSERT_FALSE(named.Ok());
+  EXPECT_NE(named.Message().find("is of another profile (memory \"b\")"), std::string::npos)
+      << named.Message();
+  Result<UndoRecord> last = ChooseRun(folder.string(), {"memory", "a"}, "");
+  ASSERT_FALSE(last.Ok());
+  EXPECT_NE(last.Message().find("there is nothing to undo"), std::string::npos) << last.Message();
+}
+
+TEST(RunsListing, GivesEachRunItsCountsAndWhetherItWasUndone) {
+  UndoRecord done;
+  done.name = "2026-12-07_07-05-28";
+  done.contacts.push_back({{"c", -1, {}}, "\\C", {{0, PhoneField::Home, "1", "2", {}}}});
+  done.undone = "07/12/26 08:00:01";
+  UndoRecord open;
+  open.name = "2026-12-07_09-00-00";
+  EXPECT_EQ(RunsListing({done, open}),
+            "Run                  Contacts  Numbers  Undone\n"
+            "2026-12-07_07-05-28         1        1  07/12/26 08:00:01\n"
+            "2026-12-07_09-00-00         0        0  no\n");
+}
+
 }  // namespace
 }  // namespace dialmend

@@ -76,6 +76,7 @@ TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
   EXPECT_EQ(record.contacts[1].identity, bob.identity);
   EXPECT_EQ(record.Numbers(), 3u);
   EXPECT_FALSE(record.undone);
+  EXPECT_FALSE(record.torn);
   EXPECT_EQ(record.name, fs::path(journal.Path()).stem().string());
 }
 
@@ -172,6 +173,7 @@ TEST(ReadUndoRecord, LeavesOutATornLastLine) {
   Result<UndoRecord> read = ReadUndoRecord(path);
   ASSERT_TRUE(read.Ok()) << read.Message();
   EXPECT_EQ(read.Value().contacts.size(), 1u);
+  EXPECT_TRUE(read.Value().torn);
 }
 
 TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {

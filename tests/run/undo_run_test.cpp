@@ -235,6 +235,17 @@ TEST(UndoRun, AfterAnUndoThatWasStoppedPutsBackOnlyTheRest) {
   EXPECT_EQ(f.Numbers("Riverside Dental")[1], "0370 123456");
 }
 
+TEST(UndoRun, OfAKilledUpdateSaysItsRecordWasCutShortAndRestoresTheRest) {
+  Fixture f;
+  (void)f.Update();
+  std::ofstream(f.record_path, std::ios::binary | std::ios::app) << "contact\tWork/Unchan";
+  const RunCounters counters = f.Undo(f.Record());
+  EXPECT_EQ(counters.numbers, 3);
+  EXPECT_EQ(counters.problems, 0);
+  EXPECT_NE(f.undo_log.Text().find("  The undo record ends in a line cut short"), std::string::npos)
+      << f.undo_log.Text();
+}
+
 TEST(UndoRun, OfAnUndoneUpdateRestoresNothing) {
   Fixture f;
   (void)f.Update();

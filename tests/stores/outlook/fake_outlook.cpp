@@ -17,15 +17,20 @@ struct FakeType {
   std::vector<Member> members;
 };
 
-// Outlook gives Class the same DISPID on every item.
+// Outlook gives Class and EntryID the same DISPID on every item.
 constexpr DISPID kClassId = 0xF00A;
+constexpr DISPID kEntryId = 0xF01E;
 
 const FakeType& ApplicationType() {
   static const FakeType type{"Application", {{L"GetNamespace", 0x110}}};
   return type;
 }
 const FakeType& NamespaceType() {
-  static const FakeType type{"NameSpace", {{L"CurrentUser", 0x2101}, {L"Folders", 0x2103}}};
+  static const FakeType type{"NameSpace",
+                             {{L"CurrentUser", 0x2101},
+                              {L"Folders", 0x2103},
+                              {L"GetItemFromID", 0x2109},
+                              {L"CurrentProfileName", 0x3110}}};
   return type;
 }
 const FakeType& RecipientType() {
@@ -48,7 +53,9 @@ const FakeType& ItemsType() {
 }
 const FakeType& ContactType() {
   static const FakeType type = [] {
-    FakeType t{"ContactItem", {{L"Class", kClassId}, {L"FileAs", 0x3A06}, {L"Save", 0xF048}}};
+    FakeType t{
+        "ContactItem",
+        {{L"Class", kClassId}, {L"EntryID", kEntryId}, {L"FileAs", 0x3A06}, {L"Save", 0xF048}}};
     for (int i = 0; i < kPhoneFieldCount; ++i) {
       const std::string_view name = PhoneFieldProperty(static_cast<PhoneField>(i));
       t.members.push_back({std::wstring(name.begin(), name.end()), 0x8000 + i});
@@ -58,14 +65,18 @@ const FakeType& ContactType() {
   return type;
 }
 const FakeType& DistListType() {
-  static const FakeType type{
-      "DistListItem",
-      {{L"Class", kClassId}, {L"DLName", 0x8053}, {L"FileAs", 0x9001}, {L"Save", 0x9002}}};
+  static const FakeType type{"DistListItem",
+                             {{L"Class", kClassId},
+                              {L"EntryID", kEntryId},
+                              {L"DLName", 0x8053},
+                              {L"FileAs", 0x9001},
+                              {L"Save", 0x9002}}};
   return type;
 }
 const FakeType& MailType() {
-  static const FakeType type{"MailItem",
-                             {{L"Class", kClassId}, {L"Subject", 0x37}, {L"Save", 0xA002}}};
+  static const FakeType type{
+      "MailItem",
+      {{L"Class", kClassId}, {L"EntryID", kEntryId}, {L"Subject", 0x37}, {L"Save", 0xA002}}};
   return type;
 }
 
@@ -217,6 +228,23 @@ class FakeRecipient : public FakeObject {
   }
 };
 
+const FakeType& TypeOf(const FakeItem& item) {
+  return item.item_class == kOutlookContactClass            ? ContactType()
+         : item.item_class == kOutlookDistributionListClass ? DistListType()
+                                                            : MailType();
+}
+
+// The item whose EntryID is `id` in `folders` or below, or null.
+FakeItem* FindEntry(std::vector<FakeFolder>& folders, std::wstring_view id) {
+  for (FakeFolder& folder : folders) {
+    for (FakeItem& item : folder.items) {
+      if (item.entry_id == id) return &item;
+    }
+    if (FakeItem* found = FindEntry(folder.folders, id)) return found;
+  }
+  return nullptr;
+}
+
 class FakeItemObject : public FakeObject {
  public:
   FakeItemObject(FakeOutlook& world, const FakeType& type, FakeItem& item)
@@ -255,6 +283,7 @@ class FakeItemObject : public FakeObject {
     }
     if (!IsGet(flags, params)) return DISP_E_BADPARAMCOUNT;
     if (member == L"Class") return ReturnNumber(result, m_item.item_class);
+    if (member == L"EntryID") return ReturnText(result, m_item.entry_id);
     if (member == L"FileAs" || member == L"DLName" || member == L"Subject") {
       return ReturnText(result, m_item.file_as);
     }
@@ -291,10 +320,7 @@ class FakeItems : public FakeObject {
       return DISP_E_BADINDEX;
     }
     FakeItem& item = m_items[index - 1];
-    const FakeType& type = item.item_class == kOutlookContactClass            ? ContactType()
-                           : item.item_class == kOutlookDistributionListClass ? DistListType()
-                                                                              : MailType();
-    return ReturnObject(result, new FakeItemObject(m_world, type, item));
+    return ReturnObject(result, new FakeItemObject(m_world, TypeOf(item), item));
   }
 
  private:
@@ -357,7 +383,23 @@ class FakeNamespace : public FakeObject {
  protected:
   HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT* result,
                EXCEPINFO* exception) override {
+    if (member == L"GetItemFromID") {
+      // The store's ID may follow the item's; arguments come last first.
+      if (!(flags & DISPATCH_METHOD) || !params || params->cArgs < 1 || params->cArgs > 2 ||
+          params->rgvarg[params->cArgs - 1].vt != VT_BSTR) {
+        return DISP_E_TYPEMISMATCH;
+      }
+      const VARIANT& id = params->rgvarg[params->cArgs - 1];
+      FakeItem* item =
+          FindEntry(m_world.folders, std::wstring_view(id.bstrVal, SysStringLen(id.bstrVal)));
+      if (!item) {
+        return Raise(exception, static_cast<HRESULT>(0x8004010F),
+                     L"The operation failed. An object could not be found.");
+      }
+      return ReturnObject(result, new FakeItemObject(m_world, TypeOf(*item), *item));
+    }
     if (!IsGet(flags, params)) return DISP_E_BADPARAMCOUNT;
+    if (member == L"CurrentProfileName") return ReturnText(result, m_world.profile);
     if (member == L"CurrentUser") {
       if (m_world.user_failure == E_ACCESSDENIED) return E_ACCESSDENIED;
       if (m_world.user_failure != S_OK) {
@@ -394,6 +436,7 @@ FakeItem FakeContact(std::wstring file_as,
                      std::initializer_list<std::pair<PhoneField, std::wstring>> numbers) {
   FakeItem item;
   item.file_as = std::move(file_as);
+  item.entry_id = L"00000000EID" + item.file_as;
   for (const auto& [field, number] : numbers) item.phones[static_cast<int>(field)] = number;
   return item;
 }

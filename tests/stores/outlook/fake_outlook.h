@@ -28,6 +28,9 @@ struct FakeItem {
   int item_class = kOutlookContactClass;
   std::wstring file_as;
   std::array<std::wstring, kPhoneFieldCount> phones;  // as saved
+  // What EntryID gives and NameSpace.GetItemFromID finds it by; FakeContact makes one from the
+  // filing name.
+  std::wstring entry_id;
 
   // Save fails with DISP_E_EXCEPTION carrying this code and description.
   HRESULT save_failure = S_OK;
@@ -73,6 +76,7 @@ class FakeOutlook {
   [[nodiscard]] FakeItem& Item(std::initializer_list<std::size_t> folder_path, std::size_t index);
 
   std::wstring user = L"Test User";
+  std::wstring profile = L"Outlook";  // NameSpace.CurrentProfileName
   // CurrentUser fails: E_ACCESSDENIED is returned as it is; any other code comes inside
   // DISP_E_EXCEPTION with user_description, as Outlook's security prompt does.
   HRESULT user_failure = S_OK;

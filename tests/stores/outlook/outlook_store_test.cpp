@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "run/contact_run.h"
+#include "run/undo_record.h"
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
 #include "tests/contacts/store_contract.h"
@@ -161,6 +162,88 @@ TEST(OutlookWalk, HoldsOneItemAtATimeAndLooksUpEachNameOncePerKindOfObject) {
     EXPECT_EQ(lookups.at(name), 1) << name;
   }
   EXPECT_EQ(lookups.count("DistListItem.Class"), 0u);
+}
+
+// An update of the walk's profile that keeps its undo record, then undoes of it.
+struct UndoFixture : WalkFixture {
+  UndoFixture() : WalkFixture(/*update=*/true) {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    folder = std::filesystem::path(testing::TempDir()) / "outlook_undo" / info->name();
+    std::filesystem::remove_all(folder);
+    settings.record_folder = folder.string();
+    Run();
+    std::vector<std::filesystem::path> records;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      records.push_back(entry.path());
+    }
+    EXPECT_EQ(records.size(), 1u);
+    Result<UndoRecord> read = ReadUndoRecord(records.at(0).string());
+    EXPECT_TRUE(read.Ok()) << read.Message();
+    if (read.Ok()) record = read.Value();
+  }
+  RunCounters Undo() {
+    RunCounters undone;
+    undo_log.Clear();
+    ContactRun(*profile.Store(), RunSettings{&options, true}, undone, undo_log, host)
+        .UndoContacts(record);
+    return undone;
+  }
+
+  std::filesystem::path folder;
+  UndoRecord record;
+  ActivityLog undo_log;
+};
+
+TEST(OutlookUndo, RecordsEachContactByItsEntryIdAndPutsBackEveryNumber) {
+  UndoFixture f;
+  EXPECT_EQ(f.record.store, (StoreIdentity{"Outlook", "Outlook"}));
+  ASSERT_EQ(f.record.contacts.size(), 2u);
+  EXPECT_EQ(f.record.contacts[0].identity.where, "00000000EIDRiverside Dental");
+  const RunCounters undone = f.Undo();
+  EXPECT_EQ(undone.updated, 2) << f.undo_log.Text();
+  EXPECT_EQ(undone.numbers, 3);
+  EXPECT_EQ(undone.problems, 0);
+  EXPECT_EQ(f.Dental().phones[kHome], L"0171 930 8890");
+  EXPECT_EQ(f.Dental().phones[kMobile], L"0370 123456");
+  EXPECT_EQ(f.Dental().phones[static_cast<int>(PhoneField::Business)], L"(020) 7930 8890");
+  EXPECT_EQ(f.profile.outlook.Item({0, 0}, 0).phones[static_cast<int>(PhoneField::Business)],
+            L"01232 123456");
+  EXPECT_EQ(f.Dental().saves, 2);
+  EXPECT_EQ(f.profile.outlook.live_items, 0);
+}
+
+TEST(OutlookUndo, LeavesANumberChangedInOutlookSinceAndNamesIt) {
+  UndoFixture f;
+  f.Dental().phones[kHome] = L"020 8888 1234";
+  const RunCounters undone = f.Undo();
+  EXPECT_EQ(undone.left, 1);
+  EXPECT_EQ(undone.numbers, 2);
+  EXPECT_EQ(f.Dental().phones[kHome], L"020 8888 1234");
+  EXPECT_EQ(f.Dental().phones[kMobile], L"0370 123456");
+  EXPECT_NE(f.undo_log.Text().find("  Left Home of \\Work\\Riverside Dental as it is: it holds "
+                                   "\"020 8888 1234\""),
+            std::string::npos)
+      << f.undo_log.Text();
+}
+
+TEST(OutlookUndo, NamesAnItemOutlookCannotFindAndGoesOn) {
+  UndoFixture f;
+  f.profile.outlook.Item({0, 0}, 0).entry_id = L"moved";
+  const RunCounters undone = f.Undo();
+  EXPECT_EQ(undone.updated, 1);
+  EXPECT_EQ(undone.problems, 1);
+  EXPECT_NE(f.undo_log.Text().find("  Could not find \\Work\\Clients\\Acm"), std::string::npos)
+      << f.undo_log.Text();
+  EXPECT_EQ(f.Dental().phones[kHome], L"0171 930 8890");
+}
+
+TEST(OutlookUndo, RestoresNothingFromTheRecordOfAnotherProfile) {
+  UndoFixture f;
+  f.profile.outlook.profile = L"Work";
+  const RunCounters undone = f.Undo();
+  EXPECT_EQ(undone.updated, 0);
+  EXPECT_EQ(undone.problems, 1);
+  EXPECT_EQ(f.Dental().phones[kHome], L"(020) 7930 8890");
 }
 
 struct SaveRefusalRow {
