@@ -361,16 +361,16 @@ TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing
   const Outcome simulated = RunWith({"--profile", m_profile.string(), "--undo", "--no-log"});
   EXPECT_EQ(simulated.status, 0) << simulated.err;
   EXPECT_EQ(Snapshot(m_profile), updated) << "an undo without --update only simulates";
-  EXPECT_NE(simulated.out.find("\r\nUndo simulation complete - "), std::string::npos);
+  EXPECT_NE(simulated.out.find("\nUndo simulation complete - "), std::string::npos);
 
   const Outcome undo =
       RunWith({"--profile", m_profile.string(), "--undo", "--update", "--log", m_log.string()});
   EXPECT_EQ(undo.status, 0) << undo.err;
   EXPECT_EQ(Snapshot(m_profile), before);
-  EXPECT_NE(undo.out.find("\r\nUndo of the update of "), std::string::npos) << undo.out;
-  EXPECT_NE(undo.out.find("\r\nUndo complete - "), std::string::npos) << undo.out;
-  EXPECT_NE(undo.out.find("Left because changed: 0\r\n"), std::string::npos) << undo.out;
-  EXPECT_EQ(undo.out, Read(m_log));
+  EXPECT_NE(undo.out.find("\nUndo of the update of "), std::string::npos) << undo.out;
+  EXPECT_NE(undo.out.find("\nUndo complete - "), std::string::npos) << undo.out;
+  EXPECT_NE(undo.out.find("Left because changed: 0\n"), std::string::npos) << undo.out;
+  EXPECT_EQ(undo.out, Lf(Read(m_log)));
 
   const Outcome listed = RunWith({"--profile", m_profile.string(), "--runs"});
   EXPECT_EQ(listed.status, 0);
@@ -381,7 +381,7 @@ TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing
   const Outcome again =
       RunWith({"--profile", m_profile.string(), "--undo", name, "--update", "--no-log"});
   EXPECT_EQ(again.status, 0);
-  EXPECT_NE(again.out.find("Contacts restored: 0\r\n"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("Contacts restored: 0\n"), std::string::npos) << again.out;
   EXPECT_EQ(Snapshot(m_profile), before);
 }
 
