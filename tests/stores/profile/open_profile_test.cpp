@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/test_folder.h"
+
 // The chooser on real folders, with the variables and configuration files preset.
 
 namespace dialmend {
@@ -21,22 +23,6 @@ using testing::HasSubstr;
 
 constexpr std::string_view kCard =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
-
-void Write(const fs::path& path, std::string_view text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// A fresh folder per test: ctest runs each test in its own process, in parallel.
-fs::path FreshRoot() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "profile_" + std::string(info->test_suite_name()) + "_" + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  const fs::path root = fs::path(testing::TempDir()) / name;
-  fs::remove_all(root);
-  fs::create_directories(root);
-  return root;
-}
 
 // An environment of the given variables whose files are the real ones.
 struct FakeEnvironment {
@@ -81,54 +67,54 @@ std::string ProblemOf(std::string_view named, const Environment& env) {
 }
 
 TEST(OpenProfile, TakesAFolderOfAddressBookFoldersAsBefore) {
-  const fs::path root = FreshRoot();
-  Write(root / "family" / "a.vcf", kCard);
-  Write(root / "work" / "b.vcf", kCard);
-  Write(root / "work" / "c.vcf", kCard);
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "family" / "a.vcf", kCard);
+  WriteTestFile(root / "work" / "b.vcf", kCard);
+  WriteTestFile(root / "work" / "c.vcf", kCard);
   EXPECT_THAT(Chosen(root.string(), FakeEnvironment{}.Make()), ElementsAre("family 1", "work 2"));
 }
 
 TEST(OpenProfile, TakesAFolderOfCardsAsOneAddressBookNamedByItsDisplayname) {
-  const fs::path root = FreshRoot();
-  Write(root / "collection" / "a.vcf", kCard);
-  Write(root / "collection" / "b.vcf", kCard);
-  Write(root / "collection" / "displayname", "Friends\n");
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "collection" / "a.vcf", kCard);
+  WriteTestFile(root / "collection" / "b.vcf", kCard);
+  WriteTestFile(root / "collection" / "displayname", "Friends\n");
   EXPECT_THAT(Chosen((root / "collection").string(), FakeEnvironment{}.Make()),
               ElementsAre("Friends 2"));
 }
 
 TEST(OpenProfile, TakesAFolderOfCardsWithoutADisplaynameByItsOwnName) {
-  const fs::path root = FreshRoot();
-  Write(root / "collection" / "a.vcf", kCard);
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "collection" / "a.vcf", kCard);
   EXPECT_THAT(Chosen((root / "collection").string() + "/", FakeEnvironment{}.Make()),
               ElementsAre("collection 1"));
 }
 
 TEST(OpenProfile, GivesTheCardsOfAFolderWithSubfoldersAnAddressBookBesideThem) {
-  const fs::path root = FreshRoot();
-  Write(root / "mixed" / "a.vcf", kCard);
-  Write(root / "mixed" / "old" / "b.vcf", kCard);
-  Write(root / "mixed" / "old" / "c.vcf", kCard);
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "mixed" / "a.vcf", kCard);
+  WriteTestFile(root / "mixed" / "old" / "b.vcf", kCard);
+  WriteTestFile(root / "mixed" / "old" / "c.vcf", kCard);
   EXPECT_THAT(Chosen((root / "mixed").string(), FakeEnvironment{}.Make()),
               ElementsAre("mixed 1", "old 2"));
 }
 
 TEST(OpenProfile, TakesAVcfFileAsOneAddressBookNamedAfterIt) {
-  const fs::path root = FreshRoot();
-  Write(root / "export.VCF", std::string(kCard) + "\r\n" + std::string(kCard));
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "export.VCF", std::string(kCard) + "\r\n" + std::string(kCard));
   EXPECT_THAT(Chosen((root / "export.VCF").string(), FakeEnvironment{}.Make()),
               ElementsAre("export 2"));
 }
 
 TEST(OpenProfile, NamesAProfileThatIsMissing) {
-  const fs::path root = FreshRoot();
+  const fs::path root = FreshTestFolder("profile");
   EXPECT_EQ(ProblemOf((root / "gone").string(), FakeEnvironment{}.Make()),
             "\"" + (root / "gone").string() + "\": there is no such file or folder");
 }
 
 TEST(OpenProfile, RefusesAFileThatIsNotACard) {
-  const fs::path root = FreshRoot();
-  Write(root / "notes.txt", "x");
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "notes.txt", "x");
   EXPECT_THAT(ProblemOf((root / "notes.txt").string(), FakeEnvironment{}.Make()),
               HasSubstr("is neither a folder nor a .vcf file"));
 }
@@ -155,41 +141,41 @@ TEST(OpenProfile, ProblemStoreGivesTheReasonWhenOpened) {
 }
 
 TEST(CheckProfile, TakesAFolderWithCardsInAnAddressBookBelowIt) {
-  const fs::path root = FreshRoot();
-  Write(root / "store" / "work" / "clients" / "a.vcf", kCard);
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "store" / "work" / "clients" / "a.vcf", kCard);
   EXPECT_TRUE(CheckProfile((root / "store").string()).Ok());
 }
 
 TEST(CheckProfile, TakesAVcfFileThatBeginsAsACard) {
-  const fs::path root = FreshRoot();
-  Write(root / "all.VCF", "\xEF\xBB\xBF\r\n" + std::string(kCard));
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "all.VCF", "\xEF\xBB\xBF\r\n" + std::string(kCard));
   EXPECT_TRUE(CheckProfile((root / "all.VCF").string()).Ok());
 }
 
 TEST(CheckProfile, RefusesAFolderWithoutCards) {
-  const fs::path root = FreshRoot();
-  Write(root / "docs" / "notes.txt", "nothing here");
-  Write(root / "docs" / ".hidden" / "a.vcf", kCard);
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "docs" / "notes.txt", "nothing here");
+  WriteTestFile(root / "docs" / ".hidden" / "a.vcf", kCard);
   EXPECT_EQ(CheckProfile((root / "docs").string()).Message(),
             "it holds no contact cards (.vcf files)");
 }
 
 TEST(CheckProfile, RefusesAVcfFileThatIsNotAVCard) {
-  const fs::path root = FreshRoot();
-  Write(root / "photo.vcf", "\x89PNG\r\n");
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "photo.vcf", "\x89PNG\r\n");
   EXPECT_EQ(CheckProfile((root / "photo.vcf").string()).Message(),
             "it is not a vCard file (no BEGIN:VCARD)");
 }
 
 TEST(CheckProfile, RefusesAFileThatIsNotAVcfFile) {
-  const fs::path root = FreshRoot();
-  Write(root / "cards.txt", kCard);
+  const fs::path root = FreshTestFolder("profile");
+  WriteTestFile(root / "cards.txt", kCard);
   EXPECT_EQ(CheckProfile((root / "cards.txt").string()).Message(),
             "it is neither a folder nor a .vcf file");
 }
 
 TEST(CheckProfile, NamesAPathThatIsMissing) {
-  EXPECT_EQ(CheckProfile((FreshRoot() / "gone").string()).Message(),
+  EXPECT_EQ(CheckProfile((FreshTestFolder("profile") / "gone").string()).Message(),
             "there is no such file or folder");
 }
 
@@ -197,7 +183,7 @@ TEST(CheckProfile, NamesAPathThatIsMissing) {
 class DefaultProfile : public testing::Test {
  protected:
   void SetUp() override {
-    m_home = FreshRoot() / "home";
+    m_home = FreshTestFolder("profile") / "home";
     fs::create_directories(m_home);
     m_env.variables["HOME"] = m_home.string();
   }
@@ -209,20 +195,20 @@ class DefaultProfile : public testing::Test {
 };
 
 TEST_F(DefaultProfile, IsKhardsAddressBooksEachATopLevelFolder) {
-  Write(m_home / "cards" / "family" / "a.vcf", kCard);
-  Write(m_home / "cards" / "work" / "b.vcf", kCard);
-  Write(m_home / "cards" / "work" / "c.vcf", kCard);
-  Write(m_home / ".contacts" / "other" / "d.vcf", kCard);
-  Write(m_home / ".config" / "khard" / "khard.conf",
-        "[addressbooks]\n[[work]]\npath = ~/cards/work/\n[[family]]\npath = " +
-            (m_home / "cards" / "family").string() + "\n");
+  WriteTestFile(m_home / "cards" / "family" / "a.vcf", kCard);
+  WriteTestFile(m_home / "cards" / "work" / "b.vcf", kCard);
+  WriteTestFile(m_home / "cards" / "work" / "c.vcf", kCard);
+  WriteTestFile(m_home / ".contacts" / "other" / "d.vcf", kCard);
+  WriteTestFile(m_home / ".config" / "khard" / "khard.conf",
+                "[addressbooks]\n[[work]]\npath = ~/cards/work/\n[[family]]\npath = " +
+                    (m_home / "cards" / "family").string() + "\n");
   EXPECT_THAT(Chosen(), ElementsAre("work 2", "family 1"));
 }
 
 TEST_F(DefaultProfile, WalksAKhardAddressBookNamedTwiceOnceAndSaysSo) {
-  Write(m_home / "cards" / "a.vcf", kCard);
-  Write(m_home / ".config" / "khard" / "khard.conf",
-        "[addressbooks]\n[[a]]\npath = ~/cards\n[[b]]\npath = ~/cards/\n");
+  WriteTestFile(m_home / "cards" / "a.vcf", kCard);
+  WriteTestFile(m_home / ".config" / "khard" / "khard.conf",
+                "[addressbooks]\n[[a]]\npath = ~/cards\n[[b]]\npath = ~/cards/\n");
   ProfileChoice choice = OpenProfile("", m_env.Make());
   ASSERT_TRUE(choice.Ok()) << choice.Message();
   EXPECT_THAT(TopFolders(*choice.Value()), ElementsAre("cards 1"));
@@ -233,15 +219,17 @@ TEST_F(DefaultProfile, WalksAKhardAddressBookNamedTwiceOnceAndSaysSo) {
 }
 
 TEST_F(DefaultProfile, ReadsKhardFromXdgConfigHome) {
-  Write(m_home / "cards" / "a.vcf", kCard);
-  Write(m_home / "xdg" / "khard" / "khard.conf", "[addressbooks]\n[[mine]]\npath = ~/cards\n");
-  Write(m_home / ".config" / "khard" / "khard.conf", "[addressbooks\n");
+  WriteTestFile(m_home / "cards" / "a.vcf", kCard);
+  WriteTestFile(m_home / "xdg" / "khard" / "khard.conf",
+                "[addressbooks]\n[[mine]]\npath = ~/cards\n");
+  WriteTestFile(m_home / ".config" / "khard" / "khard.conf", "[addressbooks\n");
   m_env.variables["XDG_CONFIG_HOME"] = (m_home / "xdg").string();
   EXPECT_THAT(Chosen(), ElementsAre("cards 1"));
 }
 
 TEST_F(DefaultProfile, NamesAKhardAddressBookThatDoesNotExist) {
-  Write(m_home / ".config" / "khard" / "khard.conf", "[addressbooks]\n[[family]]\npath = ~/gone\n");
+  WriteTestFile(m_home / ".config" / "khard" / "khard.conf",
+                "[addressbooks]\n[[family]]\npath = ~/gone\n");
   const std::string problem = Problem();
   EXPECT_THAT(problem, HasSubstr("khard's address book \"family\""));
   EXPECT_THAT(problem, HasSubstr("khard.conf\", line 3) is at \"" + (m_home / "gone").string() +
@@ -249,8 +237,8 @@ TEST_F(DefaultProfile, NamesAKhardAddressBookThatDoesNotExist) {
 }
 
 TEST_F(DefaultProfile, NamesTheFileAndLineOfABadKhardConfig) {
-  Write(m_home / ".contacts" / "book" / "a.vcf", kCard);
-  Write(m_home / ".config" / "khard" / "khard.conf", "# mine\n[addressbooks]\n[[family]\n");
+  WriteTestFile(m_home / ".contacts" / "book" / "a.vcf", kCard);
+  WriteTestFile(m_home / ".config" / "khard" / "khard.conf", "# mine\n[addressbooks]\n[[family]\n");
   EXPECT_EQ(Problem(), "\"" + (m_home / ".config" / "khard" / "khard.conf").string() +
                            "\", line 3: the brackets of the section line \"[[family]\" do not "
                            "match");
@@ -263,31 +251,31 @@ TEST_F(DefaultProfile, NamesAConfigurationThatIsNotAFile) {
 }
 
 TEST_F(DefaultProfile, IsVdirsyncersStorageWhenKhardHasNone) {
-  Write(m_home / "sync" / "contacts" / "a.vcf", kCard);
-  Write(m_home / "sync" / "default" / "b.vcf", kCard);
-  Write(m_home / ".vdirsyncer" / "config",
-        "[storage local]\ntype = \"filesystem\"\npath = \"~/sync/\"\nfileext = \".vcf\"\n");
+  WriteTestFile(m_home / "sync" / "contacts" / "a.vcf", kCard);
+  WriteTestFile(m_home / "sync" / "default" / "b.vcf", kCard);
+  WriteTestFile(m_home / ".vdirsyncer" / "config",
+                "[storage local]\ntype = \"filesystem\"\npath = \"~/sync/\"\nfileext = \".vcf\"\n");
   EXPECT_THAT(Chosen(), ElementsAre("contacts 1", "default 1"));
 }
 
 TEST_F(DefaultProfile, WalksTheCollectionsOfEveryVdirsyncerStorage) {
-  Write(m_home / "a" / "one" / "a.vcf", kCard);
-  Write(m_home / "b" / "two" / "b.vcf", kCard);
-  Write(m_home / ".config" / "vdirsyncer" / "config",
-        "[storage a]\ntype = \"filesystem\"\npath = \"~/a\"\nfileext = \".vcf\"\n"
-        "[storage b]\ntype = \"filesystem\"\npath = \"~/b\"\nfileext = \".vcf\"\n");
+  WriteTestFile(m_home / "a" / "one" / "a.vcf", kCard);
+  WriteTestFile(m_home / "b" / "two" / "b.vcf", kCard);
+  WriteTestFile(m_home / ".config" / "vdirsyncer" / "config",
+                "[storage a]\ntype = \"filesystem\"\npath = \"~/a\"\nfileext = \".vcf\"\n"
+                "[storage b]\ntype = \"filesystem\"\npath = \"~/b\"\nfileext = \".vcf\"\n");
   EXPECT_THAT(Chosen(), ElementsAre("one 1", "two 1"));
 }
 
 TEST_F(DefaultProfile, NamesTheFileAndLineOfABadVdirsyncerConfig) {
-  Write(m_home / ".vdirsyncer" / "config",
-        "[storage local]\ntype = \"filesystem\"\npath = ~/sync\nfileext = \".vcf\"\n");
+  WriteTestFile(m_home / ".vdirsyncer" / "config",
+                "[storage local]\ntype = \"filesystem\"\npath = ~/sync\nfileext = \".vcf\"\n");
   EXPECT_THAT(Problem(), HasSubstr(".vdirsyncer/config\", line 3: the value of path: it is "
                                    "not a quoted string"));
 }
 
 TEST_F(DefaultProfile, IsHomeContactsWithoutAConfiguration) {
-  Write(m_home / ".contacts" / "book" / "a.vcf", kCard);
+  WriteTestFile(m_home / ".contacts" / "book" / "a.vcf", kCard);
   EXPECT_THAT(Chosen(), ElementsAre("book 1"));
 }
 
@@ -311,10 +299,11 @@ TEST_F(DefaultProfile, PlaceIsTheNamedPathAsGiven) {
 }
 
 TEST_F(DefaultProfile, PlaceIsEveryFolderTheDefaultSearchFinds) {
-  Write(m_home / "cards" / "family" / "a.vcf", kCard);
-  Write(m_home / "cards" / "work" / "b.vcf", kCard);
-  Write(m_home / ".config" / "khard" / "khard.conf",
-        "[addressbooks]\n[[work]]\npath = ~/cards/work\n[[family]]\npath = ~/cards/family\n");
+  WriteTestFile(m_home / "cards" / "family" / "a.vcf", kCard);
+  WriteTestFile(m_home / "cards" / "work" / "b.vcf", kCard);
+  WriteTestFile(
+      m_home / ".config" / "khard" / "khard.conf",
+      "[addressbooks]\n[[work]]\npath = ~/cards/work\n[[family]]\npath = ~/cards/family\n");
   const Result<std::string> place = ProfilePlace("", m_env.Make());
   ASSERT_TRUE(place.Ok()) << place.Message();
   EXPECT_EQ(place.Value(),
@@ -322,7 +311,7 @@ TEST_F(DefaultProfile, PlaceIsEveryFolderTheDefaultSearchFinds) {
 }
 
 TEST_F(DefaultProfile, PlaceIsHomeContactsWithoutAConfiguration) {
-  Write(m_home / ".contacts" / "book" / "a.vcf", kCard);
+  WriteTestFile(m_home / ".contacts" / "book" / "a.vcf", kCard);
   const Result<std::string> place = ProfilePlace("", m_env.Make());
   ASSERT_TRUE(place.Ok()) << place.Message();
   EXPECT_EQ(place.Value(), (m_home / ".contacts").string());

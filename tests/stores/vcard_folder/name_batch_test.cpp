@@ -11,6 +11,7 @@
 #include "contacts/contact_store.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 #include "tests/fakes/quiet_run.h"
+#include "tests/fakes/test_folder.h"
 
 // A folder's card names are held a batch at a time: the walk must still meet every card once,
 // in byte order of the names, whatever the batch size.
@@ -28,16 +29,6 @@ void WriteCard(const fs::path& path) {
   std::ofstream(path, std::ios::binary)
       << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" << path.filename().string()
       << "\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
-}
-
-fs::path FreshRoot() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "batch_" + std::string(info->test_suite_name()) + "_" + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  const fs::path root = fs::path(testing::TempDir()) / name;
-  fs::remove_all(root);
-  fs::create_directories(root);
-  return root;
 }
 
 // Every folder's path, then the filing names of its cards in the order the walk met them.
@@ -73,7 +64,7 @@ std::vector<std::string> Sorted(std::vector<std::string> names) {
 class VCardNameBatches : public testing::TestWithParam<std::size_t> {};
 
 TEST_P(VCardNameBatches, WalkEveryCardOnceInByteOrder) {
-  const fs::path root = FreshRoot();
+  const fs::path root = FreshTestFolder("batch");
   for (const std::string& name : kNames) WriteCard(root / "book" / name);
   std::ofstream(root / "book" / "notes.txt") << "not a card";
   WriteCard(root / "book" / "sub" / "n.vcf");
@@ -85,7 +76,7 @@ TEST_P(VCardNameBatches, WalkEveryCardOnceInByteOrder) {
 }
 
 TEST_P(VCardNameBatches, WalkTheProfileFolderOwnCardsWhole) {
-  const fs::path root = FreshRoot() / "Friends";
+  const fs::path root = FreshTestFolder("batch") / "Friends";
   for (const std::string& name : kNames) WriteCard(root / name);
   auto store = MakeVCardStore(root.string(), GetParam());
   std::vector<std::string> expected = {"\\Friends"};
@@ -96,7 +87,7 @@ TEST_P(VCardNameBatches, WalkTheProfileFolderOwnCardsWhole) {
 // Each save replaces a card under its own name while the rest of the folder is still to be
 // listed: no card is met twice or missed.
 TEST_P(VCardNameBatches, UpdateChangesEveryCardOnce) {
-  const fs::path root = FreshRoot();
+  const fs::path root = FreshTestFolder("batch");
   for (const std::string& name : kNames) WriteCard(root / "book" / name);
   auto store = MakeVCardStore(root.string(), GetParam());
   const QuietRun run = RunQuietly(*store, NumberOptions{}, /*update=*/true);
@@ -108,7 +99,7 @@ TEST_P(VCardNameBatches, UpdateChangesEveryCardOnce) {
 INSTANTIATE_TEST_SUITE_P(Sizes, VCardNameBatches, testing::Values(1, 2, 3, 10, 11, 12, 4096));
 
 TEST(VCardNameBatch, ASmallBatchSeesACardAddedAfterItsListingWhenItsTurnComes) {
-  const fs::path root = FreshRoot();
+  const fs::path root = FreshTestFolder("batch");
   for (const char* name : {"a.vcf", "b.vcf", "c.vcf"}) WriteCard(root / "book" / name);
   auto store = MakeVCardStore(root.string(), 2);
   ASSERT_TRUE(store->Open().Ok());

@@ -18,6 +18,7 @@
 
 #include "contacts/contact_store.h"
 #include "tests/fakes/quiet_run.h"
+#include "tests/fakes/test_folder.h"
 
 // The vCard folder walk on what a real folder tree may hold: links back up the tree, FIFOs and
 // devices where files belong, leftovers of a killed run, names with control characters.
@@ -31,22 +32,6 @@ using testing::IsEmpty;
 
 constexpr std::string_view kCard =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
-
-void Write(const fs::path& path, std::string_view text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// A fresh folder per test: ctest runs each test in its own process, in parallel.
-fs::path FreshRoot() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "walk_" + std::string(info->test_suite_name()) + "_" + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  const fs::path root = fs::path(testing::TempDir()) / name;
-  fs::remove_all(root);
-  fs::create_directories(root);
-  return root;
-}
 
 // What a walk of the whole store met: each folder's path and card count, and every note as
 // the log would place it.
@@ -86,8 +71,8 @@ Walked WalkAll(ContactStore& store, bool writing = false) {
 }
 
 TEST(VCardWalk, PassesOverAFolderLinkedBackToItsParent) {
-  const fs::path root = FreshRoot();
-  Write(root / "book" / "ann.vcf", kCard);
+  const fs::path root = FreshTestFolder("walk");
+  WriteTestFile(root / "book" / "ann.vcf", kCard);
   fs::create_directory_symlink("..", root / "book" / "back");
   const Walked walked = WalkAll(*MakeVCardStore(root.string()));
   EXPECT_THAT(walked.folders, ElementsAre("\\book 1"));
@@ -96,8 +81,8 @@ TEST(VCardWalk, PassesOverAFolderLinkedBackToItsParent) {
 }
 
 TEST(VCardWalk, EndsWhenTwoLinksLeadBackUpTheTree) {
-  const fs::path root = FreshRoot();
-  Write(root / "book" / "ann.vcf", kCard);
+  const fs::path root = FreshTestFolder("walk");
+  WriteTestFile(root / "book" / "ann.vcf", kCard);
   fs::create_directory_symlink("..", root / "book" / "up");
   fs::create_directory_symlink(".", root / "book" / "self");
   fs::create_directory_symlink("book", root / "same");
@@ -110,8 +95,8 @@ TEST(VCardWalk, EndsWhenTwoLinksLeadBackUpTheTree) {
 }
 
 TEST(VCardWalk, WalksAFolderReachedByALinkOnceAndTheRealOneNotAgain) {
-  const fs::path root = FreshRoot();
-  Write(root / "b-real" / "ann.vcf", kCard);
+  const fs::path root = FreshTestFolder("walk");
+  WriteTestFile(root / "b-real" / "ann.vcf", kCard);
   fs::create_directory_symlink("b-real", root / "a-link");
   const Walked walked = WalkAll(*MakeVCardStore(root.string()));
   EXPECT_THAT(walked.folders, ElementsAre("\\a-link 1"));
@@ -120,8 +105,8 @@ TEST(VCardWalk, WalksAFolderReachedByALinkOnceAndTheRealOneNotAgain) {
 }
 
 TEST(VCardWalk, CountsAOneCardStoreWithALinkBackAsOneContact) {
-  const fs::path root = FreshRoot();
-  Write(root / "book" / "ann.vcf", kCard);
+  const fs::path root = FreshTestFolder("walk");
+  WriteTestFile(root / "book" / "ann.vcf", kCard);
   fs::create_directory_symlink("..", root / "book" / "back");
   auto store = MakeVCardStore(root.string());
   const QuietRun run = RunQuietly(*store, NumberOptions{}, /*update=*/false);
@@ -139,8 +124,9 @@ struct DisplayNameCase {
 };
 
 const DisplayNameCase kDisplayNames[] = {
-    {"FirstLineOfAFile", [](const fs::path& f) { Write(f, "Work Friends \r\nsecond line\n"); },
-     "Work Friends", ""},
+    {"FirstLineOfAFile",
+     [](const fs::path& f) { WriteTestFile(f, "Work Friends \r\nsecond line\n"); }, "Work Friends",
+     ""},
     {"MissingFile", [](const fs::path&) {}, "book", ""},
     {"FifoWithAWriter",
      [](const fs::path& f) {
@@ -155,17 +141,18 @@ const DisplayNameCase kDisplayNames[] = {
      "passed over: it is a device, not a file; the folder's own name is used"},
     {"Folder", [](const fs::path& f) { fs::create_directory(f); }, "book",
      "passed over: it is a folder, not a file; the folder's own name is used"},
-    {"FirstLineLongerThan4KiB", [](const fs::path& f) { Write(f, std::string(10000, 'x')); },
-     "book", "passed over: its first line is longer than 4 KiB; the folder's own name is used"},
+    {"FirstLineLongerThan4KiB",
+     [](const fs::path& f) { WriteTestFile(f, std::string(10000, 'x')); }, "book",
+     "passed over: its first line is longer than 4 KiB; the folder's own name is used"},
     {"LongFileWithAShortFirstLine",
-     [](const fs::path& f) { Write(f, "Short\n" + std::string(10000, 'x')); }, "Short", ""},
+     [](const fs::path& f) { WriteTestFile(f, "Short\n" + std::string(10000, 'x')); }, "Short", ""},
 };
 
 class VCardDisplayName : public testing::TestWithParam<DisplayNameCase> {};
 
 TEST_P(VCardDisplayName, IsReadOnlyFromAFileElseTheFolderNameIsUsed) {
-  const fs::path root = FreshRoot();
-  Write(root / "book" / "ann.vcf", kCard);
+  const fs::path root = FreshTestFolder("walk");
+  WriteTestFile(root / "book" / "ann.vcf", kCard);
   GetParam().make(root / "book" / "displayname");
   auto store = MakeVCardStore(root.string());
   ASSERT_TRUE(store->Open().Ok());
@@ -188,9 +175,9 @@ INSTANTIATE_TEST_SUITE_P(Files, VCardDisplayName, testing::ValuesIn(kDisplayName
                          [](const auto& info) { return info.param.row; });
 
 TEST(VCardWalk, NamesEveryEntryOfACardsNameThatIsNotAFile) {
-  const fs::path root = FreshRoot();
+  const fs::path root = FreshTestFolder("walk");
   const fs::path book = root / "book";
-  Write(book / "b-ann.vcf", kCard);
+  WriteTestFile(book / "b-ann.vcf", kCard);
   ASSERT_EQ(::mkfifo((book / "fifo.vcf").c_str(), 0600), 0);
   fs::create_symlink("/dev/null", book / "device.vcf");
   fs::create_symlink("nowhere.vcf", book / "gone.vcf");
@@ -220,13 +207,13 @@ TEST(VCardWalk, NamesEveryEntryOfACardsNameThatIsNotAFile) {
 
 // Leftovers of ours beside cards, and hidden files that only look like them.
 void MakeLeftovers(const fs::path& root) {
-  Write(root / "book" / "ann.vcf", kCard);
-  Write(root / "book" / ".ann.vcf.dialmend-a1B2c3.tmp", "half a card");
-  Write(root / "book" / "sub" / ".x.vcf.dialmend-ZZZZZZ.tmp", "");
-  Write(root / ".displayname.dialmend-000000.tmp", "");
-  Write(root / "book" / ".ann.vcf.dialmend-a1B2c.tmp", "five letters");
-  Write(root / "book" / ".ann.vcf.dialmend-a1B2c_.tmp", "not a letter");
-  Write(root / "book" / ".ann.vcf.other-a1B2c3.tmp", "another program's");
+  WriteTestFile(root / "book" / "ann.vcf", kCard);
+  WriteTestFile(root / "book" / ".ann.vcf.dialmend-a1B2c3.tmp", "half a card");
+  WriteTestFile(root / "book" / "sub" / ".x.vcf.dialmend-ZZZZZZ.tmp", "");
+  WriteTestFile(root / ".displayname.dialmend-000000.tmp", "");
+  WriteTestFile(root / "book" / ".ann.vcf.dialmend-a1B2c.tmp", "five letters");
+  WriteTestFile(root / "book" / ".ann.vcf.dialmend-a1B2c_.tmp", "not a letter");
+  WriteTestFile(root / "book" / ".ann.vcf.other-a1B2c3.tmp", "another program's");
   fs::create_symlink("ann.vcf", root / "book" / ".link.vcf.dialmend-abcdef.tmp");
   fs::create_directories(root / "book" / ".dir.vcf.dialmend-abcdef.tmp");
 }
@@ -241,7 +228,7 @@ std::vector<std::string> Files(const fs::path& root) {
 }
 
 TEST(VCardWalk, AnUpdateRemovesOnlyOurOwnLeftoverFilesAndSaysHowMany) {
-  const fs::path root = FreshRoot();
+  const fs::path root = FreshTestFolder("walk");
   MakeLeftovers(root);
   const Walked walked = WalkAll(*MakeVCardStore(root.string()), true);
   EXPECT_THAT(walked.notes,
@@ -254,7 +241,7 @@ TEST(VCardWalk, AnUpdateRemovesOnlyOurOwnLeftoverFilesAndSaysHowMany) {
 }
 
 TEST(VCardWalk, ASimulationRemovesNothing) {
-  const fs::path root = FreshRoot();
+  const fs::path root = FreshTestFolder("walk");
   MakeLeftovers(root);
   const std::vector<std::string> before = Files(root);
   const Walked walked = WalkAll(*MakeVCardStore(root.string()), false);
@@ -263,10 +250,10 @@ TEST(VCardWalk, ASimulationRemovesNothing) {
 }
 
 TEST(VCardWalk, ShowsControlCharactersOfNamesEscapedInTheLog) {
-  const fs::path root = FreshRoot();
-  Write(root / "Work\nInjected" / "ann.vcf", kCard);
-  Write(root / "Work\nInjected" / "bad\x1b.vcf", "BEGIN:VCARD\r\nno colon\r\n");
-  Write(root / "Zed\t\xC2\x85\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9" / "ann.vcf", kCard);
+  const fs::path root = FreshTestFolder("walk");
+  WriteTestFile(root / "Work\nInjected" / "ann.vcf", kCard);
+  WriteTestFile(root / "Work\nInjected" / "bad\x1b.vcf", "BEGIN:VCARD\r\nno colon\r\n");
+  WriteTestFile(root / "Zed\t\xC2\x85\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9" / "ann.vcf", kCard);
   auto store = MakeVCardStore(root.string());
   const std::string text = RunQuietly(*store, NumberOptions{}, /*update=*/false).log;
   EXPECT_NE(text.find("\r\n\\Work\\nInjected\\Ann\r\n  Home:"), std::string::npos) << text;

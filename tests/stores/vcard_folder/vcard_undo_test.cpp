@@ -12,6 +12,7 @@
 #include "stores/vcard_file/vcard_file_store.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 #include "tests/fakes/quiet_run.h"
+#include "tests/fakes/test_folder.h"
 
 // An update undone at once gives back every card file byte for byte, in every form the reader
 // handles, for a folder of cards and for a file of many.
@@ -24,19 +25,6 @@ namespace fs = std::filesystem;
 std::string Contents(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-fs::path TestRoot() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_undo" / info->name();
-  fs::remove_all(root);
-  fs::create_directories(root);
-  return root;
 }
 
 // Every fixture card the reader takes: all but the ones made to be refused.
@@ -74,9 +62,9 @@ UndoRecord OnlyRecord(const fs::path& runs) {
 }
 
 TEST(VCardUndo, GivesBackEveryCardOfAFolderByteForByte) {
-  const fs::path root = TestRoot();
+  const fs::path root = FreshTestFolder("vcard_undo");
   const fs::path runs = root / "runs";
-  for (const auto& [name, bytes] : ReadableFixtures()) Write(root / "book" / name, bytes);
+  for (const auto& [name, bytes] : ReadableFixtures()) WriteTestFile(root / "book" / name, bytes);
   const auto before = Files(root / "book");
   ASSERT_GT(before.size(), 20u);
 
@@ -94,7 +82,7 @@ TEST(VCardUndo, GivesBackEveryCardOfAFolderByteForByte) {
 }
 
 TEST(VCardUndo, GivesBackAFileOfManyCardsByteForByte) {
-  const fs::path root = TestRoot();
+  const fs::path root = FreshTestFolder("vcard_undo");
   const fs::path runs = root / "runs";
   std::string all;
   for (const auto& [name, bytes] : ReadableFixtures()) {
@@ -104,7 +92,7 @@ TEST(VCardUndo, GivesBackAFileOfManyCardsByteForByte) {
     if (!all.ends_with('\n')) all += "\r\n";
   }
   const fs::path file = root / "all.vcf";
-  Write(file, all);
+  WriteTestFile(file, all);
 
   const auto store = MakeVCardFileStore(file.string());
   const QuietRun update = RunQuietly(*store, NumberOptions{}, runs.string());
@@ -118,18 +106,18 @@ TEST(VCardUndo, GivesBackAFileOfManyCardsByteForByte) {
 }
 
 TEST(VCardUndo, LeavesACardChangedSinceTheUpdateAndNamesIt) {
-  const fs::path root = TestRoot();
+  const fs::path root = FreshTestFolder("vcard_undo");
   const fs::path runs = root / "runs";
   const fs::path card = root / "book" / "ann.vcf";
-  Write(card,
-        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\n"
-        "TEL;TYPE=CELL:0370 123456\r\nEND:VCARD\r\n");
+  WriteTestFile(card,
+                "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\n"
+                "TEL;TYPE=CELL:0370 123456\r\nEND:VCARD\r\n");
   const auto store = MakeVCardStore(root.string());
   ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.numbers, 2);
   const std::string edited =
       "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:020 8888 1234\r\n"
       "TEL;TYPE=CELL:(07770) 123456\r\nEND:VCARD\r\n";
-  Write(card, edited);
+  WriteTestFile(card, edited);
 
   const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
   EXPECT_EQ(Contents(card),
@@ -144,16 +132,17 @@ TEST(VCardUndo, LeavesACardChangedSinceTheUpdateAndNamesIt) {
 }
 
 TEST(VCardUndo, WritesTheOldNumberAfreshWhereTheCardNoLongerReadsItsOldBytesAsIt) {
-  const fs::path root = TestRoot();
+  const fs::path root = FreshTestFolder("vcard_undo");
   const fs::path runs = root / "runs";
   const fs::path card = root / "book" / "ann.vcf";
-  Write(card,
-        "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\n"
-        "TEL;HOME;ENCODING=QUOTED-PRINTABLE:0181=20930=\r\n 8801\r\nEND:VCARD\r\n");
+  WriteTestFile(card,
+                "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\n"
+                "TEL;HOME;ENCODING=QUOTED-PRINTABLE:0181=20930=\r\n 8801\r\nEND:VCARD\r\n");
   const auto store = MakeVCardStore(root.string());
   ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.numbers, 1);
   // Another program writes the card again without quoted-printable, keeping the new number.
-  Write(card, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\nTEL;HOME:(020) 8930 8801\r\nEND:VCARD\r\n");
+  WriteTestFile(
+      card, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\nTEL;HOME:(020) 8930 8801\r\nEND:VCARD\r\n");
 
   const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
   EXPECT_EQ(undo.counters.numbers, 1) << undo.log;
@@ -162,13 +151,13 @@ TEST(VCardUndo, WritesTheOldNumberAfreshWhereTheCardNoLongerReadsItsOldBytesAsIt
 }
 
 TEST(VCardUndo, RefusesACardPathOutsideTheStore) {
-  const fs::path root = TestRoot();
+  const fs::path root = FreshTestFolder("vcard_undo");
   const fs::path runs = root / "runs";
-  Write(root / "book" / "ann.vcf",
-        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
+  WriteTestFile(root / "book" / "ann.vcf",
+                "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
   const std::string outside =
       "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Eve\r\nTEL:(020) 7930 8890\r\nEND:VCARD\r\n";
-  Write(root / "elsewhere" / "eve.vcf", outside);
+  WriteTestFile(root / "elsewhere" / "eve.vcf", outside);
   const auto store = MakeVCardStore((root / "book").string());
   ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.updated, 1);
   UndoRecord record = OnlyRecord(runs);

@@ -1,0 +1,29 @@
+#include "tests/fakes/test_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+
+namespace dialmend {
+
+std::filesystem::path FreshTestFolder(std::string_view prefix) {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(prefix) + "_" + info->test_suite_name() + "_" + info->name();
+  // Parameterised tests put '/' in their names.
+  std::replace(name.begin(), name.end(), '/', '_');
+  const std::filesystem::path root = std::filesystem::path(testing::TempDir()) / name;
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root);
+  return root;
+}
+
+void WriteTestFile(const std::filesystem::path& path, std::string_view text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out.flush()) ADD_FAILURE() << "cannot write the test file " << path;
+}
+
+}  // namespace dialmend
