@@ -134,8 +134,9 @@ class Folder {
   // its items and again after Folders(), each note given once.
   [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
 
-  // A write of held saves that failed: what was not written, why, and the HeldSave() numbers
-  // of the contacts it held, none of which is saved.
+  // A write of held saves that failed: what was not written (empty when it is the contact's own
+  // file, which the contact names), why, and the HeldSave() numbers of the contacts it held,
+  // none of which is saved.
   struct FlushFailure {
     std::string subject;
     std::string reason;
@@ -146,6 +147,11 @@ class Folder {
   // the writes that failed. Never throws; with nothing held it writes nothing. The walk calls
   // it when it leaves the folder's items, and when the run is paused or aborted.
   [[nodiscard]] virtual std::vector<FlushFailure> Flush() { return {}; }
+
+  // Whether its items hold so many saves that the walk should Flush() before the next item.
+  // Each Flush() is one batch made durable at once: what must be on disk before the batch's
+  // cards change is written before the call.
+  [[nodiscard]] virtual bool FlushDue() { return false; }
 };
 
 // A profile: the store as one user sees it.

@@ -84,6 +84,8 @@ class ContactRun {
  private:
   bool Aborted();
   void WalkFolders(FolderCursor& folders, const std::string& parent_path);
+  // Logs `line` now, or after the held contacts when any wait.
+  void WriteInOrder(std::string line);
   void Problem(const std::string& text);
   // Logs each note under `where` (the folder or contact path as the log shows it).
   void LogNotes(std::vector<StoreNote> notes, const std::string& where);

@@ -17,7 +17,9 @@ namespace dialmend {
 // run of ours left when it was stopped, and a store note says how many. A card that cannot be
 // read or parsed is reported and never written. Cards in `root` itself (a khard or vdirsyncer
 // collection given as the profile) are one more address book, named as a subfolder is and walked
-// before the subfolders.
+// before the subfolders. A card's save is held and written with the others of its folder's
+// batch at the folder's Flush(), which FlushDue() asks for every 256 saves; a save that fails
+// there is a FlushFailure with no subject.
 [[nodiscard]] std::unique_ptr<ContactStore> MakeVCardStore(std::string root);
 
 // The same store over address books named one by one (khard's configured ones): each folder of
