@@ -24,12 +24,20 @@ class RatioReporter : public benchmark::ConsoleReporter {
     const double engine = Rate("BM_FixNumber");
     const double library = Rate("BM_LibPhoneNumber");
     const double cli = Rate("BM_ConvertCli");
+    const double disk = Rate("BM_UpdateOnDisk");
+    const double copy = Rate("BM_CopyAndSyncOnDisk");
     std::printf("\n");
     if (engine > 0 && library > 0) {
       std::printf(
           "FixNumber %.0f numbers/s, libphonenumber %.0f numbers/s: %.1f times faster "
           "(target: at least 20)\n",
           engine, library, engine / library);
+    }
+    if (disk > 0 && copy > 0) {
+      std::printf(
+          "Update on disk %.0f cards/s, cp -r + sync %.0f cards/s: %.2f times as long "
+          "(target: at most 3)\n",
+          disk, copy, copy / disk);
     }
     if (engine > 0 && cli > 0) {
       std::printf(
