@@ -94,8 +94,8 @@ class ContactItem {
   [[nodiscard]] virtual std::string FileAs() = 0;
 
   // Writes every assigned number to the store, or hands them to the folder's Flush() when the
-  // store writes many contacts at once (one file of many cards). Throws StoreError when the
-  // store refuses.
+  // store writes many contacts at once (one file of many cards, or a batch of card files made
+  // durable together). Throws StoreError when the store refuses.
   virtual void Save() = 0;
 
   // After a Save() that succeeded: std::nullopt when the contact is written, else the number by

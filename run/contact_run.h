@@ -77,8 +77,9 @@ class ContactRun {
 
   // Has the folder being walked write the saves it holds, then reports each held contact: its
   // changes once written, else one "Could not save" problem line, taking it out of the
-  // counters. The walk calls it when it leaves a folder's items and on an abort; the
-  // controller at a pause and an abort, so a stopped run has all it did on disk.
+  // counters. The walk calls it when it leaves a folder's items, when the folder says a flush
+  // is due (Folder::FlushDue, one batch) and on an abort; the controller at a pause and an
+  // abort, so a stopped run has all it did on disk.
   void Flush();
 
  private:
