@@ -52,11 +52,19 @@ class RatioReporter : public benchmark::BenchmarkReporter {
                    "(target: at most 1.5)\n",
                    1e9 / engine, 1e9 / floor, floor / engine);
     }
+    const double disk = Rate("BM_UpdateOnDisk");
+    const double copy = Rate("BM_CopyAndSyncOnDisk");
     if (engine > 0 && library > 0) {
       std::fprintf(out,
                    "FixNumber %.0f numbers/s, libphonenumber %.0f numbers/s: %.1f times faster "
                    "(target: at least 20)\n",
                    engine, library, engine / library);
+    }
+    if (disk > 0 && copy > 0) {
+      std::fprintf(out,
+                   "Update on disk %.0f cards/s, cp -r + sync %.0f cards/s: %.2f times as long "
+                   "(target: at most 3)\n",
+                   disk, copy, copy / disk);
     }
     if (engine > 0 && cli > 0) {
       std::fprintf(out,

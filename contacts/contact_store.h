@@ -130,8 +130,8 @@ class ContactItem {
   [[nodiscard]] virtual std::string FileAs() = 0;
 
   // Writes every assigned number to the store, or hands them to the folder's Flush() when the
-  // store writes many contacts at once (one file of many cards). Throws StoreError when the
-  // store refuses.
+  // store writes many contacts at once (one file of many cards, or a batch of card files made
+  // durable together). Throws StoreError when the store refuses.
   virtual void Save() = 0;
 
   // After a Save() that succeeded: std::nullopt when the contact is written, else the number by
@@ -178,8 +178,9 @@ class Folder {
   // its items and again after Folders(), each note given once.
   [[nodiscard]] virtual std::vector<StoreNote> TakeNotes() { return {}; }
 
-  // A write of held saves that failed: what was not written, why, and the HeldSave() numbers
-  // of the contacts it held, none of which is saved.
+  // A write of held saves that failed: what was not written (empty when it is the contact's own
+  // file, which the contact names), why, and the HeldSave() numbers of the contacts it held,
+  // none of which is saved.
   struct FlushFailure {
     std::string subject;
     std::string reason;
@@ -190,6 +191,11 @@ class Folder {
   // the writes that failed. Never throws; with nothing held it writes nothing. The walk calls
   // it when it leaves the folder's items, and when the run is paused or aborted.
   [[nodiscard]] virtual std::vector<FlushFailure> Flush() { return {}; }
+
+  // Whether its items hold so many saves that the walk should Flush() before the next item.
+  // Each Flush() is one batch made durable at once: what must be on disk before the batch's
+  // cards change is written before the call.
+  [[nodiscard]] virtual bool FlushDue() { return false; }
 };
 
 // A profile: the store as one user sees it.

@@ -5,12 +5,14 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -44,6 +46,11 @@ FileStamp StampOf(const struct stat& info) {
   stamp.inode = static_cast<std::uint64_t>(info.st_ino);
   stamp.device = static_cast<std::uint64_t>(info.st_dev);
   return stamp;
+}
+
+std::int64_t ChangeTimeOf(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 +
+         static_cast<std::int64_t>(info.st_ctim.tv_nsec);
 }
 
 // Closes the descriptor on every path out of a function.
@@ -123,16 +130,19 @@ class DescriptorReader : public OpenFile {
   }
 
   std::optional<FileStamp> Stamp(std::string& reason) override {
-    struct stat info {};
-    if (::fstat(m_fd, &info) != 0) {
+    if (::fstat(m_fd, &m_last) != 0) {
       reason = ReasonOf(errno);
       return std::nullopt;
     }
-    return StampOf(info);
+    return StampOf(m_last);
   }
+
+  // The change time the last Stamp() saw.
+  [[nodiscard]] std::int64_t LastChange() const { return ChangeTimeOf(m_last); }
 
  private:
   int m_fd;
+  struct stat m_last {};
 };
 
 constexpr std::string_view kChangedAfterRead = "another program changed it after it was read";
@@ -204,6 +214,23 @@ std::optional<bool> HoldsExactly(int fd, std::string_view expected, std::string&
       return false;
     }
     offset += count;
+  }
+}
+
+// Whether the file behind `fd` hashes to `expected`, as HoldsExactly.
+std::optional<bool> HashesTo(int fd, std::uint64_t expected, std::string& reason) {
+  char buffer[16 * 1024];
+  ContentHasher hasher;
+  for (off_t offset = 0;;) {
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, offset);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      reason = ReasonOf(errno);
+      return std::nullopt;
+    }
+    if (got == 0) return hasher.Value() == expected;
+    hasher.Add(std::string_view(buffer, static_cast<std::size_t>(got)));
+    offset += got;
   }
 }
 
@@ -309,13 +336,22 @@ Descriptor MakeTempFile(const std::filesystem::path& target, std::string& temp_p
       Sys().mkostemps(temp_path.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC));
 }
 
-// Flushes the folder of `target`: without this the rename itself may not survive a power cut.
-void SyncFolder(const std::filesystem::path& target) {
+// The folder `target` is in.
+std::filesystem::path FolderOf(const std::filesystem::path& target) {
   std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
+  return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+// Flushes `folder`: without this a rename in it may not survive a power cut.
+void SyncFolderAt(const std::filesystem::path& folder) {
   Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   // The new content is in place whatever this gives: some file systems cannot flush a folder.
   if (directory.Get() >= 0) (void)Sys().fsync(directory.Get());
+}
+
+// Flushes the folder of `target`.
+void SyncFolder(const std::filesystem::path& target) {
+  SyncFolderAt(FolderOf(target));
 }
 
 // The replace of a file that may not exist yet and is not compared with anything (a log file).
@@ -360,20 +396,57 @@ Status ReplaceUnchecked(const std::filesystem::path& path, const std::filesystem
 
 // The replace of a card read earlier (see WriteFileAtomically), in the order it happens: find
 // the file as it was read, write the new content beside it, swap the two names, then make sure
-// nobody wrote the old file meanwhile.
+// nobody wrote the old file meanwhile. A replace of a batch leaves the flushes to the batch.
 class CheckedReplace {
  public:
   CheckedReplace(const std::filesystem::path& path, const std::filesystem::path& target,
-                 const FileStamp& expected, std::optional<std::string_view> expected_content)
-      : m_path(path),
-        m_target(target),
-        m_expected(expected),
-        m_expected_content(expected_content) {}
+                 const FileStamp& expected, const ContentCheck& check, bool batched)
+      : m_path(path), m_target(target), m_expected(expected), m_check(check), m_batched(batched) {}
 
   Status Run(std::string_view bytes, const HeldFile* read) {
-    if (std::optional<Status> failed = FindAsRead(read)) return std::move(*failed);
-    if (std::optional<Status> failed = WriteTemp(bytes)) return std::move(*failed);
+    if (std::optional<Status> failed = Prepare(bytes, read)) return std::move(*failed);
     return Swap();
+  }
+
+  // The file as read, found, and the new content beside it; not yet flushed when batched.
+  std::optional<Status> Prepare(std::string_view bytes, const HeldFile* read) {
+    if (std::optional<Status> failed = FindAsRead(read)) return failed;
+    return WriteTemp(bytes);
+  }
+
+  // The new content's file, open, and the device it is on.
+  [[nodiscard]] int TempDescriptor() const { return m_temp.Get(); }
+  [[nodiscard]] std::uint64_t Device() const { return static_cast<std::uint64_t>(m_made.st_dev); }
+
+  // Flushes the new content alone, where the whole file system could not be.
+  std::optional<Status> SyncTemp() const {
+    if (Sys().fsync(m_temp.Get()) != 0) return Fail(ReasonOf(errno));
+    return std::nullopt;
+  }
+
+  // Swaps the new content in; batched, the folder is flushed by the batch.
+  Status Swap() {
+    SaveSeams& seams = SaveSeamsForTesting();
+    if (seams.before_replace) seams.before_replace();
+    if (!IsFileAt(m_target.c_str(), m_original)) {
+      if (::access(m_target.c_str(), F_OK) != 0 && errno == ENOENT) return FailErrno(ENOENT);
+      return Fail(kChangedWhileSaving);
+    }
+    // Held until the swap is settled: by then the old file is removed or back under its name.
+    const ReadLease lease(m_original_fd);
+    if (lease.Taken() == ReadLease::Outcome::OpenForWriting) return Fail(kOpenForWriting);
+    if (m_check.change_ns) {
+      // Last before the swap, which itself changes the old file's change time.
+      struct stat now {};
+      if (::fstat(m_original_fd, &now) != 0) return Fail(ReasonOf(errno));
+      if (!SameChangeTime(now)) return Fail(kChangedWhileSaving);
+    }
+    const bool exchanged =
+        !seams.no_exchange && Sys().renameat2(AT_FDCWD, m_temp_path.c_str(), AT_FDCWD,
+                                              m_target.c_str(), RENAME_EXCHANGE) == 0;
+    if (exchanged) return SettleExchange(lease);
+    if (!seams.no_exchange && errno != EINVAL && errno != ENOSYS) return FailErrno(errno);
+    return RenameOver(lease);
   }
 
  private:
@@ -396,7 +469,7 @@ class CheckedReplace {
     struct stat named {};
     if (::stat(m_target.c_str(), &named) != 0) return FailErrno(errno);
     if (StampOf(m_original) != m_expected || named.st_ino != m_original.st_ino ||
-        named.st_dev != m_original.st_dev) {
+        named.st_dev != m_original.st_dev || !SameChangeTime(m_original)) {
       return Fail(kChangedAfterRead);
     }
     if (!S_ISREG(m_original.st_mode)) return Fail("it is not a regular file");
@@ -441,7 +514,7 @@ class CheckedReplace {
     if ((m_made.st_mode & 07777) != (m_original.st_mode & 07777)) {
       return Fail("its permissions could not be kept");
     }
-    if (Sys().fsync(m_temp.Get()) != 0) return Fail(ReasonOf(errno));
+    if (!m_batched) return SyncTemp();
     return std::nullopt;
   }
 
@@ -450,30 +523,14 @@ class CheckedReplace {
     struct stat now {};
     if (::fstat(m_original_fd, &now) != 0) return Fail(ReasonOf(errno));
     if (StampOf(now) != m_expected) return Fail(kChangedWhileSaving);
-    if (!m_expected_content) return std::nullopt;
+    if (!m_check.bytes && !m_check.hash) return std::nullopt;
     std::string reason;
-    const std::optional<bool> same = HoldsExactly(m_original_fd, *m_expected_content, reason);
+    const std::optional<bool> same = m_check.bytes
+                                         ? HoldsExactly(m_original_fd, *m_check.bytes, reason)
+                                         : HashesTo(m_original_fd, *m_check.hash, reason);
     if (!same) return Fail(reason);
     if (!*same) return Fail(kChangedWhileSaving);
     return std::nullopt;
-  }
-
-  Status Swap() {
-    SaveSeams& seams = SaveSeamsForTesting();
-    if (seams.before_replace) seams.before_replace();
-    if (!IsFileAt(m_target.c_str(), m_original)) {
-      if (::access(m_target.c_str(), F_OK) != 0 && errno == ENOENT) return FailErrno(ENOENT);
-      return Fail(kChangedWhileSaving);
-    }
-    // Held until the swap is settled: by then the old file is removed or back under its name.
-    const ReadLease lease(m_original_fd);
-    if (lease.Taken() == ReadLease::Outcome::OpenForWriting) return Fail(kOpenForWriting);
-    const bool exchanged =
-        !seams.no_exchange && Sys().renameat2(AT_FDCWD, m_temp_path.c_str(), AT_FDCWD,
-                                              m_target.c_str(), RENAME_EXCHANGE) == 0;
-    if (exchanged) return SettleExchange(lease);
-    if (!seams.no_exchange && errno != EINVAL && errno != ENOSYS) return FailErrno(errno);
-    return RenameOver(lease);
   }
 
   // Where the file system cannot swap names: the last look at the old file comes before the
@@ -484,7 +541,7 @@ class CheckedReplace {
     if (Sys().rename(m_temp_path.c_str(), m_target.c_str()) != 0) return Fail(ReasonOf(errno));
     m_guard->Keep();
     if (SaveSeamsForTesting().after_replace) SaveSeamsForTesting().after_replace();
-    SyncFolder(m_target);
+    FolderChanged();
     return Status{};
   }
 
@@ -503,7 +560,7 @@ class CheckedReplace {
         return Fail("it was saved, but its old version could not be removed from \"" + m_temp_path +
                     "\": " + ReasonOf(errno));
       }
-      SyncFolder(m_target);
+      FolderChanged();
       return Status{};
     }
     return PutBack(std::move(*changed));
@@ -525,14 +582,23 @@ class CheckedReplace {
       return Fail(std::string(kChangedWhileSaving) + "; our version is left as \"" + m_temp_path +
                   "\": " + ReasonOf(errno));
     }
-    SyncFolder(m_target);
+    FolderChanged();
     return changed;
+  }
+
+  bool SameChangeTime(const struct stat& info) const {
+    return !m_check.change_ns || ChangeTimeOf(info) == *m_check.change_ns;
+  }
+
+  void FolderChanged() const {
+    if (!m_batched) SyncFolder(m_target);
   }
 
   const std::filesystem::path& m_path;
   const std::filesystem::path& m_target;
   const FileStamp& m_expected;
-  std::optional<std::string_view> m_expected_content;
+  ContentCheck m_check;
+  bool m_batched;
   // Destroyed in reverse: the temporary file is removed, then closed, then the opened original.
   Descriptor m_opened{-1};
   int m_original_fd = -1;
@@ -542,6 +608,41 @@ class CheckedReplace {
   std::optional<TempFileGuard> m_guard;
   struct stat m_made {};
 };
+
+// The file a save of `path` replaces: the file a symbolic link names, not the link.
+Status ResolveTarget(const std::filesystem::path& path, std::filesystem::path& target) {
+  target = path;
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    // Renaming over the link would turn it into a plain file and leave the linked file stale.
+    std::error_code error;
+    target = std::filesystem::canonical(path, error);
+    if (error) return FileFailure(kCannotSave, path, ReasonOf(error.value()));
+  }
+  return Status{};
+}
+
+// Flushes the new files of a batch: one syncfs for each file system they are on, or, where that
+// fails, each file on its own; a file that cannot be flushed fails and its replace is dropped.
+void MakeDurable(std::vector<std::unique_ptr<CheckedReplace>>& replaces,
+                 std::vector<Status>& results) {
+  std::vector<std::pair<std::uint64_t, bool>> devices;
+  const auto synced = [&](std::uint64_t device) {
+    return std::find_if(devices.begin(), devices.end(),
+                        [&](const auto& known) { return known.first == device; });
+  };
+  for (const std::unique_ptr<CheckedReplace>& replace : replaces) {
+    if (!replace || synced(replace->Device()) != devices.end()) continue;
+    devices.emplace_back(replace->Device(), Sys().syncfs(replace->TempDescriptor()) == 0);
+  }
+  for (std::size_t i = 0; i < replaces.size(); ++i) {
+    if (!replaces[i] || synced(replaces[i]->Device())->second) continue;
+    if (std::optional<Status> failed = replaces[i]->SyncTemp()) {
+      results[i] = std::move(*failed);
+      replaces[i].reset();
+    }
+  }
+}
 
 }  // namespace
 
@@ -566,25 +667,66 @@ FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max
     snapshot.status = FileFailure(kCannotRead, path, "it is not a regular file");
     return snapshot;
   }
+  // Taken before the read: a change after the read's last look at the file gets a change time
+  // at least this late, so a file that last changed earlier shows any later write in its stamp.
+  struct timespec start {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
+  const std::int64_t start_ns = static_cast<std::int64_t>(start.tv_sec) * 1'000'000'000 +
+                                static_cast<std::int64_t>(start.tv_nsec);
   DescriptorReader reader(file.Get());
   snapshot = ReadOpenFile(reader, path, max_bytes, StampOf(before));
-  if (snapshot.status.Ok()) snapshot.file = HeldFile(file.Release());
+  if (!snapshot.status.Ok()) return snapshot;
+  snapshot.file = HeldFile(file.Release());
+  if (reader.LastChange() < start_ns && snapshot.stamp.mtime_ns < start_ns) {
+    snapshot.settled_change_ns = reader.LastChange();
+  }
   return snapshot;
 }
 
 Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
-                       const FileStamp* expected, std::optional<std::string_view> expected_content,
-                       const HeldFile* read) {
-  std::filesystem::path target = path;
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    // Renaming over the link would turn it into a plain file and leave the linked file stale.
-    std::error_code error;
-    target = std::filesystem::canonical(path, error);
-    if (error) return FileFailure(kCannotSave, path, ReasonOf(error.value()));
-  }
+                       const FileStamp* expected, const ContentCheck& check, const HeldFile* read) {
+  std::filesystem::path target;
+  if (Status status = ResolveTarget(path, target); !status.Ok()) return status;
   if (expected == nullptr) return ReplaceUnchecked(path, target, bytes);
-  return CheckedReplace(path, target, *expected, expected_content).Run(bytes, read);
+  return CheckedReplace(path, target, *expected, check, false).Run(bytes, read);
+}
+
+// The order makes a power cut harmless at every step. Until the renames, every card's name
+// still leads to its old file, untouched. The new files are durable before the first rename
+// (the flush below), so each rename, which moves one name at once, points a card's name at
+// either the old file or a complete new one; the old file stays whole under a temporary name
+// until it is removed, and the next update run removes such leftovers. The folders are flushed
+// last, so that the renames themselves survive; before that a cut simply keeps old cards.
+std::vector<Status> SaveBatch::Commit() {
+  std::vector<Entry> entries = std::exchange(m_entries, {});
+  std::vector<Status> results(entries.size());
+  std::vector<std::filesystem::path> targets(entries.size());
+  std::vector<std::unique_ptr<CheckedReplace>> replaces(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Entry& entry = entries[i];
+    results[i] = ResolveTarget(entry.path, targets[i]);
+    if (!results[i].Ok()) continue;
+    auto replace = std::make_unique<CheckedReplace>(
+        entry.path, targets[i], entry.as_read.stamp,
+        ContentCheck{std::nullopt, entry.as_read.content_hash, entry.as_read.change_ns}, true);
+    if (std::optional<Status> failed = replace->Prepare(entry.bytes, &entry.read)) {
+      results[i] = std::move(*failed);
+      continue;
+    }
+    replaces[i] = std::move(replace);
+  }
+  MakeDurable(replaces, results);
+  std::vector<std::filesystem::path> folders;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!replaces[i]) continue;
+    results[i] = replaces[i]->Swap();
+    std::filesystem::path folder = FolderOf(targets[i]);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+      folders.push_back(std::move(folder));
+    }
+  }
+  for (const std::filesystem::path& folder : folders) SyncFolderAt(folder);
+  return results;
 }
 
 }  // namespace dialmend

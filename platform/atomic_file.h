@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/result.h"
 
@@ -55,6 +56,11 @@ struct FileSnapshot {
   Status status;
   // The file as read, still open where the system allows it, for WriteFileAtomically.
   HeldFile file;
+  // When the file had last changed, and was last written, in a clock tick before its reading
+  // began: its change time then (which no program can set back). Any later write then moves its
+  // stamp, and any later change its change time; else only its content can tell a write made
+  // in that same tick. Never set on Windows.
+  std::optional<std::int64_t> settled_change_ns;
 };
 
 // Reads a regular file whole. Refuses files larger than `max_bytes`, and files that change while
@@ -80,6 +86,49 @@ Status WriteFileAtomically(const std::filesystem::path& path, std::string_view b
 // The same for a file that may not exist yet (a log file): whatever is there is replaced; a
 // new file gets the permissions the user's umask allows.
 Status WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// A hash of a file's content, for comparing it with what was read without keeping those bytes.
+[[nodiscard]] std::uint64_t ContentHash(std::string_view bytes);
+
+// What a batched save compares a card with before it replaces it: the stamp it was read with
+// and the change time of a settled read (FileSnapshot::settled_change_ns) or, without one, the
+// ContentHash of the bytes read.
+struct AsRead {
+  FileStamp stamp;
+  std::optional<std::int64_t> change_ns;
+  std::optional<std::uint64_t> content_hash;
+};
+
+// Replaces of many cards made durable together: one flush of the file system for the whole
+// batch and one of each folder, instead of two flushes per card. Each replace keeps every
+// promise of WriteFileAtomically; a power cut at any moment leaves each card old or new.
+class SaveBatch {
+ public:
+  SaveBatch();
+  ~SaveBatch();
+  SaveBatch(SaveBatch&&) noexcept;
+  SaveBatch& operator=(SaveBatch&&) noexcept;
+
+  // Holds the replace of `path` by `bytes`, checked against `as_read` and `read` (the file as
+  // read, FileSnapshot::file) as WriteFileAtomically checks; nothing is written before Commit().
+  void Add(std::filesystem::path path, std::string bytes, AsRead as_read, HeldFile read);
+
+  // How many replaces are held.
+  [[nodiscard]] std::size_t Size() const { return m_entries.size(); }
+
+  // Writes every held replace and gives one Status per Add(), in order, as WriteFileAtomically
+  // would. The batch is empty afterwards.
+  [[nodiscard]] std::vector<Status> Commit();
+
+ private:
+  struct Entry {
+    std::filesystem::path path;
+    std::string bytes;
+    AsRead as_read;
+    HeldFile read;
+  };
+  std::vector<Entry> m_entries;
+};
 
 // Whether `name` is a temporary file name WriteFileAtomically makes, so that one left by a
 // process killed midway can be told from every other file and removed.

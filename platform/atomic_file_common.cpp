@@ -104,17 +104,31 @@ FileSnapshot ReadOpenFile(OpenFile& file, const std::filesystem::path& path, std
   return snapshot;
 }
 
+void ContentHasher::Add(std::string_view bytes) {
+  // FNV-1a: cards are small, and only a card read in the tick it last changed is hashed again.
+  for (const char c : bytes) {
+    m_value ^= static_cast<unsigned char>(c);
+    m_value *= 1099511628211ull;
+  }
+}
+
+std::uint64_t ContentHash(std::string_view bytes) {
+  ContentHasher hasher;
+  hasher.Add(bytes);
+  return hasher.Value();
+}
+
 Status CheckStillAsRead(const std::filesystem::path& path, const std::filesystem::path& target,
-                        const FileStamp& now, const FileStamp& expected,
-                        std::optional<std::string_view> expected_content,
+                        const FileStamp& now, const FileStamp& expected, const ContentCheck& check,
                         std::string_view changed_reason) {
   if (now != expected) return FileFailure(kCannotSave, path, std::string(changed_reason));
   // A write within the clock's last tick can keep size and time: the content tells.
-  if (expected_content) {
-    FileSnapshot current = ReadFileSnapshot(target, expected_content->size());
-    if (!current.status.Ok() || current.bytes != *expected_content) {
-      return FileFailure(kCannotSave, path, std::string(changed_reason));
-    }
+  if (check.bytes || check.hash) {
+    FileSnapshot current = ReadFileSnapshot(target, static_cast<std::size_t>(expected.size));
+    const bool same =
+        current.status.Ok() &&
+        (check.bytes ? current.bytes == *check.bytes : ContentHash(current.bytes) == *check.hash);
+    if (!same) return FileFailure(kCannotSave, path, std::string(changed_reason));
   }
   return Status{};
 }
@@ -127,11 +141,21 @@ SaveSeams& SaveSeamsForTesting() {
 Status WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                            const FileStamp& expected,
                            std::optional<std::string_view> expected_content, const HeldFile* read) {
-  return WriteAtomically(path, bytes, &expected, expected_content, read);
+  return WriteAtomically(path, bytes, &expected,
+                         ContentCheck{expected_content, std::nullopt, std::nullopt}, read);
 }
 
 Status WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-  return WriteAtomically(path, bytes, nullptr, std::nullopt, nullptr);
+  return WriteAtomically(path, bytes, nullptr, ContentCheck{}, nullptr);
+}
+
+SaveBatch::SaveBatch() = default;
+SaveBatch::~SaveBatch() = default;
+SaveBatch::SaveBatch(SaveBatch&&) noexcept = default;
+SaveBatch& SaveBatch::operator=(SaveBatch&&) noexcept = default;
+
+void SaveBatch::Add(std::filesystem::path path, std::string bytes, AsRead as_read, HeldFile read) {
+  m_entries.push_back({std::move(path), std::move(bytes), as_read, std::move(read)});
 }
 
 }  // namespace dialmend

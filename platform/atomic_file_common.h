@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -54,19 +55,35 @@ class OpenFile {
 [[nodiscard]] FileSnapshot ReadOpenFile(OpenFile& file, const std::filesystem::path& path,
                                         std::size_t max_bytes, const FileStamp& before);
 
+// What a checked save compares the file with besides its stamp: its change time, when given,
+// and its content: the bytes read, or their ContentHash, or nothing when neither is given.
+struct ContentCheck {
+  std::optional<std::string_view> bytes;
+  std::optional<std::uint64_t> hash;
+  std::optional<std::int64_t> change_ns;
+};
+
+// ContentHash over bytes given piece by piece: Add() the pieces in order, then Value().
+class ContentHasher {
+ public:
+  void Add(std::string_view bytes);
+  [[nodiscard]] std::uint64_t Value() const { return m_value; }
+
+ private:
+  std::uint64_t m_value = 14695981039346656037ull;
+};
+
 // The check the Windows WriteFileAtomically makes before and after writing, once the stamp of
-// `target` now is known: a failure with `changed_reason` when it is not `expected` or, when
-// `expected_content` is given, the content is no longer that.
+// `target` now is known: a failure with `changed_reason` when it is not `expected` or its
+// content no longer passes `check`.
 [[nodiscard]] Status CheckStillAsRead(const std::filesystem::path& path,
                                       const std::filesystem::path& target, const FileStamp& now,
-                                      const FileStamp& expected,
-                                      std::optional<std::string_view> expected_content,
+                                      const FileStamp& expected, const ContentCheck& check,
                                       std::string_view changed_reason);
 
 // WriteFileAtomically, on each platform; `expected` null: no check, and the file may be new.
 Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
-                       const FileStamp* expected, std::optional<std::string_view> expected_content,
-                       const HeldFile* read);
+                       const FileStamp* expected, const ContentCheck& check, const HeldFile* read);
 
 // A test seam: lets a test play another program at the worst moments of a checked save, and a
 // file system that cannot swap two names. Only tests set it.

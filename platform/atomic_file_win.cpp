@@ -241,8 +241,7 @@ FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max
 }
 
 Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
-                       const FileStamp* expected, std::optional<std::string_view> expected_content,
-                       const HeldFile*) {
+                       const FileStamp* expected, const ContentCheck& check, const HeldFile*) {
   std::filesystem::path target = path;
   std::error_code link_error;
   if (std::filesystem::is_symlink(path, link_error)) {
@@ -262,7 +261,7 @@ Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes
       }
       return FileFailure(kCannotSave, path, ReasonOf(error));
     }
-    return CheckStillAsRead(path, target, now, *expected, expected_content, changed_reason);
+    return CheckStillAsRead(path, target, now, *expected, check, changed_reason);
   };
   if (Status status = still_as_read("another program changed it after it was read"); !status.Ok()) {
     return status;
@@ -305,6 +304,20 @@ Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes
   if (!replaced) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
   guard.Keep();
   return Status{};
+}
+
+// Windows flushes each file as it writes it (MoveFileExW's write-through), so a batch is the
+// replaces one by one.
+std::vector<Status> SaveBatch::Commit() {
+  std::vector<Entry> entries = std::exchange(m_entries, {});
+  std::vector<Status> results;
+  results.reserve(entries.size());
+  for (const Entry& entry : entries) {
+    results.push_back(WriteAtomically(
+        entry.path, entry.bytes, &entry.as_read.stamp,
+        ContentCheck{std::nullopt, entry.as_read.content_hash, std::nullopt}, &entry.read));
+  }
+  return results;
 }
 
 }  // namespace dialmend

@@ -22,9 +22,9 @@ int GetLease(int fd) {
 
 const SystemCalls& RealSystemCalls() {
   static const SystemCalls real{
-      ::mkostemps, ::write,        ::fsync,  ::fchmod,     ::fchown,
-      ::renameat2, ::rename,       ::unlink, ::flistxattr, ::fgetxattr,
-      ::fsetxattr, ::fremovexattr, ::close,  SetLease,     GetLease,
+      ::mkostemps,    ::write,  ::fsync,  ::syncfs,     ::fchmod,    ::fchown,
+      ::renameat2,    ::rename, ::unlink, ::flistxattr, ::fgetxattr, ::fsetxattr,
+      ::fremovexattr, ::close,  SetLease, GetLease,
   };
   return real;
 }

@@ -16,6 +16,7 @@ struct SystemCalls {
   int (*mkostemps)(char* name, int suffix_length, int flags);
   ssize_t (*write)(int fd, const void* bytes, std::size_t size);
   int (*fsync)(int fd);
+  int (*syncfs)(int fd);
   int (*fchmod)(int fd, mode_t mode);
   int (*fchown)(int fd, uid_t owner, gid_t group);
   int (*renameat2)(int from_folder, const char* from, int to_folder, const char* to,

@@ -135,13 +135,25 @@ void ContactRun::Flush() {
     const Folder::FlushFailure* failure = found->second;
     m_counters.numbers -= contact.numbers;
     --m_counters.updated;
-    Problem("Could not save " + contact.where + ": " + LogName(failure->subject) +
-            " was not written: " + failure->reason);
+    // A contact's own file failing reads as any failed save of that contact.
+    Problem(failure->subject.empty()
+                ? "Could not save " + contact.where + ": " + failure->reason
+                : "Could not save " + contact.where + ": " + LogName(failure->subject) +
+                      " was not written: " + failure->reason);
   }
 }
 
+void ContactRun::WriteInOrder(std::string line) {
+  // Behind a change that waits for its save, so the log keeps the walk's order.
+  if (!m_held.empty()) {
+    m_held.push_back({std::nullopt, {}, std::move(line), 0});
+    return;
+  }
+  m_log.WriteLog(line);
+}
+
 void ContactRun::Problem(const std::string& text) {
-  m_log.WriteLog("  " + text + "\r\n");
+  WriteInOrder("  " + text + "\r\n");
   ++m_counters.problems;
   m_host.CountersChanged(m_counters);
 }
@@ -154,7 +166,7 @@ void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where
     if (note.problem) {
       Problem(line);
     } else {
-      m_log.WriteLog("  " + line + "\r\n");
+      WriteInOrder("  " + line + "\r\n");
     }
   }
 }
@@ -254,6 +266,7 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
           continue;
         }
         if (kind == ItemKind::Contact) FixContact(*item, path);
+        if (folder.FlushDue()) Flush();
       }
       Flush();
       LogNotes(folder.TakeNotes(), path);

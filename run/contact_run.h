@@ -88,8 +88,9 @@ class ContactRun {
 
   // Has the folder being walked write the saves it holds, then reports each held contact: its
   // changes once written, else one "Could not save" problem line, taking it out of the
-  // counters. The walk calls it when it leaves a folder's items and on an abort; the
-  // controller at a pause and an abort, so a stopped run has all it did on disk.
+  // counters. The walk calls it when it leaves a folder's items, when the folder says a flush
+  // is due (Folder::FlushDue, one batch) and on an abort; the controller at a pause and an
+  // abort, so a stopped run has all it did on disk.
   void Flush();
 
   // An undo run: opens the profile, writes the undo's header and puts back each old value of
@@ -105,6 +106,8 @@ class ContactRun {
  private:
   bool Aborted();
   void WalkFolders(FolderCursor& folders, const std::string& parent_path);
+  // Logs `line` now, or after the held contacts when any wait.
+  void WriteInOrder(std::string line);
   void Problem(const std::string& text);
   // Logs each note under `where` (the folder or contact path as the log shows it).
   void LogNotes(std::vector<StoreNote> notes, const std::string& where);

@@ -86,6 +86,8 @@ void ContactRun::UndoContacts(const UndoRecord& record) {
       continue;
     }
     RestoreContact(*item, recorded);
+    // Each held save keeps its card open: write them a batch at a time, as a walk does.
+    if (found->FlushDue()) Flush();
   }
   Flush();
   LogNotes(found->TakeNotes(), "");

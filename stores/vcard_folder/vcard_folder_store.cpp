@@ -448,23 +448,66 @@ Listing List(const std::string& path, const std::string& subject, Walk& walk,
   return listing;
 }
 
+// How many saves of single cards a folder holds before the walk should write them: enough that
+// the two flushes of a batch cost little per card, few enough that the two files each keeps
+// open stay well within the usual limit of 1,024.
+constexpr std::size_t kBatchSaves = 256;
+
+// The saves of a folder's single cards, held and then written together as one SaveBatch.
+class CardBatch {
+ public:
+  // Holds the save of the card at `path`; gives the number HeldSave() names it by.
+  std::uint64_t Hold(const std::string& path, std::string bytes, AsRead as_read, HeldFile file) {
+    const std::uint64_t save = m_first_save + m_batch.Size();
+    m_batch.Add(PathFromUtf8(path), std::move(bytes), as_read, std::move(file));
+    return save;
+  }
+
+  [[nodiscard]] bool Full() const { return m_batch.Size() >= kBatchSaves; }
+
+  // Writes the held saves; each that fails is named by its HeldSave() number alone, so the run
+  // reports it as the failed save of that contact.
+  void Commit(std::vector<Folder::FlushFailure>& failures) {
+    if (m_batch.Size() == 0) return;
+    const std::vector<Status> results = m_batch.Commit();
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      if (!results[i].Ok()) failures.push_back({{}, results[i].Reason(), {m_first_save + i}});
+    }
+    m_first_save += results.size();
+  }
+
+ private:
+  // The number of the first save held now: apart from those of files of many cards (CardFiles),
+  // which count up from 0 << 32.
+  std::uint64_t m_first_save = std::uint64_t{0xFFFFFFFF} << 32;
+  SaveBatch m_batch;
+};
+
 class VCardItem : public CardContact {
  public:
-  VCardItem(std::string path, std::string name, VCard card, FileStamp stamp, HeldFile file)
+  VCardItem(std::string path, std::string name, VCard card, FileSnapshot snapshot,
+            std::shared_ptr<CardBatch> batch)
       : CardContact(std::move(card)),
         m_path(std::move(path)),
         m_name(std::move(name)),
-        m_stamp(stamp),
-        m_file(std::move(file)) {}
+        m_stamp(snapshot.stamp),
+        m_settled_change_ns(snapshot.settled_change_ns),
+        m_file(std::move(snapshot.file)),
+        m_batch(std::move(batch)) {}
 
   void Save() override {
-    const std::optional<std::string> bytes = RewrittenCard(m_name);
+    std::optional<std::string> bytes = RewrittenCard(m_name);
     if (!bytes) return;
-    Status status =
-        WriteFileAtomically(PathFromUtf8(m_path), *bytes, m_stamp, Card().Bytes(), &m_file);
-    if (!status.Ok()) throw StoreError(m_name, status.Reason());
+    // A card read in the tick it last changed can be written again unseen by its stamp: its
+    // content is compared then, by hash, so the bytes read need not be kept.
+    AsRead as_read{m_stamp, m_settled_change_ns, std::nullopt};
+    if (!m_settled_change_ns) as_read.content_hash = ContentHash(Card().Bytes());
+    m_held = m_batch->Hold(m_path, std::move(*bytes), as_read, std::move(m_file));
     ClearChanges();
   }
+
+  std::optional<std::uint64_t> HeldSave() override { return m_held; }
+  bool SaveIsHeld() override { return true; }
 
   ContactIdentity Identity() override { return {RecordedPath(m_path), -1, {}}; }
 
@@ -472,31 +515,35 @@ class VCardItem : public CardContact {
   std::string m_path;
   std::string m_name;
   FileStamp m_stamp;
-  // The card as read, open until the item goes, so the save compares with that very file.
+  std::optional<std::int64_t> m_settled_change_ns;
+  // The card as read, open until its save is written, so the save compares with that very file.
   HeldFile m_file;
+  std::shared_ptr<CardBatch> m_batch;
+  std::optional<std::uint64_t> m_held;
 };
 
 // The contact of a file of one card, read as `snapshot`; throws StoreError naming `name` when
 // it is not one.
 std::unique_ptr<ContactItem> SingleCard(std::string path, const std::string& name,
-                                        FileSnapshot snapshot) {
+                                        FileSnapshot snapshot, std::shared_ptr<CardBatch> batch) {
   if (snapshot.bytes.size() > kMaxVCardBytes) {
     throw StoreError(name, "it is larger than " + std::to_string(kMaxVCardBytes >> 20) + " MiB");
   }
   ParsedVCard parsed = ParseVCard(snapshot.bytes);
   if (!parsed) throw StoreError(name, parsed.error);
-  return std::make_unique<VCardItem>(std::move(path), name, std::move(*parsed.card), snapshot.stamp,
-                                     std::move(snapshot.file));
+  return std::make_unique<VCardItem>(std::move(path), name, std::move(*parsed.card),
+                                     std::move(snapshot), std::move(batch));
 }
 
-// A file of one card found again for an undo.
-std::unique_ptr<ContactItem> FindSingleCard(const std::string& path, const std::string& name) {
+// A file of one card found again for an undo, its save held in `batch`.
+std::unique_ptr<ContactItem> FindSingleCard(const std::string& path, const std::string& name,
+                                            std::shared_ptr<CardBatch> batch) {
   FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes);
   if (!snapshot.status.Ok()) throw StoreError(name, snapshot.status.Reason());
   if (const std::size_t cards = FindCards(snapshot.bytes).size(); cards > 1) {
     throw StoreError(name, "it now holds " + std::to_string(cards) + " cards, not one");
   }
-  return SingleCard(path, name, std::move(snapshot));
+  return SingleCard(path, name, std::move(snapshot), std::move(batch));
 }
 
 // The folder's cards: a .vcf file of one card is one item, and each card of a file of many is
@@ -506,12 +553,13 @@ class VCardItems : public ItemCursor {
   // `names` is the folder's first batch of card names; with `more`, the rest are listed a batch
   // at a time as the walk gets to them.
   VCardItems(std::string path, std::vector<std::string> names, bool more, std::size_t card_batch,
-             std::shared_ptr<CardFiles> files)
+             std::shared_ptr<CardFiles> files, std::shared_ptr<CardBatch> batch)
       : m_path(std::move(path)),
         m_names(std::move(names)),
         m_more(more),
         m_card_batch(card_batch),
-        m_files(std::move(files)) {}
+        m_files(std::move(files)),
+        m_batch(std::move(batch)) {}
 
   std::unique_ptr<ContactItem> Next() override {
     if (m_cards) {
@@ -528,7 +576,7 @@ class VCardItems : public ItemCursor {
       m_cards = m_files->Items(std::move(path), name, std::move(snapshot), std::move(cards));
       return Next();
     }
-    return SingleCard(std::move(path), name, std::move(snapshot));
+    return SingleCard(std::move(path), name, std::move(snapshot), m_batch);
   }
 
  private:
@@ -562,6 +610,7 @@ class VCardItems : public ItemCursor {
   bool m_more;
   std::size_t m_card_batch;
   std::shared_ptr<CardFiles> m_files;
+  std::shared_ptr<CardBatch> m_batch;
   // The cards of the file of many being read, if any.
   std::unique_ptr<ItemCursor> m_cards;
 };
@@ -632,10 +681,16 @@ class VCardFolder : public Folder {
   std::unique_ptr<ItemCursor> Items() override {
     Listing& listing = Entries();
     return std::make_unique<VCardItems>(m_path, std::move(listing.cards), listing.more_cards,
-                                        m_walk->card_batch, m_files);
+                                        m_walk->card_batch, m_files, m_batch);
   }
 
-  std::vector<FlushFailure> Flush() override { return m_files->Flush(); }
+  std::vector<FlushFailure> Flush() override {
+    std::vector<FlushFailure> failures = m_files->Flush();
+    m_batch->Commit(failures);
+    return failures;
+  }
+
+  bool FlushDue() override { return m_batch->Full(); }
 
   std::unique_ptr<FolderCursor> Folders() override {
     return std::make_unique<VCardFolders>(m_walk, m_path, std::move(Entries().folders));
@@ -668,6 +723,7 @@ class VCardFolder : public Folder {
   std::vector<StoreNote> m_notes;
   FolderKind m_kind = FolderKind::Contacts;
   std::shared_ptr<CardFiles> m_files = std::make_shared<CardFiles>();
+  std::shared_ptr<CardBatch> m_batch = std::make_shared<CardBatch>();
 };
 
 std::unique_ptr<Folder> VCardFolders::Next() {
@@ -762,6 +818,32 @@ bool CountCardFiles(const std::string& path, std::int64_t& count) {
 }
 #endif
 
+// The cards an undo finds again: the files of many save as the found folder does, the single
+// cards in batches of their own, as in a walk.
+class BatchedFolder : public Folder {
+ public:
+  BatchedFolder(std::unique_ptr<Folder> found, std::shared_ptr<CardBatch> batch)
+      : m_found(std::move(found)), m_batch(std::move(batch)) {}
+
+  std::string Name() override { return m_found->Name(); }
+  FolderKind Kind() override { return m_found->Kind(); }
+  std::unique_ptr<ItemCursor> Items() override { return m_found->Items(); }
+  std::unique_ptr<FolderCursor> Folders() override { return m_found->Folders(); }
+  std::vector<StoreNote> TakeNotes() override { return m_found->TakeNotes(); }
+
+  std::vector<FlushFailure> Flush() override {
+    std::vector<FlushFailure> failures = m_found->Flush();
+    m_batch->Commit(failures);
+    return failures;
+  }
+
+  bool FlushDue() override { return m_batch->Full(); }
+
+ private:
+  std::unique_ptr<Folder> m_found;
+  std::shared_ptr<CardBatch> m_batch;
+};
+
 class VCardStore : public ContactStore {
  public:
   // With `books` empty the store is the folder `root`; else each of `books` is an address book.
@@ -843,7 +925,8 @@ class VCardStore : public ContactStore {
     for (const std::string& root : m_books.empty() ? std::vector<std::string>{m_root} : m_books) {
       roots.push_back(RecordedFolder(root));
     }
-    return FoundCardsFolder(
+    auto batch = std::make_shared<CardBatch>();
+    std::unique_ptr<Folder> found = FoundCardsFolder(
         DirName(m_root.empty() ? m_books.front() : m_root), std::move(identities),
         [roots](const std::string& path) {
           // Windows writes its own separator where a path was joined with "/".
@@ -853,7 +936,10 @@ class VCardStore : public ContactStore {
                    (separator(root.back()) || separator(path[root.size()]));
           });
         },
-        FindSingleCard);
+        [batch](const std::string& path, const std::string& name) {
+          return FindSingleCard(path, name, batch);
+        });
+    return std::make_unique<BatchedFolder>(std::move(found), std::move(batch));
   }
 
   std::vector<StoreNote> TakeNotes() override {

@@ -21,7 +21,9 @@ inline constexpr std::size_t kVCardNameBatch = 4096;
 // run of ours left when it was stopped, and a store note says how many. A card that cannot be
 // read or parsed is reported and never written. Cards in `root` itself (a khard or vdirsyncer
 // collection given as the profile) are one more address book, named as a subfolder is and walked
-// before the subfolders.
+// before the subfolders. A card's save is held and written with the others of its folder's
+// batch at the folder's Flush(), which FlushDue() asks for every 256 saves; a save that fails
+// there is a FlushFailure with no subject.
 // A folder's card names are listed `card_batch` at a time (a fresh listing for each batch, the
 // names after the last one walked), so a folder of any size costs the memory of one batch.
 [[nodiscard]] std::unique_ptr<ContactStore> MakeVCardStore(

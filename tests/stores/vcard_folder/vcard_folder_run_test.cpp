@@ -44,5 +44,30 @@ TEST(ContactRun, NamesANumberInAnUnhandledEncodingAndConvertsTheBase64One) {
             "TEL;CELL:(07770) 123456\r\nEND:VCARD\r\n");
 }
 
+// A card with one old London number, filed as `name`.
+std::string OldCard(const std::string& name) {
+  return "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name +
+         "\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
+}
+
+TEST(ContactRun, KeepsTheWalkOrderInTheLogWhileSavesWaitForTheirBatch) {
+  const auto root = std::filesystem::path(testing::TempDir()) / "run_batch_order";
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root / "book");
+  std::ofstream(root / "book" / "a.vcf", std::ios::binary) << OldCard("Ann");
+  std::ofstream(root / "book" / "b.vcf", std::ios::binary) << "BEGIN:VCARD\r\nno colon\r\n";
+  std::ofstream(root / "book" / "c.vcf", std::ios::binary) << OldCard("Cal");
+  const auto store = MakeVCardStore(root.string());
+  const QuietRun run = RunQuietly(*store, NumberOptions{}, /*update=*/true);
+  const std::size_t ann = run.log.find("\\book\\Ann\r\n");
+  const std::size_t bad = run.log.find("  Could not read \\book\\b.vcf: ");
+  const std::size_t cal = run.log.find("\\book\\Cal\r\n");
+  ASSERT_NE(cal, std::string::npos) << run.log;
+  EXPECT_LT(ann, bad) << run.log;
+  EXPECT_LT(bad, cal) << run.log;
+  EXPECT_EQ(run.counters.updated, 2);
+  EXPECT_EQ(run.counters.problems, 1);
+}
+
 }  // namespace
 }  // namespace dialmend

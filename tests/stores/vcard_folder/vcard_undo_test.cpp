@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -80,6 +84,37 @@ TEST(VCardUndo, GivesBackEveryCardOfAFolderByteForByte) {
   const auto after = Files(root / "book");
   for (const auto& [path, bytes] : before) EXPECT_EQ(after.at(path), bytes) << path;
 }
+
+#ifndef _WIN32
+// Each held save keeps its card open: an undo of more cards than the process may open at once
+// must write them a batch at a time, as the walk does.
+TEST(VCardUndo, GivesBackAFolderOfMoreCardsThanMayBeOpenAtOnce) {
+  const fs::path root = FreshTestFolder("vcard_undo");
+  const fs::path runs = root / "runs";
+  for (int i = 0; i < 700; ++i) {
+    WriteTestFile(root / "book" / ("c" + std::to_string(i) + ".vcf"),
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:C" + std::to_string(i) +
+                      "\r\nTEL;TYPE=HOME:0171 930 " + std::to_string(1000 + i) +
+                      "\r\nEND:VCARD\r\n");
+  }
+  const auto before = Files(root / "book");
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = 800;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+
+  const auto store = MakeVCardStore((root / "book").string());
+  const QuietRun update = RunQuietly(*store, NumberOptions{}, runs.string());
+  const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+
+  EXPECT_EQ(update.counters.updated, 700) << update.log;
+  EXPECT_EQ(undo.counters.updated, 700) << undo.log;
+  EXPECT_EQ(undo.counters.problems, 0);
+  EXPECT_EQ(Files(root / "book"), before);
+}
+#endif
 
 TEST(VCardUndo, GivesBackAFileOfManyCardsByteForByte) {
   const fs::path root = FreshTestFolder("vcard_undo");
