@@ -100,6 +100,7 @@ void RunController::Start() {
   m_run_time = {};
   m_start_time = m_clock();
   m_summary_written = false;
+  m_store_lost = false;
   m_update = job.update;
   m_view.ShowStarted(m_update);
 
@@ -111,6 +112,7 @@ void RunController::Start() {
     m_run = &run;
     run.FixContacts();
     m_run = nullptr;
+    m_store_lost = run.StoreLost();
   } else {
     m_log.WriteLog(ProfileFailureLine("no contact store"));
     host.ProfileFailed("no contact store");
@@ -155,7 +157,8 @@ void RunController::AbortPaused() {
 
 void RunController::WriteSummary() {
   SummaryFacts facts;
-  facts.completed = m_state == RunState::Running;
+  // A lost store ended the walk early: the run did not complete.
+  facts.completed = m_state == RunState::Running && !m_store_lost;
   facts.update = m_update;
   facts.run_seconds = std::llround(std::chrono::duration<double>(m_run_time).count());
   facts.counters = m_counters;

@@ -114,6 +114,7 @@ class RunController {
   bool m_log_saved = false;
   bool m_summary_written = false;
   bool m_end_after_run = false;
+  bool m_store_lost = false;
   Status m_log_save;
   // The walk under way, reached from inside its yields to write what it holds at a pause or
   // an abort.
