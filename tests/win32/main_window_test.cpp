@@ -1,0 +1,128 @@
+#include "win32/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "win32/resource_ids.h"
+
+// The Win32 view, its window created hidden and its controls driven by messages as the dialog
+// manager sends them. Run on Windows or under wine.
+
+namespace dialmend {
+namespace {
+
+struct HiddenWindow {
+  explicit HiddenWindow(std::wstring profile = L"")
+      : window(GetModuleHandleW(nullptr), std::move(profile)) {
+    created = window.Create();
+  }
+  HWND Control(int id) const { return GetDlgItem(window.Handle(), id); }
+  void Click(int id) const { SendMessageW(Control(id), BM_CLICK, 0, 0); }
+  std::wstring Caption(int id = 0) const {
+    HWND of = id == 0 ? window.Handle() : Control(id);
+    wchar_t text[256] = {};
+    GetWindowTextW(of, text, 256);
+    return text;
+  }
+
+  Win32MainWindow window;
+  bool created = false;
+};
+
+TEST(Win32MainWindow, OpensIdleWithTheDesignedCaptionsAndDefaults) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  EXPECT_EQ(w.Caption(), L"Dialmend");
+  EXPECT_EQ(w.Caption(IDOK), L" &Go!");
+  EXPECT_EQ(w.Caption(IDCANCEL), L"&Quit");
+  EXPECT_EQ(IsDlgButtonChecked(w.window.Handle(), IDC_STYLE0), BST_CHECKED);
+  EXPECT_EQ(IsDlgButtonChecked(w.window.Handle(), IDC_SAVE_LOG), BST_CHECKED);
+  EXPECT_FALSE(IsWindowEnabled(w.Control(IDC_FIND_TEXT)));
+  EXPECT_FALSE(IsWindowVisible(w.Control(IDC_LOG)));
+  EXPECT_EQ(w.window.Controller().State(), RunState::Idle);
+}
+
+TEST(Win32MainWindow, PlacesEachControlAtItsTwipsScaledToTheDpi) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  RECT go;
+  GetWindowRect(w.Control(IDOK), &go);
+  MapWindowPoints(nullptr, w.window.Handle(), reinterpret_cast<POINT*>(&go), 2);
+  EXPECT_EQ(go.left, MulDiv(2520, dpi, 1440));
+  EXPECT_EQ(go.top, MulDiv(720, dpi, 1440));
+  EXPECT_EQ(go.right - go.left, MulDiv(1100, dpi, 1440));
+  RECT client;
+  GetClientRect(w.window.Handle(), &client);
+  EXPECT_EQ(client.right, MulDiv(5040, dpi, 1440));
+  EXPECT_EQ(client.bottom, MulDiv(3405, dpi, 1440));
+}
+
+TEST(Win32MainWindow, StyleButtonsChooseTheNumberStyle) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  w.Click(IDC_STYLE2);
+  EXPECT_EQ(w.window.Options().style, StyleFromNumber(2));
+  w.Click(IDC_STYLE0);
+  EXPECT_EQ(w.window.Options().style, StyleFromNumber(0));
+}
+
+TEST(Win32MainWindow, CustomReplaceEnablesItsTextsAndReadsThem) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  w.Click(IDC_REPLACE);
+  EXPECT_TRUE(w.window.Options().replace);
+  EXPECT_TRUE(IsWindowEnabled(w.Control(IDC_FIND_TEXT)));
+  SetWindowTextW(w.Control(IDC_FIND_TEXT), L"01232");
+  SetWindowTextW(w.Control(IDC_REPLACE_TEXT), L"028 90");
+  EXPECT_EQ(w.window.Options().find, "01232");
+  EXPECT_EQ(w.window.Options().replacement, "028 90");
+}
+
+TEST(Win32MainWindow, ShowLogTogglesThePaneAndTheWindowHeight) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  w.Click(IDC_SHOW_LOG);
+  EXPECT_TRUE(IsWindowVisible(w.Control(IDC_LOG)) ||
+              (GetWindowLongW(w.Control(IDC_LOG), GWL_STYLE) & WS_VISIBLE) != 0);
+  EXPECT_EQ(w.Caption(IDC_SHOW_LOG), L"Hide &Log");
+  RECT client;
+  GetClientRect(w.window.Handle(), &client);
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(client.bottom, MulDiv(5520, dpi, 1440));
+  w.Click(IDC_SHOW_LOG);
+  EXPECT_EQ(w.Caption(IDC_SHOW_LOG), L"Show &Log");
+}
+
+TEST(Win32MainWindow, GoSimulatesTheProfileAndShowsTheCountsAndTheFinishedCaption) {
+  HiddenWindow w(L"" DIALMEND_SAMPLE_PROFILE);
+  ASSERT_TRUE(w.created);
+  w.Click(IDC_SAVE_LOG);  // no log file from a test
+  w.Click(IDOK);
+  EXPECT_EQ(w.window.Controller().State(), RunState::Finished);
+  EXPECT_EQ(w.Caption(), L"Dialmend - Finished!");
+  EXPECT_EQ(w.Caption(IDOK), L"&Reset");
+  EXPECT_EQ(w.Caption(IDC_CHECKED), L"58");
+  EXPECT_EQ(w.window.Controller().Counters().checked, 58);
+  w.Click(IDOK);
+  EXPECT_EQ(w.window.Controller().State(), RunState::Idle);
+  EXPECT_EQ(w.Caption(), L"Dialmend");
+  EXPECT_EQ(w.Caption(IDOK), L"&Go");
+}
+
+TEST(Win32MainWindow, ClosingWhileIdleEndsTheProgram) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  SendMessageW(w.window.Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(w.window.Handle(), nullptr);
+  MSG message;
+  EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+}  // namespace
+}  // namespace dialmend
