@@ -8,7 +8,7 @@ endif
 FUZZ_SECONDS ?= 60
 
 .PHONY: format-check deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean \
-	windows test-windows
+	windows test-windows screenshots-windows
 
 deps:
 	@scripts/install-deps
@@ -79,6 +79,10 @@ test-windows: windows
 	@(wineserver -p 60; wine cmd /c exit) </dev/null >/dev/null 2>&1 || true
 	cd $(BUILD_WINDOWS) && WINEDEBUG=-all ctest --output-on-failure -j $(JOBS); \
 	  status=$$?; wineserver -k >/dev/null 2>&1 || true; exit $$status
+
+# dialmend.exe's pictures in docs/, taken under Xvfb and wine by its end-to-end test.
+screenshots-windows: windows
+	sh tests/win32/window_test.sh $(BUILD_WINDOWS)/bin/dialmend.exe examples/profile docs
 
 clean:
 	rm -rf build build-asan build-fuzz build-windows

@@ -52,6 +52,12 @@ class Win32MainWindow : public RunView {
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  static INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  static INT_PTR CALLBACK OptionsProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  void About_Click();
+  void cmdOption_Click();
+  // Log file...: a save dialog for the log path, asked again while its folder is missing.
+  void SetFile_Click();
   INT_PTR OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void Command(int id);
   // Puts every control at its place in twips, scaled to `dpi`.
@@ -64,6 +70,9 @@ class Win32MainWindow : public RunView {
   void Present(bool now);
   // Handles the messages waiting now, through the dialog manager (Tab, access keys, Enter).
   void PumpMessages();
+  // Hands `message` to the dialog manager of the window or About box it is for; false when it
+  // is for neither.
+  bool DialogMessage(MSG& message);
 
   [[nodiscard]] bool Checked(int id) const;
   void SetText(int id, const std::wstring& text);
@@ -72,6 +81,7 @@ class Win32MainWindow : public RunView {
   HINSTANCE m_instance;
   std::wstring m_profile;
   HWND m_window = nullptr;
+  HWND m_about = nullptr;  // the About box while it is open
   HFONT m_bold_font = nullptr;
   HFONT m_title_font = nullptr;
   HFONT m_fixed_font = nullptr;

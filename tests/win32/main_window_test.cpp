@@ -115,6 +115,22 @@ TEST(Win32MainWindow, GoSimulatesTheProfileAndShowsTheCountsAndTheFinishedCaptio
   EXPECT_EQ(w.Caption(IDOK), L"&Go");
 }
 
+TEST(Win32MainWindow, AboutOpensOneModelessBoxWithTheVersion) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  w.Click(IDC_ABOUT);
+  HWND about = FindWindowW(nullptr, L"About Dialmend");
+  ASSERT_NE(about, nullptr);
+  wchar_t version[64] = {};
+  GetDlgItemTextW(about, IDC_ABOUT_VERSION, version, 64);
+  EXPECT_EQ(std::wstring(version).rfind(L"Version ", 0), 0u) << version;
+  EXPECT_GT(std::wstring(version).size(), 8u);
+  w.Click(IDC_ABOUT);
+  EXPECT_EQ(FindWindowW(nullptr, L"About Dialmend"), about);
+  SendMessageW(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+  EXPECT_FALSE(IsWindow(about));
+}
+
 TEST(Win32MainWindow, ClosingWhileIdleEndsTheProgram) {
   HiddenWindow w;
   ASSERT_TRUE(w.created);

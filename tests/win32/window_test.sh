@@ -1,6 +1,6 @@
 #!/bin/sh
 # dialmend.exe under Xvfb and wine, driven as a user would with xdotool: the window "Dialmend"
-# appears, Enter simulates the sample profile, the caption becomes "Dialmend - Finished!", the
+# appears, Alt+A and Alt+I open About and International Options, Enter simulates the sample profile, the caption becomes "Dialmend - Finished!", the
 # log file is saved and Esc quits; then on a larger copy of the profile, Esc and Yes abort a
 # running update, which still ends with its summary and log saved.
 # Usage: window_test.sh DIALMEND_EXE SAMPLE_PROFILE [SCREENSHOT_FOLDER]
@@ -59,7 +59,9 @@ wait_end() {
   done
 }
 shot() {
-  [ -n "$shots" ] && import -window root -crop "$2" "$shots/$1" 2>/dev/null || true
+  if [ -n "$shots" ]; then
+    import -window root -crop "$2" "$shots/$1" 2>/dev/null && convert "$shots/$1" +repage "$shots/$1"
+  fi
 }
 
 wine "$exe" --profile "$profile" >"$work/out.txt" 2>&1 &
@@ -67,9 +69,21 @@ program=$!
 main=$(window '^Dialmend$')
 [ -n "$main" ] || fail "no window named Dialmend"
 shot windows-idle.png 340x230+3+22
+# The access keys open About and International Options; Esc and Enter close them.
+xdotool key --window "$main" alt+a
+about=$(window '^About Dialmend$')
+[ -n "$about" ] || fail "Alt+A opened no About box"
+shot windows-about.png 392x275+3+22
+xdotool key --window "$about" Escape
+xdotool key --window "$main" alt+i
+options=$(window '^International Options$')
+[ -n "$options" ] || fail "Alt+I opened no International Options"
+shot windows-options.png 338x296+3+22
+xdotool key --window "$options" Return
+sleep 0.5
 xdotool key --window "$main" Return
 wait_name "$main" "Dialmend - Finished!"
-shot windows-finished.png 340x420+3+22
+shot windows-finished.png 340x395+3+22
 log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1)
 [ -n "$log" ] || fail "no log file on the Desktop"
 grep -q "Simulation complete" "$log" || fail "the log does not end the simulation: $(cat "$log")"
@@ -96,7 +110,7 @@ while [ -z "$question" ]; do
   question=$(xdotool search --onlyvisible --name '^Dialmend$' 2>/dev/null | grep -v "^$main\$" |
     head -1 || true)
 done
-shot windows-abort-question.png 640x480+0+0
+shot windows-abort-question.png 720x480+0+0
 xdotool key --window "$question" y
 wait_name "$main" "Dialmend - Finished!"
 log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1)
