@@ -131,6 +131,47 @@ TEST(Win32MainWindow, AboutOpensOneModelessBoxWithTheVersion) {
   EXPECT_FALSE(IsWindow(about));
 }
 
+// Closing the window (or logging off) during a run: the message arrives at the run's first
+// yield; the run is aborted, its summary written and its log saved, and only then does the
+// window close.
+class Win32CloseDuringARun : public testing::TestWithParam<UINT> {};
+
+TEST_P(Win32CloseDuringARun, AbortsTheRunSavesTheLogAndThenCloses) {
+  HiddenWindow w(L"" DIALMEND_SAMPLE_PROFILE);
+  ASSERT_TRUE(w.created);
+  wchar_t folder[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+  const std::wstring log = std::wstring(folder) + L"dialmend-close-test.txt";
+  DeleteFileW(log.c_str());
+  SetWindowTextW(w.Control(IDC_LOG_FILE), log.c_str());
+  PostMessageW(w.window.Handle(), GetParam(), 0, 0);
+  w.Click(IDOK);
+  EXPECT_EQ(w.window.Controller().State(), RunState::Finished);
+  EXPECT_TRUE(w.window.Controller().LogSaved());
+  EXPECT_LT(w.window.Controller().Counters().checked, 58);
+  // The close the program asked for once the walk had unwound.
+  MSG message;
+  while (w.window.Handle() != nullptr && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    DispatchMessageW(&message);
+  }
+  EXPECT_EQ(w.window.Handle(), nullptr);
+  HANDLE file =
+      CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  char text[8192] = {};
+  DWORD read = 0;
+  ReadFile(file, text, sizeof text - 1, &read, nullptr);
+  CloseHandle(file);
+  DeleteFileW(log.c_str());
+  EXPECT_NE(std::string(text, read).find("Simulation aborted"), std::string::npos)
+      << std::string(text, read);
+}
+
+INSTANTIATE_TEST_SUITE_P(Win32MainWindow, Win32CloseDuringARun,
+                         testing::Values(WM_CLOSE, WM_QUERYENDSESSION), [](const auto& info) {
+                           return info.param == WM_CLOSE ? "Close" : "LogOff";
+                         });
+
 TEST(Win32MainWindow, ClosingWhileIdleEndsTheProgram) {
   HiddenWindow w;
   ASSERT_TRUE(w.created);
