@@ -11,7 +11,7 @@ VERSION := $(shell grep -m1 '^project' CMakeLists.txt | grep -o '[0-9][0-9.]*')
 
 .PHONY: format-check deps build test run screenshots bench fuzz fuzz-smoke test-asan build-fuzz clean \
 	windows test-windows install uninstall deb test-package \
-	windows-package test-windows-package
+	windows-package test-windows-package screenshots-windows
 
 deps:
 	@scripts/install-deps
@@ -124,6 +124,10 @@ windows-package:
 # Apps & features entry and the converter, uninstalls it silently and checks nothing is left.
 test-windows-package: windows-package
 	scripts/test-windows-installer $(BUILD_WINDOWS)/dialmend-$(VERSION)-setup.exe
+
+# dialmend.exe's pictures in docs/, taken under Xvfb and wine by its end-to-end test.
+screenshots-windows: windows
+	sh tests/win32/window_test.sh $(BUILD_WINDOWS)/bin/dialmend.exe examples/profile docs
 
 clean:
 	rm -rf build build-asan build-fuzz build-windows build-deb

@@ -15,7 +15,7 @@
 // the in-memory store of the tests) stands behind these classes.
 //
 // Errors: during the walk a store signals a failure by throwing StoreError; the walk catches
-// it, logs one line, skips what failed and goes on.
+// it, logs one line, skips what failed and goes on. A StoreLostError ends the walk instead.
 
 namespace dialmend {
 
@@ -43,6 +43,13 @@ class StoreError : public std::runtime_error {
  private:
   std::string m_subject;
   std::string m_reason;
+};
+
+// A failure after which nothing more can be done with the store (Outlook has closed, or stays
+// busy): the walk stops as after an abort, with one log line, instead of failing every contact.
+class StoreLostError : public StoreError {
+ public:
+  using StoreError::StoreError;
 };
 
 // A line for the log that is not a change: an entry passed over, a value left as it is, a

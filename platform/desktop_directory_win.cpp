@@ -16,22 +16,28 @@
 
 namespace dialmend {
 
+std::string ChooseDesktopDirectory(const std::wstring& shell_desktop, const std::wstring& profile) {
+  std::error_code ec;
+  // The wide path: a narrow one would pass through the local code page and miss a folder
+  // whose name it cannot spell.
+  if (!shell_desktop.empty() &&
+      std::filesystem::is_directory(std::filesystem::path(shell_desktop), ec)) {
+    return Utf16ToUtf8Lossy(shell_desktop);
+  }
+  if (!profile.empty()) return Utf16ToUtf8Lossy(profile);
+  return ".";
+}
+
 std::string DesktopDirectory() {
   wchar_t* desktop = nullptr;
-  std::string folder;
+  std::wstring folder;
   if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_DEFAULT, nullptr, &desktop)) &&
       desktop != nullptr) {
-    folder = Utf16ToUtf8Lossy(desktop);
+    folder = desktop;
   }
   ::CoTaskMemFree(desktop);
-  std::error_code ec;
-  if (!folder.empty() && std::filesystem::is_directory(folder, ec)) {
-    return folder;
-  }
-  if (const wchar_t* profile = ::_wgetenv(L"USERPROFILE"); profile != nullptr && *profile != 0) {
-    return Utf16ToUtf8Lossy(profile);
-  }
-  return ".";
+  const wchar_t* profile = ::_wgetenv(L"USERPROFILE");
+  return ChooseDesktopDirectory(folder, profile != nullptr ? profile : L"");
 }
 
 }  // namespace dialmend

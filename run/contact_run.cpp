@@ -152,6 +152,14 @@ void ContactRun::WriteInOrder(std::string line) {
   m_log.WriteLog(line);
 }
 
+void ContactRun::Lost(const StoreError& error, const std::string& where) {
+  if (m_lost) return;
+  m_lost = true;
+  m_aborted = true;
+  Flush();
+  Problem("Stopped at " + where + ": " + error.Reason());
+}
+
 void ContactRun::Problem(const std::string& text) {
   WriteInOrder("  " + text + "\r\n");
   ++m_counters.problems;
@@ -204,6 +212,9 @@ void ContactRun::FixContacts() {
   std::unique_ptr<FolderCursor> folders;
   try {
     folders = m_store.Folders();
+  } catch (const StoreLostError& error) {
+    Lost(error, "the profile's folders");
+    return;
   } catch (const StoreError& error) {
     Problem("Could not read the profile's folders: " + error.Reason());
     return;
@@ -217,6 +228,9 @@ void ContactRun::WalkFolders(FolderCursor& folders, const std::string& parent_pa
     std::unique_ptr<Folder> folder;
     try {
       folder = folders.Next();
+    } catch (const StoreLostError& error) {
+      Lost(error, parent_path + "\\" + LogName(error.Subject()));
+      return;
     } catch (const StoreError& error) {
       Problem("Could not read folder " + parent_path + "\\" + LogName(error.Subject()) + ": " +
               error.Reason());
@@ -248,6 +262,9 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
         std::unique_ptr<ContactItem> item;
         try {
           item = items->Next();
+        } catch (const StoreLostError& error) {
+          Lost(error, path + "\\" + LogName(error.Subject()));
+          return;
         } catch (const StoreError& error) {
           if (Aborted()) return;
           Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
@@ -260,6 +277,9 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
         ItemKind kind;
         try {
           kind = item->Kind();
+        } catch (const StoreLostError& error) {
+          Lost(error, path + "\\" + LogName(error.Subject()));
+          return;
         } catch (const StoreError& error) {
           Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
                   error.Reason());
@@ -267,12 +287,16 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
         }
         if (kind == ItemKind::Contact) FixContact(*item, path);
         if (folder.FlushDue()) Flush();
+        if (m_lost) return;
       }
       Flush();
       LogNotes(folder.TakeNotes(), path);
     }
     subfolders = folder.Folders();
     LogNotes(folder.TakeNotes(), path);
+  } catch (const StoreLostError& error) {
+    Lost(error, path);
+    return;
   } catch (const StoreError& error) {
     // The folder itself cannot be read: it is skipped whole and not counted.
     Problem("Could not read folder " + path + ": " + error.Reason());
@@ -311,6 +335,9 @@ bool ContactRun::ReadPhones(ContactItem& item, const std::string& folder_path,
   try {
     phones = item.Phones();
     return true;
+  } catch (const StoreLostError& error) {
+    Lost(error, folder_path + "\\" + LogName(error.Subject()));
+    return false;
   } catch (const StoreError& error) {
     Problem("Could not read " + folder_path + "\\" + LogName(error.Subject()) + ": " +
             error.Reason());
@@ -340,6 +367,10 @@ bool ContactRun::ConvertPhones(ContactItem& item, const std::string& folder_path
       // A simulation never assigns: a live item may be open elsewhere and saved by the user.
       if (m_settings.update) item.SetPhone(i, std::move(stored.text));
     }
+  } catch (const StoreLostError& error) {
+    m_counters.numbers = numbers_before;
+    Lost(error, folder_path + "\\" + LogName(error.Subject()));
+    return false;
   } catch (const StoreError& error) {
     m_counters.numbers = numbers_before;
     Problem("Could not change " + ContactPath(item, folder_path) + ": " + error.Reason());
@@ -367,6 +398,10 @@ bool ContactRun::SaveContact(ContactItem& item, const std::string& folder_path,
     item.Save();
     held = item.HeldSave();
     return true;
+  } catch (const StoreLostError& error) {
+    m_counters.numbers = numbers_before;
+    Lost(error, folder_path + "\\" + LogName(error.Subject()));
+    return false;
   } catch (const StoreError& error) {
     // Nothing of this contact was written, so none of it counts as updated.
     m_counters.numbers = numbers_before;

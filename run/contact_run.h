@@ -103,8 +103,14 @@ class ContactRun {
   // The undo record this update wrote, if it wrote one.
   [[nodiscard]] std::string RecordPath() const { return m_journal ? m_journal->Path() : ""; }
 
+  // True when the store was lost during the walk (StoreLostError): the walk stopped there, as
+  // after an abort, and the summary reports the run as aborted.
+  [[nodiscard]] bool StoreLost() const { return m_lost; }
+
  private:
   bool Aborted();
+  // Ends the walk after the store is lost at `where`: one problem line, the first time only.
+  void Lost(const StoreError& error, const std::string& where);
   void WalkFolders(FolderCursor& folders, const std::string& parent_path);
   // Logs `line` now, or after the held contacts when any wait.
   void WriteInOrder(std::string line);
@@ -156,6 +162,7 @@ class ContactRun {
   ActivityLog& m_log;
   RunHost& m_host;
   bool m_aborted = false;
+  bool m_lost = false;
 
   // A contact whose save its folder holds until Flush(): its report waits with it, so the log
   // never lists a change that is not on disk. Once one waits, the reports of written contacts

@@ -115,6 +115,7 @@ void RunController::Start() {
   m_run_time = {};
   m_start_time = m_clock();
   m_summary_written = false;
+  m_store_lost = false;
   m_update = job.update;
   m_undo = undo.has_value();
   m_record_failed = false;
@@ -142,6 +143,7 @@ void RunController::Start() {
     m_run = nullptr;
     m_record_failed = run.RecordFailed();
     m_record_path = run.RecordPath();
+    m_store_lost = run.StoreLost();
   } else {
     m_log.WriteLog(ProfileFailureLine("no contact store"));
     host.ProfileFailed("no contact store");
@@ -204,7 +206,8 @@ void RunController::MarkRecordUndone(const UndoRecord& record) {
 
 void RunController::WriteSummary() {
   SummaryFacts facts;
-  facts.completed = m_state == RunState::Running && !m_record_failed;
+  // A lost store ended the walk early: the run did not complete.
+  facts.completed = m_state == RunState::Running && !m_record_failed && !m_store_lost;
   facts.update = m_update;
   facts.undo = m_undo;
   facts.run_seconds = std::llround(std::chrono::duration<double>(m_run_time).count());

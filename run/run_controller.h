@@ -132,6 +132,7 @@ class RunController {
   bool m_log_saved = false;
   bool m_summary_written = false;
   bool m_end_after_run = false;
+  bool m_store_lost = false;
   Status m_log_save;
   bool m_undo = false;
   bool m_record_failed = false;

@@ -21,7 +21,22 @@ constexpr HRESULT kMapiLogonFailed = static_cast<HRESULT>(0x80040111);
 constexpr HRESULT kMapiUserCancel = static_cast<HRESULT>(0x80040113);
 constexpr HRESULT kMapiNetworkError = static_cast<HRESULT>(0x80040115);
 constexpr HRESULT kMapiStoreFull = static_cast<HRESULT>(0x8004060C);
-constexpr HRESULT kServerUnavailable = static_cast<HRESULT>(0x800706BA);
+// The server-gone codes, as HRESULTs; RPC_S_* are plain Win32 numbers in winerror.h.
+constexpr HRESULT kServerDied = static_cast<HRESULT>(0x80010007);             // RPC_E_SERVER_DIED
+constexpr HRESULT kServerDiedNotExecuted = static_cast<HRESULT>(0x80010012);  // ..._DNE
+constexpr HRESULT kServerUnavailable =
+    static_cast<HRESULT>(0x800706BA);                              // RPC_S_SERVER_UNAVAILABLE
+constexpr HRESULT kCallFailed = static_cast<HRESULT>(0x800706BE);  // RPC_S_CALL_FAILED
+constexpr HRESULT kCallFailedNotExecuted = static_cast<HRESULT>(0x800706BF);  // ..._DNE
+constexpr HRESULT kServerStopping = static_cast<HRESULT>(0x80080008);  // CO_E_SERVER_STOPPING
+
+BstrAllocator g_allocator = nullptr;
+
+// Whether text from the system or Outlook is English, where a first capital is only the start
+// of a sentence. Both speak the user's interface language.
+bool UserSpeaksEnglish() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_ENGLISH;
+}
 
 std::string KnownText(HRESULT result, FailureContext context) {
   switch (result) {
@@ -32,7 +47,8 @@ std::string KnownText(HRESULT result, FailureContext context) {
     case kMapiNotFound:
       return "the item no longer exists (it may have been moved or deleted)";
     case kMapiNoSupport:
-      return "the folder does not allow items to be changed";
+      return context == FailureContext::Read ? "Outlook does not allow it to be read"
+                                             : "the folder does not allow items to be changed";
     case kMapiBusy:
       return "Outlook is busy";
     case kMapiNotEnoughDisk:
@@ -51,16 +67,26 @@ std::string KnownText(HRESULT result, FailureContext context) {
                  : "access was refused";
     case RPC_E_CALL_REJECTED:
     case RPC_E_SERVERCALL_RETRYLATER:
-      return "Outlook stayed busy and did not answer for 30 seconds";
+      return "Outlook stayed busy and did not answer for 30 seconds (a dialog box may be open in "
+             "Outlook)";
     case RPC_E_DISCONNECTED:
+    case kServerDied:
+    case kServerDiedNotExecuted:
     case kServerUnavailable:
+    case kCallFailed:
+    case kCallFailedNotExecuted:
+    case kServerStopping:
     case CO_E_OBJNOTCONNECTED:
       return "Outlook has closed";
     case CO_E_CLASSSTRING:
     case REGDB_E_CLASSNOTREG:
       return "Outlook is not installed";
     case CO_E_SERVER_EXEC_FAILURE:
-      return "Outlook could not be started";
+      // What Windows answers when Outlook runs as the user and this program as administrator
+      // (or the other way round): COM will not join the two.
+      return "Outlook could not be started; if Outlook is open, it is running as a different "
+             "user or elevation than this program (start both as the same user, both as "
+             "administrator or neither)";
     case E_OUTOFMEMORY:
       return "out of memory";
     default:
@@ -79,6 +105,8 @@ std::string DescriptionText(std::wstring_view description, FailureContext contex
   if (Contains(description, L"has been changed") || Contains(description, L"changed by another")) {
     return KnownText(kMapiObjectChanged, context);
   }
+  // A read is not a change: Outlook's own words say more than ours would.
+  if (context == FailureContext::Read) return {};
   if (Contains(description, L"read-only") || Contains(description, L"read only")) {
     return "the folder is read-only";
   }
@@ -86,22 +114,6 @@ std::string DescriptionText(std::wstring_view description, FailureContext contex
     return "you do not have permission to change items in this folder";
   }
   return {};
-}
-
-// A sentence from Outlook or the system, made to follow "...: " as AsReason makes it, with no
-// final full stop or line end, and with names ("Outlook") and one-letter words left capital.
-std::string AsClause(std::string text) {
-  while (!text.empty() &&
-         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  const auto start = text.find_first_not_of(" \r\n");
-  text.erase(0, start == std::string::npos ? text.size() : start);
-  const std::string_view first_word = std::string_view(text).substr(0, text.find(' '));
-  const bool name = first_word == "Outlook" || first_word == "Microsoft" ||
-                    first_word == "Exchange" || first_word == "Windows";
-  if (name || text.size() < 2 || text[1] < 'a' || text[1] > 'z') return text;
-  return AsReason(std::move(text));
 }
 
 std::string CodeText(HRESULT result) {
@@ -112,8 +124,46 @@ std::string CodeText(HRESULT result) {
 
 }  // namespace
 
+void SetBstrAllocator(BstrAllocator allocator) {
+  g_allocator = allocator;
+}
+
+std::string AsClause(std::string text, bool english) {
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
+    text.pop_back();
+  }
+  const auto start = text.find_first_not_of(" \r\n");
+  text.erase(0, start == std::string::npos ? text.size() : start);
+  const std::string_view first_word = std::string_view(text).substr(0, text.find(' '));
+  const bool name = first_word == "Outlook" || first_word == "Microsoft" ||
+                    first_word == "Exchange" || first_word == "Windows";
+  if (!english || name || text.size() < 2 || text[1] < 'a' || text[1] > 'z') return text;
+  return AsReason(std::move(text));
+}
+
+bool IsServerGone(HRESULT result) {
+  switch (result) {
+    case RPC_E_DISCONNECTED:
+    case kServerDied:
+    case kServerDiedNotExecuted:
+    case kServerUnavailable:
+    case kCallFailed:
+    case kCallFailedNotExecuted:
+    case kServerStopping:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsLogonFailure(HRESULT result) {
+  return result == kMapiLogonFailed;
+}
+
 Bstr::Bstr(std::wstring_view text)
-    : m_raw(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    : m_raw((g_allocator ? g_allocator : SysAllocStringLen)(text.data(),
+                                                            static_cast<UINT>(text.size()))) {}
 
 Bstr& Bstr::operator=(Bstr&& other) noexcept {
   if (this != &other) {
@@ -176,14 +226,15 @@ std::string SystemMessage(HRESULT result) {
   if (length == 0 || !buffer) return {};
   std::string text = Utf16ToUtf8Lossy(std::wstring_view(buffer, length));
   LocalFree(buffer);
-  return AsClause(std::move(text));
+  return AsClause(std::move(text), UserSpeaksEnglish());
 }
 
 std::string FailureText(HRESULT result, const EXCEPINFO* exception, FailureContext context) {
   if (result == DISP_E_EXCEPTION && exception) {
     const HRESULT code = exception->scode != 0 ? exception->scode
                          : exception->wCode != 0
-                             ? static_cast<HRESULT>(0x80040000 | exception->wCode)
+                             // Automation's rule: wCode counts up from 0x80040200.
+                             ? static_cast<HRESULT>(0x80040200u + exception->wCode)
                              : E_FAIL;
     if (std::string text = KnownText(code, context); !text.empty()) return text;
     const std::wstring_view description =
@@ -191,7 +242,10 @@ std::string FailureText(HRESULT result, const EXCEPINFO* exception, FailureConte
                                                        SysStringLen(exception->bstrDescription))
                                    : std::wstring_view();
     if (std::string text = DescriptionText(description, context); !text.empty()) return text;
-    if (std::string text = AsClause(Utf16ToUtf8Lossy(description)); !text.empty()) return text;
+    if (std::string text = AsClause(Utf16ToUtf8Lossy(description), UserSpeaksEnglish());
+        !text.empty()) {
+      return text;
+    }
     if (std::string text = SystemMessage(code); !text.empty()) return text;
     return CodeText(code);
   }
@@ -200,8 +254,8 @@ std::string FailureText(HRESULT result, const EXCEPINFO* exception, FailureConte
   return CodeText(result);
 }
 
-std::optional<unsigned long> RetryDelay(unsigned long elapsed_ms) {
-  if (elapsed_ms >= kRetryLimitMs) return std::nullopt;
+std::optional<unsigned long> RetryDelay(unsigned long elapsed_ms, unsigned long limit_ms) {
+  if (elapsed_ms >= limit_ms) return std::nullopt;
   return kRetryStepMs;
 }
 
@@ -262,7 +316,8 @@ std::optional<Automation::Failure> Automation::Lookup(IDispatch* object, int kin
   for (;;) {
     const HRESULT result = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     if (SUCCEEDED(result)) break;
-    const auto delay = RetryDelay(static_cast<unsigned long>(GetTickCount64() - start));
+    const auto delay =
+        RetryDelay(static_cast<unsigned long>(GetTickCount64() - start), m_retry_limit_ms);
     if (IsBusyReply(result) && delay) {
       Sleep(*delay);
       continue;
@@ -270,7 +325,7 @@ std::optional<Automation::Failure> Automation::Lookup(IDispatch* object, int kin
     std::string reason = result == DISP_E_UNKNOWNNAME
                              ? "Outlook does not know \"" + Utf16ToUtf8Lossy(name) + "\""
                              : FailureText(result);
-    return Failure{result, std::move(reason)};
+    return Failure{result, std::move(reason), IsServerGone(result) || IsBusyReply(result)};
   }
   m_ids.emplace(key, id);
   return std::nullopt;
@@ -280,9 +335,13 @@ std::optional<Automation::Failure> Automation::Call(IDispatch* object, int kind,
                                                     std::wstring_view name, WORD flags,
                                                     VARIANT* args, unsigned arg_count,
                                                     VARIANT* result, FailureContext context) {
+  if (m_lost) return m_lost;
   if (!object) return Failure{E_POINTER, "Outlook gave no object"};
   DISPID id = DISPID_UNKNOWN;
-  if (auto failure = Lookup(object, kind, name, id)) return failure;
+  if (auto failure = Lookup(object, kind, name, id)) {
+    if (failure->fatal) m_lost = failure;
+    return failure;
+  }
 
   // IDispatch takes its arguments last first.
   std::reverse(args, args + arg_count);
@@ -308,7 +367,8 @@ std::optional<Automation::Failure> Automation::Call(IDispatch* object, int kind,
     if (FAILED(outcome)) {
       const HRESULT code =
           outcome == DISP_E_EXCEPTION && exception.scode != 0 ? exception.scode : outcome;
-      const auto delay = RetryDelay(static_cast<unsigned long>(GetTickCount64() - start));
+      const auto delay =
+          RetryDelay(static_cast<unsigned long>(GetTickCount64() - start), m_retry_limit_ms);
       if (IsBusyReply(code) && delay) {
         SysFreeString(exception.bstrSource);
         SysFreeString(exception.bstrDescription);
@@ -316,7 +376,9 @@ std::optional<Automation::Failure> Automation::Call(IDispatch* object, int kind,
         Sleep(*delay);
         continue;
       }
-      failure = Failure{code, FailureText(outcome, &exception, context)};
+      failure = Failure{code, FailureText(outcome, &exception, context),
+                        IsServerGone(code) || IsBusyReply(code)};
+      if (failure->fatal) m_lost = failure;
     }
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);

@@ -20,10 +20,16 @@
 
 namespace dialmend {
 
+// Makes the text of every Bstr(text): SysAllocStringLen unless a test sets one that fails.
+using BstrAllocator = BSTR (*)(const OLECHAR* text, UINT length);
+// Sets the allocator; nullptr puts SysAllocStringLen back.
+void SetBstrAllocator(BstrAllocator allocator);
+
 // A BSTR owned by one holder and freed when it goes.
 class Bstr {
  public:
   Bstr() = default;
+  // Holds no text when the allocation fails (see Ok()).
   explicit Bstr(std::wstring_view text);
   Bstr(Bstr&& other) noexcept : m_raw(std::exchange(other.m_raw, nullptr)) {}
   Bstr& operator=(Bstr&& other) noexcept;
@@ -32,6 +38,9 @@ class Bstr {
   ~Bstr();
 
   [[nodiscard]] BSTR Get() const { return m_raw; }
+  // False when the text could not be allocated: a null BSTR reads as empty text, so one must
+  // never be sent in place of a value.
+  [[nodiscard]] bool Ok() const { return m_raw != nullptr; }
   // The text, embedded NULs included; empty for a null BSTR.
   [[nodiscard]] std::wstring_view View() const;
   // For an out-parameter: frees the text held now, then gives the slot to fill.
@@ -67,7 +76,7 @@ class Variant {
 };
 
 // What a failure is about, where the same code reads differently.
-enum class FailureContext { Call, Save };
+enum class FailureContext { Call, Read, Save };
 
 // Why a call failed, in words ("the item has been changed by another user"): the known
 // Outlook, MAPI and COM codes first, then the description Outlook gave, then the system's
@@ -78,13 +87,26 @@ enum class FailureContext { Call, Save };
 // The system's text for `result` without its final full stop, or empty text.
 [[nodiscard]] std::string SystemMessage(HRESULT result);
 
+// A sentence from Outlook or the system made to follow "...: ": no final full stop or line end.
+// Its first letter is lowered only when `english` (the words of another language keep their
+// capitals: "Zugriff verweigert") and the first word is not a name or an initialism.
+[[nodiscard]] std::string AsClause(std::string text, bool english);
+
+// True for the codes that say Outlook has gone: closed, crashed or cut off. No later call can
+// succeed.
+[[nodiscard]] bool IsServerGone(HRESULT result);
+
+// True when the profile could not be logged on to.
+[[nodiscard]] bool IsLogonFailure(HRESULT result);
+
 // How long a busy Outlook is waited for, and the wait between tries.
 inline constexpr unsigned long kRetryLimitMs = 30000;
 inline constexpr unsigned long kRetryStepMs = 100;
 
 // The wait before trying a rejected call again, `elapsed_ms` after the first try, or
-// std::nullopt when it is time to give up.
-[[nodiscard]] std::optional<unsigned long> RetryDelay(unsigned long elapsed_ms);
+// std::nullopt when `limit_ms` has passed and it is time to give up.
+[[nodiscard]] std::optional<unsigned long> RetryDelay(unsigned long elapsed_ms,
+                                                      unsigned long limit_ms = kRetryLimitMs);
 
 // True for the replies of a server too busy to take the call now.
 [[nodiscard]] bool IsBusyReply(HRESULT result);
@@ -112,14 +134,20 @@ class BusyServerFilter : public IMessageFilter {
 };
 
 // Calls members by name. Each name is looked up once per kind of object (GetIDsOfNames) and
-// its DISPID kept; a call that Outlook rejects as busy is tried again within RetryDelay.
+// its DISPID kept; a call that Outlook rejects as busy is tried again within RetryDelay. After a
+// fatal failure every later call fails the same way at once, without reaching Outlook.
 class Automation {
  public:
   // What a call left behind when it failed.
   struct Failure {
     HRESULT result = S_OK;
     std::string reason;  // in words
+    // Outlook has gone, or stayed busy for the whole wait: nothing more can be done with it.
+    bool fatal = false;
   };
+
+  // How long a busy Outlook is waited for on each call; kRetryLimitMs unless a test shortens it.
+  void SetRetryLimit(unsigned long limit_ms) { m_retry_limit_ms = limit_ms; }
 
   // Calls `name` on `object`, an object of `kind`, with `args` in their natural order;
   // `flags` is DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT. `name` must
@@ -133,6 +161,8 @@ class Automation {
   std::optional<Failure> Lookup(IDispatch* object, int kind, std::wstring_view name, DISPID& id);
 
   std::map<std::pair<int, std::wstring_view>, DISPID> m_ids;
+  unsigned long m_retry_limit_ms = kRetryLimitMs;
+  std::optional<Failure> m_lost;
 };
 
 }  // namespace dialmend

@@ -16,6 +16,15 @@ inline constexpr int kOutlookContactFolderType = 2;
 inline constexpr int kOutlookContactClass = 40;
 inline constexpr int kOutlookDistributionListClass = 69;
 
+// The Table filter that keeps a folder's contacts and groups alone: message class IPM.Contact
+// (custom contact forms' classes begin with it) and IPM.DistList.
+inline constexpr std::wstring_view kOutlookContactFilter =
+    L"@SQL=\"http://schemas.microsoft.com/mapi/proptag/0x001a001f\" LIKE 'IPM.Contact%' OR "
+    L"\"http://schemas.microsoft.com/mapi/proptag/0x001a001f\" LIKE 'IPM.DistList%'";
+
+// Close's argument that drops the item's unsaved changes (olDiscard).
+inline constexpr int kOutlookDiscard = 1;
+
 // What an item of Outlook's `item_class` is: a contact, a group, or something else.
 [[nodiscard]] ItemKind ItemKindOfClass(int item_class);
 

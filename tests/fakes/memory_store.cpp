@@ -49,6 +49,9 @@ void Check(const std::set<std::string>& fails, const char* op, const std::string
   if (fails.count(std::string("fail ") + op) != 0) {
     throw StoreError(subject, std::string(op) + " refused by the test store");
   }
+  if (fails.count(std::string("lose ") + op) != 0) {
+    throw StoreLostError(subject, "the test store has gone");
+  }
 }
 
 class MemoryItem : public ContactItem {

@@ -27,11 +27,12 @@ namespace dialmend {
 // Bracketed flags make an operation fail with StoreError: [fail name], [fail kind],
 // [fail items], [fail subfolders] on folders; [fail read], [fail kind], [fail phones],
 // [fail set], [fail save], [fail fileas] on items; "fail open" and "fail user" lines on the
-// store. [refuse 0171] on a contact makes CheckPhone refuse numbers containing "0171".
-// [note TEXT] and [problem TEXT] on a folder or contact, and "note TEXT" lines on the store,
-// are notes the store gives the run (a problem note counts as a problem). A "location NAME"
-// line gives the store an identity, so an update keeps an undo record and FindContacts finds
-// each contact by its folder path and filing name ("Work/Riverside Dental").
+// store. [lose OP] in place of [fail OP] throws StoreLostError: the store has gone. [refuse 0171]
+// on a contact makes CheckPhone refuse numbers containing "0171". [note TEXT] and [problem TEXT]
+// on a folder or contact, and "note TEXT" lines on the store, are notes the store gives the run
+// (a problem note counts as a problem). A "location NAME" line gives the store an identity, so
+// an update keeps an undo record and FindContacts finds each contact by its folder path and
+// filing name ("Work/Riverside Dental").
 class MemoryStore : public ContactStore {
  public:
   struct Contact {

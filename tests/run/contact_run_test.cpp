@@ -197,6 +197,29 @@ folder Work
   EXPECT_EQ(f.log.Text().find("Meeting Notes"), std::string::npos);
 }
 
+TEST(ContactRun, AStoreThatIsLostEndsTheWalkWithOneLine) {
+  Fixture f(R"(
+folder Work
+  contact Riverside Dental
+    Home: 0171 930 8890
+  contact Gone [lose phones]
+  contact After
+    Home: 0171 930 8890
+folder Later
+  contact Later Ltd
+    Home: 0171 930 8890
+)",
+            /*update=*/true);
+  f.Run();
+  const std::string& log = f.log.Text();
+  EXPECT_NE(log.find("  Stopped at \\Work\\Gone: the test store has gone\r\n"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("After"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Later"), std::string::npos) << log;
+  EXPECT_EQ(f.counters.problems, 1);
+  EXPECT_EQ(f.counters.updated, 1);
+}
+
 TEST(ContactRun, StoreFailuresAreLoggedSkippedAndCounted) {
   Fixture f(R"(
 folder Work

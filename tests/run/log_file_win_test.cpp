@@ -48,6 +48,18 @@ TEST(Desktop, IsTheShellsDesktopFolder) {
   EXPECT_FALSE(fs::exists(log));
 }
 
+TEST(Desktop, IsFoundWhenItsNameIsBeyondTheLocalCodePage) {
+  // Greek and Cyrillic: no Windows ANSI code page spells both.
+  const fs::path folder =
+      fs::temp_directory_path() / L"\u0395\u03c0\u03b9 \u0421\u0442\u043e\u043b";
+  fs::create_directories(folder);
+  const std::u8string utf8 = folder.u8string();
+  EXPECT_EQ(ChooseDesktopDirectory(folder.wstring(), L"C:\\users\\ann"),
+            std::string(utf8.begin(), utf8.end()));
+  fs::remove(folder);
+  EXPECT_EQ(ChooseDesktopDirectory(folder.wstring(), L"C:\\users\\ann"), "C:\\users\\ann");
+}
+
 TEST(SaveLogFile, NamesThePathAndTheReason) {
   const fs::path folder = fs::temp_directory_path();
   const std::string missing = (folder / "nonexistent-dir" / "x.txt").string();

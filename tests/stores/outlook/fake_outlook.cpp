@@ -42,20 +42,46 @@ const FakeType& FoldersType() {
   return type;
 }
 const FakeType& FolderType() {
+  static const FakeType type{"MAPIFolder",
+                             {{L"Name", 0x2102},
+                              {L"DefaultItemType", 0x3106},
+                              {L"Items", 0x3100},
+                              {L"Folders", 0x2103},
+                              {L"StoreID", 0x3108},
+                              {L"GetTable", 0xFA0C}}};
+  return type;
+}
+const FakeType& OldFolderType() {
   static const FakeType type{
       "MAPIFolder",
       {{L"Name", 0x2102}, {L"DefaultItemType", 0x3106}, {L"Items", 0x3100}, {L"Folders", 0x2103}}};
   return type;
 }
+const FakeType& TableType() {
+  static const FakeType type{
+      "Table", {{L"Columns", 0xFB01}, {L"EndOfTable", 0xFB02}, {L"GetArray", 0xFB03}}};
+  return type;
+}
+const FakeType& ColumnsType() {
+  static const FakeType type{"Columns", {{L"RemoveAll", 0xFC01}, {L"Add", 0xFC02}}};
+  return type;
+}
+
+// The store every folder of the fake lives in.
+constexpr wchar_t kStoreId[] = L"0000FAKESTORE";
 const FakeType& ItemsType() {
   static const FakeType type{"Items", {{L"Count", 0x60}, {L"Item", 0x61}}};
   return type;
 }
 const FakeType& ContactType() {
   static const FakeType type = [] {
-    FakeType t{
-        "ContactItem",
-        {{L"Class", kClassId}, {L"EntryID", kEntryId}, {L"FileAs", 0x3A06}, {L"Save", 0xF048}}};
+    FakeType t{"ContactItem",
+               {{L"Class", kClassId},
+                {L"EntryID", kEntryId},
+                {L"FileAs", 0x3A06},
+                {L"Save", 0xF048},
+                {L"Saved", 0xF0A3},
+                {L"Close", 0xF023}}};
     for (int i = 0; i < kPhoneFieldCount; ++i) {
       const std::string_view name = PhoneFieldProperty(static_cast<PhoneField>(i));
       t.members.push_back({std::wstring(name.begin(), name.end()), 0x8000 + i});
@@ -83,6 +109,15 @@ const FakeType& MailType() {
 bool SameName(std::wstring_view a, std::wstring_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                     [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
+}
+
+// The index of the phone field Outlook names `member`, or -1.
+int PhoneIndex(std::wstring_view member) {
+  for (int i = 0; i < kPhoneFieldCount; ++i) {
+    const std::string_view name = PhoneFieldProperty(static_cast<PhoneField>(i));
+    if (std::equal(name.begin(), name.end(), member.begin(), member.end())) return i;
+  }
+  return -1;
 }
 
 HRESULT ReturnText(VARIANT* result, std::wstring_view text) {
@@ -196,6 +231,7 @@ class FakeObject : public IDispatch {
       if (m.id == id) member = &m;
     }
     if (!member) return DISP_E_MEMBERNOTFOUND;
+    if (m_world.gone) return m_world.gone_code;
     if (RejectCall()) return RPC_E_CALL_REJECTED;
     ++m_world.calls;
     if (flags & DISPATCH_PROPERTYPUT) ++m_world.puts;
@@ -234,21 +270,11 @@ const FakeType& TypeOf(const FakeItem& item) {
                                                             : MailType();
 }
 
-// The item whose EntryID is `id` in `folders` or below, or null.
-FakeItem* FindEntry(std::vector<FakeFolder>& folders, std::wstring_view id) {
-  for (FakeFolder& folder : folders) {
-    for (FakeItem& item : folder.items) {
-      if (item.entry_id == id) return &item;
-    }
-    if (FakeItem* found = FindEntry(folder.folders, id)) return found;
-  }
-  return nullptr;
-}
-
 class FakeItemObject : public FakeObject {
  public:
   FakeItemObject(FakeOutlook& world, const FakeType& type, FakeItem& item)
-      : FakeObject(world, type), m_item(item), m_values(item.phones) {
+      : FakeObject(world, type), m_item(item) {
+    if (!m_item.in_memory) m_item.in_memory = m_item.phones;
     ++m_world.live_items;
     m_world.most_live_items = std::max(m_world.most_live_items, m_world.live_items);
   }
@@ -261,7 +287,10 @@ class FakeItemObject : public FakeObject {
     ++m_item.rejected;
     return true;
   }
-  void Accepted() override { ++m_item.calls; }
+  void Accepted() override {
+    ++m_item.calls;
+    if (m_item.calls_before_gone > 0 && --m_item.calls_before_gone == 0) m_world.gone = true;
+  }
 
   HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT* result,
                EXCEPINFO* exception) override {
@@ -270,41 +299,61 @@ class FakeItemObject : public FakeObject {
       if (m_item.save_failure != S_OK) {
         return Raise(exception, m_item.save_failure, m_item.save_description);
       }
-      m_item.phones = m_values;
+      m_item.phones = Values();
       ++m_item.saves;
+      return S_OK;
+    }
+    if (member == L"Close") {
+      if (!(flags & DISPATCH_METHOD) || IndexArgument(params) != kOutlookDiscard) {
+        return DISP_E_TYPEMISMATCH;
+      }
+      m_item.in_memory = m_item.phones;
+      m_item.user_edits = false;
+      ++m_item.discards;
       return S_OK;
     }
     if (const VARIANT* value = PutValue(flags, params)) {
       const int field = PhoneIndex(member);
       if (field < 0) return DISP_E_MEMBERNOTFOUND;
-      m_values[field].assign(value->bstrVal, SysStringLen(value->bstrVal));
+      if (field == m_item.failing_put) return Raise(exception, E_ACCESSDENIED, L"");
+      Values()[field].assign(value->bstrVal, SysStringLen(value->bstrVal));
       ++m_item.writes[field];
       return S_OK;
     }
     if (!IsGet(flags, params)) return DISP_E_BADPARAMCOUNT;
     if (member == L"Class") return ReturnNumber(result, m_item.item_class);
     if (member == L"EntryID") return ReturnText(result, m_item.entry_id);
+    if (member == L"Saved") {
+      if (result) {
+        VariantInit(result);
+        result->vt = VT_BOOL;
+        result->boolVal =
+            !m_item.user_edits && Values() == m_item.phones ? VARIANT_TRUE : VARIANT_FALSE;
+      }
+      return S_OK;
+    }
     if (member == L"FileAs" || member == L"DLName" || member == L"Subject") {
       return ReturnText(result, m_item.file_as);
     }
     const int field = PhoneIndex(member);
     if (field < 0) return DISP_E_MEMBERNOTFOUND;
     ++m_item.reads[field];
-    return ReturnText(result, m_values[field]);
+    return ReturnText(result, Values()[field]);
   }
 
  private:
-  static int PhoneIndex(std::wstring_view member) {
-    for (int i = 0; i < kPhoneFieldCount; ++i) {
-      const std::string_view name = PhoneFieldProperty(static_cast<PhoneField>(i));
-      if (std::equal(name.begin(), name.end(), member.begin(), member.end())) return i;
-    }
-    return -1;
-  }
+  std::array<std::wstring, kPhoneFieldCount>& Values() { return *m_item.in_memory; }
 
   FakeItem& m_item;
-  std::array<std::wstring, kPhoneFieldCount> m_values;  // this object's own, until saved
 };
+
+// The object of an item of the class it has.
+IDispatch* NewItemObject(FakeOutlook& world, FakeItem& item) {
+  const FakeType& type = item.item_class == kOutlookContactClass            ? ContactType()
+                         : item.item_class == kOutlookDistributionListClass ? DistListType()
+                                                                            : MailType();
+  return new FakeItemObject(world, type, item);
+}
 
 class FakeItems : public FakeObject {
  public:
@@ -319,12 +368,119 @@ class FakeItems : public FakeObject {
     if (!(flags & DISPATCH_METHOD) || index < 1 || index > static_cast<long>(m_items.size())) {
       return DISP_E_BADINDEX;
     }
-    FakeItem& item = m_items[index - 1];
-    return ReturnObject(result, new FakeItemObject(m_world, TypeOf(item), item));
+    return ReturnObject(result, NewItemObject(m_world, m_items[index - 1]));
   }
 
  private:
   std::vector<FakeItem>& m_items;
+};
+
+// The members of a table's Columns: the column names only, as Outlook keeps them.
+class FakeColumns : public FakeObject {
+ public:
+  FakeColumns(FakeOutlook& world, std::vector<std::wstring>& names)
+      : FakeObject(world, ColumnsType()), m_names(names) {}
+
+ protected:
+  HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT*,
+               EXCEPINFO* exception) override {
+    if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+    if (member == L"RemoveAll") {
+      m_names.clear();
+      return S_OK;
+    }
+    if (!params || params->cArgs != 1 || params->rgvarg[0].vt != VT_BSTR) {
+      return DISP_E_TYPEMISMATCH;
+    }
+    const std::wstring name(params->rgvarg[0].bstrVal, SysStringLen(params->rgvarg[0].bstrVal));
+    if (name != L"EntryID" && name != L"FileAs" && name != L"MessageClass" &&
+        PhoneIndex(name) < 0) {
+      return Raise(exception, E_INVALIDARG, L"The property \"" + name + L"\" is unknown.");
+    }
+    m_names.push_back(name);
+    return S_OK;
+  }
+
+ private:
+  std::vector<std::wstring>& m_names;
+};
+
+// A folder's table: its items (contacts and groups alone under the store's filter), read as
+// saved, a block of rows per GetArray.
+class FakeTable : public FakeObject {
+ public:
+  FakeTable(FakeOutlook& world, FakeFolder& folder, bool contacts_only)
+      : FakeObject(world, TableType()), m_folder(folder) {
+    for (FakeItem& item : folder.items) {
+      if (contacts_only && item.item_class != kOutlookContactClass &&
+          item.item_class != kOutlookDistributionListClass) {
+        continue;
+      }
+      if (item.entry_id.empty()) item.entry_id = L"00EID" + std::to_wstring(++world.entry_ids);
+      m_rows.push_back(&item);
+    }
+    m_columns = {L"EntryID", L"Subject", L"CreationTime", L"LastModificationTime", L"MessageClass"};
+  }
+
+ protected:
+  HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT* result,
+               EXCEPINFO* exception) override {
+    if (member == L"Columns") return ReturnObject(result, new FakeColumns(m_world, m_columns));
+    if (member == L"EndOfTable") {
+      if (result) {
+        VariantInit(result);
+        result->vt = VT_BOOL;
+        result->boolVal = m_next == m_rows.size() ? VARIANT_TRUE : VARIANT_FALSE;
+      }
+      return S_OK;
+    }
+    const long wanted = IndexArgument(params);
+    if (!(flags & DISPATCH_METHOD) || wanted < 1) return DISP_E_TYPEMISMATCH;
+    if (m_folder.rows_before_failure >= 0 &&
+        m_next + wanted > static_cast<std::size_t>(m_folder.rows_before_failure)) {
+      return Raise(exception, E_FAIL, L"The table cannot be read.");
+    }
+    const std::size_t count = std::min(m_rows.size() - m_next, static_cast<std::size_t>(wanted));
+    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(count), 0},
+                                {static_cast<ULONG>(m_columns.size()), 0}};
+    SAFEARRAY* rows = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    if (!rows) return E_OUTOFMEMORY;
+    for (std::size_t r = 0; r < count; ++r, ++m_next) {
+      for (std::size_t c = 0; c < m_columns.size(); ++c) {
+        VARIANT cell;
+        VariantInit(&cell);
+        (void)ReturnText(&cell, ColumnText(*m_rows[m_next], m_columns[c]));
+        // Indexes go in the order of the bounds: row, then column.
+        LONG indexes[2] = {static_cast<LONG>(r), static_cast<LONG>(c)};
+        SafeArrayPutElement(rows, indexes, &cell);
+        VariantClear(&cell);
+      }
+    }
+    if (!result) {
+      SafeArrayDestroy(rows);
+      return S_OK;
+    }
+    VariantInit(result);
+    result->vt = VT_ARRAY | VT_VARIANT;
+    result->parray = rows;
+    return S_OK;
+  }
+
+ private:
+  static std::wstring ColumnText(const FakeItem& item, const std::wstring& column) {
+    if (column == L"EntryID") return item.entry_id;
+    if (column == L"FileAs" || column == L"Subject") return item.file_as;
+    if (column == L"MessageClass") {
+      return item.item_class == kOutlookDistributionListClass ? L"IPM.DistList" : L"IPM.Contact";
+    }
+    const int field = PhoneIndex(column);
+    return field >= 0 ? item.phones[field] : std::wstring();
+  }
+
+  FakeFolder& m_folder;
+  std::vector<FakeItem*> m_rows;
+  std::vector<std::wstring> m_columns;
+  std::size_t m_next = 0;
 };
 
 class FakeFolders;
@@ -332,7 +488,8 @@ class FakeFolders;
 class FakeFolderObject : public FakeObject {
  public:
   FakeFolderObject(FakeOutlook& world, FakeFolder& folder)
-      : FakeObject(world, FolderType()), m_folder(folder) {}
+      : FakeObject(world, world.without_tables ? OldFolderType() : FolderType()),
+        m_folder(folder) {}
 
  protected:
   HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -364,7 +521,23 @@ class FakeFolders : public FakeObject {
 
 HRESULT FakeFolderObject::Call(std::wstring_view member, WORD flags, DISPPARAMS* params,
                                VARIANT* result, EXCEPINFO* exception) {
+  if (member == L"GetTable") {
+    if (!(flags & DISPATCH_METHOD) || !params || params->cArgs != 1 ||
+        params->rgvarg[0].vt != VT_BSTR) {
+      return DISP_E_TYPEMISMATCH;
+    }
+    m_world.table_filter.assign(params->rgvarg[0].bstrVal, SysStringLen(params->rgvarg[0].bstrVal));
+    if (m_folder.table_failure != S_OK) {
+      return Raise(exception, m_folder.table_failure, L"The table cannot be made.");
+    }
+    const bool contacts_only = m_world.table_filter == kOutlookContactFilter;
+    if (!contacts_only && !m_world.table_filter.empty()) {
+      return Raise(exception, E_INVALIDARG, L"The condition is not valid.");
+    }
+    return ReturnObject(result, new FakeTable(m_world, m_folder, contacts_only));
+  }
   if (!IsGet(flags, params)) return DISP_E_BADPARAMCOUNT;
+  if (member == L"StoreID") return ReturnText(result, kStoreId);
   if (member == L"Name") return ReturnText(result, m_folder.name);
   if (member == L"DefaultItemType") return ReturnNumber(result, m_folder.default_item_type);
   if (member == L"Items") {
@@ -384,19 +557,8 @@ class FakeNamespace : public FakeObject {
   HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT* result,
                EXCEPINFO* exception) override {
     if (member == L"GetItemFromID") {
-      // The store's ID may follow the item's; arguments come last first.
-      if (!(flags & DISPATCH_METHOD) || !params || params->cArgs < 1 || params->cArgs > 2 ||
-          params->rgvarg[params->cArgs - 1].vt != VT_BSTR) {
-        return DISP_E_TYPEMISMATCH;
-      }
-      const VARIANT& id = params->rgvarg[params->cArgs - 1];
-      FakeItem* item =
-          FindEntry(m_world.folders, std::wstring_view(id.bstrVal, SysStringLen(id.bstrVal)));
-      if (!item) {
-        return Raise(exception, static_cast<HRESULT>(0x8004010F),
-                     L"The operation failed. An object could not be found.");
-      }
-      return ReturnObject(result, new FakeItemObject(m_world, TypeOf(*item), *item));
+      if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+      return GetItemFromId(params, result, exception);
     }
     if (!IsGet(flags, params)) return DISP_E_BADPARAMCOUNT;
     if (member == L"CurrentProfileName") return ReturnText(result, m_world.profile);
@@ -408,6 +570,37 @@ class FakeNamespace : public FakeObject {
       return ReturnObject(result, new FakeRecipient(m_world));
     }
     return ReturnObject(result, new FakeFolders(m_world, m_world.folders));
+  }
+
+ private:
+  HRESULT GetItemFromId(DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception) {
+    // The item's EntryID, and the store's ID after it when given; the arguments come last first.
+    if (!params || params->cArgs < 1 || params->cArgs > 2) return DISP_E_BADPARAMCOUNT;
+    for (UINT i = 0; i < params->cArgs; ++i) {
+      if (params->rgvarg[i].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+    }
+    const VARIANT& entry = params->rgvarg[params->cArgs - 1];
+    const std::wstring_view entry_id(entry.bstrVal, SysStringLen(entry.bstrVal));
+    const bool this_store = params->cArgs == 1 ||
+                            std::wstring_view(params->rgvarg[0].bstrVal,
+                                              SysStringLen(params->rgvarg[0].bstrVal)) == kStoreId;
+    FakeItem* item = this_store ? Find(m_world.folders, entry_id) : nullptr;
+    if (!item) {
+      return Raise(exception, static_cast<HRESULT>(0x8004010F),
+                   L"The operation failed. An object could not be found.");
+    }
+    ++m_world.opened_by_id;
+    return ReturnObject(result, NewItemObject(m_world, *item));
+  }
+
+  static FakeItem* Find(std::vector<FakeFolder>& folders, std::wstring_view entry_id) {
+    for (FakeFolder& folder : folders) {
+      for (FakeItem& item : folder.items) {
+        if (!entry_id.empty() && item.entry_id == entry_id) return &item;
+      }
+      if (FakeItem* item = Find(folder.folders, entry_id)) return item;
+    }
+    return nullptr;
   }
 };
 

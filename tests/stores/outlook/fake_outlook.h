@@ -8,6 +8,7 @@
 #include <array>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,21 +28,34 @@ namespace dialmend {
 struct FakeItem {
   int item_class = kOutlookContactClass;
   std::wstring file_as;
-  std::array<std::wstring, kPhoneFieldCount> phones;  // as saved
   // What EntryID gives and NameSpace.GetItemFromID finds it by; FakeContact makes one from the
-  // filing name.
+  // filing name, and an item without one gets one when first listed in a table.
   std::wstring entry_id;
+  std::array<std::wstring, kPhoneFieldCount> phones;  // as saved
 
   // Save fails with DISP_E_EXCEPTION carrying this code and description.
   HRESULT save_failure = S_OK;
   std::wstring save_description;
   // The next calls on the item are rejected as busy (RPC_E_CALL_REJECTED).
   int calls_to_reject = 0;
+  // After this many more accepted calls on the item, Outlook closes: every later call on any
+  // object fails with FakeOutlook::gone_code. Negative: never.
+  int calls_before_gone = -1;
+  // A put of this field fails with E_ACCESSDENIED inside DISP_E_EXCEPTION; -1: none does.
+  int failing_put = -1;
+  // The user has typed into the item in an open window and not saved it: Saved is false.
+  bool user_edits = false;
+
+  // The item as Outlook holds it in memory, shared by every object handed out for it (and by
+  // a window the user has open): set from phones when the first object is made, and read back
+  // from them by Close(olDiscard).
+  std::optional<std::array<std::wstring, kPhoneFieldCount>> in_memory;
 
   // Over every object handed out for the item.
   int calls = 0;  // accepted Invoke calls
   int rejected = 0;
   int saves = 0;
+  int discards = 0;
   std::array<int, kPhoneFieldCount> reads{};
   std::array<int, kPhoneFieldCount> writes{};
 };
@@ -54,6 +68,11 @@ struct FakeFolder {
   int default_item_type = kOutlookContactFolderType;
   // Reading Items fails with DISP_E_EXCEPTION carrying this code.
   HRESULT items_failure = S_OK;
+  // GetTable fails with DISP_E_EXCEPTION carrying this code.
+  HRESULT table_failure = S_OK;
+  // GetArray fails with DISP_E_EXCEPTION carrying this code once this many rows are read;
+  // negative: never.
+  int rows_before_failure = -1;
   std::vector<FakeItem> items;
   std::vector<FakeFolder> folders;
 };
@@ -83,6 +102,11 @@ class FakeOutlook {
   std::wstring user_description;
   // GetNamespace fails with DISP_E_EXCEPTION carrying this code.
   HRESULT namespace_failure = S_OK;
+  // Folders have no GetTable member, as in Outlook 2003 and older.
+  bool without_tables = false;
+  // Once Outlook has closed (see FakeItem::calls_before_gone), what every call returns.
+  HRESULT gone_code = RPC_E_DISCONNECTED;
+  bool gone = false;
   std::vector<FakeFolder> folders;
 
   // What was done, over all objects.
@@ -90,9 +114,12 @@ class FakeOutlook {
   std::map<std::string, int> member_lookups;  // "ContactItem.FileAs" -> count
   int calls = 0;                              // accepted Invoke calls
   int puts = 0;                               // of which property puts
+  int opened_by_id = 0;                       // GetItemFromID calls that found the item
+  std::wstring table_filter;                  // the filter of the last GetTable
   int live_objects = 0;
   int live_items = 0;
   int most_live_items = 0;
+  int entry_ids = 0;  // EntryIDs given so far
 };
 
 }  // namespace dialmend

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "run/contact_run.h"
+#include "run/run_controller.h"
 #include "run/undo_record.h"
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
@@ -43,7 +46,9 @@ void BuildContractProfile(FakeOutlook& outlook) {
 // Holds the fake's Application object and a store over it.
 struct OutlookProfile {
   OutlookProfile() : application(ComPtr<IDispatch>::Adopt(outlook.Application())) {}
-  std::unique_ptr<ContactStore> Store() { return MakeOutlookStore(application.Get()); }
+  std::unique_ptr<ContactStore> Store(std::optional<unsigned long> busy_wait_ms = std::nullopt) {
+    return MakeOutlookStore(application.Get(), busy_wait_ms);
+  }
 
   FakeOutlook outlook;
   ComPtr<IDispatch> application;
@@ -64,7 +69,13 @@ struct OutlookTraits {
   OutlookProfile profile;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Outlook, StoreContract, OutlookTraits);
+// And over an Outlook without tables, read item by item.
+struct OutlookItemsTraits : OutlookTraits {
+  OutlookItemsTraits() { profile.outlook.without_tables = true; }
+};
+
+using OutlookPaths = testing::Types<OutlookTraits, OutlookItemsTraits>;
+INSTANTIATE_TYPED_TEST_SUITE_P(Outlook, StoreContract, OutlookPaths);
 
 // A RunHost that never pauses and keeps what the run told it.
 class TestHost : public RunHost {
@@ -78,8 +89,10 @@ class TestHost : public RunHost {
 
 // A run over the contract profile, where Riverside Dental also holds a current business number,
 // Acme's name is beyond ASCII and the BMP, and Work also holds a mail item and Unchanged Ltd.
+// Unless `tables`, Outlook has no tables and every folder is read item by item.
 struct WalkFixture {
-  explicit WalkFixture(bool update) {
+  explicit WalkFixture(bool update, bool tables = false) {
+    profile.outlook.without_tables = !tables;
     BuildContractProfile(profile.outlook);
     Dental().phones[static_cast<int>(PhoneField::Business)] = L"(020) 7930 8890";
     profile.outlook.Item({0, 0}, 0).file_as = L"Acm\u00e9 \U0001F600";
@@ -94,7 +107,12 @@ struct WalkFixture {
   FakeItem& Item(std::size_t index) { return profile.outlook.Item({0}, index); }
   FakeItem& Dental() { return Item(0); }
   void Run() { Run(*profile.Store()); }
-  void Run(ContactStore& store) { ContactRun(store, settings, counters, log, host).FixContacts(); }
+  // Returns whether the store was lost.
+  bool Run(ContactStore& store) {
+    ContactRun run(store, settings, counters, log, host);
+    run.FixContacts();
+    return run.StoreLost();
+  }
   bool Logged(std::string_view text) const { return log.Text().find(text) != std::string::npos; }
 
   OutlookProfile profile;
@@ -140,7 +158,8 @@ TEST(OutlookWalk, UpdateWritesOnlyChangedNumbersSavesOnceAndAsksOtherItemsTheirC
     EXPECT_EQ(dental.writes[i], i == kHome || i == kMobile ? 1 : 0) << i;
   }
   EXPECT_EQ(dental.saves, 1);
-  EXPECT_EQ(dental.calls, kReadCalls + 1 + 2 + 1);  // and two writes and one Save
+  // and Saved before the first write, two writes and one Save
+  EXPECT_EQ(dental.calls, kReadCalls + 1 + 1 + 2 + 1);
   EXPECT_EQ(f.profile.outlook.puts, 3);
   EXPECT_EQ(f.Item(1).calls, 1);  // the group
   EXPECT_EQ(f.Item(2).calls, 1);  // the mail item
@@ -265,6 +284,9 @@ TEST_P(OutlookSaveRefusal, IsALogLineAndTheWalkGoesOn) {
       << f.log.Text();
   EXPECT_FALSE(f.Logged(kDentalReport));
   EXPECT_TRUE(f.Logged(kAcmeReport));
+  // Our numbers are dropped from the item, so no later save (the user's) stores them.
+  EXPECT_EQ(f.Dental().discards, 1);
+  EXPECT_EQ(f.Dental().in_memory, f.Dental().phones);
 }
 
 constexpr wchar_t kChanged[] =
@@ -339,6 +361,246 @@ INSTANTIATE_TEST_SUITE_P(OutlookWalk, OutlookUserRefusal,
                            return info.index == 0 ? "AccessDenied" : "SecurityPromptAborted";
                          });
 
+// The codes by which COM says the server has gone.
+class OutlookGone : public testing::TestWithParam<HRESULT> {};
+
+TEST_P(OutlookGone, EndsTheRunWithOneLineAndTouchesNothingAfter) {
+  WalkFixture f(/*update=*/true);
+  f.profile.outlook.gone_code = GetParam();
+  f.Dental().calls_before_gone = 3;  // Outlook closes after Class and two numbers are read
+  EXPECT_TRUE(f.Run(*f.profile.Store()));
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
+                              "  Stopped at \\Work\\item 1: Outlook has closed\r\n")
+      << f.log.Text();
+  EXPECT_EQ(f.counters.problems, 1);
+  EXPECT_EQ(f.counters.checked, 0);
+  EXPECT_EQ(f.Item(3).calls, 0);
+  EXPECT_EQ(f.profile.outlook.Item({0, 0}, 0).calls, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OutlookWalk, OutlookGone,
+                         testing::Values(RPC_E_DISCONNECTED, static_cast<HRESULT>(0x80010007),
+                                         static_cast<HRESULT>(0x80010012),
+                                         static_cast<HRESULT>(0x800706BA),
+                                         static_cast<HRESULT>(0x800706BE),
+                                         static_cast<HRESULT>(0x800706BF),
+                                         static_cast<HRESULT>(0x80080008)));
+
+TEST(OutlookWalk, BusyForTheWholeWaitEndsTheRunWithOneLine) {
+  WalkFixture f(/*update=*/true);
+  f.Dental().calls_to_reject = 1000000;
+  EXPECT_TRUE(f.Run(*f.profile.Store(/*busy_wait_ms=*/0)));
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
+                              "  Stopped at \\Work\\item 1: Outlook stayed busy and did not "
+                              "answer for 30 seconds (a dialog box may be open in Outlook)\r\n")
+      << f.log.Text();
+  EXPECT_EQ(f.Dental().rejected, 1);
+  EXPECT_EQ(f.counters.problems, 1);
+  EXPECT_EQ(f.Item(3).calls + f.Item(3).rejected, 0);
+}
+
+// A view that starts one simulation of the store it is given, into a log file.
+class OneRunView : public RunView {
+ public:
+  OneRunView(std::unique_ptr<ContactStore> store, std::string log_path)
+      : m_store(std::move(store)), m_log_path(std::move(log_path)) {}
+  RunJob PrepareRun() override {
+    RunJob job;
+    job.store = std::move(m_store);
+    job.log = LogTarget{m_log_path, false};
+    return job;
+  }
+  void ShowStarted(bool) override {}
+  void ShowPaused(bool) override {}
+  void ShowResumed(bool) override {}
+  void ShowFinished(bool) override {}
+  void ShowReset(bool) override {}
+  void ShowCounters(const RunCounters&) override {}
+  AbortAnswer AskAbort() override { return AbortAnswer::Yes; }
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void EndProgram() override {}
+  void ProcessEvents(bool) override {}
+  std::string NowText() override { return "06/12/2026 10:00:00"; }
+  std::vector<std::string> messages;
+
+ private:
+  std::unique_ptr<ContactStore> m_store;
+  std::string m_log_path;
+};
+
+TEST(OutlookRun, OutlookClosingEndsTheRunAsAnAbortWithTheLogSaved) {
+  WalkFixture f(/*update=*/false);
+  f.Dental().calls_before_gone = 1;
+  const std::filesystem::path log_path =
+      std::filesystem::temp_directory_path() / "dialmend_outlook_gone_log.txt";
+  std::filesystem::remove(log_path);
+  OneRunView view(f.profile.Store(), log_path.string());
+  ActivityLog log;
+  RunController controller(view, log);
+  controller.Go();
+  EXPECT_EQ(controller.State(), RunState::Finished);
+  EXPECT_TRUE(controller.LogSaved());
+  std::ifstream in(log_path, std::ios::binary);
+  const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(saved.find("  Stopped at \\Work\\item 1: Outlook has closed\r\n\r\nSimulation aborted"),
+            std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find("Problems: 1\r\n"), std::string::npos) << saved;
+  EXPECT_TRUE(view.messages.empty());
+  in.close();
+  std::filesystem::remove(log_path);
+}
+
+TEST(OutlookWalk, AContactWithUnsavedEditsOfTheUserIsNamedAndLeft) {
+  WalkFixture f(/*update=*/true);
+  f.Dental().user_edits = true;
+  f.Run();
+  EXPECT_TRUE(
+      f.Logged("  Could not change \\Work\\Riverside Dental: it is open in Outlook with "
+               "changes that are not saved, so it is left as it is\r\n"))
+      << f.log.Text();
+  EXPECT_EQ(f.Dental().saves, 0);
+  EXPECT_EQ(f.Dental().writes[kHome] + f.Dental().writes[kMobile], 0);
+  EXPECT_TRUE(f.Logged(kAcmeReport));
+  EXPECT_EQ(f.counters.problems, 1);
+}
+
+TEST(OutlookWalk, AFailedChangeDiscardsTheNumbersAlreadyAssigned) {
+  WalkFixture f(/*update=*/true);
+  // Home is assigned, then Mobile is refused: the item must not keep Home's new number.
+  f.Dental().failing_put = kMobile;
+  f.Run();
+  EXPECT_TRUE(
+      f.Logged("  Could not change \\Work\\Riverside Dental: cannot change "
+               "MobileTelephoneNumber: access was refused\r\n"))
+      << f.log.Text();
+  EXPECT_EQ(f.Dental().writes[kHome], 1);
+  EXPECT_EQ(f.Dental().discards, 1);
+  EXPECT_EQ(f.Dental().in_memory, f.Dental().phones);
+  EXPECT_EQ(f.Dental().saves, 0);
+}
+
+// A BSTR allocator that fails for everything but the namespace's name.
+BSTR AllocateOnlyMapi(const OLECHAR* text, UINT length) {
+  return std::wstring_view(text, length) == L"MAPI" ? SysAllocStringLen(text, length) : nullptr;
+}
+
+TEST(OutlookWalk, ANumberThatCannotBeAllocatedIsAFailureNeverAnEmptyValue) {
+  WalkFixture f(/*update=*/true);
+  SetBstrAllocator(AllocateOnlyMapi);
+  f.Run();
+  SetBstrAllocator(nullptr);
+  EXPECT_TRUE(
+      f.Logged("  Could not change \\Work\\Riverside Dental: cannot change "
+               "HomeTelephoneNumber: out of memory\r\n"))
+      << f.log.Text();
+  EXPECT_EQ(f.Dental().phones[kHome], L"0171 930 8890");
+  EXPECT_EQ(f.Dental().saves, 0);
+}
+
+TEST(OutlookWalk, ALogonFailureIsSaidAsOne) {
+  WalkFixture f(/*update=*/false);
+  f.profile.outlook.user_failure = static_cast<HRESULT>(0x80040111);
+  f.Run();
+  EXPECT_EQ(f.host.profile_failures,
+            std::vector<std::string>{"Outlook could not log on to the profile"});
+}
+
+TEST(OutlookTable, ReadsUnchangedContactsInUnderTwoCallsEachWithoutOpeningThem) {
+  WalkFixture f(/*update=*/true, /*tables=*/true);
+  FakeFolder folder{L"Many"};
+  constexpr int kContacts = 500;
+  for (int i = 0; i < kContacts; ++i) {
+    folder.items.push_back(FakeContact(L"Contact " + std::to_wstring(i),
+                                       {{PhoneField::Business, L"(020) 7123 4567"}}));
+  }
+  f.profile.outlook.folders = {folder};
+  f.Run();
+  EXPECT_EQ(f.counters.checked, kContacts);
+  EXPECT_LE(f.profile.outlook.calls, 2 * kContacts) << f.profile.outlook.calls;
+  EXPECT_EQ(f.profile.outlook.opened_by_id, 0);
+  EXPECT_EQ(f.profile.outlook.Item({0}, 0).calls, 0);
+  EXPECT_EQ(f.profile.outlook.Item({0}, kContacts - 1).calls, 0);
+}
+
+TEST(OutlookTable, OpensAChangedContactAloneByItsEntryIdAndSavesIt) {
+  WalkFixture f(/*update=*/true, /*tables=*/true);
+  f.Run();
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
+                              std::string(kDentalReport) + std::string(kAcmeReport));
+  EXPECT_EQ(f.profile.outlook.table_filter, kOutlookContactFilter);
+  EXPECT_EQ(f.profile.outlook.opened_by_id, 2);  // Riverside Dental and Acme
+  FakeItem& dental = f.Dental();
+  EXPECT_EQ(dental.phones[kHome], L"(020) 7930 8890");
+  EXPECT_EQ(dental.phones[kMobile], L"(07770) 123456");
+  // Saved, then each changed number read again and written, then Save.
+  EXPECT_EQ(dental.calls, 1 + 2 + 2 + 1);
+  EXPECT_EQ(dental.saves, 1);
+  EXPECT_EQ(f.Item(1).calls, 0);  // the group
+  EXPECT_EQ(f.Item(2).calls, 0);  // the mail item
+  EXPECT_EQ(f.Item(3).calls, 0);  // Unchanged Ltd
+  EXPECT_EQ(f.profile.outlook.most_live_items, 1);
+  EXPECT_EQ(f.profile.outlook.live_objects, 1);
+}
+
+TEST(OutlookTable, LeavesAContactWhoseNumberChangedInOutlookSinceTheTableWasRead) {
+  WalkFixture f(/*update=*/true, /*tables=*/true);
+  auto store = f.profile.Store();
+  ASSERT_TRUE(store->Open().Ok());
+  auto item = store->Folders()->Next()->Items()->Next();
+  ASSERT_EQ(item->FileAs(), "Riverside Dental");
+  f.Dental().phones[kHome] = L"0171 111 2222";  // the user's edit, saved meanwhile
+  f.Dental().in_memory = f.Dental().phones;
+  try {
+    item->SetPhone(kHome, "(020) 7930 8890");
+    ADD_FAILURE() << "the change was made";
+  } catch (const StoreError& error) {
+    EXPECT_EQ(error.Reason(),
+              "HomeTelephoneNumber was changed in Outlook during the run, so the contact is left "
+              "as it is");
+  }
+  item.reset();
+  EXPECT_EQ(f.Dental().writes[kHome], 0);
+  EXPECT_EQ(f.Dental().phones[kHome], L"0171 111 2222");
+  EXPECT_EQ(f.Dental().in_memory, f.Dental().phones);
+}
+
+TEST(OutlookTable, AFolderWhoseTableFailsIsReadItemByItemWithALine) {
+  WalkFixture f(/*update=*/false, /*tables=*/true);
+  f.profile.outlook.folders[0].table_failure = E_FAIL;
+  f.Run();
+  EXPECT_TRUE(f.Logged(kDentalReport)) << f.log.Text();
+  EXPECT_TRUE(
+      f.Logged("  \\Work: read item by item, as its table cannot be read: the table "
+               "cannot be made\r\n"))
+      << f.log.Text();
+  EXPECT_EQ(f.Dental().reads[kHome], 1);
+  EXPECT_EQ(f.counters.problems, 0);
+}
+
+TEST(OutlookTable, OutlookClosingWhileAContactIsChangedEndsTheRunWithOneLine) {
+  WalkFixture f(/*update=*/true, /*tables=*/true);
+  f.Dental().calls_before_gone = 1;  // Outlook closes after Saved is read
+  EXPECT_TRUE(f.Run(*f.profile.Store()));
+  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
+                              "  Stopped at \\Work\\Riverside Dental: Outlook has closed\r\n")
+      << f.log.Text();
+  EXPECT_EQ(f.profile.outlook.opened_by_id, 1);
+}
+
+TEST(OutlookTable, ATableThatFailsPartWayIsOneLineAndTheWalkGoesOn) {
+  WalkFixture f(/*update=*/false, /*tables=*/true);
+  f.profile.outlook.folders[0].rows_before_failure = 0;
+  f.Run();
+  EXPECT_TRUE(
+      f.Logged("  Could not read \\Work\\its items: cannot read them: the table cannot "
+               "be read\r\n"))
+      << f.log.Text();
+  EXPECT_FALSE(f.Logged("Riverside Dental"));
+  EXPECT_TRUE(f.Logged(kAcmeReport));
+  EXPECT_EQ(f.counters.problems, 1);
+}
+
 // Without Outlook (wine has none) COM cannot find "Outlook.Application".
 TEST(OutlookWalk, WithoutOutlookShowsItIsNotInstalledAndWritesNothing) {
   WalkFixture f(/*update=*/false);
@@ -407,12 +669,53 @@ TEST(BusyServer, IsWaitedForInStepsUpToThirtySeconds) {
 TEST(ComText, NamesFailuresInWords) {
   EXPECT_EQ(FailureText(REGDB_E_CLASSNOTREG), "Outlook is not installed");
   EXPECT_EQ(FailureText(RPC_E_CALL_REJECTED),
-            "Outlook stayed busy and did not answer for 30 seconds");
+            "Outlook stayed busy and did not answer for 30 seconds (a dialog box may be open in "
+            "Outlook)");
   // An unmapped code still reads as words, from the system or with words around it.
   const std::string text = FailureText(static_cast<HRESULT>(0x80070020));
   EXPECT_NE(text.find_first_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos) << text;
   const std::string unknown = FailureText(static_cast<HRESULT>(0x8004DF0B));
   EXPECT_NE(unknown.find("unexplained"), std::string::npos) << unknown;
+}
+
+TEST(ComText, CountsAnExceptionsWCodeFrom0x80040200) {
+  EXCEPINFO exception{};
+  exception.wCode = 1;
+  const std::string text = FailureText(DISP_E_EXCEPTION, &exception);
+  EXPECT_NE(text.find("0x80040201"), std::string::npos) << text;
+}
+
+TEST(ComText, SaysOutlookMayRunAsAnotherUserOrElevation) {
+  EXPECT_NE(FailureText(CO_E_SERVER_EXEC_FAILURE).find("different user or elevation"),
+            std::string::npos);
+}
+
+TEST(ComText, DescribesAReadFailureAsARead) {
+  EXPECT_EQ(FailureText(static_cast<HRESULT>(0x80040102), nullptr, FailureContext::Read),
+            "Outlook does not allow it to be read");
+  EXCEPINFO exception{};
+  exception.scode = E_FAIL;
+  exception.bstrDescription = SysAllocString(L"You don't have appropriate permission.");
+  EXPECT_EQ(FailureText(DISP_E_EXCEPTION, &exception, FailureContext::Read),
+            "you don't have appropriate permission");
+  SysFreeString(exception.bstrDescription);
+}
+
+TEST(ComText, LowersTheFirstLetterOfEnglishTextAlone) {
+  EXPECT_EQ(AsClause("Access is denied.\r\n", true), "access is denied");
+  EXPECT_EQ(AsClause("Zugriff verweigert.\r\n", false), "Zugriff verweigert");
+  EXPECT_EQ(AsClause("Outlook cannot do this.", true), "Outlook cannot do this");
+}
+
+TEST(ComText, KnowsTheServerGoneCodes) {
+  for (const HRESULT code :
+       {RPC_E_DISCONNECTED, static_cast<HRESULT>(0x80010007), static_cast<HRESULT>(0x80010012),
+        static_cast<HRESULT>(0x800706BA), static_cast<HRESULT>(0x800706BE),
+        static_cast<HRESULT>(0x800706BF), static_cast<HRESULT>(0x80080008)}) {
+    EXPECT_TRUE(IsServerGone(code)) << code;
+    EXPECT_EQ(FailureText(code), "Outlook has closed") << code;
+  }
+  EXPECT_FALSE(IsServerGone(E_FAIL));
 }
 
 }  // namespace

@@ -1,0 +1,59 @@
+// dialmend.exe: the window program on Windows, over the Win32 view.
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "engine/version.h"
+#include "win32/main_window.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: dialmend [--profile PATH]\n"
+    "\n"
+    "Opens Dialmend, which brings the telephone numbers of your contacts up to date.\n"
+    "\n"
+    "  --profile PATH  the store: a folder of address-book folders, a folder of .vcf cards,\n"
+    "                  or a .vcf file (default: the contacts of your Outlook profile)\n"
+    "  --help, --version\n";
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::wstring profile;
+  for (int i = 1; args != nullptr && i < count; ++i) {
+    const std::wstring arg = args[i];
+    if (arg == L"--help" || arg == L"-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == L"--version") {
+      std::printf("dialmend %s\n", dialmend::kVersion);
+      return 0;
+    }
+    if (arg == L"--profile" && i + 1 < count) {
+      profile = args[++i];
+      continue;
+    }
+    std::fprintf(stderr, "dialmend: unknown argument \"%ls\" (try --help)\n", arg.c_str());
+    return 2;
+  }
+  LocalFree(args);
+
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+  dialmend::Win32MainWindow window(instance, profile);
+  if (!window.Create()) {
+    MessageBoxW(nullptr, L"The Dialmend window cannot be created.", L"Dialmend", MB_ICONERROR);
+    return 1;
+  }
+  ShowWindow(window.Handle(), show);
+  return window.RunMessageLoop();
+}

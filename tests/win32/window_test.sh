@@ -1,0 +1,120 @@
+#!/bin/sh
+# dialmend.exe under Xvfb and wine, driven as a user would with xdotool: the window "Dialmend"
+# appears, Alt+A and Alt+I open About and International Options, Enter simulates the sample profile, the caption becomes "Dialmend - Finished!", the
+# log file is saved and Esc quits; then on a larger copy of the profile, Esc and Yes abort a
+# running update, which still ends with its summary and log saved.
+# Usage: window_test.sh DIALMEND_EXE SAMPLE_PROFILE [SCREENSHOT_FOLDER]
+set -eu
+exe=$1
+sample=$2
+shots=${3:-}
+
+work=$(mktemp -d)
+display=:$((50 + $$ % 40))
+cleanup() {
+  WINEPREFIX=$work/wine wineserver -k >/dev/null 2>&1 || true
+  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+[ -n "${KEEP:-}" ] && trap - EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# A prefix of our own, whose Desktop (where the log goes) is a folder of this test.
+export HOME=$work/home WINEPREFIX=$work/wine WINEDEBUG=-all DISPLAY=$display
+mkdir -p "$HOME"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+wineboot -i >/dev/null 2>&1
+user=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 ! -name Public | head -1)
+desktop=$user/Desktop
+[ -d "$desktop" ] || fail "the wine prefix has no Desktop folder"
+
+cp -r "$sample" "$work/profile"
+profile=$(winepath -w "$work/profile")
+
+# Waits up to 30 s for a visible window whose name matches $1; prints its id.
+window() {
+  timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1
+}
+# Waits up to 60 s for window $1 to be named $2.
+wait_name() {
+  i=0
+  while [ "$(xdotool getwindowname "$1" 2>/dev/null)" != "$2" ]; do
+    i=$((i + 1))
+    [ $i -le 600 ] || fail "the window is named \"$(xdotool getwindowname "$1")\", not \"$2\""
+    sleep 0.1
+  done
+}
+# Waits up to 30 s for process $1 to end.
+wait_end() {
+  i=0
+  while kill -0 "$1" 2>/dev/null; do
+    i=$((i + 1))
+    [ $i -le 300 ] || fail "dialmend.exe did not end"
+    sleep 0.1
+  done
+}
+shot() {
+  if [ -n "$shots" ]; then
+    import -window root -crop "$2" "$shots/$1" 2>/dev/null && convert "$shots/$1" +repage "$shots/$1"
+  fi
+}
+
+wine "$exe" --profile "$profile" >"$work/out.txt" 2>&1 &
+program=$!
+main=$(window '^Dialmend$')
+[ -n "$main" ] || fail "no window named Dialmend"
+shot windows-idle.png 340x230+3+22
+# The access keys open About and International Options; Esc and Enter close them.
+xdotool key --window "$main" alt+a
+about=$(window '^About Dialmend$')
+[ -n "$about" ] || fail "Alt+A opened no About box"
+shot windows-about.png 392x275+3+22
+xdotool key --window "$about" Escape
+xdotool key --window "$main" alt+i
+options=$(window '^International Options$')
+[ -n "$options" ] || fail "Alt+I opened no International Options"
+shot windows-options.png 338x296+3+22
+xdotool key --window "$options" Return
+sleep 0.5
+xdotool key --window "$main" Return
+wait_name "$main" "Dialmend - Finished!"
+shot windows-finished.png 340x395+3+22
+log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1)
+[ -n "$log" ] || fail "no log file on the Desktop"
+grep -q "Simulation complete" "$log" || fail "the log does not end the simulation: $(cat "$log")"
+grep -q "Contacts checked: 58" "$log" || fail "the log does not count the sample: $(cat "$log")"
+xdotool key --window "$main" Escape
+wait_end "$program"
+rm -f "$log"
+
+# An abort: enough cards that the update is still running when Esc is pressed.
+for i in $(seq 1 150); do cp -r "$sample/work" "$work/profile/copy$i"; done
+wine "$exe" --profile "$profile" >>"$work/out.txt" 2>&1 &
+program=$!
+main=$(window '^Dialmend$')
+xdotool key --window "$main" alt+u Return
+sleep 1
+xdotool key --window "$main" Escape
+# The question is a second window named Dialmend.
+i=0
+question=
+while [ -z "$question" ]; do
+  i=$((i + 1))
+  [ $i -le 300 ] || fail "Esc during the run asked nothing"
+  sleep 0.1
+  question=$(xdotool search --onlyvisible --name '^Dialmend$' 2>/dev/null | grep -v "^$main\$" |
+    head -1 || true)
+done
+shot windows-abort-question.png 720x480+0+0
+xdotool key --window "$question" y
+wait_name "$main" "Dialmend - Finished!"
+log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1)
+grep -q "Update aborted" "$log" || fail "the log does not say the update was aborted: $(tail -20 "$log")"
+xdotool key --window "$main" Escape
+wait_end "$program"
+echo "window test passed"

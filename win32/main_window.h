@@ -1,0 +1,104 @@
+#pragma once
+
+// The other Windows headers need what windows.h declares first.
+#include <windows.h>
+
+#include <string>
+
+#include "engine/number_options.h"
+#include "run/activity_log.h"
+#include "run/run_controller.h"
+#include "stores/profile/open_profile.h"
+
+// The main window, "Dialmend", in plain Win32: the run's settings, the Go and Quit buttons
+// that drive it, the counters and the log pane. It is the run controller's view on Windows, as
+// MainWindow is with Qt. A run runs nested in the Go press and keeps the window alive by
+// pumping its messages at the walk's yields.
+
+namespace dialmend {
+
+class Win32MainWindow : public RunView {
+ public:
+  // `profile` names the store to run over (empty: Outlook).
+  Win32MainWindow(HINSTANCE instance, std::wstring profile);
+  ~Win32MainWindow() override;
+  Win32MainWindow(const Win32MainWindow&) = delete;
+  Win32MainWindow& operator=(const Win32MainWindow&) = delete;
+
+  // Creates the window from its dialog template, hidden; false when Windows refuses.
+  [[nodiscard]] bool Create();
+  [[nodiscard]] HWND Handle() const { return m_window; }
+  // Pumps messages until the program ends; returns its exit code.
+  int RunMessageLoop();
+
+  [[nodiscard]] RunController& Controller() { return m_controller; }
+  [[nodiscard]] const NumberOptions& Options() const { return m_options; }
+
+  // RunView
+  RunJob PrepareRun() override;
+  void ShowStarted(bool update) override;
+  void ShowPaused(bool update) override;
+  void ShowResumed(bool update) override;
+  void ShowFinished(bool update) override;
+  void ShowReset(bool update) override;
+  void ShowCounters(const RunCounters& counters) override;
+  void ShowLogPath(const std::string& path) override;
+  AbortAnswer AskAbort() override;
+  void ShowMessage(const std::string& text) override;
+  void ShowProfileProblem(const std::string& reason) override;
+  void EndProgram() override;
+  void ProcessEvents(bool wait) override;
+  std::string NowText() override;
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  static INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  static INT_PTR CALLBACK OptionsProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  void About_Click();
+  void cmdOption_Click();
+  // Log file...: a save dialog for the log path, asked again while its folder is missing.
+  void SetFile_Click();
+  INT_PTR OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void Command(int id);
+  // Puts every control at its place in twips, scaled to `dpi`.
+  void Layout(UINT dpi);
+  void ShowLog(bool shown);
+  void SetRunControlsEnabled(bool enabled);
+  void SetStyleChooserShown(bool shown);
+  void AppendToPane(std::string_view text);
+  // Puts pending log text and counts on screen; during a run at most every few frames.
+  void Present(bool now);
+  // Handles the messages waiting now, through the dialog manager (Tab, access keys, Enter).
+  void PumpMessages();
+  // Hands `message` to the dialog manager of the window or About box it is for; false when it
+  // is for neither.
+  bool DialogMessage(MSG& message);
+
+  [[nodiscard]] bool Checked(int id) const;
+  void SetText(int id, const std::wstring& text);
+  [[nodiscard]] std::wstring Text(int id) const;
+
+  HINSTANCE m_instance;
+  std::wstring m_profile;
+  HWND m_window = nullptr;
+  HWND m_about = nullptr;  // the About box while it is open
+  HFONT m_bold_font = nullptr;
+  HFONT m_title_font = nullptr;
+  HFONT m_fixed_font = nullptr;
+  HICON m_image = nullptr;
+  UINT m_dpi = 96;
+  NumberOptions m_options;
+  ActivityLog m_log;
+  RunController m_controller;
+  bool m_log_shown = false;
+  bool m_ending = false;
+  int m_exit_code = 0;
+  // The numbered default the log path box was given; while the box holds it, a run moves on to
+  // the next free number rather than replace another run's log.
+  std::string m_default_log;
+  std::string m_pending_log;
+  RunCounters m_latest_counters;
+  ULONGLONG m_last_present = 0;
+};
+
+}  // namespace dialmend
