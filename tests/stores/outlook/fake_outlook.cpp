@@ -349,10 +349,7 @@ class FakeItemObject : public FakeObject {
 
 // The object of an item of the class it has.
 IDispatch* NewItemObject(FakeOutlook& world, FakeItem& item) {
-  const FakeType& type = item.item_class == kOutlookContactClass            ? ContactType()
-                         : item.item_class == kOutlookDistributionListClass ? DistListType()
-                                                                            : MailType();
-  return new FakeItemObject(world, type, item);
+  return new FakeItemObject(world, TypeOf(item), item);
 }
 
 class FakeItems : public FakeObject {
