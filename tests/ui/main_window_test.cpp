@@ -846,6 +846,26 @@ class MainWindowTest : public QObject {
     QVERIFY(!UndoOffered());
   }
 
+  void anAbortedUpdateIsOfferedAndUndoneToo() {
+    auto w = Window();
+    const auto before = Cards();
+    Find<QCheckBox>("Update")->click();
+    int yields = 0;
+    w->SetYieldHook([&] {
+      if (++yields != 20) return;
+      m_dialogs.answers = {AbortAnswer::Yes};
+      Button("Quit")->click();
+    });
+    Button("Go")->click();
+    w->SetYieldHook({});
+    QVERIFY(w->Log().Text().find("Update aborted - ") != std::string::npos);
+    QVERIFY(w->Controller().Counters().updated > 0);
+    QVERIFY(UndoOffered());
+    m_dialogs.undo_answers = {true};
+    Button("Undo")->click();
+    QVERIFY(Cards() == before);
+  }
+
   void aSecondUndoRestoresNothing() {
     auto w = Window();
     const std::string record = Update();
