@@ -43,6 +43,7 @@ run: build
 # Pictures of the real window under Xvfb, for the README.
 screenshots: build
 	@rm -rf $(BUILD)/screenshot-profile && cp -r examples/profile $(BUILD)/screenshot-profile
+	XDG_STATE_HOME=$(abspath $(BUILD))/screenshot-state \
 	xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" $(BUILD)/bin/dialmend-screenshots $(BUILD)/screenshot-profile docs
 
 bench: build

@@ -1,5 +1,6 @@
 // Drives the real window through a run and saves pictures of it for the README.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QPushButton>
@@ -67,5 +68,13 @@ int main(int argc, char** argv) {
   window.Go_Click();
   QApplication::processEvents();
   ok = Save(window, out + "/run-finished.png") && ok;
+
+  // An update, finished: the window offers to undo it.
+  window.SetYieldHook({});
+  window.Go_Click();  // reset
+  window.findChild<QAbstractButton*>(QStringLiteral("Update"))->click();
+  window.Go_Click();
+  QApplication::processEvents();
+  ok = Save(window, out + "/update-finished-undo.png") && ok;
   return ok ? 0 : 1;
 }

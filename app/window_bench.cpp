@@ -21,6 +21,7 @@ class PrintedDialogs : public dialmend::Dialogs {
     std::fprintf(stderr, "%s\n", qPrintable(text));
   }
   dialmend::AbortAnswer AskAbort(QWidget*) override { return dialmend::AbortAnswer::No; }
+  bool AskUndo(QWidget*, const QString&) override { return false; }
   std::optional<QString> ChooseLogFile(QWidget*, const QString&) override { return std::nullopt; }
   std::optional<QString> ChooseContacts(QWidget*, const QString&) override { return std::nullopt; }
 };

@@ -86,8 +86,9 @@ void AboutDialog::Form_Load() {
           "contacts before updating."));
   findChild<QLabel*>(QStringLiteral("lblDisclaimer"))
       ->setText(QStringLiteral(
-          "Warning: Dialmend rewrites the telephone numbers in your contact files. Run a "
-          "simulation first and back up your contacts before you update them."));
+          "Warning: Dialmend rewrites the telephone numbers in your contact files. Every "
+          "update can be undone: press Undo in this window once it has finished, or run "
+          "dialmend-run --undo."));
 }
 
 void AboutDialog::cmdSysInfo_Click() {

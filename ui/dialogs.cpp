@@ -30,6 +30,19 @@ AbortAnswer QtDialogs::AskAbort(QWidget* parent) {
   }
 }
 
+bool QtDialogs::AskUndo(QWidget* parent, const QString& started) {
+  // Worded and shaped as the Abort question, with No as the safe default.
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Dialmend"),
+                  QStringLiteral("Undo the update of %1 - each number it changed is put back, "
+                                 "unless it has been changed again since.\n\n"
+                                 "Are you sure you want to undo the update?")
+                      .arg(started),
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> QtDialogs::ChooseLogFile(QWidget* parent, const QString& current) {
   QString offered = current;
   // A log in a missing folder would only fail when the run starts: choose again now.

@@ -20,6 +20,10 @@ class Dialogs {
   // The question asked when Quit is pressed during a run.
   [[nodiscard]] virtual AbortAnswer AskAbort(QWidget* parent) = 0;
 
+  // The question asked before the update started at `started` (as its log shows it) is undone;
+  // true for Yes.
+  [[nodiscard]] virtual bool AskUndo(QWidget* parent, const QString& started) = 0;
+
   // The Save As dialog for the log file, opened on `current`; std::nullopt when cancelled. A
   // file in a folder that does not exist is refused: the user is told and chooses again.
   [[nodiscard]] virtual std::optional<QString> ChooseLogFile(QWidget* parent,
@@ -36,6 +40,7 @@ class QtDialogs : public Dialogs {
  public:
   void Inform(QWidget* parent, const QString& text) override;
   AbortAnswer AskAbort(QWidget* parent) override;
+  bool AskUndo(QWidget* parent, const QString& started) override;
   std::optional<QString> ChooseLogFile(QWidget* parent, const QString& current) override;
   std::optional<QString> ChooseContacts(QWidget* anchor, const QString& current) override;
 };

@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include "check/format_check.h"
 #include "run/date_time_text.h"
 #include "run/log_file.h"
+#include "run/undo_record.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
 #include "ui/log_view.h"
@@ -222,6 +224,13 @@ void MainWindow::BuildRunButtons() {
       MakeButton(this, "About", QStringLiteral("&About"), QStringLiteral("Click me..."), true);
   Place(m_about, 3840, 1320, 1100, 495);
 
+  // In the right-hand column above Quit, in the place of the Test button nothing ever shows:
+  // no control moves, and it is seen only while there is an update to undo.
+  m_undo = MakeButton(this, "Undo", QStringLiteral("U&ndo"),
+                      QStringLiteral("Put back the numbers this update changed"), true);
+  OfferUndo(false);
+  Place(m_undo, 3840, 120, 1100, 495);
+
   m_cmd_test =
       MakeButton(this, "cmdTest", QStringLiteral("Test"), QStringLiteral("Hide/Disable"), true);
   m_cmd_test->hide();
@@ -323,11 +332,12 @@ void MainWindow::BuildLogPane() {
 
 void MainWindow::SetTabOrder() {
   // As designed, with the contacts row after Update and the style buttons together as one stop
-  // at the checked one; labels and the hidden Test button take no focus.
-  QWidget* order[] = {m_go,         m_style[0],    m_style[1],    m_style[2],    m_style[3],
-                      m_cmd_option, m_update,      m_profile_box, m_set_profile, m_save_log,
-                      m_set_file,   m_show_log,    m_quit,        m_about,       m_log_pane,
-                      m_log_file,   m_chk_replace, m_txt_find,    m_txt_replace};
+  // at the checked one, and Undo, when it is offered, after Go; labels and the hidden Test button
+  // take no focus.
+  QWidget* order[] = {m_go,       m_undo,       m_style[0],    m_style[1],    m_style[2],
+                      m_style[3], m_cmd_option, m_update,      m_profile_box, m_set_profile,
+                      m_save_log, m_set_file,   m_show_log,    m_quit,        m_about,
+                      m_log_pane, m_log_file,   m_chk_replace, m_txt_find,    m_txt_replace};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -340,6 +350,7 @@ void MainWindow::ConnectHandlers() {
   }
   connect(m_go, &QPushButton::clicked, this, &MainWindow::Go_Click);
   connect(m_quit, &QPushButton::clicked, this, &MainWindow::Quit_Click);
+  connect(m_undo, &QPushButton::clicked, this, &MainWindow::Undo_Click);
   connect(m_update, &QCheckBox::clicked, this, &MainWindow::Update_Click);
   connect(m_chk_replace, &QCheckBox::clicked, this, &MainWindow::chkReplace_Click);
   connect(m_cmd_option, &QPushButton::clicked, this, &MainWindow::cmdOption_Click);
@@ -361,6 +372,22 @@ void MainWindow::Go_Click() {
 
 void MainWindow::Quit_Click() {
   m_controller.Quit();
+}
+
+void MainWindow::Undo_Click() {
+  // An access key or a late click may arrive when there is nothing to undo any more.
+  const std::string record_path = m_controller.RecordPath();
+  if (m_controller.State() != RunState::Finished || record_path.empty()) return;
+  Result<UndoRecord> record = ReadUndoRecord(record_path);
+  if (!record.Ok()) {
+    ShowMessage(record.Message());
+    return;
+  }
+  if (!m_dialogs.AskUndo(this, QString::fromStdString(record.Value().started_text))) return;
+  // Through the reset, so the undo's log goes to a fresh file by the same rules as any run's.
+  m_controller.Go();
+  m_undo_record = record_path;
+  m_controller.Go();
 }
 
 void MainWindow::Update_Click() {
@@ -518,6 +545,10 @@ RunJob MainWindow::PrepareRun() {
   job.store = StoreOrProblem(OpenProfile(m_profile.toStdString(), m_environment));
   job.options = &m_options;
   job.update = m_update->isChecked();
+  if (!m_undo_record.empty()) {
+    job.undo_record = std::exchange(m_undo_record, {});
+    job.update = true;
+  }
   if (m_save_log->isChecked()) {
     const QString path = m_log_file->text();
     job.log = LogTarget{path.toStdString(), path == m_default_log};
@@ -552,6 +583,11 @@ void MainWindow::SetStyleChooserShown(bool shown) {
   for (QRadioButton* b : m_style) b->setVisible(shown);
   for (QLabel* l : m_counter_labels) l->setVisible(!shown);
   for (QLabel* l : m_counters) l->setVisible(!shown);
+}
+
+void MainWindow::OfferUndo(bool offered) {
+  m_undo->setVisible(offered);
+  m_undo->setEnabled(offered);
 }
 
 void MainWindow::ShowStarted(bool update) {
@@ -591,6 +627,8 @@ void MainWindow::ShowFinished(bool update) {
   m_quit->setToolTip(QStringLiteral("Get outta here"));
   m_about->setText(QStringLiteral("&About"));
   m_go->setToolTip(Mode(update, "Reset"));
+  // An aborted update is offered too: its record holds every change that reached the store.
+  OfferUndo(update && !m_controller.RecordPath().empty());
   // Every abort passes through a pause, so a run still running here has completed.
   const bool aborted = m_controller.State() != RunState::Running;
   if (aborted || m_controller.Counters().problems > 0) {
@@ -614,6 +652,7 @@ void MainWindow::ShowReset(bool update) {
   }
   SetStyleChooserShown(true);
   SetRunControlsEnabled(true);
+  OfferUndo(false);
   setWindowTitle(QStringLiteral("Dialmend"));
   m_go->setText(QStringLiteral("&Go"));
   m_go->setToolTip(Mode(m_update->isChecked(), "Start"));

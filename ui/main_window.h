@@ -41,6 +41,8 @@ class MainWindow : public QDialog, public RunView {
 
   void Go_Click();
   void Quit_Click();
+  // Offered once an update run has finished: asks, then undoes that update in a run of its own.
+  void Undo_Click();
   void Update_Click();
   void Style_Click(int index);
   void chkReplace_Click();
@@ -110,6 +112,8 @@ class MainWindow : public QDialog, public RunView {
   void ShowProfile();
   void SetRunControlsEnabled(bool enabled);
   void SetStyleChooserShown(bool shown);
+  // Shows and enables the Undo button, or hides and disables it.
+  void OfferUndo(bool offered);
   // The style buttons are one Tab stop, at the checked one; the arrow keys move within them.
   void KeepStyleTabStopAtChecked();
   void AppendToPane(std::string_view text);
@@ -133,6 +137,8 @@ class MainWindow : public QDialog, public RunView {
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
   QString m_default_log;
+  // The undo record the next run undoes; empty for a run that converts.
+  std::string m_undo_record;
   // Log text the pane has yet to show, as logged (UTF-8, CR LF). A hidden pane builds no
   // document: its text waits here until it is shown.
   std::string m_pending_log;
@@ -144,6 +150,7 @@ class MainWindow : public QDialog, public RunView {
   QLabel* m_image = nullptr;
   QPushButton* m_go = nullptr;
   QPushButton* m_quit = nullptr;
+  QPushButton* m_undo = nullptr;
   QPushButton* m_about = nullptr;
   QPushButton* m_show_log = nullptr;
   QPushButton* m_cmd_option = nullptr;

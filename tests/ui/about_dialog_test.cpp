@@ -77,6 +77,16 @@ class AboutTest : public QObject {
     QVERIFY(description->geometry().bottom() < line->geometry().top());
   }
 
+  void theWarningSaysHowToUndoAnUpdateAndFits() {
+    MainWindow window(QStringLiteral("/nonexistent"), m_dialogs);
+    QWidget* about = OpenAbout(window);
+    const auto* warning = about->findChild<QLabel*>(QStringLiteral("lblDisclaimer"));
+    QVERIFY(warning->text().contains(QStringLiteral("Every update can be undone")));
+    QVERIFY(warning->text().contains(QStringLiteral("press Undo in this window")));
+    QVERIFY(warning->text().contains(QStringLiteral("dialmend-run --undo")));
+    QVERIFY(warning->heightForWidth(warning->width()) <= warning->height());
+  }
+
   void opensOneAtATimeAndAnewAfterClosing() {
     MainWindow window(QStringLiteral("/nonexistent"), m_dialogs);
     QPointer<QWidget> first = OpenAbout(window);

@@ -1,10 +1,12 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <deque>
 
 #include "ui/dialogs.h"
 
@@ -44,6 +46,33 @@ class DialogsTest : public QObject {
     QVERIFY(dialogs.informed.front().contains(QStringLiteral("does not exist")));
     QVERIFY(dialogs.informed.front().contains(QDir::toNativeSeparators(missing)));
     QCOMPARE(offered.size(), 2);
+  }
+
+  void theUndoQuestionNamesTheUpdateAndIsAnsweredNoByEscape() {
+    QStringList texts;
+    std::deque<Qt::Key> keys{Qt::Key_Escape, Qt::Key_Return, Qt::Key_Y};
+    QTimer user;
+    connect(&user, &QTimer::timeout, this, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || keys.empty()) return;
+      QCOMPARE(box->windowTitle(), QStringLiteral("Dialmend"));
+      QCOMPARE(box->icon(), QMessageBox::Critical);
+      QCOMPARE(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+      QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+      texts << box->text();
+      QTest::keyClick(box, keys.front());
+      keys.pop_front();
+    });
+    user.start(10);
+    QtDialogs dialogs;
+    const QString started = QStringLiteral("07/12/26 07:05:28");
+    QVERIFY(!dialogs.AskUndo(nullptr, started));
+    QVERIFY(!dialogs.AskUndo(nullptr, started));
+    QVERIFY(dialogs.AskUndo(nullptr, started));
+    QCOMPARE(texts.size(), 3);
+    QVERIFY(texts.front().startsWith(QStringLiteral("Undo the update of 07/12/26 07:05:28 - ")));
+    QVERIFY(
+        texts.front().endsWith(QStringLiteral("\n\nAre you sure you want to undo the update?")));
   }
 
   // Picks `key` in the menu "..." opens, then types `answer` into the file dialog and accepts.

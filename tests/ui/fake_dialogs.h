@@ -15,6 +15,8 @@ class FakeDialogs : public Dialogs {
   QStringList informed;
   std::deque<AbortAnswer> answers;
   int asked = 0;
+  std::deque<bool> undo_answers;  // No once they run out
+  QStringList undo_questions;
   std::optional<QString> chosen_file;
   QString offered_file;
   std::optional<QString> chosen_contacts;
@@ -27,6 +29,13 @@ class FakeDialogs : public Dialogs {
     AbortAnswer a = answers.front();
     answers.pop_front();
     return a;
+  }
+  bool AskUndo(QWidget*, const QString& started) override {
+    undo_questions << started;
+    if (undo_answers.empty()) return false;
+    const bool yes = undo_answers.front();
+    undo_answers.pop_front();
+    return yes;
   }
   std::optional<QString> ChooseLogFile(QWidget*, const QString& current) override {
     offered_file = current;

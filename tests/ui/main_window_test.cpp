@@ -18,6 +18,7 @@
 #include <map>
 #include <optional>
 
+#include "run/undo_record.h"
 #include "tests/ui/drag.h"
 #include "tests/ui/fake_dialogs.h"
 #include "ui/about_dialog.h"
@@ -97,6 +98,14 @@ class MainWindowTest : public QObject {
     return names;
   }
   QLineEdit* Line(const char* name) { return Find<QLineEdit>(name); }
+  // Runs an update to its end; its undo record's path.
+  std::string Update() {
+    Find<QCheckBox>("Update")->click();
+    Button("Go")->click();
+    if (m_window->Controller().State() != RunState::Finished) qFatal("the update did not end");
+    return m_window->Controller().RecordPath();
+  }
+  bool UndoOffered() { return Button("Undo")->isVisible() && Button("Undo")->isEnabled(); }
   QString Text(const char* name) { return Find<QLabel>(name)->text(); }
 
   FakeDialogs m_dialogs;
@@ -781,6 +790,147 @@ class MainWindowTest : public QObject {
     QCOMPARE(w->height(), Px(6000 - 480 + 360));
     QCOMPARE(pane->verticalScrollBar()->value(), pane->verticalScrollBar()->maximum());
     QCOMPARE(pane->LastVisibleLine(), pane->LineCount() - 1);
+  }
+
+  void undoIsOfferedOnlyAfterAnUpdateHasFinished() {
+    auto w = Window();
+    QVERIFY(!UndoOffered());
+    Button("Go")->click();
+    QCOMPARE(w->Controller().State(), RunState::Finished);
+    QVERIFY(!UndoOffered());
+    Button("Go")->click();  // reset
+    QVERIFY(!Update().empty());
+    QVERIFY(UndoOffered());
+    QCOMPARE(Button("Undo")->text(), QStringLiteral("U&ndo"));
+    // In the place of the hidden Test button: above Quit, clear of the title and Go.
+    QCOMPARE(Button("Undo")->geometry(), QRect(Px(3840), Px(120), Px(1100), Px(495)));
+    QVERIFY(!Button("Undo")->geometry().intersects(Find<QLabel>("Title")->geometry()));
+    Button("Go")->click();  // reset
+    QVERIFY(!UndoOffered());
+  }
+
+  void undoAsksFirstAndNoLeavesEverythingAsItWas() {
+    auto w = Window();
+    const std::string record = Update();
+    const auto cards = Cards();
+    const std::string log = w->Log().Text();
+    Button("Undo")->click();
+    QCOMPARE(m_dialogs.undo_questions.size(), 1);
+    QCOMPARE(m_dialogs.undo_questions.front().toStdString(),
+             ReadUndoRecord(record).Value().started_text);
+    QCOMPARE(m_dialogs.asked, 0);
+    QCOMPARE(w->Controller().State(), RunState::Finished);
+    QCOMPARE(w->Log().Text(), log);
+    QVERIFY(Cards() == cards);
+    QVERIFY(!ReadUndoRecord(record).Value().undone);
+    QVERIFY(UndoOffered());
+  }
+
+  void undoPutsBackEveryCardByteForByteAndSavesItsLog() {
+    auto w = DefaultLogWindow();
+    const auto before = Cards();
+    const std::string record = Update();
+    QVERIFY(Cards() != before);
+    const std::string started = ReadUndoRecord(record).Value().started_text;
+    m_dialogs.undo_answers = {true};
+    Button("Undo")->click();
+    QVERIFY(Cards() == before);
+    const std::string header = "Undo of the update of " + started + "\r\n";
+    QVERIFY(w->Log().Text().find(header) != std::string::npos);
+    if (!Find<LogView>("Log")->isVisible()) Button("ShowLog")->click();
+    QVERIFY(Find<LogView>("Log")->Text().contains(
+        QString::fromStdString(header.substr(0, header.size() - 2))));
+    QVERIFY(ReadFile(HomeLog(1)).find("Undo of the update") == std::string::npos);
+    QCOMPARE(ReadFile(HomeLog(2)), w->Log().Text());
+    QVERIFY(ReadUndoRecord(record).Value().undone.has_value());
+    QVERIFY(!UndoOffered());
+  }
+
+  void anAbortedUpdateIsOfferedAndUndoneToo() {
+    auto w = Window();
+    const auto before = Cards();
+    Find<QCheckBox>("Update")->click();
+    int yields = 0;
+    w->SetYieldHook([&] {
+      if (++yields != 20) return;
+      m_dialogs.answers = {AbortAnswer::Yes};
+      Button("Quit")->click();
+    });
+    Button("Go")->click();
+    w->SetYieldHook({});
+    QVERIFY(w->Log().Text().find("Update aborted - ") != std::string::npos);
+    QVERIFY(w->Controller().Counters().updated > 0);
+    QVERIFY(UndoOffered());
+    m_dialogs.undo_answers = {true};
+    Button("Undo")->click();
+    QVERIFY(Cards() == before);
+  }
+
+  void aSecondUndoRestoresNothing() {
+    auto w = Window();
+    const std::string record = Update();
+    const auto updated = Cards();
+    m_dialogs.undo_answers = {true, true};
+    Button("Undo")->click();
+    const auto restored = Cards();
+    QVERIFY(restored != updated);
+    // Once undone, the window offers nothing more, even to its access key.
+    QVERIFY(!UndoOffered());
+    w->Undo_Click();
+    QCOMPARE(m_dialogs.undo_questions.size(), 1);
+    QVERIFY(Cards() == restored);
+  }
+
+  void anUpdateUndoneMeanwhileInATerminalIsNotRestoredAgain() {
+    auto w = Window();
+    const std::string record = Update();
+    const auto updated = Cards();
+    QVERIFY(MarkUndone(record, "07/12/26 08:00:01").Ok());
+    m_dialogs.undo_answers = {true};
+    Button("Undo")->click();
+    QVERIFY(Cards() == updated);
+    QVERIFY(w->Log().Text().find("This update was undone on 07/12/26 08:00:01: there is nothing "
+                                 "to restore.") != std::string::npos);
+  }
+
+  void undoIsNeitherShownNorEnabledDuringARun() {
+    auto w = Window();
+    QVERIFY(Activate());
+    Find<QCheckBox>("Update")->click();
+    int yields = 0;
+    bool offered_during = false;
+    w->SetYieldHook([&] {
+      ++yields;
+      offered_during = offered_during || UndoOffered();
+    });
+    Button("Go")->click();
+    QVERIFY(yields > 0);
+    QVERIFY(UndoOffered());
+    m_dialogs.undo_answers = {true};
+    int undo_yields = 0;
+    w->SetYieldHook([&] {
+      if (++undo_yields == 3) QTest::keyClick(m_window, Qt::Key_N, Qt::AltModifier);
+      offered_during = offered_during || UndoOffered();
+    });
+    Button("Undo")->click();
+    QVERIFY(undo_yields >= 3);
+    QVERIFY(!offered_during);
+    QCOMPARE(m_dialogs.undo_questions.size(), 1);
+  }
+
+  void altNPressesUndoAndNoOtherControlSharesItsKey() {
+    auto w = Window();
+    Update();
+    QVERIFY(Activate());
+    QStringList keys;
+    for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+      const qsizetype at = b->text().indexOf(QLatin1Char('&'));
+      if (b->isVisible() && at >= 0) keys << b->text().mid(at + 1, 1).toLower();
+    }
+    QCOMPARE(keys.count(QStringLiteral("n")), 1);
+    QCOMPARE(keys.removeDuplicates(), 0);
+    QTest::keyClick(m_window, Qt::Key_N, Qt::AltModifier);
+    QTRY_COMPARE(m_dialogs.undo_questions.size(), 1);
   }
 
   void anAbortedRunShowsTheLogAtItsSummary() {
