@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -58,7 +61,9 @@ bool IsStreamFile(const std::string& path, std::FILE* stream) {
 }
 
 // How the terminal reaches a server: the --ca-file given, a prompt for the password when
-// standard input is a terminal, and Ctrl-C ending a wait for a busy server at once.
+// standard input is a terminal, and Ctrl-C ending a wait for a busy server at once. A password
+// given is given again when the same prompt comes back once: --runs and --undo open the profile
+// before the run opens it again, and the user answers once.
 ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
                             const volatile std::sig_atomic_t* interrupts) {
   ServerAccess server;
@@ -68,8 +73,16 @@ ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
   (void)err;
 #else
   if (CanAskOnTerminal()) {
-    server.ask_password = [err, interrupts](const std::string& prompt) {
-      return AskPasswordOnTerminal(prompt, err, interrupts);
+    struct Given {
+      std::string prompt;
+      std::optional<std::string> password;
+    };
+    auto given = std::make_shared<Given>();
+    server.ask_password = [err, interrupts, given](const std::string& prompt) {
+      if (given->password && given->prompt == prompt) return std::exchange(given->password, {});
+      given->prompt = prompt;
+      given->password = AskPasswordOnTerminal(prompt, err, interrupts);
+      return given->password;
     };
   }
 #endif
@@ -81,9 +94,10 @@ ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
 // written as Abort too.
 class TerminalView : public RunView {
  public:
-  TerminalView(const RunArgs& args, std::FILE* out, std::FILE* err,
+  TerminalView(const RunArgs& args, ServerAccess access, std::FILE* out, std::FILE* err,
                const volatile std::sig_atomic_t* interrupts)
       : m_args(args),
+        m_access(std::move(access)),
         m_out(out),
         m_err(err),
         m_interrupts(interrupts),
@@ -97,8 +111,7 @@ class TerminalView : public RunView {
 
   RunJob PrepareRun() override {
     RunJob job;
-    job.store = StoreOrProblem(OpenProfile(m_args.profile, SystemEnvironment(),
-                                           TerminalAccess(m_args, m_err, m_interrupts)));
+    job.store = StoreOrProblem(OpenProfile(m_args.profile, SystemEnvironment(), m_access));
     job.options = &m_args.options;
     job.update = m_args.update;
     job.undo_record = m_args.undo_record;
@@ -204,6 +217,7 @@ class TerminalView : public RunView {
   }
 
   const RunArgs& m_args;
+  ServerAccess m_access;
   std::FILE* m_out;
   std::FILE* m_err;
   const volatile std::sig_atomic_t* m_interrupts;
@@ -222,8 +236,8 @@ class TerminalView : public RunView {
 
 // For --runs, prints the profile's recorded runs; for --undo, finds the record to undo and
 // keeps it in `args`. Returns the exit status when the program ends here, else -1.
-int FindRuns(RunArgs& args, std::FILE* out, std::FILE* err) {
-  ProfileChoice choice = OpenProfile(args.profile, SystemEnvironment());
+int FindRuns(RunArgs& args, const ServerAccess& access, std::FILE* out, std::FILE* err) {
+  ProfileChoice choice = OpenProfile(args.profile, SystemEnvironment(), access);
   if (!choice.Ok()) {
     std::fprintf(err, "dialmend-run: %s\n", choice.Message().c_str());
     return 1;
@@ -413,11 +427,12 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
     return 0;
   }
 
+  ServerAccess access = TerminalAccess(parsed, err, interrupts);
   if (parsed.runs || parsed.undo) {
-    if (const int status = FindRuns(parsed, out, err); status >= 0) return status;
+    if (const int status = FindRuns(parsed, access, out, err); status >= 0) return status;
   }
 
-  TerminalView view(parsed, out, err, interrupts);
+  TerminalView view(parsed, std::move(access), out, err, interrupts);
   // The terminal prints each piece as it comes and keeps none: a long run costs no memory for
   // its log.
   ActivityLog log(false);

@@ -325,6 +325,9 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   }
   std::optional<std::uint64_t> held;
   if (m_settings.update && !SaveContact(item, folder_path, numbers_before, held)) return;
+  if (m_settings.update && m_journal && !held && !m_recorded_tag.empty()) {
+    RecordSavedTag(item, folder_path);
+  }
   ++m_counters.updated;
   m_host.CountersChanged(m_counters);
   ReportChanges(item, folder_path, held, std::move(report), numbers_before);
@@ -424,6 +427,7 @@ bool ContactRun::RecordContact(ContactItem& item, const std::string& folder_path
     return false;
   }
   contact.name = ContactPath(item, folder_path);
+  m_recorded_tag = contact.identity.tag;
   Status recorded = m_journal->Record(contact);
   // A held save reaches the store only at Flush(), which makes the record durable first: one
   // flush to disk for the whole batch.
@@ -432,6 +436,22 @@ bool ContactRun::RecordContact(ContactItem& item, const std::string& folder_path
   m_counters.numbers = numbers_before;
   StopForRecord(recorded);
   return false;
+}
+
+void ContactRun::RecordSavedTag(ContactItem& item, const std::string& folder_path) {
+  std::string tag;
+  try {
+    tag = item.Identity().tag;
+  } catch (const StoreError& error) {
+    // Saved, but an undo will take the card for one changed since and leave it.
+    Problem("Could not record what was saved of " + ContactPath(item, folder_path) +
+            ", so an undo will leave it: " + error.Reason());
+    return;
+  }
+  if (tag == m_recorded_tag) return;
+  Status recorded = m_journal->RecordSaved(tag);
+  if (recorded.Ok()) recorded = m_journal->Sync();
+  if (!recorded.Ok()) StopForRecord(recorded);
 }
 
 void ContactRun::StopForRecord(const Status& failure) {

@@ -148,6 +148,9 @@ class ContactRun {
   // the save is held for Flush(). When the record fails the run stops.
   [[nodiscard]] bool RecordContact(ContactItem& item, const std::string& folder_path,
                                    std::vector<FieldChange> fields, std::int64_t numbers_before);
+  // After the save of the contact just recorded: records the version its store gave it, when
+  // that differs from the one recorded. When the record fails the run stops.
+  void RecordSavedTag(ContactItem& item, const std::string& folder_path);
   void StopForRecord(const Status& failure);
   // Puts back one recorded contact's old values.
   void RestoreContact(ContactItem& item, const RecordedContact& recorded);
@@ -180,6 +183,8 @@ class ContactRun {
   // An update's undo record, from its first change on.
   std::unique_ptr<UndoJournal> m_journal;
   bool m_record_failed = false;
+  // The version (ContactIdentity::tag) recorded for the contact being saved.
+  std::string m_recorded_tag;
 };
 
 // What the summary reports.

@@ -186,6 +186,8 @@ bool TakeLine(const std::vector<std::string>& f, UndoRecord& record) {
     change.new_number = f[4];
     if (f.size() == 6) change.old_form = f[5];
     record.contacts.back().changes.push_back(std::move(change));
+  } else if (tag == "saved" && f.size() == 2 && !record.contacts.empty()) {
+    record.contacts.back().identity.tag = f[1];
   } else if (tag == "undone" && f.size() == 2) {
     record.undone = f[1];
   } else {
@@ -350,6 +352,14 @@ Status UndoJournal::Record(const RecordedContact& contact) {
     if (Status created = Create(); !created.Ok()) return created;
   }
   return Write(RecordedContactText(contact));
+}
+
+Status UndoJournal::RecordSaved(std::string_view tag) {
+  if (m_failure) return *m_failure;
+  std::string line = "saved\t";
+  Escape(tag, line);
+  line += '\n';
+  return Write(line);
 }
 
 Status UndoJournal::Sync() {

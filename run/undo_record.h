@@ -23,11 +23,14 @@
 //   contact	/home/ann/.contacts/work/ann.vcf	-1		\Work\Ann Example
 //   field	0	Home	0171 930 8890	(020) 7930 8890
 //   field	1	Business	0171 930 8891	(020) 7930 8891	0171 930\r\n 8891
+//   saved	"6f1c-2"
 //   undone	07/12/26 08:00:01
 //
-// Lines are only ever appended, so a crash can tear only the last one: a last line without
-// its LF is ignored. Text and not a binary or a database, because a user or a support person
-// can read it, any later version can too, and appending a line is the one write it needs.
+// A "saved" line follows a contact's lines once it is saved, when its store versions its
+// contacts (a server's ETag): the version the update wrote, which an undo overwrites only if it is
+// still there. Lines are only ever appended, so a crash can tear only the last one: a last line
+// without its LF is ignored. Text and not a binary or a database, because a user or a support
+// person can read it, any later version can too, and appending a line is the one write it needs.
 // Nothing here throws.
 
 namespace dialmend {
@@ -95,6 +98,10 @@ class UndoJournal {
   // Hands the contact's lines to the system (the file made first, when it is not yet); durable
   // only after Sync(). Fails with the message for the user, and every later call fails too.
   Status Record(const RecordedContact& contact);
+
+  // Adds the version `tag` the store gave the last contact recorded when it was saved (see
+  // ContactIdentity::tag). Fails as Record() does.
+  Status RecordSaved(std::string_view tag);
 
   // Makes every line recorded so far durable (flushed to disk); nothing to do when none is
   // new. Fails with the message for the user.

@@ -1,10 +1,17 @@
 #include "ui/dialogs.h"
 
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QVBoxLayout>
 
 namespace dialmend {
 
@@ -71,9 +78,21 @@ std::optional<QString> QtDialogs::ChooseContacts(QWidget* anchor, const QString&
   QMenu menu(anchor);
   QAction* folder = menu.addAction(QStringLiteral("&Folder..."));
   menu.addAction(QStringLiteral("F&ile..."));
+  QAction* server = menu.addAction(QStringLiteral("&Server address..."));
   QAction* picked = menu.exec(anchor->mapToGlobal(QPoint(0, anchor->height())));
   if (picked == nullptr) return std::nullopt;
   QWidget* parent = anchor->window();
+  if (picked == server) {
+    const bool is_address = current.startsWith(QStringLiteral("http"), Qt::CaseInsensitive);
+    bool ok = false;
+    const QString typed =
+        QInputDialog::getText(parent, QStringLiteral("Server address..."),
+                              QStringLiteral("CardDAV address (https://user@host/path):"),
+                              QLineEdit::Normal, is_address ? current : QString(), &ok)
+            .trimmed();
+    if (!ok || typed.isEmpty()) return std::nullopt;
+    return typed;
+  }
   const QFileInfo at(current);
   const QString start = at.isDir() ? at.absoluteFilePath() : at.absolutePath();
   const QString chosen =
@@ -83,6 +102,29 @@ std::optional<QString> QtDialogs::ChooseContacts(QWidget* anchor, const QString&
                                          QStringLiteral("vCard files (*.vcf)"));
   if (chosen.isEmpty()) return std::nullopt;
   return chosen;
+}
+
+std::optional<QString> QtDialogs::AskPassword(QWidget* parent, const QString& prompt,
+                                              bool& remember) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(QStringLiteral("Dialmend"));
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel(prompt, &dialog));
+  auto* password = new QLineEdit(&dialog);
+  password->setObjectName(QStringLiteral("Password"));
+  password->setEchoMode(QLineEdit::Password);
+  layout->addWidget(password);
+  auto* keep = new QCheckBox(QStringLiteral("&Remember the password in the desktop's secret store"),
+                             &dialog);
+  keep->setObjectName(QStringLiteral("Remember"));
+  layout->addWidget(keep);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  remember = keep->isChecked();
+  return password->text();
 }
 
 }  // namespace dialmend

@@ -29,10 +29,22 @@ class Dialogs {
   [[nodiscard]] virtual std::optional<QString> ChooseLogFile(QWidget* parent,
                                                              const QString& current) = 0;
 
-  // Where the contacts are: a folder or a .vcf file, offered as a choice of "Folder..." or
-  // "File..." under `anchor` and then opened near `current`; std::nullopt when cancelled.
+  // Where the contacts are: a folder, a .vcf file or a server's address, offered as a choice of
+  // "Folder...", "File..." or "Server address..." under `anchor`, then a dialog opened near
+  // `current` or a line to type the address in; std::nullopt when cancelled.
   [[nodiscard]] virtual std::optional<QString> ChooseContacts(QWidget* anchor,
                                                               const QString& current) = 0;
+
+  // A server's password, typed unseen after `prompt`; std::nullopt when cancelled, and from a
+  // set of dialogs that asks nobody. `remember` gets whether the user ticked to keep it in the
+  // desktop's secret store.
+  [[nodiscard]] virtual std::optional<QString> AskPassword(QWidget* parent, const QString& prompt,
+                                                           bool& remember) {
+    (void)parent;
+    (void)prompt;
+    (void)remember;
+    return std::nullopt;
+  }
 };
 
 // The program's own: QMessageBox and QFileDialog.
@@ -43,6 +55,8 @@ class QtDialogs : public Dialogs {
   bool AskUndo(QWidget* parent, const QString& started) override;
   std::optional<QString> ChooseLogFile(QWidget* parent, const QString& current) override;
   std::optional<QString> ChooseContacts(QWidget* anchor, const QString& current) override;
+  std::optional<QString> AskPassword(QWidget* parent, const QString& prompt,
+                                     bool& remember) override;
 };
 
 }  // namespace dialmend

@@ -542,7 +542,7 @@ RunJob MainWindow::PrepareRun() {
   // The default search runs again as the run opens the store: show what it finds this time.
   if (m_profile.isEmpty()) ShowProfile();
   RunJob job;
-  job.store = StoreOrProblem(OpenProfile(m_profile.toStdString(), m_environment));
+  job.store = StoreOrProblem(OpenProfile(m_profile.toStdString(), m_environment, Access()));
   job.options = &m_options;
   job.update = m_update->isChecked();
   if (!m_undo_record.empty()) {
@@ -554,6 +554,26 @@ RunJob MainWindow::PrepareRun() {
     job.log = LogTarget{path.toStdString(), path == m_default_log};
   }
   return job;
+}
+
+ServerAccess MainWindow::Access() {
+  ServerAccess access;
+  auto remember = std::make_shared<bool>(false);
+  access.ask_password = [this, remember](const std::string& prompt) -> std::optional<std::string> {
+    std::optional<QString> given =
+        m_dialogs.AskPassword(this, QString::fromStdString(prompt), *remember);
+    if (!given) return std::nullopt;
+    return given->toStdString();
+  };
+  access.remember_given = [remember] { return *remember; };
+  // A busy server's wait answers Pause and Abort as a walk's yield does: a pause holds it, an
+  // abort ends it.
+  access.stop_waiting = [this] {
+    ProcessEvents(false);
+    while (m_controller.State() == RunState::Paused) ProcessEvents(true);
+    return m_controller.State() != RunState::Running;
+  };
+  return access;
 }
 
 void MainWindow::SetRunControlsEnabled(bool enabled) {

@@ -100,6 +100,9 @@ class MainWindow : public QDialog, public RunView {
   void BuildHeading();
   void BuildRunButtons();
   void BuildStyleChooser();
+  // How a server profile is reached from the window: the password dialog, and Pause and Abort
+  // answered while a busy server is waited for.
+  [[nodiscard]] ServerAccess Access();
   void BuildCounters();
   void BuildOptionRows();
   void BuildLogPane();

@@ -103,7 +103,10 @@ bool DavSession::GetPassword() {
     if (password) {
       m_http->SetLogin(m_user, *password);
       m_login_source = "the prompt";
-      if (m_settings.remember_password) m_to_remember = std::move(password);
+      if (m_settings.remember_password ||
+          (m_settings.remember_given && m_settings.remember_given())) {
+        m_to_remember = std::move(password);
+      }
       return true;
     }
   }

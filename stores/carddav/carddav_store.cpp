@@ -28,6 +28,8 @@ class CardDavItem : public CardContact, public CardDavCard {
 
   const std::string& Href() const override { return m_href; }
 
+  ContactIdentity Identity() override { return {m_href, -1, SavedETag()}; }
+
   std::string SavedETag() override {
     if (!m_etag_unknown) return m_etag;
     Result<std::vector<DavResource>> found = m_session->Propfind(m_href, 0, ETagPropfind());
@@ -89,8 +91,14 @@ struct Fetched {
 // The cards of one address book, fetched a batch at a time as the walk reaches them.
 class CardDavItems : public ItemCursor {
  public:
-  CardDavItems(std::shared_ptr<DavSession> session, std::string book, std::vector<Member> members)
-      : m_session(std::move(session)), m_book(std::move(book)), m_members(std::move(members)) {}
+  // With `recorded` the members' ETags are those an update wrote: a card whose ETag now differs
+  // was changed since, and is not read.
+  CardDavItems(std::shared_ptr<DavSession> session, std::string book, std::vector<Member> members,
+               bool recorded = false)
+      : m_session(std::move(session)),
+        m_book(std::move(book)),
+        m_members(std::move(members)),
+        m_recorded(recorded) {}
 
   std::unique_ptr<ContactItem> Next() override {
     if (m_ready_next >= m_ready.size()) {
@@ -150,6 +158,9 @@ class CardDavItems : public ItemCursor {
         const long status = found->second->status;
         card.problem = "the server did not send it (" + std::to_string(status) + " " +
                        std::string(HttpStatusText(status)) + ")";
+      } else if (m_recorded && !card.etag.empty() && found->second->etag != card.etag) {
+        card.problem =
+            "it was changed on the server since the update saved it; it is left as it is";
       } else {
         card.data = std::move(found->second->address_data);
         if (!found->second->etag.empty()) card.etag = std::move(found->second->etag);
@@ -164,6 +175,60 @@ class CardDavItems : public ItemCursor {
   std::size_t m_next = 0;
   std::vector<Fetched> m_ready;
   std::size_t m_ready_next = 0;
+  bool m_recorded = false;
+};
+
+// The address book holding the card at `href`.
+std::string BookOf(const std::string& href) {
+  const std::size_t slash = href.rfind('/', href.size() > 1 ? href.size() - 2 : 0);
+  return slash == std::string::npos ? std::string("/") : href.substr(0, slash + 1);
+}
+
+// The cards an undo asks for, in its order: read a book's run of cards at a time, as the update
+// met them.
+class FoundCards : public ItemCursor {
+ public:
+  FoundCards(std::shared_ptr<DavSession> session, std::vector<ContactIdentity> identities)
+      : m_session(std::move(session)), m_identities(std::move(identities)) {}
+
+  std::unique_ptr<ContactItem> Next() override {
+    if (m_left == 0) {
+      if (m_next >= m_identities.size()) return nullptr;
+      const std::string book = BookOf(m_identities[m_next].where);
+      std::vector<Member> members;
+      while (m_next < m_identities.size() && BookOf(m_identities[m_next].where) == book) {
+        ContactIdentity& identity = m_identities[m_next++];
+        members.push_back({std::move(identity.where), std::move(identity.tag)});
+      }
+      m_left = members.size();
+      m_book = std::make_unique<CardDavItems>(m_session, book, std::move(members), true);
+    }
+    --m_left;
+    return m_book->Next();
+  }
+
+ private:
+  std::shared_ptr<DavSession> m_session;
+  std::vector<ContactIdentity> m_identities;
+  std::size_t m_next = 0;
+  std::unique_ptr<CardDavItems> m_book;
+  std::size_t m_left = 0;
+};
+
+class FoundFolder : public Folder {
+ public:
+  FoundFolder(std::shared_ptr<DavSession> session, std::vector<ContactIdentity> identities)
+      : m_session(std::move(session)), m_identities(std::move(identities)) {}
+  std::string Name() override { return {}; }
+  FolderKind Kind() override { return FolderKind::Contacts; }
+  std::unique_ptr<ItemCursor> Items() override {
+    return std::make_unique<FoundCards>(m_session, std::move(m_identities));
+  }
+  std::unique_ptr<FolderCursor> Folders() override;
+
+ private:
+  std::shared_ptr<DavSession> m_session;
+  std::vector<ContactIdentity> m_identities;
 };
 
 class NoFolders : public FolderCursor {
@@ -201,6 +266,10 @@ class CardDavBook : public Folder {
   std::string m_path;
   std::string m_name;
 };
+
+std::unique_ptr<FolderCursor> FoundFolder::Folders() {
+  return std::make_unique<NoFolders>();
+}
 
 class BookCursor : public FolderCursor {
  public:
@@ -246,6 +315,18 @@ class CardDavStore : public ContactStore {
   }
 
   std::vector<StoreNote> TakeNotes() override { return m_session->TakeNotes(); }
+
+  StoreIdentity Identity() override {
+    const DavUrl& url = m_session->Url();
+    const std::string user = url.user.empty() ? std::string() : url.user + "@";
+    const std::string origin = url.Origin();
+    const std::size_t host = origin.find("://") + 3;
+    return {"CardDAV", origin.substr(0, host) + user + origin.substr(host) + url.path};
+  }
+
+  std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override {
+    return std::make_unique<FoundFolder>(m_session, std::move(identities));
+  }
 
  private:
   std::string Address() const { return m_session->Url().With(m_session->Url().path); }

@@ -31,6 +31,9 @@ struct CardDavSettings {
   bool use_secret_store = true;
   // Whether to keep a password that worked, and came from the prompt, in the secret store.
   bool remember_password = false;
+  // Asked right after the prompt gave a password, when `remember_password` is false: true keeps
+  // that password as `remember_password` would (the window's "remember" check box).
+  std::function<bool()> remember_given;
   // Asks the user for a password, with the prompt to show; std::nullopt when none is given.
   // Unset: nobody is asked.
   std::function<std::optional<std::string>(const std::string& prompt)> ask_password;

@@ -19,6 +19,7 @@
 #include "stores/outlook/outlook_store.h"
 #else
 #include "stores/carddav/carddav_store.h"
+#include "stores/carddav/dav_url.h"
 #endif
 
 namespace dialmend {
@@ -65,6 +66,7 @@ ProfileChoice ServerProfile(std::string_view named, const Environment& env,
   CardDavSettings settings;
   settings.ca_file = server.ca_file;
   settings.ask_password = server.ask_password;
+  settings.remember_given = server.remember_given;
   settings.stop = server.stop_waiting;
   // curl would read HOME's .netrc too; naming it here lets the environment given decide.
   if (auto home = env.variable("HOME"); home && !home->empty()) {
@@ -372,6 +374,15 @@ bool HoldsCards(const fs::path& folder) {
 }  // namespace
 
 Status CheckProfile(std::string_view named) {
+  if (IsAddress(named)) {
+#ifdef _WIN32
+    return Status::Failure("address books on a server are not supported on Windows yet");
+#else
+    Result<DavUrl> parsed = ParseDavUrl(named);
+    if (!parsed.Ok()) return Status::Failure(parsed.Message());
+    return {};
+#endif
+  }
   const fs::path path = PathFromUtf8(std::string(named));
   std::error_code error;
   const fs::file_status status = fs::status(path, error);

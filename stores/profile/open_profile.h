@@ -38,6 +38,9 @@ struct ServerAccess {
   // Asks the user for a password, showing `prompt`; std::nullopt when none is given. Unset:
   // nobody is asked.
   std::function<std::optional<std::string>(const std::string& prompt)> ask_password;
+  // Asked right after ask_password gave a password: true keeps it in the desktop's secret
+  // store once the server takes it. Unset: it is not kept.
+  std::function<bool()> remember_given;
   // Asked about every tenth of a second while a busy server's wait runs: true ends the wait
   // (the run is being aborted). Unset: the wait runs out.
   std::function<bool()> stop_waiting;
@@ -60,9 +63,10 @@ using ProfileChoice = Result<std::unique_ptr<ContactStore>>;
 // "Outlook"), or the same problem OpenProfile gives.
 [[nodiscard]] Result<std::string> ProfilePlace(std::string_view named, const Environment& env);
 
-// Whether `path`, chosen by the user, holds contacts: a .vcf file that begins as a vCard, or a
-// folder with a .vcf file in it or in its subfolders (three levels down at most). The failure's
-// message is the reason alone ("it holds no contact cards (.vcf files)").
+// Whether `path`, chosen by the user, holds contacts: a .vcf file that begins as a vCard, a
+// folder with a .vcf file in it or in its subfolders (three levels down at most), or a server
+// address that can be used (nothing is sent). The failure's message is the reason alone ("it
+// holds no contact cards (.vcf files)").
 [[nodiscard]] Status CheckProfile(std::string_view path);
 
 // The chosen store, or one whose Open() fails with the choice's message, so the run reports it

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/run_command.h"
+#include "stores/carddav/curl_http_client.h"
 #include "tests/cli/capture.h"
 #include "tests/fakes/dav_server.h"
 
@@ -132,6 +133,51 @@ TEST_F(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {
   EXPECT_NE(Read(Card()).find("0171 930 8890"), std::string::npos);
 }
 
+// Writes Ann's card on the server as another program would: `bytes` in place of what is there.
+void PutAnn(const DavServer& server, std::string bytes) {
+  std::unique_ptr<HttpClient> client = MakeCurlClient({});
+  client->SetLogin(DavServer::kUser, DavServer::kPassword);
+  Result<HttpResponse> put = client->Send({"PUT",
+                                           server.Url(false) + "/user/work/ann.vcf",
+                                           {{"Content-Type", "text/vcard; charset=utf-8"}},
+                                           std::move(bytes)});
+  ASSERT_TRUE(put.Ok()) << put.Message();
+  ASSERT_LT(put.Value().status, 300) << put.Value().status;
+}
+
+TEST_F(RunOnRadicale, UndoPutsTheNumberBackOnTheServer) {
+  const std::string before = Read(Card());
+  const std::string profile = m_server.Url() + "/user/work/";
+  ASSERT_EQ(Run({"--profile", profile, "--update"}).status, 0);
+  ASSERT_NE(Read(Card()), before);
+  const Outcome runs = Run({"--profile", profile, "--runs"});
+  EXPECT_EQ(runs.status, 0) << runs.err;
+  EXPECT_EQ(runs.out.find("No update run"), std::string::npos) << runs.out;
+  const Outcome r = Run({"--profile", profile, "--undo", "--update"});
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find("Contacts restored: 1\n"), std::string::npos) << r.out;
+  EXPECT_NE(Read(Card()).find("TEL;TYPE=HOME:0171 930 8890\r\n"), std::string::npos)
+      << Read(Card());
+}
+
+TEST_F(RunOnRadicale, UndoLeavesACardChangedOnTheServerSinceTheUpdate) {
+  const std::string profile = m_server.Url() + "/user/work/";
+  ASSERT_EQ(Run({"--profile", profile, "--update"}).status, 0);
+  // The number the update wrote stays; only the card's version changes.
+  std::string note = Read(Card());
+  note.insert(note.find("END:VCARD"), "NOTE:changed elsewhere\r\n");
+  PutAnn(m_server, note);
+  const std::string changed = Read(Card());
+  const Outcome r = Run({"--profile", profile, "--undo", "--update"});
+  EXPECT_EQ(r.status, 1) << r.err << r.out;
+  EXPECT_NE(r.out.find("\\Work\\Ann Smith: it was changed on the server since the update saved "
+                       "it; it is left as it is"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Contacts restored: 0\n"), std::string::npos) << r.out;
+  EXPECT_EQ(Read(Card()), changed);
+}
+
 TEST_F(RunOnRadicaleTls, RefusesTheServerWithoutItsCaFile) {
   const Outcome r = Run({"--profile", m_server.Url() + "/"});
   EXPECT_EQ(r.status, 1);
@@ -142,6 +188,13 @@ TEST_F(RunOnRadicaleTls, TrustsTheServerGivenItsCaFile) {
   const Outcome r = Run({"--profile", m_server.Url() + "/", "--ca-file", m_server.CaFile()});
   EXPECT_EQ(r.status, 0) << r.err << r.out;
   EXPECT_NE(r.out.find("Contacts checked: 1\n"), std::string::npos) << r.out;
+}
+
+TEST_F(RunOnRadicaleTls, ListsTheRunsOfTheServerGivenItsCaFile) {
+  const Outcome r =
+      Run({"--profile", m_server.Url() + "/", "--ca-file", m_server.CaFile(), "--runs"});
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find("No update run of this profile is recorded"), std::string::npos) << r.out;
 }
 
 TEST(RunCommand, RefusesPlainHttpToAnotherMachineInOneLine) {

@@ -80,6 +80,24 @@ TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
   EXPECT_EQ(record.name, fs::path(journal.Path()).stem().string());
 }
 
+TEST(UndoJournal, GivesAContactTheVersionItsSaveRecorded) {
+  const fs::path folder = TestFolder();
+  UndoJournal journal(folder.string(), {"CardDAV", "https://dav.example.org/"}, kStart, "now");
+  RecordedContact ann = Ann();
+  ann.identity.tag = "\"read-1\"";
+  ASSERT_TRUE(journal.Record(ann).Ok());
+  ASSERT_TRUE(journal.RecordSaved("\"written\t2\"").Ok());
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  ASSERT_TRUE(journal.Sync().Ok());
+
+  Result<UndoRecord> read = ReadUndoRecord(journal.Path());
+  ASSERT_TRUE(read.Ok()) << read.Message();
+  ASSERT_EQ(read.Value().contacts.size(), 2u);
+  EXPECT_EQ(read.Value().contacts[0].identity.tag, "\"written\t2\"");
+  EXPECT_EQ(read.Value().contacts[0].changes.size(), 2u);
+  EXPECT_EQ(read.Value().contacts[1].identity.tag, "");
+}
+
 TEST(UndoJournal, KeepsEachRecordOnOneLineWhateverTheValues) {
   const fs::path folder = TestFolder();
   UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");

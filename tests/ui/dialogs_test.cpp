@@ -1,4 +1,6 @@
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -75,7 +77,8 @@ class DialogsTest : public QObject {
         texts.front().endsWith(QStringLiteral("\n\nAre you sure you want to undo the update?")));
   }
 
-  // Picks `key` in the menu "..." opens, then types `answer` into the file dialog and accepts.
+  // Picks `key` in the menu "..." opens, then types `answer` into the dialog that opens and
+  // accepts.
   static std::optional<QString> ChooseContactsBy(Qt::Key key, const QString& answer,
                                                  const QString& current) {
     QWidget window;
@@ -88,6 +91,9 @@ class DialogsTest : public QObject {
       } else if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(answer);
         static_cast<QDialog*>(dialog)->accept();
+      } else if (auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+        input->setTextValue(answer);
+        input->accept();
       }
     });
     user.start(10);
@@ -104,6 +110,36 @@ class DialogsTest : public QObject {
     QCOMPARE(ChooseContactsBy(Qt::Key_F, book, dir.path()), std::optional<QString>(book));
     QCOMPARE(ChooseContactsBy(Qt::Key_I, file, dir.path()), std::optional<QString>(file));
     QCOMPARE(ChooseContactsBy(Qt::Key_Escape, file, dir.path()), std::nullopt);
+  }
+
+  void theContactsButtonTakesAServerAddressTyped() {
+    const QString url = QStringLiteral("https://ann@dav.example.org/dav/");
+    QCOMPARE(ChooseContactsBy(Qt::Key_S, QStringLiteral("  ") + url, QDir::tempPath()),
+             std::optional<QString>(url));
+  }
+
+  void thePasswordDialogHidesWhatIsTypedAndTellsWhetherToRememberIt() {
+    for (const bool tick : {false, true}) {
+      QTimer user;
+      bool hidden = false;
+      QObject::connect(&user, &QTimer::timeout, this, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        auto* line = dialog->findChild<QLineEdit*>(QStringLiteral("Password"));
+        hidden = line->echoMode() == QLineEdit::Password;
+        line->setText(QStringLiteral("pw 1"));
+        dialog->findChild<QCheckBox*>(QStringLiteral("Remember"))->setChecked(tick);
+        dialog->accept();
+      });
+      user.start(10);
+      RecordingDialogs dialogs;
+      bool remember = !tick;
+      const std::optional<QString> given =
+          dialogs.AskPassword(nullptr, QStringLiteral("Password for ann at https://h: "), remember);
+      QCOMPARE(given, std::optional<QString>(QStringLiteral("pw 1")));
+      QVERIFY(hidden);
+      QCOMPARE(remember, tick);
+    }
   }
 };
 

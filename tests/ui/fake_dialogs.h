@@ -21,6 +21,9 @@ class FakeDialogs : public Dialogs {
   QString offered_file;
   std::optional<QString> chosen_contacts;
   QString offered_contacts;
+  std::optional<QString> password;
+  bool remember = false;
+  QStringList password_prompts;
 
   void Inform(QWidget*, const QString& text) override { informed << text; }
   AbortAnswer AskAbort(QWidget*) override {
@@ -44,6 +47,11 @@ class FakeDialogs : public Dialogs {
   std::optional<QString> ChooseContacts(QWidget*, const QString& current) override {
     offered_contacts = current;
     return chosen_contacts;
+  }
+  std::optional<QString> AskPassword(QWidget*, const QString& prompt, bool& remember_it) override {
+    password_prompts << prompt;
+    remember_it = remember;
+    return password;
   }
 };
 

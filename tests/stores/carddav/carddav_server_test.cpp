@@ -316,6 +316,78 @@ TEST_F(RadicaleStore, GivesTheETagOfWhatItSaved) {
   EXPECT_EQ(card->Href(), "/user/work/ann.vcf");
 }
 
+// Saves Ann with her new number and gives the identity an update records for her.
+ContactIdentity SaveAnn(ContactStore& store) {
+  Opened ann = FirstCard(store, "Work");
+  if (!ann.item) return {};
+  ann.item->SetPhone(0, kAnnNew);
+  ann.item->Save();
+  return ann.item->Identity();
+}
+
+TEST_F(RadicaleStore, FindsWhatItSavedByPathAndETagAndPutsItBack) {
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
+  ASSERT_TRUE(store->Open().Ok());
+  EXPECT_EQ(store->Identity(), (StoreIdentity{"CardDAV", m_server.Url() + "/user/work/"}));
+  const ContactIdentity saved = SaveAnn(*store);
+  Direct direct(m_server);
+  EXPECT_EQ(saved, (ContactIdentity{"/user/work/ann.vcf", -1, direct.ETag("/user/work/ann.vcf")}));
+
+  std::unique_ptr<Folder> found = store->FindContacts({saved});
+  ASSERT_NE(found, nullptr);
+  std::unique_ptr<ItemCursor> items = found->Items();
+  std::unique_ptr<ContactItem> ann = items->Next();
+  ASSERT_NE(ann, nullptr);
+  ASSERT_EQ(ann->Phones().size(), 1U);
+  EXPECT_EQ(ann->Phones()[0].number, kAnnNew);
+  const std::string updated = direct.Get("/user/work/ann.vcf");
+  ann->RestorePhone(0, kAnnOld, {});
+  ann->Save();
+  EXPECT_EQ(items->Next(), nullptr);
+  // Radicale gives its own order of lines; only the number differs.
+  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), Replaced(updated, kAnnNew, kAnnOld));
+}
+
+TEST_F(RadicaleStore, FindsNoCardChangedSinceItWasSaved) {
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
+  ASSERT_TRUE(store->Open().Ok());
+  const ContactIdentity saved = SaveAnn(*store);
+  Direct direct(m_server);
+  const std::string theirs = Replaced(direct.Get("/user/work/ann.vcf"), "Keeps", "Changed, keeps");
+  ASSERT_EQ(direct.Put("/user/work/ann.vcf", theirs) / 100, 2);
+  const std::string on_server = direct.Get("/user/work/ann.vcf");
+
+  std::unique_ptr<ItemCursor> items = store->FindContacts({saved})->Items();
+  try {
+    (void)items->Next();
+    ADD_FAILURE() << "a card changed since it was saved was found";
+  } catch (const StoreError& error) {
+    EXPECT_EQ(error.Subject(), "ann.vcf");
+    EXPECT_NE(error.Reason().find("changed on the server since the update saved it"),
+              std::string::npos)
+        << error.Reason();
+  }
+  EXPECT_EQ(items->Next(), nullptr);
+  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), on_server);
+}
+
+TEST_F(RadicaleStore, PutsNothingBackOverACardChangedAfterItWasFound) {
+  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
+  ASSERT_TRUE(store->Open().Ok());
+  const ContactIdentity saved = SaveAnn(*store);
+  std::unique_ptr<ItemCursor> items = store->FindContacts({saved})->Items();
+  std::unique_ptr<ContactItem> ann = items->Next();
+  ASSERT_NE(ann, nullptr);
+  Direct direct(m_server);
+  const std::string theirs = Replaced(direct.Get("/user/work/ann.vcf"), "Keeps", "Changed, keeps");
+  ASSERT_EQ(direct.Put("/user/work/ann.vcf", theirs) / 100, 2);
+  const std::string on_server = direct.Get("/user/work/ann.vcf");
+
+  ann->RestorePhone(0, kAnnOld, {});
+  EXPECT_THROW(ann->Save(), StoreError);
+  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), on_server);
+}
+
 TEST_F(RadicaleStore, AsksForTheETagOfWhatItSavedWhenTheAnswerHadNone) {
   Spy spy;
   spy.after = [](const HttpRequest& request, HttpResponse& response) {

@@ -86,6 +86,30 @@ TEST_F(SecretStoreOnRadicale, KeepsAPasswordThatWorkedWhenAskedToRememberIt) {
             std::optional<std::string>(DavServer::kPassword));
 }
 
+TEST_F(SecretStoreOnRadicale, KeepsAPasswordThatWorkedWhenTheUserTickedToRememberIt) {
+  CardDavSettings settings = Settings();
+  bool ticked = false;
+  settings.ask_password = [&ticked](const std::string&) {
+    ticked = true;
+    return std::optional<std::string>(DavServer::kPassword);
+  };
+  settings.remember_given = [&ticked] { return ticked; };
+  const Status opened = Store(settings)->Open();
+  ASSERT_TRUE(opened.Ok()) << opened.Message();
+  EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password,
+            std::optional<std::string>(DavServer::kPassword));
+}
+
+TEST_F(SecretStoreOnRadicale, KeepsNoPasswordTheUserDidNotTickToRemember) {
+  CardDavSettings settings = Settings();
+  settings.ask_password = [](const std::string&) {
+    return std::optional<std::string>(DavServer::kPassword);
+  };
+  settings.remember_given = [] { return false; };
+  ASSERT_TRUE(Store(settings)->Open().Ok());
+  EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password, std::nullopt);
+}
+
 TEST_F(SecretStoreOnRadicale, KeepsNoPasswordTheServerRefused) {
   CardDavSettings settings = Settings();
   settings.remember_password = true;
