@@ -34,6 +34,16 @@ void CommandLine::AddValue(const std::string& name, std::string missing, TakeVal
   m_values.push_back({name, std::move(missing), std::move(take), option});
 }
 
+void CommandLine::AddPath(const std::string& name, std::string missing,
+                          std::function<void(std::string_view path)> store) {
+  TakeValue take = [missing, store = std::move(store)](std::string_view path) -> Status {
+    if (path.empty()) return Status::Failure(missing);
+    store(path);
+    return Status{};
+  };
+  AddValue(name, std::move(missing), std::move(take));
+}
+
 namespace {
 
 std::optional<int> SmallNumber(std::string_view text, int highest) {
@@ -43,23 +53,22 @@ std::optional<int> SmallNumber(std::string_view text, int highest) {
 
 CommandLine::TakeValue TakeNumber(std::string name, int highest, std::function<void(int)> store) {
   return [name = std::move(name), highest,
-          store = std::move(store)](std::string_view value) -> std::optional<std::string> {
+          store = std::move(store)](std::string_view value) -> Status {
     const auto number = SmallNumber(value, highest);
     if (!number) {
-      return name + ": \"" + std::string(value) + "\" is not a number from 0 to " +
-             std::to_string(highest);
+      return Status::Failure(name + ": \"" + std::string(value) + "\" is not a number from 0 to " +
+                             std::to_string(highest));
     }
     store(*number);
-    return std::nullopt;
+    return Status{};
   };
 }
 
 CommandLine::TakeValue TakeText(std::string name, std::function<void(std::string_view)> store) {
-  return [name = std::move(name),
-          store = std::move(store)](std::string_view value) -> std::optional<std::string> {
-    if (!IsValidUtf8(value)) return name + ": the text is not valid UTF-8";
+  return [name = std::move(name), store = std::move(store)](std::string_view value) -> Status {
+    if (!IsValidUtf8(value)) return Status::Failure(name + ": the text is not valid UTF-8");
     store(value);
-    return std::nullopt;
+    return Status{};
   };
 }
 
@@ -83,7 +92,7 @@ void CommandLine::AddNumberOptions(NumberOptions& options) {
       TakeText("--replace", [&options](std::string_view text) { options.replacement = text; }));
 }
 
-std::optional<std::string> CommandLine::Parse(std::span<const std::string_view> args) {
+Status CommandLine::Parse(std::span<const std::string_view> args) {
   const auto find_value = [this](std::string_view name) {
     return std::find_if(m_values.begin(), m_values.end(),
                         [name](const Value& v) { return v.name == name; });
@@ -98,7 +107,9 @@ std::optional<std::string> CommandLine::Parse(std::span<const std::string_view> 
       continue;
     }
     const std::string_view name = arg.substr(0, eq);
-    if (find_value(name) == m_values.end()) return "unknown option " + std::string(name);
+    if (find_value(name) == m_values.end()) {
+      return Status::Failure("unknown option " + std::string(name));
+    }
     words.emplace_back(name);
     words.emplace_back(arg.substr(eq + 1));
   }
@@ -108,9 +119,10 @@ std::optional<std::string> CommandLine::Parse(std::span<const std::string_view> 
   } catch (const CLI::ArgumentMismatch&) {
     // The one mismatch left is an option that ends the line without its value.
     const auto value = find_value(args.back());
-    return value != m_values.end() ? value->missing : "unknown option " + std::string(args.back());
+    return Status::Failure(value != m_values.end() ? value->missing
+                                                   : "unknown option " + std::string(args.back()));
   } catch (const CLI::ParseError& error) {
-    return std::string(error.what());
+    return Status::Failure(error.what());
   }
 
   std::map<const CLI::Option*, std::size_t> taken;
@@ -119,17 +131,17 @@ std::optional<std::string> CommandLine::Parse(std::span<const std::string_view> 
                                     [option](const Value& v) { return v.option == option; });
     if (value == m_values.end()) continue;
     const std::string& text = option->results().at(taken[option]++);
-    if (auto refused = value->take(text)) return refused;
+    if (Status taken_value = value->take(text); !taken_value.Ok()) return taken_value;
   }
   if (const std::vector<std::string> extra = m_app->remaining(); !extra.empty()) {
     const std::string& first = extra.front();
-    if (first.starts_with("-")) return "unknown option " + first;
-    return "unexpected argument \"" + first + "\" " + m_stray_hint;
+    if (first.starts_with("-")) return Status::Failure("unknown option " + first);
+    return Status::Failure("unexpected argument \"" + first + "\" " + m_stray_hint);
   }
   if (m_number_options && m_app->count("--replace") > 0 && m_app->count("--find") == 0) {
-    return std::string("--replace needs --find");
+    return Status::Failure("--replace needs --find");
   }
-  return std::nullopt;
+  return Status{};
 }
 
 std::vector<std::string> CommandLine::GivenInOrder() const {

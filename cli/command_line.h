@@ -2,13 +2,13 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/number_options.h"
+#include "platform/result.h"
 
 namespace CLI {
 class App;
@@ -20,8 +20,8 @@ namespace dialmend {
 // wording; the --help text is the program's, not CLI11's.
 class CommandLine {
  public:
-  // Reads a value and stores it; returns the usage error for a value it refuses.
-  using TakeValue = std::function<std::optional<std::string>(std::string_view value)>;
+  // Reads a value and stores it; fails with the usage error for a value it refuses.
+  using TakeValue = std::function<Status(std::string_view value)>;
 
   // `stray_hint` follows the message for an argument that is not an option.
   explicit CommandLine(std::string stray_hint);
@@ -34,13 +34,18 @@ class CommandLine {
   // when it ends the command line without its value.
   void AddValue(const std::string& name, std::string missing, TakeValue take);
 
+  // `--name PATH`: stores a value that is not empty; `missing` is the message for an empty one
+  // and for none.
+  void AddPath(const std::string& name, std::string missing,
+               std::function<void(std::string_view path)> store);
+
   // The number options both programs share: --style, --prefix, --zero, --find, --replace.
   // --replace without --find is refused.
   void AddNumberOptions(NumberOptions& options);
 
-  // Reads `args` (without the program name) and stores the values. Returns the first usage
-  // error, or std::nullopt.
-  [[nodiscard]] std::optional<std::string> Parse(std::span<const std::string_view> args);
+  // Reads `args` (without the program name) and stores the values. Fails with the first usage
+  // error.
+  [[nodiscard]] Status Parse(std::span<const std::string_view> args);
 
   // The options given, by name, in command-line order; valid after Parse.
   [[nodiscard]] std::vector<std::string> GivenInOrder() const;

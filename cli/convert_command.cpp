@@ -19,7 +19,7 @@ Status ParseConvertArgs(std::span<const std::string_view> args, ConvertArgs& out
   line.AddFlag("--self-check", out.self_check);
   line.AddFlag("-h,--help", out.help);
   line.AddFlag("--version", out.version);
-  if (auto error = line.Parse(args)) return Status::Failure(std::move(*error));
+  if (Status parsed = line.Parse(args); !parsed.Ok()) return parsed;
   // Refused rather than ignored: a user who asks for a style would otherwise read the check's
   // fixed settings as the result of that style.
   if (out.self_check) {

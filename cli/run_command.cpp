@@ -296,24 +296,12 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
   args = rest;
   CommandLine line("(give the store with --profile)");
   line.AddNumberOptions(out.options);
-  line.AddValue("--profile", "--profile needs a path",
-                [&out](std::string_view path) -> std::optional<std::string> {
-                  if (path.empty()) return std::string("--profile needs a path");
-                  out.profile = path;
-                  return std::nullopt;
-                });
-  line.AddValue("--log", "--log needs a path",
-                [&out](std::string_view path) -> std::optional<std::string> {
-                  if (path.empty()) return std::string("--log needs a path");
-                  out.log_file = std::string(path);
-                  return std::nullopt;
-                });
-  line.AddValue("--ca-file", "--ca-file needs a file",
-                [&out](std::string_view path) -> std::optional<std::string> {
-                  if (path.empty()) return std::string("--ca-file needs a file");
-                  out.ca_file = path;
-                  return std::nullopt;
-                });
+  line.AddPath("--profile", "--profile needs a path",
+               [&out](std::string_view path) { out.profile = path; });
+  line.AddPath("--log", "--log needs a path",
+               [&out](std::string_view path) { out.log_file = std::string(path); });
+  line.AddPath("--ca-file", "--ca-file needs a file",
+               [&out](std::string_view path) { out.ca_file = path; });
   line.AddFlag("--update", out.update);
   line.AddFlag("--no-log", out.no_log);
   bool progress = false;
@@ -323,7 +311,7 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
   line.AddFlag("--runs", out.runs);
   line.AddFlag("-h,--help", out.help);
   line.AddFlag("--version", out.version);
-  if (auto error = line.Parse(args)) return Status::Failure(std::move(*error));
+  if (Status parsed = line.Parse(args); !parsed.Ok()) return parsed;
   if (out.no_log && out.log_file) return Status::Failure("--log and --no-log cannot go together");
   if (progress && no_progress) {
     return Status::Failure("--progress and --no-progress cannot go together");
