@@ -179,18 +179,19 @@ void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where
   }
 }
 
-void ContactRun::FixContacts() {
+bool ContactRun::OpenAndHead(const std::string& heading, const char* mode, std::string& commenced) {
   m_store.SetWriting(m_settings.update);
   if (const Status opened = m_store.Open(); !opened.Ok()) {
     m_log.WriteLog(ProfileFailureLine(opened.Message()));
     m_host.ProfileFailed(opened.Message());
-    return;
+    return false;
   }
   m_log.WriteLog("Dialmend Activity Log\r\n");
   m_log.WriteLog("=======================\r\n\r\n");
-  const std::string commenced = m_host.NowText();
+  m_log.WriteLog(heading);
+  commenced = m_host.NowText();
   m_log.WriteLog("Commenced " + commenced + "\r\n\r\n");
-  m_log.WriteLog(m_settings.update ? "Updating" : "Checking");
+  m_log.WriteLog(mode);
   std::string user;
   try {
     user = m_store.CurrentUser();
@@ -198,9 +199,15 @@ void ContactRun::FixContacts() {
     // The mode word stays as designed; the reason goes on a line of its own.
     m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
     m_host.ProfileFailed(error.Reason());
-    return;
+    return false;
   }
   m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
+  return true;
+}
+
+void ContactRun::FixContacts() {
+  std::string commenced;
+  if (!OpenAndHead("", m_settings.update ? "Updating" : "Checking", commenced)) return;
   if (m_settings.update && m_settings.record_folder) {
     // A store that cannot find its contacts again keeps no record: it could not be used.
     if (StoreIdentity identity = m_store.Identity(); !identity.kind.empty()) {

@@ -117,6 +117,10 @@ class ContactRun {
   void Problem(const std::string& text);
   // Logs each note under `where` (the folder or contact path as the log shows it).
   void LogNotes(std::vector<StoreNote> notes, const std::string& where);
+  // Opens the store and writes the log's head: its title, `heading`, the start time (kept in
+  // `commenced`) and `mode` with the profile. False, with the failure logged and told, when the
+  // store cannot be opened or cannot name its profile.
+  bool OpenAndHead(const std::string& heading, const char* mode, std::string& commenced);
 
   // FixContact's steps, in order. Each that can fail logs the problem, restores the counters
   // it moved and returns false, and the contact is left.

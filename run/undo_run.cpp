@@ -13,26 +13,11 @@
 namespace dialmend {
 
 void ContactRun::UndoContacts(const UndoRecord& record) {
-  m_store.SetWriting(m_settings.update);
-  if (const Status opened = m_store.Open(); !opened.Ok()) {
-    m_log.WriteLog(ProfileFailureLine(opened.Message()));
-    m_host.ProfileFailed(opened.Message());
+  std::string commenced;
+  if (!OpenAndHead("Undo of the update of " + record.started_text + "\r\n\r\n",
+                   m_settings.update ? "Restoring" : "Checking", commenced)) {
     return;
   }
-  m_log.WriteLog("Dialmend Activity Log\r\n");
-  m_log.WriteLog("=======================\r\n\r\n");
-  m_log.WriteLog("Undo of the update of " + record.started_text + "\r\n\r\n");
-  m_log.WriteLog("Commenced " + m_host.NowText() + "\r\n\r\n");
-  m_log.WriteLog(m_settings.update ? "Restoring" : "Checking");
-  std::string user;
-  try {
-    user = m_store.CurrentUser();
-  } catch (const StoreError& error) {
-    m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
-    m_host.ProfileFailed(error.Reason());
-    return;
-  }
-  m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
   if (m_store.Identity() != record.store) {
     Problem("The undo record \"" + record.path + "\" is of another store (" + record.store.kind +
             " " + record.store.location + "): nothing is restored");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cli/capture.h"
+#include "tests/fakes/test_folder.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -32,22 +33,11 @@ Outcome RunWith(std::vector<std::string> words, std::sig_atomic_t interrupts = 0
   return {status, Slurp(out), Slurp(err)};
 }
 
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// `text` with each CR LF made LF, as standard output has it.
-std::string Lf(std::string text) {
-  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
-  return text;
-}
-
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     if (entry.is_regular_file())
-      files[fs::relative(entry.path(), root).string()] = Read(entry.path());
+      files[fs::relative(entry.path(), root).string()] = ReadTestFile(entry.path());
   }
   return files;
 }
@@ -76,7 +66,7 @@ TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
   const auto before = Snapshot(m_profile);
   const Outcome r = RunWith({"--profile", m_profile.string(), "--log", m_log.string()});
   EXPECT_EQ(Snapshot(m_profile), before);
-  EXPECT_EQ(r.out, Lf(Read(m_log)));
+  EXPECT_EQ(r.out, LfLineEnds(ReadTestFile(m_log)));
   EXPECT_TRUE(r.out.starts_with("Dialmend Activity Log\n=======================\n\nCommenced "));
   EXPECT_NE(r.out.find("\nChecking contacts in profile "), std::string::npos);
   EXPECT_NE(r.out.find("\nSimulation complete - "), std::string::npos);
@@ -186,7 +176,8 @@ TEST_F(CleanProfile, AFullStandardOutputIsAFailure) {
   EXPECT_EQ(RunCommand(args, full, err, &interrupts), 1);
   EXPECT_NE(Slurp(err).find("cannot write to standard output: no space left on device"),
             std::string::npos);
-  EXPECT_NE(Read(m_log).find("\r\nSimulation aborted - "), std::string::npos) << Read(m_log);
+  EXPECT_NE(ReadTestFile(m_log).find("\r\nSimulation aborted - "), std::string::npos)
+      << ReadTestFile(m_log);
 
   const std::vector<std::string_view> version = {"--version"};
   EXPECT_EQ(RunCommand(version, full, std::tmpfile(), &interrupts), 1);
@@ -204,7 +195,7 @@ TEST_F(CleanProfile, WritesIntoADeviceNamedByLogAndLeavesItADevice) {
       RunWith({"--profile", m_profile.string(), "--update", "--log", device.string()});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::is_character_file(device));
-  EXPECT_NE(Read(m_profile / "book" / "ann.vcf").find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
+  EXPECT_NE(ReadTestFile(m_profile / "book" / "ann.vcf").find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
             std::string::npos);
 }
 #endif
@@ -235,7 +226,7 @@ TEST(RunCommand, UpdatesAFolderOfCardsAsOneAddressBook) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("Contacts checked: 2\n"), std::string::npos) << r.out;
-  EXPECT_NE(Read(collection / "ann.vcf").find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
+  EXPECT_NE(ReadTestFile(collection / "ann.vcf").find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
             std::string::npos);
   fs::remove_all(collection);
 }
@@ -254,7 +245,7 @@ TEST(RunCommand, UpdatesAnExportFileOfManyCardsInOneWrite) {
   EXPECT_NE(r.out.find("Contacts updated: 1\n"), std::string::npos) << r.out;
   std::string expected = ann;
   expected.replace(expected.find("0171 930 8890"), 13, "(020) 7930 8890");
-  EXPECT_EQ(Read(file), expected + "\r\n" + bob);
+  EXPECT_EQ(ReadTestFile(file), expected + "\r\n" + bob);
   fs::remove(file);
 }
 
@@ -370,7 +361,7 @@ TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing
   EXPECT_NE(undo.out.find("\nUndo of the update of "), std::string::npos) << undo.out;
   EXPECT_NE(undo.out.find("\nUndo complete - "), std::string::npos) << undo.out;
   EXPECT_NE(undo.out.find("Left because changed: 0\n"), std::string::npos) << undo.out;
-  EXPECT_EQ(undo.out, Lf(Read(m_log)));
+  EXPECT_EQ(undo.out, LfLineEnds(ReadTestFile(m_log)));
 
   const Outcome listed = RunWith({"--profile", m_profile.string(), "--runs"});
   EXPECT_EQ(listed.status, 0);
@@ -389,7 +380,7 @@ TEST_F(UndoProfile, RefusesABadRecordAndChangesNothing) {
   ASSERT_EQ(RunWith({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1);
   const auto updated = Snapshot(m_profile);
   const fs::path record = OnlyRecord();
-  const std::string kept = Read(record);
+  const std::string kept = ReadTestFile(record);
   struct Row {
     const char* what;
     std::string text;

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fakes/test_folder.h"
+
 extern char** environ;
 
 namespace dialmend {
@@ -29,21 +31,11 @@ namespace fs = std::filesystem;
 // reader before it can finish, and a signal sent while the reader waits lands mid-run.
 constexpr int kPipeSize = 4096;
 
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// `text` with each CR LF made LF, as standard output has it.
-std::string Lf(std::string text) {
-  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
-  return text;
-}
-
 std::map<std::string, std::string> Cards(const fs::path& root) {
   std::map<std::string, std::string> cards;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.path().extension() == ".vcf") cards[entry.path().string()] = Read(entry.path());
+    if (entry.path().extension() == ".vcf")
+      cards[entry.path().string()] = ReadTestFile(entry.path());
   }
   return cards;
 }
@@ -185,10 +177,10 @@ TEST_P(RunProgramSignal, AbortsBetweenContactsWithTheLogSaved) {
   const std::string head = child.ReadUntil("\n\\", 3);
   ASSERT_EQ(::kill(child.pid, GetParam()), 0);
   const std::string out = head + child.ReadToEnd();
-  EXPECT_EQ(Child::Wait(child.pid), 130) << Read(m_err);
+  EXPECT_EQ(Child::Wait(child.pid), 130) << ReadTestFile(m_err);
 
-  const std::string log = Read(m_log);
-  EXPECT_EQ(Lf(log), out);
+  const std::string log = ReadTestFile(m_log);
+  EXPECT_EQ(LfLineEnds(log), out);
   EXPECT_NE(log.find("\r\nUpdate aborted - "), std::string::npos) << log;
   EXPECT_GE(ExpectTheLogListsEverySavedChange(log), 3);
   EXPECT_NE(log.find("Contacts updated: "), std::string::npos);
@@ -211,11 +203,12 @@ TEST_F(RunProgram, EndsCleanlyWhenHeadOneClosesItsOutput) {
   ::close(fds[1]);
   ::close(first_line);
   EXPECT_EQ(Child::Wait(head), 0);
-  EXPECT_EQ(Child::Wait(run), 1) << Read(m_err);
-  EXPECT_EQ(Read(m_dir / "first.txt"), "Dialmend Activity Log\n");
-  EXPECT_NE(Read(m_err).find("cannot write to standard output: broken pipe"), std::string::npos);
+  EXPECT_EQ(Child::Wait(run), 1) << ReadTestFile(m_err);
+  EXPECT_EQ(ReadTestFile(m_dir / "first.txt"), "Dialmend Activity Log\n");
+  EXPECT_NE(ReadTestFile(m_err).find("cannot write to standard output: broken pipe"),
+            std::string::npos);
 
-  const std::string log = Read(m_log);
+  const std::string log = ReadTestFile(m_log);
   EXPECT_NE(log.find("\r\nUpdate aborted - "), std::string::npos) << log;
   ExpectTheLogListsEverySavedChange(log);
 }
@@ -224,8 +217,10 @@ TEST_F(RunProgram, WritesTheLogOnceWhenItIsStandardOutput) {
   Child child = Child::Start(
       {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--log", "/dev/stdout"}, m_err);
   const std::string out = child.ReadToEnd();
-  EXPECT_EQ(Child::Wait(child.pid), 1) << "the malformed card is a problem; " << Read(m_err);
-  EXPECT_EQ(Read(m_err).find("Cannot save the log"), std::string::npos) << Read(m_err);
+  EXPECT_EQ(Child::Wait(child.pid), 1)
+      << "the malformed card is a problem; " << ReadTestFile(m_err);
+  EXPECT_EQ(ReadTestFile(m_err).find("Cannot save the log"), std::string::npos)
+      << ReadTestFile(m_err);
   EXPECT_TRUE(out.starts_with("Dialmend Activity Log\r\n")) << out;
   EXPECT_EQ(out.find("Dialmend Activity Log"), out.rfind("Dialmend Activity Log"));
   EXPECT_TRUE(out.ends_with("Problems: 1\r\n")) << out;
@@ -236,11 +231,12 @@ TEST_F(RunProgram, PrintsLfLineEndsWhileTheLogFileKeepsCrLf) {
   Child child = Child::Start(
       {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--log", m_log.string()}, m_err);
   const std::string out = child.ReadToEnd();
-  EXPECT_EQ(Child::Wait(child.pid), 1) << "the malformed card is a problem; " << Read(m_err);
+  EXPECT_EQ(Child::Wait(child.pid), 1)
+      << "the malformed card is a problem; " << ReadTestFile(m_err);
   EXPECT_EQ(out.find('\r'), std::string::npos) << out;
-  const std::string log = Read(m_log);
+  const std::string log = ReadTestFile(m_log);
   EXPECT_TRUE(log.ends_with("\r\nProblems: 1\r\n")) << log;
-  EXPECT_EQ(Lf(log), out);
+  EXPECT_EQ(LfLineEnds(log), out);
 }
 
 // What a terminal would show on its last line after `text`: a CR goes back to the line's start
@@ -348,7 +344,7 @@ TEST_F(RunProgram, UndoAfterAKillAnywhereGivesEveryCardBack) {
   };
   // A whole update, timed, so the kills below can land anywhere in one.
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(Child::Wait(update()), 1) << "the malformed card is a problem; " << Read(m_err);
+  EXPECT_EQ(Child::Wait(update()), 1) << "the malformed card is a problem; " << ReadTestFile(m_err);
   const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - started);
 
@@ -377,7 +373,7 @@ TEST_F(RunProgram, UndoAfterAKillAnywhereGivesEveryCardBack) {
           {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--undo", "--update", "--no-log"}, -1,
           to, m_err));
       ::close(to);
-      EXPECT_EQ(undone, 0) << where << "; " << Read(m_err);
+      EXPECT_EQ(undone, 0) << where << "; " << ReadTestFile(m_err);
     }
     const auto after = Cards(m_profile);
     EXPECT_EQ(after.size(), m_before.size()) << where;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace dialmend {
@@ -24,6 +25,16 @@ void WriteTestFile(const std::filesystem::path& path, std::string_view text) {
   std::ofstream out(path, std::ios::binary);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (!out.flush()) ADD_FAILURE() << "cannot write the test file " << path;
+}
+
+std::string ReadTestFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string LfLineEnds(std::string text) {
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  return text;
 }
 
 }  // namespace dialmend

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 // Real folders and files for tests that work on a file system.
@@ -13,5 +14,11 @@ std::filesystem::path FreshTestFolder(std::string_view prefix);
 
 // Writes `text` as the whole of `path`, making its folders first.
 void WriteTestFile(const std::filesystem::path& path, std::string_view text);
+
+// The whole of `path`, byte for byte; empty when it cannot be read.
+std::string ReadTestFile(const std::filesystem::path& path);
+
+// `text` with each CR LF made LF, as standard output has a log the file keeps with CR LF.
+std::string LfLineEnds(std::string text);
 
 }  // namespace dialmend
