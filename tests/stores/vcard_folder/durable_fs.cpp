@@ -187,6 +187,8 @@ DurableFs::DurableFs(std::filesystem::path backing, std::filesystem::path mount)
   char* argv[] = {program, nullptr};
   struct fuse_args args = FUSE_ARGS_INIT(1, argv);
   m_fuse = fuse_new(&args, &operations, sizeof operations, this);
+  // fuse_new copies the arguments it adds to; they are ours to free.
+  fuse_opt_free_args(&args);
   if (m_fuse == nullptr) {
     m_error = "fuse_new failed";
     return;
