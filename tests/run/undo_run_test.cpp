@@ -11,6 +11,7 @@
 #include "run/run_records.h"
 #include "run/undo_record.h"
 #include "tests/fakes/memory_store.h"
+#include "tests/fakes/quiet_view.h"
 
 #ifndef _WIN32
 #include "platform/system_calls.h"
@@ -303,13 +304,12 @@ TEST(UndoSummary, CountsWhatWasRestoredAndLeft) {
 }
 
 // A view that starts an update, or an undo of the record it is given.
-class UndoView : public RunView {
+class UndoView : public QuietView {
  public:
   explicit UndoView(std::string folder) : m_folder(std::move(folder)) {}
   MemoryStore* store = nullptr;
   bool update = true;
   std::string undo_record;
-  std::vector<std::string> messages;
 
   RunJob PrepareRun() override {
     RunJob job;
@@ -331,17 +331,6 @@ class UndoView : public RunView {
     job.record_folder = m_folder;
     return job;
   }
-  void ShowStarted(bool) override {}
-  void ShowPaused(bool) override {}
-  void ShowResumed(bool) override {}
-  void ShowFinished(bool) override {}
-  void ShowReset(bool) override {}
-  void ShowCounters(const RunCounters&) override {}
-  AbortAnswer AskAbort() override { return AbortAnswer::Yes; }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  void EndProgram() override {}
-  void ProcessEvents(bool) override {}
-  std::string NowText() override { return "NOW"; }
 
  private:
   std::string m_folder;

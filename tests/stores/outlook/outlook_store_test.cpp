@@ -15,6 +15,7 @@
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
 #include "tests/contacts/store_contract.h"
+#include "tests/fakes/quiet_view.h"
 #include "tests/stores/outlook/fake_outlook.h"
 
 // The Outlook store over a stand-in object model, and once over the real COM of the machine
@@ -401,28 +402,18 @@ TEST(OutlookWalk, BusyForTheWholeWaitEndsTheRunWithOneLine) {
 }
 
 // A view that starts one simulation of the store it is given, into a log file.
-class OneRunView : public RunView {
+class OneRunView : public QuietView {
  public:
   OneRunView(std::unique_ptr<ContactStore> store, std::string log_path)
-      : m_store(std::move(store)), m_log_path(std::move(log_path)) {}
+      : QuietView("06/12/2026 10:00:00"),
+        m_store(std::move(store)),
+        m_log_path(std::move(log_path)) {}
   RunJob PrepareRun() override {
     RunJob job;
     job.store = std::move(m_store);
     job.log = LogTarget{m_log_path, false};
     return job;
   }
-  void ShowStarted(bool) override {}
-  void ShowPaused(bool) override {}
-  void ShowResumed(bool) override {}
-  void ShowFinished(bool) override {}
-  void ShowReset(bool) override {}
-  void ShowCounters(const RunCounters&) override {}
-  AbortAnswer AskAbort() override { return AbortAnswer::Yes; }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  void EndProgram() override {}
-  void ProcessEvents(bool) override {}
-  std::string NowText() override { return "06/12/2026 10:00:00"; }
-  std::vector<std::string> messages;
 
  private:
   std::unique_ptr<ContactStore> m_store;

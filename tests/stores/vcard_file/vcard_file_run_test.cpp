@@ -19,6 +19,7 @@
 #include "run/undo_record.h"
 #include "stores/vcard_file/card_file.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
+#include "tests/fakes/quiet_view.h"
 
 // Runs over files of many cards: each file is written once per walk, at a pause and at an
 // abort, and a write that fails takes every contact it held out of the count.
@@ -245,7 +246,7 @@ TEST_F(VCardFileRun, AFolderStoreReadsAFileOfManyCardsAsContactsOfItsFolder) {
 }
 
 // Plays the user: each pump of events runs the next scripted action.
-class ScriptView : public RunView {
+class ScriptView : public QuietView {
  public:
   fs::path file;
   NumberOptions options;
@@ -258,15 +259,7 @@ class ScriptView : public RunView {
     job.update = true;
     return job;
   }
-  void ShowStarted(bool) override {}
-  void ShowPaused(bool) override {}
-  void ShowResumed(bool) override {}
-  void ShowFinished(bool) override {}
-  void ShowReset(bool) override {}
-  void ShowCounters(const RunCounters&) override {}
-  AbortAnswer AskAbort() override { return AbortAnswer::Yes; }
   void ShowMessage(const std::string& text) override { ADD_FAILURE() << text; }
-  void EndProgram() override {}
   void ProcessEvents(bool wait) override {
     if (events.empty()) {
       if (wait) ADD_FAILURE() << "paused with no event left";
@@ -276,7 +269,6 @@ class ScriptView : public RunView {
     events.pop_front();
     event();
   }
-  std::string NowText() override { return "NOW"; }
 };
 
 // Pumps 1 to 3 come before the folder, Ann and Ben; pump 4 before Cat.
