@@ -158,6 +158,10 @@ class ContactRun {
   void StopForRecord(const Status& failure);
   // Puts back one recorded contact's old values.
   void RestoreContact(ContactItem& item, const RecordedContact& recorded);
+  // Saves a contact whose numbers an undo put back (held or written at once) and reports
+  // `changes`, or one problem line when the save fails.
+  void SaveRestored(ContactItem& item, const std::string& where, std::string changes,
+                    std::int64_t numbers_before);
   // Logs the contact's change lines, or holds them with its held save until Flush().
   void ReportChanges(ContactItem& item, const std::string& folder_path,
                      std::optional<std::uint64_t> held, std::string report,

@@ -79,6 +79,27 @@ void ContactRun::UndoContacts(const UndoRecord& record) {
   LogNotes(m_store.TakeNotes(), "");
 }
 
+namespace {
+
+// Where `change` finds `number` among `phones` not yet `taken`: where the update wrote it, else
+// the first entry of that field holding it, since another program may have added or removed a
+// number before it.
+std::optional<std::size_t> FindRecorded(const std::vector<PhoneValue>& phones,
+                                        const std::vector<bool>& taken, const FieldChange& change,
+                                        const std::string& number) {
+  const auto holds = [&](std::size_t i) {
+    return i < phones.size() && !taken[i] && phones[i].field == change.field &&
+           phones[i].number == number;
+  };
+  if (holds(change.index)) return change.index;
+  for (std::size_t i = 0; i < phones.size(); ++i) {
+    if (holds(i)) return i;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 void ContactRun::RestoreContact(ContactItem& item, const RecordedContact& recorded) {
   const std::string& where = recorded.name;
   std::vector<PhoneValue> phones;
@@ -93,24 +114,11 @@ void ContactRun::RestoreContact(ContactItem& item, const RecordedContact& record
   std::vector<bool> taken(phones.size());
   try {
     for (const FieldChange& change : recorded.changes) {
-      const auto holds = [&](std::size_t i, const std::string& number) {
-        return i < phones.size() && !taken[i] && phones[i].field == change.field &&
-               phones[i].number == number;
-      };
-      // Where the update wrote it, else the first entry of that field holding it: another
-      // program may have added or removed a number before it.
-      const auto find = [&](const std::string& number) -> std::optional<std::size_t> {
-        if (holds(change.index, number)) return change.index;
-        for (std::size_t i = 0; i < phones.size(); ++i) {
-          if (holds(i, number)) return i;
-        }
-        return std::nullopt;
-      };
       const std::string_view label = PhoneFieldLabel(change.field);
-      const std::optional<std::size_t> at = find(change.new_number);
+      const std::optional<std::size_t> at = FindRecorded(phones, taken, change, change.new_number);
       if (!at) {
         // Already put back by an undo that was stopped: nothing to do, and nothing wrong.
-        if (const auto restored = find(change.old_number)) {
+        if (const auto restored = FindRecorded(phones, taken, change, change.old_number)) {
           taken[*restored] = true;
           continue;
         }
@@ -134,8 +142,11 @@ void ContactRun::RestoreContact(ContactItem& item, const RecordedContact& record
   }
   ++m_counters.checked;
   m_host.CountersChanged(m_counters);
-  if (changes.empty()) return;
+  if (!changes.empty()) SaveRestored(item, where, std::move(changes), numbers_before);
+}
 
+void ContactRun::SaveRestored(ContactItem& item, const std::string& where, std::string changes,
+                              std::int64_t numbers_before) {
   std::optional<std::uint64_t> held;
   if (m_settings.update) {
     try {
