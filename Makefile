@@ -53,7 +53,8 @@ bench: build
 test-asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DDIALMEND_SANITIZE=ON -DDIALMEND_BENCH=OFF $(if $(filter true,$(CI)),-DDIALMEND_WERROR=ON) >/dev/null
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ctest --output-on-failure -j $(JOBS)
+	cd build-asan && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ctest --output-on-failure -j $(JOBS)
 
 build-fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIALMEND_FUZZ=ON -DDIALMEND_TESTS=OFF -DDIALMEND_BENCH=OFF >/dev/null
