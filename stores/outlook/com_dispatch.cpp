@@ -39,6 +39,7 @@ bool UserSpeaksEnglish() {
 }
 
 std::string KnownText(HRESULT result, FailureContext context) {
+  if (IsServerGone(result) || result == CO_E_OBJNOTCONNECTED) return "Outlook has closed";
   switch (result) {
     case kMapiObjectChanged:
       return "the item has been changed by another user or in another window";
@@ -69,15 +70,6 @@ std::string KnownText(HRESULT result, FailureContext context) {
     case RPC_E_SERVERCALL_RETRYLATER:
       return "Outlook stayed busy and did not answer for 30 seconds (a dialog box may be open in "
              "Outlook)";
-    case RPC_E_DISCONNECTED:
-    case kServerDied:
-    case kServerDiedNotExecuted:
-    case kServerUnavailable:
-    case kCallFailed:
-    case kCallFailedNotExecuted:
-    case kServerStopping:
-    case CO_E_OBJNOTCONNECTED:
-      return "Outlook has closed";
     case CO_E_CLASSSTRING:
     case REGDB_E_CLASSNOTREG:
       return "Outlook is not installed";
