@@ -9,6 +9,7 @@
 
 #include "run/log_file.h"
 #include "tests/fakes/memory_store.h"
+#include "tests/fakes/test_folder.h"
 
 namespace dialmend {
 namespace {
@@ -72,9 +73,14 @@ folder Calendar [calendar] [fail items]
 folder Empty
 )";
 
-TEST(ContactRun, WalksFoldersDepthFirstAndReportsEveryChange) {
+TEST(ContactRun, SimulationWalksFoldersDepthFirstReportsEveryChangeAndWritesNothing) {
   Fixture f(kWorkStore);
   f.Run();
+  EXPECT_FALSE(f.store.Writing());
+  EXPECT_EQ(f.store.Assignments(), 0);
+  EXPECT_EQ(f.store.Find("Riverside Dental").saves, 0);
+  // Folders: Work, Clients, Calendar, Contacts Below Calendar, Empty; items: 3 + 1 + 1.
+  EXPECT_EQ(f.host.yields, 5 + 5) << "a yield on every folder and before every item";
   EXPECT_EQ(f.log.Text(), std::string(kHeader) +
                               "Checking contacts in profile Alice Example\r\n\r\n"
                               "\\Work\\Riverside Dental\r\n"
@@ -91,14 +97,6 @@ TEST(ContactRun, WalksFoldersDepthFirstAndReportsEveryChange) {
   EXPECT_EQ(f.counters.problems, 0);
 }
 
-TEST(ContactRun, SimulationNeitherAssignsNorSaves) {
-  Fixture f(kWorkStore, /*update=*/false);
-  f.Run();
-  EXPECT_EQ(f.store.Assignments(), 0);
-  EXPECT_EQ(f.store.Find("Riverside Dental").saves, 0);
-  EXPECT_EQ(f.store.Find("Riverside Dental").phones[0].number, "0171 930 8890");
-}
-
 TEST(ContactRun, UpdateSavesEachChangedContactOnceAndOnlyThose) {
   Fixture f(kWorkStore, /*update=*/true);
   f.Run();
@@ -111,13 +109,6 @@ TEST(ContactRun, UpdateSavesEachChangedContactOnceAndOnlyThose) {
   EXPECT_EQ(f.store.Find("Unchanged Ltd").saves, 0);
   EXPECT_EQ(f.store.Assignments(), 4);
   EXPECT_EQ(f.store.LiveItems(), 0);
-}
-
-TEST(ContactRun, YieldsOnEveryFolderAndBeforeEveryItem) {
-  Fixture f(kWorkStore);
-  f.Run();
-  // Folders: Work, Clients, Calendar, Contacts Below Calendar, Empty; items: 3 + 1 + 1.
-  EXPECT_EQ(f.host.yields, 5 + 5);
 }
 
 struct AbortCase {
@@ -297,12 +288,6 @@ TEST(ContactRun, LogsTheStoresNotesUnderWhatTheyConcernAndCountsProblemNotes) {
   EXPECT_EQ(f.counters.updated, 1);
 }
 
-TEST(ContactRun, TellsTheStoreASimulationWritesNothing) {
-  Fixture f("folder Work\n");
-  f.Run();
-  EXPECT_FALSE(f.store.Writing());
-}
-
 TEST(ContactRun, ContactWithoutFilingNameEndsItsLineInABackslash) {
   Fixture f("folder Work\n  contact\n    Home: 0171 930 8890\n");
   f.Run();
@@ -369,10 +354,7 @@ TEST(SummaryText, WordsEachModeAndEnding) {
 }
 
 TEST(Outro, CompletesTheLogFileEndingWithTheSummary) {
-  const auto dir = std::filesystem::path(testing::TempDir()) / "outro_save";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "Dialmend Log 1.txt").string();
+  const std::string path = (FreshTestFolder("outro") / "Dialmend Log 1.txt").string();
   ActivityLog log;
   LogFile file;
   ASSERT_TRUE(file.Reserve({path, false}).Ok());
@@ -381,8 +363,7 @@ TEST(Outro, CompletesTheLogFileEndingWithTheSummary) {
   EXPECT_TRUE(Outro(SummaryFacts{}, log, &file).Ok());
   EXPECT_FALSE(file.IsOpen());
   log.WriteLog("after the run\r\n");
-  std::ifstream in(path, std::ios::binary);
-  const std::string saved((std::istreambuf_iterator<char>(in)), {});
+  const std::string saved = ReadTestFile(path);
   EXPECT_TRUE(saved.starts_with("head\r\n"));
   EXPECT_TRUE(saved.ends_with("Numbers to update:  0\r\n")) << "detached after the summary";
   EXPECT_TRUE(Outro(SummaryFacts{}, log, nullptr).Ok());

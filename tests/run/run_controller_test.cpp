@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/fakes/memory_store.h"
+#include "tests/fakes/test_folder.h"
 
 namespace dialmend {
 namespace {
@@ -139,27 +140,23 @@ TEST(RunController, CompletesARunAndResets) {
   EXPECT_EQ(h.controller.Counters().checked, 3) << "a second run counts from zero";
 }
 
-TEST(RunController, ShowsTheStoresCountWhenTheViewAsksForIt) {
-  Harness h;
-  h.view.store_count = 3;
-  h.view.count_contacts = true;
-  CountingStore::counted = 0;
-  h.controller.Go();
-  EXPECT_EQ(CountingStore::counted, 1);
-  EXPECT_EQ(h.view.shown_counts, (std::vector<std::int64_t>{3}));
-}
-
-TEST(RunController, DoesNotCountUnlessAskedOrShowAStoreThatCannotCount) {
+TEST(RunController, CountsOnlyWhenTheViewAsksAndShowsOnlyACountTheStoreGives) {
   Harness h;
   h.view.store_count = 3;
   CountingStore::counted = 0;
   h.controller.Go();
   EXPECT_EQ(CountingStore::counted, 0) << "counting costs time: only when a view shows it";
   h.controller.Go();  // reset
-  h.view.store_count = std::nullopt;
   h.view.count_contacts = true;
   h.controller.Go();
   EXPECT_EQ(CountingStore::counted, 1);
+  EXPECT_EQ(h.view.shown_counts, (std::vector<std::int64_t>{3}));
+  h.controller.Go();  // reset
+  h.view.shown_counts.clear();
+  h.view.store_count = std::nullopt;
+  h.view.count_contacts = true;
+  h.controller.Go();
+  EXPECT_EQ(CountingStore::counted, 2);
   EXPECT_TRUE(h.view.shown_counts.empty());
 }
 
@@ -177,9 +174,10 @@ folder Home
             (std::vector<std::string>{"\\Work", "\\Work\\Clients", "\\Home"}));
 }
 
-TEST(RunController, GoPausesAndResumes) {
+TEST(RunController, GoPausesAndResumesAndTheRunTimeLeavesOutThePause) {
   Harness h;
   h.Press([](RunController& c) { c.Go(); });  // pause at the first yield
+  for (int i = 0; i < 10; ++i) h.Idle();      // ten seconds paused
   h.Press([](RunController& c) {
     EXPECT_EQ(c.State(), RunState::Paused);
     c.Go();
@@ -187,14 +185,6 @@ TEST(RunController, GoPausesAndResumes) {
   h.controller.Go();
   EXPECT_EQ(h.view.calls, (std::vector<std::string>{"started", "paused", "resumed", "finished"}));
   EXPECT_NE(h.log.Text().find("Simulation complete"), std::string::npos);
-}
-
-TEST(RunController, RunTimeLeavesOutThePausedStretch) {
-  Harness h;
-  h.Press([](RunController& c) { c.Go(); });
-  for (int i = 0; i < 10; ++i) h.Idle();  // ten seconds paused
-  h.Press([](RunController& c) { c.Go(); });
-  h.controller.Go();
   // Pumps: 1 pause; 10 waiting; 1 resume; then 3 more yields before the walk ends.
   // Running: 1 s up to the pause, then 3 s after the resume.
   EXPECT_EQ(h.controller.RunTime(), 4s);
@@ -298,13 +288,8 @@ TEST(RunController, UpdateRunSavesAndCountsUpdated) {
 
 // An empty folder of its own for one test, removed after it.
 struct FreshFolder {
-  explicit FreshFolder(const std::string& name)
-      // Named for this process too: other checkouts may run the same tests at the same time.
-      : path(std::filesystem::path(testing::TempDir()) /
-             (name + "_" + std::to_string(std::random_device{}()))) {
-    std::filesystem::remove_all(path);
-    std::filesystem::create_directories(path);
-  }
+  // Named for this process too: other checkouts may run the same tests at the same time.
+  FreshFolder() : path(FreshTestFolder("run_log_" + std::to_string(std::random_device{}()))) {}
   ~FreshFolder() {
     std::error_code ec;
     std::filesystem::remove_all(path, ec);
@@ -312,14 +297,9 @@ struct FreshFolder {
   std::filesystem::path path;
 };
 
-std::string Read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 TEST(RunController, WritesTheLogFileAsTheRunGoes) {
   Harness h;
-  const FreshFolder dir("run_log_as_it_goes");
+  const FreshFolder dir;
   const auto path = dir.path / "Dialmend Log 1.txt";
   h.view.update = true;
   h.view.log = LogTarget{path.string(), true};
@@ -327,7 +307,7 @@ TEST(RunController, WritesTheLogFileAsTheRunGoes) {
   h.Idle();  // before the folder
   h.Idle();  // before A
   h.Idle();  // before B
-  h.Press([&](RunController&) { seen_before_c = Read(path); });
+  h.Press([&](RunController&) { seen_before_c = ReadTestFile(path); });
   h.controller.Go();
   EXPECT_NE(seen_before_c.find("\\Work\\A\r\n  Home:         0171 930 8890 --> "),
             std::string::npos)
@@ -335,25 +315,25 @@ TEST(RunController, WritesTheLogFileAsTheRunGoes) {
   EXPECT_NE(seen_before_c.find("\\Work\\B\r\n  Home:         0181 123 4567 --> "),
             std::string::npos)
       << seen_before_c;
-  EXPECT_EQ(Read(path), h.log.Text());
+  EXPECT_EQ(ReadTestFile(path), h.log.Text());
   EXPECT_TRUE(h.controller.LogSaved());
   EXPECT_EQ(h.view.shown_log_path, path.string());
 }
 
 TEST(RunController, TakesTheNextNumberWhenTheDefaultLogIsTaken) {
   Harness h;
-  const FreshFolder dir("run_log_taken");
-  std::ofstream(dir.path / "Dialmend Log 1.txt", std::ios::binary) << "another run's log";
+  const FreshFolder dir;
+  WriteTestFile(dir.path / "Dialmend Log 1.txt", "another run's log");
   h.view.log = LogTarget{(dir.path / "Dialmend Log 1.txt").string(), true};
   h.controller.Go();
-  EXPECT_EQ(Read(dir.path / "Dialmend Log 1.txt"), "another run's log");
-  EXPECT_EQ(Read(dir.path / "Dialmend Log 2.txt"), h.log.Text());
+  EXPECT_EQ(ReadTestFile(dir.path / "Dialmend Log 1.txt"), "another run's log");
+  EXPECT_EQ(ReadTestFile(dir.path / "Dialmend Log 2.txt"), h.log.Text());
   EXPECT_EQ(h.view.shown_log_path, (dir.path / "Dialmend Log 2.txt").string());
 }
 
 TEST(RunController, ALogThatCannotBeCreatedStopsTheRunBeforeItStarts) {
   Harness h;
-  const FreshFolder dir("run_log_bad");
+  const FreshFolder dir;
   const std::string path = (dir.path / "missing" / "log.txt").string();
   h.view.update = true;
   h.view.log = LogTarget{path, false};

@@ -7,19 +7,13 @@
 #include <map>
 #include <string>
 
+#include "tests/fakes/test_folder.h"
+
 namespace dialmend {
 namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::hours;
-
-fs::path TestFolder() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path folder = fs::path(testing::TempDir()) / "run_records" / info->name();
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
-}
 
 ReadVariable Variables(std::map<std::string, std::string> values) {
   return [values](const char* name) -> std::optional<std::string> {
@@ -62,7 +56,7 @@ std::string MakeRun(const fs::path& folder, hours age, StoreIdentity store = {"m
 }
 
 TEST(PruneRuns, KeepsTheLastThirtyRunsWhenAllAreOld) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("run_records");
   for (int i = 0; i < 35; ++i) (void)MakeRun(folder, hours(24 * 200 + 24 * (35 - i)));
   EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
   const std::vector<UndoRecord> left = ListRuns(folder.string(), {"memory", "a"});
@@ -70,7 +64,7 @@ TEST(PruneRuns, KeepsTheLastThirtyRunsWhenAllAreOld) {
 }
 
 TEST(PruneRuns, KeepsEveryRunOfTheLastNinetyDays) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("run_records");
   for (int i = 0; i < 40; ++i) (void)MakeRun(folder, hours(24 * 40 + 24 * i));
   for (int i = 0; i < 3; ++i) (void)MakeRun(folder, hours(24 * 100 + 24 * i));
   EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
@@ -78,7 +72,7 @@ TEST(PruneRuns, KeepsEveryRunOfTheLastNinetyDays) {
 }
 
 TEST(PruneRuns, LeavesOtherFilesAlone) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("run_records");
   for (int i = 0; i < 31; ++i) (void)MakeRun(folder, hours(24 * 100 + 24 * i));
   std::ofstream(folder / "notes.txt") << "mine";
   EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
@@ -87,7 +81,7 @@ TEST(PruneRuns, LeavesOtherFilesAlone) {
 }
 
 TEST(ListRuns, GivesTheRunsOfOneStoreOldestFirstAndNamesTheUnreadable) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("run_records");
   const std::string older = MakeRun(folder, hours(48));
   (void)MakeRun(folder, hours(24), {"memory", "b"});
   const std::string newer = MakeRun(folder, hours(1));
@@ -102,7 +96,7 @@ TEST(ListRuns, GivesTheRunsOfOneStoreOldestFirstAndNamesTheUnreadable) {
 }
 
 TEST(ChooseRun, TakesTheNewestRunOfTheStoreOrTheOneNamed) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("run_records");
   const std::string older = MakeRun(folder, hours(48));
   const std::string newer = MakeRun(folder, hours(1));
   (void)MakeRun(folder, hours(0), {"memory", "b"});
@@ -118,7 +112,7 @@ TEST(ChooseRun, TakesTheNewestRunOfTheStoreOrTheOneNamed) {
 }
 
 TEST(ChooseRun, RefusesARunOfAnotherStoreAndSaysWhenThereIsNone) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("run_records");
   const std::string other = MakeRun(folder, hours(1), {"memory", "b"});
   Result<UndoRecord> named = ChooseRun(folder.string(), {"memory", "a"}, other);
   ASSERT_FALSE(named.Ok());

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <string>
 
+#include "tests/fakes/test_folder.h"
+
 #ifndef _WIN32
 #include "platform/system_calls.h"
 #endif
@@ -16,24 +18,6 @@ namespace dialmend {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder for one test.
-fs::path TestFolder() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path folder = fs::path(testing::TempDir()) / "undo_record" / info->name();
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
-}
-
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void Write(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 const std::chrono::system_clock::time_point kStart = std::chrono::system_clock::now();
 
@@ -44,12 +28,8 @@ RecordedContact Ann() {
            {2, PhoneField::Mobile, "0370\t1\\2", "line\nbreak\r", "0370=09\r\n 1\\2"}}};
 }
 
-std::string RecordOf(UndoJournal& journal) {
-  return Read(journal.Path());
-}
-
 TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"vCard folder", "/book\tshelf"}, kStart, "07/12/26 07:00");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
   RecordedContact bob{{"/book/all.vcf", 3, "etag\"1"}, "\\Book\\Bob", {}};
@@ -81,7 +61,7 @@ TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
 }
 
 TEST(UndoJournal, GivesAContactTheVersionItsSaveRecorded) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"CardDAV", "https://dav.example.org/"}, kStart, "now");
   RecordedContact ann = Ann();
   ann.identity.tag = "\"read-1\"";
@@ -99,17 +79,17 @@ TEST(UndoJournal, GivesAContactTheVersionItsSaveRecorded) {
 }
 
 TEST(UndoJournal, KeepsEachRecordOnOneLineWhateverTheValues) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
-  const std::string text = RecordOf(journal);
+  const std::string text = ReadTestFile(journal.Path());
   // Header (3) + contact + two fields.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
   EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
 TEST(UndoJournal, LeavesNoFileWhenNothingIsRecorded) {
-  const fs::path folder = TestFolder() / "runs";
+  const fs::path folder = FreshTestFolder("undo_record") / "runs";
   {
     UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
     EXPECT_TRUE(journal.Sync().Ok());
@@ -119,7 +99,7 @@ TEST(UndoJournal, LeavesNoFileWhenNothingIsRecorded) {
 }
 
 TEST(UndoJournal, MakesItsFolderAndGivesTwoRunsOfOneSecondTwoNames) {
-  const fs::path folder = TestFolder() / "state" / "runs";
+  const fs::path folder = FreshTestFolder("undo_record") / "state" / "runs";
   UndoJournal first(folder.string(), {"memory", "x"}, kStart, "now");
   UndoJournal second(folder.string(), {"memory", "x"}, kStart, "now");
   ASSERT_TRUE(first.Record(Ann()).Ok());
@@ -129,22 +109,19 @@ TEST(UndoJournal, MakesItsFolderAndGivesTwoRunsOfOneSecondTwoNames) {
   EXPECT_TRUE(fs::is_regular_file(second.Path()));
 }
 
-TEST(UndoJournal, FailsWithAMessageWhenItsFolderCannotBeMade) {
-  const fs::path folder = TestFolder();
-  Write(folder / "file", "not a folder");
+TEST(UndoJournal, FailsWithAMessageWhenItsFolderCannotBeMadeOrIsNotKnown) {
+  const fs::path folder = FreshTestFolder("undo_record");
+  WriteTestFile(folder / "file", "not a folder");
   UndoJournal journal((folder / "file" / "runs").string(), {"memory", "x"}, kStart, "now");
   const Status recorded = journal.Record(Ann());
   ASSERT_FALSE(recorded.Ok());
   EXPECT_NE(recorded.Message().find("Cannot write the undo record"), std::string::npos)
       << recorded.Message();
   EXPECT_FALSE(journal.Sync().Ok()) << "a failed record stays failed";
-}
-
-TEST(UndoJournal, FailsWhenNoFolderIsKnown) {
-  UndoJournal journal("", {"memory", "x"}, kStart, "now");
-  const Status recorded = journal.Record(Ann());
-  ASSERT_FALSE(recorded.Ok());
-  EXPECT_NE(recorded.Message().find("HOME"), std::string::npos) << recorded.Message();
+  UndoJournal nowhere("", {"memory", "x"}, kStart, "now");
+  const Status unknown = nowhere.Record(Ann());
+  ASSERT_FALSE(unknown.Ok());
+  EXPECT_NE(unknown.Message().find("HOME"), std::string::npos) << unknown.Message();
 }
 
 #ifndef _WIN32
@@ -160,7 +137,7 @@ struct FailingFsync {
 };
 
 TEST(UndoJournal, SyncFailsWhenTheDiskRefusesAndEveryLaterRecordFailsToo) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
   {
@@ -173,7 +150,7 @@ TEST(UndoJournal, SyncFailsWhenTheDiskRefusesAndEveryLaterRecordFailsToo) {
 }
 
 TEST(UndoJournal, SyncsOnlyWhenSomethingIsNew) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
   ASSERT_TRUE(journal.Sync().Ok());
@@ -183,7 +160,7 @@ TEST(UndoJournal, SyncsOnlyWhenSomethingIsNew) {
 #endif
 
 TEST(ReadUndoRecord, LeavesOutATornLastLine) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
   const std::string path = journal.Path();
@@ -195,7 +172,7 @@ TEST(ReadUndoRecord, LeavesOutATornLastLine) {
 }
 
 TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_record");
   const std::string header =
       "dialmend-undo-record\t1\nstore\tmemory\tx\nstarted\t2026-12-07 07:00:00\tnow\n";
   struct Row {
@@ -215,7 +192,7 @@ TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
   };
   for (const Row& row : rows) {
     const fs::path path = folder / (std::string(row.name) + ".undo");
-    Write(path, row.text);
+    WriteTestFile(path, row.text);
     Result<UndoRecord> read = ReadUndoRecord(path.string());
     ASSERT_FALSE(read.Ok()) << row.name;
     EXPECT_NE(read.Message().find(row.said), std::string::npos)
@@ -228,7 +205,7 @@ TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
 }
 
 TEST(MarkUndone, MarksTheRecordOnALineOfItsOwnAfterCuttingATornLine) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
   const std::string path = journal.Path();
@@ -242,7 +219,7 @@ TEST(MarkUndone, MarksTheRecordOnALineOfItsOwnAfterCuttingATornLine) {
 }
 
 TEST(MarkUndone, FailsWithAMessageForARecordThatIsNotThere) {
-  const Status marked = MarkUndone((TestFolder() / "gone.undo").string(), "now");
+  const Status marked = MarkUndone((FreshTestFolder("undo_record") / "gone.undo").string(), "now");
   ASSERT_FALSE(marked.Ok());
   EXPECT_NE(marked.Message().find("gone.undo"), std::string::npos) << marked.Message();
 }
