@@ -11,6 +11,7 @@
 #include "stores/carddav/curl_http_client.h"
 #include "tests/cli/capture.h"
 #include "tests/fakes/dav_server.h"
+#include "tests/fakes/test_folder.h"
 
 // dialmend-run over an address book on a real server started by the test.
 
@@ -22,11 +23,6 @@ namespace fs = std::filesystem;
 constexpr const char* kAnn =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:ann\r\nFN:Ann Smith\r\nN:Smith;Ann;;;\r\n"
     "TEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
-
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Sets an environment variable for one test and puts the old value back after it.
 class ScopedVariable {
@@ -105,21 +101,13 @@ class RunOnRadicaleTls : public RunOnServer {
 };
 
 TEST_F(RunOnRadicale, SimulatesAnAddressBookOnTheServerAndWritesNothing) {
-  const std::string before = Read(Card());
+  const std::string before = ReadTestFile(Card());
   const Outcome r = Run({"--profile", m_server.Url() + "/"});
   EXPECT_EQ(r.status, 0) << r.err << r.out;
   EXPECT_NE(r.out.find("\\Work\\Ann Smith\n  Home:         0171 930 8890 --> (020) 7930 8890\n"),
             std::string::npos)
       << r.out;
-  EXPECT_EQ(Read(Card()), before);
-}
-
-TEST_F(RunOnRadicale, UpdatesTheCardOnTheServer) {
-  const Outcome r = Run({"--profile", m_server.Url() + "/user/work/", "--update"});
-  EXPECT_EQ(r.status, 0) << r.err << r.out;
-  EXPECT_NE(r.out.find("Contacts updated: 1\n"), std::string::npos) << r.out;
-  EXPECT_NE(Read(Card()).find("TEL;TYPE=HOME:(020) 7930 8890\r\n"), std::string::npos)
-      << Read(Card());
+  EXPECT_EQ(ReadTestFile(Card()), before);
 }
 
 TEST_F(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {
@@ -130,7 +118,7 @@ TEST_F(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {
             std::string::npos)
       << r.err;
   EXPECT_EQ((r.out + r.err).find("wrong-pw-1234"), std::string::npos);
-  EXPECT_NE(Read(Card()).find("0171 930 8890"), std::string::npos);
+  EXPECT_NE(ReadTestFile(Card()).find("0171 930 8890"), std::string::npos);
 }
 
 // Writes Ann's card on the server as another program would: `bytes` in place of what is there.
@@ -145,29 +133,31 @@ void PutAnn(const DavServer& server, std::string bytes) {
   ASSERT_LT(put.Value().status, 300) << put.Value().status;
 }
 
-TEST_F(RunOnRadicale, UndoPutsTheNumberBackOnTheServer) {
-  const std::string before = Read(Card());
+TEST_F(RunOnRadicale, UpdatesTheCardOnTheServerAndTheUndoPutsTheNumberBack) {
   const std::string profile = m_server.Url() + "/user/work/";
-  ASSERT_EQ(Run({"--profile", profile, "--update"}).status, 0);
-  ASSERT_NE(Read(Card()), before);
+  const Outcome update = Run({"--profile", profile, "--update"});
+  EXPECT_EQ(update.status, 0) << update.err << update.out;
+  EXPECT_NE(update.out.find("Contacts updated: 1\n"), std::string::npos) << update.out;
+  ASSERT_NE(ReadTestFile(Card()).find("TEL;TYPE=HOME:(020) 7930 8890\r\n"), std::string::npos)
+      << ReadTestFile(Card());
   const Outcome runs = Run({"--profile", profile, "--runs"});
   EXPECT_EQ(runs.status, 0) << runs.err;
   EXPECT_EQ(runs.out.find("No update run"), std::string::npos) << runs.out;
   const Outcome r = Run({"--profile", profile, "--undo", "--update"});
   EXPECT_EQ(r.status, 0) << r.err << r.out;
   EXPECT_NE(r.out.find("Contacts restored: 1\n"), std::string::npos) << r.out;
-  EXPECT_NE(Read(Card()).find("TEL;TYPE=HOME:0171 930 8890\r\n"), std::string::npos)
-      << Read(Card());
+  EXPECT_NE(ReadTestFile(Card()).find("TEL;TYPE=HOME:0171 930 8890\r\n"), std::string::npos)
+      << ReadTestFile(Card());
 }
 
 TEST_F(RunOnRadicale, UndoLeavesACardChangedOnTheServerSinceTheUpdate) {
   const std::string profile = m_server.Url() + "/user/work/";
   ASSERT_EQ(Run({"--profile", profile, "--update"}).status, 0);
   // The number the update wrote stays; only the card's version changes.
-  std::string note = Read(Card());
+  std::string note = ReadTestFile(Card());
   note.insert(note.find("END:VCARD"), "NOTE:changed elsewhere\r\n");
   PutAnn(m_server, note);
-  const std::string changed = Read(Card());
+  const std::string changed = ReadTestFile(Card());
   const Outcome r = Run({"--profile", profile, "--undo", "--update"});
   EXPECT_EQ(r.status, 1) << r.err << r.out;
   EXPECT_NE(r.out.find("\\Work\\Ann Smith: it was changed on the server since the update saved "
@@ -175,7 +165,7 @@ TEST_F(RunOnRadicale, UndoLeavesACardChangedOnTheServerSinceTheUpdate) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("Contacts restored: 0\n"), std::string::npos) << r.out;
-  EXPECT_EQ(Read(Card()), changed);
+  EXPECT_EQ(ReadTestFile(Card()), changed);
 }
 
 TEST_F(RunOnRadicaleTls, RefusesTheServerWithoutItsCaFile) {
@@ -184,17 +174,15 @@ TEST_F(RunOnRadicaleTls, RefusesTheServerWithoutItsCaFile) {
   EXPECT_NE(r.err.find("certificate"), std::string::npos) << r.err;
 }
 
-TEST_F(RunOnRadicaleTls, TrustsTheServerGivenItsCaFile) {
+TEST_F(RunOnRadicaleTls, RunsAndListsTheRunsOfTheServerGivenItsCaFile) {
   const Outcome r = Run({"--profile", m_server.Url() + "/", "--ca-file", m_server.CaFile()});
   EXPECT_EQ(r.status, 0) << r.err << r.out;
   EXPECT_NE(r.out.find("Contacts checked: 1\n"), std::string::npos) << r.out;
-}
-
-TEST_F(RunOnRadicaleTls, ListsTheRunsOfTheServerGivenItsCaFile) {
-  const Outcome r =
+  const Outcome runs =
       Run({"--profile", m_server.Url() + "/", "--ca-file", m_server.CaFile(), "--runs"});
-  EXPECT_EQ(r.status, 0) << r.err << r.out;
-  EXPECT_NE(r.out.find("No update run of this profile is recorded"), std::string::npos) << r.out;
+  EXPECT_EQ(runs.status, 0) << runs.err << runs.out;
+  EXPECT_NE(runs.out.find("No update run of this profile is recorded"), std::string::npos)
+      << runs.out;
 }
 
 TEST(RunCommand, RefusesPlainHttpToAnotherMachineInOneLine) {

@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace dialmend {
@@ -123,35 +124,60 @@ std::vector<Program> Programs() {
   return programs;
 }
 
-std::string NameOf(const testing::TestParamInfo<Program>& info) {
-  std::string name = info.param.name;
+// A test name's part for a program: gtest names take no '-'.
+std::string NameOf(std::string name) {
   for (char& c : name) {
     if (c == '-') c = '_';
   }
   return name;
 }
 
-class ManPage : public testing::TestWithParam<Program> {};
+// A file that lists the options: its path below packaging/ ('%' for the program's name), the
+// manual page section that holds them (null: the whole file), and how they are written there.
+struct OptionList {
+  const char* name;
+  const char* path;
+  const char* section;
+  std::set<std::string> (*options)(const std::string&);
+};
 
-TEST_P(ManPage, ListsExactlyTheOptionsOfTheHelpUnderOptions) {
-  const std::string help = HelpOf(GetParam());
-  ASSERT_EQ(PlainOptions(help).count("--version"), 1u) << help;
-  const std::string path = kPackaging + "/man/" + GetParam().name + ".1";
-  const std::string options = Section(Read(path), "OPTIONS");
-  ASSERT_FALSE(options.empty()) << path << " has no OPTIONS section";
-  ExpectSameOptions(GetParam(), help, RoffOptions(options), "the OPTIONS of " + path);
+void PrintTo(const OptionList& list, std::ostream* out) {
+  *out << list.name;
 }
 
-TEST_P(ManPage, ListsExactlyTheOptionsOfTheHelpInTheSynopsis) {
-  const std::string help = HelpOf(GetParam());
+const OptionList kOptionLists[] = {
+    {"ManPageOptions", "man/%.1", "OPTIONS", RoffOptions},
+    {"ManPageSynopsis", "man/%.1", "SYNOPSIS", RoffOptions},
+    {"BashCompletion", "completion/bash/%", nullptr, PlainOptions},
+    {"ZshCompletion", "completion/zsh/_%", nullptr, PlainOptions},
+    {"FishCompletion", "completion/fish/%.fish", nullptr, FishOptions},
+};
+
+class OptionLists : public testing::TestWithParam<std::tuple<Program, OptionList>> {};
+
+TEST_P(OptionLists, NameExactlyTheOptionsOfTheHelp) {
+  const auto& [program, list] = GetParam();
+  const std::string help = HelpOf(program);
   ASSERT_EQ(PlainOptions(help).count("--version"), 1u) << help;
-  const std::string path = kPackaging + "/man/" + GetParam().name + ".1";
-  const std::string synopsis = Section(Read(path), "SYNOPSIS");
-  ASSERT_FALSE(synopsis.empty()) << path << " has no SYNOPSIS section";
-  ExpectSameOptions(GetParam(), help, RoffOptions(synopsis), "the SYNOPSIS of " + path);
+  std::string path = list.path;
+  path = kPackaging + "/" + path.replace(path.find('%'), 1, program.name);
+  std::string text = Read(path);
+  std::string where = path;
+  if (list.section != nullptr) {
+    text = Section(text, list.section);
+    ASSERT_FALSE(text.empty()) << path << " has no " << list.section << " section";
+    where = "the " + std::string(list.section) + " of " + path;
+  }
+  ExpectSameOptions(program, help, list.options(text), where);
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, ManPage, testing::ValuesIn(Programs()), NameOf);
+INSTANTIATE_TEST_SUITE_P(Programs, OptionLists,
+                         testing::Combine(testing::ValuesIn(Programs()),
+                                          testing::ValuesIn(kOptionLists)),
+                         [](const auto& info) {
+                           return NameOf(std::get<0>(info.param).name) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
 
 class ManPageExitStatus : public testing::TestWithParam<Program> {};
 
@@ -172,32 +198,7 @@ TEST_P(ManPageExitStatus, ListsEveryExitStatusTheHelpGives) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ManPageExitStatus, testing::ValuesIn(CommandLinePrograms()),
-                         NameOf);
-
-class ShellCompletion : public testing::TestWithParam<Program> {};
-
-TEST_P(ShellCompletion, OffersExactlyTheOptionsOfTheHelpInBash) {
-  const std::string help = HelpOf(GetParam());
-  ASSERT_EQ(PlainOptions(help).count("--version"), 1u) << help;
-  const std::string path = kPackaging + "/completion/bash/" + GetParam().name;
-  ExpectSameOptions(GetParam(), help, PlainOptions(Read(path)), path);
-}
-
-TEST_P(ShellCompletion, OffersExactlyTheOptionsOfTheHelpInZsh) {
-  const std::string help = HelpOf(GetParam());
-  ASSERT_EQ(PlainOptions(help).count("--version"), 1u) << help;
-  const std::string path = kPackaging + "/completion/zsh/_" + GetParam().name;
-  ExpectSameOptions(GetParam(), help, PlainOptions(Read(path)), path);
-}
-
-TEST_P(ShellCompletion, OffersExactlyTheOptionsOfTheHelpInFish) {
-  const std::string help = HelpOf(GetParam());
-  ASSERT_EQ(PlainOptions(help).count("--version"), 1u) << help;
-  const std::string path = kPackaging + "/completion/fish/" + GetParam().name + ".fish";
-  ExpectSameOptions(GetParam(), help, FishOptions(Read(path)), path);
-}
-
-INSTANTIATE_TEST_SUITE_P(Programs, ShellCompletion, testing::ValuesIn(Programs()), NameOf);
+                         [](const auto& info) { return NameOf(info.param.name); });
 
 }  // namespace
 }  // namespace dialmend

@@ -8,32 +8,23 @@
 namespace dialmend {
 namespace {
 
-TEST(Status, IsOkWithNoMessageByDefault) {
+TEST(Status, IsOkWithNoMessageOrReasonByDefault) {
   const Status status;
   EXPECT_TRUE(status.Ok());
   EXPECT_EQ(status.Message(), "");
+  EXPECT_EQ(status.Reason(), "");
 }
 
-TEST(Status, FailureKeepsItsMessage) {
+TEST(Status, FailureKeepsItsMessageAsTheReasonUnlessGivenOneApart) {
   const Status status = Status::Failure("\"/x\" is not a folder");
   EXPECT_FALSE(status.Ok());
   EXPECT_EQ(status.Message(), "\"/x\" is not a folder");
-}
-
-TEST(Status, FailureKeepsItsReasonApartFromItsMessage) {
-  const Status status =
+  EXPECT_EQ(status.Reason(), "\"/x\" is not a folder");
+  const Status apart =
       Status::Failure("Cannot save \"Ann.vcf\": permission denied.", "permission denied");
-  EXPECT_EQ(status.Message(), "Cannot save \"Ann.vcf\": permission denied.");
-  EXPECT_EQ(status.Reason(), "permission denied");
-}
-
-TEST(Status, ReasonIsTheMessageWhenTheFailureGaveNone) {
-  EXPECT_EQ(Status::Failure("\"/x\" is not a folder").Reason(), "\"/x\" is not a folder");
-  EXPECT_EQ(Status().Reason(), "");
-}
-
-TEST(Status, FailureWithAnEmptyMessageIsStillAFailure) {
-  EXPECT_FALSE(Status::Failure("").Ok());
+  EXPECT_EQ(apart.Message(), "Cannot save \"Ann.vcf\": permission denied.");
+  EXPECT_EQ(apart.Reason(), "permission denied");
+  EXPECT_FALSE(Status::Failure("").Ok()) << "an empty message is still a failure";
 }
 
 TEST(Result, HoldsAValueThatCanBeMovedOut) {
