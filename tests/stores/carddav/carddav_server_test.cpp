@@ -146,7 +146,7 @@ struct Opened {
   std::unique_ptr<ItemCursor> items;
   std::unique_ptr<ContactItem> item;
 };
-Opened FirstCard(ContactStore& store, const std::string& name) {
+Opened FirstCard(ContactStore& store, const std::string& name = "Work") {
   Opened opened;
   const std::unique_ptr<FolderCursor> folders = store.Folders();
   while ((opened.folder = folders->Next())) {
@@ -156,6 +156,14 @@ Opened FirstCard(ContactStore& store, const std::string& name) {
   opened.items = opened.folder->Items();
   opened.item = opened.items->Next();
   return opened;
+}
+
+// Ann's card from the Work book, given her new number and not yet saved.
+Opened AnnChanged(ContactStore& store) {
+  Opened ann = FirstCard(store);
+  EXPECT_TRUE(ann.item);
+  if (ann.item) ann.item->SetPhone(0, kAnnNew);
+  return ann;
 }
 
 class RadicaleStore : public testing::Test {
@@ -180,6 +188,23 @@ class RadicaleStore : public testing::Test {
   virtual DavServerKind Kind() const { return DavServerKind::Radicale; }
   virtual void Prepare() {}
 
+  // The store at `path` on the server, opened.
+  std::unique_ptr<ContactStore> OpenStore(const std::string& path, CardDavSettings settings) {
+    auto store = Store(m_server.Url() + path, std::move(settings));
+    const Status opened = store->Open();
+    EXPECT_TRUE(opened.Ok()) << opened.Message();
+    return store;
+  }
+  std::unique_ptr<ContactStore> OpenStore(const std::string& path, Spy* spy = nullptr) {
+    return OpenStore(path, Settings(m_server, spy));
+  }
+  // Puts a card of Ann changed by another program on the server; gives what the server holds.
+  std::string ChangeAnnElsewhere(const std::string& from) {
+    Direct direct(m_server);
+    EXPECT_EQ(direct.Put("/user/work/ann.vcf", Replaced(from, "Keeps", "Changed, keeps")) / 100, 2);
+    return direct.Get("/user/work/ann.vcf");
+  }
+
   DavServer m_server;
 };
 
@@ -192,14 +217,12 @@ TEST_F(RadicaleStore, FindsEveryAddressBookFromTheServerRoot) {
 }
 
 TEST_F(RadicaleStore, FindsTheAddressBooksFromThePrincipal) {
-  auto store = Store(m_server.Url() + "/user/", Settings(m_server));
-  ASSERT_TRUE(store->Open().Ok());
+  auto store = OpenStore("/user/");
   EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Home", "Work"}));
 }
 
 TEST_F(RadicaleStore, TakesAnAddressBookAddressAsItIs) {
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
-  ASSERT_TRUE(store->Open().Ok());
+  auto store = OpenStore("/user/work/");
   EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Work"}));
 }
 
@@ -280,16 +303,10 @@ TEST_F(RadicaleStore, UpdateSendsTheCardWithOnlyItsTelValuesChanged) {
 }
 
 TEST_F(RadicaleStore, LeavesACardChangedOnTheServerSinceItWasRead) {
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
-  ASSERT_TRUE(store->Open().Ok());
-  Opened ann = FirstCard(*store, "Work");
+  auto store = OpenStore("/user/work/");
+  Opened ann = AnnChanged(*store);
   ASSERT_TRUE(ann.item);
-  const std::string theirs = Replaced(kAnn, "Keeps", "Changed elsewhere, keeps");
-  Direct direct(m_server);
-  ASSERT_EQ(direct.Put("/user/work/ann.vcf", theirs) / 100, 2);
-  const std::string on_server = direct.Get("/user/work/ann.vcf");
-
-  ann.item->SetPhone(0, kAnnNew);
+  const std::string on_server = ChangeAnnElsewhere(kAnn);
   try {
     ann.item->Save();
     ADD_FAILURE() << "a card changed on the server was overwritten";
@@ -297,18 +314,15 @@ TEST_F(RadicaleStore, LeavesACardChangedOnTheServerSinceItWasRead) {
     EXPECT_EQ(error.Subject(), "ann.vcf");
     EXPECT_NE(error.Reason().find("changed on the server"), std::string::npos) << error.Reason();
   }
-  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), on_server);
+  EXPECT_EQ(Direct(m_server).Get("/user/work/ann.vcf"), on_server);
 }
 
 TEST_F(RadicaleStore, GivesTheETagOfWhatItSaved) {
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
-  ASSERT_TRUE(store->Open().Ok());
-  Opened ann = FirstCard(*store, "Work");
-  ASSERT_TRUE(ann.item);
+  auto store = OpenStore("/user/work/");
+  Opened ann = AnnChanged(*store);
   auto* card = dynamic_cast<CardDavCard*>(ann.item.get());
   ASSERT_NE(card, nullptr);
   const std::string read_etag = card->SavedETag();
-  ann.item->SetPhone(0, kAnnNew);
   ann.item->Save();
   Direct direct(m_server);
   EXPECT_EQ(card->SavedETag(), direct.ETag("/user/work/ann.vcf"));
@@ -318,16 +332,14 @@ TEST_F(RadicaleStore, GivesTheETagOfWhatItSaved) {
 
 // Saves Ann with her new number and gives the identity an update records for her.
 ContactIdentity SaveAnn(ContactStore& store) {
-  Opened ann = FirstCard(store, "Work");
+  Opened ann = AnnChanged(store);
   if (!ann.item) return {};
-  ann.item->SetPhone(0, kAnnNew);
   ann.item->Save();
   return ann.item->Identity();
 }
 
 TEST_F(RadicaleStore, FindsWhatItSavedByPathAndETagAndPutsItBack) {
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
-  ASSERT_TRUE(store->Open().Ok());
+  auto store = OpenStore("/user/work/");
   EXPECT_EQ(store->Identity(), (StoreIdentity{"CardDAV", m_server.Url() + "/user/work/"}));
   const ContactIdentity saved = SaveAnn(*store);
   Direct direct(m_server);
@@ -349,13 +361,9 @@ TEST_F(RadicaleStore, FindsWhatItSavedByPathAndETagAndPutsItBack) {
 }
 
 TEST_F(RadicaleStore, FindsNoCardChangedSinceItWasSaved) {
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
-  ASSERT_TRUE(store->Open().Ok());
+  auto store = OpenStore("/user/work/");
   const ContactIdentity saved = SaveAnn(*store);
-  Direct direct(m_server);
-  const std::string theirs = Replaced(direct.Get("/user/work/ann.vcf"), "Keeps", "Changed, keeps");
-  ASSERT_EQ(direct.Put("/user/work/ann.vcf", theirs) / 100, 2);
-  const std::string on_server = direct.Get("/user/work/ann.vcf");
+  const std::string on_server = ChangeAnnElsewhere(Direct(m_server).Get("/user/work/ann.vcf"));
 
   std::unique_ptr<ItemCursor> items = store->FindContacts({saved})->Items();
   try {
@@ -368,24 +376,19 @@ TEST_F(RadicaleStore, FindsNoCardChangedSinceItWasSaved) {
         << error.Reason();
   }
   EXPECT_EQ(items->Next(), nullptr);
-  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), on_server);
+  EXPECT_EQ(Direct(m_server).Get("/user/work/ann.vcf"), on_server);
 }
 
 TEST_F(RadicaleStore, PutsNothingBackOverACardChangedAfterItWasFound) {
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server));
-  ASSERT_TRUE(store->Open().Ok());
+  auto store = OpenStore("/user/work/");
   const ContactIdentity saved = SaveAnn(*store);
   std::unique_ptr<ItemCursor> items = store->FindContacts({saved})->Items();
   std::unique_ptr<ContactItem> ann = items->Next();
   ASSERT_NE(ann, nullptr);
-  Direct direct(m_server);
-  const std::string theirs = Replaced(direct.Get("/user/work/ann.vcf"), "Keeps", "Changed, keeps");
-  ASSERT_EQ(direct.Put("/user/work/ann.vcf", theirs) / 100, 2);
-  const std::string on_server = direct.Get("/user/work/ann.vcf");
-
+  const std::string on_server = ChangeAnnElsewhere(Direct(m_server).Get("/user/work/ann.vcf"));
   ann->RestorePhone(0, kAnnOld, {});
   EXPECT_THROW(ann->Save(), StoreError);
-  EXPECT_EQ(direct.Get("/user/work/ann.vcf"), on_server);
+  EXPECT_EQ(Direct(m_server).Get("/user/work/ann.vcf"), on_server);
 }
 
 TEST_F(RadicaleStore, AsksForTheETagOfWhatItSavedWhenTheAnswerHadNone) {
@@ -394,11 +397,8 @@ TEST_F(RadicaleStore, AsksForTheETagOfWhatItSavedWhenTheAnswerHadNone) {
     if (request.method != "PUT") return;
     std::erase_if(response.headers, [](const HttpHeader& header) { return header.name == "ETag"; });
   };
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server, &spy));
-  ASSERT_TRUE(store->Open().Ok());
-  Opened ann = FirstCard(*store, "Work");
-  ASSERT_TRUE(ann.item);
-  ann.item->SetPhone(0, kAnnNew);
+  auto store = OpenStore("/user/work/", &spy);
+  Opened ann = AnnChanged(*store);
   ann.item->Save();
   const std::size_t sent = spy.requests.size();
   auto* card = dynamic_cast<CardDavCard*>(ann.item.get());
@@ -476,11 +476,8 @@ TEST_F(RadicaleStore, AsksABusyServerAgainAfterTheWaitItAsksFor) {
     if (request.method != "PUT" || busy-- <= 0) return std::nullopt;
     return HttpResponse{503, "Service Unavailable", {{"Retry-After", "0"}}, {}, request.url};
   };
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server, &spy));
-  ASSERT_TRUE(store->Open().Ok());
-  Opened ann = FirstCard(*store, "Work");
-  ASSERT_TRUE(ann.item);
-  ann.item->SetPhone(0, kAnnNew);
+  auto store = OpenStore("/user/work/", &spy);
+  Opened ann = AnnChanged(*store);
   EXPECT_NO_THROW(ann.item->Save());
   EXPECT_EQ(spy.Count("PUT"), 2U);
 }
@@ -494,11 +491,8 @@ TEST_F(RadicaleStore, StopsWaitingForABusyServerWhenTheRunStops) {
   CardDavSettings settings = Settings(m_server, &spy);
   int asked = 0;
   settings.stop = [&asked] { return ++asked > 1; };
-  auto store = Store(m_server.Url() + "/user/work/", settings);
-  ASSERT_TRUE(store->Open().Ok());
-  Opened ann = FirstCard(*store, "Work");
-  ASSERT_TRUE(ann.item);
-  ann.item->SetPhone(0, kAnnNew);
+  auto store = OpenStore("/user/work/", settings);
+  Opened ann = AnnChanged(*store);
   EXPECT_THROW(ann.item->Save(), StoreError);
   EXPECT_EQ(spy.Count("PUT"), 1U);
   EXPECT_EQ(asked, 2);
@@ -510,11 +504,8 @@ TEST_F(RadicaleStore, GivesUpOnABusyServerThatAsksForALongWait) {
     if (request.method != "PUT") return std::nullopt;
     return HttpResponse{429, "Too Many Requests", {{"Retry-After", "3600"}}, {}, request.url};
   };
-  auto store = Store(m_server.Url() + "/user/work/", Settings(m_server, &spy));
-  ASSERT_TRUE(store->Open().Ok());
-  Opened ann = FirstCard(*store, "Work");
-  ASSERT_TRUE(ann.item);
-  ann.item->SetPhone(0, kAnnNew);
+  auto store = OpenStore("/user/work/", &spy);
+  Opened ann = AnnChanged(*store);
   try {
     ann.item->Save();
     ADD_FAILURE() << "saved past a busy server";

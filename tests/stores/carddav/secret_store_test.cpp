@@ -74,51 +74,40 @@ TEST_F(SecretStoreOnRadicale, LogsInWithThePasswordTheSecretStoreHolds) {
   EXPECT_TRUE(opened.Ok()) << opened.Message();
 }
 
-TEST_F(SecretStoreOnRadicale, KeepsAPasswordThatWorkedWhenAskedToRememberIt) {
+struct KeepRow {
+  std::string_view name;
+  const char* typed;           // the password given at the prompt
+  bool remember_password;      // as --remember-password
+  std::optional<bool> ticked;  // the prompt's box, read once the password is typed
+  bool opened;
+  bool kept;
+};
+
+class SecretStoreKeeps : public SecretStoreOnRadicale,
+                         public testing::WithParamInterface<KeepRow> {};
+
+TEST_P(SecretStoreKeeps, OnlyAPasswordThatWorkedAndWasToBeRemembered) {
+  const KeepRow& row = GetParam();
   CardDavSettings settings = Settings();
-  settings.remember_password = true;
-  settings.ask_password = [](const std::string&) {
-    return std::optional<std::string>(DavServer::kPassword);
+  settings.remember_password = row.remember_password;
+  bool asked = false;
+  settings.ask_password = [&](const std::string&) {
+    asked = true;
+    return std::optional<std::string>(row.typed);
   };
-  const Status opened = Store(settings)->Open();
-  ASSERT_TRUE(opened.Ok()) << opened.Message();
+  if (row.ticked) settings.remember_given = [&] { return asked && *row.ticked; };
+  EXPECT_EQ(Store(settings)->Open().Ok(), row.opened);
   EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password,
-            std::optional<std::string>(DavServer::kPassword));
+            row.kept ? std::optional<std::string>(DavServer::kPassword) : std::nullopt);
 }
 
-TEST_F(SecretStoreOnRadicale, KeepsAPasswordThatWorkedWhenTheUserTickedToRememberIt) {
-  CardDavSettings settings = Settings();
-  bool ticked = false;
-  settings.ask_password = [&ticked](const std::string&) {
-    ticked = true;
-    return std::optional<std::string>(DavServer::kPassword);
-  };
-  settings.remember_given = [&ticked] { return ticked; };
-  const Status opened = Store(settings)->Open();
-  ASSERT_TRUE(opened.Ok()) << opened.Message();
-  EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password,
-            std::optional<std::string>(DavServer::kPassword));
-}
-
-TEST_F(SecretStoreOnRadicale, KeepsNoPasswordTheUserDidNotTickToRemember) {
-  CardDavSettings settings = Settings();
-  settings.ask_password = [](const std::string&) {
-    return std::optional<std::string>(DavServer::kPassword);
-  };
-  settings.remember_given = [] { return false; };
-  ASSERT_TRUE(Store(settings)->Open().Ok());
-  EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password, std::nullopt);
-}
-
-TEST_F(SecretStoreOnRadicale, KeepsNoPasswordTheServerRefused) {
-  CardDavSettings settings = Settings();
-  settings.remember_password = true;
-  settings.ask_password = [](const std::string&) {
-    return std::optional<std::string>("not-the-pw");
-  };
-  EXPECT_FALSE(Store(settings)->Open().Ok());
-  EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password, std::nullopt);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Answers, SecretStoreKeeps,
+    testing::Values(KeepRow{"AskedToRemember", DavServer::kPassword, true, {}, true, true},
+                    KeepRow{"UserTicked", DavServer::kPassword, false, true, true, true},
+                    KeepRow{"UserDidNotTick", DavServer::kPassword, false, false, true, false},
+                    KeepRow{"ServerRefused", "not-the-pw", true, {}, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace dialmend

@@ -51,7 +51,8 @@ std::vector<std::string> TopFolders(ContactStore& store) {
   return seen;
 }
 
-std::vector<std::string> Chosen(std::string_view named, const Environment& env) {
+std::vector<std::string> Chosen(std::string_view named,
+                                const Environment& env = FakeEnvironment{}.Make()) {
   ProfileChoice choice = OpenProfile(named, env);
   EXPECT_TRUE(choice.Ok()) << choice.Message();
   if (!choice.Ok()) return {};
@@ -60,67 +61,57 @@ std::vector<std::string> Chosen(std::string_view named, const Environment& env) 
   return TopFolders(*choice.Value());
 }
 
-std::string ProblemOf(std::string_view named, const Environment& env) {
+std::string ProblemOf(std::string_view named, const Environment& env = FakeEnvironment{}.Make()) {
   ProfileChoice choice = OpenProfile(named, env);
   EXPECT_FALSE(choice.Ok());
   return choice.Message();
 }
 
+// A fresh folder with a card at each of the paths below it.
+fs::path WithCards(std::initializer_list<std::string_view> cards,
+                   const fs::path& root = FreshTestFolder("profile")) {
+  for (const std::string_view card : cards) WriteTestFile(root / card, kCard);
+  return root;
+}
+
 TEST(OpenProfile, TakesAFolderOfAddressBookFoldersAsBefore) {
-  const fs::path root = FreshTestFolder("profile");
-  WriteTestFile(root / "family" / "a.vcf", kCard);
-  WriteTestFile(root / "work" / "b.vcf", kCard);
-  WriteTestFile(root / "work" / "c.vcf", kCard);
-  EXPECT_THAT(Chosen(root.string(), FakeEnvironment{}.Make()), ElementsAre("family 1", "work 2"));
+  const fs::path root = WithCards({"family/a.vcf", "work/b.vcf", "work/c.vcf"});
+  EXPECT_THAT(Chosen(root.string()), ElementsAre("family 1", "work 2"));
 }
 
 TEST(OpenProfile, TakesAFolderOfCardsAsOneAddressBookNamedByItsDisplayname) {
-  const fs::path root = FreshTestFolder("profile");
-  WriteTestFile(root / "collection" / "a.vcf", kCard);
-  WriteTestFile(root / "collection" / "b.vcf", kCard);
+  const fs::path root = WithCards({"collection/a.vcf", "collection/b.vcf"});
   WriteTestFile(root / "collection" / "displayname", "Friends\n");
-  EXPECT_THAT(Chosen((root / "collection").string(), FakeEnvironment{}.Make()),
-              ElementsAre("Friends 2"));
+  EXPECT_THAT(Chosen((root / "collection").string()), ElementsAre("Friends 2"));
 }
 
 TEST(OpenProfile, TakesAFolderOfCardsWithoutADisplaynameByItsOwnName) {
-  const fs::path root = FreshTestFolder("profile");
-  WriteTestFile(root / "collection" / "a.vcf", kCard);
-  EXPECT_THAT(Chosen((root / "collection").string() + "/", FakeEnvironment{}.Make()),
-              ElementsAre("collection 1"));
+  const fs::path root = WithCards({"collection/a.vcf"});
+  EXPECT_THAT(Chosen((root / "collection").string() + "/"), ElementsAre("collection 1"));
 }
 
 TEST(OpenProfile, GivesTheCardsOfAFolderWithSubfoldersAnAddressBookBesideThem) {
-  const fs::path root = FreshTestFolder("profile");
-  WriteTestFile(root / "mixed" / "a.vcf", kCard);
-  WriteTestFile(root / "mixed" / "old" / "b.vcf", kCard);
-  WriteTestFile(root / "mixed" / "old" / "c.vcf", kCard);
-  EXPECT_THAT(Chosen((root / "mixed").string(), FakeEnvironment{}.Make()),
-              ElementsAre("mixed 1", "old 2"));
+  const fs::path root = WithCards({"mixed/a.vcf", "mixed/old/b.vcf", "mixed/old/c.vcf"});
+  EXPECT_THAT(Chosen((root / "mixed").string()), ElementsAre("mixed 1", "old 2"));
 }
 
 TEST(OpenProfile, TakesAVcfFileAsOneAddressBookNamedAfterIt) {
-  const fs::path root = FreshTestFolder("profile");
-  WriteTestFile(root / "export.VCF", std::string(kCard) + "\r\n" + std::string(kCard));
-  EXPECT_THAT(Chosen((root / "export.VCF").string(), FakeEnvironment{}.Make()),
-              ElementsAre("export 2"));
+  const fs::path file = FreshTestFolder("profile") / "export.VCF";
+  WriteTestFile(file, std::string(kCard) + "\r\n" + std::string(kCard));
+  EXPECT_THAT(Chosen(file.string()), ElementsAre("export 2"));
 }
 
-TEST(OpenProfile, NamesAProfileThatIsMissing) {
+TEST(OpenProfile, NamesAPathThatIsMissingOrNotACard) {
   const fs::path root = FreshTestFolder("profile");
-  EXPECT_EQ(ProblemOf((root / "gone").string(), FakeEnvironment{}.Make()),
+  EXPECT_EQ(ProblemOf((root / "gone").string()),
             "\"" + (root / "gone").string() + "\": there is no such file or folder");
-}
-
-TEST(OpenProfile, RefusesAFileThatIsNotACard) {
-  const fs::path root = FreshTestFolder("profile");
   WriteTestFile(root / "notes.txt", "x");
-  EXPECT_THAT(ProblemOf((root / "notes.txt").string(), FakeEnvironment{}.Make()),
+  EXPECT_THAT(ProblemOf((root / "notes.txt").string()),
               HasSubstr("is neither a folder nor a .vcf file"));
 }
 
 TEST(OpenProfile, RefusesPlainHttpToAnotherMachineInOneLine) {
-  const std::string problem = ProblemOf("http://ann@dav.example.org/", FakeEnvironment{}.Make());
+  const std::string problem = ProblemOf("http://ann@dav.example.org/");
   EXPECT_THAT(problem, HasSubstr("use https://"));
   EXPECT_EQ(problem.find('\n'), std::string::npos) << problem;
 }
@@ -189,102 +180,106 @@ class DefaultProfile : public testing::Test {
   }
   std::vector<std::string> Chosen() { return dialmend::Chosen("", m_env.Make()); }
   std::string Problem() { return ProblemOf("", m_env.Make()); }
+  // Where the default search finds the contacts, or why not.
+  std::string Place() {
+    const Result<std::string> place = ProfilePlace("", m_env.Make());
+    return place.Ok() ? place.Value() : place.Message();
+  }
+  void Cards(std::initializer_list<std::string_view> cards) { (void)WithCards(cards, m_home); }
+  void Write(const fs::path& file, std::string_view text) { WriteTestFile(m_home / file, text); }
+  std::string Home(const fs::path& below) const { return (m_home / below).string(); }
 
   fs::path m_home;
   FakeEnvironment m_env;
 };
 
 TEST_F(DefaultProfile, IsKhardsAddressBooksEachATopLevelFolder) {
-  WriteTestFile(m_home / "cards" / "family" / "a.vcf", kCard);
-  WriteTestFile(m_home / "cards" / "work" / "b.vcf", kCard);
-  WriteTestFile(m_home / "cards" / "work" / "c.vcf", kCard);
-  WriteTestFile(m_home / ".contacts" / "other" / "d.vcf", kCard);
-  WriteTestFile(m_home / ".config" / "khard" / "khard.conf",
-                "[addressbooks]\n[[work]]\npath = ~/cards/work/\n[[family]]\npath = " +
-                    (m_home / "cards" / "family").string() + "\n");
+  Cards({"cards/family/a.vcf", "cards/work/b.vcf", "cards/work/c.vcf", ".contacts/other/d.vcf"});
+  Write(".config/khard/khard.conf",
+        "[addressbooks]\n[[work]]\npath = ~/cards/work/\n[[family]]\n"
+        "path = " +
+            Home("cards/family") + "\n");
   EXPECT_THAT(Chosen(), ElementsAre("work 2", "family 1"));
+  EXPECT_EQ(Place(), Home("cards/work/") + "; " + Home("cards/family"));
 }
 
 TEST_F(DefaultProfile, WalksAKhardAddressBookNamedTwiceOnceAndSaysSo) {
-  WriteTestFile(m_home / "cards" / "a.vcf", kCard);
-  WriteTestFile(m_home / ".config" / "khard" / "khard.conf",
-                "[addressbooks]\n[[a]]\npath = ~/cards\n[[b]]\npath = ~/cards/\n");
+  Cards({"cards/a.vcf"});
+  Write(".config/khard/khard.conf",
+        "[addressbooks]\n[[a]]\npath = ~/cards\n[[b]]\npath = ~/cards/\n");
   ProfileChoice choice = OpenProfile("", m_env.Make());
   ASSERT_TRUE(choice.Ok()) << choice.Message();
   EXPECT_THAT(TopFolders(*choice.Value()), ElementsAre("cards 1"));
   const std::vector<StoreNote> notes = choice.Value()->TakeNotes();
   ASSERT_EQ(notes.size(), 1u);
-  EXPECT_EQ(notes[0].subject, (m_home / "cards").string());
+  EXPECT_EQ(notes[0].subject, Home("cards"));
   EXPECT_EQ(notes[0].text, "passed over: it is an address book already walked");
 }
 
 TEST_F(DefaultProfile, ReadsKhardFromXdgConfigHome) {
-  WriteTestFile(m_home / "cards" / "a.vcf", kCard);
-  WriteTestFile(m_home / "xdg" / "khard" / "khard.conf",
-                "[addressbooks]\n[[mine]]\npath = ~/cards\n");
-  WriteTestFile(m_home / ".config" / "khard" / "khard.conf", "[addressbooks\n");
-  m_env.variables["XDG_CONFIG_HOME"] = (m_home / "xdg").string();
+  Cards({"cards/a.vcf"});
+  Write("xdg/khard/khard.conf", "[addressbooks]\n[[mine]]\npath = ~/cards\n");
+  Write(".config/khard/khard.conf", "[addressbooks\n");
+  m_env.variables["XDG_CONFIG_HOME"] = Home("xdg");
   EXPECT_THAT(Chosen(), ElementsAre("cards 1"));
 }
 
 TEST_F(DefaultProfile, NamesAKhardAddressBookThatDoesNotExist) {
-  WriteTestFile(m_home / ".config" / "khard" / "khard.conf",
-                "[addressbooks]\n[[family]]\npath = ~/gone\n");
+  Write(".config/khard/khard.conf", "[addressbooks]\n[[family]]\npath = ~/gone\n");
   const std::string problem = Problem();
   EXPECT_THAT(problem, HasSubstr("khard's address book \"family\""));
-  EXPECT_THAT(problem, HasSubstr("khard.conf\", line 3) is at \"" + (m_home / "gone").string() +
+  EXPECT_THAT(problem, HasSubstr("khard.conf\", line 3) is at \"" + Home("gone") +
                                  "\", but it does not exist"));
 }
 
 TEST_F(DefaultProfile, NamesTheFileAndLineOfABadKhardConfig) {
-  WriteTestFile(m_home / ".contacts" / "book" / "a.vcf", kCard);
-  WriteTestFile(m_home / ".config" / "khard" / "khard.conf", "# mine\n[addressbooks]\n[[family]\n");
-  EXPECT_EQ(Problem(), "\"" + (m_home / ".config" / "khard" / "khard.conf").string() +
+  Cards({".contacts/book/a.vcf"});
+  Write(".config/khard/khard.conf", "# mine\n[addressbooks]\n[[family]\n");
+  EXPECT_EQ(Problem(), "\"" + Home(".config/khard/khard.conf") +
                            "\", line 3: the brackets of the section line \"[[family]\" do not "
                            "match");
 }
 
 TEST_F(DefaultProfile, NamesAConfigurationThatIsNotAFile) {
   fs::create_directories(m_home / ".config" / "khard" / "khard.conf");
-  EXPECT_EQ(Problem(), "cannot read \"" + (m_home / ".config" / "khard" / "khard.conf").string() +
-                           "\": it is not a file");
+  EXPECT_EQ(Problem(),
+            "cannot read \"" + Home(".config/khard/khard.conf") + "\": it is not a file");
 }
 
 TEST_F(DefaultProfile, IsVdirsyncersStorageWhenKhardHasNone) {
-  WriteTestFile(m_home / "sync" / "contacts" / "a.vcf", kCard);
-  WriteTestFile(m_home / "sync" / "default" / "b.vcf", kCard);
-  WriteTestFile(m_home / ".vdirsyncer" / "config",
-                "[storage local]\ntype = \"filesystem\"\npath = \"~/sync/\"\nfileext = \".vcf\"\n");
+  Cards({"sync/contacts/a.vcf", "sync/default/b.vcf"});
+  Write(".vdirsyncer/config",
+        "[storage local]\ntype = \"filesystem\"\npath = \"~/sync/\"\nfileext = \".vcf\"\n");
   EXPECT_THAT(Chosen(), ElementsAre("contacts 1", "default 1"));
 }
 
 TEST_F(DefaultProfile, WalksTheCollectionsOfEveryVdirsyncerStorage) {
-  WriteTestFile(m_home / "a" / "one" / "a.vcf", kCard);
-  WriteTestFile(m_home / "b" / "two" / "b.vcf", kCard);
-  WriteTestFile(m_home / ".config" / "vdirsyncer" / "config",
-                "[storage a]\ntype = \"filesystem\"\npath = \"~/a\"\nfileext = \".vcf\"\n"
-                "[storage b]\ntype = \"filesystem\"\npath = \"~/b\"\nfileext = \".vcf\"\n");
+  Cards({"a/one/a.vcf", "b/two/b.vcf"});
+  Write(".config/vdirsyncer/config",
+        "[storage a]\ntype = \"filesystem\"\npath = \"~/a\"\nfileext = \".vcf\"\n"
+        "[storage b]\ntype = \"filesystem\"\npath = \"~/b\"\nfileext = \".vcf\"\n");
   EXPECT_THAT(Chosen(), ElementsAre("one 1", "two 1"));
 }
 
 TEST_F(DefaultProfile, NamesTheFileAndLineOfABadVdirsyncerConfig) {
-  WriteTestFile(m_home / ".vdirsyncer" / "config",
-                "[storage local]\ntype = \"filesystem\"\npath = ~/sync\nfileext = \".vcf\"\n");
+  Write(".vdirsyncer/config",
+        "[storage local]\ntype = \"filesystem\"\npath = ~/sync\nfileext = \".vcf\"\n");
   EXPECT_THAT(Problem(), HasSubstr(".vdirsyncer/config\", line 3: the value of path: it is "
                                    "not a quoted string"));
 }
 
 TEST_F(DefaultProfile, IsHomeContactsWithoutAConfiguration) {
-  WriteTestFile(m_home / ".contacts" / "book" / "a.vcf", kCard);
+  Cards({".contacts/book/a.vcf"});
   EXPECT_THAT(Chosen(), ElementsAre("book 1"));
+  EXPECT_EQ(Place(), Home(".contacts"));
 }
 
 TEST_F(DefaultProfile, ListsEveryPathTriedWhenNothingIsFound) {
-  const std::string home = m_home.string();
-  EXPECT_EQ(Problem(), "no address books found; tried \"" + home +
-                           "/.config/khard/khard.conf\", \"" + home + "/.vdirsyncer/config\", \"" +
-                           home + "/.config/vdirsyncer/config\" and \"" + home +
-                           "/.contacts\"; name the store with --profile");
+  EXPECT_EQ(Problem(), "no address books found; tried \"" + Home(".config/khard/khard.conf") +
+                           "\", \"" + Home(".vdirsyncer/config") + "\", \"" +
+                           Home(".config/vdirsyncer/config") + "\" and \"" + Home(".contacts") +
+                           "\"; name the store with --profile");
+  EXPECT_EQ(Place(), Problem());
 }
 
 TEST_F(DefaultProfile, SaysHomeIsNotSet) {
@@ -292,35 +287,10 @@ TEST_F(DefaultProfile, SaysHomeIsNotSet) {
   EXPECT_EQ(Problem(), "no address books found (HOME is not set); name the store with --profile");
 }
 
-TEST_F(DefaultProfile, PlaceIsTheNamedPathAsGiven) {
-  const Result<std::string> place = ProfilePlace("/x/cards.vcf", m_env.Make());
+TEST(ProfilePlace, IsTheNamedPathAsGiven) {
+  const Result<std::string> place = ProfilePlace("/x/cards.vcf", FakeEnvironment{}.Make());
   ASSERT_TRUE(place.Ok());
   EXPECT_EQ(place.Value(), "/x/cards.vcf");
-}
-
-TEST_F(DefaultProfile, PlaceIsEveryFolderTheDefaultSearchFinds) {
-  WriteTestFile(m_home / "cards" / "family" / "a.vcf", kCard);
-  WriteTestFile(m_home / "cards" / "work" / "b.vcf", kCard);
-  WriteTestFile(
-      m_home / ".config" / "khard" / "khard.conf",
-      "[addressbooks]\n[[work]]\npath = ~/cards/work\n[[family]]\npath = ~/cards/family\n");
-  const Result<std::string> place = ProfilePlace("", m_env.Make());
-  ASSERT_TRUE(place.Ok()) << place.Message();
-  EXPECT_EQ(place.Value(),
-            (m_home / "cards" / "work").string() + "; " + (m_home / "cards" / "family").string());
-}
-
-TEST_F(DefaultProfile, PlaceIsHomeContactsWithoutAConfiguration) {
-  WriteTestFile(m_home / ".contacts" / "book" / "a.vcf", kCard);
-  const Result<std::string> place = ProfilePlace("", m_env.Make());
-  ASSERT_TRUE(place.Ok()) << place.Message();
-  EXPECT_EQ(place.Value(), (m_home / ".contacts").string());
-}
-
-TEST_F(DefaultProfile, PlaceGivesTheSameProblemAsTheChoice) {
-  const Result<std::string> place = ProfilePlace("", m_env.Make());
-  ASSERT_FALSE(place.Ok());
-  EXPECT_EQ(place.Message(), Problem());
 }
 
 }  // namespace

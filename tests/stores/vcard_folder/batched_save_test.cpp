@@ -9,6 +9,7 @@
 
 #include "platform/system_calls.h"
 #include "tests/fakes/quiet_run.h"
+#include "tests/fakes/test_folder.h"
 
 // The folder store's saves, written a batch at a time by the walk: what reaches the disk, how
 // often it is flushed, and what the log says of a save that fails in its batch.
@@ -21,18 +22,6 @@ namespace fs = std::filesystem;
 std::string OldCard(const std::string& name) {
   return "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name +
          "\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
-}
-
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-fs::path FreshRoot(const std::string& name) {
-  const fs::path root = fs::path(testing::TempDir()) / name;
-  fs::remove_all(root);
-  fs::create_directories(root / "book");
-  return root;
 }
 
 // Counts the flushes the writer asks for, passing each to the system.
@@ -56,12 +45,12 @@ struct FlushCounter {
 };
 
 TEST(BatchedSave, FlushesTheDiskAndTheFolderOncePerBatchNotTwicePerCard) {
-  const fs::path root = FreshRoot("batched_flushes");
+  const fs::path root = FreshTestFolder("batched");
   // Two full batches and part of a third.
   constexpr int kCards = 600;
   for (int i = 0; i < kCards; ++i) {
-    std::ofstream(root / "book" / ("c" + std::to_string(1000 + i) + ".vcf"), std::ios::binary)
-        << OldCard("Card " + std::to_string(i));
+    WriteTestFile(root / "book" / ("c" + std::to_string(1000 + i) + ".vcf"),
+                  OldCard("Card " + std::to_string(i)));
   }
   const auto store = MakeVCardStore(root.string());
   const FlushCounter counter;
@@ -72,7 +61,7 @@ TEST(BatchedSave, FlushesTheDiskAndTheFolderOncePerBatchNotTwicePerCard) {
   // The folder, once per batch; no card is flushed on its own.
   EXPECT_EQ(FlushCounter::count_fsync, 3);
   for (int i = 0; i < kCards; i += 97) {
-    EXPECT_NE(Contents(root / "book" / ("c" + std::to_string(1000 + i) + ".vcf"))
+    EXPECT_NE(ReadTestFile(root / "book" / ("c" + std::to_string(1000 + i) + ".vcf"))
                   .find("TEL;TYPE=HOME:(020) 7930 8890\r\n"),
               std::string::npos);
   }
@@ -80,9 +69,9 @@ TEST(BatchedSave, FlushesTheDiskAndTheFolderOncePerBatchNotTwicePerCard) {
 }
 
 TEST(BatchedSave, FlushesEachCardWhenTheFileSystemCannotBeFlushedWhole) {
-  const fs::path root = FreshRoot("batched_no_syncfs");
-  std::ofstream(root / "book" / "a.vcf", std::ios::binary) << OldCard("Ann");
-  std::ofstream(root / "book" / "b.vcf", std::ios::binary) << OldCard("Bea");
+  const fs::path root = FreshTestFolder("batched");
+  WriteTestFile(root / "book" / "a.vcf", OldCard("Ann"));
+  WriteTestFile(root / "book" / "b.vcf", OldCard("Bea"));
   const auto store = MakeVCardStore(root.string());
   const FlushCounter counter;
   Sys().syncfs = [](int) {
@@ -98,9 +87,9 @@ TEST(BatchedSave, FlushesEachCardWhenTheFileSystemCannotBeFlushedWhole) {
 }
 
 TEST(BatchedSave, ReportsACardWhoseSaveFailsInItsBatchAsAnyFailedSave) {
-  const fs::path root = FreshRoot("batched_failure");
-  std::ofstream(root / "book" / "a.vcf", std::ios::binary) << OldCard("Ann");
-  std::ofstream(root / "book" / "b.vcf", std::ios::binary) << OldCard("Bea");
+  const fs::path root = FreshTestFolder("batched");
+  WriteTestFile(root / "book" / "a.vcf", OldCard("Ann"));
+  WriteTestFile(root / "book" / "b.vcf", OldCard("Bea"));
   fs::create_hard_link(root / "book" / "a.vcf", root / "a-link");
   const auto store = MakeVCardStore(root.string());
   const QuietRun run = RunQuietly(*store, NumberOptions{}, /*update=*/true);
@@ -113,8 +102,8 @@ TEST(BatchedSave, ReportsACardWhoseSaveFailsInItsBatchAsAnyFailedSave) {
   EXPECT_EQ(run.counters.updated, 1);
   EXPECT_EQ(run.counters.numbers, 1);
   EXPECT_EQ(run.counters.problems, 1);
-  EXPECT_EQ(Contents(root / "book" / "a.vcf"), OldCard("Ann"));
-  EXPECT_NE(Contents(root / "book" / "b.vcf"), OldCard("Bea"));
+  EXPECT_EQ(ReadTestFile(root / "book" / "a.vcf"), OldCard("Ann"));
+  EXPECT_NE(ReadTestFile(root / "book" / "b.vcf"), OldCard("Bea"));
 }
 
 }  // namespace

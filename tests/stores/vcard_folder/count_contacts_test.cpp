@@ -7,6 +7,7 @@
 #include <string>
 
 #include "stores/vcard_folder/vcard_folder_store.h"
+#include "tests/fakes/test_folder.h"
 
 // A folder store counts its cards before the walk from the names alone.
 
@@ -16,21 +17,11 @@ namespace {
 namespace fs = std::filesystem;
 
 void Write(const fs::path& path, std::string_view text = "BEGIN:VCARD\r\nEND:VCARD\r\n") {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-fs::path FreshRoot() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path root = fs::path(testing::TempDir()) /
-                        ("count_" + std::string(info->test_suite_name()) + "_" + info->name());
-  fs::remove_all(root);
-  fs::create_directories(root);
-  return root;
+  WriteTestFile(path, text);
 }
 
 TEST(FolderCount, CountsCardFilesInEveryFolderAsTheWalkWouldTakeThem) {
-  const fs::path root = FreshRoot();
+  const fs::path root = FreshTestFolder("count");
   Write(root / "work" / "a.vcf");
   Write(root / "work" / "B.VCF");
   Write(root / "work" / "clients" / "c.vcf");

@@ -11,6 +11,7 @@
 #include "platform/atomic_file_common.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 #include "tests/contacts/store_contract.h"
+#include "tests/fakes/test_folder.h"
 
 // The contract for the vCard folder store, and its own failures.
 
@@ -21,10 +22,7 @@ namespace fs = std::filesystem;
 
 // The same profile as every store's, as cards in folders.
 struct VCardTraits : NumbersOnlyTraits {
-  static void Write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
+  static void Write(const fs::path& path, const std::string& text) { WriteTestFile(path, text); }
   static std::unique_ptr<ContactStore> Make(const fs::path& root) {
     fs::remove_all(root);
     Write(root / "work" / "displayname", "Work\n");
@@ -57,11 +55,9 @@ TEST(VCardStore, MissingProfileGivesAReason) {
 }
 
 TEST(VCardStore, UnreadableCardThrowsAndTheCursorMovesOn) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_bad";
-  fs::remove_all(root);
-  VCardTraits::Write(root / "book" / "a.vcf", "BEGIN:VCARD\r\nno colon here\r\n");
-  VCardTraits::Write(root / "book" / "b.vcf",
-                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:B\r\nEND:VCARD\r\n");
+  const fs::path root = FreshTestFolder("vcard");
+  WriteTestFile(root / "book" / "a.vcf", "BEGIN:VCARD\r\nno colon here\r\n");
+  WriteTestFile(root / "book" / "b.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:B\r\nEND:VCARD\r\n");
   auto store = MakeVCardStore(root.string());
   auto items = store->Folders()->Next()->Items();
   try {
@@ -85,75 +81,59 @@ std::vector<std::string> FlushReasons(Folder& folder) {
   return reasons;
 }
 
+constexpr std::string_view kOld =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
+constexpr std::string_view kSynced =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 000 0000\r\nEND:VCARD\r\n";
+
+// The one card of a fresh store, read and given a new number, not yet saved.
+struct ChangedCard {
+  ChangedCard() {
+    WriteTestFile(card, kOld);
+    folder = store->Folders()->Next();
+    item = folder->Items()->Next();
+    item->SetPhone(0, "(020) 7930 8890");
+  }
+  fs::path root = FreshTestFolder("vcard");
+  fs::path card = root / "book" / "a.vcf";
+  std::unique_ptr<ContactStore> store = MakeVCardStore(root.string());
+  std::unique_ptr<Folder> folder;
+  std::unique_ptr<ContactItem> item;
+};
+
 TEST(VCardStore, RefusesToOverwriteACardChangedSinceItWasRead) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_race";
-  fs::remove_all(root);
-  const fs::path card = root / "book" / "a.vcf";
-  VCardTraits::Write(card,
-                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
-  auto store = MakeVCardStore(root.string());
-  auto folder = store->Folders()->Next();
-  auto item = folder->Items()->Next();
-  const std::string synced =
-      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 000 0000\r\nEND:VCARD\r\n";
-  VCardTraits::Write(card, synced);
-  item->SetPhone(0, "(020) 7930 8890");
-  item->Save();
-  ASSERT_TRUE(item->HeldSave().has_value());
-  EXPECT_EQ(FlushReasons(*folder).size(), 1u);
-  std::ifstream in(card, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), synced);
+  ChangedCard c;
+  WriteTestFile(c.card, kSynced);
+  c.item->Save();
+  ASSERT_TRUE(c.item->HeldSave().has_value());
+  EXPECT_EQ(FlushReasons(*c.folder).size(), 1u);
+  EXPECT_EQ(ReadTestFile(c.card), kSynced);
 }
 
 // The save's test seam and its refusal of hard links belong to the POSIX replace.
 #ifndef _WIN32
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(VCardStore, KeepsACardAnotherProgramRewritesWhileItIsSaved) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_save_race";
-  fs::remove_all(root);
-  const fs::path card = root / "book" / "a.vcf";
-  VCardTraits::Write(card,
-                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
-  auto store = MakeVCardStore(root.string());
-  auto folder = store->Folders()->Next();
-  auto item = folder->Items()->Next();
-  item->SetPhone(0, "(020) 7930 8890");
-  const std::string synced =
-      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 000 0000\r\nEND:VCARD\r\n";
+  ChangedCard c;
   // A sync tool rewrites the card in place after the save's last look and before its replace.
-  SaveSeamsForTesting().before_replace = [&] {
-    std::ofstream(card, std::ios::binary | std::ios::trunc) << synced;
-  };
-  item->Save();
-  EXPECT_THAT(FlushReasons(*folder),
+  SaveSeamsForTesting().before_replace = [&] { WriteTestFile(c.card, kSynced); };
+  c.item->Save();
+  EXPECT_THAT(FlushReasons(*c.folder),
               testing::ElementsAre("another program changed it while it was being saved"));
   SaveSeamsForTesting() = SaveSeams{};
-  EXPECT_EQ(Contents(card), synced);
-  EXPECT_EQ(std::distance(fs::directory_iterator(card.parent_path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(ReadTestFile(c.card), kSynced);
+  EXPECT_EQ(std::distance(fs::directory_iterator(c.card.parent_path()), fs::directory_iterator()),
+            1);
 }
 
 TEST(VCardStore, LeavesACardWithAnotherHardLinkAndSaysWhy) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_hard_link";
-  fs::remove_all(root);
-  const fs::path card = root / "book" / "a.vcf";
-  const std::string bytes =
-      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
-  VCardTraits::Write(card, bytes);
-  fs::create_hard_link(card, root / "a-link");
-  auto store = MakeVCardStore(root.string());
-  auto folder = store->Folders()->Next();
-  auto item = folder->Items()->Next();
-  item->SetPhone(0, "(020) 7930 8890");
-  item->Save();
-  EXPECT_THAT(FlushReasons(*folder),
+  ChangedCard c;
+  fs::create_hard_link(c.card, c.root / "a-link");
+  c.item->Save();
+  EXPECT_THAT(FlushReasons(*c.folder),
               testing::ElementsAre("it has another hard link, which a replace would break"));
-  EXPECT_EQ(Contents(card), bytes);
-  EXPECT_EQ(Contents(root / "a-link"), bytes);
+  EXPECT_EQ(ReadTestFile(c.card), kOld);
+  EXPECT_EQ(ReadTestFile(c.root / "a-link"), kOld);
 }
 
 #endif

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "tests/fakes/quiet_run.h"
+#include "tests/fakes/test_folder.h"
 
 // The walk over a real vCard folder, on every platform.
 
@@ -15,16 +14,14 @@ namespace dialmend {
 namespace {
 
 TEST(ContactRun, NamesANumberInAnUnhandledEncodingAndConvertsTheBase64One) {
-  const auto root = std::filesystem::path(testing::TempDir()) / "run_encoded";
-  std::filesystem::remove_all(root);
-  std::filesystem::create_directories(root / "book");
+  const auto root = FreshTestFolder("run");
   const std::string card =
       "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann Encoded\r\n"
       "TEL;HOME;ENCODING=X-FOO:MDE3MSA5MzAgODg5MA==\r\n"
       "TEL;WORK;ENCODING=BASE64:\r\n  MDE3MSA5MzAgODg5MA==\r\n\r\n"
       "TEL;CELL:0370 123456\r\nEND:VCARD\r\n";
   const auto path = root / "book" / "ann.vcf";
-  std::ofstream(path, std::ios::binary) << card;
+  WriteTestFile(path, card);
   const auto store = MakeVCardStore(root.string());
   const QuietRun run = RunQuietly(*store, NumberOptions{}, /*update=*/true);
   EXPECT_NE(run.log.find("  \\book\\Ann Encoded: Home left as it is: its value is in the "
@@ -36,8 +33,7 @@ TEST(ContactRun, NamesANumberInAnUnhandledEncodingAndConvertsTheBase64One) {
       << run.log;
   EXPECT_EQ(run.counters.numbers, 2);
   EXPECT_EQ(run.counters.problems, 0);
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+  EXPECT_EQ(ReadTestFile(path),
             "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann Encoded\r\n"
             "TEL;HOME;ENCODING=X-FOO:MDE3MSA5MzAgODg5MA==\r\n"
             "TEL;WORK;ENCODING=BASE64:\r\n  KDAyMCkgNzkzMCA4ODkw\r\n\r\n"
@@ -51,12 +47,10 @@ std::string OldCard(const std::string& name) {
 }
 
 TEST(ContactRun, KeepsTheWalkOrderInTheLogWhileSavesWaitForTheirBatch) {
-  const auto root = std::filesystem::path(testing::TempDir()) / "run_batch_order";
-  std::filesystem::remove_all(root);
-  std::filesystem::create_directories(root / "book");
-  std::ofstream(root / "book" / "a.vcf", std::ios::binary) << OldCard("Ann");
-  std::ofstream(root / "book" / "b.vcf", std::ios::binary) << "BEGIN:VCARD\r\nno colon\r\n";
-  std::ofstream(root / "book" / "c.vcf", std::ios::binary) << OldCard("Cal");
+  const auto root = FreshTestFolder("run");
+  WriteTestFile(root / "book" / "a.vcf", OldCard("Ann"));
+  WriteTestFile(root / "book" / "b.vcf", "BEGIN:VCARD\r\nno colon\r\n");
+  WriteTestFile(root / "book" / "c.vcf", OldCard("Cal"));
   const auto store = MakeVCardStore(root.string());
   const QuietRun run = RunQuietly(*store, NumberOptions{}, /*update=*/true);
   const std::size_t ann = run.log.find("\\book\\Ann\r\n");

@@ -26,18 +26,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Every fixture card the reader takes: all but the ones made to be refused.
 std::map<std::string, std::string> ReadableFixtures() {
   std::map<std::string, std::string> cards;
   for (const fs::directory_entry& entry : fs::directory_iterator(DIALMEND_VCARD_DATA_DIR)) {
     const std::string name = entry.path().filename().string();
     if (name.starts_with("bad_") || !name.ends_with(".vcf")) continue;
-    cards[name] = Contents(entry.path());
+    cards[name] = ReadTestFile(entry.path());
   }
   return cards;
 }
@@ -47,7 +42,7 @@ std::map<std::string, std::string> Files(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
     if (entry.is_regular_file() && entry.path().parent_path().filename() != "runs") {
-      files[entry.path().string()] = Contents(entry.path());
+      files[entry.path().string()] = ReadTestFile(entry.path());
     }
   }
   return files;
@@ -132,12 +127,12 @@ TEST(VCardUndo, GivesBackAFileOfManyCardsByteForByte) {
   const auto store = MakeVCardFileStore(file.string());
   const QuietRun update = RunQuietly(*store, NumberOptions{}, runs.string());
   ASSERT_GT(update.counters.updated, 10) << update.log;
-  ASSERT_NE(Contents(file), all);
+  ASSERT_NE(ReadTestFile(file), all);
 
   const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
   EXPECT_EQ(undo.counters.numbers, update.counters.numbers) << undo.log;
   EXPECT_EQ(undo.counters.problems, 0) << undo.log;
-  EXPECT_EQ(Contents(file), all);
+  EXPECT_EQ(ReadTestFile(file), all);
 }
 
 TEST(VCardUndo, LeavesACardChangedSinceTheUpdateAndNamesIt) {
@@ -155,7 +150,7 @@ TEST(VCardUndo, LeavesACardChangedSinceTheUpdateAndNamesIt) {
   WriteTestFile(card, edited);
 
   const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
-  EXPECT_EQ(Contents(card),
+  EXPECT_EQ(ReadTestFile(card),
             "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:020 8888 1234\r\n"
             "TEL;TYPE=CELL:0370 123456\r\nEND:VCARD\r\n");
   EXPECT_EQ(undo.counters.left, 1);
@@ -181,7 +176,7 @@ TEST(VCardUndo, WritesTheOldNumberAfreshWhereTheCardNoLongerReadsItsOldBytesAsIt
 
   const QuietRun undo = UndoQuietly(*store, OnlyRecord(runs), true);
   EXPECT_EQ(undo.counters.numbers, 1) << undo.log;
-  EXPECT_EQ(Contents(card),
+  EXPECT_EQ(ReadTestFile(card),
             "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\nTEL;HOME:0181 930 8801\r\nEND:VCARD\r\n");
 }
 
@@ -200,7 +195,7 @@ TEST(VCardUndo, RefusesACardPathOutsideTheStore) {
   const QuietRun undo = UndoQuietly(*store, record, true);
   EXPECT_EQ(undo.counters.problems, 1);
   EXPECT_NE(undo.log.find("it is not a card of this store"), std::string::npos) << undo.log;
-  EXPECT_EQ(Contents(root / "elsewhere" / "eve.vcf"), outside);
+  EXPECT_EQ(ReadTestFile(root / "elsewhere" / "eve.vcf"), outside);
 }
 
 }  // namespace
