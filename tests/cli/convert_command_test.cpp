@@ -64,6 +64,10 @@ struct ExactUsage {
   std::string err;
 };
 
+void PrintTo(const ExactUsage& row, std::ostream* out) {
+  for (const std::string_view arg : row.args) *out << arg << ' ';
+}
+
 class ConvertUsageLine : public testing::TestWithParam<ExactUsage> {};
 
 // The wording is part of the program: scripts and users read these lines.

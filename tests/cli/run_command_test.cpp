@@ -249,6 +249,10 @@ struct BadRun {
   std::string names;
 };
 
+void PrintTo(const BadRun& row, std::ostream* out) {
+  for (const std::string& arg : row.args) *out << arg << ' ';
+}
+
 class RunUsageLine : public testing::TestWithParam<BadRun> {};
 
 // The wording is part of the program: scripts and users read these lines.

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/desktop_directory.h"
+#include "tests/fakes/test_folder.h"
 
 namespace dialmend {
 namespace {
@@ -125,10 +126,7 @@ class LogFileTest : public testing::Test {
     std::error_code ec;
     fs::remove_all(m_dir, ec);
   }
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  static std::string Read(const fs::path& path) { return ReadTestFile(path); }
   fs::path m_dir;
 };
 

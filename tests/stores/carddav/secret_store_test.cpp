@@ -83,6 +83,10 @@ struct KeepRow {
   bool kept;
 };
 
+void PrintTo(const KeepRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class SecretStoreKeeps : public SecretStoreOnRadicale,
                          public testing::WithParamInterface<KeepRow> {};
 

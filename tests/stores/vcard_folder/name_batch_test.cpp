@@ -25,10 +25,8 @@ using testing::ElementsAreArray;
 
 // A card whose filing name is its file's name, so the walk's order can be read back.
 void WriteCard(const fs::path& path) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary)
-      << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" << path.filename().string()
-      << "\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
+  WriteTestFile(path, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + path.filename().string() +
+                          "\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n");
 }
 
 // Every folder's path, then the filing names of its cards in the order the walk met them.
