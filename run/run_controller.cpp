@@ -1,6 +1,7 @@
 #include "run/run_controller.h"
 
 #include <cmath>
+#include <utility>
 
 #include "run/run_records.h"
 
@@ -79,6 +80,22 @@ void RunController::Abort() {
   if (m_state == RunState::Paused) AbortPaused();
 }
 
+void RunController::Undo() {
+  // An access key or a late click may arrive when there is nothing to undo any more.
+  if (m_state != RunState::Finished || m_record_path.empty()) return;
+  Result<UndoRecord> record = ReadUndoRecord(m_record_path);
+  if (!record.Ok()) {
+    m_view.ShowMessage(record.Message());
+    return;
+  }
+  if (!m_view.AskUndo(record.Value().started_text)) return;
+  std::string record_path = m_record_path;
+  // Through the reset, so the undo's log goes to a fresh file by the same rules as any run's.
+  Reset();
+  m_next_undo = std::move(record_path);
+  Start();
+}
+
 bool RunController::Close() {
   if (m_state != RunState::Running && m_state != RunState::Paused) return true;
   m_end_after_run = true;
@@ -90,6 +107,10 @@ void RunController::Start() {
   m_log_save = {};
   m_log_saved = false;
   RunJob job = m_view.PrepareRun();
+  if (!m_next_undo.empty()) {
+    job.undo_record = std::exchange(m_next_undo, {});
+    job.update = true;
+  }
   std::optional<UndoRecord> undo;
   if (!job.undo_record.empty()) {
     // Before anything is touched: a record that cannot be used stops the undo from starting.

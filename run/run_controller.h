@@ -63,6 +63,12 @@ class RunView {
 
   // The question asked when Quit is pressed during a run.
   [[nodiscard]] virtual AbortAnswer AskAbort() = 0;
+  // The question asked before the update started at `started` (as its log shows it) is
+  // undone; true for Yes. By default nobody is asked and nothing is undone.
+  [[nodiscard]] virtual bool AskUndo(const std::string& started) {
+    (void)started;
+    return false;
+  }
   virtual void ShowMessage(const std::string& text) = 0;
   // The profile could not be opened, for `reason`; shows the profile problem message.
   virtual void ShowProfileProblem(const std::string& reason) {
@@ -91,6 +97,9 @@ class RunController {
   void Quit();
   // An abort without a question (Ctrl-C in the terminal).
   void Abort();
+  // A press of Undo once an update has finished: asks the view, then resets and undoes that
+  // update (RecordPath()) in a run of its own. Does nothing in any other state.
+  void Undo();
   // The window is being closed. Returns true when it may close now; during a run the run is
   // aborted instead and the program ends once the walk has unwound.
   [[nodiscard]] bool Close();
@@ -137,6 +146,8 @@ class RunController {
   bool m_undo = false;
   bool m_record_failed = false;
   std::string m_record_path;
+  // The undo record the next run undoes; empty for a run that converts.
+  std::string m_next_undo;
   // The walk under way, reached from inside its yields to write what it holds at a pause or
   // an abort.
   ContactRun* m_run = nullptr;

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "engine/version.h"
+#include "run/window_texts.h"
 #include "ui/dialogs.h"
 #include "ui/program_look.h"
 #include "ui/system_info.h"
@@ -76,19 +77,11 @@ void AboutDialog::Form_Load() {
   findChild<QLabel*>(QStringLiteral("lblVersion"))
       ->setText(QStringLiteral("Version %1").arg(QLatin1String(kVersion)));
   findChild<QLabel*>(QStringLiteral("lblDescription"))
-      ->setText(QStringLiteral(
-          "This utility is designed to update the contacts in your address book with the UK area "
-          "code changes effective from 22 April 2000. It can also perform customised number "
-          "formatting to improve address book to mobile device synchronisation.\n\n"
-          "Use the simulation facility to create a log of the proposed changes and examine this "
-          "before performing the actual update.\n"
-          "Although this program has been thoroughly tested you should also back up your "
-          "contacts before updating."));
+      ->setText(QString::fromUtf8(kAboutDescription.data(),
+                                  static_cast<qsizetype>(kAboutDescription.size())));
   findChild<QLabel*>(QStringLiteral("lblDisclaimer"))
-      ->setText(QStringLiteral(
-          "Warning: Dialmend rewrites the telephone numbers in your contact files. Every "
-          "update can be undone: press Undo in this window once it has finished, or run "
-          "dialmend-run --undo."));
+      ->setText(
+          QString::fromUtf8(kAboutWarning.data(), static_cast<qsizetype>(kAboutWarning.size())));
 }
 
 void AboutDialog::cmdSysInfo_Click() {

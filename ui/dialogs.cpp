@@ -13,6 +13,8 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
+#include "run/window_texts.h"
+
 namespace dialmend {
 
 void QtDialogs::Inform(QWidget* parent, const QString& text) {
@@ -40,10 +42,7 @@ AbortAnswer QtDialogs::AskAbort(QWidget* parent) {
 bool QtDialogs::AskUndo(QWidget* parent, const QString& started) {
   // Worded and shaped as the Abort question, with No as the safe default.
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Dialmend"),
-                  QStringLiteral("Undo the update of %1 - each number it changed is put back, "
-                                 "unless it has been changed again since.\n\n"
-                                 "Are you sure you want to undo the update?")
-                      .arg(started),
+                  QString::fromStdString(UndoQuestion(started.toStdString())),
                   QMessageBox::Yes | QMessageBox::No, parent);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);

@@ -26,7 +26,7 @@
 #include "check/format_check.h"
 #include "run/date_time_text.h"
 #include "run/log_file.h"
-#include "run/undo_record.h"
+#include "run/window_texts.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
 #include "ui/log_view.h"
@@ -43,12 +43,6 @@ constexpr int kClientHeight = 3405 + kRow;
 // Outer heights 3885 and 6000 less 480 for the frame and caption.
 constexpr int kClientHeightWithLog = 6000 - 480 + kRow;
 constexpr int kLogTop = 3400 + kRow;
-
-#ifdef _WIN32
-constexpr const char* kStyleTip = "Select default style if you use Outlook's phone dialer";
-#else
-constexpr const char* kStyleTip = "Select default style if you dial from your contacts";
-#endif
 
 enum Counter { kFolders, kChecked, kUpdated, kNumbers };
 
@@ -106,9 +100,12 @@ QLineEdit* MakeTextBox(QWidget* parent, const char* name, const QString& tip,
   return box;
 }
 
+QString Tip(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 QString Mode(bool update, const char* verb) {
-  return QStringLiteral("%1 %2").arg(
-      QLatin1String(verb), update ? QStringLiteral("update") : QStringLiteral("simulation"));
+  return QString::fromStdString(RunButtonTip(verb, update));
 }
 
 #ifndef _WIN32
@@ -212,22 +209,18 @@ void MainWindow::BuildRunButtons() {
   m_go->setDefault(true);
   Place(m_go, 2520, 720, 1100, 495);
 
-  m_quit =
-      MakeButton(this, "Quit", QStringLiteral("&Quit"), QStringLiteral("Get outta here"), true);
+  m_quit = MakeButton(this, "Quit", QStringLiteral("&Quit"), Tip(kQuitTip), true);
   Place(m_quit, 3840, 720, 1100, 495);
 
-  m_show_log = MakeButton(this, "ShowLog", QStringLiteral("Show &Log"),
-                          QStringLiteral("Does exactly what it says on the button"), true);
+  m_show_log = MakeButton(this, "ShowLog", QStringLiteral("Show &Log"), Tip(kShowLogTip), true);
   Place(m_show_log, 2520, 1320, 1100, 495);
 
-  m_about =
-      MakeButton(this, "About", QStringLiteral("&About"), QStringLiteral("Click me..."), true);
+  m_about = MakeButton(this, "About", QStringLiteral("&About"), Tip(kAboutTip), true);
   Place(m_about, 3840, 1320, 1100, 495);
 
   // In the right-hand column above Quit, in the place of the Test button nothing ever shows:
   // no control moves, and it is seen only while there is an update to undo.
-  m_undo = MakeButton(this, "Undo", QStringLiteral("U&ndo"),
-                      QStringLiteral("Put back the numbers this update changed"), true);
+  m_undo = MakeButton(this, "Undo", QStringLiteral("U&ndo"), Tip(kUndoTip), true);
   OfferUndo(false);
   Place(m_undo, 3840, 120, 1100, 495);
 
@@ -248,7 +241,7 @@ void MainWindow::BuildStyleChooser() {
   for (int i = 0; i < 4; ++i) {
     m_style[i] = new QRadioButton(captions[i], this);
     m_style[i]->setObjectName(QStringLiteral("Style%1").arg(i));
-    m_style[i]->setToolTip(QString::fromLatin1(kStyleTip));
+    m_style[i]->setToolTip(Tip(kStyleTip));
     Place(m_style[i], 120, 1200 + 240 * i, 2175, 255);
   }
   m_style[0]->setChecked(true);
@@ -275,7 +268,7 @@ void MainWindow::BuildCounters() {
 
 void MainWindow::BuildOptionRows() {
   m_cmd_option = MakeButton(this, "cmdOption", QStringLiteral("&International Options"),
-                            QStringLiteral("Options for UK +44 prefix"), false);
+                            Tip(kOptionsTip), false);
   Place(m_cmd_option, 2520, 1920, 2415, 260);
 
   m_update =
@@ -292,8 +285,7 @@ void MainWindow::BuildOptionRows() {
   grey.setColor(QPalette::Base, grey.color(QPalette::Button));
   m_profile_box->setPalette(grey);
   Place(m_profile_box, 1350, 2595, 3225, 285);
-  m_set_profile = MakeButton(this, "SetProfile", QStringLiteral("..."),
-                             QStringLiteral("Choose the contacts: a folder or a .vcf file"), false);
+  m_set_profile = MakeButton(this, "SetProfile", QStringLiteral("..."), Tip(kSetProfileTip), false);
   Place(m_set_profile, 4600, 2595, 300, 285);
 
   // The check boxes are 255 high, centred on their designed rows: at 195 their square is cut.
@@ -302,20 +294,18 @@ void MainWindow::BuildOptionRows() {
   Place(m_save_log, 120, 2610 + kRow, 1215, 255);
   m_log_file = MakeTextBox(this, "LogFile", QString(), BoxKind::Path);
   Place(m_log_file, 1350, 2595 + kRow, 3225, 285);
-  m_set_file = MakeButton(this, "SetFile", QStringLiteral("..."),
-                          QStringLiteral("Change location/filename"), false);
+  m_set_file = MakeButton(this, "SetFile", QStringLiteral("..."), Tip(kSetFileTip), false);
   Place(m_set_file, 4600, 2595 + kRow, 300, 285);
 
   m_chk_replace = MakeCheck(this, "chkReplace", QStringLiteral("Custom replace:-"));
-  m_chk_replace->setToolTip(
-      QStringLiteral("Must match first & subsequent characters to be replaced"));
+  m_chk_replace->setToolTip(Tip(kReplaceTip));
   Place(m_chk_replace, 120, 2970 + kRow, 1560, 255);
-  m_txt_find = MakeTextBox(this, "txtFind", QStringLiteral("Search string"));
+  m_txt_find = MakeTextBox(this, "txtFind", Tip(kFindTip));
   m_txt_find->setEnabled(false);
   Place(m_txt_find, 1680, 2970 + kRow, 1215, 285);
   m_lbl_to = MakeLabel(this, "lblTo", QStringLiteral("to"));
   Place(m_lbl_to, 3120, 3000 + kRow, 375, 255);
-  m_txt_replace = MakeTextBox(this, "txtReplace", QStringLiteral("Replacement string"));
+  m_txt_replace = MakeTextBox(this, "txtReplace", Tip(kReplacementTip));
   m_txt_replace->setEnabled(false);
   Place(m_txt_replace, 3580, 2980 + kRow, 1335, 285);
 }
@@ -375,19 +365,7 @@ void MainWindow::Quit_Click() {
 }
 
 void MainWindow::Undo_Click() {
-  // An access key or a late click may arrive when there is nothing to undo any more.
-  const std::string record_path = m_controller.RecordPath();
-  if (m_controller.State() != RunState::Finished || record_path.empty()) return;
-  Result<UndoRecord> record = ReadUndoRecord(record_path);
-  if (!record.Ok()) {
-    ShowMessage(record.Message());
-    return;
-  }
-  if (!m_dialogs.AskUndo(this, QString::fromStdString(record.Value().started_text))) return;
-  // Through the reset, so the undo's log goes to a fresh file by the same rules as any run's.
-  m_controller.Go();
-  m_undo_record = record_path;
-  m_controller.Go();
+  m_controller.Undo();
 }
 
 void MainWindow::Update_Click() {
@@ -428,11 +406,9 @@ void MainWindow::SetProfile_Click() {
   if (!chosen) return;
   if (const Status checked = CheckProfile(chosen->toStdString()); !checked.Ok()) {
     // A choice that would only fail as the run starts is refused now; the old one stays.
-    m_dialogs.Inform(
-        this, QStringLiteral("Cannot read contacts from \"%1\": %2.\n"
-                             "The contacts are still those in \"%3\".")
-                  .arg(QDir::toNativeSeparators(*chosen), QString::fromStdString(checked.Message()),
-                       m_profile_box->text()));
+    m_dialogs.Inform(this, QString::fromStdString(RefusedContactsText(
+                               QDir::toNativeSeparators(*chosen).toStdString(), checked.Message(),
+                               m_profile_box->text().toStdString())));
     return;
   }
   m_profile = *chosen;
@@ -447,7 +423,7 @@ void MainWindow::ShowProfile() {
   } else {
     // An empty box alone would not say that nothing was found, nor what to do.
     m_profile_box->clear();
-    m_profile_box->setPlaceholderText(QStringLiteral("none found: choose them with \"...\""));
+    m_profile_box->setPlaceholderText(Tip(kNoContactsFound));
     m_profile_box->setToolTip(QString::fromStdString(place.Message()));
   }
 }
@@ -545,10 +521,6 @@ RunJob MainWindow::PrepareRun() {
   job.store = StoreOrProblem(OpenProfile(m_profile.toStdString(), m_environment, Access()));
   job.options = &m_options;
   job.update = m_update->isChecked();
-  if (!m_undo_record.empty()) {
-    job.undo_record = std::exchange(m_undo_record, {});
-    job.update = true;
-  }
   if (m_save_log->isChecked()) {
     const QString path = m_log_file->text();
     job.log = LogTarget{path.toStdString(), path == m_default_log};
@@ -644,7 +616,7 @@ void MainWindow::ShowFinished(bool update) {
   QApplication::beep();
   m_go->setText(QStringLiteral("&Reset"));
   m_quit->setText(QStringLiteral("&Quit"));
-  m_quit->setToolTip(QStringLiteral("Get outta here"));
+  m_quit->setToolTip(Tip(kQuitTip));
   m_about->setText(QStringLiteral("&About"));
   m_go->setToolTip(Mode(update, "Reset"));
   // An aborted update is offered too: its record holds every change that reached the store.
@@ -677,7 +649,7 @@ void MainWindow::ShowReset(bool update) {
   m_go->setText(QStringLiteral("&Go"));
   m_go->setToolTip(Mode(m_update->isChecked(), "Start"));
   m_quit->setText(QStringLiteral("&Quit"));
-  m_quit->setToolTip(QStringLiteral("Get outta here"));
+  m_quit->setToolTip(Tip(kQuitTip));
   m_about->setText(QStringLiteral("&About"));
   m_pending_log.clear();
   m_log_pane->Clear();
@@ -691,6 +663,10 @@ void MainWindow::ShowCounters(const RunCounters& counters) {
 AbortAnswer MainWindow::AskAbort() {
   Present(true);
   return m_dialogs.AskAbort(this);
+}
+
+bool MainWindow::AskUndo(const std::string& started) {
+  return m_dialogs.AskUndo(this, QString::fromStdString(started));
 }
 
 void MainWindow::ShowMessage(const std::string& text) {

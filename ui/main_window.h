@@ -81,6 +81,7 @@ class MainWindow : public QDialog, public RunView {
   void ShowCounters(const RunCounters& counters) override;
   void ShowLogPath(const std::string& path) override;
   AbortAnswer AskAbort() override;
+  bool AskUndo(const std::string& started) override;
   void ShowMessage(const std::string& text) override;
   void ShowProfileProblem(const std::string& reason) override;
   void EndProgram() override;
@@ -140,8 +141,6 @@ class MainWindow : public QDialog, public RunView {
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
   QString m_default_log;
-  // The undo record the next run undoes; empty for a run that converts.
-  std::string m_undo_record;
   // Log text the pane has yet to show, as logged (UTF-8, CR LF). A hidden pane builds no
   // document: its text waits here until it is shown.
   std::string m_pending_log;

@@ -8,29 +8,26 @@
 
 #include "run/date_time_text.h"
 #include "run/log_file.h"
+#include "run/window_texts.h"
+#include "win32/dialog_layout.h"
 #include "win32/resource_ids.h"
 
 namespace dialmend {
 namespace {
 
+// The contacts row: the window is one row taller than designed, and the rows below it lower.
+constexpr int kRow = 360;
 constexpr int kClientWidth = 5040;
-constexpr int kClientHeight = 3405;
+constexpr int kClientHeight = 3405 + kRow;
 // Outer heights 3885 and 6000 less 480 for the frame and caption.
-constexpr int kClientHeightWithLog = 6000 - 480;
+constexpr int kClientHeightWithLog = 6000 - 480 + kRow;
 
-// A control's place in the design, in twips.
-struct Place {
-  int id;
-  int left;
-  int top;
-  int width;
-  int height;
-};
-
-constexpr Place kPlaces[] = {
+constexpr TwipsPlace kPlaces[] = {
     {IDC_IMAGE, 120, 80, 885, 885},
     {IDC_TITLE, 1170, 240, 2655, 375},
     {IDOK, 2520, 720, 1100, 495},
+    // Above Quit, in the place of the Test button nothing ever shows.
+    {IDC_UNDO, 3840, 120, 1100, 495},
     {IDC_STYLE_TAG, 120, 960, 2295, 255},
     {IDC_STYLE0, 120, 1200, 2175, 255},
     {IDC_STYLE1, 120, 1440, 2175, 255},
@@ -38,17 +35,21 @@ constexpr Place kPlaces[] = {
     {IDC_STYLE3, 120, 1920, 2175, 255},
     {IDC_OPTIONS, 2520, 1920, 2415, 260},
     {IDC_UPDATE, 120, 2280, 3615, 255},
-    {IDC_SAVE_LOG, 120, 2640, 1215, 195},
-    {IDC_SET_FILE, 4600, 2595, 300, 285},
+    // The contacts row takes the log row's designed place; the rows below it move down as one.
+    {IDC_PROFILE_LABEL, 120, 2640, 1215, 195},
+    {IDC_PROFILE, 1350, 2595, 3225, 285},
+    {IDC_SET_PROFILE, 4600, 2595, 300, 285},
+    {IDC_SAVE_LOG, 120, 2640 + kRow, 1215, 195},
+    {IDC_SET_FILE, 4600, 2595 + kRow, 300, 285},
     {IDC_SHOW_LOG, 2520, 1320, 1100, 495},
     {IDCANCEL, 3840, 720, 1100, 495},
     {IDC_ABOUT, 3840, 1320, 1100, 495},
-    {IDC_LOG, 0, 3400, 5040, 2100},
-    {IDC_LOG_FILE, 1350, 2595, 3225, 285},
-    {IDC_REPLACE, 120, 3000, 1575, 195},
-    {IDC_FIND_TEXT, 1680, 2970, 1215, 285},
-    {IDC_TO, 3120, 3000, 375, 255},
-    {IDC_REPLACE_TEXT, 3580, 2980, 1335, 285},
+    {IDC_LOG, 0, 3400 + kRow, 5040, 2100},
+    {IDC_LOG_FILE, 1350, 2595 + kRow, 3225, 285},
+    {IDC_REPLACE, 120, 3000 + kRow, 1575, 195},
+    {IDC_FIND_TEXT, 1680, 2970 + kRow, 1215, 285},
+    {IDC_TO, 3120, 3000 + kRow, 375, 255},
+    {IDC_REPLACE_TEXT, 3580, 2980 + kRow, 1335, 285},
     {IDC_FOLDERS_LABEL, 120, 1080, 1575, 255},
     {IDC_CHECKED_LABEL, 120, 1320, 1575, 255},
     {IDC_UPDATED_LABEL, 120, 1560, 1575, 255},
@@ -63,24 +64,6 @@ constexpr int kStyles[] = {IDC_STYLE0, IDC_STYLE1, IDC_STYLE2, IDC_STYLE3};
 constexpr int kCounters[] = {IDC_FOLDERS, IDC_CHECKED, IDC_UPDATED, IDC_NUMBERS};
 constexpr int kCounterLabels[] = {IDC_FOLDERS_LABEL, IDC_CHECKED_LABEL, IDC_UPDATED_LABEL,
                                   IDC_NUMBERS_LABEL};
-
-int Px(int twips, UINT dpi) {
-  return MulDiv(twips, static_cast<int>(dpi), 1440);
-}
-
-// The window's DPI: per monitor where Windows tells it (10, 1607 on), else the system's.
-UINT DpiOf(HWND window) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto get_dpi = reinterpret_cast<GetDpiForWindowFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (get_dpi != nullptr) {
-    if (const UINT dpi = get_dpi(window); dpi != 0) return dpi;
-  }
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
 
 // UTF-8 as the controls show it; a byte that is not UTF-8 shows as U+FFFD.
 std::wstring Wide(std::string_view text) {
@@ -121,6 +104,10 @@ HFONT MakeFont(HWND window, UINT dpi, int points, int weight, const wchar_t* fac
 Win32MainWindow::Win32MainWindow(HINSTANCE instance, std::wstring profile)
     : m_instance(instance), m_profile(std::move(profile)), m_controller(*this, m_log) {
   m_log.SetListener([this](std::string_view text) { AppendToPane(text); });
+  m_message_box = [this](const std::wstring& text, UINT type) {
+    return MessageBoxW(m_window, text.c_str(), L"Dialmend", type);
+  };
+  m_choose_contacts = [this](const std::wstring& current) { return ChooseContacts(current); };
 }
 
 Win32MainWindow::~Win32MainWindow() {
@@ -132,6 +119,9 @@ Win32MainWindow::~Win32MainWindow() {
 }
 
 bool Win32MainWindow::Create() {
+  // The tooltips' window class is registered by common controls on request.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
   m_window = CreateDialogParamW(m_instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, DialogProc,
                                 reinterpret_cast<LPARAM>(this));
   return m_window != nullptr;
@@ -175,6 +165,8 @@ INT_PTR Win32MainWindow::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       // starts.
       m_default_log = SetLogFile();
       SetText(IDC_LOG_FILE, Wide(m_default_log));
+      AddTips();
+      ShowProfile();
       Layout(DpiOf(m_window));
       SetFocus(GetDlgItem(m_window, IDOK));
       return FALSE;  // the focus is set
@@ -230,10 +222,14 @@ void Win32MainWindow::Command(int id) {
     case IDC_STYLE3:
       m_options.style = StyleFromNumber(id - IDC_STYLE0);
       return;
+    case IDC_UNDO:
+      m_controller.Undo();
+      return;
     case IDC_UPDATE: {
       const bool update = Checked(IDC_UPDATE);
       SetText(IDC_UPDATED_LABEL, update ? L"Contacts Updated" : L"Contacts To Update");
       SetText(IDC_NUMBERS_LABEL, update ? L"Phone Nos Updated" : L"Phone Nos To Update");
+      SetTip(IDOK, RunButtonTip("Start", update));
       return;
     }
     case IDC_SAVE_LOG: {
@@ -261,6 +257,9 @@ void Win32MainWindow::Command(int id) {
     case IDC_SET_FILE:
       SetFile_Click();
       return;
+    case IDC_SET_PROFILE:
+      SetProfile_Click();
+      return;
     default:
       return;
   }
@@ -268,17 +267,14 @@ void Win32MainWindow::Command(int id) {
 
 void Win32MainWindow::Layout(UINT dpi) {
   m_dpi = dpi;
-  for (const Place& place : kPlaces) {
-    MoveWindow(GetDlgItem(m_window, place.id), Px(place.left, dpi), Px(place.top, dpi),
-               Px(place.width, dpi), Px(place.height, dpi), FALSE);
-  }
+  PlaceControls(m_window, kPlaces, dpi);
   for (HGDIOBJ font : {m_bold_font, m_title_font, m_fixed_font}) {
     if (font != nullptr) DeleteObject(font);
   }
   m_bold_font = MakeFont(m_window, dpi, 8, FW_BOLD, nullptr);
   m_title_font = MakeFont(m_window, dpi, 18, FW_BOLD, nullptr);
   m_fixed_font = MakeFont(m_window, dpi, 8, FW_NORMAL, L"Courier New");
-  for (int id : {IDOK, IDCANCEL, IDC_SHOW_LOG, IDC_ABOUT}) {
+  for (int id : {IDOK, IDC_UNDO, IDCANCEL, IDC_SHOW_LOG, IDC_ABOUT}) {
     SendDlgItemMessageW(m_window, id, WM_SETFONT, reinterpret_cast<WPARAM>(m_bold_font), FALSE);
   }
   SendDlgItemMessageW(m_window, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(m_title_font),
@@ -298,12 +294,7 @@ void Win32MainWindow::ShowLog(bool shown) {
   m_log_shown = shown;
   SetText(IDC_SHOW_LOG, shown ? L"Hide &Log" : L"Show &Log");
   ShowWindow(GetDlgItem(m_window, IDC_LOG), shown ? SW_SHOW : SW_HIDE);
-  RECT outer{0, 0, Px(kClientWidth, m_dpi),
-             Px(shown ? kClientHeightWithLog : kClientHeight, m_dpi)};
-  AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE)), FALSE,
-                     static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_EXSTYLE)));
-  SetWindowPos(m_window, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SizeClient(m_window, kClientWidth, shown ? kClientHeightWithLog : kClientHeight, m_dpi);
 }
 
 void Win32MainWindow::SetRunControlsEnabled(bool enabled) {
@@ -318,7 +309,8 @@ void Win32MainWindow::SetRunControlsEnabled(bool enabled) {
                    TRUE);
     }
   }
-  for (int id : {IDC_UPDATE, IDC_SAVE_LOG, IDC_REPLACE, IDC_OPTIONS}) {
+  for (int id :
+       {IDC_UPDATE, IDC_PROFILE, IDC_SET_PROFILE, IDC_SAVE_LOG, IDC_REPLACE, IDC_OPTIONS}) {
     EnableWindow(GetDlgItem(m_window, id), enabled);
   }
   const bool log = enabled && Checked(IDC_SAVE_LOG);
@@ -327,6 +319,67 @@ void Win32MainWindow::SetRunControlsEnabled(bool enabled) {
   const bool replace = enabled && Checked(IDC_REPLACE);
   EnableWindow(GetDlgItem(m_window, IDC_FIND_TEXT), replace);
   EnableWindow(GetDlgItem(m_window, IDC_REPLACE_TEXT), replace);
+}
+
+void Win32MainWindow::OfferUndo(bool offered) {
+  HWND undo = GetDlgItem(m_window, IDC_UNDO);
+  // A hidden button keeping the focus would take Enter and Esc with it.
+  if (!offered && GetFocus() == undo) {
+    SendMessageW(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_window, IDOK)),
+                 TRUE);
+  }
+  ShowWindow(undo, offered ? SW_SHOW : SW_HIDE);
+  EnableWindow(undo, offered);
+}
+
+void Win32MainWindow::AddTips() {
+  m_tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window,
+                           nullptr, m_instance, nullptr);
+  if (m_tips == nullptr) return;  // the window works without them
+  // Long paths and the style tip wrap rather than run off the screen.
+  SendMessageW(m_tips, TTM_SETMAXTIPWIDTH, 0, 600);
+  SetTip(IDOK, RunButtonTip("Start", false));
+  SetTip(IDC_UNDO, kUndoTip);
+  SetTip(IDCANCEL, kQuitTip);
+  SetTip(IDC_SHOW_LOG, kShowLogTip);
+  SetTip(IDC_ABOUT, kAboutTip);
+  for (int id : kStyles) SetTip(id, kStyleTip);
+  SetTip(IDC_OPTIONS, kOptionsTip);
+  SetTip(IDC_SET_PROFILE, kSetProfileTip);
+  SetTip(IDC_SET_FILE, kSetFileTip);
+  SetTip(IDC_REPLACE, kReplaceTip);
+  SetTip(IDC_FIND_TEXT, kFindTip);
+  SetTip(IDC_REPLACE_TEXT, kReplacementTip);
+}
+
+void Win32MainWindow::SetTip(int id, std::string_view text) {
+  if (m_tips == nullptr) return;
+  std::wstring wide = Wide(text);
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = m_window;
+  tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(m_window, id));
+  tool.lpszText = wide.data();
+  // Added afresh: the tip keeps its own copy of the text.
+  SendMessageW(m_tips, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(m_tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+std::wstring Win32MainWindow::ToolTip(int id) const {
+  if (m_tips == nullptr) return {};
+  std::wstring text(INFOTIPSIZE, L'\0');
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = m_window;
+  tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(m_window, id));
+  tool.lpszText = text.data();
+  if (!SendMessageW(m_tips, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool))) return {};
+  tool.lpszText = text.data();
+  SendMessageW(m_tips, TTM_GETTEXTW, INFOTIPSIZE, reinterpret_cast<LPARAM>(&tool));
+  text.resize(text.find(L'\0'));
+  return text;
 }
 
 void Win32MainWindow::SetStyleChooserShown(bool shown) {
@@ -367,6 +420,8 @@ void Win32MainWindow::Present(bool now) {
 }
 
 RunJob Win32MainWindow::PrepareRun() {
+  // The default search runs again as the run opens the store: show what it finds this time.
+  if (m_profile.empty()) ShowProfile();
   RunJob job;
   job.store = StoreOrProblem(OpenProfile(Narrow(m_profile), SystemEnvironment()));
   job.options = &m_options;
@@ -389,25 +444,32 @@ void Win32MainWindow::ShowStarted(bool update) {
   SetText(IDCANCEL, L"&Abort");
   // Alt+A must fire Abort, not only move the focus between two buttons that share it.
   SetText(IDC_ABOUT, L"Ab&out");
-  (void)update;
+  SetTip(IDOK, RunButtonTip("Pause", update));
+  SetTip(IDCANCEL, RunButtonTip("Abort", update));
 }
 
-void Win32MainWindow::ShowPaused(bool) {
+void Win32MainWindow::ShowPaused(bool update) {
   Present(true);
   SetText(IDOK, L"&Resume");
+  SetTip(IDOK, RunButtonTip("Resume", update));
 }
 
-void Win32MainWindow::ShowResumed(bool) {
+void Win32MainWindow::ShowResumed(bool update) {
   SetText(IDOK, L"&Pause");
+  SetTip(IDOK, RunButtonTip("Pause", update));
 }
 
-void Win32MainWindow::ShowFinished(bool) {
+void Win32MainWindow::ShowFinished(bool update) {
   Present(true);
   SetWindowTextW(m_window, L"Dialmend - Finished!");
   MessageBeep(MB_OK);
   SetText(IDOK, L"&Reset");
   SetText(IDCANCEL, L"&Quit");
   SetText(IDC_ABOUT, L"&About");
+  SetTip(IDOK, RunButtonTip("Reset", update));
+  SetTip(IDCANCEL, kQuitTip);
+  // An aborted update is offered too: its record holds every change that reached the store.
+  OfferUndo(update && !m_controller.RecordPath().empty());
   // Every abort passes through a pause, so a run still running here has completed.
   const bool aborted = m_controller.State() != RunState::Running;
   if (aborted || m_controller.Counters().problems > 0) {
@@ -433,10 +495,13 @@ void Win32MainWindow::ShowReset(bool update) {
   }
   SetStyleChooserShown(true);
   SetRunControlsEnabled(true);
+  OfferUndo(false);
   SetWindowTextW(m_window, L"Dialmend");
   SetText(IDOK, L"&Go");
   SetText(IDCANCEL, L"&Quit");
   SetText(IDC_ABOUT, L"&About");
+  SetTip(IDOK, RunButtonTip("Start", Checked(IDC_UPDATE)));
+  SetTip(IDCANCEL, kQuitTip);
   m_pending_log.clear();
   SetText(IDC_LOG, L"");
 }
@@ -448,18 +513,25 @@ void Win32MainWindow::ShowCounters(const RunCounters& counters) {
 
 AbortAnswer Win32MainWindow::AskAbort() {
   Present(true);
-  const int answer = MessageBoxW(m_window,
-                                 L"Update paused - the process may be resumed at any time.\n\n"
-                                 L"Are you sure you want to abort?",
-                                 L"Dialmend", MB_YESNOCANCEL | MB_ICONERROR | MB_DEFBUTTON3);
+  const int answer = m_message_box(
+      L"Update paused - the process may be resumed at any time.\n\n"
+      L"Are you sure you want to abort?",
+      MB_YESNOCANCEL | MB_ICONERROR | MB_DEFBUTTON3);
   if (answer == IDYES) return AbortAnswer::Yes;
   if (answer == IDNO) return AbortAnswer::No;
   return AbortAnswer::Cancel;
 }
 
+bool Win32MainWindow::AskUndo(const std::string& started) {
+  Present(true);
+  // Worded and shaped as the Abort question, with No as the safe default.
+  return m_message_box(Wide(UndoQuestion(started)), MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2) ==
+         IDYES;
+}
+
 void Win32MainWindow::ShowMessage(const std::string& text) {
   Present(true);
-  MessageBoxW(m_window, Wide(text).c_str(), L"Dialmend", MB_OK);
+  m_message_box(Wide(text), MB_OK);
 }
 
 void Win32MainWindow::ShowProfileProblem(const std::string& reason) {

@@ -3,6 +3,8 @@
 // The other Windows headers need what windows.h declares first.
 #include <windows.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "engine/number_options.h"
@@ -19,6 +21,13 @@ namespace dialmend {
 
 class Win32MainWindow : public RunView {
  public:
+  // Shows `text` in a message box of `type` (MB_OK, MB_YESNO, ...) over the window; returns the
+  // button pressed (IDOK, IDYES, ...).
+  using MessageBoxFn = std::function<int(const std::wstring& text, UINT type)>;
+  // Asks where the contacts are, offering `current`: a folder or a .vcf file; std::nullopt
+  // when cancelled.
+  using ContactsChooser = std::function<std::optional<std::wstring>(const std::wstring& current)>;
+
   // `profile` names the store to run over (empty: Outlook).
   Win32MainWindow(HINSTANCE instance, std::wstring profile);
   ~Win32MainWindow() override;
@@ -33,6 +42,13 @@ class Win32MainWindow : public RunView {
 
   [[nodiscard]] RunController& Controller() { return m_controller; }
   [[nodiscard]] const NumberOptions& Options() const { return m_options; }
+  // The tooltip the control `id` shows; empty when it has none.
+  [[nodiscard]] std::wstring ToolTip(int id) const;
+
+  // Seams for tests: every message box and question of the main window, and the contacts
+  // chooser behind "...". By default the system's message box and file dialogs.
+  void SetMessageBox(MessageBoxFn message_box) { m_message_box = std::move(message_box); }
+  void SetContactsChooser(ContactsChooser chooser) { m_choose_contacts = std::move(chooser); }
 
   // RunView
   RunJob PrepareRun() override;
@@ -44,6 +60,7 @@ class Win32MainWindow : public RunView {
   void ShowCounters(const RunCounters& counters) override;
   void ShowLogPath(const std::string& path) override;
   AbortAnswer AskAbort() override;
+  bool AskUndo(const std::string& started) override;
   void ShowMessage(const std::string& text) override;
   void ShowProfileProblem(const std::string& reason) override;
   void EndProgram() override;
@@ -58,10 +75,27 @@ class Win32MainWindow : public RunView {
   void cmdOption_Click();
   // Log file...: a save dialog for the log path, asked again while its folder is missing.
   void SetFile_Click();
+  // "..." of the contacts row: the chooser, then the choice checked; a refused one says why and
+  // the contacts stay as they were.
+  void SetProfile_Click();
+  // A menu under "..." offering a folder or a .vcf file, then the system's dialog for it.
+  std::optional<std::wstring> ChooseContacts(const std::wstring& current);
+  // Puts where the contacts are into the contacts box: the chosen path, or what the default
+  // search finds now (Outlook).
+  void ShowProfile();
+  // Shows and enables the Undo button, or hides and disables it.
+  void OfferUndo(bool offered);
+  // Gives control `id` the tooltip `text`, or changes the one it has.
+  void SetTip(int id, std::string_view text);
+  void AddTips();
   INT_PTR OnMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void Command(int id);
   // Puts every control at its place in twips, scaled to `dpi`.
   void Layout(UINT dpi);
+  // Puts the About box's and International Options' controls at their places in twips,
+  // scaled to the dialog's DPI.
+  static void LayoutAbout(HWND about);
+  static void LayoutOptions(HWND options);
   void ShowLog(bool shown);
   void SetRunControlsEnabled(bool enabled);
   void SetStyleChooserShown(bool shown);
@@ -82,6 +116,9 @@ class Win32MainWindow : public RunView {
   std::wstring m_profile;
   HWND m_window = nullptr;
   HWND m_about = nullptr;  // the About box while it is open
+  HWND m_tips = nullptr;
+  MessageBoxFn m_message_box;
+  ContactsChooser m_choose_contacts;
   HFONT m_bold_font = nullptr;
   HFONT m_title_font = nullptr;
   HFONT m_fixed_font = nullptr;

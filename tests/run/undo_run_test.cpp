@@ -291,6 +291,14 @@ class UndoView : public QuietView {
   MemoryStore* store = nullptr;
   bool update = true;
   std::string undo_record;
+  // What AskUndo was asked, and its answer.
+  std::vector<std::string> asked;
+  bool undo_answer = false;
+
+  bool AskUndo(const std::string& started) override {
+    asked.push_back(started);
+    return undo_answer;
+  }
 
   RunJob PrepareRun() override {
     RunJob job;
@@ -345,6 +353,38 @@ TEST(RunController, UndoesTheUpdateItRecordedAndMarksItSoASecondUndoRestoresNoth
   EXPECT_EQ(controller.Counters().updated, 0);
   EXPECT_EQ(store.Find("Acme").saves, 2);
   EXPECT_NE(log.Text().find("undone on NOW: there is nothing to restore"), std::string::npos);
+}
+
+TEST(RunController, UndoAsksFirstAndUndoesTheLastUpdateOnlyOnYes) {
+  const fs::path folder = TestFolder();
+  MemoryStore store(kStore);
+  UndoView view(folder.string());
+  view.store = &store;
+  ActivityLog log;
+  RunController controller(view, log);
+  controller.Undo();
+  EXPECT_TRUE(view.asked.empty()) << "nothing to undo before an update";
+  controller.Go();
+  ASSERT_FALSE(controller.RecordPath().empty());
+  const std::string updated = store.Find("Acme").phones[0].number;
+  ASSERT_NE(updated, "01232 123456");
+
+  controller.Undo();
+  EXPECT_EQ(view.asked, std::vector<std::string>{"NOW"});
+  EXPECT_EQ(controller.State(), RunState::Finished);
+  EXPECT_EQ(store.Find("Acme").phones[0].number, updated);
+
+  // An undo writes whatever the Update box says.
+  view.update = false;
+  view.undo_answer = true;
+  controller.Undo();
+  EXPECT_EQ(view.asked.size(), 2u);
+  EXPECT_EQ(controller.State(), RunState::Finished);
+  EXPECT_EQ(store.Find("Acme").phones[0].number, "01232 123456");
+  EXPECT_NE(log.Text().find("Undo complete - NOW"), std::string::npos) << log.Text();
+  EXPECT_TRUE(controller.RecordPath().empty()) << "an undo offers no undo of its own";
+  controller.Undo();
+  EXPECT_EQ(view.asked.size(), 2u);
 }
 
 TEST(RunController, DoesNotStartAnUndoOfARecordItCannotRead) {

@@ -2,7 +2,7 @@
 # dialmend.exe under Xvfb and wine, driven as a user would with xdotool: the window "Dialmend"
 # appears, Alt+A and Alt+I open About and International Options, Enter simulates the sample profile, the caption becomes "Dialmend - Finished!", the
 # log file is saved and Esc quits; then on a larger copy of the profile, Esc and Yes abort a
-# running update, which still ends with its summary and log saved.
+# running update, which still ends with its summary and log saved, and Alt+N and Yes undo it.
 # Usage: window_test.sh DIALMEND_EXE SAMPLE_PROFILE [SCREENSHOT_FOLDER]
 set -eu
 exe=$1
@@ -58,32 +58,42 @@ wait_end() {
     sleep 0.1
   done
 }
+# Saves picture $1 of window $2 as it is on the screen now, or of the screen's area $2 (WxH+X+Y).
 shot() {
-  if [ -n "$shots" ]; then
-    import -window root -crop "$2" "$shots/$1" 2>/dev/null && convert "$shots/$1" +repage "$shots/$1"
-  fi
+  [ -n "$shots" ] || return 0
+  # A window just shown may not have painted yet.
+  sleep 0.5
+  area=$2
+  case $area in
+    *x*+*) ;;
+    *)
+      eval "$(xdotool getwindowgeometry --shell "$area")"
+      area=${WIDTH}x${HEIGHT}+${X}+${Y}
+      ;;
+  esac
+  import -window root -crop "$area" "$shots/$1" 2>/dev/null && convert "$shots/$1" +repage "$shots/$1"
 }
 
 wine "$exe" --profile "$profile" >"$work/out.txt" 2>&1 &
 program=$!
 main=$(window '^Dialmend$')
 [ -n "$main" ] || fail "no window named Dialmend"
-shot windows-idle.png 340x230+3+22
+shot windows-idle.png "$main"
 # The access keys open About and International Options; Esc and Enter close them.
 xdotool key --window "$main" alt+a
 about=$(window '^About Dialmend$')
 [ -n "$about" ] || fail "Alt+A opened no About box"
-shot windows-about.png 392x275+3+22
+shot windows-about.png "$about"
 xdotool key --window "$about" Escape
 xdotool key --window "$main" alt+i
 options=$(window '^International Options$')
 [ -n "$options" ] || fail "Alt+I opened no International Options"
-shot windows-options.png 338x296+3+22
+shot windows-options.png "$options"
 xdotool key --window "$options" Return
 sleep 0.5
 xdotool key --window "$main" Return
 wait_name "$main" "Dialmend - Finished!"
-shot windows-finished.png 340x395+3+22
+shot windows-finished.png "$main"
 log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1)
 [ -n "$log" ] || fail "no log file on the Desktop"
 grep -q "Simulation complete" "$log" || fail "the log does not end the simulation: $(cat "$log")"
@@ -115,6 +125,29 @@ xdotool key --window "$question" y
 wait_name "$main" "Dialmend - Finished!"
 log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1)
 grep -q "Update aborted" "$log" || fail "the log does not say the update was aborted: $(tail -20 "$log")"
+rm -f "$log"
+# The aborted update is offered for undo; it asks first, and its log is saved as a run's.
+xdotool key --window "$main" alt+n
+i=0
+question=
+while [ -z "$question" ]; do
+  i=$((i + 1))
+  [ $i -le 300 ] || fail "Alt+N asked nothing"
+  sleep 0.1
+  question=$(xdotool search --onlyvisible --name '^Dialmend$' 2>/dev/null | grep -v "^$main\$" |
+    head -1 || true)
+done
+shot windows-undo-question.png 720x480+0+0
+xdotool key --window "$question" y
+i=0
+until log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1) &&
+  [ -n "$log" ] && grep -q "Undo complete" "$log"; do
+  i=$((i + 1))
+  [ $i -le 600 ] || fail "the undo saved no log that ends it"
+  sleep 0.1
+done
+wait_name "$main" "Dialmend - Finished!"
+shot windows-undone.png "$main"
 xdotool key --window "$main" Escape
 wait_end "$program"
 echo "window test passed"

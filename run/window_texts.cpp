@@ -1,0 +1,27 @@
+#include "run/window_texts.h"
+
+namespace dialmend {
+
+std::string RunButtonTip(std::string_view verb, bool update) {
+  std::string tip(verb);
+  tip += update ? " update" : " simulation";
+  return tip;
+}
+
+std::string RefusedContactsText(std::string_view chosen, std::string_view reason,
+                                std::string_view current) {
+  std::string text = "Cannot read contacts from \"";
+  text.append(chosen).append("\": ").append(reason).append(".\nThe contacts are still those in \"");
+  text.append(current).append("\".");
+  return text;
+}
+
+std::string UndoQuestion(std::string_view started) {
+  std::string text = "Undo the update of ";
+  text.append(started).append(
+      " - each number it changed is put back, unless it has been changed again since.\n\n"
+      "Are you sure you want to undo the update?");
+  return text;
+}
+
+}  // namespace dialmend
