@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -158,7 +159,16 @@ class LogViewTest : public QObject {
 
   void keepsItsTextInAFileThatLeavesNothingBehind() {
     QTemporaryDir folder;
-    const QByteArray saved = qEnvironmentVariableIsSet("TMPDIR") ? qgetenv("TMPDIR") : QByteArray();
+    const bool was_set = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray saved = qgetenv("TMPDIR");
+    // Put back even when a check fails, for the tests that follow.
+    const auto restore = qScopeGuard([&] {
+      if (was_set) {
+        qputenv("TMPDIR", saved);
+      } else {
+        qunsetenv("TMPDIR");
+      }
+    });
     qputenv("TMPDIR", folder.path().toUtf8());
     {
       auto view = View();
@@ -168,11 +178,6 @@ class LogViewTest : public QObject {
       QCOMPARE(view->LineCount(), 11);
     }
     QVERIFY(!HoldsFileIn(folder.path()));
-    if (saved.isNull()) {
-      qunsetenv("TMPDIR");
-    } else {
-      qputenv("TMPDIR", saved);
-    }
   }
 
   void ctrlASelectsEverything() {
