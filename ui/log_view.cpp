@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTextLayout>
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace dialmend {
@@ -28,28 +29,16 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 void LogView::Append(std::string_view text) {
   if (text.empty()) return;
-  if (m_line_starts.empty()) m_line_starts.push_back(0);
-  for (const char c : text) {
-    if (c == '\r') continue;
-    m_text.push_back(c);
-    if (c == '\n') {
-      m_widest = std::max(m_widest, m_last_line_chars);
-      m_last_line_chars = 0;
-      m_line_starts.push_back(m_text.size());
-    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-      ++m_last_line_chars;  // UTF-8 continuation bytes add no character
-    }
-  }
+  m_store.Append(text);
+  TellProblem();
   UpdateScrollRanges();
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
   viewport()->update();
 }
 
 void LogView::Clear() {
-  std::string().swap(m_text);
-  std::vector<std::size_t>().swap(m_line_starts);
-  m_widest = 0;
-  m_last_line_chars = 0;
+  m_store.Clear();
+  TellProblem();
   m_anchor = m_cursor = Spot{};
   UpdateScrollRanges();
   viewport()->update();
@@ -61,19 +50,20 @@ void LogView::ScrollToEnd() {
 }
 
 QString LogView::Text() const {
-  return QString::fromUtf8(m_text.data(), static_cast<qsizetype>(m_text.size()));
+  std::string text = m_store.Text();
+  std::erase(text, '\r');
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QString LogView::SelectedText() const {
   const auto [from, to] = std::minmax(m_anchor, m_cursor);
-  if (from == to || m_line_starts.empty()) return QString();
-  const std::size_t begin = m_line_starts[from.line] + from.byte;
-  const std::size_t end = m_line_starts[to.line] + to.byte;
-  return QString::fromUtf8(m_text.data() + begin, static_cast<qsizetype>(end - begin));
+  if (from == to || LineCount() == 0) return QString();
+  const std::string text = m_store.Shown(from.line, from.byte, to.line, to.byte);
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 int LogView::LineCount() const {
-  return static_cast<int>(m_line_starts.size());
+  return m_store.LineCount();
 }
 
 int LogView::FirstVisibleLine() const {
@@ -85,15 +75,8 @@ int LogView::LastVisibleLine() const {
   return std::min(LineCount(), FirstVisibleLine() + shown) - 1;
 }
 
-std::string_view LogView::Line(int index) const {
-  const std::size_t begin = m_line_starts[index];
-  const std::size_t end =
-      index + 1 < LineCount() ? m_line_starts[index + 1] - 1 : m_text.size();  // less the LF
-  return std::string_view(m_text).substr(begin, end - begin);
-}
-
 QString LogView::LineText(int index) const {
-  const std::string_view line = Line(index);
+  const std::string line = m_store.Line(index);
   return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
 }
 
@@ -102,7 +85,7 @@ int LogView::LineHeight() const {
 }
 
 LogView::Spot LogView::SpotAt(QPoint point) const {
-  if (m_line_starts.empty()) return Spot{};
+  if (LineCount() == 0) return Spot{};
   const int line = std::clamp(FirstVisibleLine() + point.y() / LineHeight(), 0, LineCount() - 1);
   const QString text = LineText(line);
   QTextLayout layout(text, font());
@@ -122,8 +105,8 @@ void LogView::UpdateScrollRanges() {
   vertical->setPageStep(shown);
   vertical->setSingleStep(1);
   const int char_width = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-  const std::size_t widest = std::max(m_widest, m_last_line_chars);
-  const int text_width = static_cast<int>(std::min<std::size_t>(widest, 1 << 20)) * char_width;
+  const int text_width =
+      static_cast<int>(std::min<std::size_t>(m_store.Widest(), 1 << 20)) * char_width;
   QScrollBar* horizontal = horizontalScrollBar();
   horizontal->setRange(0, std::max(0, text_width + 2 * kMargin - viewport()->width()));
   horizontal->setPageStep(viewport()->width());
@@ -132,8 +115,8 @@ void LogView::UpdateScrollRanges() {
 
 void LogView::SelectAll() {
   m_anchor = Spot{};
-  if (!m_line_starts.empty()) {
-    m_cursor = Spot{LineCount() - 1, static_cast<int>(Line(LineCount() - 1).size())};
+  if (LineCount() > 0) {
+    m_cursor = Spot{LineCount() - 1, static_cast<int>(m_store.Line(LineCount() - 1).size())};
   }
   viewport()->update();
 }
@@ -143,10 +126,16 @@ void LogView::CopySelection() const {
   if (!selected.isEmpty()) QGuiApplication::clipboard()->setText(selected);
 }
 
+void LogView::TellProblem() {
+  // The text is still whole (in memory); only the memory it costs is worth a line.
+  const std::string problem = m_store.TakeProblem();
+  if (!problem.empty()) qWarning("%s", problem.c_str());
+}
+
 void LogView::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
   painter.setFont(font());
-  if (m_line_starts.empty()) return;
+  if (LineCount() == 0) return;
   const QFontMetrics metrics = fontMetrics();
   const int height = LineHeight();
   const int x = kMargin - horizontalScrollBar()->value();
@@ -154,12 +143,12 @@ void LogView::paintEvent(QPaintEvent*) {
   const QPalette& colours = palette();
   int y = 0;
   for (int line = FirstVisibleLine(); line <= LastVisibleLine(); ++line, y += height) {
-    const QString text = LineText(line);
+    const std::string bytes = m_store.Line(line);
+    const QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     const QRect row(0, y, viewport()->width(), height);
     painter.setPen(colours.color(QPalette::Text));
     painter.drawText(QPoint(x, y + metrics.ascent()), text);
     if (from == to || line < from.line || line > to.line) continue;
-    const std::string_view bytes = Line(line);
     const auto advance = [&](int byte) {
       return metrics.horizontalAdvance(QString::fromUtf8(bytes.data(), byte));
     };

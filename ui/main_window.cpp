@@ -493,7 +493,7 @@ void MainWindow::Present(bool now) {
   constexpr qint64 kFrameMs = 40;
   if (!now && m_since_present.isValid() && m_since_present.elapsed() < kFrameMs) return;
   m_since_present.start();
-  if (m_log_shown) FlushLogToPane();
+  FlushLogToPane();
   const std::int64_t values[4] = {m_latest_counters.folders, m_latest_counters.checked,
                                   m_latest_counters.updated, m_latest_counters.numbers};
   for (int i = 0; i < 4; ++i) m_counters[i]->setText(QString::number(values[i]));
@@ -505,13 +505,11 @@ void MainWindow::Present(bool now) {
 void MainWindow::FlushLogToPane() {
   if (m_pending_log.empty()) return;
   m_log_pane->Append(m_pending_log);
-  // A run with the pane hidden leaves a buffer as large as its log; the pane holds it now.
-  constexpr std::size_t kKeptBuffer = 1 << 20;
-  if (m_pending_log.capacity() > kKeptBuffer) {
-    std::string().swap(m_pending_log);
-  } else {
-    m_pending_log.clear();
-  }
+  m_pending_log.clear();
+}
+
+std::string MainWindow::LogText() const {
+  return m_log_pane->Logged() + m_pending_log;
 }
 
 RunJob MainWindow::PrepareRun() {

@@ -57,7 +57,8 @@ class MainWindow : public QDialog, public RunView {
   // The live option state every conversion reads.
   [[nodiscard]] const NumberOptions& Options() const { return m_options; }
   [[nodiscard]] RunController& Controller() { return m_controller; }
-  [[nodiscard]] const ActivityLog& Log() const { return m_log; }
+  // The log of the run in hand as logged (CR LF), read back from the pane's file.
+  [[nodiscard]] std::string LogText() const;
   // The International Options dialog, created on first use.
   [[nodiscard]] OptionDialog& OptionsDialog();
 
@@ -124,14 +125,16 @@ class MainWindow : public QDialog, public RunView {
   // Puts pending log text and counts on screen; during a run at most every few frames, so
   // painting never costs more than the run itself.
   void Present(bool now);
-  // Moves the pending log text into the pane in one insertion.
+  // Moves the pending log text into the pane in one append, shown or not: a hidden pane only
+  // keeps it in its file and lays out nothing.
   void FlushLogToPane();
 
   QString m_profile;
   Environment m_environment = SystemEnvironment();
   Dialogs& m_dialogs;
   NumberOptions m_options;
-  ActivityLog m_log;
+  // The pane keeps the log's text (in a file); a second copy in memory would grow with the run.
+  ActivityLog m_log{false};
   RunController m_controller;
   std::function<void()> m_yield_hook;
   bool m_ending = false;
@@ -141,8 +144,7 @@ class MainWindow : public QDialog, public RunView {
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
   QString m_default_log;
-  // Log text the pane has yet to show, as logged (UTF-8, CR LF). A hidden pane builds no
-  // document: its text waits here until it is shown.
+  // Log text the pane has yet to take, as logged (UTF-8, CR LF): what came since the last frame.
   std::string m_pending_log;
   RunCounters m_latest_counters;
   QElapsedTimer m_since_present;

@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFontDatabase>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include "tests/ui/fake_dialogs.h"
 #include "ui/about_dialog.h"
 #include "ui/dialogs.h"
+#include "ui/log_store.h"
 #include "ui/log_view.h"
 #include "ui/main_window.h"
 #include "ui/option_dialog.h"
@@ -129,7 +131,7 @@ class MainWindowTest : public QObject {
     std::ofstream(HomeLog(1), std::ios::binary) << "another run's log";
     Button("Go")->click();
     QCOMPARE(ReadFile(HomeLog(1)), std::string("another run's log"));
-    QCOMPARE(ReadFile(HomeLog(2)), w->Log().Text());
+    QCOMPARE(ReadFile(HomeLog(2)), w->LogText());
     QCOMPARE(Line("LogFile")->text().toStdString(), HomeLog(2));
   }
 
@@ -137,13 +139,13 @@ class MainWindowTest : public QObject {
     auto w = DefaultLogWindow();
     Find<QCheckBox>("Update")->click();
     Button("Go")->click();
-    const std::string first = w->Log().Text();
+    const std::string first = w->LogText();
     QVERIFY(first.find("\r\nUpdate complete - ") != std::string::npos);
     Button("Go")->click();  // reset
     QCOMPARE(Line("LogFile")->text().toStdString(), HomeLog(2));
     Button("Go")->click();
     QCOMPARE(ReadFile(HomeLog(1)), first);
-    QCOMPARE(ReadFile(HomeLog(2)), w->Log().Text());
+    QCOMPARE(ReadFile(HomeLog(2)), w->LogText());
   }
 
   void aLogThatCannotBeCreatedStopsTheRunBeforeItStarts() {
@@ -161,7 +163,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(Button("Go")->text(), QStringLiteral(" &Go!"));
     QVERIFY(Find<QCheckBox>("Update")->isEnabled());
     QVERIFY(Cards() == before);
-    QCOMPARE(w->Log().Text(), std::string());
+    QCOMPARE(w->LogText(), std::string());
   }
 
   void terminationSignalsCloseARunningUpdateWithItsLogSaved() {
@@ -177,7 +179,7 @@ class MainWindowTest : public QObject {
       QVERIFY2(!w->isVisible(), strsignal(signal_number));
       const std::string saved = ReadFile(m_profile->filePath("log.txt").toStdString());
       QVERIFY2(saved.find("\r\nUpdate aborted - ") != std::string::npos, strsignal(signal_number));
-      QCOMPARE(saved, w->Log().Text());
+      QCOMPARE(saved, w->LogText());
       QVERIFY(w->Controller().Counters().updated > 0);
       for (const auto& [name, text] : Cards())
         QVERIFY2(name.find(".dialmend-") == std::string::npos, name.c_str());
@@ -279,10 +281,10 @@ class MainWindowTest : public QObject {
     QVERIFY(!Find<QCheckBox>("Update")->isEnabled());
     // The pane shows the log as lines; the file keeps CR LF.
     QString pane = Find<LogView>("Log")->Text();
-    QString log = QString::fromStdString(w->Log().Text());
+    QString log = QString::fromStdString(w->LogText());
     QCOMPARE(pane, log.remove(QLatin1Char('\r')));
     std::ifstream saved(m_profile->filePath("log.txt").toStdString(), std::ios::binary);
-    QCOMPARE(std::string(std::istreambuf_iterator<char>(saved), {}), w->Log().Text());
+    QCOMPARE(std::string(std::istreambuf_iterator<char>(saved), {}), w->LogText());
 
     Button("Go")->click();
     QCOMPARE(w->Controller().State(), RunState::Idle);
@@ -319,7 +321,7 @@ class MainWindowTest : public QObject {
     Button("Go")->click();
     QCOMPARE(seen, (QStringList{"&Resume", "&Pause", "&Resume", "&Abort"}));
     QCOMPARE(m_dialogs.asked, 1);
-    const std::string& log = w->Log().Text();
+    const std::string& log = w->LogText();
     QVERIFY(log.find("Simulation aborted - ") != std::string::npos);
     QCOMPARE(log.find("Summary:"), log.rfind("Summary:"));
     QCOMPARE(w->Controller().State(), RunState::Finished);
@@ -333,7 +335,7 @@ class MainWindowTest : public QObject {
       if (++yields == 3) w->close();
     });
     Button("Go")->click();
-    QVERIFY(w->Log().Text().find("Simulation aborted - ") != std::string::npos);
+    QVERIFY(w->LogText().find("Simulation aborted - ") != std::string::npos);
     QVERIFY(!w->isVisible());
     QCOMPARE(yields, 3);  // the walk went no further after the close
   }
@@ -348,7 +350,7 @@ class MainWindowTest : public QObject {
     });
     Button("Go")->click();
     QCOMPARE(m_dialogs.asked, 1);
-    const std::string& log = w->Log().Text();
+    const std::string& log = w->LogText();
     QVERIFY(log.find("\r\nUpdate complete - ") != std::string::npos);
     QVERIFY(log.find("Updating contacts in profile ") != std::string::npos);
     const RunCounters& c = w->Controller().Counters();
@@ -374,7 +376,7 @@ class MainWindowTest : public QObject {
     Button("Go")->click();
     std::ifstream saved(path, std::ios::binary);
     const std::string second{std::istreambuf_iterator<char>(saved), {}};
-    QCOMPARE(second, w->Log().Text());
+    QCOMPARE(second, w->LogText());
     QCOMPARE(second.find("Dialmend Activity Log"), second.rfind("Dialmend Activity Log"));
     QCOMPARE(QDir(m_profile->path()).entryList({QStringLiteral("*.txt")}).size(), 1);
 
@@ -391,7 +393,7 @@ class MainWindowTest : public QObject {
     w->OptionsDialog().findChild<QRadioButton*>(QStringLiteral("optCode1"))->click();
     Find<QRadioButton>("Style3")->click();
     Button("Go")->click();
-    QVERIFY(w->Log().Text().find("0171 600 3000 --> +442076003000\r\n") != std::string::npos);
+    QVERIFY(w->LogText().find("0171 600 3000 --> +442076003000\r\n") != std::string::npos);
   }
 
   void closingAPausedUpdateSavesTheLogAndLeavesWholeFiles() {
@@ -408,7 +410,7 @@ class MainWindowTest : public QObject {
     std::ifstream saved(m_profile->filePath("log.txt").toStdString(), std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(saved), {}};
     QVERIFY(text.find("\r\nUpdate aborted - ") != std::string::npos);
-    QCOMPARE(text, w->Log().Text());
+    QCOMPARE(text, w->LogText());
     // Every card is whole: each still parses to its end, and no temporary file is left.
     for (const auto& entry :
          std::filesystem::recursive_directory_iterator(m_profile->filePath("p").toStdString())) {
@@ -642,22 +644,40 @@ class MainWindowTest : public QObject {
     QVERIFY(pane->Text().startsWith(QStringLiteral("Dialmend Activity Log\n")));
   }
 
-  void aHiddenPaneBuildsNothingUntilShown() {
+  void ctrlACtrlCCopiesTheSavedLogWithLineFeeds() {
+    auto w = Window();
+    Button("Go")->click();
+    auto* pane = Find<LogView>("Log");
+    // The run ends with a problem, so the pane opens at its summary.
+    QVERIFY(pane->isVisible());
+    QCOMPARE(pane->LastVisibleLine(), pane->LineCount() - 1);
+    QVERIFY(pane->LineCount() > LogStore::kLinesPerBlock);
+    QVERIFY(Activate());
+    pane->setFocus();
+    QTest::keyClick(pane, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(pane, Qt::Key_C, Qt::ControlModifier);
+    std::string saved = ReadFile(m_profile->filePath("log.txt").toStdString());
+    std::erase(saved, '\r');
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(saved));
+  }
+
+  void aHiddenPaneKeepsTheLogForWhenItIsShown() {
     auto w = Window();
     auto* pane = Find<LogView>("Log");
     int yields = 0;
-    bool empty_while_hidden = false;
+    QString while_hidden;
     QString shown;
     std::string logged;
     w->SetYieldHook([&] {
       if (++yields != 30) return;
-      empty_while_hidden = pane->Text().isEmpty();
+      while_hidden = pane->Text();
       Button("ShowLog")->click();
       shown = pane->Text();
-      logged = w->Log().Text();
+      logged = w->LogText();
     });
     Button("Go")->click();
-    QVERIFY(empty_while_hidden);
+    QVERIFY(!while_hidden.isEmpty());
+    QVERIFY(shown.startsWith(while_hidden));
     QVERIFY(!logged.empty());
     std::erase(logged, '\r');
     QCOMPARE(shown, QString::fromStdString(logged));
@@ -692,9 +712,9 @@ class MainWindowTest : public QObject {
     Button("Go")->click();
     QCOMPARE(m_dialogs.informed, QStringList{});
     QVERIFY2(
-        w.Log().Text().find("\\cards\\Ann\r\n  Home:         0171 930 8890 --> (020) 7930 8890") !=
+        w.LogText().find("\\cards\\Ann\r\n  Home:         0171 930 8890 --> (020) 7930 8890") !=
             std::string::npos,
-        w.Log().Text().c_str());
+        w.LogText().c_str());
     QCOMPARE(Text("Checked"), QStringLiteral("1"));
     m_window = nullptr;
   }
@@ -710,7 +730,7 @@ class MainWindowTest : public QObject {
                                    "Please try again, granting access to contacts when requested.\n"
                                    "(\"/nonexistent/profile\": there is no such file or folder)")});
     QCOMPARE(w.windowTitle(), QStringLiteral("Dialmend - Finished!"));
-    QVERIFY(w.Log().Text().find("Contacts checked: 0") != std::string::npos);
+    QVERIFY(w.LogText().find("Contacts checked: 0") != std::string::npos);
     m_window = nullptr;
   }
   void enterPressesTheFocusedButtonAndGoFromElsewhere() {
@@ -783,7 +803,7 @@ class MainWindowTest : public QObject {
   void aRunWithProblemsShowsTheLogAtItsSummary() {
     auto w = Window();
     Button("Go")->click();
-    QVERIFY(w->Log().Text().find("\r\nProblems: 1\r\n") != std::string::npos);
+    QVERIFY(w->LogText().find("\r\nProblems: 1\r\n") != std::string::npos);
     auto* pane = Find<LogView>("Log");
     QVERIFY(pane->isVisible());
     QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
@@ -813,14 +833,14 @@ class MainWindowTest : public QObject {
     auto w = Window();
     const std::string record = Update();
     const auto cards = Cards();
-    const std::string log = w->Log().Text();
+    const std::string log = w->LogText();
     Button("Undo")->click();
     QCOMPARE(m_dialogs.undo_questions.size(), 1);
     QCOMPARE(m_dialogs.undo_questions.front().toStdString(),
              ReadUndoRecord(record).Value().started_text);
     QCOMPARE(m_dialogs.asked, 0);
     QCOMPARE(w->Controller().State(), RunState::Finished);
-    QCOMPARE(w->Log().Text(), log);
+    QCOMPARE(w->LogText(), log);
     QVERIFY(Cards() == cards);
     QVERIFY(!ReadUndoRecord(record).Value().undone);
     QVERIFY(UndoOffered());
@@ -836,12 +856,12 @@ class MainWindowTest : public QObject {
     Button("Undo")->click();
     QVERIFY(Cards() == before);
     const std::string header = "Undo of the update of " + started + "\r\n";
-    QVERIFY(w->Log().Text().find(header) != std::string::npos);
+    QVERIFY(w->LogText().find(header) != std::string::npos);
     if (!Find<LogView>("Log")->isVisible()) Button("ShowLog")->click();
     QVERIFY(Find<LogView>("Log")->Text().contains(
         QString::fromStdString(header.substr(0, header.size() - 2))));
     QVERIFY(ReadFile(HomeLog(1)).find("Undo of the update") == std::string::npos);
-    QCOMPARE(ReadFile(HomeLog(2)), w->Log().Text());
+    QCOMPARE(ReadFile(HomeLog(2)), w->LogText());
     QVERIFY(ReadUndoRecord(record).Value().undone.has_value());
     QVERIFY(!UndoOffered());
   }
@@ -858,7 +878,7 @@ class MainWindowTest : public QObject {
     });
     Button("Go")->click();
     w->SetYieldHook({});
-    QVERIFY(w->Log().Text().find("Update aborted - ") != std::string::npos);
+    QVERIFY(w->LogText().find("Update aborted - ") != std::string::npos);
     QVERIFY(w->Controller().Counters().updated > 0);
     QVERIFY(UndoOffered());
     m_dialogs.undo_answers = {true};
@@ -889,8 +909,8 @@ class MainWindowTest : public QObject {
     m_dialogs.undo_answers = {true};
     Button("Undo")->click();
     QVERIFY(Cards() == updated);
-    QVERIFY(w->Log().Text().find("This update was undone on 07/12/26 08:00:01: there is nothing "
-                                 "to restore.") != std::string::npos);
+    QVERIFY(w->LogText().find("This update was undone on 07/12/26 08:00:01: there is nothing "
+                              "to restore.") != std::string::npos);
   }
 
   void undoIsNeitherShownNorEnabledDuringARun() {
@@ -945,7 +965,7 @@ class MainWindowTest : public QObject {
       }
     });
     Button("Go")->click();
-    QVERIFY(w->Log().Text().find(" aborted - ") != std::string::npos);
+    QVERIFY(w->LogText().find(" aborted - ") != std::string::npos);
     QCOMPARE(w->Controller().Counters().problems, 0);
     QVERIFY(Find<LogView>("Log")->isVisible());
     QCOMPARE(Button("ShowLog")->text(), QStringLiteral("Hide Log"));
