@@ -356,7 +356,7 @@ TEST(RunController, UndoesTheUpdateItRecordedAndMarksItSoASecondUndoRestoresNoth
 }
 
 TEST(RunController, UndoAsksFirstAndUndoesTheLastUpdateOnlyOnYes) {
-  const fs::path folder = TestFolder();
+  const fs::path folder = FreshTestFolder("undo_run");
   MemoryStore store(kStore);
   UndoView view(folder.string());
   view.store = &store;
