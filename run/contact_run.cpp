@@ -256,49 +256,7 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
   try {
     path += LogName(folder.Name());
     m_host.FolderEntered(path);
-    if (folder.Kind() == FolderKind::Contacts) {
-      const std::unique_ptr<ItemCursor> items = folder.Items();
-      m_holding = &folder;
-      // An abort leaves early, its saves already written by Aborted(): the folder goes, so
-      // nothing may reach it after.
-      const struct Leave {
-        Folder*& holding;
-        ~Leave() { holding = nullptr; }
-      } leave{m_holding};
-      for (;;) {
-        std::unique_ptr<ContactItem> item;
-        try {
-          item = items->Next();
-        } catch (const StoreLostError& error) {
-          Lost(error, path + "\\" + LogName(error.Subject()));
-          return;
-        } catch (const StoreError& error) {
-          if (Aborted()) return;
-          Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
-                  error.Reason());
-          continue;
-        }
-        if (!item) break;
-        // Yield before each item so a pause or an abort lands between contacts.
-        if (Aborted()) return;
-        ItemKind kind;
-        try {
-          kind = item->Kind();
-        } catch (const StoreLostError& error) {
-          Lost(error, path + "\\" + LogName(error.Subject()));
-          return;
-        } catch (const StoreError& error) {
-          Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " +
-                  error.Reason());
-          continue;
-        }
-        if (kind == ItemKind::Contact) FixContact(*item, path);
-        if (folder.FlushDue()) Flush();
-        if (m_lost) return;
-      }
-      Flush();
-      LogNotes(folder.TakeNotes(), path);
-    }
+    if (folder.Kind() == FolderKind::Contacts && !WalkContacts(folder, path)) return;
     subfolders = folder.Folders();
     LogNotes(folder.TakeNotes(), path);
   } catch (const StoreLostError& error) {
@@ -312,6 +270,49 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
   ++m_counters.folders;
   m_host.CountersChanged(m_counters);
   WalkFolders(*subfolders, path);
+}
+
+bool ContactRun::WalkContacts(Folder& folder, const std::string& path) {
+  const std::unique_ptr<ItemCursor> items = folder.Items();
+  m_holding = &folder;
+  // An abort leaves early, its saves already written by Aborted(): the folder goes, so
+  // nothing may reach it after.
+  const struct Leave {
+    Folder*& holding;
+    ~Leave() { holding = nullptr; }
+  } leave{m_holding};
+  for (;;) {
+    std::unique_ptr<ContactItem> item;
+    try {
+      item = items->Next();
+    } catch (const StoreLostError& error) {
+      Lost(error, path + "\\" + LogName(error.Subject()));
+      return false;
+    } catch (const StoreError& error) {
+      if (Aborted()) return false;
+      Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " + error.Reason());
+      continue;
+    }
+    if (!item) break;
+    // Yield before each item so a pause or an abort lands between contacts.
+    if (Aborted()) return false;
+    ItemKind kind;
+    try {
+      kind = item->Kind();
+    } catch (const StoreLostError& error) {
+      Lost(error, path + "\\" + LogName(error.Subject()));
+      return false;
+    } catch (const StoreError& error) {
+      Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " + error.Reason());
+      continue;
+    }
+    if (kind == ItemKind::Contact) FixContact(*item, path);
+    if (folder.FlushDue()) Flush();
+    if (m_lost) return false;
+  }
+  Flush();
+  LogNotes(folder.TakeNotes(), path);
+  return true;
 }
 
 void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {

@@ -112,6 +112,10 @@ class ContactRun {
   // Ends the walk after the store is lost at `where`: one problem line, the first time only.
   void Lost(const StoreError& error, const std::string& where);
   void WalkFolders(FolderCursor& folders, const std::string& parent_path);
+  // FolderTree's walk of the contacts of `folder`, shown as `path`, their held saves written
+  // and its notes logged. False when the walk ends within it: an abort, or the store lost.
+  // Throws the StoreError of a folder that cannot be read.
+  [[nodiscard]] bool WalkContacts(Folder& folder, const std::string& path);
   // Logs `line` now, or after the held contacts when any wait.
   void WriteInOrder(std::string line);
   void Problem(const std::string& text);
@@ -156,6 +160,16 @@ class ContactRun {
   // that differs from the one recorded. When the record fails the run stops.
   void RecordSavedTag(ContactItem& item, const std::string& folder_path);
   void StopForRecord(const Status& failure);
+  // UndoContacts' steps, in order. Opens the store and the log and checks that `record` is
+  // this store's and not yet undone; false, with the reason logged, when nothing is restored.
+  [[nodiscard]] bool StartUndo(const UndoRecord& record);
+  // Asks the store for the recorded contacts: `found` holds them, `items` walks them. False,
+  // with the problem logged, when they cannot be found.
+  [[nodiscard]] bool FindRecordedContacts(const UndoRecord& record, std::unique_ptr<Folder>& found,
+                                          std::unique_ptr<ItemCursor>& items);
+  // Restores each recorded contact in turn, writing the held saves a batch at a time, and logs
+  // the notes of `found` and the store.
+  void RestoreContacts(const UndoRecord& record, Folder& found, ItemCursor& items);
   // Puts back one recorded contact's old values.
   void RestoreContact(ContactItem& item, const RecordedContact& recorded);
   // Saves a contact whose numbers an undo put back (held or written at once) and reports

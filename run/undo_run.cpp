@@ -13,45 +13,58 @@
 namespace dialmend {
 
 void ContactRun::UndoContacts(const UndoRecord& record) {
+  if (!StartUndo(record)) return;
+  std::unique_ptr<Folder> found;
+  std::unique_ptr<ItemCursor> items;
+  if (!FindRecordedContacts(record, found, items)) return;
+  RestoreContacts(record, *found, *items);
+}
+
+bool ContactRun::StartUndo(const UndoRecord& record) {
   std::string commenced;
   if (!OpenAndHead("Undo of the update of " + record.started_text + "\r\n\r\n",
                    m_settings.update ? "Restoring" : "Checking", commenced)) {
-    return;
+    return false;
   }
   if (m_store.Identity() != record.store) {
     Problem("The undo record \"" + record.path + "\" is of another store (" + record.store.kind +
             " " + record.store.location + "): nothing is restored");
-    return;
+    return false;
   }
   if (record.undone) {
     m_log.WriteLog("  This update was undone on " + *record.undone +
                    ": there is nothing to restore.\r\n");
-    return;
+    return false;
   }
-
   if (record.torn) {
     m_log.WriteLog(
         "  The undo record ends in a line cut short: the update was stopped while writing it, "
         "before saving the contact that line was for.\r\n");
   }
+  return true;
+}
 
+bool ContactRun::FindRecordedContacts(const UndoRecord& record, std::unique_ptr<Folder>& found,
+                                      std::unique_ptr<ItemCursor>& items) {
   std::vector<ContactIdentity> identities;
   identities.reserve(record.contacts.size());
   for (const RecordedContact& contact : record.contacts) identities.push_back(contact.identity);
-  std::unique_ptr<Folder> found;
-  std::unique_ptr<ItemCursor> items;
   try {
     found = m_store.FindContacts(std::move(identities));
     if (found) items = found->Items();
   } catch (const StoreError& error) {
     Problem("Could not find the contacts to restore: " + error.Reason());
-    return;
+    return false;
   }
   if (!found) {
     Problem("This store cannot find its contacts again: the update cannot be undone");
-    return;
+    return false;
   }
-  m_holding = found.get();
+  return true;
+}
+
+void ContactRun::RestoreContacts(const UndoRecord& record, Folder& found, ItemCursor& items) {
+  m_holding = &found;
   const struct Leave {
     Folder*& holding;
     ~Leave() { holding = nullptr; }
@@ -61,7 +74,7 @@ void ContactRun::UndoContacts(const UndoRecord& record) {
     if (Aborted()) return;
     std::unique_ptr<ContactItem> item;
     try {
-      item = items->Next();
+      item = items.Next();
     } catch (const StoreError& error) {
       Problem("Could not find " + recorded.name + ": " + error.Reason());
       continue;
@@ -72,10 +85,10 @@ void ContactRun::UndoContacts(const UndoRecord& record) {
     }
     RestoreContact(*item, recorded);
     // Each held save keeps its card open: write them a batch at a time, as a walk does.
-    if (found->FlushDue()) Flush();
+    if (found.FlushDue()) Flush();
   }
   Flush();
-  LogNotes(found->TakeNotes(), "");
+  LogNotes(found.TakeNotes(), "");
   LogNotes(m_store.TakeNotes(), "");
 }
 
