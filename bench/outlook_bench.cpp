@@ -45,7 +45,9 @@ void BuildProfile(FakeOutlook& outlook) {
 
 void Walk(FakeOutlook& outlook, IDispatch* application, bool update, const char* what,
           bool quiet = false) {
-  auto store = MakeOutlookStore(application);
+  OutlookStoreOptions store_options;
+  store_options.application = application;
+  auto store = MakeOutlookStore(std::move(store_options));
   NumberOptions options;
   RunSettings settings{&options, update};
   RunCounters counters;

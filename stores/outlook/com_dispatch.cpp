@@ -287,7 +287,7 @@ BusyServerFilter::RetryRejectedCall(HTASK, DWORD tick_count, DWORD reject_type) 
   if (reject_type != SERVERCALL_RETRYLATER && reject_type != SERVERCALL_REJECTED) {
     return static_cast<DWORD>(-1);
   }
-  const auto delay = RetryDelay(tick_count);
+  const auto delay = RetryDelay(tick_count, m_limit_ms);
   return delay ? *delay : static_cast<DWORD>(-1);
 }
 

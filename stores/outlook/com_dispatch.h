@@ -112,10 +112,10 @@ inline constexpr unsigned long kRetryStepMs = 100;
 [[nodiscard]] bool IsBusyReply(HRESULT result);
 
 // The message filter registered while the store is open: a call that Outlook rejects or asks
-// to retry later is tried again by COM every kRetryStepMs for up to kRetryLimitMs.
+// to retry later is tried again by COM every kRetryStepMs for up to `limit_ms`.
 class BusyServerFilter : public IMessageFilter {
  public:
-  BusyServerFilter() = default;
+  explicit BusyServerFilter(unsigned long limit_ms = kRetryLimitMs) : m_limit_ms(limit_ms) {}
   virtual ~BusyServerFilter() = default;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
@@ -131,6 +131,7 @@ class BusyServerFilter : public IMessageFilter {
 
  private:
   LONG m_references = 1;
+  unsigned long m_limit_ms;
 };
 
 // Calls members by name. Each name is looked up once per kind of object (GetIDsOfNames) and

@@ -129,9 +129,9 @@ std::unique_ptr<FolderCursor> OutlookFolder::Folders() {
 }
 
 // Attaches to the Outlook the user has open, else starts one; returns why neither works.
-Status ConnectToOutlook(ComPtr<IDispatch>& application) {
+Status ConnectToOutlook(const std::wstring& prog_id, ComPtr<IDispatch>& application) {
   CLSID id;
-  HRESULT result = CLSIDFromProgID(L"Outlook.Application", &id);
+  HRESULT result = CLSIDFromProgID(prog_id.c_str(), &id);
   if (FAILED(result)) return Status::Failure(FailureText(result));
   ComPtr<IUnknown> running;
   if (SUCCEEDED(GetActiveObject(id, nullptr, running.Put())) && running &&
@@ -147,8 +147,10 @@ Status ConnectToOutlook(ComPtr<IDispatch>& application) {
 
 class OutlookStore : public ContactStore {
  public:
-  OutlookStore(IDispatch* application, unsigned long busy_wait_ms)
-      : m_given_application(ComPtr<IDispatch>::Share(application)), m_busy_wait_ms(busy_wait_ms) {}
+  explicit OutlookStore(OutlookStoreOptions options)
+      : m_given_application(ComPtr<IDispatch>::Share(options.application)),
+        m_prog_id(std::move(options.prog_id)),
+        m_busy_wait_ms(options.busy_wait_ms.value_or(kRetryLimitMs)) {}
 
   Status Open() override {
     m_session.reset();
@@ -162,7 +164,7 @@ class OutlookStore : public ContactStore {
     }
     // A thread already in the multithreaded apartment cannot have a message filter; calls
     // there are retried by Automation alone.
-    auto* filter = new BusyServerFilter;
+    auto* filter = new BusyServerFilter(m_busy_wait_ms);
     if (SUCCEEDED(CoRegisterMessageFilter(filter, session->previous_filter.Put()))) {
       session->filter_registered = true;
     }
@@ -170,7 +172,8 @@ class OutlookStore : public ContactStore {
 
     if (m_given_application) {
       session->application = m_given_application;
-    } else if (Status connected = ConnectToOutlook(session->application); !connected.Ok()) {
+    } else if (Status connected = ConnectToOutlook(m_prog_id, session->application);
+               !connected.Ok()) {
       return connected;
     }
 
@@ -239,15 +242,15 @@ class OutlookStore : public ContactStore {
   }
 
   ComPtr<IDispatch> m_given_application;
+  std::wstring m_prog_id;
   unsigned long m_busy_wait_ms;
   OutlookSessionPtr m_session;
 };
 
 }  // namespace
 
-std::unique_ptr<ContactStore> MakeOutlookStore(IDispatch* application,
-                                               std::optional<unsigned long> busy_wait_ms) {
-  return std::make_unique<OutlookStore>(application, busy_wait_ms.value_or(kRetryLimitMs));
+std::unique_ptr<ContactStore> MakeOutlookStore(OutlookStoreOptions options) {
+  return std::make_unique<OutlookStore>(std::move(options));
 }
 
 }  // namespace dialmend

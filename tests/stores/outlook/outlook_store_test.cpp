@@ -27,28 +27,14 @@ namespace {
 constexpr int kHome = static_cast<int>(PhoneField::Home);
 constexpr int kMobile = static_cast<int>(PhoneField::Mobile);
 
-// The profile of the store contract: Work (Riverside Dental, a group, Acme in Clients below)
-// and a calendar folder.
-void BuildContractProfile(FakeOutlook& outlook) {
-  FakeFolder work{L"Work"};
-  work.items.push_back(FakeContact(L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"},
-                                                         {PhoneField::Mobile, L"0370 123456"}}));
-  FakeItem team;
-  team.item_class = kOutlookDistributionListClass;
-  team.file_as = L"Team";
-  work.items.push_back(team);
-  FakeFolder clients{L"Clients"};
-  clients.items.push_back(FakeContact(L"Acme", {{PhoneField::Business, L"01232 123456"}}));
-  work.folders.push_back(clients);
-  outlook.folders.push_back(work);
-  outlook.folders.push_back(FakeFolder{L"Calendar", 1});
-}
-
 // Holds the fake's Application object and a store over it.
 struct OutlookProfile {
   OutlookProfile() : application(ComPtr<IDispatch>::Adopt(outlook.Application())) {}
   std::unique_ptr<ContactStore> Store(std::optional<unsigned long> busy_wait_ms = std::nullopt) {
-    return MakeOutlookStore(application.Get(), busy_wait_ms);
+    OutlookStoreOptions options;
+    options.application = application.Get();
+    options.busy_wait_ms = busy_wait_ms;
+    return MakeOutlookStore(std::move(options));
   }
 
   FakeOutlook outlook;
@@ -655,6 +641,13 @@ TEST(BusyServer, IsWaitedForInStepsUpToThirtySeconds) {
             static_cast<DWORD>(SERVERCALL_ISHANDLED));
   EXPECT_EQ(filter->MessagePending(nullptr, 0, PENDINGTYPE_TOPLEVEL),
             static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  filter->Release();
+}
+
+TEST(BusyServer, IsWaitedForNoLongerThanTheStoreWasToldTo) {
+  auto* filter = new BusyServerFilter(500);
+  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 400, SERVERCALL_REJECTED), kRetryStepMs);
+  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_REJECTED), static_cast<DWORD>(-1));
   filter->Release();
 }
 
