@@ -27,6 +27,7 @@ OutlookSession::~OutlookSession() {
     if (ours) ours->Release();
   }
   previous_filter.Reset();
+  watch.reset();
   if (com_started) CoUninitialize();
 }
 

@@ -11,6 +11,7 @@
 
 #include "contacts/contact_store.h"
 #include "contacts/phone_field.h"
+#include "stores/outlook/call_watch.h"
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
 
@@ -43,6 +44,8 @@ struct OutlookSession {
   ~OutlookSession();
 
   bool com_started = false;
+  // Made once COM is up on this thread; the message filter asks it while a call waits.
+  std::unique_ptr<CallWatch> watch;
   bool filter_registered = false;
   ComPtr<IMessageFilter> previous_filter;
   Automation automation;

@@ -150,7 +150,8 @@ class OutlookStore : public ContactStore {
   explicit OutlookStore(OutlookStoreOptions options)
       : m_given_application(ComPtr<IDispatch>::Share(options.application)),
         m_prog_id(std::move(options.prog_id)),
-        m_busy_wait_ms(options.busy_wait_ms.value_or(kRetryLimitMs)) {}
+        m_busy_wait_ms(options.busy_wait_ms.value_or(kRetryLimitMs)),
+        m_waiting(std::move(options.waiting)) {}
 
   Status Open() override {
     m_session.reset();
@@ -162,9 +163,11 @@ class OutlookStore : public ContactStore {
     } else if (started != RPC_E_CHANGED_MODE) {
       return Status::Failure("COM cannot be started: " + FailureText(started));
     }
+    session->watch = std::make_unique<CallWatch>(m_waiting);
+    session->automation.SetWatch(session->watch.get());
     // A thread already in the multithreaded apartment cannot have a message filter; calls
     // there are retried by Automation alone.
-    auto* filter = new BusyServerFilter(m_busy_wait_ms);
+    auto* filter = new BusyServerFilter(m_busy_wait_ms, session->watch.get());
     if (SUCCEEDED(CoRegisterMessageFilter(filter, session->previous_filter.Put()))) {
       session->filter_registered = true;
     }
@@ -175,6 +178,11 @@ class OutlookStore : public ContactStore {
     } else if (Status connected = ConnectToOutlook(m_prog_id, session->application);
                !connected.Ok()) {
       return connected;
+    } else {
+      // Outlook's security prompt about our access then comes to the front instead of opening
+      // behind the console or window that started the run. Without the right (wine, an
+      // in-process object) the prompt only stays behind, as before.
+      (void)CoAllowSetForegroundWindow(session->application.Get(), nullptr);
     }
 
     Bstr mapi_text(L"MAPI");
@@ -244,6 +252,7 @@ class OutlookStore : public ContactStore {
   ComPtr<IDispatch> m_given_application;
   std::wstring m_prog_id;
   unsigned long m_busy_wait_ms;
+  std::function<void(const std::string&)> m_waiting;
   OutlookSessionPtr m_session;
 };
 

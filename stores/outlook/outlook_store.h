@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,10 @@ struct OutlookStoreOptions {
   std::wstring prog_id = L"Outlook.Application";
   // How long a busy Outlook is waited for; 30 seconds unless a test shortens it.
   std::optional<unsigned long> busy_wait_ms;
+  // Told a line for the user, on the run's thread, when one call has waited a few seconds for
+  // Outlook to answer (CancelOutlookCall in stores/outlook/call_watch.h stops the wait). It
+  // must not throw. Unset: nobody is told.
+  std::function<void(const std::string& line)> waiting;
 };
 
 // The contacts of the user's Outlook profile, reached by member names through IDispatch.

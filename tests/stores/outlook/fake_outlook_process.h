@@ -43,6 +43,8 @@ class FakeOutlookServer {
 
   // Empty once the server serves its class; else why it does not.
   [[nodiscard]] const std::string& Failure() const { return m_failure; }
+  // Asks the server to end, even from inside a call it never answers.
+  void Quit() const { SetEvent(m_quit); }
   // Whether the process ends within `wait_ms`.
   [[nodiscard]] bool Ended(unsigned long wait_ms) const;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -7,10 +8,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "contacts/phone_field.h"
 #include "run/run_controller.h"
+#include "stores/outlook/call_watch.h"
 #include "stores/outlook/outlook_store.h"
 #include "tests/contacts/store_contract.h"
 #include "tests/fakes/quiet_view.h"
@@ -175,6 +179,62 @@ TEST(OutlookServer, ItsProcessEndingMidRunEndsTheRunAsAnAbortWithOneLineAndNoWai
   EXPECT_TRUE(Has(saved, ": Outlook has closed\r\n\r\nSimulation aborted")) << saved;
   EXPECT_FALSE(Has(saved, "Simulation complete")) << saved;
   EXPECT_TRUE(Has(saved, "Problems: 1\r\n")) << saved;
+}
+
+// A run whose eighth call the server takes and never answers. Once the run says it waits,
+// another thread (standing for Ctrl-C) cancels the call when `cancel`, else ends the server.
+// Every wait is bounded: after 20 s the server is ended anyway, so no failure hangs the test.
+struct UnansweredRun {
+  explicit UnansweredRun(bool cancel) {
+    FakeServerSetup setup;
+    setup.hang_at = 8;
+    FakeOutlookServer server(setup);
+    EXPECT_EQ(server.Failure(), "");
+    std::atomic<bool> told = false;
+    OutlookStoreOptions options;
+    options.prog_id = kFakeOutlookProgId;
+    options.waiting = [&](const std::string& text) {
+      lines.push_back(text);
+      told = true;
+    };
+    std::thread other([&] {
+      for (int i = 0; i < 200 && !told; ++i) Sleep(100);
+      if (cancel) CancelOutlookCall();
+      for (int i = 0; i < 100 && cancel && !done; ++i) Sleep(100);
+      server.Quit();
+    });
+    saved = RunToEnd(MakeOutlookStore(std::move(options)), /*update=*/false, state);
+    done = true;
+    other.join();
+  }
+  std::vector<std::string> lines;
+  std::atomic<bool> done = false;
+  RunState state{};
+  std::string saved;
+};
+
+constexpr std::string_view kWaitingLine =
+    "Waiting for Outlook to answer: a dialog box or a security prompt may be open in Outlook";
+
+TEST(OutlookServer, ACallItNeverAnswersIsSaidOnceAfterAFewSeconds) {
+  UnansweredRun run(/*cancel=*/false);
+  EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
+  EXPECT_EQ(run.state, RunState::Finished);
+  EXPECT_TRUE(Has(run.saved, ": Outlook has closed\r\n\r\nSimulation aborted")) << run.saved;
+}
+
+// Wine's COM cannot cancel a call: CoCancelCall is a stub that ends the process, and its wait
+// for an answer takes the message filter's PENDINGMSG_CANCELCALL but goes on waiting (wine 8).
+TEST(OutlookServer, ACallItNeverAnswersIsCancelledFromAnotherThreadEndingTheRun) {
+  if (UnderWine()) GTEST_SKIP() << "wine's COM goes on waiting for a cancelled call";
+  UnansweredRun run(/*cancel=*/true);
+  EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
+  EXPECT_EQ(run.state, RunState::Finished);
+  EXPECT_TRUE(Has(run.saved,
+                  ": Outlook did not answer, and the wait for it was stopped\r\n\r\n"
+                  "Simulation aborted"))
+      << run.saved;
+  EXPECT_TRUE(Has(run.saved, "Problems: 1\r\n")) << run.saved;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "run/contact_run.h"
 #include "run/run_controller.h"
 #include "run/undo_record.h"
+#include "stores/outlook/call_watch.h"
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
 #include "tests/contacts/store_contract.h"
@@ -641,6 +642,29 @@ TEST(BusyServer, IsWaitedForInStepsUpToThirtySeconds) {
             static_cast<DWORD>(SERVERCALL_ISHANDLED));
   EXPECT_EQ(filter->MessagePending(nullptr, 0, PENDINGTYPE_TOPLEVEL),
             static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  filter->Release();
+}
+
+TEST(CallWatch, TellsOnceAWaitIsLongAndCancelsItOnceAsked) {
+  std::vector<std::string> told;
+  CallWatch watch([&](const std::string& line) { told.push_back(line); });
+  auto* filter = new BusyServerFilter(kRetryLimitMs, &watch);
+  watch.CallStarted();
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs - 1, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_TRUE(told.empty());
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs + 100, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_EQ(told, std::vector<std::string>{kWaitNotice});
+  CancelOutlookCall();
+  // A call that has hardly waited is left to finish.
+  EXPECT_EQ(filter->MessagePending(nullptr, 10, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs + 200, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_CANCELCALL));
+  watch.CallEnded();
   filter->Release();
 }
 
