@@ -16,8 +16,8 @@ inline constexpr wchar_t kFakeOutlookClsid[] = L"{9c5cd6cb-367f-4bb9-95cc-2c966a
 
 // What the server is asked to do; its command line carries it.
 struct FakeServerSetup {
-  // "contract": the profile of the store contract; "folders:F:C": F folders of C contacts,
-  // each with two old numbers.
+  // "contract": the profile of the store contract; "contract-items": the same in an Outlook
+  // without tables; "folders:F:C": F folders of C contacts, each with two old numbers.
   std::string profile = "contract";
   // Once this many calls are accepted, every call that comes in is refused for busy_ms.
   // Negative: never.

@@ -94,6 +94,7 @@ void BuildProfile(FakeOutlook& outlook, const std::string& profile) {
   int contacts = 0;
   if (std::sscanf(profile.c_str(), "folders:%d:%d", &folders, &contacts) != 2) {
     BuildContractProfile(outlook);
+    outlook.without_tables = profile == "contract-items";
     return;
   }
   for (int f = 0; f < folders; ++f) {

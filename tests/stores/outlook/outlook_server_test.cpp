@@ -35,11 +35,18 @@ std::unique_ptr<ContactStore> ServerStore(std::optional<unsigned long> busy_wait
   return MakeOutlookStore(std::move(options));
 }
 
-// The store contract through the server, which holds the contract's profile.
+// The store contract through the server, which holds the contract's profile; and over an
+// Outlook without tables, read item by item.
+template <bool kTables>
 struct OutlookServerTraits {
   static constexpr std::size_t kPhoneCount = kPhoneFieldCount;
   static constexpr std::size_t kHomeIndex = static_cast<std::size_t>(PhoneField::Home);
   static constexpr std::size_t kMobileIndex = static_cast<std::size_t>(PhoneField::Mobile);
+  static FakeServerSetup Setup() {
+    FakeServerSetup setup;
+    setup.profile = kTables ? "contract" : "contract-items";
+    return setup;
+  }
   std::unique_ptr<ContactStore> Make(const std::filesystem::path&) {
     EXPECT_EQ(server.Failure(), "");
     return ServerStore();
@@ -49,10 +56,11 @@ struct OutlookServerTraits {
     store = ServerStore();
     return *store;
   }
-  FakeOutlookServer server;
+  FakeOutlookServer server{Setup()};
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(OutlookServer, StoreContract, OutlookServerTraits);
+using OutlookServerPaths = testing::Types<OutlookServerTraits<true>, OutlookServerTraits<false>>;
+INSTANTIATE_TYPED_TEST_SUITE_P(OutlookServer, StoreContract, OutlookServerPaths);
 
 // A view that starts one run of the store it is given, its log going to a file of the test's
 // own; an update keeps its undo record beside it.
