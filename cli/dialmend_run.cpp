@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "stores/outlook/call_watch.h"
 #endif
 
 namespace {
@@ -21,6 +23,8 @@ volatile std::sig_atomic_t g_interrupts = 0;
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if ((event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) || g_interrupts > 0) return FALSE;
   g_interrupts = 1;
+  // The run stops between contacts; a call Outlook never answers is cancelled here.
+  dialmend::CancelOutlookCall();
   return TRUE;
 }
 #else

@@ -103,7 +103,11 @@ class TerminalView : public RunView {
         m_interrupts(interrupts),
         m_progress(args.progress.value_or(IsTerminal(err))),
         m_terminal_out(IsTerminal(out)),
-        m_line(err, TerminalColumns(err)) {}
+        m_line(err, TerminalColumns(err)) {
+    m_access.waiting = [this](const std::string& line) {
+      ShowMessage(line + " (Ctrl+C stops the run)");
+    };
+  }
 
   void SetController(RunController* controller) { m_controller = controller; }
   bool ProfileFailed() const { return m_profile_failed; }

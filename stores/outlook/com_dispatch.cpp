@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/reason.h"
+#include "stores/outlook/call_watch.h"
 
 namespace dialmend {
 namespace {
@@ -70,6 +71,8 @@ std::string KnownText(HRESULT result, FailureContext context) {
     case RPC_E_SERVERCALL_RETRYLATER:
       return "Outlook stayed busy and did not answer for 30 seconds (a dialog box may be open in "
              "Outlook)";
+    case RPC_E_CALL_CANCELED:
+      return "Outlook did not answer, and the wait for it was stopped";
     case CO_E_CLASSSTRING:
     case REGDB_E_CLASSNOTREG:
       return "Outlook is not installed";
@@ -132,6 +135,10 @@ std::string AsClause(std::string text, bool english) {
                     first_word == "Exchange" || first_word == "Windows";
   if (!english || name || text.size() < 2 || text[1] < 'a' || text[1] > 'z') return text;
   return AsReason(std::move(text));
+}
+
+bool IsFatal(HRESULT result) {
+  return IsServerGone(result) || IsBusyReply(result) || result == RPC_E_CALL_CANCELED;
 }
 
 bool IsServerGone(HRESULT result) {
@@ -287,12 +294,12 @@ BusyServerFilter::RetryRejectedCall(HTASK, DWORD tick_count, DWORD reject_type) 
   if (reject_type != SERVERCALL_RETRYLATER && reject_type != SERVERCALL_REJECTED) {
     return static_cast<DWORD>(-1);
   }
-  const auto delay = RetryDelay(tick_count);
+  const auto delay = RetryDelay(tick_count, m_limit_ms);
   return delay ? *delay : static_cast<DWORD>(-1);
 }
 
-STDMETHODIMP_(DWORD) BusyServerFilter::MessagePending(HTASK, DWORD, DWORD) {
-  return PENDINGMSG_WAITDEFPROCESS;
+STDMETHODIMP_(DWORD) BusyServerFilter::MessagePending(HTASK, DWORD tick_count, DWORD) {
+  return m_watch ? m_watch->Pending(tick_count) : static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS);
 }
 
 std::optional<Automation::Failure> Automation::Lookup(IDispatch* object, int kind,
@@ -306,7 +313,9 @@ std::optional<Automation::Failure> Automation::Lookup(IDispatch* object, int kin
   LPOLESTR names[] = {text.data()};
   const ULONGLONG start = GetTickCount64();
   for (;;) {
+    if (m_watch) m_watch->CallStarted();
     const HRESULT result = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (m_watch) m_watch->CallEnded();
     if (SUCCEEDED(result)) break;
     const auto delay =
         RetryDelay(static_cast<unsigned long>(GetTickCount64() - start), m_retry_limit_ms);
@@ -317,7 +326,7 @@ std::optional<Automation::Failure> Automation::Lookup(IDispatch* object, int kin
     std::string reason = result == DISP_E_UNKNOWNNAME
                              ? "Outlook does not know \"" + Utf16ToUtf8Lossy(name) + "\""
                              : FailureText(result);
-    return Failure{result, std::move(reason), IsServerGone(result) || IsBusyReply(result)};
+    return Failure{result, std::move(reason), IsFatal(result)};
   }
   m_ids.emplace(key, id);
   return std::nullopt;
@@ -350,8 +359,10 @@ std::optional<Automation::Failure> Automation::Call(IDispatch* object, int kind,
     EXCEPINFO exception{};
     UINT bad_argument = 0;
     if (result) VariantClear(result);
+    if (m_watch) m_watch->CallStarted();
     const HRESULT outcome = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                            result, &exception, &bad_argument);
+    if (m_watch) m_watch->CallEnded();
     if (outcome == DISP_E_EXCEPTION && exception.pfnDeferredFillIn) {
       exception.pfnDeferredFillIn(&exception);
     }
@@ -368,8 +379,7 @@ std::optional<Automation::Failure> Automation::Call(IDispatch* object, int kind,
         Sleep(*delay);
         continue;
       }
-      failure = Failure{code, FailureText(outcome, &exception, context),
-                        IsServerGone(code) || IsBusyReply(code)};
+      failure = Failure{code, FailureText(outcome, &exception, context), IsFatal(code)};
       if (failure->fatal) m_lost = failure;
     }
     SysFreeString(exception.bstrSource);

@@ -20,6 +20,8 @@
 
 namespace dialmend {
 
+class CallWatch;
+
 // Makes the text of every Bstr(text): SysAllocStringLen unless a test sets one that fails.
 using BstrAllocator = BSTR (*)(const OLECHAR* text, UINT length);
 // Sets the allocator; nullptr puts SysAllocStringLen back.
@@ -92,6 +94,10 @@ enum class FailureContext { Call, Read, Save };
 // capitals: "Zugriff verweigert") and the first word is not a name or an initialism.
 [[nodiscard]] std::string AsClause(std::string text, bool english);
 
+// True for the failures after which no call is tried: Outlook has gone, stayed busy for the
+// whole wait, or did not answer and the wait was cancelled.
+[[nodiscard]] bool IsFatal(HRESULT result);
+
 // True for the codes that say Outlook has gone: closed, crashed or cut off. No later call can
 // succeed.
 [[nodiscard]] bool IsServerGone(HRESULT result);
@@ -112,10 +118,12 @@ inline constexpr unsigned long kRetryStepMs = 100;
 [[nodiscard]] bool IsBusyReply(HRESULT result);
 
 // The message filter registered while the store is open: a call that Outlook rejects or asks
-// to retry later is tried again by COM every kRetryStepMs for up to kRetryLimitMs.
+// to retry later is tried again by COM every kRetryStepMs for up to `limit_ms`; a call that
+// waits for its answer asks `watch`, when given, whether to go on waiting.
 class BusyServerFilter : public IMessageFilter {
  public:
-  BusyServerFilter() = default;
+  explicit BusyServerFilter(unsigned long limit_ms = kRetryLimitMs, CallWatch* watch = nullptr)
+      : m_limit_ms(limit_ms), m_watch(watch) {}
   virtual ~BusyServerFilter() = default;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
@@ -131,6 +139,8 @@ class BusyServerFilter : public IMessageFilter {
 
  private:
   LONG m_references = 1;
+  unsigned long m_limit_ms;
+  CallWatch* m_watch;
 };
 
 // Calls members by name. Each name is looked up once per kind of object (GetIDsOfNames) and
@@ -148,6 +158,8 @@ class Automation {
 
   // How long a busy Outlook is waited for on each call; kRetryLimitMs unless a test shortens it.
   void SetRetryLimit(unsigned long limit_ms) { m_retry_limit_ms = limit_ms; }
+  // Tells `watch` when each call starts and ends; nullptr: nobody is told.
+  void SetWatch(CallWatch* watch) { m_watch = watch; }
 
   // Calls `name` on `object`, an object of `kind`, with `args` in their natural order;
   // `flags` is DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT. `name` must
@@ -162,6 +174,7 @@ class Automation {
 
   std::map<std::pair<int, std::wstring_view>, DISPID> m_ids;
   unsigned long m_retry_limit_ms = kRetryLimitMs;
+  CallWatch* m_watch = nullptr;
   std::optional<Failure> m_lost;
 };
 

@@ -284,7 +284,9 @@ ProfileChoice OpenProfile(std::string_view named, const Environment& env,
   if (named.empty()) {
 #ifdef _WIN32
     (void)env;
-    return Chosen(MakeOutlookStore());
+    OutlookStoreOptions options;
+    options.waiting = server.waiting;
+    return Chosen(MakeOutlookStore(std::move(options)));
 #else
     return DefaultProfile(env);
 #endif

@@ -44,6 +44,9 @@ struct ServerAccess {
   // Asked about every tenth of a second while a busy server's wait runs: true ends the wait
   // (the run is being aborted). Unset: the wait runs out.
   std::function<bool()> stop_waiting;
+  // Told a line for the user, on the run's thread, when one call has waited a few seconds for
+  // Outlook to answer; it must not throw. Unset: nobody is told.
+  std::function<void(const std::string& line)> waiting;
 };
 
 // The store to run over, or why there is none, in words ("\"/x\" does not exist").

@@ -234,6 +234,7 @@ class FakeObject : public IDispatch {
     if (m_world.gone) return m_world.gone_code;
     if (RejectCall()) return RPC_E_CALL_REJECTED;
     ++m_world.calls;
+    if (m_world.on_call) m_world.on_call();
     if (flags & DISPATCH_PROPERTYPUT) ++m_world.puts;
     Accepted();
     return Call(member->name, flags, params, result, exception);
@@ -629,6 +630,21 @@ FakeItem FakeContact(std::wstring file_as,
   item.entry_id = L"00000000EID" + item.file_as;
   for (const auto& [field, number] : numbers) item.phones[static_cast<int>(field)] = number;
   return item;
+}
+
+void BuildContractProfile(FakeOutlook& outlook) {
+  FakeFolder work{L"Work"};
+  work.items.push_back(FakeContact(L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"},
+                                                         {PhoneField::Mobile, L"0370 123456"}}));
+  FakeItem team;
+  team.item_class = kOutlookDistributionListClass;
+  team.file_as = L"Team";
+  work.items.push_back(team);
+  FakeFolder clients{L"Clients"};
+  clients.items.push_back(FakeContact(L"Acme", {{PhoneField::Business, L"01232 123456"}}));
+  work.folders.push_back(clients);
+  outlook.folders.push_back(work);
+  outlook.folders.push_back(FakeFolder{L"Calendar", 1});
 }
 
 IDispatch* FakeOutlook::Application() {

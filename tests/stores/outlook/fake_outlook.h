@@ -6,6 +6,7 @@
 #include <oaidl.h>
 
 #include <array>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -81,6 +82,12 @@ struct FakeFolder {
 [[nodiscard]] FakeItem FakeContact(
     std::wstring file_as, std::initializer_list<std::pair<PhoneField, std::wstring>> numbers);
 
+class FakeOutlook;
+
+// The profile of the store contract: Work (Riverside Dental, a group, Acme in Clients below)
+// and a calendar folder.
+void BuildContractProfile(FakeOutlook& outlook);
+
 class FakeOutlook {
  public:
   FakeOutlook() = default;
@@ -107,6 +114,9 @@ class FakeOutlook {
   // Once Outlook has closed (see FakeItem::calls_before_gone), what every call returns.
   HRESULT gone_code = RPC_E_DISCONNECTED;
   bool gone = false;
+  // Called as each call is accepted, after `calls` counts it: a server process of the fake
+  // exits or stops answering here.
+  std::function<void()> on_call;
   std::vector<FakeFolder> folders;
 
   // What was done, over all objects.

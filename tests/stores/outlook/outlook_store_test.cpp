@@ -12,6 +12,7 @@
 #include "run/contact_run.h"
 #include "run/run_controller.h"
 #include "run/undo_record.h"
+#include "stores/outlook/call_watch.h"
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
 #include "tests/contacts/store_contract.h"
@@ -27,28 +28,14 @@ namespace {
 constexpr int kHome = static_cast<int>(PhoneField::Home);
 constexpr int kMobile = static_cast<int>(PhoneField::Mobile);
 
-// The profile of the store contract: Work (Riverside Dental, a group, Acme in Clients below)
-// and a calendar folder.
-void BuildContractProfile(FakeOutlook& outlook) {
-  FakeFolder work{L"Work"};
-  work.items.push_back(FakeContact(L"Riverside Dental", {{PhoneField::Home, L"0171 930 8890"},
-                                                         {PhoneField::Mobile, L"0370 123456"}}));
-  FakeItem team;
-  team.item_class = kOutlookDistributionListClass;
-  team.file_as = L"Team";
-  work.items.push_back(team);
-  FakeFolder clients{L"Clients"};
-  clients.items.push_back(FakeContact(L"Acme", {{PhoneField::Business, L"01232 123456"}}));
-  work.folders.push_back(clients);
-  outlook.folders.push_back(work);
-  outlook.folders.push_back(FakeFolder{L"Calendar", 1});
-}
-
 // Holds the fake's Application object and a store over it.
 struct OutlookProfile {
   OutlookProfile() : application(ComPtr<IDispatch>::Adopt(outlook.Application())) {}
   std::unique_ptr<ContactStore> Store(std::optional<unsigned long> busy_wait_ms = std::nullopt) {
-    return MakeOutlookStore(application.Get(), busy_wait_ms);
+    OutlookStoreOptions options;
+    options.application = application.Get();
+    options.busy_wait_ms = busy_wait_ms;
+    return MakeOutlookStore(std::move(options));
   }
 
   FakeOutlook outlook;
@@ -655,6 +642,36 @@ TEST(BusyServer, IsWaitedForInStepsUpToThirtySeconds) {
             static_cast<DWORD>(SERVERCALL_ISHANDLED));
   EXPECT_EQ(filter->MessagePending(nullptr, 0, PENDINGTYPE_TOPLEVEL),
             static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  filter->Release();
+}
+
+TEST(CallWatch, TellsOnceAWaitIsLongAndCancelsItOnceAsked) {
+  std::vector<std::string> told;
+  CallWatch watch([&](const std::string& line) { told.push_back(line); });
+  auto* filter = new BusyServerFilter(kRetryLimitMs, &watch);
+  watch.CallStarted();
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs - 1, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_TRUE(told.empty());
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs + 100, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_EQ(told, std::vector<std::string>{kWaitNotice});
+  CancelOutlookCall();
+  // A call that has hardly waited is left to finish.
+  EXPECT_EQ(filter->MessagePending(nullptr, 10, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs + 200, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_CANCELCALL));
+  watch.CallEnded();
+  filter->Release();
+}
+
+TEST(BusyServer, IsWaitedForNoLongerThanTheStoreWasToldTo) {
+  auto* filter = new BusyServerFilter(500);
+  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 400, SERVERCALL_REJECTED), kRetryStepMs);
+  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_REJECTED), static_cast<DWORD>(-1));
   filter->Release();
 }
 
