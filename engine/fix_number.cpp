@@ -111,6 +111,40 @@ bool HasTwoSpacesInARow(View<char> t) {
 }
 
 template <class C>
+bool HasDotOrTilde(View<C> t) {
+  for (C c : t) {
+    if (c == C('.') || c == C('~')) return true;
+  }
+  return false;
+}
+
+// Bytes are tested eight at a time, as above.
+template <>
+bool HasDotOrTilde(View<char> t) {
+  if (t.size() < 8) {
+    for (char c : t) {
+      if (c == '.' || c == '~') return true;
+    }
+    return false;
+  }
+  const auto has_one = [&t](std::size_t at) {
+    std::uint64_t word;
+    std::memcpy(&word, t.data() + at, sizeof word);
+    // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
+    // borrows into its own top bit when one is taken from it.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    const std::uint64_t dots = word ^ (kOnes * '.');
+    const std::uint64_t tildes = word ^ (kOnes * '~');
+    return ((((dots - kOnes) & ~dots) | ((tildes - kOnes) & ~tildes)) & kHigh) != 0;
+  };
+  for (std::size_t at = 0; at + 8 <= t.size(); at += 8) {
+    if (has_one(at)) return true;
+  }
+  return has_one(t.size() - 8);
+}
+
+template <class C>
 inline View<C> StripOuterBrackets(View<C> t) {
   if (t.size() >= 2 && t.front() == C('(') && t.back() == C(')')) return t.substr(1, t.size() - 2);
   return t;
@@ -378,14 +412,14 @@ AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
   const std::size_t area_start = Scan<IsNonDigit<C>>(t, 0);
   const std::size_t area_end = Scan<IsDigit<C>>(t, area_start);
   parts.area = Between(t, area_start, area_end);
-  const View<C> rest = From(t, area_end);
+  if (parts.area.empty() || area_end + 1 >= t.size()) return AreaSplit::NoLocal;
+  // The scan stops on the first digit, or on the last character when there is none.
+  const View<C> rest = t.substr(area_end);
+  const std::size_t local_start = Scan<IsNonDigit<C>>(rest, 0);
   // Text after the area code with no digit in it would be cut down to its last character
   // ('Ext. 4410 from any desk phone' to 'Ext. (4410) e'), so such a number is left untouched.
-  if (!parts.area.empty() && area_end + 1 < t.size() && !HasDigit(rest)) {
-    return AreaSplit::NoDigitAfter;
-  }
-  if (parts.area.empty() || area_end + 1 == t.size()) return AreaSplit::NoLocal;
-  parts.local = From(rest, Scan<IsNonDigit<C>>(rest, 0));
+  if (!IsDigit(rest[local_start])) return AreaSplit::NoDigitAfter;
+  parts.local = rest.substr(local_start);
   return AreaSplit::Found;
 }
 
@@ -529,6 +563,7 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   }
   // A full stop or tilde between two digits reads as a space.
   const View<C> local = parts.local;
+  if (!compact && !HasDotOrTilde(local)) return out.Take(Put(end, local));
   for (std::size_t k = 0; k < local.size(); ++k) {
     C c = local[k];
     if ((c == C('.') || c == C('~')) && k > 0 && k + 1 < local.size() && IsDigit(local[k - 1]) &&
