@@ -83,31 +83,36 @@ bool HasTwoSpacesInARow(View<C> t) {
   return false;
 }
 
+// What one pass over a text's bytes tells: whether all are ASCII, and whether two spaces may
+// stand together (true at least when they do).
+struct ByteFacts {
+  bool ascii;
+  bool two_spaces;
+};
+
 // Bytes are tested eight at a time: a number's length and spacing vary, so a loop that stops
 // at a byte's whim mispredicts its branches more than it spends on the bytes.
-template <>
-bool HasTwoSpacesInARow(View<char> t) {
-  if (t.size() < 8) {
-    for (std::size_t k = 1; k < t.size(); ++k) {
-      if (t[k] == ' ' && t[k - 1] == ' ') return true;
-    }
-    return false;
+ByteFacts ReadBytes(std::string_view text) {
+  if (text.size() < 8) {
+    return {IsAscii(text), HasTwoSpacesInARow(text)};
   }
-  const auto two_in_a_row = [&t](std::size_t at) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  std::uint64_t high = 0;
+  std::uint64_t pairs = 0;
+  const auto add = [&](std::size_t at) {
     std::uint64_t word;
-    std::memcpy(&word, t.data() + at, sizeof word);
+    std::memcpy(&word, text.data() + at, sizeof word);
+    high |= word;
     // The top bit of each byte that is a space: those bytes are zero after the exclusive or,
     // and only a zero byte has no bit that the addition or the or can carry into its top bit.
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
     const std::uint64_t x = word ^ 0x2020202020202020ULL;
     const std::uint64_t spaces = ~(((x & kLow7) + kLow7) | x | kLow7);
-    return (spaces & (spaces >> 8)) != 0;
+    pairs |= spaces & (spaces >> 8);
   };
   // Words overlap by one byte, so every pair of neighbours lies inside one of them.
-  for (std::size_t at = 0; at + 8 <= t.size(); at += 7) {
-    if (two_in_a_row(at)) return true;
-  }
-  return two_in_a_row(t.size() - 8);
+  for (std::size_t at = 0; at + 8 <= text.size(); at += 7) add(at);
+  add(text.size() - 8);
+  return {(high & ~kLow7) == 0, pairs != 0};
 }
 
 template <class C>
@@ -228,6 +233,30 @@ class Output {
   char* m_begin = m_fixed;
 };
 
+// Copies `n` bytes. The parts of a number are short, and for them two overlapping moves cost
+// less than a call to memcpy.
+inline char* CopyBytes(char* out, const char* from, std::size_t n) {
+  const auto move = [out, from, n]<class Word>(Word) {
+    Word head, tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+    std::memcpy(out, &head, sizeof head);
+    std::memcpy(out + n - sizeof tail, &tail, sizeof tail);
+  };
+  if (n > 16) {
+    std::memcpy(out, from, n);
+  } else if (n >= 8) {
+    move(std::uint64_t{});
+  } else if (n >= 4) {
+    move(std::uint32_t{});
+  } else if (n >= 2) {
+    move(std::uint16_t{});
+  } else if (n == 1) {
+    *out = *from;
+  }
+  return out + n;
+}
+
 template <class C>
 char* Put(char* end, C c) {
   if constexpr (sizeof(C) == 1) {
@@ -245,9 +274,7 @@ char* Put(char* end, C c) {
 template <class C>
 char* Put(char* end, View<C> v) {
   if constexpr (sizeof(C) == 1) {
-    if (v.empty()) return end;
-    std::memcpy(end, v.data(), v.size());
-    return end + v.size();
+    return CopyBytes(end, v.data(), v.size());
   } else {
     for (C c : v) end = Put(end, c);
     return end;
@@ -273,7 +300,11 @@ View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
   };
   const std::size_t pattern_length = row.pattern.size();
   C* const out = scratch.Take(pattern_length + 1 + local.size());
-  std::copy(row.pattern.begin(), row.pattern.end(), out);
+  if constexpr (sizeof(C) == 1) {
+    CopyBytes(out, row.pattern.data(), pattern_length);
+  } else {
+    std::copy(row.pattern.begin(), row.pattern.end(), out);
+  }
   std::size_t size = pattern_length;
   std::size_t i = 0;  // 1-based position of the last placeholder filled
   std::size_t j = 0;  // 1-based position of the last local character used
@@ -323,10 +354,10 @@ std::string Verbatim(View<C> text) {
 
 // Trims, collapses runs of spaces, applies the find-and-replace option and strips brackets.
 template <class C>
-View<C> Clean(View<C> number, View<C> find, View<C> replacement, bool replace_on,
+View<C> Clean(View<C> number, bool two_spaces, View<C> find, View<C> replacement, bool replace_on,
               Scratch<C>& scratch) {
   View<C> t = TrimSpaces(number);
-  if (HasTwoSpacesInARow(t)) {
+  if (two_spaces && HasTwoSpacesInARow(t)) {
     C* const collapsed = scratch.Take(t.size());
     std::size_t size = 0;
     for (C c : t) {
@@ -633,11 +664,12 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
                           IsValidUtf8(options.replacement);
   // Cleaning gives the same text on bytes as on code points: spaces are ASCII, and a search
   // text of well-formed UTF-8 matches only where its characters stand.
-  const bool ascii = IsAscii(number) && (!replace_on || IsAscii(options.replacement));
+  const ByteFacts facts = ReadBytes(number);
+  const bool ascii = facts.ascii && (!replace_on || IsAscii(options.replacement));
   if (ascii || IsValidUtf8(number)) {
     Scratch<char> scratch;
-    const std::string_view cleaned =
-        Clean<char>(number, options.find, options.replacement, replace_on, scratch);
+    const std::string_view cleaned = Clean<char>(number, facts.two_spaces, options.find,
+                                                 options.replacement, replace_on, scratch);
     if (ascii || ReadsAsBytes(cleaned)) return Convert<char>(number, cleaned, options, scratch);
   }
   Scratch<char32_t> scratch;
@@ -647,8 +679,8 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
       !(Decode(options.find, scratch, find) && Decode(options.replacement, scratch, replacement))) {
     return std::string(number);
   }
-  return Convert<char32_t>(text, Clean<char32_t>(text, find, replacement, replace_on, scratch),
-                           options, scratch);
+  return Convert<char32_t>(
+      text, Clean<char32_t>(text, true, find, replacement, replace_on, scratch), options, scratch);
 }
 
 std::string StripSpace(std::string_view text) {
