@@ -123,30 +123,37 @@ bool HasDotOrTilde(View<C> t) {
   return false;
 }
 
-// Bytes are tested eight at a time, as above.
+// True when a byte of the word at `at` is a full stop or a tilde.
+template <class Word>
+bool WordHasDotOrTilde(const char* at) {
+  Word word;
+  std::memcpy(&word, at, sizeof word);
+  // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
+  // borrows into its own top bit when one is taken from it.
+  constexpr Word kOnes = static_cast<Word>(0x0101010101010101ULL);
+  constexpr Word kHigh = static_cast<Word>(0x8080808080808080ULL);
+  const Word dots = word ^ static_cast<Word>(kOnes * '.');
+  const Word tildes = word ^ static_cast<Word>(kOnes * '~');
+  return ((((dots - kOnes) & ~dots) | ((tildes - kOnes) & ~tildes)) & kHigh) != 0;
+}
+
+// Bytes are tested four or eight at a time, as above; the last word overlaps the one before.
 template <>
 bool HasDotOrTilde(View<char> t) {
-  if (t.size() < 8) {
+  if (t.size() < 4) {
     for (char c : t) {
       if (c == '.' || c == '~') return true;
     }
     return false;
   }
-  const auto has_one = [&t](std::size_t at) {
-    std::uint64_t word;
-    std::memcpy(&word, t.data() + at, sizeof word);
-    // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
-    // borrows into its own top bit when one is taken from it.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-    const std::uint64_t dots = word ^ (kOnes * '.');
-    const std::uint64_t tildes = word ^ (kOnes * '~');
-    return ((((dots - kOnes) & ~dots) | ((tildes - kOnes) & ~tildes)) & kHigh) != 0;
-  };
-  for (std::size_t at = 0; at + 8 <= t.size(); at += 8) {
-    if (has_one(at)) return true;
+  if (t.size() < 8) {
+    return WordHasDotOrTilde<std::uint32_t>(t.data()) ||
+           WordHasDotOrTilde<std::uint32_t>(t.data() + t.size() - 4);
   }
-  return has_one(t.size() - 8);
+  for (std::size_t at = 0; at + 8 <= t.size(); at += 8) {
+    if (WordHasDotOrTilde<std::uint64_t>(t.data() + at)) return true;
+  }
+  return WordHasDotOrTilde<std::uint64_t>(t.data() + t.size() - 8);
 }
 
 template <class C>
@@ -292,12 +299,14 @@ char* PutWithoutSpaces(char* end, View<C> v) {
 // Rebuilds the local part on the new code's pattern: each "X" takes the next digit.
 template <class C>
 View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
-  const bool lead = row.lead_digit != '\0' && local.size() == 5;
-  const std::size_t length = local.size() + (lead ? 1 : 0);
-  const auto at = [&](std::size_t k) -> C {  // 0-based, lead digit included
-    if (!lead) return local[k];
-    return k == 0 ? C(row.lead_digit) : local[k - 1];
-  };
+  View<C> from = local;
+  if (row.lead_digit != '\0' && local.size() == 5) {
+    C* const led = scratch.Take(local.size() + 1);
+    led[0] = C(row.lead_digit);
+    std::copy(local.begin(), local.end(), led + 1);
+    from = View<C>(led, local.size() + 1);
+  }
+  const std::size_t length = from.size();
   const std::size_t pattern_length = row.pattern.size();
   C* const out = scratch.Take(pattern_length + 1 + local.size());
   if constexpr (sizeof(C) == 1) {
@@ -313,13 +322,13 @@ View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
     while (out[i - 1] != C('X') && i < pattern_length) ++i;
     ++j;
     // With no digit left this lands on the last character, which is used whatever it is.
-    while (!IsDigit(at(j - 1)) && j < length) ++j;
-    out[i - 1] = at(j - 1);
+    while (!IsDigit(from[j - 1]) && j < length) ++j;
+    out[i - 1] = from[j - 1];
     if (j >= length || i >= pattern_length) break;
   }
   if (j < length) {
     out[size++] = C(' ');
-    const View<C> rest = TrimSpaces(From(local, lead ? j - 1 : j));
+    const View<C> rest = TrimSpaces(From(from, j));
     std::copy(rest.begin(), rest.end(), out + size);
     size += rest.size();
   }
@@ -388,7 +397,7 @@ View<C> Clean(View<C> number, bool two_spaces, View<C> find, View<C> replacement
 
 template <class C>
 View<C> RepairAccessCode(View<C> t, Scratch<C>& scratch) {
-  if (!StartsWithAscii(t, "(00)")) return t;
+  if (t.empty() || t[0] != C('(') || !StartsWithAscii(t, "(00)")) return t;
   C* const repaired = scratch.Take(t.size() - 1);
   std::copy(t.begin(), t.begin() + 3, repaired);
   std::copy(t.begin() + 4, t.end(), repaired + 3);
@@ -408,7 +417,7 @@ View<C> TakeLabel(View<C> t, Parts<C>& parts) {
 
 template <class C>
 View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
-  if (!StartsWithAscii(t, "(00")) return t;
+  if (t.empty() || t[0] != C('(') || !StartsWithAscii(t, "(00")) return t;
   const std::size_t p = Scan<IsSeparator<C>>(t, 3);
   const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
   const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
