@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -45,6 +46,27 @@ bool IsLabelEnd(C c) {
 template <auto in_class, class C>
 inline std::size_t Scan(View<C> t, std::size_t k) {
   while (k + 1 < t.size() && in_class(t[k])) ++k;
+  return k;
+}
+
+// The position of the first digit of `t`, or its length when it has none. A label runs for
+// several characters, so bytes are tested eight at a time.
+template <class C>
+inline std::size_t FirstDigit(View<C> t) {
+  std::size_t k = 0;
+  if constexpr (sizeof(C) == 1 && std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    for (; k + 8 <= t.size() && !IsDigit(t[k]); k += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, t.data() + k, sizeof word);
+      // The top bit of each digit, from the low seven bits so that no sum carries over.
+      const std::uint64_t low7 = word & ~kHigh;
+      const std::uint64_t digits =
+          (low7 + 0x5050505050505050ULL) & ~(low7 + 0x4646464646464646ULL) & ~word & kHigh;
+      if (digits != 0) return k + static_cast<std::size_t>(std::countr_zero(digits)) / 8;
+    }
+  }
+  while (k < t.size() && !IsDigit(t[k])) ++k;
   return k;
 }
 
@@ -406,8 +428,7 @@ View<C> RepairAccessCode(View<C> t, Scratch<C>& scratch) {
 // The label is whatever stands before the first digit, less one label-end character.
 template <class C>
 View<C> TakeLabel(View<C> t, Parts<C>& parts) {
-  std::size_t count = 0;
-  while (count < t.size() && !IsDigit(t[count])) ++count;
+  std::size_t count = FirstDigit(t);
   if (count > 0 && IsLabelEnd(t[count - 1])) --count;
   parts.has_label = count > 0;
   if (!parts.has_label) return t;
@@ -659,9 +680,7 @@ bool Decode(std::string_view text, Scratch<char32_t>& scratch, std::u32string_vi
 // "Tél. 0171 930 8890". That text only ever goes whole into the label and the rest is ASCII,
 // so reading its bytes as characters gives the same result as decoding it.
 bool ReadsAsBytes(std::string_view cleaned) {
-  std::size_t first_digit = 0;
-  while (first_digit < cleaned.size() && !IsDigit(cleaned[first_digit])) ++first_digit;
-  return IsAscii(cleaned.substr(first_digit));
+  return IsAscii(cleaned.substr(FirstDigit(cleaned)));
 }
 
 }  // namespace
