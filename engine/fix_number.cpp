@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <type_traits>
 #include <vector>
 
+#include "engine/byte_words.h"
 #include "engine/code_table.h"
 #include "engine/utf8.h"
 
@@ -49,25 +49,16 @@ inline std::size_t Scan(View<C> t, std::size_t k) {
   return k;
 }
 
-// The position of the first digit of `t`, or its length when it has none. A label runs for
-// several characters, so bytes are tested eight at a time.
+// The position of the first digit of `t`, or its length when it has none.
 template <class C>
 inline std::size_t FirstDigit(View<C> t) {
-  std::size_t k = 0;
-  if constexpr (sizeof(C) == 1 && std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-    for (; k + 8 <= t.size() && !IsDigit(t[k]); k += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, t.data() + k, sizeof word);
-      // The top bit of each digit, from the low seven bits so that no sum carries over.
-      const std::uint64_t low7 = word & ~kHigh;
-      const std::uint64_t digits =
-          (low7 + 0x5050505050505050ULL) & ~(low7 + 0x4646464646464646ULL) & ~word & kHigh;
-      if (digits != 0) return k + static_cast<std::size_t>(std::countr_zero(digits)) / 8;
-    }
+  if constexpr (sizeof(C) == 1) {
+    return FindFirstDigit(t);
+  } else {
+    std::size_t k = 0;
+    while (k < t.size() && !IsDigit(t[k])) ++k;
+    return k;
   }
-  while (k < t.size() && !IsDigit(t[k])) ++k;
-  return k;
 }
 
 template <class C>
@@ -105,38 +96,6 @@ bool HasTwoSpacesInARow(View<C> t) {
   return false;
 }
 
-// What one pass over a text's bytes tells: whether all are ASCII, and whether two spaces may
-// stand together (true at least when they do).
-struct ByteFacts {
-  bool ascii;
-  bool two_spaces;
-};
-
-// Bytes are tested eight at a time: a number's length and spacing vary, so a loop that stops
-// at a byte's whim mispredicts its branches more than it spends on the bytes.
-ByteFacts ReadBytes(std::string_view text) {
-  if (text.size() < 8) {
-    return {IsAscii(text), HasTwoSpacesInARow(text)};
-  }
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  std::uint64_t high = 0;
-  std::uint64_t pairs = 0;
-  const auto add = [&](std::size_t at) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + at, sizeof word);
-    high |= word;
-    // The top bit of each byte that is a space: those bytes are zero after the exclusive or,
-    // and only a zero byte has no bit that the addition or the or can carry into its top bit.
-    const std::uint64_t x = word ^ 0x2020202020202020ULL;
-    const std::uint64_t spaces = ~(((x & kLow7) + kLow7) | x | kLow7);
-    pairs |= spaces & (spaces >> 8);
-  };
-  // Words overlap by one byte, so every pair of neighbours lies inside one of them.
-  for (std::size_t at = 0; at + 8 <= text.size(); at += 7) add(at);
-  add(text.size() - 8);
-  return {(high & ~kLow7) == 0, pairs != 0};
-}
-
 template <class C>
 bool HasDotOrTilde(View<C> t) {
   for (C c : t) {
@@ -145,37 +104,9 @@ bool HasDotOrTilde(View<C> t) {
   return false;
 }
 
-// True when a byte of the word at `at` is a full stop or a tilde.
-template <class Word>
-bool WordHasDotOrTilde(const char* at) {
-  Word word;
-  std::memcpy(&word, at, sizeof word);
-  // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
-  // borrows into its own top bit when one is taken from it.
-  constexpr Word kOnes = static_cast<Word>(0x0101010101010101ULL);
-  constexpr Word kHigh = static_cast<Word>(0x8080808080808080ULL);
-  const Word dots = word ^ static_cast<Word>(kOnes * '.');
-  const Word tildes = word ^ static_cast<Word>(kOnes * '~');
-  return ((((dots - kOnes) & ~dots) | ((tildes - kOnes) & ~tildes)) & kHigh) != 0;
-}
-
-// Bytes are tested four or eight at a time, as above; the last word overlaps the one before.
 template <>
 bool HasDotOrTilde(View<char> t) {
-  if (t.size() < 4) {
-    for (char c : t) {
-      if (c == '.' || c == '~') return true;
-    }
-    return false;
-  }
-  if (t.size() < 8) {
-    return WordHasDotOrTilde<std::uint32_t>(t.data()) ||
-           WordHasDotOrTilde<std::uint32_t>(t.data() + t.size() - 4);
-  }
-  for (std::size_t at = 0; at + 8 <= t.size(); at += 8) {
-    if (WordHasDotOrTilde<std::uint64_t>(t.data() + at)) return true;
-  }
-  return WordHasDotOrTilde<std::uint64_t>(t.data() + t.size() - 8);
+  return HasFullStopOrTilde(t);
 }
 
 template <class C>
@@ -261,30 +192,6 @@ class Output {
   std::string m_long;
   char* m_begin = m_fixed;
 };
-
-// Copies `n` bytes. The parts of a number are short, and for them two overlapping moves cost
-// less than a call to memcpy.
-inline char* CopyBytes(char* out, const char* from, std::size_t n) {
-  const auto move = [out, from, n]<class Word>(Word) {
-    Word head, tail;
-    std::memcpy(&head, from, sizeof head);
-    std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
-    std::memcpy(out, &head, sizeof head);
-    std::memcpy(out + n - sizeof tail, &tail, sizeof tail);
-  };
-  if (n > 16) {
-    std::memcpy(out, from, n);
-  } else if (n >= 8) {
-    move(std::uint64_t{});
-  } else if (n >= 4) {
-    move(std::uint32_t{});
-  } else if (n >= 2) {
-    move(std::uint16_t{});
-  } else if (n == 1) {
-    *out = *from;
-  }
-  return out + n;
-}
 
 template <class C>
 char* Put(char* end, C c) {
