@@ -1,7 +1,9 @@
 #include "engine/code_table.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace dialmend {
 namespace {
@@ -95,19 +97,34 @@ constexpr std::array<CodeChange, 80> kRows{{
     {"0976", "07976", "XXXXXX", '\0'},
 }};
 
-// Length and value in one number, so "020" and "0020" stay apart; codes have at most 6 digits.
-constexpr std::uint32_t KeyOf(std::size_t length, std::uint32_t value) {
-  return static_cast<std::uint32_t>(length) << 20 | value;
-}
-
-constexpr std::uint32_t Key(std::string_view digits) {
+// The bytes of a code of 3 to 6 characters in one number: its first four and its last four
+// (three bytes for a code of three), which together hold every byte of it. The row's length is
+// compared apart, so "0207" and a longer code sharing those bytes stay apart.
+constexpr std::uint32_t Bytes(const char* at, std::size_t count) {
   std::uint32_t value = 0;
-  for (char c : digits) value = value * 10 + static_cast<std::uint32_t>(c - '0');
-  return KeyOf(digits.size(), value);
+  for (std::size_t k = count; k > 0; --k) {
+    value = value << 8 | static_cast<unsigned char>(at[k - 1]);
+  }
+  return value;
 }
 
-constexpr std::array<std::uint32_t, kRows.size()> kKeys = [] {
-  std::array<std::uint32_t, kRows.size()> keys{};
+constexpr std::uint64_t Key(std::string_view code) {
+  if (code.size() == 3) return Bytes(code.data(), 3);
+  return std::uint64_t{Bytes(code.data(), 4)} << 32 | Bytes(code.data() + code.size() - 4, 4);
+}
+
+// As Key, with two loads instead of a loop where the machine's byte order allows.
+std::uint64_t KeyAtRunTime(std::string_view code) {
+  if constexpr (std::endian::native != std::endian::little) return Key(code);
+  if (code.size() == 3) return Key(code);
+  std::uint32_t head, tail;
+  std::memcpy(&head, code.data(), sizeof head);
+  std::memcpy(&tail, code.data() + code.size() - 4, sizeof tail);
+  return std::uint64_t{head} << 32 | tail;
+}
+
+constexpr std::array<std::uint64_t, kRows.size()> kKeys = [] {
+  std::array<std::uint64_t, kRows.size()> keys{};
   for (std::size_t i = 0; i < kRows.size(); ++i) keys[i] = Key(kRows[i].old_code);
   return keys;
 }();
@@ -116,22 +133,25 @@ constexpr std::array<std::uint32_t, kRows.size()> kKeys = [] {
 // compile time, so that the 80 keys land in 80 different slots of the table.
 constexpr int kSlotBits = 10;
 
-constexpr std::size_t Slot(std::uint32_t key, std::uint32_t multiplier) {
-  return (key * multiplier) >> (32 - kSlotBits);
+constexpr std::size_t Slot(std::uint64_t key, std::uint64_t multiplier) {
+  return static_cast<std::size_t>((key * multiplier) >> (64 - kSlotBits));
 }
 
-constexpr bool SpreadsEveryKey(std::uint32_t multiplier) {
+constexpr bool SpreadsEveryKey(std::uint64_t multiplier) {
   std::array<bool, 1u << kSlotBits> taken{};
-  for (std::uint32_t key : kKeys) {
+  for (std::uint64_t key : kKeys) {
     if (taken[Slot(key, multiplier)]) return false;
     taken[Slot(key, multiplier)] = true;
   }
   return true;
 }
 
-constexpr std::uint32_t kMultiplier = [] {
-  std::uint32_t multiplier = 2654435761u;  // Knuth's; if it ever clashes, odd pseudo-random ones
-  while (!SpreadsEveryKey(multiplier)) multiplier = (multiplier * 1664525u + 1013904223u) | 1u;
+constexpr std::uint64_t kMultiplier = [] {
+  // The golden ratio; if it ever clashes, odd pseudo-random ones.
+  std::uint64_t multiplier = 0x9E3779B97F4A7C15ULL;
+  while (!SpreadsEveryKey(multiplier)) {
+    multiplier = (multiplier * 6364136223846793005ULL + 1442695040888963407ULL) | 1u;
+  }
   return multiplier;
 }();
 
@@ -152,14 +172,11 @@ std::span<const CodeChange> CodeChanges() noexcept {
 
 const CodeChange* FindCodeChange(std::string_view area_code) noexcept {
   if (area_code.size() < 3 || area_code.size() > 6 || area_code[0] != '0') return nullptr;
-  std::uint32_t value = 0;
-  for (char c : area_code) {
-    if (c < '0' || c > '9') return nullptr;
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-  }
-  const std::uint32_t key = KeyOf(area_code.size(), value);
+  const std::uint64_t key = KeyAtRunTime(area_code);
   const std::size_t slot = kSlots[Slot(key, kMultiplier)];
-  if (slot == 0 || kKeys[slot - 1] != key) return nullptr;
+  if (slot == 0 || kKeys[slot - 1] != key || kRows[slot - 1].old_code.size() != area_code.size()) {
+    return nullptr;
+  }
   return &kRows[slot - 1];
 }
 

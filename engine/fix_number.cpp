@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "engine/byte_words.h"
 #include "engine/code_table.h"
 #include "engine/utf8.h"
 
@@ -48,6 +49,18 @@ inline std::size_t Scan(View<C> t, std::size_t k) {
   return k;
 }
 
+// The position of the first digit of `t`, or its length when it has none.
+template <class C>
+inline std::size_t FirstDigit(View<C> t) {
+  if constexpr (sizeof(C) == 1) {
+    return FindFirstDigit(t);
+  } else {
+    std::size_t k = 0;
+    while (k < t.size() && !IsDigit(t[k])) ++k;
+    return k;
+  }
+}
+
 template <class C>
 bool HasDigit(View<C> t) {
   for (C c : t) {
@@ -83,31 +96,17 @@ bool HasTwoSpacesInARow(View<C> t) {
   return false;
 }
 
-// Bytes are tested eight at a time: a number's length and spacing vary, so a loop that stops
-// at a byte's whim mispredicts its branches more than it spends on the bytes.
+template <class C>
+bool HasDotOrTilde(View<C> t) {
+  for (C c : t) {
+    if (c == C('.') || c == C('~')) return true;
+  }
+  return false;
+}
+
 template <>
-bool HasTwoSpacesInARow(View<char> t) {
-  if (t.size() < 8) {
-    for (std::size_t k = 1; k < t.size(); ++k) {
-      if (t[k] == ' ' && t[k - 1] == ' ') return true;
-    }
-    return false;
-  }
-  const auto two_in_a_row = [&t](std::size_t at) {
-    std::uint64_t word;
-    std::memcpy(&word, t.data() + at, sizeof word);
-    // The top bit of each byte that is a space: those bytes are zero after the exclusive or,
-    // and only a zero byte has no bit that the addition or the or can carry into its top bit.
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-    const std::uint64_t x = word ^ 0x2020202020202020ULL;
-    const std::uint64_t spaces = ~(((x & kLow7) + kLow7) | x | kLow7);
-    return (spaces & (spaces >> 8)) != 0;
-  };
-  // Words overlap by one byte, so every pair of neighbours lies inside one of them.
-  for (std::size_t at = 0; at + 8 <= t.size(); at += 7) {
-    if (two_in_a_row(at)) return true;
-  }
-  return two_in_a_row(t.size() - 8);
+bool HasDotOrTilde(View<char> t) {
+  return HasFullStopOrTilde(t);
 }
 
 template <class C>
@@ -211,9 +210,7 @@ char* Put(char* end, C c) {
 template <class C>
 char* Put(char* end, View<C> v) {
   if constexpr (sizeof(C) == 1) {
-    if (v.empty()) return end;
-    std::memcpy(end, v.data(), v.size());
-    return end + v.size();
+    return CopyBytes(end, v.data(), v.size());
   } else {
     for (C c : v) end = Put(end, c);
     return end;
@@ -231,15 +228,21 @@ char* PutWithoutSpaces(char* end, View<C> v) {
 // Rebuilds the local part on the new code's pattern: each "X" takes the next digit.
 template <class C>
 View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
-  const bool lead = row.lead_digit != '\0' && local.size() == 5;
-  const std::size_t length = local.size() + (lead ? 1 : 0);
-  const auto at = [&](std::size_t k) -> C {  // 0-based, lead digit included
-    if (!lead) return local[k];
-    return k == 0 ? C(row.lead_digit) : local[k - 1];
-  };
+  View<C> from = local;
+  if (row.lead_digit != '\0' && local.size() == 5) {
+    C* const led = scratch.Take(local.size() + 1);
+    led[0] = C(row.lead_digit);
+    std::copy(local.begin(), local.end(), led + 1);
+    from = View<C>(led, local.size() + 1);
+  }
+  const std::size_t length = from.size();
   const std::size_t pattern_length = row.pattern.size();
   C* const out = scratch.Take(pattern_length + 1 + local.size());
-  std::copy(row.pattern.begin(), row.pattern.end(), out);
+  if constexpr (sizeof(C) == 1) {
+    CopyBytes(out, row.pattern.data(), pattern_length);
+  } else {
+    std::copy(row.pattern.begin(), row.pattern.end(), out);
+  }
   std::size_t size = pattern_length;
   std::size_t i = 0;  // 1-based position of the last placeholder filled
   std::size_t j = 0;  // 1-based position of the last local character used
@@ -248,13 +251,13 @@ View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
     while (out[i - 1] != C('X') && i < pattern_length) ++i;
     ++j;
     // With no digit left this lands on the last character, which is used whatever it is.
-    while (!IsDigit(at(j - 1)) && j < length) ++j;
-    out[i - 1] = at(j - 1);
+    while (!IsDigit(from[j - 1]) && j < length) ++j;
+    out[i - 1] = from[j - 1];
     if (j >= length || i >= pattern_length) break;
   }
   if (j < length) {
     out[size++] = C(' ');
-    const View<C> rest = TrimSpaces(From(local, lead ? j - 1 : j));
+    const View<C> rest = TrimSpaces(From(from, j));
     std::copy(rest.begin(), rest.end(), out + size);
     size += rest.size();
   }
@@ -289,10 +292,10 @@ std::string Verbatim(View<C> text) {
 
 // Trims, collapses runs of spaces, applies the find-and-replace option and strips brackets.
 template <class C>
-View<C> Clean(View<C> number, View<C> find, View<C> replacement, bool replace_on,
+View<C> Clean(View<C> number, bool two_spaces, View<C> find, View<C> replacement, bool replace_on,
               Scratch<C>& scratch) {
   View<C> t = TrimSpaces(number);
-  if (HasTwoSpacesInARow(t)) {
+  if (two_spaces && HasTwoSpacesInARow(t)) {
     C* const collapsed = scratch.Take(t.size());
     std::size_t size = 0;
     for (C c : t) {
@@ -323,7 +326,7 @@ View<C> Clean(View<C> number, View<C> find, View<C> replacement, bool replace_on
 
 template <class C>
 View<C> RepairAccessCode(View<C> t, Scratch<C>& scratch) {
-  if (!StartsWithAscii(t, "(00)")) return t;
+  if (t.empty() || t[0] != C('(') || !StartsWithAscii(t, "(00)")) return t;
   C* const repaired = scratch.Take(t.size() - 1);
   std::copy(t.begin(), t.begin() + 3, repaired);
   std::copy(t.begin() + 4, t.end(), repaired + 3);
@@ -332,8 +335,7 @@ View<C> RepairAccessCode(View<C> t, Scratch<C>& scratch) {
 // The label is whatever stands before the first digit, less one label-end character.
 template <class C>
 View<C> TakeLabel(View<C> t, Parts<C>& parts) {
-  std::size_t count = 0;
-  while (count < t.size() && !IsDigit(t[count])) ++count;
+  std::size_t count = FirstDigit(t);
   if (count > 0 && IsLabelEnd(t[count - 1])) --count;
   parts.has_label = count > 0;
   if (!parts.has_label) return t;
@@ -343,7 +345,7 @@ View<C> TakeLabel(View<C> t, Parts<C>& parts) {
 
 template <class C>
 View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
-  if (!StartsWithAscii(t, "(00")) return t;
+  if (t.empty() || t[0] != C('(') || !StartsWithAscii(t, "(00")) return t;
   const std::size_t p = Scan<IsSeparator<C>>(t, 3);
   const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
   const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
@@ -378,14 +380,14 @@ AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
   const std::size_t area_start = Scan<IsNonDigit<C>>(t, 0);
   const std::size_t area_end = Scan<IsDigit<C>>(t, area_start);
   parts.area = Between(t, area_start, area_end);
-  const View<C> rest = From(t, area_end);
+  if (parts.area.empty() || area_end + 1 >= t.size()) return AreaSplit::NoLocal;
+  // The scan stops on the first digit, or on the last character when there is none.
+  const View<C> rest = t.substr(area_end);
+  const std::size_t local_start = Scan<IsNonDigit<C>>(rest, 0);
   // Text after the area code with no digit in it would be cut down to its last character
   // ('Ext. 4410 from any desk phone' to 'Ext. (4410) e'), so such a number is left untouched.
-  if (!parts.area.empty() && area_end + 1 < t.size() && !HasDigit(rest)) {
-    return AreaSplit::NoDigitAfter;
-  }
-  if (parts.area.empty() || area_end + 1 == t.size()) return AreaSplit::NoLocal;
-  parts.local = From(rest, Scan<IsNonDigit<C>>(rest, 0));
+  if (!IsDigit(rest[local_start])) return AreaSplit::NoDigitAfter;
+  parts.local = rest.substr(local_start);
   return AreaSplit::Found;
 }
 
@@ -529,6 +531,7 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   }
   // A full stop or tilde between two digits reads as a space.
   const View<C> local = parts.local;
+  if (!compact && !HasDotOrTilde(local)) return out.Take(Put(end, local));
   for (std::size_t k = 0; k < local.size(); ++k) {
     C c = local[k];
     if ((c == C('.') || c == C('~')) && k > 0 && k + 1 < local.size() && IsDigit(local[k - 1]) &&
@@ -584,9 +587,7 @@ bool Decode(std::string_view text, Scratch<char32_t>& scratch, std::u32string_vi
 // "Tél. 0171 930 8890". That text only ever goes whole into the label and the rest is ASCII,
 // so reading its bytes as characters gives the same result as decoding it.
 bool ReadsAsBytes(std::string_view cleaned) {
-  std::size_t first_digit = 0;
-  while (first_digit < cleaned.size() && !IsDigit(cleaned[first_digit])) ++first_digit;
-  return IsAscii(cleaned.substr(first_digit));
+  return IsAscii(cleaned.substr(FirstDigit(cleaned)));
 }
 
 }  // namespace
@@ -598,11 +599,12 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
                           IsValidUtf8(options.replacement);
   // Cleaning gives the same text on bytes as on code points: spaces are ASCII, and a search
   // text of well-formed UTF-8 matches only where its characters stand.
-  const bool ascii = IsAscii(number) && (!replace_on || IsAscii(options.replacement));
+  const ByteFacts facts = ReadBytes(number);
+  const bool ascii = facts.ascii && (!replace_on || IsAscii(options.replacement));
   if (ascii || IsValidUtf8(number)) {
     Scratch<char> scratch;
-    const std::string_view cleaned =
-        Clean<char>(number, options.find, options.replacement, replace_on, scratch);
+    const std::string_view cleaned = Clean<char>(number, facts.two_spaces, options.find,
+                                                 options.replacement, replace_on, scratch);
     if (ascii || ReadsAsBytes(cleaned)) return Convert<char>(number, cleaned, options, scratch);
   }
   Scratch<char32_t> scratch;
@@ -612,8 +614,8 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
       !(Decode(options.find, scratch, find) && Decode(options.replacement, scratch, replacement))) {
     return std::string(number);
   }
-  return Convert<char32_t>(text, Clean<char32_t>(text, find, replacement, replace_on, scratch),
-                           options, scratch);
+  return Convert<char32_t>(
+      text, Clean<char32_t>(text, true, find, replacement, replace_on, scratch), options, scratch);
 }
 
 std::string StripSpace(std::string_view text) {

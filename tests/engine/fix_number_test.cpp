@@ -292,6 +292,32 @@ TEST(FixNumber, CollapsesARunOfSpacesWhereverItStands) {
   }
 }
 
+// The end of a label is found eight bytes at a time; it is found at every offset, and after a
+// character that is not ASCII.
+TEST(FixNumber, EndsALabelAtEveryLength) {
+  for (std::size_t length = 1; length <= 20; ++length) {
+    const std::string label(length, 'L');
+    EXPECT_EQ(FixNumber(label + " 0171 930 8890", {}), label + " (020) 7930 8890") << length;
+    EXPECT_EQ(FixNumber(label + "+", {}), label + " +") << length;
+    EXPECT_EQ(FixNumber("T\xc3\xa9" + label + " 0171 930 8890", {}),
+              "T\xc3\xa9" + label + " (020) 7930 8890")
+        << length;
+  }
+}
+
+// A local part without a full stop or tilde is copied whole, found four or eight bytes at a
+// time; one between two digits reads as a space at every offset, one elsewhere stays.
+TEST(FixNumber, SpacesAFullStopOrTildeAtEveryOffset) {
+  for (std::size_t digits = 1; digits <= 12; ++digits) {
+    const std::string head = std::string("123456789012").substr(0, digits);
+    for (const char mark : {'.', '~'}) {
+      EXPECT_EQ(FixNumber("0121 " + head + mark + "4", {}), "(0121) " + head + " 4") << head;
+      EXPECT_EQ(FixNumber("0121 " + head + mark, {}), "(0121) " + head + mark) << head;
+      EXPECT_EQ(FixNumber("0121 " + head + mark + "x", {}), "(0121) " + head + mark + "x") << head;
+    }
+  }
+}
+
 TEST(StripSpace, RemovesOnlySpaces) {
   EXPECT_EQ(StripSpace(" +44 (20)\t7930-8890 "), "+44(20)\t7930-8890");
   EXPECT_EQ(StripSpace(""), "");

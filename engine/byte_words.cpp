@@ -1,0 +1,73 @@
+#include "engine/byte_words.h"
+
+namespace dialmend {
+namespace {
+
+std::uint64_t Word(const char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// True when a byte of the word at `at` is a full stop or a tilde.
+template <class Word>
+bool WordHasFullStopOrTilde(const char* at) {
+  Word word;
+  std::memcpy(&word, at, sizeof word);
+  // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
+  // borrows into its own top bit when one is taken from it.
+  constexpr Word kOnes = static_cast<Word>(0x0101010101010101ULL);
+  constexpr Word kHigh = static_cast<Word>(0x8080808080808080ULL);
+  const Word dots = word ^ static_cast<Word>(kOnes * '.');
+  const Word tildes = word ^ static_cast<Word>(kOnes * '~');
+  return ((((dots - kOnes) & ~dots) | ((tildes - kOnes) & ~tildes)) & kHigh) != 0;
+}
+
+}  // namespace
+
+ByteFacts ReadBytes(std::string_view text) noexcept {
+  if (text.size() < 8) {
+    ByteFacts facts{true, false};
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      if (static_cast<unsigned char>(text[k]) >= 0x80) facts.ascii = false;
+      if (k > 0 && text[k] == ' ' && text[k - 1] == ' ') facts.two_spaces = true;
+    }
+    return facts;
+  }
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  std::uint64_t high = 0;
+  std::uint64_t pairs = 0;
+  const auto add = [&](std::size_t at) {
+    const std::uint64_t word = Word(text.data() + at);
+    high |= word;
+    // The top bit of each byte that is a space: those bytes are zero after the exclusive or,
+    // and only a zero byte has no bit that the addition or the or can carry into its top bit.
+    const std::uint64_t x = word ^ 0x2020202020202020ULL;
+    const std::uint64_t spaces = ~(((x & kLow7) + kLow7) | x | kLow7);
+    pairs |= spaces & (spaces >> 8);
+  };
+  // Words overlap by one byte, so every pair of neighbours lies inside one of them.
+  for (std::size_t at = 0; at + 8 <= text.size(); at += 7) add(at);
+  add(text.size() - 8);
+  return {(high & ~kLow7) == 0, pairs != 0};
+}
+
+bool HasFullStopOrTilde(std::string_view text) noexcept {
+  if (text.size() < 4) {
+    for (char c : text) {
+      if (c == '.' || c == '~') return true;
+    }
+    return false;
+  }
+  // The last word overlaps the one before.
+  if (text.size() < 8) {
+    return WordHasFullStopOrTilde<std::uint32_t>(text.data()) ||
+           WordHasFullStopOrTilde<std::uint32_t>(text.data() + text.size() - 4);
+  }
+  for (std::size_t at = 0; at + 8 <= text.size(); at += 8) {
+    if (WordHasFullStopOrTilde<std::uint64_t>(text.data() + at)) return true;
+  }
+  return WordHasFullStopOrTilde<std::uint64_t>(text.data() + text.size() - 8);
+}
+
+}  // namespace dialmend

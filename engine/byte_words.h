@@ -1,0 +1,71 @@
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace dialmend {
+
+// Tests on the bytes of a text, eight or four at a time: a number's parts vary in length, and a
+// loop that stops at a byte's whim mispredicts its branches more than it spends on the bytes.
+
+// What one pass over a text's bytes tells.
+struct ByteFacts {
+  bool ascii;       // every byte is below 0x80
+  bool two_spaces;  // two spaces may stand together; true at least when they do
+};
+
+// Reads every byte of `text` once.
+[[nodiscard]] ByteFacts ReadBytes(std::string_view text) noexcept;
+
+// True when `text` holds a full stop or a tilde.
+[[nodiscard]] bool HasFullStopOrTilde(std::string_view text) noexcept;
+
+// The position of the first ASCII digit of `text`, or its length when it has none. Inline, as
+// the converter calls it for every number.
+[[nodiscard]] inline std::size_t FindFirstDigit(std::string_view text) noexcept {
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t k = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    for (; k + 8 <= text.size() && !is_digit(text[k]); k += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + k, sizeof word);
+      // The top bit of each digit, from the low seven bits so that no sum carries over.
+      const std::uint64_t low7 = word & ~kHigh;
+      const std::uint64_t digits =
+          (low7 + 0x5050505050505050ULL) & ~(low7 + 0x4646464646464646ULL) & ~word & kHigh;
+      if (digits != 0) return k + static_cast<std::size_t>(std::countr_zero(digits)) / 8;
+    }
+  }
+  while (k < text.size() && !is_digit(text[k])) ++k;
+  return k;
+}
+
+// Copies `n` bytes from `from` to `out` and returns the end of the copy. The parts of a number
+// are short, and for them two overlapping moves cost less than a call to memcpy.
+inline char* CopyBytes(char* out, const char* from, std::size_t n) noexcept {
+  const auto move = [out, from, n]<class Word>(Word) {
+    Word head, tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+    std::memcpy(out, &head, sizeof head);
+    std::memcpy(out + n - sizeof tail, &tail, sizeof tail);
+  };
+  if (n > 16) {
+    std::memcpy(out, from, n);
+  } else if (n >= 8) {
+    move(std::uint64_t{});
+  } else if (n >= 4) {
+    move(std::uint32_t{});
+  } else if (n >= 2) {
+    move(std::uint16_t{});
+  } else if (n == 1) {
+    *out = *from;
+  }
+  return out + n;
+}
+
+}  // namespace dialmend
