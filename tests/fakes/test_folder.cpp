@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -11,7 +12,11 @@ namespace dialmend {
 
 std::filesystem::path FreshTestFolder(std::string_view prefix) {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(prefix) + "_" + info->test_suite_name() + "_" + info->name();
+  // The working folder tells two build trees' runs of one test apart in the shared temp folder,
+  // yet names the same folder run after run, so nothing piles up.
+  const size_t tree = std::hash<std::string>{}(std::filesystem::current_path().string());
+  std::string name = std::string(prefix) + "_" + info->test_suite_name() + "_" + info->name() +
+                     "_" + std::to_string(tree % 1000000);
   // Parameterised tests put '/' in their names.
   std::replace(name.begin(), name.end(), '/', '_');
   const std::filesystem::path root = std::filesystem::path(testing::TempDir()) / name;

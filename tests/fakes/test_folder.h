@@ -8,8 +8,9 @@
 
 namespace dialmend {
 
-// An empty folder of the running test's own, named `prefix`, its suite and its name: ctest runs
-// each test in its own process, in parallel, so tests must never share one.
+// An empty folder of the running test's own, named `prefix`, its suite, its name and the build
+// tree running it: ctest runs each test in its own process, in parallel, and other build trees
+// may run the same test at once, so tests must never share one.
 std::filesystem::path FreshTestFolder(std::string_view prefix);
 
 // Writes `text` as the whole of `path`, making its folders first.
