@@ -414,6 +414,15 @@ class CheckedReplace {
     return WriteTemp(bytes);
   }
 
+  // The file as read found, and the empty temporary file beside it, for a streamed replace.
+  std::optional<Status> PrepareStream(const HeldFile* read) {
+    if (std::optional<Status> failed = FindAsRead(read)) return failed;
+    return StartTemp();
+  }
+
+  // What the content of the file as read is compared with, once it is known.
+  void SetContentHash(std::uint64_t hash) { m_check.hash = hash; }
+
   // The new content's file, open, and the device it is on.
   [[nodiscard]] int TempDescriptor() const { return m_temp.Get(); }
   [[nodiscard]] std::uint64_t Device() const { return static_cast<std::uint64_t>(m_made.st_dev); }
@@ -449,7 +458,6 @@ class CheckedReplace {
     return RenameOver(lease);
   }
 
- private:
   Status Fail(std::string_view reason) const {
     return FileFailure(kCannotSave, m_path, std::string(reason));
   }
@@ -457,6 +465,27 @@ class CheckedReplace {
     return Fail(error == ENOENT ? "it was removed after it was read" : ReasonOf(error));
   }
 
+  // Appends to the temporary file: 0, or the errno of the failed write.
+  int AppendTemp(std::string_view bytes) const { return WriteAll(m_temp.Get(), bytes); }
+
+  // The temporary file, once written, given the old file's attributes and mode and flushed
+  // unless batched.
+  std::optional<Status> FinishTemp() {
+    if (const std::string reason = CopyAttributes(m_original_fd, m_temp.Get()); !reason.empty()) {
+      return Fail("its extended attributes could not be copied: " + reason);
+    }
+    // After the chown, which clears the set-id bits, and after the ACL, whose mask follows the
+    // group bits set here.
+    if (Sys().fchmod(m_temp.Get(), m_original.st_mode & 07777) != 0) return Fail(ReasonOf(errno));
+    if (::fstat(m_temp.Get(), &m_made) != 0) return Fail(ReasonOf(errno));
+    if ((m_made.st_mode & 07777) != (m_original.st_mode & 07777)) {
+      return Fail("its permissions could not be kept");
+    }
+    if (!m_batched) return SyncTemp();
+    return std::nullopt;
+  }
+
+ private:
   // The file as it was read: held open since, or opened now when the caller kept nothing.
   std::optional<Status> FindAsRead(const HeldFile* read) {
     m_original_fd = read != nullptr ? read->Descriptor() : -1;
@@ -482,6 +511,13 @@ class CheckedReplace {
   // The new content in a temporary file beside the old, with its owner, group, attributes and
   // mode, flushed to disk.
   std::optional<Status> WriteTemp(std::string_view bytes) {
+    if (std::optional<Status> failed = StartTemp()) return failed;
+    if (const int error = WriteAll(m_temp.Get(), bytes); error != 0) return Fail(ReasonOf(error));
+    return FinishTemp();
+  }
+
+  // The temporary file, made with the old file's owner and group, empty.
+  std::optional<Status> StartTemp() {
     // Kept open to the end, so that its number stays ours while the names are swapped; fsync
     // reports any error of the write.
     m_temp.Reset(MakeTempFile(m_target, m_temp_path).Release());
@@ -503,18 +539,6 @@ class CheckedReplace {
     if (::faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0) {
       return Fail(errno == EACCES ? std::string("it is read-only") : ReasonOf(errno));
     }
-    if (const int error = WriteAll(m_temp.Get(), bytes); error != 0) return Fail(ReasonOf(error));
-    if (const std::string reason = CopyAttributes(m_original_fd, m_temp.Get()); !reason.empty()) {
-      return Fail("its extended attributes could not be copied: " + reason);
-    }
-    // After the chown, which clears the set-id bits, and after the ACL, whose mask follows the
-    // group bits set here.
-    if (Sys().fchmod(m_temp.Get(), m_original.st_mode & 07777) != 0) return Fail(ReasonOf(errno));
-    if (::fstat(m_temp.Get(), &m_made) != 0) return Fail(ReasonOf(errno));
-    if ((m_made.st_mode & 07777) != (m_original.st_mode & 07777)) {
-      return Fail("its permissions could not be kept");
-    }
-    if (!m_batched) return SyncTemp();
     return std::nullopt;
   }
 
@@ -689,6 +713,93 @@ Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes
   if (Status status = ResolveTarget(path, target); !status.Ok()) return status;
   if (expected == nullptr) return ReplaceUnchecked(path, target, bytes);
   return CheckedReplace(path, target, *expected, check, false).Run(bytes, read);
+}
+
+// POSIX reads through the held descriptor itself.
+struct OpenedFile::Reader {};
+
+OpenedFile::OpenedFile() = default;
+OpenedFile::~OpenedFile() = default;
+
+Status OpenedFile::Open(const std::filesystem::path& path) {
+  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.Get() < 0) return FileFailure(kCannotRead, path, ReasonOf(errno));
+  struct timespec start {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
+  const std::int64_t start_ns = static_cast<std::int64_t>(start.tv_sec) * 1'000'000'000 +
+                                static_cast<std::int64_t>(start.tv_nsec);
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) return FileFailure(kCannotRead, path, ReasonOf(errno));
+  if (!S_ISREG(info.st_mode)) return FileFailure(kCannotRead, path, "it is not a regular file");
+  m_stamp = StampOf(info);
+  // As ReadFileSnapshot: a file that last changed before this tick shows any later change in
+  // its change time, and its content need not be hashed.
+  if (ChangeTimeOf(info) < start_ns && m_stamp.mtime_ns < start_ns) {
+    m_settled_change_ns = ChangeTimeOf(info);
+  }
+  m_held = HeldFile(file.Release());
+  return Status{};
+}
+
+std::optional<std::size_t> OpenedFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
+                                              std::string& reason) {
+  for (;;) {
+    const ssize_t got = ::pread(m_held.Descriptor(), buffer, size, static_cast<off_t>(offset));
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno == EINTR) continue;
+    reason = ReasonOf(errno);
+    return std::nullopt;
+  }
+}
+
+struct StreamedReplace::Replace {
+  Replace(std::filesystem::path given, AsRead read_as, const HeldFile* held)
+      : path(std::move(given)),
+        as_read(read_as),
+        read(held),
+        checked(path, target, as_read.stamp,
+                ContentCheck{std::nullopt, as_read.content_hash, as_read.change_ns}, false) {}
+
+  std::filesystem::path path;
+  std::filesystem::path target;
+  AsRead as_read;
+  const HeldFile* read;
+  CheckedReplace checked;
+  bool begun = false;
+  int write_error = 0;
+};
+
+StreamedReplace::StreamedReplace(std::filesystem::path path, AsRead as_read, const HeldFile* read)
+    : m_replace(std::make_unique<Replace>(std::move(path), as_read, read)) {}
+
+StreamedReplace::~StreamedReplace() = default;
+
+Status StreamedReplace::Begin() {
+  if (Status status = ResolveTarget(m_replace->path, m_replace->target); !status.Ok()) {
+    return status;
+  }
+  if (std::optional<Status> failed = m_replace->checked.PrepareStream(m_replace->read)) {
+    return std::move(*failed);
+  }
+  m_replace->begun = true;
+  return Status{};
+}
+
+bool StreamedReplace::Append(std::string_view bytes) {
+  if (!m_replace->begun || m_replace->write_error != 0) return false;
+  m_replace->write_error = m_replace->checked.AppendTemp(bytes);
+  return m_replace->write_error == 0;
+}
+
+Status StreamedReplace::Commit(std::optional<std::uint64_t> content_hash) {
+  if (!m_replace->begun) return m_replace->checked.Fail("its new content was never begun");
+  if (content_hash) m_replace->checked.SetContentHash(*content_hash);
+  m_replace->begun = false;
+  if (m_replace->write_error != 0) {
+    return m_replace->checked.Fail(ReasonOf(m_replace->write_error));
+  }
+  if (std::optional<Status> failed = m_replace->checked.FinishTemp()) return std::move(*failed);
+  return m_replace->checked.Swap();
 }
 
 // The order makes a power cut harmless at every step. Until the renames, every card's name

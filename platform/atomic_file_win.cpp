@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 #include <string_view>
@@ -304,6 +305,74 @@ Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes
   if (!replaced) return FileFailure(kCannotSave, path, ReasonOf(::GetLastError()));
   guard.Keep();
   return Status{};
+}
+
+// Windows holds no handle between reading and saving (see HeldFile): the file is read by name.
+struct OpenedFile::Reader {
+  std::ifstream in;
+};
+
+OpenedFile::OpenedFile() = default;
+OpenedFile::~OpenedFile() = default;
+
+Status OpenedFile::Open(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return FileFailure(kCannotRead, path, ReasonOf(::GetLastError()));
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return FileFailure(kCannotRead, path, "it is not a regular file");
+  }
+  if (const DWORD error = CurrentStamp(path.native(), m_stamp); error != ERROR_SUCCESS) {
+    return FileFailure(kCannotRead, path, ReasonOf(error));
+  }
+  m_reader = std::make_unique<Reader>();
+  m_reader->in.open(path, std::ios::binary);
+  if (!m_reader->in) return FileFailure(kCannotRead, path, "it cannot be opened for reading");
+  return Status{};
+}
+
+std::optional<std::size_t> OpenedFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
+                                              std::string& reason) {
+  std::ifstream& in = m_reader->in;
+  in.clear();
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(buffer, static_cast<std::streamsize>(size));
+  if (in.bad()) {
+    reason = "it could not be read";
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(in.gcount());
+}
+
+// Windows replaces by a plain rename after writing the whole temporary file at once, so the new
+// content is gathered first.
+struct StreamedReplace::Replace {
+  std::filesystem::path path;
+  AsRead as_read;
+  const HeldFile* read = nullptr;
+  std::string bytes;
+};
+
+StreamedReplace::StreamedReplace(std::filesystem::path path, AsRead as_read, const HeldFile* read)
+    : m_replace(std::make_unique<Replace>(Replace{std::move(path), as_read, read, {}})) {}
+
+StreamedReplace::~StreamedReplace() = default;
+
+Status StreamedReplace::Begin() {
+  return Status{};
+}
+
+bool StreamedReplace::Append(std::string_view bytes) {
+  m_replace->bytes += bytes;
+  return true;
+}
+
+Status StreamedReplace::Commit(std::optional<std::uint64_t> content_hash) {
+  const Replace& r = *m_replace;
+  if (!content_hash) content_hash = r.as_read.content_hash;
+  return WriteAtomically(r.path, r.bytes, &r.as_read.stamp,
+                         ContentCheck{std::nullopt, content_hash, std::nullopt}, r.read);
 }
 
 // Windows flushes each file as it writes it (MoveFileExW's write-through), so a batch is the

@@ -40,11 +40,9 @@ class FileFolder : public Folder {
   FolderKind Kind() override { return FolderKind::Contacts; }
 
   std::unique_ptr<ItemCursor> Items() override {
-    FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(m_path), kMaxCardFileBytes);
-    if (!snapshot.status.Ok()) throw StoreError(m_file_name, snapshot.status.Reason());
-    std::vector<CardSpan> cards = FindCards(snapshot.bytes);
-    if (cards.empty()) m_notes.push_back({m_file_name, "holds no card"});
-    return m_files.Items(m_path, m_file_name, std::move(snapshot), std::move(cards));
+    return m_files.Items(m_path, m_file_name, [this](std::size_t cards) {
+      if (cards == 0) m_notes.push_back({m_file_name, "holds no card"});
+    });
   }
 
   std::unique_ptr<FolderCursor> Folders() override { return std::make_unique<NoFolders>(); }
