@@ -17,6 +17,58 @@
 
 namespace dialmend {
 
+namespace {
+
+// The number by which Flush() names the save of card `index` of file `serial`.
+std::uint64_t CardTicket(std::uint32_t serial, std::size_t index) {
+  return (std::uint64_t{serial} << 32) | static_cast<std::uint32_t>(index);
+}
+
+// The cards saved since the last write, in file order, kept as the gaps between them in a
+// byte or two each: a million saves would take 8 MiB as numbers.
+class SavedCards {
+ public:
+  void Add(std::size_t index) {
+    std::size_t gap = index - m_last;
+    while (gap >= 0x80) {
+      m_gaps.push_back(static_cast<char>(0x80 | (gap & 0x7F)));
+      gap >>= 7;
+    }
+    m_gaps.push_back(static_cast<char>(gap));
+    m_last = index;
+    ++m_count;
+  }
+
+  [[nodiscard]] std::size_t Count() const { return m_count; }
+
+  // The saves' numbers, as Hold() gave them.
+  [[nodiscard]] std::vector<std::uint64_t> Tickets(std::uint32_t serial) const {
+    std::vector<std::uint64_t> tickets;
+    tickets.reserve(m_count);
+    std::size_t index = kNone;
+    for (std::size_t at = 0; at < m_gaps.size();) {
+      std::size_t gap = 0;
+      for (int shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(m_gaps[at++]);
+        gap |= static_cast<std::size_t>(byte & 0x7F) << shift;
+        if (byte < 0x80) break;
+      }
+      index += gap;
+      tickets.push_back(CardTicket(serial, index));
+    }
+    return tickets;
+  }
+
+ private:
+  // One before card 0, so the first gap is the first index plus one (unsigned wrap).
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::string m_gaps;
+  std::size_t m_last = kNone;
+  std::size_t m_count = 0;
+};
+
+}  // namespace
+
 // One file of many cards, read card by card. Its saves go, in file order, into the temporary
 // file of a streamed replace: the bytes between saved cards are copied from the file, so a
 // card that was not saved, or could not be parsed, is kept byte for byte. Flush() copies the
@@ -40,7 +92,7 @@ class CardFile {
 
   [[nodiscard]] const std::string& Name() const { return m_name; }
   [[nodiscard]] const std::string& Path() const { return m_path; }
-  [[nodiscard]] bool HoldsSaves() const { return !m_saves.empty(); }
+  [[nodiscard]] bool HoldsSaves() const { return m_saves.Count() != 0; }
 
   // The next card's index and bytes, valid until the next call; std::nullopt after the last.
   // Throws StoreError, once, when the file cannot be read to its end.
@@ -77,34 +129,34 @@ class CardFile {
     }
     EmitPending();
     m_pending = Held{index, m_current_span, std::move(bytes)};
-    m_saves.push_back(Ticket(index));
+    m_saves.Add(index);
     return Ticket(index);
   }
 
   // Writes the file with every held card in place, or says why not; the held cards are let go
   // either way.
   std::optional<Folder::FlushFailure> Write() {
-    if (m_saves.empty()) return std::nullopt;
-    std::vector<std::uint64_t> saves = std::exchange(m_saves, {});
+    if (m_saves.Count() == 0) return std::nullopt;
+    const SavedCards saves = std::exchange(m_saves, {});
     EmitPending();
     // The temporary file goes with `replace` whatever happens below, unless swapped in.
     const std::unique_ptr<StreamedReplace> replace = std::exchange(m_replace, nullptr);
-    if (!m_lost.empty()) return Folder::FlushFailure{m_name, m_lost, std::move(saves)};
-    const auto failed = [&] {
-      return Folder::FlushFailure{m_name, std::exchange(m_failure, {}), std::move(saves)};
+    const auto failed = [&](std::string reason) {
+      return Folder::FlushFailure{m_name, std::move(reason), saves.Tickets(m_serial)};
     };
-    if (!m_failure.empty()) return failed();
+    if (!m_lost.empty()) return failed(m_lost);
+    if (!m_failure.empty()) return failed(std::exchange(m_failure, {}));
     const std::optional<std::uint64_t> size = CopyBase(*replace, m_copied, std::nullopt);
-    if (!size) return failed();
+    if (!size) return failed(std::exchange(m_failure, {}));
     // Saved cards whose bytes did not change leave the file as it is.
     if (!m_changed) return std::nullopt;
     std::optional<std::uint64_t> content_hash;
     if (m_base == m_read.get() && m_hash_reads) {
-      if (!HashRestOfRead()) return failed();
+      if (!HashRestOfRead()) return failed(std::exchange(m_failure, {}));
       content_hash = m_read_hash.Value();
     }
     const Status status = replace->Commit(content_hash);
-    if (!status.Ok()) return Folder::FlushFailure{m_name, status.Reason(), std::move(saves)};
+    if (!status.Ok()) return failed(status.Reason());
     Rewritten(*size);
     return std::nullopt;
   }
@@ -117,7 +169,7 @@ class CardFile {
   };
 
   [[nodiscard]] std::uint64_t Ticket(std::size_t index) const {
-    return (std::uint64_t{m_serial} << 32) | static_cast<std::uint32_t>(index);
+    return CardTicket(m_serial, index);
   }
 
   std::optional<std::size_t> ReadBlock(char* buffer, std::size_t size, std::string& reason) {
@@ -278,7 +330,7 @@ class CardFile {
   std::uint64_t m_out_size = 0;
   ContentHasher m_written;
   bool m_changed = false;
-  std::vector<std::uint64_t> m_saves;
+  SavedCards m_saves;
   std::vector<char> m_copy;
   // Why the write in progress fails, once known.
   std::string m_failure;
