@@ -59,7 +59,8 @@ bool CardScanner::Fill() {
   m_bytes.erase(0, keep);
   m_offset += keep;
   m_pos -= keep;
-  m_begin -= m_depth > 0 ? keep : m_begin;
+  // An open card starts the bytes kept; without one, its place means nothing.
+  m_begin = 0;
   const std::size_t held = m_bytes.size();
   m_bytes.resize(held + m_block_size);
   const std::optional<std::size_t> got = m_source(m_bytes.data() + held, m_block_size, m_failure);
