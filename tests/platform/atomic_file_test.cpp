@@ -308,8 +308,7 @@ TEST_F(AtomicFile, StreamedReplaceDroppedBeforeItsCommitLeavesTheFileAsItWas) {
   OpenedFile read;
   ASSERT_TRUE(read.Open(path).Ok());
   {
-    StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), std::nullopt},
-                            &read.Held());
+    StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), std::nullopt}, &read.Held());
     ASSERT_TRUE(replace.Begin().Ok());
     EXPECT_TRUE(replace.Append("half of the new"));
   }
@@ -322,8 +321,7 @@ TEST_F(AtomicFile, StreamedReplaceLeavesAFileChangedSinceItWasOpened) {
   OpenedFile read;
   ASSERT_TRUE(read.Open(path).Ok());
   Write("all.vcf", "their longer content");
-  StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), std::nullopt},
-                          &read.Held());
+  StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), std::nullopt}, &read.Held());
   Status status = replace.Begin();
   if (status.Ok()) {
     EXPECT_TRUE(replace.Append("new content"));
