@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <string>
 #include <string_view>
@@ -307,42 +306,53 @@ Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes
   return Status{};
 }
 
-// Windows holds no handle between reading and saving (see HeldFile): the file is read by name.
+// Windows holds nothing between reading and saving (see HeldFile): a file open anywhere cannot
+// be renamed over, so each read opens the file by name, and the save's checks of its stamp and
+// content tell whether it is still the file read.
 struct OpenedFile::Reader {
-  std::ifstream in;
+  std::filesystem::path path;
 };
 
 OpenedFile::OpenedFile() = default;
 OpenedFile::~OpenedFile() = default;
 
 Status OpenedFile::Open(const std::filesystem::path& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return FileFailure(kCannotRead, path, ReasonOf(::GetLastError()));
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  Handle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return FileFailure(kCannotRead, path, ReasonOf(::GetLastError()));
+  // A named pipe or a device behind the name would hang or never end.
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
     return FileFailure(kCannotRead, path, "it is not a regular file");
   }
-  if (const DWORD error = CurrentStamp(path.native(), m_stamp); error != ERROR_SUCCESS) {
-    return FileFailure(kCannotRead, path, ReasonOf(error));
-  }
-  m_reader = std::make_unique<Reader>();
-  m_reader->in.open(path, std::ios::binary);
-  if (!m_reader->in) return FileFailure(kCannotRead, path, "it cannot be opened for reading");
+  HandleReader stamper(file.Get());
+  std::string reason;
+  const std::optional<FileStamp> stamp = stamper.Stamp(reason);
+  if (!stamp) return FileFailure(kCannotRead, path, std::move(reason));
+  m_stamp = *stamp;
+  m_reader = std::make_unique<Reader>(Reader{path});
   return Status{};
 }
 
 std::optional<std::size_t> OpenedFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
-                                              std::string& reason) {
-  std::ifstream& in = m_reader->in;
-  in.clear();
-  in.seekg(static_cast<std::streamoff>(offset));
-  in.read(buffer, static_cast<std::streamsize>(size));
-  if (in.bad()) {
-    reason = "it could not be read";
+                                               std::string& reason) {
+  Handle file(::CreateFileW(m_reader->path.c_str(), GENERIC_READ, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    reason = ReasonOf(::GetLastError());
     return std::nullopt;
   }
-  return static_cast<std::size_t>(in.gcount());
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  DWORD got = 0;
+  if (!::ReadFile(file.Get(), buffer, want, &got, &at)) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_HANDLE_EOF) return 0;
+    reason = ReasonOf(error);
+    return std::nullopt;
+  }
+  return got;
 }
 
 // Windows replaces by a plain rename after writing the whole temporary file at once, so the new
