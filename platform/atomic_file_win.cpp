@@ -334,9 +334,9 @@ Status OpenedFile::Open(const std::filesystem::path& path) {
 }
 
 std::optional<std::size_t> OpenedFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
-                                               std::string& reason) {
-  Handle file(::CreateFileW(m_reader->path.c_str(), GENERIC_READ, kShareAll, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                              std::string& reason) {
+  Handle file(::CreateFileW(m_reader->path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) {
     reason = ReasonOf(::GetLastError());
     return std::nullopt;
