@@ -228,7 +228,7 @@ class ContactStore {
 
   // About how many contacts the walk will meet, for showing progress; may be asked before
   // Open(). A store answers only when counting costs a small part of the walk (names in
-  // folders, BEGIN lines of a file); std::nullopt when it cannot. Group cards and cards that
+  // folders); std::nullopt when it cannot or that would cost more. Group cards and cards that
   // cannot be read may count too. Never throws.
   [[nodiscard]] virtual std::optional<std::int64_t> CountContacts() { return std::nullopt; }
 

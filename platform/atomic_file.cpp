@@ -180,6 +180,93 @@ Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes
   return CheckedReplace(path, target, *expected, check, false).Run(bytes, read);
 }
 
+// POSIX reads through the held descriptor itself.
+struct OpenedFile::Reader {};
+
+OpenedFile::OpenedFile() = default;
+OpenedFile::~OpenedFile() = default;
+
+Status OpenedFile::Open(const std::filesystem::path& path) {
+  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.Get() < 0) return FileFailure(kCannotRead, path, ReasonOf(errno));
+  struct timespec start {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
+  const std::int64_t start_ns = static_cast<std::int64_t>(start.tv_sec) * 1'000'000'000 +
+                                static_cast<std::int64_t>(start.tv_nsec);
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) return FileFailure(kCannotRead, path, ReasonOf(errno));
+  if (!S_ISREG(info.st_mode)) return FileFailure(kCannotRead, path, "it is not a regular file");
+  m_stamp = StampOf(info);
+  // As ReadFileSnapshot: a file that last changed before this tick shows any later change in
+  // its change time, and its content need not be hashed.
+  if (ChangeTimeOf(info) < start_ns && m_stamp.mtime_ns < start_ns) {
+    m_settled_change_ns = ChangeTimeOf(info);
+  }
+  m_held = HeldFile(file.Release());
+  return Status{};
+}
+
+std::optional<std::size_t> OpenedFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
+                                              std::string& reason) {
+  for (;;) {
+    const ssize_t got = ::pread(m_held.Descriptor(), buffer, size, static_cast<off_t>(offset));
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno == EINTR) continue;
+    reason = ReasonOf(errno);
+    return std::nullopt;
+  }
+}
+
+struct StreamedReplace::Replace {
+  Replace(std::filesystem::path given, AsRead read_as, const HeldFile* held)
+      : path(std::move(given)),
+        as_read(read_as),
+        read(held),
+        checked(path, target, as_read.stamp,
+                ContentCheck{std::nullopt, as_read.content_hash, as_read.change_ns}, false) {}
+
+  std::filesystem::path path;
+  std::filesystem::path target;
+  AsRead as_read;
+  const HeldFile* read;
+  CheckedReplace checked;
+  bool begun = false;
+  int write_error = 0;
+};
+
+StreamedReplace::StreamedReplace(std::filesystem::path path, AsRead as_read, const HeldFile* read)
+    : m_replace(std::make_unique<Replace>(std::move(path), as_read, read)) {}
+
+StreamedReplace::~StreamedReplace() = default;
+
+Status StreamedReplace::Begin() {
+  if (Status status = ResolveTarget(m_replace->path, m_replace->target); !status.Ok()) {
+    return status;
+  }
+  if (std::optional<Status> failed = m_replace->checked.PrepareStream(m_replace->read)) {
+    return std::move(*failed);
+  }
+  m_replace->begun = true;
+  return Status{};
+}
+
+bool StreamedReplace::Append(std::string_view bytes) {
+  if (!m_replace->begun || m_replace->write_error != 0) return false;
+  m_replace->write_error = m_replace->checked.AppendTemp(bytes);
+  return m_replace->write_error == 0;
+}
+
+Status StreamedReplace::Commit(std::optional<std::uint64_t> content_hash) {
+  if (!m_replace->begun) return m_replace->checked.Fail("its new content was never begun");
+  if (content_hash) m_replace->checked.SetContentHash(*content_hash);
+  m_replace->begun = false;
+  if (m_replace->write_error != 0) {
+    return m_replace->checked.Fail(ReasonOf(m_replace->write_error));
+  }
+  if (std::optional<Status> failed = m_replace->checked.FinishTemp()) return std::move(*failed);
+  return m_replace->checked.Swap();
+}
+
 // The order makes a power cut harmless at every step. Until the renames, every card's name
 // still leads to its old file, untouched. The new files are durable before the first rename
 // (the flush below), so each rename, which moves one name at once, points a card's name at

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,6 +91,16 @@ Status WriteFileAtomically(const std::filesystem::path& path, std::string_view b
 // A hash of a file's content, for comparing it with what was read without keeping those bytes.
 [[nodiscard]] std::uint64_t ContentHash(std::string_view bytes);
 
+// ContentHash over bytes given piece by piece: Add() the pieces in order, then Value().
+class ContentHasher {
+ public:
+  void Add(std::string_view bytes);
+  [[nodiscard]] std::uint64_t Value() const { return m_value; }
+
+ private:
+  std::uint64_t m_value = 14695981039346656037ull;
+};
+
 // What a batched save compares a card with before it replaces it: the stamp it was read with
 // and the change time of a settled read (FileSnapshot::settled_change_ns) or, without one, the
 // ContentHash of the bytes read.
@@ -128,6 +139,67 @@ class SaveBatch {
     HeldFile read;
   };
   std::vector<Entry> m_entries;
+};
+
+// A regular file kept open to be read piece by piece, for a file too large to read whole: what
+// ReadFileSnapshot gives but the bytes.
+class OpenedFile {
+ public:
+  OpenedFile();
+  ~OpenedFile();
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+
+  // Opens the file at `path` and stamps it; fails, with why, when it cannot be read or is not a
+  // regular file.
+  [[nodiscard]] Status Open(const std::filesystem::path& path);
+
+  // Reads at most `size` bytes from `offset` into `buffer`: how many, 0 at the end, or
+  // std::nullopt with `reason` set.
+  [[nodiscard]] std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
+                                                  std::size_t size, std::string& reason);
+
+  // The stamp at Open(), and the change time when it had settled (see FileSnapshot).
+  [[nodiscard]] const FileStamp& Stamp() const { return m_stamp; }
+  [[nodiscard]] std::optional<std::int64_t> SettledChange() const { return m_settled_change_ns; }
+
+  // The file as read, for StreamedReplace to compare with.
+  [[nodiscard]] const HeldFile& Held() const { return m_held; }
+
+ private:
+  struct Reader;
+  std::unique_ptr<Reader> m_reader;
+  FileStamp m_stamp;
+  std::optional<std::int64_t> m_settled_change_ns;
+  HeldFile m_held;
+};
+
+// A replace whose new content is written as it is made, for a file too large to hold in memory,
+// with every promise and check of WriteFileAtomically (against `as_read`, as SaveBatch checks,
+// and `read`, the file as read, which must outlive it). Begin() makes the temporary file,
+// Append() fills it, Commit() makes it durable and swaps it in. Dropped without a Commit() that
+// succeeded, it leaves the file as it was and no temporary file behind.
+class StreamedReplace {
+ public:
+  StreamedReplace(std::filesystem::path path, AsRead as_read, const HeldFile* read);
+  ~StreamedReplace();
+  StreamedReplace(const StreamedReplace&) = delete;
+  StreamedReplace& operator=(const StreamedReplace&) = delete;
+
+  // Finds the file as read and makes the temporary file beside it; fails, with why, when the
+  // file changed since it was read or cannot be replaced.
+  [[nodiscard]] Status Begin();
+
+  // Appends to the new content; false once a write failed, whose reason Commit() gives.
+  [[nodiscard]] bool Append(std::string_view bytes);
+
+  // Replaces the file with the content appended, or says why not. `content_hash`, when given,
+  // is the ContentHash of the file as read, known only once it was read to its end.
+  [[nodiscard]] Status Commit(std::optional<std::uint64_t> content_hash = std::nullopt);
+
+ private:
+  struct Replace;
+  std::unique_ptr<Replace> m_replace;
 };
 
 // Whether `name` is a temporary file name WriteFileAtomically makes, so that one left by a

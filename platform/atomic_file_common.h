@@ -63,16 +63,6 @@ struct ContentCheck {
   std::optional<std::int64_t> change_ns;
 };
 
-// ContentHash over bytes given piece by piece: Add() the pieces in order, then Value().
-class ContentHasher {
- public:
-  void Add(std::string_view bytes);
-  [[nodiscard]] std::uint64_t Value() const { return m_value; }
-
- private:
-  std::uint64_t m_value = 14695981039346656037ull;
-};
-
 // The check the Windows WriteFileAtomically makes before and after writing, once the stamp of
 // `target` now is known: a failure with `changed_reason` when it is not `expected` or its
 // content no longer passes `check`.

@@ -306,6 +306,85 @@ Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes
   return Status{};
 }
 
+// Windows holds nothing between reading and saving (see HeldFile): a file open anywhere cannot
+// be renamed over, so each read opens the file by name, and the save's checks of its stamp and
+// content tell whether it is still the file read.
+struct OpenedFile::Reader {
+  std::filesystem::path path;
+};
+
+OpenedFile::OpenedFile() = default;
+OpenedFile::~OpenedFile() = default;
+
+Status OpenedFile::Open(const std::filesystem::path& path) {
+  Handle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return FileFailure(kCannotRead, path, ReasonOf(::GetLastError()));
+  // A named pipe or a device behind the name would hang or never end.
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+    return FileFailure(kCannotRead, path, "it is not a regular file");
+  }
+  HandleReader stamper(file.Get());
+  std::string reason;
+  const std::optional<FileStamp> stamp = stamper.Stamp(reason);
+  if (!stamp) return FileFailure(kCannotRead, path, std::move(reason));
+  m_stamp = *stamp;
+  m_reader = std::make_unique<Reader>(Reader{path});
+  return Status{};
+}
+
+std::optional<std::size_t> OpenedFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
+                                              std::string& reason) {
+  Handle file(::CreateFileW(m_reader->path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    reason = ReasonOf(::GetLastError());
+    return std::nullopt;
+  }
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  DWORD got = 0;
+  if (!::ReadFile(file.Get(), buffer, want, &got, &at)) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_HANDLE_EOF) return 0;
+    reason = ReasonOf(error);
+    return std::nullopt;
+  }
+  return got;
+}
+
+// Windows replaces by a plain rename after writing the whole temporary file at once, so the new
+// content is gathered first.
+struct StreamedReplace::Replace {
+  std::filesystem::path path;
+  AsRead as_read;
+  const HeldFile* read = nullptr;
+  std::string bytes;
+};
+
+StreamedReplace::StreamedReplace(std::filesystem::path path, AsRead as_read, const HeldFile* read)
+    : m_replace(std::make_unique<Replace>(Replace{std::move(path), as_read, read, {}})) {}
+
+StreamedReplace::~StreamedReplace() = default;
+
+Status StreamedReplace::Begin() {
+  return Status{};
+}
+
+bool StreamedReplace::Append(std::string_view bytes) {
+  m_replace->bytes += bytes;
+  return true;
+}
+
+Status StreamedReplace::Commit(std::optional<std::uint64_t> content_hash) {
+  const Replace& r = *m_replace;
+  if (!content_hash) content_hash = r.as_read.content_hash;
+  return WriteAtomically(r.path, r.bytes, &r.as_read.stamp,
+                         ContentCheck{std::nullopt, content_hash, std::nullopt}, r.read);
+}
+
 // Windows flushes each file as it writes it (MoveFileExW's write-through), so a batch is the
 // replaces one by one.
 std::vector<Status> SaveBatch::Commit() {

@@ -130,7 +130,22 @@ std::optional<Status> CheckedReplace::FindAsRead(const HeldFile* read) {
   return std::nullopt;
 }
 
+std::optional<Status> CheckedReplace::PrepareStream(const HeldFile* read) {
+  if (std::optional<Status> failed = FindAsRead(read)) return failed;
+  return StartTemp();
+}
+
+int CheckedReplace::AppendTemp(std::string_view bytes) const {
+  return WriteAll(m_temp.Get(), bytes);
+}
+
 std::optional<Status> CheckedReplace::WriteTemp(std::string_view bytes) {
+  if (std::optional<Status> failed = StartTemp()) return failed;
+  if (const int error = WriteAll(m_temp.Get(), bytes); error != 0) return Fail(ReasonOf(error));
+  return FinishTemp();
+}
+
+std::optional<Status> CheckedReplace::StartTemp() {
   // Kept open to the end, so that its number stays ours while the names are swapped; fsync
   // reports any error of the write.
   m_temp.Reset(MakeTempFile(m_target, m_temp_path).Release());
@@ -152,7 +167,10 @@ std::optional<Status> CheckedReplace::WriteTemp(std::string_view bytes) {
   if (::faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0) {
     return Fail(errno == EACCES ? std::string("it is read-only") : ReasonOf(errno));
   }
-  if (const int error = WriteAll(m_temp.Get(), bytes); error != 0) return Fail(ReasonOf(error));
+  return std::nullopt;
+}
+
+std::optional<Status> CheckedReplace::FinishTemp() {
   if (const std::string reason = CopyAttributes(m_original_fd, m_temp.Get()); !reason.empty()) {
     return Fail("its extended attributes could not be copied: " + reason);
   }

@@ -44,17 +44,33 @@ class CheckedReplace {
   // Swaps the new content in; batched, the folder is flushed by the batch.
   Status Swap();
 
- private:
+  // The file as read found, and the empty temporary file beside it, for a streamed replace.
+  std::optional<Status> PrepareStream(const HeldFile* read);
+
+  // What the content of the file as read is compared with, once it is known.
+  void SetContentHash(std::uint64_t hash) { m_check.hash = hash; }
+
+  // Appends to the temporary file: 0, or the errno of the failed write.
+  [[nodiscard]] int AppendTemp(std::string_view bytes) const;
+
+  // The temporary file, once written, given the old file's attributes and mode and flushed
+  // unless batched.
+  std::optional<Status> FinishTemp();
+
   // The failed save of the card, for `reason`, or for the errno `error`.
   Status Fail(std::string_view reason) const;
   Status FailErrno(int error) const;
 
+ private:
   // The file as it was read: held open since, or opened now when the caller kept nothing.
   std::optional<Status> FindAsRead(const HeldFile* read);
 
   // The new content in a temporary file beside the old, with its owner, group, attributes and
   // mode, flushed to disk.
   std::optional<Status> WriteTemp(std::string_view bytes);
+
+  // The temporary file, made with the old file's owner and group, empty.
+  std::optional<Status> StartTemp();
 
   // Content is compared last, once the old file is out of other programs' reach by its name.
   std::optional<Status> StillAsRead() const;

@@ -118,19 +118,19 @@ void ContactRun::Flush() {
   for (const Folder::FlushFailure& failure : failures) {
     for (const std::uint64_t save : failure.saves) failed.emplace(save, &failure);
   }
-  std::vector<HeldContact> held = std::exchange(m_held, {});
-  for (HeldContact& contact : held) {
+  HeldContacts held = std::exchange(m_held, {});
+  const std::size_t unread = held.ForEach([&](HeldContact& contact) {
     if (m_record_failed && contact.save) {
       m_counters.numbers -= contact.numbers;
       --m_counters.updated;
       Problem("Could not save " + contact.where +
               ": it was not written, as the undo record could not be written");
-      continue;
+      return;
     }
     const auto found = contact.save ? failed.find(*contact.save) : failed.end();
     if (found == failed.end()) {
       m_log.WriteLog(contact.report);
-      continue;
+      return;
     }
     const Folder::FlushFailure* failure = found->second;
     m_counters.numbers -= contact.numbers;
@@ -140,7 +140,88 @@ void ContactRun::Flush() {
                 ? "Could not save " + contact.where + ": " + failure->reason
                 : "Could not save " + contact.where + ": " + LogName(failure->subject) +
                       " was not written: " + failure->reason);
+  });
+  if (unread != 0) {
+    Problem("The report of " + std::to_string(unread) +
+            " contacts could not be read back from its temporary file; the undo record lists them");
   }
+}
+
+namespace {
+
+// How many held contacts stay in memory before they go to the temporary file.
+constexpr std::size_t kHeldInMemory = 4096;
+
+// The fixed part of a held contact in the temporary file; its texts follow it.
+struct SpilledHead {
+  std::uint64_t save = 0;
+  std::int64_t numbers = 0;
+  std::uint64_t where_size = 0;
+  std::uint64_t report_size = 0;
+  bool has_save = false;
+};
+
+}  // namespace
+
+void ContactRun::HeldContacts::push_back(HeldContact contact) {
+  m_recent.push_back(std::move(contact));
+  if (m_recent.size() >= kHeldInMemory && !m_spill_failed) Spill();
+}
+
+void ContactRun::HeldContacts::Spill() {
+  // Without a temporary file the reports simply stay in memory.
+  if (!m_spill) m_spill.reset(std::tmpfile());
+  if (!m_spill || std::fseek(m_spill.get(), m_end, SEEK_SET) != 0) {
+    m_spill_failed = true;
+    return;
+  }
+  for (const HeldContact& contact : m_recent) {
+    const SpilledHead head{contact.save.value_or(0), contact.numbers, contact.where.size(),
+                           contact.report.size(), contact.save.has_value()};
+    if (std::fwrite(&head, sizeof head, 1, m_spill.get()) != 1 ||
+        std::fwrite(contact.where.data(), 1, contact.where.size(), m_spill.get()) !=
+            contact.where.size() ||
+        std::fwrite(contact.report.data(), 1, contact.report.size(), m_spill.get()) !=
+            contact.report.size()) {
+      // The contacts after the last whole batch stay in memory.
+      m_spill_failed = true;
+      return;
+    }
+  }
+  const long end = std::ftell(m_spill.get());
+  if (std::fflush(m_spill.get()) != 0 || end < 0) {
+    m_spill_failed = true;
+    return;
+  }
+  m_end = end;
+  m_count += m_recent.size();
+  m_recent.clear();
+}
+
+std::size_t ContactRun::HeldContacts::ForEach(const std::function<void(HeldContact&)>& settle) {
+  std::size_t unread = 0;
+  if (m_count != 0 && std::fseek(m_spill.get(), 0, SEEK_SET) != 0) unread = m_count;
+  for (std::size_t i = 0; i < m_count && unread == 0; ++i) {
+    SpilledHead head;
+    HeldContact contact;
+    bool read = std::fread(&head, sizeof head, 1, m_spill.get()) == 1;
+    if (read) {
+      contact.where.resize(head.where_size);
+      contact.report.resize(head.report_size);
+      read =
+          std::fread(contact.where.data(), 1, head.where_size, m_spill.get()) == head.where_size &&
+          std::fread(contact.report.data(), 1, head.report_size, m_spill.get()) == head.report_size;
+    }
+    if (!read) {
+      unread = m_count - i;
+      break;
+    }
+    if (head.has_save) contact.save = head.save;
+    contact.numbers = head.numbers;
+    settle(contact);
+  }
+  for (HeldContact& contact : m_recent) settle(contact);
+  return unread;
 }
 
 void ContactRun::WriteInOrder(std::string line) {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -198,9 +201,31 @@ class ContactRun {
     std::string report;  // its change lines, logged once written
     std::int64_t numbers = 0;
   };
+  // Held contacts in walk order. All but the last few thousand wait in an unnamed temporary
+  // file, so a file of a million changed cards does not hold a million reports in memory.
+  class HeldContacts {
+   public:
+    [[nodiscard]] bool empty() const { return m_count == 0 && m_recent.empty(); }
+    void push_back(HeldContact contact);
+    // Gives each held contact to `settle` in walk order; how many could not be read back.
+    std::size_t ForEach(const std::function<void(HeldContact&)>& settle);
+
+   private:
+    void Spill();
+
+    struct Closer {
+      void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, Closer> m_spill;
+    // How many contacts the file holds, and where the last one whole ends.
+    std::size_t m_count = 0;
+    long m_end = 0;
+    bool m_spill_failed = false;
+    std::vector<HeldContact> m_recent;
+  };
   // The folder whose items are being walked, and its held contacts.
   Folder* m_holding = nullptr;
-  std::vector<HeldContact> m_held;
+  HeldContacts m_held;
 
   // An update's undo record, from its first change on.
   std::unique_ptr<UndoJournal> m_journal;

@@ -11,15 +11,20 @@
 #include "platform/atomic_file.h"
 #include "stores/vcard_file/card_spans.h"
 
-// The contacts of .vcf files that hold many cards. A save changes nothing on disk: it holds the
-// card's new bytes, and the folder's Flush() writes each file whole, once, with the same checks
-// as the save of a single card. Errors reach the walk as StoreError from the item cursor and
-// the items, and as Folder::FlushFailure from Flush().
+// The contacts of .vcf files that hold many cards, read card by card and never held whole, so
+// memory does not grow with the number of cards. A save writes the file's new content up to
+// that card into a temporary file beside it, and the folder's Flush() completes it and swaps it
+// in, once, with the same checks as the save of a single card. Errors reach the walk as
+// StoreError from the item cursor and the items, and as Folder::FlushFailure from Flush().
 
 namespace dialmend {
 
-// The largest file of many cards that is read; an export of 10,000 contacts is a few MiB.
+// The largest file a folder of cards reads whole to learn whether it holds one card or many;
+// a file of many is then read card by card, as the file store reads its file.
 inline constexpr std::size_t kMaxCardFileBytes = 256 * 1024 * 1024;
+
+// How much of a file of many cards is read at a time.
+inline constexpr std::size_t kCardReadBlock = 256 * 1024;
 
 // The path of a card file as an undo record keeps it: its folder made absolute with every link
 // resolved, its own name kept, so one file has one text however the profile was named.
@@ -45,17 +50,18 @@ class CardFiles {
   CardFiles(const CardFiles&) = delete;
   CardFiles& operator=(const CardFiles&) = delete;
 
-  // The contacts of the file at `path` (named `name` in the log), read as `snapshot`, with
-  // its cards at `cards`, in file order. A card that cannot be parsed is thrown by the cursor
-  // as StoreError ("card 3 of contacts.vcf") and left byte for byte.
-  [[nodiscard]] std::unique_ptr<ItemCursor> Items(std::string path, std::string name,
-                                                  FileSnapshot snapshot,
-                                                  std::vector<CardSpan> cards);
+  // The contacts of the file at `path` (named `name` in the log), in file order, read as the
+  // walk goes. A card that cannot be parsed is thrown by the cursor as StoreError ("card 3 of
+  // contacts.vcf") and left byte for byte. `at_end`, when given, is told how many cards the
+  // file held once the cursor has passed the last. Throws StoreError when the file cannot be
+  // opened.
+  [[nodiscard]] std::unique_ptr<ItemCursor> Items(
+      std::string path, std::string name, std::function<void(std::size_t cards)> at_end = nullptr);
 
   // The contact of card `index` (from 0) of the file at `path`, named `name` in the log, found
-  // again for an undo: the file is read once for all the cards asked of it, and the save is
-  // held for Flush() like those of Items(). Throws StoreError when the file cannot be read or
-  // holds no such card.
+  // again for an undo: the file is read once for all the cards asked of it, which come in file
+  // order, and the save is held for Flush() like those of Items(). Throws StoreError when the
+  // file cannot be read, holds no such card, or the card comes before one already asked for.
   [[nodiscard]] std::unique_ptr<ContactItem> Item(const std::string& path, const std::string& name,
                                                   std::size_t index);
 

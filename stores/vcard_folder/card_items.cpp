@@ -126,7 +126,9 @@ std::unique_ptr<ContactItem> VCardItems::Next() {
   if (!snapshot.status.Ok()) throw StoreError(name, snapshot.status.Reason());
   std::vector<CardSpan> cards = FindCards(snapshot.bytes);
   if (cards.size() > 1) {
-    m_cards = m_files->Items(std::move(path), name, std::move(snapshot), std::move(cards));
+    // Read again card by card, as the file store reads its file, not held whole.
+    snapshot = {};
+    m_cards = m_files->Items(std::move(path), name);
     return Next();
   }
   return SingleCard(std::move(path), name, std::move(snapshot), m_batch);

@@ -25,6 +25,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -273,6 +274,63 @@ TEST_F(AtomicFile, FailsInWordsWhenTheFolderIsGone) {
   EXPECT_FALSE(status.Ok());
   EXPECT_THAT(status.Message(), HasSubstr(Utf8FromPath(path)));
   EXPECT_FALSE(fs::exists(m_folder / "Gone"));
+}
+
+TEST_F(AtomicFile, ReadsAnOpenedFileFromAnyOffset) {
+  const fs::path path = Write("all.vcf", "BEGIN:VCARD\r\nEND:VCARD\r\n");
+  OpenedFile file;
+  ASSERT_TRUE(file.Open(path).Ok());
+  EXPECT_EQ(file.Stamp(), Snapshot(path));
+  char buffer[16];
+  std::string reason;
+  EXPECT_EQ(file.ReadAt(13, buffer, sizeof buffer, reason), std::optional<std::size_t>(11));
+  EXPECT_EQ(std::string(buffer, 11), "END:VCARD\r\n");
+  EXPECT_EQ(file.ReadAt(24, buffer, sizeof buffer, reason), std::optional<std::size_t>(0));
+}
+
+TEST_F(AtomicFile, StreamedReplaceWritesThePiecesInOrderAndLeavesNoOtherFile) {
+  const fs::path path = Write("all.vcf", "old content");
+  OpenedFile read;
+  ASSERT_TRUE(read.Open(path).Ok());
+  StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), ContentHash("old content")},
+                          &read.Held());
+  ASSERT_TRUE(replace.Begin().Ok());
+  EXPECT_TRUE(replace.Append("new "));
+  EXPECT_TRUE(replace.Append("content"));
+  const Status committed = replace.Commit();
+  EXPECT_TRUE(committed.Ok()) << committed.Message();
+  EXPECT_EQ(Contents(path), "new content");
+  EXPECT_THAT(Names(), ElementsAre("all.vcf"));
+}
+
+TEST_F(AtomicFile, StreamedReplaceDroppedBeforeItsCommitLeavesTheFileAsItWas) {
+  const fs::path path = Write("all.vcf", "old content");
+  OpenedFile read;
+  ASSERT_TRUE(read.Open(path).Ok());
+  {
+    StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), std::nullopt}, &read.Held());
+    ASSERT_TRUE(replace.Begin().Ok());
+    EXPECT_TRUE(replace.Append("half of the new"));
+  }
+  EXPECT_EQ(Contents(path), "old content");
+  EXPECT_THAT(Names(), ElementsAre("all.vcf"));
+}
+
+TEST_F(AtomicFile, StreamedReplaceLeavesAFileChangedSinceItWasOpened) {
+  const fs::path path = Write("all.vcf", "old content");
+  OpenedFile read;
+  ASSERT_TRUE(read.Open(path).Ok());
+  Write("all.vcf", "their longer content");
+  StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), std::nullopt}, &read.Held());
+  Status status = replace.Begin();
+  if (status.Ok()) {
+    EXPECT_TRUE(replace.Append("new content"));
+    status = replace.Commit();
+  }
+  EXPECT_FALSE(status.Ok());
+  EXPECT_THAT(status.Reason(), HasSubstr("another program changed it"));
+  EXPECT_EQ(Contents(path), "their longer content");
+  EXPECT_THAT(Names(), ElementsAre("all.vcf"));
 }
 
 TEST_F(AtomicFile, RefusesAFileRewrittenWithinTheSameClockTick) {

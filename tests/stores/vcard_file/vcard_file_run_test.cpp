@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -218,6 +219,102 @@ TEST_F(VCardFileRun, RefusesToWriteAFileAnotherProgramChangedDuringTheRun) {
       << m_log.Text();
   EXPECT_EQ(Contents(m_file), synced);
   EXPECT_EQ(m_writes, 0);
+}
+
+// A file read in several blocks: cards cross the blocks' ends, one line's CR LF is split
+// between two blocks in a card that cannot be parsed, and the last card has no final line end.
+TEST_F(VCardFileRun, RewritesAFileReadInBlocksCardByCardKeepingTheCardItCannotParse) {
+  std::string before;
+  std::string after;
+  int good = 0;
+  while (before.size() < kCardReadBlock - 200) {
+    const std::string name = "P" + std::to_string(good++);
+    before += Card(name, kOld);
+    after += Card(name, kNew);
+  }
+  const std::string bad("BEGIN:VCARD\r\nFN:Bad\r\nTEL:0171 930 8890\r\nNOTE:\0\r\nEND:VCARD\r\n",
+                        59);
+  // Text outside every card moves the bad card's first CR to the last byte of the first block.
+  const std::string filler = std::string(kCardReadBlock - 1 - 11 - before.size() - 2, '=') + "\r\n";
+  before += filler + bad;
+  after += filler + bad;
+  ASSERT_EQ(before[kCardReadBlock - 1], '\r');
+  ASSERT_EQ(before[kCardReadBlock], '\n');
+  while (before.size() < 2 * kCardReadBlock + 300) {
+    const std::string name = "Q" + std::to_string(good++);
+    before += Card(name, kOld);
+    after += Card(name, kNew);
+  }
+  const std::string last = Card("Zed", kOld);
+  before += last.substr(0, last.size() - 2);
+  after += Card("Zed", kNew).substr(0, last.size());
+  ++good;
+  Write(m_file, before);
+  const RunCounters counters = WalkFile();
+  EXPECT_EQ(counters.checked, good);
+  EXPECT_EQ(counters.updated, good);
+  EXPECT_EQ(counters.problems, 1);
+  EXPECT_EQ(m_writes, 1);
+  EXPECT_TRUE(Contents(m_file) == after) << "the file is not as expected";
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_root), fs::directory_iterator()), 1)
+      << "no temporary file is left";
+}
+
+// A file written in the last clock tick before the run has no settled change time: only its
+// content shows an edit that keeps its size and time.
+TEST_F(VCardFileRun, RefusesToReplaceAFileEditedInPlaceWithItsSizeAndTimeKept) {
+  Write(m_file, Card("Ann", kOld) + Card("Ben", kOld));
+  // A time after the run's start keeps the change time from settling.
+  const auto later = fs::file_time_type::clock::now() + std::chrono::hours(1);
+  fs::last_write_time(m_file, later);
+  const std::string edited = Card("Amy", kOld) + Card("Ben", kOld);
+  m_host.on_yield = [&](int yield) {
+    if (yield == 3) {
+      std::fstream file(m_file, std::ios::binary | std::ios::in | std::ios::out);
+      file.seekp(0);
+      file << edited;
+      file.close();
+      fs::last_write_time(m_file, later);
+    }
+    return false;
+  };
+  const RunCounters counters = WalkFile();
+  EXPECT_EQ(counters.updated, 0);
+  EXPECT_EQ(counters.problems, 2);
+  EXPECT_NE(m_log.Text().find("Could not save \\all\\Ann: all.vcf was not written: another "
+                              "program changed it while it was being saved"),
+            std::string::npos)
+      << m_log.Text();
+  EXPECT_EQ(Contents(m_file), edited);
+}
+
+// More held contacts than the walk keeps in memory: those it set aside come back in order,
+// each with its save, whether the write succeeds or fails.
+TEST_F(VCardFileRun, ReportsEveryHeldContactInOrderWhenThereAreThousands) {
+  constexpr int kCards = 9000;
+  std::string before;
+  std::string after;
+  for (int i = 0; i < kCards; ++i) {
+    before += Card("P" + std::to_string(i), kOld);
+    after += Card("P" + std::to_string(i), kNew);
+  }
+  Write(m_file, before);
+  RunCounters counters = WalkFile();
+  EXPECT_EQ(counters.updated, kCards);
+  EXPECT_TRUE(Contents(m_file) == after);
+  std::size_t at = 0;
+  for (int i = 0; i < kCards; ++i) {
+    at = m_log.Text().find("\\all\\P" + std::to_string(i) + "\r\n  Home:", at);
+    ASSERT_NE(at, std::string::npos) << "P" << i << " is reported, after P" << i - 1;
+  }
+
+  Write(m_file, before);
+  fs::create_hard_link(m_file, m_root / "link.vcf");
+  counters = WalkFile();
+  EXPECT_EQ(counters.updated, 0);
+  EXPECT_EQ(counters.problems, kCards);
+  EXPECT_NE(m_log.Text().find("Could not save \\all\\P" + std::to_string(kCards - 1) + ": "),
+            std::string::npos);
 }
 
 TEST_F(VCardFileRun, AFolderStoreReadsAFileOfManyCardsAsContactsOfItsFolder) {
