@@ -535,8 +535,7 @@ void Win32MainWindow::ShowMessage(const std::string& text) {
 }
 
 void Win32MainWindow::ShowProfileProblem(const std::string& reason) {
-  // The designed lines alone cannot tell a missing folder from a bad configuration.
-  ShowMessage(std::string(kProfileProblem) + "\n(" + reason + ")");
+  ShowMessage(ProfileProblemText(Narrow(m_profile), reason));
 }
 
 void Win32MainWindow::EndProgram() {

@@ -150,6 +150,15 @@ TEST(Win32MainWindow, PlacesEachControlAtItsTwipsScaledToTheDpi) {
   EXPECT_EQ(client.bottom, MulDiv(3405 + 360, dpi, 1440));
 }
 
+TEST(Win32MainWindow, ProfileProblemNamesThePathAndTheReason) {
+  HiddenWindow w(L"C:\\Contacts\\Work");
+  ASSERT_TRUE(w.created);
+  w.window.ShowProfileProblem("access is denied");
+  ASSERT_EQ(w.asked.size(), 1U);
+  EXPECT_EQ(w.asked[0], Wide(ProfileProblemText("C:\\Contacts\\Work", "access is denied")));
+  EXPECT_NE(w.asked[0].find(L"\"C:\\Contacts\\Work\": access is denied"), std::wstring::npos);
+}
+
 TEST(Win32MainWindow, StyleButtonsChooseTheNumberStyle) {
   HiddenWindow w;
   ASSERT_TRUE(w.created);
