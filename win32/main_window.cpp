@@ -474,7 +474,16 @@ RunJob Win32MainWindow::PrepareRun() {
   // The default search runs again as the run opens the store: show what it finds this time.
   if (m_profile.empty()) ShowProfile();
   RunJob job;
-  job.store = StoreOrProblem(OpenProfile(Narrow(m_profile), SystemEnvironment()));
+  ServerAccess access;
+  // Told from inside a call Outlook has not answered for a while, where COM lets no dialog of
+  // ours be answered: the caption says it, and that Esc (which the store watches for) stops it.
+  access.waiting = [this](const std::string& line) {
+    SetWindowTextW(
+        m_window,
+        Wide("Dialmend - " + line.substr(0, line.find(':')) + " (Esc stops the run)").c_str());
+    m_waiting_shown = true;
+  };
+  job.store = StoreOrProblem(OpenProfile(Narrow(m_profile), SystemEnvironment(), access));
   job.options = &m_options;
   job.update = Checked(IDC_UPDATE);
   if (Checked(IDC_SAVE_LOG)) {
@@ -512,6 +521,7 @@ void Win32MainWindow::ShowResumed(bool update) {
 
 void Win32MainWindow::ShowFinished(bool update) {
   Present(true);
+  m_waiting_shown = false;
   SetWindowTextW(m_window, L"Dialmend - Finished!");
   MessageBeep(MB_OK);
   SetText(IDOK, L"&Reset");
@@ -547,6 +557,7 @@ void Win32MainWindow::ShowReset(bool update) {
   SetStyleChooserShown(true);
   SetRunControlsEnabled(true);
   OfferUndo(false);
+  m_waiting_shown = false;
   SetWindowTextW(m_window, L"Dialmend");
   SetText(IDOK, L"&Go");
   SetText(IDCANCEL, L"&Quit");
@@ -596,6 +607,11 @@ void Win32MainWindow::EndProgram() {
 }
 
 void Win32MainWindow::ProcessEvents(bool wait) {
+  // Back at a yield, the call that kept the run waiting has been answered.
+  if (m_waiting_shown) {
+    m_waiting_shown = false;
+    SetWindowTextW(m_window, L"Dialmend");
+  }
   Present(false);
   // Paused, the run blocks here until a message comes: no CPU while it waits.
   if (wait) MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);

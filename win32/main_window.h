@@ -137,6 +137,7 @@ class Win32MainWindow : public RunView {
   // The client size, in twips, the window had when the log was last hidden; zero: as designed.
   SIZE m_log_size{0, 0};
   bool m_ending = false;
+  bool m_waiting_shown = false;  // the caption says the run waits for Outlook
   int m_exit_code = 0;
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
