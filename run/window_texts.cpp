@@ -1,5 +1,7 @@
 #include "run/window_texts.h"
 
+#include "run/contact_run.h"
+
 namespace dialmend {
 
 std::string RunButtonTip(std::string_view verb, bool update) {
@@ -13,6 +15,18 @@ std::string RefusedContactsText(std::string_view chosen, std::string_view reason
   std::string text = "Cannot read contacts from \"";
   text.append(chosen).append("\": ").append(reason).append(".\nThe contacts are still those in \"");
   text.append(current).append("\".");
+  return text;
+}
+
+std::string ProfileProblemText(std::string_view place, std::string_view reason) {
+  // The designed lines alone cannot tell a missing folder from a bad configuration: the path
+  // and the reason follow.
+  std::string text(kProfileProblem);
+  text += "\n(";
+  if (!place.empty() && reason.find(place) == std::string_view::npos) {
+    text.append("\"").append(place).append("\": ");
+  }
+  text.append(reason).append(")");
   return text;
 }
 

@@ -39,6 +39,10 @@ inline constexpr std::string_view kNoContactsFound = "none found: choose them wi
 [[nodiscard]] std::string RefusedContactsText(std::string_view chosen, std::string_view reason,
                                               std::string_view current);
 
+// The profile problem's two lines and, on a third, why the contacts at `place` (as the user
+// sees the path) could not be opened: `reason`, led by the quoted path unless it names it.
+[[nodiscard]] std::string ProfileProblemText(std::string_view place, std::string_view reason);
+
 // The question asked before the update started at `started` (as its log shows it) is undone.
 [[nodiscard]] std::string UndoQuestion(std::string_view started);
 

@@ -673,14 +673,7 @@ void MainWindow::ShowMessage(const std::string& text) {
 }
 
 void MainWindow::ShowProfileProblem(const std::string& reason) {
-  // The designed lines alone cannot tell a missing folder from a bad configuration: the path
-  // and the reason follow.
-  const std::string place = QDir::toNativeSeparators(m_profile).toStdString();
-  std::string detail = reason;
-  if (!place.empty() && reason.find(place) == std::string::npos) {
-    detail = "\"" + place + "\": " + reason;
-  }
-  ShowMessage(std::string(kProfileProblem) + "\n(" + detail + ")");
+  ShowMessage(ProfileProblemText(QDir::toNativeSeparators(m_profile).toStdString(), reason));
 }
 
 void MainWindow::EndProgram() {

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string_view>
@@ -21,6 +22,8 @@ constexpr int kClientWidth = 5040;
 constexpr int kClientHeight = 3405 + kRow;
 // Outer heights 3885 and 6000 less 480 for the frame and caption.
 constexpr int kClientHeightWithLog = 6000 - 480 + kRow;
+constexpr int kLogTop = 3400 + kRow;
+constexpr int kLogHeight = 2100;
 
 constexpr TwipsPlace kPlaces[] = {
     {IDC_IMAGE, 120, 80, 885, 885},
@@ -44,7 +47,7 @@ constexpr TwipsPlace kPlaces[] = {
     {IDC_SHOW_LOG, 2520, 1320, 1100, 495},
     {IDCANCEL, 3840, 720, 1100, 495},
     {IDC_ABOUT, 3840, 1320, 1100, 495},
-    {IDC_LOG, 0, 3400 + kRow, 5040, 2100},
+    {IDC_LOG, 0, kLogTop, kClientWidth, kLogHeight},
     {IDC_LOG_FILE, 1350, 2595 + kRow, 3225, 285},
     {IDC_REPLACE, 120, 3000 + kRow, 1575, 195},
     {IDC_FIND_TEXT, 1680, 2970 + kRow, 1215, 285},
@@ -178,6 +181,19 @@ INT_PTR Win32MainWindow::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
                    SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSIZE);
       return TRUE;
     }
+    case WM_SIZE:
+      if (wparam != SIZE_MINIMIZED) PlaceLogPane();
+      return TRUE;
+    case WM_GETMINMAXINFO: {
+      if (!m_log_shown) return FALSE;
+      // Never smaller than designed with the log: the controls above keep their places.
+      RECT outer{0, 0, Px(kClientWidth, m_dpi), Px(kClientHeightWithLog, m_dpi)};
+      AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_EXSTYLE)));
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
+      limits->ptMinTrackSize = {outer.right - outer.left, outer.bottom - outer.top};
+      return TRUE;
+    }
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED) Command(LOWORD(wparam));
       if (HIWORD(wparam) == EN_CHANGE && LOWORD(wparam) == IDC_FIND_TEXT) {
@@ -266,6 +282,8 @@ void Win32MainWindow::Command(int id) {
 }
 
 void Win32MainWindow::Layout(UINT dpi) {
+  // The size left by the user is kept in twips, so it survives a move to another DPI.
+  if (m_log_shown) RememberLogSize();
   m_dpi = dpi;
   PlaceControls(m_window, kPlaces, dpi);
   for (HGDIOBJ font : {m_bold_font, m_title_font, m_fixed_font}) {
@@ -291,10 +309,43 @@ void Win32MainWindow::Layout(UINT dpi) {
 }
 
 void Win32MainWindow::ShowLog(bool shown) {
+  if (m_log_shown && !shown) RememberLogSize();
   m_log_shown = shown;
   SetText(IDC_SHOW_LOG, shown ? L"Hide &Log" : L"Show &Log");
   ShowWindow(GetDlgItem(m_window, IDC_LOG), shown ? SW_SHOW : SW_HIDE);
-  SizeClient(m_window, kClientWidth, shown ? kClientHeightWithLog : kClientHeight, m_dpi);
+  // The log may be read in a window as large as the user likes; without it the window has
+  // nothing to grow.
+  LONG_PTR style = GetWindowLongPtrW(m_window, GWL_STYLE);
+  style = shown ? (style | WS_THICKFRAME | WS_MAXIMIZEBOX)
+                : (style & ~(WS_THICKFRAME | WS_MAXIMIZEBOX));
+  SetWindowLongPtrW(m_window, GWL_STYLE, style);
+  SetWindowPos(m_window, nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  if (shown) {
+    SizeClient(m_window, m_log_size.cx > 0 ? m_log_size.cx : kClientWidth,
+               m_log_size.cy > 0 ? m_log_size.cy : kClientHeightWithLog, m_dpi);
+  } else {
+    SizeClient(m_window, kClientWidth, kClientHeight, m_dpi);
+  }
+  // Sizing to the size the window has sends no WM_SIZE.
+  PlaceLogPane();
+}
+
+void Win32MainWindow::RememberLogSize() {
+  // A maximized window's size is the screen's, not one the user left it at.
+  if (IsZoomed(m_window) || IsIconic(m_window)) ShowWindow(m_window, SW_RESTORE);
+  RECT client;
+  if (!GetClientRect(m_window, &client)) return;
+  const int dpi = static_cast<int>(m_dpi);
+  m_log_size = {MulDiv(client.right, 1440, dpi), MulDiv(client.bottom, 1440, dpi)};
+}
+
+void Win32MainWindow::PlaceLogPane() {
+  RECT client;
+  if (!GetClientRect(m_window, &client)) return;
+  const int top = Px(kLogTop, m_dpi);
+  MoveWindow(GetDlgItem(m_window, IDC_LOG), 0, top, client.right,
+             std::max<int>(client.bottom - top, Px(kLogHeight, m_dpi)), TRUE);
 }
 
 void Win32MainWindow::SetRunControlsEnabled(bool enabled) {
@@ -423,7 +474,16 @@ RunJob Win32MainWindow::PrepareRun() {
   // The default search runs again as the run opens the store: show what it finds this time.
   if (m_profile.empty()) ShowProfile();
   RunJob job;
-  job.store = StoreOrProblem(OpenProfile(Narrow(m_profile), SystemEnvironment()));
+  ServerAccess access;
+  // Told from inside a call Outlook has not answered for a while, where COM lets no dialog of
+  // ours be answered: the caption says it, and that Esc (which the store watches for) stops it.
+  access.waiting = [this](const std::string& line) {
+    SetWindowTextW(
+        m_window,
+        Wide("Dialmend - " + line.substr(0, line.find(':')) + " (Esc stops the run)").c_str());
+    m_waiting_shown = true;
+  };
+  job.store = StoreOrProblem(OpenProfile(Narrow(m_profile), SystemEnvironment(), access));
   job.options = &m_options;
   job.update = Checked(IDC_UPDATE);
   if (Checked(IDC_SAVE_LOG)) {
@@ -461,6 +521,7 @@ void Win32MainWindow::ShowResumed(bool update) {
 
 void Win32MainWindow::ShowFinished(bool update) {
   Present(true);
+  m_waiting_shown = false;
   SetWindowTextW(m_window, L"Dialmend - Finished!");
   MessageBeep(MB_OK);
   SetText(IDOK, L"&Reset");
@@ -496,6 +557,7 @@ void Win32MainWindow::ShowReset(bool update) {
   SetStyleChooserShown(true);
   SetRunControlsEnabled(true);
   OfferUndo(false);
+  m_waiting_shown = false;
   SetWindowTextW(m_window, L"Dialmend");
   SetText(IDOK, L"&Go");
   SetText(IDCANCEL, L"&Quit");
@@ -535,8 +597,7 @@ void Win32MainWindow::ShowMessage(const std::string& text) {
 }
 
 void Win32MainWindow::ShowProfileProblem(const std::string& reason) {
-  // The designed lines alone cannot tell a missing folder from a bad configuration.
-  ShowMessage(std::string(kProfileProblem) + "\n(" + reason + ")");
+  ShowMessage(ProfileProblemText(Narrow(m_profile), reason));
 }
 
 void Win32MainWindow::EndProgram() {
@@ -546,6 +607,11 @@ void Win32MainWindow::EndProgram() {
 }
 
 void Win32MainWindow::ProcessEvents(bool wait) {
+  // Back at a yield, the call that kept the run waiting has been answered.
+  if (m_waiting_shown) {
+    m_waiting_shown = false;
+    SetWindowTextW(m_window, L"Dialmend");
+  }
   Present(false);
   // Paused, the run blocks here until a message comes: no CPU while it waits.
   if (wait) MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);

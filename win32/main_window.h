@@ -96,7 +96,13 @@ class Win32MainWindow : public RunView {
   // scaled to the dialog's DPI.
   static void LayoutAbout(HWND about);
   static void LayoutOptions(HWND options);
+  // Shows or hides the log pane; the window is resizable only while it shows, and comes back
+  // at the size the user left it at.
   void ShowLog(bool shown);
+  // Keeps the window's client size, for the next time the log shows.
+  void RememberLogSize();
+  // Stretches the log pane over the client area below the controls.
+  void PlaceLogPane();
   void SetRunControlsEnabled(bool enabled);
   void SetStyleChooserShown(bool shown);
   void AppendToPane(std::string_view text);
@@ -128,7 +134,10 @@ class Win32MainWindow : public RunView {
   ActivityLog m_log;
   RunController m_controller;
   bool m_log_shown = false;
+  // The client size, in twips, the window had when the log was last hidden; zero: as designed.
+  SIZE m_log_size{0, 0};
   bool m_ending = false;
+  bool m_waiting_shown = false;  // the caption says the run waits for Outlook
   int m_exit_code = 0;
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.

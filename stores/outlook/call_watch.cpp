@@ -38,6 +38,18 @@ ULONGLONG Waited() {
   return started == 0 ? 0 : GetTickCount64() - started;
 }
 
+// Whether Esc was pressed in a window of this thread (a window running the store) and, if so,
+// takes the key. COM's wait for an answer dispatches no keys, so the window would never see it;
+// taken here, it does not also press Quit once the run has ended. Only the first key waiting
+// counts: the others stay for the window.
+bool TakeEscape() {
+  MSG key;
+  if (!PeekMessageW(&key, nullptr, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE | PM_NOYIELD)) return false;
+  if (key.wParam != VK_ESCAPE) return false;
+  (void)PeekMessageW(&key, key.hwnd, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE | PM_NOYIELD);
+  return true;
+}
+
 }  // namespace
 
 void CancelOutlookCall() {
@@ -87,6 +99,8 @@ void CallWatch::CallEnded() {
 }
 
 DWORD CallWatch::Pending(DWORD waited_ms) {
+  // Once the user has been told of the wait, Esc in the window cancels it as Ctrl-C does.
+  if (waited_ms >= kWaitNoticeMs && !g_cancel && TakeEscape()) g_cancel = true;
   if (g_cancel && waited_ms >= kCancelAfterMs) return PENDINGMSG_CANCELCALL;
   if (waited_ms >= kWaitNoticeMs && !m_told) {
     m_told = true;

@@ -11,7 +11,8 @@
 
 // A call that Outlook takes but never answers (a security prompt behind another window, the
 // Choose Profile dialog, a hung Outlook) would hold the run forever. The watch says so after
-// a few seconds and lets another thread (a Ctrl-C handler) cancel the call. Windows only.
+// a few seconds and lets another thread (a Ctrl-C handler), or Esc pressed in the window making
+// the call, cancel the call. Windows only.
 
 namespace dialmend {
 
@@ -42,7 +43,8 @@ class CallWatch {
   void CallEnded();
 
   // What the message filter answers while a call waits `waited_ms`: PENDINGMSG_CANCELCALL once
-  // CancelOutlookCall has asked, else PENDINGMSG_WAITDEFPROCESS.
+  // CancelOutlookCall has asked, or once Esc is pressed in a window of the calling thread after
+  // kWaitNoticeMs (which then counts as CancelOutlookCall), else PENDINGMSG_WAITDEFPROCESS.
   [[nodiscard]] DWORD Pending(DWORD waited_ms);
 
  private:

@@ -150,6 +150,62 @@ TEST(Win32MainWindow, PlacesEachControlAtItsTwipsScaledToTheDpi) {
   EXPECT_EQ(client.bottom, MulDiv(3405 + 360, dpi, 1440));
 }
 
+TEST(Win32MainWindow, ProfileProblemNamesThePathAndTheReason) {
+  HiddenWindow w(L"C:\\Contacts\\Work");
+  ASSERT_TRUE(w.created);
+  w.window.ShowProfileProblem("access is denied");
+  ASSERT_EQ(w.asked.size(), 1U);
+  EXPECT_EQ(w.asked[0], Wide(ProfileProblemText("C:\\Contacts\\Work", "access is denied")));
+  EXPECT_NE(w.asked[0].find(L"\"C:\\Contacts\\Work\": access is denied"), std::wstring::npos);
+}
+
+TEST(Win32MainWindow, IsResizableOnlyWhileTheLogShowsAndThePaneTakesTheRoom) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HWND window = w.window.Handle();
+  const auto style = [&] { return GetWindowLongPtrW(window, GWL_STYLE); };
+  EXPECT_EQ(style() & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
+  w.Click(IDC_SHOW_LOG);
+  EXPECT_EQ(style() & (WS_THICKFRAME | WS_MAXIMIZEBOX), WS_THICKFRAME | WS_MAXIMIZEBOX);
+  const RECT go = PlaceOf(window, IDOK);
+  const RECT designed_log = PlaceOf(window, IDC_LOG);
+
+  RECT outer;
+  GetWindowRect(window, &outer);
+  const int wider = 150;
+  const int taller = 200;
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + wider,
+               outer.bottom - outer.top + taller, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT client;
+  GetClientRect(window, &client);
+  const RECT log = PlaceOf(window, IDC_LOG);
+  EXPECT_EQ(log.left, 0);
+  EXPECT_EQ(log.top, designed_log.top);
+  EXPECT_EQ(log.right, client.right);
+  EXPECT_EQ(log.bottom, client.bottom);
+  EXPECT_EQ(log.bottom - log.top, designed_log.bottom - designed_log.top + taller);
+  EXPECT_TRUE(PlaceOf(window, IDOK) == go);
+
+  // No smaller than designed with the log.
+  MINMAXINFO limits{};
+  SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+  EXPECT_EQ(limits.ptMinTrackSize.x, outer.right - outer.left);
+  EXPECT_EQ(limits.ptMinTrackSize.y, outer.bottom - outer.top);
+
+  w.Click(IDC_SHOW_LOG);
+  EXPECT_EQ(style() & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
+  RECT hidden;
+  GetClientRect(window, &hidden);
+  EXPECT_EQ(hidden.bottom, MulDiv(3405 + 360, Dpi(), 1440));
+
+  // Shown again at the size it was left at.
+  w.Click(IDC_SHOW_LOG);
+  RECT again;
+  GetClientRect(window, &again);
+  EXPECT_NEAR(again.right, client.right, 1);
+  EXPECT_NEAR(again.bottom, client.bottom, 1);
+}
+
 TEST(Win32MainWindow, StyleButtonsChooseTheNumberStyle) {
   HiddenWindow w;
   ASSERT_TRUE(w.created);

@@ -189,15 +189,21 @@ TEST(OutlookServer, ItsProcessEndingMidRunEndsTheRunAsAnAbortWithOneLineAndNoWai
   EXPECT_TRUE(Has(saved, "Problems: 1\r\n")) << saved;
 }
 
+// How the user stops a run waiting on a call: not at all, Ctrl-C (CancelOutlookCall from
+// another thread), or Esc pressed in a window of the run's thread.
+enum class Stop { None, CtrlC, Esc };
+
 // A run whose eighth call the server takes and never answers. Once the run says it waits,
-// another thread (standing for Ctrl-C) cancels the call when `cancel`, else ends the server.
-// Every wait is bounded: after 20 s the server is ended anyway, so no failure hangs the test.
+// another thread stops it as `stop` says, and then ends the server. Every wait is bounded:
+// after 20 s the server is ended anyway, so no failure hangs the test.
 struct UnansweredRun {
-  explicit UnansweredRun(bool cancel) {
+  explicit UnansweredRun(Stop stop) {
     FakeServerSetup setup;
     setup.hang_at = 8;
     FakeOutlookServer server(setup);
     EXPECT_EQ(server.Failure(), "");
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
     std::atomic<bool> told = false;
     OutlookStoreOptions options;
     options.prog_id = kFakeOutlookProgId;
@@ -207,13 +213,15 @@ struct UnansweredRun {
     };
     std::thread other([&] {
       for (int i = 0; i < 200 && !told; ++i) Sleep(100);
-      if (cancel) CancelOutlookCall();
-      for (int i = 0; i < 100 && cancel && !done; ++i) Sleep(100);
+      if (stop == Stop::CtrlC) CancelOutlookCall();
+      if (stop == Stop::Esc) PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+      for (int i = 0; i < 100 && stop != Stop::None && !done; ++i) Sleep(100);
       server.Quit();
     });
     saved = RunToEnd(MakeOutlookStore(std::move(options)), /*update=*/false, state);
     done = true;
     other.join();
+    if (window != nullptr) DestroyWindow(window);
   }
   std::vector<std::string> lines;
   std::atomic<bool> done = false;
@@ -225,7 +233,7 @@ constexpr std::string_view kWaitingLine =
     "Waiting for Outlook to answer: a dialog box or a security prompt may be open in Outlook";
 
 TEST(OutlookServer, ACallItNeverAnswersIsSaidOnceAfterAFewSeconds) {
-  UnansweredRun run(/*cancel=*/false);
+  UnansweredRun run(Stop::None);
   EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
   EXPECT_EQ(run.state, RunState::Finished);
   EXPECT_TRUE(Has(run.saved, ": Outlook has closed\r\n\r\nSimulation aborted")) << run.saved;
@@ -235,7 +243,19 @@ TEST(OutlookServer, ACallItNeverAnswersIsSaidOnceAfterAFewSeconds) {
 // for an answer takes the message filter's PENDINGMSG_CANCELCALL but goes on waiting (wine 8).
 TEST(OutlookServer, ACallItNeverAnswersIsCancelledFromAnotherThreadEndingTheRun) {
   if (UnderWine()) GTEST_SKIP() << "wine's COM goes on waiting for a cancelled call";
-  UnansweredRun run(/*cancel=*/true);
+  UnansweredRun run(Stop::CtrlC);
+  EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
+  EXPECT_EQ(run.state, RunState::Finished);
+  EXPECT_TRUE(Has(run.saved,
+                  ": Outlook did not answer, and the wait for it was stopped\r\n\r\n"
+                  "Simulation aborted"))
+      << run.saved;
+  EXPECT_TRUE(Has(run.saved, "Problems: 1\r\n")) << run.saved;
+}
+
+TEST(OutlookServer, ACallItNeverAnswersIsCancelledByEscInTheWindowEndingTheRun) {
+  if (UnderWine()) GTEST_SKIP() << "wine's COM goes on waiting for a cancelled call";
+  UnansweredRun run(Stop::Esc);
   EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
   EXPECT_EQ(run.state, RunState::Finished);
   EXPECT_TRUE(Has(run.saved,

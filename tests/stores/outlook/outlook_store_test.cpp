@@ -668,6 +668,66 @@ TEST(CallWatch, TellsOnceAWaitIsLongAndCancelsItOnceAsked) {
   filter->Release();
 }
 
+// A window of the test's thread, standing for the main window the run is started from; a
+// message-only window, which needs no display.
+struct KeyWindow {
+  KeyWindow()
+      : window(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr,
+                               nullptr)) {}
+  ~KeyWindow() {
+    MSG left;
+    while (PeekMessageW(&left, window, 0, 0, PM_REMOVE)) {
+    }
+    DestroyWindow(window);
+  }
+  KeyWindow(const KeyWindow&) = delete;
+  KeyWindow& operator=(const KeyWindow&) = delete;
+  void Press(WPARAM key) const { PostMessageW(window, WM_KEYDOWN, key, 0); }
+  bool KeyWaiting() const {
+    MSG key;
+    return PeekMessageW(&key, window, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE) != 0;
+  }
+  HWND window;
+};
+
+TEST(CallWatch, CancelsAWaitTheUserWasToldOfWhenEscIsPressedInTheWindow) {
+  KeyWindow w;
+  ASSERT_NE(w.window, nullptr);
+  CallWatch watch({});
+  auto* filter = new BusyServerFilter(kRetryLimitMs, &watch);
+  watch.CallStarted();
+  w.Press(VK_ESCAPE);
+  // Before the notice, Esc is left for the window, where it asks the Abort question.
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs - 1, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_TRUE(w.KeyWaiting());
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_CANCELCALL));
+  // Taken, so that it does not also press Quit once the run has ended.
+  EXPECT_FALSE(w.KeyWaiting());
+  watch.CallEnded();
+  // As after Ctrl-C, a later call that waits is cancelled too: the run ends.
+  watch.CallStarted();
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_CANCELCALL));
+  watch.CallEnded();
+  filter->Release();
+}
+
+TEST(CallWatch, LeavesAWaitAndItsKeysAloneWhenAnotherKeyIsPressed) {
+  KeyWindow w;
+  ASSERT_NE(w.window, nullptr);
+  CallWatch watch({});
+  auto* filter = new BusyServerFilter(kRetryLimitMs, &watch);
+  watch.CallStarted();
+  w.Press('A');
+  EXPECT_EQ(filter->MessagePending(nullptr, kWaitNoticeMs + 100, PENDINGTYPE_TOPLEVEL),
+            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
+  EXPECT_TRUE(w.KeyWaiting());
+  watch.CallEnded();
+  filter->Release();
+}
+
 TEST(BusyServer, IsWaitedForNoLongerThanTheStoreWasToldTo) {
   auto* filter = new BusyServerFilter(500);
   EXPECT_EQ(filter->RetryRejectedCall(nullptr, 400, SERVERCALL_REJECTED), kRetryStepMs);
