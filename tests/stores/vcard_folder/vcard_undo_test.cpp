@@ -191,7 +191,12 @@ TEST(VCardUndo, RefusesACardPathOutsideTheStore) {
   const auto store = MakeVCardStore((root / "book").string());
   ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.updated, 1);
   UndoRecord record = OnlyRecord(runs);
-  record.contacts[0].identity.where = fs::weakly_canonical(root / "elsewhere" / "eve.vcf").string();
+  const std::string ann = fs::weakly_canonical(root / "book" / "ann.vcf").string();
+  std::string text = ReadTestFile(record.path);
+  ASSERT_NE(text.find(ann), std::string::npos) << text;
+  text.replace(text.find(ann), ann.size(),
+               fs::weakly_canonical(root / "elsewhere" / "eve.vcf").string());
+  WriteTestFile(record.path, text);
   const QuietRun undo = UndoQuietly(*store, record, true);
   EXPECT_EQ(undo.counters.problems, 1);
   EXPECT_NE(undo.log.find("it is not a card of this store"), std::string::npos) << undo.log;
