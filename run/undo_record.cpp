@@ -15,7 +15,6 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "platform/reason.h"
@@ -223,6 +222,31 @@ LineRead NextLine(std::istream& in, std::string& line) {
 
 std::string DamagedText(std::size_t line_number) {
   return "is damaged: line " + std::to_string(line_number) + " cannot be read";
+}
+
+// The size of the record at `path`, and where its last whole line ends: less than the size
+// when the last line is torn. Reads back from the end only as far as the last LF.
+bool KeptSize(const std::string& path, std::uint64_t& size, std::uint64_t& kept) {
+  std::ifstream in(PathFromUtf8(path), std::ios::binary | std::ios::ate);
+  const std::streamoff end = in.tellg();
+  if (!in || end < 0) return false;
+  size = static_cast<std::uint64_t>(end);
+  char block[4096];
+  for (std::uint64_t to = size; to > 0;) {
+    const std::uint64_t from = to > sizeof block ? to - sizeof block : 0;
+    in.seekg(static_cast<std::streamoff>(from));
+    in.read(block, static_cast<std::streamsize>(to - from));
+    if (!in) return false;
+    for (std::uint64_t at = to; at > from; --at) {
+      if (block[at - from - 1] == '\n') {
+        kept = at;
+        return true;
+      }
+    }
+    to = from;
+  }
+  kept = 0;
+  return true;
 }
 
 }  // namespace
@@ -456,22 +480,16 @@ Status MarkUndone(const std::string& path, const std::string& when_text) {
         "Cannot mark the undo record " + Quoted(path) + " as undone: " + ReasonOf(error) + ".",
         ReasonOf(error));
   };
-  std::string bytes;
-  {
-    std::ifstream in(PathFromUtf8(path), std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (!in) return failure(errno != 0 ? errno : EIO);
-    bytes = std::move(all).str();
-  }
+  std::uint64_t size = 0;
+  std::uint64_t kept = 0;
+  if (!KeptSize(path, size, kept)) return failure(errno != 0 ? errno : EIO);
   const int fd = OpenExisting(path);
   if (fd < 0) return failure(errno);
-  const std::size_t kept = bytes.rfind('\n') == std::string::npos ? 0 : bytes.rfind('\n') + 1;
   std::string line = "undone\t";
   Escape(when_text, line);
   line += '\n';
   int error = 0;
-  if (kept != bytes.size() && Truncate(fd, kept) != 0) error = errno;
+  if (kept != size && Truncate(fd, kept) != 0) error = errno;
   if (error == 0 && SeekEnd(fd) != 0) error = errno;
   if (error == 0) error = WriteAll(fd, line);
   if (error == 0 && SyncToDisk(fd) != 0) error = errno;
