@@ -171,6 +171,7 @@ class Cursor {
 class Folder;
 using FolderCursor = Cursor<Folder>;
 using ItemCursor = Cursor<ContactItem>;
+using IdentityCursor = Cursor<ContactIdentity>;
 
 class Folder {
  public:
@@ -238,11 +239,23 @@ class ContactStore {
   // After Open(): a folder whose items are the contacts `identities` name, one Next() for each
   // in order; Next() throws StoreError naming one that cannot be found or read and moves past
   // it. Its Flush() writes the saves its items hold. nullptr when the store cannot find its
-  // contacts again.
+  // contacts again. The undo asks through FindContactsAsRead; a store that needs the whole list
+  // at once overrides this one.
   [[nodiscard]] virtual std::unique_ptr<Folder> FindContacts(
       std::vector<ContactIdentity> identities) {
     (void)identities;
     return nullptr;
+  }
+
+  // FindContacts with `identities` given one at a time, taken as the folder's items are asked
+  // for, so that an undo's list is never held whole. The default gathers them all first.
+  [[nodiscard]] virtual std::unique_ptr<Folder> FindContactsAsRead(
+      std::unique_ptr<IdentityCursor> identities) {
+    std::vector<ContactIdentity> all;
+    while (std::unique_ptr<ContactIdentity> identity = identities->Next()) {
+      all.push_back(std::move(*identity));
+    }
+    return FindContacts(std::move(all));
   }
 };
 

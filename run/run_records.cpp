@@ -149,7 +149,7 @@ std::string RunsListing(const std::vector<UndoRecord>& runs) {
   std::string text = "Run                  Contacts  Numbers  Undone\n";
   for (const UndoRecord& run : runs) {
     char counts[64];
-    std::snprintf(counts, sizeof counts, "  %8zu  %7zu  ", run.contacts.size(), run.Numbers());
+    std::snprintf(counts, sizeof counts, "  %8zu  %7zu  ", run.contacts, run.numbers);
     text += run.name;
     text += counts;
     text += run.undone ? *run.undone : "no";

@@ -10,11 +10,11 @@
 #include "platform/system_calls.h"
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "platform/reason.h"
@@ -162,7 +162,30 @@ std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
 
-// What `line` adds to `record`, or false when it is not a line of the format.
+// The contact a "contact" line names, or false when it is not one.
+bool ParseContact(const std::vector<std::string>& f, RecordedContact& contact) {
+  if (f.size() != 5) return false;
+  contact.identity.where = f[1];
+  if (!ParseNumber(f[2], contact.identity.card)) return false;
+  contact.identity.tag = f[3];
+  contact.name = f[4];
+  return true;
+}
+
+// The change a "field" line gives, or false when it is not one.
+bool ParseField(const std::vector<std::string>& f, FieldChange& change) {
+  if (f.size() != 5 && f.size() != 6) return false;
+  const auto field = FieldOfLabel(f[2]);
+  if (!ParseNumber(f[1], change.index) || !field) return false;
+  change.field = *field;
+  change.old_number = f[3];
+  change.new_number = f[4];
+  if (f.size() == 6) change.old_form = f[5];
+  return true;
+}
+
+// What `f`, a line after the first, adds to `record`, or false when it is not a line of the
+// format. Contacts and fields are only counted.
 bool TakeLine(const std::vector<std::string>& f, UndoRecord& record) {
   const std::string& tag = f[0];
   if (tag == "store" && f.size() == 3) {
@@ -170,24 +193,16 @@ bool TakeLine(const std::vector<std::string>& f, UndoRecord& record) {
   } else if (tag == "started" && f.size() == 3) {
     record.started = f[1];
     record.started_text = f[2];
-  } else if (tag == "contact" && f.size() == 5) {
+  } else if (tag == "contact") {
     RecordedContact contact;
-    contact.identity.where = f[1];
-    if (!ParseNumber(f[2], contact.identity.card)) return false;
-    contact.identity.tag = f[3];
-    contact.name = f[4];
-    record.contacts.push_back(std::move(contact));
-  } else if (tag == "field" && (f.size() == 5 || f.size() == 6) && !record.contacts.empty()) {
+    if (!ParseContact(f, contact)) return false;
+    ++record.contacts;
+  } else if (tag == "field" && record.contacts > 0) {
     FieldChange change;
-    const auto field = FieldOfLabel(f[2]);
-    if (!ParseNumber(f[1], change.index) || !field) return false;
-    change.field = *field;
-    change.old_number = f[3];
-    change.new_number = f[4];
-    if (f.size() == 6) change.old_form = f[5];
-    record.contacts.back().changes.push_back(std::move(change));
-  } else if (tag == "saved" && f.size() == 2 && !record.contacts.empty()) {
-    record.contacts.back().identity.tag = f[1];
+    if (!ParseField(f, change)) return false;
+    ++record.numbers;
+  } else if (tag == "saved" && f.size() == 2 && record.contacts > 0) {
+    // The version a save wrote; only an undo needs it.
   } else if (tag == "undone" && f.size() == 2) {
     record.undone = f[1];
   } else {
@@ -196,13 +211,45 @@ bool TakeLine(const std::vector<std::string>& f, UndoRecord& record) {
   return true;
 }
 
-}  // namespace
+enum class LineRead { kLine, kEnd, kTorn, kFailed };
 
-std::size_t UndoRecord::Numbers() const {
-  std::size_t numbers = 0;
-  for (const RecordedContact& contact : contacts) numbers += contact.changes.size();
-  return numbers;
+// The next line of `in`, without its LF, into `line`. A last line without its LF was torn by a
+// crash while it was written: it is kTorn, for the caller to leave out.
+LineRead NextLine(std::istream& in, std::string& line) {
+  if (!std::getline(in, line)) return in.eof() && !in.bad() ? LineRead::kEnd : LineRead::kFailed;
+  return in.eof() ? LineRead::kTorn : LineRead::kLine;
 }
+
+std::string DamagedText(std::size_t line_number) {
+  return "is damaged: line " + std::to_string(line_number) + " cannot be read";
+}
+
+// The size of the record at `path`, and where its last whole line ends: less than the size
+// when the last line is torn. Reads back from the end only as far as the last LF.
+bool KeptSize(const std::string& path, std::uint64_t& size, std::uint64_t& kept) {
+  std::ifstream in(PathFromUtf8(path), std::ios::binary | std::ios::ate);
+  const std::streamoff end = in.tellg();
+  if (!in || end < 0) return false;
+  size = static_cast<std::uint64_t>(end);
+  char block[4096];
+  for (std::uint64_t to = size; to > 0;) {
+    const std::uint64_t from = to > sizeof block ? to - sizeof block : 0;
+    in.seekg(static_cast<std::streamoff>(from));
+    in.read(block, static_cast<std::streamsize>(to - from));
+    if (!in) return false;
+    for (std::uint64_t at = to; at > from; --at) {
+      if (block[at - from - 1] == '\n') {
+        kept = at;
+        return true;
+      }
+    }
+    to = from;
+  }
+  kept = 0;
+  return true;
+}
+
+}  // namespace
 
 Result<UndoRecord> ReadUndoRecord(const std::string& path) {
   namespace fs = std::filesystem;
@@ -219,8 +266,6 @@ Result<UndoRecord> ReadUndoRecord(const std::string& path) {
   if (error) return failure("cannot be read: " + ErrorText(error));
   if (size > kMaxRecordBytes) return failure("is too large to be one");
   std::ifstream in(where, std::ios::binary);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!in) return failure("cannot be read");
 
   UndoRecord record;
@@ -228,11 +273,15 @@ Result<UndoRecord> ReadUndoRecord(const std::string& path) {
   record.name = Utf8FromPath(where.filename());
   if (record.name.ends_with(kRecordSuffix)) record.name.resize(record.name.size() - 5);
   std::size_t line_number = 0;
-  std::size_t begin = 0;
-  // A last line without its LF was torn by a crash while it was written: it is left out.
-  for (std::size_t end; (end = bytes.find('\n', begin)) != std::string::npos; begin = end + 1) {
+  std::string line;
+  for (LineRead read; (read = NextLine(in, line)) != LineRead::kEnd;) {
+    if (read == LineRead::kFailed) return failure("cannot be read");
+    if (read == LineRead::kTorn) {
+      record.torn = true;
+      break;
+    }
     ++line_number;
-    const auto fields = SplitLine(std::string_view(bytes).substr(begin, end - begin));
+    const auto fields = SplitLine(line);
     if (line_number == 1) {
       int version = 0;
       if (!fields || fields->size() != 2 || (*fields)[0] != kMagic ||
@@ -242,16 +291,71 @@ Result<UndoRecord> ReadUndoRecord(const std::string& path) {
       if (version > kUndoRecordVersion) return failure("was made by a newer version of Dialmend");
       continue;
     }
-    if (!fields || !TakeLine(*fields, record)) {
-      return failure("is damaged: line " + std::to_string(line_number) + " cannot be read");
-    }
+    if (!fields || !TakeLine(*fields, record)) return failure(DamagedText(line_number));
   }
   if (line_number == 0) return failure("is empty or not an undo record of Dialmend");
-  record.torn = begin < bytes.size();
   if (record.store.kind.empty() || record.started.empty()) {
     return failure("is incomplete: it does not say which store or when");
   }
   return record;
+}
+
+RecordedContactReader::RecordedContactReader(std::string path) : m_path(std::move(path)) {}
+
+RecordedContactReader::~RecordedContactReader() = default;
+
+Status RecordedContactReader::Failed(const std::string& why) {
+  m_failure = Status::Failure("The undo record " + Quoted(m_path) + " " + why + ".", why);
+  return *m_failure;
+}
+
+Status RecordedContactReader::ReadChunk(std::size_t most, std::vector<RecordedContact>& chunk) {
+  chunk.clear();
+  if (m_failure) return *m_failure;
+  const Status read = Fill(std::max<std::size_t>(most, 1), chunk);
+  if (!read.Ok()) chunk.clear();
+  return read;
+}
+
+Status RecordedContactReader::Fill(std::size_t most, std::vector<RecordedContact>& chunk) {
+  if (!m_in) {
+    m_in = std::make_unique<std::ifstream>(PathFromUtf8(m_path), std::ios::binary);
+    if (!*m_in) return Failed("cannot be read");
+  }
+  while (!m_done) {
+    const LineRead read = NextLine(*m_in, m_line);
+    if (read == LineRead::kFailed) return Failed("cannot be read");
+    if (read != LineRead::kLine) {
+      m_done = true;
+      break;
+    }
+    // The first line says what the file is; ReadUndoRecord checked it before the undo began.
+    if (++m_line_number == 1) continue;
+    const auto fields = SplitLine(m_line);
+    if (!fields) return Failed(DamagedText(m_line_number));
+    const std::vector<std::string>& f = *fields;
+    if (f[0] == "contact") {
+      RecordedContact contact;
+      if (!ParseContact(f, contact)) return Failed(DamagedText(m_line_number));
+      // A contact is whole once the next one begins: its "saved" line comes after its fields.
+      if (m_pending) chunk.push_back(std::move(*m_pending));
+      m_pending = std::move(contact);
+      if (chunk.size() == most) return {};
+    } else if (f[0] == "field" && m_pending) {
+      FieldChange change;
+      if (!ParseField(f, change)) return Failed(DamagedText(m_line_number));
+      m_pending->changes.push_back(std::move(change));
+    } else if (f[0] == "saved" && f.size() == 2 && m_pending) {
+      m_pending->identity.tag = f[1];
+    } else if (UndoRecord facts; f[0] == "field" || f[0] == "saved" || !TakeLine(f, facts)) {
+      return Failed(DamagedText(m_line_number));
+    }
+  }
+  if (m_pending) {
+    chunk.push_back(std::move(*m_pending));
+    m_pending.reset();
+  }
+  return {};
 }
 
 std::string RecordedContactText(const RecordedContact& contact) {
@@ -376,22 +480,16 @@ Status MarkUndone(const std::string& path, const std::string& when_text) {
         "Cannot mark the undo record " + Quoted(path) + " as undone: " + ReasonOf(error) + ".",
         ReasonOf(error));
   };
-  std::string bytes;
-  {
-    std::ifstream in(PathFromUtf8(path), std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (!in) return failure(errno != 0 ? errno : EIO);
-    bytes = std::move(all).str();
-  }
+  std::uint64_t size = 0;
+  std::uint64_t kept = 0;
+  if (!KeptSize(path, size, kept)) return failure(errno != 0 ? errno : EIO);
   const int fd = OpenExisting(path);
   if (fd < 0) return failure(errno);
-  const std::size_t kept = bytes.rfind('\n') == std::string::npos ? 0 : bytes.rfind('\n') + 1;
   std::string line = "undone\t";
   Escape(when_text, line);
   line += '\n';
   int error = 0;
-  if (kept != bytes.size() && Truncate(fd, kept) != 0) error = errno;
+  if (kept != size && Truncate(fd, kept) != 0) error = errno;
   if (error == 0 && SeekEnd(fd) != 0) error = errno;
   if (error == 0) error = WriteAll(fd, line);
   if (error == 0 && SyncToDisk(fd) != 0) error = errno;

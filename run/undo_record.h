@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,7 +59,8 @@ struct RecordedContact {
   std::vector<FieldChange> changes;
 };
 
-// A record as read back.
+// A record as one pass over its lines gives it: what --runs shows and what an undo checks
+// before it starts. Its contacts are not kept; RecordedContactReader reads them.
 struct UndoRecord {
   // The file's name without ".undo": the run's date and time ("2026-12-07_07-05-28").
   std::string name;
@@ -66,20 +69,50 @@ struct UndoRecord {
   // When the run started: sortable ("2026-12-07 07:05:28") and as its log showed it.
   std::string started;
   std::string started_text;
-  std::vector<RecordedContact> contacts;
+  // How many contacts and numbers the run changed.
+  std::size_t contacts = 0;
+  std::size_t numbers = 0;
   // When the run was undone, as the undo's log showed it; std::nullopt while it is not.
   std::optional<std::string> undone;
   // The file ends in a line cut short: the update was stopped while writing it, before the
   // save that line was for.
   bool torn = false;
-
-  // How many numbers the run changed.
-  [[nodiscard]] std::size_t Numbers() const;
 };
 
-// The record at `path`, or why it cannot be used, in words ('The undo record "…" was made by a
-// newer version of Dialmend.'). A torn last line is left out.
+// The record at `path`, every line of it checked, or why it cannot be used, in words ('The undo
+// record "…" was made by a newer version of Dialmend.'). A torn last line is left out. Memory
+// does not grow with the record.
 [[nodiscard]] Result<UndoRecord> ReadUndoRecord(const std::string& path);
+
+// How many contacts an undo reads from its record at a time.
+inline constexpr std::size_t kRecordChunk = 4096;
+
+// Reads the contacts of a record in order, a chunk at a time, so that an undo never holds more
+// than a chunk of them. A torn last line is left out, as ReadUndoRecord leaves it.
+class RecordedContactReader {
+ public:
+  explicit RecordedContactReader(std::string path);
+  RecordedContactReader(const RecordedContactReader&) = delete;
+  RecordedContactReader& operator=(const RecordedContactReader&) = delete;
+  ~RecordedContactReader();
+
+  // Replaces `chunk` with the next contacts, at most `most` of them (at least 1); empty at the
+  // end of the record. Fails, `chunk` empty, with the message for the user when the record
+  // cannot be read or a line is damaged; it then stays failed.
+  Status ReadChunk(std::size_t most, std::vector<RecordedContact>& chunk);
+
+ private:
+  Status Fill(std::size_t most, std::vector<RecordedContact>& chunk);
+  Status Failed(const std::string& why);
+
+  std::string m_path;
+  std::unique_ptr<std::istream> m_in;
+  std::string m_line;
+  std::size_t m_line_number = 0;
+  std::optional<RecordedContact> m_pending;
+  std::optional<Status> m_failure;
+  bool m_done = false;
+};
 
 // The record's lines for one contact, each ending in LF.
 [[nodiscard]] std::string RecordedContactText(const RecordedContact& contact);

@@ -44,13 +44,36 @@ bool ContactRun::StartUndo(const UndoRecord& record) {
   return true;
 }
 
+namespace {
+
+// The identities of a record's contacts, read from the record as the store asks for them. The
+// record is read again for the changes, so neither pass holds more than a chunk. A record that
+// stops being readable ends it: the restore's own pass reports that.
+class RecordedIdentities : public IdentityCursor {
+ public:
+  explicit RecordedIdentities(std::string path) : m_reader(std::move(path)) {}
+
+  std::unique_ptr<ContactIdentity> Next() override {
+    if (m_next == m_chunk.size()) {
+      m_next = 0;
+      if (!m_reader.ReadChunk(kRecordChunk, m_chunk).Ok()) m_chunk.clear();
+      if (m_chunk.empty()) return nullptr;
+    }
+    return std::make_unique<ContactIdentity>(std::move(m_chunk[m_next++].identity));
+  }
+
+ private:
+  RecordedContactReader m_reader;
+  std::vector<RecordedContact> m_chunk;
+  std::size_t m_next = 0;
+};
+
+}  // namespace
+
 bool ContactRun::FindRecordedContacts(const UndoRecord& record, std::unique_ptr<Folder>& found,
                                       std::unique_ptr<ItemCursor>& items) {
-  std::vector<ContactIdentity> identities;
-  identities.reserve(record.contacts.size());
-  for (const RecordedContact& contact : record.contacts) identities.push_back(contact.identity);
   try {
-    found = m_store.FindContacts(std::move(identities));
+    found = m_store.FindContactsAsRead(std::make_unique<RecordedIdentities>(record.path));
     if (found) items = found->Items();
   } catch (const StoreError& error) {
     Problem("Could not find the contacts to restore: " + error.Reason());
@@ -69,23 +92,32 @@ void ContactRun::RestoreContacts(const UndoRecord& record, Folder& found, ItemCu
     Folder*& holding;
     ~Leave() { holding = nullptr; }
   } leave{m_holding};
-  for (const RecordedContact& recorded : record.contacts) {
-    // Yield before each contact so a pause or an abort lands between contacts.
-    if (Aborted()) return;
-    std::unique_ptr<ContactItem> item;
-    try {
-      item = items.Next();
-    } catch (const StoreError& error) {
-      Problem("Could not find " + recorded.name + ": " + error.Reason());
-      continue;
+  RecordedContactReader reader(record.path);
+  std::vector<RecordedContact> chunk;
+  for (;;) {
+    if (const Status read = reader.ReadChunk(kRecordChunk, chunk); !read.Ok()) {
+      Problem("Stopped: the undo record \"" + record.path + "\" " + read.Reason());
+      break;
     }
-    if (!item) {
-      Problem("Could not find " + recorded.name + ": the store has no contact for it");
-      continue;
+    if (chunk.empty()) break;
+    for (const RecordedContact& recorded : chunk) {
+      // Yield before each contact so a pause or an abort lands between contacts.
+      if (Aborted()) return;
+      std::unique_ptr<ContactItem> item;
+      try {
+        item = items.Next();
+      } catch (const StoreError& error) {
+        Problem("Could not find " + recorded.name + ": " + error.Reason());
+        continue;
+      }
+      if (!item) {
+        Problem("Could not find " + recorded.name + ": the store has no contact for it");
+        continue;
+      }
+      RestoreContact(*item, recorded);
+      // Each held save keeps its card open: write them a batch at a time, as a walk does.
+      if (found.FlushDue()) Flush();
     }
-    RestoreContact(*item, recorded);
-    // Each held save keeps its card open: write them a batch at a time, as a walk does.
-    if (found.FlushDue()) Flush();
   }
   Flush();
   LogNotes(found.TakeNotes(), "");

@@ -78,12 +78,13 @@ class NoFolders : public FolderCursor {
 // The items an undo asks for, each found by its EntryID in the profile's namespace.
 class FoundOutlookItems : public ItemCursor {
  public:
-  FoundOutlookItems(OutlookSessionPtr session, std::vector<ContactIdentity> identities)
+  FoundOutlookItems(OutlookSessionPtr session, std::unique_ptr<IdentityCursor> identities)
       : m_session(std::move(session)), m_identities(std::move(identities)) {}
 
   std::unique_ptr<ContactItem> Next() override {
-    if (m_next >= m_identities.size()) return nullptr;
-    const std::string& entry_id = m_identities[m_next++].where;
+    const std::unique_ptr<ContactIdentity> identity = m_identities->Next();
+    if (!identity) return nullptr;
+    const std::string& entry_id = identity->where;
     const std::string subject = "the item " + entry_id;
     const auto wide = Utf8ToUtf16(entry_id);
     if (!wide || wide->empty()) throw StoreError(subject, "its EntryID is not one");
@@ -101,13 +102,12 @@ class FoundOutlookItems : public ItemCursor {
 
  private:
   OutlookSessionPtr m_session;
-  std::vector<ContactIdentity> m_identities;
-  std::size_t m_next = 0;
+  std::unique_ptr<IdentityCursor> m_identities;
 };
 
 class FoundOutlookFolder : public Folder {
  public:
-  FoundOutlookFolder(OutlookSessionPtr session, std::vector<ContactIdentity> identities)
+  FoundOutlookFolder(OutlookSessionPtr session, std::unique_ptr<IdentityCursor> identities)
       : m_session(std::move(session)), m_identities(std::move(identities)) {}
 
   std::string Name() override { return "the profile"; }
@@ -119,7 +119,7 @@ class FoundOutlookFolder : public Folder {
 
  private:
   OutlookSessionPtr m_session;
-  std::vector<ContactIdentity> m_identities;
+  std::unique_ptr<IdentityCursor> m_identities;
 };
 
 std::unique_ptr<FolderCursor> OutlookFolder::Folders() {
@@ -238,7 +238,7 @@ class OutlookStore : public ContactStore {
     return {"Outlook", profile};
   }
 
-  std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override {
+  std::unique_ptr<Folder> FindContactsAsRead(std::unique_ptr<IdentityCursor> identities) override {
     Opened();
     return std::make_unique<FoundOutlookFolder>(m_session, std::move(identities));
   }

@@ -460,7 +460,7 @@ namespace {
 
 class FoundCards : public ItemCursor {
  public:
-  FoundCards(std::vector<ContactIdentity> identities, CardFiles& files,
+  FoundCards(std::unique_ptr<IdentityCursor> identities, CardFiles& files,
              std::function<bool(const std::string&)> allowed, SingleCardReader single)
       : m_identities(std::move(identities)),
         m_files(files),
@@ -468,8 +468,9 @@ class FoundCards : public ItemCursor {
         m_single(std::move(single)) {}
 
   std::unique_ptr<ContactItem> Next() override {
-    if (m_next >= m_identities.size()) return nullptr;
-    const ContactIdentity& identity = m_identities[m_next++];
+    const std::unique_ptr<ContactIdentity> next = m_identities->Next();
+    if (!next) return nullptr;
+    const ContactIdentity& identity = *next;
     const std::string name = Utf8FromPath(PathFromUtf8(identity.where).filename());
     if (identity.where.empty() || !m_allowed(identity.where)) {
       throw StoreError(identity.where, "it is not a card of this store");
@@ -482,8 +483,7 @@ class FoundCards : public ItemCursor {
   }
 
  private:
-  std::vector<ContactIdentity> m_identities;
-  std::size_t m_next = 0;
+  std::unique_ptr<IdentityCursor> m_identities;
   CardFiles& m_files;
   std::function<bool(const std::string&)> m_allowed;
   SingleCardReader m_single;
@@ -496,7 +496,7 @@ class NoSubfolders : public FolderCursor {
 
 class FoundFolder : public Folder {
  public:
-  FoundFolder(std::string name, std::vector<ContactIdentity> identities,
+  FoundFolder(std::string name, std::unique_ptr<IdentityCursor> identities,
               std::function<bool(const std::string&)> allowed, SingleCardReader single)
       : m_name(std::move(name)),
         m_identities(std::move(identities)),
@@ -513,7 +513,7 @@ class FoundFolder : public Folder {
 
  private:
   std::string m_name;
-  std::vector<ContactIdentity> m_identities;
+  std::unique_ptr<IdentityCursor> m_identities;
   std::function<bool(const std::string&)> m_allowed;
   SingleCardReader m_single;
   CardFiles m_files;
@@ -521,7 +521,8 @@ class FoundFolder : public Folder {
 
 }  // namespace
 
-std::unique_ptr<Folder> FoundCardsFolder(std::string name, std::vector<ContactIdentity> identities,
+std::unique_ptr<Folder> FoundCardsFolder(std::string name,
+                                         std::unique_ptr<IdentityCursor> identities,
                                          std::function<bool(const std::string& path)> allowed,
                                          SingleCardReader single) {
   return std::make_unique<FoundFolder>(std::move(name), std::move(identities), std::move(allowed),

@@ -31,13 +31,14 @@ inline constexpr std::size_t kCardReadBlock = 256 * 1024;
 [[nodiscard]] std::string RecordedPath(const std::string& path);
 
 // A folder of the contacts `identities` name, found again in the files of `cards` (its Item),
-// one Next() each, in order: the folder ContactStore::FindContacts gives. `allowed` says which
-// paths belong to the store; another is refused. `single` reads a card whose identity names no
-// card of many (card -1), or is null when the store has none.
+// one Next() each, in order, each identity taken as its item is asked for: the folder
+// ContactStore::FindContactsAsRead gives. `allowed` says which paths belong to the store;
+// another is refused. `single` reads a card whose identity names no card of many (card -1), or
+// is null when the store has none.
 using SingleCardReader =
     std::function<std::unique_ptr<ContactItem>(const std::string& path, const std::string& name)>;
 [[nodiscard]] std::unique_ptr<Folder> FoundCardsFolder(
-    std::string name, std::vector<ContactIdentity> identities,
+    std::string name, std::unique_ptr<IdentityCursor> identities,
     std::function<bool(const std::string& path)> allowed, SingleCardReader single);
 
 class CardFile;

@@ -104,7 +104,7 @@ class VCardFileStore : public ContactStore {
 
   StoreIdentity Identity() override { return {"vCard file", RecordedPath(m_path)}; }
 
-  std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override {
+  std::unique_ptr<Folder> FindContactsAsRead(std::unique_ptr<IdentityCursor> identities) override {
     return FoundCardsFolder(
         Utf8FromPath(PathFromUtf8(m_path).filename()), std::move(identities),
         [file = RecordedPath(m_path)](const std::string& path) { return path == file; }, nullptr);

@@ -165,7 +165,7 @@ class VCardStore : public ContactStore {
     return {"vCard books", books};
   }
 
-  std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> identities) override {
+  std::unique_ptr<Folder> FindContactsAsRead(std::unique_ptr<IdentityCursor> identities) override {
     std::vector<std::string> roots;
     for (const std::string& root : m_books.empty() ? std::vector<std::string>{m_root} : m_books) {
       roots.push_back(RecordedFolder(root));

@@ -42,6 +42,16 @@ QuietRun RunQuietly(ContactStore& store, const NumberOptions& options,
   return run;
 }
 
+std::vector<RecordedContact> RecordedContactsOf(const std::string& path) {
+  std::vector<RecordedContact> all;
+  RecordedContactReader reader(path);
+  for (std::vector<RecordedContact> chunk;
+       reader.ReadChunk(kRecordChunk, chunk).Ok() && !chunk.empty();) {
+    for (RecordedContact& contact : chunk) all.push_back(std::move(contact));
+  }
+  return all;
+}
+
 QuietRun UndoQuietly(ContactStore& store, const UndoRecord& record, bool update) {
   static const NumberOptions kDefaults;
   QuietRun run;

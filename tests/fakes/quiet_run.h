@@ -27,6 +27,9 @@ struct QuietRun {
 [[nodiscard]] QuietRun RunQuietly(ContactStore& store, const NumberOptions& options,
                                   const std::string& record_folder);
 
+// Every contact of the record at `path`, in order; none when it cannot be read.
+[[nodiscard]] std::vector<RecordedContact> RecordedContactsOf(const std::string& path);
+
 // Undoes the update `record` holds, writing only when `update`.
 [[nodiscard]] QuietRun UndoQuietly(ContactStore& store, const UndoRecord& record, bool update);
 

@@ -126,7 +126,8 @@ TEST(ChooseRun, RefusesARunOfAnotherStoreAndSaysWhenThereIsNone) {
 TEST(RunsListing, GivesEachRunItsCountsAndWhetherItWasUndone) {
   UndoRecord done;
   done.name = "2026-12-07_07-05-28";
-  done.contacts.push_back({{"c", -1, {}}, "\\C", {{0, PhoneField::Home, "1", "2", {}}}});
+  done.contacts = 1;
+  done.numbers = 1;
   done.undone = "07/12/26 08:00:01";
   UndoRecord open;
   open.name = "2026-12-07_09-00-00";

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "run/run_records.h"
 #include "run/undo_record.h"
 #include "tests/fakes/memory_store.h"
+#include "tests/fakes/quiet_run.h"
 #include "tests/fakes/quiet_view.h"
 #include "tests/fakes/test_folder.h"
 
@@ -94,15 +96,17 @@ TEST(UndoRecordOfARun, HoldsEveryChangeOfTheUpdate) {
   const UndoRecord record = f.Record();
   EXPECT_EQ(record.store, (StoreIdentity{"memory", "test"}));
   EXPECT_EQ(record.started_text, "07/12/26 07:00:00");
-  ASSERT_EQ(record.contacts.size(), 2u);
-  EXPECT_EQ(record.contacts[0].identity.where, "Work/Riverside Dental");
-  EXPECT_EQ(record.contacts[0].name, "\\Work\\Riverside Dental");
-  ASSERT_EQ(record.contacts[0].changes.size(), 2u);
-  EXPECT_EQ(record.contacts[0].changes[0].old_number, "0171 930 8890");
-  EXPECT_EQ(record.contacts[0].changes[0].new_number, "(020) 7930 8890");
-  EXPECT_EQ(record.contacts[0].changes[1].index, 1u);
-  EXPECT_EQ(record.contacts[1].identity.where, "Work/Clients/Acme");
-  EXPECT_EQ(static_cast<std::int64_t>(record.Numbers()), counters.numbers);
+  EXPECT_EQ(record.contacts, 2u);
+  EXPECT_EQ(static_cast<std::int64_t>(record.numbers), counters.numbers);
+  const std::vector<RecordedContact> contacts = RecordedContactsOf(f.record_path);
+  ASSERT_EQ(contacts.size(), 2u);
+  EXPECT_EQ(contacts[0].identity.where, "Work/Riverside Dental");
+  EXPECT_EQ(contacts[0].name, "\\Work\\Riverside Dental");
+  ASSERT_EQ(contacts[0].changes.size(), 2u);
+  EXPECT_EQ(contacts[0].changes[0].old_number, "0171 930 8890");
+  EXPECT_EQ(contacts[0].changes[0].new_number, "(020) 7930 8890");
+  EXPECT_EQ(contacts[0].changes[1].index, 1u);
+  EXPECT_EQ(contacts[1].identity.where, "Work/Clients/Acme");
 }
 
 TEST(UndoRecordOfARun, IsOnDiskBeforeEachContactIsSaved) {
@@ -123,8 +127,9 @@ TEST(UndoRecordOfARun, IsOnDiskBeforeEachContactIsSaved) {
     const std::string path = fs::directory_iterator(runs)->path().string();
     Result<UndoRecord> read = ReadUndoRecord(path);
     ASSERT_TRUE(read.Ok()) << read.Message();
-    ASSERT_FALSE(read.Value().contacts.empty());
-    EXPECT_EQ(read.Value().contacts.back().identity.where, contact.id);
+    const std::vector<RecordedContact> contacts = RecordedContactsOf(path);
+    ASSERT_FALSE(contacts.empty());
+    EXPECT_EQ(contacts.back().identity.where, contact.id);
     seen.push_back(contact.id);
 #ifndef _WIN32
     EXPECT_GT(syncs, syncs_at_last_save) << "flushed to disk before the save of " << contact.id;
@@ -255,13 +260,86 @@ TEST(UndoRun, OfAnotherStoresRecordRestoresNothing) {
 TEST(UndoRun, NamesAContactThatIsGoneAndGoesOn) {
   Fixture f;
   (void)f.Update();
-  UndoRecord record = f.Record();
-  record.contacts[0].identity.where = "Work/Gone";
-  const RunCounters counters = f.Undo(record);
+  std::string text = ReadTestFile(f.record_path);
+  text.replace(text.find("contact\tWork/Riverside Dental\t"), 30, "contact\tWork/Gone\t");
+  WriteTestFile(f.record_path, text);
+  const RunCounters counters = f.Undo(f.Record());
   EXPECT_EQ(counters.updated, 1);
   EXPECT_EQ(counters.problems, 1);
   EXPECT_NE(f.undo_log.Text().find("  Could not find \\Work\\Riverside Dental: "),
             std::string::npos);
+}
+
+// A store of more contacts than the undo reads from its record at a time, each with one
+// number the update changes: "C0000" holds "0171 930 0000", and so on.
+constexpr std::size_t kManyContacts = kRecordChunk + 3;
+
+std::string ManyContacts() {
+  std::string description = "location test\nuser Ann\nfolder Big\n";
+  for (std::size_t i = 0; i < kManyContacts; ++i) {
+    char contact[64];
+    std::snprintf(contact, sizeof contact, "  contact C%04zu\n    Home: 0171 930 %04zu\n", i, i);
+    description += contact;
+  }
+  return description;
+}
+
+struct ManyFixture : Fixture {
+  ManyFixture() { store = MemoryStore(ManyContacts()); }
+  // Every contact holds its old number again, and the undo's log names them in record order.
+  void ExpectAllRestoredInOrder() {
+    const std::string text = undo_log.Text();
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < kManyContacts; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "C%04zu", i);
+      at = text.find(std::string("\\Big\\") + name + "\r\n", at);
+      ASSERT_NE(at, std::string::npos) << name << " is not restored after the one before";
+      char old_number[32];
+      std::snprintf(old_number, sizeof old_number, "0171 930 %04zu", i);
+      ASSERT_EQ(Numbers(name), std::vector<std::string>{old_number}) << name;
+    }
+  }
+};
+
+TEST(UndoRun, RestoresARecordOfMoreContactsThanOneChunkWholeAndInOrder) {
+  ManyFixture f;
+  ASSERT_EQ(f.Update().updated, static_cast<std::int64_t>(kManyContacts));
+  const UndoRecord record = f.Record();
+  EXPECT_EQ(record.contacts, kManyContacts);
+  const RunCounters counters = f.Undo(record);
+  EXPECT_EQ(counters.updated, static_cast<std::int64_t>(kManyContacts));
+  EXPECT_EQ(counters.numbers, static_cast<std::int64_t>(kManyContacts));
+  EXPECT_EQ(counters.problems, 0) << f.undo_log.Text().substr(0, 2000);
+  f.ExpectAllRestoredInOrder();
+}
+
+TEST(UndoRun, LeavesOutATornLastLineInALaterChunk) {
+  ManyFixture f;
+  (void)f.Update();
+  std::ofstream(f.record_path, std::ios::binary | std::ios::app) << "contact\tBig/C00";
+  const UndoRecord record = f.Record();
+  EXPECT_TRUE(record.torn);
+  const RunCounters counters = f.Undo(record);
+  EXPECT_EQ(counters.updated, static_cast<std::int64_t>(kManyContacts));
+  EXPECT_EQ(counters.problems, 0) << f.undo_log.Text().substr(0, 2000);
+  EXPECT_NE(f.undo_log.Text().find("  The undo record ends in a line cut short"),
+            std::string::npos);
+  f.ExpectAllRestoredInOrder();
+}
+
+TEST(UndoRun, StopsWithAProblemAtALineDamagedAfterTheRecordWasChecked) {
+  ManyFixture f;
+  (void)f.Update();
+  const UndoRecord record = f.Record();
+  std::ofstream(f.record_path, std::ios::binary | std::ios::app) << "what\tis\tthis\n";
+  const RunCounters counters = f.Undo(record);
+  EXPECT_EQ(counters.updated, static_cast<std::int64_t>(kRecordChunk)) << "the chunk before it";
+  EXPECT_EQ(counters.problems, 1);
+  EXPECT_NE(f.undo_log.Text().find("  Stopped: the undo record \"" + f.record_path +
+                                   "\" is damaged: line "),
+            std::string::npos)
+      << f.undo_log.Text().substr(f.undo_log.Text().size() - 500);
 }
 
 TEST(UndoSummary, CountsWhatWasRestoredAndLeft) {

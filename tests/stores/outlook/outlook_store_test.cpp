@@ -204,8 +204,12 @@ struct UndoFixture : WalkFixture {
 TEST(OutlookUndo, RecordsEachContactByItsEntryIdAndPutsBackEveryNumber) {
   UndoFixture f;
   EXPECT_EQ(f.record.store, (StoreIdentity{"Outlook", "Outlook"}));
-  ASSERT_EQ(f.record.contacts.size(), 2u);
-  EXPECT_EQ(f.record.contacts[0].identity.where, "00000000EIDRiverside Dental");
+  ASSERT_EQ(f.record.contacts, 2u);
+  RecordedContactReader reader(f.record.path);
+  std::vector<RecordedContact> contacts;
+  ASSERT_TRUE(reader.ReadChunk(kRecordChunk, contacts).Ok());
+  ASSERT_EQ(contacts.size(), 2u);
+  EXPECT_EQ(contacts[0].identity.where, "00000000EIDRiverside Dental");
   const RunCounters undone = f.Undo();
   EXPECT_EQ(undone.updated, 2) << f.undo_log.Text();
   EXPECT_EQ(undone.numbers, 3);

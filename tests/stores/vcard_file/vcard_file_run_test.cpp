@@ -20,6 +20,7 @@
 #include "run/undo_record.h"
 #include "stores/vcard_file/card_file.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
+#include "tests/fakes/quiet_run.h"
 #include "tests/fakes/quiet_view.h"
 
 // Runs over files of many cards: each file is written once per walk, at a pause and at an
@@ -126,10 +127,11 @@ TEST_F(VCardFileRun, PutsTheUndoRecordOnDiskBeforeTheFileIsWritten) {
     const std::vector<UndoRecord> recorded =
         ListRuns(runs.string(), {"vCard file", RecordedPath(m_file.string())});
     ASSERT_EQ(recorded.size(), 1u);
-    ASSERT_EQ(recorded[0].contacts.size(), 2u);
-    EXPECT_EQ(recorded[0].contacts[0].identity.card, 0);
-    EXPECT_EQ(recorded[0].contacts[1].identity.card, 2);
-    EXPECT_EQ(recorded[0].contacts[1].changes[0].old_number, kOld);
+    const std::vector<RecordedContact> contacts = RecordedContactsOf(recorded[0].path);
+    ASSERT_EQ(contacts.size(), 2u);
+    EXPECT_EQ(contacts[0].identity.card, 0);
+    EXPECT_EQ(contacts[1].identity.card, 2);
+    EXPECT_EQ(contacts[1].changes[0].old_number, kOld);
   };
   auto store = MakeVCardFileStore(m_file.string());
   RunCounters counters;

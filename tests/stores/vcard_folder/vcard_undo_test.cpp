@@ -191,7 +191,16 @@ TEST(VCardUndo, RefusesACardPathOutsideTheStore) {
   const auto store = MakeVCardStore((root / "book").string());
   ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.updated, 1);
   UndoRecord record = OnlyRecord(runs);
-  record.contacts[0].identity.where = fs::weakly_canonical(root / "elsewhere" / "eve.vcf").string();
+  // The record's one contact names Eve's card instead, a backslash escaped as the record does.
+  std::string eve;
+  for (const char c : fs::weakly_canonical(root / "elsewhere" / "eve.vcf").string()) {
+    eve += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  }
+  std::string text = ReadTestFile(record.path);
+  const std::size_t where = text.find("\ncontact\t") + 9;
+  ASSERT_GT(where, 9u) << text;
+  text.replace(where, text.find('\t', where) - where, eve);
+  WriteTestFile(record.path, text);
   const QuietRun undo = UndoQuietly(*store, record, true);
   EXPECT_EQ(undo.counters.problems, 1);
   EXPECT_NE(undo.log.find("it is not a card of this store"), std::string::npos) << undo.log;
