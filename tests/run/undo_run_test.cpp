@@ -403,13 +403,19 @@ class UndoView : public QuietView {
   std::string m_folder;
 };
 
-TEST(RunController, UndoesTheUpdateItRecordedAndMarksItSoASecondUndoRestoresNothing) {
+// A controller over a memory store, its records kept in a folder of the test's own.
+class ControllerUndo : public testing::Test {
+ protected:
+  ControllerUndo() { view.store = &store; }
+
   const fs::path folder = FreshTestFolder("undo_run");
-  MemoryStore store(kStore);
-  UndoView view(folder.string());
-  view.store = &store;
+  MemoryStore store{kStore};
+  UndoView view{folder.string()};
   ActivityLog log;
-  RunController controller(view, log);
+  RunController controller{view, log};
+};
+
+TEST_F(ControllerUndo, UndoesTheUpdateItRecordedAndMarksItSoASecondUndoRestoresNothing) {
   controller.Go();
   const std::string record = controller.RecordPath();
   ASSERT_FALSE(record.empty());
@@ -433,13 +439,7 @@ TEST(RunController, UndoesTheUpdateItRecordedAndMarksItSoASecondUndoRestoresNoth
   EXPECT_NE(log.Text().find("undone on NOW: there is nothing to restore"), std::string::npos);
 }
 
-TEST(RunController, UndoAsksFirstAndUndoesTheLastUpdateOnlyOnYes) {
-  const fs::path folder = FreshTestFolder("undo_run");
-  MemoryStore store(kStore);
-  UndoView view(folder.string());
-  view.store = &store;
-  ActivityLog log;
-  RunController controller(view, log);
+TEST_F(ControllerUndo, UndoAsksFirstAndUndoesTheLastUpdateOnlyOnYes) {
   controller.Undo();
   EXPECT_TRUE(view.asked.empty()) << "nothing to undo before an update";
   controller.Go();
@@ -465,14 +465,8 @@ TEST(RunController, UndoAsksFirstAndUndoesTheLastUpdateOnlyOnYes) {
   EXPECT_EQ(view.asked.size(), 2u);
 }
 
-TEST(RunController, DoesNotStartAnUndoOfARecordItCannotRead) {
-  const fs::path folder = FreshTestFolder("undo_run");
-  MemoryStore store(kStore);
-  UndoView view(folder.string());
-  view.store = &store;
+TEST_F(ControllerUndo, DoesNotStartAnUndoOfARecordItCannotRead) {
   view.undo_record = (folder / "missing.undo").string();
-  ActivityLog log;
-  RunController controller(view, log);
   controller.Go();
   EXPECT_EQ(controller.State(), RunState::Idle);
   ASSERT_EQ(view.messages.size(), 1u);

@@ -241,28 +241,19 @@ TEST(OutlookServer, ACallItNeverAnswersIsSaidOnceAfterAFewSeconds) {
 
 // Wine's COM cannot cancel a call: CoCancelCall is a stub that ends the process, and its wait
 // for an answer takes the message filter's PENDINGMSG_CANCELCALL but goes on waiting (wine 8).
-TEST(OutlookServer, ACallItNeverAnswersIsCancelledFromAnotherThreadEndingTheRun) {
+TEST(OutlookServer, ACallItNeverAnswersIsCancelledByCtrlCOrEscEndingTheRun) {
   if (UnderWine()) GTEST_SKIP() << "wine's COM goes on waiting for a cancelled call";
-  UnansweredRun run(Stop::CtrlC);
-  EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
-  EXPECT_EQ(run.state, RunState::Finished);
-  EXPECT_TRUE(Has(run.saved,
-                  ": Outlook did not answer, and the wait for it was stopped\r\n\r\n"
-                  "Simulation aborted"))
-      << run.saved;
-  EXPECT_TRUE(Has(run.saved, "Problems: 1\r\n")) << run.saved;
-}
-
-TEST(OutlookServer, ACallItNeverAnswersIsCancelledByEscInTheWindowEndingTheRun) {
-  if (UnderWine()) GTEST_SKIP() << "wine's COM goes on waiting for a cancelled call";
-  UnansweredRun run(Stop::Esc);
-  EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
-  EXPECT_EQ(run.state, RunState::Finished);
-  EXPECT_TRUE(Has(run.saved,
-                  ": Outlook did not answer, and the wait for it was stopped\r\n\r\n"
-                  "Simulation aborted"))
-      << run.saved;
-  EXPECT_TRUE(Has(run.saved, "Problems: 1\r\n")) << run.saved;
+  for (const Stop stop : {Stop::CtrlC, Stop::Esc}) {
+    SCOPED_TRACE(stop == Stop::CtrlC ? "Ctrl-C" : "Esc in the window");
+    UnansweredRun run(stop);
+    EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
+    EXPECT_EQ(run.state, RunState::Finished);
+    EXPECT_TRUE(Has(run.saved,
+                    ": Outlook did not answer, and the wait for it was stopped\r\n\r\n"
+                    "Simulation aborted"))
+        << run.saved;
+    EXPECT_TRUE(Has(run.saved, "Problems: 1\r\n")) << run.saved;
+  }
 }
 
 }  // namespace
