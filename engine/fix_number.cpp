@@ -45,8 +45,17 @@ bool IsLabelEnd(C c) {
 // The class is a template argument so that the test compiles inline in the loop.
 template <auto in_class, class C>
 inline std::size_t Scan(View<C> t, std::size_t k) {
-  while (k + 1 < t.size() && in_class(t[k])) ++k;
-  return k;
+  constexpr bool kDigits = in_class == IsDigit<C>;
+  if constexpr (std::is_same_v<C, char> && (kDigits || in_class == IsNonDigit<C>)) {
+    // A run of digits, or of anything else, is measured a word at a time.
+    if (k + 1 >= t.size()) return k;
+    const View<C> rest = t.substr(k);
+    const std::size_t run = kDigits ? FindFirstNonDigit(rest) : FindFirstDigit(rest);
+    return std::min(k + run, t.size() - 1);
+  } else {
+    while (k + 1 < t.size() && in_class(t[k])) ++k;
+    return k;
+  }
 }
 
 // The position of the first digit of `t`, or its length when it has none.
@@ -111,7 +120,10 @@ bool HasDotOrTilde(View<char> t) {
 
 template <class C>
 inline View<C> StripOuterBrackets(View<C> t) {
-  if (t.size() >= 2 && t.front() == C('(') && t.back() == C(')')) return t.substr(1, t.size() - 2);
+  // One branch on both ends: which numbers are bracketed follows no pattern.
+  if (t.size() >= 2 && ((t.front() == C('(')) & (t.back() == C(')')))) {
+    return t.substr(1, t.size() - 2);
+  }
   return t;
 }
 
@@ -126,7 +138,7 @@ inline bool StartsWithAscii(View<C> t, std::string_view ascii) {
 
 template <class C>
 bool IsUkCountry(View<C> country) {
-  return country.size() == 2 && StartsWithAscii(country, "44");
+  return country.size() == 2 && ((country[0] == C('4')) & (country[1] == C('4')));
 }
 
 // Room for the texts the steps build. A number as people type it fits in the fixed part, so
@@ -266,17 +278,17 @@ View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
 }
 
 // What the converter has read of a number so far; the views point into the number, into
-// Scratch or into constants.
+// Scratch or into constants. Kept small: made for every number, it is zeroed by a few stores
+// where a larger one takes a slow block fill.
 template <class C>
 struct Parts {
-  bool has_label = false;
   View<C> label;
-  View<C> as_found;  // the number after its label, as the output shows it when nothing applies
-  bool has_prefix = false;
-  bool uk_prefix = false;
   View<C> country;
   View<C> area;
   View<C> local;
+  bool has_label = false;
+  bool has_prefix = false;
+  bool uk_prefix = false;
   bool zero_added = false;
   bool zero_before_area = false;  // a "0" stands in front of `area`
 };
@@ -336,8 +348,8 @@ View<C> RepairAccessCode(View<C> t, Scratch<C>& scratch) {
 }
 // The label is whatever stands before the first digit, less one label-end character.
 template <class C>
-View<C> TakeLabel(View<C> t, Parts<C>& parts) {
-  std::size_t count = FirstDigit(t);
+View<C> TakeLabel(View<C> t, std::size_t first_digit, Parts<C>& parts) {
+  std::size_t count = first_digit;
   if (count > 0 && IsLabelEnd(t[count - 1])) --count;
   parts.has_label = count > 0;
   if (!parts.has_label) return t;
@@ -367,6 +379,8 @@ View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
 // '0044 20 7123 4567' as '+44 20 7123 4567'. "00" with no digit after it stays as it is.
 template <class C>
 View<C> BareAccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
+  // Nearly every number starts with a digit here; only "00" needs the closer look.
+  if (t.size() < 3 || (IsDigit(t[0]) & ((t[0] != C('0')) | (t[1] != C('0'))))) return t;
   std::size_t k = 0;
   while (k < t.size() && IsSeparator(t[k])) ++k;
   if (t.size() < k + 3 || t[k] != C('0') || t[k + 1] != C('0')) return t;
@@ -382,7 +396,6 @@ View<C> BareAccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
 
 template <class C>
 View<C> TakePrefix(View<C> t, Parts<C>& parts) {
-  parts.as_found = t;
   if (!t.empty() && t[0] == C('+')) {
     const std::size_t p = Scan<IsSeparator<C>>(t, 1);
     const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
@@ -410,15 +423,16 @@ AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
   return AreaSplit::Found;
 }
 
+// `as_found` is the number after its label, as the output shows it when nothing applies.
 template <class C>
-std::string LabelAndAsFound(const Parts<C>& parts) {
-  Output<C> out(parts.label.size() + parts.as_found.size() + 1);
+std::string LabelAndAsFound(const Parts<C>& parts, View<C> as_found) {
+  Output<C> out(parts.label.size() + as_found.size() + 1);
   char* end = out.Begin();
   if (parts.has_label) {
     end = Put(end, parts.label);
     end = Put(end, C(' '));
   }
-  end = Put(end, parts.as_found);
+  end = Put(end, as_found);
   return out.Take(end);
 }
 
@@ -474,7 +488,8 @@ bool ChangeTrunkCode(Parts<C>& parts, Scratch<C>& scratch) {
 // Code change, for UK numbers only. True when an old code was replaced by a different one.
 template <class C>
 bool ChangeCode(Parts<C>& parts, Scratch<C>& scratch) {
-  parts.uk_prefix = parts.has_prefix && IsUkCountry(parts.country);
+  // The country is empty without a prefix.
+  parts.uk_prefix = IsUkCountry(parts.country);
   if (parts.has_prefix && !parts.uk_prefix) return false;
   if (parts.uk_prefix && parts.area.size() == 1) {
     parts.zero_before_area = parts.zero_added = true;
@@ -609,20 +624,24 @@ std::string Convert(View<C> number, View<C> cleaned, bool replaced, const Number
   // replacement changed it; otherwise it comes back as given.
   const bool keep = options.old_codes_only && !replaced;
   // A text with no digit is no number: adding or dropping anything would only make a change.
-  if (FirstDigit(cleaned) == cleaned.size()) return Verbatim(keep ? number : cleaned);
+  std::size_t first_digit = FirstDigit(cleaned);
+  if (first_digit == cleaned.size()) return Verbatim(keep ? number : cleaned);
   View<C> t = StripOuterBrackets(cleaned);
+  if (t.size() < cleaned.size()) --first_digit;
   if (t[0] == C('*') || t[0] == C('#')) return Verbatim(keep ? number : t);
   Parts<C> parts;
+  // The repair drops a bracket after the first digit, which stays where it is.
   t = RepairAccessCode(t, scratch);
-  t = TakeLabel(t, parts);
+  t = TakeLabel(t, first_digit, parts);
   t = AccessCodeAsPlus(t, scratch);
   t = BareAccessCodeAsPlus(t, scratch);
+  const View<C> as_found = t;
   t = TakePrefix(t, parts);
   switch (SplitArea(t, parts)) {
     case AreaSplit::NoDigitAfter:
       return Verbatim(number);
     case AreaSplit::NoLocal:
-      return keep ? Verbatim(number) : LabelAndAsFound(parts);
+      return keep ? Verbatim(number) : LabelAndAsFound(parts, as_found);
     case AreaSplit::Found:
       break;
   }
