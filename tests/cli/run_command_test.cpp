@@ -377,7 +377,7 @@ TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing
   const Outcome listed = RunWith({"--profile", m_profile.string(), "--runs"});
   EXPECT_EQ(listed.status, 0);
   const std::string name = OnlyRecord().stem().string();
-  EXPECT_NE(listed.out.find(name + "        54      179  "), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find(name + "        54      185  "), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find("  no\n"), std::string::npos) << "the run is marked undone";
 
   const Outcome again =
