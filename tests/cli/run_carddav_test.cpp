@@ -124,7 +124,7 @@ TEST_F(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {
 // Writes Ann's card on the server as another program would: `bytes` in place of what is there.
 void PutAnn(const DavServer& server, std::string bytes) {
   std::unique_ptr<HttpClient> client = MakeCurlClient({});
-  client->SetLogin(DavServer::kUser, DavServer::kPassword);
+  client->SetLogin(DavServer::kUser, SecretText(DavServer::kPassword));
   Result<HttpResponse> put = client->Send({"PUT",
                                            server.Url(false) + "/user/work/ann.vcf",
                                            {{"Content-Type", "text/vcard; charset=utf-8"}},
