@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/run_command.h"
@@ -160,12 +163,40 @@ TEST_F(RunOnRadicale, UndoLeavesACardChangedOnTheServerSinceTheUpdate) {
   const std::string changed = ReadTestFile(Card());
   const Outcome r = Run({"--profile", profile, "--undo", "--update"});
   EXPECT_EQ(r.status, 1) << r.err << r.out;
-  EXPECT_NE(r.out.find("\\Work\\Ann Smith: it was changed on the server since the update saved "
-                       "it; it is left as it is"),
+  EXPECT_NE(r.out.find("  Left \\Work\\Ann Smith as it is: it was changed on the server since "
+                       "the update\n"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("Contacts restored: 0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Contacts restored: 0\nNumbers restored:  0\nLeft because changed: 1\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_EQ(ReadTestFile(Card()), changed);
+}
+
+class RunOnTricklingServer : public RunOnServer {
+ protected:
+  RunOnTricklingServer() : RunOnServer(DavServerKind::Shaped) {
+    m_server.AddArguments({"--shape", "trickle"});
+  }
+};
+
+TEST_F(RunOnTricklingServer, TheFirstCtrlCEndsAWaitForTheServerAtOnce) {
+  std::vector<std::string> words{"--profile", m_server.Url() + "/user/work/", "--no-log"};
+  const std::vector<std::string_view> args(words.begin(), words.end());
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  volatile std::sig_atomic_t interrupts = 0;
+  std::chrono::steady_clock::time_point pressed;
+  std::thread ctrl_c([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    pressed = std::chrono::steady_clock::now();
+    interrupts = 1;
+  });
+  const int status = RunCommand(args, out, err, &interrupts);
+  const auto ended = std::chrono::steady_clock::now();
+  ctrl_c.join();
+  EXPECT_EQ(status, 130) << Slurp(err);
+  EXPECT_LT(ended - pressed, std::chrono::milliseconds(500));
 }
 
 TEST_F(RunOnRadicaleTls, RefusesTheServerWithoutItsCaFile) {

@@ -1,6 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -208,6 +214,119 @@ TEST_P(LoginMethod, IsRefusedOnlyWhileTheServerIsLearnt) {
 
 INSTANTIATE_TEST_SUITE_P(Methods, LoginMethod, testing::Values("basic", "digest"),
                          [](const auto& info) { return std::string(info.param); });
+
+// Bytes in memory a core dump leaves out, as the program keeps a password, but counted apart
+// from the program's own secrets.
+class Hidden {
+ public:
+  explicit Hidden(std::size_t size) : m_size(size) {
+    m_data = static_cast<char*>(
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ::madvise(m_data, size, MADV_DONTDUMP);
+  }
+  ~Hidden() { ::munmap(m_data, m_size); }
+  Hidden(const Hidden&) = delete;
+  Hidden& operator=(const Hidden&) = delete;
+  [[nodiscard]] char* Data() const { return m_data; }
+  [[nodiscard]] std::string_view View() const { return {m_data, m_size}; }
+
+ private:
+  char* m_data;
+  std::size_t m_size;
+};
+
+// How many copies of `secret` lie in the memory a core dump holds (anonymous mappings, heap and
+// stack, less those marked not to be dumped), read through a buffer that is not dumped itself.
+std::size_t DumpedCopies(std::string_view secret) {
+  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> ranges;
+  std::ifstream maps("/proc/self/smaps");
+  bool anonymous = false;
+  std::pair<std::uintptr_t, std::uintptr_t> range;
+  for (std::string line; std::getline(maps, line);) {
+    unsigned long long start = 0;
+    unsigned long long end = 0;
+    char perms[8] = {};
+    unsigned long long inode = 0;
+    if (std::sscanf(line.c_str(), "%llx-%llx %7s %*s %*s %llu", &start, &end, perms, &inode) == 4) {
+      anonymous = perms[0] == 'r' && inode == 0 && line.find("[v") == std::string::npos;
+      range = {start, end};
+    } else if (line.starts_with("VmFlags:") && anonymous && line.find(" dd") == std::string::npos) {
+      ranges.push_back(range);
+    }
+  }
+  const Hidden buffer(std::size_t{1} << 20);
+  const int memory = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+  std::size_t copies = 0;
+  for (auto [at, stop] : ranges) {
+    while (at < stop) {
+      const std::size_t want = std::min<std::size_t>(buffer.View().size(), stop - at);
+      const ssize_t got = ::pread(memory, buffer.Data(), want, static_cast<off_t>(at));
+      if (got <= 0) break;
+      const auto read = static_cast<std::size_t>(got);
+      const std::string_view seen(buffer.Data(), read);
+      for (std::size_t found = seen.find(secret); found != std::string_view::npos;
+           found = seen.find(secret, found + 1)) {
+        ++copies;
+      }
+      // The pieces overlap, so a copy across their border is seen, and seen once.
+      at += read > secret.size() ? read - secret.size() + 1 : read;
+    }
+  }
+  ::close(memory);
+  return copies;
+}
+
+// "machine 127.0.0.1 login user password " and 24 random letters, made where it is not dumped.
+struct TestNetrc {
+  static constexpr std::string_view kHead = "machine 127.0.0.1 login user password ";
+  Hidden text{kHead.size() + 24};
+  // The password, and the Basic login "user:PASSWORD" in base64 as a header carries it.
+  Hidden basic{32};
+
+  TestNetrc() {
+    std::memcpy(text.Data(), kHead.data(), kHead.size());
+    std::ifstream("/dev/urandom", std::ios::binary).read(text.Data() + kHead.size(), 24);
+    for (char* c = text.Data() + kHead.size(); c < text.Data() + text.View().size(); ++c) {
+      *c = static_cast<char>('a' + static_cast<unsigned char>(*c) % 26);
+    }
+    // "user:" and the password are 29 bytes: the first 27 make 36 digits without padding.
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto byte = [&](std::size_t k) {
+      return static_cast<unsigned char>(k < 5 ? "user:"[k] : Password()[k - 5]);
+    };
+    for (std::size_t i = 0, out = 0; out < basic.View().size(); i += 3) {
+      const unsigned bits = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
+      for (int j = 0; j < 4 && out < basic.View().size(); ++j) {
+        basic.Data()[out++] = kDigits[(bits >> (18 - 6 * j)) & 63];
+      }
+    }
+  }
+  [[nodiscard]] std::string_view Password() const { return text.View().substr(kHead.size()); }
+};
+
+TEST_F(ShapedServer, KeepsThePasswordOutOfCoreDumps) {
+  Start({"--login", "127.0.0.1=*"});
+  const TestNetrc netrc;
+  const std::string path = (m_server.Dir() / "netrc").string();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_EQ(::write(fd, netrc.text.Data(), netrc.text.View().size()),
+            static_cast<ssize_t>(netrc.text.View().size()));
+  ::close(fd);
+  CardDavSettings settings = Settings(m_server);
+  settings.netrc_file = path;
+  settings.ask_password = nullptr;
+  {
+    std::unique_ptr<ContactStore> store = Store(BookUrl(), settings);
+    const QuietRun run = RunQuietly(*store, NumberOptions{}, false);
+    EXPECT_EQ(run.counters.checked, 2) << run.log;
+    // No core file, and no debugger of the same user, while the password is held.
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE), 0);
+  }
+  EXPECT_EQ(::prctl(PR_GET_DUMPABLE), 1);
+  EXPECT_EQ(DumpedCopies(netrc.Password()), 0U);
+  EXPECT_EQ(DumpedCopies(netrc.basic.View()), 0U);
+}
 
 // The record of the one update run in `runs`.
 UndoRecord OnlyRecord(const std::filesystem::path& runs) {
