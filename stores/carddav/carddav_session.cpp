@@ -78,7 +78,10 @@ DavSession::DavSession(DavUrl url, CardDavSettings settings)
   curl.total_seconds = m_settings.total_seconds;
   curl.most_bytes = m_settings.most_bytes;
   if (m_settings.stop) {
-    curl.stop = [this] { return m_stopped = m_settings.stop(); };
+    curl.stop = [this] {
+      m_stopped = m_settings.stop();
+      return m_stopped;
+    };
   }
   m_http = m_settings.make_client ? m_settings.make_client(std::move(curl))
                                   : MakeCurlClient(std::move(curl));
