@@ -145,23 +145,19 @@ class RadicaleStore : public testing::Test {
   DavServer m_server;
 };
 
-TEST_F(RadicaleStore, FindsEveryAddressBookFromTheServerRoot) {
-  auto store = Store(m_server.Url() + "/", Settings(m_server));
-  const Status opened = store->Open();
-  ASSERT_TRUE(opened.Ok()) << opened.Message();
-  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Home", "Work"}));
+class RadicaleStart : public RadicaleStore, public testing::WithParamInterface<const char*> {};
+
+TEST_P(RadicaleStart, FindsTheAddressBooksFromTheRootThePrincipalOrABook) {
+  const std::string start = GetParam();
+  auto store = OpenStore(start);
+  const std::vector<std::string> books = start == "/user/work/"
+                                             ? std::vector<std::string>{"Work"}
+                                             : std::vector<std::string>{"Home", "Work"};
+  EXPECT_EQ(FolderNames(*store), books);
   EXPECT_EQ(store->CurrentUser(), "user@127.0.0.1");
 }
 
-TEST_F(RadicaleStore, FindsTheAddressBooksFromThePrincipal) {
-  auto store = OpenStore("/user/");
-  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Home", "Work"}));
-}
-
-TEST_F(RadicaleStore, TakesAnAddressBookAddressAsItIs) {
-  auto store = OpenStore("/user/work/");
-  EXPECT_EQ(FolderNames(*store), (std::vector<std::string>{"Work"}));
-}
+INSTANTIATE_TEST_SUITE_P(Addresses, RadicaleStart, testing::Values("/", "/user/", "/user/work/"));
 
 // A front server, answered by the spy, whose /.well-known/carddav sends the client on to
 // `target`; nothing else is there.
@@ -420,51 +416,52 @@ TEST_F(RadicaleStore, AServerThatStopsGivesOneLinePerFailureAndNoHang) {
   EXPECT_EQ(run.log.find(DavServer::kPassword), std::string::npos);
 }
 
-TEST_F(RadicaleStore, AsksABusyServerAgainAfterTheWaitItAsksFor) {
+struct BusyRow {
+  const char* name;
+  long status;
+  const char* retry_after;
+  // How many PUTs are answered busy before one goes through.
+  int busy;
+  // Whether the run stops during the wait.
+  bool stopped;
+  bool saved;
+  std::size_t puts;
+};
+
+class BusyServer : public RadicaleStore, public testing::WithParamInterface<BusyRow> {};
+
+TEST_P(BusyServer, IsAskedAgainOnlyAfterAShortWaitTheRunLetsRun) {
+  const BusyRow& row = GetParam();
   Spy spy;
-  int busy = 1;
+  int busy = row.busy;
   spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
     if (request.method != "PUT" || busy-- <= 0) return std::nullopt;
-    return HttpResponse{503, "Service Unavailable", {{"Retry-After", "0"}}, {}, request.url};
-  };
-  auto store = OpenStore("/user/work/", &spy);
-  Opened ann = AnnChanged(*store);
-  EXPECT_NO_THROW(ann.item->Save());
-  EXPECT_EQ(spy.Count("PUT"), 2U);
-}
-
-TEST_F(RadicaleStore, StopsWaitingForABusyServerWhenTheRunStops) {
-  Spy spy;
-  spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
-    if (request.method != "PUT") return std::nullopt;
-    return HttpResponse{503, "Service Unavailable", {{"Retry-After", "4"}}, {}, request.url};
+    return HttpResponse{row.status,
+                        std::string(HttpStatusText(row.status)),
+                        {{"Retry-After", row.retry_after}},
+                        {},
+                        request.url};
   };
   CardDavSettings settings = Settings(m_server, &spy);
-  int asked = 0;
-  settings.stop = [&] { return spy.Count("PUT") > 0 && ++asked > 1; };
+  if (row.stopped) settings.stop = [&] { return spy.Count("PUT") > 0; };
   auto store = OpenStore("/user/work/", settings);
   Opened ann = AnnChanged(*store);
-  EXPECT_THROW(ann.item->Save(), StoreError);
-  EXPECT_EQ(spy.Count("PUT"), 1U);
-  EXPECT_EQ(asked, 2);
-}
-
-TEST_F(RadicaleStore, GivesUpOnABusyServerThatAsksForALongWait) {
-  Spy spy;
-  spy.before = [&](const HttpRequest& request) -> std::optional<HttpResponse> {
-    if (request.method != "PUT") return std::nullopt;
-    return HttpResponse{429, "Too Many Requests", {{"Retry-After", "3600"}}, {}, request.url};
-  };
-  auto store = OpenStore("/user/work/", &spy);
-  Opened ann = AnnChanged(*store);
+  bool saved = true;
   try {
     ann.item->Save();
-    ADD_FAILURE() << "saved past a busy server";
   } catch (const StoreError& error) {
-    EXPECT_NE(error.Reason().find("429 Too Many Requests"), std::string::npos) << error.Reason();
+    saved = false;
+    EXPECT_NE(error.Reason().find(std::to_string(row.status)), std::string::npos) << error.Reason();
   }
-  EXPECT_EQ(spy.Count("PUT"), 1U);
+  EXPECT_EQ(saved, row.saved);
+  EXPECT_EQ(spy.Count("PUT"), row.puts);
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, BusyServer,
+                         testing::Values(BusyRow{"ShortWait", 503, "0", 1, false, true, 2},
+                                         BusyRow{"RunStops", 503, "4", 9, true, false, 1},
+                                         BusyRow{"LongWait", 429, "3600", 9, false, false, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class RadicaleManyCards : public RadicaleStore {
  protected:
