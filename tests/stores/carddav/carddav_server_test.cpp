@@ -271,14 +271,21 @@ ContactIdentity SaveAnn(ContactStore& store) {
   return ann.item->Identity();
 }
 
-TEST_F(RadicaleStore, FindsWhatItSavedByPathAndETagAndPutsItBack) {
+class RadicaleUndo : public RadicaleStore, public testing::WithParamInterface<bool> {};
+
+// Found by the version noted after the save, or (a run killed between the PUT and that note) by
+// the one read before it, whose card the undo judges by its numbers.
+TEST_P(RadicaleUndo, FindsWhatItSavedByPathAndETagAndPutsItBack) {
   auto store = OpenStore("/user/work/");
   EXPECT_EQ(store->Identity(), (StoreIdentity{"CardDAV", m_server.Url() + "/user/work/"}));
-  const ContactIdentity saved = SaveAnn(*store);
+  Opened saved = AnnChanged(*store);
+  const ContactIdentity before = saved.item->Identity();
+  saved.item->Save();
+  const ContactIdentity after = saved.item->Identity();
   Direct direct(m_server);
-  EXPECT_EQ(saved, (ContactIdentity{"/user/work/ann.vcf", -1, direct.ETag("/user/work/ann.vcf")}));
+  EXPECT_EQ(after, (ContactIdentity{"/user/work/ann.vcf", -1, direct.ETag("/user/work/ann.vcf")}));
 
-  std::unique_ptr<Folder> found = store->FindContacts({saved});
+  std::unique_ptr<Folder> found = store->FindContacts({GetParam() ? after : before});
   ASSERT_NE(found, nullptr);
   std::unique_ptr<ItemCursor> items = found->Items();
   std::unique_ptr<ContactItem> ann = items->Next();
@@ -292,6 +299,8 @@ TEST_F(RadicaleStore, FindsWhatItSavedByPathAndETagAndPutsItBack) {
   // Radicale gives its own order of lines; only the number differs.
   EXPECT_EQ(direct.Get("/user/work/ann.vcf"), Replaced(updated, kAnnNew, kAnnOld));
 }
+
+INSTANTIATE_TEST_SUITE_P(Noted, RadicaleUndo, testing::Bool());
 
 TEST_F(RadicaleStore, FindsNoCardChangedSinceItWasSaved) {
   auto store = OpenStore("/user/work/");
@@ -308,22 +317,6 @@ TEST_F(RadicaleStore, FindsNoCardChangedSinceItWasSaved) {
   }
   EXPECT_EQ(items->Next(), nullptr);
   EXPECT_EQ(Direct(m_server).Get("/user/work/ann.vcf"), on_server);
-}
-
-TEST_F(RadicaleStore, GivesTheUndoACardSavedBeforeItsSaveWasNoted) {
-  // A run killed between the PUT and its note of the new version leaves the version as read:
-  // the card is handed over, and the undo goes by its numbers.
-  auto store = OpenStore("/user/work/");
-  Opened ann = AnnChanged(*store);
-  const ContactIdentity recorded = ann.item->Identity();
-  ann.item->Save();
-  std::unique_ptr<ContactItem> found = store->FindContacts({recorded})->Items()->Next();
-  ASSERT_NE(found, nullptr);
-  ASSERT_EQ(found->Phones().size(), 1U);
-  EXPECT_EQ(found->Phones()[0].number, kAnnNew);
-  found->RestorePhone(0, kAnnOld, {});
-  found->Save();
-  EXPECT_NE(Direct(m_server).Get("/user/work/ann.vcf").find(kAnnOld), std::string::npos);
 }
 
 TEST_F(RadicaleStore, PutsNothingBackOverACardChangedAfterItWasFound) {
@@ -359,42 +352,46 @@ TEST_F(RadicaleStore, AsksForTheETagOfWhatItSavedWhenTheAnswerHadNone) {
   EXPECT_EQ(spy.requests.size(), sent + 1);
 }
 
-TEST_F(RadicaleStore, AWrongPasswordIsOneClearLineThatNeverShowsIt) {
+struct LoginRow {
+  const char* name;
+  // The password ~/.netrc holds, the one typed at the prompt (nullptr: nobody to ask), and a
+  // part of the one line that says why the store cannot open (nullptr: it opens).
+  const char* in_netrc;
+  const char* typed;
+  const char* said;
+};
+
+class RadicaleLogin : public RadicaleStore, public testing::WithParamInterface<LoginRow> {};
+
+TEST_P(RadicaleLogin, OpensWithThePasswordFoundElseSaysWhyInOneLineThatNeverShowsIt) {
+  const LoginRow& row = GetParam();
   CardDavSettings settings = Settings(m_server);
-  settings.ask_password = [](const std::string&) {
-    return std::optional<std::string>("not-the-pw");
-  };
-  auto store = Store(m_server.Url() + "/", settings);
-  const Status opened = store->Open();
-  ASSERT_FALSE(opened.Ok());
-  EXPECT_NE(opened.Message().find("refused the password for user"), std::string::npos)
-      << opened.Message();
+  if (row.in_netrc != nullptr) {
+    settings.netrc_file = (m_server.Dir() / "netrc").string();
+    std::ofstream(settings.netrc_file) << "machine 127.0.0.1 login user password " << row.in_netrc;
+  }
+  settings.ask_password = nullptr;
+  if (row.typed != nullptr) {
+    settings.ask_password = [&row](const std::string&) {
+      return std::optional<std::string>(row.typed);
+    };
+  }
+  const Status opened = Store(m_server.Url() + "/", settings)->Open();
+  EXPECT_EQ(opened.Ok(), row.said == nullptr) << opened.Message();
+  if (row.said != nullptr) {
+    EXPECT_NE(opened.Message().find(row.said), std::string::npos) << opened.Message();
+  }
   EXPECT_EQ(opened.Message().find("not-the-pw"), std::string::npos);
   EXPECT_EQ(opened.Message().find('\n'), std::string::npos);
 }
 
-TEST_F(RadicaleStore, SaysWhereItLookedWhenNoPasswordIsFound) {
-  CardDavSettings settings = Settings(m_server);
-  settings.ask_password = nullptr;
-  auto store = Store(m_server.Url() + "/", settings);
-  const Status opened = store->Open();
-  ASSERT_FALSE(opened.Ok());
-  EXPECT_NE(opened.Message().find("~/.netrc"), std::string::npos) << opened.Message();
-}
-
-TEST_F(RadicaleStore, ReadsThePasswordFromNetrc) {
-  const std::string netrc = (m_server.Dir() / "netrc").string();
-  std::ofstream(netrc) << "machine 127.0.0.1 login user password " << DavServer::kPassword << "\n";
-  CardDavSettings settings = Settings(m_server);
-  settings.netrc_file = netrc;
-  settings.ask_password = [](const std::string&) -> std::optional<std::string> {
-    ADD_FAILURE() << "asked for a password that .netrc holds";
-    return std::nullopt;
-  };
-  auto store = Store(m_server.Url() + "/", settings);
-  const Status opened = store->Open();
-  EXPECT_TRUE(opened.Ok()) << opened.Message();
-}
+INSTANTIATE_TEST_SUITE_P(Logins, RadicaleLogin,
+                         testing::Values(LoginRow{"WrongPasswordTyped", nullptr, "not-the-pw",
+                                                  "refused the password for user"},
+                                         LoginRow{"NoPasswordFound", nullptr, nullptr, "~/.netrc"},
+                                         LoginRow{"NetrcBeforeThePrompt", DavServer::kPassword,
+                                                  "not-the-pw", nullptr}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RadicaleStore, AServerThatStopsGivesOneLinePerFailureAndNoHang) {
   Spy spy;
