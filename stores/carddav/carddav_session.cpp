@@ -1,5 +1,7 @@
 #include "stores/carddav/carddav_session.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -28,19 +30,30 @@ std::optional<long long> RetryAfterSeconds(const std::string& value) {
 // A .netrc larger than this is not one.
 constexpr std::size_t kMostNetrcBytes = 1 << 20;
 
-// The text of the .netrc to read (HOME's when `path` is empty); empty when there is none or it
-// cannot be read.
-SecretText ReadNetrc(std::string path) {
-  if (path.empty()) {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') return {};
-    path = std::string(home) + "/.netrc";
-  }
+// The .netrc to read: `path`, else HOME's; empty when there is no HOME.
+std::string NetrcPath(std::string path) {
+  if (!path.empty()) return path;
+  const char* home = std::getenv("HOME");
+  return home == nullptr || *home == '\0' ? std::string() : std::string(home) + "/.netrc";
+}
+
+// The text of the .netrc at `path`; empty when there is none or it cannot be read.
+SecretText ReadNetrc(const std::string& path) {
+  if (path.empty()) return {};
   Result<SecretText> text = ReadSecretFile(path, kMostNetrcBytes);
   return text.Ok() ? std::move(text.Value()) : SecretText();
 }
 
+// Whether users other than its owner may read the file at `path`.
+bool OthersCanRead(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 constexpr int kMostRedirects = 5;
+
+// How many times a session asks the user for a password it was refused.
+constexpr int kMostAsks = 3;
 
 bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -91,9 +104,19 @@ DavSession::DavSession(DavUrl url, CardDavSettings settings)
 
 void DavSession::LoginFromNetrc() {
   // A login in .netrc goes with the first request, as curl's own .netrc reading would send it.
-  const SecretText netrc = ReadNetrc(m_settings.netrc_file);
+  const std::string path = NetrcPath(m_settings.netrc_file);
+  const SecretText netrc = ReadNetrc(path);
   if (std::optional<Login> login = NetrcLogin(netrc.View(), m_url.host, m_user);
       login && !login->user.empty()) {
+    // Used as curl uses it, with a warning: refusing it would end a run that worked before for a
+    // risk one chmod ends.
+    if (OthersCanRead(path)) {
+      m_notes.push_back({path,
+                         "others can read the password it holds; it is used, but run "
+                         "\"chmod 600 " +
+                             path + "\"",
+                         false});
+    }
     m_user = login->user;
     m_http->SetLogin(login->user, std::move(login->password));
     m_login_source = "~/.netrc";
@@ -112,22 +135,30 @@ bool DavSession::GetPassword() {
       return true;
     }
   }
-  if (m_settings.ask_password) {
-    std::optional<std::string> typed =
-        m_settings.ask_password("Password for " + m_user + " at " + server + ": ");
-    if (typed) {
-      SecretText password(*typed);
-      Wipe(*typed);
-      if (m_settings.remember_password ||
-          (m_settings.remember_given && m_settings.remember_given())) {
-        m_to_remember.emplace(password.View());
-      }
-      m_http->SetLogin(m_user, std::move(password));
-      m_login_source = "the prompt";
-      return true;
-    }
+  return AskPassword();
+}
+
+bool DavSession::AskPassword() {
+  if (m_user.empty() || !m_settings.ask_password || m_asks >= kMostAsks) return false;
+  ++m_asks;
+  // Each ask has its own prompt: a prompt seen before may be answered with what was typed then.
+  std::string prompt = "Password for " + m_user + " at " + m_url.Origin();
+  if (m_asks > 1) {
+    prompt += " (refused; try " + std::to_string(m_asks) + " of " + std::to_string(kMostAsks) + ")";
   }
-  return false;
+  std::optional<std::string> typed = m_settings.ask_password(prompt + ": ");
+  if (!typed) {
+    m_asks = kMostAsks;
+    return false;
+  }
+  SecretText password(*typed);
+  Wipe(*typed);
+  if (m_settings.remember_password || (m_settings.remember_given && m_settings.remember_given())) {
+    m_to_remember.emplace(password.View());
+  }
+  m_http->SetLogin(m_user, std::move(password));
+  m_login_source = "the prompt";
+  return true;
 }
 
 std::string DavSession::LoginProblem() const {
@@ -171,9 +202,11 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
       request.url = m_url.With(current_path);
       continue;
     }
-    if (status == 401 && !m_login_tried) {
+    if (status == 401) {
+      // A password refused is asked for again, up to kMostAsks times, before the run ends.
+      const bool first = !m_login_tried;
       m_login_tried = true;
-      if (GetPassword()) continue;
+      if (first ? GetPassword() : AskPassword()) continue;
       return response;
     }
     if (status >= 200 && status < 300 && m_to_remember) {
@@ -241,6 +274,7 @@ void DavSession::MoveTo(const DavUrl& target) {
   m_http->SetLogin({}, {});
   m_user = m_url.user;
   m_login_tried = false;
+  m_asks = 0;
   m_login_source.clear();
   m_secret_problem.clear();
   m_to_remember.reset();

@@ -55,6 +55,9 @@ class DavSession {
 
  private:
   bool GetPassword();
+  // Asks the user for the password, up to kMostAsks times in a session; false when there is
+  // nobody to ask, the user gave none or the asks are used up.
+  bool AskPassword();
   // Gives the client the login .netrc holds for the session's host, if any.
   void LoginFromNetrc();
   // Takes a redirect's Location for a request to `path`: `path` becomes the one to send to
@@ -72,6 +75,7 @@ class DavSession {
   // The user logged in as: the address's, else the one .netrc names for the host.
   std::string m_user;
   bool m_login_tried = false;
+  int m_asks = 0;
   bool m_may_move = false;
   bool m_stopped = false;
   long m_last_status = 0;

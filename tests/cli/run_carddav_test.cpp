@@ -68,9 +68,12 @@ class RunOnServer : public testing::Test {
 
   // The login the program finds in HOME's .netrc; HOME is the server's own folder.
   void WriteNetrc(const std::string& password) {
-    std::ofstream(m_server.Dir() / ".netrc")
-        << "machine 127.0.0.1 login " << DavServer::kUser << " password " << password << "\n";
+    std::ofstream(Netrc()) << "machine 127.0.0.1 login " << DavServer::kUser << " password "
+                           << password << "\n";
+    std::filesystem::permissions(
+        Netrc(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
+  std::filesystem::path Netrc() const { return m_server.Dir() / ".netrc"; }
 
   Outcome Run(std::vector<std::string> words) {
     words.insert(words.end(), {"--log", (m_server.Dir() / "log.txt").string()});
@@ -111,6 +114,20 @@ TEST_F(RunOnRadicale, SimulatesAnAddressBookOnTheServerAndWritesNothing) {
             std::string::npos)
       << r.out;
   EXPECT_EQ(ReadTestFile(Card()), before);
+}
+
+TEST_F(RunOnRadicale, UsesANetrcOthersCanReadAndSaysSo) {
+  std::filesystem::permissions(
+      Netrc(), std::filesystem::perms::group_read | std::filesystem::perms::others_read,
+      std::filesystem::perm_options::add);
+  const Outcome r = Run({"--profile", m_server.Url() + "/"});
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find(Netrc().string() +
+                       ": others can read the password it holds; it is used, "
+                       "but run \"chmod 600 " +
+                       Netrc().string() + "\""),
+            std::string::npos)
+      << r.out;
 }
 
 TEST_F(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {

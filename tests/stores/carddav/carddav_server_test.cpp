@@ -222,7 +222,9 @@ TEST_F(RadicaleStore, OldCodesOnlyPutsOnlyTheCardWithAnOldNumber) {
   EXPECT_EQ(run.counters.updated, 1) << run.log;
   ASSERT_EQ(spy.Count("PUT"), 1U);
   for (const HttpRequest& request : spy.requests) {
-    if (request.method == "PUT") EXPECT_TRUE(request.url.ends_with("/ann.vcf")) << request.url;
+    if (request.method == "PUT") {
+      EXPECT_TRUE(request.url.ends_with("/ann.vcf")) << request.url;
+    }
   }
 }
 
@@ -374,6 +376,9 @@ struct LoginRow {
   const char* in_netrc;
   const char* typed;
   const char* said;
+  // What is typed when asked again (nullptr: the first answer again), and how often it is asked.
+  const char* typed_again;
+  std::size_t asks;
 };
 
 class RadicaleLogin : public RadicaleStore, public testing::WithParamInterface<LoginRow> {};
@@ -386,12 +391,20 @@ TEST_P(RadicaleLogin, OpensWithThePasswordFoundElseSaysWhyInOneLineThatNeverShow
     std::ofstream(settings.netrc_file) << "machine 127.0.0.1 login user password " << row.in_netrc;
   }
   settings.ask_password = nullptr;
+  std::vector<std::string> prompts;
   if (row.typed != nullptr) {
-    settings.ask_password = [&row](const std::string&) {
-      return std::optional<std::string>(row.typed);
+    settings.ask_password = [&](const std::string& prompt) {
+      prompts.push_back(prompt);
+      const bool again = prompts.size() > 1 && row.typed_again != nullptr;
+      return std::optional<std::string>(again ? row.typed_again : row.typed);
     };
   }
   const Status opened = Store(m_server.Url() + "/", settings)->Open();
+  EXPECT_EQ(prompts.size(), row.asks);
+  if (prompts.size() > 1) {
+    EXPECT_EQ(prompts[1],
+              "Password for user at " + m_server.Url(false) + " (refused; try 2 of 3): ");
+  }
   EXPECT_EQ(opened.Ok(), row.said == nullptr) << opened.Message();
   if (row.said != nullptr) {
     EXPECT_NE(opened.Message().find(row.said), std::string::npos) << opened.Message();
@@ -402,10 +415,13 @@ TEST_P(RadicaleLogin, OpensWithThePasswordFoundElseSaysWhyInOneLineThatNeverShow
 
 INSTANTIATE_TEST_SUITE_P(Logins, RadicaleLogin,
                          testing::Values(LoginRow{"WrongPasswordTyped", nullptr, "not-the-pw",
-                                                  "refused the password for user"},
-                                         LoginRow{"NoPasswordFound", nullptr, nullptr, "~/.netrc"},
+                                                  "refused the password for user", nullptr, 3},
+                                         LoginRow{"RightPasswordTypedWhenAskedAgain", "not-the-pw",
+                                                  "not-the-pw", nullptr, DavServer::kPassword, 2},
+                                         LoginRow{"NoPasswordFound", nullptr, nullptr, "~/.netrc",
+                                                  nullptr, 0},
                                          LoginRow{"NetrcBeforeThePrompt", DavServer::kPassword,
-                                                  "not-the-pw", nullptr}),
+                                                  "not-the-pw", nullptr, nullptr, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RadicaleStore, AServerThatStopsGivesOneLinePerFailureAndNoHang) {

@@ -94,7 +94,8 @@ TEST_P(ServerShape, UpdatesWhatItCanWithinItsLimitsAndUndoesIt) {
   std::filesystem::create_directories(runs);
   const Clock::time_point started = Clock::now();
   const QuietRun run = RunQuietly(*Store(BookUrl(), settings), NumberOptions{}, runs.string());
-  EXPECT_LT(Clock::now() - started, 6s);
+  // Ended, not hung: a loaded machine takes seconds to unpack the bomb.
+  EXPECT_LT(Clock::now() - started, 30s);
   EXPECT_EQ(run.counters.updated, row.updated) << run.log;
   EXPECT_EQ(run.counters.problems, static_cast<std::int64_t>(row.lines)) << run.log;
   if (!row.line.empty()) {
