@@ -207,6 +207,11 @@ class FoundCardFile : public std::enable_shared_from_this<FoundCardFile> {
   [[nodiscard]] std::int64_t Shift(std::size_t index) const;
   // Hands the file's bytes from `from` to `to` (to its end when not given) to `sink`; false,
   // with `failure` set when the file fails, when it or `sink` fails.
+  // After a write of `size` bytes hashing to `hash` with `held` in place: each card still to
+  // be read lies where the sizes of those before it moved it, and the file written is what the
+  // next write copies from and checks against.
+  void Rewritten(const std::map<std::size_t, std::string>& held, std::uint64_t size,
+                 std::uint64_t hash);
   bool CopyBase(std::uint64_t from, std::optional<std::uint64_t> to,
                 const std::function<bool(std::string_view)>& sink, std::string& failure);
 
@@ -352,6 +357,37 @@ bool FoundCardFile::CopyBase(std::uint64_t from, std::optional<std::uint64_t> to
   return true;
 }
 
+void FoundCardFile::Rewritten(const std::map<std::size_t, std::string>& held, std::uint64_t size,
+                              std::uint64_t hash) {
+  for (const auto& [index, bytes] : held) {
+    const std::int64_t delta =
+        static_cast<std::int64_t>(bytes.size()) - static_cast<std::int64_t>(m_entries[index].size);
+    if (delta != 0) m_deltas.emplace_back(index, delta);
+  }
+  std::sort(m_deltas.begin(), m_deltas.end());
+  m_shift_before.assign(1, 0);
+  for (const auto& [index, delta] : m_deltas) {
+    m_shift_before.push_back(m_shift_before.back() + delta);
+  }
+  // The next write copies from this one and checks against it.
+  auto now = std::make_unique<OpenedFile>();
+  Status opened;
+  try {
+    opened = now->Open(PathFromUtf8(m_path), m_open(m_path, m_name));
+  } catch (const StoreError& error) {
+    opened = Status::Failure(error.Reason(), error.Reason());
+  }
+  if (!opened.Ok()) {
+    m_lost = "it cannot be read again after it was written: " + opened.Reason();
+  } else if (now->Stamp().size != size) {
+    m_lost = "another program changed it after it was written";
+  } else {
+    m_base_as_read = {now->Stamp(), std::nullopt, hash};
+    m_rewritten = std::move(now);
+    m_base = m_rewritten.get();
+  }
+}
+
 std::optional<Folder::FlushFailure> FoundCardFile::Write() {
   if (m_held.empty()) return std::nullopt;
   const std::map<std::size_t, std::string> held = std::exchange(m_held, {});
@@ -398,26 +434,7 @@ std::optional<Folder::FlushFailure> FoundCardFile::Write() {
   if (const Status committed = replace.Commit(); !committed.Ok()) {
     return failed(committed.Reason());
   }
-  for (const auto& [index, bytes] : held) {
-    const std::int64_t delta =
-        static_cast<std::int64_t>(bytes.size()) - static_cast<std::int64_t>(m_entries[index].size);
-    if (delta != 0) m_deltas.emplace_back(index, delta);
-  }
-  std::sort(m_deltas.begin(), m_deltas.end());
-  m_shift_before.assign(1, 0);
-  for (const auto& [index, delta] : m_deltas)
-    m_shift_before.push_back(m_shift_before.back() + delta);
-  // The next write copies from this one and checks against it.
-  auto now = std::make_unique<OpenedFile>();
-  if (const Status opened = now->Open(PathFromUtf8(m_path), m_open(m_path, m_name)); !opened.Ok()) {
-    m_lost = "it cannot be read again after it was written: " + opened.Reason();
-  } else if (now->Stamp().size != size) {
-    m_lost = "another program changed it after it was written";
-  } else {
-    m_base_as_read = {now->Stamp(), std::nullopt, written.Value()};
-    m_rewritten = std::move(now);
-    m_base = m_rewritten.get();
-  }
+  Rewritten(held, size, written.Value());
   return std::nullopt;
 }
 
