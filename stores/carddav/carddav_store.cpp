@@ -86,6 +86,7 @@ struct Fetched {
   std::string etag;
   std::optional<std::string> data;
   std::string problem;
+  bool changed = false;  // changed on the server since the update saved it
 };
 
 // The cards of one address book, fetched a batch at a time as the walk reaches them.
@@ -107,6 +108,7 @@ class CardDavItems : public ItemCursor {
     }
     Fetched& card = m_ready[m_ready_next++];
     const std::string subject = LastSegment(card.href);
+    if (!card.data && card.changed) throw ContactChangedError(subject, card.problem);
     if (!card.data) throw StoreError(subject, card.problem);
     if (card.data->size() > kMaxVCardBytes) {
       throw StoreError(subject,
@@ -159,8 +161,8 @@ class CardDavItems : public ItemCursor {
         card.problem = "the server did not send it (" + std::to_string(status) + " " +
                        std::string(HttpStatusText(status)) + ")";
       } else if (m_recorded && !card.etag.empty() && found->second->etag != card.etag) {
-        card.problem =
-            "it was changed on the server since the update saved it; it is left as it is";
+        card.problem = "it was changed on the server since the update saved it";
+        card.changed = true;
       } else {
         card.data = std::move(found->second->address_data);
         if (!found->second->etag.empty()) card.etag = std::move(found->second->etag);
