@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <optional>
@@ -17,8 +18,9 @@
 namespace dialmend {
 namespace {
 
-// How many bytes of restored cards an undo holds before it asks for them to be written.
-constexpr std::size_t kHeldBytesDue = 16 * 1024 * 1024;
+// How many restored cards an undo holds before it asks for them to be written: their bytes wait
+// in a temporary file, and a few dozen bytes each in memory.
+constexpr std::size_t kHeldCardsDue = 65536;
 
 std::uint64_t Hash(std::string_view text) {
   ContentHasher hasher;
@@ -136,7 +138,7 @@ class FoundCardFile : public std::enable_shared_from_this<FoundCardFile> {
 
   [[nodiscard]] const std::string& Path() const { return m_path; }
   [[nodiscard]] const std::string& Name() const { return m_name; }
-  [[nodiscard]] std::size_t HeldBytes() const { return m_held_bytes; }
+  [[nodiscard]] std::size_t HeldCards() const { return m_held.size(); }
 
   // The card `identity` names. Throws StoreError when the file cannot be read or holds no card
   // that is the one recorded.
@@ -164,9 +166,15 @@ class FoundCardFile : public std::enable_shared_from_this<FoundCardFile> {
   }
 
   // Keeps `bytes` as card `index`'s content for the next Write(); gives the save's number.
-  std::uint64_t Hold(std::size_t index, std::string bytes) {
-    m_held_bytes += bytes.size();
-    m_held[index] = std::move(bytes);
+  // Throws StoreError when they cannot be kept.
+  std::uint64_t Hold(std::size_t index, std::string_view bytes) {
+    if (!m_spill) m_spill.reset(std::tmpfile());
+    const long at =
+        m_spill && std::fseek(m_spill.get(), 0, SEEK_END) == 0 ? std::ftell(m_spill.get()) : -1;
+    if (at < 0 || std::fwrite(bytes.data(), 1, bytes.size(), m_spill.get()) != bytes.size()) {
+      throw StoreError(m_name, "its card could not be kept for writing in a temporary file");
+    }
+    m_held[index] = {static_cast<std::uint64_t>(at), static_cast<std::uint32_t>(bytes.size())};
     return Ticket(index);
   }
 
@@ -179,6 +187,12 @@ class FoundCardFile : public std::enable_shared_from_this<FoundCardFile> {
     std::uint64_t begin = 0;
     std::uint32_t size = 0;
   };
+  // Each held card's bytes: where they lie in the temporary file.
+  struct Held {
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+  };
+
   // Hashes of the cards, each with its card's index, in hash order.
   using Hashes = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
 
@@ -210,8 +224,7 @@ class FoundCardFile : public std::enable_shared_from_this<FoundCardFile> {
   // After a write of `size` bytes hashing to `hash` with `held` in place: each card still to
   // be read lies where the sizes of those before it moved it, and the file written is what the
   // next write copies from and checks against.
-  void Rewritten(const std::map<std::size_t, std::string>& held, std::uint64_t size,
-                 std::uint64_t hash);
+  void Rewritten(const std::map<std::size_t, Held>& held, std::uint64_t size, std::uint64_t hash);
   bool CopyBase(std::uint64_t from, std::optional<std::uint64_t> to,
                 const std::function<bool(std::string_view)>& sink, std::string& failure);
 
@@ -233,15 +246,18 @@ class FoundCardFile : public std::enable_shared_from_this<FoundCardFile> {
   // each.
   std::vector<std::pair<std::size_t, std::int64_t>> m_deltas;
   std::vector<std::int64_t> m_shift_before{0};
-  std::map<std::size_t, std::string> m_held;
-  std::size_t m_held_bytes = 0;
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::map<std::size_t, Held> m_held;
+  std::unique_ptr<std::FILE, Closer> m_spill;
   std::string m_lost;
 };
 
 void FoundCardItem::Save() {
   std::optional<std::string> bytes = RewrittenCard(m_file->Name());
   ClearChanges();
-  if (bytes) m_held = m_file->Hold(m_index, std::move(*bytes));
+  if (bytes) m_held = m_file->Hold(m_index, *bytes);
 }
 
 void FoundCardFile::Index() {
@@ -357,11 +373,11 @@ bool FoundCardFile::CopyBase(std::uint64_t from, std::optional<std::uint64_t> to
   return true;
 }
 
-void FoundCardFile::Rewritten(const std::map<std::size_t, std::string>& held, std::uint64_t size,
+void FoundCardFile::Rewritten(const std::map<std::size_t, Held>& held, std::uint64_t size,
                               std::uint64_t hash) {
-  for (const auto& [index, bytes] : held) {
+  for (const auto& [index, card] : held) {
     const std::int64_t delta =
-        static_cast<std::int64_t>(bytes.size()) - static_cast<std::int64_t>(m_entries[index].size);
+        static_cast<std::int64_t>(card.size) - static_cast<std::int64_t>(m_entries[index].size);
     if (delta != 0) m_deltas.emplace_back(index, delta);
   }
   std::sort(m_deltas.begin(), m_deltas.end());
@@ -390,11 +406,12 @@ void FoundCardFile::Rewritten(const std::map<std::size_t, std::string>& held, st
 
 std::optional<Folder::FlushFailure> FoundCardFile::Write() {
   if (m_held.empty()) return std::nullopt;
-  const std::map<std::size_t, std::string> held = std::exchange(m_held, {});
-  m_held_bytes = 0;
+  const std::map<std::size_t, Held> held = std::exchange(m_held, {});
+  // The temporary file starts afresh for the next holds.
+  const std::unique_ptr<std::FILE, Closer> spill = std::move(m_spill);
   const auto failed = [&](std::string reason) {
     std::vector<std::uint64_t> tickets;
-    for (const auto& [index, bytes] : held) tickets.push_back(Ticket(index));
+    for (const auto& [index, card] : held) tickets.push_back(Ticket(index));
     return Folder::FlushFailure{m_name, std::move(reason), std::move(tickets)};
   };
   if (!m_lost.empty()) return failed(m_lost);
@@ -422,9 +439,15 @@ std::optional<Folder::FlushFailure> FoundCardFile::Write() {
   };
   std::uint64_t copied = 0;
   bool whole = true;
-  for (const auto& [index, bytes] : held) {
+  std::string bytes;
+  for (const auto& [index, card] : held) {
     const std::uint64_t begin = m_entries[index].begin + Shift(index);
-    whole = CopyBase(copied, begin, append, failure) && append(bytes);
+    bytes.resize(card.size);
+    if (std::fseek(spill.get(), static_cast<long>(card.offset), SEEK_SET) != 0 ||
+        std::fread(bytes.data(), 1, bytes.size(), spill.get()) != bytes.size()) {
+      failure = "its restored cards could not be read back from their temporary file";
+    }
+    whole = failure.empty() && CopyBase(copied, begin, append, failure) && append(bytes);
     if (!whole) break;
     copied = begin + m_entries[index].size;
   }
@@ -507,8 +530,8 @@ class FoundFolder : public Folder {
 
   bool FlushDue() override {
     std::size_t held = 0;
-    for (const std::shared_ptr<FoundCardFile>& file : m_files) held += file->HeldBytes();
-    return held >= kHeldBytesDue;
+    for (const std::shared_ptr<FoundCardFile>& file : m_files) held += file->HeldCards();
+    return held >= kHeldCardsDue;
   }
 
  private:
