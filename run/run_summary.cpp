@@ -38,8 +38,8 @@ std::string SummaryText(const SummaryFacts& facts) {
 
 std::array<CounterText, 4> WindowCounters(const RunCounters& c, bool update, bool undo) {
   if (undo) {
-    return {CounterText{"Left Because Changed", c.left},
-            {"Could Not Find", c.not_found},
+    return {CounterText{"Left because changed", c.left},
+            {"Could not find", c.not_found},
             {update ? "Contacts Restored" : "Contacts To Restore", c.updated},
             {update ? "Numbers Restored" : "Numbers To Restore", c.numbers}};
   }

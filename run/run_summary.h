@@ -48,7 +48,7 @@ struct CounterText {
 
 // The window's four counters, top to bottom, worded for the run: "Folders Processed",
 // "Contacts Checked", "Contacts Updated", "Phone Nos Updated" for an update (the last two "To
-// Update" in a simulation); for an undo "Left Because Changed", "Could Not Find", "Contacts
+// Update" in a simulation); for an undo "Left because changed", "Could not find", "Contacts
 // Restored", "Numbers Restored" ("To Restore" when simulated).
 [[nodiscard]] std::array<CounterText, 4> WindowCounters(const RunCounters& counters, bool update,
                                                         bool undo);
