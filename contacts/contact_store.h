@@ -52,8 +52,9 @@ class StoreLostError : public StoreError {
   using StoreError::StoreError;
 };
 
-// A contact an undo looks for, found changed in the store since the update saved it (a server's
-// newer version): the undo leaves it whole and counts it as left because changed.
+// A contact an undo finds changed since the update saved it (a server holds another version of
+// it): it is left as it is and counted with the fields left because they changed, not as a
+// contact that could not be found.
 class ContactChangedError : public StoreError {
  public:
   using StoreError::StoreError;
@@ -85,6 +86,10 @@ struct ContactIdentity {
   std::int64_t card = -1;
   // The resource's version as the server gave it (an ETag); empty where a store has none.
   std::string tag;
+  // What finds the contact again when its place may have moved (a card of a file that may be
+  // exported again): the store's own text, such as its UID and a digest of its name and numbers
+  // as the update left them; empty where `where` and `card` say all.
+  std::string key = {};
 
   friend bool operator==(const ContactIdentity&, const ContactIdentity&) = default;
 };

@@ -95,8 +95,9 @@ void CardBatch::Commit(std::vector<Folder::FlushFailure>& failures) {
 }
 
 std::unique_ptr<ContactItem> FindSingleCard(const std::string& path, const std::string& name,
-                                            std::shared_ptr<CardBatch> batch) {
-  FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes);
+                                            HeldFile opened, std::shared_ptr<CardBatch> batch) {
+  FileSnapshot snapshot =
+      ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes, std::move(opened));
   if (!snapshot.status.Ok()) throw StoreError(name, snapshot.status.Reason());
   if (const std::size_t cards = FindCards(snapshot.bytes).size(); cards > 1) {
     throw StoreError(name, "it now holds " + std::to_string(cards) + " cards, not one");

@@ -9,6 +9,7 @@
 #include "contacts/contact_store.h"
 #include "platform/atomic_file.h"
 #include "stores/vcard_file/card_file.h"
+#include "stores/vcard_file/found_cards.h"
 
 // The cards of a vCard folder as the walk reads them, and the saves of single cards held and
 // written together.
@@ -35,10 +36,11 @@ class CardBatch {
   SaveBatch m_batch;
 };
 
-// A file of one card found again for an undo, its save held in `batch`. Throws StoreError
-// naming `name` when it cannot be read or no longer holds one card.
+// A file of one card found again for an undo, as `opened` holds it (opened by `path` when it
+// holds nothing), its save held in `batch`. Throws StoreError naming `name` when it cannot be
+// read or no longer holds one card.
 [[nodiscard]] std::unique_ptr<ContactItem> FindSingleCard(const std::string& path,
-                                                          const std::string& name,
+                                                          const std::string& name, HeldFile opened,
                                                           std::shared_ptr<CardBatch> batch);
 
 // The folder's cards: a .vcf file of one card is one item, and each card of a file of many is

@@ -4,13 +4,17 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <utility>
 
+#include "platform/atomic_file.h"
+#include "platform/beneath.h"
 #include "platform/reason.h"
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
 #include "stores/vcard_file/card_file.h"
+#include "stores/vcard_file/found_cards.h"
 #include "stores/vcard_folder/card_count.h"
 #include "stores/vcard_folder/card_items.h"
 #include "stores/vcard_folder/folder_entries.h"
@@ -82,7 +86,7 @@ class BatchedFolder : public Folder {
     return failures;
   }
 
-  bool FlushDue() override { return m_batch->Full(); }
+  bool FlushDue() override { return m_batch->Full() || m_found->FlushDue(); }
 
  private:
   std::unique_ptr<Folder> m_found;
@@ -170,27 +174,40 @@ class VCardStore : public ContactStore {
     for (const std::string& root : m_books.empty() ? std::vector<std::string>{m_root} : m_books) {
       roots.push_back(RecordedFolder(root));
     }
+    m_tidy = std::make_shared<Tidy>();
+    m_tidy->writing = m_writing;
+    // A path the record names is input: it is opened beneath the root it names, never through
+    // a link, and never outside every root.
+    CardFileOpener open = [roots, tidy = m_tidy](const std::string& path,
+                                                 const std::string& name) -> HeldFile {
+      for (const std::string& root : roots) {
+        const std::optional<std::string> relative = RelativeBeneath(root, path);
+        if (!relative) continue;
+        FileBeneath found = OpenBeneath(PathFromUtf8(root), *relative);
+        if (!found.status.Ok()) throw StoreError(name, found.status.Reason());
+        tidy->Folder(PathFromUtf8(path).parent_path());
+        return std::move(found.file);
+      }
+      throw StoreError(name, "it is not a card of this store");
+    };
     auto batch = std::make_shared<CardBatch>();
-    std::unique_ptr<Folder> found = FoundCardsFolder(
-        DirName(m_root.empty() ? m_books.front() : m_root), std::move(identities),
-        [roots](const std::string& path) {
-          // Windows writes its own separator where a path was joined with "/".
-          return std::any_of(roots.begin(), roots.end(), [&path](const std::string& root) {
-            const auto separator = [](char c) { return c == '/' || c == '\\'; };
-            return path.size() > root.size() && path.starts_with(root) &&
-                   (separator(root.back()) || separator(path[root.size()]));
-          });
-        },
-        [batch](const std::string& path, const std::string& name) {
-          return FindSingleCard(path, name, batch);
-        });
+    std::unique_ptr<Folder> found =
+        FoundCardsFolder(DirName(m_root.empty() ? m_books.front() : m_root), std::move(identities),
+                         open, [batch, open](const std::string& path, const std::string& name) {
+                           return FindSingleCard(path, name, open(path, name), batch);
+                         });
     return std::make_unique<BatchedFolder>(std::move(found), std::move(batch));
   }
 
   std::vector<StoreNote> TakeNotes() override {
     std::vector<StoreNote> notes = std::exchange(m_notes, {});
-    if (m_walk && m_walk->removed > 0) {
-      const std::size_t removed = std::exchange(m_walk->removed, 0);
+    std::size_t removed = m_walk ? std::exchange(m_walk->removed, 0) : 0;
+    if (m_tidy) {
+      removed += std::exchange(m_tidy->removed, 0);
+      for (StoreNote& note : m_tidy->notes) notes.push_back(std::move(note));
+      m_tidy->notes.clear();
+    }
+    if (removed > 0) {
       notes.push_back({{},
                        "Removed " + std::to_string(removed) +
                            (removed == 1 ? " temporary file" : " temporary files") +
@@ -206,6 +223,24 @@ class VCardStore : public ContactStore {
   bool m_writing = false;
   std::shared_ptr<Walk> m_walk;
   std::vector<StoreNote> m_notes;
+  // An undo's removal of our leftovers: once in each folder it finds a card in, when it writes.
+  struct Tidy {
+    bool writing = false;
+    std::set<std::filesystem::path> done;
+    std::size_t removed = 0;
+    std::vector<StoreNote> notes;
+
+    void Folder(const std::filesystem::path& folder) {
+      if (!writing || !done.insert(folder).second) return;
+      const LeftoverRemoval removal = RemoveLeftovers(folder);
+      removed += removal.removed;
+      for (const auto& [name, reason] : removal.failures) {
+        notes.push_back(
+            {name, "could not remove this temporary file left by an earlier run: " + reason});
+      }
+    }
+  };
+  std::shared_ptr<Tidy> m_tidy;
 };
 
 }  // namespace
