@@ -120,8 +120,9 @@ std::unique_ptr<ContactStore> Store(const fs::path& root, bool thunderbird) {
 }
 
 void Simulate(benchmark::State& state, bool thunderbird) {
+  const fs::path& stores = Stores();
   RunCounters counters;
-  for (auto _ : state) counters = Run(Store(Stores(), thunderbird), false);
+  for (auto _ : state) counters = Run(Store(stores, thunderbird), false);
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * counters.checked));
   state.counters["contacts"] = static_cast<double>(counters.checked);
   state.counters["to_update"] = static_cast<double>(counters.updated);

@@ -85,10 +85,15 @@ std::optional<CardRow> BookDatabase::Card(const std::string& uid) {
 }
 
 std::int64_t BookDatabase::CountCards() {
-  return Guarded([](SqliteDatabase& db) {
+  try {
+    // Counting may come before the run says whether it writes: a connection of its own, read-only,
+    // so closing it never writes the database.
+    SqliteDatabase db(m_path, SqliteAccess::ReadOnly);
     SqliteStatement count = db.Prepare("SELECT count(*) FROM properties WHERE name = '_vCard'");
     return count.Step() ? count.Int(0) : 0;
-  });
+  } catch (const SqliteError& error) {
+    throw StoreError(m_file_name, error.what());
+  }
 }
 
 std::uint64_t BookDatabase::Hold(std::string uid, std::string old_vcard, std::string new_vcard) {

@@ -53,6 +53,7 @@ class BookDatabase {
   [[nodiscard]] std::vector<ListRow> Lists();
   // The card `uid`, or std::nullopt when the book has none.
   [[nodiscard]] std::optional<CardRow> Card(const std::string& uid);
+  // Reads the file read-only, whether or not it is open for the walk.
   [[nodiscard]] std::int64_t CountCards();
 
   // Holds the change of card `uid` from `old_vcard`, as read, to `new_vcard` for Flush(); gives the
