@@ -179,6 +179,7 @@ class DefaultProfile : public testing::Test {
     fs::create_directories(m_home);
     m_env.variables["HOME"] = m_home.string();
   }
+  void TearDown() override { fs::remove_all(m_home.parent_path()); }
   std::vector<std::string> Chosen() { return dialmend::Chosen("", m_env.Make()); }
   std::string Problem() { return ProblemOf("", m_env.Make()); }
   // Where the default search finds the contacts, or why not.
