@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "stores/profile/desktop_books.h"
+#include "tests/contacts/store_contract.h"
 #include "tests/fakes/quiet_run.h"
 #include "tests/fakes/test_folder.h"
 
@@ -25,6 +26,34 @@ constexpr std::string_view kCard =
     "END:VCARD\r\n";
 constexpr std::string_view kGroup = "<?xml version=\"1.0\"?><contactGroup name=\"Team\"/>\n";
 constexpr std::string_view kNotice = "Important Warning!!!\n";
+
+// The same profile as every store's, as the vCard Directory resource keeps it: cards named by
+// UID alone beside a group file and the resource's notice, which are not cards.
+struct KdeTraits : NumbersOnlyTraits {
+  static constexpr bool kOneFolder = true;
+  static std::unique_ptr<ContactStore> Make(const fs::path& root) {
+    fs::remove_all(root);
+    WriteTestFile(
+        root / "a-riverside",
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:a-riverside\r\nFN:Riverside Dental\r\n"
+        "TEL;TYPE=CELL:0370 123456\r\nTEL;TYPE=HOME,VOICE:0171 930 8890\r\nEND:VCARD\r\n");
+    WriteTestFile(root / "b-team",
+                  "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Team\r\nEND:VCARD\r\n");
+    WriteTestFile(root / "team.ctg", kGroup);
+    WriteTestFile(root / "WARNING_README.txt", kNotice);
+    return Store(root);
+  }
+  static ContactStore& Reread(std::unique_ptr<ContactStore>& store, const fs::path& root) {
+    store = Store(root);
+    return *store;
+  }
+  static std::unique_ptr<ContactStore> Store(const fs::path& root) {
+    return MakeKdeStore(
+        {{"akonadi_vcarddir_resource_0", {root.string(), "Work", CardNaming::AnyFile}}});
+  }
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Kde, StoreContract, KdeTraits);
 
 struct Case {
   const char* name;
