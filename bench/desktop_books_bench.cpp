@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "stores/profile/desktop_books.h"
 #include "stores/thunderbird/sqlite.h"
 #include "stores/thunderbird/thunderbird_store.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 #include "tests/fakes/quiet_run.h"
 
-// A run over one Thunderbird address book of 10,000 cards, beside a run of the folder store
-// over the same cards, one file each, in one folder. The book has Thunderbird's schema and the
-// properties Thunderbird writes for a card; both live on tmpfs by default (DIALMEND_BENCH_DIR to
-// choose), as the other stores' benchmarks do.
+// A run over one Thunderbird address book of 10,000 cards and over KDE's vCard Directory folder
+// of the same cards (named by UID alone), beside a run of the folder store over them, one .vcf
+// file each, in one folder. The book has Thunderbird's schema and the properties Thunderbird
+// writes for a card; all live on tmpfs by default (DIALMEND_BENCH_DIR to choose), as the other
+// stores' benchmarks do.
 
 namespace dialmend {
 namespace {
@@ -32,7 +34,7 @@ fs::path BenchRoot() {
   const fs::path base = dir != nullptr           ? fs::path(dir)
                         : fs::exists("/dev/shm") ? fs::path("/dev/shm")
                                                  : fs::temp_directory_path();
-  return base / ("dialmend-bench-thunderbird-" + std::to_string(CardCount()));
+  return base / ("dialmend-bench-desktop-" + std::to_string(CardCount()));
 }
 
 std::string ReadAll(const fs::path& p) {
@@ -49,7 +51,8 @@ std::string DisplayName(const std::string& card) {
   return card.substr(colon + 1, end - colon - 1);
 }
 
-// Thunderbird's book (abook.sqlite in a profile folder) and the folder of the same cards.
+// Thunderbird's book (abook.sqlite in a profile folder), KDE's folder and the folder of the
+// same cards.
 void MakeStores(const fs::path& root) {
   const fs::path generated = root / "generated";
   const std::string command = std::string(DIALMEND_MAKE_PROFILE) + " " +
@@ -65,6 +68,7 @@ void MakeStores(const fs::path& root) {
   std::sort(cards.begin(), cards.end());
   fs::create_directories(root / "profile");
   fs::create_directories(root / "folder" / "cards");
+  fs::create_directories(root / "kde");
   SqliteDatabase db((root / "profile" / "abook.sqlite").string(), SqliteAccess::Create);
   db.Execute("PRAGMA journal_mode = WAL");
   db.Execute("CREATE TABLE properties (card TEXT, name TEXT, value TEXT)");
@@ -80,6 +84,7 @@ void MakeStores(const fs::path& root) {
     const std::string uid = card.stem().string();
     const std::string bytes = ReadAll(card);
     fs::copy_file(card, root / "folder" / "cards" / card.filename());
+    fs::copy_file(card, root / "kde" / uid);
     for (const auto& [name, value] : {std::pair<std::string, std::string>{"PopularityIndex", "0"},
                                       {"LastModifiedDate", "1700000000"},
                                       {"_vCard", bytes},
@@ -114,22 +119,33 @@ RunCounters Run(std::unique_ptr<ContactStore> store, bool update) {
   return run.counters;
 }
 
-std::unique_ptr<ContactStore> Store(const fs::path& root, bool thunderbird) {
-  if (thunderbird) return MakeThunderbirdStore((root / "profile").string(), "bench");
+enum class Kind { Thunderbird, Kde, Folder };
+
+std::unique_ptr<ContactStore> Store(const fs::path& root, Kind kind) {
+  switch (kind) {
+    case Kind::Thunderbird:
+      return MakeThunderbirdStore((root / "profile").string(), "bench");
+    case Kind::Kde:
+      // With no resource on the bus, the update ends by saying so in the log.
+      return MakeKdeStore({{"akonadi_vcarddir_resource_0",
+                            {(root / "kde").string(), "Contacts", CardNaming::AnyFile}}});
+    case Kind::Folder:
+      break;
+  }
   return MakeVCardStore((root / "folder").string());
 }
 
-void Simulate(benchmark::State& state, bool thunderbird) {
+void Simulate(benchmark::State& state, Kind kind) {
   const fs::path& stores = Stores();
   RunCounters counters;
-  for (auto _ : state) counters = Run(Store(stores, thunderbird), false);
+  for (auto _ : state) counters = Run(Store(stores, kind), false);
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * counters.checked));
   state.counters["contacts"] = static_cast<double>(counters.checked);
   state.counters["to_update"] = static_cast<double>(counters.updated);
 }
 
 // A fresh copy of both stores for each update, made outside the timing.
-void Update(benchmark::State& state, bool thunderbird) {
+void Update(benchmark::State& state, Kind kind) {
   const fs::path work = BenchRoot().string() + "-work";
   RunCounters counters;
   for (auto _ : state) {
@@ -137,7 +153,7 @@ void Update(benchmark::State& state, bool thunderbird) {
     fs::remove_all(work);
     fs::copy(Stores(), work, fs::copy_options::recursive);
     state.ResumeTiming();
-    counters = Run(Store(work, thunderbird), true);
+    counters = Run(Store(work, kind), true);
   }
   fs::remove_all(work);
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * counters.checked));
@@ -145,24 +161,34 @@ void Update(benchmark::State& state, bool thunderbird) {
 }
 
 void BM_ThunderbirdSimulate(benchmark::State& state) {
-  Simulate(state, true);
+  Simulate(state, Kind::Thunderbird);
 }
 BENCHMARK(BM_ThunderbirdSimulate)->Unit(benchmark::kMillisecond);
 
 void BM_ThunderbirdFolderSimulate(benchmark::State& state) {
-  Simulate(state, false);
+  Simulate(state, Kind::Folder);
 }
 BENCHMARK(BM_ThunderbirdFolderSimulate)->Unit(benchmark::kMillisecond);
 
 void BM_ThunderbirdUpdate(benchmark::State& state) {
-  Update(state, true);
+  Update(state, Kind::Thunderbird);
 }
 BENCHMARK(BM_ThunderbirdUpdate)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_ThunderbirdFolderUpdate(benchmark::State& state) {
-  Update(state, false);
+  Update(state, Kind::Folder);
 }
 BENCHMARK(BM_ThunderbirdFolderUpdate)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_KdeSimulate(benchmark::State& state) {
+  Simulate(state, Kind::Kde);
+}
+BENCHMARK(BM_KdeSimulate)->Unit(benchmark::kMillisecond);
+
+void BM_KdeUpdate(benchmark::State& state) {
+  Update(state, Kind::Kde);
+}
+BENCHMARK(BM_KdeUpdate)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 }  // namespace dialmend
