@@ -19,9 +19,12 @@ constexpr const char* kUsage =
     "Opens Dialmend, which brings the telephone numbers of a vCard folder store up to date.\n"
     "\n"
     "  --profile PATH  the store: a folder with one subfolder per address book, a folder\n"
-    "                  of .vcf cards (one address book), or a .vcf file (default: the\n"
-    "                  address books in khard's configuration, else vdirsyncer's local\n"
-    "                  storage, else ~/.contacts)\n"
+    "                  of .vcf cards (one address book), a .vcf file,\n"
+    "                  thunderbird:[PROFILE] (a Thunderbird profile's local address\n"
+    "                  books) or kde: (the vCard folders of KDE's address book)\n"
+    "                  (default: the first found of khard's address books, vdirsyncer's\n"
+    "                  local storage, Evolution's address books, Thunderbird's default\n"
+    "                  profile, KDE's address book and ~/.contacts)\n"
     "  --help, --version\n";
 
 // The argument the parser refuses, as the user wrote it, or an empty text when all parse. Our

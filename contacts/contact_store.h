@@ -233,6 +233,10 @@ class ContactStore {
   // The profile user's name. Throws StoreError when access is refused.
   [[nodiscard]] virtual std::string CurrentUser() = 0;
 
+  // Where the default search found this store, as a sentence for the head of the log; empty when
+  // the store was named. Asked once, after Open(). Never throws.
+  [[nodiscard]] virtual std::string Found() { return {}; }
+
   // The top-level folders.
   [[nodiscard]] virtual std::unique_ptr<FolderCursor> Folders() = 0;
 

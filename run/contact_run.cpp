@@ -249,6 +249,9 @@ bool ContactRun::OpenAndHead(const std::string& heading, const char* mode, std::
     return false;
   }
   m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
+  if (const std::string found = m_store.Found(); !found.empty()) {
+    m_log.WriteLog(found + "\r\n\r\n");
+  }
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/atomic_file.h"
 #include "stores/vcard_file/card_file.h"
 #include "stores/vcard_file/found_cards.h"
+#include "stores/vcard_folder/folder_entries.h"
 
 // The cards of a vCard folder as the walk reads them, and the saves of single cards held and
 // written together.
@@ -51,7 +52,7 @@ class VCardItems : public ItemCursor {
   // `names` is the folder's first batch of card names; with `more`, the rest are listed a batch
   // at a time as the walk gets to them.
   VCardItems(std::string path, std::vector<std::string> names, bool more, std::size_t card_batch,
-             std::shared_ptr<CardFiles> files, std::shared_ptr<CardBatch> batch);
+             CardNaming naming, std::shared_ptr<CardFiles> files, std::shared_ptr<CardBatch> batch);
 
   std::unique_ptr<ContactItem> Next() override;
 
@@ -65,6 +66,7 @@ class VCardItems : public ItemCursor {
   std::size_t m_next = 0;
   bool m_more;
   std::size_t m_card_batch;
+  CardNaming m_naming;
   std::shared_ptr<CardFiles> m_files;
   std::shared_ptr<CardBatch> m_batch;
   // The cards of the file of many being read, if any.
