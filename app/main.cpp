@@ -19,9 +19,10 @@ constexpr const char* kUsage =
     "Opens Dialmend, which brings the telephone numbers of a vCard folder store up to date.\n"
     "\n"
     "  --profile PATH  the store: a folder with one subfolder per address book, a folder\n"
-    "                  of .vcf cards (one address book), or a .vcf file (default: the\n"
-    "                  address books in khard's configuration, else vdirsyncer's local\n"
-    "                  storage, else ~/.contacts)\n"
+    "                  of .vcf cards (one address book), a .vcf file, or eds: for GNOME's\n"
+    "                  address books (eds:NAME for one book or online account) (default:\n"
+    "                  the address books in khard's configuration, else vdirsyncer's\n"
+    "                  local storage, else GNOME's address books, else ~/.contacts)\n"
     "  --help, --version\n";
 
 // The argument the parser refuses, as the user wrote it, or an empty text when all parse. Our

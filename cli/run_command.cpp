@@ -346,8 +346,11 @@ std::string RunUsage() {
 #ifdef _WIN32
          "                  (default: the contacts of your Outlook profile)\n"
 #else
+         "                  or eds: for GNOME's address books (eds:NAME for the book or\n"
+         "                  online account of that name)\n"
          "                  (default: the address books in khard's configuration, else\n"
-         "                  vdirsyncer's local storage, else ~/.contacts)\n"
+         "                  vdirsyncer's local storage, else GNOME's address books, else\n"
+         "                  ~/.contacts)\n"
 #endif
          "  --update        write the changed numbers back (each file replaced atomically)\n"
          "  --style N       0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"

@@ -21,11 +21,21 @@
 #include "stores/carddav/carddav_store.h"
 #include "stores/carddav/dav_url.h"
 #endif
+#ifdef DIALMEND_HAVE_EDS
+#include "stores/eds/eds_store.h"
+#endif
 
 namespace dialmend {
 namespace {
 
 namespace fs = std::filesystem;
+
+// How a profile names GNOME's address books, in every build.
+constexpr std::string_view kEdsProfilePrefixText = "eds:";
+#ifndef DIALMEND_HAVE_EDS
+constexpr const char* kNoEds =
+    "GNOME's address books (Evolution Data Server) are not in this build";
+#endif
 
 // A configuration file larger than this is not one.
 constexpr std::uintmax_t kMaxConfigBytes = 1 << 20;
@@ -57,6 +67,11 @@ bool IsAddress(std::string_view named) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return scheme.starts_with("https://") || scheme.starts_with("http://");
+}
+
+// GNOME's address books: "eds:", and the name of one book or account after it.
+bool IsEds(std::string_view named) {
+  return named.starts_with(kEdsProfilePrefixText);
 }
 
 #ifndef _WIN32
@@ -156,10 +171,10 @@ std::string Joined(const std::vector<std::string>& paths) {
 
 // Where the default search found the contacts: the folders, and how they make one store.
 struct DefaultPlace {
-  enum class Layout { OneStore, Books, Storages };
+  enum class Layout { OneStore, Books, Storages, Eds };
   Layout layout = Layout::OneStore;
   // One folder for OneStore; each an address book for Books; each a vdirsyncer storage of
-  // address-book folders for Storages.
+  // address-book folders for Storages; "eds:" for Eds.
   std::vector<std::string> paths;
 };
 
@@ -212,6 +227,20 @@ Result<DefaultPlace> FindDefault(const Environment& env) {
     return DefaultPlace{paths.size() == 1 ? Layout::OneStore : Layout::Storages, std::move(paths)};
   }
 
+#ifdef DIALMEND_HAVE_EDS
+  // EDS makes its address-book folders when a program first opens a book (GNOME Contacts, an
+  // online account's books): with neither there is nothing of it to update.
+  for (const auto& [variable, fallback] :
+       {std::pair{"XDG_DATA_HOME", "/.local/share"}, std::pair{"XDG_CACHE_HOME", "/.cache"}}) {
+    std::string base = env.variable(variable).value_or("");
+    if (!base.starts_with("/")) base = home.empty() ? "" : home + fallback;
+    if (base.empty()) continue;
+    const std::string books = base + "/evolution/addressbook";
+    if (!NotAFolder(books)) return DefaultPlace{Layout::Eds, {std::string(kEdsProfilePrefixText)}};
+    tried.push_back(books);
+  }
+#endif
+
   if (!home.empty()) {
     const std::string contacts = home + "/.contacts";
     if (!NotAFolder(contacts)) return DefaultPlace{Layout::OneStore, {contacts}};
@@ -234,6 +263,12 @@ ProfileChoice DefaultProfile(const Environment& env) {
       return Chosen(MakeVCardBooksStore(std::move(place.paths)));
     case DefaultPlace::Layout::Storages:
       break;
+    case DefaultPlace::Layout::Eds:
+#ifdef DIALMEND_HAVE_EDS
+      return Chosen(MakeEdsStore());
+#else
+      break;
+#endif
   }
   return Chosen(MakeVCardBooksStore(Collections(place.paths)));
 }
@@ -272,6 +307,15 @@ Environment SystemEnvironment() {
 
 ProfileChoice OpenProfile(std::string_view named, const Environment& env,
                           const ServerAccess& server) {
+  if (IsEds(named)) {
+#ifdef DIALMEND_HAVE_EDS
+    EdsSettings settings;
+    settings.book = named.substr(std::string_view(kEdsProfilePrefixText).size());
+    return Chosen(MakeEdsStore(std::move(settings)));
+#else
+    return Problem(Quoted(std::string(named)) + ": " + kNoEds);
+#endif
+  }
   if (IsAddress(named)) {
 #ifdef _WIN32
     (void)server;
@@ -376,6 +420,13 @@ bool HoldsCards(const fs::path& folder) {
 }  // namespace
 
 Status CheckProfile(std::string_view named) {
+  if (IsEds(named)) {
+#ifdef DIALMEND_HAVE_EDS
+    return {};
+#else
+    return Status::Failure(kNoEds);
+#endif
+  }
   if (IsAddress(named)) {
 #ifdef _WIN32
     return Status::Failure("address books on a server are not supported on Windows yet");

@@ -52,10 +52,12 @@ struct ServerAccess {
 // The store to run over, or why there is none, in words ("\"/x\" does not exist").
 using ProfileChoice = Result<std::unique_ptr<ContactStore>>;
 
-// Picks the store `named` names: a CardDAV address, a folder of address-book folders, a folder that
-// itself holds cards (with subfolders, each another address book), or a .vcf file. With `named`
-// empty: on Windows Outlook; elsewhere khard's configured address books, else vdirsyncer's local
-// storage, else ~/.contacts, else a problem naming every path tried. A configuration that cannot be
+// Picks the store `named` names: a CardDAV address, "eds:" (GNOME's address books; "eds:NAME" one
+// book or online account), a folder of address-book folders, a folder that itself holds cards
+// (with subfolders, each another address book), or a .vcf file. With `named` empty: on Windows
+// Outlook; elsewhere khard's configured address books, else vdirsyncer's local storage, else
+// GNOME's address books when EDS has made its address-book folders, else ~/.contacts, else a
+// problem naming every path tried. A configuration that cannot be
 // read is a problem naming the file and line. An https:// address (http:// on this machine's
 // loopback) is a CardDAV server, reached as `server` says, with HOME's .netrc for logins.
 [[nodiscard]] ProfileChoice OpenProfile(std::string_view named, const Environment& env,
