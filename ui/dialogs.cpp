@@ -78,8 +78,10 @@ std::optional<QString> QtDialogs::ChooseContacts(QWidget* anchor, const QString&
   QAction* folder = menu.addAction(QStringLiteral("&Folder..."));
   menu.addAction(QStringLiteral("F&ile..."));
   QAction* server = menu.addAction(QStringLiteral("&Server address..."));
+  QAction* gnome = menu.addAction(QStringLiteral("&GNOME address books"));
   QAction* picked = menu.exec(anchor->mapToGlobal(QPoint(0, anchor->height())));
   if (picked == nullptr) return std::nullopt;
+  if (picked == gnome) return QStringLiteral("eds:");
   QWidget* parent = anchor->window();
   if (picked == server) {
     const bool is_address = current.startsWith(QStringLiteral("http"), Qt::CaseInsensitive);
