@@ -75,6 +75,33 @@ std::string SaveFailure(const GErrorSlot& error) {
   return "EDS could not save it: " + error.Text();
 }
 
+// The card in its text as EDS keeps it. The text is taken before anything else is asked of the
+// contact: until then EDS holds it unparsed and gives it back as it came.
+EdsFetched Read(EContact* contact) {
+  const GCharPtr text = TakeGChar(e_vcard_to_string(E_VCARD(contact), EVC_FORMAT_VCARD_30));
+  EdsFetched fetched;
+  const std::string_view bytes = text ? std::string_view(text.get()) : std::string_view();
+  if (bytes.size() > kMaxVCardBytes) {
+    fetched.problem = "it is larger than " + std::to_string(kMaxVCardBytes >> 20) + " MiB";
+  } else if (ParsedVCard parsed = ParseVCard(bytes); parsed) {
+    fetched.uid = parsed.card->Uid();
+    fetched.card = std::move(parsed.card);
+  } else {
+    fetched.problem = std::move(parsed.error);
+  }
+  if (fetched.uid.empty()) {
+    const auto* uid = static_cast<const char*>(e_contact_get_const(contact, E_CONTACT_UID));
+    fetched.uid = uid != nullptr ? uid : "";
+  }
+  return fetched;
+}
+
+// Why a card read again is not the card `read` any more, or nullptr when it is.
+const char* Changed(const EdsFetched& now, const std::string& read) {
+  if (!now.there) return kRemovedSince;
+  return now.card && now.card->Bytes() == read ? nullptr : kChangedSince;
+}
+
 class EdsCard : public CardContact {
  public:
   EdsCard(std::shared_ptr<EdsBook> book, std::string uid, VCard card,
@@ -221,23 +248,21 @@ std::vector<EdsFetched> EdsBook::Fetch(const std::vector<std::string>& uids) {
                                        error.Out())) {
     throw StoreError(m_name, "EDS cannot read its cards: " + error.Text());
   }
-  std::unordered_map<std::string, std::string> texts;
+  std::unordered_map<std::string, EdsFetched> read;
   for (GSList* at = contacts; at != nullptr; at = at->next) {
-    auto* contact = static_cast<EContact*>(at->data);
-    const auto* uid = static_cast<const char*>(e_contact_get_const(contact, E_CONTACT_UID));
-    if (uid == nullptr) continue;
-    const GCharPtr text = TakeGChar(e_vcard_to_string(E_VCARD(contact), EVC_FORMAT_VCARD_30));
-    texts.emplace(uid, text.get());
+    EdsFetched card = Read(static_cast<EContact*>(at->data));
+    std::string uid = card.uid;
+    read.emplace(std::move(uid), std::move(card));
   }
   g_slist_free_full(contacts, g_object_unref);
   std::vector<EdsFetched> fetched;
   fetched.reserve(uids.size());
   for (const std::string& uid : uids) {
-    auto found = texts.find(uid);
-    if (found == texts.end()) {
-      fetched.push_back({uid, std::nullopt, "it is no longer in its address book"});
+    auto found = read.find(uid);
+    if (found == read.end()) {
+      fetched.push_back({uid, std::nullopt, "it is no longer in its address book", false});
     } else {
-      fetched.push_back({uid, std::move(found->second), {}});
+      fetched.push_back(std::move(found->second));
     }
   }
   return fetched;
@@ -263,8 +288,7 @@ void EdsBook::SaveNow(const std::string& uid, const std::string& read,
   // EDS checks a save against the ETag of its own copy, which it may have refreshed from the
   // server since the card was read: the card must still read as it did.
   std::vector<EdsFetched> now = Fetch({uid});
-  if (!now.front().text) throw StoreError(uid, kRemovedSince);
-  if (*now.front().text != read) throw StoreError(uid, kChangedSince);
+  if (const char* changed = Changed(now.front(), read)) throw StoreError(uid, changed);
   // One card a call: EDS's conflict check is made for one card at a time.
   GSList* contacts = g_slist_prepend(nullptr, ContactToSave(read, rewritten).release());
   if (std::string why = Modify(contacts, true); !why.empty()) throw StoreError(uid, why);
@@ -290,10 +314,8 @@ std::vector<Folder::FlushFailure> EdsBook::WriteHeld(const EdsHeldSaves& saves) 
   }
   std::vector<const EdsHeldSave*> unchanged;
   for (std::size_t i = 0; i < saves.size(); ++i) {
-    if (!now[i].text) {
-      fail(saves[i], kRemovedSince);
-    } else if (*now[i].text != saves[i].read) {
-      fail(saves[i], kChangedSince);
+    if (const char* changed = Changed(now[i], saves[i].read)) {
+      fail(saves[i], changed);
     } else {
       unchanged.push_back(&saves[i]);
     }
@@ -322,15 +344,9 @@ std::vector<Folder::FlushFailure> EdsBook::WriteHeld(const EdsHeldSaves& saves) 
 
 std::unique_ptr<ContactItem> MakeEdsCard(std::shared_ptr<EdsBook> book, EdsFetched fetched,
                                          std::shared_ptr<EdsHeldSaves> held) {
-  if (!fetched.text) throw StoreError(fetched.uid, fetched.problem);
-  if (fetched.text->size() > kMaxVCardBytes) {
-    throw StoreError(fetched.uid,
-                     "it is larger than " + std::to_string(kMaxVCardBytes >> 20) + " MiB");
-  }
-  ParsedVCard parsed = ParseVCard(*fetched.text);
-  if (!parsed) throw StoreError(fetched.uid, parsed.error);
-  return std::make_unique<EdsCard>(std::move(book), std::move(fetched.uid), std::move(*parsed.card),
-                                   std::move(held));
+  if (!fetched.card) throw StoreError(fetched.uid, fetched.problem);
+  return std::make_unique<EdsCard>(std::move(book), std::move(fetched.uid),
+                                   std::move(*fetched.card), std::move(held));
 }
 
 std::vector<Folder::FlushFailure> WriteHeldSaves(EdsHeldSaves& held) {

@@ -10,6 +10,7 @@
 #include "contacts/contact_store.h"
 #include "stores/eds/eds_session.h"
 #include "stores/eds/eds_store.h"
+#include "stores/vcard/vcard.h"
 
 // One EDS address book: its connection, reading its cards by UID, and writing them back without
 // overwriting another program's edit. Internal to the EDS store; every call may throw StoreError.
@@ -18,11 +19,13 @@ namespace dialmend {
 
 class EdsBook;
 
-// A card of a book as EDS gave it, or why it did not come.
+// A card of a book as EDS gave it, or why it did not come or cannot be read.
 struct EdsFetched {
   std::string uid;
-  std::optional<std::string> text;
+  std::optional<VCard> card;
   std::string problem;
+  // Whether the book has the card at all.
+  bool there = true;
 };
 
 // A save of a book on this computer, written with the rest of its batch at the folder's Flush().
@@ -58,8 +61,8 @@ class EdsBook {
 
   // The UIDs of its contacts and groups, in byte order.
   [[nodiscard]] std::vector<std::string> ListUids();
-  // The cards of `uids`, in that order; a card not there comes with its problem. Throws
-  // StoreError naming the book when EDS gives none.
+  // The cards of `uids`, in that order, read; a card not there or not readable comes with its
+  // problem. Throws StoreError naming the book when EDS gives none.
   [[nodiscard]] std::vector<EdsFetched> Fetch(const std::vector<std::string>& uids);
 
   // Writes a card of a book on a server at once, if it still reads as `read`, with EDS's

@@ -52,7 +52,9 @@ class BatchedCards : public ItemCursor {
         problem = error.Reason();
       }
     }
-    for (std::string& uid : batch.uids) m_ready.push_back({std::move(uid), std::nullopt, problem});
+    for (std::string& uid : batch.uids) {
+      m_ready.push_back({std::move(uid), std::nullopt, problem, true});
+    }
   }
 
   std::function<bool(Batch&)> m_next;
