@@ -14,20 +14,17 @@ namespace dialmend {
 
 class TestBook {
  public:
-  // A book on this computer named `name`; `uid` must be new to the session.
-  TestBook(const std::string& uid, const std::string& name);
-  // A book EDS keeps for the CardDAV address book at `url`, which needs no login.
-  TestBook(const std::string& uid, const std::string& name, const std::string& url,
+  // A book on this computer named `name`, or, given `url`, the book EDS keeps for the CardDAV
+  // address book there (no login); `uid` must be new to the session.
+  TestBook(const std::string& uid, const std::string& name, const std::string& url = {},
            bool avoid_ifmatch = false);
   ~TestBook();
   TestBook(const TestBook&) = delete;
   TestBook& operator=(const TestBook&) = delete;
 
-  void Add(const std::string& card);
-  // Adds `cards` a hundred at a time, as an import does; gives how many EDS took.
-  std::size_t AddAll(const std::vector<std::string>& cards);
-  // Saves `card` over the card with its UID, as another program would.
-  void Replace(const std::string& card);
+  // Adds `cards` a hundred at a time, as an import does, or saves one over the card with its
+  // UID (`replace`), as another program would.
+  void Save(const std::vector<std::string>& cards, bool replace = false);
   // The card as EDS gives it; empty when it has none by that UID. For a book on a server, waits
   // a while for EDS's copy to hold it.
   [[nodiscard]] std::string Text(const std::string& uid);
@@ -36,12 +33,11 @@ class TestBook {
   [[nodiscard]] EBookClient* Client() const { return m_client.get(); }
 
  private:
-  void Create(ESource* source);
+  void Create(const std::string& name, const std::string& url, bool avoid_ifmatch);
 
   std::shared_ptr<EdsSession> m_session;
   std::string m_uid;
   GObjectPtr<EBookClient> m_client;
-  bool m_on_server = false;
 };
 
 }  // namespace dialmend
