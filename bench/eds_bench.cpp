@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/generated_profile.h"
 #include "stores/eds/eds_session.h"
 #include "stores/eds/eds_store.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
@@ -25,31 +26,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::size_t ContactCount() {
-  const char* n = std::getenv("DIALMEND_BENCH_EDS_CONTACTS");
-  return n != nullptr ? std::stoul(n) : 10000;
-}
-
-fs::path BenchDir() {
-  const char* dir = std::getenv("DIALMEND_BENCH_DIR");
-  if (dir != nullptr) return dir;
-  return fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-}
-
 // The generated store, made once per machine and count.
 const fs::path& Profile() {
-  static const fs::path profile = [] {
-    const fs::path p = BenchDir() / ("dialmend-bench-eds-" + std::to_string(ContactCount()));
-    if (!fs::exists(p / ".complete")) {
-      fs::remove_all(p);
-      const std::string command = std::string(DIALMEND_MAKE_PROFILE) + " " +
-                                  std::to_string(ContactCount()) + " '" + p.string() +
-                                  "' >/dev/null";
-      if (std::system(command.c_str()) != 0) std::abort();
-      std::ofstream(p / ".complete") << "";
-    }
-    return p;
-  }();
+  static const std::size_t count = BenchCount("DIALMEND_BENCH_EDS_CONTACTS", 10000);
+  static const fs::path profile =
+      GeneratedProfile("dialmend-bench-eds-" + std::to_string(count), count);
   return profile;
 }
 
