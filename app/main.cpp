@@ -20,10 +20,11 @@ constexpr const char* kUsage =
     "\n"
     "  --profile PATH  the store: a folder with one subfolder per address book, a folder\n"
     "                  of .vcf cards (one address book), a .vcf file,\n"
-    "                  thunderbird:[PROFILE] (a Thunderbird profile's local address\n"
-    "                  books) or kde: (the vCard folders of KDE's address book)\n"
+    "                  eds: for GNOME's address books (eds:NAME for one book or online\n"
+    "                  account), thunderbird:[PROFILE] (a Thunderbird profile's local\n"
+    "                  address books) or kde: (the vCard folders of KDE's address book)\n"
     "                  (default: the first found of khard's address books, vdirsyncer's\n"
-    "                  local storage, Evolution's address books, Thunderbird's default\n"
+    "                  local storage, GNOME's address books, Thunderbird's default\n"
     "                  profile, KDE's address book and ~/.contacts)\n"
     "  --help, --version\n";
 

@@ -350,10 +350,11 @@ std::string RunUsage() {
          "                  without), while Thunderbird is closed\n"
          "                  (default: the contacts of your Outlook profile)\n"
 #else
-         "                  without), while Thunderbird is closed, or kde: for the vCard\n"
-         "                  folders of KDE's address book\n"
+         "                  without), while Thunderbird is closed, kde: for the vCard\n"
+         "                  folders of KDE's address book, or eds: for GNOME's address\n"
+         "                  books (eds:NAME for the book or online account of that name)\n"
          "                  (default: the first found of khard's address books,\n"
-         "                  vdirsyncer's local storage, Evolution's address books,\n"
+         "                  vdirsyncer's local storage, GNOME's address books,\n"
          "                  Thunderbird's default profile, KDE's address book and\n"
          "                  ~/.contacts; the log's head says which)\n"
 #endif

@@ -13,6 +13,9 @@
 #include "stores/profile/profile_config.h"
 #include "stores/thunderbird/thunderbird_store.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
+#ifdef DIALMEND_HAVE_EDS
+#include "stores/eds/eds_store.h"
+#endif
 
 namespace dialmend {
 
@@ -161,6 +164,34 @@ std::optional<Result<DefaultPlace>> Vdirsyncer(const Environment& env, const std
   return std::nullopt;
 }
 
+// GNOME's address books. EDS makes its address-book folders when a program first opens a book
+// (GNOME Contacts, an online account's books): with neither there is nothing of it to update.
+std::optional<DefaultPlace> Eds(const Environment& env, const std::string& home,
+                                std::vector<std::string>& tried) {
+#ifdef DIALMEND_HAVE_EDS
+  for (const auto& [variable, fallback] :
+       {std::pair{"XDG_DATA_HOME", "/.local/share"}, std::pair{"XDG_CACHE_HOME", "/.cache"}}) {
+    std::string base = env.variable(variable).value_or("");
+    if (!base.starts_with("/")) base = home.empty() ? "" : home + fallback;
+    if (base.empty()) continue;
+    const std::string books = base + "/evolution/addressbook";
+    if (!NotAFolder(books)) {
+      return DefaultPlace{DefaultPlace::Layout::Eds,
+                          {"eds:"},
+                          {},
+                          {},
+                          "The default search found GNOME's address books (" + Quoted(books) + ")"};
+    }
+    tried.push_back(books);
+  }
+#else
+  (void)env;
+  (void)home;
+  (void)tried;
+#endif
+  return std::nullopt;
+}
+
 // Thunderbird's default profile, when Thunderbird has made its personal address book there.
 std::optional<DefaultPlace> Thunderbird(const Environment& env, std::vector<std::string>& tried) {
   const std::string root = ThunderbirdFolder(env);
@@ -211,6 +242,7 @@ Result<DefaultPlace> FindDefault(const Environment& env) {
   std::vector<std::string> tried;
   if (auto khard = Khard(env, home, config_home, tried)) return std::move(*khard);
   if (auto vdirsyncer = Vdirsyncer(env, home, config_home, tried)) return std::move(*vdirsyncer);
+  if (auto eds = Eds(env, home, tried)) return std::move(*eds);
   if (auto thunderbird = Thunderbird(env, tried)) return std::move(*thunderbird);
   if (auto kde = Kde(env, tried)) return std::move(*kde);
   if (!home.empty()) {
@@ -252,6 +284,14 @@ ProfileChoice OpenDefault(DefaultPlace place) {
       break;
     case Layout::Kde:
       return ProfileChoice(MakeKdeStore(std::move(place.kde), std::move(place.found)));
+    case Layout::Eds:
+#ifdef DIALMEND_HAVE_EDS
+      store = MakeEdsStore();
+      break;
+#else
+      return ProfileChoice::Failure(
+          "GNOME's address books (Evolution Data Server) are not in this build");
+#endif
   }
   return ProfileChoice(WithExtras(std::move(store), {std::move(place.found), {}}));
 }

@@ -16,7 +16,7 @@ namespace dialmend {
 
 // Where the default search found the contacts, and how they make one store.
 struct DefaultPlace {
-  enum class Layout { OneStore, Books, Storages, Thunderbird, Kde };
+  enum class Layout { OneStore, Books, Storages, Eds, Thunderbird, Kde };
   Layout layout = Layout::OneStore;
   // One folder for OneStore; each an address book for Books; each a vdirsyncer storage of
   // address-book folders for Storages; the profile folder for Thunderbird; each book's folder
@@ -29,9 +29,10 @@ struct DefaultPlace {
   std::string found;
 };
 
-// In this order: khard's configured address books, vdirsyncer's local storage, Thunderbird's
-// default profile (when it has an address book), KDE's vCard folders, ~/.contacts. Fails with a
-// problem naming every path tried, or the configuration file and line that cannot be read.
+// In this order: khard's configured address books, vdirsyncer's local storage, GNOME's address
+// books (when EDS has made its folders), Thunderbird's default profile (when it has an address
+// book), KDE's vCard folders, ~/.contacts. Fails with a problem naming every path tried, or the
+// configuration file and line that cannot be read.
 [[nodiscard]] Result<DefaultPlace> FindDefault(const Environment& env);
 
 // The store over what FindDefault found.

@@ -23,11 +23,21 @@
 #include "stores/carddav/carddav_store.h"
 #include "stores/carddav/dav_url.h"
 #endif
+#ifdef DIALMEND_HAVE_EDS
+#include "stores/eds/eds_store.h"
+#endif
 
 namespace dialmend {
 namespace {
 
 namespace fs = std::filesystem;
+
+// How a profile names GNOME's address books, in every build.
+constexpr std::string_view kEdsProfilePrefixText = "eds:";
+#ifndef DIALMEND_HAVE_EDS
+constexpr const char* kNoEds =
+    "GNOME's address books (Evolution Data Server) are not in this build";
+#endif
 
 // A configuration file larger than this is not one.
 constexpr std::uintmax_t kMaxConfigBytes = 1 << 20;
@@ -119,6 +129,11 @@ std::optional<Result<std::string>> DesktopPlace(std::string_view named, const En
   return std::nullopt;
 }
 
+// GNOME's address books: "eds:", and the name of one book or account after it.
+bool IsEds(std::string_view named) {
+  return named.starts_with(kEdsProfilePrefixText);
+}
+
 #ifndef _WIN32
 
 ProfileChoice ServerProfile(std::string_view named, const Environment& env,
@@ -171,6 +186,15 @@ Environment SystemEnvironment() {
 
 ProfileChoice OpenProfile(std::string_view named, const Environment& env,
                           const ServerAccess& server) {
+  if (IsEds(named)) {
+#ifdef DIALMEND_HAVE_EDS
+    EdsSettings settings;
+    settings.book = named.substr(std::string_view(kEdsProfilePrefixText).size());
+    return Chosen(MakeEdsStore(std::move(settings)));
+#else
+    return Problem(Quoted(std::string(named)) + ": " + kNoEds);
+#endif
+  }
   if (IsAddress(named)) {
 #ifdef _WIN32
     (void)server;
@@ -281,6 +305,13 @@ bool HoldsCards(const fs::path& folder) {
 }  // namespace
 
 Status CheckProfile(std::string_view named) {
+  if (IsEds(named)) {
+#ifdef DIALMEND_HAVE_EDS
+    return {};
+#else
+    return Status::Failure(kNoEds);
+#endif
+  }
   if (std::optional<Result<std::string>> desktop = DesktopPlace(named, SystemEnvironment())) {
     return desktop->Ok() ? Status() : Status::Failure(desktop->Message());
   }

@@ -53,15 +53,16 @@ struct ServerAccess {
 // The store to run over, or why there is none, in words ("\"/x\" does not exist").
 using ProfileChoice = Result<std::unique_ptr<ContactStore>>;
 
-// Picks the store `named` names: a CardDAV address, a folder of address-book folders, a folder that
-// itself holds cards (with subfolders, each another address book), a .vcf file,
-// "thunderbird:[PROFILE]" (a Thunderbird profile by name or folder; its default one when none is
-// given) or "kde:" (the vCard folders of KDE's address book, Linux). With `named` empty: on
-// Windows Outlook; elsewhere the first found of khard's configured address books, vdirsyncer's
-// local storage, Thunderbird's default profile, KDE's vCard folders and ~/.contacts, else a
-// problem naming every path tried. A configuration that cannot be read is a problem naming the
-// file and line. An https:// address (http:// on this machine's loopback) is a CardDAV server,
-// reached as `server` says, with HOME's .netrc for logins.
+// Picks the store `named` names: a CardDAV address, "eds:" (GNOME's address books; "eds:NAME" one
+// book or online account), a folder of address-book folders, a folder that itself holds cards
+// (with subfolders, each another address book), a .vcf file, "thunderbird:[PROFILE]" (a
+// Thunderbird profile by name or folder; its default one when none is given) or "kde:" (the vCard
+// folders of KDE's address book, Linux). With `named` empty: on Windows Outlook; elsewhere the
+// first found of khard's configured address books, vdirsyncer's local storage, GNOME's address
+// books when EDS has made its address-book folders, Thunderbird's default profile, KDE's vCard
+// folders and ~/.contacts, else a problem naming every path tried. A configuration that cannot be
+// read is a problem naming the file and line. An https:// address (http:// on this machine's
+// loopback) is a CardDAV server, reached as `server` says, with HOME's .netrc for logins.
 [[nodiscard]] ProfileChoice OpenProfile(std::string_view named, const Environment& env,
                                         const ServerAccess& server = {});
 

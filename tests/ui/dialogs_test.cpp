@@ -116,10 +116,12 @@ class DialogsTest : public QObject {
              std::optional<QString>(QStringLiteral("kde:")));
   }
 
-  void theContactsButtonTakesAServerAddressTyped() {
+  void theContactsButtonTakesAServerAddressTypedOrGnomesAddressBooks() {
     const QString url = QStringLiteral("https://ann@dav.example.org/dav/");
     QCOMPARE(ChooseContactsBy(Qt::Key_S, QStringLiteral("  ") + url, QDir::tempPath()),
              std::optional<QString>(url));
+    QCOMPARE(ChooseContactsBy(Qt::Key_G, {}, QDir::tempPath()),
+             std::optional<QString>(QStringLiteral("eds:")));
   }
 
   void thePasswordDialogHidesWhatIsTypedAndTellsWhetherToRememberIt() {

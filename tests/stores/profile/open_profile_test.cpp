@@ -276,10 +276,24 @@ TEST_F(DefaultProfile, IsHomeContactsWithoutAConfiguration) {
   EXPECT_EQ(Place(), Home(".contacts"));
 }
 
+#ifdef DIALMEND_HAVE_EDS
+TEST_F(DefaultProfile, IsGnomesAddressBooksBeforeHomeContacts) {
+  Cards({".contacts/book/a.vcf"});
+  fs::create_directories(m_home / ".cache" / "evolution" / "addressbook");
+  EXPECT_EQ(Place(), "eds:");
+}
+#endif
+
 TEST_F(DefaultProfile, ListsEveryPathTriedWhenNothingIsFound) {
+#ifdef DIALMEND_HAVE_EDS
+  const std::string eds_tried = "\", \"" + Home(".local/share/evolution/addressbook") + "\", \"" +
+                                Home(".cache/evolution/addressbook");
+#else
+  const std::string eds_tried;
+#endif
   EXPECT_EQ(Problem(), "no address books found; tried \"" + Home(".config/khard/khard.conf") +
                            "\", \"" + Home(".vdirsyncer/config") + "\", \"" +
-                           Home(".config/vdirsyncer/config") + "\", \"" +
+                           Home(".config/vdirsyncer/config") + eds_tried + "\", \"" +
                            Home(".thunderbird/profiles.ini") + "\", \"" +
                            Home(".config/akonadi/agentsrc") + "\" and \"" + Home(".contacts") +
                            "\"; name the store with --profile");
