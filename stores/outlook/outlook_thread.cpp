@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <chrono>
 #include <utility>
 
 #include "stores/outlook/call_watch.h"
@@ -12,8 +13,26 @@ namespace {
 
 // How often a waiting call asks the stop hook when no message comes.
 constexpr DWORD kStopPollMs = 100;
+// How long each side of a call first waits on the counter the other moves, before it waits on
+// an event and pumps its messages.
+constexpr auto kQuickWait = std::chrono::milliseconds(50);
 // How long the end of the Outlook thread is waited for: it only lets go of objects.
 constexpr DWORD kEndWaitMs = 10000;
+
+// Waits on `counter` (WaitOnAddress: no trip to the wine server, no messages) until it
+// reaches `wanted` or kQuickWait has passed; whether it did.
+bool QuickWait(const std::atomic<std::uint64_t>& counter, std::uint64_t wanted) {
+  const auto end = std::chrono::steady_clock::now() + kQuickWait;
+  for (;;) {
+    std::uint64_t seen = counter;
+    if (seen >= wanted) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    WaitOnAddress(const_cast<std::atomic<std::uint64_t>*>(&counter), &seen, sizeof seen,
+                  static_cast<DWORD>(left.count()));
+  }
+}
 
 // Wine's ole32 exports CoCancelCall as a stub that ends the process when called (wine 8).
 bool CanCancelCalls() {
@@ -90,8 +109,10 @@ std::uint64_t OutlookThreadCore::Post(OutlookWork work) {
     const std::lock_guard lock(m_mutex);
     ticket = ++m_posted;
     m_queue.emplace_back(ticket, std::move(work));
+    m_queued = ticket;
   }
-  SetEvent(m_work_event);
+  WakeByAddressSingle(&m_queued);
+  if (m_serving_waits) SetEvent(m_work_event);
   return ticket;
 }
 
@@ -114,8 +135,8 @@ void OutlookThreadCore::Serve() {
     auto* filter = new BusyServerFilter(m_busy_wait_ms, &m_signals);
     filter_registered = SUCCEEDED(CoRegisterMessageFilter(filter, previous.Put()));
     filter->Release();
-    // CoCancelCall reaches this thread's calls only with it; wine answers E_NOTIMPL, and the
-    // message filter then cancels alone.
+    // CoCancelCall reaches this thread's calls only with it. Wine takes it but cancels
+    // nothing; the waiting thread then leaves the call behind.
     cancellation_enabled = SUCCEEDED(CoEnableCallCancellation(nullptr));
   }
   ServeQueue();
@@ -151,14 +172,28 @@ void OutlookThreadCore::ServeQueue() {
       }
       next.second = nullptr;
       m_completed = next.first;
-      SetEvent(m_done_event);
+      WakeByAddressAll(&m_completed);
+      if (m_caller_waits > 0) SetEvent(m_done_event);
       continue;
     }
-    // An apartment thread pumps its messages while it waits: COM works through them.
-    MsgWaitForMultipleObjects(1, &m_work_event, FALSE, INFINITE, QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    AwaitWork();
   }
+}
+
+void OutlookThreadCore::AwaitWork() {
+  const auto queued = [this] { return m_queued > m_completed; };
+  if (QuickWait(m_queued, m_completed + 1)) return;
+  m_serving_waits = true;
+  // Work queued after the last look, but before that was said, set no event.
+  if (!queued()) {
+    // An apartment thread pumps its messages while it waits: COM works through them.
+    if (MsgWaitForMultipleObjectsEx(1, &m_work_event, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) !=
+        WAIT_OBJECT_0) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+  }
+  m_serving_waits = false;
 }
 
 OutlookThread::OutlookThread(OutlookWaitHooks hooks, unsigned long busy_wait_ms)
@@ -201,11 +236,21 @@ void OutlookThread::GiveUp() {
 }
 
 bool OutlookThread::Wait(std::uint64_t ticket) {
+  if (QuickWait(m_core->m_completed, ticket)) return true;
+  ++m_core->m_caller_waits;
+  const bool answered = WaitLong(ticket);
+  --m_core->m_caller_waits;
+  return answered;
+}
+
+bool OutlookThread::WaitLong(std::uint64_t ticket) {
   const HANDLE wakes[2] = {m_core->m_done_event, OutlookCancelEvent()};
   const ULONGLONG start = GetTickCount64();
   bool told = false;
   bool stopping = false;
   for (;;) {
+    // Work done after the last look, but before this wait was said, set no event.
+    if (m_core->m_completed >= ticket) return true;
     const ULONGLONG waited = GetTickCount64() - start;
     if (stopping && waited >= kStopAfterMs) {
       m_abandoned = true;

@@ -89,6 +89,8 @@ class OutlookThreadCore : public std::enable_shared_from_this<OutlookThreadCore>
 
   // Queues `work`; returns its place in the queue, counted from 1.
   std::uint64_t Post(OutlookWork work);
+  // Waits on the Outlook thread until work is queued or a message comes.
+  void AwaitWork();
   void Release(IDispatch* raw);
   // The thread's life: COM, the message filter, the work until Quit.
   void Serve();
@@ -103,7 +105,13 @@ class OutlookThreadCore : public std::enable_shared_from_this<OutlookThreadCore>
   std::deque<std::pair<std::uint64_t, OutlookWork>> m_queue;
   std::uint64_t m_posted = 0;
   bool m_quit = false;
+  std::atomic<std::uint64_t> m_queued{0};
   std::atomic<std::uint64_t> m_completed{0};
+  // Each side first waits on the other's counter, and only then on its event, which it says
+  // here: most calls end sooner than a wait on an event takes to wake (under wine, trips to
+  // the wine server).
+  std::atomic<bool> m_serving_waits{false};
+  std::atomic<int> m_caller_waits{0};
   HANDLE m_work_event;  // auto-reset: work queued
   HANDLE m_done_event;  // auto-reset: work done
   HANDLE m_ended;       // manual-reset: the thread has let go of COM
@@ -143,6 +151,8 @@ class OutlookThread {
 
  private:
   bool Wait(std::uint64_t ticket);
+  // The wait past the first few milliseconds: on events, asking the hooks.
+  bool WaitLong(std::uint64_t ticket);
 
   OutlookWaitHooks m_hooks;
   std::shared_ptr<OutlookThreadCore> m_core;
