@@ -475,8 +475,12 @@ RunJob Win32MainWindow::PrepareRun() {
   if (m_profile.empty()) ShowProfile();
   RunJob job;
   ServerAccess access;
-  // Told from inside a call Outlook has not answered for a while, where COM lets no dialog of
-  // ours be answered: the caption says it, and that Esc (which the store watches for) stops it.
+  // While a call waits for Outlook (busy, or not answering) the window answers, and Abort or
+  // Esc ends the wait; after a few seconds the caption says what it waits for.
+  access.stop_waiting = [this] {
+    PumpMessages();
+    return m_controller.State() == RunState::Finished;
+  };
   access.waiting = [this](const std::string& line) {
     SetWindowTextW(
         m_window,

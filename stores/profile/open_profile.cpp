@@ -210,6 +210,7 @@ ProfileChoice OpenProfile(std::string_view named, const Environment& env,
     (void)env;
     OutlookStoreOptions options;
     options.waiting = server.waiting;
+    options.stop_waiting = server.stop_waiting;
     return Chosen(MakeOutlookStore(std::move(options)));
 #else
     Result<DefaultPlace> found = FindDefault(env);
