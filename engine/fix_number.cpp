@@ -256,16 +256,14 @@ View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
     std::copy(row.pattern.begin(), row.pattern.end(), out);
   }
   std::size_t size = pattern_length;
-  std::size_t i = 0;  // 1-based position of the last placeholder filled
-  std::size_t j = 0;  // 1-based position of the last local character used
-  for (;;) {
-    ++i;
-    while (out[i - 1] != C('X') && i < pattern_length) ++i;
-    ++j;
+  std::size_t j = 0;  // local characters used
+  // Every pattern ends in a placeholder, so each one is filled until the local part runs out.
+  for (std::size_t i = 0; i < pattern_length; ++i) {
+    if (out[i] != C('X')) continue;
     // With no digit left this lands on the last character, which is used whatever it is.
-    while (!IsDigit(from[j - 1]) && j < length) ++j;
-    out[i - 1] = from[j - 1];
-    if (j >= length || i >= pattern_length) break;
+    while (j + 1 < length && !IsDigit(from[j])) ++j;
+    out[i] = from[j++];
+    if (j >= length) break;
   }
   if (j < length) {
     out[size++] = C(' ');
