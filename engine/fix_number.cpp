@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -405,8 +406,37 @@ View<C> TakePrefix(View<C> t, Parts<C>& parts) {
   return StripOuterBrackets(t);
 }
 
+// Where the area code starts and ends and the local part starts, when all three stand in the
+// first eight bytes of `t`, as in nearly every number: one look at those bytes then replaces
+// three scans. False when any of them lies further on.
+inline bool SplitInFirstWord(View<char> t, std::size_t& area_start, std::size_t& area_end,
+                             std::size_t& local_start) {
+  if (std::endian::native != std::endian::little || t.size() < 8) return false;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+  const std::uint64_t digits = DigitBits(t.data());
+  const auto at = [](std::uint64_t bits) { return std::countr_zero(bits) / 8u; };
+  if (digits == 0) return false;
+  area_start = at(digits);
+  // Shifted, the top bits mark the bytes from a position on.
+  const std::uint64_t non_digits = ~digits & (kHigh << (8 * area_start));
+  if (non_digits == 0) return false;
+  area_end = at(non_digits);
+  const std::uint64_t later_digits = digits & (kHigh << (8 * area_end));
+  if (later_digits == 0) return false;
+  local_start = at(later_digits);
+  return true;
+}
+
 template <class C>
 AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
+  if constexpr (std::is_same_v<C, char>) {
+    std::size_t area_start, area_end, local_start;
+    if (SplitInFirstWord(t, area_start, area_end, local_start)) {
+      parts.area = t.substr(area_start, area_end - area_start);
+      parts.local = t.substr(local_start);
+      return AreaSplit::Found;
+    }
+  }
   const std::size_t area_start = Scan<IsNonDigit<C>>(t, 0);
   const std::size_t area_end = Scan<IsDigit<C>>(t, area_start);
   parts.area = Between(t, area_start, area_end);
