@@ -43,11 +43,12 @@ bool IsLabelEnd(C c) {
 
 // Moves `k` forward while the character there is in the class, but never onto or past the
 // end: the scan stops on the last character even when it is in the class.
-// The class is a template argument so that the test compiles inline in the loop.
-template <auto in_class, class C>
+// The class is a template argument so that the test compiles inline in the loop. A run known
+// to be short (`kShort`) is read a character at a time.
+template <auto in_class, bool kShort = false, class C>
 inline std::size_t Scan(View<C> t, std::size_t k) {
   constexpr bool kDigits = in_class == IsDigit<C>;
-  if constexpr (std::is_same_v<C, char> && (kDigits || in_class == IsNonDigit<C>)) {
+  if constexpr (std::is_same_v<C, char> && !kShort && (kDigits || in_class == IsNonDigit<C>)) {
     // A run of digits, or of anything else, is measured a word at a time.
     if (k + 1 >= t.size()) return k;
     const View<C> rest = t.substr(k);
@@ -360,7 +361,7 @@ template <class C>
 View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
   if (t.empty() || t[0] != C('(') || !StartsWithAscii(t, "(00")) return t;
   const std::size_t p = Scan<IsSeparator<C>>(t, 3);
-  const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
+  const std::size_t q = Scan<IsDigit<C>, true>(t, p + 1);
   const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
   const View<C> country = Between(t, p, q);
   const View<C> rest = From(t, r);
@@ -397,7 +398,8 @@ template <class C>
 View<C> TakePrefix(View<C> t, Parts<C>& parts) {
   if (!t.empty() && t[0] == C('+')) {
     const std::size_t p = Scan<IsSeparator<C>>(t, 1);
-    const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
+    // A country code has one to three digits.
+    const std::size_t q = Scan<IsDigit<C>, true>(t, p + 1);
     const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
     parts.has_prefix = true;
     parts.country = Between(t, p, q);
