@@ -94,6 +94,8 @@ inline View<C> From(View<C> t, std::size_t from) {
 
 template <class C>
 inline View<C> TrimSpaces(View<C> t) {
+  // Nearly every text has no space at either end: one test for both.
+  if (t.empty() || ((t.front() != C(' ')) & (t.back() != C(' ')))) return t;
   while (!t.empty() && t.front() == C(' ')) t.remove_prefix(1);
   while (!t.empty() && t.back() == C(' ')) t.remove_suffix(1);
   return t;
@@ -191,8 +193,8 @@ class Output {
   // Where writing starts.
   char* Begin() { return m_begin; }
 
-  // The text from Begin() to `end`.
-  std::string Take(const char* end) {
+  // The text from Begin() to `end`. Always inline: as a call it costs as much as the copy.
+  [[gnu::always_inline]] std::string Take(const char* end) {
     const auto size = static_cast<std::size_t>(end - m_begin);
     if (m_long.empty()) return std::string(m_begin, size);
     m_long.resize(size);
