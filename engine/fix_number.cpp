@@ -131,13 +131,20 @@ inline View<C> StripOuterBrackets(View<C> t) {
   return t;
 }
 
-template <class C>
-inline bool StartsWithAscii(View<C> t, std::string_view ascii) {
-  if (t.size() < ascii.size()) return false;
-  for (std::size_t i = 0; i < ascii.size(); ++i) {
-    if (t[i] != C(ascii[i])) return false;
+// The length is known when compiling, so bytes compare as one word: whether a number begins
+// with a bracket follows no pattern, but one that begins with "(00" is rare.
+template <class C, std::size_t N>
+inline bool StartsWithAscii(View<C> t, const char (&ascii)[N]) {
+  constexpr std::size_t kLength = N - 1;
+  if (t.size() < kLength) return false;
+  if constexpr (sizeof(C) == 1) {
+    return std::memcmp(t.data(), ascii, kLength) == 0;
+  } else {
+    for (std::size_t i = 0; i < kLength; ++i) {
+      if (t[i] != C(ascii[i])) return false;
+    }
+    return true;
   }
-  return true;
 }
 
 template <class C>
@@ -342,7 +349,7 @@ View<C> Clean(View<C> number, bool two_spaces, View<C> find, View<C> replacement
 
 template <class C>
 View<C> RepairAccessCode(View<C> t, Scratch<C>& scratch) {
-  if (t.empty() || t[0] != C('(') || !StartsWithAscii(t, "(00)")) return t;
+  if (!StartsWithAscii(t, "(00)")) return t;
   C* const repaired = scratch.Take(t.size() - 1);
   std::copy(t.begin(), t.begin() + 3, repaired);
   std::copy(t.begin() + 4, t.end(), repaired + 3);
@@ -361,7 +368,7 @@ View<C> TakeLabel(View<C> t, std::size_t first_digit, Parts<C>& parts) {
 
 template <class C>
 View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
-  if (t.empty() || t[0] != C('(') || !StartsWithAscii(t, "(00")) return t;
+  if (!StartsWithAscii(t, "(00")) return t;
   const std::size_t p = Scan<IsSeparator<C>>(t, 3);
   const std::size_t q = Scan<IsDigit<C>, true>(t, p + 1);
   const std::size_t r = Scan<IsSeparator<C>>(t, q + 1);
