@@ -52,6 +52,13 @@ class StoreLostError : public StoreError {
   using StoreError::StoreError;
 };
 
+// A contact an undo looks for, found changed in the store since the update saved it (a server's
+// newer version): the undo leaves it whole and counts it as left because changed.
+class ContactChangedError : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
 // A line for the log that is not a change: an entry passed over, a value left as it is, a
 // leftover tidied away. The run writes it under the folder or contact it concerns.
 struct StoreNote {

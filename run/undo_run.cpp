@@ -106,6 +106,10 @@ void ContactRun::RestoreContacts(const UndoRecord& record, Folder& found, ItemCu
       std::unique_ptr<ContactItem> item;
       try {
         item = items.Next();
+      } catch (const ContactChangedError& error) {
+        m_counters.left += static_cast<std::int64_t>(recorded.changes.size());
+        Problem("Left " + recorded.name + " as it is: " + error.Reason());
+        continue;
       } catch (const StoreError& error) {
         Problem("Could not find " + recorded.name + ": " + error.Reason());
         continue;
@@ -155,6 +159,7 @@ void ContactRun::RestoreContact(ContactItem& item, const RecordedContact& record
     return;
   }
   const std::int64_t numbers_before = m_counters.numbers;
+  const std::int64_t left_before = m_counters.left;
   std::string changes;
   std::vector<bool> taken(phones.size());
   try {
@@ -170,10 +175,16 @@ void ContactRun::RestoreContact(ContactItem& item, const RecordedContact& record
         ++m_counters.left;
         const bool there =
             change.index < phones.size() && phones[change.index].field == change.field;
-        Problem(
+        const std::string line =
             "Left " + std::string(label) + " of " + where + " as it is: " +
             (there ? "it holds \"" + phones[change.index].number + "\"" : "it is no longer there") +
-            ", not \"" + change.new_number + "\" as the update wrote it");
+            ", not \"" + change.new_number + "\" as the update wrote it";
+        // One problem for the contact, however many of its fields are left.
+        if (m_counters.left == left_before + 1) {
+          Problem(line);
+        } else {
+          WriteInOrder("  " + line + "\r\n");
+        }
         continue;
       }
       taken[*at] = true;

@@ -41,8 +41,9 @@ struct ServerAccess {
   // Asked right after ask_password gave a password: true keeps it in the desktop's secret
   // store once the server takes it. Unset: it is not kept.
   std::function<bool()> remember_given;
-  // Asked about every tenth of a second while a busy server's wait runs: true ends the wait
-  // (the run is being aborted). Unset: the wait runs out.
+  // Asked every twentieth of a second while a request waits for the server, and every tenth
+  // while a busy server's wait runs: true ends the wait (the run is being aborted). Unset: the
+  // wait runs out.
   std::function<bool()> stop_waiting;
   // Told a line for the user, on the run's thread, when one call has waited a few seconds for
   // Outlook to answer; it must not throw. Unset: nobody is told.

@@ -210,12 +210,14 @@ TEST(UndoRun, LeavesAFieldChangedSinceAndNamesIt) {
   Fixture f;
   (void)f.Update();
   f.store.Edit("Riverside Dental", 0, "020 8888 1234");
+  f.store.Edit("Riverside Dental", 1, "07700 900123");
   const RunCounters counters = f.Undo(f.Record());
   EXPECT_EQ(f.Numbers("Riverside Dental"),
-            (std::vector<std::string>{"020 8888 1234", "0370 123456", "(020) 7930 8890"}));
-  EXPECT_EQ(counters.left, 1);
+            (std::vector<std::string>{"020 8888 1234", "07700 900123", "(020) 7930 8890"}));
+  EXPECT_EQ(counters.left, 2);
+  // One problem for the contact, not one for each field left.
   EXPECT_EQ(counters.problems, 1);
-  EXPECT_EQ(counters.numbers, 2);
+  EXPECT_EQ(counters.numbers, 1);
   EXPECT_NE(f.undo_log.Text().find("  Left Home of \\Work\\Riverside Dental as it is: it holds "
                                    "\"020 8888 1234\", not \"(020) 7930 8890\" as the update "
                                    "wrote it\r\n"),
