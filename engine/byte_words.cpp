@@ -9,18 +9,25 @@ std::uint64_t Word(const char* at) {
   return word;
 }
 
-// True when a byte of the word at `at` is a full stop or a tilde.
+// True when a byte of the word at `at` may be a full stop or a tilde: those two differ only in
+// bits that the mask clears, which lets through '>' and 'n' too, both rare in a number.
 template <class Word>
-bool WordHasFullStopOrTilde(const char* at) {
+bool WordMayHoldFullStopOrTilde(const char* at) {
   Word word;
   std::memcpy(&word, at, sizeof word);
   // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
   // borrows into its own top bit when one is taken from it.
   constexpr Word kOnes = static_cast<Word>(0x0101010101010101ULL);
   constexpr Word kHigh = static_cast<Word>(0x8080808080808080ULL);
-  const Word dots = word ^ static_cast<Word>(kOnes * '.');
-  const Word tildes = word ^ static_cast<Word>(kOnes * '~');
-  return ((((dots - kOnes) & ~dots) | ((tildes - kOnes) & ~tildes)) & kHigh) != 0;
+  const Word x = (word & static_cast<Word>(~(kOnes * 0x50))) ^ static_cast<Word>(kOnes * '.');
+  return ((x - kOnes) & ~x & kHigh) != 0;
+}
+
+bool HasFullStopOrTildeByBytes(std::string_view text) noexcept {
+  for (char c : text) {
+    if (c == '.' || c == '~') return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -53,21 +60,19 @@ ByteFacts ReadBytes(std::string_view text) noexcept {
 }
 
 bool HasFullStopOrTilde(std::string_view text) noexcept {
-  if (text.size() < 4) {
-    for (char c : text) {
-      if (c == '.' || c == '~') return true;
-    }
-    return false;
-  }
+  if (text.size() < 4) return HasFullStopOrTildeByBytes(text);
   // The last word overlaps the one before.
+  bool may = false;
   if (text.size() < 8) {
-    return WordHasFullStopOrTilde<std::uint32_t>(text.data()) ||
-           WordHasFullStopOrTilde<std::uint32_t>(text.data() + text.size() - 4);
+    may = WordMayHoldFullStopOrTilde<std::uint32_t>(text.data()) ||
+          WordMayHoldFullStopOrTilde<std::uint32_t>(text.data() + text.size() - 4);
+  } else {
+    for (std::size_t at = 0; at + 8 <= text.size() && !may; at += 8) {
+      may = WordMayHoldFullStopOrTilde<std::uint64_t>(text.data() + at);
+    }
+    may = may || WordMayHoldFullStopOrTilde<std::uint64_t>(text.data() + text.size() - 8);
   }
-  for (std::size_t at = 0; at + 8 <= text.size(); at += 8) {
-    if (WordHasFullStopOrTilde<std::uint64_t>(text.data() + at)) return true;
-  }
-  return WordHasFullStopOrTilde<std::uint64_t>(text.data() + text.size() - 8);
+  return may && HasFullStopOrTildeByBytes(text);
 }
 
 }  // namespace dialmend

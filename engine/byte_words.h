@@ -23,6 +23,17 @@ struct ByteFacts {
 // True when `text` holds a full stop or a tilde.
 [[nodiscard]] bool HasFullStopOrTilde(std::string_view text) noexcept;
 
+// The top bit of each of the eight bytes at `at` that is an ASCII digit, the first byte
+// lowest, on a little-endian machine.
+[[nodiscard]] inline std::uint64_t DigitBits(const char* at) noexcept {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  // From the low seven bits, so that no sum carries over into the next byte.
+  const std::uint64_t low7 = word & ~kHigh;
+  return (low7 + 0x5050505050505050ULL) & ~(low7 + 0x4646464646464646ULL) & ~word & kHigh;
+}
+
 // The position of the first byte of `text` that is an ASCII digit (`kDigit`) or that is not
 // one, or its length when there is none. A text of eight bytes or more is read in words, the
 // last one overlapping the one before, so no branch waits on a single byte: where a run of
@@ -32,15 +43,9 @@ template <bool kDigit>
   const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
   if constexpr (std::endian::native == std::endian::little) {
     if (text.size() >= 8) {
-      constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
       const auto wanted = [&text](std::size_t at) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + at, sizeof word);
-        // The top bit of each digit, from the low seven bits so that no sum carries over.
-        const std::uint64_t low7 = word & ~kHigh;
-        const std::uint64_t digits =
-            (low7 + 0x5050505050505050ULL) & ~(low7 + 0x4646464646464646ULL) & ~word & kHigh;
-        return kDigit ? digits : ~digits & kHigh;
+        const std::uint64_t digits = DigitBits(text.data() + at);
+        return kDigit ? digits : ~digits & 0x8080808080808080ULL;
       };
       for (std::size_t k = 0; k + 8 <= text.size(); k += 8) {
         if (const std::uint64_t found = wanted(k); found != 0) {
