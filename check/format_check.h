@@ -23,9 +23,9 @@ struct FormatCheckResult {
 //
 // The window's cmdTest_Click hands in its option state, writes the custom replacement values back
 // to chkReplace, txtFind and txtReplace (unticked, empty, disabled), leaves the style and
-// international option buttons as the user last set them, and shows `general` and then `international`
-// in modal boxes. Both groups can be converted before the first box shows: nothing can change
-// the options while a modal box is open.
+// international option buttons as the user last set them, and shows `general` and then
+// `international` in modal boxes. Both groups can be converted before the first box shows: nothing
+// can change the options while a modal box is open.
 [[nodiscard]] FormatCheckResult RunFormatCheck(NumberOptions& options);
 
 }  // namespace dialmend

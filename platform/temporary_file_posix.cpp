@@ -65,8 +65,8 @@ void TemporaryFile::Close() {
 Status TemporaryFile::Write(std::uint64_t offset, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t wrote = pwrite(m_fd, bytes.data() + done, bytes.size() - done,
-                                 static_cast<off_t>(offset + done));
+    const ssize_t wrote =
+        pwrite(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote < 0) return Status::Failure(Reason(errno));
     if (wrote == 0) return Status::Failure("the file system took nothing more");

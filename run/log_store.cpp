@@ -29,7 +29,8 @@ void LogStore::Append(std::string_view text) {
     }
   }
   if (m_file.IsOpen()) {
-    if (const Status wrote = m_file.Write(m_size, text); !wrote.Ok()) MoveIntoMemory(wrote.Message());
+    if (const Status wrote = m_file.Write(m_size, text); !wrote.Ok())
+      MoveIntoMemory(wrote.Message());
   }
   if (!m_file.IsOpen()) m_memory.append(text);
 

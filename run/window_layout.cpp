@@ -61,9 +61,9 @@ constexpr std::array<ControlSpec, kControlCount> kMainControls = {{
 
 // Go first, Undo (when offered) after it, the style buttons as one stop, the contacts row
 // after the run mode; the log pane only while it shows.
-constexpr Control kTabOrder[] = {Go,      Undo,   Style0,     Style1,  Style2,      Style3, Options,
-                                 Update,  Profile, SetProfile, SaveLog, SetFile,     ShowLog, Quit,
-                                 About,   Log,    LogFile,    Replace, Find,        Replacement};
+constexpr Control kTabOrder[] = {Go,     Undo,    Style0,     Style1,  Style2,  Style3,     Options,
+                                 Update, Profile, SetProfile, SaveLog, SetFile, ShowLog,    Quit,
+                                 About,  Log,     LogFile,    Replace, Find,    Replacement};
 
 constexpr AboutSpec kAboutControls[] = {
     {AboutControl::Icon, "Icon", {120, 120, 885, 885}},
@@ -85,21 +85,32 @@ constexpr AboutSpec kAboutControls[] = {
 constexpr OptionsSpec kOptionsControls[] = {
     {OptionsControl::Icon, "Icon", "", {165, 165, 480, 480}},
     {OptionsControl::Title, "Title", "Dialmend", {765, 180, 2700, 450}},
-    {OptionsControl::Introduction, "Introduction",
-     "Options for handling +44 prefix on UK numbers. ", {165, 780, 4170, 255}},
+    {OptionsControl::Introduction,
+     "Introduction",
+     "Options for handling +44 prefix on UK numbers. ",
+     {165, 780, 4170, 255}},
     {OptionsControl::PrefixFrame, "fraPrefix", "What to do with prefix", {165, 1080, 4170, 1200}},
     {OptionsControl::Prefix0, "optPrefix0", "Leave +44 prefixes as found", {330, 1350, 3870, 255}},
     {OptionsControl::Prefix1, "optPrefix1", "Remove all +44 prefixes", {330, 1635, 3870, 255}},
-    {OptionsControl::Prefix2, "optPrefix2", "Add +44 prefix to all UK numbers",
+    {OptionsControl::Prefix2,
+     "optPrefix2",
+     "Add +44 prefix to all UK numbers",
      {330, 1920, 3870, 255}},
     {OptionsControl::CodeFrame, "fraCode", "If prefix is present", {165, 2385, 4170, 1200}},
-    {OptionsControl::Code0, "optCode0", "Leave leading zero in area code as found",
+    {OptionsControl::Code0,
+     "optCode0",
+     "Leave leading zero in area code as found",
      {330, 2655, 3870, 255}},
-    {OptionsControl::Code1, "optCode1", "Remove leading zero from area code",
+    {OptionsControl::Code1,
+     "optCode1",
+     "Remove leading zero from area code",
      {330, 2940, 3870, 255}},
-    {OptionsControl::Code2, "optCode2", "Include leading zero in area code",
+    {OptionsControl::Code2,
+     "optCode2",
+     "Include leading zero in area code",
      {330, 3225, 3870, 255}},
-    {OptionsControl::LocaleNote, "LocaleNote",
+    {OptionsControl::LocaleNote,
+     "LocaleNote",
      "N.B. This version of Dialmend assumes that all numbers without an international prefix "
      "are UK numbers. Versions for other locales can be generated on request.",
      {165, 3705, 4170, 660}},

@@ -97,7 +97,17 @@ inline constexpr int kMainWidth = 5040;
 inline constexpr int kLogMinHeight = 2100;
 
 // The About box's controls.
-enum class AboutControl { Icon, Title, Version, Rights, Description, Separator, Warning, Ok, SysInfo };
+enum class AboutControl {
+  Icon,
+  Title,
+  Version,
+  Rights,
+  Description,
+  Separator,
+  Warning,
+  Ok,
+  SysInfo
+};
 
 struct AboutSpec {
   AboutControl control;

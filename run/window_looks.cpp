@@ -85,36 +85,21 @@ ControlLook StyleLook(Control control, const WindowState& state) {
   return look;
 }
 
+// The counters' captions name what the Update box makes the run do.
 ControlLook CounterLook(Control control, const WindowState& state) {
   const bool update = state.update;
-  std::string text;
-  switch (control) {
-    case Control::FoldersLabel:
-      text = "Folders Processed";
-      break;
-    case Control::CheckedLabel:
-      text = "Contacts Checked";
-      break;
-    case Control::UpdatedLabel:
-      text = update ? "Contacts Updated" : "Contacts To Update";
-      break;
-    case Control::NumbersLabel:
-      text = update ? "Phone Nos Updated" : "Phone Nos To Update";
-      break;
-    case Control::Folders:
-      text = std::to_string(state.counters.folders);
-      break;
-    case Control::Checked:
-      text = std::to_string(state.counters.checked);
-      break;
-    case Control::Updated:
-      text = std::to_string(state.counters.updated);
-      break;
-    default:
-      text = std::to_string(state.counters.numbers);
-      break;
-  }
-  ControlLook look = Caption(text);
+  const RunCounters& counts = state.counters;
+  // In the order of Control: the four captions, then the four counts.
+  const std::string texts[] = {"Folders Processed",
+                               "Contacts Checked",
+                               update ? "Contacts Updated" : "Contacts To Update",
+                               update ? "Phone Nos Updated" : "Phone Nos To Update",
+                               std::to_string(counts.folders),
+                               std::to_string(counts.checked),
+                               std::to_string(counts.updated),
+                               std::to_string(counts.numbers)};
+  ControlLook look =
+      Caption(texts[static_cast<int>(control) - static_cast<int>(Control::FoldersLabel)]);
   look.visible = !Idle(state);
   return look;
 }

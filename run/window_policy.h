@@ -25,8 +25,7 @@ class WindowHost {
   virtual ~WindowHost() = default;
 
   // Puts `look` on `control`, which shows `before`; with `before` null, puts every part of it.
-  virtual void DrawControl(Control control, const ControlLook& look,
-                           const ControlLook* before) = 0;
+  virtual void DrawControl(Control control, const ControlLook& look, const ControlLook* before) = 0;
   // Puts `look` on the window itself, which shows `before` (null: nothing yet). When the log
   // pane comes, the window grows to MainHeight(true) or the size the user last left it at; when
   // it goes, the window is MainHeight(false) high and fixed.

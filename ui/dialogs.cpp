@@ -15,7 +15,6 @@
 
 #include "run/window_texts.h"
 
-
 namespace dialmend {
 
 void QtDialogs::Inform(QWidget* parent, const QString& text) {

@@ -179,8 +179,8 @@ void MainWindow::ConnectHandlers() {
             [this, box](bool ticked) { m_policy.Ticked(box, ticked); });
   }
   for (int i = 0; i < 4; ++i) {
-    auto* style = static_cast<QRadioButton*>(Widget(static_cast<Control>(
-        static_cast<int>(Control::Style0) + i)));
+    auto* style = static_cast<QRadioButton*>(
+        Widget(static_cast<Control>(static_cast<int>(Control::Style0) + i)));
     connect(style, &QRadioButton::clicked, this, [this, i] { m_policy.StyleChosen(i); });
     connect(style, &QRadioButton::toggled, this, [this](bool on) {
       if (on) KeepStyleTabStopAtChecked();
@@ -205,7 +205,8 @@ void MainWindow::DrawControl(Control control, const ControlLook& look, const Con
     widget->setToolTip(Q(look.tip));
   }
   if (auto* line = qobject_cast<QLineEdit*>(widget);
-      line != nullptr && changed([&](const ControlLook& b) { return b.placeholder != look.placeholder; })) {
+      line != nullptr &&
+      changed([&](const ControlLook& b) { return b.placeholder != look.placeholder; })) {
     line->setPlaceholderText(Q(look.placeholder));
   }
   if (auto* button = qobject_cast<QAbstractButton*>(widget);
@@ -310,8 +311,7 @@ void MainWindow::ScrollPaneToEnd() {
 
 void MainWindow::PaintNow() {
   if (m_log_pane->isVisible()) m_log_pane->viewport()->repaint();
-  for (Control counter :
-       {Control::Folders, Control::Checked, Control::Updated, Control::Numbers}) {
+  for (Control counter : {Control::Folders, Control::Checked, Control::Updated, Control::Numbers}) {
     Widget(counter)->repaint();
   }
 }

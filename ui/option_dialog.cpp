@@ -92,10 +92,10 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   setFont(ControlFont());
 
   QHBoxLayout* heading = Heading(this);
-  auto* introduction = Named(new QLabel(Caption(OptionsControl::Introduction), this),
-                             OptionsControl::Introduction);
-  QGroupBox* prefix_frame = ChoiceFrame(this, OptionsControl::PrefixFrame, m_opt_prefix,
-                                        &OptionDialog::optPrefix_Click);
+  auto* introduction =
+      Named(new QLabel(Caption(OptionsControl::Introduction), this), OptionsControl::Introduction);
+  QGroupBox* prefix_frame =
+      ChoiceFrame(this, OptionsControl::PrefixFrame, m_opt_prefix, &OptionDialog::optPrefix_Click);
   QGroupBox* code_frame =
       ChoiceFrame(this, OptionsControl::CodeFrame, m_opt_code, &OptionDialog::optCode_Click);
   auto* note =

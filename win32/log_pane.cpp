@@ -311,10 +311,9 @@ void LogPane::PaintFrame(HRGN region) {
     // the scroll bars are then drawn inside it.
     RECT outer;
     GetWindowRect(m_window, &outer);
-    inside = CreateRectRgn(outer.left + GetSystemMetrics(SM_CXEDGE),
-                           outer.top + GetSystemMetrics(SM_CYEDGE),
-                           outer.right - GetSystemMetrics(SM_CXEDGE),
-                           outer.bottom - GetSystemMetrics(SM_CYEDGE));
+    inside = CreateRectRgn(
+        outer.left + GetSystemMetrics(SM_CXEDGE), outer.top + GetSystemMetrics(SM_CYEDGE),
+        outer.right - GetSystemMetrics(SM_CXEDGE), outer.bottom - GetSystemMetrics(SM_CYEDGE));
     if (region != reinterpret_cast<HRGN>(1)) CombineRgn(inside, inside, region, RGN_AND);
     OffsetRect(&outer, -outer.left, -outer.top);
     HDC dc = GetDCEx(m_window, region, DCX_WINDOW | DCX_INTERSECTRGN);

@@ -16,13 +16,40 @@ namespace {
 
 // The dialog template's control for each of the policy's; 0 where the window has none.
 constexpr std::array<int, kControlCount> kIds = {
-    IDC_IMAGE,         IDC_TITLE,         IDOK,              IDCANCEL,          IDC_SHOW_LOG,
-    IDC_ABOUT,         IDC_UNDO,          0,                 IDC_STYLE_TAG,     IDC_STYLE0,
-    IDC_STYLE1,        IDC_STYLE2,        IDC_STYLE3,        IDC_FOLDERS_LABEL, IDC_CHECKED_LABEL,
-    IDC_UPDATED_LABEL, IDC_NUMBERS_LABEL, IDC_FOLDERS,       IDC_CHECKED,       IDC_UPDATED,
-    IDC_NUMBERS,       IDC_OPTIONS,       IDC_UPDATE,        IDC_PROFILE_LABEL, IDC_PROFILE,
-    IDC_SET_PROFILE,   IDC_SAVE_LOG,      IDC_LOG_FILE,      IDC_SET_FILE,      IDC_REPLACE,
-    IDC_FIND_TEXT,     IDC_TO,            IDC_REPLACE_TEXT,  IDC_LOG,
+    IDC_IMAGE,
+    IDC_TITLE,
+    IDOK,
+    IDCANCEL,
+    IDC_SHOW_LOG,
+    IDC_ABOUT,
+    IDC_UNDO,
+    0,
+    IDC_STYLE_TAG,
+    IDC_STYLE0,
+    IDC_STYLE1,
+    IDC_STYLE2,
+    IDC_STYLE3,
+    IDC_FOLDERS_LABEL,
+    IDC_CHECKED_LABEL,
+    IDC_UPDATED_LABEL,
+    IDC_NUMBERS_LABEL,
+    IDC_FOLDERS,
+    IDC_CHECKED,
+    IDC_UPDATED,
+    IDC_NUMBERS,
+    IDC_OPTIONS,
+    IDC_UPDATE,
+    IDC_PROFILE_LABEL,
+    IDC_PROFILE,
+    IDC_SET_PROFILE,
+    IDC_SAVE_LOG,
+    IDC_LOG_FILE,
+    IDC_SET_FILE,
+    IDC_REPLACE,
+    IDC_FIND_TEXT,
+    IDC_TO,
+    IDC_REPLACE_TEXT,
+    IDC_LOG,
 };
 
 // The control of the policy's that `id` draws, if any.
@@ -224,7 +251,9 @@ void Win32MainWindow::DrawControl(Control control, const ControlLook& look,
   const ControlKind kind = SpecOf(control).kind;
   const auto changed = [before](auto part) { return before == nullptr || part(*before); };
   if (kind != ControlKind::Image && kind != ControlKind::LogPane &&
-      changed([&](const ControlLook& b) { return b.text != look.text || b.placeholder != look.placeholder; })) {
+      changed([&](const ControlLook& b) {
+        return b.text != look.text || b.placeholder != look.placeholder;
+      })) {
     // What an empty box shows, greyed elsewhere, is its text here.
     SetText(id, Wide(look.text.empty() ? look.placeholder : look.text));
   }
@@ -244,8 +273,7 @@ void Win32MainWindow::DrawControl(Control control, const ControlLook& look,
 
 void Win32MainWindow::KeepFocusUsable(HWND control) {
   if (GetFocus() != control) return;
-  SendMessageW(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_window, IDOK)),
-               TRUE);
+  SendMessageW(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_window, IDOK)), TRUE);
 }
 
 void Win32MainWindow::DrawWindow(const WindowLook& look, const WindowLook* before) {
@@ -383,8 +411,7 @@ void Win32MainWindow::ScrollPaneToEnd() {
 }
 
 void Win32MainWindow::PaintNow() {
-  for (Control counter :
-       {Control::Folders, Control::Checked, Control::Updated, Control::Numbers}) {
+  for (Control counter : {Control::Folders, Control::Checked, Control::Updated, Control::Numbers}) {
     UpdateWindow(GetDlgItem(m_window, IdOf(counter)));
   }
   UpdateWindow(GetDlgItem(m_window, IDC_LOG));
@@ -403,8 +430,7 @@ void Win32MainWindow::Inform(const std::string& text) {
 }
 
 AbortAnswer Win32MainWindow::AskAbort(const std::string& question) {
-  const int answer =
-      m_message_box(Wide(question), MB_YESNOCANCEL | MB_ICONERROR | MB_DEFBUTTON3);
+  const int answer = m_message_box(Wide(question), MB_YESNOCANCEL | MB_ICONERROR | MB_DEFBUTTON3);
   if (answer == IDYES) return AbortAnswer::Yes;
   if (answer == IDNO) return AbortAnswer::No;
   return AbortAnswer::Cancel;

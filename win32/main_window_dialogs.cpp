@@ -21,15 +21,24 @@ namespace dialmend {
 namespace {
 
 // The About box's controls in the dialog template.
-constexpr int kAboutIds[] = {IDC_ABOUT_IMAGE, IDC_ABOUT_TITLE,    IDC_ABOUT_VERSION,
-                             IDC_ABOUT_RIGHTS, IDC_ABOUT_DESCRIPTION, IDC_ABOUT_LINE,
-                             IDC_ABOUT_DISCLAIMER, IDOK,           IDC_SYS_INFO};
+constexpr int kAboutIds[] = {
+    IDC_ABOUT_IMAGE,       IDC_ABOUT_TITLE, IDC_ABOUT_VERSION,    IDC_ABOUT_RIGHTS,
+    IDC_ABOUT_DESCRIPTION, IDC_ABOUT_LINE,  IDC_ABOUT_DISCLAIMER, IDOK,
+    IDC_SYS_INFO};
 
 // The International Options' controls in the dialog template.
-constexpr int kOptionsIds[] = {IDC_OPTIONS_IMAGE, IDC_OPTIONS_TITLE, IDC_OPTIONS_INTRO,
-                               IDC_PREFIX_FRAME,  IDC_PREFIX0,       IDC_PREFIX1,
-                               IDC_PREFIX2,       IDC_CODE_FRAME,    IDC_CODE0,
-                               IDC_CODE1,         IDC_CODE2,         IDC_OPTIONS_NOTE,
+constexpr int kOptionsIds[] = {IDC_OPTIONS_IMAGE,
+                               IDC_OPTIONS_TITLE,
+                               IDC_OPTIONS_INTRO,
+                               IDC_PREFIX_FRAME,
+                               IDC_PREFIX0,
+                               IDC_PREFIX1,
+                               IDC_PREFIX2,
+                               IDC_CODE_FRAME,
+                               IDC_CODE0,
+                               IDC_CODE1,
+                               IDC_CODE2,
+                               IDC_OPTIONS_NOTE,
                                IDOK};
 
 void LayoutAbout(HWND about) {
@@ -148,10 +157,9 @@ void Win32MainWindow::InitOptions(HWND dialog) {
                    IDC_PREFIX0 + static_cast<int>(options.prefix));
   CheckRadioButton(dialog, IDC_CODE0, IDC_CODE2,
                    IDC_CODE0 + static_cast<int>(options.leading_zero));
-  SendDlgItemMessageW(dialog, IDC_OPTIONS_TITLE, WM_SETFONT,
-                      reinterpret_cast<WPARAM>(m_title_font), FALSE);
-  SendDlgItemMessageW(dialog, IDC_OPTIONS_IMAGE, STM_SETICON, reinterpret_cast<WPARAM>(m_image),
-                      0);
+  SendDlgItemMessageW(dialog, IDC_OPTIONS_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(m_title_font),
+                      FALSE);
+  SendDlgItemMessageW(dialog, IDC_OPTIONS_IMAGE, STM_SETICON, reinterpret_cast<WPARAM>(m_image), 0);
   LayoutOptions(dialog);
 }
 

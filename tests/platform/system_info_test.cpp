@@ -35,16 +35,16 @@ TEST_P(DecodeKeyValueCase, DecodesByTheValuesType) {
   EXPECT_EQ(value, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SystemInfo, DecodeKeyValueCase,
-    testing::Values(DecodeRow{"TextWithItsNul", 1, std::string("C:\\Tools\0", 9), "C:\\Tools"},
-                    DecodeRow{"TextWithoutNul", 1, "C:\\Tools", "C:\\Tools"},
-                    DecodeRow{"OnlyOneNulDropped", 1, std::string("ab\0\0", 4),
-                              std::string("ab\0", 3)},
-                    DecodeRow{"Number", 4, std::string("\x2a\0\0\0", 4), "42"},
-                    DecodeRow{"NegativeNumber", 4, "\xff\xff\xff\xff", "-1"},
-                    DecodeRow{"OtherTypeKeepsTheOldValue", 3, "xyz", "old"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SystemInfo, DecodeKeyValueCase,
+                         testing::Values(DecodeRow{"TextWithItsNul", 1,
+                                                   std::string("C:\\Tools\0", 9), "C:\\Tools"},
+                                         DecodeRow{"TextWithoutNul", 1, "C:\\Tools", "C:\\Tools"},
+                                         DecodeRow{"OnlyOneNulDropped", 1, std::string("ab\0\0", 4),
+                                                   std::string("ab\0", 3)},
+                                         DecodeRow{"Number", 4, std::string("\x2a\0\0\0", 4), "42"},
+                                         DecodeRow{"NegativeNumber", 4, "\xff\xff\xff\xff", "-1"},
+                                         DecodeRow{"OtherTypeKeepsTheOldValue", 3, "xyz", "old"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 #ifndef _WIN32
 // PATH holding one folder of the test's own, put back afterwards.

@@ -150,9 +150,7 @@ class WindowPolicyTest : public testing::Test {
     }
     EXPECT_EQ(m_screen.window, m_policy->Window());
   }
-  std::string Card(const char* name) {
-    return ReadTestFile(m_folder / "profile" / "book" / name);
-  }
+  std::string Card(const char* name) { return ReadTestFile(m_folder / "profile" / "book" / name); }
   RunState State() { return m_policy->Controller().State(); }
 
   fs::path m_folder;
@@ -233,7 +231,8 @@ TEST_F(WindowPolicyTest, SettingsChangeOnlyWhileIdleAndAnEmptyReplacementIsUntic
   Tick(Control::Replace, true);
   EXPECT_TRUE(m_screen.looks[Control::Find].enabled);
   Tick(Control::SaveLog, false);
-  EXPECT_FALSE(m_screen.looks[Control::LogFile].enabled || m_screen.looks[Control::SetFile].enabled);
+  EXPECT_FALSE(m_screen.looks[Control::LogFile].enabled ||
+               m_screen.looks[Control::SetFile].enabled);
   std::map<Control, ControlLook> during;
   m_screen.at_yield = [&](int) { during = m_screen.looks; };
   m_policy->Go();
@@ -373,9 +372,8 @@ TEST_F(WindowPolicyTest, ChosenContactsAreCheckedAndARefusalKeepsTheOldOnes) {
   const std::string old = m_screen.Text(Control::Profile);
   EXPECT_EQ(m_policy->ContactsOffered(), old);
   m_policy->ContactsChosen(empty.string());
-  EXPECT_EQ(m_screen.informed,
-            std::vector<std::string>{RefusedContactsText(
-                empty.string(), "it holds no contact cards (.vcf files)", old)});
+  EXPECT_EQ(m_screen.informed, std::vector<std::string>{RefusedContactsText(
+                                   empty.string(), "it holds no contact cards (.vcf files)", old)});
   EXPECT_EQ(m_screen.Text(Control::Profile), old);
   WriteTestFile(m_folder / "other" / "dee.vcf", kAnn);
   m_policy->ContactsChosen((m_folder / "other").string());

@@ -3,10 +3,10 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "platform/system_info.h"
 #include "tests/ui/fake_dialogs.h"
 #include "ui/about_dialog.h"
 #include "ui/main_window.h"
-#include "platform/system_info.h"
 
 namespace dialmend {
 

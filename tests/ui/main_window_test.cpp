@@ -508,7 +508,6 @@ class MainWindowTest : public QObject {
     QTest::keyClick(m_window, Qt::Key_N, Qt::AltModifier);
     QTRY_COMPARE(m_dialogs.yes_no_questions.size(), 1);
   }
-
 };
 
 }  // namespace dialmend
