@@ -134,7 +134,7 @@ TEST(FormatCheck, UsesItsOwnSearchTextWhateverTheCallerHad) {
   options.replace = true;
   options.find = "(";
   options.replacement = "[";
-  ExpectLines(RunFormatCheck(options).first, kGeneralLines);
+  ExpectLines(RunFormatCheck(options).general, kGeneralLines);
 }
 
 }  // namespace

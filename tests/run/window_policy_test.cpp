@@ -46,7 +46,6 @@ class Screen : public WindowHost {
   int paints = 0;
   int beeps = 0;
   int scrolled = 0;
-  int ended = 0;
   std::vector<std::string> informed;
   std::vector<std::string> asked;
   std::deque<AbortAnswer> abort_answers;  // Cancel once they run out
@@ -85,7 +84,7 @@ class Screen : public WindowHost {
     ++yields;
     if (at_yield) at_yield(yields);
   }
-  void EndProgram() override { ++ended; }
+  void EndProgram() override {}
 
   const std::string& Text(Control control) { return looks[control].text; }
 
@@ -151,7 +150,6 @@ class WindowPolicyTest : public testing::Test {
     EXPECT_EQ(m_screen.window, m_policy->Window());
   }
   std::string Card(const char* name) { return ReadTestFile(m_folder / "profile" / "book" / name); }
-  RunState State() { return m_policy->Controller().State(); }
 
   fs::path m_folder;
   Screen m_screen;

@@ -1,5 +1,4 @@
 #include <QCheckBox>
-#include <QClipboard>
 #include <QDir>
 #include <QFontDatabase>
 #include <QLabel>
@@ -15,12 +14,11 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 
-#include "run/log_store.h"
 #include "run/undo_record.h"
+#include "tests/fakes/test_folder.h"
 #include "tests/ui/drag.h"
 #include "tests/ui/fake_dialogs.h"
 #include "ui/about_dialog.h"
@@ -36,14 +34,21 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private:
-  // A window over a fresh copy of the sample store, saving its log in the temporary folder.
-  std::unique_ptr<MainWindow> Window() {
+  // A window over a fresh copy of the sample store, saving its log in the temporary folder; or,
+  // with `default_log`, to its default: a numbered name in a private home folder.
+  std::unique_ptr<MainWindow> Window(bool default_log = false) {
+    if (default_log) {
+      m_home = std::make_unique<QTemporaryDir>();
+      m_saved_home = qgetenv("HOME");
+      qputenv("HOME", m_home->path().toUtf8());
+      qunsetenv("XDG_CONFIG_HOME");
+    }
     m_profile = std::make_unique<QTemporaryDir>();
     std::filesystem::copy(DIALMEND_SAMPLE_PROFILE, m_profile->filePath("p").toStdString(),
                           std::filesystem::copy_options::recursive);
     auto window = std::make_unique<MainWindow>(m_profile->filePath("p"), m_dialogs);
     m_window = window.get();
-    Line("LogFile")->setText(m_profile->filePath("log.txt"));
+    if (!default_log) Line("LogFile")->setText(m_profile->filePath("log.txt"));
     window->show();
     return window;
   }
@@ -53,33 +58,13 @@ class MainWindowTest : public QObject {
     if (w == nullptr) qFatal("no control %s", name);
     return w;
   }
-  // A window over a fresh copy of the sample store whose log path box keeps its default: a
-  // numbered name in a private home folder.
-  std::unique_ptr<MainWindow> DefaultLogWindow() {
-    m_home = std::make_unique<QTemporaryDir>();
-    m_saved_home = qgetenv("HOME");
-    qputenv("HOME", m_home->path().toUtf8());
-    qunsetenv("XDG_CONFIG_HOME");
-    m_profile = std::make_unique<QTemporaryDir>();
-    std::filesystem::copy(DIALMEND_SAMPLE_PROFILE, m_profile->filePath("p").toStdString(),
-                          std::filesystem::copy_options::recursive);
-    auto window = std::make_unique<MainWindow>(m_profile->filePath("p"), m_dialogs);
-    m_window = window.get();
-    window->show();
-    return window;
-  }
-  std::string HomeLog(int n) {
-    return m_home->filePath(QStringLiteral("Dialmend Log %1.txt").arg(n)).toStdString();
-  }
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  QString HomeLog(int n) { return m_home->filePath(QStringLiteral("Dialmend Log %1.txt").arg(n)); }
+  static std::string ReadFile(const QString& path) { return ReadTestFile(path.toStdString()); }
   std::map<std::string, std::string> Cards() {
     std::map<std::string, std::string> cards;
     for (const auto& entry :
          std::filesystem::recursive_directory_iterator(m_profile->filePath("p").toStdString())) {
-      if (entry.is_regular_file()) cards[entry.path().string()] = ReadFile(entry.path().string());
+      if (entry.is_regular_file()) cards[entry.path().string()] = ReadTestFile(entry.path());
     }
     return cards;
   }
@@ -162,7 +147,7 @@ class MainWindowTest : public QObject {
       });
       Button("Go")->click();
       QVERIFY2(!w->isVisible(), strsignal(signal_number));
-      const std::string saved = ReadFile(m_profile->filePath("log.txt").toStdString());
+      const std::string saved = ReadFile(m_profile->filePath("log.txt"));
       QVERIFY2(saved.find("\r\nUpdate aborted - ") != std::string::npos, strsignal(signal_number));
       QCOMPARE(saved, w->LogText());
       QVERIFY(w->Controller().Counters().updated > 0);
@@ -236,21 +221,9 @@ class MainWindowTest : public QObject {
     // The pane shows the log as lines; the file keeps CR LF.
     QString log = QString::fromStdString(w->LogText());
     QCOMPARE(Find<LogView>("Log")->Text(), log.remove(QLatin1Char('\r')));
-    QCOMPARE(ReadFile(m_profile->filePath("log.txt").toStdString()), w->LogText());
+    QCOMPARE(ReadFile(m_profile->filePath("log.txt")), w->LogText());
     Button("Go")->click();
     QCOMPARE(Find<LogView>("Log")->Text(), QString());
-  }
-
-  void closingDuringARunAbortsThenEnds() {
-    auto w = Window();
-    int yields = 0;
-    w->SetYieldHook([&] {
-      if (++yields == 3) w->close();
-    });
-    Button("Go")->click();
-    QVERIFY(w->LogText().find("Simulation aborted - ") != std::string::npos);
-    QVERIFY(!w->isVisible());
-    QCOMPARE(yields, 3);  // the walk went no further after the close
   }
 
   void dialogOptionsReachTheConversions() {
@@ -286,7 +259,7 @@ class MainWindowTest : public QObject {
     };
     const QString deep = m_profile->filePath(QStringLiteral("%1/p").arg(QString(60, 'x')));
     QVERIFY(QDir().mkpath(deep + QStringLiteral("/book")));
-    std::ofstream((deep + QStringLiteral("/book/a.vcf")).toStdString()) << "BEGIN:VCARD\r\n";
+    WriteTestFile((deep + QStringLiteral("/book/a.vcf")).toStdString(), "BEGIN:VCARD\r\n");
     m_dialogs.chosen_contacts = deep;
     Button("SetProfile")->click();
     QCOMPARE(Line("Profile")->text(), deep);
@@ -378,30 +351,6 @@ class MainWindowTest : public QObject {
     QVERIFY(pane->Text().startsWith(QStringLiteral("Dialmend Activity Log\n")));
   }
 
-  void ctrlACtrlCCopiesTheSavedLogWithLineFeeds() {
-    auto w = Window();
-    Button("Go")->click();
-    auto* pane = Find<LogView>("Log");
-    // The run ends with a problem, so the pane opens at its summary.
-    QVERIFY(pane->isVisible());
-    QCOMPARE(pane->LastVisibleLine(), pane->LineCount() - 1);
-    QVERIFY(pane->LineCount() > LogStore::kLinesPerBlock);
-    QVERIFY(Activate());
-    pane->setFocus();
-    QTest::keyClick(pane, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(pane, Qt::Key_C, Qt::ControlModifier);
-    std::string saved = ReadFile(m_profile->filePath("log.txt").toStdString());
-    std::erase(saved, '\r');
-    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(saved));
-  }
-
-  void quitWhenIdleEndsAtOnce() {
-    auto w = Window();
-    Button("Quit")->click();
-    QVERIFY(!w->isVisible());
-    QCOMPARE(m_dialogs.asked, 0);
-  }
-
   void enterPressesTheFocusedButtonAndGoFromElsewhere() {
     auto w = Window();
     QVERIFY(Activate());
@@ -476,7 +425,7 @@ class MainWindowTest : public QObject {
   }
 
   void undoPutsBackEveryCardByteForByteAndSavesItsLog() {
-    auto w = DefaultLogWindow();
+    auto w = Window(true);
     const auto before = Cards();
     const std::string record = Update();
     QVERIFY(Cards() != before);
