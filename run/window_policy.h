@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "run/activity_log.h"
 #include "run/run_controller.h"
@@ -75,7 +76,8 @@ class WindowPolicy : public RunView {
 
   // `profile` names the store to run over (empty: the default the profile chooser finds).
   WindowPolicy(WindowHost& host, std::string profile, Seams seams);
-  WindowPolicy(WindowHost& host, std::string profile) : WindowPolicy(host, profile, Seams{}) {}
+  WindowPolicy(WindowHost& host, std::string profile)
+      : WindowPolicy(host, std::move(profile), Seams{}) {}
 
   // Draws every control and the window whole; the host calls it once its controls exist.
   void DrawAll();
