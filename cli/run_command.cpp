@@ -327,8 +327,9 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
 
 std::string RunUsage() {
   return "Usage: dialmend-run [--profile PATH|URL] [--update] [--style N] [--prefix N]\n"
-         "                    [--zero N] [--find TEXT [--replace TEXT]] [--log FILE | --no-log]\n"
-         "                    [--ca-file FILE] [--progress | --no-progress]\n"
+         "                    [--zero N] [--find TEXT [--replace TEXT]] [--old-codes-only]\n"
+         "                    [--log FILE | --no-log] [--ca-file FILE]\n"
+         "                    [--progress | --no-progress]\n"
          "       dialmend-run [--profile PATH|URL] --undo [RUN] [--update] [--log FILE | "
          "--no-log]\n"
          "       dialmend-run [--profile PATH|URL] --runs\n"
@@ -356,6 +357,9 @@ std::string RunUsage() {
          "  --zero N        leading zero after +44: 0 as found (default), 1 remove, 2 include\n"
          "  --find TEXT     custom replacement in numbers that begin with TEXT\n"
          "  --replace TEXT  its replacement (default: empty)\n"
+         "  --old-codes-only  change only numbers with an old area code and leave every other\n"
+         "                    number, foreign ones included, exactly as written: only the\n"
+         "                    contacts that hold an old number are rewritten (and synced again)\n"
          "  --log FILE      save the activity log to FILE (default: \"Dialmend Log N.txt\" on\n"
          "                  the desktop, the first free N)\n"
          "  --no-log        save no log file\n"

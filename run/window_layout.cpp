@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 
+#include "run/window_texts.h"
+
 namespace dialmend {
 namespace {
 
@@ -114,7 +116,13 @@ constexpr OptionsSpec kOptionsControls[] = {
      "N.B. This version of Dialmend assumes that all numbers without an international prefix "
      "are UK numbers. Versions for other locales can be generated on request.",
      {165, 3705, 4170, 660}},
-    {OptionsControl::Ok, "cmdOK", "OK", {3210, 4335, 1125, 345}},
+    // At the foot, under the note: the options above it are the ones the dialog is named for.
+    {OptionsControl::OldCodes,
+     "chkOldCodes",
+     kOldCodesCaption,
+     {165, 4395, 4170, 255},
+     kOldCodesTip},
+    {OptionsControl::Ok, "cmdOK", "OK", {3210, 4725, 1125, 345}},
 };
 
 }  // namespace

@@ -135,6 +135,7 @@ enum class OptionsControl {
   Code1,
   Code2,
   LocaleNote,
+  OldCodes,
   Ok,
 };
 
@@ -143,10 +144,11 @@ struct OptionsSpec {
   std::string_view name;
   std::string_view caption;
   TwipsRect place;
+  std::string_view tip = {};  // empty for none
 };
 
 [[nodiscard]] std::span<const OptionsSpec> OptionsControls();
 inline constexpr int kOptionsWidth = 4500;
-inline constexpr int kOptionsHeight = 4785;
+inline constexpr int kOptionsHeight = 5175;
 
 }  // namespace dialmend

@@ -1,6 +1,7 @@
 #include "ui/option_dialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,9 +21,12 @@ const OptionsSpec& Spec(OptionsControl control) {
   return OptionsControls()[static_cast<std::size_t>(control)];
 }
 
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 QString Caption(OptionsControl control) {
-  const std::string_view caption = Spec(control).caption;
-  return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+  return Text(Spec(control).caption);
 }
 
 // `widget` named as the control it draws.
@@ -63,6 +67,14 @@ QGroupBox* ChoiceFrame(OptionDialog* dialog, OptionsControl frame,
   return box;
 }
 
+QCheckBox* OldCodesBox(OptionDialog* dialog) {
+  auto* box =
+      Named(new QCheckBox(Caption(OptionsControl::OldCodes), dialog), OptionsControl::OldCodes);
+  box->setToolTip(Text(Spec(OptionsControl::OldCodes).tip));
+  QObject::connect(box, &QCheckBox::clicked, dialog, &OptionDialog::chkOldCodes_Click);
+  return box;
+}
+
 QPushButton* OkButton(OptionDialog* dialog) {
   auto* ok = Named(new QPushButton(Caption(OptionsControl::Ok), dialog), OptionsControl::Ok);
   ok->setDefault(true);
@@ -71,15 +83,16 @@ QPushButton* OkButton(OptionDialog* dialog) {
   return ok;
 }
 
-// Tab goes down the prefix choices, then the zero choices, then to OK.
+// Tab goes down the prefix choices, then the zero choices, then the check box and OK.
 void SetTabOrder(const std::array<QRadioButton*, 3>& prefix,
-                 const std::array<QRadioButton*, 3>& code, QPushButton* ok) {
+                 const std::array<QRadioButton*, 3>& code, QCheckBox* old_codes, QPushButton* ok) {
   QWidget::setTabOrder(prefix[0], prefix[1]);
   QWidget::setTabOrder(prefix[1], prefix[2]);
   QWidget::setTabOrder(prefix[2], code[0]);
   QWidget::setTabOrder(code[0], code[1]);
   QWidget::setTabOrder(code[1], code[2]);
-  QWidget::setTabOrder(code[2], ok);
+  QWidget::setTabOrder(code[2], old_codes);
+  QWidget::setTabOrder(old_codes, ok);
 }
 
 }  // namespace
@@ -101,6 +114,7 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   auto* note =
       Named(new QLabel(Caption(OptionsControl::LocaleNote), this), OptionsControl::LocaleNote);
   note->setWordWrap(true);
+  m_chk_old_codes = OldCodesBox(this);
   QPushButton* ok = OkButton(this);
 
   auto* layout = new QVBoxLayout(this);
@@ -109,9 +123,10 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   layout->addWidget(prefix_frame);
   layout->addWidget(code_frame);
   layout->addWidget(note);
+  layout->addWidget(m_chk_old_codes);
   layout->addWidget(ok, 0, Qt::AlignRight);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  SetTabOrder(m_opt_prefix, m_opt_code, ok);
+  SetTabOrder(m_opt_prefix, m_opt_code, m_chk_old_codes, ok);
 }
 
 void OptionDialog::optPrefix_Click(int index) {
@@ -120,6 +135,10 @@ void OptionDialog::optPrefix_Click(int index) {
 
 void OptionDialog::optCode_Click(int index) {
   m_options.leading_zero = ZeroFromNumber(index);
+}
+
+void OptionDialog::chkOldCodes_Click() {
+  m_options.old_codes_only = m_chk_old_codes->isChecked();
 }
 
 void OptionDialog::cmdOK_Click() {

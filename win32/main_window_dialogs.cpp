@@ -27,19 +27,13 @@ constexpr int kAboutIds[] = {
     IDC_SYS_INFO};
 
 // The International Options' controls in the dialog template.
-constexpr int kOptionsIds[] = {IDC_OPTIONS_IMAGE,
-                               IDC_OPTIONS_TITLE,
-                               IDC_OPTIONS_INTRO,
-                               IDC_PREFIX_FRAME,
-                               IDC_PREFIX0,
-                               IDC_PREFIX1,
-                               IDC_PREFIX2,
-                               IDC_CODE_FRAME,
-                               IDC_CODE0,
-                               IDC_CODE1,
-                               IDC_CODE2,
-                               IDC_OPTIONS_NOTE,
-                               IDOK};
+constexpr int kOptionsIds[] = {IDC_OPTIONS_IMAGE, IDC_OPTIONS_TITLE,
+                               IDC_OPTIONS_INTRO, IDC_PREFIX_FRAME,
+                               IDC_PREFIX0,       IDC_PREFIX1,
+                               IDC_PREFIX2,       IDC_CODE_FRAME,
+                               IDC_CODE0,         IDC_CODE1,
+                               IDC_CODE2,         IDC_OPTIONS_NOTE,
+                               IDC_OLD_CODES,     IDOK};
 
 void LayoutAbout(HWND about) {
   const UINT dpi = DpiOf(about);
@@ -55,6 +49,23 @@ void LayoutOptions(HWND options) {
     PlaceControl(options, kOptionsIds[static_cast<std::size_t>(spec.control)], spec.place, dpi);
   }
   SizeClient(options, kOptionsWidth, kOptionsHeight, dpi);
+}
+
+// A tooltip for one control of a dialog; it goes with the dialog.
+void AddTip(HWND dialog, int id, std::string_view text) {
+  HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog,
+                              nullptr, nullptr, nullptr);
+  if (tips == nullptr) return;  // the dialog works without it
+  SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, 600);
+  std::wstring wide = Wide(text);
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = dialog;
+  tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog, id));
+  tool.lpszText = wide.data();
+  SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 }  // namespace
@@ -138,6 +149,9 @@ INT_PTR CALLBACK Win32MainWindow::OptionsProc(HWND window, UINT message, WPARAM 
       if (id >= IDC_PREFIX0 && id <= IDC_PREFIX2)
         options.prefix = PrefixFromNumber(id - IDC_PREFIX0);
       if (id >= IDC_CODE0 && id <= IDC_CODE2) options.leading_zero = ZeroFromNumber(id - IDC_CODE0);
+      if (id == IDC_OLD_CODES) {
+        options.old_codes_only = IsDlgButtonChecked(window, IDC_OLD_CODES) == BST_CHECKED;
+      }
       if (id == IDOK || id == IDCANCEL) EndDialog(window, id);
       return TRUE;
     }
@@ -150,6 +164,7 @@ void Win32MainWindow::InitOptions(HWND dialog) {
   for (const OptionsSpec& spec : OptionsControls()) {
     const int id = kOptionsIds[static_cast<std::size_t>(spec.control)];
     if (!spec.caption.empty()) SetDlgItemTextW(dialog, id, Wide(spec.caption).c_str());
+    if (!spec.tip.empty()) AddTip(dialog, id, spec.tip);
   }
   // The dialog shows the options as they are: it is opened again for each change.
   const NumberOptions& options = m_policy.Options();
@@ -157,6 +172,7 @@ void Win32MainWindow::InitOptions(HWND dialog) {
                    IDC_PREFIX0 + static_cast<int>(options.prefix));
   CheckRadioButton(dialog, IDC_CODE0, IDC_CODE2,
                    IDC_CODE0 + static_cast<int>(options.leading_zero));
+  CheckDlgButton(dialog, IDC_OLD_CODES, options.old_codes_only ? BST_CHECKED : BST_UNCHECKED);
   SendDlgItemMessageW(dialog, IDC_OPTIONS_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(m_title_font),
                       FALSE);
   SendDlgItemMessageW(dialog, IDC_OPTIONS_IMAGE, STM_SETICON, reinterpret_cast<WPARAM>(m_image), 0);

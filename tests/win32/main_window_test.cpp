@@ -262,6 +262,7 @@ struct SeenOptions {
   bool found = false;
   std::vector<std::pair<std::wstring, bool>> controls;  // caption, at its place
   RECT client{};
+  bool old_codes_ticked = true;
 };
 SeenOptions g_seen_options;
 
@@ -281,6 +282,8 @@ void CALLBACK ReadOptionsAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
     }
   }
   GetClientRect(options, &g_seen_options.client);
+  g_seen_options.old_codes_ticked = IsDlgButtonChecked(options, IDC_OLD_CODES) == BST_CHECKED;
+  SendDlgItemMessageW(options, IDC_OLD_CODES, BM_CLICK, 0, 0);
   PostMessageW(options, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
@@ -297,6 +300,9 @@ TEST(Win32MainWindow, InternationalOptionsAreDrawnAsThePolicySays) {
     EXPECT_TRUE(placed) << Narrow(caption);
   }
   EXPECT_TRUE(g_seen_options.client == Pixels({0, 0, kOptionsWidth, kOptionsHeight}));
+  // The check box, off at start, turns "old codes only" on.
+  EXPECT_FALSE(g_seen_options.old_codes_ticked);
+  EXPECT_TRUE(w.window.Options().old_codes_only);
 }
 
 // Closing the window (or logging off) during a run: the message arrives at the run's first
