@@ -19,9 +19,13 @@ constexpr const char* kUsage =
     "Opens Dialmend, which brings the telephone numbers of a vCard folder store up to date.\n"
     "\n"
     "  --profile PATH  the store: a folder with one subfolder per address book, a folder\n"
-    "                  of .vcf cards (one address book), or a .vcf file (default: the\n"
-    "                  address books in khard's configuration, else vdirsyncer's local\n"
-    "                  storage, else ~/.contacts)\n"
+    "                  of .vcf cards (one address book), a .vcf file,\n"
+    "                  eds: for GNOME's address books (eds:NAME for one book or online\n"
+    "                  account), thunderbird:[PROFILE] (a Thunderbird profile's local\n"
+    "                  address books) or kde: (the vCard folders of KDE's address book)\n"
+    "                  (default: the first found of khard's address books, vdirsyncer's\n"
+    "                  local storage, GNOME's address books, Thunderbird's default\n"
+    "                  profile, KDE's address book and ~/.contacts)\n"
     "  --help, --version\n";
 
 // The argument the parser refuses, as the user wrote it, or an empty text when all parse. Our

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/generated_profile.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 #include "tests/fakes/quiet_run.h"
 
@@ -20,30 +21,13 @@ namespace {
 namespace fs = std::filesystem;
 
 std::size_t ContactCount() {
-  const char* n = std::getenv("DIALMEND_BENCH_CONTACTS");
-  return n != nullptr ? std::stoul(n) : 100000;
-}
-
-fs::path BenchDir() {
-  const char* dir = std::getenv("DIALMEND_BENCH_DIR");
-  if (dir != nullptr) return dir;
-  return fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+  return BenchCount("DIALMEND_BENCH_CONTACTS", 100000);
 }
 
 // The generated store, made once per machine and count.
 const fs::path& Profile() {
-  static const fs::path profile = [] {
-    const fs::path p = BenchDir() / ("dialmend-bench-" + std::to_string(ContactCount()));
-    if (!fs::exists(p / ".complete")) {
-      fs::remove_all(p);
-      const std::string command = std::string(DIALMEND_MAKE_PROFILE) + " " +
-                                  std::to_string(ContactCount()) + " '" + p.string() +
-                                  "' >/dev/null";
-      if (std::system(command.c_str()) != 0) std::abort();
-      std::ofstream(p / ".complete") << "";
-    }
-    return p;
-  }();
+  static const fs::path profile =
+      GeneratedProfile("dialmend-bench-" + std::to_string(ContactCount()), ContactCount());
   return profile;
 }
 

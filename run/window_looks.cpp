@@ -210,8 +210,8 @@ WindowLook WindowLookOf(const WindowState& state) {
   if (state.run == RunState::Finished) {
     look.title = "Dialmend - Finished!";
   } else if (!state.waiting.empty()) {
-    // Told from inside a call that has not been answered for a while, where no dialog of ours
-    // can be answered: the title says it, and how to stop it.
+    // A call has not been answered for a few seconds: the title says what the run waits for,
+    // and how to stop it.
     look.title = "Dialmend - " + state.waiting + " (Esc stops the run)";
   } else {
     look.title = "Dialmend";

@@ -141,11 +141,12 @@ ServerAccess WindowPolicy::Access() {
     return m_host.AskPassword(prompt, *remember);
   };
   access.remember_given = [remember] { return *remember; };
-  // A busy server's wait answers Pause and Abort as a walk's yield does: a pause holds it, an
-  // abort ends it.
+  // While a call waits (a busy server, Outlook busy or not answering) the window answers: a
+  // pause holds the wait, Abort or Esc ends it. Not a yield, so the title keeps saying what the
+  // run waits for, which the store tells once.
   access.stop_waiting = [this] {
-    ProcessEvents(false);
-    while (m_controller.State() == RunState::Paused) ProcessEvents(true);
+    Pump(false);
+    while (m_controller.State() == RunState::Paused) Pump(true);
     return m_controller.State() != RunState::Running;
   };
   access.waiting = [this](const std::string& line) {
@@ -246,6 +247,10 @@ void WindowPolicy::ProcessEvents(bool wait) {
     m_state.waiting.clear();
     Refresh();
   }
+  Pump(wait);
+}
+
+void WindowPolicy::Pump(bool wait) {
   Present(false);
   m_host.ProcessEvents(wait);
 }

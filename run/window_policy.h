@@ -141,6 +141,8 @@ class WindowPolicy : public RunView {
   // Puts pending log text and the latest counts on screen; during a run at most every frame,
   // so painting never costs more than the run itself.
   void Present(bool now);
+  // Lets the window answer its messages (`wait`: blocking until one comes).
+  void Pump(bool wait);
   // Gives the pane the log text it has yet to take, in one append.
   void FlushLog();
   void AppendLog(std::string_view text);

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "platform/reason.h"
-#include "stores/outlook/call_watch.h"
 
 namespace dialmend {
 namespace {
@@ -294,12 +293,28 @@ BusyServerFilter::RetryRejectedCall(HTASK, DWORD tick_count, DWORD reject_type) 
   if (reject_type != SERVERCALL_RETRYLATER && reject_type != SERVERCALL_REJECTED) {
     return static_cast<DWORD>(-1);
   }
+  if (m_signals) {
+    m_signals->rejected = true;
+    if (m_signals->cancel) return static_cast<DWORD>(-1);
+  }
   const auto delay = RetryDelay(tick_count, m_limit_ms);
   return delay ? *delay : static_cast<DWORD>(-1);
 }
 
-STDMETHODIMP_(DWORD) BusyServerFilter::MessagePending(HTASK, DWORD tick_count, DWORD) {
-  return m_watch ? m_watch->Pending(tick_count) : static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS);
+STDMETHODIMP_(DWORD) BusyServerFilter::MessagePending(HTASK, DWORD, DWORD) {
+  // Windows then fails the call at once; wine goes on waiting, and the waiting thread leaves
+  // it behind.
+  return m_signals && m_signals->cancel ? static_cast<DWORD>(PENDINGMSG_CANCELCALL)
+                                        : static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS);
+}
+
+std::optional<unsigned long> Automation::Retry(HRESULT result, unsigned long elapsed_ms) {
+  if (!IsBusyReply(result)) return std::nullopt;
+  if (m_signals) {
+    m_signals->rejected = true;
+    if (m_signals->cancel) return std::nullopt;
+  }
+  return RetryDelay(elapsed_ms, m_retry_limit_ms);
 }
 
 std::optional<Automation::Failure> Automation::Lookup(IDispatch* object, int kind,
@@ -313,13 +328,9 @@ std::optional<Automation::Failure> Automation::Lookup(IDispatch* object, int kin
   LPOLESTR names[] = {text.data()};
   const ULONGLONG start = GetTickCount64();
   for (;;) {
-    if (m_watch) m_watch->CallStarted();
     const HRESULT result = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (m_watch) m_watch->CallEnded();
     if (SUCCEEDED(result)) break;
-    const auto delay =
-        RetryDelay(static_cast<unsigned long>(GetTickCount64() - start), m_retry_limit_ms);
-    if (IsBusyReply(result) && delay) {
+    if (const auto delay = Retry(result, static_cast<unsigned long>(GetTickCount64() - start))) {
       Sleep(*delay);
       continue;
     }
@@ -359,10 +370,8 @@ std::optional<Automation::Failure> Automation::Call(IDispatch* object, int kind,
     EXCEPINFO exception{};
     UINT bad_argument = 0;
     if (result) VariantClear(result);
-    if (m_watch) m_watch->CallStarted();
     const HRESULT outcome = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                            result, &exception, &bad_argument);
-    if (m_watch) m_watch->CallEnded();
     if (outcome == DISP_E_EXCEPTION && exception.pfnDeferredFillIn) {
       exception.pfnDeferredFillIn(&exception);
     }
@@ -370,9 +379,7 @@ std::optional<Automation::Failure> Automation::Call(IDispatch* object, int kind,
     if (FAILED(outcome)) {
       const HRESULT code =
           outcome == DISP_E_EXCEPTION && exception.scode != 0 ? exception.scode : outcome;
-      const auto delay =
-          RetryDelay(static_cast<unsigned long>(GetTickCount64() - start), m_retry_limit_ms);
-      if (IsBusyReply(code) && delay) {
+      if (const auto delay = Retry(code, static_cast<unsigned long>(GetTickCount64() - start))) {
         SysFreeString(exception.bstrSource);
         SysFreeString(exception.bstrDescription);
         SysFreeString(exception.bstrHelpFile);

@@ -6,6 +6,7 @@
 #include <objidl.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,8 +20,6 @@
 // Windows only. Nothing here throws; callers turn a failure into their own error.
 
 namespace dialmend {
-
-class CallWatch;
 
 // Makes the text of every Bstr(text): SysAllocStringLen unless a test sets one that fails.
 using BstrAllocator = BSTR (*)(const OLECHAR* text, UINT length);
@@ -117,13 +116,22 @@ inline constexpr unsigned long kRetryStepMs = 100;
 // True for the replies of a server too busy to take the call now.
 [[nodiscard]] bool IsBusyReply(HRESULT result);
 
-// The message filter registered while the store is open: a call that Outlook rejects or asks
-// to retry later is tried again by COM every kRetryStepMs for up to `limit_ms`; a call that
-// waits for its answer asks `watch`, when given, whether to go on waiting.
+// What the calls of one thread share with the thread that waits for them.
+struct CallSignals {
+  // The wait has been given up: retry nothing more, and cancel the call in hand.
+  std::atomic<bool> cancel{false};
+  // Outlook has refused the call in hand as busy at least once.
+  std::atomic<bool> rejected{false};
+};
+
+// The message filter of the thread that calls Outlook: a call that Outlook rejects or asks to
+// retry later is tried again by COM every kRetryStepMs for up to `limit_ms`, and tells
+// `signals` so; once `signals` says cancel, no call is tried again and a call waiting for its
+// answer is cancelled.
 class BusyServerFilter : public IMessageFilter {
  public:
-  explicit BusyServerFilter(unsigned long limit_ms = kRetryLimitMs, CallWatch* watch = nullptr)
-      : m_limit_ms(limit_ms), m_watch(watch) {}
+  explicit BusyServerFilter(unsigned long limit_ms = kRetryLimitMs, CallSignals* signals = nullptr)
+      : m_limit_ms(limit_ms), m_signals(signals) {}
   virtual ~BusyServerFilter() = default;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
@@ -140,12 +148,13 @@ class BusyServerFilter : public IMessageFilter {
  private:
   LONG m_references = 1;
   unsigned long m_limit_ms;
-  CallWatch* m_watch;
+  CallSignals* m_signals;
 };
 
-// Calls members by name. Each name is looked up once per kind of object (GetIDsOfNames) and
-// its DISPID kept; a call that Outlook rejects as busy is tried again within RetryDelay. After a
-// fatal failure every later call fails the same way at once, without reaching Outlook.
+// Calls members by name, on the thread the objects belong to. Each name is looked up once per
+// kind of object (GetIDsOfNames) and its DISPID kept; a call that Outlook rejects as busy is
+// tried again within RetryDelay. After a fatal failure every later call fails the same way at
+// once, without reaching Outlook.
 class Automation {
  public:
   // What a call left behind when it failed.
@@ -158,8 +167,8 @@ class Automation {
 
   // How long a busy Outlook is waited for on each call; kRetryLimitMs unless a test shortens it.
   void SetRetryLimit(unsigned long limit_ms) { m_retry_limit_ms = limit_ms; }
-  // Tells `watch` when each call starts and ends; nullptr: nobody is told.
-  void SetWatch(CallWatch* watch) { m_watch = watch; }
+  // Tells `signals` of busy refusals and stops retrying once it says cancel; nullptr: none.
+  void SetSignals(CallSignals* signals) { m_signals = signals; }
 
   // Calls `name` on `object`, an object of `kind`, with `args` in their natural order;
   // `flags` is DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT. `name` must
@@ -173,8 +182,12 @@ class Automation {
   std::optional<Failure> Lookup(IDispatch* object, int kind, std::wstring_view name, DISPID& id);
 
   std::map<std::pair<int, std::wstring_view>, DISPID> m_ids;
+  // Whether a call refused as busy is tried again after `elapsed_ms`, having said it was
+  // refused.
+  std::optional<unsigned long> Retry(HRESULT result, unsigned long elapsed_ms);
+
   unsigned long m_retry_limit_ms = kRetryLimitMs;
-  CallWatch* m_watch = nullptr;
+  CallSignals* m_signals = nullptr;
   std::optional<Failure> m_lost;
 };
 

@@ -18,26 +18,42 @@ const std::array<std::wstring, kPhoneFieldCount>& PhoneMembers() {
   return members;
 }
 
-OutlookSession::~OutlookSession() {
-  name_space.Reset();
-  application.Reset();
-  if (filter_registered) {
-    IMessageFilter* ours = nullptr;
-    CoRegisterMessageFilter(previous_filter.Get(), &ours);
-    if (ours) ours->Release();
-  }
-  previous_filter.Reset();
-  watch.reset();
-  if (com_started) CoUninitialize();
+bool OutlookSession::Run(OutlookWork work) {
+  if (lost) return false;
+  if (thread.Run(std::move(work))) return true;
+  lost = Automation::Failure{RPC_E_CALL_CANCELED, FailureText(RPC_E_CALL_CANCELED), true};
+  return false;
 }
 
-ComPtr<IDispatch> DispatchOf(const VARIANT& value) {
-  IUnknown* unknown = nullptr;
-  if (value.vt == VT_DISPATCH) unknown = value.pdispVal;
-  if (value.vt == VT_UNKNOWN) unknown = value.punkVal;
-  ComPtr<IDispatch> object;
-  if (unknown) (void)unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(object.Put()));
-  return object;
+void OutlookSession::Note(const std::optional<Automation::Failure>& failure) {
+  if (!failure || !failure->fatal || lost) return;
+  lost = failure;
+  thread.GiveUp();
+}
+
+std::optional<Automation::Failure> OutlookSession::Call(const OutlookObject& object, int kind,
+                                                        std::wstring_view name, WORD flags,
+                                                        std::vector<Variant> args,
+                                                        OutlookReply* reply,
+                                                        FailureContext context) {
+  struct Outcome {
+    std::optional<Automation::Failure> failure;
+    OutlookReply reply;
+  };
+  // Copyable for std::function: the arguments are shared, not copied.
+  auto shared_args = std::make_shared<std::vector<Variant>>(std::move(args));
+  Outcome outcome = OnOutlookThread<Outcome>(
+      *this, [object, kind, name, flags, shared_args, context, wants = reply != nullptr](
+                 OutlookThreadCore& core, Outcome& out) {
+        std::vector<VARIANT> raw;
+        raw.reserve(shared_args->size());
+        for (Variant& arg : *shared_args) raw.push_back(*arg.Raw());
+        out.failure =
+            core.Call(object, kind, name, flags, raw.data(), static_cast<unsigned>(raw.size()),
+                      wants ? &out.reply : nullptr, context);
+      });
+  if (reply) *reply = std::move(outcome.reply);
+  return outcome.failure;
 }
 
 std::optional<std::wstring> TextOf(const VARIANT& value) {
@@ -66,53 +82,59 @@ void ThrowFailure(const Automation::Failure& failure, const std::string& subject
   throw StoreError(subject, std::move(reason));
 }
 
-Variant ReadMember(OutlookSession& session, IDispatch* object, int kind, std::wstring_view name,
-                   const std::string& subject) {
-  Variant value;
-  if (auto failure = session.automation.Call(object, kind, name, DISPATCH_PROPERTYGET, nullptr, 0,
-                                             value.Put(), FailureContext::Read)) {
+Variant ReadMember(OutlookSession& session, const OutlookObject& object, int kind,
+                   std::wstring_view name, const std::string& subject) {
+  OutlookReply reply;
+  if (auto failure = session.Call(object, kind, name, DISPATCH_PROPERTYGET, {}, &reply,
+                                  FailureContext::Read)) {
     // Outlook gone is said alone: the member it was asked for means nothing to the user.
     ThrowFailure(*failure, subject,
                  failure->fatal ? failure->reason
                                 : "cannot read " + Utf16ToUtf8Lossy(name) + ": " + failure->reason);
   }
-  return value;
+  return std::move(reply.value);
 }
 
-long ReadNumber(OutlookSession& session, IDispatch* object, int kind, std::wstring_view name,
-                const std::string& subject) {
+long ReadNumber(OutlookSession& session, const OutlookObject& object, int kind,
+                std::wstring_view name, const std::string& subject) {
   const auto number = NumberOf(ReadMember(session, object, kind, name, subject).Get());
   if (!number) throw StoreError(subject, Utf16ToUtf8Lossy(name) + " is not a number");
   return *number;
 }
 
-ComPtr<IDispatch> ReadObject(OutlookSession& session, IDispatch* object, int kind,
-                             std::wstring_view name, const std::string& subject) {
-  auto result = DispatchOf(ReadMember(session, object, kind, name, subject).Get());
-  if (!result) throw StoreError(subject, Utf16ToUtf8Lossy(name) + " gave no object");
-  return result;
+OutlookObject ReadObject(OutlookSession& session, const OutlookObject& object, int kind,
+                         std::wstring_view name, const std::string& subject) {
+  OutlookReply reply;
+  if (auto failure = session.Call(object, kind, name, DISPATCH_PROPERTYGET, {}, &reply,
+                                  FailureContext::Read)) {
+    ThrowFailure(*failure, subject,
+                 failure->fatal ? failure->reason
+                                : "cannot read " + Utf16ToUtf8Lossy(name) + ": " + failure->reason);
+  }
+  if (!reply.object) throw StoreError(subject, Utf16ToUtf8Lossy(name) + " gave no object");
+  return std::move(reply.object);
 }
 
-OutlookCollection::OutlookCollection(OutlookSessionPtr session, ComPtr<IDispatch> collection,
-                                     int kind, const std::string& subject)
+OutlookCollection::OutlookCollection(OutlookSessionPtr session, OutlookObject collection, int kind,
+                                     const std::string& subject)
     : m_session(std::move(session)), m_collection(std::move(collection)), m_kind(kind) {
-  m_count = ReadNumber(*m_session, m_collection.Get(), m_kind, L"Count", subject);
+  m_count = ReadNumber(*m_session, m_collection, m_kind, L"Count", subject);
 }
 
-ComPtr<IDispatch> OutlookCollection::Next(std::string_view what, std::string& subject) {
-  if (m_next > m_count) return {};
-  const long index = m_next++;
+OutlookObject OutlookCollection::Next(std::string_view what, std::string& subject) {
+  const long index = Skip();
+  if (index == 0) return {};
   subject = std::string(what) + " " + std::to_string(index);
-  Variant argument = Variant::Int(index);
-  Variant value;
-  if (auto failure = m_session->automation.Call(
-          m_collection.Get(), m_kind, L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-          argument.Raw(), 1, value.Put(), FailureContext::Read)) {
+  std::vector<Variant> args;
+  args.push_back(Variant::Int(index));
+  OutlookReply reply;
+  if (auto failure =
+          m_session->Call(m_collection, m_kind, L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                          std::move(args), &reply, FailureContext::Read)) {
     ThrowFailure(*failure, subject, failure->reason);
   }
-  auto element = DispatchOf(value.Get());
-  if (!element) throw StoreError(subject, "Outlook gave no object");
-  return element;
+  if (!reply.object) throw StoreError(subject, "Outlook gave no object");
+  return std::move(reply.object);
 }
 
 }  // namespace dialmend

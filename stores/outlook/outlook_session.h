@@ -1,19 +1,20 @@
 #pragma once
 
-// What the Outlook store's pieces share: COM on the run's thread, the late-bound calls, and
-// the reads and walks whose failures are thrown as the walk expects them. Windows only.
+// What the Outlook store's pieces share: the Outlook thread every call runs on, and the reads
+// and walks whose failures are thrown as the walk expects them. Windows only.
 
 #include <array>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "contacts/contact_store.h"
 #include "contacts/phone_field.h"
-#include "stores/outlook/call_watch.h"
 #include "stores/outlook/com_dispatch.h"
-#include "stores/outlook/com_ptr.h"
+#include "stores/outlook/outlook_thread.h"
 
 namespace dialmend {
 
@@ -28,6 +29,8 @@ enum OutlookKind {
   kFolder,
   kTable,
   kColumns,
+  kRow,
+  kPropertyAccessor,
   kAnyItem,
   kItemOfClass,  // plus the item's class
 };
@@ -35,30 +38,56 @@ enum OutlookKind {
 // Outlook's names of the nineteen phone fields, in field order.
 [[nodiscard]] const std::array<std::wstring, kPhoneFieldCount>& PhoneMembers();
 
-// COM for this thread, the message filter, and the member names found so far. Every folder
-// and item holds it, so COM stays up until the last of them is let go.
+// The Outlook thread and the profile's objects. Every folder and item holds it, so the thread
+// stays up until the last of them is let go. Used from the run's thread.
 struct OutlookSession {
-  OutlookSession() = default;
-  OutlookSession(const OutlookSession&) = delete;
-  OutlookSession& operator=(const OutlookSession&) = delete;
-  ~OutlookSession();
+  OutlookSession(OutlookWaitHooks hooks, unsigned long busy_wait_ms)
+      : thread(std::move(hooks), busy_wait_ms) {}
 
-  bool com_started = false;
-  // Made once COM is up on this thread; the message filter asks it while a call waits.
-  std::unique_ptr<CallWatch> watch;
-  bool filter_registered = false;
-  ComPtr<IMessageFilter> previous_filter;
-  Automation automation;
-  ComPtr<IDispatch> application;
-  ComPtr<IDispatch> name_space;
+  // Runs `work` on the Outlook thread (see OutlookWork); false, with `lost` set, when Outlook
+  // was lost before or the wait for it was stopped.
+  [[nodiscard]] bool Run(OutlookWork work);
+
+  // Calls `name` on `object` on the Outlook thread, as OutlookThreadCore::Call does, with
+  // `args` in their natural order; std::nullopt on success. A fatal failure loses Outlook.
+  [[nodiscard]] std::optional<Automation::Failure> Call(
+      const OutlookObject& object, int kind, std::wstring_view name, WORD flags,
+      std::vector<Variant> args = {}, OutlookReply* reply = nullptr,
+      FailureContext context = FailureContext::Call);
+
+  // Notes a failure; a fatal one loses Outlook: no call is made after it.
+  void Note(const std::optional<Automation::Failure>& failure);
+
+  OutlookThread thread;
+  OutlookObject application;
+  OutlookObject name_space;
   // Outlook has no Table object (2003 and older): every folder is read item by item.
   bool without_tables = false;
+  // Outlook has no PropertyAccessor (2003 and older): no folder is taken for hidden.
+  bool without_property_accessor = false;
+  // Why Outlook is lost, once it is: every call fails so at once.
+  std::optional<Automation::Failure> lost;
 };
 
 using OutlookSessionPtr = std::shared_ptr<OutlookSession>;
 
-// The object a call returned, or empty when it returned none.
-[[nodiscard]] ComPtr<IDispatch> DispatchOf(const VARIANT& value);
+// Work on the Outlook thread that fills an Outcome, a struct with a `failure` member: `work`
+// is called there as work(core, outcome). The Outcome comes back as the work left it, or with
+// the failure that lost Outlook.
+template <class Outcome, class Work>
+[[nodiscard]] Outcome OnOutlookThread(OutlookSession& session, Work work) {
+  auto outcome = std::make_shared<Outcome>();
+  // Work that throws (out of memory) leaves this.
+  outcome->failure = Automation::Failure{E_OUTOFMEMORY, "out of memory"};
+  if (!session.Run([outcome, work](OutlookThreadCore& core) { work(core, *outcome); })) {
+    // The work may still fill its own outcome later: a fresh one is given instead.
+    Outcome lost;
+    lost.failure = session.lost;
+    return lost;
+  }
+  session.Note(outcome->failure);
+  return std::move(*outcome);
+}
 
 // The text of a returned value; std::nullopt when it cannot be read exactly.
 [[nodiscard]] std::optional<std::wstring> TextOf(const VARIANT& value);
@@ -72,31 +101,36 @@ using OutlookSessionPtr = std::shared_ptr<OutlookSession>;
                                std::string reason);
 
 // Reads one member of an object in the walk, or throws about `subject`.
-[[nodiscard]] Variant ReadMember(OutlookSession& session, IDispatch* object, int kind,
+[[nodiscard]] Variant ReadMember(OutlookSession& session, const OutlookObject& object, int kind,
                                  std::wstring_view name, const std::string& subject);
 // The same, for a member that holds a whole number.
-[[nodiscard]] long ReadNumber(OutlookSession& session, IDispatch* object, int kind,
+[[nodiscard]] long ReadNumber(OutlookSession& session, const OutlookObject& object, int kind,
                               std::wstring_view name, const std::string& subject);
 // The same, for a member that holds an object.
-[[nodiscard]] ComPtr<IDispatch> ReadObject(OutlookSession& session, IDispatch* object, int kind,
-                                           std::wstring_view name, const std::string& subject);
+[[nodiscard]] OutlookObject ReadObject(OutlookSession& session, const OutlookObject& object,
+                                       int kind, std::wstring_view name,
+                                       const std::string& subject);
 
 // Walks an Outlook collection by Count and 1-based Item, first to last.
 class OutlookCollection {
  public:
   // Reads Count; throws StoreError about `subject` when it cannot.
-  OutlookCollection(OutlookSessionPtr session, ComPtr<IDispatch> collection, int kind,
+  OutlookCollection(OutlookSessionPtr session, OutlookObject collection, int kind,
                     const std::string& subject);
 
   // The next element, or empty at the end; throws StoreError naming `what` and its position,
   // having moved past it.
-  [[nodiscard]] ComPtr<IDispatch> Next(std::string_view what, std::string& subject);
+  [[nodiscard]] OutlookObject Next(std::string_view what, std::string& subject);
 
   [[nodiscard]] const OutlookSessionPtr& SharedSession() const { return m_session; }
+  [[nodiscard]] const OutlookObject& Object() const { return m_collection; }
+
+  // Moves past the next element without reading it; its 1-based position, or 0 at the end.
+  [[nodiscard]] long Skip() { return m_next <= m_count ? m_next++ : 0; }
 
  private:
   OutlookSessionPtr m_session;
-  ComPtr<IDispatch> m_collection;
+  OutlookObject m_collection;
   int m_kind;
   long m_count = 0;
   long m_next = 1;

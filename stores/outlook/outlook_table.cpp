@@ -19,34 +19,111 @@ constexpr int kTableColumns = kFirstPhoneColumn + kPhoneFieldCount;
 // Rows fetched by one GetArray call: one call for many contacts.
 constexpr long kRowsPerCall = 200;
 
+// How a block of rows is laid out. Microsoft's reference has GetArray's first index name the
+// column, while add-in code reads it as the row: the bounds against the number of columns
+// asked for tell which, and a row's own values (Row.GetValues) have one index, the column.
+struct RowBlock {
+  Variant array;
+  long rows = 0;
+  bool columns_first = false;
+  bool one_row = false;
+  LONG row_low = 0;
+  LONG column_low = 0;
+
+  // The value at (row, column) of the block, without a copy.
+  const VARIANT& Cell(long row, int column) const {
+    static const VARIANT empty{};
+    LONG indexes[2] = {row_low + row, column_low + column};
+    if (one_row) indexes[0] = column_low + column;
+    if (columns_first) std::swap(indexes[0], indexes[1]);
+    void* cell = nullptr;
+    if (FAILED(SafeArrayPtrOfIndex(array.Get().parray, indexes, &cell)) || !cell) return empty;
+    return *static_cast<const VARIANT*>(cell);
+  }
+};
+
+// The first index and the number of elements of dimension `dimension` of `array`.
+bool Extent(SAFEARRAY* array, UINT dimension, LONG& low, long& count) {
+  LONG high = -1;
+  if (FAILED(SafeArrayGetLBound(array, dimension, &low)) ||
+      FAILED(SafeArrayGetUBound(array, dimension, &high))) {
+    return false;
+  }
+  count = high - low + 1;
+  return true;
+}
+
+// Reads how `block.array` is laid out; false when it holds no rows of our columns.
+bool Shape(RowBlock& block) {
+  const VARIANT& value = block.array.Get();
+  SAFEARRAY* array = value.vt == (VT_ARRAY | VT_VARIANT) ? value.parray : nullptr;
+  if (!array) return false;
+  LONG low[2] = {0, 0};
+  long count[2] = {0, 0};
+  const UINT dimensions = SafeArrayGetDim(array);
+  for (UINT d = 0; d < dimensions && d < 2; ++d) {
+    if (!Extent(array, d + 1, low[d], count[d])) return false;
+  }
+  if (dimensions == 1) {
+    block.one_row = true;
+    block.rows = 1;
+    block.column_low = low[0];
+    return count[0] == kTableColumns;
+  }
+  if (dimensions != 2) return false;
+  const bool rows_first = count[1] == kTableColumns;
+  block.columns_first = count[0] == kTableColumns;
+  if (!rows_first && !block.columns_first) return false;
+  if (rows_first && block.columns_first) {
+    // As many rows as columns: the first row's message class stands where the columns are.
+    block.columns_first = false;
+    block.row_low = low[0];
+    block.column_low = low[1];
+    const auto message_class = TextOf(block.Cell(0, kClassColumn));
+    block.columns_first = !message_class || !message_class->starts_with(L"IPM.");
+  }
+  block.rows = block.columns_first ? count[1] : count[0];
+  block.row_low = block.columns_first ? low[1] : low[0];
+  block.column_low = block.columns_first ? low[0] : low[1];
+  return true;
+}
+
+// What one read of the table gave.
+struct FetchOutcome {
+  std::optional<Automation::Failure> failure;
+  bool end = false;
+  RowBlock block;
+};
+
 // A folder's contacts through its table, a block of rows per call. The table holds the rows
 // as they were when it was made, so contacts that sync adds or moves meanwhile are neither
-// skipped nor read twice, as they may be by index in the live Items collection.
+// skipped nor read twice, as they may be by index in the live Items collection. Where a block
+// cannot be read (Outlook 2007 fails GetArray past the last row), the rest of the table is read
+// row by row.
 class OutlookRows : public ItemCursor {
  public:
-  OutlookRows(OutlookSessionPtr session, ComPtr<IDispatch> table,
-              std::shared_ptr<const Bstr> store_id)
+  OutlookRows(OutlookSessionPtr session, OutlookObject table, std::shared_ptr<const Bstr> store_id)
       : m_session(std::move(session)), m_table(std::move(table)), m_store_id(std::move(store_id)) {}
 
   std::unique_ptr<ContactItem> Next() override {
-    if (m_next_row == m_block_rows && !Fetch()) return nullptr;
+    if (m_next_row == m_block.rows && !Fetch()) return nullptr;
     const long row = m_next_row++;
     std::string position = "item " + std::to_string(++m_position);
     OutlookTableRow contact;
     contact.store_id = m_store_id;
-    const auto entry_id = TextOf(Cell(row, kEntryIdColumn));
+    const auto entry_id = TextOf(m_block.Cell(row, kEntryIdColumn));
     if (!entry_id || entry_id->empty()) throw StoreError(position, "Outlook gave no EntryID");
     contact.entry_id = Bstr(*entry_id);
     if (!contact.entry_id.Ok()) throw StoreError(position, "out of memory");
-    const auto message_class = TextOf(Cell(row, kClassColumn));
+    const auto message_class = TextOf(m_block.Cell(row, kClassColumn));
     contact.item_class = message_class && message_class->starts_with(L"IPM.DistList")
                              ? kOutlookDistributionListClass
                              : kOutlookContactClass;
-    const auto file_as = TextOf(Cell(row, kFileAsColumn));
+    const auto file_as = TextOf(m_block.Cell(row, kFileAsColumn));
     contact.file_as = file_as ? Utf16ToUtf8Lossy(*file_as) : std::string();
     contact.phones.reserve(kPhoneFieldCount);
     for (int i = 0; i < kPhoneFieldCount; ++i) {
-      const auto text = TextOf(Cell(row, kFirstPhoneColumn + i));
+      const auto text = TextOf(m_block.Cell(row, kFirstPhoneColumn + i));
       if (!text) {
         throw StoreError(contact.file_as.empty() ? position : contact.file_as,
                          "cannot read " + Utf16ToUtf8Lossy(PhoneMembers()[i]) + ": it is not text");
@@ -65,58 +142,67 @@ class OutlookRows : public ItemCursor {
   bool Fetch() {
     if (m_done) return false;
     m_done = true;
-    m_block = Variant();
-    m_block_rows = m_next_row = 0;
+    m_block = RowBlock();
+    m_next_row = 0;
     const std::string subject =
         m_position == 0 ? "its items" : "the items after item " + std::to_string(m_position);
-    if (ReadNumber(*m_session, m_table.Get(), kTable, L"EndOfTable", subject) != 0) return false;
-    Variant count = Variant::Int(kRowsPerCall);
-    if (auto failure =
-            m_session->automation.Call(m_table.Get(), kTable, L"GetArray", DISPATCH_METHOD,
-                                       count.Raw(), 1, m_block.Put(), FailureContext::Read)) {
-      ThrowFailure(*failure, subject,
-                   failure->fatal ? failure->reason : "cannot read them: " + failure->reason);
+    FetchOutcome read = Read(m_row_by_row);
+    if (read.failure && !read.failure->fatal && !m_row_by_row) {
+      m_row_by_row = true;
+      read = Read(true);
     }
-    const VARIANT& block = m_block.Get();
-    SAFEARRAY* rows = block.vt == (VT_ARRAY | VT_VARIANT) ? block.parray : nullptr;
-    LONG low = 0;
-    LONG high = -1;
-    if (!rows || SafeArrayGetDim(rows) != 2 || FAILED(SafeArrayGetLBound(rows, 1, &low)) ||
-        FAILED(SafeArrayGetUBound(rows, 1, &high)) || !HasAllColumns(rows)) {
+    if (read.failure) {
+      ThrowFailure(
+          *read.failure, subject,
+          read.failure->fatal ? read.failure->reason : "cannot read them: " + read.failure->reason);
+    }
+    if (read.end) return false;
+    m_block = std::move(read.block);
+    if (!Shape(m_block)) {
+      m_block = RowBlock();
       throw StoreError(subject, "cannot read them: Outlook gave no rows of contacts");
     }
-    m_low = low;
-    m_block_rows = high - low + 1;
-    if (m_block_rows <= 0) return false;
+    if (m_block.rows <= 0) return false;
     m_done = false;
     return true;
   }
 
-  static bool HasAllColumns(SAFEARRAY* rows) {
-    LONG low = 0;
-    LONG high = -1;
-    return SUCCEEDED(SafeArrayGetLBound(rows, 2, &low)) &&
-           SUCCEEDED(SafeArrayGetUBound(rows, 2, &high)) && low == 0 && high >= kTableColumns - 1;
-  }
-
-  // The value at (row, column) of the block, without a copy.
-  const VARIANT& Cell(long row, int column) const {
-    static const VARIANT empty{};
-    LONG indexes[2] = {m_low + row, column};
-    void* cell = nullptr;
-    if (FAILED(SafeArrayPtrOfIndex(m_block.Get().parray, indexes, &cell)) || !cell) return empty;
-    return *static_cast<const VARIANT*>(cell);
+  // One read on the Outlook thread: the end of the table, else a block of rows or one row.
+  FetchOutcome Read(bool one_row) {
+    return OnOutlookThread<FetchOutcome>(
+        *m_session, [table = m_table, one_row](OutlookThreadCore& core, FetchOutcome& out) {
+          OutlookReply reply;
+          out.failure = core.Call(table, kTable, L"EndOfTable", DISPATCH_PROPERTYGET, nullptr, 0,
+                                  &reply, FailureContext::Read);
+          if (out.failure) return;
+          const auto end = NumberOf(reply.value.Get());
+          out.end = end && *end != 0;
+          if (out.end) return;
+          if (one_row) {
+            OutlookReply row;
+            out.failure = core.Call(table, kTable, L"GetNextRow", DISPATCH_METHOD, nullptr, 0, &row,
+                                    FailureContext::Read);
+            if (!out.failure) {
+              out.failure = core.Call(row.object, kRow, L"GetValues", DISPATCH_METHOD, nullptr, 0,
+                                      &reply, FailureContext::Read);
+            }
+          } else {
+            Variant count = Variant::Int(kRowsPerCall);
+            out.failure = core.Call(table, kTable, L"GetArray", DISPATCH_METHOD, count.Raw(), 1,
+                                    &reply, FailureContext::Read);
+          }
+          if (!out.failure) out.block.array = std::move(reply.value);
+        });
   }
 
   OutlookSessionPtr m_session;
-  ComPtr<IDispatch> m_table;
+  OutlookObject m_table;
   std::shared_ptr<const Bstr> m_store_id;
-  Variant m_block;  // the rows fetched last
-  long m_low = 0;
-  long m_block_rows = 0;
+  RowBlock m_block;  // the rows fetched last
   long m_next_row = 0;
   long m_position = 0;
   bool m_done = false;
+  bool m_row_by_row = false;
 };
 
 // The name of column `index` of the table.
@@ -127,58 +213,67 @@ std::wstring_view ColumnName(int index) {
   return PhoneMembers()[index - kFirstPhoneColumn];
 }
 
-// Makes the folder's table of contacts with our columns; the first failure stays in `failure`
-// and ends the calls.
-ComPtr<IDispatch> MakeTable(OutlookSession& session, IDispatch* folder, Variant& store_id,
-                            std::optional<Automation::Failure>& failure) {
-  const auto call = [&](IDispatch* object, int kind, std::wstring_view name, WORD flags,
-                        VARIANT* args, unsigned arg_count, VARIANT* result) {
-    if (!failure) {
-      failure = session.automation.Call(object, kind, name, flags, args, arg_count, result,
-                                        FailureContext::Read);
+// What making a folder's table gave.
+struct TableOutcome {
+  std::optional<Automation::Failure> failure;
+  OutlookObject table;
+  std::optional<std::wstring> store_id;
+};
+
+// On the Outlook thread: makes the folder's table of contacts with our columns; the first
+// failure ends the calls.
+void MakeTable(OutlookThreadCore& core, const OutlookObject& folder, TableOutcome& out) {
+  out.failure.reset();
+  const auto call = [&](const OutlookObject& object, int kind, std::wstring_view name, WORD flags,
+                        VARIANT* args, unsigned arg_count, OutlookReply* reply) {
+    if (!out.failure) {
+      out.failure =
+          core.Call(object, kind, name, flags, args, arg_count, reply, FailureContext::Read);
     }
   };
   // Without its filter the table would list every item, not contacts alone.
   Bstr filter_text(kOutlookContactFilter);
-  if (!filter_text.Ok()) failure = Automation::Failure{E_OUTOFMEMORY, "out of memory"};
-  call(folder, kFolder, L"StoreID", DISPATCH_PROPERTYGET, nullptr, 0, store_id.Put());
+  if (!filter_text.Ok()) out.failure = Automation::Failure{E_OUTOFMEMORY, "out of memory"};
+  OutlookReply store;
+  call(folder, kFolder, L"StoreID", DISPATCH_PROPERTYGET, nullptr, 0, &store);
+  out.store_id = TextOf(store.value.Get());
   Variant filter = Variant::Text(std::move(filter_text));
-  Variant table_value;
-  call(folder, kFolder, L"GetTable", DISPATCH_METHOD, filter.Raw(), 1, table_value.Put());
-  auto table = DispatchOf(table_value.Get());
-  Variant columns_value;
-  if (table) {
-    call(table.Get(), kTable, L"Columns", DISPATCH_PROPERTYGET, nullptr, 0, columns_value.Put());
+  OutlookReply table;
+  call(folder, kFolder, L"GetTable", DISPATCH_METHOD, filter.Raw(), 1, &table);
+  OutlookReply columns;
+  if (table.object) {
+    call(table.object, kTable, L"Columns", DISPATCH_PROPERTYGET, nullptr, 0, &columns);
   }
-  const auto columns = DispatchOf(columns_value.Get());
-  if (!columns) {
-    if (!failure) failure = Automation::Failure{E_FAIL, "Outlook gave no table"};
-    return {};
+  if (!columns.object) {
+    if (!out.failure) out.failure = Automation::Failure{E_FAIL, "Outlook gave no table"};
+    return;
   }
-  call(columns.Get(), kColumns, L"RemoveAll", DISPATCH_METHOD, nullptr, 0, nullptr);
+  call(columns.object, kColumns, L"RemoveAll", DISPATCH_METHOD, nullptr, 0, nullptr);
   for (int i = 0; i < kTableColumns; ++i) {
     Bstr name_text(ColumnName(i));
-    if (!name_text.Ok()) failure = Automation::Failure{E_OUTOFMEMORY, "out of memory"};
+    if (!name_text.Ok()) out.failure = Automation::Failure{E_OUTOFMEMORY, "out of memory"};
     Variant name = Variant::Text(std::move(name_text));
-    call(columns.Get(), kColumns, L"Add", DISPATCH_METHOD, name.Raw(), 1, nullptr);
+    call(columns.object, kColumns, L"Add", DISPATCH_METHOD, name.Raw(), 1, nullptr);
   }
-  return table;
+  if (!out.failure && !out.store_id)
+    out.failure = Automation::Failure{E_FAIL, "Outlook gave no table"};
+  out.table = std::move(table.object);
 }
 
 }  // namespace
 
-std::unique_ptr<ItemCursor> ReadFolderTable(const OutlookSessionPtr& session, IDispatch* folder,
-                                            const std::string& subject,
+std::unique_ptr<ItemCursor> ReadFolderTable(const OutlookSessionPtr& session,
+                                            const OutlookObject& folder, const std::string& subject,
                                             std::vector<StoreNote>& notes) {
   if (session->without_tables) return nullptr;
-  std::optional<Automation::Failure> failure;
-  Variant store_id;
-  auto table = MakeTable(*session, folder, store_id, failure);
-  const auto store_text = TextOf(store_id.Get());
-  auto store = std::make_shared<Bstr>(store_text ? *store_text : std::wstring());
+  TableOutcome made = OnOutlookThread<TableOutcome>(
+      *session,
+      [folder](OutlookThreadCore& core, TableOutcome& out) { MakeTable(core, folder, out); });
+  std::optional<Automation::Failure> failure = std::move(made.failure);
+  auto store = std::make_shared<Bstr>(made.store_id ? *made.store_id : std::wstring());
   if (!failure && !store->Ok()) failure = Automation::Failure{E_OUTOFMEMORY, "out of memory"};
-  if (!failure && !store_text) failure = Automation::Failure{E_FAIL, "Outlook gave no table"};
-  if (!failure) return std::make_unique<OutlookRows>(session, std::move(table), std::move(store));
+  if (!failure)
+    return std::make_unique<OutlookRows>(session, std::move(made.table), std::move(store));
   if (failure->fatal) ThrowFailure(*failure, subject, failure->reason);
   // An Outlook without tables reads every folder item by item, as it always has: not worth a
   // line per folder.

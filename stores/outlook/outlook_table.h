@@ -17,7 +17,7 @@ namespace dialmend {
 // about `subject` in `notes`. Throws StoreLostError only, when Outlook is lost; the cursor
 // throws StoreError for a block of rows it cannot read.
 [[nodiscard]] std::unique_ptr<ItemCursor> ReadFolderTable(const OutlookSessionPtr& session,
-                                                          IDispatch* folder,
+                                                          const OutlookObject& folder,
                                                           const std::string& subject,
                                                           std::vector<StoreNote>& notes);
 

@@ -72,6 +72,7 @@ class VCardParser {
   bool m_version_seen = false;
   bool m_fn_seen = false;
   bool m_file_as_seen = false;
+  bool m_uid_seen = false;
   std::string m_fn;
   std::vector<PendingTel> m_tels;
   std::vector<Label> m_labels;
@@ -223,6 +224,12 @@ bool VCardParser::HandleProperty(const LogicalLine& line, const PropertyView& pr
   } else if (EqualsIgnoreCase(name, "FN") && !m_fn_seen) {
     m_fn_seen = true;
     return DecodeText(line, property, m_fn);
+  } else if (EqualsIgnoreCase(name, "UID") && !m_uid_seen) {
+    // Only a store that finds cards by UID asks for it, so a UID never makes a card unreadable:
+    // it is taken as its bytes, whatever their encoding.
+    m_uid_seen = true;
+    EscapeHabits habits;
+    Unescape(value, habits, m_card.m_uid);
   } else if (EqualsIgnoreCase(name, "X-EVOLUTION-FILE-AS") && !m_file_as_seen) {
     m_file_as_seen = true;
     return DecodeText(line, property, m_card.m_file_as);

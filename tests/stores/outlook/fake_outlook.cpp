@@ -48,18 +48,33 @@ const FakeType& FolderType() {
                               {L"Items", 0x3100},
                               {L"Folders", 0x2103},
                               {L"StoreID", 0x3108},
-                              {L"GetTable", 0xFA0C}}};
+                              {L"GetTable", 0xFA0C},
+                              {L"PropertyAccessor", 0xFAF0}}};
   return type;
 }
 const FakeType& OldFolderType() {
-  static const FakeType type{
-      "MAPIFolder",
-      {{L"Name", 0x2102}, {L"DefaultItemType", 0x3106}, {L"Items", 0x3100}, {L"Folders", 0x2103}}};
+  static const FakeType type{"MAPIFolder",
+                             {{L"Name", 0x2102},
+                              {L"DefaultItemType", 0x3106},
+                              {L"Items", 0x3100},
+                              {L"Folders", 0x2103},
+                              {L"StoreID", 0x3108}}};
   return type;
 }
 const FakeType& TableType() {
-  static const FakeType type{
-      "Table", {{L"Columns", 0xFB01}, {L"EndOfTable", 0xFB02}, {L"GetArray", 0xFB03}}};
+  static const FakeType type{"Table",
+                             {{L"Columns", 0xFB01},
+                              {L"EndOfTable", 0xFB02},
+                              {L"GetArray", 0xFB03},
+                              {L"GetNextRow", 0xFB04}}};
+  return type;
+}
+const FakeType& RowType() {
+  static const FakeType type{"Row", {{L"GetValues", 0xFD01}}};
+  return type;
+}
+const FakeType& PropertyAccessorType() {
+  static const FakeType type{"PropertyAccessor", {{L"GetProperty", 0xFE01}}};
   return type;
 }
 const FakeType& ColumnsType() {
@@ -403,6 +418,51 @@ class FakeColumns : public FakeObject {
   std::vector<std::wstring>& m_names;
 };
 
+// A row of a table: its values, taken over from the table.
+class FakeRow : public FakeObject {
+ public:
+  FakeRow(FakeOutlook& world, SAFEARRAY* values) : FakeObject(world, RowType()), m_values(values) {}
+  ~FakeRow() override { SafeArrayDestroy(m_values); }
+
+ protected:
+  HRESULT Call(std::wstring_view, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*) override {
+    if (!result) return S_OK;
+    VariantInit(result);
+    result->vt = VT_ARRAY | VT_VARIANT;
+    return SafeArrayCopy(m_values, &result->parray);
+  }
+
+ private:
+  SAFEARRAY* m_values;
+};
+
+// A folder's PropertyAccessor, which knows PR_ATTR_HIDDEN alone, and only where it is set.
+class FakePropertyAccessor : public FakeObject {
+ public:
+  FakePropertyAccessor(FakeOutlook& world, bool hidden)
+      : FakeObject(world, PropertyAccessorType()), m_hidden(hidden) {}
+
+ protected:
+  HRESULT Call(std::wstring_view, WORD, DISPPARAMS* params, VARIANT* result,
+               EXCEPINFO* exception) override {
+    if (!params || params->cArgs != 1 || params->rgvarg[0].vt != VT_BSTR) {
+      return DISP_E_TYPEMISMATCH;
+    }
+    if (!m_hidden || std::wstring_view(params->rgvarg[0].bstrVal) != kOutlookHiddenProperty) {
+      return Raise(exception, static_cast<HRESULT>(0x8004010F), L"The property cannot be found.");
+    }
+    if (result) {
+      VariantInit(result);
+      result->vt = VT_BOOL;
+      result->boolVal = VARIANT_TRUE;
+    }
+    return S_OK;
+  }
+
+ private:
+  bool m_hidden;
+};
+
 // A folder's table: its items (contacts and groups alone under the store's filter), read as
 // saved, a block of rows per GetArray.
 class FakeTable : public FakeObject {
@@ -432,28 +492,19 @@ class FakeTable : public FakeObject {
       }
       return S_OK;
     }
+    if (member == L"GetNextRow") {
+      if (m_next == m_rows.size() || m_next + 1 > RowsBeforeFailure()) {
+        return Raise(exception, E_FAIL, L"The table cannot be read.");
+      }
+      return ReturnObject(result, new FakeRow(m_world, Rows(1, /*alone=*/true)));
+    }
     const long wanted = IndexArgument(params);
     if (!(flags & DISPATCH_METHOD) || wanted < 1) return DISP_E_TYPEMISMATCH;
-    if (m_folder.rows_before_failure >= 0 &&
-        m_next + wanted > static_cast<std::size_t>(m_folder.rows_before_failure)) {
+    if (m_next + wanted > RowsBeforeFailure()) {
       return Raise(exception, E_FAIL, L"The table cannot be read.");
     }
-    const std::size_t count = std::min(m_rows.size() - m_next, static_cast<std::size_t>(wanted));
-    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(count), 0},
-                                {static_cast<ULONG>(m_columns.size()), 0}};
-    SAFEARRAY* rows = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    SAFEARRAY* rows = Rows(std::min(m_rows.size() - m_next, static_cast<std::size_t>(wanted)));
     if (!rows) return E_OUTOFMEMORY;
-    for (std::size_t r = 0; r < count; ++r, ++m_next) {
-      for (std::size_t c = 0; c < m_columns.size(); ++c) {
-        VARIANT cell;
-        VariantInit(&cell);
-        (void)ReturnText(&cell, ColumnText(*m_rows[m_next], m_columns[c]));
-        // Indexes go in the order of the bounds: row, then column.
-        LONG indexes[2] = {static_cast<LONG>(r), static_cast<LONG>(c)};
-        SafeArrayPutElement(rows, indexes, &cell);
-        VariantClear(&cell);
-      }
-    }
     if (!result) {
       SafeArrayDestroy(rows);
       return S_OK;
@@ -465,6 +516,35 @@ class FakeTable : public FakeObject {
   }
 
  private:
+  std::size_t RowsBeforeFailure() const {
+    return m_folder.rows_before_failure < 0
+               ? m_rows.size() + 1000000
+               : static_cast<std::size_t>(m_folder.rows_before_failure);
+  }
+
+  // The next `count` rows, as GetArray lays them out; or the next row `alone`, its columns
+  // alone, as its GetValues does.
+  SAFEARRAY* Rows(std::size_t count, bool alone = false) {
+    const auto columns = static_cast<ULONG>(m_columns.size());
+    const bool columns_first = m_world.columns_first || alone;
+    SAFEARRAYBOUND bounds[2] = {{columns, 0}, {static_cast<ULONG>(count), 0}};
+    if (!columns_first) std::swap(bounds[0], bounds[1]);
+    SAFEARRAY* rows = SafeArrayCreate(VT_VARIANT, alone ? 1 : 2, bounds);
+    for (std::size_t r = 0; rows && r < count; ++r, ++m_next) {
+      for (std::size_t c = 0; c < m_columns.size(); ++c) {
+        VARIANT cell;
+        VariantInit(&cell);
+        (void)ReturnText(&cell, ColumnText(*m_rows[m_next], m_columns[c]));
+        // Indexes go in the order of the bounds.
+        LONG indexes[2] = {static_cast<LONG>(c), static_cast<LONG>(r)};
+        if (!columns_first) std::swap(indexes[0], indexes[1]);
+        SafeArrayPutElement(rows, indexes, &cell);
+        VariantClear(&cell);
+      }
+    }
+    return rows;
+  }
+
   static std::wstring ColumnText(const FakeItem& item, const std::wstring& column) {
     if (column == L"EntryID") return item.entry_id;
     if (column == L"FileAs" || column == L"Subject") return item.file_as;
@@ -485,9 +565,10 @@ class FakeFolders;
 
 class FakeFolderObject : public FakeObject {
  public:
-  FakeFolderObject(FakeOutlook& world, FakeFolder& folder)
+  FakeFolderObject(FakeOutlook& world, FakeFolder& folder, std::wstring_view store)
       : FakeObject(world, world.without_tables ? OldFolderType() : FolderType()),
-        m_folder(folder) {}
+        m_folder(folder),
+        m_store(folder.store_id.empty() ? store : folder.store_id) {}
 
  protected:
   HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -495,12 +576,13 @@ class FakeFolderObject : public FakeObject {
 
  private:
   FakeFolder& m_folder;
+  std::wstring m_store;
 };
 
 class FakeFolders : public FakeObject {
  public:
-  FakeFolders(FakeOutlook& world, std::vector<FakeFolder>& folders)
-      : FakeObject(world, FoldersType()), m_folders(folders) {}
+  FakeFolders(FakeOutlook& world, std::vector<FakeFolder>& folders, std::wstring_view store)
+      : FakeObject(world, FoldersType()), m_folders(folders), m_store(store) {}
 
  protected:
   HRESULT Call(std::wstring_view member, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -510,11 +592,12 @@ class FakeFolders : public FakeObject {
     if (!(flags & DISPATCH_METHOD) || index < 1 || index > static_cast<long>(m_folders.size())) {
       return DISP_E_BADINDEX;
     }
-    return ReturnObject(result, new FakeFolderObject(m_world, m_folders[index - 1]));
+    return ReturnObject(result, new FakeFolderObject(m_world, m_folders[index - 1], m_store));
   }
 
  private:
   std::vector<FakeFolder>& m_folders;
+  std::wstring m_store;
 };
 
 HRESULT FakeFolderObject::Call(std::wstring_view member, WORD flags, DISPPARAMS* params,
@@ -535,7 +618,10 @@ HRESULT FakeFolderObject::Call(std::wstring_view member, WORD flags, DISPPARAMS*
     return ReturnObject(result, new FakeTable(m_world, m_folder, contacts_only));
   }
   if (!IsGet(flags, params)) return DISP_E_BADPARAMCOUNT;
-  if (member == L"StoreID") return ReturnText(result, kStoreId);
+  if (member == L"StoreID") return ReturnText(result, m_store);
+  if (member == L"PropertyAccessor") {
+    return ReturnObject(result, new FakePropertyAccessor(m_world, m_folder.hidden));
+  }
   if (member == L"Name") return ReturnText(result, m_folder.name);
   if (member == L"DefaultItemType") return ReturnNumber(result, m_folder.default_item_type);
   if (member == L"Items") {
@@ -544,7 +630,7 @@ HRESULT FakeFolderObject::Call(std::wstring_view member, WORD flags, DISPPARAMS*
     }
     return ReturnObject(result, new FakeItems(m_world, m_folder.items));
   }
-  return ReturnObject(result, new FakeFolders(m_world, m_folder.folders));
+  return ReturnObject(result, new FakeFolders(m_world, m_folder.folders, m_store));
 }
 
 class FakeNamespace : public FakeObject {
@@ -567,7 +653,7 @@ class FakeNamespace : public FakeObject {
       }
       return ReturnObject(result, new FakeRecipient(m_world));
     }
-    return ReturnObject(result, new FakeFolders(m_world, m_world.folders));
+    return ReturnObject(result, new FakeFolders(m_world, m_world.folders, kStoreId));
   }
 
  private:
@@ -579,10 +665,11 @@ class FakeNamespace : public FakeObject {
     }
     const VARIANT& entry = params->rgvarg[params->cArgs - 1];
     const std::wstring_view entry_id(entry.bstrVal, SysStringLen(entry.bstrVal));
-    const bool this_store = params->cArgs == 1 ||
-                            std::wstring_view(params->rgvarg[0].bstrVal,
-                                              SysStringLen(params->rgvarg[0].bstrVal)) == kStoreId;
-    FakeItem* item = this_store ? Find(m_world.folders, entry_id) : nullptr;
+    const std::wstring_view store =
+        params->cArgs == 1
+            ? std::wstring_view(kStoreId)
+            : std::wstring_view(params->rgvarg[0].bstrVal, SysStringLen(params->rgvarg[0].bstrVal));
+    FakeItem* item = Find(m_world.folders, entry_id, store, kStoreId);
     if (!item) {
       return Raise(exception, static_cast<HRESULT>(0x8004010F),
                    L"The operation failed. An object could not be found.");
@@ -591,12 +678,15 @@ class FakeNamespace : public FakeObject {
     return ReturnObject(result, NewItemObject(m_world, *item));
   }
 
-  static FakeItem* Find(std::vector<FakeFolder>& folders, std::wstring_view entry_id) {
+  // The item `entry_id` names in `store`, among `folders` of the store `in`.
+  static FakeItem* Find(std::vector<FakeFolder>& folders, std::wstring_view entry_id,
+                        std::wstring_view store, std::wstring_view in) {
     for (FakeFolder& folder : folders) {
+      const std::wstring_view folder_store = folder.store_id.empty() ? in : folder.store_id;
       for (FakeItem& item : folder.items) {
-        if (!entry_id.empty() && item.entry_id == entry_id) return &item;
+        if (folder_store == store && !entry_id.empty() && item.entry_id == entry_id) return &item;
       }
-      if (FakeItem* item = Find(folder.folders, entry_id)) return item;
+      if (FakeItem* item = Find(folder.folders, entry_id, store, folder_store)) return item;
     }
     return nullptr;
   }
@@ -630,6 +720,22 @@ FakeItem FakeContact(std::wstring file_as,
   item.entry_id = L"00000000EID" + item.file_as;
   for (const auto& [field, number] : numbers) item.phones[static_cast<int>(field)] = number;
   return item;
+}
+
+std::unique_ptr<IdentityCursor> Identities(std::vector<std::string> where) {
+  class Listed : public IdentityCursor {
+   public:
+    explicit Listed(std::vector<std::string> where) : m_where(std::move(where)) {}
+    std::unique_ptr<ContactIdentity> Next() override {
+      if (m_next == m_where.size()) return nullptr;
+      return std::make_unique<ContactIdentity>(ContactIdentity{m_where[m_next++], -1, {}});
+    }
+
+   private:
+    std::vector<std::string> m_where;
+    std::size_t m_next = 0;
+  };
+  return std::make_unique<Listed>(std::move(where));
 }
 
 void BuildContractProfile(FakeOutlook& outlook) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -67,12 +68,18 @@ struct FakeFolder {
 
   std::wstring name;
   int default_item_type = kOutlookContactFolderType;
+  // Outlook hides it (PR_ATTR_HIDDEN is set), as it does the Recipient Cache.
+  bool hidden = false;
+  // The StoreID of the store a top-level folder is; empty: the default store (for a subfolder:
+  // its parent's). NameSpace.GetItemFromID finds an item outside the default store only when
+  // given its StoreID.
+  std::wstring store_id;
   // Reading Items fails with DISP_E_EXCEPTION carrying this code.
   HRESULT items_failure = S_OK;
   // GetTable fails with DISP_E_EXCEPTION carrying this code.
   HRESULT table_failure = S_OK;
-  // GetArray fails with DISP_E_EXCEPTION carrying this code once this many rows are read;
-  // negative: never.
+  // GetArray and GetNextRow fail with DISP_E_EXCEPTION when asked for rows past this many,
+  // as Outlook 2007 fails GetArray past the last row; negative: never.
   int rows_before_failure = -1;
   std::vector<FakeItem> items;
   std::vector<FakeFolder> folders;
@@ -83,6 +90,9 @@ struct FakeFolder {
     std::wstring file_as, std::initializer_list<std::pair<PhoneField, std::wstring>> numbers);
 
 class FakeOutlook;
+
+// The identities `where` names, in order, as an undo's record gives them.
+[[nodiscard]] std::unique_ptr<IdentityCursor> Identities(std::vector<std::string> where);
 
 // The profile of the store contract: Work (Riverside Dental, a group, Acme in Clients below)
 // and a calendar folder.
@@ -111,6 +121,9 @@ class FakeOutlook {
   HRESULT namespace_failure = S_OK;
   // Folders have no GetTable member, as in Outlook 2003 and older.
   bool without_tables = false;
+  // GetArray's first index is the column, as Microsoft's reference describes it; otherwise the
+  // row, as add-in code reads it.
+  bool columns_first = false;
   // Once Outlook has closed (see FakeItem::calls_before_gone), what every call returns.
   HRESULT gone_code = RPC_E_DISCONNECTED;
   bool gone = false;

@@ -1,19 +1,26 @@
 // The fake Outlook served out of process, as a local COM server of its own class.
-//   fake_outlook_server.exe /regserver     registers the class and ProgID (HKCR), then ends
+//   fake_outlook_server.exe /regserver [PROGID]  registers the class and its ProgID (HKCR), and
+//                                                 PROGID too ("Outlook.Application"), then ends
 //   fake_outlook_server.exe /unregserver   removes them
-//   fake_outlook_server.exe --serve PARENT NAME PROFILE BUSY_AFTER BUSY_MS RETRY_LATER EXIT_AT
-//                           HANG_AT
+//   fake_outlook_server.exe --serve PARENT NAME SETUP
 // serves until the event NAME-quit is set or the process PARENT ends, having set NAME-ready
-// once its class is registered; the rest is FakeServerSetup. Started by COM (-Embedding), it
-// serves the contract's profile until its last object is let go.
+// once its class is registered; SETUP is PROFILE BUSY_AFTER BUSY_MS RETRY_LATER EXIT_AT HANG_AT,
+// as FakeServerSetup says. Started by COM (-Embedding), it serves until its last object is let
+// go, set up as the environment variable DIALMEND_FAKE_OUTLOOK (SETUP) says, which it inherits
+// from the program that asked for it; without it, the contract's profile.
 
 #include <windows.h>
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/stores/outlook/fake_outlook.h"
 #include "tests/stores/outlook/fake_outlook_process.h"
@@ -113,6 +120,7 @@ void OnCall() {
   Server& server = *g_server;
   if (server.outlook.calls == server.setup.exit_at) ExitProcess(3);
   if (server.outlook.calls == server.setup.hang_at) {
+    if (server.stop_count == 0) Sleep(INFINITE);
     WaitForMultipleObjects(server.stop_count, server.stop, FALSE, INFINITE);
     ExitProcess(4);
   }
@@ -123,7 +131,7 @@ bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& 
                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-int Register() {
+int Register(const char* other_prog_id) {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   const std::wstring clsid_key = std::wstring(L"CLSID\\") + kFakeOutlookClsid;
@@ -133,7 +141,11 @@ int Register() {
                L"\"" + std::wstring(path, length) + L"\"") &&
       SetValue(clsid_key + L"\\ProgID", nullptr, kFakeOutlookProgId) &&
       SetValue(kFakeOutlookProgId, nullptr, L"Dialmend stand-in Outlook") &&
-      SetValue(std::wstring(kFakeOutlookProgId) + L"\\CLSID", nullptr, kFakeOutlookClsid);
+      SetValue(std::wstring(kFakeOutlookProgId) + L"\\CLSID", nullptr, kFakeOutlookClsid) &&
+      (!other_prog_id ||
+       SetValue(
+           std::wstring(other_prog_id, other_prog_id + std::strlen(other_prog_id)) + L"\\CLSID",
+           nullptr, kFakeOutlookClsid));
   if (!done) std::fprintf(stderr, "fake_outlook_server: cannot write the registry\n");
   return done ? 0 : 1;
 }
@@ -180,27 +192,33 @@ int Serve(Server& server) {
 int main(int argc, char** argv) {
   using namespace dialmend;
   const std::string first = argc > 1 ? argv[1] : "";
-  if (first == "/regserver" || first == "-regserver") return Register();
+  if (first == "/regserver" || first == "-regserver") return Register(argc > 2 ? argv[2] : nullptr);
   if (first == "/unregserver" || first == "-unregserver") return Unregister();
   Server server;
   g_server = &server;
+  std::vector<std::string> setup(argv + std::min(argc, 4), argv + argc);
+  if (first != "--serve") {
+    std::istringstream words(
+        std::getenv("DIALMEND_FAKE_OUTLOOK") ? std::getenv("DIALMEND_FAKE_OUTLOOK") : "");
+    setup.assign(std::istream_iterator<std::string>(words), {});
+  }
+  if (setup.size() == 6) {
+    server.setup.profile = setup[0];
+    server.setup.busy_after = std::atoi(setup[1].c_str());
+    server.setup.busy_ms = std::strtoul(setup[2].c_str(), nullptr, 10);
+    server.setup.retry_later = setup[3] == "1";
+    server.setup.exit_at = std::atoi(setup[4].c_str());
+    server.setup.hang_at = std::atoi(setup[5].c_str());
+  }
+  BuildProfile(server.outlook, server.setup.profile);
   if (first == "--serve" && argc == 10) {
     const std::string name = argv[3];
-    server.setup.profile = argv[4];
-    server.setup.busy_after = std::atoi(argv[5]);
-    server.setup.busy_ms = std::strtoul(argv[6], nullptr, 10);
-    server.setup.retry_later = std::string(argv[7]) == "1";
-    server.setup.exit_at = std::atoi(argv[8]);
-    server.setup.hang_at = std::atoi(argv[9]);
     server.stop[0] = OpenEventA(SYNCHRONIZE, FALSE, (name + "-quit").c_str());
     server.stop[1] = OpenProcess(SYNCHRONIZE, FALSE, std::strtoul(argv[2], nullptr, 10));
     if (!server.stop[0] || !server.stop[1]) return 1;
     server.stop_count = 2;
-    BuildProfile(server.outlook, server.setup.profile);
     server.ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, (name + "-ready").c_str());
     if (!server.ready) return 1;
-  } else {
-    BuildProfile(server.outlook, "contract");
   }
   return Serve(server);
 }

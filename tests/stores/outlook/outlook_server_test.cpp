@@ -18,6 +18,7 @@
 #include "stores/outlook/outlook_store.h"
 #include "tests/contacts/store_contract.h"
 #include "tests/fakes/quiet_view.h"
+#include "tests/stores/outlook/fake_outlook.h"
 #include "tests/stores/outlook/fake_outlook_process.h"
 
 // The Outlook store across a process boundary: the fake Outlook served by a local COM server
@@ -190,38 +191,35 @@ TEST(OutlookServer, ItsProcessEndingMidRunEndsTheRunAsAnAbortWithOneLineAndNoWai
 }
 
 // How the user stops a run waiting on a call: not at all, Ctrl-C (CancelOutlookCall from
-// another thread), or Esc pressed in a window of the run's thread.
-enum class Stop { None, CtrlC, Esc };
+// another thread), or Abort in the window (its stop hook, asked on the run's thread).
+enum class Stop { None, CtrlC, Abort };
 
-// A run whose eighth call the server takes and never answers. Once the run says it waits,
-// another thread stops it as `stop` says, and then ends the server. Every wait is bounded:
-// after 20 s the server is ended anyway, so no failure hangs the test.
-struct UnansweredRun {
-  explicit UnansweredRun(Stop stop) {
-    FakeServerSetup setup;
-    setup.hang_at = 8;
+// A run over a server set up as `setup` says. Once the run says it waits, another thread stops
+// it as `stop` says, and then ends the server. Every wait is bounded: after 20 s the server is
+// ended anyway, so no failure hangs the test.
+struct WaitingRun {
+  WaitingRun(const FakeServerSetup& setup, Stop stop) {
     FakeOutlookServer server(setup);
     EXPECT_EQ(server.Failure(), "");
-    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
-                                  nullptr, nullptr);
     std::atomic<bool> told = false;
+    std::atomic<bool> aborted = false;
     OutlookStoreOptions options;
     options.prog_id = kFakeOutlookProgId;
     options.waiting = [&](const std::string& text) {
       lines.push_back(text);
       told = true;
     };
+    options.stop_waiting = [&] { return aborted.load(); };
     std::thread other([&] {
       for (int i = 0; i < 200 && !told; ++i) Sleep(100);
       if (stop == Stop::CtrlC) CancelOutlookCall();
-      if (stop == Stop::Esc) PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+      if (stop == Stop::Abort) aborted = true;
       for (int i = 0; i < 100 && stop != Stop::None && !done; ++i) Sleep(100);
       server.Quit();
     });
     saved = RunToEnd(MakeOutlookStore(std::move(options)), /*update=*/false, state);
     done = true;
     other.join();
-    if (window != nullptr) DestroyWindow(window);
   }
   std::vector<std::string> lines;
   std::atomic<bool> done = false;
@@ -229,30 +227,78 @@ struct UnansweredRun {
   std::string saved;
 };
 
+// The server takes its eighth call and never answers it.
+FakeServerSetup Unanswered() {
+  FakeServerSetup setup;
+  setup.hang_at = 8;
+  return setup;
+}
+
+// The server refuses every call after its sixth as busy, for longer than any test runs.
+FakeServerSetup Busy() {
+  FakeServerSetup setup;
+  setup.busy_after = 6;
+  setup.busy_ms = 600000;
+  return setup;
+}
+
 constexpr std::string_view kWaitingLine =
     "Waiting for Outlook to answer: a dialog box or a security prompt may be open in Outlook";
+constexpr std::string_view kBusyLine =
+    "Waiting for Outlook, which is busy: a dialog box may be open in Outlook";
 
 TEST(OutlookServer, ACallItNeverAnswersIsSaidOnceAfterAFewSeconds) {
-  UnansweredRun run(Stop::None);
+  WaitingRun run(Unanswered(), Stop::None);
   EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
   EXPECT_EQ(run.state, RunState::Finished);
   EXPECT_TRUE(Has(run.saved, ": Outlook has closed\r\n\r\nSimulation aborted")) << run.saved;
 }
 
-// Wine's COM cannot cancel a call: CoCancelCall is a stub that ends the process, and its wait
-// for an answer takes the message filter's PENDINGMSG_CANCELCALL but goes on waiting (wine 8).
-TEST(OutlookServer, ACallItNeverAnswersIsCancelledByCtrlCOrEscEndingTheRun) {
-  if (UnderWine()) GTEST_SKIP() << "wine's COM goes on waiting for a cancelled call";
-  for (const Stop stop : {Stop::CtrlC, Stop::Esc}) {
-    SCOPED_TRACE(stop == Stop::CtrlC ? "Ctrl-C" : "Esc in the window");
-    UnansweredRun run(stop);
-    EXPECT_EQ(run.lines, std::vector<std::string>{std::string(kWaitingLine)});
+// Wine's COM cannot cancel a call, but the wait for it ends all the same.
+TEST(OutlookServer, AWaitForAnUnansweredOrBusyCallIsSaidAndEndedByCtrlCOrAbort) {
+  struct Row {
+    const char* name;
+    FakeServerSetup setup;
+    Stop stop;
+    std::string_view line;
+  };
+  for (const Row& row : {Row{"unanswered, Ctrl-C", Unanswered(), Stop::CtrlC, kWaitingLine},
+                         Row{"unanswered, Abort", Unanswered(), Stop::Abort, kWaitingLine},
+                         Row{"busy, Abort", Busy(), Stop::Abort, kBusyLine}}) {
+    SCOPED_TRACE(row.name);
+    const ULONGLONG start = GetTickCount64();
+    WaitingRun run(row.setup, row.stop);
+    // Ended by the stop, not by the server's end after 20 s nor the busy wait of 30 s.
+    EXPECT_LT(GetTickCount64() - start, 15000u);
+    EXPECT_EQ(run.lines, std::vector<std::string>{std::string(row.line)});
     EXPECT_EQ(run.state, RunState::Finished);
     EXPECT_TRUE(Has(run.saved,
                     ": Outlook did not answer, and the wait for it was stopped\r\n\r\n"
                     "Simulation aborted"))
         << run.saved;
     EXPECT_TRUE(Has(run.saved, "Problems: 1\r\n")) << run.saved;
+  }
+}
+
+// An undo's lookup of a contact over an Outlook that closes, or stays busy past the wait, is
+// the loss of Outlook, which stops the undo, not a contact that cannot be found.
+TEST(OutlookServer, AnUndoLookupOverAClosingOrBusyOutlookLosesIt) {
+  FakeServerSetup closing;
+  closing.exit_at = 2;  // the first lookup, after GetNamespace
+  FakeServerSetup busy;
+  busy.busy_after = 1;
+  busy.busy_ms = 600000;
+  for (const FakeServerSetup& setup : {closing, busy}) {
+    SCOPED_TRACE(setup.exit_at != 0 ? "closing" : "busy");
+    FakeOutlookServer server(setup);
+    ASSERT_EQ(server.Failure(), "");
+    auto store = ServerStore(/*busy_wait_ms=*/300);
+    ASSERT_TRUE(store->Open().Ok());
+    auto found = store->FindContactsAsRead(
+        Identities({"00000000EIDRiverside Dental@0000FAKESTORE", "00000000EIDAcme@0000FAKESTORE"}));
+    auto items = found->Items();
+    EXPECT_THROW((void)items->Next(), StoreLostError);
+    EXPECT_THROW((void)items->Next(), StoreLostError);
   }
 }
 
