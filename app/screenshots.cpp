@@ -14,7 +14,7 @@
 
 namespace {
 
-bool Save(QWidget& widget, const QString& path) {
+bool SavePicture(QWidget& widget, const QString& path) {
   const bool ok = widget.grab().save(path);
   std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
   return ok;
@@ -39,18 +39,18 @@ int main(int argc, char** argv) {
       ->setProperty("text", QString::fromLocal8Bit(argv[1]) + QStringLiteral(".log.txt"));
   window.show();
   QApplication::processEvents();
-  bool ok = Save(window, out + "/window-idle.png");
+  bool ok = SavePicture(window, out + "/window-idle.png");
 
   auto& options = window.OptionsDialog();
   options.show();
   QApplication::processEvents();
-  ok = Save(options, out + "/international-options.png") && ok;
+  ok = SavePicture(options, out + "/international-options.png") && ok;
   options.hide();
 
   window.About_Click();
   QApplication::processEvents();
   if (auto* about = window.findChild<QWidget*>(QStringLiteral("frmAbout"))) {
-    ok = Save(*about, out + "/about.png") && ok;
+    ok = SavePicture(*about, out + "/about.png") && ok;
     about->close();
   }
 
@@ -62,12 +62,12 @@ int main(int argc, char** argv) {
     if (++yields != 40) return;
     window.Go_Click();  // pause
     QApplication::processEvents();
-    ok = Save(window, out + "/run-paused.png") && ok;
+    ok = SavePicture(window, out + "/run-paused.png") && ok;
     QTimer::singleShot(0, &window, [&] { window.Go_Click(); });  // resume
   });
   window.Go_Click();
   QApplication::processEvents();
-  ok = Save(window, out + "/run-finished.png") && ok;
+  ok = SavePicture(window, out + "/run-finished.png") && ok;
 
   // An update, finished: the window offers to undo it.
   window.SetYieldHook({});
@@ -75,6 +75,6 @@ int main(int argc, char** argv) {
   window.findChild<QAbstractButton*>(QStringLiteral("Update"))->click();
   window.Go_Click();
   QApplication::processEvents();
-  ok = Save(window, out + "/update-finished-undo.png") && ok;
+  ok = SavePicture(window, out + "/update-finished-undo.png") && ok;
   return ok ? 0 : 1;
 }

@@ -20,8 +20,10 @@ class PrintedDialogs : public dialmend::Dialogs {
   void Inform(QWidget*, const QString& text) override {
     std::fprintf(stderr, "%s\n", qPrintable(text));
   }
-  dialmend::AbortAnswer AskAbort(QWidget*) override { return dialmend::AbortAnswer::No; }
-  bool AskUndo(QWidget*, const QString&) override { return false; }
+  dialmend::AbortAnswer AskAbort(QWidget*, const QString&) override {
+    return dialmend::AbortAnswer::No;
+  }
+  bool AskYesNo(QWidget*, const QString&) override { return false; }
   std::optional<QString> ChooseLogFile(QWidget*, const QString&) override { return std::nullopt; }
   std::optional<QString> ChooseContacts(QWidget*, const QString&) override { return std::nullopt; }
 };

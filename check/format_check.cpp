@@ -102,8 +102,8 @@ std::string CheckInternationalFormat(NumberOptions& options) {
 
 FormatCheckResult RunFormatCheck(NumberOptions& options) {
   FormatCheckResult result;
-  result.first = CheckGeneralFormat(options);
-  result.second = CheckInternationalFormat(options);
+  result.general = CheckGeneralFormat(options);
+  result.international = CheckInternationalFormat(options);
   return result;
 }
 

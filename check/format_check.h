@@ -9,8 +9,8 @@ namespace dialmend {
 // The two texts of the format check, one per message box. Each starts with its title and an
 // empty line and ends with a line end after its last result line; line ends are "\n".
 struct FormatCheckResult {
-  std::string first;   // "Check general format handling"
-  std::string second;  // "Check international format handling"
+  std::string general;        // "Check general format handling"
+  std::string international;  // "Check international format handling"
 };
 
 // Converts the 35 fixed samples under the check's fixed sequence of option settings and returns
@@ -23,9 +23,9 @@ struct FormatCheckResult {
 //
 // The window's cmdTest_Click hands in its option state, writes the custom replacement values back
 // to chkReplace, txtFind and txtReplace (unticked, empty, disabled), leaves the style and
-// international option buttons as the user last set them, and shows `first` and then `second`
-// in modal boxes. Both groups can be converted before the first box shows: nothing can change
-// the options while a modal box is open.
+// international option buttons as the user last set them, and shows `general` and then
+// `international` in modal boxes. Both groups can be converted before the first box shows: nothing
+// can change the options while a modal box is open.
 [[nodiscard]] FormatCheckResult RunFormatCheck(NumberOptions& options);
 
 }  // namespace dialmend

@@ -115,7 +115,7 @@ int RunConvert(std::span<const std::string_view> args, std::FILE* in, std::FILE*
   if (parsed.self_check) {
     NumberOptions start_up;
     const FormatCheckResult check = RunFormatCheck(start_up);
-    const std::string text = check.first + "\n" + check.second;
+    const std::string text = check.general + "\n" + check.international;
     const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
     if (!written || std::fflush(out) != 0) {
       std::fprintf(err, "dialmend-convert: cannot write the output: %s\n", std::strerror(errno));

@@ -30,8 +30,11 @@ std::tm LocalTime(std::chrono::system_clock::time_point when) {
 
 #ifdef _WIN32
 constexpr const char* kPathSeparators = "/\\";
+// The separator a path the user reads is written with.
+constexpr char kSeparator = '\\';
 #else
 constexpr const char* kPathSeparators = "/";
+constexpr char kSeparator = '/';
 #endif
 
 // Whether `name` is a run's: its date and time ("2026-12-07_07-05-28"), and "_N" after it for
@@ -167,7 +170,7 @@ Result<UndoRecord> ChooseRun(const std::string& folder, const StoreIdentity& sto
           "\" is not the name of a recorded run: give a name --runs lists "
           "(2026-12-07_07-05-28), or the path of a record, with a /.");
     }
-    path = folder + "/" + name + std::string(kRecordSuffix);
+    path = folder + kSeparator + name + std::string(kRecordSuffix);
   }
   Result<UndoRecord> record = ReadUndoRecord(path);
   if (!record.Ok()) return record;

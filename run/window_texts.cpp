@@ -18,9 +18,16 @@ std::string RefusedContactsText(std::string_view chosen, std::string_view reason
   return text;
 }
 
+std::string MissingLogFolderText(std::string_view path, std::string_view folder) {
+  std::string text = "Cannot save the log to \"";
+  text.append(path).append("\": the folder \"").append(folder);
+  text.append("\" does not exist. Please choose another.");
+  return text;
+}
+
 std::string ProfileProblemText(std::string_view place, std::string_view reason) {
-  // The designed lines alone cannot tell a missing folder from a bad configuration: the path
-  // and the reason follow.
+  // The two lines alone cannot tell a missing folder from a bad configuration: the path and
+  // the reason follow.
   std::string text(kProfileProblem);
   text += "\n(";
   if (!place.empty() && reason.find(place) == std::string_view::npos) {

@@ -45,14 +45,24 @@ inline constexpr std::string_view kNoContactsFound = "none found: choose them wi
 [[nodiscard]] std::string RefusedContactsText(std::string_view chosen, std::string_view reason,
                                               std::string_view current);
 
+// Why the log file chosen at `path` is refused, its folder `folder` being missing, and that
+// the user chooses again.
+[[nodiscard]] std::string MissingLogFolderText(std::string_view path, std::string_view folder);
+
 // The profile problem's two lines and, on a third, why the contacts at `place` (as the user
 // sees the path) could not be opened: `reason`, led by the quoted path unless it names it.
 [[nodiscard]] std::string ProfileProblemText(std::string_view place, std::string_view reason);
 
+// The question asked when Quit is pressed during a run, the same for a simulation.
+inline constexpr std::string_view kAbortQuestion =
+    "Update paused - the process may be resumed at any time.\n\n"
+    "Are you sure you want to abort?";
+
 // The question asked before the update started at `started` (as its log shows it) is undone.
 [[nodiscard]] std::string UndoQuestion(std::string_view started);
 
-// The About box's description and warning; lines end in "\n".
+// The About box's notice of rights, description and warning; lines end in "\n".
+inline constexpr std::string_view kAboutRights = "Copyright (C) 2026 the Dialmend developers";
 inline constexpr std::string_view kAboutDescription =
     "This utility is designed to update the contacts in your address book with the UK area "
     "code changes effective from 22 April 2000. It can also perform customised number "

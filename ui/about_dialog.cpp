@@ -5,20 +5,41 @@
 #include <QPushButton>
 
 #include "engine/version.h"
+#include "platform/system_info.h"
+#include "run/window_layout.h"
 #include "run/window_texts.h"
 #include "ui/dialogs.h"
 #include "ui/program_look.h"
-#include "ui/system_info.h"
 
 namespace dialmend {
 namespace {
 
-QLabel* MakeLabel(QWidget* parent, const char* name, int left, int top, int width, int height) {
-  auto* label = new QLabel(parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setGeometry(Px(left), Px(top), Px(width), Px(height));
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString NameOf(AboutControl control) {
+  return Q(AboutControls()[static_cast<std::size_t>(control)].name);
+}
+
+void Place(QWidget* widget, AboutControl control) {
+  const TwipsRect& at = PlaceOf(control);
+  widget->setGeometry(Px(at.left), Px(at.top), Px(at.width), Px(at.height));
+}
+
+QLabel* MakeLabel(QWidget* parent, AboutControl control, std::string_view text = {}) {
+  auto* label = new QLabel(Q(text), parent);
+  label->setObjectName(NameOf(control));
+  Place(label, control);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, AboutControl control, const QString& caption) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(NameOf(control));
+  Place(button, control);
+  return button;
 }
 
 }  // namespace
@@ -30,42 +51,33 @@ AboutDialog::AboutDialog(Dialogs& dialogs, QWidget* parent)
   setWindowTitle(QStringLiteral("About Dialmend"));
   setWindowIcon(ProgramIcon());
   setFont(ControlFont());
-  setFixedSize(Px(5835), Px(4080));
+  setFixedSize(Px(kAboutWidth), Px(kAboutHeight));
 
-  QLabel* image = MakeLabel(this, "Image1", 120, 120, 885, 885);
-  image->setPixmap(ProgramIcon().pixmap(Px(885), Px(885)));
-  image->setScaledContents(true);
+  QLabel* icon = MakeLabel(this, AboutControl::Icon);
+  const TwipsRect& icon_place = PlaceOf(AboutControl::Icon);
+  icon->setPixmap(ProgramIcon().pixmap(Px(icon_place.width), Px(icon_place.height)));
+  icon->setScaledContents(true);
+  MakeLabel(this, AboutControl::Title, "Dialmend")->setFont(TitleFont());
+  MakeLabel(this, AboutControl::Version);
+  MakeLabel(this, AboutControl::Rights, kAboutRights)->setWordWrap(true);
+  MakeLabel(this, AboutControl::Description)->setWordWrap(true);
+  MakeLabel(this, AboutControl::Warning)->setWordWrap(true);
 
-  QLabel* title = MakeLabel(this, "lblTitle", 1170, 120, 3885, 480);
-  title->setText(QStringLiteral("Dialmend"));
-  title->setFont(TitleFont());
-
-  MakeLabel(this, "lblVersion", 1170, 600, 1455, 255);
-  // The notice of rights sits beside the title, where the heading leaves room for two lines.
-  QLabel* rights = MakeLabel(this, "Label1", 3000, 180, 2700, 420);
-  rights->setText(QStringLiteral("Copyright (C) 2026 the Dialmend developers"));
-  rights->setWordWrap(true);
-  // Below the icon, not under it: the designed top of 945 hid the first line's top.
-  MakeLabel(this, "lblDescription", 120, 1080, 5565, 1755)->setWordWrap(true);
-  MakeLabel(this, "lblDisclaimer", 120, 3120, 3870, 825)->setWordWrap(true);
-
-  // The etched separator: a grey line with a white one just above it.
+  // The etched separator, drawn as a sunken line three pixels high.
   auto* line = new QFrame(this);
-  line->setObjectName(QStringLiteral("Line1"));
+  line->setObjectName(NameOf(AboutControl::Separator));
   line->setFrameShape(QFrame::HLine);
   line->setFrameShadow(QFrame::Sunken);
-  line->setGeometry(Px(105), Px(2920) - 1, Px(5684 - 105), 3);
+  const TwipsRect& rule = PlaceOf(AboutControl::Separator);
+  line->setGeometry(Px(rule.left), Px(rule.top) - 1, Px(rule.width), 3);
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(QStringLiteral("cmdOK"));
-  ok->setGeometry(Px(4440), Px(3120), Px(1260), Px(345));
+  QPushButton* ok = MakeButton(this, AboutControl::Ok, QStringLiteral("OK"));
   ok->setDefault(true);
   ok->setAutoDefault(true);
   connect(ok, &QPushButton::clicked, this, &AboutDialog::cmdOK_Click);
 
-  auto* sys_info = new QPushButton(QStringLiteral("&System Info..."), this);
-  sys_info->setObjectName(QStringLiteral("cmdSysInfo"));
-  sys_info->setGeometry(Px(4440), Px(3600), Px(1245), Px(345));
+  QPushButton* sys_info =
+      MakeButton(this, AboutControl::SysInfo, QStringLiteral("&System Info..."));
   sys_info->setAutoDefault(false);
   connect(sys_info, &QPushButton::clicked, this, &AboutDialog::cmdSysInfo_Click);
 
@@ -74,18 +86,14 @@ AboutDialog::AboutDialog(Dialogs& dialogs, QWidget* parent)
 }
 
 void AboutDialog::Form_Load() {
-  findChild<QLabel*>(QStringLiteral("lblVersion"))
+  findChild<QLabel*>(NameOf(AboutControl::Version))
       ->setText(QStringLiteral("Version %1").arg(QLatin1String(kVersion)));
-  findChild<QLabel*>(QStringLiteral("lblDescription"))
-      ->setText(QString::fromUtf8(kAboutDescription.data(),
-                                  static_cast<qsizetype>(kAboutDescription.size())));
-  findChild<QLabel*>(QStringLiteral("lblDisclaimer"))
-      ->setText(
-          QString::fromUtf8(kAboutWarning.data(), static_cast<qsizetype>(kAboutWarning.size())));
+  findChild<QLabel*>(NameOf(AboutControl::Description))->setText(Q(kAboutDescription));
+  findChild<QLabel*>(NameOf(AboutControl::Warning))->setText(Q(kAboutWarning));
 }
 
 void AboutDialog::cmdSysInfo_Click() {
-  if (!StartSysInfo()) m_dialogs.Inform(this, QString::fromLatin1(kSysInfoUnavailable.data()));
+  if (!StartSysInfo()) m_dialogs.Inform(this, Q(kSysInfoUnavailable));
 }
 
 }  // namespace dialmend

@@ -22,10 +22,8 @@ void QtDialogs::Inform(QWidget* parent, const QString& text) {
   box.exec();
 }
 
-AbortAnswer QtDialogs::AskAbort(QWidget* parent) {
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("Dialmend"),
-                  QStringLiteral("Update paused - the process may be resumed at any time.\n\n"
-                                 "Are you sure you want to abort?"),
+AbortAnswer QtDialogs::AskAbort(QWidget* parent, const QString& question) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Dialmend"), question,
                   QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
   box.setDefaultButton(QMessageBox::Cancel);
   box.setEscapeButton(QMessageBox::Cancel);
@@ -39,10 +37,9 @@ AbortAnswer QtDialogs::AskAbort(QWidget* parent) {
   }
 }
 
-bool QtDialogs::AskUndo(QWidget* parent, const QString& started) {
-  // Worded and shaped as the Abort question, with No as the safe default.
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("Dialmend"),
-                  QString::fromStdString(UndoQuestion(started.toStdString())),
+bool QtDialogs::AskYesNo(QWidget* parent, const QString& question) {
+  // Shaped as the Abort question, with No as the safe default.
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Dialmend"), question,
                   QMessageBox::Yes | QMessageBox::No, parent);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);
@@ -64,10 +61,9 @@ std::optional<QString> QtDialogs::ChooseLogFile(QWidget* parent, const QString& 
     const QString chosen = dialog.selectedFiles().front();
     const QFileInfo folder(QFileInfo(chosen).absolutePath());
     if (folder.isDir()) return chosen;
-    Inform(parent,
-           QStringLiteral("Cannot save the log to \"%1\": the folder \"%2\" does not "
-                          "exist. Please choose another.")
-               .arg(QDir::toNativeSeparators(chosen), QDir::toNativeSeparators(folder.filePath())));
+    Inform(parent, QString::fromStdString(MissingLogFolderText(
+                       QDir::toNativeSeparators(chosen).toStdString(),
+                       QDir::toNativeSeparators(folder.filePath()).toStdString())));
     offered = chosen;
   }
 }

@@ -17,12 +17,11 @@ class Dialogs {
   // A message with an OK button only, no icon, titled "Dialmend".
   virtual void Inform(QWidget* parent, const QString& text) = 0;
 
-  // The question asked when Quit is pressed during a run.
-  [[nodiscard]] virtual AbortAnswer AskAbort(QWidget* parent) = 0;
+  // Asks `question` with Yes, No and Cancel (the default), with the critical-stop icon.
+  [[nodiscard]] virtual AbortAnswer AskAbort(QWidget* parent, const QString& question) = 0;
 
-  // The question asked before the update started at `started` (as its log shows it) is undone;
-  // true for Yes.
-  [[nodiscard]] virtual bool AskUndo(QWidget* parent, const QString& started) = 0;
+  // Asks `question` with Yes and No (the default), with the critical-stop icon; true for Yes.
+  [[nodiscard]] virtual bool AskYesNo(QWidget* parent, const QString& question) = 0;
 
   // The Save As dialog for the log file, opened on `current`; std::nullopt when cancelled. A
   // file in a folder that does not exist is refused: the user is told and chooses again.
@@ -53,8 +52,8 @@ class Dialogs {
 class QtDialogs : public Dialogs {
  public:
   void Inform(QWidget* parent, const QString& text) override;
-  AbortAnswer AskAbort(QWidget* parent) override;
-  bool AskUndo(QWidget* parent, const QString& started) override;
+  AbortAnswer AskAbort(QWidget* parent, const QString& question) override;
+  bool AskYesNo(QWidget* parent, const QString& question) override;
   std::optional<QString> ChooseLogFile(QWidget* parent, const QString& current) override;
   std::optional<QString> ChooseContacts(QWidget* anchor, const QString& current) override;
   std::optional<QString> AskPassword(QWidget* parent, const QString& prompt,

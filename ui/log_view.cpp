@@ -29,7 +29,7 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 void LogView::Append(std::string_view text) {
   if (text.empty()) return;
-  m_store.Append(text);
+  m_model.Append(text);
   TellProblem();
   UpdateScrollRanges();
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
@@ -37,9 +37,8 @@ void LogView::Append(std::string_view text) {
 }
 
 void LogView::Clear() {
-  m_store.Clear();
+  m_model.Clear();
   TellProblem();
-  m_anchor = m_cursor = Spot{};
   UpdateScrollRanges();
   viewport()->update();
 }
@@ -50,20 +49,17 @@ void LogView::ScrollToEnd() {
 }
 
 QString LogView::Text() const {
-  std::string text = m_store.Text();
-  std::erase(text, '\r');
+  const std::string text = m_model.Shown();
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QString LogView::SelectedText() const {
-  const auto [from, to] = std::minmax(m_anchor, m_cursor);
-  if (from == to || LineCount() == 0) return QString();
-  const std::string text = m_store.Shown(from.line, from.byte, to.line, to.byte);
+  const std::string text = m_model.Selected();
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 int LogView::LineCount() const {
-  return m_store.LineCount();
+  return m_model.LineCount();
 }
 
 int LogView::FirstVisibleLine() const {
@@ -71,12 +67,13 @@ int LogView::FirstVisibleLine() const {
 }
 
 int LogView::LastVisibleLine() const {
-  const int shown = (viewport()->height() + LineHeight() - 1) / LineHeight();
-  return std::min(LineCount(), FirstVisibleLine() + shown) - 1;
+  // A row shown in part counts.
+  const int rows = (viewport()->height() + LineHeight() - 1) / LineHeight();
+  return LastShownLine(FirstVisibleLine(), rows, LineCount());
 }
 
 QString LogView::LineText(int index) const {
-  const std::string line = m_store.Line(index);
+  const std::string line = m_model.Line(index);
   return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
 }
 
@@ -98,27 +95,23 @@ LogView::Spot LogView::SpotAt(QPoint point) const {
   return Spot{line, static_cast<int>(text.left(chars).toUtf8().size())};
 }
 
+int LogView::WholeRows() const {
+  return std::max(1, viewport()->height() / LineHeight());
+}
+
 void LogView::UpdateScrollRanges() {
-  const int shown = std::max(1, viewport()->height() / LineHeight());
+  const int shown = WholeRows();
   QScrollBar* vertical = verticalScrollBar();
-  vertical->setRange(0, std::max(0, LineCount() - shown));
+  vertical->setRange(0, LastFirstLine(shown, LineCount()));
   vertical->setPageStep(shown);
   vertical->setSingleStep(1);
   const int char_width = fontMetrics().horizontalAdvance(QLatin1Char('M'));
   const int text_width =
-      static_cast<int>(std::min<std::size_t>(m_store.Widest(), 1 << 20)) * char_width;
+      static_cast<int>(std::min<std::size_t>(m_model.Widest(), 1 << 20)) * char_width;
   QScrollBar* horizontal = horizontalScrollBar();
   horizontal->setRange(0, std::max(0, text_width + 2 * kMargin - viewport()->width()));
   horizontal->setPageStep(viewport()->width());
   horizontal->setSingleStep(char_width);
-}
-
-void LogView::SelectAll() {
-  m_anchor = Spot{};
-  if (LineCount() > 0) {
-    m_cursor = Spot{LineCount() - 1, static_cast<int>(m_store.Line(LineCount() - 1).size())};
-  }
-  viewport()->update();
 }
 
 void LogView::CopySelection() const {
@@ -128,7 +121,7 @@ void LogView::CopySelection() const {
 
 void LogView::TellProblem() {
   // The text is still whole (in memory); only the memory it costs is worth a line.
-  const std::string problem = m_store.TakeProblem();
+  const std::string problem = m_model.TakeProblem();
   if (!problem.empty()) qWarning("%s", problem.c_str());
 }
 
@@ -139,24 +132,22 @@ void LogView::paintEvent(QPaintEvent*) {
   const QFontMetrics metrics = fontMetrics();
   const int height = LineHeight();
   const int x = kMargin - horizontalScrollBar()->value();
-  const auto [from, to] = std::minmax(m_anchor, m_cursor);
   const QPalette& colours = palette();
   int y = 0;
   for (int line = FirstVisibleLine(); line <= LastVisibleLine(); ++line, y += height) {
-    const std::string bytes = m_store.Line(line);
+    const std::string bytes = m_model.Line(line);
     const QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     const QRect row(0, y, viewport()->width(), height);
     painter.setPen(colours.color(QPalette::Text));
     painter.drawText(QPoint(x, y + metrics.ascent()), text);
-    if (from == to || line < from.line || line > to.line) continue;
+    const std::optional<LogPaneModel::LinePart> part = m_model.SelectedPart(line);
+    if (!part) continue;
     const auto advance = [&](int byte) {
       return metrics.horizontalAdvance(QString::fromUtf8(bytes.data(), byte));
     };
-    const int left = line == from.line ? advance(from.byte) : 0;
+    const int left = advance(part->begin);
     // A selection that goes on past this line covers its end as well.
-    const int right =
-        line == to.line ? advance(to.byte)
-                        : advance(static_cast<int>(bytes.size())) + metrics.horizontalAdvance(' ');
+    const int right = advance(part->end) + (part->past_end ? metrics.horizontalAdvance(' ') : 0);
     const QRect selected(x + left, y, right - left, height);
     painter.fillRect(selected, colours.brush(QPalette::Highlight));
     painter.save();
@@ -178,7 +169,8 @@ void LogView::keyPressEvent(QKeyEvent* event) {
   if (event == QKeySequence::Copy) {
     CopySelection();
   } else if (event == QKeySequence::SelectAll) {
-    SelectAll();
+    m_model.SelectAll();
+    viewport()->update();
   } else if (event == QKeySequence::MoveToStartOfDocument) {
     verticalScrollBar()->setValue(0);
   } else if (event == QKeySequence::MoveToEndOfDocument) {
@@ -193,14 +185,14 @@ void LogView::mousePressEvent(QMouseEvent* event) {
     QAbstractScrollArea::mousePressEvent(event);
     return;
   }
-  m_cursor = SpotAt(event->position().toPoint());
-  if (!(event->modifiers() & Qt::ShiftModifier)) m_anchor = m_cursor;
+  m_model.Press(SpotAt(event->position().toPoint()),
+                event->modifiers().testFlag(Qt::ShiftModifier));
   viewport()->update();
 }
 
 void LogView::mouseMoveEvent(QMouseEvent* event) {
   if (!(event->buttons() & Qt::LeftButton)) return;
-  m_cursor = SpotAt(event->position().toPoint());
+  m_model.DragTo(SpotAt(event->position().toPoint()));
   viewport()->update();
 }
 
@@ -212,8 +204,11 @@ void LogView::changeEvent(QEvent* event) {
 void LogView::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   QAction* copy = menu.addAction(QStringLiteral("&Copy"), this, [this] { CopySelection(); });
-  copy->setEnabled(m_anchor != m_cursor);
-  menu.addAction(QStringLiteral("Select &All"), this, [this] { SelectAll(); });
+  copy->setEnabled(m_model.HasSelection());
+  menu.addAction(QStringLiteral("Select &All"), this, [this] {
+    m_model.SelectAll();
+    viewport()->update();
+  });
   menu.exec(event->globalPos());
 }
 

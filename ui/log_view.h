@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/log_store.h"
+#include "run/log_pane_model.h"
 
 namespace dialmend {
 
@@ -30,7 +30,7 @@ class LogView : public QAbstractScrollArea {
   // The whole text as shown (LF line ends).
   [[nodiscard]] QString Text() const;
   // The whole text as appended (CR kept), read back from the file.
-  [[nodiscard]] std::string Logged() const { return m_store.Text(); }
+  [[nodiscard]] std::string Logged() const { return m_model.Logged(); }
   // The selected text, empty when nothing is selected.
   [[nodiscard]] QString SelectedText() const;
   // Lines, counting the last even when it has no LF yet; 0 when empty.
@@ -49,24 +49,18 @@ class LogView : public QAbstractScrollArea {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  // A place in the text: a line and a byte offset within it, at a character's start.
-  struct Spot {
-    int line = 0;
-    int byte = 0;
-    auto operator<=>(const Spot&) const = default;
-  };
+  using Spot = LogPaneModel::Spot;
 
   [[nodiscard]] QString LineText(int index) const;
   [[nodiscard]] int LineHeight() const;
   [[nodiscard]] Spot SpotAt(QPoint point) const;
+  // Rows the viewport shows whole.
+  [[nodiscard]] int WholeRows() const;
   void UpdateScrollRanges();
-  void SelectAll();
   void CopySelection() const;
   void TellProblem();
 
-  LogStore m_store;
-  Spot m_anchor;
-  Spot m_cursor;
+  LogPaneModel m_model;
 };
 
 }  // namespace dialmend

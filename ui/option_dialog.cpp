@@ -10,46 +10,55 @@
 #include <QVBoxLayout>
 
 #include "engine/number_options.h"
-#include "run/window_texts.h"
+#include "run/window_layout.h"
 #include "ui/program_look.h"
 
 namespace dialmend {
 
 namespace {
 
+const OptionsSpec& Spec(OptionsControl control) {
+  return OptionsControls()[static_cast<std::size_t>(control)];
+}
+
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString Caption(OptionsControl control) {
+  return Text(Spec(control).caption);
+}
+
+// `widget` named as the control it draws.
+template <class Widget>
+Widget* Named(Widget* widget, OptionsControl control) {
+  const std::string_view name = Spec(control).name;
+  widget->setObjectName(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+  return widget;
+}
+
 // The program's icon beside its name, as at the top of every dialog of the program.
 QHBoxLayout* Heading(QWidget* dialog) {
-  auto* image = new QLabel(dialog);
-  image->setObjectName(QStringLiteral("Image1"));
-  image->setPixmap(ProgramIcon().pixmap(32, 32));
-  auto* title = new QLabel(QStringLiteral("Dialmend"), dialog);
-  title->setObjectName(QStringLiteral("Title"));
+  auto* icon = Named(new QLabel(dialog), OptionsControl::Icon);
+  icon->setPixmap(ProgramIcon().pixmap(32, 32));
+  auto* title = Named(new QLabel(Caption(OptionsControl::Title), dialog), OptionsControl::Title);
   title->setFont(TitleFont());
   auto* heading = new QHBoxLayout;
-  heading->addWidget(image);
+  heading->addWidget(icon);
   heading->addWidget(title, 1);
   return heading;
 }
 
-QLabel* Introduction(QWidget* dialog) {
-  auto* label2 =
-      new QLabel(QStringLiteral("Options for handling +44 prefix on UK numbers. "), dialog);
-  label2->setObjectName(QStringLiteral("Label2"));
-  return label2;
-}
-
 // A frame of three radio buttons, the first checked, whose clicks reach `handler` with the
-// button's index; the buttons are named `button_name` and their index.
-QGroupBox* ChoiceFrame(OptionDialog* dialog, const char* name, const QString& caption,
-                       const std::array<QString, 3>& labels, std::array<QRadioButton*, 3>& buttons,
-                       const char* button_name, void (OptionDialog::*handler)(int)) {
-  auto* box = new QGroupBox(caption, dialog);
-  box->setObjectName(QString::fromLatin1(name));
+// button's index: `frame` and the three controls after it.
+QGroupBox* ChoiceFrame(OptionDialog* dialog, OptionsControl frame,
+                       std::array<QRadioButton*, 3>& buttons, void (OptionDialog::*handler)(int)) {
+  auto* box = Named(new QGroupBox(Caption(frame), dialog), frame);
   auto* column = new QVBoxLayout(box);
   auto* group = new QButtonGroup(box);
   for (int i = 0; i < 3; ++i) {
-    buttons[i] = new QRadioButton(labels[i], box);
-    buttons[i]->setObjectName(QStringLiteral("%1%2").arg(QLatin1String(button_name)).arg(i));
+    const auto control = static_cast<OptionsControl>(static_cast<int>(frame) + 1 + i);
+    buttons[i] = Named(new QRadioButton(Caption(control), box), control);
     group->addButton(buttons[i], i);
     column->addWidget(buttons[i]);
   }
@@ -58,32 +67,16 @@ QGroupBox* ChoiceFrame(OptionDialog* dialog, const char* name, const QString& ca
   return box;
 }
 
-QLabel* LocaleNote(QWidget* dialog) {
-  auto* label1 = new QLabel(
-      QStringLiteral("N.B. This version of Dialmend assumes that all numbers without an "
-                     "international prefix are UK numbers. Versions for other locales can be "
-                     "generated on request."),
-      dialog);
-  label1->setObjectName(QStringLiteral("Label1"));
-  label1->setWordWrap(true);
-  return label1;
-}
-
-QString Text(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QCheckBox* OldCodesBox(OptionDialog* dialog) {
-  auto* box = new QCheckBox(Text(kOldCodesCaption), dialog);
-  box->setObjectName(QStringLiteral("chkOldCodes"));
-  box->setToolTip(Text(kOldCodesTip));
+  auto* box =
+      Named(new QCheckBox(Caption(OptionsControl::OldCodes), dialog), OptionsControl::OldCodes);
+  box->setToolTip(Text(Spec(OptionsControl::OldCodes).tip));
   QObject::connect(box, &QCheckBox::clicked, dialog, &OptionDialog::chkOldCodes_Click);
   return box;
 }
 
 QPushButton* OkButton(OptionDialog* dialog) {
-  auto* ok = new QPushButton(QStringLiteral("OK"), dialog);
-  ok->setObjectName(QStringLiteral("cmdOK"));
+  auto* ok = Named(new QPushButton(Caption(OptionsControl::Ok), dialog), OptionsControl::Ok);
   ok->setDefault(true);
   ok->setAutoDefault(true);
   QObject::connect(ok, &QPushButton::clicked, dialog, &OptionDialog::cmdOK_Click);
@@ -112,27 +105,24 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   setFont(ControlFont());
 
   QHBoxLayout* heading = Heading(this);
-  QLabel* label2 = Introduction(this);
-  QGroupBox* fra_prefix = ChoiceFrame(
-      this, "fraPrefix", QStringLiteral("What to do with prefix"),
-      {QStringLiteral("Leave +44 prefixes as found"), QStringLiteral("Remove all +44 prefixes"),
-       QStringLiteral("Add +44 prefix to all UK numbers")},
-      m_opt_prefix, "optPrefix", &OptionDialog::optPrefix_Click);
-  QGroupBox* fra_code = ChoiceFrame(this, "fraCode", QStringLiteral("If prefix is present"),
-                                    {QStringLiteral("Leave leading zero in area code as found"),
-                                     QStringLiteral("Remove leading zero from area code"),
-                                     QStringLiteral("Include leading zero in area code")},
-                                    m_opt_code, "optCode", &OptionDialog::optCode_Click);
-  QLabel* label1 = LocaleNote(this);
+  auto* introduction =
+      Named(new QLabel(Caption(OptionsControl::Introduction), this), OptionsControl::Introduction);
+  QGroupBox* prefix_frame =
+      ChoiceFrame(this, OptionsControl::PrefixFrame, m_opt_prefix, &OptionDialog::optPrefix_Click);
+  QGroupBox* code_frame =
+      ChoiceFrame(this, OptionsControl::CodeFrame, m_opt_code, &OptionDialog::optCode_Click);
+  auto* note =
+      Named(new QLabel(Caption(OptionsControl::LocaleNote), this), OptionsControl::LocaleNote);
+  note->setWordWrap(true);
   m_chk_old_codes = OldCodesBox(this);
   QPushButton* ok = OkButton(this);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(heading);
-  layout->addWidget(label2);
-  layout->addWidget(fra_prefix);
-  layout->addWidget(fra_code);
-  layout->addWidget(label1);
+  layout->addWidget(introduction);
+  layout->addWidget(prefix_frame);
+  layout->addWidget(code_frame);
+  layout->addWidget(note);
   layout->addWidget(m_chk_old_codes);
   layout->addWidget(ok, 0, Qt::AlignRight);
   layout->setSizeConstraint(QLayout::SetFixedSize);

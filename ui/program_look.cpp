@@ -3,7 +3,8 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QScreen>
-#include <cmath>
+
+#include "run/window_layout.h"
 
 // Resources of a static library must be registered by name, outside any namespace.
 static void RegisterResources() {
@@ -47,8 +48,7 @@ QFont ControlFont(bool bold) {
 
 int Px(int twips) {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  const double dpi = screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
-  return static_cast<int>(std::lround(twips / 15.0 * dpi / 96.0));
+  return TwipsToPixels(twips, screen != nullptr ? screen->logicalDotsPerInch() : 96.0);
 }
 
 }  // namespace dialmend

@@ -19,8 +19,7 @@ inline constexpr Qt::WindowFlags kFixedDialogFlags =
 // The platform's UI font at 8.25 points; bold for the main buttons.
 [[nodiscard]] QFont ControlFont(bool bold = false);
 
-// Sizes and positions are designed in twips, 15 to the pixel at 96 dpi; this scales them to
-// the screen's logical dpi.
+// `twips` in pixels at the screen's logical dpi: the windows' places are kept in twips.
 [[nodiscard]] int Px(int twips);
 
 }  // namespace dialmend

@@ -3,7 +3,7 @@
 namespace dialmend {
 
 int Px(int twips, UINT dpi) {
-  return MulDiv(twips, static_cast<int>(dpi), 1440);
+  return TwipsToPixels(twips, dpi);
 }
 
 UINT DpiOf(HWND window) {
@@ -19,12 +19,10 @@ UINT DpiOf(HWND window) {
   return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-void PlaceControls(HWND dialog, std::span<const TwipsPlace> places, UINT dpi) {
-  for (const TwipsPlace& place : places) {
-    if (HWND control = GetDlgItem(dialog, place.id); control != nullptr) {
-      MoveWindow(control, Px(place.left, dpi), Px(place.top, dpi), Px(place.width, dpi),
-                 Px(place.height, dpi), FALSE);
-    }
+void PlaceControl(HWND dialog, int id, const TwipsRect& place, UINT dpi) {
+  if (HWND control = GetDlgItem(dialog, id); control != nullptr) {
+    MoveWindow(control, Px(place.left, dpi), Px(place.top, dpi), Px(place.width, dpi),
+               Px(place.height, dpi), FALSE);
   }
 }
 

@@ -11,63 +11,44 @@
 
 #include "engine/version.h"
 #include "platform/reason.h"
-#include "platform/utf16.h"
+#include "platform/system_info.h"
 #include "run/window_texts.h"
-#include "stores/profile/open_profile.h"
-#include "ui/system_info.h"
 #include "win32/dialog_layout.h"
 #include "win32/resource_ids.h"
+#include "win32/wide_text.h"
 
 namespace dialmend {
 namespace {
 
-constexpr int kAboutWidth = 5835;
-constexpr int kAboutHeight = 4080;
+// The About box's controls in the dialog template.
+constexpr int kAboutIds[] = {
+    IDC_ABOUT_IMAGE,       IDC_ABOUT_TITLE, IDC_ABOUT_VERSION,    IDC_ABOUT_RIGHTS,
+    IDC_ABOUT_DESCRIPTION, IDC_ABOUT_LINE,  IDC_ABOUT_DISCLAIMER, IDOK,
+    IDC_SYS_INFO};
 
-constexpr TwipsPlace kAboutPlaces[] = {
-    {IDC_ABOUT_IMAGE, 120, 120, 885, 885},
-    // As wide as the notice of rights beside it leaves room for.
-    {IDC_ABOUT_TITLE, 1170, 120, 1800, 480},
-    {IDC_ABOUT_VERSION, 1170, 600, 1455, 255},
-    // The notice of rights sits beside the title, where the heading leaves room for two lines.
-    {IDC_ABOUT_RIGHTS, 3000, 180, 2700, 420},
-    // Below the icon, not under it: the designed top of 945 hid the first line's top.
-    {IDC_ABOUT_DESCRIPTION, 120, 1080, 5565, 1755},
-    {IDC_ABOUT_LINE, 105, 2920, 5579, 30},
-    {IDC_ABOUT_DISCLAIMER, 120, 3120, 3870, 825},
-    {IDOK, 4440, 3120, 1260, 345},
-    {IDC_SYS_INFO, 4440, 3600, 1245, 345},
-};
+// The International Options' controls in the dialog template.
+constexpr int kOptionsIds[] = {IDC_OPTIONS_IMAGE, IDC_OPTIONS_TITLE,
+                               IDC_OPTIONS_INTRO, IDC_PREFIX_FRAME,
+                               IDC_PREFIX0,       IDC_PREFIX1,
+                               IDC_PREFIX2,       IDC_CODE_FRAME,
+                               IDC_CODE0,         IDC_CODE1,
+                               IDC_CODE2,         IDC_OPTIONS_NOTE,
+                               IDC_OLD_CODES,     IDOK};
 
-constexpr int kOptionsWidth = 4500;
-constexpr int kOptionsHeight = 5175;
-
-// The dialog's rows top to bottom, the frames' buttons 285 apart.
-constexpr TwipsPlace kOptionsPlaces[] = {
-    {IDC_OPTIONS_IMAGE, 165, 165, 480, 480},
-    {IDC_OPTIONS_TITLE, 765, 180, 2700, 450},
-    {IDC_OPTIONS_INTRO, 165, 780, 4170, 255},
-    {IDC_PREFIX_FRAME, 165, 1080, 4170, 1200},
-    {IDC_PREFIX0, 330, 1350, 3870, 255},
-    {IDC_PREFIX1, 330, 1635, 3870, 255},
-    {IDC_PREFIX2, 330, 1920, 3870, 255},
-    {IDC_CODE_FRAME, 165, 2385, 4170, 1200},
-    {IDC_CODE0, 330, 2655, 3870, 255},
-    {IDC_CODE1, 330, 2940, 3870, 255},
-    {IDC_CODE2, 330, 3225, 3870, 255},
-    {IDC_OPTIONS_NOTE, 165, 3705, 4170, 660},
-    {IDC_OLD_CODES, 165, 4395, 4170, 255},  // at the foot, under the note
-    {IDOK, 3210, 4725, 1125, 345},
-};
-
-// `text` with its lines ended as a static control shows them.
-std::wstring WindowsLines(std::string_view text) {
-  std::wstring lines;
-  for (wchar_t c : Utf8ToUtf16(text).value_or(L"")) {
-    if (c == L'\n') lines += L'\r';
-    lines += c;
+void LayoutAbout(HWND about) {
+  const UINT dpi = DpiOf(about);
+  for (const AboutSpec& spec : AboutControls()) {
+    PlaceControl(about, kAboutIds[static_cast<std::size_t>(spec.control)], spec.place, dpi);
   }
-  return lines;
+  SizeClient(about, kAboutWidth, kAboutHeight, dpi);
+}
+
+void LayoutOptions(HWND options) {
+  const UINT dpi = DpiOf(options);
+  for (const OptionsSpec& spec : OptionsControls()) {
+    PlaceControl(options, kOptionsIds[static_cast<std::size_t>(spec.control)], spec.place, dpi);
+  }
+  SizeClient(options, kOptionsWidth, kOptionsHeight, dpi);
 }
 
 // A tooltip for one control of a dialog; it goes with the dialog.
@@ -77,7 +58,7 @@ void AddTip(HWND dialog, int id, std::string_view text) {
                               nullptr, nullptr, nullptr);
   if (tips == nullptr) return;  // the dialog works without it
   SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, 600);
-  std::wstring wide = Utf8ToUtf16(text).value_or(L"");
+  std::wstring wide = Wide(text);
   TOOLINFOW tool{};
   tool.cbSize = sizeof tool;
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -89,18 +70,6 @@ void AddTip(HWND dialog, int id, std::string_view text) {
 
 }  // namespace
 
-void Win32MainWindow::LayoutAbout(HWND about) {
-  const UINT dpi = DpiOf(about);
-  PlaceControls(about, kAboutPlaces, dpi);
-  SizeClient(about, kAboutWidth, kAboutHeight, dpi);
-}
-
-void Win32MainWindow::LayoutOptions(HWND options) {
-  const UINT dpi = DpiOf(options);
-  PlaceControls(options, kOptionsPlaces, dpi);
-  SizeClient(options, kOptionsWidth, kOptionsHeight, dpi);
-}
-
 void Win32MainWindow::About_Click() {
   // One at a time: a second press brings the open one to the front. Modeless, so a run goes on
   // while it is open.
@@ -108,7 +77,7 @@ void Win32MainWindow::About_Click() {
     m_about = CreateDialogParamW(m_instance, MAKEINTRESOURCEW(IDD_ABOUT), m_window, AboutProc,
                                  reinterpret_cast<LPARAM>(this));
     if (m_about == nullptr) {
-      ShowMessage("The About box cannot be opened.");
+      Inform("The About box cannot be opened.");
       return;
     }
   }
@@ -122,22 +91,12 @@ INT_PTR CALLBACK Win32MainWindow::AboutProc(HWND window, UINT message, WPARAM wp
   auto* self = reinterpret_cast<Win32MainWindow*>(GetWindowLongPtrW(window, DWLP_USER));
   if (self == nullptr) return FALSE;
   switch (message) {
-    case WM_INITDIALOG: {
-      SetDlgItemTextW(window, IDC_ABOUT_VERSION,
-                      (L"Version " + Utf8ToUtf16(kVersion).value_or(L"")).c_str());
-      SetDlgItemTextW(window, IDC_ABOUT_DESCRIPTION, WindowsLines(kAboutDescription).c_str());
-      SetDlgItemTextW(window, IDC_ABOUT_DISCLAIMER, WindowsLines(kAboutWarning).c_str());
-      LayoutAbout(window);
-      SendDlgItemMessageW(window, IDC_ABOUT_TITLE, WM_SETFONT,
-                          reinterpret_cast<WPARAM>(self->m_title_font), FALSE);
-      SendDlgItemMessageW(window, IDC_ABOUT_IMAGE, STM_SETICON,
-                          reinterpret_cast<WPARAM>(self->m_image), 0);
+    case WM_INITDIALOG:
+      self->InitAbout(window);
       return TRUE;
-    }
     case WM_COMMAND:
       if (LOWORD(wparam) == IDC_SYS_INFO && !StartSysInfo()) {
-        MessageBoxW(window, Utf8ToUtf16(kSysInfoUnavailable).value_or(L"").c_str(), L"Dialmend",
-                    MB_OK);
+        MessageBoxW(window, Wide(kSysInfoUnavailable).c_str(), L"Dialmend", MB_OK);
       }
       if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) DestroyWindow(window);
       return TRUE;
@@ -155,6 +114,17 @@ INT_PTR CALLBACK Win32MainWindow::AboutProc(HWND window, UINT message, WPARAM wp
   }
 }
 
+void Win32MainWindow::InitAbout(HWND about) {
+  SetDlgItemTextW(about, IDC_ABOUT_VERSION, (L"Version " + Wide(kVersion)).c_str());
+  SetDlgItemTextW(about, IDC_ABOUT_RIGHTS, Wide(kAboutRights).c_str());
+  SetDlgItemTextW(about, IDC_ABOUT_DESCRIPTION, WindowsLines(kAboutDescription).c_str());
+  SetDlgItemTextW(about, IDC_ABOUT_DISCLAIMER, WindowsLines(kAboutWarning).c_str());
+  LayoutAbout(about);
+  SendDlgItemMessageW(about, IDC_ABOUT_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(m_title_font),
+                      FALSE);
+  SendDlgItemMessageW(about, IDC_ABOUT_IMAGE, STM_SETICON, reinterpret_cast<WPARAM>(m_image), 0);
+}
+
 void Win32MainWindow::cmdOption_Click() {
   DialogBoxParamW(m_instance, MAKEINTRESOURCEW(IDD_OPTIONS), m_window, OptionsProc,
                   reinterpret_cast<LPARAM>(this));
@@ -166,21 +136,10 @@ INT_PTR CALLBACK Win32MainWindow::OptionsProc(HWND window, UINT message, WPARAM 
   if (message == WM_INITDIALOG) SetWindowLongPtrW(window, DWLP_USER, lparam);
   auto* self = reinterpret_cast<Win32MainWindow*>(GetWindowLongPtrW(window, DWLP_USER));
   if (self == nullptr) return FALSE;
-  NumberOptions& options = self->m_options;
+  NumberOptions& options = self->m_policy.Options();
   switch (message) {
     case WM_INITDIALOG:
-      // The dialog shows the options as they are: it is opened again for each change.
-      CheckRadioButton(window, IDC_PREFIX0, IDC_PREFIX2,
-                       IDC_PREFIX0 + static_cast<int>(options.prefix));
-      CheckRadioButton(window, IDC_CODE0, IDC_CODE2,
-                       IDC_CODE0 + static_cast<int>(options.leading_zero));
-      CheckDlgButton(window, IDC_OLD_CODES, options.old_codes_only ? BST_CHECKED : BST_UNCHECKED);
-      AddTip(window, IDC_OLD_CODES, kOldCodesTip);
-      SendDlgItemMessageW(window, IDC_OPTIONS_TITLE, WM_SETFONT,
-                          reinterpret_cast<WPARAM>(self->m_title_font), FALSE);
-      SendDlgItemMessageW(window, IDC_OPTIONS_IMAGE, STM_SETICON,
-                          reinterpret_cast<WPARAM>(self->m_image), 0);
-      LayoutOptions(window);
+      self->InitOptions(window);
       return TRUE;
     case WM_DPICHANGED:
       LayoutOptions(window);
@@ -190,14 +149,34 @@ INT_PTR CALLBACK Win32MainWindow::OptionsProc(HWND window, UINT message, WPARAM 
       if (id >= IDC_PREFIX0 && id <= IDC_PREFIX2)
         options.prefix = PrefixFromNumber(id - IDC_PREFIX0);
       if (id >= IDC_CODE0 && id <= IDC_CODE2) options.leading_zero = ZeroFromNumber(id - IDC_CODE0);
-      if (id == IDC_OLD_CODES)
+      if (id == IDC_OLD_CODES) {
         options.old_codes_only = IsDlgButtonChecked(window, IDC_OLD_CODES) == BST_CHECKED;
+      }
       if (id == IDOK || id == IDCANCEL) EndDialog(window, id);
       return TRUE;
     }
     default:
       return FALSE;
   }
+}
+
+void Win32MainWindow::InitOptions(HWND dialog) {
+  for (const OptionsSpec& spec : OptionsControls()) {
+    const int id = kOptionsIds[static_cast<std::size_t>(spec.control)];
+    if (!spec.caption.empty()) SetDlgItemTextW(dialog, id, Wide(spec.caption).c_str());
+    if (!spec.tip.empty()) AddTip(dialog, id, spec.tip);
+  }
+  // The dialog shows the options as they are: it is opened again for each change.
+  const NumberOptions& options = m_policy.Options();
+  CheckRadioButton(dialog, IDC_PREFIX0, IDC_PREFIX2,
+                   IDC_PREFIX0 + static_cast<int>(options.prefix));
+  CheckRadioButton(dialog, IDC_CODE0, IDC_CODE2,
+                   IDC_CODE0 + static_cast<int>(options.leading_zero));
+  CheckDlgButton(dialog, IDC_OLD_CODES, options.old_codes_only ? BST_CHECKED : BST_UNCHECKED);
+  SendDlgItemMessageW(dialog, IDC_OPTIONS_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(m_title_font),
+                      FALSE);
+  SendDlgItemMessageW(dialog, IDC_OPTIONS_IMAGE, STM_SETICON, reinterpret_cast<WPARAM>(m_image), 0);
+  LayoutOptions(dialog);
 }
 
 void Win32MainWindow::SetFile_Click() {
@@ -217,8 +196,8 @@ void Win32MainWindow::SetFile_Click() {
     dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
     if (!GetSaveFileNameW(&dialog)) {
       if (const DWORD failure = CommDlgExtendedError(); failure != 0) {
-        ShowMessage("The Log file... dialog cannot be opened (common dialog failure " +
-                    std::to_string(failure) + ").");
+        Inform("The Log file... dialog cannot be opened (common dialog failure " +
+               std::to_string(failure) + ").");
       }
       return;
     }
@@ -229,36 +208,14 @@ void Win32MainWindow::SetFile_Click() {
       SetText(IDC_LOG_FILE, chosen);
       return;
     }
-    ShowMessage("Cannot save the log to \"" + Utf16ToUtf8Lossy(chosen) + "\": the folder \"" +
-                Utf16ToUtf8Lossy(folder) + "\" does not exist. Please choose another.");
+    Inform(MissingLogFolderText(Narrow(chosen), Narrow(folder)));
     offered = chosen;
   }
 }
 
 void Win32MainWindow::SetProfile_Click() {
-  const std::optional<std::wstring> chosen = m_choose_contacts(m_profile);
-  if (!chosen) return;
-  const std::string path = Utf16ToUtf8Lossy(*chosen);
-  if (const Status checked = CheckProfile(path); !checked.Ok()) {
-    // A choice that would only fail as the run starts is refused now; the old one stays.
-    ShowMessage(RefusedContactsText(path, checked.Message(), Utf16ToUtf8Lossy(Text(IDC_PROFILE))));
-    return;
-  }
-  m_profile = *chosen;
-  ShowProfile();
-}
-
-void Win32MainWindow::ShowProfile() {
-  const Result<std::string> place = ProfilePlace(Utf16ToUtf8Lossy(m_profile), SystemEnvironment());
-  // An empty box alone would not say that nothing was found, nor what to do.
-  const std::string shown = place.Ok() ? place.Value() : std::string(kNoContactsFound);
-  SetText(IDC_PROFILE, Utf8ToUtf16(shown).value_or(L""));
-  // A long path shows its end, the file name.
-  HWND box = GetDlgItem(m_window, IDC_PROFILE);
-  const LRESULT end = SendMessageW(box, WM_GETTEXTLENGTH, 0, 0);
-  SendMessageW(box, EM_SETSEL, static_cast<WPARAM>(end), end);
-  SendMessageW(box, EM_SCROLLCARET, 0, 0);
-  SetTip(IDC_PROFILE, place.Ok() ? place.Value() : place.Message());
+  const std::optional<std::wstring> chosen = m_choose_contacts(Wide(m_policy.ContactsOffered()));
+  if (chosen) m_policy.ContactsChosen(Narrow(*chosen));
 }
 
 std::optional<std::wstring> Win32MainWindow::ChooseContacts(const std::wstring& current) {
@@ -278,59 +235,61 @@ std::optional<std::wstring> Win32MainWindow::ChooseContacts(const std::wstring& 
   if (picked == 0) return std::nullopt;
   if (picked == kThunderbird) return L"thunderbird:";
 
-  const bool folder = picked == kFolder;
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  const auto problem = [this](HRESULT failure) {
-    ShowMessage("The contacts dialog cannot be opened: " +
-                ErrorText(std::error_code(static_cast<int>(failure), std::system_category())) +
-                ".");
-  };
   std::optional<std::wstring> chosen;
   IFileOpenDialog* dialog = nullptr;
   HRESULT result =
       CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog));
-  if (FAILED(result)) {
-    problem(result);
-  } else {
-    FILEOPENDIALOGOPTIONS options = 0;
-    dialog->GetOptions(&options);
-    options |= FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST | FOS_NOCHANGEDIR;
-    options |= folder ? FOS_PICKFOLDERS : FOS_FILEMUSTEXIST;
-    dialog->SetOptions(options);
-    dialog->SetTitle(folder ? L"Contacts folder..." : L"Contacts file...");
-    if (!folder) {
-      const COMDLG_FILTERSPEC cards{L"vCard files (*.vcf)", L"*.vcf"};
-      dialog->SetFileTypes(1, &cards);
-      dialog->SetDefaultExtension(L"vcf");
-    }
-    // Opened where the contacts are now: their folder, or the folder of their file.
-    const DWORD attributes = GetFileAttributesW(current.c_str());
-    std::wstring start = current;
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      const std::size_t slash = current.find_last_of(L"\\/");
-      start = slash == std::wstring::npos ? std::wstring() : current.substr(0, slash);
-    }
-    IShellItem* start_item = nullptr;
-    if (!start.empty() &&
-        SUCCEEDED(SHCreateItemFromParsingName(start.c_str(), nullptr, IID_PPV_ARGS(&start_item)))) {
-      dialog->SetFolder(start_item);
-      start_item->Release();
-    }
-    result = dialog->Show(m_window);
-    IShellItem* item = nullptr;
-    if (SUCCEEDED(result) && SUCCEEDED(result = dialog->GetResult(&item))) {
-      PWSTR path = nullptr;
-      if (SUCCEEDED(result = item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
-        chosen = path;
-        CoTaskMemFree(path);
-      }
-      item->Release();
-    }
-    if (FAILED(result) && result != HRESULT_FROM_WIN32(ERROR_CANCELLED)) problem(result);
+  if (SUCCEEDED(result)) {
+    result = ShowContactsDialog(*dialog, picked == kFolder, current, chosen);
     dialog->Release();
+  }
+  if (FAILED(result) && result != HRESULT_FROM_WIN32(ERROR_CANCELLED)) {
+    Inform("The contacts dialog cannot be opened: " +
+           ErrorText(std::error_code(static_cast<int>(result), std::system_category())) + ".");
   }
   if (SUCCEEDED(com)) CoUninitialize();
   return chosen;
+}
+
+HRESULT Win32MainWindow::ShowContactsDialog(IFileOpenDialog& dialog, bool folder,
+                                            const std::wstring& current,
+                                            std::optional<std::wstring>& chosen) {
+  FILEOPENDIALOGOPTIONS options = 0;
+  dialog.GetOptions(&options);
+  options |= FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST | FOS_NOCHANGEDIR;
+  options |= folder ? FOS_PICKFOLDERS : FOS_FILEMUSTEXIST;
+  dialog.SetOptions(options);
+  dialog.SetTitle(folder ? L"Contacts folder..." : L"Contacts file...");
+  if (!folder) {
+    const COMDLG_FILTERSPEC cards{L"vCard files (*.vcf)", L"*.vcf"};
+    dialog.SetFileTypes(1, &cards);
+    dialog.SetDefaultExtension(L"vcf");
+  }
+  // Opened where the contacts are now: their folder, or the folder of their file.
+  const DWORD attributes = GetFileAttributesW(current.c_str());
+  std::wstring start = current;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const std::size_t slash = current.find_last_of(L"\\/");
+    start = slash == std::wstring::npos ? std::wstring() : current.substr(0, slash);
+  }
+  IShellItem* start_item = nullptr;
+  if (!start.empty() &&
+      SUCCEEDED(SHCreateItemFromParsingName(start.c_str(), nullptr, IID_PPV_ARGS(&start_item)))) {
+    dialog.SetFolder(start_item);
+    start_item->Release();
+  }
+  HRESULT result = dialog.Show(m_window);
+  IShellItem* item = nullptr;
+  if (SUCCEEDED(result) && SUCCEEDED(result = dialog.GetResult(&item))) {
+    PWSTR path = nullptr;
+    if (SUCCEEDED(result = item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+      chosen = path;
+      CoTaskMemFree(path);
+    }
+    item->Release();
+  }
+  return result;
 }
 
 }  // namespace dialmend

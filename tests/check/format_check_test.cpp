@@ -86,8 +86,8 @@ const std::vector<std::string> kInternationalLines = {
 TEST(FormatCheck, BothTextsFromStartUpOptionsShowEachSampleAndItsResult) {
   NumberOptions options;
   const FormatCheckResult result = RunFormatCheck(options);
-  ExpectLines(result.first, kGeneralLines);
-  ExpectLines(result.second, kInternationalLines);
+  ExpectLines(result.general, kGeneralLines);
+  ExpectLines(result.international, kInternationalLines);
 }
 
 TEST(FormatCheck, LeavesTheOptionsAsItsLastStepSetThemAndRestoresNothing) {
@@ -113,14 +113,14 @@ TEST(FormatCheck, ConvertsWithTheCallersOptionsWhereNoStepSetsThem) {
   options.prefix = PrefixAction::Add;
   options.leading_zero = LeadingZero::Remove;
   const FormatCheckResult result = RunFormatCheck(options);
-  const std::vector<std::string> first = Lines(result.first);
+  const std::vector<std::string> first = Lines(result.general);
   ASSERT_EQ(first.size(), kGeneralLines.size());
   // Custom replacement and the label samples keep the caller's style and +44 options.
   EXPECT_EQ(first[3], "(0485) 1234 5678 --> +44 485-1234 5678");
   EXPECT_EQ(first[9], "(Text)0171 930 8890 --> (Text) +44 20-7930 8890");
   EXPECT_EQ(first[17], "1300 123456 --> +44 (1300) 123456");
   // The first two international sub-groups keep the caller's leading-zero option.
-  const std::vector<std::string> second = Lines(result.second);
+  const std::vector<std::string> second = Lines(result.international);
   ASSERT_EQ(second.size(), kInternationalLines.size());
   EXPECT_EQ(second[3], "+44 020 2345 6789 --> +44 (20) 2345 6789");
   EXPECT_EQ(second[5], "(020) 2345 6789 --> (020) 2345 6789");
@@ -134,7 +134,7 @@ TEST(FormatCheck, UsesItsOwnSearchTextWhateverTheCallerHad) {
   options.replace = true;
   options.find = "(";
   options.replacement = "[";
-  ExpectLines(RunFormatCheck(options).first, kGeneralLines);
+  ExpectLines(RunFormatCheck(options).general, kGeneralLines);
 }
 
 }  // namespace

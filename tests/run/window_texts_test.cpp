@@ -9,19 +9,14 @@
 namespace dialmend {
 namespace {
 
-TEST(ProfileProblemText, FollowsTheDesignedLinesWithThePathAndTheReason) {
+TEST(ProfileProblemText, FollowsTheTwoLinesWithThePathOnceAndTheReason) {
+  const std::string lines(kProfileProblem);
   EXPECT_EQ(ProfileProblemText("/home/ann/Contacts", "access is denied"),
-            std::string(kProfileProblem) + "\n(\"/home/ann/Contacts\": access is denied)");
-}
-
-TEST(ProfileProblemText, NamesThePathOnceWhenTheReasonNamesIt) {
+            lines + "\n(\"/home/ann/Contacts\": access is denied)");
   EXPECT_EQ(ProfileProblemText("/x", "\"/x\": there is no such file or folder"),
-            std::string(kProfileProblem) + "\n(\"/x\": there is no such file or folder)");
-}
-
-TEST(ProfileProblemText, GivesTheReasonAloneWithoutAPath) {
+            lines + "\n(\"/x\": there is no such file or folder)");
   EXPECT_EQ(ProfileProblemText("", "Outlook could not be started"),
-            std::string(kProfileProblem) + "\n(Outlook could not be started)");
+            lines + "\n(Outlook could not be started)");
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ class DialogsTest : public QObject {
     QCOMPARE(offered.size(), 2);
   }
 
-  void theUndoQuestionNamesTheUpdateAndIsAnsweredNoByEscape() {
+  void theYesNoQuestionIsAnsweredNoByEscapeAndEnter() {
     QStringList texts;
     std::deque<Qt::Key> keys{Qt::Key_Escape, Qt::Key_Return, Qt::Key_Y};
     QTimer user;
@@ -67,14 +67,11 @@ class DialogsTest : public QObject {
     });
     user.start(10);
     QtDialogs dialogs;
-    const QString started = QStringLiteral("07/12/26 07:05:28");
-    QVERIFY(!dialogs.AskUndo(nullptr, started));
-    QVERIFY(!dialogs.AskUndo(nullptr, started));
-    QVERIFY(dialogs.AskUndo(nullptr, started));
-    QCOMPARE(texts.size(), 3);
-    QVERIFY(texts.front().startsWith(QStringLiteral("Undo the update of 07/12/26 07:05:28 - ")));
-    QVERIFY(
-        texts.front().endsWith(QStringLiteral("\n\nAre you sure you want to undo the update?")));
+    const QString question = QStringLiteral("Undo?\n\nAre you sure?");
+    QVERIFY(!dialogs.AskYesNo(nullptr, question));
+    QVERIFY(!dialogs.AskYesNo(nullptr, question));
+    QVERIFY(dialogs.AskYesNo(nullptr, question));
+    QCOMPARE(texts, QStringList(3, question));
   }
 
   // Picks `key` in the menu "..." opens, then types `answer` into the dialog that opens and

@@ -15,8 +15,8 @@ class FakeDialogs : public Dialogs {
   QStringList informed;
   std::deque<AbortAnswer> answers;
   int asked = 0;
-  std::deque<bool> undo_answers;  // No once they run out
-  QStringList undo_questions;
+  std::deque<bool> yes_answers;  // No once they run out
+  QStringList yes_no_questions;
   std::optional<QString> chosen_file;
   QString offered_file;
   std::optional<QString> chosen_contacts;
@@ -26,18 +26,18 @@ class FakeDialogs : public Dialogs {
   QStringList password_prompts;
 
   void Inform(QWidget*, const QString& text) override { informed << text; }
-  AbortAnswer AskAbort(QWidget*) override {
+  AbortAnswer AskAbort(QWidget*, const QString&) override {
     ++asked;
     if (answers.empty()) return AbortAnswer::Cancel;
     AbortAnswer a = answers.front();
     answers.pop_front();
     return a;
   }
-  bool AskUndo(QWidget*, const QString& started) override {
-    undo_questions << started;
-    if (undo_answers.empty()) return false;
-    const bool yes = undo_answers.front();
-    undo_answers.pop_front();
+  bool AskYesNo(QWidget*, const QString& question) override {
+    yes_no_questions << question;
+    if (yes_answers.empty()) return false;
+    const bool yes = yes_answers.front();
+    yes_answers.pop_front();
     return yes;
   }
   std::optional<QString> ChooseLogFile(QWidget*, const QString& current) override {

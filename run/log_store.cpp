@@ -1,59 +1,9 @@
-#include "ui/log_store.h"
+#include "run/log_store.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <system_error>
 #include <utility>
-#include <vector>
-
-#include "platform/reason.h"
 
 namespace dialmend {
 namespace {
-
-std::string Reason(int error) {
-  return ErrorText(std::error_code(error, std::generic_category()));
-}
-
-// An unlinked file in `folder`, or -1 with errno set.
-int OpenUnlinked(const std::string& folder) {
-  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-  // A file system without O_TMPFILE: a named file, unlinked at once.
-  std::string path = folder + "/dialmend-log-XXXXXX";
-  fd = mkostemp(path.data(), O_CLOEXEC);
-  if (fd >= 0 && unlink(path.c_str()) != 0) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
-
-// $TMPDIR when set; else /var/tmp before /tmp, because /tmp is often memory and the file
-// is there to keep the text out of memory.
-int OpenTemporary(std::string& problem) {
-  std::vector<std::string> folders;
-  if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir != nullptr && *tmpdir != '\0') {
-    folders.emplace_back(tmpdir);
-  }
-  folders.emplace_back("/var/tmp");
-  folders.emplace_back("/tmp");
-  for (const std::string& folder : folders) {
-    const int fd = OpenUnlinked(folder);
-    if (fd >= 0) return fd;
-    if (problem.empty()) {
-      problem = "Cannot keep the log pane's text in a temporary file in \"" + folder +
-                "\": " + Reason(errno) + "; the pane keeps it in memory.";
-    }
-  }
-  return -1;
-}
 
 // Appends the part of `line` (as kept, CR included) from shown byte `begin` to shown byte `end`,
 // shown bytes being those that are not CR.
@@ -69,32 +19,20 @@ void AppendShown(std::string_view line, std::size_t begin, std::size_t end, std:
 
 }  // namespace
 
-LogStore::~LogStore() {
-  if (m_fd >= 0) close(m_fd);
-}
-
 void LogStore::Append(std::string_view text) {
   if (text.empty()) return;
   if (!m_tried_file) {
     m_tried_file = true;
-    std::string problem;
-    m_fd = OpenTemporary(problem);
-    if (m_fd < 0 && m_problem.empty()) m_problem = problem;
-  }
-  if (m_fd >= 0) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t wrote =
-          pwrite(m_fd, text.data() + done, text.size() - done, static_cast<off_t>(m_size + done));
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) {
-        MoveIntoMemory(wrote < 0 ? Reason(errno) : "the file system took nothing more");
-        break;
-      }
-      done += static_cast<std::size_t>(wrote);
+    if (const Status opened = m_file.Open(); !opened.Ok() && m_problem.empty()) {
+      m_problem = "Cannot keep the log pane's text in a temporary file " + opened.Message() +
+                  "; the pane keeps it in memory.";
     }
   }
-  if (m_fd < 0) m_memory.append(text);
+  if (m_file.IsOpen()) {
+    if (const Status wrote = m_file.Write(m_size, text); !wrote.Ok())
+      MoveIntoMemory(wrote.Message());
+  }
+  if (!m_file.IsOpen()) m_memory.append(text);
 
   const int first_changed = m_line_count == 0 ? 0 : (m_line_count - 1) / kLinesPerBlock;
   if (m_line_count == 0) {
@@ -119,8 +57,10 @@ void LogStore::Append(std::string_view text) {
 }
 
 void LogStore::Clear() {
-  if (m_fd >= 0 && ftruncate(m_fd, 0) != 0 && m_problem.empty()) {
-    m_problem = "Cannot empty the log pane's temporary file: " + Reason(errno) + ".";
+  if (m_file.IsOpen()) {
+    if (const Status emptied = m_file.Truncate(); !emptied.Ok() && m_problem.empty()) {
+      m_problem = "Cannot empty the log pane's temporary file: " + emptied.Message() + ".";
+    }
   }
   std::string().swap(m_memory);
   std::vector<std::size_t>().swap(m_block_starts);
@@ -169,24 +109,14 @@ std::string LogStore::TakeProblem() {
 }
 
 std::string LogStore::Read(std::size_t offset, std::size_t length) const {
-  if (m_fd < 0) return m_memory.substr(offset, length);
-  std::string bytes(length, '\0');
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t got =
-        pread(m_fd, bytes.data() + done, length - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (m_problem.empty()) {
-        m_problem = "Cannot read the log pane's text back from its temporary file: " +
-                    (got < 0 ? Reason(errno) : std::string("it is shorter than written")) + ".";
-      }
-      bytes.resize(done);
-      break;
-    }
-    done += static_cast<std::size_t>(got);
+  if (!m_file.IsOpen()) return m_memory.substr(offset, length);
+  Result<std::string> bytes = m_file.Read(offset, length);
+  if (bytes.Ok()) return std::move(bytes.Value());
+  if (m_problem.empty()) {
+    m_problem =
+        "Cannot read the log pane's text back from its temporary file: " + bytes.Message() + ".";
   }
-  return bytes;
+  return {};
 }
 
 const std::vector<std::string>& LogStore::Block(int block) const {
@@ -214,8 +144,7 @@ const std::vector<std::string>& LogStore::Block(int block) const {
 
 void LogStore::MoveIntoMemory(std::string reason) {
   m_memory = Read(0, m_size);
-  close(m_fd);
-  m_fd = -1;
+  m_file.Close();
   if (m_problem.empty()) {
     m_problem = "Cannot keep the log pane's text in its temporary file: " + reason +
                 "; the pane keeps it in memory.";

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/system_info.h"
+#include "platform/system_info.h"
 
 namespace dialmend {
 namespace {

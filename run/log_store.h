@@ -7,11 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/temporary_file.h"
+
 namespace dialmend {
 
-// The log pane's text, kept out of memory: appended text goes to an unlinked temporary file of
-// its own (nothing is left behind, even after a crash), with the start of every block of lines
-// for an index and the few blocks last read in a cache. It keeps the text as appended; lines
+// The log pane's text, kept out of memory: appended text goes to a temporary file of its own
+// (nothing is left behind, even after a crash), with the start of every block of lines for an
+// index and the few blocks last read in a cache. It keeps the text as appended; lines
 // come back as shown: split at LF, without CR. When no temporary file can be made or written, it
 // keeps the text in memory instead and says so once through Problem().
 class LogStore {
@@ -20,7 +22,6 @@ class LogStore {
   static constexpr int kLinesPerBlock = 128;
 
   LogStore() = default;
-  ~LogStore();
   LogStore(const LogStore&) = delete;
   LogStore& operator=(const LogStore&) = delete;
 
@@ -55,7 +56,7 @@ class LogStore {
   [[nodiscard]] const std::vector<std::string>& Block(int block) const;
   void MoveIntoMemory(std::string reason);
 
-  int m_fd = -1;
+  TemporaryFile m_file;
   bool m_tried_file = false;
   // The text itself when there is no file to keep it in.
   std::string m_memory;

@@ -1,4 +1,4 @@
-#include "ui/system_info.h"
+#include "platform/system_info.h"
 
 #include <algorithm>
 #include <cstring>

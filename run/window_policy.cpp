@@ -1,0 +1,284 @@
+#include "run/window_policy.h"
+
+#include <memory>
+#include <utility>
+
+#include "run/date_time_text.h"
+#include "run/log_file.h"
+#include "run/window_texts.h"
+
+namespace dialmend {
+
+WindowPolicy::WindowPolicy(WindowHost& host, std::string profile, Seams seams)
+    : m_host(host),
+      m_profile(std::move(profile)),
+      m_seams(std::move(seams)),
+      m_controller(*this, m_log) {
+  if (!m_seams.clock) m_seams.clock = [] { return std::chrono::steady_clock::now(); };
+  if (!m_seams.default_log_path) m_seams.default_log_path = [] { return SetLogFile(); };
+  m_log.SetListener([this](std::string_view text) { AppendLog(text); });
+  // The default log file path; the file itself is reserved when a run starts.
+  m_default_log = m_seams.default_log_path();
+  m_state.log_path = m_default_log;
+  FindProfile();
+}
+
+void WindowPolicy::DrawAll() {
+  m_drawing = true;
+  m_drawn_window = Window();
+  m_host.DrawWindow(m_drawn_window, nullptr);
+  for (const ControlSpec& spec : MainControls()) {
+    ControlLook& drawn = m_drawn[static_cast<std::size_t>(spec.control)];
+    drawn = Look(spec.control);
+    m_host.DrawControl(spec.control, drawn, nullptr);
+  }
+  m_drawing = false;
+}
+
+void WindowPolicy::Refresh() {
+  // Drawing may send the forwarded input back here; what it changes is drawn already.
+  if (m_drawing) return;
+  m_drawing = true;
+  if (const WindowLook window = Window(); window != m_drawn_window) {
+    const WindowLook before = std::exchange(m_drawn_window, window);
+    m_host.DrawWindow(window, &before);
+  }
+  for (const ControlSpec& spec : MainControls()) {
+    ControlLook look = Look(spec.control);
+    ControlLook& drawn = m_drawn[static_cast<std::size_t>(spec.control)];
+    if (look == drawn) continue;
+    const ControlLook before = std::exchange(drawn, std::move(look));
+    m_host.DrawControl(spec.control, drawn, &before);
+  }
+  m_drawing = false;
+}
+
+void WindowPolicy::StyleChosen(int index) {
+  m_state.style = index;
+  m_state.options.style = StyleFromNumber(index);
+  for (Control style : {Control::Style0, Control::Style1, Control::Style2, Control::Style3}) {
+    Drawn(style);
+  }
+}
+
+void WindowPolicy::Ticked(Control box, bool ticked) {
+  if (box == Control::Update) m_state.update = ticked;
+  if (box == Control::SaveLog) m_state.save_log = ticked;
+  if (box == Control::Replace) m_state.options.replace = ticked;
+  Drawn(box);
+  Refresh();
+}
+
+void WindowPolicy::Edited(Control box, const std::string& text) {
+  if (box == Control::Find) m_state.options.find = text;
+  if (box == Control::Replacement) m_state.options.replacement = text;
+  if (box == Control::LogFile) m_state.log_path = text;
+  Drawn(box);
+}
+
+void WindowPolicy::ShowLogPressed() {
+  m_state.log_shown = !m_state.log_shown;
+  m_state.log_toggled = true;
+  Refresh();
+  // Shown in the middle of a run, the pane shows all logged so far.
+  if (m_state.log_shown) FlushLog();
+}
+
+std::string WindowPolicy::ContactsOffered() const {
+  if (!m_profile.empty()) return m_profile;
+  const std::string& found = m_state.profile.text;
+  return found.substr(0, found.find(';'));
+}
+
+void WindowPolicy::ContactsChosen(const std::string& path) {
+  if (const Status checked = CheckProfile(path); !checked.Ok()) {
+    // A choice that would only fail as the run starts is refused now; the old one stays.
+    m_host.Inform(RefusedContactsText(path, checked.Message(), m_state.profile.text));
+    return;
+  }
+  m_profile = path;
+  FindProfile();
+  Refresh();
+}
+
+void WindowPolicy::FormatCheckRan() {
+  m_state.options.replace = false;
+  m_state.options.find.clear();
+  m_state.options.replacement.clear();
+  Refresh();
+}
+
+void WindowPolicy::SetEnvironment(Environment environment) {
+  m_seams.environment = std::move(environment);
+  FindProfile();
+  Refresh();
+}
+
+void WindowPolicy::FindProfile() {
+  const Result<std::string> place = ProfilePlace(m_profile, m_seams.environment);
+  m_state.profile.text = place.Ok() ? place.Value() : std::string();
+  m_state.profile.tip = place.Ok() ? place.Value() : place.Message();
+}
+
+RunJob WindowPolicy::PrepareRun() {
+  // The default search runs again as the run opens the store: show what it finds this time.
+  if (m_profile.empty()) {
+    FindProfile();
+    Refresh();
+  }
+  RunJob job;
+  job.store = StoreOrProblem(OpenProfile(m_profile, m_seams.environment, Access()));
+  job.options = &m_state.options;
+  job.update = m_state.update;
+  if (m_state.save_log) job.log = LogTarget{m_state.log_path, m_state.log_path == m_default_log};
+  return job;
+}
+
+ServerAccess WindowPolicy::Access() {
+  ServerAccess access;
+  auto remember = std::make_shared<bool>(false);
+  access.ask_password = [this, remember](const std::string& prompt) {
+    return m_host.AskPassword(prompt, *remember);
+  };
+  access.remember_given = [remember] { return *remember; };
+  // While a call waits (a busy server, Outlook busy or not answering) the window answers: a
+  // pause holds the wait, Abort or Esc ends it. Not a yield, so the title keeps saying what the
+  // run waits for, which the store tells once.
+  access.stop_waiting = [this] {
+    Pump(false);
+    while (m_controller.State() == RunState::Paused) Pump(true);
+    return m_controller.State() != RunState::Running;
+  };
+  access.waiting = [this](const std::string& line) {
+    m_state.waiting = line.substr(0, line.find(':'));
+    Refresh();
+  };
+  return access;
+}
+
+void WindowPolicy::ShowStarted(bool update) {
+  m_state.run = RunState::Running;
+  m_state.run_update = update;
+  if (m_state.options.find.empty()) m_state.options.replace = false;
+  Refresh();
+}
+
+void WindowPolicy::ShowPaused(bool update) {
+  Present(true);
+  m_state.run = RunState::Paused;
+  m_state.run_update = update;
+  Refresh();
+}
+
+void WindowPolicy::ShowResumed(bool update) {
+  m_state.run = RunState::Running;
+  m_state.run_update = update;
+  Refresh();
+}
+
+void WindowPolicy::ShowFinished(bool update) {
+  Present(true);
+  m_state.run = RunState::Finished;
+  m_state.run_update = update;
+  m_state.waiting.clear();
+  m_host.Beep();
+  // An aborted update is offered too: its record holds every change that reached the store.
+  m_state.undo_offered = update && !m_controller.RecordPath().empty();
+  // Every abort passes through a pause, so a run still running here has completed.
+  const bool aborted = m_controller.State() != RunState::Running;
+  // The summary tells what went wrong; the user should not need to know to ask for it.
+  const bool show_log = aborted || m_controller.Counters().problems > 0;
+  if (show_log && !m_state.log_shown) {
+    m_state.log_shown = true;
+    m_state.log_toggled = true;
+  }
+  Refresh();
+  if (show_log) m_host.ScrollPaneToEnd();
+}
+
+void WindowPolicy::ShowReset(bool update) {
+  // The next run must not replace the log of the update just done.
+  if (update && m_controller.LogSaved()) {
+    m_default_log = m_seams.default_log_path();
+    m_state.log_path = m_default_log;
+  }
+  m_state.run = RunState::Idle;
+  m_state.reset_once = true;
+  m_state.undo_offered = false;
+  m_state.waiting.clear();
+  m_pending_log.clear();
+  m_host.ClearPane();
+  Refresh();
+}
+
+void WindowPolicy::ShowCounters(const RunCounters& counters) {
+  m_latest_counters = counters;
+  Present(m_controller.State() != RunState::Running);
+}
+
+void WindowPolicy::ShowLogPath(const std::string& path) {
+  if (m_state.log_path == m_default_log) m_default_log = path;
+  m_state.log_path = path;
+  Refresh();
+}
+
+AbortAnswer WindowPolicy::AskAbort() {
+  Present(true);
+  return m_host.AskAbort(std::string(kAbortQuestion));
+}
+
+bool WindowPolicy::AskUndo(const std::string& started) {
+  Present(true);
+  return m_host.AskYesNo(UndoQuestion(started));
+}
+
+void WindowPolicy::ShowMessage(const std::string& text) {
+  Present(true);
+  m_host.Inform(text);
+}
+
+void WindowPolicy::ShowProfileProblem(const std::string& reason) {
+  ShowMessage(ProfileProblemText(m_profile, reason));
+}
+
+void WindowPolicy::ProcessEvents(bool wait) {
+  // Back at a yield, the call that kept the run waiting has been answered.
+  if (!m_state.waiting.empty()) {
+    m_state.waiting.clear();
+    Refresh();
+  }
+  Pump(wait);
+}
+
+void WindowPolicy::Pump(bool wait) {
+  Present(false);
+  m_host.ProcessEvents(wait);
+}
+
+std::string WindowPolicy::NowText() {
+  return LocalDateTimeText(std::chrono::system_clock::now());
+}
+
+void WindowPolicy::AppendLog(std::string_view text) {
+  m_pending_log += text;
+  Present(m_controller.State() != RunState::Running);
+}
+
+void WindowPolicy::Present(bool now) {
+  const auto at = m_seams.clock();
+  if (!now && m_last_present && at - *m_last_present < kFrame) return;
+  m_last_present = at;
+  FlushLog();
+  m_state.counters = m_latest_counters;
+  Refresh();
+  // Painted now, not at the next pass of an event loop the run may be holding up.
+  m_host.PaintNow();
+}
+
+void WindowPolicy::FlushLog() {
+  if (m_pending_log.empty()) return;
+  m_host.AppendToPane(m_pending_log);
+  m_pending_log.clear();
+}
+
+}  // namespace dialmend
