@@ -13,7 +13,7 @@ struct CodeChange {
   char lead_digit;           // put before a five-character local part; '\0' for none
 };
 
-// All 80 rows, in the order the converter was designed to test them.
+// All 80 rows, in the order the converter tests them.
 [[nodiscard]] std::span<const CodeChange> CodeChanges() noexcept;
 
 // The row whose old code equals `area_code`, or nullptr.

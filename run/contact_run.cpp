@@ -243,7 +243,7 @@ bool ContactRun::OpenAndHead(const std::string& heading, const char* mode, std::
   try {
     user = m_store.CurrentUser();
   } catch (const StoreError& error) {
-    // The mode word stays as designed; the reason goes on a line of its own.
+    // The mode word stays as the log has always had it; the reason goes on a line of its own.
     m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
     m_host.ProfileFailed(error.Reason());
     return false;
