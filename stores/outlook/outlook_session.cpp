@@ -82,8 +82,11 @@ void ThrowFailure(const Automation::Failure& failure, const std::string& subject
   throw StoreError(subject, std::move(reason));
 }
 
-Variant ReadMember(OutlookSession& session, const OutlookObject& object, int kind,
-                   std::wstring_view name, const std::string& subject) {
+namespace {
+
+// The reply to reading `name` of `object`; a failure is thrown as the item's.
+OutlookReply ReadReply(OutlookSession& session, const OutlookObject& object, int kind,
+                       std::wstring_view name, const std::string& subject) {
   OutlookReply reply;
   if (auto failure = session.Call(object, kind, name, DISPATCH_PROPERTYGET, {}, &reply,
                                   FailureContext::Read)) {
@@ -92,7 +95,14 @@ Variant ReadMember(OutlookSession& session, const OutlookObject& object, int kin
                  failure->fatal ? failure->reason
                                 : "cannot read " + Utf16ToUtf8Lossy(name) + ": " + failure->reason);
   }
-  return std::move(reply.value);
+  return reply;
+}
+
+}  // namespace
+
+Variant ReadMember(OutlookSession& session, const OutlookObject& object, int kind,
+                   std::wstring_view name, const std::string& subject) {
+  return std::move(ReadReply(session, object, kind, name, subject).value);
 }
 
 long ReadNumber(OutlookSession& session, const OutlookObject& object, int kind,
@@ -104,13 +114,7 @@ long ReadNumber(OutlookSession& session, const OutlookObject& object, int kind,
 
 OutlookObject ReadObject(OutlookSession& session, const OutlookObject& object, int kind,
                          std::wstring_view name, const std::string& subject) {
-  OutlookReply reply;
-  if (auto failure = session.Call(object, kind, name, DISPATCH_PROPERTYGET, {}, &reply,
-                                  FailureContext::Read)) {
-    ThrowFailure(*failure, subject,
-                 failure->fatal ? failure->reason
-                                : "cannot read " + Utf16ToUtf8Lossy(name) + ": " + failure->reason);
-  }
+  OutlookReply reply = ReadReply(session, object, kind, name, subject);
   if (!reply.object) throw StoreError(subject, Utf16ToUtf8Lossy(name) + " gave no object");
   return std::move(reply.object);
 }
