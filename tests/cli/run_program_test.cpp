@@ -114,13 +114,7 @@ struct Child {
 class RunProgram : public testing::Test {
  protected:
   void SetUp() override {
-    // Named for this process too: other checkouts may run the same tests at the same time.
-    m_dir =
-        fs::path(testing::TempDir()) /
-        ("program_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-         "_" + std::to_string(::getpid()));
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
+    m_dir = FreshTestFolder("program");
     m_profile = m_dir / "profile";
     fs::copy(DIALMEND_SAMPLE_PROFILE, m_profile, fs::copy_options::recursive);
     m_before = Cards(m_profile);

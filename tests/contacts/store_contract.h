@@ -9,6 +9,7 @@
 #include <string>
 
 #include "contacts/contact_store.h"
+#include "tests/fakes/test_folder.h"
 
 // The contract every store passes: the walk relies on nothing else. A test program instantiates
 // it for its stores with INSTANTIATE_TYPED_TEST_SUITE_P(Name, StoreContract, Traits).
@@ -44,10 +45,7 @@ class StoreContract : public testing::Test {
  protected:
   void SetUp() override {
     // ctest runs each test in its own process, in parallel: one folder per test.
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "contract_" + std::string(info->test_suite_name()) + "_" + info->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    m_root = std::filesystem::path(testing::TempDir()) / name;
+    m_root = FreshTestFolder("contract");
     m_store = m_traits.Make(m_root);
     ASSERT_TRUE(m_store->Open().Ok());
   }

@@ -6,14 +6,54 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 namespace dialmend {
+namespace {
+
+// The folders this test program made, removed when it ends so the temporary folder keeps
+// nothing of a run; a child process forked from it that exits leaves them to its parent.
+class MadeFolders {
+ public:
+  void Add(const std::filesystem::path& root) {
+    const std::lock_guard<std::mutex> hold(m_mutex);
+    m_roots.push_back(root);
+  }
+  ~MadeFolders() {
+    if (getpid() != m_owner) return;
+    for (const std::filesystem::path& root : m_roots) {
+      std::error_code ignored;
+      std::filesystem::remove_all(root, ignored);
+    }
+  }
+
+ private:
+  const int m_owner = static_cast<int>(getpid());
+  std::mutex m_mutex;
+  std::vector<std::filesystem::path> m_roots;
+};
+
+MadeFolders& Made() {
+  static MadeFolders made;
+  return made;
+}
+
+}  // namespace
 
 std::filesystem::path FreshTestFolder(std::string_view prefix) {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
   // The working folder tells two build trees' runs of one test apart in the shared temp folder,
-  // yet names the same folder run after run, so nothing piles up.
+  // yet names the same folder run after run, so a run that crashed leaves nothing to pile up.
   const size_t tree = std::hash<std::string>{}(std::filesystem::current_path().string());
   std::string name = std::string(prefix) + "_" + info->test_suite_name() + "_" + info->name() +
                      "_" + std::to_string(tree % 1000000);
@@ -22,6 +62,7 @@ std::filesystem::path FreshTestFolder(std::string_view prefix) {
   const std::filesystem::path root = std::filesystem::path(testing::TempDir()) / name;
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root);
+  Made().Add(root);
   return root;
 }
 

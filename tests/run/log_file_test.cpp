@@ -58,8 +58,7 @@ INSTANTIATE_TEST_SUITE_P(Numbers, DefaultLogPathCases,
 class Desktop : public testing::Test {
  protected:
   void SetUp() override {
-    m_home = fs::path(testing::TempDir()) / "desktop_home";
-    fs::remove_all(m_home);
+    m_home = FreshTestFolder("desktop_home");
     fs::create_directories(m_home / ".config");
     m_saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
     ::setenv("HOME", m_home.c_str(), 1);

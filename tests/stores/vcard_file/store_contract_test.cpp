@@ -10,6 +10,7 @@
 #include "contacts/contact_store.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 #include "tests/contacts/store_contract.h"
+#include "tests/fakes/test_folder.h"
 
 // The contract for the store of one file of many cards, and for a folder store whose address
 // book is such a file.
@@ -68,8 +69,7 @@ struct FolderOfManyTraits : NumbersOnlyTraits {
 INSTANTIATE_TYPED_TEST_SUITE_P(VCardFolderOfMany, StoreContract, FolderOfManyTraits);
 
 TEST(VCardFileStore, NamesTheFolderAfterTheFileWithoutItsExtension) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_file_name";
-  fs::remove_all(root);
+  const fs::path root = FreshTestFolder("vcard_file_name");
   Write(root / "Phone Contacts.VCF", kDental);
   auto store = MakeVCardFileStore((root / "Phone Contacts.VCF").string());
   ASSERT_TRUE(store->Open().Ok());
@@ -77,9 +77,7 @@ TEST(VCardFileStore, NamesTheFolderAfterTheFileWithoutItsExtension) {
 }
 
 TEST(VCardFileStore, SaysWhyAFolderOrAMissingFileCannotBeOpened) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_file_open";
-  fs::remove_all(root);
-  fs::create_directories(root);
+  const fs::path root = FreshTestFolder("vcard_file_open");
   EXPECT_EQ(MakeVCardFileStore(root.string())->Open().Message(),
             "\"" + root.string() + "\" is a folder, not a file");
   const auto missing = MakeVCardFileStore((root / "gone.vcf").string())->Open();
@@ -88,8 +86,7 @@ TEST(VCardFileStore, SaysWhyAFolderOrAMissingFileCannotBeOpened) {
 }
 
 TEST(VCardFileStore, ReportsACardThatCannotBeParsedAndReadsTheNext) {
-  const fs::path root = fs::path(testing::TempDir()) / "vcard_file_bad_card";
-  fs::remove_all(root);
+  const fs::path root = FreshTestFolder("vcard_file_bad_card");
   Write(root / "all.vcf",
         std::string(kDental) + std::string("BEGIN:VCARD\r\nNOTE:\0\r\nEND:VCARD\r\n", 32) + kTeam);
   auto store = MakeVCardFileStore((root / "all.vcf").string());

@@ -22,6 +22,7 @@
 #include "stores/vcard_folder/vcard_folder_store.h"
 #include "tests/fakes/quiet_run.h"
 #include "tests/fakes/quiet_view.h"
+#include "tests/fakes/test_folder.h"
 
 // Runs over files of many cards: each file is written once per walk, at a pause and at an
 // abort, and a write that fails takes every contact it held out of the count.
@@ -64,9 +65,7 @@ class ScriptHost : public RunHost {
 class VCardFileRun : public testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    m_root = fs::path(testing::TempDir()) / ("vcard_file_run_" + std::string(info->name()));
-    fs::remove_all(m_root);
+    m_root = FreshTestFolder("vcard_file_run");
     m_file = m_root / "all.vcf";
     SaveSeamsForTesting().after_replace = [this] { ++m_writes; };
   }
