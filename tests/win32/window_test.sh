@@ -9,23 +9,10 @@ exe=$1
 sample=$2
 shots=${3:-}
 
-work=$(mktemp -d)
-display=:$((50 + $$ % 40))
-cleanup() {
-  WINEPREFIX=$work/wine wineserver -k >/dev/null 2>&1 || true
-  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/wine_prefix.sh"
 [ -n "${KEEP:-}" ] && trap - EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
-# A prefix of our own, whose Desktop (where the log goes) is a folder of this test.
-export HOME=$work/home WINEPREFIX=$work/wine WINEDEBUG=-all DISPLAY=$display
-mkdir -p "$HOME"
+# The prefix is our own: its Desktop (where the log goes) is a folder of this test.
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 wineboot -i >/dev/null 2>&1

@@ -11,21 +11,8 @@ set -eu
 exe=$1
 server_exe=$2
 
-work=$(mktemp -d)
-display=:$((50 + $$ % 40))
-cleanup() {
-  WINEPREFIX=$work/wine wineserver -k >/dev/null 2>&1 || true
-  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+. "$(dirname "$0")/../../win32/wine_prefix.sh"
 
-export HOME=$work/home WINEPREFIX=$work/wine WINEDEBUG=-all DISPLAY=$display
-mkdir -p "$HOME"
 # The prefix is made whole first: COM's service, started while wineboot's are still starting,
 # does not start ("Service database locked") and the first call into Outlook never returns.
 DISPLAY='' wineboot -i >/dev/null 2>&1
