@@ -129,7 +129,7 @@ void ContactRun::Flush() {
     }
     const auto found = contact.save ? failed.find(*contact.save) : failed.end();
     if (found == failed.end()) {
-      m_log.WriteLog(contact.report);
+      Report(contact.report, contact.records);
       return;
     }
     const Folder::FlushFailure* failure = found->second;
@@ -158,6 +158,7 @@ struct SpilledHead {
   std::int64_t numbers = 0;
   std::uint64_t where_size = 0;
   std::uint64_t report_size = 0;
+  std::uint64_t records_size = 0;
   bool has_save = false;
 };
 
@@ -176,13 +177,16 @@ void ContactRun::HeldContacts::Spill() {
     return;
   }
   for (const HeldContact& contact : m_recent) {
-    const SpilledHead head{contact.save.value_or(0), contact.numbers, contact.where.size(),
-                           contact.report.size(), contact.save.has_value()};
+    const SpilledHead head{contact.save.value_or(0), contact.numbers,
+                           contact.where.size(),     contact.report.size(),
+                           contact.records.size(),   contact.save.has_value()};
     if (std::fwrite(&head, sizeof head, 1, m_spill.get()) != 1 ||
         std::fwrite(contact.where.data(), 1, contact.where.size(), m_spill.get()) !=
             contact.where.size() ||
         std::fwrite(contact.report.data(), 1, contact.report.size(), m_spill.get()) !=
-            contact.report.size()) {
+            contact.report.size() ||
+        std::fwrite(contact.records.data(), 1, contact.records.size(), m_spill.get()) !=
+            contact.records.size()) {
       // The contacts after the last whole batch stay in memory.
       m_spill_failed = true;
       return;
@@ -208,9 +212,13 @@ std::size_t ContactRun::HeldContacts::ForEach(const std::function<void(HeldConta
     if (read) {
       contact.where.resize(head.where_size);
       contact.report.resize(head.report_size);
+      contact.records.resize(head.records_size);
       read =
           std::fread(contact.where.data(), 1, head.where_size, m_spill.get()) == head.where_size &&
-          std::fread(contact.report.data(), 1, head.report_size, m_spill.get()) == head.report_size;
+          std::fread(contact.report.data(), 1, head.report_size, m_spill.get()) ==
+              head.report_size &&
+          std::fread(contact.records.data(), 1, head.records_size, m_spill.get()) ==
+              head.records_size;
     }
     if (!read) {
       unread = m_count - i;
@@ -227,7 +235,7 @@ std::size_t ContactRun::HeldContacts::ForEach(const std::function<void(HeldConta
 void ContactRun::WriteInOrder(std::string line) {
   // Behind a change that waits for its save, so the log keeps the walk's order.
   if (!m_held.empty()) {
-    m_held.push_back({std::nullopt, {}, std::move(line), 0});
+    m_held.push_back({std::nullopt, {}, std::move(line), 0, {}});
     return;
   }
   m_log.WriteLog(line);
@@ -263,8 +271,16 @@ void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where
 bool ContactRun::OpenAndHead(const std::string& heading, const char* mode, std::string& commenced) {
   m_store.SetWriting(m_settings.update);
   if (const Status opened = m_store.Open(); !opened.Ok()) {
-    m_log.WriteLog(ProfileFailureLine(opened.Message()));
     m_host.ProfileFailed(opened.Message());
+    return false;
+  }
+  // Asked before the first line: a run that cannot name its profile ends with an empty log,
+  // as one whose store will not open.
+  std::string user;
+  try {
+    user = m_store.CurrentUser();
+  } catch (const StoreError& error) {
+    m_host.ProfileFailed(error.Reason());
     return false;
   }
   m_log.WriteLog("Dialmend Activity Log\r\n");
@@ -273,15 +289,6 @@ bool ContactRun::OpenAndHead(const std::string& heading, const char* mode, std::
   commenced = m_host.NowText();
   m_log.WriteLog("Commenced " + commenced + "\r\n\r\n");
   m_log.WriteLog(mode);
-  std::string user;
-  try {
-    user = m_store.CurrentUser();
-  } catch (const StoreError& error) {
-    // The mode word stays as designed; the reason goes on a line of its own.
-    m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
-    m_host.ProfileFailed(error.Reason());
-    return false;
-  }
   m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
   return true;
 }
@@ -408,6 +415,7 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   if (conversion.changes.empty()) return;
 
   std::string report = ContactPath(item, folder_path) + "\r\n" + conversion.changes;
+  std::string records = ListChanges(item, folder_path, std::move(conversion.listed));
   if (m_settings.update && m_journal &&
       !RecordContact(item, folder_path, std::move(conversion.fields), numbers_before)) {
     return;
@@ -419,7 +427,7 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   }
   ++m_counters.updated;
   m_host.CountersChanged(m_counters);
-  ReportChanges(item, folder_path, held, std::move(report), numbers_before);
+  ReportChanges(item, folder_path, held, std::move(report), std::move(records), numbers_before);
 }
 
 bool ContactRun::ReadPhones(ContactItem& item, const std::string& folder_path,
@@ -452,6 +460,8 @@ bool ContactRun::ConvertPhones(ContactItem& item, const std::string& folder_path
       }
       if (stored.text == phones[i].number) continue;
       conversion.changes += FixLog(label, phones[i].number, stored.text, m_counters);
+      if (m_settings.change_list)
+        conversion.listed.push_back({label, phones[i].number, stored.text});
       if (m_settings.update) {
         conversion.fields.push_back(
             {i, phones[i].field, phones[i].number, stored.text, item.StoredForm(i)});
@@ -553,13 +563,37 @@ void ContactRun::StopForRecord(const Status& failure) {
 
 void ContactRun::ReportChanges(ContactItem& item, const std::string& folder_path,
                                std::optional<std::uint64_t> held, std::string report,
-                               std::int64_t numbers_before) {
+                               std::string records, std::int64_t numbers_before) {
   if (held || !m_held.empty()) {
     m_held.push_back({held, ContactPath(item, folder_path), std::move(report),
-                      m_counters.numbers - numbers_before});
+                      m_counters.numbers - numbers_before, std::move(records)});
     return;
   }
+  Report(report, records);
+}
+
+void ContactRun::Report(std::string_view report, std::string_view records) {
   m_log.WriteLog(report);
+  if (!records.empty()) m_settings.change_list(records);
+}
+
+std::string ContactRun::ListChanges(ContactItem& item, const std::string& folder_path,
+                                    std::vector<ListedChange> listed) {
+  if (!m_settings.change_list || listed.empty()) return {};
+  ListedContact contact;
+  contact.contact = ContactPath(item, folder_path);
+  contact.changes = std::move(listed);
+  try {
+    const ContactIdentity identity = item.Identity();
+    contact.location = identity.where;
+    contact.card = identity.card;
+    contact.uid = item.Uid();
+  } catch (const StoreError& error) {
+    // Listed still, by the name the log gives it.
+    Problem("Could not tell where " + contact.contact +
+            " is kept, for the change list: " + error.Reason());
+  }
+  return ChangeRecords(contact);
 }
 
 std::string SummaryText(const SummaryFacts& facts) {
@@ -582,8 +616,8 @@ std::string SummaryText(const SummaryFacts& facts) {
   return text;
 }
 
-std::string ProfileFailureLine(std::string_view reason) {
-  return "Could not open the profile: " + std::string(reason) + "\r\n";
+bool BeginsSummary(std::string_view piece) {
+  return piece.starts_with("\r\n");
 }
 
 Status Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {

@@ -12,6 +12,7 @@
 #include "contacts/contact_store.h"
 #include "engine/number_options.h"
 #include "run/activity_log.h"
+#include "run/change_list.h"
 #include "run/undo_record.h"
 
 // The body of a run: open the profile, write the log's header, walk every folder depth first
@@ -20,7 +21,7 @@
 
 namespace dialmend {
 
-// The two lines shown when the profile cannot be opened.
+// The two lines shown when the Outlook profile cannot be opened.
 inline constexpr std::string_view kProfileProblem =
     "There seems to be a problem accessing your profile.\n"
     "Please try again, granting access to contacts when requested.";
@@ -44,7 +45,8 @@ class RunHost {
   // when the run has been aborted, after which the walk touches nothing more.
   [[nodiscard]] virtual bool YieldAndCheckAbort() = 0;
 
-  // The profile could not be opened, for `reason`: show kProfileProblem.
+  // The profile could not be opened, for `reason` in the store's own words; nothing was
+  // written to the log.
   virtual void ProfileFailed(const std::string& reason) = 0;
 
   // A counter changed: show it now.
@@ -67,6 +69,9 @@ struct RunSettings {
   // Where an update keeps its undo record; std::nullopt: it keeps none. An empty folder is one
   // that could not be found, and the run stops at its first change.
   std::optional<std::string> record_folder = std::nullopt;
+  // Given the change list's records (ChangeRecords) of each contact the log reports, when the
+  // log reports it; unset: no change list is made.
+  std::function<void(std::string_view records)> change_list = nullptr;
 };
 
 // The change line for one changed number ("  Home:         0171 930 8890 --> (020) 7930 8890")
@@ -142,8 +147,12 @@ class ContactRun {
   struct Conversion {
     std::string changes;
     std::vector<Refusal> refused;
-    std::vector<FieldChange> fields;  // in an update, each change as the undo record keeps it
+    std::vector<FieldChange> fields;   // in an update, each change as the undo record keeps it
+    std::vector<ListedChange> listed;  // with a change list, each change as it lists it
   };
+  // The change list's records of the contact's `listed` changes; empty without a change list.
+  [[nodiscard]] std::string ListChanges(ContactItem& item, const std::string& folder_path,
+                                        std::vector<ListedChange> listed);
   [[nodiscard]] bool ReadPhones(ContactItem& item, const std::string& folder_path,
                                 std::vector<PhoneValue>& phones);
   // Converts each number and, in an update, assigns the new ones to the item.
@@ -179,10 +188,13 @@ class ContactRun {
   // `changes`, or one problem line when the save fails.
   void SaveRestored(ContactItem& item, const std::string& where, std::string changes,
                     std::int64_t numbers_before);
-  // Logs the contact's change lines, or holds them with its held save until Flush().
+  // Logs the contact's change lines and gives its change list `records`, or holds both with
+  // its held save until Flush().
   void ReportChanges(ContactItem& item, const std::string& folder_path,
-                     std::optional<std::uint64_t> held, std::string report,
+                     std::optional<std::uint64_t> held, std::string report, std::string records,
                      std::int64_t numbers_before);
+  // Logs `report` and gives `records` to the change list.
+  void Report(std::string_view report, std::string_view records);
 
   ContactStore& m_store;
   RunSettings m_settings;
@@ -200,6 +212,7 @@ class ContactRun {
     std::string where;   // its path as the log shows it
     std::string report;  // its change lines, logged once written
     std::int64_t numbers = 0;
+    std::string records;  // its change list records, given once written
   };
   // Held contacts in walk order. All but the last few thousand wait in an unnamed temporary
   // file, so a file of a million changed cards does not hold a million reports in memory.
@@ -251,8 +264,9 @@ struct SummaryFacts {
 // what was left because it changed since.
 [[nodiscard]] std::string UndoSummaryText(const SummaryFacts& facts);
 
-// The log line, with its CR LF, that says why the profile could not be opened.
-[[nodiscard]] std::string ProfileFailureLine(std::string_view reason);
+// Whether `piece`, a text written to the log, begins the summary: SummaryText begins with an
+// empty line, as no other writer's text does.
+[[nodiscard]] bool BeginsSummary(std::string_view piece);
 
 // Writes the summary, then completes `file` when one is given: the log's file, reserved when
 // the run started and receiving the log as it grows. The log is detached from it. When the file

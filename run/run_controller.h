@@ -35,6 +35,8 @@ struct RunJob {
   std::string undo_record;
   // Where an update keeps its undo record; std::nullopt: the user's state folder.
   std::optional<std::string> record_folder;
+  // Given the change list's records of each contact reported (RunSettings::change_list).
+  std::function<void(std::string_view records)> change_list;
 };
 
 // The window or terminal around the controller.
@@ -70,11 +72,9 @@ class RunView {
     return false;
   }
   virtual void ShowMessage(const std::string& text) = 0;
-  // The profile could not be opened, for `reason`; shows the profile problem message.
-  virtual void ShowProfileProblem(const std::string& reason) {
-    (void)reason;
-    ShowMessage(std::string(kProfileProblem));
-  }
+  // The profile could not be opened, for `reason` in the store's own words; shows the profile
+  // problem message. The run ends there, with no summary and no log file.
+  virtual void ShowProfileProblem(const std::string& reason) { ShowMessage(reason); }
   virtual void EndProgram() = 0;
 
   // Handles pending events once; with `wait`, first blocks until there is one.
@@ -142,6 +142,8 @@ class RunController {
   bool m_summary_written = false;
   bool m_end_after_run = false;
   bool m_store_lost = false;
+  // The store could not be opened: the run ended before its log began.
+  bool m_profile_failed = false;
   Status m_log_save;
   bool m_undo = false;
   bool m_record_failed = false;

@@ -207,7 +207,7 @@ void ContactRun::SaveRestored(ContactItem& item, const std::string& where, std::
   m_host.CountersChanged(m_counters);
   std::string report = where + "\r\n" + changes;
   if (held || !m_held.empty()) {
-    m_held.push_back({held, where, std::move(report), m_counters.numbers - numbers_before});
+    m_held.push_back({held, where, std::move(report), m_counters.numbers - numbers_before, {}});
     return;
   }
   m_log.WriteLog(report);

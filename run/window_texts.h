@@ -39,8 +39,10 @@ inline constexpr std::string_view kNoContactsFound = "none found: choose them wi
 [[nodiscard]] std::string RefusedContactsText(std::string_view chosen, std::string_view reason,
                                               std::string_view current);
 
-// The profile problem's two lines and, on a third, why the contacts at `place` (as the user
-// sees the path) could not be opened: `reason`, led by the quoted path unless it names it.
+// Why the contacts at `place` (as the user sees the path; empty for the default ones) could not
+// be opened, in the store's own words: `reason`, led by the quoted path unless it names it, or
+// alone when it is a sentence of its own. Outlook's profile (Windows, `place` empty) keeps the
+// designed two lines, with the reason on a third.
 [[nodiscard]] std::string ProfileProblemText(std::string_view place, std::string_view reason);
 
 // The question asked before the update started at `started` (as its log shows it) is undone.

@@ -86,6 +86,9 @@ class VCard {
   // X-EVOLUTION-FILE-AS when present, else FN, else empty; decoded UTF-8 text.
   const std::string& FileAs() const { return m_file_as; }
 
+  // The first UID's value as written (a UID is plain ASCII in practice); empty without one.
+  const std::string& Uid() const { return m_uid; }
+
   // Every TEL and X-MS-TEL property but those in LeftAsIs(), in PhoneField order; properties that
   // map to the same field keep their file order.
   const std::vector<PhoneEntry>& Phones() const { return m_phones; }
@@ -128,6 +131,7 @@ class VCard {
   CardKind m_kind = CardKind::Contact;
   std::string_view m_line_end = "\r\n";  // one of three string literals
   std::string m_file_as;
+  std::string m_uid;
   std::vector<PhoneEntry> m_phones;
   std::vector<TelSlot> m_slots;  // m_slots[i] belongs to m_phones[i]
   std::vector<LeftPhone> m_left_as_is;
