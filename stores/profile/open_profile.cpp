@@ -18,7 +18,12 @@
 #ifdef _WIN32
 #include "stores/outlook/outlook_store.h"
 #else
+#include <sys/stat.h>
+
+#include <cstdio>
+
 #include "stores/carddav/carddav_store.h"
+#include "stores/carddav/credentials.h"
 #include "stores/carddav/dav_url.h"
 #endif
 
@@ -61,6 +66,25 @@ bool IsAddress(std::string_view named) {
 
 #ifndef _WIN32
 
+// Tells `warn` when `netrc` holds the login for the server at `url` but other users may read
+// or change it. It is used all the same, as curl, git and vdirsyncer use it: the password has
+// been open to them already, and a login that worked yesterday keeps working.
+void WarnOfOpenNetrc(const std::string& netrc, std::string_view url, const Environment& env,
+                     const std::function<void(const std::string&)>& warn) {
+  struct stat info {};
+  if (::stat(netrc.c_str(), &info) != 0 || (info.st_mode & (S_IRWXG | S_IRWXO)) == 0) return;
+  const Result<DavUrl> parsed = ParseDavUrl(url);
+  const FileText file = env.read_file(netrc);
+  if (!parsed.Ok() || !file.error.empty() ||
+      !NetrcLogin(file.text, parsed.Value().host, parsed.Value().user)) {
+    return;
+  }
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  warn("warning: " + netrc + " (mode " + mode + ") can be read by other users; its login for " +
+       parsed.Value().host + " is used all the same: make it private with chmod 600 " + netrc);
+}
+
 ProfileChoice ServerProfile(std::string_view named, const Environment& env,
                             const ServerAccess& server) {
   CardDavSettings settings;
@@ -71,6 +95,7 @@ ProfileChoice ServerProfile(std::string_view named, const Environment& env,
   // curl would read HOME's .netrc too; naming it here lets the environment given decide.
   if (auto home = env.variable("HOME"); home && !home->empty()) {
     settings.netrc_file = *home + "/.netrc";
+    if (server.warn) WarnOfOpenNetrc(settings.netrc_file, named, env, server.warn);
   }
   Result<std::unique_ptr<ContactStore>> store = MakeCardDavStore(named, std::move(settings));
   if (!store.Ok()) return Problem(store.Message());
@@ -161,6 +186,8 @@ struct DefaultPlace {
   // One folder for OneStore; each an address book for Books; each a vdirsyncer storage of
   // address-book folders for Storages.
   std::vector<std::string> paths;
+  // For Books, khard's name for each of `paths`.
+  std::vector<std::string> names;
 };
 
 Result<DefaultPlace> FindDefault(const Environment& env) {
@@ -184,8 +211,12 @@ Result<DefaultPlace> FindDefault(const Environment& env) {
         return problem(checked.Message());
       }
       std::vector<std::string> paths;
-      for (ConfiguredBook& book : read.books.books) paths.push_back(std::move(book.path));
-      return DefaultPlace{Layout::Books, std::move(paths)};
+      std::vector<std::string> names;
+      for (ConfiguredBook& book : read.books.books) {
+        paths.push_back(std::move(book.path));
+        names.push_back(std::move(book.name));
+      }
+      return DefaultPlace{Layout::Books, std::move(paths), std::move(names)};
     }
     tried.push_back(khard);
   }
@@ -425,6 +456,33 @@ class MissingStore : public ContactStore {
 std::unique_ptr<ContactStore> StoreOrProblem(ProfileChoice choice) {
   if (choice.Ok()) return std::move(choice.Value());
   return std::make_unique<MissingStore>(choice.Message());
+}
+
+std::optional<Result<FolderProfile>> FindFolderProfile(std::string_view named,
+                                                       const Environment& env) {
+  if (IsAddress(named)) return std::nullopt;
+  if (!named.empty()) {
+    std::error_code error;
+    if (!fs::is_directory(PathFromUtf8(std::string(named)), error)) return std::nullopt;
+    return FolderProfile{true, {std::string(named)}, {}};
+  }
+#ifdef _WIN32
+  (void)env;
+  return std::nullopt;
+#else
+  Result<DefaultPlace> found = FindDefault(env);
+  if (!found.Ok()) return Result<FolderProfile>::Failure(found.Message());
+  DefaultPlace& place = found.Value();
+  switch (place.layout) {
+    case DefaultPlace::Layout::OneStore:
+      return FolderProfile{true, std::move(place.paths), {}};
+    case DefaultPlace::Layout::Books:
+      return FolderProfile{false, std::move(place.paths), std::move(place.names)};
+    case DefaultPlace::Layout::Storages:
+      return FolderProfile{false, Collections(place.paths), {}};
+  }
+  return std::nullopt;
+#endif
 }
 
 }  // namespace dialmend
