@@ -174,7 +174,9 @@ void RunController::Start() {
     host.ProfileFailed("no contact store");
   }
   job.store.reset();
-  if (undo && m_state == RunState::Running && !m_summary_written) MarkRecordUndone(*undo);
+  if (undo && m_state == RunState::Running && !m_summary_written && !m_profile_failed) {
+    MarkRecordUndone(*undo);
+  }
   if (!m_record_path.empty()) {
     for (const std::string& problem : PruneRuns(record_folder, std::chrono::system_clock::now())) {
       m_log.WriteLog("  " + problem + "\r\n");
