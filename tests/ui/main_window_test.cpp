@@ -724,13 +724,11 @@ class MainWindowTest : public QObject {
     m_window = &w;
     Find<QCheckBox>("SaveLog")->click();
     Button("Go")->click();
-    QCOMPARE(
-        m_dialogs.informed,
-        QStringList{QStringLiteral("There seems to be a problem accessing your profile.\n"
-                                   "Please try again, granting access to contacts when requested.\n"
-                                   "(\"/nonexistent/profile\": there is no such file or folder)")});
+    QCOMPARE(m_dialogs.informed,
+             QStringList{QStringLiteral("Cannot open the contacts: \"/nonexistent/profile\": there "
+                                        "is no such file or folder.")});
     QCOMPARE(w.windowTitle(), QStringLiteral("Dialmend - Finished!"));
-    QVERIFY(w.LogText().find("Contacts checked: 0") != std::string::npos);
+    QVERIFY(w.LogText().empty());
     m_window = nullptr;
   }
   void enterPressesTheFocusedButtonAndGoFromElsewhere() {
