@@ -19,7 +19,8 @@ std::string RefusedContactsText(std::string_view chosen, std::string_view reason
 }
 
 std::string ProfileProblemText(std::string_view place, std::string_view reason) {
-  const bool names_place = !place.empty() && reason.find(place) != std::string_view::npos;
+  const bool names_place =
+      !place.empty() && reason.find("\"" + std::string(place) + "\"") != std::string_view::npos;
 #ifdef _WIN32
   // Outlook's profile keeps the designed lines: the path and the reason follow them.
   if (place.empty() || place == "Outlook") {
