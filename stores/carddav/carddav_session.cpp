@@ -39,6 +39,9 @@ std::string ReadNetrc(std::string path) {
 }
 
 constexpr int kMostRedirects = 5;
+constexpr int kPasswordTries = 3;
+// Begins the prompt that asks again for a password the server refused.
+constexpr const char* kRefusedPrompt = "The server refused that password. ";
 
 bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -88,7 +91,8 @@ DavSession::DavSession(DavUrl url, CardDavSettings settings)
 bool DavSession::GetPassword() {
   if (m_user.empty()) return false;
   const std::string server = m_url.Origin();
-  if (m_settings.use_secret_store) {
+  if (m_settings.use_secret_store && !m_secret_tried) {
+    m_secret_tried = true;
     SecretLookup secret = LookUpSecret(server, m_user);
     m_secret_problem = std::move(secret.problem);
     if (secret.password) {
@@ -97,29 +101,39 @@ bool DavSession::GetPassword() {
       return true;
     }
   }
-  if (m_settings.ask_password) {
-    std::optional<std::string> password =
-        m_settings.ask_password("Password for " + m_user + " at " + server + ": ");
-    if (password) {
-      m_http->SetLogin(m_user, *password);
-      m_login_source = "the prompt";
-      if (m_settings.remember_password ||
-          (m_settings.remember_given && m_settings.remember_given())) {
-        m_to_remember = std::move(password);
-      }
-      return true;
-    }
+  if (!m_settings.ask_password || m_asked >= kPasswordTries) return false;
+  // A password refused is asked for again, as sudo and ssh do: a typing slip should not end
+  // the run.
+  const std::string refused = m_login_source == "the prompt" ? kRefusedPrompt : "";
+  ++m_asked;
+  std::optional<std::string> password =
+      m_settings.ask_password(refused + "Password for " + m_user + " at " + server + ": ");
+  if (!password) {
+    m_asked = kPasswordTries;
+    return false;
   }
-  return false;
+  m_http->SetLogin(m_user, *password);
+  m_login_source = "the prompt";
+  if (m_settings.remember_password ||
+      (m_settings.remember_given && m_settings.remember_given())) {
+    m_to_remember = std::move(password);
+  } else {
+    m_to_remember.reset();
+  }
+  return true;
 }
 
 std::string DavSession::LoginProblem() const {
   if (m_user.empty()) {
-    return "the server asks for a login: name the user in the address (https://USER@" + m_url.host +
+    return "the server asks for a login: name the user in the address (" +
+           std::string(m_url.tls ? "https" : "http") + "://USER@" + m_url.host +
            (m_url.port.empty() ? "" : ":" + m_url.port) + "/...)";
   }
   if (!m_login_source.empty()) {
-    return "the server refused the password for " + m_user + " (from " + m_login_source + ")";
+    std::string problem =
+        "the server refused the password for " + m_user + " (from " + m_login_source;
+    if (m_asked > 1) problem += ", " + std::to_string(m_asked) + " times";
+    return problem + "): check the user name in the address and the password";
   }
   std::string problem =
       "the server refused " + m_user + ": no password for it was found in ~/.netrc";
@@ -153,11 +167,12 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
       request.url = m_url.With(current_path);
       continue;
     }
-    if (status == 401 && !m_login_tried) {
-      m_login_tried = true;
+    if (status == 401 && !m_logged_in) {
       if (GetPassword()) continue;
       return response;
     }
+    // Once the server has taken a login, a later refusal is the resource's, not the password's.
+    if (status != 401 && !m_login_source.empty()) m_logged_in = true;
     if (status >= 200 && status < 300 && m_to_remember) {
       const std::string password = std::exchange(*m_to_remember, {});
       m_to_remember.reset();

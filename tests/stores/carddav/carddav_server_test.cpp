@@ -412,18 +412,33 @@ TEST_F(RadicaleStore, AsksForTheETagOfWhatItSavedWhenTheAnswerHadNone) {
   EXPECT_EQ(spy.requests.size(), sent + 1);
 }
 
-TEST_F(RadicaleStore, AWrongPasswordIsOneClearLineThatNeverShowsIt) {
-  CardDavSettings settings = Settings(m_server);
-  settings.ask_password = [](const std::string&) {
-    return std::optional<std::string>("not-the-pw");
+TEST_F(RadicaleStore, AsksAgainForAPasswordRefusedUpToThreeTimes) {
+  struct Case {
+    std::vector<std::string> answers;
+    bool opens;
   };
-  auto store = Store(m_server.Url() + "/", settings);
-  const Status opened = store->Open();
-  ASSERT_FALSE(opened.Ok());
-  EXPECT_NE(opened.Message().find("refused the password for user"), std::string::npos)
-      << opened.Message();
-  EXPECT_EQ(opened.Message().find("not-the-pw"), std::string::npos);
-  EXPECT_EQ(opened.Message().find('\n'), std::string::npos);
+  for (const Case& c : {Case{{"typo-1", "typo-2", DavServer::kPassword}, true},
+                        Case{{"typo-1", "typo-2", "typo-3"}, false}}) {
+    std::vector<std::string> prompts;
+    CardDavSettings settings = Settings(m_server);
+    settings.ask_password = [&](const std::string& prompt) {
+      prompts.push_back(prompt);
+      return std::optional<std::string>(c.answers.at(prompts.size() - 1));
+    };
+    auto store = Store(m_server.Url() + "/", settings);
+    const Status opened = store->Open();
+    EXPECT_EQ(opened.Ok(), c.opens) << opened.Message();
+    ASSERT_EQ(prompts.size(), 3U);
+    EXPECT_EQ(prompts[0], "Password for user at " + m_server.Url(false) + ": ");
+    EXPECT_EQ(prompts[2], "The server refused that password. " + prompts[0]);
+    EXPECT_EQ(opened.Message().find("typo-"), std::string::npos) << opened.Message();
+    if (!c.opens) {
+      EXPECT_NE(opened.Message().find("the server refused the password for user (from the "
+                                      "prompt, 3 times): check the user name in the address"),
+                std::string::npos)
+          << opened.Message();
+    }
+  }
 }
 
 TEST_F(RadicaleStore, SaysWhereItLookedWhenNoPasswordIsFound) {
@@ -592,6 +607,33 @@ TEST(CardDavStore, GivesUpOnAServerThatSendsNothing) {
       << opened.Message();
 }
 
+TEST_F(RadicaleStore, AnAddressThatCannotBeOpenedSaysWhyAndWhatToDo) {
+  const std::string plain = m_server.Url(false);
+  const std::string port = plain.substr(plain.rfind(':'));
+  struct Case {
+    std::string url;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {"https://user@127.0.0.1" + port + "/",
+       {"Could not reach 127.0.0.1: it answered in plain HTTP on a port asked for HTTPS"}},
+      {"http://user@127.0.0.1:1/", {"Could not reach 127.0.0.1: nothing answers there"}},
+      {m_server.Url() + "/user/wrok/",
+       {"there is no address book at /user/wrok/ (the server said 404",
+        "; the server has: " + plain + "/user/home/ (Home), " + plain + "/user/work/ (Work)"}},
+      {plain + "/", {"name the user in the address (http://USER@127.0.0.1" + port + "/...)"}},
+  };
+  for (const Case& c : cases) {
+    auto store = Store(c.url, Settings(m_server));
+    const Status opened = store->Open();
+    ASSERT_FALSE(opened.Ok()) << c.url;
+    for (const std::string& said : c.said) {
+      EXPECT_NE(opened.Message().find(said), std::string::npos) << opened.Message();
+    }
+    EXPECT_EQ(opened.Message().find("error:"), std::string::npos) << opened.Message();
+  }
+}
+
 class RadicaleTlsStore : public RadicaleStore {
  protected:
   RadicaleTlsStore() : RadicaleStore(DavServerKind::RadicaleTls) {}
@@ -611,7 +653,11 @@ TEST_F(RadicaleTlsStore, RefusesACertificateItDoesNotTrust) {
   auto store = Store(m_server.Url() + "/", Settings(m_server));
   const Status opened = store->Open();
   ASSERT_FALSE(opened.Ok());
-  EXPECT_NE(opened.Message().find("certificate"), std::string::npos) << opened.Message();
+  EXPECT_NE(opened.Message().find("Could not reach 127.0.0.1: its certificate is not trusted "
+                                  "(self-signed certificate): for a private certificate "
+                                  "authority, give its certificate with --ca-file FILE"),
+            std::string::npos)
+      << opened.Message();
 }
 
 class XandikosStore : public testing::Test {
