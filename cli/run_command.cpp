@@ -88,7 +88,10 @@ ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
     auto given = std::make_shared<Given>();
     server.ask_password = [err, interrupts, given](const std::string& prompt) {
       if (given->password && given->prompt == prompt) return std::exchange(given->password, {});
-      given->prompt = prompt;
+      // The last password typed is the one the server took: it answers the next first asking
+      // (an asking again after a refusal begins with other words).
+      const std::size_t first = prompt.find("Password for ");
+      given->prompt = first == std::string::npos ? prompt : prompt.substr(first);
       given->password = AskPasswordOnTerminal(prompt, err, interrupts);
       return given->password;
     };
@@ -117,6 +120,16 @@ class TerminalView : public RunView {
     m_access.waiting = [this](const std::string& line) {
       ShowMessage(line + " (Ctrl+C stops the run)");
     };
+    if (m_access.ask_password) {
+      m_access.ask_password = [this, ask = std::move(m_access.ask_password)](
+                                  const std::string& prompt) {
+        ClearProgress();
+        m_controller->HoldClock(true);
+        std::optional<std::string> password = ask(prompt);
+        m_controller->HoldClock(false);
+        return password;
+      };
+    }
   }
 
   void SetController(RunController* controller) { m_controller = controller; }
@@ -399,7 +412,8 @@ std::string RunUsage() {
          "                  folder of .vcf cards (one address book), a .vcf file, or the\n"
          "                  address of a CardDAV server, principal or address book:\n"
          "                  https://[USER@]HOST[:PORT][/PATH] (the password comes from\n"
-         "                  ~/.netrc, the desktop's secret store or a prompt)\n"
+         "                  ~/.netrc, the desktop's secret store or a prompt, which asks\n"
+         "                  again when the server refuses it, three times in all)\n"
 #ifdef _WIN32
          "                  (default: the contacts of your Outlook profile)\n"
 #else

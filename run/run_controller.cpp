@@ -106,6 +106,17 @@ bool RunController::Close() {
   return false;
 }
 
+void RunController::HoldClock(bool held) {
+  if (held == m_clock_held || (held && m_state != RunState::Running)) return;
+  m_clock_held = held;
+  if (m_state != RunState::Running) return;
+  if (held) {
+    m_run_time += m_clock() - m_start_time;
+  } else {
+    m_start_time = m_clock();
+  }
+}
+
 void RunController::Start() {
   m_log_save = {};
   m_log_saved = false;
@@ -137,6 +148,7 @@ void RunController::Start() {
   }
   m_state = RunState::Running;
   m_run_time = {};
+  m_clock_held = false;
   m_start_time = m_clock();
   m_summary_written = false;
   m_store_lost = false;
@@ -184,7 +196,7 @@ void RunController::Start() {
   }
 
   // A paused stretch never counts: after an abort the time stopped at the pause.
-  if (m_state == RunState::Running) m_run_time += m_clock() - m_start_time;
+  if (m_state == RunState::Running && !m_clock_held) m_run_time += m_clock() - m_start_time;
   if (m_profile_failed) {
     // Nothing was read, so there is nothing to sum up and no file to keep.
     m_log.SetFile(nullptr);
@@ -202,7 +214,7 @@ void RunController::Pause() {
   // passes through here, so its summary counts only what was written.
   if (m_run != nullptr) m_run->Flush();
   m_view.ShowPaused(m_update);
-  m_run_time += m_clock() - m_start_time;
+  if (!m_clock_held) m_run_time += m_clock() - m_start_time;
   m_state = RunState::Paused;
 }
 

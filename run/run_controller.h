@@ -103,6 +103,10 @@ class RunController {
   // The window is being closed. Returns true when it may close now; during a run the run is
   // aborted instead and the program ends once the walk has unwound.
   [[nodiscard]] bool Close();
+  // Stops the run's clock while the user is asked something (a password) and starts it again
+  // after: the time the user takes is not the run's. Calls pair up; outside a running run they
+  // do nothing.
+  void HoldClock(bool held);
 
   [[nodiscard]] RunState State() const { return m_state; }
   [[nodiscard]] const RunCounters& Counters() const { return m_counters; }
@@ -136,6 +140,7 @@ class RunController {
   RunCounters m_counters;
   std::chrono::steady_clock::time_point m_start_time{};
   std::chrono::steady_clock::duration m_run_time{};
+  bool m_clock_held = false;
   bool m_update = false;
   LogFile m_log_file;
   bool m_log_saved = false;

@@ -521,7 +521,7 @@ RunJob MainWindow::PrepareRun() {
   job.update = m_update->isChecked();
   if (m_save_log->isChecked()) {
     const QString path = m_log_file->text();
-    job.log = LogTarget{path.toStdString(), path == m_default_log};
+    job.log = LogTarget{path.toStdString(), path == m_default_log, path == m_own_log};
   }
   return job;
 }
@@ -530,8 +530,11 @@ ServerAccess MainWindow::Access() {
   ServerAccess access;
   auto remember = std::make_shared<bool>(false);
   access.ask_password = [this, remember](const std::string& prompt) -> std::optional<std::string> {
+    // The time the dialog stays open is the user's, not the run's.
+    m_controller.HoldClock(true);
     std::optional<QString> given =
         m_dialogs.AskPassword(this, QString::fromStdString(prompt), *remember);
+    m_controller.HoldClock(false);
     if (!given) return std::nullopt;
     return given->toStdString();
   };
@@ -640,6 +643,8 @@ void MainWindow::ShowReset(bool update) {
     m_default_log = QString::fromStdString(SetLogFile());
     m_log_file->setText(m_default_log);
   }
+  // A simulation's log is replaced by the next run's: repeated simulations keep one file.
+  m_own_log = !update && m_controller.LogSaved() ? m_log_file->text() : QString();
   SetStyleChooserShown(true);
   SetRunControlsEnabled(true);
   OfferUndo(false);

@@ -144,6 +144,8 @@ class MainWindow : public QDialog, public RunView {
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
   QString m_default_log;
+  // The log this window's last simulation saved; empty after any other run.
+  QString m_own_log;
   // Log text the pane has yet to take, as logged (UTF-8, CR LF): what came since the last frame.
   std::string m_pending_log;
   RunCounters m_latest_counters;

@@ -488,7 +488,7 @@ RunJob Win32MainWindow::PrepareRun() {
   job.update = Checked(IDC_UPDATE);
   if (Checked(IDC_SAVE_LOG)) {
     const std::string path = Narrow(Text(IDC_LOG_FILE));
-    job.log = LogTarget{path, path == m_default_log};
+    job.log = LogTarget{path, path == m_default_log, path == m_own_log};
   }
   return job;
 }
@@ -554,6 +554,8 @@ void Win32MainWindow::ShowReset(bool update) {
     m_default_log = SetLogFile();
     SetText(IDC_LOG_FILE, Wide(m_default_log));
   }
+  // A simulation's log is replaced by the next run's: repeated simulations keep one file.
+  m_own_log = !update && m_controller.LogSaved() ? Narrow(Text(IDC_LOG_FILE)) : std::string();
   SetStyleChooserShown(true);
   SetRunControlsEnabled(true);
   OfferUndo(false);

@@ -142,6 +142,8 @@ class Win32MainWindow : public RunView {
   // The numbered default the log path box was given; while the box holds it, a run moves on to
   // the next free number rather than replace another run's log.
   std::string m_default_log;
+  // The log this window's last simulation saved; empty after any other run.
+  std::string m_own_log;
   std::string m_pending_log;
   RunCounters m_latest_counters;
   ULONGLONG m_last_present = 0;

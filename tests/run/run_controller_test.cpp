@@ -191,6 +191,19 @@ TEST(RunController, GoPausesAndResumesAndTheRunTimeLeavesOutThePause) {
   EXPECT_NE(h.log.Text().find("Overall running time: 4 secs"), std::string::npos);
 }
 
+TEST(RunController, TheRunTimeLeavesOutWhatTheUserTakesToAnswer) {
+  Harness h;
+  // A password asked for during the run: a minute in the dialog.
+  h.Press([&h](RunController& c) {
+    c.HoldClock(true);
+    h.view.now += 60s;
+    c.HoldClock(false);
+  });
+  h.controller.Go();
+  // Four yields of a second each; the minute is not the run's.
+  EXPECT_EQ(h.controller.RunTime(), 4s);
+}
+
 struct QuitCase {
   const char* name;
   AbortAnswer answer;

@@ -148,6 +148,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadFile(HomeLog(2)), w->LogText());
   }
 
+  void repeatedSimulationsKeepOneLogFile() {
+    auto w = DefaultLogWindow();
+    for (int run = 0; run < 3; ++run) {
+      if (run > 0) Button("Go")->click();  // reset
+      QCOMPARE(Line("LogFile")->text().toStdString(), HomeLog(1));
+      Button("Go")->click();
+      QCOMPARE(ReadFile(HomeLog(1)), w->LogText());
+    }
+    QVERIFY(!std::filesystem::exists(HomeLog(2)));
+  }
+
   void aLogThatCannotBeCreatedStopsTheRunBeforeItStarts() {
     auto w = Window();
     const QString path = m_profile->filePath(QStringLiteral("missing/log.txt"));
