@@ -13,9 +13,9 @@ namespace {
 constexpr std::array<std::string_view, 10> kLabels = {
     "", "", "", "(Home) ", "Fax: ", "(Text)", "Home", "{Work} ", "(Old) (Home)", "Tél. "};
 
-constexpr std::array<std::string_view, 12> kOther = {"Text", "[Text]", "*123#",     "#31#",
-                                                     "n/a",  "",       "  ",        "ext 21",
-                                                     "+",    "+44",    "unknown ☎", "(*21#)"};
+constexpr std::array<std::string_view, 13> kOther = {
+    "Text",   "[Text]", "*123#", "#31#",      "n/a",    "",          "  ",
+    "ext 21", "+",      "+44",   "unknown ☎", "(*21#)", "see e-mail"};
 
 std::string Spaced(std::string_view digits, std::size_t at, char separator) {
   std::string s(digits.substr(0, at));
@@ -39,7 +39,7 @@ std::vector<std::string> NumberCorpus(std::size_t size) {
       const CodeChange& row = rows[rng.Next(static_cast<std::uint32_t>(rows.size()))];
       const std::string local = rng.Digits(11 - row.old_code.size() - rng.Next(2));
       const std::string code(row.old_code);
-      switch (rng.Next(8)) {
+      switch (rng.Next(9)) {
         case 0:
           corpus.push_back(label + code + " " + Spaced(local, 3, ' '));
           break;
@@ -61,6 +61,9 @@ std::vector<std::string> NumberCorpus(std::size_t size) {
         case 6:
           corpus.push_back("  " + code + "   " + Spaced(local, 2, ' ') + " ");
           break;
+        case 7:
+          corpus.push_back(label + "0044 " + code.substr(1) + " " + Spaced(local, 3, ' '));
+          break;
         default:
           corpus.push_back(label + code + local);
           break;
@@ -72,7 +75,7 @@ std::vector<std::string> NumberCorpus(std::size_t size) {
       corpus.push_back(label + "07" + rng.Digits(3) + " " + Spaced(rng.Digits(6), 3, ' '));
     } else if (kind < 18) {
       // Other countries, including bracketed access codes.
-      switch (rng.Next(4)) {
+      switch (rng.Next(5)) {
         case 0:
           corpus.push_back("+1 " + rng.Digits(3) + " " + rng.Digits(3) + " " + rng.Digits(4));
           break;
@@ -81,6 +84,9 @@ std::vector<std::string> NumberCorpus(std::size_t size) {
           break;
         case 2:
           corpus.push_back("+33 1 " + Spaced(rng.Digits(8), 4, ' '));
+          break;
+        case 3:
+          corpus.push_back("00 49 30 " + rng.Digits(7));
           break;
         default:
           corpus.push_back("(0049) 30 " + rng.Digits(7));

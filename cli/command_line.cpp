@@ -90,6 +90,7 @@ void CommandLine::AddNumberOptions(NumberOptions& options) {
   AddValue(
       "--replace", "--replace needs a text",
       TakeText("--replace", [&options](std::string_view text) { options.replacement = text; }));
+  AddFlag("--old-codes-only", options.old_codes_only);
 }
 
 Status CommandLine::Parse(std::span<const std::string_view> args) {

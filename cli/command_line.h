@@ -39,8 +39,8 @@ class CommandLine {
   void AddPath(const std::string& name, std::string missing,
                std::function<void(std::string_view path)> store);
 
-  // The number options both programs share: --style, --prefix, --zero, --find, --replace.
-  // --replace without --find is refused.
+  // The number options both programs share: --style, --prefix, --zero, --find, --replace,
+  // --old-codes-only. --replace without --find is refused.
   void AddNumberOptions(NumberOptions& options);
 
   // Reads `args` (without the program name) and stores the values. Fails with the first usage

@@ -36,12 +36,13 @@ Status ParseConvertArgs(std::span<const std::string_view> args, ConvertArgs& out
 std::string ConvertUsage() {
   return "Usage: dialmend-convert [--style N] [--prefix N] [--zero N] [--find TEXT [--replace "
          "TEXT]]\n"
-         "                        [--changes]\n"
+         "                        [--old-codes-only] [--changes]\n"
          "       dialmend-convert --self-check\n"
          "\n"
          "Reads telephone numbers from standard input, one per line (UTF-8, LF or CRLF), and\n"
          "writes each converted number on its own line, in order: old UK area codes of the\n"
          "April 2000 changes are brought up to date and every recognised number is re-formatted.\n"
+         "A line longer than 64 KiB is no number and is copied as it is.\n"
          "\n"
          "  --style N     number style: 0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"
          "                2 \"020 1234 5678\", 3 \"02012345678\"\n"
@@ -52,6 +53,8 @@ std::string ConvertUsage() {
          "  --find TEXT   custom replacement: in a number that begins with TEXT, replace every\n"
          "                occurrence of TEXT before converting\n"
          "  --replace TEXT  the replacement for --find (default: empty)\n"
+         "  --old-codes-only  change only numbers with an old area code; every other number,\n"
+         "                    foreign ones included, is printed exactly as it was read\n"
          "  --changes     print only the numbers that change, as old<TAB>new\n"
          "  --self-check  read nothing; run the built-in format check from the default options\n"
          "                and print its two groups of sample --> result lines, with an empty\n"
@@ -67,12 +70,19 @@ Status ConvertStream(std::FILE* in, std::FILE* out, const NumberOptions& options
                      bool changes_only) {
   LineReader reader(in);
   BufferedWriter writer(out);
-  std::string_view line;
+  LineReader::Line line;
   while (reader.Next(line)) {
-    const std::string fixed = FixNumber(line, options);
+    // A line far longer than any number is no number: it passes through piece by piece.
+    if (!line.whole) {
+      if (changes_only) continue;
+      writer.Write(line.text);
+      if (line.ends) writer.Put('\n');
+      continue;
+    }
+    const std::string fixed = FixNumber(line.text, options);
     if (changes_only) {
-      if (fixed == line) continue;
-      writer.Write(line);
+      if (fixed == line.text) continue;
+      writer.Write(line.text);
       writer.Put('\t');
     }
     writer.Write(fixed);

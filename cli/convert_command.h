@@ -27,8 +27,9 @@ struct ConvertArgs {
 // The --help text.
 [[nodiscard]] std::string ConvertUsage();
 
-// Converts one number per input line to one output line, in order. Fails, saying which, when
-// reading or writing failed.
+// Converts one number per input line to one output line, in order; a line longer than
+// LineReader::kLongestWhole bytes is copied unchanged, never held whole. Fails, saying which,
+// when reading or writing failed.
 [[nodiscard]] Status ConvertStream(std::FILE* in, std::FILE* out, const NumberOptions& options,
                                    bool changes_only);
 

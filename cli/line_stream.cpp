@@ -15,33 +15,35 @@ std::string_view WithoutCr(std::string_view line) {
 
 }  // namespace
 
-LineReader::LineReader(std::FILE* in) : m_in(in), m_block(kBlockSize) {}
+LineReader::LineReader(std::FILE* in, std::size_t longest)
+    : m_in(in), m_longest(longest), m_block(kBlockSize) {}
 
-bool LineReader::Next(std::string_view& line) {
+bool LineReader::Next(Line& line) {
   m_carry.clear();
-  bool carrying = false;
   for (;;) {
+    if (m_long) return NextPiece(line);
     if (m_pos < m_end) {
       const char* start = m_block.data() + m_pos;
       const auto* newline = static_cast<const char*>(std::memchr(start, '\n', m_end - m_pos));
+      const std::size_t length =
+          newline != nullptr ? static_cast<std::size_t>(newline - start) : m_end - m_pos;
+      if (m_carry.size() + length > m_longest) return StartLongLine(line);
       if (newline != nullptr) {
-        const auto length = static_cast<std::size_t>(newline - start);
         m_pos += length + 1;
-        if (carrying) {
-          m_carry.append(start, length);
-          line = WithoutCr(m_carry);
+        if (m_carry.empty()) {
+          line = {WithoutCr(std::string_view(start, length))};
         } else {
-          line = WithoutCr(std::string_view(start, length));
+          m_carry.append(start, length);
+          line = {WithoutCr(m_carry)};
         }
         return true;
       }
-      m_carry.append(start, m_end - m_pos);
-      carrying = true;
+      m_carry.append(start, length);
       m_pos = m_end;
     }
     if (m_at_end) {
-      if (!carrying) return false;
-      line = WithoutCr(m_carry);
+      if (m_carry.empty()) return false;
+      line = {WithoutCr(m_carry)};
       return true;
     }
     m_pos = 0;
@@ -51,6 +53,57 @@ bool LineReader::Next(std::string_view& line) {
       m_at_end = true;
     }
   }
+}
+
+// What was carried of the line so far is its first piece; the rest of it comes from the block.
+bool LineReader::StartLongLine(Line& line) {
+  m_long = true;
+  if (m_carry.empty()) return NextPiece(line);
+  std::string_view piece = m_carry;
+  if (piece.back() == '\r') {
+    piece.remove_suffix(1);
+    m_held_cr = true;
+  }
+  line = {piece, false, false};
+  return true;
+}
+
+bool LineReader::NextPiece(Line& line) {
+  static constexpr std::string_view kCr = "\r";
+  while (m_pos == m_end && !m_at_end) {
+    m_pos = 0;
+    m_end = std::fread(m_block.data(), 1, m_block.size(), m_in);
+    if (m_end < m_block.size()) {
+      if (std::ferror(m_in)) m_error = errno != 0 ? errno : EIO;
+      m_at_end = true;
+    }
+  }
+  const char* start = m_block.data() + m_pos;
+  const auto* newline = static_cast<const char*>(std::memchr(start, '\n', m_end - m_pos));
+  const std::size_t length =
+      newline != nullptr ? static_cast<std::size_t>(newline - start) : m_end - m_pos;
+  // A CR held back from the last piece belongs to the line unless the line ends right here.
+  if (m_held_cr) {
+    m_held_cr = false;
+    if (length > 0) {
+      line = {kCr, false, false};
+      return true;
+    }
+  }
+  std::string_view piece(start, length);
+  if (newline != nullptr || m_at_end) {
+    m_pos += newline != nullptr ? length + 1 : length;
+    m_long = false;
+    line = {WithoutCr(piece), false, true};
+    return true;
+  }
+  m_pos = m_end;
+  if (piece.back() == '\r') {
+    piece.remove_suffix(1);
+    m_held_cr = true;
+  }
+  line = {piece, false, false};
+  return true;
 }
 
 BufferedWriter::BufferedWriter(std::FILE* out) : m_out(out) {

@@ -329,11 +329,13 @@ Status RefuseConflicts(const RunArgs& args, const std::vector<std::string>& give
       {"--log", {"--no-log"}},
       {"--progress", {"--no-progress"}},
       {"--runs",
-       {"--undo", "--update", "--style", "--prefix", "--zero", "--find", "--replace", "--log",
-        "--book", "--changes", "--quiet"}},
+       {"--undo", "--update", "--style", "--prefix", "--zero", "--find", "--replace",
+        "--old-codes-only", "--log", "--book", "--changes", "--quiet"}},
       // An undo puts back what an update wrote: the number options and the choice of books
       // were that update's.
-      {"--undo", {"--style", "--prefix", "--zero", "--find", "--replace", "--book", "--changes"}},
+      {"--undo",
+       {"--style", "--prefix", "--zero", "--find", "--replace", "--old-codes-only", "--book",
+        "--changes"}},
   };
   for (const Rule& rule : rules) {
     if (!has(rule.mode)) continue;
@@ -397,8 +399,9 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
 std::string RunUsage() {
   return "Usage: dialmend-run [--profile PATH|URL] [--book NAME]... [--update] [--style N]\n"
          "                    [--prefix N] [--zero N] [--find TEXT [--replace TEXT]]\n"
-         "                    [--log FILE | --no-log] [--changes FILE|-] [--quiet]\n"
-         "                    [--ca-file FILE] [--progress | --no-progress]\n"
+         "                    [--old-codes-only] [--log FILE | --no-log]\n"
+         "                    [--changes FILE|-] [--quiet] [--ca-file FILE]\n"
+         "                    [--progress | --no-progress]\n"
          "       dialmend-run [--profile PATH|URL] --undo [RUN] [--update] [--log FILE | "
          "--no-log]\n"
          "       dialmend-run [--profile PATH|URL] --runs\n"
@@ -430,6 +433,9 @@ std::string RunUsage() {
          "  --zero N        leading zero after +44: 0 as found (default), 1 remove, 2 include\n"
          "  --find TEXT     custom replacement in numbers that begin with TEXT\n"
          "  --replace TEXT  its replacement (default: empty)\n"
+         "  --old-codes-only  change only numbers with an old area code and leave every other\n"
+         "                    number, foreign ones included, exactly as written: only the\n"
+         "                    contacts that hold an old number are rewritten (and synced again)\n"
          "  --log FILE      save the activity log to FILE (default: an update's log\n"
          "                  is saved as \"Dialmend Log N.txt\" on the desktop, the\n"
          "                  first free N; a simulation's is only printed)\n"

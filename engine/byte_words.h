@@ -23,25 +23,50 @@ struct ByteFacts {
 // True when `text` holds a full stop or a tilde.
 [[nodiscard]] bool HasFullStopOrTilde(std::string_view text) noexcept;
 
+// The position of the first byte of `text` that is an ASCII digit (`kDigit`) or that is not
+// one, or its length when there is none. A text of eight bytes or more is read in words, the
+// last one overlapping the one before, so no branch waits on a single byte: where a run of
+// digits starts or ends follows no pattern.
+template <bool kDigit>
+[[nodiscard]] inline std::size_t FindFirstWhereDigitIs(std::string_view text) noexcept {
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  if constexpr (std::endian::native == std::endian::little) {
+    if (text.size() >= 8) {
+      constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+      const auto wanted = [&text](std::size_t at) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + at, sizeof word);
+        // The top bit of each digit, from the low seven bits so that no sum carries over.
+        const std::uint64_t low7 = word & ~kHigh;
+        const std::uint64_t digits =
+            (low7 + 0x5050505050505050ULL) & ~(low7 + 0x4646464646464646ULL) & ~word & kHigh;
+        return kDigit ? digits : ~digits & kHigh;
+      };
+      for (std::size_t k = 0; k + 8 <= text.size(); k += 8) {
+        if (const std::uint64_t found = wanted(k); found != 0) {
+          return k + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+        }
+      }
+      // The bytes before the last word were looked at: what it finds stands after them.
+      const std::size_t at = text.size() - 8;
+      const std::uint64_t found = wanted(at);
+      return found != 0 ? at + static_cast<std::size_t>(std::countr_zero(found)) / 8 : text.size();
+    }
+  }
+  std::size_t k = 0;
+  while (k < text.size() && is_digit(text[k]) != kDigit) ++k;
+  return k;
+}
+
 // The position of the first ASCII digit of `text`, or its length when it has none. Inline, as
 // the converter calls it for every number.
 [[nodiscard]] inline std::size_t FindFirstDigit(std::string_view text) noexcept {
-  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
-  std::size_t k = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-    for (; k + 8 <= text.size() && !is_digit(text[k]); k += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, text.data() + k, sizeof word);
-      // The top bit of each digit, from the low seven bits so that no sum carries over.
-      const std::uint64_t low7 = word & ~kHigh;
-      const std::uint64_t digits =
-          (low7 + 0x5050505050505050ULL) & ~(low7 + 0x4646464646464646ULL) & ~word & kHigh;
-      if (digits != 0) return k + static_cast<std::size_t>(std::countr_zero(digits)) / 8;
-    }
-  }
-  while (k < text.size() && !is_digit(text[k])) ++k;
-  return k;
+  return FindFirstWhereDigitIs<true>(text);
+}
+
+// The position of the first byte of `text` that is not an ASCII digit, or its length.
+[[nodiscard]] inline std::size_t FindFirstNonDigit(std::string_view text) noexcept {
+  return FindFirstWhereDigitIs<false>(text);
 }
 
 // Copies `n` bytes from `from` to `out` and returns the end of the copy. The parts of a number

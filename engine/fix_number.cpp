@@ -45,8 +45,17 @@ bool IsLabelEnd(C c) {
 // The class is a template argument so that the test compiles inline in the loop.
 template <auto in_class, class C>
 inline std::size_t Scan(View<C> t, std::size_t k) {
-  while (k + 1 < t.size() && in_class(t[k])) ++k;
-  return k;
+  constexpr bool kDigits = in_class == IsDigit<C>;
+  if constexpr (std::is_same_v<C, char> && (kDigits || in_class == IsNonDigit<C>)) {
+    // A run of digits, or of anything else, is measured a word at a time.
+    if (k + 1 >= t.size()) return k;
+    const View<C> rest = t.substr(k);
+    const std::size_t run = kDigits ? FindFirstNonDigit(rest) : FindFirstDigit(rest);
+    return std::min(k + run, t.size() - 1);
+  } else {
+    while (k + 1 < t.size() && in_class(t[k])) ++k;
+    return k;
+  }
 }
 
 // The position of the first digit of `t`, or its length when it has none.
@@ -111,7 +120,10 @@ bool HasDotOrTilde(View<char> t) {
 
 template <class C>
 inline View<C> StripOuterBrackets(View<C> t) {
-  if (t.size() >= 2 && t.front() == C('(') && t.back() == C(')')) return t.substr(1, t.size() - 2);
+  // One branch on both ends: which numbers are bracketed follows no pattern.
+  if (t.size() >= 2 && ((t.front() == C('(')) & (t.back() == C(')')))) {
+    return t.substr(1, t.size() - 2);
+  }
   return t;
 }
 
@@ -126,7 +138,7 @@ inline bool StartsWithAscii(View<C> t, std::string_view ascii) {
 
 template <class C>
 bool IsUkCountry(View<C> country) {
-  return country.size() == 2 && StartsWithAscii(country, "44");
+  return country.size() == 2 && ((country[0] == C('4')) & (country[1] == C('4')));
 }
 
 // Room for the texts the steps build. A number as people type it fits in the fixed part, so
@@ -266,17 +278,17 @@ View<C> FillPattern(const CodeChange& row, View<C> local, Scratch<C>& scratch) {
 }
 
 // What the converter has read of a number so far; the views point into the number, into
-// Scratch or into constants.
+// Scratch or into constants. Kept small: made for every number, it is zeroed by a few stores
+// where a larger one takes a slow block fill.
 template <class C>
 struct Parts {
-  bool has_label = false;
   View<C> label;
-  View<C> as_found;  // the number after its label, as the output shows it when nothing applies
-  bool has_prefix = false;
-  bool uk_prefix = false;
   View<C> country;
   View<C> area;
   View<C> local;
+  bool has_label = false;
+  bool has_prefix = false;
+  bool uk_prefix = false;
   bool zero_added = false;
   bool zero_before_area = false;  // a "0" stands in front of `area`
 };
@@ -290,10 +302,11 @@ std::string Verbatim(View<C> text) {
   return out.Take(Put(out.Begin(), text));
 }
 
-// Trims, collapses runs of spaces, applies the find-and-replace option and strips brackets.
+// Trims, collapses runs of spaces and applies the find-and-replace option; `replaced` tells
+// whether the replacement changed the text.
 template <class C>
 View<C> Clean(View<C> number, bool two_spaces, View<C> find, View<C> replacement, bool replace_on,
-              Scratch<C>& scratch) {
+              Scratch<C>& scratch, bool& replaced) {
   View<C> t = TrimSpaces(number);
   if (two_spaces && HasTwoSpacesInARow(t)) {
     C* const collapsed = scratch.Take(t.size());
@@ -310,18 +323,19 @@ View<C> Clean(View<C> number, bool two_spaces, View<C> find, View<C> replacement
     for (std::size_t hit = 0; (hit = t.find(find, hit)) != View<C>::npos; hit += find.size()) {
       ++hits;
     }
-    C* const replaced = scratch.Take(t.size() - hits * find.size() + hits * replacement.size());
-    C* end = replaced;
+    C* const out = scratch.Take(t.size() - hits * find.size() + hits * replacement.size());
+    C* end = out;
     std::size_t from = 0;
     for (std::size_t hit; (hit = t.find(find, from)) != View<C>::npos; from = hit + find.size()) {
       end = std::copy(t.begin() + from, t.begin() + hit, end);
       end = std::copy(replacement.begin(), replacement.end(), end);
     }
     end = std::copy(t.begin() + from, t.end(), end);
-    t = View<C>(replaced, static_cast<std::size_t>(end - replaced));
+    t = View<C>(out, static_cast<std::size_t>(end - out));
+    // The first hit stands at the start, so a different replacement always changes the text.
+    replaced = hits > 0 && find != replacement;
   }
-
-  return StripOuterBrackets(t);
+  return t;
 }
 
 template <class C>
@@ -334,8 +348,8 @@ View<C> RepairAccessCode(View<C> t, Scratch<C>& scratch) {
 }
 // The label is whatever stands before the first digit, less one label-end character.
 template <class C>
-View<C> TakeLabel(View<C> t, Parts<C>& parts) {
-  std::size_t count = FirstDigit(t);
+View<C> TakeLabel(View<C> t, std::size_t first_digit, Parts<C>& parts) {
+  std::size_t count = first_digit;
   if (count > 0 && IsLabelEnd(t[count - 1])) --count;
   parts.has_label = count > 0;
   if (!parts.has_label) return t;
@@ -361,9 +375,27 @@ View<C> AccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
   return View<C>(rewritten, static_cast<std::size_t>(end - rewritten));
 }
 
+// "00" dialled before a country code, unbracketed and past any separators, is read as "+":
+// '0044 20 7123 4567' as '+44 20 7123 4567'. "00" with no digit after it stays as it is.
+template <class C>
+View<C> BareAccessCodeAsPlus(View<C> t, Scratch<C>& scratch) {
+  // Nearly every number starts with a digit here; only "00" needs the closer look.
+  if (t.size() < 3 || (IsDigit(t[0]) & ((t[0] != C('0')) | (t[1] != C('0'))))) return t;
+  std::size_t k = 0;
+  while (k < t.size() && IsSeparator(t[k])) ++k;
+  if (t.size() < k + 3 || t[k] != C('0') || t[k + 1] != C('0')) return t;
+  std::size_t m = k + 2;
+  while (m < t.size() && IsSeparator(t[m])) ++m;
+  if (m == t.size() || !IsDigit(t[m])) return t;
+  const View<C> rest = t.substr(m);
+  C* const plus = scratch.Take(rest.size() + 1);
+  plus[0] = C('+');
+  std::copy(rest.begin(), rest.end(), plus + 1);
+  return View<C>(plus, rest.size() + 1);
+}
+
 template <class C>
 View<C> TakePrefix(View<C> t, Parts<C>& parts) {
-  parts.as_found = t;
   if (!t.empty() && t[0] == C('+')) {
     const std::size_t p = Scan<IsSeparator<C>>(t, 1);
     const std::size_t q = Scan<IsDigit<C>>(t, p + 1);
@@ -391,49 +423,89 @@ AreaSplit SplitArea(View<C> t, Parts<C>& parts) {
   return AreaSplit::Found;
 }
 
+// `as_found` is the number after its label, as the output shows it when nothing applies.
 template <class C>
-std::string LabelAndAsFound(const Parts<C>& parts) {
-  Output<C> out(parts.label.size() + parts.as_found.size() + 1);
+std::string LabelAndAsFound(const Parts<C>& parts, View<C> as_found) {
+  Output<C> out(parts.label.size() + as_found.size() + 1);
   char* end = out.Begin();
   if (parts.has_label) {
     end = Put(end, parts.label);
     end = Put(end, C(' '));
   }
-  end = Put(end, parts.as_found);
+  end = Put(end, as_found);
   return out.Take(end);
 }
 
-// Code change, for UK numbers only.
+// The row for the code `area`, with a "0" put first when `zero_first`.
 template <class C>
-void ChangeCode(Parts<C>& parts, Scratch<C>& scratch) {
-  parts.uk_prefix = parts.has_prefix && IsUkCountry(parts.country);
-  if (parts.has_prefix && !parts.uk_prefix) return;
-  if (parts.uk_prefix && parts.area.size() == 1) parts.zero_before_area = parts.zero_added = true;
-  // The table's codes begin with their zero. An ASCII code written with its zero is looked up
-  // where it stands; any other is spelled out first.
-  std::string_view code;
-  std::array<char, 6> digits;
+const CodeChange* FindRow(View<C> area, bool zero_first) {
   if constexpr (std::is_same_v<C, char>) {
-    if (!parts.zero_before_area) code = parts.area;
+    // An ASCII code written with its zero is looked up where it stands.
+    if (!zero_first) return FindCodeChange(area);
   }
-  if (code.empty()) {
-    std::size_t n = 0;
-    if (parts.zero_before_area) digits[n++] = '0';
-    if (parts.area.size() + n > digits.size()) return;
-    for (C c : parts.area) digits[n++] = static_cast<char>(c);
-    code = std::string_view(digits.data(), n);
+  std::array<char, 6> digits;
+  std::size_t n = 0;
+  if (zero_first) digits[n++] = '0';
+  if (area.size() + n > digits.size()) return nullptr;
+  for (C c : area) digits[n++] = static_cast<char>(c);  // digits only: no code point is cut
+  return FindCodeChange(std::string_view(digits.data(), n));
+}
+
+// `text` in the converter's characters.
+template <class C>
+View<C> Widen(std::string_view text, Scratch<C>& scratch) {
+  if constexpr (std::is_same_v<C, char>) {
+    return text;
+  } else {
+    C* const wide = scratch.Take(text.size());
+    std::copy(text.begin(), text.end(), wide);
+    return View<C>(wide, text.size());
   }
-  if (const CodeChange* row = FindCodeChange(code)) {
-    if constexpr (std::is_same_v<C, char>) {
-      parts.area = row->new_code;
-    } else {
-      C* const new_code = scratch.Take(row->new_code.size());
-      std::copy(row->new_code.begin(), row->new_code.end(), new_code);
-      parts.area = View<C>(new_code, row->new_code.size());
-    }
-    parts.zero_before_area = false;
-    parts.local = FillPattern(*row, parts.local, scratch);
+}
+
+// "+44 (0)171 930 8890": the digit run after the trunk zero is the code. A changed code keeps
+// that form, the new code without its zero leading the new local part ("20 7930 8890").
+template <class C>
+bool ChangeTrunkCode(Parts<C>& parts, Scratch<C>& scratch) {
+  const View<C> local = parts.local;
+  std::size_t run = 0;
+  while (run < local.size() && IsDigit(local[run])) ++run;
+  std::size_t next = run;
+  while (next < local.size() && !IsDigit(local[next])) ++next;
+  if (next == local.size()) return false;
+  const CodeChange* row = FindRow(local.substr(0, run), true);
+  if (row == nullptr || row->new_code == row->old_code) return false;
+  const View<C> filled = FillPattern(*row, local.substr(next), scratch);
+  const View<C> code = Widen(row->new_code.substr(1), scratch);
+  C* const joined = scratch.Take(code.size() + 1 + filled.size());
+  C* end = std::copy(code.begin(), code.end(), joined);
+  *end++ = C(' ');
+  end = std::copy(filled.begin(), filled.end(), end);
+  parts.local = View<C>(joined, static_cast<std::size_t>(end - joined));
+  return true;
+}
+
+// Code change, for UK numbers only. True when an old code was replaced by a different one.
+template <class C>
+bool ChangeCode(Parts<C>& parts, Scratch<C>& scratch) {
+  // The country is empty without a prefix.
+  parts.uk_prefix = IsUkCountry(parts.country);
+  if (parts.has_prefix && !parts.uk_prefix) return false;
+  if (parts.uk_prefix && parts.area.size() == 1) {
+    parts.zero_before_area = parts.zero_added = true;
+    return parts.area[0] == C('0') && ChangeTrunkCode(parts, scratch);
   }
+  // After +44 a code is mostly written without its zero ('+44 171 930 8890'): it is looked up
+  // with it, and a changed code is written back without it, in the form it was found.
+  const bool zero_dropped = parts.uk_prefix && parts.area[0] != C('0');
+  const CodeChange* row = FindRow(parts.area, zero_dropped);
+  if (row == nullptr) return false;
+  const bool changed = row->new_code != row->old_code;
+  // A code the same before and after only re-spaces a number written with its zero.
+  if (zero_dropped && !changed) return false;
+  parts.area = Widen(row->new_code.substr(zero_dropped ? 1 : 0), scratch);
+  parts.local = FillPattern(*row, parts.local, scratch);
+  return changed;
 }
 
 // Applies the +44 option; false when the number is not to be guessed at and stays as it is.
@@ -543,24 +615,37 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   return out.Take(end);
 }
 
-// Converts `number`, of which `t` is the cleaned text.
+// Converts `number`, of which `cleaned` is the cleaned text; `replaced` tells whether the
+// custom replacement changed it.
 template <class C>
-std::string Convert(View<C> number, View<C> t, const NumberOptions& options, Scratch<C>& scratch) {
+std::string Convert(View<C> number, View<C> cleaned, bool replaced, const NumberOptions& options,
+                    Scratch<C>& scratch) {
+  // With "old codes only" a number is written anew only when an old code or the custom
+  // replacement changed it; otherwise it comes back as given.
+  const bool keep = options.old_codes_only && !replaced;
+  // A text with no digit is no number: adding or dropping anything would only make a change.
+  std::size_t first_digit = FirstDigit(cleaned);
+  if (first_digit == cleaned.size()) return Verbatim(keep ? number : cleaned);
+  View<C> t = StripOuterBrackets(cleaned);
+  if (t.size() < cleaned.size()) --first_digit;
+  if (t[0] == C('*') || t[0] == C('#')) return Verbatim(keep ? number : t);
   Parts<C> parts;
-  if (!t.empty() && (t[0] == C('*') || t[0] == C('#'))) return Verbatim(t);
+  // The repair drops a bracket after the first digit, which stays where it is.
   t = RepairAccessCode(t, scratch);
-  t = TakeLabel(t, parts);
+  t = TakeLabel(t, first_digit, parts);
   t = AccessCodeAsPlus(t, scratch);
+  t = BareAccessCodeAsPlus(t, scratch);
+  const View<C> as_found = t;
   t = TakePrefix(t, parts);
   switch (SplitArea(t, parts)) {
     case AreaSplit::NoDigitAfter:
       return Verbatim(number);
     case AreaSplit::NoLocal:
-      return LabelAndAsFound(parts);
+      return keep ? Verbatim(number) : LabelAndAsFound(parts, as_found);
     case AreaSplit::Found:
       break;
   }
-  ChangeCode(parts, scratch);
+  if (!ChangeCode(parts, scratch) && keep) return Verbatim(number);
   if (!ApplyPrefixOption(parts, scratch, options)) return Verbatim(number);
   ApplyZeroOption(parts, options);
   return Write(parts, options);
@@ -603,9 +688,12 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
   const bool ascii = facts.ascii && (!replace_on || IsAscii(options.replacement));
   if (ascii || IsValidUtf8(number)) {
     Scratch<char> scratch;
-    const std::string_view cleaned = Clean<char>(number, facts.two_spaces, options.find,
-                                                 options.replacement, replace_on, scratch);
-    if (ascii || ReadsAsBytes(cleaned)) return Convert<char>(number, cleaned, options, scratch);
+    bool replaced = false;
+    const std::string_view cleaned = Clean<char>(
+        number, facts.two_spaces, options.find, options.replacement, replace_on, scratch, replaced);
+    if (ascii || ReadsAsBytes(cleaned)) {
+      return Convert<char>(number, cleaned, replaced, options, scratch);
+    }
   }
   Scratch<char32_t> scratch;
   std::u32string_view text, find, replacement;
@@ -614,8 +702,10 @@ std::string FixNumber(std::string_view number, const NumberOptions& options) {
       !(Decode(options.find, scratch, find) && Decode(options.replacement, scratch, replacement))) {
     return std::string(number);
   }
-  return Convert<char32_t>(
-      text, Clean<char32_t>(text, true, find, replacement, replace_on, scratch), options, scratch);
+  bool replaced = false;
+  const std::u32string_view cleaned =
+      Clean<char32_t>(text, true, find, replacement, replace_on, scratch, replaced);
+  return Convert<char32_t>(text, cleaned, replaced, options, scratch);
 }
 
 std::string StripSpace(std::string_view text) {

@@ -36,6 +36,9 @@ struct NumberOptions {
   bool replace = false;  // custom search-and-replace switch
   std::string find;
   std::string replacement;
+  // Leaves every number as written unless an old code (one whose new code differs) is replaced
+  // in it or the custom replacement changes it, so a run rewrites only cards with old numbers.
+  bool old_codes_only = false;
 };
 
 // The options from the program's numbers, as a command line or a dialog gives them. A number

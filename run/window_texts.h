@@ -27,6 +27,12 @@ inline constexpr std::string_view kReplaceTip =
 inline constexpr std::string_view kFindTip = "Search string";
 inline constexpr std::string_view kReplacementTip = "Replacement string";
 
+// The check box at the foot of the International Options dialog, and its tooltip.
+inline constexpr std::string_view kOldCodesCaption = "&Change only numbers with an old code";
+inline constexpr std::string_view kOldCodesTip =
+    "Leaves every number without an old area code exactly as written, foreign numbers "
+    "included, so only contacts with an old number are changed";
+
 // The Go and Quit buttons' tooltip for what a press does now: `verb` ("Start", "Pause",
 // "Resume", "Reset", "Abort") and the run's mode, as in "Start simulation" or "Pause update".
 [[nodiscard]] std::string RunButtonTip(std::string_view verb, bool update);

@@ -1,6 +1,7 @@
 #include "ui/option_dialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "engine/number_options.h"
+#include "run/window_texts.h"
 #include "ui/program_look.h"
 
 namespace dialmend {
@@ -67,6 +69,18 @@ QLabel* LocaleNote(QWidget* dialog) {
   return label1;
 }
 
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QCheckBox* OldCodesBox(OptionDialog* dialog) {
+  auto* box = new QCheckBox(Text(kOldCodesCaption), dialog);
+  box->setObjectName(QStringLiteral("chkOldCodes"));
+  box->setToolTip(Text(kOldCodesTip));
+  QObject::connect(box, &QCheckBox::clicked, dialog, &OptionDialog::chkOldCodes_Click);
+  return box;
+}
+
 QPushButton* OkButton(OptionDialog* dialog) {
   auto* ok = new QPushButton(QStringLiteral("OK"), dialog);
   ok->setObjectName(QStringLiteral("cmdOK"));
@@ -76,15 +90,16 @@ QPushButton* OkButton(OptionDialog* dialog) {
   return ok;
 }
 
-// Tab goes down the prefix choices, then the zero choices, then to OK.
+// Tab goes down the prefix choices, then the zero choices, then the check box and OK.
 void SetTabOrder(const std::array<QRadioButton*, 3>& prefix,
-                 const std::array<QRadioButton*, 3>& code, QPushButton* ok) {
+                 const std::array<QRadioButton*, 3>& code, QCheckBox* old_codes, QPushButton* ok) {
   QWidget::setTabOrder(prefix[0], prefix[1]);
   QWidget::setTabOrder(prefix[1], prefix[2]);
   QWidget::setTabOrder(prefix[2], code[0]);
   QWidget::setTabOrder(code[0], code[1]);
   QWidget::setTabOrder(code[1], code[2]);
-  QWidget::setTabOrder(code[2], ok);
+  QWidget::setTabOrder(code[2], old_codes);
+  QWidget::setTabOrder(old_codes, ok);
 }
 
 }  // namespace
@@ -109,6 +124,7 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
                                      QStringLiteral("Include leading zero in area code")},
                                     m_opt_code, "optCode", &OptionDialog::optCode_Click);
   QLabel* label1 = LocaleNote(this);
+  m_chk_old_codes = OldCodesBox(this);
   QPushButton* ok = OkButton(this);
 
   auto* layout = new QVBoxLayout(this);
@@ -117,9 +133,10 @@ OptionDialog::OptionDialog(NumberOptions& options, QWidget* parent)
   layout->addWidget(fra_prefix);
   layout->addWidget(fra_code);
   layout->addWidget(label1);
+  layout->addWidget(m_chk_old_codes);
   layout->addWidget(ok, 0, Qt::AlignRight);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  SetTabOrder(m_opt_prefix, m_opt_code, ok);
+  SetTabOrder(m_opt_prefix, m_opt_code, m_chk_old_codes, ok);
 }
 
 void OptionDialog::optPrefix_Click(int index) {
@@ -128,6 +145,10 @@ void OptionDialog::optPrefix_Click(int index) {
 
 void OptionDialog::optCode_Click(int index) {
   m_options.leading_zero = ZeroFromNumber(index);
+}
+
+void OptionDialog::chkOldCodes_Click() {
+  m_options.old_codes_only = m_chk_old_codes->isChecked();
 }
 
 void OptionDialog::cmdOK_Click() {

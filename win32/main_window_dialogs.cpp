@@ -40,7 +40,7 @@ constexpr TwipsPlace kAboutPlaces[] = {
 };
 
 constexpr int kOptionsWidth = 4500;
-constexpr int kOptionsHeight = 4785;
+constexpr int kOptionsHeight = 5175;
 
 // The dialog's rows top to bottom, the frames' buttons 285 apart.
 constexpr TwipsPlace kOptionsPlaces[] = {
@@ -56,7 +56,8 @@ constexpr TwipsPlace kOptionsPlaces[] = {
     {IDC_CODE1, 330, 2940, 3870, 255},
     {IDC_CODE2, 330, 3225, 3870, 255},
     {IDC_OPTIONS_NOTE, 165, 3705, 4170, 660},
-    {IDOK, 3210, 4335, 1125, 345},
+    {IDC_OLD_CODES, 165, 4395, 4170, 255},  // at the foot, under the note
+    {IDOK, 3210, 4725, 1125, 345},
 };
 
 // `text` with its lines ended as a static control shows them.
@@ -67,6 +68,23 @@ std::wstring WindowsLines(std::string_view text) {
     lines += c;
   }
   return lines;
+}
+
+// A tooltip for one control of a dialog; it goes with the dialog.
+void AddTip(HWND dialog, int id, std::string_view text) {
+  HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog,
+                              nullptr, nullptr, nullptr);
+  if (tips == nullptr) return;  // the dialog works without it
+  SendMessageW(tips, TTM_SETMAXTIPWIDTH, 0, 600);
+  std::wstring wide = Utf8ToUtf16(text).value_or(L"");
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = dialog;
+  tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog, id));
+  tool.lpszText = wide.data();
+  SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 }  // namespace
@@ -156,6 +174,8 @@ INT_PTR CALLBACK Win32MainWindow::OptionsProc(HWND window, UINT message, WPARAM 
                        IDC_PREFIX0 + static_cast<int>(options.prefix));
       CheckRadioButton(window, IDC_CODE0, IDC_CODE2,
                        IDC_CODE0 + static_cast<int>(options.leading_zero));
+      CheckDlgButton(window, IDC_OLD_CODES, options.old_codes_only ? BST_CHECKED : BST_UNCHECKED);
+      AddTip(window, IDC_OLD_CODES, kOldCodesTip);
       SendDlgItemMessageW(window, IDC_OPTIONS_TITLE, WM_SETFONT,
                           reinterpret_cast<WPARAM>(self->m_title_font), FALSE);
       SendDlgItemMessageW(window, IDC_OPTIONS_IMAGE, STM_SETICON,
@@ -170,6 +190,8 @@ INT_PTR CALLBACK Win32MainWindow::OptionsProc(HWND window, UINT message, WPARAM 
       if (id >= IDC_PREFIX0 && id <= IDC_PREFIX2)
         options.prefix = PrefixFromNumber(id - IDC_PREFIX0);
       if (id >= IDC_CODE0 && id <= IDC_CODE2) options.leading_zero = ZeroFromNumber(id - IDC_CODE0);
+      if (id == IDC_OLD_CODES)
+        options.old_codes_only = IsDlgButtonChecked(window, IDC_OLD_CODES) == BST_CHECKED;
       if (id == IDOK || id == IDCANCEL) EndDialog(window, id);
       return TRUE;
     }

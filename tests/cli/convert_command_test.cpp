@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/line_stream.h"
 #include "tests/cli/capture.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#ifdef __GLIBC__
+#include <sys/resource.h>
+#endif
 
 namespace dialmend {
 namespace {
@@ -24,12 +29,16 @@ Outcome Convert(const std::string& input, std::vector<std::string_view> args = {
 }
 
 TEST(ConvertCommand, WritesOneLinePerInputLineInOrder) {
+  // Longer than any number: copied as it is, and never printed as a change.
+  const std::string too_long = "0171 930 8890 " + std::string(LineReader::kLongestWhole, '9');
   const std::string input =
       "0171 930 8890\r\n"
       "\n"
       "not a number\n"
       "  \n"
-      "0171 930 8890\xff\n"
+      "0171 930 8890\xff\n" +
+      too_long +
+      "\r\n"
       "*21#\r\n"
       "01232 123456";
   const Outcome r = Convert(input);
@@ -37,13 +46,57 @@ TEST(ConvertCommand, WritesOneLinePerInputLineInOrder) {
   EXPECT_EQ(r.out,
             "(020) 7930 8890\n"
             "\n"
-            "not a number \n"
+            "not a number\n"
             "\n"
-            "0171 930 8890\xff\n"
-            "*21#\n"
-            "(028) 9012 3456\n");
+            "0171 930 8890\xff\n" +
+                too_long +
+                "\n"
+                "*21#\n"
+                "(028) 9012 3456\n");
   EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Convert(input, {"--changes"}).out.find(too_long), std::string::npos);
 }
+
+#ifdef __GLIBC__
+// A line of 64 MiB, made up as it is read and checked as it is written.
+constexpr std::size_t kHugeLength = std::size_t{64} << 20;
+struct HugeLine {
+  std::size_t at = 0;
+  bool same = true;
+
+  static char ByteAt(std::size_t at) {
+    constexpr std::string_view kHead = "0171 930 8890 ";
+    return at < kHead.size() ? kHead[at] : at < kHugeLength ? '9' : '\n';
+  }
+  static ssize_t Read(void* cookie, char* buffer, std::size_t size) {
+    auto& line = *static_cast<HugeLine*>(cookie);
+    std::size_t n = 0;
+    for (; n < size && line.at <= kHugeLength; ++n) buffer[n] = ByteAt(line.at++);
+    return static_cast<ssize_t>(n);
+  }
+  static ssize_t Write(void* cookie, const char* buffer, std::size_t size) {
+    auto& line = *static_cast<HugeLine*>(cookie);
+    for (std::size_t n = 0; n < size; ++n) line.same = line.same && buffer[n] == ByteAt(line.at++);
+    return static_cast<ssize_t>(size);
+  }
+};
+
+// Memory stays within a few blocks, where a line held whole would take it twice over.
+TEST(ConvertCommand, StreamsALineOfAnyLengthInLittleMemory) {
+  HugeLine read, written;
+  std::FILE* in = fopencookie(&read, "r", {HugeLine::Read, nullptr, nullptr, nullptr});
+  std::FILE* out = fopencookie(&written, "w", {nullptr, HugeLine::Write, nullptr, nullptr});
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  EXPECT_TRUE(ConvertStream(in, out, {}, false).Ok());
+  getrusage(RUSAGE_SELF, &after);
+  std::fclose(in);
+  std::fclose(out);
+  EXPECT_TRUE(written.same);
+  EXPECT_EQ(written.at, kHugeLength + 1);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "KiB more at the peak";
+}
+#endif
 
 TEST(ConvertCommand, AppliesEveryOption) {
   EXPECT_EQ(Convert("0171 930 8890\n", {"--style", "3", "--prefix", "2", "--zero", "1"}).out,
@@ -52,6 +105,8 @@ TEST(ConvertCommand, AppliesEveryOption) {
   EXPECT_EQ(Convert("0485 1234 5678\n", {"--find", "0485", "--replace", "0845"}).out,
             "(0845) 1234 5678\n");
   EXPECT_EQ(Convert("9 0171 930 8890\n", {"--find=9 "}).out, "(020) 7930 8890\n");
+  EXPECT_EQ(Convert("+44 171 930 8890\n020 79308890\n", {"--old-codes-only", "--style=2"}).out,
+            "+44 20 7930 8890\n020 79308890\n");
 }
 
 TEST(ConvertCommand, ChangesPrintsOnlyChangedLinesWithTheOldText) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dialmend {
@@ -16,12 +18,24 @@ std::FILE* FileWith(const std::string& bytes) {
   return f;
 }
 
-std::vector<std::string> ReadAll(const std::string& bytes) {
+// The lines read, each long line's pieces joined and marked with a leading '>'.
+std::vector<std::string> ReadAll(const std::string& bytes,
+                                 std::size_t longest = LineReader::kLongestWhole) {
   std::FILE* f = FileWith(bytes);
-  LineReader reader(f);
+  LineReader reader(f, longest);
   std::vector<std::string> lines;
-  std::string_view line;
-  while (reader.Next(line)) lines.emplace_back(line);
+  std::string long_line;
+  LineReader::Line line;
+  while (reader.Next(line)) {
+    if (line.whole) {
+      EXPECT_LE(line.text.size(), longest);
+      lines.emplace_back(line.text);
+      continue;
+    }
+    EXPECT_LE(line.text.size(), std::max<std::size_t>(longest, 1 << 16));
+    long_line += line.text;
+    if (line.ends) lines.push_back(">" + std::exchange(long_line, {}));
+  }
   EXPECT_EQ(reader.Error(), 0);
   std::fclose(f);
   return lines;
@@ -40,12 +54,26 @@ TEST(LineReader, SplitsLinesAsTyped) {
   EXPECT_EQ(ReadAll(std::string("a\0b\n", 4)), (Lines{std::string("a\0b", 3)}));
 }
 
-TEST(LineReader, ReturnsLinesLongerThanItsBlocksWhole) {
-  const std::string huge(300000, '7');
+TEST(LineReader, ReturnsLinesOverBlocksWholeUpToTheLongest) {
   const std::string edge(65535, '1');  // CR and LF straddle the first block's end
-  EXPECT_EQ(ReadAll("x\n" + huge + "\ny\n"), (Lines{"x", huge, "y"}));
+  const std::string over(70000, '7');
   EXPECT_EQ(ReadAll(edge + "\r\nz"), (Lines{edge, "z"}));
-  EXPECT_EQ(ReadAll(huge), (Lines{huge}));
+  EXPECT_EQ(ReadAll("x\n" + over + "\ny\n", 100000), (Lines{"x", over, "y"}));
+}
+
+// Pieces begin in what was carried over a block's end and in the block; a CR at a piece's end
+// is dropped only when the line ends after it.
+TEST(LineReader, PassesLongerLinesInPiecesThatJoinToTheLine) {
+  const std::string huge(300000, '7');
+  const std::string edge(65535, '1');
+  EXPECT_EQ(ReadAll("x\n" + huge + "\ny\n"), (Lines{"x", ">" + huge, "y"}));
+  EXPECT_EQ(ReadAll(huge), (Lines{">" + huge}));
+  EXPECT_EQ(ReadAll(edge + "\r\nz", 1000), (Lines{">" + edge, "z"}));
+  EXPECT_EQ(ReadAll(edge + "\rz\r", 1000), (Lines{">" + edge + "\rz"}));
+  EXPECT_EQ(ReadAll("ab\n" + edge + "\n0123456789\r\n", 8),
+            (Lines{"ab", ">" + edge, ">0123456789"}));
+  EXPECT_EQ(ReadAll(std::string(65530, 'a') + "\n" + edge + "\r", 10),
+            (Lines{">" + std::string(65530, 'a'), ">" + edge}));
 }
 
 TEST(BufferedWriter, WritesEverythingInOrder) {

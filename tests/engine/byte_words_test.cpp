@@ -62,6 +62,20 @@ TEST(ByteWords, FindsTheFirstDigitAtEveryOffsetOrGivesTheLength) {
   }
 }
 
+TEST(ByteWords, FindsTheFirstNonDigitAtEveryOffsetOrGivesTheLength) {
+  for (std::size_t length = 0; length <= kLongest; ++length) {
+    EXPECT_EQ(FindFirstNonDigit(std::string(length, '5')), length) << length;
+    for (std::size_t at = 0; at < length; ++at) {
+      for (const char other : {'/', ':', '\xb0'}) {
+        std::string text(length, '0');
+        text[at] = other;
+        text.back() = '9' + 1;
+        EXPECT_EQ(FindFirstNonDigit(text), at) << length;
+      }
+    }
+  }
+}
+
 TEST(ByteWords, CopiesEveryLengthExactly) {
   const std::string from = "0123456789abcdefghijklmnopqrstuvwxyz";
   for (std::size_t n = 0; n <= from.size(); ++n) {

@@ -266,6 +266,14 @@ class MainWindowTest : public QObject {
       QCOMPARE(dialog->objectName(), QStringLiteral("frmOption"));
       dialog->findChild<QRadioButton*>(QStringLiteral("optPrefix1"))->click();
       dialog->findChild<QRadioButton*>(QStringLiteral("optCode2"))->click();
+      auto* old_codes = dialog->findChild<QCheckBox*>(QStringLiteral("chkOldCodes"));
+      QVERIFY(!old_codes->isChecked());
+      QVERIFY(old_codes->toolTip().contains(QStringLiteral("without an old area code")));
+      int alt_c = 0;  // its access key is the dialog's only Alt+C
+      for (const auto* button : dialog->findChildren<QAbstractButton*>())
+        alt_c += button->text().contains(QStringLiteral("&C"), Qt::CaseInsensitive) ? 1 : 0;
+      QCOMPARE(alt_c, 1);
+      old_codes->click();
       QTest::keyClick(dialog, Qt::Key_Escape);
       answered = true;
     });
@@ -273,6 +281,7 @@ class MainWindowTest : public QObject {
     QVERIFY(answered);
     QVERIFY(w->Options().prefix == PrefixAction::Remove);
     QVERIFY(w->Options().leading_zero == LeadingZero::Include);
+    QVERIFY(w->Options().old_codes_only);
     QVERIFY(w->OptionsDialog().isHidden());
     QVERIFY(w->OptionsDialog().findChild<QRadioButton*>(QStringLiteral("optPrefix1"))->isChecked());
     QCOMPARE(w->focusWidget(), Button("Go"));

@@ -542,7 +542,9 @@ struct SeenOptions {
   RECT ok{};
   RECT prefix2{};
   RECT note{};
+  RECT old_codes{};
   RECT client{};
+  bool old_codes_ticked = true;
 };
 SeenOptions g_seen_options;
 
@@ -554,8 +556,11 @@ void CALLBACK ReadOptionsAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
                     PlaceOf(options, IDOK),
                     PlaceOf(options, IDC_PREFIX2),
                     PlaceOf(options, IDC_OPTIONS_NOTE),
+                    PlaceOf(options, IDC_OLD_CODES),
                     {}};
   GetClientRect(options, &g_seen_options.client);
+  g_seen_options.old_codes_ticked = IsDlgButtonChecked(options, IDC_OLD_CODES) == BST_CHECKED;
+  SendDlgItemMessageW(options, IDC_OLD_CODES, BM_CLICK, 0, 0);
   PostMessageW(options, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
@@ -570,10 +575,14 @@ TEST(Win32MainWindow, InternationalOptionsPlacesItsControlsAtTheirTwipsScaledToT
   SetTimer(nullptr, 0, 0, ReadOptionsAndClose);
   w.Click(IDC_OPTIONS);
   ASSERT_TRUE(g_seen_options.found);
-  EXPECT_TRUE(g_seen_options.ok == Twips(3210, 4335, 1125, 345));
+  EXPECT_TRUE(g_seen_options.ok == Twips(3210, 4725, 1125, 345));
   EXPECT_TRUE(g_seen_options.prefix2 == Twips(330, 1920, 3870, 255));
   EXPECT_TRUE(g_seen_options.note == Twips(165, 3705, 4170, 660));
-  EXPECT_TRUE(g_seen_options.client == Twips(0, 0, 4500, 4785));
+  EXPECT_TRUE(g_seen_options.old_codes == Twips(165, 4395, 4170, 255));
+  EXPECT_TRUE(g_seen_options.client == Twips(0, 0, 4500, 5175));
+  // The check box, off at start, turns "old codes only" on.
+  EXPECT_FALSE(g_seen_options.old_codes_ticked);
+  EXPECT_TRUE(w.window.Options().old_codes_only);
 }
 
 }  // namespace

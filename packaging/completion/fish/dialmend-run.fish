@@ -8,6 +8,7 @@ complete -c dialmend-run -l prefix -x -a '0\t"leave as found" 1\tremove 2\t"add 
 complete -c dialmend-run -l zero -x -a '0\t"as found" 1\tremove 2\tinclude' -d 'Leading zero after +44'
 complete -c dialmend-run -l find -x -d 'Custom replacement: the text numbers begin with'
 complete -c dialmend-run -l replace -x -d 'The replacement for the found text'
+complete -c dialmend-run -l old-codes-only -d 'Change only numbers with an old area code; leave the rest as written'
 complete -c dialmend-run -l log -r -F -d 'Save the activity log to a file'
 complete -c dialmend-run -l no-log -d 'Save no log file'
 complete -c dialmend-run -l changes -r -F -d 'Write the change list (CSV) to a file, - for standard output'

@@ -278,6 +278,21 @@ TEST_F(RadicaleStore, SimulationListsTheChangesAndSendsNoPut) {
   EXPECT_EQ(direct.ETag("/user/work/ann.vcf"), etag);
 }
 
+// Cat's number, which a default run re-formats, has no old code: only Ann's card is sent.
+TEST_F(RadicaleStore, OldCodesOnlyPutsOnlyTheCardWithAnOldNumber) {
+  Spy spy;
+  auto store = Store(m_server.Url() + "/", Settings(m_server, &spy));
+  NumberOptions options;
+  options.old_codes_only = true;
+  const QuietRun run = RunQuietly(*store, options, true);
+  EXPECT_EQ(run.counters.problems, 0) << run.log;
+  EXPECT_EQ(run.counters.updated, 1) << run.log;
+  ASSERT_EQ(spy.Count("PUT"), 1U);
+  for (const HttpRequest& request : spy.requests) {
+    if (request.method == "PUT") EXPECT_TRUE(request.url.ends_with("/ann.vcf")) << request.url;
+  }
+}
+
 TEST_F(RadicaleStore, UpdateSendsTheCardWithOnlyItsTelValuesChanged) {
   // Radicale serves a card as its own parser writes it; that is what the store reads.
   Direct direct(m_server);
