@@ -289,7 +289,9 @@ TEST_F(RadicaleStore, OldCodesOnlyPutsOnlyTheCardWithAnOldNumber) {
   EXPECT_EQ(run.counters.updated, 1) << run.log;
   ASSERT_EQ(spy.Count("PUT"), 1U);
   for (const HttpRequest& request : spy.requests) {
-    if (request.method == "PUT") EXPECT_TRUE(request.url.ends_with("/ann.vcf")) << request.url;
+    if (request.method == "PUT") {
+      EXPECT_TRUE(request.url.ends_with("/ann.vcf")) << request.url;
+    }
   }
 }
 
