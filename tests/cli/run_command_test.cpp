@@ -495,7 +495,8 @@ TEST(RunCommand, HelpNamesTheDefaultProfile) {
   EXPECT_EQ(RunWith({"--version"}).out, "dialmend-run 1.4.17\n");
 }
 
-// Scripts branch on the exit status: --help lists each one on a line of its own.
+// Scripts branch on the exit status: --help lists each one on a line of its own, and every line
+// fits a terminal.
 TEST(RunCommand, HelpSaysWhatEachExitStatusMeans) {
   const std::string help = RunWith({"--help"}).out;
   const auto exit_section = help.find("\nExit status:\n");
@@ -505,10 +506,15 @@ TEST(RunCommand, HelpSaysWhatEachExitStatusMeans) {
        {"\n  0    done", "\n  1    done with problems", "\n  2    bad usage", "\n  130  aborted"}) {
     EXPECT_NE(statuses.find(line), std::string::npos) << line;
   }
-  EXPECT_NE(statuses.find("One card that cannot be read gives 1 even\n       when everything "
+  EXPECT_NE(statuses.find("One card\n       that cannot be read gives 1 even when everything "
                           "else was updated."),
             std::string::npos)
       << statuses;
+  // A terminal of 80 columns shows it without a broken line.
+  for (std::size_t at = 0, end; at < help.size(); at = end + 1) {
+    end = help.find('\n', at);
+    EXPECT_LE(end - at, 80U) << help.substr(at, end - at);
+  }
 }
 
 }  // namespace
