@@ -121,8 +121,8 @@ class TerminalView : public RunView {
       ShowMessage(line + " (Ctrl+C stops the run)");
     };
     if (m_access.ask_password) {
-      m_access.ask_password = [this, ask = std::move(m_access.ask_password)](
-                                  const std::string& prompt) {
+      m_access.ask_password = [this,
+                               ask = std::move(m_access.ask_password)](const std::string& prompt) {
         ClearProgress();
         m_controller->HoldClock(true);
         std::optional<std::string> password = ask(prompt);

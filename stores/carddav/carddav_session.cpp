@@ -114,8 +114,7 @@ bool DavSession::GetPassword() {
   }
   m_http->SetLogin(m_user, *password);
   m_login_source = "the prompt";
-  if (m_settings.remember_password ||
-      (m_settings.remember_given && m_settings.remember_given())) {
+  if (m_settings.remember_password || (m_settings.remember_given && m_settings.remember_given())) {
     m_to_remember = std::move(password);
   } else {
     m_to_remember.reset();

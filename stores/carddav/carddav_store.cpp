@@ -354,9 +354,6 @@ class CardDavStore : public ContactStore {
     return resource;
   }
 
-  // Finds the address books from `start` (the address given), as a client of a server it knows nothing
-  // about: the address itself, else its principal's address book home, else the well-known
-  // address's.
   // "; the server has: https://host/user/work/ (Work), ...", or why none were found there.
   std::string BooksOnServer() {
     Result<std::vector<DavResource>> found = Discover("/");
@@ -370,6 +367,9 @@ class CardDavStore : public ContactStore {
     return list;
   }
 
+  // Finds the address books from `start` (the address given), as a client of a server it knows
+  // nothing about: the address itself, else its principal's address book home, else the well-known
+  // address's.
   Result<std::vector<DavResource>> Discover(const std::string& start) {
     using Found = Result<std::vector<DavResource>>;
     long status = 0;

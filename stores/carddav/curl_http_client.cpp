@@ -179,8 +179,8 @@ class CurlHttpClient : public HttpClient {
                          : "the server sent nothing for " + Seconds(m_settings.stall_seconds));
     }
     if (code != CURLE_OK) {
-      return Result<HttpResponse>::Failure(ConnectionProblem(
-          code, error, request.url.starts_with("https:"), m_settings.ca_file));
+      return Result<HttpResponse>::Failure(
+          ConnectionProblem(code, error, request.url.starts_with("https:"), m_settings.ca_file));
     }
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.response.status);
     if (m_has_password && m_auth == 0) m_auth = Chosen();

@@ -174,7 +174,14 @@ TEST_F(RunOnRadicale, UndoLeavesACardChangedOnTheServerSinceTheUpdate) {
 TEST_F(RunOnRadicaleTls, RefusesTheServerWithoutItsCaFile) {
   const Outcome r = Run({"--profile", m_server.Url() + "/"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("certificate"), std::string::npos) << r.err;
+  // Once, in one line, with what to do.
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(
+      r.err.starts_with("dialmend-run: Could not reach 127.0.0.1: its certificate is not "
+                        "trusted"))
+      << r.err;
+  EXPECT_NE(r.err.find("--ca-file FILE.\n"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
 TEST_F(RunOnRadicaleTls, RunsAndListsTheRunsOfTheServerGivenItsCaFile) {
