@@ -240,12 +240,13 @@ Result<DefaultPlace> FindDefault(const Environment& env) {
     }
     std::vector<std::string> paths;
     for (ConfiguredBook& storage : storages) paths.push_back(std::move(storage.path));
-    return DefaultPlace{paths.size() == 1 ? Layout::OneStore : Layout::Storages, std::move(paths)};
+    return DefaultPlace{
+        paths.size() == 1 ? Layout::OneStore : Layout::Storages, std::move(paths), {}};
   }
 
   if (!home.empty()) {
     const std::string contacts = home + "/.contacts";
-    if (!NotAFolder(contacts)) return DefaultPlace{Layout::OneStore, {contacts}};
+    if (!NotAFolder(contacts)) return DefaultPlace{Layout::OneStore, {contacts}, {}};
     tried.push_back(contacts);
   }
   std::string why = "no address books found";
