@@ -19,7 +19,8 @@ constexpr const char* kUsage =
     "Opens Dialmend, which brings the telephone numbers of your contacts up to date.\n"
     "\n"
     "  --profile PATH  the store: a folder of address-book folders, a folder of .vcf cards,\n"
-    "                  or a .vcf file (default: the contacts of your Outlook profile)\n"
+    "                  a .vcf file, or thunderbird:[PROFILE] (a Thunderbird profile's\n"
+    "                  local address books) (default: the contacts of your Outlook profile)\n"
     "  --help, --version\n";
 
 }  // namespace

@@ -73,10 +73,6 @@ ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
   ServerAccess server;
   server.ca_file = args.ca_file;
   server.stop_waiting = [interrupts] { return *interrupts > 0; };
-  // Said once, though --runs and --undo open the profile twice.
-  server.warn = [err, warned = std::make_shared<bool>(false)](const std::string& line) {
-    if (!std::exchange(*warned, true)) std::fprintf(err, "dialmend-run: %s\n", line.c_str());
-  };
 #ifdef _WIN32
   (void)err;
 #else
@@ -88,10 +84,10 @@ ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
     auto given = std::make_shared<Given>();
     server.ask_password = [err, interrupts, given](const std::string& prompt) {
       if (given->password && given->prompt == prompt) return std::exchange(given->password, {});
-      // The last password typed is the one the server took: it answers the next first asking
-      // (an asking again after a refusal begins with other words).
-      const std::size_t first = prompt.find("Password for ");
-      given->prompt = first == std::string::npos ? prompt : prompt.substr(first);
+      // The last password typed is the one the server took: it answers the next first asking,
+      // whose prompt lacks the "(refused; ...)" of an asking again.
+      const std::size_t again = prompt.find(" (refused; ");
+      given->prompt = again == std::string::npos ? prompt : prompt.substr(0, again) + ": ";
       given->password = AskPasswordOnTerminal(prompt, err, interrupts);
       return given->password;
     };
@@ -397,31 +393,38 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
 }
 
 std::string RunUsage() {
-  return "Usage: dialmend-run [--profile PATH|URL] [--book NAME]... [--update] [--style N]\n"
+  return "Usage: dialmend-run [--profile STORE] [--book NAME]... [--update] [--style N]\n"
          "                    [--prefix N] [--zero N] [--find TEXT [--replace TEXT]]\n"
          "                    [--old-codes-only] [--log FILE | --no-log]\n"
          "                    [--changes FILE|-] [--quiet] [--ca-file FILE]\n"
          "                    [--progress | --no-progress]\n"
-         "       dialmend-run [--profile PATH|URL] --undo [RUN] [--update]\n"
+         "       dialmend-run [--profile STORE] --undo [RUN] [--update]\n"
          "                    [--log FILE | --no-log]\n"
-         "       dialmend-run [--profile PATH|URL] --runs\n"
+         "       dialmend-run [--profile STORE] --runs\n"
          "\n"
          "Brings every telephone number in a vCard store up to date: old UK area codes\n"
          "of the April 2000 changes become the new ones and every recognised number is\n"
          "re-formatted. Without --update it only simulates: it reports what would change\n"
          "and writes nothing.\n"
          "\n"
-         "  --profile PATH  the store: a folder with one subfolder per address book, a\n"
-         "                  folder of .vcf cards (one address book), a .vcf file, or the\n"
+         "  --profile STORE the store: a folder with one subfolder per address book, a\n"
+         "                  folder of .vcf cards (one address book), a .vcf file, the\n"
          "                  address of a CardDAV server, principal or address book:\n"
          "                  https://[USER@]HOST[:PORT][/PATH] (the password comes from\n"
          "                  ~/.netrc, the desktop's secret store or a prompt, which asks\n"
-         "                  again when the server refuses it, three times in all)\n"
+         "                  again when the server refuses it, three times in all),\n"
+         "                  thunderbird:[PROFILE] for the local address books of a\n"
+         "                  Thunderbird profile (by name or folder; its default one\n"
 #ifdef _WIN32
+         "                  without), while Thunderbird is closed\n"
          "                  (default: the contacts of your Outlook profile)\n"
 #else
-         "                  (default: the address books in khard's configuration, else\n"
-         "                  vdirsyncer's local storage, else ~/.contacts)\n"
+         "                  without), while Thunderbird is closed, or kde: for the vCard\n"
+         "                  folders of KDE's address book\n"
+         "                  (default: the first found of khard's address books,\n"
+         "                  vdirsyncer's local storage, Evolution's address books,\n"
+         "                  Thunderbird's default profile, KDE's address book and\n"
+         "                  ~/.contacts; the log's head says which)\n"
 #endif
          "  --book NAME     walk only the address book NAME of the profile (its name\n"
          "                  in the log, khard's or vdirsyncer's name, its folder's\n"
@@ -454,8 +457,9 @@ std::string RunUsage() {
          "                  numbers, time elapsed and left) even when it is not a terminal\n"
          "  --no-progress   show none, even on a terminal (default: shown on a terminal)\n"
          "  --undo [RUN]    put back the numbers the last update run changed, or those of\n"
-         "                  RUN (a name --runs lists); only simulates without --update. A\n"
-         "                  number changed since that run is left as it is and named\n"
+         "                  RUN (a name --runs lists, or a record's path with a /); only\n"
+         "                  simulates without --update. A number changed since that run\n"
+         "                  is left as it is and named; a later --undo tries it again\n"
          "  --runs          list the update runs recorded for the profile\n"
          "  --help, --version\n"
          "\n"

@@ -52,6 +52,14 @@ class StoreLostError : public StoreError {
   using StoreError::StoreError;
 };
 
+// A contact an undo finds changed since the update saved it (a server holds another version of
+// it): it is left as it is and counted with the fields left because they changed, not as a
+// contact that could not be found.
+class ContactChangedError : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
 // A line for the log that is not a change: an entry passed over, a value left as it is, a
 // leftover tidied away. The run writes it under the folder or contact it concerns.
 struct StoreNote {
@@ -78,6 +86,10 @@ struct ContactIdentity {
   std::int64_t card = -1;
   // The resource's version as the server gave it (an ETag); empty where a store has none.
   std::string tag;
+  // What finds the contact again when its place may have moved (a card of a file that may be
+  // exported again): the store's own text, such as its UID and a digest of its name and numbers
+  // as the update left them; empty where `where` and `card` say all.
+  std::string key = {};
 
   friend bool operator==(const ContactIdentity&, const ContactIdentity&) = default;
 };
@@ -223,6 +235,10 @@ class ContactStore {
 
   // The profile user's name. Throws StoreError when access is refused.
   [[nodiscard]] virtual std::string CurrentUser() = 0;
+
+  // Where the default search found this store, as a sentence for the head of the log; empty when
+  // the store was named. Asked once, after Open(). Never throws.
+  [[nodiscard]] virtual std::string Found() { return {}; }
 
   // The top-level folders.
   [[nodiscard]] virtual std::unique_ptr<FolderCursor> Folders() = 0;

@@ -140,13 +140,21 @@ HeldFile::~HeldFile() {
 }
 
 FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes) {
-  FileSnapshot snapshot;
   // Without O_NONBLOCK a FIFO in the folder would hang the walk in open().
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (file.Get() < 0) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    FileSnapshot snapshot;
     snapshot.status = FileFailure(kCannotRead, path, ReasonOf(errno));
     return snapshot;
   }
+  return ReadFileSnapshot(path, max_bytes, HeldFile(fd));
+}
+
+FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes,
+                              HeldFile opened) {
+  if (opened.Descriptor() < 0) return ReadFileSnapshot(path, max_bytes);
+  FileSnapshot snapshot;
+  Descriptor file(opened.Release());
   struct stat before {};
   if (::fstat(file.Get(), &before) != 0) {
     snapshot.status = FileFailure(kCannotRead, path, ReasonOf(errno));
@@ -187,8 +195,14 @@ OpenedFile::OpenedFile() = default;
 OpenedFile::~OpenedFile() = default;
 
 Status OpenedFile::Open(const std::filesystem::path& path) {
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (file.Get() < 0) return FileFailure(kCannotRead, path, ReasonOf(errno));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return FileFailure(kCannotRead, path, ReasonOf(errno));
+  return Open(path, HeldFile(fd));
+}
+
+Status OpenedFile::Open(const std::filesystem::path& path, HeldFile opened) {
+  if (opened.Descriptor() < 0) return Open(path);
+  Descriptor file(opened.Release());
   struct timespec start {};
   ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
   const std::int64_t start_ns = static_cast<std::int64_t>(start.tv_sec) * 1'000'000'000 +

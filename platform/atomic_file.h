@@ -46,6 +46,9 @@ class HeldFile {
   // The open descriptor, or -1 when nothing is held (always on Windows).
   [[nodiscard]] int Descriptor() const { return m_descriptor; }
 
+  // Hands the descriptor to the caller, who closes it.
+  int Release() { return std::exchange(m_descriptor, -1); }
+
  private:
   int m_descriptor = -1;
 };
@@ -68,6 +71,11 @@ struct FileSnapshot {
 // being read.
 [[nodiscard]] FileSnapshot ReadFileSnapshot(const std::filesystem::path& path,
                                             std::size_t max_bytes);
+
+// The same for the file `opened` holds (as OpenBeneath finds one), named `path` in messages;
+// where nothing is held (always on Windows) the file is opened by `path`.
+[[nodiscard]] FileSnapshot ReadFileSnapshot(const std::filesystem::path& path,
+                                            std::size_t max_bytes, HeldFile opened);
 
 // Replaces the file's content with `bytes`, unless its stamp is no longer `expected` or, when
 // `expected_content` is given, its content is no longer that (another program wrote it since it
@@ -154,6 +162,9 @@ class OpenedFile {
   // regular file.
   [[nodiscard]] Status Open(const std::filesystem::path& path);
 
+  // The same for the file `opened` holds, named `path`; opened by `path` when nothing is held.
+  [[nodiscard]] Status Open(const std::filesystem::path& path, HeldFile opened);
+
   // Reads at most `size` bytes from `offset` into `buffer`: how many, 0 at the end, or
   // std::nullopt with `reason` set.
   [[nodiscard]] std::optional<std::size_t> ReadAt(std::uint64_t offset, char* buffer,
@@ -205,5 +216,19 @@ class StreamedReplace {
 // Whether `name` is a temporary file name WriteFileAtomically makes, so that one left by a
 // process killed midway can be told from every other file and removed.
 [[nodiscard]] bool IsAtomicTempName(std::string_view name);
+
+// What RemoveLeftovers did: how many files it removed, and the name and reason of each it could
+// not.
+struct LeftoverRemoval {
+  std::size_t removed = 0;
+  std::vector<std::pair<std::string, std::string>> failures;
+};
+
+// Removes the temporary files a killed run of ours left in `folder`: only regular files with a
+// name IsAtomicTempName knows, and with `for_name` given only those made for the file of that
+// name, so a folder of other files (an export's Downloads) loses nothing else. Never follows a
+// link; a folder that cannot be listed removes nothing.
+[[nodiscard]] LeftoverRemoval RemoveLeftovers(const std::filesystem::path& folder,
+                                              std::string_view for_name = {});
 
 }  // namespace dialmend

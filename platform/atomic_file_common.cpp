@@ -43,6 +43,33 @@ bool IsAtomicTempName(std::string_view name) {
   return !name.empty() && KeptLength(name) <= kTempNameKeep;
 }
 
+LeftoverRemoval RemoveLeftovers(const std::filesystem::path& folder, std::string_view for_name) {
+  namespace fs = std::filesystem;
+  LeftoverRemoval removal;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = PathText(it->path().filename());
+    if (!IsAtomicTempName(name)) continue;
+    if (!for_name.empty()) {
+      const std::string_view kept = std::string_view(name).substr(
+          1, name.size() - 1 - kTempMarker.size() - kTempRandomLength - kTempSuffix.size());
+      if (kept != for_name && !(KeptLength(kept) == kTempNameKeep && for_name.starts_with(kept))) {
+        continue;
+      }
+    }
+    std::error_code type_error;
+    if (!it->is_regular_file(type_error) || it->is_symlink(type_error)) continue;
+    std::error_code removed;
+    fs::remove(it->path(), removed);
+    if (!removed) {
+      ++removal.removed;
+    } else if (removed != std::errc::no_such_file_or_directory) {
+      removal.failures.emplace_back(name, ErrorText(removed));
+    }
+  }
+  return removal;
+}
+
 Status FileFailure(std::string_view doing, const std::filesystem::path& path, std::string reason) {
   std::string message = std::string(doing) + " \"" + PathText(path) + "\": " + reason + ".";
   return Status::Failure(std::move(message), std::move(reason));

@@ -240,6 +240,10 @@ FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max
   return ReadOpenFile(reader, path, max_bytes, *before);
 }
 
+FileSnapshot ReadFileSnapshot(const std::filesystem::path& path, std::size_t max_bytes, HeldFile) {
+  return ReadFileSnapshot(path, max_bytes);
+}
+
 Status WriteAtomically(const std::filesystem::path& path, std::string_view bytes,
                        const FileStamp* expected, const ContentCheck& check, const HeldFile*) {
   std::filesystem::path target = path;
@@ -331,6 +335,10 @@ Status OpenedFile::Open(const std::filesystem::path& path) {
   m_stamp = *stamp;
   m_reader = std::make_unique<Reader>(Reader{path});
   return Status{};
+}
+
+Status OpenedFile::Open(const std::filesystem::path& path, HeldFile) {
+  return Open(path);
 }
 
 std::optional<std::size_t> OpenedFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size,

@@ -4,8 +4,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace dialmend {
 namespace {
@@ -18,13 +21,27 @@ int GetLease(int fd) {
   return ::fcntl(fd, F_GETLEASE);
 }
 
+// The C library has no wrapper for it.
+int OpenAt2(int folder, const char* path, const void* how, std::size_t size) {
+#ifdef SYS_openat2
+  return static_cast<int>(::syscall(SYS_openat2, folder, path, how, size));
+#else
+  (void)folder;
+  (void)path;
+  (void)how;
+  (void)size;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
 }  // namespace
 
 const SystemCalls& RealSystemCalls() {
   static const SystemCalls real{
       ::mkostemps,    ::write,  ::fsync,  ::syncfs,     ::fchmod,    ::fchown,
       ::renameat2,    ::rename, ::unlink, ::flistxattr, ::fgetxattr, ::fsetxattr,
-      ::fremovexattr, ::close,  SetLease, GetLease,
+      ::fremovexattr, ::close,  SetLease, GetLease,     OpenAt2,
   };
   return real;
 }

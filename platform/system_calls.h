@@ -31,6 +31,8 @@ struct SystemCalls {
   // fcntl(fd, F_SETLEASE, type) and fcntl(fd, F_GETLEASE).
   int (*set_lease)(int fd, int type);
   int (*get_lease)(int fd);
+  // Linux's openat2 (struct open_how as `how`); fails with ENOSYS where the kernel has none.
+  int (*openat2)(int folder, const char* path, const void* how, std::size_t size);
 };
 
 // The calls the writer makes. Only tests change entries, and they put RealSystemCalls() back.

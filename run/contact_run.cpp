@@ -125,6 +125,7 @@ void ContactRun::Flush() {
       --m_counters.updated;
       Problem("Could not save " + contact.where +
               ": it was not written, as the undo record could not be written");
+      m_log.WriteLog(contact.kept);
       return;
     }
     const auto found = contact.save ? failed.find(*contact.save) : failed.end();
@@ -140,6 +141,7 @@ void ContactRun::Flush() {
                 ? "Could not save " + contact.where + ": " + failure->reason
                 : "Could not save " + contact.where + ": " + LogName(failure->subject) +
                       " was not written: " + failure->reason);
+    m_log.WriteLog(contact.kept);
   });
   if (unread != 0) {
     Problem("The report of " + std::to_string(unread) +
@@ -147,95 +149,10 @@ void ContactRun::Flush() {
   }
 }
 
-namespace {
-
-// How many held contacts stay in memory before they go to the temporary file.
-constexpr std::size_t kHeldInMemory = 4096;
-
-// The fixed part of a held contact in the temporary file; its texts follow it.
-struct SpilledHead {
-  std::uint64_t save = 0;
-  std::int64_t numbers = 0;
-  std::uint64_t where_size = 0;
-  std::uint64_t report_size = 0;
-  std::uint64_t records_size = 0;
-  bool has_save = false;
-};
-
-}  // namespace
-
-void ContactRun::HeldContacts::push_back(HeldContact contact) {
-  m_recent.push_back(std::move(contact));
-  if (m_recent.size() >= kHeldInMemory && !m_spill_failed) Spill();
-}
-
-void ContactRun::HeldContacts::Spill() {
-  // Without a temporary file the reports simply stay in memory.
-  if (!m_spill) m_spill.reset(std::tmpfile());
-  if (!m_spill || std::fseek(m_spill.get(), m_end, SEEK_SET) != 0) {
-    m_spill_failed = true;
-    return;
-  }
-  for (const HeldContact& contact : m_recent) {
-    const SpilledHead head{contact.save.value_or(0), contact.numbers,
-                           contact.where.size(),     contact.report.size(),
-                           contact.records.size(),   contact.save.has_value()};
-    if (std::fwrite(&head, sizeof head, 1, m_spill.get()) != 1 ||
-        std::fwrite(contact.where.data(), 1, contact.where.size(), m_spill.get()) !=
-            contact.where.size() ||
-        std::fwrite(contact.report.data(), 1, contact.report.size(), m_spill.get()) !=
-            contact.report.size() ||
-        std::fwrite(contact.records.data(), 1, contact.records.size(), m_spill.get()) !=
-            contact.records.size()) {
-      // The contacts after the last whole batch stay in memory.
-      m_spill_failed = true;
-      return;
-    }
-  }
-  const long end = std::ftell(m_spill.get());
-  if (std::fflush(m_spill.get()) != 0 || end < 0) {
-    m_spill_failed = true;
-    return;
-  }
-  m_end = end;
-  m_count += m_recent.size();
-  m_recent.clear();
-}
-
-std::size_t ContactRun::HeldContacts::ForEach(const std::function<void(HeldContact&)>& settle) {
-  std::size_t unread = 0;
-  if (m_count != 0 && std::fseek(m_spill.get(), 0, SEEK_SET) != 0) unread = m_count;
-  for (std::size_t i = 0; i < m_count && unread == 0; ++i) {
-    SpilledHead head;
-    HeldContact contact;
-    bool read = std::fread(&head, sizeof head, 1, m_spill.get()) == 1;
-    if (read) {
-      contact.where.resize(head.where_size);
-      contact.report.resize(head.report_size);
-      contact.records.resize(head.records_size);
-      read =
-          std::fread(contact.where.data(), 1, head.where_size, m_spill.get()) == head.where_size &&
-          std::fread(contact.report.data(), 1, head.report_size, m_spill.get()) ==
-              head.report_size &&
-          std::fread(contact.records.data(), 1, head.records_size, m_spill.get()) ==
-              head.records_size;
-    }
-    if (!read) {
-      unread = m_count - i;
-      break;
-    }
-    if (head.has_save) contact.save = head.save;
-    contact.numbers = head.numbers;
-    settle(contact);
-  }
-  for (HeldContact& contact : m_recent) settle(contact);
-  return unread;
-}
-
 void ContactRun::WriteInOrder(std::string line) {
   // Behind a change that waits for its save, so the log keeps the walk's order.
   if (!m_held.empty()) {
-    m_held.push_back({std::nullopt, {}, std::move(line), 0, {}});
+    m_held.push_back({std::nullopt, {}, std::move(line), 0});
     return;
   }
   m_log.WriteLog(line);
@@ -247,6 +164,47 @@ void ContactRun::Lost(const StoreError& error, const std::string& where) {
   m_aborted = true;
   Flush();
   Problem("Stopped at " + where + ": " + error.Reason());
+}
+
+void ContactRun::Failed(const StoreError& error, const std::string& where,
+                        const std::string& problem) {
+  if (dynamic_cast<const StoreLostError*>(&error) != nullptr) {
+    Lost(error, where);
+  } else {
+    Problem(problem);
+  }
+}
+
+bool ContactRun::WalkItems(Folder& folder, const ItemSteps& steps) {
+  m_holding = &folder;
+  // An abort leaves early, its saves already written by Aborted(): the folder goes, so
+  // nothing may reach it after.
+  const struct Leave {
+    Folder*& holding;
+    ~Leave() { holding = nullptr; }
+  } leave{m_holding};
+  for (;;) {
+    std::unique_ptr<ContactItem> item;
+    try {
+      item = steps.next();
+    } catch (const StoreError& error) {
+      if (dynamic_cast<const StoreLostError*>(&error) != nullptr) {
+        Lost(error, steps.where(error));
+        return false;
+      }
+      if (Aborted()) return false;
+      steps.next_failed(error);
+      continue;
+    }
+    if (!item) break;
+    // Yield before each item so a pause or an abort lands between contacts.
+    if (Aborted()) return false;
+    steps.handle(*item);
+    if (folder.FlushDue()) Flush();
+    if (m_lost) return false;
+  }
+  Flush();
+  return true;
 }
 
 void ContactRun::Problem(const std::string& text) {
@@ -290,6 +248,9 @@ bool ContactRun::OpenAndHead(const std::string& heading, const char* mode, std::
   m_log.WriteLog("Commenced " + commenced + "\r\n\r\n");
   m_log.WriteLog(mode);
   m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
+  if (const std::string found = m_store.Found(); !found.empty()) {
+    m_log.WriteLog(found + "\r\n\r\n");
+  }
   return true;
 }
 
@@ -307,15 +268,18 @@ void ContactRun::FixContacts() {
   std::unique_ptr<FolderCursor> folders;
   try {
     folders = m_store.Folders();
-  } catch (const StoreLostError& error) {
-    Lost(error, "the profile's folders");
-    return;
   } catch (const StoreError& error) {
-    Problem("Could not read the profile's folders: " + error.Reason());
-    return;
+    Failed(error, "the profile's folders",
+           "Could not read the profile's folders: " + error.Reason());
   }
-  WalkFolders(*folders, "");
-  LogNotes(m_store.TakeNotes(), "");
+  if (folders) {
+    WalkFolders(*folders, "");
+    LogNotes(m_store.TakeNotes(), "");
+  }
+  // Whatever ended the walk, the update ended: the record says so, unlike a killed one's.
+  if (m_journal && !m_record_failed) {
+    if (const Status closed = m_journal->Close(); !closed.Ok()) Problem(closed.Message());
+  }
 }
 
 void ContactRun::WalkFolders(FolderCursor& folders, const std::string& parent_path) {
@@ -323,12 +287,10 @@ void ContactRun::WalkFolders(FolderCursor& folders, const std::string& parent_pa
     std::unique_ptr<Folder> folder;
     try {
       folder = folders.Next();
-    } catch (const StoreLostError& error) {
-      Lost(error, parent_path + "\\" + LogName(error.Subject()));
-      return;
     } catch (const StoreError& error) {
-      Problem("Could not read folder " + parent_path + "\\" + LogName(error.Subject()) + ": " +
-              error.Reason());
+      const std::string path = parent_path + "\\" + LogName(error.Subject());
+      Failed(error, path, "Could not read folder " + path + ": " + error.Reason());
+      if (m_lost) return;
       continue;
     }
     if (!folder) return;
@@ -347,12 +309,9 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
     if (folder.Kind() == FolderKind::Contacts && !WalkContacts(folder, path)) return;
     subfolders = folder.Folders();
     LogNotes(folder.TakeNotes(), path);
-  } catch (const StoreLostError& error) {
-    Lost(error, path);
-    return;
   } catch (const StoreError& error) {
     // The folder itself cannot be read: it is skipped whole and not counted.
-    Problem("Could not read folder " + path + ": " + error.Reason());
+    Failed(error, path, "Could not read folder " + path + ": " + error.Reason());
     return;
   }
   ++m_counters.folders;
@@ -362,43 +321,26 @@ void ContactRun::FolderTree(Folder& folder, const std::string& parent_path) {
 
 bool ContactRun::WalkContacts(Folder& folder, const std::string& path) {
   const std::unique_ptr<ItemCursor> items = folder.Items();
-  m_holding = &folder;
-  // An abort leaves early, its saves already written by Aborted(): the folder goes, so
-  // nothing may reach it after.
-  const struct Leave {
-    Folder*& holding;
-    ~Leave() { holding = nullptr; }
-  } leave{m_holding};
-  for (;;) {
-    std::unique_ptr<ContactItem> item;
-    try {
-      item = items->Next();
-    } catch (const StoreLostError& error) {
-      Lost(error, path + "\\" + LogName(error.Subject()));
-      return false;
-    } catch (const StoreError& error) {
-      if (Aborted()) return false;
-      Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " + error.Reason());
-      continue;
-    }
-    if (!item) break;
-    // Yield before each item so a pause or an abort lands between contacts.
-    if (Aborted()) return false;
-    ItemKind kind;
-    try {
-      kind = item->Kind();
-    } catch (const StoreLostError& error) {
-      Lost(error, path + "\\" + LogName(error.Subject()));
-      return false;
-    } catch (const StoreError& error) {
-      Problem("Could not read " + path + "\\" + LogName(error.Subject()) + ": " + error.Reason());
-      continue;
-    }
-    if (kind == ItemKind::Contact) FixContact(*item, path);
-    if (folder.FlushDue()) Flush();
-    if (m_lost) return false;
-  }
-  Flush();
+  const auto where = [&path](const StoreError& error) {
+    return path + "\\" + LogName(error.Subject());
+  };
+  const ItemSteps steps{[&items] { return items->Next(); },
+                        [&](const StoreError& error) {
+                          Problem("Could not read " + where(error) + ": " + error.Reason());
+                        },
+                        where,
+                        [&](ContactItem& item) {
+                          ItemKind kind;
+                          try {
+                            kind = item.Kind();
+                          } catch (const StoreError& error) {
+                            Failed(error, where(error),
+                                   "Could not read " + where(error) + ": " + error.Reason());
+                            return;
+                          }
+                          if (kind == ItemKind::Contact) FixContact(item, path);
+                        }};
+  if (!WalkItems(folder, steps)) return false;
   LogNotes(folder.TakeNotes(), path);
   return true;
 }
@@ -565,8 +507,12 @@ void ContactRun::ReportChanges(ContactItem& item, const std::string& folder_path
                                std::optional<std::uint64_t> held, std::string report,
                                std::string records, std::int64_t numbers_before) {
   if (held || !m_held.empty()) {
-    m_held.push_back({held, ContactPath(item, folder_path), std::move(report),
-                      m_counters.numbers - numbers_before, std::move(records)});
+    m_held.push_back({held,
+                      ContactPath(item, folder_path),
+                      std::move(report),
+                      m_counters.numbers - numbers_before,
+                      {},
+                      std::move(records)});
     return;
   }
   Report(report, records);
@@ -594,39 +540,6 @@ std::string ContactRun::ListChanges(ContactItem& item, const std::string& folder
             " is kept, for the change list: " + error.Reason());
   }
   return ChangeRecords(contact);
-}
-
-std::string SummaryText(const SummaryFacts& facts) {
-  if (facts.undo) return UndoSummaryText(facts);
-  const char* mode = facts.update ? "Update" : "Simulation";
-  std::string text = "\r\n";
-  text += std::string(mode) + (facts.completed ? " complete - " : " aborted - ") + facts.now_text;
-  text += "\r\n\r\n";
-  text += "Overall running time: " + std::to_string(facts.run_seconds) + " secs\r\n\r\n";
-  text += "Summary:\r\n";
-  text += "Folders processed: " + std::to_string(facts.counters.folders) + "\r\n";
-  text += "Contacts checked: " + std::to_string(facts.counters.checked) + "\r\n";
-  text += std::string(facts.update ? "Contacts updated: " : "Contacts to update: ") +
-          std::to_string(facts.counters.updated) + "\r\n";
-  text += std::string(facts.update ? "Numbers updated:  " : "Numbers to update:  ") +
-          std::to_string(facts.counters.numbers) + "\r\n";
-  if (facts.counters.problems > 0) {
-    text += "Problems: " + std::to_string(facts.counters.problems) + "\r\n";
-  }
-  return text;
-}
-
-bool BeginsSummary(std::string_view piece) {
-  return piece.starts_with("\r\n");
-}
-
-Status Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {
-  log.WriteLog(SummaryText(facts));
-  if (file == nullptr) return {};
-  log.SetFile(nullptr);
-  Status completed = file->Complete();
-  if (!completed.Ok()) log.WriteLog(completed.Message() + "\r\n");
-  return completed;
 }
 
 }  // namespace dialmend

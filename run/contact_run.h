@@ -13,11 +13,14 @@
 #include "engine/number_options.h"
 #include "run/activity_log.h"
 #include "run/change_list.h"
+#include "run/run_summary.h"
 #include "run/undo_record.h"
 
 // The body of a run: open the profile, write the log's header, walk every folder depth first
-// and bring each contact's numbers up to date. Store failures (StoreError) are caught here:
-// each gets one log line and counts as a problem, and the walk goes on.
+// and bring each contact's numbers up to date, or, for an undo, walk the contacts its record
+// names and put their old numbers back. Store failures (StoreError) are caught here, alike in
+// both walks: each gets one log line and counts as a problem, and the walk goes on; a lost store
+// (StoreLostError) stops the walk with one line, as an abort does.
 
 namespace dialmend {
 
@@ -25,16 +28,6 @@ namespace dialmend {
 inline constexpr std::string_view kProfileProblem =
     "There seems to be a problem accessing your profile.\n"
     "Please try again, granting access to contacts when requested.";
-
-// The counts of one run, as the window shows them.
-struct RunCounters {
-  std::int64_t folders = 0;
-  std::int64_t checked = 0;
-  std::int64_t updated = 0;  // contacts updated, or to update in a simulation
-  std::int64_t numbers = 0;  // numbers updated, or to update
-  std::int64_t problems = 0;
-  std::int64_t left = 0;  // an undo's fields left as they are because changed since
-};
 
 // What the walk needs from whoever drives it: the window or the terminal.
 class RunHost {
@@ -103,7 +96,10 @@ class ContactRun {
 
   // An undo run: opens the profile, writes the undo's header and puts back each old value of
   // `record` where the field still holds the value the update wrote (only reporting, in a
-  // simulation). A field changed since is left and named, a problem.
+  // simulation). A field changed since is left and named, a problem; so is a contact whose
+  // lines in the record are damaged, and a value that is no number. An undo that ends having
+  // restored every field marks the record undone, one that leaves some marks it partly undone,
+  // so a later undo tries the rest again.
   void UndoContacts(const UndoRecord& record);
 
   // The undo record could not be written, so the run stopped before changing anything more.
@@ -119,6 +115,21 @@ class ContactRun {
   bool Aborted();
   // Ends the walk after the store is lost at `where`: one problem line, the first time only.
   void Lost(const StoreError& error, const std::string& where);
+  // What every step of either walk does with a store's failure: a lost store ends the walk
+  // (Lost, at `where`), any other failure is the one problem line `problem`.
+  void Failed(const StoreError& error, const std::string& where, const std::string& problem);
+  // The walk of one folder's items, the same for an update and an undo. Before each item a
+  // yield (a pause, an abort); each item from `next` (nullptr at the end), handed to `handle`;
+  // the held saves written whenever the folder asks and at the end. A failure of `next` goes to
+  // `next_failed` with where it happened, unless the store is lost. False when the walk ends
+  // within it: an abort, or the store lost.
+  struct ItemSteps {
+    std::function<std::unique_ptr<ContactItem>()> next;
+    std::function<void(const StoreError& error)> next_failed;
+    std::function<std::string(const StoreError& error)> where;
+    std::function<void(ContactItem& item)> handle;
+  };
+  [[nodiscard]] bool WalkItems(Folder& folder, const ItemSteps& steps);
   void WalkFolders(FolderCursor& folders, const std::string& parent_path);
   // FolderTree's walk of the contacts of `folder`, shown as `path`, their held saves written
   // and its notes logged. False when the walk ends within it: an abort, or the store lost.
@@ -179,15 +190,32 @@ class ContactRun {
   // with the problem logged, when they cannot be found.
   [[nodiscard]] bool FindRecordedContacts(const UndoRecord& record, std::unique_ptr<Folder>& found,
                                           std::unique_ptr<ItemCursor>& items);
-  // Restores each recorded contact in turn, writing the held saves a batch at a time, and logs
-  // the notes of `found` and the store.
+  // Restores each recorded contact in turn through WalkItems, and logs the notes of `found` and
+  // the store.
   void RestoreContacts(const UndoRecord& record, Folder& found, ItemCursor& items);
+  // The next recorded contact whose lines are whole into m_recorded; a damaged one is named and
+  // passed over. False at the end of the record, or when it stops being readable (logged).
+  [[nodiscard]] bool NextRecorded(RecordedContactReader& reader,
+                                  std::vector<RecordedContact>& chunk, std::size_t& next);
   // Puts back one recorded contact's old values.
   void RestoreContact(ContactItem& item, const RecordedContact& recorded);
+  // What putting back a contact's fields gives: one FixLog line per field put back, and a line
+  // per field left.
+  struct Restoration {
+    std::string changes;
+    std::string left;
+  };
+  // Puts the old values back on the item (in an update) where the fields still hold what the
+  // update wrote; throws the store's failures.
+  [[nodiscard]] Restoration RestoreFields(ContactItem& item, const RecordedContact& recorded,
+                                          const std::vector<PhoneValue>& phones);
   // Saves a contact whose numbers an undo put back (held or written at once) and reports
-  // `changes`, or one problem line when the save fails.
-  void SaveRestored(ContactItem& item, const std::string& where, std::string changes,
+  // `restored` under its name, or one problem line when the save fails.
+  void SaveRestored(ContactItem& item, const std::string& where, Restoration restored,
                     std::int64_t numbers_before);
+  // After the undo's walk: marks the record undone, or partly undone, and says when a newer
+  // update changed contacts this one left.
+  void FinishUndo(const UndoRecord& record);
   // Logs the contact's change lines and gives its change list `records`, or holds both with
   // its held save until Flush().
   void ReportChanges(ContactItem& item, const std::string& folder_path,
@@ -212,7 +240,8 @@ class ContactRun {
     std::string where;   // its path as the log shows it
     std::string report;  // its change lines, logged once written
     std::int64_t numbers = 0;
-    std::string records;  // its change list records, given once written
+    std::string kept = {};     // lines logged after a failed save's line in place of the report
+    std::string records = {};  // its change list records, given once written
   };
   // Held contacts in walk order. All but the last few thousand wait in an unnamed temporary
   // file, so a file of a million changed cards does not hold a million reports in memory.
@@ -245,33 +274,14 @@ class ContactRun {
   bool m_record_failed = false;
   // The version (ContactIdentity::tag) recorded for the contact being saved.
   std::string m_recorded_tag;
+
+  // An undo's state: the recorded contact in hand, how many recorded fields it met and how
+  // many of them held their old values already (put back by an earlier undo), and the identities
+  // (hashed) of the contacts it left something of, for naming a newer update that changed them.
+  RecordedContact m_recorded;
+  std::size_t m_fields = 0;
+  std::size_t m_fields_already = 0;
+  std::vector<std::uint64_t> m_left_contacts;
 };
-
-// What the summary reports.
-struct SummaryFacts {
-  bool completed = false;  // false: the run was aborted
-  bool update = false;
-  bool undo = false;  // the summary of an undo run
-  std::int64_t run_seconds = 0;
-  RunCounters counters;
-  std::string now_text;
-};
-
-// The summary's lines, each ending in CR LF; "Problems: N" only when something failed.
-[[nodiscard]] std::string SummaryText(const SummaryFacts& facts);
-
-// The summary of an undo run, which SummaryText gives for `facts.undo`: what was restored and
-// what was left because it changed since.
-[[nodiscard]] std::string UndoSummaryText(const SummaryFacts& facts);
-
-// Whether `piece`, a text written to the log, begins the summary: SummaryText begins with an
-// empty line, as no other writer's text does.
-[[nodiscard]] bool BeginsSummary(std::string_view piece);
-
-// Writes the summary, then completes `file` when one is given: the log's file, reserved when
-// the run started and receiving the log as it grows. The log is detached from it. When the file
-// could not be written the log stays as it is but for one line saying so, and the message is
-// returned for the user.
-Status Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file);
 
 }  // namespace dialmend

@@ -186,9 +186,6 @@ void RunController::Start() {
     host.ProfileFailed("no contact store");
   }
   job.store.reset();
-  if (undo && m_state == RunState::Running && !m_summary_written && !m_profile_failed) {
-    MarkRecordUndone(*undo);
-  }
   if (!m_record_path.empty()) {
     for (const std::string& problem : PruneRuns(record_folder, std::chrono::system_clock::now())) {
       m_log.WriteLog("  " + problem + "\r\n");
@@ -235,18 +232,6 @@ void RunController::Reset() {
 void RunController::AbortPaused() {
   WriteSummary();
   m_state = RunState::Finished;
-}
-
-void RunController::MarkRecordUndone(const UndoRecord& record) {
-  // A contact that could not be saved may be tried again: its record stays open. Fields left
-  // because they changed since stay as they are whatever the next undo finds.
-  if (!m_update || record.undone || m_counters.problems != m_counters.left) return;
-  if (const Status marked = MarkUndone(record.path, m_view.NowText()); !marked.Ok()) {
-    m_log.WriteLog("  " + marked.Message() + "\r\n");
-    ++m_counters.problems;
-    m_view.ShowCounters(m_counters);
-    m_view.ShowMessage(marked.Message());
-  }
 }
 
 void RunController::WriteSummary() {

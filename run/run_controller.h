@@ -130,8 +130,6 @@ class RunController {
   void Reset();
   void AbortPaused();
   void WriteSummary();
-  // After an undo run: marks its record undone when it put back all it could.
-  void MarkRecordUndone(const UndoRecord& record);
 
   RunView& m_view;
   ActivityLog& m_log;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "platform/reason.h"
@@ -25,6 +26,26 @@ std::tm LocalTime(std::chrono::system_clock::time_point when) {
   ::localtime_r(&time, &local);
 #endif
   return local;
+}
+
+#ifdef _WIN32
+constexpr const char* kPathSeparators = "/\\";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif
+
+// Whether `name` is a run's: its date and time ("2026-12-07_07-05-28"), and "_N" after it for
+// a second run in the same second.
+bool IsRunName(std::string_view name) {
+  constexpr std::string_view kShape = "dddd-dd-dd_dd-dd-dd";
+  if (name.size() < kShape.size()) return false;
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    const bool digit = name[i] >= '0' && name[i] <= '9';
+    if (kShape[i] == 'd' ? !digit : name[i] != kShape[i]) return false;
+  }
+  const std::string_view rest = name.substr(kShape.size());
+  return rest.empty() || (rest.size() > 1 && rest.size() < 6 && rest[0] == '_' &&
+                          rest.find_first_not_of("0123456789", 1) == std::string_view::npos);
 }
 
 // The local time a record's name gives, or std::nullopt when the name is not a run's.
@@ -50,7 +71,11 @@ std::vector<std::string> RecordNames(const std::string& folder) {
   for (fs::directory_iterator it(PathFromUtf8(folder), error), end; !error && it != end;
        it.increment(error)) {
     std::string name = Utf8FromPath(it->path().filename());
-    if (name.ends_with(kRecordSuffix) && TimeOfName(name)) names.push_back(std::move(name));
+    if (name.ends_with(kRecordSuffix) &&
+        IsRunName(std::string_view(name).substr(0, name.size() - kRecordSuffix.size())) &&
+        TimeOfName(name)) {
+      names.push_back(std::move(name));
+    }
   }
   // The names are local date and time, largest unit first: name order is time order.
   std::sort(names.begin(), names.end());
@@ -129,11 +154,20 @@ Result<UndoRecord> ChooseRun(const std::string& folder, const StoreIdentity& sto
     }
     return std::move(runs.back());
   }
-  std::error_code error;
-  if (fs::is_regular_file(PathFromUtf8(run), error)) {
+  if (run.find_first_of(kPathSeparators) != std::string::npos) {
+    // A path, given as one: read and checked as any record.
     path = run;
   } else {
-    path = folder + "/" + run + (run.ends_with(kRecordSuffix) ? "" : std::string(kRecordSuffix));
+    // A name is looked up among the runs alone, never as a file of the current folder.
+    const std::string name =
+        run.ends_with(kRecordSuffix) ? run.substr(0, run.size() - kRecordSuffix.size()) : run;
+    if (!IsRunName(name)) {
+      return Result<UndoRecord>::Failure(
+          "\"" + run +
+          "\" is not the name of a recorded run: give a name --runs lists "
+          "(2026-12-07_07-05-28), or the path of a record, with a /.");
+    }
+    path = folder + "/" + name + std::string(kRecordSuffix);
   }
   Result<UndoRecord> record = ReadUndoRecord(path);
   if (!record.Ok()) return record;
@@ -152,7 +186,7 @@ std::string RunsListing(const std::vector<UndoRecord>& runs) {
     std::snprintf(counts, sizeof counts, "  %8zu  %7zu  ", run.contacts, run.numbers);
     text += run.name;
     text += counts;
-    text += run.undone ? *run.undone : "no";
+    text += run.undone ? *run.undone : run.partly ? "partly undone " + *run.partly : "no";
     text += '\n';
   }
   return text;

@@ -37,14 +37,17 @@ using ReadVariable = std::function<std::optional<std::string>(const char* name)>
                                                const StoreIdentity& store,
                                                std::vector<std::string>* unreadable = nullptr);
 
-// The record of the update run of `store` to undo: the one named `run` (a record's name, with
-// or without ".undo", or a record's path), else the newest in `folder`. Fails, in words, when
-// there is none, or when it cannot be read or is of another store; nothing is changed then.
+// The record of the update run of `store` to undo: the one named `run`, else the newest in
+// `folder`. `run` is a name --runs lists (with or without ".undo"), looked up in `folder` alone,
+// or the path of a record, which holds a "/" (or on Windows a "\\") and is read and checked as
+// any record. Fails, in words, when there is none, or when it cannot be read or is of another
+// store; nothing is changed then.
 [[nodiscard]] Result<UndoRecord> ChooseRun(const std::string& folder, const StoreIdentity& store,
                                            const std::string& run);
 
 // The lines --runs prints for `runs`: a heading, then one line a run (its name, that is its date
-// and time, the contacts and numbers it changed, and when it was undone or "no"), LF-ended.
+// and time, the contacts and numbers it changed, and when it was undone, "partly undone" and
+// when, or "no"), LF-ended.
 [[nodiscard]] std::string RunsListing(const std::vector<UndoRecord>& runs);
 
 // Removes the records in `folder` that are neither among the newest kKeptRuns nor younger than

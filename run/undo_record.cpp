@@ -1,18 +1,8 @@
 #include "run/undo_record.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-
-#include "platform/system_calls.h"
-#endif
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -20,79 +10,11 @@
 #include "platform/reason.h"
 #include "platform/utf8_path.h"
 #include "run/run_records.h"
+#include "run/undo_record_format.h"
 
 namespace dialmend {
-namespace {
 
-constexpr std::string_view kMagic = "dialmend-undo-record";
-// A record is a few hundred bytes a contact; a file larger than this is not one of ours.
-constexpr std::uintmax_t kMaxRecordBytes = 512 * 1024 * 1024;
-
-// The few calls that differ between the C libraries, under one set of names.
-#ifdef _WIN32
-int OpenNew(const std::string& path) {
-  return ::_wopen(PathFromUtf8(path).c_str(),
-                  _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT | _O_APPEND,
-                  _S_IREAD | _S_IWRITE);
-}
-int OpenExisting(const std::string& path) {
-  return ::_wopen(PathFromUtf8(path).c_str(), _O_RDWR | _O_BINARY | _O_NOINHERIT);
-}
-long WriteSome(int fd, const char* data, std::size_t size) {
-  return ::_write(fd, data, static_cast<unsigned>(size < 0x40000000 ? size : 0x40000000));
-}
-int SyncToDisk(int fd) {
-  return ::_commit(fd);
-}
-int Truncate(int fd, std::uint64_t size) {
-  return ::_chsize_s(fd, static_cast<__int64>(size)) == 0 ? 0 : -1;
-}
-int SeekEnd(int fd) {
-  return ::_lseeki64(fd, 0, SEEK_END) < 0 ? -1 : 0;
-}
-int CloseFile(int fd) {
-  return ::_close(fd);
-}
-#else
-int OpenNew(const std::string& path) {
-  // Only the user may read what numbers their contacts had.
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
-}
-int OpenExisting(const std::string& path) {
-  return ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-}
-long WriteSome(int fd, const char* data, std::size_t size) {
-  return Sys().write(fd, data, size);
-}
-int SyncToDisk(int fd) {
-  return Sys().fsync(fd);
-}
-int Truncate(int fd, std::uint64_t size) {
-  return ::ftruncate(fd, static_cast<off_t>(size));
-}
-int SeekEnd(int fd) {
-  return ::lseek(fd, 0, SEEK_END) < 0 ? -1 : 0;
-}
-int CloseFile(int fd) {
-  return ::close(fd);
-}
-#endif
-
-std::string ReasonOf(int error) {
-  return ErrorText(std::error_code(error, std::generic_category()));
-}
-
-int WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const long wrote = WriteSome(fd, text.data(), text.size());
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return wrote < 0 ? errno : EIO;
-    text.remove_prefix(static_cast<std::size_t>(wrote));
-  }
-  return 0;
-}
-
-void Escape(std::string_view text, std::string& out) {
+void EscapeField(std::string_view text, std::string& out) {
   for (const char c : text) {
     switch (c) {
       case '\\':
@@ -113,8 +35,7 @@ void Escape(std::string_view text, std::string& out) {
   }
 }
 
-// The fields of one line, unescaped; std::nullopt for an escape that is not one of ours.
-std::optional<std::vector<std::string>> SplitLine(std::string_view line) {
+std::optional<std::vector<std::string>> SplitRecordLine(std::string_view line) {
   std::vector<std::string> fields(1);
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
@@ -145,6 +66,37 @@ std::optional<std::vector<std::string>> SplitLine(std::string_view line) {
   return fields;
 }
 
+void RecordSum::Add(std::string_view bytes) {
+  for (const char c : bytes) {
+    m_value ^= static_cast<unsigned char>(c);
+    m_value *= 1099511628211ull;
+  }
+}
+
+std::string RecordSum::Hex() const {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string hex(16, '0');
+  for (int i = 0; i < 16; ++i) hex[15 - i] = kHex[(m_value >> (4 * i)) & 0xF];
+  return hex;
+}
+
+std::string SelfCheckedLine(std::string_view line) {
+  RecordSum sum;
+  sum.Add(line);
+  return std::string(line) + "\t" + sum.Hex();
+}
+
+std::string SumLine(std::string_view lines) {
+  RecordSum sum;
+  sum.Add(lines);
+  return "sum\t" + sum.Hex() + "\n";
+}
+
+namespace {
+
+// A record is a few hundred bytes a contact; a file larger than this is not one of ours.
+constexpr std::uintmax_t kMaxRecordBytes = 512 * 1024 * 1024;
+
 template <class T>
 bool ParseNumber(const std::string& text, T& value) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -162,52 +114,45 @@ std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
 
-// The contact a "contact" line names, or false when it is not one.
-bool ParseContact(const std::vector<std::string>& f, RecordedContact& contact) {
-  if (f.size() != 5) return false;
+// Whether `text` holds a control character: a byte below 0x20 or DEL, a C1 control, or the
+// Unicode line and paragraph separators.
+bool HoldsControl(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F) ||
+        (byte == 0xE2 && next == 0x80 && i + 2 < text.size() &&
+         (text[i + 2] == '\xA8' || text[i + 2] == '\xA9'))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The contact a "contact" line names (five fields in version 1, six since), or false when it is
+// not one. A version that is sent to a server must not carry a line break into a request.
+bool ParseContact(const std::vector<std::string>& f, int version, RecordedContact& contact) {
+  if (f.size() != (version == 1 ? 5u : 6u) || f[0] != "contact") return false;
   contact.identity.where = f[1];
-  if (!ParseNumber(f[2], contact.identity.card)) return false;
+  // A name the log shows never holds one: the update wrote it out.
+  if (!ParseNumber(f[2], contact.identity.card) || HoldsControl(f[3]) || HoldsControl(f[4])) {
+    return false;
+  }
   contact.identity.tag = f[3];
   contact.name = f[4];
+  if (version > 1) contact.identity.key = f[5];
   return true;
 }
 
 // The change a "field" line gives, or false when it is not one.
 bool ParseField(const std::vector<std::string>& f, FieldChange& change) {
-  if (f.size() != 5 && f.size() != 6) return false;
+  if ((f.size() != 5 && f.size() != 6) || f[0] != "field") return false;
   const auto field = FieldOfLabel(f[2]);
   if (!ParseNumber(f[1], change.index) || !field) return false;
   change.field = *field;
   change.old_number = f[3];
   change.new_number = f[4];
   if (f.size() == 6) change.old_form = f[5];
-  return true;
-}
-
-// What `f`, a line after the first, adds to `record`, or false when it is not a line of the
-// format. Contacts and fields are only counted.
-bool TakeLine(const std::vector<std::string>& f, UndoRecord& record) {
-  const std::string& tag = f[0];
-  if (tag == "store" && f.size() == 3) {
-    record.store = {f[1], f[2]};
-  } else if (tag == "started" && f.size() == 3) {
-    record.started = f[1];
-    record.started_text = f[2];
-  } else if (tag == "contact") {
-    RecordedContact contact;
-    if (!ParseContact(f, contact)) return false;
-    ++record.contacts;
-  } else if (tag == "field" && record.contacts > 0) {
-    FieldChange change;
-    if (!ParseField(f, change)) return false;
-    ++record.numbers;
-  } else if (tag == "saved" && f.size() == 2 && record.contacts > 0) {
-    // The version a save wrote; only an undo needs it.
-  } else if (tag == "undone" && f.size() == 2) {
-    record.undone = f[1];
-  } else {
-    return false;
-  }
   return true;
 }
 
@@ -224,32 +169,257 @@ std::string DamagedText(std::size_t line_number) {
   return "is damaged: line " + std::to_string(line_number) + " cannot be read";
 }
 
-// The size of the record at `path`, and where its last whole line ends: less than the size
-// when the last line is torn. Reads back from the end only as far as the last LF.
-bool KeptSize(const std::string& path, std::uint64_t& size, std::uint64_t& kept) {
-  std::ifstream in(PathFromUtf8(path), std::ios::binary | std::ios::ate);
-  const std::streamoff end = in.tellg();
-  if (!in || end < 0) return false;
-  size = static_cast<std::uint64_t>(end);
-  char block[4096];
-  for (std::uint64_t to = size; to > 0;) {
-    const std::uint64_t from = to > sizeof block ? to - sizeof block : 0;
-    in.seekg(static_cast<std::streamoff>(from));
-    in.read(block, static_cast<std::streamsize>(to - from));
-    if (!in) return false;
-    for (std::uint64_t at = to; at > from; --at) {
-      if (block[at - from - 1] == '\n') {
-        kept = at;
-        return true;
-      }
-    }
-    to = from;
+// The fields of a line that checks itself, without its sum; std::nullopt when the sum does
+// not match.
+std::optional<std::vector<std::string>> SelfChecked(std::string_view line) {
+  const std::size_t tab = line.rfind('\t');
+  if (tab == std::string_view::npos || SelfCheckedLine(line.substr(0, tab)) != line) {
+    return std::nullopt;
   }
-  kept = 0;
-  return true;
+  return SplitRecordLine(line.substr(0, tab));
 }
 
 }  // namespace
+
+// Reads a record line by line, checks it, and gives its facts and its contacts one by one.
+// Shared by ReadUndoRecord, which only counts, and RecordedContactReader.
+class RecordParser {
+ public:
+  explicit RecordParser(std::istream& in) : m_in(in) {}
+
+  // The next whole contact into `contact`: true. At the end of the record, false with `why`
+  // empty; at a failure, false with `why` saying it ("is damaged: line 7 cannot be read").
+  bool Next(RecordedContact& contact, std::string& why) {
+    while (m_ready.empty()) {
+      if (m_done) return false;
+      why = Step();
+      if (!why.empty()) {
+        m_done = true;
+        return false;
+      }
+    }
+    contact = std::move(m_ready.front());
+    m_ready.pop_front();
+    return true;
+  }
+
+  // What the lines read so far say of the record.
+  [[nodiscard]] UndoRecord& Facts() { return m_facts; }
+  [[nodiscard]] std::size_t Lines() const { return m_line_number; }
+
+ private:
+  // Reads one line; the failure's words, else empty.
+  std::string Step() {
+    const LineRead read = NextLine(m_in, m_line);
+    if (read == LineRead::kFailed) return "cannot be read";
+    if (read != LineRead::kLine) {
+      m_facts.torn = read == LineRead::kTorn;
+      EndOfLines();
+      return {};
+    }
+    if (++m_line_number == 1) return FirstLine();
+    return m_facts.version == 1 ? TakeOldLine() : TakeLine();
+  }
+
+  std::string FirstLine() {
+    const auto fields = SplitRecordLine(m_line);
+    int version = 0;
+    if (!fields || fields->size() != 2 || (*fields)[0] != kRecordMagic ||
+        !ParseNumber((*fields)[1], version) || version < 1) {
+      return "is not an undo record of Dialmend";
+    }
+    if (version > kUndoRecordVersion) return "was made by a newer version of Dialmend";
+    m_facts.version = version;
+    if (version > 1) AddToBlock();
+    return {};
+  }
+
+  void AddToBlock() {
+    if (m_block.empty()) m_block_first = m_line_number;
+    m_block_sum.Add(m_line);
+    m_block_sum.Add("\n");
+    m_block.push_back(m_line);
+  }
+
+  void Ready() {
+    if (!m_pending) return;
+    if (m_pending->damaged.empty()) {
+      ++m_facts.contacts;
+      m_facts.numbers += m_pending->changes.size();
+    } else if (m_facts.damaged++ == 0) {
+      m_facts.first_damaged_line = m_pending->line;
+    }
+    m_ready.push_back(std::move(*m_pending));
+    m_pending.reset();
+  }
+
+  void EndOfLines() {
+    m_done = true;
+    // Lines of a contact without their sum: cut short where the record ends.
+    if (m_facts.version > 1 && m_header_done && !m_block.empty()) {
+      Ready();
+      m_pending = BlockContact(false);
+      m_pending->damaged = "its lines end before their sum: the record was cut short";
+    }
+    Ready();
+  }
+
+  // The contact the block's lines give, or one marked damaged.
+  RecordedContact BlockContact(bool summed) {
+    RecordedContact contact;
+    contact.line = m_block_first;
+    const auto first = SplitRecordLine(m_block.front());
+    if (!first || !ParseContact(*first, m_facts.version, contact)) {
+      contact = RecordedContact{};
+      contact.line = m_block_first;
+      contact.damaged = "its lines cannot be read";
+      // Its name, for the log, as far as it can be read.
+      if (first && first->size() >= 5 && (*first)[0] == "contact" && !HoldsControl((*first)[4])) {
+        contact.name = (*first)[4];
+      }
+    }
+    for (std::size_t i = 1; i < m_block.size() && contact.damaged.empty(); ++i) {
+      FieldChange change;
+      const auto fields = SplitRecordLine(m_block[i]);
+      if (!fields || !ParseField(*fields, change)) {
+        contact.damaged = "its lines cannot be read";
+      } else {
+        contact.changes.push_back(std::move(change));
+      }
+    }
+    if (summed && contact.damaged.empty() && contact.changes.empty()) {
+      contact.damaged = "it has no field";
+    }
+    m_block.clear();
+    m_block_sum = {};
+    return contact;
+  }
+
+  std::string TakeLine() {
+    const std::string_view tag = std::string_view(m_line).substr(0, m_line.find('\t'));
+    if (tag == "sum") return TakeSum();
+    if (m_header_done && m_block.empty() &&
+        (tag == "saved" || tag == "end" || tag == "partly" || tag == "undone")) {
+      return TakeCheckedLine(tag);
+    }
+    AddToBlock();
+    return {};
+  }
+
+  std::string TakeSum() {
+    const bool matches = m_line == "sum\t" + m_block_sum.Hex() && !m_block.empty();
+    if (!m_header_done) {
+      m_header_done = true;
+      if (!matches) return "is damaged: its first lines do not match their sum";
+      for (std::size_t i = 1; i < m_block.size(); ++i) {
+        const auto f = SplitRecordLine(m_block[i]);
+        if (f && f->size() == 3 && (*f)[0] == "store") {
+          m_facts.store = {(*f)[1], (*f)[2]};
+        } else if (f && f->size() == 3 && (*f)[0] == "started") {
+          m_facts.started = (*f)[1];
+          m_facts.started_text = (*f)[2];
+        } else {
+          return DamagedText(m_block_first + i);
+        }
+      }
+      m_block.clear();
+      m_block_sum = {};
+      return {};
+    }
+    Ready();
+    if (m_block.empty()) {
+      // A sum with no line before it: nothing to restore, but the record is not as written.
+      m_pending = RecordedContact{};
+      m_pending->line = m_line_number;
+      m_pending->damaged = "its lines cannot be read";
+      return {};
+    }
+    m_pending = BlockContact(true);
+    if (!matches) m_pending->damaged = "its lines do not match their sum";
+    return {};
+  }
+
+  std::string TakeCheckedLine(std::string_view tag) {
+    const auto f = SelfChecked(m_line);
+    if (tag == "saved") {
+      if (!m_pending) return DamagedText(m_line_number);
+      if (!f || f->size() != 2 || HoldsControl((*f)[1])) {
+        if (m_pending->damaged.empty()) m_pending->damaged = "its \"saved\" line is damaged";
+      } else {
+        m_pending->identity.tag = (*f)[1];
+      }
+      return {};
+    }
+    Ready();
+    if (!f || f->size() != (tag == "end" ? 3u : 2u)) return DamagedText(m_line_number);
+    if (tag == "end") return TakeEnd(*f);
+    if (tag == "partly") {
+      m_facts.partly = (*f)[1];
+    } else {
+      m_facts.undone = (*f)[1];
+    }
+    return {};
+  }
+
+  std::string TakeEnd(const std::vector<std::string>& f) {
+    std::size_t contacts = 0;
+    std::size_t numbers = 0;
+    if (!ParseNumber(f[1], contacts) || !ParseNumber(f[2], numbers)) {
+      return DamagedText(m_line_number);
+    }
+    if (contacts != m_facts.contacts + m_facts.damaged ||
+        (m_facts.damaged == 0 && numbers != m_facts.numbers)) {
+      return "is damaged: its closing line counts " + f[1] + " contacts and " + f[2] +
+             " numbers, but " + std::to_string(m_facts.contacts + m_facts.damaged) +
+             " contacts are recorded";
+    }
+    m_facts.closed = true;
+    return {};
+  }
+
+  // A version 1 line: no sums, no closing line.
+  std::string TakeOldLine() {
+    const auto fields = SplitRecordLine(m_line);
+    if (!fields) return DamagedText(m_line_number);
+    const std::vector<std::string>& f = *fields;
+    RecordedContact contact;
+    FieldChange change;
+    if (f[0] == "contact" && ParseContact(f, 1, contact)) {
+      Ready();
+      contact.line = m_line_number;
+      m_pending = std::move(contact);
+    } else if (m_pending && ParseField(f, change)) {
+      m_pending->changes.push_back(std::move(change));
+    } else if (m_pending && f[0] == "saved" && f.size() == 2 && !HoldsControl(f[1])) {
+      m_pending->identity.tag = f[1];
+    } else if (f[0] == "store" && f.size() == 3) {
+      m_facts.store = {f[1], f[2]};
+    } else if (f[0] == "started" && f.size() == 3) {
+      m_facts.started = f[1];
+      m_facts.started_text = f[2];
+    } else if ((f[0] == "undone" || f[0] == "partly") && f.size() == 2) {
+      Ready();
+      (f[0] == "undone" ? m_facts.undone : m_facts.partly) = f[1];
+    } else {
+      return DamagedText(m_line_number);
+    }
+    return {};
+  }
+
+  std::istream& m_in;
+  std::string m_line;
+  std::size_t m_line_number = 0;
+  UndoRecord m_facts;
+  bool m_done = false;
+  bool m_header_done = false;
+  // The lines since the last sum, and their sum so far.
+  std::vector<std::string> m_block;
+  std::size_t m_block_first = 0;
+  RecordSum m_block_sum;
+  // The last contact read, which a "saved" line may still follow, and those ready to give.
+  std::optional<RecordedContact> m_pending;
+  std::deque<RecordedContact> m_ready;
+};
 
 Result<UndoRecord> ReadUndoRecord(const std::string& path) {
   namespace fs = std::filesystem;
@@ -268,32 +438,17 @@ Result<UndoRecord> ReadUndoRecord(const std::string& path) {
   std::ifstream in(where, std::ios::binary);
   if (!in) return failure("cannot be read");
 
-  UndoRecord record;
+  RecordParser parser(in);
+  RecordedContact contact;
+  std::string why;
+  while (parser.Next(contact, why)) {
+  }
+  if (!why.empty()) return failure(why);
+  UndoRecord record = std::move(parser.Facts());
   record.path = path;
   record.name = Utf8FromPath(where.filename());
   if (record.name.ends_with(kRecordSuffix)) record.name.resize(record.name.size() - 5);
-  std::size_t line_number = 0;
-  std::string line;
-  for (LineRead read; (read = NextLine(in, line)) != LineRead::kEnd;) {
-    if (read == LineRead::kFailed) return failure("cannot be read");
-    if (read == LineRead::kTorn) {
-      record.torn = true;
-      break;
-    }
-    ++line_number;
-    const auto fields = SplitLine(line);
-    if (line_number == 1) {
-      int version = 0;
-      if (!fields || fields->size() != 2 || (*fields)[0] != kMagic ||
-          !ParseNumber((*fields)[1], version)) {
-        return failure("is not an undo record of Dialmend");
-      }
-      if (version > kUndoRecordVersion) return failure("was made by a newer version of Dialmend");
-      continue;
-    }
-    if (!fields || !TakeLine(*fields, record)) return failure(DamagedText(line_number));
-  }
-  if (line_number == 0) return failure("is empty or not an undo record of Dialmend");
+  if (parser.Lines() == 0) return failure("is empty or not an undo record of Dialmend");
   if (record.store.kind.empty() || record.started.empty()) {
     return failure("is incomplete: it does not say which store or when");
   }
@@ -304,69 +459,38 @@ RecordedContactReader::RecordedContactReader(std::string path) : m_path(std::mov
 
 RecordedContactReader::~RecordedContactReader() = default;
 
-Status RecordedContactReader::Failed(const std::string& why) {
-  m_failure = Status::Failure("The undo record " + Quoted(m_path) + " " + why + ".", why);
-  return *m_failure;
-}
-
 Status RecordedContactReader::ReadChunk(std::size_t most, std::vector<RecordedContact>& chunk) {
   chunk.clear();
   if (m_failure) return *m_failure;
-  const Status read = Fill(std::max<std::size_t>(most, 1), chunk);
-  if (!read.Ok()) chunk.clear();
-  return read;
-}
-
-Status RecordedContactReader::Fill(std::size_t most, std::vector<RecordedContact>& chunk) {
-  if (!m_in) {
+  const auto failed = [this, &chunk](const std::string& why) {
+    chunk.clear();
+    m_failure = Status::Failure("The undo record " + Quoted(m_path) + " " + why + ".", why);
+    return *m_failure;
+  };
+  if (!m_parser) {
     m_in = std::make_unique<std::ifstream>(PathFromUtf8(m_path), std::ios::binary);
-    if (!*m_in) return Failed("cannot be read");
+    if (!*m_in) return failed("cannot be read");
+    m_parser = std::make_unique<RecordParser>(*m_in);
   }
-  while (!m_done) {
-    const LineRead read = NextLine(*m_in, m_line);
-    if (read == LineRead::kFailed) return Failed("cannot be read");
-    if (read != LineRead::kLine) {
-      m_done = true;
-      break;
-    }
-    // The first line says what the file is; ReadUndoRecord checked it before the undo began.
-    if (++m_line_number == 1) continue;
-    const auto fields = SplitLine(m_line);
-    if (!fields) return Failed(DamagedText(m_line_number));
-    const std::vector<std::string>& f = *fields;
-    if (f[0] == "contact") {
-      RecordedContact contact;
-      if (!ParseContact(f, contact)) return Failed(DamagedText(m_line_number));
-      // A contact is whole once the next one begins: its "saved" line comes after its fields.
-      if (m_pending) chunk.push_back(std::move(*m_pending));
-      m_pending = std::move(contact);
-      if (chunk.size() == most) return {};
-    } else if (f[0] == "field" && m_pending) {
-      FieldChange change;
-      if (!ParseField(f, change)) return Failed(DamagedText(m_line_number));
-      m_pending->changes.push_back(std::move(change));
-    } else if (f[0] == "saved" && f.size() == 2 && m_pending) {
-      m_pending->identity.tag = f[1];
-    } else if (UndoRecord facts; f[0] == "field" || f[0] == "saved" || !TakeLine(f, facts)) {
-      return Failed(DamagedText(m_line_number));
-    }
-  }
-  if (m_pending) {
-    chunk.push_back(std::move(*m_pending));
-    m_pending.reset();
-  }
+  most = std::max<std::size_t>(most, 1);
+  RecordedContact contact;
+  std::string why;
+  while (chunk.size() < most && m_parser->Next(contact, why)) chunk.push_back(std::move(contact));
+  if (!why.empty()) return failed(why);
   return {};
 }
 
 std::string RecordedContactText(const RecordedContact& contact) {
   std::string text = "contact\t";
-  Escape(contact.identity.where, text);
+  EscapeField(contact.identity.where, text);
   text += '\t';
   text += std::to_string(contact.identity.card);
   text += '\t';
-  Escape(contact.identity.tag, text);
+  EscapeField(contact.identity.tag, text);
   text += '\t';
-  Escape(contact.name, text);
+  EscapeField(contact.name, text);
+  text += '\t';
+  EscapeField(contact.identity.key, text);
   text += '\n';
   for (const FieldChange& change : contact.changes) {
     text += "field\t";
@@ -374,128 +498,39 @@ std::string RecordedContactText(const RecordedContact& contact) {
     text += '\t';
     text += PhoneFieldLabel(change.field);
     text += '\t';
-    Escape(change.old_number, text);
+    EscapeField(change.old_number, text);
     text += '\t';
-    Escape(change.new_number, text);
+    EscapeField(change.new_number, text);
     if (!change.old_form.empty()) {
       text += '\t';
-      Escape(change.old_form, text);
+      EscapeField(change.old_form, text);
     }
     text += '\n';
   }
+  text += SumLine(text);
   return text;
 }
 
-UndoJournal::UndoJournal(std::string folder, StoreIdentity store,
-                         std::chrono::system_clock::time_point started, std::string started_text)
-    : m_folder(std::move(folder)),
-      m_store(std::move(store)),
-      m_started(started),
-      m_started_text(std::move(started_text)) {}
-
-UndoJournal::~UndoJournal() {
-  if (m_fd >= 0) CloseFile(m_fd);
+bool IsWritableNumber(std::string_view number) {
+  return !HoldsControl(number);
 }
 
-Status UndoJournal::Failed(const std::string& reason) {
-  m_failure = Status::Failure("Cannot write the undo record " +
-                                  Quoted(m_path.empty() ? m_folder : m_path) + ": " + reason +
-                                  "; the run stops so that every change it made can be undone.",
-                              reason);
-  return *m_failure;
-}
-
-Status UndoJournal::Create() {
-  if (m_folder.empty()) {
-    return Failed("there is no folder for it (neither XDG_STATE_HOME nor HOME is set)");
-  }
-  std::error_code error;
-  std::filesystem::create_directories(PathFromUtf8(m_folder), error);
-  if (error) return Failed(ErrorText(error));
-  const std::string name = RunName(m_started);
-  // Two runs in one second get a number after the time.
-  for (int n = 1; m_fd < 0; ++n) {
-    const std::string path = m_folder + "/" + name + (n == 1 ? "" : "_" + std::to_string(n)) +
-                             std::string(kRecordSuffix);
-    m_fd = OpenNew(path);
-    if (m_fd >= 0) {
-      m_path = path;
-    } else if (errno != EEXIST || n > 1000) {
-      m_path = path;
-      return Failed(ReasonOf(errno));
+bool IsWritableForm(std::string_view form) {
+  for (std::size_t i = 0; i < form.size();) {
+    const std::size_t end = form.find_first_of("\r\n", i);
+    if (HoldsControl(form.substr(i, end == std::string_view::npos ? end : end - i))) return false;
+    if (end == std::string_view::npos) return true;
+    // A fold: one line end (CR LF, LF, CR, or CR CR LF) and then a space or a tab.
+    std::size_t after = end;
+    while (after < form.size() && (form[after] == '\r' || form[after] == '\n')) ++after;
+    const std::string_view ending = form.substr(end, after - end);
+    if ((ending != "\r\n" && ending != "\n" && ending != "\r" && ending != "\r\r\n") ||
+        after == form.size() || (form[after] != ' ' && form[after] != '\t')) {
+      return false;
     }
+    i = after + 1;
   }
-  std::string header = std::string(kMagic) + "\t" + std::to_string(kUndoRecordVersion) + "\n";
-  header += "store\t";
-  Escape(m_store.kind, header);
-  header += '\t';
-  Escape(m_store.location, header);
-  header += "\nstarted\t";
-  const std::string sortable = RunName(m_started);
-  // The name's date and time, as a sortable text: "2026-12-07 07:05:28".
-  std::string started = sortable.substr(0, 10) + " " + sortable.substr(11, 8);
-  for (std::size_t i = 11; i < started.size(); ++i) {
-    if (started[i] == '-') started[i] = ':';
-  }
-  header += started;
-  header += '\t';
-  Escape(m_started_text, header);
-  header += '\n';
-  return Write(header);
-}
-
-Status UndoJournal::Write(std::string_view text) {
-  if (const int error = WriteAll(m_fd, text); error != 0) return Failed(ReasonOf(error));
-  m_unsynced = true;
-  return {};
-}
-
-Status UndoJournal::Record(const RecordedContact& contact) {
-  if (m_failure) return *m_failure;
-  if (m_fd < 0) {
-    if (Status created = Create(); !created.Ok()) return created;
-  }
-  return Write(RecordedContactText(contact));
-}
-
-Status UndoJournal::RecordSaved(std::string_view tag) {
-  if (m_failure) return *m_failure;
-  std::string line = "saved\t";
-  Escape(tag, line);
-  line += '\n';
-  return Write(line);
-}
-
-Status UndoJournal::Sync() {
-  if (m_failure) return *m_failure;
-  if (!m_unsynced) return {};
-  if (SyncToDisk(m_fd) != 0) return Failed(ReasonOf(errno));
-  m_unsynced = false;
-  return {};
-}
-
-Status MarkUndone(const std::string& path, const std::string& when_text) {
-  const auto failure = [&path](int error) {
-    return Status::Failure(
-        "Cannot mark the undo record " + Quoted(path) + " as undone: " + ReasonOf(error) + ".",
-        ReasonOf(error));
-  };
-  std::uint64_t size = 0;
-  std::uint64_t kept = 0;
-  if (!KeptSize(path, size, kept)) return failure(errno != 0 ? errno : EIO);
-  const int fd = OpenExisting(path);
-  if (fd < 0) return failure(errno);
-  std::string line = "undone\t";
-  Escape(when_text, line);
-  line += '\n';
-  int error = 0;
-  if (kept != size && Truncate(fd, kept) != 0) error = errno;
-  if (error == 0 && SeekEnd(fd) != 0) error = errno;
-  if (error == 0) error = WriteAll(fd, line);
-  if (error == 0 && SyncToDisk(fd) != 0) error = errno;
-  if (CloseFile(fd) != 0 && error == 0) error = errno;
-  if (error != 0) return failure(error);
-  return {};
+  return true;
 }
 
 }  // namespace dialmend

@@ -78,8 +78,13 @@ std::optional<QString> QtDialogs::ChooseContacts(QWidget* anchor, const QString&
   QAction* folder = menu.addAction(QStringLiteral("&Folder..."));
   menu.addAction(QStringLiteral("F&ile..."));
   QAction* server = menu.addAction(QStringLiteral("&Server address..."));
+  // The desktop programs' own books, as --profile names them.
+  QAction* thunderbird = menu.addAction(QStringLiteral("&Thunderbird"));
+  QAction* kde = menu.addAction(QStringLiteral("&KDE address book"));
   QAction* picked = menu.exec(anchor->mapToGlobal(QPoint(0, anchor->height())));
   if (picked == nullptr) return std::nullopt;
+  if (picked == thunderbird) return QStringLiteral("thunderbird:");
+  if (picked == kde) return QStringLiteral("kde:");
   QWidget* parent = anchor->window();
   if (picked == server) {
     const bool is_address = current.startsWith(QStringLiteral("http"), Qt::CaseInsensitive);

@@ -29,9 +29,10 @@ class Dialogs {
   [[nodiscard]] virtual std::optional<QString> ChooseLogFile(QWidget* parent,
                                                              const QString& current) = 0;
 
-  // Where the contacts are: a folder, a .vcf file or a server's address, offered as a choice of
-  // "Folder...", "File..." or "Server address..." under `anchor`, then a dialog opened near
-  // `current` or a line to type the address in; std::nullopt when cancelled.
+  // Where the contacts are: a folder, a .vcf file, a server's address or a desktop program's
+  // books, offered as a choice of "Folder...", "File...", "Server address...", "Thunderbird"
+  // ("thunderbird:") or "KDE address book" ("kde:") under `anchor`, then for the first three a
+  // dialog opened near `current` or a line to type the address in; std::nullopt when cancelled.
   [[nodiscard]] virtual std::optional<QString> ChooseContacts(QWidget* anchor,
                                                               const QString& current) = 0;
 

@@ -263,10 +263,12 @@ void Win32MainWindow::ShowProfile() {
 
 std::optional<std::wstring> Win32MainWindow::ChooseContacts(const std::wstring& current) {
   // One dialog cannot choose a folder or a file alike: ask which first, under the button.
-  enum : UINT { kFolder = 1, kFile = 2 };
+  enum : UINT { kFolder = 1, kFile = 2, kThunderbird = 3 };
   HMENU menu = CreatePopupMenu();
   AppendMenuW(menu, MF_STRING, kFolder, L"&Folder...");
   AppendMenuW(menu, MF_STRING, kFile, L"F&ile...");
+  // Thunderbird's own books, as --profile names them.
+  AppendMenuW(menu, MF_STRING, kThunderbird, L"&Thunderbird");
   RECT button{};
   GetWindowRect(GetDlgItem(m_window, IDC_SET_PROFILE), &button);
   const UINT picked = static_cast<UINT>(
@@ -274,6 +276,7 @@ std::optional<std::wstring> Win32MainWindow::ChooseContacts(const std::wstring& 
                      button.bottom, 0, m_window, nullptr));
   DestroyMenu(menu);
   if (picked == 0) return std::nullopt;
+  if (picked == kThunderbird) return L"thunderbird:";
 
   const bool folder = picked == kFolder;
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

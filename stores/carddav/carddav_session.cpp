@@ -1,11 +1,11 @@
 #include "stores/carddav/carddav_session.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <utility>
 
@@ -27,21 +27,33 @@ std::optional<long long> RetryAfterSeconds(const std::string& value) {
   return std::max(0LL, static_cast<long long>(::timegm(&when) - std::time(nullptr)));
 }
 
-// The text of the .netrc to read (HOME's when `path` is empty); empty when there is none.
-std::string ReadNetrc(std::string path) {
-  if (path.empty()) {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') return {};
-    path = std::string(home) + "/.netrc";
-  }
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+// A .netrc larger than this is not one.
+constexpr std::size_t kMostNetrcBytes = 1 << 20;
+
+// The .netrc to read: `path`, else HOME's; empty when there is no HOME.
+std::string NetrcPath(std::string path) {
+  if (!path.empty()) return path;
+  const char* home = std::getenv("HOME");
+  return home == nullptr || *home == '\0' ? std::string() : std::string(home) + "/.netrc";
+}
+
+// The text of the .netrc at `path`; empty when there is none or it cannot be read.
+SecretText ReadNetrc(const std::string& path) {
+  if (path.empty()) return {};
+  Result<SecretText> text = ReadSecretFile(path, kMostNetrcBytes);
+  return text.Ok() ? std::move(text.Value()) : SecretText();
+}
+
+// Whether users other than its owner may read the file at `path`.
+bool OthersCanRead(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 constexpr int kMostRedirects = 5;
-constexpr int kPasswordTries = 3;
-// Begins the prompt that asks again for a password the server refused.
-constexpr const char* kRefusedPrompt = "The server refused that password. ";
+
+// How many times a session asks the user for a password it was refused.
+constexpr int kMostAsks = 3;
 
 bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -76,14 +88,37 @@ DavSession::DavSession(DavUrl url, CardDavSettings settings)
   // Basic sends the password itself: over plain http only to this machine.
   curl.basic_allowed = m_url.tls || IsLoopbackHost(m_url.host);
   curl.stall_seconds = m_settings.stall_seconds;
+  curl.total_seconds = m_settings.total_seconds;
+  curl.most_bytes = m_settings.most_bytes;
+  if (m_settings.stop) {
+    curl.stop = [this] {
+      m_stopped = m_settings.stop();
+      return m_stopped;
+    };
+  }
   m_http = m_settings.make_client ? m_settings.make_client(std::move(curl))
                                   : MakeCurlClient(std::move(curl));
   m_user = m_url.user;
+  LoginFromNetrc();
+}
+
+void DavSession::LoginFromNetrc() {
   // A login in .netrc goes with the first request, as curl's own .netrc reading would send it.
-  if (std::optional<Login> login = NetrcLogin(ReadNetrc(m_settings.netrc_file), m_url.host, m_user);
+  const std::string path = NetrcPath(m_settings.netrc_file);
+  const SecretText netrc = ReadNetrc(path);
+  if (std::optional<Login> login = NetrcLogin(netrc.View(), m_url.host, m_user);
       login && !login->user.empty()) {
+    // Used as curl uses it, with a warning: refusing it would end a run that worked before for a
+    // risk one chmod ends.
+    if (OthersCanRead(path)) {
+      m_notes.push_back({path,
+                         "others can read the password it holds; it is used, but run "
+                         "\"chmod 600 " +
+                             path + "\"",
+                         false});
+    }
     m_user = login->user;
-    m_http->SetLogin(login->user, login->password);
+    m_http->SetLogin(login->user, std::move(login->password));
     m_login_source = "~/.netrc";
   }
 }
@@ -91,34 +126,40 @@ DavSession::DavSession(DavUrl url, CardDavSettings settings)
 bool DavSession::GetPassword() {
   if (m_user.empty()) return false;
   const std::string server = m_url.Origin();
-  if (m_settings.use_secret_store && !m_secret_tried) {
-    m_secret_tried = true;
+  if (m_settings.use_secret_store) {
     SecretLookup secret = LookUpSecret(server, m_user);
     m_secret_problem = std::move(secret.problem);
     if (secret.password) {
-      m_http->SetLogin(m_user, *secret.password);
+      m_http->SetLogin(m_user, std::move(*secret.password));
       m_login_source = "the secret store";
       return true;
     }
   }
-  if (!m_settings.ask_password || m_asked >= kPasswordTries) return false;
-  // A password refused is asked for again, as sudo and ssh do: a typing slip should not end
-  // the run.
-  const std::string refused = m_login_source == "the prompt" ? kRefusedPrompt : "";
-  ++m_asked;
-  std::optional<std::string> password =
-      m_settings.ask_password(refused + "Password for " + m_user + " at " + server + ": ");
-  if (!password) {
-    m_asked = kPasswordTries;
+  return AskPassword();
+}
+
+bool DavSession::AskPassword() {
+  if (m_user.empty() || !m_settings.ask_password || m_asks >= kMostAsks) return false;
+  ++m_asks;
+  // Each ask has its own prompt: a prompt seen before may be answered with what was typed then.
+  std::string prompt = "Password for " + m_user + " at " + m_url.Origin();
+  if (m_asks > 1) {
+    prompt += " (refused; try " + std::to_string(m_asks) + " of " + std::to_string(kMostAsks) + ")";
+  }
+  std::optional<std::string> typed = m_settings.ask_password(prompt + ": ");
+  if (!typed) {
+    m_asks = kMostAsks;
     return false;
   }
-  m_http->SetLogin(m_user, *password);
-  m_login_source = "the prompt";
+  SecretText password(*typed);
+  Wipe(*typed);
+  // A refused password kept from an earlier ask is never stored.
+  m_to_remember.reset();
   if (m_settings.remember_password || (m_settings.remember_given && m_settings.remember_given())) {
-    m_to_remember = std::move(password);
-  } else {
-    m_to_remember.reset();
+    m_to_remember.emplace(password.View());
   }
+  m_http->SetLogin(m_user, std::move(password));
+  m_login_source = "the prompt";
   return true;
 }
 
@@ -131,7 +172,7 @@ std::string DavSession::LoginProblem() const {
   if (!m_login_source.empty()) {
     std::string problem =
         "the server refused the password for " + m_user + " (from " + m_login_source;
-    if (m_asked > 1) problem += ", " + std::to_string(m_asked) + " times";
+    if (m_asks > 1) problem += ", " + std::to_string(m_asks) + " times";
     return problem + "): check the user name in the address and the password";
   }
   std::string problem =
@@ -151,6 +192,7 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
   std::string current_path = path;
   int retries = 0;
   int redirects = 0;
+  m_stopped = false;
   for (;;) {
     Result<HttpResponse> response = m_http->Send(request);
     m_last_status = response.Ok() ? response.Value().status : 0;
@@ -167,13 +209,16 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
       continue;
     }
     if (status == 401 && !m_logged_in) {
-      if (GetPassword()) continue;
+      // A password refused is asked for again, up to kMostAsks times, before the run ends.
+      const bool first = !m_login_tried;
+      m_login_tried = true;
+      if (first ? GetPassword() : AskPassword()) continue;
       return response;
     }
     // Once the server has taken a login, a later refusal is the resource's, not the password's.
     if (status != 401 && !m_login_source.empty()) m_logged_in = true;
     if (status >= 200 && status < 300 && m_to_remember) {
-      const std::string password = std::exchange(*m_to_remember, {});
+      const SecretText password = std::move(*m_to_remember);
       m_to_remember.reset();
       if (Status kept = StoreSecret(m_url.Origin(), m_user, password); !kept.Ok()) {
         m_notes.push_back({{}, kept.Message(), false});
@@ -185,14 +230,21 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
         retry_after != nullptr ? RetryAfterSeconds(*retry_after) : std::nullopt;
     if (!seconds || std::chrono::seconds(*seconds) > m_settings.longest_wait) return response;
     ++retries;
-    // Waits in slices so a stop is seen within one.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(*seconds);
-    while (std::chrono::steady_clock::now() < until) {
-      if (m_settings.stop && m_settings.stop()) return response;
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-          kWaitSlice, until - std::chrono::steady_clock::now()));
-    }
+    if (!WaitOut(*seconds)) return response;
   }
+}
+
+bool DavSession::WaitOut(long long seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < until) {
+    if (m_settings.stop && m_settings.stop()) {
+      m_stopped = true;
+      return false;
+    }
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        kWaitSlice, until - std::chrono::steady_clock::now()));
+  }
+  return true;
 }
 
 bool DavSession::Follow(const std::string& location, std::string& path, std::string& problem) {
@@ -206,8 +258,8 @@ bool DavSession::Follow(const std::string& location, std::string& path, std::str
     path = target.Value().path;
     return true;
   }
-  // Another server gets the login only while the address books are being found, and only
-  // over TLS when the address given asked for it.
+  // Another server is moved to only while the address books are being found, and only over
+  // TLS when the address given asked for it; it gets only a login of its own.
   const std::string where = "the server sent the request on to \"" + location + "\"";
   if (!target.Ok()) {
     problem = where + ", which cannot be used: " + target.Message();
@@ -217,11 +269,25 @@ bool DavSession::Follow(const std::string& location, std::string& path, std::str
     problem = where + (m_may_move ? ", without TLS" : "") + "; it is not followed";
     return false;
   }
-  m_url.tls = target.Value().tls;
-  m_url.host = target.Value().host;
-  m_url.port = target.Value().port;
+  MoveTo(target.Value());
   path = target.Value().path;
   return true;
+}
+
+void DavSession::MoveTo(const DavUrl& target) {
+  m_url.tls = target.tls;
+  m_url.host = target.host;
+  m_url.port = target.port;
+  // A host gets only its own login: the one the address named the user for, looked up afresh.
+  m_http->SetLogin({}, {});
+  m_user = m_url.user;
+  m_login_tried = false;
+  m_logged_in = false;
+  m_asks = 0;
+  m_login_source.clear();
+  m_secret_problem.clear();
+  m_to_remember.reset();
+  LoginFromNetrc();
 }
 
 Result<std::vector<DavResource>> DavSession::Propfind(const std::string& path, int depth,

@@ -32,6 +32,12 @@ class DavSession {
   [[nodiscard]] Result<HttpResponse> Send(const std::string& method, const std::string& path,
                                           std::vector<HttpHeader> headers, std::string body);
 
+  // Whether the last Send() failed because the run stopped it; no other request should follow.
+  [[nodiscard]] bool Stopped() const { return m_stopped; }
+
+  // Why the last Send() that failed got no answer.
+  [[nodiscard]] HttpFailure LastFailure() const { return m_http->LastFailure(); }
+
   // Why a 401 stands, in words, naming the user but never the password.
   [[nodiscard]] std::string LoginProblem() const;
 
@@ -50,24 +56,35 @@ class DavSession {
 
  private:
   bool GetPassword();
+  // Asks the user for the password, up to kMostAsks times in a session; false when there is
+  // nobody to ask, the user gave none or the asks are used up.
+  bool AskPassword();
+  // Gives the client the login .netrc holds for the session's host, if any.
+  void LoginFromNetrc();
   // Takes a redirect's Location for a request to `path`: `path` becomes the one to send to
   // next, or false with why in `problem`.
   bool Follow(const std::string& location, std::string& path, std::string& problem);
+  // Moves the session to the server `target` names, with no login but the one found for it.
+  void MoveTo(const DavUrl& target);
+  // Waits the seconds a busy server asked for, in slices so a stop is seen within one; false
+  // when the run stopped the wait.
+  bool WaitOut(long long seconds);
 
   DavUrl m_url;
   CardDavSettings m_settings;
   std::unique_ptr<HttpClient> m_http;
   // The user logged in as: the address's, else the one .netrc names for the host.
   std::string m_user;
-  bool m_secret_tried = false;
-  // Times the user was asked for the password; no more than three.
-  int m_asked = 0;
+  bool m_login_tried = false;
+  int m_asks = 0;
+  // Set once the server took a login.
   bool m_logged_in = false;
   bool m_may_move = false;
+  bool m_stopped = false;
   long m_last_status = 0;
   std::string m_login_source;
   std::string m_secret_problem;
-  std::optional<std::string> m_to_remember;
+  std::optional<SecretText> m_to_remember;
   std::vector<StoreNote> m_notes;
 };
 

@@ -43,11 +43,17 @@ struct CardDavSettings {
   // the wait it asks for when that is no longer than `longest_wait`.
   int busy_retries = 3;
   std::chrono::milliseconds longest_wait{5000};
-  // Asked about every tenth of a second while waiting to ask again: true gives up the wait and
-  // gives the busy answer.
+  // Asked about every twentieth of a second while a request waits, and every tenth while a busy
+  // server's wait runs: true ends the request or the wait at once (the run is stopping). It may
+  // let the window answer, and hold while the run is paused.
   std::function<bool()> stop;
-  // Gives up on a server that sends nothing for this long.
+  // Gives up on a request that moves less than 1 KiB in this long (low-speed limit), and on one
+  // that takes longer than `total_seconds` in all.
   long stall_seconds = 30;
+  long total_seconds = 600;
+  // The most one answer may bring, counted unpacked; a batch of cards whose answer is larger is
+  // read again card by card.
+  std::size_t most_bytes = std::size_t{64} << 20;
   // Makes the connection; unset: libcurl's.
   std::function<std::unique_ptr<HttpClient>(CurlSettings)> make_client;
 };

@@ -2,6 +2,7 @@
 
 #include <libsecret/secret.h>
 
+#include <utility>
 #include <vector>
 
 #include "platform/reason.h"
@@ -34,10 +35,38 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-// The words of a .netrc: runs of non-space, or "quoted" with backslash escapes; a macdef's
-// body (up to an empty line) is left out, as it holds no login.
-std::vector<std::string> NetrcWords(std::string_view text) {
-  std::vector<std::string> words;
+// One word of a .netrc as it stands in the text: a run of non-space, or the inside of "quotes"
+// with backslash escapes. Kept as a view so the password is copied only into a SecretText.
+struct Word {
+  std::string_view raw;
+  bool quoted = false;
+
+  bool Is(std::string_view keyword) const { return !quoted && raw == keyword; }
+  // Appends the word's text to `out`, its escapes undone; gives the end of what was written.
+  char* CopyTo(char* out) const {
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (quoted && raw[i] == '\\' && i + 1 < raw.size()) ++i;
+      *out++ = raw[i];
+    }
+    return out;
+  }
+  std::string Text() const {
+    std::string text(raw.size(), '\0');
+    text.resize(static_cast<std::size_t>(CopyTo(text.data()) - text.data()));
+    return text;
+  }
+  SecretText Secret() const {
+    SecretText secret = SecretText::WithRoom(raw.size());
+    if (secret.Data() != nullptr) {
+      secret.Shorten(static_cast<std::size_t>(CopyTo(secret.Data()) - secret.Data()));
+    }
+    return secret;
+  }
+};
+
+// The words of a .netrc; a macdef's body (up to an empty line) is left out, as it holds no login.
+std::vector<Word> NetrcWords(std::string_view text) {
+  std::vector<Word> words;
   std::size_t at = 0;
   auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
   while (at < text.size()) {
@@ -45,23 +74,26 @@ std::vector<std::string> NetrcWords(std::string_view text) {
       ++at;
       continue;
     }
-    std::string word;
+    Word word;
     if (text[at] == '"') {
-      for (++at; at < text.size() && text[at] != '"'; ++at) {
+      const std::size_t begin = ++at;
+      for (; at < text.size() && text[at] != '"'; ++at) {
         if (text[at] == '\\' && at + 1 < text.size()) ++at;
-        word.push_back(text[at]);
       }
+      word = {text.substr(begin, at - begin), true};
       ++at;
     } else {
-      while (at < text.size() && !space(text[at])) word.push_back(text[at++]);
+      const std::size_t begin = at;
+      while (at < text.size() && !space(text[at])) ++at;
+      word = {text.substr(begin, at - begin), false};
     }
-    if (!words.empty() && words.back() == "macdef") {
+    if (!words.empty() && words.back().Is("macdef")) {
       words.pop_back();
       const std::size_t end = text.find("\n\n", at);
       at = end == std::string_view::npos ? text.size() : end + 2;
       continue;
     }
-    words.push_back(std::move(word));
+    words.push_back(word);
   }
   return words;
 }
@@ -79,36 +111,40 @@ std::optional<Login> NetrcLogin(std::string_view netrc, std::string_view host,
                                 std::string_view user) {
   if (host.starts_with("[") && host.ends_with("]")) host = host.substr(1, host.size() - 2);
   const std::string wanted_host = Lower(host);
-  const std::vector<std::string> words = NetrcWords(netrc);
-  std::optional<Login> fallback;
+  const std::vector<Word> words = NetrcWords(netrc);
+  // The entry that fits, as the words of its login and password.
+  std::optional<std::pair<const Word*, const Word*>> fallback;
   for (std::size_t i = 0; i < words.size();) {
-    const bool is_default = words[i] == "default";
-    if (!is_default && words[i] != "machine") {
+    const bool is_default = words[i].Is("default");
+    if (!is_default && !words[i].Is("machine")) {
       ++i;
       continue;
     }
     std::string machine;
-    if (!is_default && i + 1 < words.size()) machine = Lower(words[i + 1]);
+    if (!is_default && i + 1 < words.size()) machine = Lower(words[i + 1].Text());
     i += is_default ? 1 : 2;
-    Login login;
-    bool has_password = false;
-    while (i + 1 < words.size() && words[i] != "machine" && words[i] != "default") {
-      if (words[i] == "login") login.user = words[i + 1];
-      if (words[i] == "password") {
-        login.password = words[i + 1];
-        has_password = true;
-      }
+    const Word* login = nullptr;
+    const Word* password = nullptr;
+    while (i + 1 < words.size() && !words[i].Is("machine") && !words[i].Is("default")) {
+      if (words[i].Is("login")) login = &words[i + 1];
+      if (words[i].Is("password")) password = &words[i + 1];
       i += 2;
     }
-    if (!has_password || (!user.empty() && !login.user.empty() && login.user != user)) continue;
-    if (login.user.empty()) login.user = std::string(user);
+    if (password == nullptr ||
+        (!user.empty() && login != nullptr && !login->raw.empty() && login->Text() != user)) {
+      continue;
+    }
     if (is_default) {
-      if (!fallback) fallback = std::move(login);
+      if (!fallback) fallback.emplace(login, password);
     } else if (machine == wanted_host) {
-      return login;
+      fallback.emplace(login, password);
+      break;
     }
   }
-  return fallback;
+  if (!fallback) return std::nullopt;
+  const auto [login, password] = *fallback;
+  return Login{login != nullptr && !login->raw.empty() ? login->Text() : std::string(user),
+               password->Secret()};
 }
 
 SecretLookup LookUpSecret(const std::string& server, const std::string& user) {
@@ -119,18 +155,18 @@ SecretLookup LookUpSecret(const std::string& server, const std::string& user) {
   if (error != nullptr) {
     lookup.problem = TakeMessage(error);
   } else if (password != nullptr) {
-    lookup.password = std::string(password);
+    // libsecret keeps it in memory of its own, and wipes it when freed.
+    lookup.password.emplace(password);
   }
   if (password != nullptr) secret_password_free(password);
   return lookup;
 }
 
-Status StoreSecret(const std::string& server, const std::string& user,
-                   const std::string& password) {
+Status StoreSecret(const std::string& server, const std::string& user, const SecretText& password) {
   GError* error = nullptr;
   const std::string label = "Dialmend: " + user + " at " + server;
   const gboolean stored = secret_password_store_sync(
-      Schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), password.c_str(), nullptr, &error,
+      Schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), password.CStr(), nullptr, &error,
       "server", server.c_str(), "user", user.c_str(), nullptr);
   if (!stored || error != nullptr) {
     const std::string why = TakeMessage(error);

@@ -5,16 +5,17 @@
 #include <string_view>
 
 #include "platform/result.h"
+#include "platform/secret_text.h"
 
 // Where a CardDAV login comes from: a .netrc file and the desktop's secret store. A password
-// found here goes only to the HTTP client.
+// found here stays in a SecretText and goes only to the HTTP client.
 
 namespace dialmend {
 
 // A user name and its password.
 struct Login {
   std::string user;
-  std::string password;
+  SecretText password;
 };
 
 // The login a .netrc file's text gives for `host` (any case, without IPv6 brackets): the entry
@@ -26,7 +27,7 @@ struct Login {
 // What the secret store holds for `user` at `server` ("https://host:port"): the password, or
 // none with `problem` saying why when the store itself could not be asked.
 struct SecretLookup {
-  std::optional<std::string> password;
+  std::optional<SecretText> password;
   std::string problem;
 };
 
@@ -35,6 +36,6 @@ struct SecretLookup {
 
 // Keeps the password in the desktop's secret store, replacing what it held for them.
 [[nodiscard]] Status StoreSecret(const std::string& server, const std::string& user,
-                                 const std::string& password);
+                                 const SecretText& password);
 
 }  // namespace dialmend

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "stores/carddav/http_client.h"
 
 // HttpClient over libcurl: HTTPS verified against the system's certificates, redirects handed
-// back to the caller, Basic and Digest authentication. Once the server has named
-// the method it takes, the login goes with each request instead of after a refusal.
+// back to the caller, Basic and Digest authentication. Once the server has named the method
+// it takes, the login goes with each request instead of after a refusal, and Digest's state is
+// kept from request to request. A PUT is never sent twice unless the server answered the first
+// (a login challenge).
 
 namespace dialmend {
 
@@ -17,9 +21,17 @@ struct CurlSettings {
   std::string ca_file;
   // False leaves only Digest, which never sends the password itself.
   bool basic_allowed = true;
-  // Gives up on a server that sends nothing for this long.
+  // Gives up on a server that moves less than 1 KiB in this long (low-speed limit).
   long stall_seconds = 30;
   long connect_seconds = 10;
+  // Gives up on a request that takes longer than this in all.
+  long total_seconds = 600;
+  // The most an answer may bring, headers and body, counted as unpacked.
+  std::size_t most_bytes = std::size_t{64} << 20;
+  // Asked about every twentieth of a second while a request waits, so the caller's window and
+  // signals are answered: true ends the request. Time spent inside it (a pause) counts against
+  // neither limit. Unset: a request runs until it ends or a limit is passed.
+  std::function<bool()> stop;
 };
 
 // A client ready for its first request; the connection opens with that request.

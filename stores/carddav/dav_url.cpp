@@ -27,7 +27,7 @@ std::string DavUrl::Origin() const {
 }
 
 std::string DavUrl::With(std::string_view other_path) const {
-  return Origin() + std::string(other_path);
+  return Origin() + EncodedPath(other_path);
 }
 
 bool LooksLikeUrl(std::string_view text) {
@@ -75,7 +75,8 @@ Result<DavUrl> ParseDavUrl(std::string_view text) {
   }
   const std::size_t slash = text.find('/');
   std::string_view authority = text.substr(0, slash);
-  url.path = slash == std::string_view::npos ? "/" : std::string(text.substr(slash));
+  // Typed as users type it (a space, a "ü"): kept as the URL that names it.
+  url.path = slash == std::string_view::npos ? "/" : EncodedPath(text.substr(slash));
   if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
     const std::string_view login = authority.substr(0, at);
     if (login.find(':') != std::string_view::npos) {
@@ -129,6 +130,26 @@ std::string HrefPath(std::string_view href, std::string_view base_path) {
   const std::size_t last = base_path.rfind('/');
   return std::string(base_path.substr(0, last == std::string_view::npos ? 0 : last + 1)) +
          std::string(href);
+}
+
+std::string EncodedPath(std::string_view path) {
+  static constexpr std::string_view kKept = "-._~!$&'()*+,;=:@/";
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    const bool escape =
+        c == '%' && i + 2 < path.size() && HexValue(path[i + 1]) >= 0 && HexValue(path[i + 2]) >= 0;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        kKept.find(c) != std::string_view::npos || escape) {
+      encoded.push_back(c);
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    encoded += {'%', kHex[byte >> 4], kHex[byte & 15]};
+  }
+  return encoded;
 }
 
 std::string DecodedPath(std::string_view path) {

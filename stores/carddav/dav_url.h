@@ -24,7 +24,7 @@ struct DavUrl {
 
   // "https://host[:port]", without user or path.
   [[nodiscard]] std::string Origin() const;
-  // Origin() followed by `path`.
+  // Origin() followed by `path`, encoded as EncodedPath does.
   [[nodiscard]] std::string With(std::string_view path) const;
 };
 
@@ -45,6 +45,10 @@ struct DavUrl {
 // The last segment of `path`, trailing "/" left out and %XX escapes decoded, for a name users
 // read.
 [[nodiscard]] std::string LastSegment(std::string_view path);
+
+// `path` fit for a URL: each byte a path may not hold as it stands (a space, raw UTF-8, a "%"
+// that starts no escape) written as %XX; escapes already there are kept.
+[[nodiscard]] std::string EncodedPath(std::string_view path);
 
 // `path` with %XX escapes decoded, so two spellings of one path compare equal.
 [[nodiscard]] std::string DecodedPath(std::string_view path);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/result.h"
+#include "platform/secret_text.h"
 
 // The little of HTTP the CardDAV store needs, behind an interface so each system can bring its
 // own library. Nothing here throws: a request either gets the server's answer or says why none
@@ -41,6 +42,17 @@ struct HttpResponse {
   [[nodiscard]] const std::string* Header(std::string_view name) const;
 };
 
+// Why a request got no answer.
+enum class HttpFailure {
+  // None came (refused, cut off, too slow, not trusted): the server may or may not have acted
+  // on the request.
+  NoAnswer,
+  // The run stopped the wait.
+  Stopped,
+  // The answer was larger than a request may bring back.
+  TooLarge,
+};
+
 // One connection to one server, kept alive from request to request.
 class HttpClient {
  public:
@@ -50,8 +62,12 @@ class HttpClient {
   // was refused, it timed out, the certificate is not trusted). Never throws.
   [[nodiscard]] virtual Result<HttpResponse> Send(const HttpRequest& request) = 0;
 
-  // The user name and password sent from now on; never written anywhere.
-  virtual void SetLogin(const std::string& user, const std::string& password) = 0;
+  // Why the last Send() that failed got no answer.
+  [[nodiscard]] virtual HttpFailure LastFailure() const = 0;
+
+  // The user name and password sent from now on, to whatever URL a request names; never
+  // written anywhere. An empty user sends no login at all.
+  virtual void SetLogin(const std::string& user, SecretText password) = 0;
 };
 
 // The standard words for an HTTP status ("Not Found"), or empty text for one not known.

@@ -93,7 +93,8 @@ class FoundOutlookItems : public ItemCursor {
     if (auto failure =
             m_session->automation.Call(m_session->name_space.Get(), kNamespace, L"GetItemFromID",
                                        DISPATCH_METHOD, argument.Raw(), 1, value.Put())) {
-      throw StoreError(subject, "Outlook cannot find it: " + failure->reason);
+      // Outlook gone ends the undo as it ends a walk, not one line per contact left.
+      ThrowFailure(*failure, subject, "Outlook cannot find it: " + failure->reason);
     }
     auto item = DispatchOf(value.Get());
     if (!item) throw StoreError(subject, "Outlook gave no object");

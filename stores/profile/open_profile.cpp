@@ -12,18 +12,15 @@
 
 #include "platform/reason.h"
 #include "platform/utf8_path.h"
-#include "stores/profile/profile_config.h"
+#include "stores/profile/default_search.h"
+#include "stores/profile/desktop_books.h"
+#include "stores/thunderbird/thunderbird_store.h"
 #include "stores/vcard_file/vcard_file_store.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 #ifdef _WIN32
 #include "stores/outlook/outlook_store.h"
 #else
-#include <sys/stat.h>
-
-#include <cstdio>
-
 #include "stores/carddav/carddav_store.h"
-#include "stores/carddav/credentials.h"
 #include "stores/carddav/dav_url.h"
 #endif
 
@@ -64,26 +61,65 @@ bool IsAddress(std::string_view named) {
   return scheme.starts_with("https://") || scheme.starts_with("http://");
 }
 
-#ifndef _WIN32
-
-// Tells `warn` when `netrc` holds the login for the server at `url` but other users may read
-// or change it. It is used all the same, as curl, git and vdirsyncer use it: the password has
-// been open to them already, and a login that worked yesterday keeps working.
-void WarnOfOpenNetrc(const std::string& netrc, std::string_view url, const Environment& env,
-                     const std::function<void(const std::string&)>& warn) {
-  struct stat info {};
-  if (::stat(netrc.c_str(), &info) != 0 || (info.st_mode & (S_IRWXG | S_IRWXO)) == 0) return;
-  const Result<DavUrl> parsed = ParseDavUrl(url);
-  const FileText file = env.read_file(netrc);
-  if (!parsed.Ok() || !file.error.empty() ||
-      !NetrcLogin(file.text, parsed.Value().host, parsed.Value().user)) {
-    return;
+// What follows `prefix` ("thunderbird:") at the start of `named`, in any case; std::nullopt when
+// `named` does not begin with it.
+std::optional<std::string_view> After(std::string_view named, std::string_view prefix) {
+  if (named.size() < prefix.size()) return std::nullopt;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = named[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return std::nullopt;
   }
-  char mode[8];
-  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-  warn("warning: " + netrc + " (mode " + mode + ") can be read by other users; its login for " +
-       parsed.Value().host + " is used all the same: make it private with chmod 600 " + netrc);
+  return named.substr(prefix.size());
 }
+
+constexpr std::string_view kThunderbird = "thunderbird:";
+constexpr std::string_view kKde = "kde:";
+
+// A desktop program's books named as `thunderbird:[PROFILE]` or `kde:`; std::nullopt for any
+// other name.
+std::optional<ProfileChoice> DesktopProfile(std::string_view named, const Environment& env) {
+  if (const std::optional<std::string_view> wanted = After(named, kThunderbird)) {
+    Result<ThunderbirdPlace> place = FindThunderbirdProfile(env, *wanted);
+    if (!place.Ok()) return Problem(place.Message());
+    return Chosen(MakeThunderbirdStore(place.Value().path, place.Value().name));
+  }
+#ifndef _WIN32
+  if (After(named, kKde) && named.size() == kKde.size()) {
+    std::string agents;
+    std::vector<KdeBook> books = FindKdeBooks(env, &agents);
+    if (books.empty()) {
+      return Problem("KDE's address book has no vCard folders here" +
+                     (agents.empty() ? std::string() : " (none in " + Quoted(agents) + ")"));
+    }
+    return Chosen(MakeKdeStore(std::move(books)));
+  }
+#endif
+  return std::nullopt;
+}
+
+// Where a desktop program's books named so are, as the user should see it.
+std::optional<Result<std::string>> DesktopPlace(std::string_view named, const Environment& env) {
+  if (const std::optional<std::string_view> wanted = After(named, kThunderbird)) {
+    Result<ThunderbirdPlace> place = FindThunderbirdProfile(env, *wanted);
+    if (!place.Ok()) return Result<std::string>::Failure(place.Message());
+    return place.Value().path;
+  }
+#ifndef _WIN32
+  if (After(named, kKde) && named.size() == kKde.size()) {
+    std::string text;
+    for (const KdeBook& book : FindKdeBooks(env)) {
+      text += (text.empty() ? "" : "; ") + book.book.path;
+    }
+    if (text.empty())
+      return Result<std::string>::Failure("KDE's address book has no vCard folders");
+    return text;
+  }
+#endif
+  return std::nullopt;
+}
+
+#ifndef _WIN32
 
 ProfileChoice ServerProfile(std::string_view named, const Environment& env,
                             const ServerAccess& server) {
@@ -95,179 +131,10 @@ ProfileChoice ServerProfile(std::string_view named, const Environment& env,
   // curl would read HOME's .netrc too; naming it here lets the environment given decide.
   if (auto home = env.variable("HOME"); home && !home->empty()) {
     settings.netrc_file = *home + "/.netrc";
-    if (server.warn) WarnOfOpenNetrc(settings.netrc_file, named, env, server.warn);
   }
   Result<std::unique_ptr<ContactStore>> store = MakeCardDavStore(named, std::move(settings));
   if (!store.Ok()) return Problem(store.Message());
   return Chosen(std::move(store.Value()));
-}
-
-// Why `path` is not a folder the store can start from, or std::nullopt when it is one.
-std::optional<std::string> NotAFolder(const std::string& path) {
-  std::error_code error;
-  const fs::file_status status = fs::status(PathFromUtf8(path), error);
-  if (status.type() == fs::file_type::not_found) return "it does not exist";
-  if (error) return ErrorText(error);
-  if (!fs::is_directory(status)) return "it is not a folder";
-  return std::nullopt;
-}
-
-// What a configuration file says, or the problem with it; `found` false when it is not there.
-struct ReadConfig {
-  bool found = false;
-  ConfiguredBooks books;
-  std::string problem;
-};
-
-ReadConfig Read(const Environment& env, const std::string& path,
-                ConfiguredBooks (*parse)(std::string_view)) {
-  const FileText file = env.read_file(path);
-  if (!file.exists) return {};
-  if (!file.error.empty()) return {true, {}, "cannot read " + Quoted(path) + ": " + file.error};
-  ConfiguredBooks books = parse(file.text);
-  if (books.problem) {
-    return {true,
-            {},
-            Quoted(path) + ", line " + std::to_string(books.problem->line) + ": " +
-                books.problem->reason};
-  }
-  return {true, std::move(books), {}};
-}
-
-// Each configured path with `~` expanded, or the problem naming the one that is not a folder.
-Status CheckBooks(std::vector<ConfiguredBook>& books, const std::string& home,
-                  const std::string& config, std::string_view kind) {
-  for (ConfiguredBook& book : books) {
-    book.path = ExpandHome(book.path, home);
-    if (auto why = NotAFolder(book.path)) {
-      return Status::Failure(std::string(kind) + " \"" + book.name + "\" (" + Quoted(config) +
-                             ", line " + std::to_string(book.line) + ") is at " +
-                             Quoted(book.path) + ", but " + *why);
-    }
-  }
-  return {};
-}
-
-// One folder per collection under each storage path: the store's address books.
-std::vector<std::string> Collections(const std::vector<std::string>& storages) {
-  std::vector<std::string> books;
-  for (const std::string& storage : storages) {
-    std::vector<std::string> found;
-    std::error_code error;
-    for (fs::directory_iterator it(PathFromUtf8(storage), error), end; !error && it != end;
-         it.increment(error)) {
-      const std::string name = Utf8FromPath(it->path().filename());
-      std::error_code type_error;
-      if (!name.starts_with(".") && it->is_directory(type_error)) {
-        found.push_back(storage + "/" + name);
-      }
-    }
-    // A storage that cannot be listed is still named, so its walk reports why.
-    if (error) found = {storage};
-    std::sort(found.begin(), found.end());
-    std::move(found.begin(), found.end(), std::back_inserter(books));
-  }
-  return books;
-}
-
-std::string Joined(const std::vector<std::string>& paths) {
-  std::string text;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    if (i > 0) text += i + 1 == paths.size() ? " and " : ", ";
-    text += Quoted(paths[i]);
-  }
-  return text;
-}
-
-// Where the default search found the contacts: the folders, and how they make one store.
-struct DefaultPlace {
-  enum class Layout { OneStore, Books, Storages };
-  Layout layout = Layout::OneStore;
-  // One folder for OneStore; each an address book for Books; each a vdirsyncer storage of
-  // address-book folders for Storages.
-  std::vector<std::string> paths;
-  // For Books, khard's name for each of `paths`.
-  std::vector<std::string> names;
-};
-
-Result<DefaultPlace> FindDefault(const Environment& env) {
-  using Layout = DefaultPlace::Layout;
-  const auto problem = [](std::string text) {
-    return Result<DefaultPlace>::Failure(std::move(text));
-  };
-  const std::string home = env.variable("HOME").value_or("");
-  std::string config_home = env.variable("XDG_CONFIG_HOME").value_or("");
-  // A relative XDG_CONFIG_HOME is invalid and ignored.
-  if (!config_home.starts_with("/")) config_home = home.empty() ? "" : home + "/.config";
-  std::vector<std::string> tried;
-
-  if (!config_home.empty()) {
-    const std::string khard = config_home + "/khard/khard.conf";
-    ReadConfig read = Read(env, khard, ParseKhardConfig);
-    if (!read.problem.empty()) return problem(std::move(read.problem));
-    if (read.found && !read.books.books.empty()) {
-      if (Status checked = CheckBooks(read.books.books, home, khard, "khard's address book");
-          !checked.Ok()) {
-        return problem(checked.Message());
-      }
-      std::vector<std::string> paths;
-      std::vector<std::string> names;
-      for (ConfiguredBook& book : read.books.books) {
-        paths.push_back(std::move(book.path));
-        names.push_back(std::move(book.name));
-      }
-      return DefaultPlace{Layout::Books, std::move(paths), std::move(names)};
-    }
-    tried.push_back(khard);
-  }
-
-  // vdirsyncer's own order; the first file that is there is the configuration.
-  std::vector<std::string> vdirsyncer;
-  if (auto named = env.variable("VDIRSYNCER_CONFIG"); named && !named->empty()) {
-    vdirsyncer.push_back(*named);
-  }
-  if (!home.empty()) vdirsyncer.push_back(home + "/.vdirsyncer/config");
-  if (!config_home.empty()) vdirsyncer.push_back(config_home + "/vdirsyncer/config");
-  for (const std::string& path : vdirsyncer) {
-    ReadConfig read = Read(env, path, ParseVdirsyncerConfig);
-    if (!read.problem.empty()) return problem(std::move(read.problem));
-    tried.push_back(path);
-    if (!read.found) continue;
-    std::vector<ConfiguredBook>& storages = read.books.books;
-    if (storages.empty()) break;
-    if (Status checked = CheckBooks(storages, home, path, "vdirsyncer's storage"); !checked.Ok()) {
-      return problem(checked.Message());
-    }
-    std::vector<std::string> paths;
-    for (ConfiguredBook& storage : storages) paths.push_back(std::move(storage.path));
-    return DefaultPlace{
-        paths.size() == 1 ? Layout::OneStore : Layout::Storages, std::move(paths), {}};
-  }
-
-  if (!home.empty()) {
-    const std::string contacts = home + "/.contacts";
-    if (!NotAFolder(contacts)) return DefaultPlace{Layout::OneStore, {contacts}, {}};
-    tried.push_back(contacts);
-  }
-  std::string why = "no address books found";
-  if (home.empty()) why += " (HOME is not set)";
-  if (!tried.empty()) why += "; tried " + Joined(tried);
-  return problem(why + "; name the store with --profile");
-}
-
-ProfileChoice DefaultProfile(const Environment& env) {
-  Result<DefaultPlace> found = FindDefault(env);
-  if (!found.Ok()) return Problem(found.Message());
-  DefaultPlace& place = found.Value();
-  switch (place.layout) {
-    case DefaultPlace::Layout::OneStore:
-      return Chosen(MakeVCardStore(std::move(place.paths.front())));
-    case DefaultPlace::Layout::Books:
-      return Chosen(MakeVCardBooksStore(std::move(place.paths)));
-    case DefaultPlace::Layout::Storages:
-      break;
-  }
-  return Chosen(MakeVCardBooksStore(Collections(place.paths)));
 }
 
 #endif
@@ -313,6 +180,7 @@ ProfileChoice OpenProfile(std::string_view named, const Environment& env,
     return ServerProfile(named, env, server);
 #endif
   }
+  if (std::optional<ProfileChoice> desktop = DesktopProfile(named, env)) return std::move(*desktop);
   if (named.empty()) {
 #ifdef _WIN32
     (void)env;
@@ -320,7 +188,9 @@ ProfileChoice OpenProfile(std::string_view named, const Environment& env,
     options.waiting = server.waiting;
     return Chosen(MakeOutlookStore(std::move(options)));
 #else
-    return DefaultProfile(env);
+    Result<DefaultPlace> found = FindDefault(env);
+    if (!found.Ok()) return Problem(found.Message());
+    return OpenDefault(std::move(found.Value()));
 #endif
   }
   const std::string path(named);
@@ -337,6 +207,9 @@ ProfileChoice OpenProfile(std::string_view named, const Environment& env,
 }
 
 Result<std::string> ProfilePlace(std::string_view named, const Environment& env) {
+  if (std::optional<Result<std::string>> desktop = DesktopPlace(named, env)) {
+    return std::move(*desktop);
+  }
   if (!named.empty()) return std::string(named);
 #ifdef _WIN32
   (void)env;
@@ -408,6 +281,9 @@ bool HoldsCards(const fs::path& folder) {
 }  // namespace
 
 Status CheckProfile(std::string_view named) {
+  if (std::optional<Result<std::string>> desktop = DesktopPlace(named, SystemEnvironment())) {
+    return desktop->Ok() ? Status() : Status::Failure(desktop->Message());
+  }
   if (IsAddress(named)) {
 #ifdef _WIN32
     return Status::Failure("address books on a server are not supported on Windows yet");
@@ -481,6 +357,9 @@ std::optional<Result<FolderProfile>> FindFolderProfile(std::string_view named,
       return FolderProfile{false, std::move(place.paths), std::move(place.names)};
     case DefaultPlace::Layout::Storages:
       return FolderProfile{false, Collections(place.paths), {}};
+    case DefaultPlace::Layout::Thunderbird:
+    case DefaultPlace::Layout::Kde:
+      break;
   }
   return std::nullopt;
 #endif

@@ -42,38 +42,39 @@ struct ServerAccess {
   // Asked right after ask_password gave a password: true keeps it in the desktop's secret
   // store once the server takes it. Unset: it is not kept.
   std::function<bool()> remember_given;
-  // Asked about every tenth of a second while a busy server's wait runs: true ends the wait
-  // (the run is being aborted). Unset: the wait runs out.
+  // Asked every twentieth of a second while a request waits for the server, and every tenth
+  // while a busy server's wait runs: true ends the wait (the run is being aborted). Unset: the
+  // wait runs out.
   std::function<bool()> stop_waiting;
   // Told a line for the user, on the run's thread, when one call has waited a few seconds for
   // Outlook to answer; it must not throw. Unset: nobody is told.
   std::function<void(const std::string& line)> waiting;
-  // Told a warning for the user, one line, when a login comes from a ~/.netrc that other users
-  // can read; it must not throw. Unset: nobody is told.
-  std::function<void(const std::string& line)> warn;
 };
 
 // The store to run over, or why there is none, in words ("\"/x\" does not exist").
 using ProfileChoice = Result<std::unique_ptr<ContactStore>>;
 
 // Picks the store `named` names: a CardDAV address, a folder of address-book folders, a folder that
-// itself holds cards (with subfolders, each another address book), or a .vcf file. With `named`
-// empty: on Windows Outlook; elsewhere khard's configured address books, else vdirsyncer's local
-// storage, else ~/.contacts, else a problem naming every path tried. A configuration that cannot be
-// read is a problem naming the file and line. An https:// address (http:// on this machine's
-// loopback) is a CardDAV server, reached as `server` says, with HOME's .netrc for logins.
+// itself holds cards (with subfolders, each another address book), a .vcf file,
+// "thunderbird:[PROFILE]" (a Thunderbird profile by name or folder; its default one when none is
+// given) or "kde:" (the vCard folders of KDE's address book, Linux). With `named` empty: on
+// Windows Outlook; elsewhere the first found of khard's configured address books, vdirsyncer's
+// local storage, Thunderbird's default profile, KDE's vCard folders and ~/.contacts, else a
+// problem naming every path tried. A configuration that cannot be read is a problem naming the
+// file and line. An https:// address (http:// on this machine's loopback) is a CardDAV server,
+// reached as `server` says, with HOME's .netrc for logins.
 [[nodiscard]] ProfileChoice OpenProfile(std::string_view named, const Environment& env,
                                         const ServerAccess& server = {});
 
-// Where OpenProfile(named, env) finds the contacts, as the user should see it: `named` itself;
-// with `named` empty the folders the default search finds, joined by "; " (on Windows
-// "Outlook"), or the same problem OpenProfile gives.
+// Where OpenProfile(named, env) finds the contacts, as the user should see it: `named` itself, or
+// for a desktop program's books their folders; with `named` empty the folders the default search
+// finds, joined by "; " (on Windows "Outlook"), or the same problem OpenProfile gives.
 [[nodiscard]] Result<std::string> ProfilePlace(std::string_view named, const Environment& env);
 
 // Whether `path`, chosen by the user, holds contacts: a .vcf file that begins as a vCard, a
-// folder with a .vcf file in it or in its subfolders (three levels down at most), or a server
-// address that can be used (nothing is sent). The failure's message is the reason alone ("it
-// holds no contact cards (.vcf files)").
+// folder with a .vcf file in it or in its subfolders (three levels down at most), a server
+// address that can be used (nothing is sent), or a desktop program's books that are there. The
+// failure's message is the reason alone ("it holds no contact cards (.vcf files)").
 [[nodiscard]] Status CheckProfile(std::string_view path);
 
 // The chosen store, or one whose Open() fails with the choice's message, so the run reports it

@@ -290,7 +290,7 @@ ProfileChoice FolderBooksChoice(const FolderProfile& profile, ProfileChoice whol
     return ProfileChoice::Failure(std::move(unknown));
   }
   std::vector<Part> parts;
-  std::vector<std::string> paths;
+  std::vector<VCardBook> paths;
   for (const FolderBook& book : books) {
     if (!std::any_of(wanted.begin(), wanted.end(),
                      [&book](const std::string& name) { return Answers(book.book, name); })) {
@@ -300,7 +300,7 @@ ProfileChoice FolderBooksChoice(const FolderProfile& profile, ProfileChoice whol
       // Walked by a store of its own: the books below it are walked, or not, as chosen.
       parts.push_back({MakeVCardStore(book.path), book.book.name});
     } else {
-      paths.push_back(book.path);
+      paths.push_back({book.path, {}, CardNaming::VcfFiles});
     }
   }
   if (!paths.empty()) parts.push_back({MakeVCardBooksStore(std::move(paths)), std::nullopt});

@@ -14,6 +14,7 @@
 #include "platform/utf8_path.h"
 #include "stores/vcard/card_contact.h"
 #include "stores/vcard/vcard.h"
+#include "stores/vcard_file/found_cards.h"
 
 namespace dialmend {
 
@@ -351,16 +352,32 @@ class CardItem : public CardContact {
     if (bytes) m_held = m_file->Hold(m_index, std::move(*bytes));
   }
 
+  void SetPhone(std::size_t index, std::string number) override {
+    m_numbers.emplace_back(index, number);
+    CardContact::SetPhone(index, std::move(number));
+  }
+
   std::optional<std::uint64_t> HeldSave() override { return m_held; }
   bool SaveIsHeld() override { return true; }
+
+  // Its place, and its key: an export written again may move it.
   ContactIdentity Identity() override {
-    return {RecordedPath(m_file->Path()), static_cast<std::int64_t>(m_index), {}};
+    std::vector<PhoneValue> phones = Phones();
+    for (const auto& [index, number] : m_numbers) {
+      if (index < phones.size()) phones[index].number = number;
+    }
+    return {RecordedPath(m_file->Path()),
+            static_cast<std::int64_t>(m_index),
+            {},
+            CardKey(Card().Bytes(), FileAs(), phones)};
   }
 
  private:
   std::shared_ptr<CardFile> m_file;
   std::size_t m_index;
   std::optional<std::uint64_t> m_held;
+  // The numbers given since it was read, as the update leaves them.
+  std::vector<std::pair<std::size_t, std::string>> m_numbers;
 };
 
 class CardItems : public ItemCursor {
@@ -405,36 +422,6 @@ std::unique_ptr<ItemCursor> CardFiles::Items(std::string path, std::string name,
   return std::make_unique<CardItems>(std::move(file));
 }
 
-std::unique_ptr<ContactItem> CardFiles::Item(const std::string& path, const std::string& name,
-                                             std::size_t index) {
-  auto file =
-      std::find_if(m_files.begin(), m_files.end(),
-                   [&path](const std::shared_ptr<CardFile>& f) { return f->Path() == path; });
-  if (file == m_files.end()) {
-    m_files.push_back(
-        std::make_shared<CardFile>(path, name, OpenCardFile(path, name), m_serial++, nullptr));
-    file = std::prev(m_files.end());
-  }
-  const std::shared_ptr<CardFile>& found = *file;
-  if (found->CardsRead() > index) {
-    throw StoreError(name,
-                     "its card " + std::to_string(index + 1) + " was asked for after a later card");
-  }
-  for (;;) {
-    const auto card = found->NextCard();
-    if (!card) {
-      throw StoreError(name, "it no longer holds a card " + std::to_string(index + 1) +
-                                 " (it holds " + std::to_string(found->CardsRead()) + ")");
-    }
-    if (card->first < index) continue;
-    ParsedVCard parsed = ParseVCard(card->second);
-    if (!parsed) {
-      throw StoreError("card " + std::to_string(index + 1) + " of " + name, parsed.error);
-    }
-    return std::make_unique<CardItem>(found, index, std::move(*parsed.card));
-  }
-}
-
 std::vector<Folder::FlushFailure> CardFiles::Flush() {
   std::vector<Folder::FlushFailure> failures;
   for (const std::shared_ptr<CardFile>& file : m_files) {
@@ -454,79 +441,6 @@ std::string RecordedPath(const std::string& path) {
   fs::path folder = fs::weakly_canonical(fs::absolute(given, error).parent_path(), error);
   if (error) folder = fs::absolute(given, error).parent_path();
   return Utf8FromPath(folder / given.filename());
-}
-
-namespace {
-
-class FoundCards : public ItemCursor {
- public:
-  FoundCards(std::unique_ptr<IdentityCursor> identities, CardFiles& files,
-             std::function<bool(const std::string&)> allowed, SingleCardReader single)
-      : m_identities(std::move(identities)),
-        m_files(files),
-        m_allowed(std::move(allowed)),
-        m_single(std::move(single)) {}
-
-  std::unique_ptr<ContactItem> Next() override {
-    const std::unique_ptr<ContactIdentity> next = m_identities->Next();
-    if (!next) return nullptr;
-    const ContactIdentity& identity = *next;
-    const std::string name = Utf8FromPath(PathFromUtf8(identity.where).filename());
-    if (identity.where.empty() || !m_allowed(identity.where)) {
-      throw StoreError(identity.where, "it is not a card of this store");
-    }
-    if (identity.card < 0) {
-      if (!m_single) throw StoreError(name, "this store holds no file of one card");
-      return m_single(identity.where, name);
-    }
-    return m_files.Item(identity.where, name, static_cast<std::size_t>(identity.card));
-  }
-
- private:
-  std::unique_ptr<IdentityCursor> m_identities;
-  CardFiles& m_files;
-  std::function<bool(const std::string&)> m_allowed;
-  SingleCardReader m_single;
-};
-
-class NoSubfolders : public FolderCursor {
- public:
-  std::unique_ptr<Folder> Next() override { return nullptr; }
-};
-
-class FoundFolder : public Folder {
- public:
-  FoundFolder(std::string name, std::unique_ptr<IdentityCursor> identities,
-              std::function<bool(const std::string&)> allowed, SingleCardReader single)
-      : m_name(std::move(name)),
-        m_identities(std::move(identities)),
-        m_allowed(std::move(allowed)),
-        m_single(std::move(single)) {}
-
-  std::string Name() override { return m_name; }
-  FolderKind Kind() override { return FolderKind::Contacts; }
-  std::unique_ptr<ItemCursor> Items() override {
-    return std::make_unique<FoundCards>(std::move(m_identities), m_files, m_allowed, m_single);
-  }
-  std::unique_ptr<FolderCursor> Folders() override { return std::make_unique<NoSubfolders>(); }
-  std::vector<FlushFailure> Flush() override { return m_files.Flush(); }
-
- private:
-  std::string m_name;
-  std::unique_ptr<IdentityCursor> m_identities;
-  std::function<bool(const std::string&)> m_allowed;
-  SingleCardReader m_single;
-  CardFiles m_files;
-};
-
-}  // namespace
-
-std::unique_ptr<Folder> FoundCardsFolder(std::string name,
-                                         std::unique_ptr<IdentityCursor> identities,
-                                         std::function<bool(const std::string& path)> allowed,
-                                         SingleCardReader single) {
-  return std::make_unique<FoundFolder>(std::move(name), std::move(identities), std::move(allowed),
-                                       std::move(single));
 }
 
 }  // namespace dialmend

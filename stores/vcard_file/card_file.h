@@ -30,17 +30,6 @@ inline constexpr std::size_t kCardReadBlock = 256 * 1024;
 // resolved, its own name kept, so one file has one text however the profile was named.
 [[nodiscard]] std::string RecordedPath(const std::string& path);
 
-// A folder of the contacts `identities` name, found again in the files of `cards` (its Item),
-// one Next() each, in order, each identity taken as its item is asked for: the folder
-// ContactStore::FindContactsAsRead gives. `allowed` says which paths belong to the store;
-// another is refused. `single` reads a card whose identity names no card of many (card -1), or
-// is null when the store has none.
-using SingleCardReader =
-    std::function<std::unique_ptr<ContactItem>(const std::string& path, const std::string& name)>;
-[[nodiscard]] std::unique_ptr<Folder> FoundCardsFolder(
-    std::string name, std::unique_ptr<IdentityCursor> identities,
-    std::function<bool(const std::string& path)> allowed, SingleCardReader single);
-
 class CardFile;
 
 // The files of many cards one folder has read, and the saves they hold.
@@ -58,13 +47,6 @@ class CardFiles {
   // opened.
   [[nodiscard]] std::unique_ptr<ItemCursor> Items(
       std::string path, std::string name, std::function<void(std::size_t cards)> at_end = nullptr);
-
-  // The contact of card `index` (from 0) of the file at `path`, named `name` in the log, found
-  // again for an undo: the file is read once for all the cards asked of it, which come in file
-  // order, and the save is held for Flush() like those of Items(). Throws StoreError when the
-  // file cannot be read, holds no such card, or the card comes before one already asked for.
-  [[nodiscard]] std::unique_ptr<ContactItem> Item(const std::string& path, const std::string& name,
-                                                  std::size_t index);
 
   // Writes each file that holds saves, once; as Folder::Flush. A file whose write fails is
   // left as it was, and its saves are dropped.

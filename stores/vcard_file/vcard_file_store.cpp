@@ -11,6 +11,7 @@
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
 #include "stores/vcard_file/card_file.h"
+#include "stores/vcard_file/found_cards.h"
 
 namespace dialmend {
 namespace {
@@ -78,6 +79,8 @@ class VCardFileStore : public ContactStore {
  public:
   explicit VCardFileStore(std::string path) : m_path(std::move(path)) {}
 
+  void SetWriting(bool writing) override { m_writing = writing; }
+
   Status Open() override {
     namespace fs = std::filesystem;
     std::error_code error;
@@ -99,19 +102,50 @@ class VCardFileStore : public ContactStore {
   // simulation, more than progress is worth, so the walk shows how far it is without a total.
 
   std::unique_ptr<FolderCursor> Folders() override {
-    return std::make_unique<OneFolder>(m_path, Utf8FromPath(PathFromUtf8(m_path).filename()));
+    RemoveOurLeftovers();
+    return std::make_unique<OneFolder>(m_path, FileName());
   }
 
   StoreIdentity Identity() override { return {"vCard file", RecordedPath(m_path)}; }
 
   std::unique_ptr<Folder> FindContactsAsRead(std::unique_ptr<IdentityCursor> identities) override {
+    RemoveOurLeftovers();
+    // The file is the store: a record that names any other is refused.
     return FoundCardsFolder(
-        Utf8FromPath(PathFromUtf8(m_path).filename()), std::move(identities),
-        [file = RecordedPath(m_path)](const std::string& path) { return path == file; }, nullptr);
+        FileName(), std::move(identities),
+        [file = RecordedPath(m_path)](const std::string& path, const std::string& name) {
+          if (path != file) throw StoreError(name, "it is not a card of this store");
+          return HeldFile();
+        },
+        nullptr);
   }
 
+  std::vector<StoreNote> TakeNotes() override { return std::exchange(m_notes, {}); }
+
  private:
+  std::string FileName() const { return Utf8FromPath(PathFromUtf8(m_path).filename()); }
+
+  // A run that writes first removes the temporary files a killed run left beside the file, made
+  // for this file alone: an export's folder holds other people's files.
+  void RemoveOurLeftovers() {
+    if (!m_writing) return;
+    const std::filesystem::path file = PathFromUtf8(RecordedPath(m_path));
+    const LeftoverRemoval removal = RemoveLeftovers(file.parent_path(), FileName());
+    for (const auto& [name, reason] : removal.failures) {
+      m_notes.push_back(
+          {name, "could not remove this temporary file left by an earlier run: " + reason});
+    }
+    if (removal.removed > 0) {
+      m_notes.push_back({{},
+                         "Removed " + std::to_string(removal.removed) +
+                             (removal.removed == 1 ? " temporary file" : " temporary files") +
+                             " left by an earlier run that was stopped"});
+    }
+  }
+
   std::string m_path;
+  bool m_writing = false;
+  std::vector<StoreNote> m_notes;
 };
 
 }  // namespace

@@ -21,7 +21,7 @@
 namespace dialmend {
 
 #ifndef _WIN32
-bool CountCardFiles(const std::string& path, std::int64_t& count) {
+bool CountCardFiles(const std::string& path, std::int64_t& count, CardNaming naming) {
   std::vector<std::string> folders{path};
   for (bool top = true; !folders.empty(); top = false) {
     const std::string folder = std::move(folders.back());
@@ -47,7 +47,7 @@ bool CountCardFiles(const std::string& path, std::int64_t& count) {
       }
       if (is_folder) {
         folders.push_back(folder + "/" + entry->d_name);
-      } else if (!Temporary(name) && IsCardName(name)) {
+      } else if (!Temporary(name) && IsCardName(name, naming)) {
         ++count;
       }
     }
@@ -56,7 +56,7 @@ bool CountCardFiles(const std::string& path, std::int64_t& count) {
   return true;
 }
 #else
-bool CountCardFiles(const std::string& path, std::int64_t& count) {
+bool CountCardFiles(const std::string& path, std::int64_t& count, CardNaming naming) {
   namespace fs = std::filesystem;
   std::error_code error;
   fs::recursive_directory_iterator it(PathFromUtf8(path),
@@ -66,7 +66,7 @@ bool CountCardFiles(const std::string& path, std::int64_t& count) {
     const std::string name = Utf8FromPath(it->path().filename());
     if (Hidden(name)) {
       it.disable_recursion_pending();
-    } else if (!Temporary(name) && IsCardName(name)) {
+    } else if (!Temporary(name) && IsCardName(name, naming)) {
       ++count;
     }
   }

@@ -95,8 +95,9 @@ void CardBatch::Commit(std::vector<Folder::FlushFailure>& failures) {
 }
 
 std::unique_ptr<ContactItem> FindSingleCard(const std::string& path, const std::string& name,
-                                            std::shared_ptr<CardBatch> batch) {
-  FileSnapshot snapshot = ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes);
+                                            HeldFile opened, std::shared_ptr<CardBatch> batch) {
+  FileSnapshot snapshot =
+      ReadFileSnapshot(PathFromUtf8(path), kMaxCardFileBytes, std::move(opened));
   if (!snapshot.status.Ok()) throw StoreError(name, snapshot.status.Reason());
   if (const std::size_t cards = FindCards(snapshot.bytes).size(); cards > 1) {
     throw StoreError(name, "it now holds " + std::to_string(cards) + " cards, not one");
@@ -105,12 +106,13 @@ std::unique_ptr<ContactItem> FindSingleCard(const std::string& path, const std::
 }
 
 VCardItems::VCardItems(std::string path, std::vector<std::string> names, bool more,
-                       std::size_t card_batch, std::shared_ptr<CardFiles> files,
+                       std::size_t card_batch, CardNaming naming, std::shared_ptr<CardFiles> files,
                        std::shared_ptr<CardBatch> batch)
     : m_path(std::move(path)),
       m_names(std::move(names)),
       m_more(more),
       m_card_batch(card_batch),
+      m_naming(naming),
       m_files(std::move(files)),
       m_batch(std::move(batch)) {}
 
@@ -145,7 +147,7 @@ bool VCardItems::ListMore() {
   std::vector<StoreNote> notes;
   try {
     ReadFolder(m_path, after, quiet, notes, [&](std::string_view name) {
-      if (name > after && IsCardName(name)) batch.Offer(name);
+      if (name > after && IsCardName(name, m_naming)) batch.Offer(name);
     });
   } catch (const StoreError& error) {
     throw StoreError(after, "the cards after it cannot be listed: " + error.Reason());

@@ -9,6 +9,8 @@
 #include "contacts/contact_store.h"
 #include "platform/atomic_file.h"
 #include "stores/vcard_file/card_file.h"
+#include "stores/vcard_file/found_cards.h"
+#include "stores/vcard_folder/folder_entries.h"
 
 // The cards of a vCard folder as the walk reads them, and the saves of single cards held and
 // written together.
@@ -35,10 +37,11 @@ class CardBatch {
   SaveBatch m_batch;
 };
 
-// A file of one card found again for an undo, its save held in `batch`. Throws StoreError
-// naming `name` when it cannot be read or no longer holds one card.
+// A file of one card found again for an undo, as `opened` holds it (opened by `path` when it
+// holds nothing), its save held in `batch`. Throws StoreError naming `name` when it cannot be
+// read or no longer holds one card.
 [[nodiscard]] std::unique_ptr<ContactItem> FindSingleCard(const std::string& path,
-                                                          const std::string& name,
+                                                          const std::string& name, HeldFile opened,
                                                           std::shared_ptr<CardBatch> batch);
 
 // The folder's cards: a .vcf file of one card is one item, and each card of a file of many is
@@ -49,7 +52,7 @@ class VCardItems : public ItemCursor {
   // `names` is the folder's first batch of card names; with `more`, the rest are listed a batch
   // at a time as the walk gets to them.
   VCardItems(std::string path, std::vector<std::string> names, bool more, std::size_t card_batch,
-             std::shared_ptr<CardFiles> files, std::shared_ptr<CardBatch> batch);
+             CardNaming naming, std::shared_ptr<CardFiles> files, std::shared_ptr<CardBatch> batch);
 
   std::unique_ptr<ContactItem> Next() override;
 
@@ -63,6 +66,7 @@ class VCardItems : public ItemCursor {
   std::size_t m_next = 0;
   bool m_more;
   std::size_t m_card_batch;
+  CardNaming m_naming;
   std::shared_ptr<CardFiles> m_files;
   std::shared_ptr<CardBatch> m_batch;
   // The cards of the file of many being read, if any.

@@ -119,8 +119,12 @@ bool HasExtension(std::string_view name, std::string_view extension) {
          AsciiLower(name.substr(name.size() - extension.size())) == extension;
 }
 
-bool IsCardName(std::string_view name) {
-  return HasExtension(name, ".vcf");
+bool IsCardName(std::string_view name, CardNaming naming) {
+  if (naming == CardNaming::VcfFiles) return HasExtension(name, ".vcf");
+  // KDE's resources write the notice and keep contact groups as .ctg files; a vdir's own files
+  // name its book.
+  return name != "WARNING_README.txt" && !HasExtension(name, ".ctg") && name != "displayname" &&
+         name != "color" && name != "description";
 }
 
 std::string KindText(const FolderEntry& entry) {

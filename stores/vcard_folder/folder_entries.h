@@ -42,8 +42,8 @@ struct Walk {
 // Whether `name` ends in `extension` (".vcf"), in any case, after at least one character.
 [[nodiscard]] bool HasExtension(std::string_view name, std::string_view extension);
 
-// Whether `name` is a card file's name: it ends in ".vcf".
-[[nodiscard]] bool IsCardName(std::string_view name);
+// Whether `name` is a card file's name as `naming` says.
+[[nodiscard]] bool IsCardName(std::string_view name, CardNaming naming = CardNaming::VcfFiles);
 
 // What an entry is once a link is followed.
 enum class EntryKind {

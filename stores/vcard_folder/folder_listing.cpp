@@ -26,12 +26,12 @@ std::vector<std::string> SmallestNames::Take() {
 }
 
 Listing ListFolder(const std::string& path, const std::string& subject, Walk& walk,
-                   std::size_t card_batch) {
+                   std::size_t card_batch, CardNaming naming) {
   Listing listing;
   SmallestNames cards(card_batch);
   std::vector<FolderEntry> entries =
       ReadFolder(path, subject, walk, listing.notes, [&](std::string_view name) {
-        if (IsCardName(name)) {
+        if (IsCardName(name, naming)) {
           cards.Offer(name);
         } else if (HasExtension(name, ".ics")) {
           listing.has_calendar_items = true;
@@ -49,7 +49,7 @@ Listing ListFolder(const std::string& path, const std::string& subject, Walk& wa
         listing.notes.push_back(
             {std::move(entry.name), "passed over: it leads back to a folder already walked"});
       }
-    } else if (IsCardName(entry.name) || entry.kind == EntryKind::Unreadable) {
+    } else if (IsCardName(entry.name, naming) || entry.kind == EntryKind::Unreadable) {
       // Anything else of a card's name is said; other entries are not the store's.
       listing.notes.push_back({entry.name, "passed over: " + KindText(entry)});
     }

@@ -51,8 +51,9 @@ class SmallestNames {
 // on is passed over with a note, so links back up the tree cannot make the walk endless; names
 // are taken in byte order so which of two links to one folder is walked never varies.
 // Only the first `card_batch` card names are kept; the walk lists the rest as it gets to them.
-// Throws StoreError naming `subject` when the folder cannot be listed.
+// `naming` says which files are cards. Throws StoreError naming `subject` when the folder cannot
+// be listed.
 [[nodiscard]] Listing ListFolder(const std::string& path, const std::string& subject, Walk& walk,
-                                 std::size_t card_batch);
+                                 std::size_t card_batch, CardNaming naming = CardNaming::VcfFiles);
 
 }  // namespace dialmend

@@ -7,8 +7,12 @@
 
 namespace dialmend {
 
-VCardFolder::VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name)
-    : m_walk(std::move(walk)), m_path(std::move(path)), m_dir_name(std::move(dir_name)) {}
+VCardFolder::VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name,
+                         CardNaming naming)
+    : m_walk(std::move(walk)),
+      m_path(std::move(path)),
+      m_dir_name(std::move(dir_name)),
+      m_naming(naming) {}
 
 VCardFolder::VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name,
                          Listing listing)
@@ -42,7 +46,7 @@ FolderKind VCardFolder::Kind() {
 std::unique_ptr<ItemCursor> VCardFolder::Items() {
   Listing& listing = Entries();
   return std::make_unique<VCardItems>(m_path, std::move(listing.cards), listing.more_cards,
-                                      m_walk->card_batch, m_files, m_batch);
+                                      m_walk->card_batch, m_naming, m_files, m_batch);
 }
 
 std::vector<Folder::FlushFailure> VCardFolder::Flush() {
@@ -56,7 +60,7 @@ bool VCardFolder::FlushDue() {
 }
 
 std::unique_ptr<FolderCursor> VCardFolder::Folders() {
-  return std::make_unique<VCardFolders>(m_walk, m_path, std::move(Entries().folders));
+  return std::make_unique<VCardFolders>(m_walk, m_path, std::move(Entries().folders), m_naming);
 }
 
 std::vector<StoreNote> VCardFolder::TakeNotes() {
@@ -69,7 +73,7 @@ std::vector<StoreNote> VCardFolder::TakeNotes() {
 
 Listing& VCardFolder::Entries() {
   if (!m_listing) {
-    m_listing = ListFolder(m_path, m_dir_name, *m_walk, m_walk->card_batch);
+    m_listing = ListFolder(m_path, m_dir_name, *m_walk, m_walk->card_batch, m_naming);
     // A calendar folder holds .ics items and no cards; its items are never read.
     m_kind = m_listing->cards.empty() && m_listing->has_calendar_items ? FolderKind::Other
                                                                        : FolderKind::Contacts;
@@ -78,13 +82,16 @@ Listing& VCardFolder::Entries() {
 }
 
 VCardFolders::VCardFolders(std::shared_ptr<Walk> walk, std::string path,
-                           std::vector<std::string> names)
-    : m_walk(std::move(walk)), m_path(std::move(path)), m_names(std::move(names)) {}
+                           std::vector<std::string> names, CardNaming naming)
+    : m_walk(std::move(walk)),
+      m_path(std::move(path)),
+      m_naming(naming),
+      m_names(std::move(names)) {}
 
 std::unique_ptr<Folder> VCardFolders::Next() {
   if (m_next >= m_names.size()) return nullptr;
   const std::string& name = m_names[m_next++];
-  return std::make_unique<VCardFolder>(m_walk, m_path + "/" + name, name);
+  return std::make_unique<VCardFolder>(m_walk, m_path + "/" + name, name, m_naming);
 }
 
 }  // namespace dialmend

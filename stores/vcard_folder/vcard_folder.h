@@ -20,9 +20,14 @@ namespace dialmend {
 // throw StoreError when it cannot be listed.
 class VCardFolder : public Folder {
  public:
-  VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name);
+  // `naming` says which of its files, and its subfolders' files, are cards.
+  VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name,
+              CardNaming naming = CardNaming::VcfFiles);
   // A folder already listed: the profile's own cards, whose subfolders are books of their own.
   VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::string dir_name, Listing listing);
+
+  // Names the folder `name` instead of its displayname or its own name.
+  void NameAs(std::string name) { m_name = std::move(name); }
 
   std::string Name() override;
   FolderKind Kind() override;
@@ -39,6 +44,7 @@ class VCardFolder : public Folder {
   std::shared_ptr<Walk> m_walk;
   std::string m_path;
   std::string m_dir_name;
+  CardNaming m_naming = CardNaming::VcfFiles;
   std::optional<std::string> m_name;
   std::optional<Listing> m_listing;
   std::vector<StoreNote> m_notes;
@@ -50,12 +56,14 @@ class VCardFolder : public Folder {
 // The subfolders `names` of the folder at `path`, each made when the walk gets to it.
 class VCardFolders : public FolderCursor {
  public:
-  VCardFolders(std::shared_ptr<Walk> walk, std::string path, std::vector<std::string> names);
+  VCardFolders(std::shared_ptr<Walk> walk, std::string path, std::vector<std::string> names,
+               CardNaming naming);
   std::unique_ptr<Folder> Next() override;
 
  private:
   std::shared_ptr<Walk> m_walk;
   std::string m_path;
+  CardNaming m_naming;
   std::vector<std::string> m_names;
   std::size_t m_next = 0;
 };

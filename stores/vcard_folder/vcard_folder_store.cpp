@@ -4,13 +4,17 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <utility>
 
+#include "platform/atomic_file.h"
+#include "platform/beneath.h"
 #include "platform/reason.h"
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
 #include "stores/vcard_file/card_file.h"
+#include "stores/vcard_file/found_cards.h"
 #include "stores/vcard_folder/card_count.h"
 #include "stores/vcard_folder/card_items.h"
 #include "stores/vcard_folder/folder_entries.h"
@@ -82,7 +86,7 @@ class BatchedFolder : public Folder {
     return failures;
   }
 
-  bool FlushDue() override { return m_batch->Full(); }
+  bool FlushDue() override { return m_batch->Full() || m_found->FlushDue(); }
 
  private:
   std::unique_ptr<Folder> m_found;
@@ -92,15 +96,15 @@ class BatchedFolder : public Folder {
 class VCardStore : public ContactStore {
  public:
   // With `books` empty the store is the folder `root`; else each of `books` is an address book.
-  VCardStore(std::string root, std::vector<std::string> books, std::size_t card_batch)
+  VCardStore(std::string root, std::vector<VCardBook> books, std::size_t card_batch)
       : m_root(std::move(root)), m_books(std::move(books)), m_card_batch(card_batch) {}
 
   void SetWriting(bool writing) override { m_writing = writing; }
 
   Status Open() override {
     if (m_books.empty()) return CheckFolder(m_root);
-    for (const std::string& book : m_books) {
-      if (Status status = CheckFolder(book); !status.Ok()) return status;
+    for (const VCardBook& book : m_books) {
+      if (Status status = CheckFolder(book.path); !status.Ok()) return status;
     }
     return {};
   }
@@ -115,19 +119,22 @@ class VCardStore : public ContactStore {
     m_notes.clear();
     std::vector<std::unique_ptr<Folder>> top;
     if (!m_books.empty()) {
-      for (const std::string& book : m_books) {
+      for (const VCardBook& book : m_books) {
         std::string identity;
         try {
-          identity = FolderIdentity(book, book);
+          identity = FolderIdentity(book.path, book.path);
         } catch (const StoreError& error) {
-          m_notes.push_back({book, "passed over: " + error.Reason(), true});
+          m_notes.push_back({book.path, "passed over: " + error.Reason(), true});
           continue;
         }
         if (!m_walk->folders.insert(identity).second) {
-          m_notes.push_back({book, "passed over: it is an address book already walked"});
+          m_notes.push_back({book.path, "passed over: it is an address book already walked"});
           continue;
         }
-        top.push_back(std::make_unique<VCardFolder>(m_walk, book, DirName(book)));
+        auto folder =
+            std::make_unique<VCardFolder>(m_walk, book.path, DirName(book.path), book.naming);
+        if (!book.name.empty()) folder->NameAs(book.name);
+        top.push_back(std::move(folder));
       }
       return std::make_unique<ReadyFolders>(std::move(top));
     }
@@ -151,8 +158,8 @@ class VCardStore : public ContactStore {
   std::optional<std::int64_t> CountContacts() override {
     std::int64_t count = 0;
     if (m_books.empty()) return CountCardFiles(m_root, count) ? std::optional(count) : std::nullopt;
-    for (const std::string& book : m_books) {
-      if (!CountCardFiles(book, count)) return std::nullopt;
+    for (const VCardBook& book : m_books) {
+      if (!CountCardFiles(book.path, count, book.naming)) return std::nullopt;
     }
     return count;
   }
@@ -160,37 +167,49 @@ class VCardStore : public ContactStore {
   StoreIdentity Identity() override {
     if (m_books.empty()) return {"vCard folder", RecordedFolder(m_root)};
     std::string books;
-    for (const std::string& book : m_books)
-      books += (books.empty() ? "" : "\n") + RecordedFolder(book);
+    for (const VCardBook& book : m_books)
+      books += (books.empty() ? "" : "\n") + RecordedFolder(book.path);
     return {"vCard books", books};
   }
 
   std::unique_ptr<Folder> FindContactsAsRead(std::unique_ptr<IdentityCursor> identities) override {
     std::vector<std::string> roots;
-    for (const std::string& root : m_books.empty() ? std::vector<std::string>{m_root} : m_books) {
-      roots.push_back(RecordedFolder(root));
-    }
+    if (m_books.empty()) roots.push_back(RecordedFolder(m_root));
+    for (const VCardBook& book : m_books) roots.push_back(RecordedFolder(book.path));
+    m_tidy = std::make_shared<Tidy>();
+    m_tidy->writing = m_writing;
+    // A path the record names is input: it is opened beneath the root it names, never through
+    // a link, and never outside every root.
+    CardFileOpener open = [roots, tidy = m_tidy](const std::string& path,
+                                                 const std::string& name) -> HeldFile {
+      for (const std::string& root : roots) {
+        const std::optional<std::string> relative = RelativeBeneath(root, path);
+        if (!relative) continue;
+        FileBeneath found = OpenBeneath(PathFromUtf8(root), *relative);
+        if (!found.status.Ok()) throw StoreError(name, found.status.Reason());
+        tidy->Folder(PathFromUtf8(path).parent_path());
+        return std::move(found.file);
+      }
+      throw StoreError(name, "it is not a card of this store");
+    };
     auto batch = std::make_shared<CardBatch>();
     std::unique_ptr<Folder> found = FoundCardsFolder(
-        DirName(m_root.empty() ? m_books.front() : m_root), std::move(identities),
-        [roots](const std::string& path) {
-          // Windows writes its own separator where a path was joined with "/".
-          return std::any_of(roots.begin(), roots.end(), [&path](const std::string& root) {
-            const auto separator = [](char c) { return c == '/' || c == '\\'; };
-            return path.size() > root.size() && path.starts_with(root) &&
-                   (separator(root.back()) || separator(path[root.size()]));
-          });
-        },
-        [batch](const std::string& path, const std::string& name) {
-          return FindSingleCard(path, name, batch);
+        DirName(m_root.empty() ? m_books.front().path : m_root), std::move(identities), open,
+        [batch, open](const std::string& path, const std::string& name) {
+          return FindSingleCard(path, name, open(path, name), batch);
         });
     return std::make_unique<BatchedFolder>(std::move(found), std::move(batch));
   }
 
   std::vector<StoreNote> TakeNotes() override {
     std::vector<StoreNote> notes = std::exchange(m_notes, {});
-    if (m_walk && m_walk->removed > 0) {
-      const std::size_t removed = std::exchange(m_walk->removed, 0);
+    std::size_t removed = m_walk ? std::exchange(m_walk->removed, 0) : 0;
+    if (m_tidy) {
+      removed += std::exchange(m_tidy->removed, 0);
+      for (StoreNote& note : m_tidy->notes) notes.push_back(std::move(note));
+      m_tidy->notes.clear();
+    }
+    if (removed > 0) {
       notes.push_back({{},
                        "Removed " + std::to_string(removed) +
                            (removed == 1 ? " temporary file" : " temporary files") +
@@ -201,11 +220,29 @@ class VCardStore : public ContactStore {
 
  private:
   std::string m_root;
-  std::vector<std::string> m_books;
+  std::vector<VCardBook> m_books;
   std::size_t m_card_batch;
   bool m_writing = false;
   std::shared_ptr<Walk> m_walk;
   std::vector<StoreNote> m_notes;
+  // An undo's removal of our leftovers: once in each folder it finds a card in, when it writes.
+  struct Tidy {
+    bool writing = false;
+    std::set<std::filesystem::path> done;
+    std::size_t removed = 0;
+    std::vector<StoreNote> notes;
+
+    void Folder(const std::filesystem::path& folder) {
+      if (!writing || !done.insert(folder).second) return;
+      const LeftoverRemoval removal = RemoveLeftovers(folder);
+      removed += removal.removed;
+      for (const auto& [name, reason] : removal.failures) {
+        notes.push_back(
+            {name, "could not remove this temporary file left by an earlier run: " + reason});
+      }
+    }
+  };
+  std::shared_ptr<Tidy> m_tidy;
 };
 
 }  // namespace
@@ -221,11 +258,11 @@ std::string WithoutTrailingSlash(std::string path) {
 
 std::unique_ptr<ContactStore> MakeVCardStore(std::string root, std::size_t card_batch) {
   return std::make_unique<VCardStore>(WithoutTrailingSlash(std::move(root)),
-                                      std::vector<std::string>{}, card_batch);
+                                      std::vector<VCardBook>{}, card_batch);
 }
 
-std::unique_ptr<ContactStore> MakeVCardBooksStore(std::vector<std::string> books) {
-  for (std::string& book : books) book = WithoutTrailingSlash(std::move(book));
+std::unique_ptr<ContactStore> MakeVCardBooksStore(std::vector<VCardBook> books) {
+  for (VCardBook& book : books) book.path = WithoutTrailingSlash(std::move(book.path));
   return std::make_unique<VCardStore>(std::string(), std::move(books), kVCardNameBatch);
 }
 

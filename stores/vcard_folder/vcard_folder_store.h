@@ -29,9 +29,27 @@ inline constexpr std::size_t kVCardNameBatch = 4096;
 [[nodiscard]] std::unique_ptr<ContactStore> MakeVCardStore(
     std::string root, std::size_t card_batch = kVCardNameBatch);
 
-// The same store over address books named one by one (khard's configured ones): each folder of
-// `books` is a top-level folder holding its cards, its subfolders walked within it. A book that
-// is the same folder as one before it is passed over with a note.
-[[nodiscard]] std::unique_ptr<ContactStore> MakeVCardBooksStore(std::vector<std::string> books);
+// Which of a folder's files are its cards.
+enum class CardNaming {
+  // Those whose names end in ".vcf".
+  VcfFiles,
+  // Every file but the notes and group files kept beside the cards: KDE's vCard directory names
+  // each card by its UID alone.
+  AnyFile,
+};
+
+// One address book of MakeVCardBooksStore.
+struct VCardBook {
+  std::string path;
+  // Its name in the log; empty for its displayname, else its folder's name.
+  std::string name;
+  // Which of its files are cards.
+  CardNaming naming = CardNaming::VcfFiles;
+};
+
+// The same store over address books named one by one (khard's configured ones, KDE's): each
+// book is a top-level folder holding its cards, its subfolders walked within it. A book that is
+// the same folder as one before it is passed over with a note.
+[[nodiscard]] std::unique_ptr<ContactStore> MakeVCardBooksStore(std::vector<VCardBook> books);
 
 }  // namespace dialmend

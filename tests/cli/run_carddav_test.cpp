@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/run_command.h"
@@ -66,9 +69,12 @@ class RunOnServer : public testing::Test {
 
   // The login the program finds in HOME's .netrc; HOME is the server's own folder.
   void WriteNetrc(const std::string& password) {
-    std::ofstream(m_server.Dir() / ".netrc")
-        << "machine 127.0.0.1 login " << DavServer::kUser << " password " << password << "\n";
+    std::ofstream(Netrc()) << "machine 127.0.0.1 login " << DavServer::kUser << " password "
+                           << password << "\n";
+    std::filesystem::permissions(
+        Netrc(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
+  std::filesystem::path Netrc() const { return m_server.Dir() / ".netrc"; }
 
   Outcome Run(std::vector<std::string> words) {
     if (std::find(words.begin(), words.end(), "--runs") == words.end()) {
@@ -113,6 +119,20 @@ TEST_F(RunOnRadicale, SimulatesAnAddressBookOnTheServerAndWritesNothing) {
   EXPECT_EQ(ReadTestFile(Card()), before);
 }
 
+TEST_F(RunOnRadicale, UsesANetrcOthersCanReadAndSaysSo) {
+  std::filesystem::permissions(
+      Netrc(), std::filesystem::perms::group_read | std::filesystem::perms::others_read,
+      std::filesystem::perm_options::add);
+  const Outcome r = Run({"--profile", m_server.Url() + "/"});
+  EXPECT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find(Netrc().string() +
+                       ": others can read the password it holds; it is used, "
+                       "but run \"chmod 600 " +
+                       Netrc().string() + "\""),
+            std::string::npos)
+      << r.out;
+}
+
 TEST_F(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {
   WriteNetrc("wrong-pw-1234");
   const Outcome r = Run({"--profile", m_server.Url() + "/", "--update"});
@@ -127,7 +147,7 @@ TEST_F(RunOnRadicale, AWrongPasswordEndsWithOneAndIsNeverShown) {
 // Writes Ann's card on the server as another program would: `bytes` in place of what is there.
 void PutAnn(const DavServer& server, std::string bytes) {
   std::unique_ptr<HttpClient> client = MakeCurlClient({});
-  client->SetLogin(DavServer::kUser, DavServer::kPassword);
+  client->SetLogin(DavServer::kUser, SecretText(DavServer::kPassword));
   Result<HttpResponse> put = client->Send({"PUT",
                                            server.Url(false) + "/user/work/ann.vcf",
                                            {{"Content-Type", "text/vcard; charset=utf-8"}},
@@ -163,12 +183,39 @@ TEST_F(RunOnRadicale, UndoLeavesACardChangedOnTheServerSinceTheUpdate) {
   const std::string changed = ReadTestFile(Card());
   const Outcome r = Run({"--profile", profile, "--undo", "--update"});
   EXPECT_EQ(r.status, 1) << r.err << r.out;
-  EXPECT_NE(r.out.find("\\Work\\Ann Smith: it was changed on the server since the update saved "
-                       "it; it is left as it is"),
+  EXPECT_NE(r.out.find("  Left \\Work\\Ann Smith (the undo record's line 5) as it is: it was "
+                       "changed on the server since the update\n"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("Contacts restored: 0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Left because changed: 1\nCould not find: 0\n"), std::string::npos) << r.out;
   EXPECT_EQ(ReadTestFile(Card()), changed);
+}
+
+class RunOnTricklingServer : public RunOnServer {
+ protected:
+  RunOnTricklingServer() : RunOnServer(DavServerKind::Shaped) {
+    m_server.AddArguments({"--shape", "trickle"});
+  }
+};
+
+TEST_F(RunOnTricklingServer, TheFirstCtrlCEndsAWaitForTheServerAtOnce) {
+  std::vector<std::string> words{"--profile", m_server.Url() + "/user/work/", "--no-log"};
+  const std::vector<std::string_view> args(words.begin(), words.end());
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  volatile std::sig_atomic_t interrupts = 0;
+  std::chrono::steady_clock::time_point pressed;
+  std::thread ctrl_c([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    pressed = std::chrono::steady_clock::now();
+    interrupts = 1;
+  });
+  const int status = RunCommand(args, out, err, &interrupts);
+  const auto ended = std::chrono::steady_clock::now();
+  ctrl_c.join();
+  EXPECT_EQ(status, 130) << Slurp(err);
+  EXPECT_LT(ended - pressed, std::chrono::milliseconds(500));
 }
 
 TEST_F(RunOnRadicaleTls, RefusesTheServerWithoutItsCaFile) {

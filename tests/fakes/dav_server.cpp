@@ -22,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Program(DavServerKind kind) {
+  if (kind == DavServerKind::Shaped) return "python3";
   return kind == DavServerKind::Xandikos ? "xandikos" : "radicale";
 }
 
@@ -80,6 +81,9 @@ DavServer::~DavServer() {
 
 std::string DavServer::Missing(DavServerKind kind) {
   const std::string program = Program(kind);
+  if (kind == DavServerKind::Shaped && ::access("/usr/bin/python3", X_OK) != 0) {
+    return "/usr/bin/python3 is not installed (Debian package python3)";
+  }
   if (!OnPath(program)) return program + " is not installed (Debian package " + program + ")";
   if (kind == DavServerKind::RadicaleTls && !OnPath("openssl")) return "openssl is not installed";
   return {};
@@ -93,6 +97,17 @@ void DavServer::AddRadicaleBook(const std::string& collection, const std::string
 void DavServer::AddRadicaleCard(const std::string& collection, const std::string& file,
                                 const std::string& text) {
   WriteFile(m_dir / "store" / "collection-root" / kUser / collection / file, text);
+}
+
+void DavServer::AddArguments(std::vector<std::string> arguments) {
+  m_arguments.insert(m_arguments.end(), arguments.begin(), arguments.end());
+}
+
+std::vector<std::string> DavServer::Requests() const {
+  std::vector<std::string> lines;
+  std::ifstream in(m_dir / "requests.log");
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 void DavServer::MakeRadicaleBookReadOnly(const std::string& collection) {
@@ -121,6 +136,14 @@ bool DavServer::StartAt(int port, std::string& why, bool& ended) {
   if (m_kind == DavServerKind::Xandikos) {
     args = {"xandikos",  "-d", (m_dir / "store").string(), "--defaults", "-l",
             "127.0.0.1", "-p", std::to_string(m_port)};
+  } else if (m_kind == DavServerKind::Shaped) {
+    m_second_port = FreePort();
+    args = {"/usr/bin/python3", DIALMEND_SHAPED_DAV_SERVER,
+            "--root",           m_dir.string(),
+            "--requests",       (m_dir / "requests.log").string(),
+            "--listen",         "127.0.0.1:" + std::to_string(m_port),
+            "--listen",         "127.0.0.2:" + std::to_string(m_second_port)};
+    args.insert(args.end(), m_arguments.begin(), m_arguments.end());
   } else {
     WriteFile(m_dir / "users", std::string(kUser) + ":" + kPassword + "\n");
     std::string config =
@@ -193,6 +216,10 @@ void DavServer::Kill() {
   ::kill(m_pid, SIGKILL);
   ::waitpid(m_pid, nullptr, 0);
   m_pid = -1;
+}
+
+std::string DavServer::SecondUrl() const {
+  return "http://127.0.0.2:" + std::to_string(m_second_port);
 }
 
 std::string DavServer::Url(bool with_user) const {

@@ -111,6 +111,32 @@ TEST(ChooseRun, TakesTheNewestRunOfTheStoreOrTheOneNamed) {
   }
 }
 
+// A name is looked up among the records alone: a file of that name in the current folder, put
+// there by anyone, never decides what an undo writes.
+TEST(ChooseRun, TakesANameOnlyFromTheRecordsAndAPathOnlyWithASlash) {
+  const fs::path folder = FreshTestFolder("run_records");
+  const std::string record = MakeRun(folder, hours(1));
+  const std::string name = fs::path(record).stem().string();
+  const fs::path planted = folder / "cwd";
+  fs::create_directories(planted);
+  fs::copy_file(record, planted / "planted.undo");
+  fs::copy_file(record, planted / (name + "_9.undo"));
+  const fs::path was = fs::current_path();
+  fs::current_path(planted);
+  const Result<UndoRecord> by_file = ChooseRun(folder.string(), {"memory", "a"}, "planted.undo");
+  const Result<UndoRecord> by_name = ChooseRun(folder.string(), {"memory", "a"}, name + "_9");
+  const Result<UndoRecord> by_path = ChooseRun(folder.string(), {"memory", "a"}, "./planted.undo");
+  fs::current_path(was);
+  ASSERT_FALSE(by_file.Ok());
+  EXPECT_NE(by_file.Message().find("is not the name of a recorded run"), std::string::npos)
+      << by_file.Message();
+  ASSERT_FALSE(by_name.Ok());
+  EXPECT_NE(by_name.Message().find((folder / (name + "_9.undo")).string()), std::string::npos)
+      << by_name.Message();
+  ASSERT_TRUE(by_path.Ok()) << by_path.Message();
+  EXPECT_EQ(by_path.Value().path, "./planted.undo");
+}
+
 TEST(ChooseRun, RefusesARunOfAnotherStoreAndSaysWhenThereIsNone) {
   const fs::path folder = FreshTestFolder("run_records");
   const std::string other = MakeRun(folder, hours(1), {"memory", "b"});
@@ -129,11 +155,15 @@ TEST(RunsListing, GivesEachRunItsCountsAndWhetherItWasUndone) {
   done.contacts = 1;
   done.numbers = 1;
   done.undone = "07/12/26 08:00:01";
+  UndoRecord partly;
+  partly.name = "2026-12-07_08-00-00";
+  partly.partly = "07/12/26 08:30:00";
   UndoRecord open;
   open.name = "2026-12-07_09-00-00";
-  EXPECT_EQ(RunsListing({done, open}),
+  EXPECT_EQ(RunsListing({done, partly, open}),
             "Run                  Contacts  Numbers  Undone\n"
             "2026-12-07_07-05-28         1        1  07/12/26 08:00:01\n"
+            "2026-12-07_08-00-00         0        0  partly undone 07/12/26 08:30:00\n"
             "2026-12-07_09-00-00         0        0  no\n");
 }
 

@@ -8,10 +8,14 @@
 #include <iterator>
 #include <string>
 
+#include "run/undo_record_format.h"
 #include "tests/fakes/quiet_run.h"
 #include "tests/fakes/test_folder.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/system_calls.h"
 #endif
 
@@ -23,7 +27,7 @@ namespace fs = std::filesystem;
 const std::chrono::system_clock::time_point kStart = std::chrono::system_clock::now();
 
 RecordedContact Ann() {
-  return {{"/book/ann.vcf", -1, {}},
+  return {{"/book/ann.vcf", -1, {}, "key\tof ann"},
           "\\Book\\Ann",
           {{0, PhoneField::Home, "0171 930 8890", "(020) 7930 8890", {}},
            {2, PhoneField::Mobile, "0370\t1\\2", "line\nbreak\r", "0370=09\r\n 1\\2"}}};
@@ -50,6 +54,8 @@ TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
   ASSERT_EQ(contacts.size(), 2u);
   EXPECT_EQ(contacts[0].identity, Ann().identity);
   EXPECT_EQ(contacts[0].name, "\\Book\\Ann");
+  EXPECT_EQ(contacts[0].line, 5u) << "after the header and its sum";
+  EXPECT_EQ(contacts[1].line, 9u);
   ASSERT_EQ(contacts[0].changes.size(), 2u);
   EXPECT_EQ(contacts[0].changes[1].index, 2u);
   EXPECT_EQ(contacts[0].changes[1].field, PhoneField::Mobile);
@@ -60,7 +66,15 @@ TEST(UndoJournal, WritesWhatItRecordsSoItReadsBackTheSame) {
   EXPECT_EQ(contacts[1].identity, bob.identity);
   EXPECT_FALSE(record.undone);
   EXPECT_FALSE(record.torn);
+  EXPECT_FALSE(record.closed) << "an update that has not ended";
   EXPECT_EQ(record.name, fs::path(journal.Path()).stem().string());
+  ASSERT_TRUE(journal.Close().Ok());
+  EXPECT_TRUE(ReadUndoRecord(journal.Path()).Value().closed);
+  // One line a fact whatever the values: header (3) and its sum, then each contact and its
+  // fields with a sum, and the closing line.
+  const std::string text = ReadTestFile(journal.Path());
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 12);
+  EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
 TEST(UndoJournal, GivesAContactTheVersionItsSaveRecorded) {
@@ -69,7 +83,7 @@ TEST(UndoJournal, GivesAContactTheVersionItsSaveRecorded) {
   RecordedContact ann = Ann();
   ann.identity.tag = "\"read-1\"";
   ASSERT_TRUE(journal.Record(ann).Ok());
-  ASSERT_TRUE(journal.RecordSaved("\"written\t2\"").Ok());
+  ASSERT_TRUE(journal.RecordSaved("\"written\\2\"").Ok());
   ASSERT_TRUE(journal.Record(Ann()).Ok());
   ASSERT_TRUE(journal.Sync().Ok());
 
@@ -77,19 +91,9 @@ TEST(UndoJournal, GivesAContactTheVersionItsSaveRecorded) {
   ASSERT_TRUE(read.Ok()) << read.Message();
   const std::vector<RecordedContact> contacts = RecordedContactsOf(journal.Path());
   ASSERT_EQ(contacts.size(), 2u);
-  EXPECT_EQ(contacts[0].identity.tag, "\"written\t2\"");
+  EXPECT_EQ(contacts[0].identity.tag, "\"written\\2\"");
   EXPECT_EQ(contacts[0].changes.size(), 2u);
   EXPECT_EQ(contacts[1].identity.tag, "");
-}
-
-TEST(UndoJournal, KeepsEachRecordOnOneLineWhateverTheValues) {
-  const fs::path folder = FreshTestFolder("undo_record");
-  UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
-  ASSERT_TRUE(journal.Record(Ann()).Ok());
-  const std::string text = ReadTestFile(journal.Path());
-  // Header (3) + contact + two fields.
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
-  EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
 TEST(UndoJournal, LeavesNoFileWhenNothingIsRecorded) {
@@ -112,6 +116,25 @@ TEST(UndoJournal, MakesItsFolderAndGivesTwoRunsOfOneSecondTwoNames) {
   EXPECT_TRUE(fs::is_regular_file(first.Path()));
   EXPECT_TRUE(fs::is_regular_file(second.Path()));
 }
+
+#ifndef _WIN32
+// sudo often keeps the user's HOME: records made by root there would stop the user's own runs.
+TEST(UndoJournal, RunAsRootMakesTheRecordAndItsFoldersTheOwnersOfTheFolderAbove) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file away";
+  const fs::path home = FreshTestFolder("undo_record") / "home";
+  fs::create_directories(home);
+  ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
+  UndoJournal journal((home / ".local" / "state" / "runs").string(), {"memory", "x"}, kStart,
+                      "now");
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  for (const fs::path& made : {home / ".local", home / ".local" / "state",
+                               home / ".local" / "state" / "runs", fs::path(journal.Path())}) {
+    struct stat info {};
+    ASSERT_EQ(::stat(made.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u) << made;
+  }
+}
+#endif
 
 TEST(UndoJournal, FailsWithAMessageWhenItsFolderCannotBeMadeOrIsNotKnown) {
   const fs::path folder = FreshTestFolder("undo_record");
@@ -180,6 +203,12 @@ TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
   const fs::path folder = FreshTestFolder("undo_record");
   const std::string header =
       "dialmend-undo-record\t1\nstore\tmemory\tx\nstarted\t2026-12-07 07:00:00\tnow\n";
+  // A record of this version, its header's sum right and its closing line's count wrong.
+  UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
+  ASSERT_TRUE(journal.Record(Ann()).Ok());
+  const std::string good = ReadTestFile(journal.Path());
+  std::string other_store = good;
+  other_store.replace(other_store.find("memory"), 6, "memorx");
   struct Row {
     const char* name;
     std::string text;
@@ -188,7 +217,10 @@ TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
   const Row rows[] = {
       {"empty", "", "is empty"},
       {"other", "BEGIN:VCARD\n", "is not an undo record"},
-      {"newer", "dialmend-undo-record\t2\n", "newer version of Dialmend"},
+      {"newer", "dialmend-undo-record\t3\n", "newer version of Dialmend"},
+      {"header", other_store, "its first lines do not match their sum"},
+      {"miscounted", good + SelfCheckedLine("end\t2\t2") + "\n",
+       "its closing line counts 2 contacts and 2 numbers, but 1 contacts are recorded"},
       {"damaged", header + "field\t0\tHome\ta\tb\n", "line 4 cannot be read"},
       {"unknown", header + "what\tis\tthis\n", "line 4 cannot be read"},
       {"bad escape", header + "contact\t\\q\t-1\t\tx\n", "line 4 cannot be read"},
@@ -209,18 +241,48 @@ TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
   EXPECT_NE(missing.Message().find("does not exist"), std::string::npos) << missing.Message();
 }
 
-TEST(MarkUndone, MarksTheRecordOnALineOfItsOwnAfterCuttingATornLine) {
+TEST(MarkUndone, MarksTheRecordPartlyThenWholeOnLinesOfTheirOwnAfterCuttingATornLine) {
   const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
+  ASSERT_TRUE(journal.Close().Ok());
   const std::string path = journal.Path();
-  std::ofstream(path, std::ios::binary | std::ios::app) << "field\t0\tHo";
-  ASSERT_TRUE(MarkUndone(path, "07/12/26 08:00").Ok());
+  std::ofstream(path, std::ios::binary | std::ios::app) << "partly\t07/1";
+  ASSERT_TRUE(MarkUndone(path, "07/12/26 08:00", true).Ok());
   Result<UndoRecord> read = ReadUndoRecord(path);
   ASSERT_TRUE(read.Ok()) << read.Message();
-  ASSERT_TRUE(read.Value().undone.has_value());
-  EXPECT_EQ(*read.Value().undone, "07/12/26 08:00");
+  EXPECT_EQ(read.Value().partly, std::optional<std::string>("07/12/26 08:00"));
+  EXPECT_FALSE(read.Value().undone);
   EXPECT_EQ(read.Value().numbers, 2u);
+  ASSERT_TRUE(MarkUndone(path, "07/12/26 09:00").Ok());
+  EXPECT_EQ(ReadUndoRecord(path).Value().undone, std::optional<std::string>("07/12/26 09:00"));
+}
+
+TEST(UndoRecord, WritesBackOnlyNumbersWithoutControlsAndFormsFoldedAsAValueIs) {
+  struct Row {
+    std::string text;
+    bool number;
+    bool form;
+  };
+  const Row rows[] = {
+      {"0171 930 8890", true, true},
+      {"+44 (0)20 7946 0190 ext. 12", true, true},
+      {"0171 930\r\n 8890", false, true},
+      {"0171=20930=\r\n 8890", false, true},
+      {"0171 930\n\t8890", false, true},
+      {"0171 930 8890\r\nX-INJECTED:yes", false, false},
+      {"0171 930=\r\nX-INJECTED:yes", false, false},
+      {"0171 930 8890\r\n", false, false},
+      {"0171\t930", false, false},
+      {std::string("0171\0 930", 9), false, false},
+      {"0171\x7F", false, false},
+      {"0171\xC2\x85 930", false, false},
+      {"0171\xE2\x80\xA8 930", false, false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(IsWritableNumber(row.text), row.number) << row.text;
+    EXPECT_EQ(IsWritableForm(row.text), row.form) << row.text;
+  }
 }
 
 TEST(MarkUndone, FailsWithAMessageForARecordThatIsNotThere) {

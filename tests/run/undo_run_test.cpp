@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,9 @@
 #include "tests/fakes/memory_store.h"
 #include "tests/fakes/quiet_run.h"
 #include "tests/fakes/quiet_view.h"
+#include "tests/fakes/repeatable_random.h"
 #include "tests/fakes/test_folder.h"
+#include "tests/run/undo_store.h"
 
 #ifndef _WIN32
 #include "platform/system_calls.h"
@@ -35,25 +38,10 @@ class Host : public RunHost {
   std::vector<std::string> failures;
 };
 
-constexpr std::string_view kStore = R"(
-location test
-user Ann
-folder Work
-  contact Riverside Dental
-    Home: 0171 930 8890
-    Mobile: 0370 123456
-    Business: (020) 7930 8890
-  contact Unchanged
-    Home: (020) 7123 4567
-  folder Clients
-    contact Acme
-      Business Fax: 01232 123456
-)";
-
 struct Fixture {
   Fixture() : store(kStore), folder(FreshTestFolder("undo_run")) {}
 
-  RunCounters Update() {
+  RunCounters Update(const NumberOptions& options = {}) {
     RunCounters counters;
     RunSettings settings{&options, true};
     settings.record_folder = folder.string();
@@ -72,7 +60,12 @@ struct Fixture {
     undo_log.Clear();
     ContactRun run(store, RunSettings{&options, update}, counters, undo_log, host);
     run.UndoContacts(record);
+    lost = run.StoreLost();
     return counters;
+  }
+  UndoRecord RecordAt(const std::string& path) {
+    record_path = path;
+    return Record();
   }
   std::vector<std::string> Numbers(std::string_view file_as) {
     std::vector<std::string> numbers;
@@ -87,6 +80,7 @@ struct Fixture {
   ActivityLog undo_log;
   Host host;
   std::string record_path;
+  bool lost = false;
 };
 
 TEST(UndoRecordOfARun, HoldsEveryChangeOfTheUpdate) {
@@ -210,17 +204,19 @@ TEST(UndoRun, LeavesAFieldChangedSinceAndNamesIt) {
   Fixture f;
   (void)f.Update();
   f.store.Edit("Riverside Dental", 0, "020 8888 1234");
+  f.store.Edit("Riverside Dental", 1, "07700 900123");
   const RunCounters counters = f.Undo(f.Record());
   EXPECT_EQ(f.Numbers("Riverside Dental"),
-            (std::vector<std::string>{"020 8888 1234", "0370 123456", "(020) 7930 8890"}));
-  EXPECT_EQ(counters.left, 1);
+            (std::vector<std::string>{"020 8888 1234", "07700 900123", "(020) 7930 8890"}));
+  EXPECT_EQ(counters.left, 2);
+  // One problem for the contact, not one for each field left.
   EXPECT_EQ(counters.problems, 1);
-  EXPECT_EQ(counters.numbers, 2);
-  EXPECT_NE(f.undo_log.Text().find("  Left Home of \\Work\\Riverside Dental as it is: it holds "
-                                   "\"020 8888 1234\", not \"(020) 7930 8890\" as the update "
-                                   "wrote it\r\n"),
+  EXPECT_EQ(counters.numbers, 1);
+  EXPECT_NE(f.undo_log.Text().find("  Left Home as it is: it holds \"020 8888 1234\", not "
+                                   "\"(020) 7930 8890\" as the update wrote it\r\n"),
             std::string::npos)
       << f.undo_log.Text();
+  EXPECT_EQ(f.Record().partly, std::optional<std::string>("07/12/26 07:00:00"));
 }
 
 TEST(UndoRun, AfterAnUndoThatWasStoppedPutsBackOnlyTheRest) {
@@ -257,17 +253,126 @@ TEST(UndoRun, OfAnotherStoresRecordRestoresNothing) {
   EXPECT_NE(f.undo_log.Text().find("is of another store"), std::string::npos);
 }
 
-TEST(UndoRun, NamesAContactThatIsGoneAndGoesOn) {
+TEST(UndoRun, NamesAContactThatIsGoneOrAValueThatIsNoNumberAndGoesOn) {
   Fixture f;
   (void)f.Update();
-  std::string text = ReadTestFile(f.record_path);
-  text.replace(text.find("contact\tWork/Riverside Dental\t"), 30, "contact\tWork/Gone\t");
-  WriteTestFile(f.record_path, text);
-  const RunCounters counters = f.Undo(f.Record());
-  EXPECT_EQ(counters.updated, 1);
-  EXPECT_EQ(counters.problems, 1);
-  EXPECT_NE(f.undo_log.Text().find("  Could not find \\Work\\Riverside Dental: "),
-            std::string::npos);
+  UndoJournal journal((f.folder / "made").string(), {"memory", "test"},
+                      std::chrono::system_clock::now(), "then");
+  ASSERT_TRUE(
+      journal.Record({{"Work/Gone", -1, {}}, "\\Work\\Gone", {{0, PhoneField::Home, "1", "2", {}}}})
+          .Ok());
+  ASSERT_TRUE(
+      journal
+          .Record({{"Work/Riverside Dental", -1, {}},
+                   "\\Work\\Riverside Dental",
+                   {{0, PhoneField::Home, "0171 930 8890\r\nX-INJECTED:yes", "(020) 7930 8890", {}},
+                    {1, PhoneField::Mobile, "0370 123456", "(07770) 123456", {}}}})
+          .Ok());
+  ASSERT_TRUE(journal.Close().Ok());
+  const RunCounters counters = f.Undo(f.RecordAt(journal.Path()));
+  EXPECT_EQ(counters.not_found, 1);
+  EXPECT_EQ(counters.numbers, 1);
+  EXPECT_EQ(counters.problems, 2);
+  EXPECT_EQ(f.Numbers("Riverside Dental")[0], "(020) 7930 8890");
+  EXPECT_EQ(f.Numbers("Riverside Dental")[1], "0370 123456");
+  EXPECT_NE(f.undo_log.Text().find("  Could not find \\Work\\Gone (the undo record's line 5): "),
+            std::string::npos)
+      << f.undo_log.Text();
+  EXPECT_NE(f.undo_log.Text().find("  Left Home as it is: the undo record's line 9 gives an old "
+                                   "number with a line break or another control character\r\n"),
+            std::string::npos)
+      << f.undo_log.Text();
+}
+
+// Each kind of damage a record may take: it is said, and nothing is restored wrong.
+TEST(UndoRun, SaysWhatIsDamagedInARecordAndRestoresTheRest) {
+  struct Row {
+    const char* name;
+    std::function<std::string(std::string)> damage;
+    std::int64_t numbers;
+    std::int64_t problems;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"cut after a contact", [](std::string text) { return text.substr(0, text.rfind("end\t")); },
+       3, 1, "  The undo record has no closing line: the update was stopped before it ended"},
+      {"a digit changed",
+       [](std::string text) { return text.replace(text.find("0171 930 8890"), 1, "1"); }, 1, 1,
+       "  Left \\Work\\Riverside Dental (the undo record's line 5) as it is: its lines do not "
+       "match their sum, so nothing of it is restored\r\n"},
+      {"cut within a contact", [](std::string text) { return text.substr(0, text.rfind("sum\t")); },
+       2, 2,
+       "  Left \\Work\\Clients\\Acme (the undo record's line 9) as it is: its lines end before "
+       "their sum"},
+  };
+  for (const Row& row : rows) {
+    Fixture f;
+    (void)f.Update();
+    WriteTestFile(f.record_path, row.damage(ReadTestFile(f.record_path)));
+    const RunCounters counters = f.Undo(f.Record());
+    EXPECT_EQ(counters.numbers, row.numbers) << row.name << "\n" << f.undo_log.Text();
+    EXPECT_EQ(counters.problems, row.problems) << row.name;
+    EXPECT_NE(f.undo_log.Text().find(row.said), std::string::npos) << row.name << "\n"
+                                                                   << f.undo_log.Text();
+  }
+}
+
+TEST(UndoRun, RestoresARecordOfTheFirstVersionWithoutSums) {
+  Fixture f;
+  (void)f.Update();
+  WriteTestFile(f.folder / "old.undo",
+                "dialmend-undo-record\t1\nstore\tmemory\ttest\n"
+                "started\t2026-12-07 07:00:00\tthen\n"
+                "contact\tWork/Clients/Acme\t-1\t\t\\\\Work\\\\Clients\\\\Acme\n"
+                "field\t0\tBusiness Fax\t01232 123456\t(028) 9012 3456\n");
+  const RunCounters counters = f.Undo(f.RecordAt((f.folder / "old.undo").string()));
+  EXPECT_EQ(counters.numbers, 1);
+  EXPECT_EQ(counters.problems, 0) << f.undo_log.Text();
+  EXPECT_EQ(f.Numbers("Acme")[0], "01232 123456");
+  EXPECT_TRUE(f.Record().undone);
+}
+
+// 1 to 4 bytes of a record changed at random: the record or the contacts they hit are refused,
+// and no field ever gets a number that is neither its old one nor the one the update wrote.
+TEST(UndoRun, NeverRestoresAWrongNumberFromARandomlyDamagedRecord) {
+  Fixture f;
+  (void)f.Update();
+  const std::string record = ReadTestFile(f.record_path);
+  const MemoryStore updated = f.store;
+  const MemoryStore original(kStore);
+  RepeatableRandom random(2026);
+  int refused = 0, contact_refused = 0, whole = 0, wrong = 0;
+  constexpr int kTrials = 300;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    std::string damaged = record;
+    for (std::uint32_t n = 1 + random.Next(4); n > 0; --n) {
+      damaged[random.Next(static_cast<std::uint32_t>(damaged.size()))] =
+          static_cast<char>(random.Next(256));
+    }
+    WriteTestFile(f.record_path, damaged);
+    f.store = updated;
+    Result<UndoRecord> read = ReadUndoRecord(f.record_path);
+    if (!read.Ok()) {
+      ++refused;
+      continue;
+    }
+    (void)f.Undo(read.Value());
+    bool all_old = true;
+    for (const char* name : {"Riverside Dental", "Unchanged", "Acme"}) {
+      const std::vector<PhoneValue>& now = f.store.Find(name).phones;
+      for (std::size_t i = 0; i < now.size(); ++i) {
+        const std::string& before = original.Find(name).phones[i].number;
+        all_old = all_old && now[i].number == before;
+        wrong += now[i].number != before && now[i].number != updated.Find(name).phones[i].number;
+      }
+    }
+    ++(all_old ? whole : contact_refused);
+  }
+  RecordProperty("refused", refused);
+  RecordProperty("contact_refused", contact_refused);
+  RecordProperty("whole", whole);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(refused + contact_refused + whole, kTrials);
 }
 
 // A store of more contacts than the undo reads from its record at a time, each with one
@@ -332,7 +437,8 @@ TEST(UndoRun, StopsWithAProblemAtALineDamagedAfterTheRecordWasChecked) {
   ManyFixture f;
   (void)f.Update();
   const UndoRecord record = f.Record();
-  std::ofstream(f.record_path, std::ios::binary | std::ios::app) << "what\tis\tthis\n";
+  std::ofstream(f.record_path, std::ios::binary | std::ios::app)
+      << "undone\tnow\t0000000000000000\n";
   const RunCounters counters = f.Undo(record);
   EXPECT_EQ(counters.updated, static_cast<std::int64_t>(kRecordChunk)) << "the chunk before it";
   EXPECT_EQ(counters.problems, 1);
@@ -340,167 +446,6 @@ TEST(UndoRun, StopsWithAProblemAtALineDamagedAfterTheRecordWasChecked) {
                                    "\" is damaged: line "),
             std::string::npos)
       << f.undo_log.Text().substr(f.undo_log.Text().size() - 500);
-}
-
-TEST(UndoSummary, CountsWhatWasRestoredAndLeft) {
-  SummaryFacts facts;
-  facts.completed = true;
-  facts.update = true;
-  facts.undo = true;
-  facts.counters.updated = 2;
-  facts.counters.numbers = 3;
-  facts.counters.left = 1;
-  facts.counters.problems = 1;
-  facts.now_text = "NOW";
-  EXPECT_EQ(SummaryText(facts),
-            "\r\nUndo complete - NOW\r\n\r\n"
-            "Overall running time: 0 secs\r\n\r\n"
-            "Summary:\r\n"
-            "Contacts restored: 2\r\n"
-            "Numbers restored:  3\r\n"
-            "Left because changed: 1\r\n"
-            "Problems: 1\r\n");
-}
-
-// A view that starts an update, or an undo of the record it is given.
-class UndoView : public QuietView {
- public:
-  explicit UndoView(std::string folder) : m_folder(std::move(folder)) {}
-  MemoryStore* store = nullptr;
-  bool update = true;
-  bool store_opens = true;
-  std::string undo_record;
-  // What AskUndo was asked, and its answer.
-  std::vector<std::string> asked;
-  bool undo_answer = false;
-
-  bool AskUndo(const std::string& started) override {
-    asked.push_back(started);
-    return undo_answer;
-  }
-
-  RunJob PrepareRun() override {
-    RunJob job;
-    // The run owns its store; this one forwards to the test's.
-    struct Forward : ContactStore {
-      Forward(MemoryStore& s, bool opens) : s(s), opens(opens) {}
-      Status Open() override { return opens ? s.Open() : Status::Failure("it is not there"); }
-      std::string CurrentUser() override { return s.CurrentUser(); }
-      std::unique_ptr<FolderCursor> Folders() override { return s.Folders(); }
-      StoreIdentity Identity() override { return s.Identity(); }
-      std::unique_ptr<Folder> FindContacts(std::vector<ContactIdentity> ids) override {
-        return s.FindContacts(std::move(ids));
-      }
-      MemoryStore& s;
-      bool opens;
-    };
-    job.store = std::make_unique<Forward>(*store, store_opens);
-    job.update = update;
-    job.undo_record = undo_record;
-    job.record_folder = m_folder;
-    return job;
-  }
-
- private:
-  std::string m_folder;
-};
-
-// A controller over a memory store, its records kept in a folder of the test's own.
-class ControllerUndo : public testing::Test {
- protected:
-  ControllerUndo() { view.store = &store; }
-
-  const fs::path folder = FreshTestFolder("undo_run");
-  MemoryStore store{kStore};
-  UndoView view{folder.string()};
-  ActivityLog log;
-  RunController controller{view, log};
-};
-
-TEST_F(ControllerUndo, UndoesTheUpdateItRecordedAndMarksItSoASecondUndoRestoresNothing) {
-  controller.Go();
-  const std::string record = controller.RecordPath();
-  ASSERT_FALSE(record.empty());
-  controller.Go();  // reset
-
-  view.undo_record = record;
-  controller.Go();
-  EXPECT_EQ(controller.Counters().updated, 2);
-  EXPECT_NE(log.Text().find("Undo complete - NOW"), std::string::npos) << log.Text();
-  EXPECT_NE(log.Text().find("Contacts restored: 2"), std::string::npos);
-  EXPECT_EQ(store.Find("Acme").phones[0].number, "01232 123456");
-  Result<UndoRecord> read = ReadUndoRecord(record);
-  ASSERT_TRUE(read.Ok());
-  EXPECT_EQ(read.Value().undone, std::optional<std::string>("NOW"));
-  EXPECT_EQ(ListRuns(folder.string(), {"memory", "test"}).size(), 1u) << "an undo keeps none";
-  controller.Go();  // reset
-
-  controller.Go();
-  EXPECT_EQ(controller.Counters().updated, 0);
-  EXPECT_EQ(store.Find("Acme").saves, 2);
-  EXPECT_NE(log.Text().find("undone on NOW: there is nothing to restore"), std::string::npos);
-}
-
-TEST_F(ControllerUndo, UndoAsksFirstAndUndoesTheLastUpdateOnlyOnYes) {
-  controller.Undo();
-  EXPECT_TRUE(view.asked.empty()) << "nothing to undo before an update";
-  controller.Go();
-  ASSERT_FALSE(controller.RecordPath().empty());
-  const std::string updated = store.Find("Acme").phones[0].number;
-  ASSERT_NE(updated, "01232 123456");
-
-  controller.Undo();
-  EXPECT_EQ(view.asked, std::vector<std::string>{"NOW"});
-  EXPECT_EQ(controller.State(), RunState::Finished);
-  EXPECT_EQ(store.Find("Acme").phones[0].number, updated);
-
-  // An undo writes whatever the Update box says.
-  view.update = false;
-  view.undo_answer = true;
-  controller.Undo();
-  EXPECT_EQ(view.asked.size(), 2u);
-  EXPECT_EQ(controller.State(), RunState::Finished);
-  EXPECT_EQ(store.Find("Acme").phones[0].number, "01232 123456");
-  EXPECT_NE(log.Text().find("Undo complete - NOW"), std::string::npos) << log.Text();
-  EXPECT_TRUE(controller.RecordPath().empty()) << "an undo offers no undo of its own";
-  controller.Undo();
-  EXPECT_EQ(view.asked.size(), 2u);
-}
-
-TEST_F(ControllerUndo, ThatCannotOpenTheStoreLeavesTheRecordToUndoLater) {
-  controller.Go();
-  const std::string record = controller.RecordPath();
-  controller.Go();  // reset
-  view.undo_record = record;
-  view.store_opens = false;
-  controller.Go();
-  Result<UndoRecord> read = ReadUndoRecord(record);
-  ASSERT_TRUE(read.Ok()) << read.Message();
-  EXPECT_FALSE(read.Value().undone) << "nothing was restored";
-}
-
-TEST_F(ControllerUndo, DoesNotStartAnUndoOfARecordItCannotRead) {
-  view.undo_record = (folder / "missing.undo").string();
-  controller.Go();
-  EXPECT_EQ(controller.State(), RunState::Idle);
-  ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_NE(view.messages[0].find("does not exist"), std::string::npos);
-  EXPECT_EQ(log.Text(), "");
-}
-
-TEST(RunController, EndsAnUpdateWhoseRecordFailsAsAborted) {
-  const fs::path folder = FreshTestFolder("undo_run");
-  std::ofstream(folder / "blocker") << "x";
-  MemoryStore store(kStore);
-  UndoView view((folder / "blocker").string());
-  view.store = &store;
-  ActivityLog log;
-  RunController controller(view, log);
-  controller.Go();
-  EXPECT_NE(log.Text().find("Update aborted - NOW"), std::string::npos) << log.Text();
-  ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_NE(view.messages[0].find("Cannot write the undo record"), std::string::npos);
-  EXPECT_EQ(store.Find("Riverside Dental").saves, 0);
 }
 
 }  // namespace

@@ -110,6 +110,10 @@ class DialogsTest : public QObject {
     QCOMPARE(ChooseContactsBy(Qt::Key_F, book, dir.path()), std::optional<QString>(book));
     QCOMPARE(ChooseContactsBy(Qt::Key_I, file, dir.path()), std::optional<QString>(file));
     QCOMPARE(ChooseContactsBy(Qt::Key_Escape, file, dir.path()), std::nullopt);
+    QCOMPARE(ChooseContactsBy(Qt::Key_T, file, dir.path()),
+             std::optional<QString>(QStringLiteral("thunderbird:")));
+    QCOMPARE(ChooseContactsBy(Qt::Key_K, file, dir.path()),
+             std::optional<QString>(QStringLiteral("kde:")));
   }
 
   void theContactsButtonTakesAServerAddressTyped() {

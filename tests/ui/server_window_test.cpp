@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -202,6 +203,35 @@ class ServerWindowTest : public QObject {
     QCOMPARE(w->Controller().State(), RunState::Finished);
     // The aborted wait asked no more: without Pause and Abort it would have asked three times.
     QCOMPARE(server.Requests(), 1);
+  }
+
+  void abortEndsAWaitForATricklingServerAtOnce() {
+    if (const std::string missing = DavServer::Missing(DavServerKind::Shaped); !missing.empty()) {
+      if (qEnvironmentVariableIsSet("CI")) QFAIL(missing.c_str());
+      QSKIP(missing.c_str());
+    }
+    DavServer server(DavServerKind::Shaped);
+    server.AddRadicaleBook("work", "Work");
+    server.AddRadicaleCard("work", "ann.vcf", kAnn);
+    server.AddArguments({"--shape", "trickle"});
+    std::string why;
+    QVERIFY2(server.Start(why), why.c_str());
+    auto w = Window();
+    m_dialogs.chosen_contacts =
+        QString::fromStdString(server.Url()) + QStringLiteral("/user/work/");
+    Button("SetProfile")->click();
+    QElapsedTimer aborted;
+    w->SetYieldHook([&] {
+      // Abort once the server trickles the cards: only a wait that keeps the window answering
+      // sees it.
+      if (aborted.isValid() || server.Requests().size() < 3) return;
+      aborted.start();
+      QTimer::singleShot(0, [&] { w->Controller().Abort(); });
+    });
+    Button("Go")->click();
+    QVERIFY(aborted.isValid());
+    QVERIFY2(aborted.elapsed() < 1000, qPrintable(QString::number(aborted.elapsed())));
+    QCOMPARE(w->Controller().State(), RunState::Finished);
   }
 };
 

@@ -1,6 +1,6 @@
 # fish completion for dialmend-run, a run over a contact store from the terminal.
 complete -c dialmend-run -f
-complete -c dialmend-run -l profile -r -F -d 'The contact store (folder or .vcf file)'
+complete -c dialmend-run -l profile -r -F -a 'thunderbird: kde:' -d 'The contact store (folder, .vcf file, thunderbird:[PROFILE] or kde:)'
 complete -c dialmend-run -l book -x -d 'Walk only this address book (again for more)'
 complete -c dialmend-run -l update -d 'Write the changed numbers back'
 complete -c dialmend-run -l style -x -a '0\t"(020) 1234 5678" 1\t"020-1234 5678" 2\t"020 1234 5678" 3\t"02012345678"' -d 'Number style'

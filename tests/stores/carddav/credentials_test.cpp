@@ -21,7 +21,8 @@ class NetrcLoginRows : public testing::TestWithParam<NetrcRow> {};
 TEST_P(NetrcLoginRows, FindsTheLoginCurlWould) {
   const NetrcRow& row = GetParam();
   const std::optional<Login> login = NetrcLogin(row.netrc, row.host, row.user);
-  EXPECT_EQ(login ? login->user + ":" + login->password : std::string(), row.expected);
+  EXPECT_EQ(login ? login->user + ":" + std::string(login->password.View()) : std::string(),
+            row.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -25,13 +25,14 @@ TEST(SecretStore, RunsOnlyInsideItsOwnKeyring) {
 
 TEST(SecretStore, GivesBackThePasswordKeptForTheServerAndUser) {
   ASSERT_NE(std::getenv("DIALMEND_TEST_KEYRING"), nullptr);
-  const Status kept = StoreSecret(kServer, "ann", "pw-ann");
+  const Status kept = StoreSecret(kServer, "ann", SecretText("pw-ann"));
   ASSERT_TRUE(kept.Ok()) << kept.Message();
   const SecretLookup found = LookUpSecret(kServer, "ann");
   EXPECT_EQ(found.problem, "");
-  EXPECT_EQ(found.password, std::optional<std::string>("pw-ann"));
-  EXPECT_EQ(LookUpSecret(kServer, "bob").password, std::nullopt);
-  EXPECT_EQ(LookUpSecret("http://127.0.0.1:2", "ann").password, std::nullopt);
+  ASSERT_TRUE(found.password);
+  EXPECT_EQ(found.password->View(), "pw-ann");
+  EXPECT_FALSE(LookUpSecret(kServer, "bob").password);
+  EXPECT_FALSE(LookUpSecret("http://127.0.0.1:2", "ann").password);
 }
 
 class SecretStoreOnRadicale : public testing::Test {
@@ -64,7 +65,8 @@ class SecretStoreOnRadicale : public testing::Test {
 };
 
 TEST_F(SecretStoreOnRadicale, LogsInWithThePasswordTheSecretStoreHolds) {
-  ASSERT_TRUE(StoreSecret(m_server.Url(false), DavServer::kUser, DavServer::kPassword).Ok());
+  ASSERT_TRUE(
+      StoreSecret(m_server.Url(false), DavServer::kUser, SecretText(DavServer::kPassword)).Ok());
   CardDavSettings settings = Settings();
   settings.ask_password = [](const std::string&) -> std::optional<std::string> {
     ADD_FAILURE() << "asked for a password that the secret store holds";
@@ -101,8 +103,9 @@ TEST_P(SecretStoreKeeps, OnlyAPasswordThatWorkedAndWasToBeRemembered) {
   };
   if (row.ticked) settings.remember_given = [&] { return asked && *row.ticked; };
   EXPECT_EQ(Store(settings)->Open().Ok(), row.opened);
-  EXPECT_EQ(LookUpSecret(m_server.Url(false), DavServer::kUser).password,
-            row.kept ? std::optional<std::string>(DavServer::kPassword) : std::nullopt);
+  const SecretLookup kept = LookUpSecret(m_server.Url(false), DavServer::kUser);
+  EXPECT_EQ(kept.password ? std::string(kept.password->View()) : "none",
+            row.kept ? DavServer::kPassword : "none");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "stores/profile/desktop_books.h"
 #include "stores/profile/profile_books.h"
 #include "tests/fakes/test_folder.h"
 
@@ -179,6 +180,7 @@ class DefaultProfile : public testing::Test {
     fs::create_directories(m_home);
     m_env.variables["HOME"] = m_home.string();
   }
+  void TearDown() override { fs::remove_all(m_home.parent_path()); }
   std::vector<std::string> Chosen() { return dialmend::Chosen("", m_env.Make()); }
   std::string Problem() { return ProblemOf("", m_env.Make()); }
   // Where the default search finds the contacts, or why not.
@@ -278,9 +280,105 @@ TEST_F(DefaultProfile, IsHomeContactsWithoutAConfiguration) {
 TEST_F(DefaultProfile, ListsEveryPathTriedWhenNothingIsFound) {
   EXPECT_EQ(Problem(), "no address books found; tried \"" + Home(".config/khard/khard.conf") +
                            "\", \"" + Home(".vdirsyncer/config") + "\", \"" +
-                           Home(".config/vdirsyncer/config") + "\" and \"" + Home(".contacts") +
+                           Home(".config/vdirsyncer/config") + "\", \"" +
+                           Home(".thunderbird/profiles.ini") + "\", \"" +
+                           Home(".config/akonadi/agentsrc") + "\" and \"" + Home(".contacts") +
                            "\"; name the store with --profile");
   EXPECT_EQ(Place(), Problem());
+}
+
+// Each place the search looks, set up in the home, taken away one by one: what the head of the
+// log says it found each time.
+TEST_F(DefaultProfile, TakesTheFirstOfKhardVdirsyncerThunderbirdKdeAndHomeContacts) {
+  Cards({"khard/a.vcf", "sync/book/b.vcf", ".contacts/book/c.vcf", "kde/d.vcf"});
+  Write(".config/khard/khard.conf", "[addressbooks]\n[[mine]]\npath = ~/khard\n");
+  Write(".vdirsyncer/config",
+        "[storage local]\ntype = \"filesystem\"\npath = \"~/sync\"\nfileext = \".vcf\"\n");
+  Write(".thunderbird/profiles.ini",
+        "[Profile1]\nName=other\nIsRelative=1\nPath=b.other\n\n"
+        "[Profile0]\nName=default\nIsRelative=1\nPath=a.default\nDefault=1\n");
+  Write(".thunderbird/a.default/abook.sqlite", "");
+  Write(".config/akonadi/agentsrc",
+        "[Instances]\nakonadi_contacts_resource_0\\AgentType=akonadi_contacts_resource\n");
+  Write(".config/akonadi_contacts_resource_0rc", "[General]\nPath[$e]=$HOME/kde/\n");
+  std::vector<std::string> found;
+  for (const char* config : {".config/khard/khard.conf", ".vdirsyncer/config",
+                             ".thunderbird/profiles.ini", ".config/akonadi/agentsrc", ""}) {
+    ProfileChoice choice = OpenProfile("", m_env.Make());
+    found.push_back(choice.Ok() ? choice.Value()->Found() : choice.Message());
+    if (*config != '\0') fs::remove(m_home / config);
+  }
+  const std::string prefix = "The default search found ";
+  EXPECT_THAT(found, ElementsAre(prefix + "khard's address books: \"" + Home("khard") + "\"",
+                                 prefix + "vdirsyncer's storage \"" + Home("sync") + "\"",
+                                 prefix + "Thunderbird's profile \"default\" (\"" +
+                                     Home(".thunderbird/a.default") + "\")",
+                                 prefix + "KDE's address books: \"Personal Contacts\" (\"" +
+                                     Home("kde/") + "\")",
+                                 prefix + "\"" + Home(".contacts") + "\""));
+}
+
+TEST_F(DefaultProfile, FindsKdesVCardFoldersButNotThePhonesCopy) {
+  Write(".config/akonadi/agentsrc",
+        "[Instances][akonadi_vcarddir_resource_2]\nAgentType=akonadi_vcarddir_resource\n"
+        "[Instances][akonadi_contacts_resource_0]\nAgentType=akonadi_contacts_resource\n"
+        "[Instances][akonadi_contacts_resource_1]\nAgentType=akonadi_contacts_resource\n"
+        "[Instances][akonadi_ical_resource_0]\nAgentType=akonadi_ical_resource\n");
+  Write(".config/akonadi_vcarddir_resource_2rc", "[General]\nPath=" + Home("dir") + "\n");
+  Write(".config/akonadi_contacts_resource_1rc",
+        "[General]\nPath[$e]=${HOME}/.local/share/kpeoplevcard\n");
+  Write(".config/akonadi_ical_resource_0rc", "[General]\nPath=" + Home("dir") + "\n");
+  fs::create_directories(m_home / "dir");
+  fs::create_directories(m_home / ".local/share/contacts");
+  fs::create_directories(m_home / ".local/share/kpeoplevcard");
+  std::vector<std::string> books;
+  for (const KdeBook& book : FindKdeBooks(m_env.Make())) {
+    books.push_back(book.resource + " " + book.book.name + " " + book.book.path + " " +
+                    (book.book.naming == CardNaming::AnyFile ? "any" : "vcf"));
+  }
+  EXPECT_THAT(books,
+              ElementsAre("akonadi_vcarddir_resource_2 vCard Directory " + Home("dir") + " any",
+                          "akonadi_contacts_resource_0 Personal Contacts " +
+                              Home(".local/share/contacts") + " vcf"));
+}
+
+TEST_F(DefaultProfile, NamesAThunderbirdProfileOrSaysWhichThereAre) {
+  Write(".thunderbird/profiles.ini",
+        "[Profile0]\nName=default\nPath=x.default\n\n[Profile1]\nName=work\nIsRelative=0\n"
+        "Path=" +
+            Home("elsewhere") + "\n");
+  const auto place = [this](std::string_view named) {
+    const Result<std::string> found = ProfilePlace(named, m_env.Make());
+    return found.Ok() ? found.Value() : found.Message();
+  };
+  EXPECT_EQ(place("thunderbird:"), Home(".thunderbird/x.default"));
+  EXPECT_EQ(place("Thunderbird:work"), Home("elsewhere"));
+  EXPECT_EQ(place("thunderbird:" + Home("mine")), "Thunderbird has no profile \"" + Home("mine") +
+                                                      "\" (its profiles: \"default\", \"work\")");
+  fs::create_directories(m_home / "mine");
+  EXPECT_EQ(place("thunderbird:" + Home("mine")), Home("mine"));
+  EXPECT_EQ(place("kde:"), "KDE's address book has no vCard folders");
+}
+
+TEST(ChooseThunderbirdProfile, TakesTheInstallationsDefaultThenTheMarkedThenTheFirst) {
+  const std::string marked = "[Profile0]\nName=a\nPath=a\n[Profile1]\nName=b\nPath=b\nDefault=1\n";
+  const struct {
+    std::string ini;
+    const char* chosen;
+  } cases[] = {
+      {"[Install4F96D1932A9F858E]\nDefault=c\nLocked=1\n\n" + marked +
+           "[Profile2]\nName=c\nPath=c\n",
+       "c"},
+      {marked, "b"},
+      {"[General]\nStartWithLastProfile=1\n[Profile0]\nName=a\nPath=a\n[Profile1]\nName=b\n"
+       "Path=b\n",
+       "a"},
+      {"[General]\nVersion=2\n", "it names no profile"},
+  };
+  for (const auto& c : cases) {
+    const Result<ThunderbirdPlace> chosen = ChooseThunderbirdProfile(c.ini, "/root", "");
+    EXPECT_EQ(chosen.Ok() ? chosen.Value().name : chosen.Message(), c.chosen) << c.ini;
+  }
 }
 
 TEST_F(DefaultProfile, SaysHomeIsNotSet) {
@@ -310,21 +408,6 @@ TEST_F(DefaultProfile, ChoosesKhardsBooksByTheirNamesThoughTheirFoldersShareOne)
   EXPECT_EQ(unknown.Message(),
             "no address book is named \"home\"; the profile's address books are \"contacts\" or "
             "\"personal\" and \"contacts\" or \"work\"");
-}
-
-TEST_F(DefaultProfile, WarnsOfANetrcOthersCanReadButUsesIt) {
-  Write(".netrc", "machine 127.0.0.1 login ann password secret\n");
-  std::vector<std::string> warnings;
-  ServerAccess server;
-  server.warn = [&warnings](const std::string& line) { warnings.push_back(line); };
-  for (const fs::perms mode : {fs::perms(0644), fs::perms(0600)}) {
-    fs::permissions(m_home / ".netrc", mode);
-    ProfileChoice choice = OpenProfile("http://127.0.0.1:9/", m_env.Make(), server);
-    EXPECT_TRUE(choice.Ok()) << choice.Message();
-  }
-  EXPECT_THAT(warnings, ElementsAre(HasSubstr("(mode 0644) can be read by other users; its login "
-                                              "for 127.0.0.1 is used all the same: make it "
-                                              "private with chmod 600 ")));
 }
 
 // A profile folder's own cards are one book and each subfolder another; an export file is one.

@@ -35,9 +35,10 @@ TEST(FolderCount, CountsCardFilesInEveryFolderAsTheWalkWouldTakeThem) {
   Write(root / "home" / "displayname", "Home");
   Write(root / "calendar" / "j.ics");
   EXPECT_EQ(MakeVCardStore(root.string())->CountContacts(), std::optional<std::int64_t>(5));
-  EXPECT_EQ(
-      MakeVCardBooksStore({(root / "work").string(), (root / "home").string()})->CountContacts(),
-      std::optional<std::int64_t>(5));
+  EXPECT_EQ(MakeVCardBooksStore({{(root / "work").string(), {}, CardNaming::VcfFiles},
+                                 {(root / "home").string(), {}, CardNaming::VcfFiles}})
+                ->CountContacts(),
+            std::optional<std::int64_t>(5));
 }
 
 TEST(FolderCount, SaysNothingForAFolderThatCannotBeListed) {

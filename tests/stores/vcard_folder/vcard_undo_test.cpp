@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "contacts/phone_field.h"
 #include "run/run_records.h"
 #include "run/undo_record.h"
 #include "stores/vcard_file/vcard_file_store.h"
@@ -155,7 +156,8 @@ TEST(VCardUndo, LeavesACardChangedSinceTheUpdateAndNamesIt) {
             "TEL;TYPE=CELL:0370 123456\r\nEND:VCARD\r\n");
   EXPECT_EQ(undo.counters.left, 1);
   EXPECT_EQ(undo.counters.numbers, 1);
-  EXPECT_NE(undo.log.find("  Left Home of \\book\\Ann as it is: it holds \"020 8888 1234\", not "
+  EXPECT_NE(undo.log.find("\\book\\Ann\r\n  Mobile:       (07770) 123456 --> 0370 123456\r\n"
+                          "  Left Home as it is: it holds \"020 8888 1234\", not "
                           "\"(020) 7930 8890\" as the update wrote it\r\n"),
             std::string::npos)
       << undo.log;
@@ -180,31 +182,116 @@ TEST(VCardUndo, WritesTheOldNumberAfreshWhereTheCardNoLongerReadsItsOldBytesAsIt
             "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Ann\r\nTEL;HOME:0181 930 8801\r\nEND:VCARD\r\n");
 }
 
-TEST(VCardUndo, RefusesACardPathOutsideTheStore) {
-  const fs::path root = FreshTestFolder("vcard_undo");
-  const fs::path runs = root / "runs";
-  WriteTestFile(root / "book" / "ann.vcf",
-                "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n");
-  const std::string outside =
+// A record is input: a path out of the store, a link put in since the update, or a value that
+// would add a line to a card, each written into a record with its sums right.
+TEST(VCardUndo, RefusesWhatARecordNamesOutsideTheStoreAndAddsNoLineToACard) {
+  const std::string ann =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL:(020) 7930 8890\r\nEND:VCARD\r\n";
+  const std::string eve =
       "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Eve\r\nTEL:(020) 7930 8890\r\nEND:VCARD\r\n";
-  WriteTestFile(root / "elsewhere" / "eve.vcf", outside);
-  const auto store = MakeVCardStore((root / "book").string());
-  ASSERT_EQ(RunQuietly(*store, NumberOptions{}, runs.string()).counters.updated, 1);
-  UndoRecord record = OnlyRecord(runs);
-  // The record's one contact names Eve's card instead, a backslash escaped as the record does.
-  std::string eve;
-  for (const char c : fs::weakly_canonical(root / "elsewhere" / "eve.vcf").string()) {
-    eve += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  struct Row {
+    const char* name;
+    const char* where;  // below the store
+    const char* form;
+    const char* said;  // nullptr: restored
+  };
+  const Row rows[] = {
+      {"dot dot", "book/../elsewhere/eve.vcf", "", "it is not a card of this store"},
+#ifndef _WIN32
+      {"card link", "book/eve.vcf", "", "a symbolic link stands in its way"},
+      {"book link", "away/eve.vcf", "", "a symbolic link stands in its way"},
+#endif
+      {"injected form", "book/ann.vcf", "0171 930 8890\r\nX-INJECTED:yes", nullptr},
+  };
+  for (const Row& row : rows) {
+    const fs::path root = FreshTestFolder("vcard_undo") / row.name;
+    WriteTestFile(root / "store" / "book" / "ann.vcf", ann);
+    WriteTestFile(root / "elsewhere" / "eve.vcf", eve);
+#ifndef _WIN32
+    fs::create_symlink(root / "elsewhere" / "eve.vcf", root / "store" / "book" / "eve.vcf");
+    fs::create_directory_symlink(root / "elsewhere", root / "store" / "away");
+#endif
+    const auto store = MakeVCardStore((root / "store").string());
+    ASSERT_TRUE(store->Open().Ok());
+    const StoreIdentity identity = store->Identity();
+    UndoJournal journal((root / "runs").string(), identity, std::chrono::system_clock::now(), "x");
+    ASSERT_TRUE(
+        journal
+            .Record({{identity.location + "/" + row.where, -1, {}},
+                     "\\book\\Card",
+                     {{0, PhoneField::Other, "0171 930 8890", "(020) 7930 8890", row.form}}})
+            .Ok());
+    const QuietRun undo = UndoQuietly(*store, OnlyRecord(root / "runs"), true);
+    EXPECT_EQ(ReadTestFile(root / "elsewhere" / "eve.vcf"), eve) << row.name;
+    if (row.said != nullptr) {
+      EXPECT_EQ(undo.counters.not_found, 1) << row.name << "\n" << undo.log;
+      EXPECT_NE(undo.log.find(row.said), std::string::npos) << row.name << "\n" << undo.log;
+    } else {
+      EXPECT_EQ(ReadTestFile(root / "store" / "book" / "ann.vcf"),
+                "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n")
+          << undo.log;
+    }
   }
-  std::string text = ReadTestFile(record.path);
-  const std::size_t where = text.find("\ncontact\t") + 9;
-  ASSERT_GT(where, 9u) << text;
-  text.replace(where, text.find('\t', where) - where, eve);
-  WriteTestFile(record.path, text);
-  const QuietRun undo = UndoQuietly(*store, record, true);
-  EXPECT_EQ(undo.counters.problems, 1);
-  EXPECT_NE(undo.log.find("it is not a card of this store"), std::string::npos) << undo.log;
-  EXPECT_EQ(ReadTestFile(root / "elsewhere" / "eve.vcf"), outside);
+}
+
+// A run that writes removes what a killed run of ours left: an undo in the folders it restores
+// cards in, and both over an export, beside it, for that file alone.
+TEST(VCardUndo, RemovesOurLeftoversBesideWhatItWrites) {
+  const std::string card =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL:0171 930 8890\r\nEND:VCARD\r\n";
+  for (const bool export_file : {false, true}) {
+    const fs::path root = FreshTestFolder("vcard_undo") / (export_file ? "file" : "folder");
+    const fs::path book = root / "book";
+    WriteTestFile(book / "ann.vcf", export_file ? card + card : card);
+    const auto store = export_file ? MakeVCardFileStore((book / "ann.vcf").string())
+                                   : MakeVCardStore(book.string());
+    const fs::path ours = book / ".ann.vcf.dialmend-a1b2c3.tmp";
+    const fs::path other = book / ".other.vcf.dialmend-a1b2c3.tmp";
+    WriteTestFile(ours, "left by a killed run");
+    WriteTestFile(other, "left by a killed run over another file");
+    const QuietRun update = RunQuietly(*store, NumberOptions{}, (root / "runs").string());
+    EXPECT_FALSE(fs::exists(ours)) << update.log;
+    EXPECT_EQ(fs::exists(other), export_file) << "an export's folder keeps others' leftovers";
+    WriteTestFile(ours, "left by a killed run");
+    const QuietRun undo = UndoQuietly(*store, OnlyRecord(root / "runs"), true);
+    EXPECT_FALSE(fs::exists(ours)) << undo.log;
+    EXPECT_NE(undo.log.find("  Removed 1 temporary file left by an earlier run"), std::string::npos)
+        << undo.log;
+  }
+}
+
+// An export written again, a card added at its top and two cards swapped: each card is found
+// by its UID, else by its name and numbers, and undone where it now stands.
+TEST(VCardUndo, GivesBackTheCardsOfAFileExportedAgainWithCardsAddedAndMoved) {
+  const auto card = [](const std::string& name, const std::string& uid, const std::string& tel) {
+    return "BEGIN:VCARD\r\nVERSION:3.0\r\n" + (uid.empty() ? "" : "UID:" + uid + "\r\n") +
+           "FN:" + name + "\r\nTEL;TYPE=HOME:" + tel + "\r\nEND:VCARD\r\n";
+  };
+  const std::string a = card("Ann", "uid-a", "0171 930 8890");
+  const std::string b = card("Bob", "", "0171 930 8891");
+  const std::string c = card("Cy", "uid-c", "0171 930 8892");
+  const std::string d = card("Bob", "", "0171 930 8893");
+  const std::string added = card("New", "uid-n", "0171 930 8894");
+  const fs::path root = FreshTestFolder("vcard_undo");
+  const fs::path file = root / "all.vcf";
+  WriteTestFile(file, a + b + c + d);
+  const auto store = MakeVCardFileStore(file.string());
+  ASSERT_EQ(RunQuietly(*store, NumberOptions{}, (root / "runs").string()).counters.numbers, 4);
+  // Cut the updated file into its cards, and export it again in another order.
+  const std::string updated = ReadTestFile(file);
+  std::vector<std::string> cards;
+  for (std::size_t at = 0; at < updated.size();) {
+    const std::size_t end = updated.find("END:VCARD\r\n", at) + 11;
+    cards.push_back(updated.substr(at, end - at));
+    at = end;
+  }
+  ASSERT_EQ(cards.size(), 4u);
+  WriteTestFile(file, added + cards[0] + cards[3] + cards[2] + cards[1]);
+
+  const QuietRun undo = UndoQuietly(*store, OnlyRecord(root / "runs"), true);
+  EXPECT_EQ(undo.counters.numbers, 4) << undo.log;
+  EXPECT_EQ(undo.counters.problems, 0) << undo.log;
+  EXPECT_EQ(ReadTestFile(file), added + a + d + c + b);
 }
 
 }  // namespace
