@@ -14,7 +14,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: dialmend [--profile PATH]\n"
+    "Usage: dialmend [--profile PATH] [PATH]\n"
     "\n"
     "Opens Dialmend, which brings the telephone numbers of a vCard folder store up to date.\n"
     "\n"
@@ -26,19 +26,30 @@ constexpr const char* kUsage =
     "                  (default: the first found of khard's address books, vdirsyncer's\n"
     "                  local storage, GNOME's address books, Thunderbird's default\n"
     "                  profile, KDE's address book and ~/.contacts)\n"
+    "  PATH            the same as --profile PATH: a file manager's \"Open with\" gives a\n"
+    "                  .vcf file or a folder this way\n"
     "  --help, --version\n";
 
-// The argument the parser refuses, as the user wrote it, or an empty text when all parse. Our
-// own wording replaces Qt's, which names a refused option without its dashes.
-QString WrongArgument(QCommandLineParser& parser, const QStringList& args) {
+// What the parser refuses, in a line of our own, or an empty text when all parse. Our own
+// wording replaces Qt's, which names a refused option without its dashes. One path may stand
+// alone, as a file manager gives it, instead of --profile.
+QString WrongArgument(QCommandLineParser& parser, const QCommandLineOption& profile,
+                      const QStringList& args) {
+  const auto unknown_argument = [](const QString& argument) {
+    return QStringLiteral("unknown argument \"%1\"").arg(argument);
+  };
   if (parser.parse(args)) {
-    const QStringList extra = parser.positionalArguments();
-    return extra.isEmpty() ? QString() : extra.first();
+    const QStringList paths = parser.positionalArguments();
+    if (paths.size() > 1) return unknown_argument(paths.at(1));
+    if (!paths.isEmpty() && parser.isSet(profile)) {
+      return QStringLiteral("--profile and \"%1\" cannot go together").arg(paths.first());
+    }
+    return {};
   }
   const QStringList unknown = parser.unknownOptionNames();
-  if (unknown.isEmpty()) return args.last();  // the last option lacks its value
-  return (unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
-         unknown.first();
+  if (unknown.isEmpty()) return unknown_argument(args.last());  // the last option lacks its value
+  return unknown_argument(
+      (unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + unknown.first());
 }
 
 QStringList ArgumentsOf(int argc, char** argv) {
@@ -72,8 +83,9 @@ int main(int argc, char** argv) {
   const QCommandLineOption profile_option(QStringLiteral("profile"), QString(),
                                           QStringLiteral("PATH"));
   parser.addOptions({help_option, version_option, profile_option});
-  if (const QString wrong = WrongArgument(parser, ArgumentsOf(argc, argv)); !wrong.isEmpty()) {
-    std::fprintf(stderr, "dialmend: unknown argument \"%s\" (try --help)\n", qPrintable(wrong));
+  if (const QString wrong = WrongArgument(parser, profile_option, ArgumentsOf(argc, argv));
+      !wrong.isEmpty()) {
+    std::fprintf(stderr, "dialmend: %s (try --help)\n", qPrintable(wrong));
     return 2;
   }
   if (parser.isSet(help_option)) {
@@ -92,7 +104,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   // Empty: the profile chooser finds the default as each run starts.
-  const QString profile = parser.value(profile_option);
+  const QStringList paths = parser.positionalArguments();
+  const QString profile = paths.isEmpty() ? parser.value(profile_option) : paths.first();
 
   QApplication app(argc, argv);
   std::setlocale(LC_TIME, "");

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/change_list_file.h"
 #include "cli/command_line.h"
 #ifndef _WIN32
 #include "cli/password_prompt.h"
@@ -27,7 +29,9 @@
 #include "run/log_file.h"
 #include "run/run_controller.h"
 #include "run/run_records.h"
+#include "run/window_texts.h"
 #include "stores/profile/open_profile.h"
+#include "stores/profile/profile_books.h"
 
 namespace dialmend {
 namespace {
@@ -80,7 +84,10 @@ ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
     auto given = std::make_shared<Given>();
     server.ask_password = [err, interrupts, given](const std::string& prompt) {
       if (given->password && given->prompt == prompt) return std::exchange(given->password, {});
-      given->prompt = prompt;
+      // The last password typed is the one the server took: it answers the next first asking,
+      // whose prompt lacks the "(refused; ...)" of an asking again.
+      const std::size_t again = prompt.find(" (refused; ");
+      given->prompt = again == std::string::npos ? prompt : prompt.substr(0, again) + ": ";
       given->password = AskPasswordOnTerminal(prompt, err, interrupts);
       return given->password;
     };
@@ -94,10 +101,12 @@ ServerAccess TerminalAccess(const RunArgs& args, std::FILE* err,
 // written as Abort too.
 class TerminalView : public RunView {
  public:
+  // The log is printed to `out`; the change list, when there is one, goes to `changes`.
   TerminalView(const RunArgs& args, ServerAccess access, std::FILE* out, std::FILE* err,
-               const volatile std::sig_atomic_t* interrupts)
+               const volatile std::sig_atomic_t* interrupts, ChangeListFile* changes)
       : m_args(args),
         m_access(std::move(access)),
+        m_changes(changes),
         m_out(out),
         m_err(err),
         m_interrupts(interrupts),
@@ -107,6 +116,16 @@ class TerminalView : public RunView {
     m_access.waiting = [this](const std::string& line) {
       ShowMessage(line + " (Ctrl+C stops the run)");
     };
+    if (m_access.ask_password) {
+      m_access.ask_password = [this,
+                               ask = std::move(m_access.ask_password)](const std::string& prompt) {
+        ClearProgress();
+        m_controller->HoldClock(true);
+        std::optional<std::string> password = ask(prompt);
+        m_controller->HoldClock(false);
+        return password;
+      };
+    }
   }
 
   void SetController(RunController* controller) { m_controller = controller; }
@@ -115,16 +134,20 @@ class TerminalView : public RunView {
 
   RunJob PrepareRun() override {
     RunJob job;
-    job.store = StoreOrProblem(OpenProfile(m_args.profile, SystemEnvironment(), m_access));
+    job.store = StoreOrProblem(
+        OpenProfileBooks(m_args.profile, SystemEnvironment(), m_access, m_args.books));
     job.options = &m_args.options;
     job.update = m_args.update;
     job.undo_record = m_args.undo_record;
     if (m_args.log_file) {
-      // Standard output is then the log file itself, with the log file's line ends.
-      m_out_is_log = IsStreamFile(*m_args.log_file, m_out);
-      if (!m_out_is_log) job.log = LogTarget{*m_args.log_file, false};
-    } else if (!m_args.no_log) {
+      // Standard output named as the log gets the printed log once, with its own line ends.
+      if (!IsStreamFile(*m_args.log_file, m_out)) job.log = LogTarget{*m_args.log_file, false};
+    } else if (!m_args.no_log && m_args.update) {
+      // A simulation's printed log is its report; only what changed the store is kept.
       job.log = LogTarget{SetLogFile(), true};
+    }
+    if (m_changes != nullptr) {
+      job.change_list = [this](std::string_view records) { m_changes->Write(records); };
     }
     job.count_contacts = m_progress;
     m_line.Start();
@@ -145,17 +168,21 @@ class TerminalView : public RunView {
   }
   void ShowProfileProblem(const std::string& reason) override {
     m_profile_failed = true;
-    ShowMessage(std::string(kProfileProblem) + "\n(" + reason + ")");
+    ShowMessage(ProfileProblemText(m_args.profile, reason));
   }
   void EndProgram() override {}
 
   void ProcessEvents(bool) override {
     if (m_controller == nullptr || m_controller->State() != RunState::Running) return;
-    if (m_out_error != 0) {
+    if (m_out_error != 0 || (m_changes != nullptr && m_changes->Failed())) {
       ClearProgress();
-      std::fprintf(m_err, "dialmend-run: cannot write to standard output: %s; ending the run\n",
-                   ReasonOf(m_out_error).c_str());
-      m_out_error_shown = true;
+      if (m_out_error != 0) {
+        std::fprintf(m_err, "dialmend-run: cannot write to standard output: %s; ending the run\n",
+                     ReasonOf(m_out_error).c_str());
+        m_out_error_shown = true;
+      } else {
+        std::fputs("dialmend-run: cannot write the change list; ending the run\n", m_err);
+      }
       m_controller->Abort();
       return;
     }
@@ -178,11 +205,14 @@ class TerminalView : public RunView {
   // Standard output is text with LF line ends; on Windows its text mode makes each CR LF.
   void Print(std::string_view text) {
     if (m_out_error != 0) return;
+    if (m_args.quiet && !m_in_summary) {
+      if (!BeginsSummary(text)) return;
+      m_in_summary = true;
+    }
     // The status line shares the screen only when both streams are the terminal.
     if (m_terminal_out) ClearProgress();
     errno = 0;
-    const bool written = m_out_is_log ? Put(text) : PutLines(text);
-    if (!written || std::fflush(m_out) != 0) m_out_error = errno != 0 ? errno : EIO;
+    if (!PutLines(text) || std::fflush(m_out) != 0) m_out_error = errno != 0 ? errno : EIO;
   }
 
   // Flushes what is left and says when standard output failed. Returns whether it did.
@@ -222,12 +252,13 @@ class TerminalView : public RunView {
 
   const RunArgs& m_args;
   ServerAccess m_access;
+  ChangeListFile* m_changes;
   std::FILE* m_out;
   std::FILE* m_err;
   const volatile std::sig_atomic_t* m_interrupts;
   bool m_progress;
   bool m_terminal_out;
-  bool m_out_is_log = false;
+  bool m_in_summary = false;
   bool m_held_cr = false;
   int m_out_error = 0;
   bool m_out_error_shown = false;
@@ -279,6 +310,41 @@ int FindRuns(RunArgs& args, const ServerAccess& access, std::FILE* out, std::FIL
   return -1;
 }
 
+// Options that ask for opposite things, or for what the mode given does not do: each mode
+// with the options it refuses.
+Status RefuseConflicts(const RunArgs& args, const std::vector<std::string>& given) {
+  const auto has = [&](std::string_view name) {
+    return (name == "--undo" && args.undo) ||
+           std::find(given.begin(), given.end(), name) != given.end();
+  };
+  struct Rule {
+    std::string_view mode;
+    std::vector<std::string_view> refused;
+  };
+  const Rule rules[] = {
+      {"--log", {"--no-log"}},
+      {"--progress", {"--no-progress"}},
+      {"--runs",
+       {"--undo", "--update", "--style", "--prefix", "--zero", "--find", "--replace",
+        "--old-codes-only", "--log", "--book", "--changes", "--quiet"}},
+      // An undo puts back what an update wrote: the number options and the choice of books
+      // were that update's.
+      {"--undo",
+       {"--style", "--prefix", "--zero", "--find", "--replace", "--old-codes-only", "--book",
+        "--changes"}},
+  };
+  for (const Rule& rule : rules) {
+    if (!has(rule.mode)) continue;
+    for (const std::string_view other : rule.refused) {
+      if (has(other)) {
+        return Status::Failure(std::string(rule.mode) + " and " + std::string(other) +
+                               " cannot go together");
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
@@ -306,6 +372,11 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
                [&out](std::string_view path) { out.log_file = std::string(path); });
   line.AddPath("--ca-file", "--ca-file needs a file",
                [&out](std::string_view path) { out.ca_file = path; });
+  line.AddPath("--book", "--book needs a name",
+               [&out](std::string_view name) { out.books.emplace_back(name); });
+  line.AddPath("--changes", "--changes needs a file (- for standard output)",
+               [&out](std::string_view path) { out.changes = std::string(path); });
+  line.AddFlag("--quiet", out.quiet);
   line.AddFlag("--update", out.update);
   line.AddFlag("--no-log", out.no_log);
   bool progress = false;
@@ -316,34 +387,32 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
   line.AddFlag("-h,--help", out.help);
   line.AddFlag("--version", out.version);
   if (Status parsed = line.Parse(args); !parsed.Ok()) return parsed;
-  if (out.no_log && out.log_file) return Status::Failure("--log and --no-log cannot go together");
-  if (progress && no_progress) {
-    return Status::Failure("--progress and --no-progress cannot go together");
-  }
+  if (Status refused = RefuseConflicts(out, line.GivenInOrder()); !refused.Ok()) return refused;
   if (progress || no_progress) out.progress = progress;
-  if (out.runs && out.undo) return Status::Failure("--runs and --undo cannot go together");
   return Status{};
 }
 
 std::string RunUsage() {
-  return "Usage: dialmend-run [--profile STORE] [--update] [--style N] [--prefix N]\n"
-         "                    [--zero N] [--find TEXT [--replace TEXT]] [--old-codes-only]\n"
-         "                    [--log FILE | --no-log] [--ca-file FILE]\n"
+  return "Usage: dialmend-run [--profile STORE] [--book NAME]... [--update] [--style N]\n"
+         "                    [--prefix N] [--zero N] [--find TEXT [--replace TEXT]]\n"
+         "                    [--old-codes-only] [--log FILE | --no-log]\n"
+         "                    [--changes FILE|-] [--quiet] [--ca-file FILE]\n"
          "                    [--progress | --no-progress]\n"
-         "       dialmend-run [--profile STORE] --undo [RUN] [--update] [--log FILE | "
-         "--no-log]\n"
+         "       dialmend-run [--profile STORE] --undo [RUN] [--update]\n"
+         "                    [--log FILE | --no-log]\n"
          "       dialmend-run [--profile STORE] --runs\n"
          "\n"
          "Brings every telephone number in a vCard store up to date: old UK area codes\n"
          "of the April 2000 changes become the new ones and every recognised number is\n"
-         "re-formatted. Without --update it only simulates: it reports what would change and\n"
-         "writes nothing.\n"
+         "re-formatted. Without --update it only simulates: it reports what would change\n"
+         "and writes nothing.\n"
          "\n"
          "  --profile STORE the store: a folder with one subfolder per address book, a\n"
          "                  folder of .vcf cards (one address book), a .vcf file, the\n"
          "                  address of a CardDAV server, principal or address book:\n"
          "                  https://[USER@]HOST[:PORT][/PATH] (the password comes from\n"
-         "                  ~/.netrc, the desktop's secret store or a prompt),\n"
+         "                  ~/.netrc, the desktop's secret store or a prompt, which asks\n"
+         "                  again when the server refuses it, three times in all),\n"
          "                  thunderbird:[PROFILE] for the local address books of a\n"
          "                  Thunderbird profile (by name or folder; its default one\n"
 #ifdef _WIN32
@@ -358,19 +427,31 @@ std::string RunUsage() {
          "                  Thunderbird's default profile, KDE's address book and\n"
          "                  ~/.contacts; the log's head says which)\n"
 #endif
+         "  --book NAME     walk only the address book NAME of the profile (its name\n"
+         "                  in the log, khard's or vdirsyncer's name, its folder's\n"
+         "                  name, a server's display name); again for more books\n"
          "  --update        write the changed numbers back (each file replaced atomically)\n"
          "  --style N       0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"
          "                  2 \"020 1234 5678\", 3 \"02012345678\"\n"
          "  --prefix N      +44: 0 leave as found (default), 1 remove, 2 add where missing\n"
-         "  --zero N        leading zero after +44: 0 as found (default), 1 remove, 2 include\n"
+         "  --zero N        leading zero after +44: 0 as found (default), 1 remove,\n"
+         "                  2 include\n"
          "  --find TEXT     custom replacement in numbers that begin with TEXT\n"
          "  --replace TEXT  its replacement (default: empty)\n"
-         "  --old-codes-only  change only numbers with an old area code and leave every other\n"
-         "                    number, foreign ones included, exactly as written: only the\n"
-         "                    contacts that hold an old number are rewritten (and synced again)\n"
-         "  --log FILE      save the activity log to FILE (default: \"Dialmend Log N.txt\" on\n"
-         "                  the desktop, the first free N)\n"
+         "  --old-codes-only\n"
+         "                  change only numbers with an old area code and leave every\n"
+         "                  other number, foreign ones included, exactly as written:\n"
+         "                  only the contacts that hold an old number are rewritten\n"
+         "                  (and synced again)\n"
+         "  --log FILE      save the activity log to FILE (default: an update's log\n"
+         "                  is saved as \"Dialmend Log N.txt\" on the desktop, the\n"
+         "                  first free N; a simulation's is only printed)\n"
          "  --no-log        save no log file\n"
+         "  --changes FILE  write the change list to FILE (- for standard output, the\n"
+         "                  log then printed on standard error): CSV with a header,\n"
+         "                  one line per changed number:\n"
+         "                  location,card,uid,contact,field,old,new\n"
+         "  --quiet         print only the summary of the log (the log file is whole)\n"
          "  --ca-file FILE  trust the certificates in FILE besides the system's (a server\n"
          "                  with a private certificate authority)\n"
          "  --progress      show a status line on standard error (folder, contacts n of N,\n"
@@ -385,28 +466,29 @@ std::string RunUsage() {
          "\n"
          "The activity log is printed as it is written, with this system's line ends, and\n"
          "saved as it is written, with CR LF: however the run ends, the log file lists\n"
-         "every change already saved. Ctrl-C, SIGTERM and SIGHUP abort between two\n"
+         "every change already saved. A run whose store cannot be opened says why in one\n"
+         "line and leaves no file. Ctrl-C, SIGTERM and SIGHUP abort between two\n"
          "contacts; a second one ends at once. A closed standard output ends the run the\n"
          "same way.\n"
          "Every update run first records what it changes, in\n"
 #ifdef _WIN32
          "%LOCALAPPDATA%\\Dialmend\\runs; the last 30 runs, or those of the last 90 days,\n"
 #else
-         "$XDG_STATE_HOME/dialmend/runs (else ~/.local/state/dialmend/runs); the last 30 runs,\n"
-         "or those of the last 90 days,\n"
+         "$XDG_STATE_HOME/dialmend/runs (else ~/.local/state/dialmend/runs); the last\n"
+         "30 runs, or those of the last 90 days,\n"
 #endif
          "are kept, so that any of them can be undone.\n"
          "\n"
          "Exit status:\n"
          "  0    done: every contact was read and, with --update, every change saved\n"
-         "  1    done with problems: the store could not be opened, something could not be\n"
-         "       read or saved (the log says what, and its summary ends \"Problems: N\"), the\n"
-         "       log file could not be written, or standard output could not be written (the\n"
-         "       run then stops as after Ctrl-C). One card that cannot be read gives 1 even\n"
-         "       when everything else was updated.\n"
-         "  2    bad usage, a log file that cannot be created, or an update run that cannot\n"
-         "       be undone (its record missing, damaged or of another profile): nothing is\n"
-         "       touched\n"
+         "  1    done with problems: the store could not be opened, something could\n"
+         "       not be read or saved (the log says what, and its summary ends\n"
+         "       \"Problems: N\"), the log file could not be written, or standard output\n"
+         "       could not be written (the run then stops as after Ctrl-C). One card\n"
+         "       that cannot be read gives 1 even when everything else was updated.\n"
+         "  2    bad usage, a log file that cannot be created, or an update run that\n"
+         "       cannot be undone (its record missing, damaged or of another profile):\n"
+         "       nothing is touched\n"
          "  130  aborted by Ctrl-C, SIGTERM or SIGHUP; the log lists what was saved\n";
 }
 
@@ -437,7 +519,27 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
     if (const int status = FindRuns(parsed, access, out, err); status >= 0) return status;
   }
 
-  TerminalView view(parsed, std::move(access), out, err, interrupts);
+  // With the change list on standard output, the printed log goes to standard error.
+  ChangeListFile changes;
+  std::FILE* printed = out;
+  if (parsed.changes) {
+    if (const Status opened = changes.Open(*parsed.changes, out); !opened.Ok()) {
+      std::fprintf(err, "dialmend-run: %s\n", opened.Message().c_str());
+      return 2;
+    }
+    if (*parsed.changes == "-") {
+      if (parsed.log_file && IsStreamFile(*parsed.log_file, out)) {
+        std::fputs(
+            "dialmend-run: --changes - and --log naming standard output cannot go together "
+            "(try --help)\n",
+            err);
+        return 2;
+      }
+      printed = err;
+    }
+  }
+  TerminalView view(parsed, std::move(access), printed, err, interrupts,
+                    parsed.changes ? &changes : nullptr);
   // The terminal prints each piece as it comes and keeps none: a long run costs no memory for
   // its log.
   ActivityLog log(false);
@@ -446,9 +548,17 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
   view.SetController(&controller);
   controller.Go();
   // The log file could not be reserved: the run never started.
+  if (controller.State() == RunState::Idle || view.ProfileFailed()) changes.Discard();
   if (controller.State() == RunState::Idle) return 2;
 
-  if (view.FinishOutput()) return 1;
+  bool changes_failed = false;
+  if (parsed.changes && !view.ProfileFailed()) {
+    if (const Status closed = changes.Close(); !closed.Ok()) {
+      std::fprintf(err, "dialmend-run: %s\n", closed.Message().c_str());
+      changes_failed = true;
+    }
+  }
+  if (view.FinishOutput() || changes_failed) return 1;
   if (view.Aborted()) return 130;
   if (view.ProfileFailed() || controller.Counters().problems > 0 || !controller.LogSave().Ok()) {
     return 1;

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/number_options.h"
 #include "platform/result.h"
@@ -18,8 +19,16 @@ struct RunArgs {
   std::string ca_file;  // empty: the system's certificates alone
   bool update = false;
   NumberOptions options;
-  std::optional<std::string> log_file;  // empty: the default path on the desktop
+  // Named: the log is saved there. Not given: an update (or an undo with --update) saves it to
+  // the default path on the desktop, and a simulation only prints it.
+  std::optional<std::string> log_file;
   bool no_log = false;
+  // --book NAME, each time given: only these address books of the profile are walked.
+  std::vector<std::string> books;
+  // --changes FILE: the change list goes there ("-": standard output, and the printed log to
+  // standard error).
+  std::optional<std::string> changes;
+  bool quiet = false;  // --quiet: print the summary alone
   // The status line on standard error: --progress, --no-progress, else shown when standard
   // error is a terminal.
   std::optional<bool> progress;
@@ -40,11 +49,10 @@ struct RunArgs {
 [[nodiscard]] std::string RunUsage();
 
 // The whole program behind main(). The log goes to `out` as it is written, with LF line ends
-// (but for `--log` naming `out` itself: that is the log file, with its CR LF), messages and the
-// status line to `err`. `interrupts` counts Ctrl-C presses and
-// termination signals; the first aborts the run between contacts, and so does a failed write
-// to `out`. Returns 0 done, 1 the profile could not be opened, `out` could not be written or
-// something failed, 2 bad usage or a log file that cannot be created, 130 aborted.
+// (to `err` when the change list takes `out`), messages and the status line to `err`. `interrupts`
+// counts Ctrl-C presses and termination signals; the first aborts the run between contacts, and so
+// does a failed write to `out`. Returns 0 done, 1 the profile could not be opened, `out` could not
+// be written or something failed, 2 bad usage or a log file that cannot be created, 130 aborted.
 [[nodiscard]] int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE* err,
                              const volatile std::sig_atomic_t* interrupts);
 

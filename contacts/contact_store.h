@@ -168,6 +168,9 @@ class ContactItem {
   // How ContactStore::FindContacts finds this contact again; empty `where` when it cannot.
   // Throws StoreError when the store cannot say.
   [[nodiscard]] virtual ContactIdentity Identity() { return {}; }
+
+  // The card's UID, as the card holds it; empty where there is none.
+  [[nodiscard]] virtual std::string Uid() { return {}; }
 };
 
 // Walks a collection once, first to last, one element at a time.

@@ -130,7 +130,7 @@ void ContactRun::Flush() {
     }
     const auto found = contact.save ? failed.find(*contact.save) : failed.end();
     if (found == failed.end()) {
-      m_log.WriteLog(contact.report);
+      Report(contact.report, contact.records);
       return;
     }
     const Folder::FlushFailure* failure = found->second;
@@ -229,8 +229,16 @@ void ContactRun::LogNotes(std::vector<StoreNote> notes, const std::string& where
 bool ContactRun::OpenAndHead(const std::string& heading, const char* mode, std::string& commenced) {
   m_store.SetWriting(m_settings.update);
   if (const Status opened = m_store.Open(); !opened.Ok()) {
-    m_log.WriteLog(ProfileFailureLine(opened.Message()));
     m_host.ProfileFailed(opened.Message());
+    return false;
+  }
+  // Asked before the first line: a run that cannot name its profile ends with an empty log,
+  // as one whose store will not open.
+  std::string user;
+  try {
+    user = m_store.CurrentUser();
+  } catch (const StoreError& error) {
+    m_host.ProfileFailed(error.Reason());
     return false;
   }
   m_log.WriteLog("Dialmend Activity Log\r\n");
@@ -239,15 +247,6 @@ bool ContactRun::OpenAndHead(const std::string& heading, const char* mode, std::
   commenced = m_host.NowText();
   m_log.WriteLog("Commenced " + commenced + "\r\n\r\n");
   m_log.WriteLog(mode);
-  std::string user;
-  try {
-    user = m_store.CurrentUser();
-  } catch (const StoreError& error) {
-    // The mode word stays as the log has always had it; the reason goes on a line of its own.
-    m_log.WriteLog("\r\n" + ProfileFailureLine(error.Reason()));
-    m_host.ProfileFailed(error.Reason());
-    return false;
-  }
   m_log.WriteLog(" contacts in profile " + user + "\r\n\r\n");
   if (const std::string found = m_store.Found(); !found.empty()) {
     m_log.WriteLog(found + "\r\n\r\n");
@@ -358,6 +357,7 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   if (conversion.changes.empty()) return;
 
   std::string report = ContactPath(item, folder_path) + "\r\n" + conversion.changes;
+  std::string records = ListChanges(item, folder_path, std::move(conversion.listed));
   if (m_settings.update && m_journal &&
       !RecordContact(item, folder_path, std::move(conversion.fields), numbers_before)) {
     return;
@@ -369,7 +369,7 @@ void ContactRun::FixContact(ContactItem& item, const std::string& folder_path) {
   }
   ++m_counters.updated;
   m_host.CountersChanged(m_counters);
-  ReportChanges(item, folder_path, held, std::move(report), numbers_before);
+  ReportChanges(item, folder_path, held, std::move(report), std::move(records), numbers_before);
 }
 
 bool ContactRun::ReadPhones(ContactItem& item, const std::string& folder_path,
@@ -402,6 +402,8 @@ bool ContactRun::ConvertPhones(ContactItem& item, const std::string& folder_path
       }
       if (stored.text == phones[i].number) continue;
       conversion.changes += FixLog(label, phones[i].number, stored.text, m_counters);
+      if (m_settings.change_list)
+        conversion.listed.push_back({label, phones[i].number, stored.text});
       if (m_settings.update) {
         conversion.fields.push_back(
             {i, phones[i].field, phones[i].number, stored.text, item.StoredForm(i)});
@@ -503,13 +505,41 @@ void ContactRun::StopForRecord(const Status& failure) {
 
 void ContactRun::ReportChanges(ContactItem& item, const std::string& folder_path,
                                std::optional<std::uint64_t> held, std::string report,
-                               std::int64_t numbers_before) {
+                               std::string records, std::int64_t numbers_before) {
   if (held || !m_held.empty()) {
-    m_held.push_back({held, ContactPath(item, folder_path), std::move(report),
-                      m_counters.numbers - numbers_before});
+    m_held.push_back({held,
+                      ContactPath(item, folder_path),
+                      std::move(report),
+                      m_counters.numbers - numbers_before,
+                      {},
+                      std::move(records)});
     return;
   }
+  Report(report, records);
+}
+
+void ContactRun::Report(std::string_view report, std::string_view records) {
   m_log.WriteLog(report);
+  if (!records.empty()) m_settings.change_list(records);
+}
+
+std::string ContactRun::ListChanges(ContactItem& item, const std::string& folder_path,
+                                    std::vector<ListedChange> listed) {
+  if (!m_settings.change_list || listed.empty()) return {};
+  ListedContact contact;
+  contact.contact = ContactPath(item, folder_path);
+  contact.changes = std::move(listed);
+  try {
+    const ContactIdentity identity = item.Identity();
+    contact.location = identity.where;
+    contact.card = identity.card;
+    contact.uid = item.Uid();
+  } catch (const StoreError& error) {
+    // Listed still, by the name the log gives it.
+    Problem("Could not tell where " + contact.contact +
+            " is kept, for the change list: " + error.Reason());
+  }
+  return ChangeRecords(contact);
 }
 
 }  // namespace dialmend

@@ -12,6 +12,7 @@
 #include "contacts/contact_store.h"
 #include "engine/number_options.h"
 #include "run/activity_log.h"
+#include "run/change_list.h"
 #include "run/run_summary.h"
 #include "run/undo_record.h"
 
@@ -23,7 +24,7 @@
 
 namespace dialmend {
 
-// The two lines shown when the profile cannot be opened.
+// The two lines shown when the Outlook profile cannot be opened.
 inline constexpr std::string_view kProfileProblem =
     "There seems to be a problem accessing your profile.\n"
     "Please try again, granting access to contacts when requested.";
@@ -37,7 +38,8 @@ class RunHost {
   // when the run has been aborted, after which the walk touches nothing more.
   [[nodiscard]] virtual bool YieldAndCheckAbort() = 0;
 
-  // The profile could not be opened, for `reason`: show kProfileProblem.
+  // The profile could not be opened, for `reason` in the store's own words; nothing was
+  // written to the log.
   virtual void ProfileFailed(const std::string& reason) = 0;
 
   // A counter changed: show it now.
@@ -60,6 +62,9 @@ struct RunSettings {
   // Where an update keeps its undo record; std::nullopt: it keeps none. An empty folder is one
   // that could not be found, and the run stops at its first change.
   std::optional<std::string> record_folder = std::nullopt;
+  // Given the change list's records (ChangeRecords) of each contact the log reports, when the
+  // log reports it; unset: no change list is made.
+  std::function<void(std::string_view records)> change_list = nullptr;
 };
 
 // The change line for one changed number ("  Home:         0171 930 8890 --> (020) 7930 8890")
@@ -153,8 +158,12 @@ class ContactRun {
   struct Conversion {
     std::string changes;
     std::vector<Refusal> refused;
-    std::vector<FieldChange> fields;  // in an update, each change as the undo record keeps it
+    std::vector<FieldChange> fields;   // in an update, each change as the undo record keeps it
+    std::vector<ListedChange> listed;  // with a change list, each change as it lists it
   };
+  // The change list's records of the contact's `listed` changes; empty without a change list.
+  [[nodiscard]] std::string ListChanges(ContactItem& item, const std::string& folder_path,
+                                        std::vector<ListedChange> listed);
   [[nodiscard]] bool ReadPhones(ContactItem& item, const std::string& folder_path,
                                 std::vector<PhoneValue>& phones);
   // Converts each number and, in an update, assigns the new ones to the item.
@@ -207,10 +216,13 @@ class ContactRun {
   // After the undo's walk: marks the record undone, or partly undone, and says when a newer
   // update changed contacts this one left.
   void FinishUndo(const UndoRecord& record);
-  // Logs the contact's change lines, or holds them with its held save until Flush().
+  // Logs the contact's change lines and gives its change list `records`, or holds both with
+  // its held save until Flush().
   void ReportChanges(ContactItem& item, const std::string& folder_path,
-                     std::optional<std::uint64_t> held, std::string report,
+                     std::optional<std::uint64_t> held, std::string report, std::string records,
                      std::int64_t numbers_before);
+  // Logs `report` and gives `records` to the change list.
+  void Report(std::string_view report, std::string_view records);
 
   ContactStore& m_store;
   RunSettings m_settings;
@@ -228,7 +240,8 @@ class ContactRun {
     std::string where;   // its path as the log shows it
     std::string report;  // its change lines, logged once written
     std::int64_t numbers = 0;
-    std::string kept = {};  // lines logged after a failed save's line in place of the report
+    std::string kept = {};     // lines logged after a failed save's line in place of the report
+    std::string records = {};  // its change list records, given once written
   };
   // Held contacts in walk order. All but the last few thousand wait in an unnamed temporary
   // file, so a file of a million changed cards does not hold a million reports in memory.

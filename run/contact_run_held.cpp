@@ -19,6 +19,7 @@ struct SpilledHead {
   std::uint64_t where_size = 0;
   std::uint64_t report_size = 0;
   std::uint64_t kept_size = 0;
+  std::uint64_t records_size = 0;
   bool has_save = false;
 };
 
@@ -38,12 +39,13 @@ void ContactRun::HeldContacts::Spill() {
   }
   for (const HeldContact& contact : m_recent) {
     const SpilledHead head{contact.save.value_or(0), contact.numbers,     contact.where.size(),
-                           contact.report.size(),    contact.kept.size(), contact.save.has_value()};
+                           contact.report.size(),    contact.kept.size(), contact.records.size(),
+                           contact.save.has_value()};
     const auto put = [this](const std::string& text) {
       return std::fwrite(text.data(), 1, text.size(), m_spill.get()) == text.size();
     };
     if (std::fwrite(&head, sizeof head, 1, m_spill.get()) != 1 || !put(contact.where) ||
-        !put(contact.report) || !put(contact.kept)) {
+        !put(contact.report) || !put(contact.kept) || !put(contact.records)) {
       // The contacts after the last whole batch stay in memory.
       m_spill_failed = true;
       return;
@@ -71,7 +73,8 @@ std::size_t ContactRun::HeldContacts::ForEach(const std::function<void(HeldConta
     };
     const bool read = std::fread(&head, sizeof head, 1, m_spill.get()) == 1 &&
                       get(contact.where, head.where_size) &&
-                      get(contact.report, head.report_size) && get(contact.kept, head.kept_size);
+                      get(contact.report, head.report_size) && get(contact.kept, head.kept_size) &&
+                      get(contact.records, head.records_size);
     if (!read) {
       unread = m_count - i;
       break;

@@ -23,10 +23,15 @@ constexpr std::string_view kLogStem = "Dialmend Log ";
 constexpr std::string_view kLogSuffix = ".txt";
 
 // The few calls that differ between the C libraries, under one set of names.
+// How a log file is opened: created new (never through a link), or opened as it is there,
+// through links (a user's /dev/stdout) or not (a name of our own).
+enum class OpenAs { New, There, OwnThere };
+
 #ifdef _WIN32
 using StatBuffer = struct _stat64;
-int OpenLog(const std::string& path, bool exclusive) {
-  const int flags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (exclusive ? _O_EXCL : 0);
+int OpenLog(const std::string& path, OpenAs as) {
+  int flags = _O_WRONLY | _O_BINARY | _O_NOINHERIT;
+  if (as == OpenAs::New) flags |= _O_CREAT | _O_EXCL;
   return ::_wopen(PathFromUtf8(path).c_str(), flags, _S_IREAD | _S_IWRITE);
 }
 int StatOf(int fd, StatBuffer& info) {
@@ -47,12 +52,22 @@ int SyncToDisk(int fd) {
 int CloseLog(int fd) {
   return ::_close(fd);
 }
+// Windows cannot remove an open file: closes it first. A link is rare enough there not to be
+// looked for.
+void CloseAndRemove(int fd, const std::string& path) {
+  ::_close(fd);
+  ::_wunlink(PathFromUtf8(path).c_str());
+}
 #else
 using StatBuffer = struct stat;
-int OpenLog(const std::string& path, bool exclusive) {
+int OpenLog(const std::string& path, OpenAs as) {
   // No O_NONBLOCK: a FIFO waits for its reader, as a shell redirection does.
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : 0);
-  return ::open(path.c_str(), flags, 0666);
+  int flags = O_WRONLY | O_CLOEXEC;
+  if (as == OpenAs::New) flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
+  // A FIFO planted at our own name must not hold the run until a reader comes.
+  if (as == OpenAs::OwnThere) flags |= O_NOFOLLOW | O_NONBLOCK;
+  // The log holds the same numbers as the undo record: for the owner's eyes only.
+  return ::open(path.c_str(), flags, 0600);
 }
 int StatOf(int fd, StatBuffer& info) {
   return ::fstat(fd, &info);
@@ -72,10 +87,21 @@ int SyncToDisk(int fd) {
 int CloseLog(int fd) {
   return ::close(fd);
 }
+// Removes `path` only while it still names the file open as `fd`: another file put there
+// since is not ours to remove.
+void CloseAndRemove(int fd, const std::string& path) {
+  struct stat open {};
+  struct stat named {};
+  if (::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+      open.st_dev == named.st_dev && open.st_ino == named.st_ino) {
+    ::unlink(path.c_str());
+  }
+  ::close(fd);
+}
 #endif
 
 Status CannotSave(const std::string& path, const std::string& reason) {
-  return Status::Failure("Cannot save the log to \"" + path + "\": " + reason + ".");
+  return Status::Failure("Cannot save the log to \"" + path + "\": " + reason + ".", reason);
 }
 
 std::string ReasonOf(int error, const std::string& path) {
@@ -131,15 +157,32 @@ Status LogFile::Reserve(const LogTarget& target) {
   m_fd = -1;
   std::string path = target.path;
   const bool numbered = target.numbered && NextLogPath(path).has_value();
-  int fd;
-  while ((fd = OpenLog(path, numbered)) < 0) {
-    if (errno == EINTR) continue;
-    // Exclusive creation makes two runs at once take two numbers, never one file.
-    if (numbered && errno == EEXIST) {
-      path = *NextLogPath(path);
+  bool replace = numbered && target.replace_own;
+  bool created = false;
+  int fd = -1;
+  while (fd < 0) {
+    if (replace) {
+      fd = OpenLog(path, OpenAs::OwnThere);
+      if (fd >= 0) break;
+      if (errno == EINTR) continue;
+      replace = false;
+      // Gone since: made again. A link, or anything refused, is passed by.
+      if (errno != ENOENT) path = *NextLogPath(path);
       continue;
     }
-    return CannotSave(path, ReasonOf(errno, path));
+    fd = OpenLog(path, OpenAs::New);
+    if (fd >= 0) {
+      created = true;
+    } else if (errno == EEXIST && numbered) {
+      // Exclusive creation makes two runs at once take two numbers, never one file.
+      path = *NextLogPath(path);
+    } else if (errno == EEXIST) {
+      fd = OpenLog(path, OpenAs::There);
+      if (fd < 0 && errno != ENOENT && errno != EINTR)
+        return CannotSave(path, ReasonOf(errno, path));
+    } else if (errno != EINTR) {
+      return CannotSave(path, ReasonOf(errno, path));
+    }
   }
 
   StatBuffer info{};
@@ -149,13 +192,17 @@ Status LogFile::Reserve(const LogTarget& target) {
     return CannotSave(path, ReasonOf(error, path));
   }
   m_regular = IsRegular(info);
-  // A regular file named by the user becomes this run's log; a device or FIFO is written into.
-  if (m_regular && Empty(fd) != 0) {
-    const int error = errno;
+  if (replace && !m_regular) {
+    // Not the file this program wrote: another name is taken instead.
     CloseLog(fd);
-    return CannotSave(path, ReasonOf(error, path));
+    LogTarget next = target;
+    next.path = *NextLogPath(path);
+    next.replace_own = false;
+    return Reserve(next);
   }
   m_fd = fd;
+  m_created = created;
+  m_emptied = false;
   m_path = std::move(path);
   m_status = {};
   return {};
@@ -165,8 +212,17 @@ void LogFile::Fail(int error) {
   if (m_status.Ok()) m_status = CannotSave(m_path, ReasonOf(error, m_path));
 }
 
+void LogFile::EmptyOnce() {
+  // A regular file named by the user becomes this run's log; a device or FIFO is written into.
+  if (m_emptied || m_created || !m_regular) return;
+  m_emptied = true;
+  if (Empty(m_fd) != 0) Fail(errno);
+}
+
 void LogFile::Append(std::string_view text) {
-  if (m_fd < 0 || !m_status.Ok()) return;
+  if (m_fd < 0) return;
+  EmptyOnce();
+  if (!m_status.Ok()) return;
   while (!text.empty()) {
     const long written = WriteSome(m_fd, text.data(), text.size());
     if (written < 0) {
@@ -184,11 +240,22 @@ void LogFile::Append(std::string_view text) {
 
 Status LogFile::Complete() {
   if (m_fd < 0) return m_status;
+  EmptyOnce();
   // A device or FIFO has nothing to flush, and some refuse to be asked.
   if (m_regular && SyncToDisk(m_fd) != 0) Fail(errno);
   if (CloseLog(m_fd) != 0) Fail(errno);
   m_fd = -1;
   return m_status;
+}
+
+void LogFile::Discard() {
+  if (m_fd < 0) return;
+  if (m_created) {
+    CloseAndRemove(m_fd, m_path);
+  } else {
+    CloseLog(m_fd);
+  }
+  m_fd = -1;
 }
 
 Status SaveLogFile(const std::string& path, std::string_view text) {

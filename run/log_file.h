@@ -26,12 +26,18 @@ struct LogTarget {
   std::string path;
   // A numbered default name: when it is taken, the next free number is used instead.
   bool numbered = false;
+  // With `numbered`: the file at `path` is this program's own earlier log (the window's last
+  // simulation), which is replaced in place instead of passed by. A link there is never
+  // followed: it is passed by like any other taken name, and so is anything but a regular file.
+  bool replace_own = false;
 };
 
 // A run's log file. It is reserved when the run starts and written as the log grows, so that
 // however the process ends, the file holds every line written so far. Nothing is ever renamed:
-// a named device or FIFO is written into, a named regular file is emptied and written again,
-// and a numbered name is only ever a new file. Nothing here throws.
+// a named device or FIFO is written into, a named regular file is emptied when the first text
+// reaches it and written again, and a numbered name is only ever a new file (or this program's
+// own, with LogTarget::replace_own), never reached through a link. A file it creates is readable
+// by its owner alone; a file the user named keeps its mode. Nothing here throws.
 class LogFile {
  public:
   LogFile() = default;
@@ -57,11 +63,20 @@ class LogFile {
   // Reserve, if any.
   Status Complete();
 
+  // Closes the file without completing it, for a run that ended before it read anything: a
+  // file Reserve created is removed (when the path still names it), and a file that was there
+  // before is left as it was, as no text has reached it.
+  void Discard();
+
  private:
   void Fail(int error);
+  // Empties a regular file that was there before, once: just before its first text.
+  void EmptyOnce();
 
   int m_fd = -1;
   bool m_regular = false;
+  bool m_created = false;
+  bool m_emptied = false;
   std::string m_path;
   Status m_status;
 };

@@ -18,7 +18,10 @@ class RunController::Host : public RunHost {
     while (m_c.m_state == RunState::Paused) m_c.m_view.ProcessEvents(true);
     return m_c.m_state == RunState::Finished;
   }
-  void ProfileFailed(const std::string& reason) override { m_c.m_view.ShowProfileProblem(reason); }
+  void ProfileFailed(const std::string& reason) override {
+    m_c.m_profile_failed = true;
+    m_c.m_view.ShowProfileProblem(reason);
+  }
   void CountersChanged(const RunCounters& counters) override { m_c.m_view.ShowCounters(counters); }
   void FolderEntered(const std::string& path) override { m_c.m_view.ShowFolder(path); }
   std::string NowText() override { return m_c.m_view.NowText(); }
@@ -103,6 +106,17 @@ bool RunController::Close() {
   return false;
 }
 
+void RunController::HoldClock(bool held) {
+  if (held == m_clock_held || (held && m_state != RunState::Running)) return;
+  m_clock_held = held;
+  if (m_state != RunState::Running) return;
+  if (held) {
+    m_run_time += m_clock() - m_start_time;
+  } else {
+    m_start_time = m_clock();
+  }
+}
+
 void RunController::Start() {
   m_log_save = {};
   m_log_saved = false;
@@ -134,9 +148,11 @@ void RunController::Start() {
   }
   m_state = RunState::Running;
   m_run_time = {};
+  m_clock_held = false;
   m_start_time = m_clock();
   m_summary_written = false;
   m_store_lost = false;
+  m_profile_failed = false;
   m_update = job.update;
   m_undo = undo.has_value();
   m_record_failed = false;
@@ -150,6 +166,7 @@ void RunController::Start() {
 
   static const NumberOptions kDefaults;
   RunSettings settings{job.options != nullptr ? job.options : &kDefaults, job.update};
+  settings.change_list = std::move(job.change_list);
   const std::string record_folder = job.record_folder.value_or(DefaultRunsFolder());
   if (!m_undo) settings.record_folder = record_folder;
   Host host(*this);
@@ -166,7 +183,6 @@ void RunController::Start() {
     m_record_path = run.RecordPath();
     m_store_lost = run.StoreLost();
   } else {
-    m_log.WriteLog(ProfileFailureLine("no contact store"));
     host.ProfileFailed("no contact store");
   }
   job.store.reset();
@@ -177,8 +193,14 @@ void RunController::Start() {
   }
 
   // A paused stretch never counts: after an abort the time stopped at the pause.
-  if (m_state == RunState::Running) m_run_time += m_clock() - m_start_time;
-  if (!m_summary_written) WriteSummary();
+  if (m_state == RunState::Running && !m_clock_held) m_run_time += m_clock() - m_start_time;
+  if (m_profile_failed) {
+    // Nothing was read, so there is nothing to sum up and no file to keep.
+    m_log.SetFile(nullptr);
+    m_log_file.Discard();
+  } else if (!m_summary_written) {
+    WriteSummary();
+  }
   m_view.ShowFinished(m_update);
   m_state = RunState::Finished;
   if (m_end_after_run) m_view.EndProgram();
@@ -189,7 +211,7 @@ void RunController::Pause() {
   // passes through here, so its summary counts only what was written.
   if (m_run != nullptr) m_run->Flush();
   m_view.ShowPaused(m_update);
-  m_run_time += m_clock() - m_start_time;
+  if (!m_clock_held) m_run_time += m_clock() - m_start_time;
   m_state = RunState::Paused;
 }
 

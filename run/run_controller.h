@@ -35,6 +35,8 @@ struct RunJob {
   std::string undo_record;
   // Where an update keeps its undo record; std::nullopt: the user's state folder.
   std::optional<std::string> record_folder;
+  // Given the change list's records of each contact reported (RunSettings::change_list).
+  std::function<void(std::string_view records)> change_list;
 };
 
 // The window or terminal around the controller.
@@ -70,11 +72,9 @@ class RunView {
     return false;
   }
   virtual void ShowMessage(const std::string& text) = 0;
-  // The profile could not be opened, for `reason`; shows the profile problem message.
-  virtual void ShowProfileProblem(const std::string& reason) {
-    (void)reason;
-    ShowMessage(std::string(kProfileProblem));
-  }
+  // The profile could not be opened, for `reason` in the store's own words; shows the profile
+  // problem message. The run ends there, with no summary and no log file.
+  virtual void ShowProfileProblem(const std::string& reason) { ShowMessage(reason); }
   virtual void EndProgram() = 0;
 
   // Handles pending events once; with `wait`, first blocks until there is one.
@@ -103,6 +103,10 @@ class RunController {
   // The window is being closed. Returns true when it may close now; during a run the run is
   // aborted instead and the program ends once the walk has unwound.
   [[nodiscard]] bool Close();
+  // Stops the run's clock while the user is asked something (a password) and starts it again
+  // after: the time the user takes is not the run's. Calls pair up; outside a running run they
+  // do nothing.
+  void HoldClock(bool held);
 
   [[nodiscard]] RunState State() const { return m_state; }
   [[nodiscard]] const RunCounters& Counters() const { return m_counters; }
@@ -134,12 +138,15 @@ class RunController {
   RunCounters m_counters;
   std::chrono::steady_clock::time_point m_start_time{};
   std::chrono::steady_clock::duration m_run_time{};
+  bool m_clock_held = false;
   bool m_update = false;
   LogFile m_log_file;
   bool m_log_saved = false;
   bool m_summary_written = false;
   bool m_end_after_run = false;
   bool m_store_lost = false;
+  // The store could not be opened: the run ended before its log began.
+  bool m_profile_failed = false;
   Status m_log_save;
   bool m_undo = false;
   bool m_record_failed = false;

@@ -49,8 +49,8 @@ std::array<CounterText, 4> WindowCounters(const RunCounters& c, bool update, boo
           {update ? "Phone Nos Updated" : "Phone Nos To Update", c.numbers}};
 }
 
-std::string ProfileFailureLine(std::string_view reason) {
-  return "Could not open the profile: " + std::string(reason) + "\r\n";
+bool BeginsSummary(std::string_view piece) {
+  return piece.starts_with("\r\n");
 }
 
 Status Outro(const SummaryFacts& facts, ActivityLog& log, LogFile* file) {

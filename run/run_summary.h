@@ -53,8 +53,9 @@ struct CounterText {
 [[nodiscard]] std::array<CounterText, 4> WindowCounters(const RunCounters& counters, bool update,
                                                         bool undo);
 
-// The log line, with its CR LF, that says why the profile could not be opened.
-[[nodiscard]] std::string ProfileFailureLine(std::string_view reason);
+// Whether `piece`, a text written to the log, begins the summary: SummaryText begins with an
+// empty line, as no other writer's text does.
+[[nodiscard]] bool BeginsSummary(std::string_view piece);
 
 // Writes the summary, then completes `file` when one is given: the log's file, reserved when
 // the run started and receiving the log as it grows. The log is detached from it. When the file

@@ -130,7 +130,10 @@ RunJob WindowPolicy::PrepareRun() {
   job.store = StoreOrProblem(OpenProfile(m_profile, m_seams.environment, Access()));
   job.options = &m_state.options;
   job.update = m_state.update;
-  if (m_state.save_log) job.log = LogTarget{m_state.log_path, m_state.log_path == m_default_log};
+  if (m_state.save_log) {
+    job.log = LogTarget{m_state.log_path, m_state.log_path == m_default_log,
+                        m_state.log_path == m_own_log};
+  }
   return job;
 }
 
@@ -138,7 +141,11 @@ ServerAccess WindowPolicy::Access() {
   ServerAccess access;
   auto remember = std::make_shared<bool>(false);
   access.ask_password = [this, remember](const std::string& prompt) {
-    return m_host.AskPassword(prompt, *remember);
+    // The time the question stays open is the user's, not the run's.
+    m_controller.HoldClock(true);
+    std::optional<std::string> given = m_host.AskPassword(prompt, *remember);
+    m_controller.HoldClock(false);
+    return given;
   };
   access.remember_given = [remember] { return *remember; };
   // While a call waits (a busy server, Outlook busy or not answering) the window answers: a
@@ -202,6 +209,8 @@ void WindowPolicy::ShowReset(bool update) {
     m_default_log = m_seams.default_log_path();
     m_state.log_path = m_default_log;
   }
+  // A simulation's log is replaced by the next run's: repeated simulations keep one file.
+  m_own_log = !update && m_controller.LogSaved() ? m_state.log_path : std::string();
   m_state.run = RunState::Idle;
   m_state.reset_once = true;
   m_state.undo_offered = false;

@@ -163,6 +163,8 @@ class WindowPolicy : public RunView {
   // The numbered default the log path was given; while the path is it, a run moves on to the
   // next free number rather than replace another run's log.
   std::string m_default_log;
+  // The log this window's last simulation saved; empty after any other run.
+  std::string m_own_log;
   // The log keeps no copy of its text: the pane keeps it.
   ActivityLog m_log{false};
   RunController m_controller;

@@ -26,14 +26,24 @@ std::string MissingLogFolderText(std::string_view path, std::string_view folder)
 }
 
 std::string ProfileProblemText(std::string_view place, std::string_view reason) {
-  // The two lines alone cannot tell a missing folder from a bad configuration: the path and
-  // the reason follow.
-  std::string text(kProfileProblem);
-  text += "\n(";
-  if (!place.empty() && reason.find(place) == std::string_view::npos) {
-    text.append("\"").append(place).append("\": ");
+  const bool names_place =
+      !place.empty() && reason.find("\"" + std::string(place) + "\"") != std::string_view::npos;
+#ifdef _WIN32
+  // Outlook's profile keeps its two lines, with the reason after them.
+  if (place.empty() || place == "Outlook") {
+    return std::string(kProfileProblem) + "\n(" + std::string(reason) + ")";
   }
-  text.append(reason).append(")");
+#endif
+  // A reason that is a whole sentence of the store's own says it all.
+  if (!reason.empty() && reason.front() >= 'A' && reason.front() <= 'Z') {
+    std::string text(reason);
+    if (!text.ends_with('.')) text += '.';
+    return text;
+  }
+  std::string text = "Cannot open the contacts";
+  if (!place.empty() && !names_place) text.append(" at \"").append(place).append("\"");
+  text.append(": ").append(reason);
+  if (!text.ends_with('.')) text += '.';
   return text;
 }
 

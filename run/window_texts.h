@@ -49,8 +49,10 @@ inline constexpr std::string_view kNoContactsFound = "none found: choose them wi
 // the user chooses again.
 [[nodiscard]] std::string MissingLogFolderText(std::string_view path, std::string_view folder);
 
-// The profile problem's two lines and, on a third, why the contacts at `place` (as the user
-// sees the path) could not be opened: `reason`, led by the quoted path unless it names it.
+// Why the contacts at `place` (as the user sees the path; empty for the default ones) could not
+// be opened, in the store's own words: `reason`, led by the quoted path unless it names it, or
+// alone when it is a sentence of its own. Outlook's profile (Windows, `place` empty) keeps the
+// two lines, with the reason on a third.
 [[nodiscard]] std::string ProfileProblemText(std::string_view place, std::string_view reason);
 
 // The question asked when Quit is pressed during a run, the same for a simulation.

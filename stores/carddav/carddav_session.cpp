@@ -153,6 +153,8 @@ bool DavSession::AskPassword() {
   }
   SecretText password(*typed);
   Wipe(*typed);
+  // A refused password kept from an earlier ask is never stored.
+  m_to_remember.reset();
   if (m_settings.remember_password || (m_settings.remember_given && m_settings.remember_given())) {
     m_to_remember.emplace(password.View());
   }
@@ -163,11 +165,15 @@ bool DavSession::AskPassword() {
 
 std::string DavSession::LoginProblem() const {
   if (m_user.empty()) {
-    return "the server asks for a login: name the user in the address (https://USER@" + m_url.host +
+    return "the server asks for a login: name the user in the address (" +
+           std::string(m_url.tls ? "https" : "http") + "://USER@" + m_url.host +
            (m_url.port.empty() ? "" : ":" + m_url.port) + "/...)";
   }
   if (!m_login_source.empty()) {
-    return "the server refused the password for " + m_user + " (from " + m_login_source + ")";
+    std::string problem =
+        "the server refused the password for " + m_user + " (from " + m_login_source;
+    if (m_asks > 1) problem += ", " + std::to_string(m_asks) + " times";
+    return problem + "): check the user name in the address and the password";
   }
   std::string problem =
       "the server refused " + m_user + ": no password for it was found in ~/.netrc";
@@ -202,13 +208,15 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
       request.url = m_url.With(current_path);
       continue;
     }
-    if (status == 401) {
+    if (status == 401 && !m_logged_in) {
       // A password refused is asked for again, up to kMostAsks times, before the run ends.
       const bool first = !m_login_tried;
       m_login_tried = true;
       if (first ? GetPassword() : AskPassword()) continue;
       return response;
     }
+    // Once the server has taken a login, a later refusal is the resource's, not the password's.
+    if (status != 401 && !m_login_source.empty()) m_logged_in = true;
     if (status >= 200 && status < 300 && m_to_remember) {
       const SecretText password = std::move(*m_to_remember);
       m_to_remember.reset();
@@ -274,6 +282,7 @@ void DavSession::MoveTo(const DavUrl& target) {
   m_http->SetLogin({}, {});
   m_user = m_url.user;
   m_login_tried = false;
+  m_logged_in = false;
   m_asks = 0;
   m_login_source.clear();
   m_secret_problem.clear();

@@ -26,7 +26,8 @@ class DavSession {
   void AllowMoving(bool allowed) { m_may_move = allowed; }
 
   // Sends `method` to `path` on the server, following its redirects (a few at most). A 401 is
-  // answered once with a password from the secret store or the user; 429 and 503 with
+  // answered with a password from the secret store, else the user's, asked for again (up to
+  // three times in all) while the server refuses it; 429 and 503 with
   // Retry-After are asked again as the settings allow. Gives the last answer, or why none came.
   [[nodiscard]] Result<HttpResponse> Send(const std::string& method, const std::string& path,
                                           std::vector<HttpHeader> headers, std::string body);
@@ -76,6 +77,8 @@ class DavSession {
   std::string m_user;
   bool m_login_tried = false;
   int m_asks = 0;
+  // Set once the server took a login.
+  bool m_logged_in = false;
   bool m_may_move = false;
   bool m_stopped = false;
   long m_last_status = 0;

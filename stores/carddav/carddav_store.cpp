@@ -77,12 +77,23 @@ class CardDavStore : public ContactStore {
 
   Status Open() override {
     m_session->AllowMoving(true);
-    Result<std::vector<DavResource>> books = Discover();
+    const std::string start = m_session->Url().path;
+    Result<std::vector<DavResource>> books = Discover(start);
+    const long status = m_session->LastStatus();
+    if (!books.Ok() && status == 0) {
+      m_session->AllowMoving(false);
+      return Status::Failure("Could not reach " + m_session->Url().host + ": " + books.Message(),
+                             books.Message());
+    }
+    std::string reason = books.Ok() ? std::string() : books.Message();
+    if (!books.Ok() && status == 404 && start != "/") {
+      // A path mistyped: the books the server has for this login are what the user needs.
+      reason = "there is no address book at " + start + " (" + reason + ")" + BooksOnServer();
+    }
     m_session->AllowMoving(false);
     if (!books.Ok()) {
-      return Status::Failure(
-          "Cannot open the address books at " + Address() + ": " + books.Message(),
-          books.Message());
+      return Status::Failure("Cannot open the address books at " + Address() + ": " + reason,
+                             reason);
     }
     m_books = std::move(books.Value());
     return {};
@@ -126,12 +137,24 @@ class CardDavStore : public ContactStore {
     return resource;
   }
 
-  // Finds the address books from the address given, as a client of a server it knows nothing
-  // about: the address itself, else its principal's address book home, else the well-known
+  // "; the server has: https://host/user/work/ (Work), ...", or why none were found there.
+  std::string BooksOnServer() {
+    Result<std::vector<DavResource>> found = Discover("/");
+    if (!found.Ok()) return "; none was found from the server's root either";
+    std::string list = "; the server has: ";
+    for (const DavResource& book : found.Value()) {
+      if (&book != &found.Value().front()) list += ", ";
+      list += m_session->Url().With(book.href);
+      if (!book.displayname.empty()) list += " (" + book.displayname + ")";
+    }
+    return list;
+  }
+
+  // Finds the address books from `start` (the address given), as a client of a server it knows
+  // nothing about: the address itself, else its principal's address book home, else the well-known
   // address's.
-  Result<std::vector<DavResource>> Discover() {
+  Result<std::vector<DavResource>> Discover(const std::string& start) {
     using Found = Result<std::vector<DavResource>>;
-    const std::string start = m_session->Url().path;
     long status = 0;
     Result<DavResource> described = Describe(start, status);
     // A login refused or a server not reached ends it; another refusal may be the path's alone.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "platform/reason.h"
@@ -33,6 +34,55 @@ std::string_view Trimmed(std::string_view text) {
 
 std::string Seconds(long count) {
   return std::to_string(count) + (count == 1 ? " second" : " seconds");
+}
+
+// OpenSSL's text without its code ("error:0A00010B:SSL routines::wrong version number" is
+// "wrong version number"), curl's without its "SSL certificate problem: ".
+std::string TlsWords(std::string_view detail) {
+  if (const std::size_t at = detail.rfind("::"); at != std::string_view::npos) {
+    detail.remove_prefix(at + 2);
+  }
+  for (const std::string_view lead : {"SSL certificate problem: ", "SSL: "}) {
+    if (detail.starts_with(lead)) detail.remove_prefix(lead.size());
+  }
+  return std::string(detail);
+}
+
+// Why no answer came, in words a user can act on; curl's own text where it says it best.
+std::string ConnectionProblem(CURLcode code, std::string_view detail, bool tls,
+                              const std::string& ca_file) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return "the host name is not known: check it in the address";
+    case CURLE_COULDNT_CONNECT:
+      return "nothing answers there: check the host and port in the address, and that the "
+             "server is running";
+    case CURLE_PEER_FAILED_VERIFICATION:
+      if (detail.find("subject name") != std::string_view::npos) {
+        return "its certificate is for another host name: give the address with the name the "
+               "certificate names";
+      }
+      return "its certificate is not trusted (" + TlsWords(detail) +
+             "): for a private certificate authority, give its certificate with --ca-file FILE";
+    case CURLE_SSL_CACERT_BADFILE:
+      return "the certificates in \"" + ca_file + "\" cannot be used (" + TlsWords(detail) + ")";
+    case CURLE_SSL_CONNECT_ERROR:
+      if (detail.find("wrong version number") != std::string_view::npos ||
+          detail.find("packet length too long") != std::string_view::npos) {
+        return "it answered in plain HTTP on a port asked for HTTPS: give its HTTPS port, or "
+               "an http:// address if the server has no TLS";
+      }
+      return "the secure connection failed (" + TlsWords(detail) + ")";
+    case CURLE_GOT_NOTHING:
+      if (!tls) {
+        return "it closed the connection without an answer: if it speaks only HTTPS, give an "
+               "https:// address";
+      }
+      break;
+    default:
+      break;
+  }
+  return AsReason(std::string(detail.empty() ? curl_easy_strerror(code) : detail));
 }
 
 void StartCurl() {
@@ -153,7 +203,9 @@ class CurlHttpClient : public HttpClient {
     const Ended ended = Perform(transfer, code);
     curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
-    if (ended != Ended::ByCurl || code != CURLE_OK) return Failed(ended, code, transfer);
+    if (ended != Ended::ByCurl || code != CURLE_OK) {
+      return Failed(ended, code, transfer, request.url.starts_with("https:"));
+    }
     HttpResponse& response = transfer.response;
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &response.status);
     if (!m_user.empty() && m_auth == 0) m_auth = Chosen();
@@ -292,7 +344,8 @@ class CurlHttpClient : public HttpClient {
     return false;
   }
 
-  Result<HttpResponse> Failed(Ended ended, CURLcode code, const Transfer& transfer) {
+  // Why the request to an https address (`tls`) or an http one got no answer.
+  Result<HttpResponse> Failed(Ended ended, CURLcode code, const Transfer& transfer, bool tls) {
     using Failure = Result<HttpResponse>;
     switch (ended) {
       case Ended::Stopped:
@@ -319,8 +372,7 @@ class CurlHttpClient : public HttpClient {
     if (code == CURLE_OPERATION_TIMEDOUT) {
       return Failure::Failure("no connection within " + Seconds(m_settings.connect_seconds));
     }
-    return Failure::Failure(
-        AsReason(m_error[0] != '\0' ? std::string(m_error) : curl_easy_strerror(code)));
+    return Failure::Failure(ConnectionProblem(code, m_error, tls, m_settings.ca_file));
   }
 
   long Allowed() const {

@@ -75,28 +75,6 @@ Status CheckBooks(std::vector<ConfiguredBook>& books, const std::string& home,
   return {};
 }
 
-// One folder per collection under each storage path: the store's address books.
-std::vector<std::string> Collections(const std::vector<std::string>& storages) {
-  std::vector<std::string> books;
-  for (const std::string& storage : storages) {
-    std::vector<std::string> found;
-    std::error_code error;
-    for (fs::directory_iterator it(PathFromUtf8(storage), error), end; !error && it != end;
-         it.increment(error)) {
-      const std::string name = Utf8FromPath(it->path().filename());
-      std::error_code type_error;
-      if (!name.starts_with(".") && it->is_directory(type_error)) {
-        found.push_back(storage + "/" + name);
-      }
-    }
-    // A storage that cannot be listed is still named, so its walk reports why.
-    if (error) found = {storage};
-    std::sort(found.begin(), found.end());
-    std::move(found.begin(), found.end(), std::back_inserter(books));
-  }
-  return books;
-}
-
 std::string Joined(const std::vector<std::string>& paths) {
   std::string text;
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -126,9 +104,14 @@ std::optional<Result<DefaultPlace>> Khard(const Environment& env, const std::str
       return Problem(checked.Message());
     }
     std::vector<std::string> paths;
-    for (ConfiguredBook& book : read.books.books) paths.push_back(std::move(book.path));
+    std::vector<std::string> names;
+    for (ConfiguredBook& book : read.books.books) {
+      paths.push_back(std::move(book.path));
+      names.push_back(std::move(book.name));
+    }
     std::string found = "The default search found khard's address books: " + Joined(paths);
-    return DefaultPlace{DefaultPlace::Layout::Books, std::move(paths), {}, {}, std::move(found)};
+    return DefaultPlace{
+        DefaultPlace::Layout::Books, std::move(paths), std::move(names), {}, {}, std::move(found)};
   }
   tried.push_back(khard);
   return std::nullopt;
@@ -159,7 +142,7 @@ std::optional<Result<DefaultPlace>> Vdirsyncer(const Environment& env, const std
     std::string found = "The default search found vdirsyncer's storage " + Joined(paths);
     const auto layout =
         paths.size() == 1 ? DefaultPlace::Layout::OneStore : DefaultPlace::Layout::Storages;
-    return DefaultPlace{layout, std::move(paths), {}, {}, std::move(found)};
+    return DefaultPlace{layout, std::move(paths), {}, {}, {}, std::move(found)};
   }
   return std::nullopt;
 }
@@ -178,6 +161,7 @@ std::optional<DefaultPlace> Eds(const Environment& env, const std::string& home,
     if (!NotAFolder(books)) {
       return DefaultPlace{DefaultPlace::Layout::Eds,
                           {"eds:"},
+                          {},
                           {},
                           {},
                           "The default search found GNOME's address books (" + Quoted(books) + ")"};
@@ -210,7 +194,7 @@ std::optional<DefaultPlace> Thunderbird(const Environment& env, std::vector<std:
   std::string found = "The default search found Thunderbird's profile \"" + place.name + "\" (" +
                       Quoted(place.path) + ")";
   return DefaultPlace{
-      DefaultPlace::Layout::Thunderbird, {place.path}, place.name, {}, std::move(found)};
+      DefaultPlace::Layout::Thunderbird, {place.path}, {}, place.name, {}, std::move(found)};
 }
 
 // KDE's vCard folders.
@@ -228,11 +212,32 @@ std::optional<DefaultPlace> Kde(const Environment& env, std::vector<std::string>
         (paths.empty() ? "\"" : ", \"") + book.book.name + "\" (" + Quoted(book.book.path) + ")";
     paths.push_back(book.book.path);
   }
-  return DefaultPlace{
-      DefaultPlace::Layout::Kde, std::move(paths), {}, std::move(books), std::move(found)};
+  return DefaultPlace{DefaultPlace::Layout::Kde, std::move(paths), {}, {},
+                      std::move(books),          std::move(found)};
 }
 
 }  // namespace
+
+std::vector<std::string> Collections(const std::vector<std::string>& storages) {
+  std::vector<std::string> books;
+  for (const std::string& storage : storages) {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (fs::directory_iterator it(PathFromUtf8(storage), error), end; !error && it != end;
+         it.increment(error)) {
+      const std::string name = Utf8FromPath(it->path().filename());
+      std::error_code type_error;
+      if (!name.starts_with(".") && it->is_directory(type_error)) {
+        found.push_back(storage + "/" + name);
+      }
+    }
+    // A storage that cannot be listed is still named, so its walk reports why.
+    if (error) found = {storage};
+    std::sort(found.begin(), found.end());
+    std::move(found.begin(), found.end(), std::back_inserter(books));
+  }
+  return books;
+}
 
 Result<DefaultPlace> FindDefault(const Environment& env) {
   const std::string home = env.variable("HOME").value_or("");
@@ -250,6 +255,7 @@ Result<DefaultPlace> FindDefault(const Environment& env) {
     if (!NotAFolder(contacts)) {
       return DefaultPlace{DefaultPlace::Layout::OneStore,
                           {contacts},
+                          {},
                           {},
                           {},
                           "The default search found " + Quoted(contacts)};

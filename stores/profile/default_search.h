@@ -22,6 +22,8 @@ struct DefaultPlace {
   // address-book folders for Storages; the profile folder for Thunderbird; each book's folder
   // for Kde.
   std::vector<std::string> paths;
+  // For Books, khard's name for each of `paths`.
+  std::vector<std::string> names;
   // Thunderbird's profile name.
   std::string name;
   std::vector<KdeBook> kde;
@@ -34,6 +36,10 @@ struct DefaultPlace {
 // book), KDE's vCard folders, ~/.contacts. Fails with a problem naming every path tried, or the
 // configuration file and line that cannot be read.
 [[nodiscard]] Result<DefaultPlace> FindDefault(const Environment& env);
+
+// One folder per collection under each of vdirsyncer's `storages`, in order: its address books.
+// A storage that cannot be listed is named itself, so its walk reports why.
+[[nodiscard]] std::vector<std::string> Collections(const std::vector<std::string>& storages);
 
 // The store over what FindDefault found.
 [[nodiscard]] ProfileChoice OpenDefault(DefaultPlace place);

@@ -367,4 +367,35 @@ std::unique_ptr<ContactStore> StoreOrProblem(ProfileChoice choice) {
   return std::make_unique<MissingStore>(choice.Message());
 }
 
+std::optional<Result<FolderProfile>> FindFolderProfile(std::string_view named,
+                                                       const Environment& env) {
+  if (IsAddress(named)) return std::nullopt;
+  if (!named.empty()) {
+    std::error_code error;
+    if (!fs::is_directory(PathFromUtf8(std::string(named)), error)) return std::nullopt;
+    return FolderProfile{true, {std::string(named)}, {}};
+  }
+#ifdef _WIN32
+  (void)env;
+  return std::nullopt;
+#else
+  Result<DefaultPlace> found = FindDefault(env);
+  if (!found.Ok()) return Result<FolderProfile>::Failure(found.Message());
+  DefaultPlace& place = found.Value();
+  switch (place.layout) {
+    case DefaultPlace::Layout::OneStore:
+      return FolderProfile{true, std::move(place.paths), {}};
+    case DefaultPlace::Layout::Books:
+      return FolderProfile{false, std::move(place.paths), std::move(place.names)};
+    case DefaultPlace::Layout::Storages:
+      return FolderProfile{false, Collections(place.paths), {}};
+    case DefaultPlace::Layout::Eds:
+    case DefaultPlace::Layout::Thunderbird:
+    case DefaultPlace::Layout::Kde:
+      break;
+  }
+  return std::nullopt;
+#endif
+}
+
 }  // namespace dialmend

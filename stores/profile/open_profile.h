@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "contacts/contact_store.h"
 
@@ -80,5 +81,21 @@ using ProfileChoice = Result<std::unique_ptr<ContactStore>>;
 // The chosen store, or one whose Open() fails with the choice's message, so the run reports it
 // as it reports any profile that cannot be opened.
 [[nodiscard]] std::unique_ptr<ContactStore> StoreOrProblem(ProfileChoice choice);
+
+// A profile of folders of cards, as OpenProfile walks it.
+struct FolderProfile {
+  // True: the profile is the one folder paths[0], whose own cards are one address book and
+  // each subfolder another. False: each of `paths` is an address book, its subfolders within.
+  bool one_folder = false;
+  std::vector<std::string> paths;
+  // khard's name for each of `paths`, when khard's configuration named them; else empty.
+  std::vector<std::string> names;
+};
+
+// Where the folders of the profile `named` names lie, as OpenProfile finds them; the same
+// problem as OpenProfile when the default search finds none. std::nullopt when the profile is
+// not one of folders (a server, a .vcf file, Outlook, a path that is not there).
+[[nodiscard]] std::optional<Result<FolderProfile>> FindFolderProfile(std::string_view named,
+                                                                     const Environment& env);
 
 }  // namespace dialmend

@@ -28,6 +28,7 @@ class CardContact : public ContactItem {
   // written the property's way.
   void RestorePhone(std::size_t index, std::string number, std::string stored_form) override;
   std::string FileAs() override;
+  std::string Uid() override { return m_card.Uid(); }
 
  protected:
   // The card's bytes with every assigned number written, or std::nullopt when nothing would

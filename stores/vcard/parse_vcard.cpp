@@ -201,6 +201,7 @@ bool VCardParser::HandleProperty(const LogicalLine& line, const PropertyView& pr
     case 'v':
     case 'f':
     case 'k':
+    case 'u':
       break;
     default:
       return true;
@@ -233,6 +234,8 @@ bool VCardParser::HandleProperty(const LogicalLine& line, const PropertyView& pr
   } else if (EqualsIgnoreCase(name, "X-EVOLUTION-FILE-AS") && !m_file_as_seen) {
     m_file_as_seen = true;
     return DecodeText(line, property, m_card.m_file_as);
+  } else if (EqualsIgnoreCase(name, "UID") && m_card.m_uid.empty()) {
+    m_card.m_uid = value;
   } else if (EqualsIgnoreCase(name, "KIND") || EqualsIgnoreCase(name, "X-ADDRESSBOOKSERVER-KIND")) {
     if (EqualsIgnoreCase(value, "group")) m_card.m_kind = CardKind::Group;
   } else if (EqualsIgnoreCase(name, "X-EVOLUTION-LIST")) {

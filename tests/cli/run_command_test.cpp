@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "run/change_list.h"
 #include "tests/cli/capture.h"
 #include "tests/fakes/test_folder.h"
 
@@ -11,6 +12,7 @@
 #endif
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -162,6 +164,19 @@ class CleanProfile : public SampleProfile {
 };
 
 #ifndef _WIN32
+// A simulation prints its log; only an update keeps one, on the desktop, for its owner alone.
+TEST_F(CleanProfile, OnlyAnUpdateLeavesItsLogOnTheDesktop) {
+  const fs::path home = m_dir / "home";
+  fs::create_directories(home);
+  const std::string saved_home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  ::setenv("HOME", home.c_str(), 1);
+  EXPECT_EQ(RunWith({"--profile", m_profile.string()}).status, 0);
+  EXPECT_TRUE(fs::is_empty(home)) << "a simulation leaves no file";
+  EXPECT_EQ(RunWith({"--profile", m_profile.string(), "--update"}).status, 0);
+  EXPECT_EQ(fs::status(home / "Dialmend Log 1.txt").permissions(), fs::perms(0600));
+  ::setenv("HOME", saved_home.c_str(), 1);
+}
+
 TEST_F(CleanProfile, AFullStandardOutputIsAFailure) {
   std::FILE* full = std::fopen("/dev/full", "w");
   ASSERT_NE(full, nullptr);
@@ -182,6 +197,31 @@ TEST_F(CleanProfile, AFullStandardOutputIsAFailure) {
       << "the same run to a file succeeds";
 }
 
+// The change list in CSV, to a file or to standard output (the printed log then going to
+// standard error); --quiet prints the summary alone.
+TEST_F(CleanProfile, ListsEachChangeAsCsvAndQuietPrintsOnlyTheSummary) {
+  WriteTestFile(m_profile / "book" / "bob.vcf",
+                "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bob\\, Jr\r\nTEL;TYPE=WORK:0181 123 4567\r\n"
+                "TEL;TYPE=CELL:0370 123456\r\nEND:VCARD\r\n");
+  const std::string book = fs::weakly_canonical(m_profile / "book").string();
+  const std::string csv =
+      std::string(kChangeListHeader) + book +
+      "/ann.vcf,,ann,\\book\\Ann,Home,0171 930 8890,(020) 7930 8890\r\n" + book +
+      "/bob.vcf,,,\"\\book\\Bob, Jr\",Business,0181 123 4567,(020) 8123 4567\r\n" + book +
+      "/bob.vcf,,,\"\\book\\Bob, Jr\",Mobile,0370 123456,(07770) 123456\r\n";
+  const fs::path list = m_dir / "changes.csv";
+  const Outcome quiet =
+      RunWith({"--profile", m_profile.string(), "--changes", list.string(), "--quiet"});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_TRUE(quiet.out.starts_with("\nSimulation complete - ")) << quiet.out;
+  EXPECT_TRUE(quiet.out.ends_with("Numbers to update:  3\n")) << quiet.out;
+  EXPECT_EQ(ReadTestFile(list), csv);
+
+  const Outcome piped = RunWith({"--profile", m_profile.string(), "--changes", "-"});
+  EXPECT_EQ(piped.out, csv);
+  EXPECT_TRUE(piped.err.starts_with("Dialmend Activity Log\n")) << piped.err;
+}
+
 TEST_F(CleanProfile, WritesIntoADeviceNamedByLogAndLeavesItADevice) {
   const fs::path device = m_dir / "null";
   if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
@@ -196,14 +236,29 @@ TEST_F(CleanProfile, WritesIntoADeviceNamedByLogAndLeavesItADevice) {
 }
 #endif
 
-TEST(RunCommand, MissingProfileIsReportedAndEndsWithASummary) {
-  const Outcome r = RunWith({"--profile", "/nonexistent/contacts", "--no-log"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("There seems to be a problem accessing your profile."), std::string::npos);
-  EXPECT_NE(r.err.find("/nonexistent/contacts"), std::string::npos);
-  EXPECT_TRUE(r.out.starts_with("Could not open the profile: \"/nonexistent/contacts\": "));
-  EXPECT_NE(r.out.find("\n\nSimulation complete - "), std::string::npos);
-  EXPECT_NE(r.out.find("Contacts checked: 0\n"), std::string::npos);
+// Said once, on standard error, in the store's own words; no summary of zeros, no log file.
+TEST_F(CleanProfile, AStoreThatWillNotOpenIsSaidOnceAndLeavesNoFile) {
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } rows[] = {
+      {{"--profile", "/nonexistent/contacts"},
+       "Cannot open the contacts: \"/nonexistent/contacts\": there is no such file or folder."},
+      {{"--profile", m_profile.string(), "--book", "Work", "--book", "book"},
+       "Cannot open the contacts at \"" + m_profile.string() +
+           "\": no address book is named \"Work\"; the profile's address books are \"book\"."},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(),
+                {"--update", "--log", m_log.string(), "--changes", m_log.string() + ".csv"});
+    const Outcome r = RunWith(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "dialmend-run: " + row.err + "\n");
+    EXPECT_FALSE(fs::exists(m_log)) << "no log file";
+    EXPECT_FALSE(fs::exists(m_log.string() + ".csv")) << "no change list";
+  }
 }
 
 TEST(RunCommand, UpdatesAFolderOfCardsAsOneAddressBook) {
@@ -305,7 +360,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{{"--dry-run=1"}, "unknown option --dry-run"},
         BadRun{{"--dry-run"}, "unknown option --dry-run"},
         BadRun{{"--undo", "--runs"}, "--runs and --undo cannot go together"},
-        BadRun{{"--undo="}, "--undo= needs a run"},
+        BadRun{{"--runs", "--update"}, "--runs and --update cannot go together"},
+        BadRun{{"--changes", "x", "--runs"}, "--runs and --changes cannot go together"},
+        BadRun{{"--undo", "--style", "1"}, "--undo and --style cannot go together"},
+        BadRun{{"--book", "x", "--undo", "y"}, "--undo and --book cannot go together"},
+        BadRun{{"--book="}, "--book needs a name"}, BadRun{{"--undo="}, "--undo= needs a run"},
         BadRun{{"contacts"}, "unexpected argument \"contacts\" (give the store with --profile)"}));
 
 TEST(RunArgs, ReadsUndoWithOrWithoutItsRun) {
@@ -436,7 +495,8 @@ TEST(RunCommand, HelpNamesTheDefaultProfile) {
   EXPECT_EQ(RunWith({"--version"}).out, "dialmend-run 1.4.17\n");
 }
 
-// Scripts branch on the exit status: --help lists each one on a line of its own.
+// Scripts branch on the exit status: --help lists each one on a line of its own, and every line
+// fits a terminal.
 TEST(RunCommand, HelpSaysWhatEachExitStatusMeans) {
   const std::string help = RunWith({"--help"}).out;
   const auto exit_section = help.find("\nExit status:\n");
@@ -446,10 +506,15 @@ TEST(RunCommand, HelpSaysWhatEachExitStatusMeans) {
        {"\n  0    done", "\n  1    done with problems", "\n  2    bad usage", "\n  130  aborted"}) {
     EXPECT_NE(statuses.find(line), std::string::npos) << line;
   }
-  EXPECT_NE(statuses.find("One card that cannot be read gives 1 even\n       when everything "
+  EXPECT_NE(statuses.find("One card\n       that cannot be read gives 1 even when everything "
                           "else was updated."),
             std::string::npos)
       << statuses;
+  // A terminal of 80 columns shows it without a broken line.
+  for (std::size_t at = 0, end; at < help.size(); at = end + 1) {
+    end = help.find('\n', at);
+    EXPECT_LE(end - at, 80U) << help.substr(at, end - at);
+  }
 }
 
 }  // namespace

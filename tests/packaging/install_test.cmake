@@ -1,5 +1,6 @@
 # Installs the build folder under a throwaway DESTDIR, checks that every file a user needs is
-# there and that the installed converter runs, then uninstalls and checks nothing is left.
+# there and that the installed converter runs, then uninstalls and checks nothing is left, not
+# even an empty folder.
 # It installs the default component, whose manifest (install_manifest_Unspecified.txt) is not
 # the one `make uninstall` reads, so a real install's manifest is never replaced.
 # -D BUILD=... -D WORK=... -D PREFIX=... -D ZSH_DIR=... -D VERSION=...
@@ -73,7 +74,8 @@ file(GLOB_RECURSE left LIST_DIRECTORIES false ${destdir}/*)
 if(left)
   message(FATAL_ERROR "The uninstall left: ${left}")
 endif()
-if(EXISTS ${destdir}${PREFIX}/share/doc/dialmend)
-  message(FATAL_ERROR "The uninstall left the documentation folder")
+file(GLOB_RECURSE folders LIST_DIRECTORIES true ${destdir}/*)
+if(folders)
+  message(FATAL_ERROR "The uninstall left empty folders: ${folders}")
 endif()
 file(REMOVE_RECURSE ${destdir})

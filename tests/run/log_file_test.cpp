@@ -188,6 +188,69 @@ TEST_F(LogFileTest, WritesIntoAFifoAndLeavesItThere) {
   ::close(reader);
 }
 
+// The log holds the numbers the undo record holds: readable by its owner alone, but a file
+// the user named keeps its own mode.
+TEST_F(LogFileTest, CreatesItsFileForItsOwnerAlone) {
+  const fs::path named = m_dir / "named.txt";
+  std::ofstream(named) << "old";
+  fs::permissions(named, fs::perms(0644));
+  const ::mode_t umask_before = ::umask(022);
+  const struct {
+    LogTarget target;
+    fs::perms mode;
+  } rows[] = {
+      {{(m_dir / "Dialmend Log 1.txt").string(), true}, fs::perms(0600)},
+      {{(m_dir / "new.txt").string(), false}, fs::perms(0600)},
+      {{named.string(), false}, fs::perms(0644)},
+  };
+  for (const auto& row : rows) {
+    LogFile file;
+    ASSERT_TRUE(file.Reserve(row.target).Ok()) << row.target.path;
+    file.Append("log\r\n");
+    EXPECT_TRUE(file.Complete().Ok());
+    EXPECT_EQ(fs::status(row.target.path).permissions(), row.mode) << row.target.path;
+  }
+  ::umask(umask_before);
+}
+
+// A link planted where the program's own log lies is passed by, not followed, even where the
+// run replaces its own file.
+TEST_F(LogFileTest, NeverFollowsALinkPlantedAtItsOwnName) {
+  const fs::path victim = m_dir / "victim.txt";
+  std::ofstream(victim) << "keep me";
+  const fs::path own = m_dir / "Dialmend Log 1.txt";
+  fs::create_symlink(victim, own);
+  for (const bool replace_own : {false, true}) {
+    LogFile file;
+    ASSERT_TRUE(file.Reserve({own.string(), true, replace_own}).Ok());
+    EXPECT_EQ(file.Path(), (m_dir / "Dialmend Log 2.txt").string());
+    file.Append("log\r\n");
+    EXPECT_TRUE(file.Complete().Ok());
+    EXPECT_EQ(Read(victim), "keep me");
+    fs::remove(m_dir / "Dialmend Log 2.txt");
+  }
+  std::ofstream(m_dir / "Dialmend Log 2.txt") << "the last simulation's log";
+  LogFile again;
+  ASSERT_TRUE(again.Reserve({(m_dir / "Dialmend Log 2.txt").string(), true, true}).Ok());
+  again.Append("new\r\n");
+  EXPECT_TRUE(again.Complete().Ok());
+  EXPECT_EQ(Read(m_dir / "Dialmend Log 2.txt"), "new\r\n") << "its own file is replaced";
+}
+
+// A run that read nothing leaves no file of its own, and a file the user named as it was.
+TEST_F(LogFileTest, DiscardLeavesNothingOfItsOwnBehind) {
+  const fs::path named = m_dir / "named.txt";
+  std::ofstream(named) << "an older log";
+  for (const LogTarget& target :
+       {LogTarget{(m_dir / "Dialmend Log 1.txt").string(), true}, LogTarget{named.string()}}) {
+    LogFile file;
+    ASSERT_TRUE(file.Reserve(target).Ok());
+    file.Discard();
+  }
+  EXPECT_FALSE(fs::exists(m_dir / "Dialmend Log 1.txt"));
+  EXPECT_EQ(Read(named), "an older log");
+}
+
 TEST_F(LogFileTest, AFailedWriteIsReportedAtTheEnd) {
   LogFile file;
   ASSERT_TRUE(file.Reserve({"/dev/full", false}).Ok());

@@ -191,6 +191,19 @@ TEST(RunController, GoPausesAndResumesAndTheRunTimeLeavesOutThePause) {
   EXPECT_NE(h.log.Text().find("Overall running time: 4 secs"), std::string::npos);
 }
 
+TEST(RunController, TheRunTimeLeavesOutWhatTheUserTakesToAnswer) {
+  Harness h;
+  // A password asked for during the run: a minute in the dialog.
+  h.Press([&h](RunController& c) {
+    c.HoldClock(true);
+    h.view.now += 60s;
+    c.HoldClock(false);
+  });
+  h.controller.Go();
+  // Four yields of a second each; the minute is not the run's.
+  EXPECT_EQ(h.controller.RunTime(), 4s);
+}
+
 struct QuitCase {
   const char* name;
   AbortAnswer answer;
@@ -252,17 +265,19 @@ TEST(RunController, QuitWhenIdleOrFinishedEndsAtOnce) {
   EXPECT_EQ(h.view.calls.back(), "end");
 }
 
-TEST(RunController, ProfileThatWillNotOpenSaysWhyBeforeTheSummaryOfZeros) {
+TEST(RunController, ProfileThatWillNotOpenSaysWhyOnceAndLeavesNoLogFile) {
+  const std::filesystem::path folder =
+      FreshTestFolder("run_profile_" + std::to_string(std::random_device{}()));
   Harness h;
   h.view.description = "fail open\n";
+  h.view.log = LogTarget{(folder / "Dialmend Log 1.txt").string(), true};
   h.controller.Go();
-  ASSERT_EQ(h.view.messages.size(), 1u);
-  EXPECT_EQ(h.view.messages[0], kProfileProblem);
-  EXPECT_TRUE(h.log.Text().starts_with(
-      "Could not open the profile: the test store will not open\r\n\r\nSimulation complete - NOW"))
-      << h.log.Text();
-  EXPECT_NE(h.log.Text().find("Contacts checked: 0\r\n"), std::string::npos);
+  EXPECT_EQ(h.view.messages, std::vector<std::string>{"the test store will not open"});
+  EXPECT_EQ(h.log.Text(), "") << "no summary of zeros";
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  EXPECT_TRUE(h.controller.LogSave().Ok());
   EXPECT_EQ(h.controller.State(), RunState::Finished);
+  std::filesystem::remove_all(folder);
 }
 
 TEST(RunController, ClosingDuringARunAbortsAndEndsOnlyAfterTheWalkUnwinds) {

@@ -26,6 +26,7 @@ class UndoView : public QuietView {
   explicit UndoView(std::string folder) : m_folder(std::move(folder)) {}
   MemoryStore* store = nullptr;
   bool update = true;
+  bool store_opens = true;
   const NumberOptions* options = nullptr;
   std::string undo_record;
   // What AskUndo was asked, and its answer.
@@ -41,8 +42,8 @@ class UndoView : public QuietView {
     RunJob job;
     // The run owns its store; this one forwards to the test's.
     struct Forward : ContactStore {
-      explicit Forward(MemoryStore& s) : s(s) {}
-      Status Open() override { return s.Open(); }
+      Forward(MemoryStore& s, bool opens) : s(s), opens(opens) {}
+      Status Open() override { return opens ? s.Open() : Status::Failure("it is not there"); }
       std::string CurrentUser() override { return s.CurrentUser(); }
       std::unique_ptr<FolderCursor> Folders() override { return s.Folders(); }
       StoreIdentity Identity() override { return s.Identity(); }
@@ -50,8 +51,9 @@ class UndoView : public QuietView {
         return s.FindContacts(std::move(ids));
       }
       MemoryStore& s;
+      bool opens;
     };
-    job.store = std::make_unique<Forward>(*store);
+    job.store = std::make_unique<Forward>(*store, store_opens);
     job.update = update;
     job.options = options;
     job.undo_record = undo_record;
@@ -182,6 +184,18 @@ TEST_F(ControllerUndo, UndoAsksFirstAndUndoesTheLastUpdateOnlyOnYes) {
   EXPECT_TRUE(controller.RecordPath().empty()) << "an undo offers no undo of its own";
   controller.Undo();
   EXPECT_EQ(view.asked.size(), 2u);
+}
+
+TEST_F(ControllerUndo, ThatCannotOpenTheStoreLeavesTheRecordToUndoLater) {
+  controller.Go();
+  const std::string record = controller.RecordPath();
+  controller.Go();  // reset
+  view.undo_record = record;
+  view.store_opens = false;
+  controller.Go();
+  Result<UndoRecord> read = ReadUndoRecord(record);
+  ASSERT_TRUE(read.Ok()) << read.Message();
+  EXPECT_FALSE(read.Value().undone) << "nothing was restored";
 }
 
 TEST_F(ControllerUndo, DoesNotStartAnUndoOfARecordItCannotRead) {

@@ -9,14 +9,25 @@
 namespace dialmend {
 namespace {
 
-TEST(ProfileProblemText, FollowsTheTwoLinesWithThePathOnceAndTheReason) {
-  const std::string lines(kProfileProblem);
-  EXPECT_EQ(ProfileProblemText("/home/ann/Contacts", "access is denied"),
-            lines + "\n(\"/home/ann/Contacts\": access is denied)");
-  EXPECT_EQ(ProfileProblemText("/x", "\"/x\": there is no such file or folder"),
-            lines + "\n(\"/x\": there is no such file or folder)");
+TEST(ProfileProblemText, SaysWhatWentWrongInTheStoresOwnWords) {
+  const struct {
+    std::string_view place, reason, text;
+  } rows[] = {
+      {"/home/ann/Contacts", "access is denied",
+       "Cannot open the contacts at \"/home/ann/Contacts\": access is denied."},
+      {"/x", "\"/x\": there is no such file or folder",
+       "Cannot open the contacts: \"/x\": there is no such file or folder."},
+      {"https://dav.example.org/", "Cannot open the address books at https://dav.example.org/: no",
+       "Cannot open the address books at https://dav.example.org/: no."},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ProfileProblemText(row.place, row.reason), row.text);
+#ifdef _WIN32
   EXPECT_EQ(ProfileProblemText("", "Outlook could not be started"),
-            lines + "\n(Outlook could not be started)");
+            std::string(kProfileProblem) + "\n(Outlook could not be started)");
+#else
+  EXPECT_EQ(ProfileProblemText("", "no address books found"),
+            "Cannot open the contacts: no address books found.");
+#endif
 }
 
 }  // namespace

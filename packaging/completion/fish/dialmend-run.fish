@@ -1,6 +1,7 @@
 # fish completion for dialmend-run, a run over a contact store from the terminal.
 complete -c dialmend-run -f
 complete -c dialmend-run -l profile -r -F -a 'eds: thunderbird: kde:' -d 'The contact store (folder, .vcf file, eds:[BOOK], thunderbird:[PROFILE] or kde:)'
+complete -c dialmend-run -l book -x -d 'Walk only this address book (again for more)'
 complete -c dialmend-run -l update -d 'Write the changed numbers back'
 complete -c dialmend-run -l style -x -a '0\t"(020) 1234 5678" 1\t"020-1234 5678" 2\t"020 1234 5678" 3\t"02012345678"' -d 'Number style'
 complete -c dialmend-run -l prefix -x -a '0\t"leave as found" 1\tremove 2\t"add where missing"' -d '+44 prefix'
@@ -10,6 +11,8 @@ complete -c dialmend-run -l replace -x -d 'The replacement for the found text'
 complete -c dialmend-run -l old-codes-only -d 'Change only numbers with an old area code; leave the rest as written'
 complete -c dialmend-run -l log -r -F -d 'Save the activity log to a file'
 complete -c dialmend-run -l no-log -d 'Save no log file'
+complete -c dialmend-run -l changes -r -F -d 'Write the change list (CSV) to a file, - for standard output'
+complete -c dialmend-run -l quiet -d 'Print only the summary of the log'
 complete -c dialmend-run -l ca-file -r -F -d 'trust the certificates in FILE besides the system\'s (a server with a private certificate authority)'
 complete -c dialmend-run -l progress -d 'show a status line on standard error (folder, contacts n of N, numbers, time elapsed and left) even when it is not a terminal'
 complete -c dialmend-run -l no-progress -d 'show none, even on a terminal (default: shown on a terminal)'

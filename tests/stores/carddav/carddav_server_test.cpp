@@ -415,7 +415,9 @@ TEST_P(RadicaleLogin, OpensWithThePasswordFoundElseSaysWhyInOneLineThatNeverShow
 
 INSTANTIATE_TEST_SUITE_P(Logins, RadicaleLogin,
                          testing::Values(LoginRow{"WrongPasswordTyped", nullptr, "not-the-pw",
-                                                  "refused the password for user", nullptr, 3},
+                                                  "refused the password for user (from the "
+                                                  "prompt, 3 times): check the user name",
+                                                  nullptr, 3},
                                          LoginRow{"RightPasswordTypedWhenAskedAgain", "not-the-pw",
                                                   "not-the-pw", nullptr, DavServer::kPassword, 2},
                                          LoginRow{"NoPasswordFound", nullptr, nullptr, "~/.netrc",
@@ -561,6 +563,33 @@ TEST_F(RadicaleReadOnlyBook, ARefusedSaveIsOneLineWithTheServersReasonAndTheWalk
   EXPECT_NE(direct.Get("/user/home/dan.vcf").find(kAnnNew), std::string::npos);
 }
 
+TEST_F(RadicaleStore, AnAddressThatCannotBeOpenedSaysWhyAndWhatToDo) {
+  const std::string plain = m_server.Url(false);
+  const std::string port = plain.substr(plain.rfind(':'));
+  struct Case {
+    std::string url;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {"https://user@127.0.0.1" + port + "/",
+       {"Could not reach 127.0.0.1: it answered in plain HTTP on a port asked for HTTPS"}},
+      {"http://user@127.0.0.1:1/", {"Could not reach 127.0.0.1: nothing answers there"}},
+      {m_server.Url() + "/user/wrok/",
+       {"there is no address book at /user/wrok/ (the server said 404",
+        "; the server has: " + plain + "/user/home/ (Home), " + plain + "/user/work/ (Work)"}},
+      {plain + "/", {"name the user in the address (http://USER@127.0.0.1" + port + "/...)"}},
+  };
+  for (const Case& c : cases) {
+    auto store = Store(c.url, Settings(m_server));
+    const Status opened = store->Open();
+    ASSERT_FALSE(opened.Ok()) << c.url;
+    for (const std::string& said : c.said) {
+      EXPECT_NE(opened.Message().find(said), std::string::npos) << opened.Message();
+    }
+    EXPECT_EQ(opened.Message().find("error:"), std::string::npos) << opened.Message();
+  }
+}
+
 class RadicaleTlsStore : public RadicaleStore {
  protected:
   RadicaleTlsStore() : RadicaleStore(DavServerKind::RadicaleTls) {}
@@ -580,7 +609,11 @@ TEST_F(RadicaleTlsStore, RefusesACertificateItDoesNotTrust) {
   auto store = Store(m_server.Url() + "/", Settings(m_server));
   const Status opened = store->Open();
   ASSERT_FALSE(opened.Ok());
-  EXPECT_NE(opened.Message().find("certificate"), std::string::npos) << opened.Message();
+  EXPECT_NE(opened.Message().find("Could not reach 127.0.0.1: its certificate is not trusted "
+                                  "(self-signed certificate): for a private certificate "
+                                  "authority, give its certificate with --ca-file FILE"),
+            std::string::npos)
+      << opened.Message();
 }
 
 class XandikosStore : public testing::Test {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "stores/profile/desktop_books.h"
+#include "stores/profile/profile_books.h"
 #include "tests/fakes/test_folder.h"
 
 // The chooser on real folders, with the variables and configuration files preset.
@@ -397,6 +398,59 @@ TEST(ChooseThunderbirdProfile, TakesTheInstallationsDefaultThenTheMarkedThenTheF
 TEST_F(DefaultProfile, SaysHomeIsNotSet) {
   m_env.variables.erase("HOME");
   EXPECT_EQ(Problem(), "no address books found (HOME is not set); name the store with --profile");
+}
+
+TEST_F(DefaultProfile, ChoosesKhardsBooksByTheirNamesThoughTheirFoldersShareOne) {
+  Cards({"home/contacts/a.vcf", "office/contacts/b.vcf", "office/contacts/c.vcf"});
+  Write(
+      ".config/khard/khard.conf",
+      "[addressbooks]\n[[personal]]\npath = ~/home/contacts\n[[work]]\npath = ~/office/contacts\n");
+  const Result<std::vector<ProfileBook>> books = ProfileBooks("", m_env.Make());
+  ASSERT_TRUE(books.Ok()) << books.Message();
+  ASSERT_EQ(books.Value().size(), 2u);
+  EXPECT_EQ(books.Value()[1].name, "contacts");
+  EXPECT_THAT(books.Value()[1].other_names, ElementsAre("work"));
+
+  ProfileChoice work = OpenProfileBooks("", m_env.Make(), {}, {"work"});
+  ASSERT_TRUE(work.Ok()) << work.Message();
+  ASSERT_TRUE(work.Value()->Open().Ok());
+  EXPECT_THAT(TopFolders(*work.Value()), ElementsAre("contacts 2"));
+  ProfileChoice whole = OpenProfile("", m_env.Make());
+  EXPECT_EQ(work.Value()->Identity(), whole.Value()->Identity()) << "undone with the others";
+
+  ProfileChoice unknown = OpenProfileBooks("", m_env.Make(), {}, {"home"});
+  EXPECT_EQ(unknown.Message(),
+            "no address book is named \"home\"; the profile's address books are \"contacts\" or "
+            "\"personal\" and \"contacts\" or \"work\"");
+}
+
+// A profile folder's own cards are one book and each subfolder another; an export file is one.
+TEST(OpenProfileBooks, WalksOnlyTheBooksNamed) {
+  const fs::path root = WithCards({"mixed/a.vcf", "mixed/new/b.vcf", "mixed/old/c.vcf"});
+  WriteTestFile(root / "mixed" / "old" / "displayname", "Archive\n");
+  const fs::path file = root / "export.vcf";
+  WriteTestFile(file, std::string(kCard) + "\r\n" + std::string(kCard));
+  const struct {
+    fs::path profile;
+    std::vector<std::string> books;
+    std::vector<std::string> walked;
+  } rows[] = {
+      {root / "mixed", {"mixed"}, {"mixed 1"}},
+      {root / "mixed", {"old", "mixed"}, {"mixed 1", "Archive 1"}},
+      {root / "mixed", {"Archive", "new"}, {"new 1", "Archive 1"}},
+      {file, {"export"}, {"export 2"}},
+  };
+  for (const auto& row : rows) {
+    ProfileChoice choice =
+        OpenProfileBooks(row.profile.string(), FakeEnvironment{}.Make(), {}, row.books);
+    ASSERT_TRUE(choice.Ok()) << choice.Message();
+    ASSERT_TRUE(choice.Value()->Open().Ok()) << row.books.front();
+    EXPECT_EQ(TopFolders(*choice.Value()), row.walked) << row.books.front();
+  }
+  ProfileChoice other = OpenProfileBooks(file.string(), FakeEnvironment{}.Make(), {}, {"x"});
+  ASSERT_TRUE(other.Ok()) << "a store that is not folders is asked when opened";
+  EXPECT_EQ(other.Value()->Open().Message(),
+            "no address book is named \"x\"; the profile's address books are \"export\"");
 }
 
 TEST(ProfilePlace, IsTheNamedPathAsGiven) {
