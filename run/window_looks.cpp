@@ -26,7 +26,7 @@ ControlLook GoLook(const WindowState& state) {
   switch (state.run) {
     case RunState::Idle:
       // While idle the Update box picks the mode, and it is the box that is shown.
-      return Caption(state.reset_once ? "&Go" : " &Go!", RunButtonTip("Start", state.update));
+      return Caption(" &Go!", RunButtonTip("Start", state.update));
     case RunState::Running:
       return Caption("&Pause", RunButtonTip("Pause", state.run_update));
     case RunState::Paused:

@@ -42,8 +42,6 @@ struct WindowState {
   RunState run = RunState::Idle;
   // The mode of the run under way or last run, for the run buttons' tooltips.
   bool run_update = false;
-  // Go reads " &Go!" until the first reset, "&Go" after it.
-  bool reset_once = false;
   bool update = false;  // the Update box
   bool save_log = true;
   // The style button the user last chose; the format check may leave the options on another.

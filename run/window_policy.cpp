@@ -212,7 +212,6 @@ void WindowPolicy::ShowReset(bool update) {
   // A simulation's log is replaced by the next run's: repeated simulations keep one file.
   m_own_log = !update && m_controller.LogSaved() ? m_state.log_path : std::string();
   m_state.run = RunState::Idle;
-  m_state.reset_once = true;
   m_state.undo_offered = false;
   m_state.waiting.clear();
   m_pending_log.clear();

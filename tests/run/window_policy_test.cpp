@@ -206,7 +206,7 @@ TEST_P(WindowPolicyModeTest, TheRunButtonsSayWhatAPressDoesNowInTheRunsMode) {
                       "&Resume|Resume " + mode, "&Abort|Abort " + mode, "Ab&out|Click me...",
                       "&Pause|Pause " + mode, "&Abort|Abort " + mode, "Ab&out|Click me...",
                       "&Reset|Reset " + mode, "&Quit|Get outta here", "&About|Click me...",
-                      "&Go|Start " + mode, "&Quit|Get outta here", "&About|Click me..."}));
+                      " &Go!|Start " + mode, "&Quit|Get outta here", "&About|Click me..."}));
   EXPECT_EQ(m_screen.beeps, 1);
   ExpectDrawnAsPolicySays();
 }
