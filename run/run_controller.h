@@ -110,6 +110,8 @@ class RunController {
 
   [[nodiscard]] RunState State() const { return m_state; }
   [[nodiscard]] const RunCounters& Counters() const { return m_counters; }
+  // Whether the run under way or last run is an undo.
+  [[nodiscard]] bool Undoing() const { return m_undo; }
   // The run's running time so far, without paused stretches.
   [[nodiscard]] std::chrono::steady_clock::duration RunTime() const { return m_run_time; }
   // Whether the last log save failed, and its message; also failed when the log file could not

@@ -1,7 +1,9 @@
 #include "run/window_looks.h"
 
+#include <array>
 #include <string_view>
 
+#include "run/run_summary.h"
 #include "run/window_texts.h"
 
 namespace dialmend {
@@ -85,21 +87,16 @@ ControlLook StyleLook(Control control, const WindowState& state) {
   return look;
 }
 
-// The counters' captions name what the Update box makes the run do.
+// The counters' captions name what the Update box makes the run do, or what an undo does.
 ControlLook CounterLook(Control control, const WindowState& state) {
-  const bool update = state.update;
-  const RunCounters& counts = state.counters;
+  const bool update = state.run_undo ? state.run_update : state.update;
+  const std::array<CounterText, 4> counters =
+      WindowCounters(state.counters, update, state.run_undo);
   // In the order of Control: the four captions, then the four counts.
-  const std::string texts[] = {"Folders Processed",
-                               "Contacts Checked",
-                               update ? "Contacts Updated" : "Contacts To Update",
-                               update ? "Phone Nos Updated" : "Phone Nos To Update",
-                               std::to_string(counts.folders),
-                               std::to_string(counts.checked),
-                               std::to_string(counts.updated),
-                               std::to_string(counts.numbers)};
+  const int index = static_cast<int>(control) - static_cast<int>(Control::FoldersLabel);
+  const CounterText& counter = counters[static_cast<std::size_t>(index % 4)];
   ControlLook look =
-      Caption(texts[static_cast<int>(control) - static_cast<int>(Control::FoldersLabel)]);
+      Caption(index < 4 ? std::string(counter.caption) : std::to_string(counter.count));
   look.visible = !Idle(state);
   return look;
 }

@@ -42,6 +42,8 @@ struct WindowState {
   RunState run = RunState::Idle;
   // The mode of the run under way or last run, for the run buttons' tooltips.
   bool run_update = false;
+  // The run under way or last run puts an update back: the counters count what it restores.
+  bool run_undo = false;
   bool update = false;  // the Update box
   bool save_log = true;
   // The style button the user last chose; the format check may leave the options on another.

@@ -166,6 +166,7 @@ ServerAccess WindowPolicy::Access() {
 void WindowPolicy::ShowStarted(bool update) {
   m_state.run = RunState::Running;
   m_state.run_update = update;
+  m_state.run_undo = m_controller.Undoing();
   if (m_state.options.find.empty()) m_state.options.replace = false;
   Refresh();
 }
@@ -212,6 +213,7 @@ void WindowPolicy::ShowReset(bool update) {
   // A simulation's log is replaced by the next run's: repeated simulations keep one file.
   m_own_log = !update && m_controller.LogSaved() ? m_state.log_path : std::string();
   m_state.run = RunState::Idle;
+  m_state.run_undo = false;
   m_state.undo_offered = false;
   m_state.waiting.clear();
   m_pending_log.clear();

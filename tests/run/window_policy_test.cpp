@@ -361,11 +361,31 @@ TEST_F(WindowPolicyTest, UndoIsOfferedOnlyAfterAnUpdateAndAsksFirst) {
   EXPECT_EQ(m_screen.asked, std::vector<std::string>{UndoQuestion(started)});
   EXPECT_EQ(Card("ann.vcf"), updated);
   m_screen.yes_answers = {true};
+  std::string during;
+  m_screen.at_yield = [&](int) {
+    if (during.empty()) during = m_screen.Text(Control::FoldersLabel);
+  };
   m_policy->Undo();
   EXPECT_EQ(Card("ann.vcf"), kAnn);
   EXPECT_NE(m_screen.pane.find("Undo of the update of " + started), std::string::npos);
   EXPECT_FALSE(m_screen.looks[Control::Undo].visible) << "after the undo itself";
+  EXPECT_EQ(during, "Left because changed");
+  const auto counters = [this] {
+    std::string shown;
+    for (int i = 0; i < 4; ++i) {
+      const auto label = static_cast<Control>(static_cast<int>(Control::FoldersLabel) + i);
+      shown += m_screen.Text(label) + " " + m_screen.Text(static_cast<Control>(
+                                                static_cast<int>(label) + 4)) + "|";
+    }
+    return shown;
+  };
+  EXPECT_EQ(counters(), "Left because changed 0|Could not find 0|Contacts Restored 2|"
+                        "Numbers Restored 2|");
   ExpectDrawnAsPolicySays();
+  m_policy->Go();  // reset
+  m_policy->Go();
+  EXPECT_EQ(counters(), "Folders Processed 1|Contacts Checked 3|Contacts Updated 2|"
+                        "Phone Nos Updated 2|");
 }
 
 TEST_F(WindowPolicyTest, ChosenContactsAreCheckedAndARefusalKeepsTheOldOnes) {
