@@ -225,6 +225,30 @@ TEST_F(WindowPolicyTest, TheUpdateBoxNamesTheCountersAndTheRunsMode) {
   EXPECT_EQ(m_screen.looks[Control::Go].tip, "Start simulation");
 }
 
+// A count's text is drawn whole only in a box no other shown control covers.
+TEST_F(WindowPolicyTest, NoTwoControlsShownDuringARunOverlap) {
+  std::vector<Control> shown;
+  m_screen.at_yield = [&](int) {
+    if (!shown.empty()) return;
+    for (const ControlSpec& spec : MainControls()) {
+      if (m_screen.looks[spec.control].visible) shown.push_back(spec.control);
+    }
+  };
+  m_policy->Go();
+  ASSERT_FALSE(shown.empty());
+  for (const Control a : shown) {
+    for (const Control b : shown) {
+      const TwipsRect& p = SpecOf(a).place;
+      const TwipsRect& q = SpecOf(b).place;
+      const bool apart = p.left + p.width <= q.left || q.left + q.width <= p.left ||
+                         p.top + p.height <= q.top || q.top + q.height <= p.top;
+      // Labels of one column may touch their neighbours above and below, not what is beside.
+      const bool one_column = p.left == q.left && p.width == q.width;
+      EXPECT_TRUE(one_column || apart) << SpecOf(a).name << " and " << SpecOf(b).name;
+    }
+  }
+}
+
 TEST_F(WindowPolicyTest, SettingsChangeOnlyWhileIdleAndAnEmptyReplacementIsUnticked) {
   Tick(Control::Replace, true);
   EXPECT_TRUE(m_screen.looks[Control::Find].enabled);

@@ -17,6 +17,7 @@
 #include <map>
 #include <optional>
 
+#include "run/run_summary.h"
 #include "run/undo_record.h"
 #include "tests/fakes/test_folder.h"
 #include "tests/ui/drag.h"
@@ -301,6 +302,36 @@ class MainWindowTest : public QObject {
       auto* box = Find<QCheckBox>(name);
       const int square = box->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, box);
       QVERIFY2(box->height() >= square, name);
+    }
+  }
+
+  // The longest count and every caption fit their boxes in the window's own faces, at one and
+  // two times the usual scale.
+  void countersShowEveryCountInFull() {
+    auto w = Window();
+    QStringList captions;
+    for (const bool undo : {false, true}) {
+      for (const bool update : {false, true}) {
+        for (const CounterText& counter : WindowCounters({}, update, undo)) {
+          captions << QString::fromUtf8(counter.caption.data(), qsizetype(counter.caption.size()));
+        }
+      }
+    }
+    for (const int scale : {1, 2}) {
+      const auto fits = [scale](QWidget* widget, const QString& text, int room_twips) {
+        QFont font = widget->font();
+        font.setPointSizeF(font.pointSizeF() * scale);
+        return QFontMetrics(font).horizontalAdvance(text) <= TwipsToPixels(room_twips, 96 * scale);
+      };
+      for (const char* name : {"Folders", "Checked", "Updated", "Numbers"}) {
+        QVERIFY2(fits(Find(name), QStringLiteral("9999999"),
+                      SpecOf(Control::Folders).place.width),
+                 name);
+      }
+      for (const QString& caption : captions) {
+        QVERIFY2(fits(Find("lblFolders"), caption, SpecOf(Control::FoldersLabel).place.width),
+                 qPrintable(caption));
+      }
     }
   }
 
