@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "run/run_progress.h"
 #include "run/run_summary.h"
 #include "run/window_texts.h"
 
@@ -210,6 +211,10 @@ WindowLook WindowLookOf(const WindowState& state) {
     // A call has not been answered for a few seconds: the title says what the run waits for,
     // and how to stop it.
     look.title = "Dialmend - " + state.waiting + " (Esc stops the run)";
+  } else if (DuringRun(state) && !state.run_undo) {
+    // An undo walks only the contacts its record names, not the store's count of them.
+    look.title =
+        "Dialmend - " + ProgressCaption(state.run_time, state.counters.checked, state.contact_total);
   } else {
     look.title = "Dialmend";
   }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/number_options.h"
@@ -53,6 +56,10 @@ struct WindowState {
   std::string log_path;
   ProfileShown profile;
   RunCounters counters;  // as last presented
+  // The contacts the store counted before the walk, when it could, and the run's time so far,
+  // as last presented: the title shows how far the run has come.
+  std::optional<std::int64_t> contact_total;
+  std::chrono::steady_clock::duration run_time{};
   bool log_shown = false;
   // Show Log reads "Show &Log" until first pressed, then "Hide Log" and "Show Log".
   bool log_toggled = false;

@@ -130,6 +130,7 @@ RunJob WindowPolicy::PrepareRun() {
   job.store = StoreOrProblem(OpenProfile(m_profile, m_seams.environment, Access()));
   job.options = &m_state.options;
   job.update = m_state.update;
+  job.count_contacts = true;
   if (m_state.save_log) {
     job.log = LogTarget{m_state.log_path, m_state.log_path == m_default_log,
                         m_state.log_path == m_own_log};
@@ -167,6 +168,8 @@ void WindowPolicy::ShowStarted(bool update) {
   m_state.run = RunState::Running;
   m_state.run_update = update;
   m_state.run_undo = m_controller.Undoing();
+  m_state.contact_total.reset();
+  m_state.run_time = {};
   if (m_state.options.find.empty()) m_state.options.replace = false;
   Refresh();
 }
@@ -226,6 +229,10 @@ void WindowPolicy::ShowCounters(const RunCounters& counters) {
   Present(m_controller.State() != RunState::Running);
 }
 
+void WindowPolicy::ShowContactCount(std::int64_t count) {
+  m_state.contact_total = count;
+}
+
 void WindowPolicy::ShowLogPath(const std::string& path) {
   if (m_state.log_path == m_default_log) m_default_log = path;
   m_state.log_path = path;
@@ -280,6 +287,7 @@ void WindowPolicy::Present(bool now) {
   m_last_present = at;
   FlushLog();
   m_state.counters = m_latest_counters;
+  m_state.run_time = m_controller.RunTimeNow();
   Refresh();
   // Painted now, not at the next pass of an event loop the run may be holding up.
   m_host.PaintNow();

@@ -124,6 +124,7 @@ class WindowPolicy : public RunView {
   void ShowFinished(bool update) override;
   void ShowReset(bool update) override;
   void ShowCounters(const RunCounters& counters) override;
+  void ShowContactCount(std::int64_t count) override;
   void ShowLogPath(const std::string& path) override;
   AbortAnswer AskAbort() override;
   bool AskUndo(const std::string& started) override;

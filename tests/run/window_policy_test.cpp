@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -223,6 +224,20 @@ TEST_F(WindowPolicyTest, TheUpdateBoxNamesTheCountersAndTheRunsMode) {
   EXPECT_EQ(m_screen.Text(Control::UpdatedLabel), "Contacts To Update");
   EXPECT_EQ(m_screen.Text(Control::NumbersLabel), "Phone Nos To Update");
   EXPECT_EQ(m_screen.looks[Control::Go].tip, "Start simulation");
+}
+
+TEST_F(WindowPolicyTest, TheTitleShowsHowFarARunHasComeUntilItFinishes) {
+  std::vector<std::string> titles;
+  m_screen.at_yield = [&](int) { titles.push_back(m_screen.window.title); };
+  m_policy->Go();
+  ASSERT_FALSE(titles.empty());
+  EXPECT_EQ(titles.front(), "Dialmend - 0 of 3 contacts");
+  EXPECT_NE(std::find(titles.begin(), titles.end(),
+                      "Dialmend - 2 of 3 contacts, less than a minute left"),
+            titles.end());
+  EXPECT_EQ(m_screen.window.title, "Dialmend - Finished!");
+  m_policy->Go();
+  EXPECT_EQ(m_screen.window.title, "Dialmend");
 }
 
 // A count's text is drawn whole only in a box no other shown control covers.
