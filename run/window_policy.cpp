@@ -20,6 +20,11 @@ WindowPolicy::WindowPolicy(WindowHost& host, std::string profile, Seams seams)
   // The default log file path; the file itself is reserved when a run starts.
   m_default_log = m_seams.default_log_path();
   m_state.log_path = m_default_log;
+  if (m_profile.empty() && m_seams.remembered_contacts) {
+    // Contacts since moved or removed leave the default search to find them, without a word.
+    std::string remembered = m_seams.remembered_contacts();
+    if (!remembered.empty() && CheckProfile(remembered).Ok()) m_profile = std::move(remembered);
+  }
   FindProfile();
 }
 
@@ -97,6 +102,7 @@ void WindowPolicy::ContactsChosen(const std::string& path) {
     return;
   }
   m_profile = path;
+  if (m_seams.remember_contacts) m_seams.remember_contacts(path);
   FindProfile();
   Refresh();
 }

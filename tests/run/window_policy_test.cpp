@@ -120,6 +120,8 @@ class WindowPolicyTest : public testing::Test {
     WindowPolicy::Seams seams;
     seams.clock = [this] { return m_now += m_tick; };
     seams.default_log_path = [this] { return FreeLogPath(); };
+    seams.remembered_contacts = [this] { return m_remembered; };
+    seams.remember_contacts = [this](const std::string& path) { m_remembered = path; };
     m_policy = std::make_unique<WindowPolicy>(m_screen, profile, std::move(seams));
     m_policy->DrawAll();
   }
@@ -157,6 +159,7 @@ class WindowPolicyTest : public testing::Test {
   std::unique_ptr<WindowPolicy> m_policy;
   std::chrono::steady_clock::time_point m_now{};
   std::chrono::milliseconds m_tick = 50ms;
+  std::string m_remembered;  // as the window's settings keep it between sittings
 };
 
 TEST_F(WindowPolicyTest, StartsIdleWithTheStyleChooserAndTheDefaultLogPath) {
@@ -442,6 +445,25 @@ TEST_F(WindowPolicyTest, ChosenContactsAreCheckedAndARefusalKeepsTheOldOnes) {
   Tick(Control::SaveLog, false);
   m_policy->Go();
   EXPECT_EQ(m_screen.Text(Control::Checked), "1");
+}
+
+TEST_F(WindowPolicyTest, TheContactsChosenLastReopenUnlessGivenOrGone) {
+  const std::string other = (m_folder / "other").string();
+  m_policy->ContactsChosen((m_folder / "nowhere").string());
+  EXPECT_EQ(m_remembered, "") << "a refused choice";
+  WriteTestFile(m_folder / "other" / "dee.vcf", kAnn);
+  m_policy->ContactsChosen(other);
+  EXPECT_EQ(m_remembered, other);
+  Open("");
+  EXPECT_EQ(m_screen.Text(Control::Profile), other);
+  const std::string given = (m_folder / "profile").string();
+  Open(given);
+  EXPECT_EQ(m_screen.Text(Control::Profile), given);
+  fs::remove_all(other);
+  Open("");
+  EXPECT_NE(m_screen.Text(Control::Profile), other);
+  EXPECT_EQ(m_policy->ContactsOffered().find(other), std::string::npos);
+  EXPECT_TRUE(m_screen.informed.empty());
 }
 
 TEST_F(WindowPolicyTest, NoContactsFoundSaysWhatToDo) {

@@ -349,6 +349,9 @@ class MainWindowTest : public QObject {
     Button("Go")->click();
     QCOMPARE(w->Controller().Counters().folders, 1);
     QCOMPARE(w->Controller().Counters().checked, 9);
+    // The next window opened without a path reopens on the choice, from the Qt settings.
+    MainWindow next(QString(), m_dialogs);
+    QCOMPARE(next.findChild<QLineEdit*>(QStringLiteral("Profile"))->text(), other);
   }
 
   void theLogPaneTakesTheRoomOfAResizedWindow() {
