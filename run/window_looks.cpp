@@ -213,8 +213,8 @@ WindowLook WindowLookOf(const WindowState& state) {
     look.title = "Dialmend - " + state.waiting + " (Esc stops the run)";
   } else if (DuringRun(state) && !state.run_undo) {
     // An undo walks only the contacts its record names, not the store's count of them.
-    look.title =
-        "Dialmend - " + ProgressCaption(state.run_time, state.counters.checked, state.contact_total);
+    look.title = "Dialmend - " +
+                 ProgressCaption(state.run_time, state.counters.checked, state.contact_total);
   } else {
     look.title = "Dialmend";
   }

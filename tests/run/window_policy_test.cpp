@@ -416,18 +416,20 @@ TEST_F(WindowPolicyTest, UndoIsOfferedOnlyAfterAnUpdateAndAsksFirst) {
     std::string shown;
     for (int i = 0; i < 4; ++i) {
       const auto label = static_cast<Control>(static_cast<int>(Control::FoldersLabel) + i);
-      shown += m_screen.Text(label) + " " + m_screen.Text(static_cast<Control>(
-                                                static_cast<int>(label) + 4)) + "|";
+      shown += m_screen.Text(label) + " " +
+               m_screen.Text(static_cast<Control>(static_cast<int>(label) + 4)) + "|";
     }
     return shown;
   };
-  EXPECT_EQ(counters(), "Left because changed 0|Could not find 0|Contacts Restored 2|"
-                        "Numbers Restored 2|");
+  EXPECT_EQ(counters(),
+            "Left because changed 0|Could not find 0|Contacts Restored 2|"
+            "Numbers Restored 2|");
   ExpectDrawnAsPolicySays();
   m_policy->Go();  // reset
   m_policy->Go();
-  EXPECT_EQ(counters(), "Folders Processed 1|Contacts Checked 3|Contacts Updated 2|"
-                        "Phone Nos Updated 2|");
+  EXPECT_EQ(counters(),
+            "Folders Processed 1|Contacts Checked 3|Contacts Updated 2|"
+            "Phone Nos Updated 2|");
 }
 
 TEST_F(WindowPolicyTest, ChosenContactsAreCheckedAndARefusalKeepsTheOldOnes) {

@@ -324,8 +324,7 @@ class MainWindowTest : public QObject {
         return QFontMetrics(font).horizontalAdvance(text) <= TwipsToPixels(room_twips, 96 * scale);
       };
       for (const char* name : {"Folders", "Checked", "Updated", "Numbers"}) {
-        QVERIFY2(fits(Find(name), QStringLiteral("9999999"),
-                      SpecOf(Control::Folders).place.width),
+        QVERIFY2(fits(Find(name), QStringLiteral("9999999"), SpecOf(Control::Folders).place.width),
                  name);
       }
       for (const QString& caption : captions) {
