@@ -37,15 +37,15 @@ constexpr std::array<ControlSpec, kControlCount> kMainControls = {{
     {Style2, "Style2", RadioButton, kNormal, {120, 1680, 2175, 255}},
     {Style3, "Style3", RadioButton, kNormal, {120, 1920, 2175, 255}},
     // The counters share the style chooser's place; a run shows the one or the other. Each
-    // caption and a count of seven digits fit in full, short of the button column.
+    // caption and a count of seven digits fit in full, a space apart, up to the button column.
     {FoldersLabel, "lblFolders", Label, kNormal, {120, 1080, 1650, 255}},
     {CheckedLabel, "lblChecked", Label, kNormal, {120, 1320, 1650, 255}},
     {UpdatedLabel, "lblUpdated", Label, kNormal, {120, 1560, 1650, 255}},
     {NumbersLabel, "lblNumbers", Label, kNormal, {120, 1800, 1650, 255}},
-    {Folders, "Folders", Label, kNormal, {1770, 1080, 720, 255}},
-    {Checked, "Checked", Label, kNormal, {1770, 1320, 720, 255}},
-    {Updated, "Updated", Label, kNormal, {1770, 1560, 720, 255}},
-    {Numbers, "Numbers", Label, kNormal, {1770, 1800, 720, 255}},
+    {Folders, "Folders", Label, kNormal, {1830, 1080, 690, 255}},
+    {Checked, "Checked", Label, kNormal, {1830, 1320, 690, 255}},
+    {Updated, "Updated", Label, kNormal, {1830, 1560, 690, 255}},
+    {Numbers, "Numbers", Label, kNormal, {1830, 1800, 690, 255}},
     {Options, "cmdOption", Button, kNormal, {2520, 1920, 2415, 260}},
     {Update, "Update", CheckBox, kNormal, {120, 2280, 3615, 255}},
     {ProfileLabel, "lblProfile", Label, kNormal, {120, 2610, 1215, 255}},
