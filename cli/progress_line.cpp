@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "run/run_progress.h"
+
 namespace dialmend {
 namespace {
 
@@ -58,10 +60,8 @@ std::string ProgressText(const ProgressFacts& facts, std::size_t columns) {
   if (counted) rest += " of " + std::to_string(*facts.total);
   rest +=
       "  numbers " + std::to_string(facts.numbers) + "  " + Duration(facts.elapsed) + " elapsed";
-  // Once some contacts are done, the rest are taken to go at the same pace.
-  if (counted && facts.contacts > 0) {
-    rest +=
-        ", " + Duration(facts.elapsed * (*facts.total - facts.contacts) / facts.contacts) + " left";
+  if (const auto left = TimeLeft(facts.elapsed, facts.contacts, facts.total)) {
+    rest += ", " + Duration(*left) + " left";
   }
 
   const std::size_t room = columns > 1 ? columns - 1 : 0;

@@ -117,6 +117,11 @@ void RunController::HoldClock(bool held) {
   }
 }
 
+std::chrono::steady_clock::duration RunController::RunTimeNow() const {
+  if (m_state != RunState::Running || m_clock_held) return m_run_time;
+  return m_run_time + (m_clock() - m_start_time);
+}
+
 void RunController::Start() {
   m_log_save = {};
   m_log_saved = false;

@@ -110,8 +110,12 @@ class RunController {
 
   [[nodiscard]] RunState State() const { return m_state; }
   [[nodiscard]] const RunCounters& Counters() const { return m_counters; }
+  // Whether the run under way or last run is an undo.
+  [[nodiscard]] bool Undoing() const { return m_undo; }
   // The run's running time so far, without paused stretches.
   [[nodiscard]] std::chrono::steady_clock::duration RunTime() const { return m_run_time; }
+  // RunTime with the stretch under way, if the run is running now.
+  [[nodiscard]] std::chrono::steady_clock::duration RunTimeNow() const;
   // Whether the last log save failed, and its message; also failed when the log file could not
   // be reserved, and the run did not start.
   [[nodiscard]] const Status& LogSave() const { return m_log_save; }

@@ -1,7 +1,10 @@
 #include "run/window_looks.h"
 
+#include <array>
 #include <string_view>
 
+#include "run/run_progress.h"
+#include "run/run_summary.h"
 #include "run/window_texts.h"
 
 namespace dialmend {
@@ -26,7 +29,7 @@ ControlLook GoLook(const WindowState& state) {
   switch (state.run) {
     case RunState::Idle:
       // While idle the Update box picks the mode, and it is the box that is shown.
-      return Caption(state.reset_once ? "&Go" : " &Go!", RunButtonTip("Start", state.update));
+      return Caption(" &Go!", RunButtonTip("Start", state.update));
     case RunState::Running:
       return Caption("&Pause", RunButtonTip("Pause", state.run_update));
     case RunState::Paused:
@@ -85,21 +88,16 @@ ControlLook StyleLook(Control control, const WindowState& state) {
   return look;
 }
 
-// The counters' captions name what the Update box makes the run do.
+// The counters' captions name what the Update box makes the run do, or what an undo does.
 ControlLook CounterLook(Control control, const WindowState& state) {
-  const bool update = state.update;
-  const RunCounters& counts = state.counters;
+  const bool update = state.run_undo ? state.run_update : state.update;
+  const std::array<CounterText, 4> counters =
+      WindowCounters(state.counters, update, state.run_undo);
   // In the order of Control: the four captions, then the four counts.
-  const std::string texts[] = {"Folders Processed",
-                               "Contacts Checked",
-                               update ? "Contacts Updated" : "Contacts To Update",
-                               update ? "Phone Nos Updated" : "Phone Nos To Update",
-                               std::to_string(counts.folders),
-                               std::to_string(counts.checked),
-                               std::to_string(counts.updated),
-                               std::to_string(counts.numbers)};
+  const int index = static_cast<int>(control) - static_cast<int>(Control::FoldersLabel);
+  const CounterText& counter = counters[static_cast<std::size_t>(index % 4)];
   ControlLook look =
-      Caption(texts[static_cast<int>(control) - static_cast<int>(Control::FoldersLabel)]);
+      Caption(index < 4 ? std::string(counter.caption) : std::to_string(counter.count));
   look.visible = !Idle(state);
   return look;
 }
@@ -213,6 +211,10 @@ WindowLook WindowLookOf(const WindowState& state) {
     // A call has not been answered for a few seconds: the title says what the run waits for,
     // and how to stop it.
     look.title = "Dialmend - " + state.waiting + " (Esc stops the run)";
+  } else if (DuringRun(state) && !state.run_undo) {
+    // An undo walks only the contacts its record names, not the store's count of them.
+    look.title = "Dialmend - " +
+                 ProgressCaption(state.run_time, state.counters.checked, state.contact_total);
   } else {
     look.title = "Dialmend";
   }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/number_options.h"
@@ -42,8 +45,8 @@ struct WindowState {
   RunState run = RunState::Idle;
   // The mode of the run under way or last run, for the run buttons' tooltips.
   bool run_update = false;
-  // Go reads " &Go!" until the first reset, "&Go" after it.
-  bool reset_once = false;
+  // The run under way or last run puts an update back: the counters count what it restores.
+  bool run_undo = false;
   bool update = false;  // the Update box
   bool save_log = true;
   // The style button the user last chose; the format check may leave the options on another.
@@ -53,6 +56,10 @@ struct WindowState {
   std::string log_path;
   ProfileShown profile;
   RunCounters counters;  // as last presented
+  // The contacts the store counted before the walk, when it could, and the run's time so far,
+  // as last presented: the title shows how far the run has come.
+  std::optional<std::int64_t> contact_total;
+  std::chrono::steady_clock::duration run_time{};
   bool log_shown = false;
   // Show Log reads "Show &Log" until first pressed, then "Hide Log" and "Show Log".
   bool log_toggled = false;

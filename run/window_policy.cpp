@@ -20,6 +20,11 @@ WindowPolicy::WindowPolicy(WindowHost& host, std::string profile, Seams seams)
   // The default log file path; the file itself is reserved when a run starts.
   m_default_log = m_seams.default_log_path();
   m_state.log_path = m_default_log;
+  if (m_profile.empty() && m_seams.remembered_contacts) {
+    // Contacts since moved or removed leave the default search to find them, without a word.
+    std::string remembered = m_seams.remembered_contacts();
+    if (!remembered.empty() && CheckProfile(remembered).Ok()) m_profile = std::move(remembered);
+  }
   FindProfile();
 }
 
@@ -97,6 +102,7 @@ void WindowPolicy::ContactsChosen(const std::string& path) {
     return;
   }
   m_profile = path;
+  if (m_seams.remember_contacts) m_seams.remember_contacts(path);
   FindProfile();
   Refresh();
 }
@@ -130,6 +136,7 @@ RunJob WindowPolicy::PrepareRun() {
   job.store = StoreOrProblem(OpenProfile(m_profile, m_seams.environment, Access()));
   job.options = &m_state.options;
   job.update = m_state.update;
+  job.count_contacts = true;
   if (m_state.save_log) {
     job.log = LogTarget{m_state.log_path, m_state.log_path == m_default_log,
                         m_state.log_path == m_own_log};
@@ -166,6 +173,9 @@ ServerAccess WindowPolicy::Access() {
 void WindowPolicy::ShowStarted(bool update) {
   m_state.run = RunState::Running;
   m_state.run_update = update;
+  m_state.run_undo = m_controller.Undoing();
+  m_state.contact_total.reset();
+  m_state.run_time = {};
   if (m_state.options.find.empty()) m_state.options.replace = false;
   Refresh();
 }
@@ -212,7 +222,7 @@ void WindowPolicy::ShowReset(bool update) {
   // A simulation's log is replaced by the next run's: repeated simulations keep one file.
   m_own_log = !update && m_controller.LogSaved() ? m_state.log_path : std::string();
   m_state.run = RunState::Idle;
-  m_state.reset_once = true;
+  m_state.run_undo = false;
   m_state.undo_offered = false;
   m_state.waiting.clear();
   m_pending_log.clear();
@@ -223,6 +233,10 @@ void WindowPolicy::ShowReset(bool update) {
 void WindowPolicy::ShowCounters(const RunCounters& counters) {
   m_latest_counters = counters;
   Present(m_controller.State() != RunState::Running);
+}
+
+void WindowPolicy::ShowContactCount(std::int64_t count) {
+  m_state.contact_total = count;
 }
 
 void WindowPolicy::ShowLogPath(const std::string& path) {
@@ -279,6 +293,7 @@ void WindowPolicy::Present(bool now) {
   m_last_present = at;
   FlushLog();
   m_state.counters = m_latest_counters;
+  m_state.run_time = m_controller.RunTimeNow();
   Refresh();
   // Painted now, not at the next pass of an event loop the run may be holding up.
   m_host.PaintNow();

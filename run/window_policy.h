@@ -69,12 +69,17 @@ class WindowPolicy : public RunView {
     std::function<std::string()> default_log_path;
     // Where the profile chooser looks for the default store.
     Environment environment = SystemEnvironment();
+    // The contacts the user chose in an earlier sitting, and keeping a new choice for the next:
+    // the window keeps them in its toolkit's settings. Unset, nothing is remembered.
+    std::function<std::string()> remembered_contacts;
+    std::function<void(const std::string&)> remember_contacts;
   };
 
   // During a run the log and the counters reach the screen at most this often.
   static constexpr std::chrono::milliseconds kFrame{40};
 
-  // `profile` names the store to run over (empty: the default the profile chooser finds).
+  // `profile` names the store to run over (empty: the contacts chosen last time, else the
+  // default the profile chooser finds).
   WindowPolicy(WindowHost& host, std::string profile, Seams seams);
   WindowPolicy(WindowHost& host, std::string profile)
       : WindowPolicy(host, std::move(profile), Seams{}) {}
@@ -101,8 +106,8 @@ class WindowPolicy : public RunView {
   void ShowLogPressed();
   // Where the contacts chooser opens: the contacts chosen, or the first the search found.
   [[nodiscard]] std::string ContactsOffered() const;
-  // The user chose `path`: taken when it holds contacts, else refused saying why, and the
-  // contacts stay as they were.
+  // The user chose `path`: taken and remembered for the next sitting when it holds contacts,
+  // else refused saying why, and the contacts stay as they were.
   void ContactsChosen(const std::string& path);
   // The format check has run over Options(): it switched the custom replacement off and
   // emptied its texts; the buttons keep what the user last chose.
@@ -124,6 +129,7 @@ class WindowPolicy : public RunView {
   void ShowFinished(bool update) override;
   void ShowReset(bool update) override;
   void ShowCounters(const RunCounters& counters) override;
+  void ShowContactCount(std::int64_t count) override;
   void ShowLogPath(const std::string& path) override;
   AbortAnswer AskAbort() override;
   bool AskUndo(const std::string& started) override;

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <utility>
@@ -26,6 +27,22 @@ namespace {
 
 QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+constexpr QLatin1StringView kProgram("Dialmend");
+constexpr QLatin1StringView kContactsKey("contacts");
+
+// The contacts chosen last time, in the user's Qt settings for the program: only they are
+// kept, so every other setting starts at its default.
+WindowPolicy::Seams SettingsSeams() {
+  WindowPolicy::Seams seams;
+  seams.remembered_contacts = [] {
+    return QSettings(kProgram, kProgram).value(kContactsKey).toString().toStdString();
+  };
+  seams.remember_contacts = [](const std::string& path) {
+    QSettings(kProgram, kProgram).setValue(kContactsKey, QString::fromStdString(path));
+  };
+  return seams;
 }
 
 // A box holding a path shows its end, the file name, whenever the user is not in it.
@@ -99,7 +116,7 @@ void SetText(QWidget* widget, const QString& text) {
 MainWindow::MainWindow(QString profile, Dialogs& dialogs, QWidget* parent)
     : QDialog(parent, kFixedDialogFlags),
       m_dialogs(dialogs),
-      m_policy(*this, profile.toStdString()) {
+      m_policy(*this, profile.toStdString(), SettingsSeams()) {
   setObjectName(QStringLiteral("Dialmend"));
   setWindowIcon(ProgramIcon());
   setFont(ControlFont());

@@ -6,6 +6,7 @@
 #include <array>
 #include <string_view>
 
+#include "platform/user_setting.h"
 #include "win32/dialog_layout.h"
 #include "win32/log_pane.h"
 #include "win32/resource_ids.h"
@@ -73,6 +74,17 @@ HFONT MakeFont(HWND window, UINT dpi, int points, int weight, const wchar_t* fac
   return CreateFontIndirectW(&font);
 }
 
+// The contacts chosen last time, kept in the registry: only they, so every other setting starts
+// at its default.
+WindowPolicy::Seams RegistrySeams() {
+  WindowPolicy::Seams seams;
+  seams.remembered_contacts = [] { return ReadUserSetting(L"Contacts"); };
+  seams.remember_contacts = [](const std::string& path) {
+    (void)WriteUserSetting(L"Contacts", path);
+  };
+  return seams;
+}
+
 }  // namespace
 
 int Win32MainWindow::IdOf(Control control) {
@@ -80,7 +92,7 @@ int Win32MainWindow::IdOf(Control control) {
 }
 
 Win32MainWindow::Win32MainWindow(HINSTANCE instance, std::wstring profile)
-    : m_instance(instance), m_policy(*this, Narrow(profile)) {
+    : m_instance(instance), m_policy(*this, Narrow(profile), RegistrySeams()) {
   m_message_box = [this](const std::wstring& text, UINT type) {
     return MessageBoxW(m_window, text.c_str(), L"Dialmend", type);
   };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -119,6 +120,8 @@ class WindowPolicyTest : public testing::Test {
     WindowPolicy::Seams seams;
     seams.clock = [this] { return m_now += m_tick; };
     seams.default_log_path = [this] { return FreeLogPath(); };
+    seams.remembered_contacts = [this] { return m_remembered; };
+    seams.remember_contacts = [this](const std::string& path) { m_remembered = path; };
     m_policy = std::make_unique<WindowPolicy>(m_screen, profile, std::move(seams));
     m_policy->DrawAll();
   }
@@ -156,6 +159,7 @@ class WindowPolicyTest : public testing::Test {
   std::unique_ptr<WindowPolicy> m_policy;
   std::chrono::steady_clock::time_point m_now{};
   std::chrono::milliseconds m_tick = 50ms;
+  std::string m_remembered;  // as the window's settings keep it between sittings
 };
 
 TEST_F(WindowPolicyTest, StartsIdleWithTheStyleChooserAndTheDefaultLogPath) {
@@ -206,7 +210,7 @@ TEST_P(WindowPolicyModeTest, TheRunButtonsSayWhatAPressDoesNowInTheRunsMode) {
                       "&Resume|Resume " + mode, "&Abort|Abort " + mode, "Ab&out|Click me...",
                       "&Pause|Pause " + mode, "&Abort|Abort " + mode, "Ab&out|Click me...",
                       "&Reset|Reset " + mode, "&Quit|Get outta here", "&About|Click me...",
-                      "&Go|Start " + mode, "&Quit|Get outta here", "&About|Click me..."}));
+                      " &Go!|Start " + mode, "&Quit|Get outta here", "&About|Click me..."}));
   EXPECT_EQ(m_screen.beeps, 1);
   ExpectDrawnAsPolicySays();
 }
@@ -223,6 +227,44 @@ TEST_F(WindowPolicyTest, TheUpdateBoxNamesTheCountersAndTheRunsMode) {
   EXPECT_EQ(m_screen.Text(Control::UpdatedLabel), "Contacts To Update");
   EXPECT_EQ(m_screen.Text(Control::NumbersLabel), "Phone Nos To Update");
   EXPECT_EQ(m_screen.looks[Control::Go].tip, "Start simulation");
+}
+
+TEST_F(WindowPolicyTest, TheTitleShowsHowFarARunHasComeUntilItFinishes) {
+  std::vector<std::string> titles;
+  m_screen.at_yield = [&](int) { titles.push_back(m_screen.window.title); };
+  m_policy->Go();
+  ASSERT_FALSE(titles.empty());
+  EXPECT_EQ(titles.front(), "Dialmend - 0 of 3 contacts");
+  EXPECT_NE(std::find(titles.begin(), titles.end(),
+                      "Dialmend - 2 of 3 contacts, less than a minute left"),
+            titles.end());
+  EXPECT_EQ(m_screen.window.title, "Dialmend - Finished!");
+  m_policy->Go();
+  EXPECT_EQ(m_screen.window.title, "Dialmend");
+}
+
+// A count's text is drawn whole only in a box no other shown control covers.
+TEST_F(WindowPolicyTest, NoTwoControlsShownDuringARunOverlap) {
+  std::vector<Control> shown;
+  m_screen.at_yield = [&](int) {
+    if (!shown.empty()) return;
+    for (const ControlSpec& spec : MainControls()) {
+      if (m_screen.looks[spec.control].visible) shown.push_back(spec.control);
+    }
+  };
+  m_policy->Go();
+  ASSERT_FALSE(shown.empty());
+  for (const Control a : shown) {
+    for (const Control b : shown) {
+      const TwipsRect& p = SpecOf(a).place;
+      const TwipsRect& q = SpecOf(b).place;
+      const bool apart = p.left + p.width <= q.left || q.left + q.width <= p.left ||
+                         p.top + p.height <= q.top || q.top + q.height <= p.top;
+      // Labels of one column may touch their neighbours above and below, not what is beside.
+      const bool one_column = p.left == q.left && p.width == q.width;
+      EXPECT_TRUE(one_column || apart) << SpecOf(a).name << " and " << SpecOf(b).name;
+    }
+  }
 }
 
 TEST_F(WindowPolicyTest, SettingsChangeOnlyWhileIdleAndAnEmptyReplacementIsUnticked) {
@@ -361,11 +403,33 @@ TEST_F(WindowPolicyTest, UndoIsOfferedOnlyAfterAnUpdateAndAsksFirst) {
   EXPECT_EQ(m_screen.asked, std::vector<std::string>{UndoQuestion(started)});
   EXPECT_EQ(Card("ann.vcf"), updated);
   m_screen.yes_answers = {true};
+  std::string during;
+  m_screen.at_yield = [&](int) {
+    if (during.empty()) during = m_screen.Text(Control::FoldersLabel);
+  };
   m_policy->Undo();
   EXPECT_EQ(Card("ann.vcf"), kAnn);
   EXPECT_NE(m_screen.pane.find("Undo of the update of " + started), std::string::npos);
   EXPECT_FALSE(m_screen.looks[Control::Undo].visible) << "after the undo itself";
+  EXPECT_EQ(during, "Left because changed");
+  const auto counters = [this] {
+    std::string shown;
+    for (int i = 0; i < 4; ++i) {
+      const auto label = static_cast<Control>(static_cast<int>(Control::FoldersLabel) + i);
+      shown += m_screen.Text(label) + " " +
+               m_screen.Text(static_cast<Control>(static_cast<int>(label) + 4)) + "|";
+    }
+    return shown;
+  };
+  EXPECT_EQ(counters(),
+            "Left because changed 0|Could not find 0|Contacts Restored 2|"
+            "Numbers Restored 2|");
   ExpectDrawnAsPolicySays();
+  m_policy->Go();  // reset
+  m_policy->Go();
+  EXPECT_EQ(counters(),
+            "Folders Processed 1|Contacts Checked 3|Contacts Updated 2|"
+            "Phone Nos Updated 2|");
 }
 
 TEST_F(WindowPolicyTest, ChosenContactsAreCheckedAndARefusalKeepsTheOldOnes) {
@@ -383,6 +447,25 @@ TEST_F(WindowPolicyTest, ChosenContactsAreCheckedAndARefusalKeepsTheOldOnes) {
   Tick(Control::SaveLog, false);
   m_policy->Go();
   EXPECT_EQ(m_screen.Text(Control::Checked), "1");
+}
+
+TEST_F(WindowPolicyTest, TheContactsChosenLastReopenUnlessGivenOrGone) {
+  const std::string other = (m_folder / "other").string();
+  m_policy->ContactsChosen((m_folder / "nowhere").string());
+  EXPECT_EQ(m_remembered, "") << "a refused choice";
+  WriteTestFile(m_folder / "other" / "dee.vcf", kAnn);
+  m_policy->ContactsChosen(other);
+  EXPECT_EQ(m_remembered, other);
+  Open("");
+  EXPECT_EQ(m_screen.Text(Control::Profile), other);
+  const std::string given = (m_folder / "profile").string();
+  Open(given);
+  EXPECT_EQ(m_screen.Text(Control::Profile), given);
+  fs::remove_all(other);
+  Open("");
+  EXPECT_NE(m_screen.Text(Control::Profile), other);
+  EXPECT_EQ(m_policy->ContactsOffered().find(other), std::string::npos);
+  EXPECT_TRUE(m_screen.informed.empty());
 }
 
 TEST_F(WindowPolicyTest, NoContactsFoundSaysWhatToDo) {

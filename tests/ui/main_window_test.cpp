@@ -17,6 +17,7 @@
 #include <map>
 #include <optional>
 
+#include "run/run_summary.h"
 #include "run/undo_record.h"
 #include "tests/fakes/test_folder.h"
 #include "tests/ui/drag.h"
@@ -304,6 +305,35 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // The longest count and every caption fit their boxes in the window's own faces, at one and
+  // two times the usual scale.
+  void countersShowEveryCountInFull() {
+    auto w = Window();
+    QStringList captions;
+    for (const bool undo : {false, true}) {
+      for (const bool update : {false, true}) {
+        for (const CounterText& counter : WindowCounters({}, update, undo)) {
+          captions << QString::fromUtf8(counter.caption.data(), qsizetype(counter.caption.size()));
+        }
+      }
+    }
+    for (const int scale : {1, 2}) {
+      const auto fits = [scale](QWidget* widget, const QString& text, int room_twips) {
+        QFont font = widget->font();
+        font.setPointSizeF(font.pointSizeF() * scale);
+        return QFontMetrics(font).horizontalAdvance(text) <= TwipsToPixels(room_twips, 96 * scale);
+      };
+      for (const char* name : {"Folders", "Checked", "Updated", "Numbers"}) {
+        QVERIFY2(fits(Find(name), QStringLiteral("9999999"), SpecOf(Control::Folders).place.width),
+                 name);
+      }
+      for (const QString& caption : captions) {
+        QVERIFY2(fits(Find("lblFolders"), caption, SpecOf(Control::FoldersLabel).place.width),
+                 qPrintable(caption));
+      }
+    }
+  }
+
   void choosingContactsRunsOverTheChoice() {
     auto w = Window();
     m_dialogs.chosen_contacts = std::nullopt;
@@ -318,6 +348,9 @@ class MainWindowTest : public QObject {
     Button("Go")->click();
     QCOMPARE(w->Controller().Counters().folders, 1);
     QCOMPARE(w->Controller().Counters().checked, 9);
+    // The next window opened without a path reopens on the choice, from the Qt settings.
+    MainWindow next(QString(), m_dialogs);
+    QCOMPARE(next.findChild<QLineEdit*>(QStringLiteral("Profile"))->text(), other);
   }
 
   void theLogPaneTakesTheRoomOfAResizedWindow() {

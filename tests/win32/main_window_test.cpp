@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/user_setting.h"
 #include "run/window_texts.h"
 #include "tests/fakes/test_folder.h"
 #include "win32/log_pane.h"
@@ -340,6 +341,17 @@ INSTANTIATE_TEST_SUITE_P(Win32MainWindow, Win32CloseDuringARun,
                          testing::Values(WM_CLOSE, WM_QUERYENDSESSION), [](const auto& info) {
                            return info.param == WM_CLOSE ? "Close" : "LogOff";
                          });
+
+TEST(Win32MainWindow, ReopensOnTheContactsChosenLastUnlessTheyAreGone) {
+  const std::string sample = DIALMEND_SAMPLE_PROFILE;
+  for (const std::string& remembered : {sample, sample + "/gone"}) {
+    ASSERT_TRUE(WriteUserSetting(L"Contacts", remembered));
+    HiddenWindow w;
+    EXPECT_EQ(w.window.Policy().ContactsOffered() == sample, remembered == sample) << remembered;
+    EXPECT_TRUE(w.asked.empty());
+  }
+  (void)WriteUserSetting(L"Contacts", "");
+}
 
 TEST(Win32MainWindow, ClosingWhileIdleEndsTheProgram) {
   HiddenWindow w;
