@@ -95,7 +95,15 @@ wine "$exe" --profile "$profile" >>"$work/out.txt" 2>&1 &
 program=$!
 main=$(window '^Dialmend$')
 xdotool key --window "$main" alt+u Return
-sleep 1
+# Esc once some hundreds of contacts are in (the title counts them), so cards have been saved
+# and the aborted update has something to undo, however slow the machine.
+i=0
+until xdotool getwindowname "$main" 2>/dev/null |
+  grep -Eq '^Dialmend - ([5-9][0-9][0-9]|[0-9],[0-9]{3}) of'; do
+  i=$((i + 1))
+  [ $i -le 600 ] || fail "the update never got past 500 contacts: $(xdotool getwindowname "$main")"
+  sleep 0.1
+done
 xdotool key --window "$main" Escape
 # The question is a second window named Dialmend.
 i=0
