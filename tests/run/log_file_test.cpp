@@ -16,7 +16,6 @@
 #include <set>
 #include <string>
 
-#include "platform/desktop_directory.h"
 #include "tests/fakes/test_folder.h"
 
 namespace dialmend {
@@ -54,31 +53,6 @@ INSTANTIATE_TEST_SUITE_P(Numbers, DefaultLogPathCases,
                                          PathCase{"FirstGap", {1, 2, 4}, 3},
                                          PathCase{"BeyondSixteenBits", Range(1, 32767), 32768}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-class Desktop : public testing::Test {
- protected:
-  void SetUp() override {
-    m_home = FreshTestFolder("desktop_home");
-    fs::create_directories(m_home / ".config");
-    m_saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", m_home.c_str(), 1);
-    ::unsetenv("XDG_CONFIG_HOME");
-  }
-  void TearDown() override { ::setenv("HOME", m_saved_home.c_str(), 1); }
-  fs::path m_home;
-  std::string m_saved_home;
-};
-
-TEST_F(Desktop, FollowsUserDirsThenDesktopThenHome) {
-  EXPECT_EQ(DesktopDirectory(), m_home.string());
-  fs::create_directories(m_home / "Desktop");
-  EXPECT_EQ(DesktopDirectory(), (m_home / "Desktop").string());
-  fs::create_directories(m_home / "Schreibtisch");
-  std::ofstream(m_home / ".config" / "user-dirs.dirs")
-      << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
-  EXPECT_EQ(DesktopDirectory(), (m_home / "Schreibtisch").string());
-  EXPECT_EQ(SetLogFile(), (m_home / "Schreibtisch" / "Dialmend Log 1.txt").string());
-}
 
 TEST(SaveLogFile, NamesThePathAndTheReason) {
   EXPECT_EQ(SaveLogFile("/nonexistent-dir/x.txt", "log").Message(),
