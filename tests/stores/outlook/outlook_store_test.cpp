@@ -18,6 +18,7 @@
 #include "stores/outlook/com_ptr.h"
 #include "tests/contacts/store_contract.h"
 #include "tests/fakes/quiet_view.h"
+#include "tests/fakes/test_host.h"
 #include "tests/stores/outlook/fake_outlook.h"
 
 // The Outlook store over a stand-in object model, and once over the real COM of the machine
@@ -71,16 +72,6 @@ struct OutlookItemsTraits : OutlookTraits {
 using OutlookPaths = testing::Types<OutlookTraits, OutlookColumnsFirstTraits, OutlookItemsTraits>;
 INSTANTIATE_TYPED_TEST_SUITE_P(Outlook, StoreContract, OutlookPaths);
 
-// A RunHost that never pauses and keeps what the run told it.
-class TestHost : public RunHost {
- public:
-  bool YieldAndCheckAbort() override { return false; }
-  void ProfileFailed(const std::string& reason) override { profile_failures.push_back(reason); }
-  void CountersChanged(const RunCounters&) override {}
-  std::string NowText() override { return "06/12/2026 10:00:00"; }
-  std::vector<std::string> profile_failures;
-};
-
 // A run over the contract profile, where Riverside Dental also holds a current business number,
 // Acme's name is beyond ASCII and the BMP, and Work also holds a mail item and Unchanged Ltd.
 // Unless `tables`, Outlook has no tables and every folder is read item by item.
@@ -114,7 +105,7 @@ struct WalkFixture {
   RunSettings settings;
   RunCounters counters;
   ActivityLog log;
-  TestHost host;
+  TestHost host{"06/12/2026 10:00:00"};
 };
 
 constexpr std::string_view kHeader =
@@ -370,7 +361,7 @@ TEST_P(OutlookUserRefusal, GivesTheLoginNameAndTheRunGoesOn) {
   EXPECT_TRUE(f.Logged("Checking contacts in profile " + LoggedInUserName() + "\r\n\r\n" +
                        std::string(kDentalReport)))
       << f.log.Text();
-  EXPECT_TRUE(f.host.profile_failures.empty());
+  EXPECT_TRUE(f.host.failures.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(OutlookWalk, OutlookUserRefusal, testing::Values(E_ACCESSDENIED, E_ABORT),
@@ -528,8 +519,7 @@ TEST(OutlookWalk, ALogonFailureIsSaidAsOne) {
   WalkFixture f(/*update=*/false);
   f.profile.outlook.user_failure = static_cast<HRESULT>(0x80040111);
   f.Run();
-  EXPECT_EQ(f.host.profile_failures,
-            std::vector<std::string>{"Outlook could not log on to the profile"});
+  EXPECT_EQ(f.host.failures, std::vector<std::string>{"Outlook could not log on to the profile"});
 }
 
 // Also where a block past the last row fails, as in Outlook 2007: the rest is read row by row.
@@ -642,7 +632,7 @@ TEST(OutlookWalk, WithoutClassicOutlookSaysTheNewOneCannotBeAutomatedAndWritesNo
       "classic Outlook, or open a vCard export of the contacts instead (--profile FILE.vcf), or "
       "the account's CardDAV address from Dialmend on Linux";
   EXPECT_EQ(f.log.Text(), "");
-  EXPECT_EQ(f.host.profile_failures, std::vector<std::string>{kReason});
+  EXPECT_EQ(f.host.failures, std::vector<std::string>{kReason});
   EXPECT_EQ(f.counters.folders, 0);
 }
 
