@@ -206,6 +206,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {"\r\n\\Work\\\r\n  Home:"},
                 {},
                 {1, 1, 1, 1, 0}},
+        // A control character in a name is written out; other bytes, a backslash too, stay.
+        WalkRow{"WritesOutControlCharactersOfNames",
+                "folder Zed\t\xC2\x85\n  contact A\x1b\x7f\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9 \\x\n"
+                "    Home: 0171 930 8890\n",
+                {"\r\n\\Zed\\t\\u0085\\A\\x1B\\x7F\\u2028\\u2029\xC3\xA9 \\x\r\n"},
+                {},
+                {1, 1, 1, 1, 0}},
         WalkRow{"ChangeOfSpacingAloneCounts",
                 "folder Work\n  contact A\n    Home: (020)  7930 8890\n    Other: 020 79308890\n",
                 {},

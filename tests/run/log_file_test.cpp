@@ -87,20 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 class LogFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    m_dir =
-        fs::path(testing::TempDir()) /
-        ("log_file_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-         "_" + std::to_string(::getpid()));
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(m_dir, ec);
-  }
   static std::string Read(const fs::path& path) { return ReadTestFile(path); }
-  fs::path m_dir;
+  const fs::path m_dir = FreshTestFolder("log_file");
 };
 
 TEST_F(LogFileTest, TwoRunsAtOnceTakeTwoNumbers) {
