@@ -388,12 +388,9 @@ TEST(OutlookWalk, WalksContactFoldersOfEveryStoreBelowOtherFoldersButNoHiddenOne
   EXPECT_EQ(f.counters.folders, 4);
 }
 
-// The codes by which COM says the server has gone.
-class OutlookGone : public testing::TestWithParam<HRESULT> {};
-
-TEST_P(OutlookGone, EndsTheRunWithOneLineAndTouchesNothingAfter) {
+// Each code by which COM says the server has gone is ComText.KnowsTheServerGoneCodes's.
+TEST(OutlookWalk, OutlookGoneEndsTheRunWithOneLineAndTouchesNothingAfter) {
   WalkFixture f(/*update=*/true);
-  f.profile.outlook.gone_code = GetParam();
   f.Dental().calls_before_gone = 3;  // Outlook closes after Class and two numbers are read
   EXPECT_TRUE(f.Run(*f.profile.Store()));
   EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
@@ -404,14 +401,6 @@ TEST_P(OutlookGone, EndsTheRunWithOneLineAndTouchesNothingAfter) {
   EXPECT_EQ(f.Item(3).calls, 0);
   EXPECT_EQ(f.profile.outlook.Item({0, 0}, 0).calls, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(OutlookWalk, OutlookGone,
-                         testing::Values(RPC_E_DISCONNECTED, static_cast<HRESULT>(0x80010007),
-                                         static_cast<HRESULT>(0x80010012),
-                                         static_cast<HRESULT>(0x800706BA),
-                                         static_cast<HRESULT>(0x800706BE),
-                                         static_cast<HRESULT>(0x800706BF),
-                                         static_cast<HRESULT>(0x80080008)));
 
 TEST(OutlookWalk, BusyForTheWholeWaitEndsTheRunWithOneLine) {
   WalkFixture f(/*update=*/true);
@@ -661,8 +650,6 @@ TEST(BusyServer, IsWaitedForInStepsUpToThirtySeconds) {
   EXPECT_EQ(RetryDelay(0), kRetryStepMs);
   EXPECT_EQ(RetryDelay(kRetryLimitMs - 1), kRetryStepMs);
   EXPECT_EQ(RetryDelay(kRetryLimitMs), std::nullopt);
-  EXPECT_EQ(kRetryLimitMs, 30000u);
-  EXPECT_EQ(kRetryStepMs, 100u);
   auto* filter = new BusyServerFilter;
   EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_RETRYLATER), kRetryStepMs);
   EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_REJECTED), kRetryStepMs);
