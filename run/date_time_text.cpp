@@ -2,16 +2,12 @@
 
 #include <ctime>
 
+#include "platform/environment.h"
+
 namespace dialmend {
 
 std::string LocalDateTimeText(std::chrono::system_clock::time_point when) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &t);
-#else
-  localtime_r(&t, &local);
-#endif
+  const std::tm local = LocalTime(when);
   char text[128];
   const std::size_t n = std::strftime(text, sizeof text, "%x %X", &local);
   return std::string(text, n);

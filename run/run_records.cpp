@@ -8,25 +8,14 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/environment.h"
 #include "platform/reason.h"
-#include "platform/utf16.h"
 #include "platform/utf8_path.h"
 
 namespace dialmend {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::tm LocalTime(std::chrono::system_clock::time_point when) {
-  const std::time_t time = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-#ifdef _WIN32
-  ::localtime_s(&local, &time);
-#else
-  ::localtime_r(&time, &local);
-#endif
-  return local;
-}
 
 #ifdef _WIN32
 constexpr const char* kPathSeparators = "/\\";
@@ -106,19 +95,7 @@ std::string RunsFolder(const ReadVariable& variable) {
 }
 
 std::string DefaultRunsFolder() {
-  return RunsFolder([](const char* name) -> std::optional<std::string> {
-#ifdef _WIN32
-    // The wide environment, so a profile folder outside the ANSI code page keeps its name.
-    const std::wstring wide_name(name, name + std::char_traits<char>::length(name));
-    const wchar_t* value = ::_wgetenv(wide_name.c_str());
-    if (value == nullptr) return std::nullopt;
-    return Utf16ToUtf8Lossy(value);
-#else
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-#endif
-  });
+  return RunsFolder(EnvironmentVariable);
 }
 
 std::string RunName(std::chrono::system_clock::time_point when) {

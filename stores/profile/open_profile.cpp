@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/environment.h"
 #include "platform/reason.h"
 #include "platform/utf8_path.h"
 #include "stores/profile/default_search.h"
@@ -157,12 +158,7 @@ ProfileChoice ServerProfile(std::string_view named, const Environment& env,
 }  // namespace
 
 Environment SystemEnvironment() {
-  return {[](const char* name) -> std::optional<std::string> {
-            const char* value = std::getenv(name);
-            if (value == nullptr) return std::nullopt;
-            return std::string(value);
-          },
-          [](const std::string& path) {
+  return {EnvironmentVariable, [](const std::string& path) {
             FileText file;
             std::error_code error;
             const fs::path where = PathFromUtf8(path);

@@ -1,0 +1,36 @@
+#include "platform/environment.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#ifdef _WIN32
+#include "platform/utf16.h"
+#endif
+
+namespace dialmend {
+
+std::optional<std::string> EnvironmentVariable(const char* name) {
+#ifdef _WIN32
+  const std::wstring wide_name(name, name + std::char_traits<char>::length(name));
+  const wchar_t* value = ::_wgetenv(wide_name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return Utf16ToUtf8Lossy(value);
+#else
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+#endif
+}
+
+std::tm LocalTime(std::chrono::system_clock::time_point when) {
+  const std::time_t time = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+#ifdef _WIN32
+  ::localtime_s(&local, &time);
+#else
+  ::localtime_r(&time, &local);
+#endif
+  return local;
+}
+
+}  // namespace dialmend

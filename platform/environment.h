@@ -1,0 +1,17 @@
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace dialmend {
+
+// The process environment's variable `name` in UTF-8 (on Windows read wide, so a profile folder
+// outside the ANSI code page keeps its name); std::nullopt when it is not set.
+[[nodiscard]] std::optional<std::string> EnvironmentVariable(const char* name);
+
+// `when` in the local time zone, broken down.
+[[nodiscard]] std::tm LocalTime(std::chrono::system_clock::time_point when);
+
+}  // namespace dialmend
