@@ -3,41 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <string>
 
 #include "engine/fix_number.h"
 
 namespace dialmend {
 namespace {
-
-TEST(CodeTable, HasEightyRowsInFiveGroups) {
-  const auto rows = CodeChanges();
-  ASSERT_EQ(rows.size(), 80u);
-  std::map<std::string, int> by_new_code_kind;
-  for (const CodeChange& row : rows) {
-    std::string kind;
-    if (row.new_code == "020") {
-      kind = "london";
-    } else if (row.new_code == "028") {
-      kind = "northern ireland";
-    } else if (row.new_code.size() == 3) {
-      kind = "three-digit";
-    } else if (row.new_code.starts_with("076")) {
-      kind = "pager";
-    } else {
-      kind = "mobile";
-    }
-    ++by_new_code_kind[kind];
-  }
-  EXPECT_EQ(by_new_code_kind["london"], 5);
-  EXPECT_EQ(by_new_code_kind["three-digit"], 4);
-  EXPECT_EQ(by_new_code_kind["northern ireland"], 34);
-  EXPECT_EQ(by_new_code_kind["pager"], 7);
-  EXPECT_EQ(by_new_code_kind["mobile"], 30);
-  EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](auto& r) { return r.lead_digit != '\0'; }),
-            4);
-}
 
 TEST(CodeTable, FindsEveryRowByItsOldCodeOnly) {
   for (const CodeChange& row : CodeChanges()) {

@@ -45,6 +45,9 @@ INSTANTIATE_TEST_SUITE_P(
         Sample{"Empty", "", true}, Sample{"Ascii", "0171 930 8890", true},
         Sample{"TwoByte", "T\xc3\xa9l", true}, Sample{"ThreeByte", "\xe2\x98\x8e", true},
         Sample{"FourByte", "\xf0\x9f\x93\x9e", true}, Sample{"Highest", "\xf4\x8f\xbf\xbf", true},
+        // The first and last code point of each length.
+        Sample{"EdgesOfEachLength", "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80",
+               true},
         Sample{"AboveHighest", "\xf4\x90\x80\x80", false}, Sample{"Overlong", "\xc0\xaf", false},
         Sample{"OverlongThree", "\xe0\x80\xaf", false}, Sample{"Surrogate", "\xed\xa0\x80", false},
         Sample{"LoneContinuation", "\x80", false}, Sample{"Truncated", "\xe2\x98", false},

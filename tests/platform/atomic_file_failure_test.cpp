@@ -7,12 +7,12 @@
 #include <fstream>
 #include <iterator>
 #include <ostream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/system_calls.h"
+#include "tests/fakes/test_folder.h"
 
 // Each system call the writer makes fails in turn, as a full disk or a broken file system would
 // make it fail; the file must come through untouched whichever it is.
@@ -39,16 +39,7 @@ void PrintTo(const Failure& failure, std::ostream* out) {
 
 class InjectedFailure : public testing::TestWithParam<Failure> {
  public:
-  void SetUp() override {
-    m_folder =
-        fs::temp_directory_path() / ("dialmend-failure-" + std::to_string(std::random_device()()));
-    ASSERT_TRUE(fs::create_directory(m_folder));
-  }
-  void TearDown() override {
-    Sys() = RealSystemCalls();
-    std::error_code ignored;
-    fs::remove_all(m_folder, ignored);
-  }
+  void TearDown() override { Sys() = RealSystemCalls(); }
 
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
@@ -63,7 +54,7 @@ class InjectedFailure : public testing::TestWithParam<Failure> {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  fs::path m_folder;
+  const fs::path m_folder = FreshTestFolder("failure");
 };
 
 TEST_P(InjectedFailure, LeavesTheFileAsItWasAndNoTemporaryFile) {

@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "tests/fakes/test_folder.h"
 
 // Replaces of many files made durable together: each keeps the checks of a single replace.
 
@@ -28,16 +28,6 @@ constexpr std::size_t kLimit = 1024 * 1024;
 
 class SaveBatchTest : public testing::Test {
  public:
-  void SetUp() override {
-    m_folder =
-        fs::temp_directory_path() / ("dialmend-batch-" + std::to_string(std::random_device()()));
-    ASSERT_TRUE(fs::create_directory(m_folder));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_folder, ignored);
-  }
-
   fs::path Write(const std::string& name, const std::string& bytes) {
     const fs::path path = m_folder / name;
     std::ofstream(path, std::ios::binary) << bytes;
@@ -57,7 +47,7 @@ class SaveBatchTest : public testing::Test {
               std::move(read.file));
   }
 
-  fs::path m_folder;
+  const fs::path m_folder = FreshTestFolder("batch");
 };
 
 TEST_F(SaveBatchTest, GivesEachReplaceItsOwnOutcomeInOrder) {

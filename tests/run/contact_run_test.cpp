@@ -10,26 +10,10 @@
 #include "run/log_file.h"
 #include "tests/fakes/memory_store.h"
 #include "tests/fakes/test_folder.h"
+#include "tests/fakes/test_host.h"
 
 namespace dialmend {
 namespace {
-
-// Counts yields and aborts at a chosen one.
-class ScriptedHost : public RunHost {
- public:
-  int abort_at_yield = -1;  // 1-based; -1 never
-  int yields = 0;
-  std::vector<std::string> profile_failures;
-  int counter_redraws = 0;
-
-  bool YieldAndCheckAbort() override {
-    ++yields;
-    return abort_at_yield > 0 && yields >= abort_at_yield;
-  }
-  void ProfileFailed(const std::string& reason) override { profile_failures.push_back(reason); }
-  void CountersChanged(const RunCounters&) override { ++counter_redraws; }
-  std::string NowText() override { return "06/12/2026 10:00:00"; }
-};
 
 struct Fixture {
   explicit Fixture(std::string_view description, bool update = false) : store(description) {
@@ -45,7 +29,7 @@ struct Fixture {
   RunSettings settings;
   RunCounters counters;
   ActivityLog log;
-  ScriptedHost host;
+  TestHost host{"06/12/2026 10:00:00"};
 };
 
 constexpr std::string_view kHeader =
@@ -124,7 +108,7 @@ class ContactRunAbort : public testing::TestWithParam<AbortCase> {};
 TEST_P(ContactRunAbort, StopsAtTheYieldItWasAbortedIn) {
   const AbortCase& c = GetParam();
   Fixture f(kWorkStore);
-  f.host.abort_at_yield = c.abort_at_yield;
+  f.host.on_yield = [&c](int yield) { return yield >= c.abort_at_yield; };
   f.Run();
   EXPECT_EQ(f.host.yields, c.abort_at_yield) << "no yield after the abort";
   EXPECT_EQ(f.counters.folders, c.folders);
@@ -155,56 +139,92 @@ TEST(ContactRun, ProfileThatWillNotOpenOrNameItsUserWritesNothing) {
               /*update=*/true);
     f.Run();
     EXPECT_EQ(f.log.Text(), "") << failure;
-    EXPECT_EQ(f.host.profile_failures.size(), 1u) << failure;
+    EXPECT_EQ(f.host.failures.size(), 1u) << failure;
     EXPECT_EQ(f.counters.folders, 0) << failure;
   }
 }
 
-TEST(ContactRun, ProfileWithoutFoldersWritesTheHeaderOnly) {
-  Fixture f("user Bob\n");
-  f.Run();
-  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Checking contacts in profile Bob\r\n\r\n");
-  EXPECT_EQ(f.counters.folders, 0);
-}
+// One store each: what the log holds and leaves out, and the counters.
+struct WalkRow {
+  const char* name;
+  std::string store;
+  std::vector<std::string> in_log;
+  std::vector<std::string> not_in_log;
+  RunCounters counters;  // folders, checked, updated, numbers, problems
+  NumberStyle style = NumberStyle::Brackets;
+};
 
-TEST(ContactRun, PassesOverGroupsAndOtherItemsWithoutAWord) {
-  Fixture f(R"(
-folder Work
-  group Team [fail phones]
-  other Meeting Notes [fail phones]
-  contact Riverside Dental
-    Home: 0171 930 8890
-)",
-            /*update=*/true);
-  f.Run();
-  EXPECT_EQ(f.counters.checked, 1);
-  EXPECT_EQ(f.counters.problems, 0);
-  EXPECT_EQ(f.log.Text().find("Team"), std::string::npos);
-  EXPECT_EQ(f.log.Text().find("Meeting Notes"), std::string::npos);
-}
+class ContactRunWalk : public testing::TestWithParam<WalkRow> {};
 
-TEST(ContactRun, AStoreThatIsLostEndsTheWalkWithOneLine) {
-  Fixture f(R"(
-folder Work
-  contact Riverside Dental
-    Home: 0171 930 8890
-  contact Gone [lose phones]
-  contact After
-    Home: 0171 930 8890
-folder Later
-  contact Later Ltd
-    Home: 0171 930 8890
-)",
-            /*update=*/true);
+TEST_P(ContactRunWalk, LogsAndCountsWhatItMet) {
+  const WalkRow& row = GetParam();
+  Fixture f(row.store, /*update=*/true);
+  f.options.style = row.style;
   f.Run();
   const std::string& log = f.log.Text();
-  EXPECT_NE(log.find("  Stopped at \\Work\\Gone: the test store has gone\r\n"), std::string::npos)
-      << log;
-  EXPECT_EQ(log.find("After"), std::string::npos) << log;
-  EXPECT_EQ(log.find("Later"), std::string::npos) << log;
-  EXPECT_EQ(f.counters.problems, 1);
-  EXPECT_EQ(f.counters.updated, 1);
+  for (const std::string& line : row.in_log) EXPECT_NE(log.find(line), std::string::npos) << log;
+  for (const std::string& text : row.not_in_log)
+    EXPECT_EQ(log.find(text), std::string::npos) << log;
+  EXPECT_EQ(f.counters.folders, row.counters.folders);
+  EXPECT_EQ(f.counters.checked, row.counters.checked);
+  EXPECT_EQ(f.counters.updated, row.counters.updated);
+  EXPECT_EQ(f.counters.numbers, row.counters.numbers);
+  EXPECT_EQ(f.counters.problems, row.counters.problems);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, ContactRunWalk,
+    testing::Values(
+        WalkRow{"ProfileWithoutFoldersWritesTheHeaderOnly",
+                "user Bob\n",
+                {std::string(kHeader) + "Updating contacts in profile Bob\r\n\r\n"},
+                {"\\"},
+                {}},
+        WalkRow{"PassesOverGroupsAndOtherItemsWithoutAWord",
+                "folder Work\n  group Team [fail phones]\n  other Meeting Notes [fail phones]\n"
+                "  contact Riverside Dental\n    Home: 0171 930 8890\n",
+                {},
+                {"Team", "Meeting Notes"},
+                {1, 1, 1, 1, 0}},
+        // A store that goes away ends the walk with one line.
+        WalkRow{"LostStoreEndsTheWalkWithOneLine",
+                "folder Work\n  contact Riverside Dental\n    Home: 0171 930 8890\n"
+                "  contact Gone [lose phones]\n  contact After\n    Home: 0171 930 8890\n"
+                "folder Later\n  contact Later Ltd\n    Home: 0171 930 8890\n",
+                {"  Stopped at \\Work\\Gone: the test store has gone\r\n"},
+                {"After", "Later"},
+                {0, 1, 1, 1, 1}},
+        WalkRow{"NumberTheStoreCannotHoldIsReportedNotChanged",
+                "folder Work\n  contact Uri [refuse 020]\n    Home: 0171 930 8890\n"
+                "    Mobile: 0370 123456\n",
+                {"  Could not change Home of \\Work\\Uri: the store cannot hold \"020\"\r\n",
+                 "0370 123456 --> (07770) 123456"},
+                {},
+                {1, 1, 1, 1, 1}},
+        WalkRow{"ContactWithoutFilingNameEndsItsLineInABackslash",
+                "folder Work\n  contact\n    Home: 0171 930 8890\n",
+                {"\r\n\\Work\\\r\n  Home:"},
+                {},
+                {1, 1, 1, 1, 0}},
+        // A control character in a name is written out; other bytes, a backslash too, stay.
+        WalkRow{"WritesOutControlCharactersOfNames",
+                "folder Zed\t\xC2\x85\n  contact A\x1b\x7f\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9 \\x\n"
+                "    Home: 0171 930 8890\n",
+                {"\r\n\\Zed\\t\\u0085\\A\\x1B\\x7F\\u2028\\u2029\xC3\xA9 \\x\r\n"},
+                {},
+                {1, 1, 1, 1, 0}},
+        WalkRow{"ChangeOfSpacingAloneCounts",
+                "folder Work\n  contact A\n    Home: (020)  7930 8890\n    Other: 020 79308890\n",
+                {},
+                {},
+                {1, 1, 1, 2, 0}},
+        WalkRow{"ReadsTheOptionsForEveryNumber",
+                "folder Work\n  contact A\n    Home: 0171 930 8890\n",
+                {"--> 02079308890\r\n"},
+                {},
+                {1, 1, 1, 1, 0},
+                NumberStyle::Compact}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ContactRun, StoreFailuresAreLoggedSkippedAndCounted) {
   Fixture f(R"(
@@ -244,19 +264,6 @@ folder Work
   EXPECT_EQ(f.store.Find("Riverside Dental").phones[0].number, "0171 930 8890");
 }
 
-TEST(ContactRun, NumberTheStoreCannotHoldIsReportedNotChanged) {
-  Fixture f(
-      "folder Work\n  contact Uri [refuse 020]\n    Home: 0171 930 8890\n    Mobile: 0370 123456\n",
-      /*update=*/true);
-  f.Run();
-  EXPECT_NE(f.log.Text().find(
-                "  Could not change Home of \\Work\\Uri: the store cannot hold \"020\"\r\n"),
-            std::string::npos);
-  EXPECT_EQ(f.counters.numbers, 1);
-  EXPECT_EQ(f.store.Find("Uri").phones[0].number, "0171 930 8890");
-  EXPECT_EQ(f.store.Find("Uri").phones[1].number, "(07770) 123456");
-}
-
 TEST(ContactRun, LogsTheStoresNotesUnderWhatTheyConcernAndCountsProblemNotes) {
   Fixture f(
       "note 2 leftovers removed\n"
@@ -281,26 +288,6 @@ TEST(ContactRun, LogsTheStoresNotesUnderWhatTheyConcernAndCountsProblemNotes) {
   EXPECT_LT(sub, store);
   EXPECT_EQ(f.counters.problems, 2);
   EXPECT_EQ(f.counters.updated, 1);
-}
-
-TEST(ContactRun, ContactWithoutFilingNameEndsItsLineInABackslash) {
-  Fixture f("folder Work\n  contact\n    Home: 0171 930 8890\n");
-  f.Run();
-  EXPECT_NE(f.log.Text().find("\r\n\\Work\\\r\n  Home:"), std::string::npos);
-}
-
-TEST(ContactRun, ChangeOfSpacingAloneCounts) {
-  Fixture f("folder Work\n  contact A\n    Home: (020)  7930 8890\n    Other: 020 79308890\n");
-  f.Run();
-  EXPECT_EQ(f.counters.numbers, 2);
-  EXPECT_EQ(f.counters.updated, 1);
-}
-
-TEST(ContactRun, ReadsOptionsAfreshForEveryNumber) {
-  Fixture f("folder Work\n  contact A\n    Home: 0171 930 8890\n");
-  f.options.style = NumberStyle::Compact;
-  f.Run();
-  EXPECT_NE(f.log.Text().find("--> 02079308890\r\n"), std::string::npos);
 }
 
 struct ChangeLineCase {

@@ -16,7 +16,6 @@
 #include <set>
 #include <string>
 
-#include "platform/desktop_directory.h"
 #include "tests/fakes/test_folder.h"
 
 namespace dialmend {
@@ -55,31 +54,6 @@ INSTANTIATE_TEST_SUITE_P(Numbers, DefaultLogPathCases,
                                          PathCase{"BeyondSixteenBits", Range(1, 32767), 32768}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-class Desktop : public testing::Test {
- protected:
-  void SetUp() override {
-    m_home = FreshTestFolder("desktop_home");
-    fs::create_directories(m_home / ".config");
-    m_saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", m_home.c_str(), 1);
-    ::unsetenv("XDG_CONFIG_HOME");
-  }
-  void TearDown() override { ::setenv("HOME", m_saved_home.c_str(), 1); }
-  fs::path m_home;
-  std::string m_saved_home;
-};
-
-TEST_F(Desktop, FollowsUserDirsThenDesktopThenHome) {
-  EXPECT_EQ(DesktopDirectory(), m_home.string());
-  fs::create_directories(m_home / "Desktop");
-  EXPECT_EQ(DesktopDirectory(), (m_home / "Desktop").string());
-  fs::create_directories(m_home / "Schreibtisch");
-  std::ofstream(m_home / ".config" / "user-dirs.dirs")
-      << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
-  EXPECT_EQ(DesktopDirectory(), (m_home / "Schreibtisch").string());
-  EXPECT_EQ(SetLogFile(), (m_home / "Schreibtisch" / "Dialmend Log 1.txt").string());
-}
-
 TEST(SaveLogFile, NamesThePathAndTheReason) {
   EXPECT_EQ(SaveLogFile("/nonexistent-dir/x.txt", "log").Message(),
             "Cannot save the log to \"/nonexistent-dir/x.txt\": no such file or directory.");
@@ -113,20 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 class LogFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    m_dir =
-        fs::path(testing::TempDir()) /
-        ("log_file_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-         "_" + std::to_string(::getpid()));
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(m_dir, ec);
-  }
   static std::string Read(const fs::path& path) { return ReadTestFile(path); }
-  fs::path m_dir;
+  const fs::path m_dir = FreshTestFolder("log_file");
 };
 
 TEST_F(LogFileTest, TwoRunsAtOnceTakeTwoNumbers) {

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -266,8 +265,7 @@ TEST(RunController, QuitWhenIdleOrFinishedEndsAtOnce) {
 }
 
 TEST(RunController, ProfileThatWillNotOpenSaysWhyOnceAndLeavesNoLogFile) {
-  const std::filesystem::path folder =
-      FreshTestFolder("run_profile_" + std::to_string(std::random_device{}()));
+  const std::filesystem::path folder = FreshTestFolder("run_profile");
   Harness h;
   h.view.description = "fail open\n";
   h.view.log = LogTarget{(folder / "Dialmend Log 1.txt").string(), true};
@@ -277,7 +275,6 @@ TEST(RunController, ProfileThatWillNotOpenSaysWhyOnceAndLeavesNoLogFile) {
   EXPECT_TRUE(std::filesystem::is_empty(folder));
   EXPECT_TRUE(h.controller.LogSave().Ok());
   EXPECT_EQ(h.controller.State(), RunState::Finished);
-  std::filesystem::remove_all(folder);
 }
 
 TEST(RunController, ClosingDuringARunAbortsAndEndsOnlyAfterTheWalkUnwinds) {
@@ -293,29 +290,9 @@ TEST(RunController, ClosingDuringARunAbortsAndEndsOnlyAfterTheWalkUnwinds) {
   EXPECT_TRUE(h.controller.Close()) << "a finished run closes at once";
 }
 
-TEST(RunController, UpdateRunSavesAndCountsUpdated) {
+TEST(RunController, UpdateWritesTheLogFileAsTheRunGoes) {
   Harness h;
-  h.view.update = true;
-  h.controller.Go();
-  EXPECT_EQ(h.controller.Counters().updated, 2);
-  EXPECT_NE(h.log.Text().find("Numbers updated:  2"), std::string::npos);
-}
-
-// An empty folder of its own for one test, removed after it.
-struct FreshFolder {
-  // Named for this process too: other checkouts may run the same tests at the same time.
-  FreshFolder() : path(FreshTestFolder("run_log_" + std::to_string(std::random_device{}()))) {}
-  ~FreshFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::filesystem::path path;
-};
-
-TEST(RunController, WritesTheLogFileAsTheRunGoes) {
-  Harness h;
-  const FreshFolder dir;
-  const auto path = dir.path / "Dialmend Log 1.txt";
+  const auto path = FreshTestFolder("run_log") / "Dialmend Log 1.txt";
   h.view.update = true;
   h.view.log = LogTarget{path.string(), true};
   std::string seen_before_c;
@@ -331,25 +308,26 @@ TEST(RunController, WritesTheLogFileAsTheRunGoes) {
             std::string::npos)
       << seen_before_c;
   EXPECT_EQ(ReadTestFile(path), h.log.Text());
+  EXPECT_NE(h.log.Text().find("Numbers updated:  2"), std::string::npos);
+  EXPECT_EQ(h.controller.Counters().updated, 2);
   EXPECT_TRUE(h.controller.LogSaved());
   EXPECT_EQ(h.view.shown_log_path, path.string());
 }
 
 TEST(RunController, TakesTheNextNumberWhenTheDefaultLogIsTaken) {
   Harness h;
-  const FreshFolder dir;
-  WriteTestFile(dir.path / "Dialmend Log 1.txt", "another run's log");
-  h.view.log = LogTarget{(dir.path / "Dialmend Log 1.txt").string(), true};
+  const std::filesystem::path dir = FreshTestFolder("run_log");
+  WriteTestFile(dir / "Dialmend Log 1.txt", "another run's log");
+  h.view.log = LogTarget{(dir / "Dialmend Log 1.txt").string(), true};
   h.controller.Go();
-  EXPECT_EQ(ReadTestFile(dir.path / "Dialmend Log 1.txt"), "another run's log");
-  EXPECT_EQ(ReadTestFile(dir.path / "Dialmend Log 2.txt"), h.log.Text());
-  EXPECT_EQ(h.view.shown_log_path, (dir.path / "Dialmend Log 2.txt").string());
+  EXPECT_EQ(ReadTestFile(dir / "Dialmend Log 1.txt"), "another run's log");
+  EXPECT_EQ(ReadTestFile(dir / "Dialmend Log 2.txt"), h.log.Text());
+  EXPECT_EQ(h.view.shown_log_path, (dir / "Dialmend Log 2.txt").string());
 }
 
 TEST(RunController, ALogThatCannotBeCreatedStopsTheRunBeforeItStarts) {
   Harness h;
-  const FreshFolder dir;
-  const std::string path = (dir.path / "missing" / "log.txt").string();
+  const std::string path = (FreshTestFolder("run_log") / "missing" / "log.txt").string();
   h.view.update = true;
   h.view.log = LogTarget{path, false};
   h.controller.Go();

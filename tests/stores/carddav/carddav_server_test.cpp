@@ -267,19 +267,6 @@ TEST_F(RadicaleStore, LeavesACardChangedOnTheServerSinceItWasRead) {
   EXPECT_EQ(Direct(m_server).Get("/user/work/ann.vcf"), on_server);
 }
 
-TEST_F(RadicaleStore, GivesTheETagOfWhatItSaved) {
-  auto store = OpenStore("/user/work/");
-  Opened ann = AnnChanged(*store);
-  auto* card = dynamic_cast<CardDavCard*>(ann.item.get());
-  ASSERT_NE(card, nullptr);
-  const std::string read_etag = card->SavedETag();
-  ann.item->Save();
-  Direct direct(m_server);
-  EXPECT_EQ(card->SavedETag(), direct.ETag("/user/work/ann.vcf"));
-  EXPECT_NE(card->SavedETag(), read_etag);
-  EXPECT_EQ(card->Href(), "/user/work/ann.vcf");
-}
-
 // Saves Ann with her new number and gives the identity an update records for her.
 ContactIdentity SaveAnn(ContactStore& store) {
   Opened ann = AnnChanged(store);

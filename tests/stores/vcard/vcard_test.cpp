@@ -209,6 +209,12 @@ const ReadRow kCards[] = {
      "Other: B\u00fcro 0171 930 8893\n", "Test Person", V21},
     {"Base64TelUri", Card("TEL;VALUE=uri;ENCODING=b:dGVsOis0NC0yMC03OTQ2LTAwMTA7ZXh0PTU=\r\n"),
      "Other: tel:+44-20-7946-0010\n"},
+    // Hex digits in either case; an "=" not followed by two of them stays as written.
+    {"QuotedPrintableHexInEitherCase",
+     Card("TEL;ENCODING=QUOTED-PRINTABLE:0171=2d930=2D=g1\r\n", "2.1"), "Other: 0171-930-=g1\n",
+     "Test Person", V21},
+    {"NewLineEscapeInEitherCase", Card("X-EVOLUTION-FILE-AS:Ann\\NSmith\\nJones\r\n"), "",
+     "Ann\nSmith\nJones"},
     {"EightBitIsPlainText", Card("TEL;ENCODING=8BIT:0171 930 8890\r\n", "2.1"),
      "Other: 0171 930 8890\n", "Test Person", V21},
 };

@@ -110,21 +110,8 @@ TEST(VCardStore, RefusesToOverwriteACardChangedSinceItWasRead) {
   EXPECT_EQ(ReadTestFile(c.card), kSynced);
 }
 
-// The save's test seam and its refusal of hard links belong to the POSIX replace.
+// The refusal of hard links belongs to the POSIX replace.
 #ifndef _WIN32
-
-TEST(VCardStore, KeepsACardAnotherProgramRewritesWhileItIsSaved) {
-  ChangedCard c;
-  // A sync tool rewrites the card in place after the save's last look and before its replace.
-  SaveSeamsForTesting().before_replace = [&] { WriteTestFile(c.card, kSynced); };
-  c.item->Save();
-  EXPECT_THAT(FlushReasons(*c.folder),
-              testing::ElementsAre("another program changed it while it was being saved"));
-  SaveSeamsForTesting() = SaveSeams{};
-  EXPECT_EQ(ReadTestFile(c.card), kSynced);
-  EXPECT_EQ(std::distance(fs::directory_iterator(c.card.parent_path()), fs::directory_iterator()),
-            1);
-}
 
 // The link is there before the card is read: made after, it is a change to the card itself.
 TEST(VCardStore, LeavesACardWithAnotherHardLinkAndSaysWhy) {

@@ -232,17 +232,15 @@ TEST(VCardWalk, AnUpdateRemovesOnlyOurOwnLeftoverFilesAndSaysHowManyASimulationN
                   "book/.link.vcf.dialmend-abcdef.tmp", "book/ann.vcf", "book/sub"));
 }
 
+// The other characters are ContactRun's tests; here a line break in a folder's and a file's name.
 TEST(VCardWalk, ShowsControlCharactersOfNamesEscapedInTheLog) {
   const fs::path root = FreshTestFolder("walk");
   WriteTestFile(root / "Work\nInjected" / "ann.vcf", kCard);
   WriteTestFile(root / "Work\nInjected" / "bad\x1b.vcf", "BEGIN:VCARD\r\nno colon\r\n");
-  WriteTestFile(root / "Zed\t\xC2\x85\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9" / "ann.vcf", kCard);
   auto store = MakeVCardStore(root.string());
   const std::string text = RunQuietly(*store, NumberOptions{}, /*update=*/false).log;
   EXPECT_NE(text.find("\r\n\\Work\\nInjected\\Ann\r\n  Home:"), std::string::npos) << text;
   EXPECT_NE(text.find("\r\n  Could not read \\Work\\nInjected\\bad\\x1B.vcf: "), std::string::npos)
-      << text;
-  EXPECT_NE(text.find("\r\n\\Zed\\t\\u0085\\u2028\\u2029\xC3\xA9\\Ann\r\n"), std::string::npos)
       << text;
   EXPECT_EQ(text.find("\nInjected"), std::string::npos) << text;
 }
