@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <map>
 
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 
 namespace dialmend {
 

@@ -11,7 +11,7 @@
 
 #include "engine/byte_words.h"
 #include "engine/code_table.h"
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 
 namespace dialmend {
 namespace {

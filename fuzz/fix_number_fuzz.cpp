@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/fix_number.h"
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 
 // Any bytes under any option values: the converter must return, give valid UTF-8 for valid
 // UTF-8 and hand back anything else byte for byte. With "old codes only" (and no custom

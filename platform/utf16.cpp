@@ -1,6 +1,6 @@
 #include "platform/utf16.h"
 
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 
 namespace dialmend {
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/reason.h"
+#include "platform/utf8.h"
 
 namespace dialmend {
 namespace {
@@ -25,14 +26,6 @@ const SecretSchema* Schema() {
                                       nullptr,
                                       nullptr};
   return &schema;
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
 }
 
 // One word of a .netrc as it stands in the text: a run of non-space, or the inside of "quotes"
@@ -110,7 +103,7 @@ std::string TakeMessage(GError* error) {
 std::optional<Login> NetrcLogin(std::string_view netrc, std::string_view host,
                                 std::string_view user) {
   if (host.starts_with("[") && host.ends_with("]")) host = host.substr(1, host.size() - 2);
-  const std::string wanted_host = Lower(host);
+  const std::string wanted_host = AsciiLower(host);
   const std::vector<Word> words = NetrcWords(netrc);
   // The entry that fits, as the words of its login and password.
   std::optional<std::pair<const Word*, const Word*>> fallback;
@@ -121,7 +114,7 @@ std::optional<Login> NetrcLogin(std::string_view netrc, std::string_view host,
       continue;
     }
     std::string machine;
-    if (!is_default && i + 1 < words.size()) machine = Lower(words[i + 1].Text());
+    if (!is_default && i + 1 < words.size()) machine = AsciiLower(words[i + 1].Text());
     i += is_default ? 1 : 2;
     const Word* login = nullptr;
     const Word* password = nullptr;

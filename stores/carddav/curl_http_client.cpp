@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/reason.h"
+#include "platform/utf8.h"
 
 namespace dialmend {
 namespace {
@@ -22,15 +23,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kTickMilliseconds = 50;
 // A request that moves fewer bytes than this in a stall window is given up.
 constexpr curl_off_t kLeastBytesPerWindow = 1024;
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                           text.back() == '\n')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 std::string Seconds(long count) {
   return std::to_string(count) + (count == 1 ? " second" : " seconds");

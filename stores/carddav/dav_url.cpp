@@ -1,26 +1,10 @@
 #include "stores/carddav/dav_url.h"
+#include "platform/utf8.h"
 
 #include <charconv>
 
 namespace dialmend {
-namespace {
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string DavUrl::Origin() const {
   return std::string(tls ? "https://" : "http://") + host + (port.empty() ? "" : ":" + port);
@@ -31,12 +15,12 @@ std::string DavUrl::With(std::string_view other_path) const {
 }
 
 bool LooksLikeUrl(std::string_view text) {
-  const std::string lower = Lower(text.substr(0, 8));
+  const std::string lower = AsciiLower(text.substr(0, 8));
   return lower.starts_with("https://") || lower.starts_with("http://");
 }
 
 bool IsLoopbackHost(std::string_view host) {
-  const std::string lower = Lower(host);
+  const std::string lower = AsciiLower(host);
   if (lower == "localhost" || lower == "[::1]" || lower == "::1") return true;
   // 127.0.0.0/8 written as four decimal numbers.
   if (!lower.starts_with("127.")) return false;
@@ -61,7 +45,7 @@ Result<DavUrl> ParseDavUrl(std::string_view text) {
   using Parsed = Result<DavUrl>;
   const std::string quoted = "\"" + std::string(text) + "\"";
   DavUrl url;
-  const std::string lower = Lower(text.substr(0, 8));
+  const std::string lower = AsciiLower(text.substr(0, 8));
   if (lower.starts_with("https://")) {
     text.remove_prefix(8);
   } else if (lower.starts_with("http://")) {
@@ -120,7 +104,7 @@ Result<DavUrl> ParseDavUrl(std::string_view text) {
 }
 
 std::string HrefPath(std::string_view href, std::string_view base_path) {
-  const std::string lower = Lower(href.substr(0, 8));
+  const std::string lower = AsciiLower(href.substr(0, 8));
   if (lower.starts_with("https://") || lower.starts_with("http://")) {
     const std::size_t after_scheme = href.find("//") + 2;
     const std::size_t slash = href.find('/', after_scheme);
@@ -139,8 +123,8 @@ std::string EncodedPath(std::string_view path) {
   encoded.reserve(path.size());
   for (std::size_t i = 0; i < path.size(); ++i) {
     const char c = path[i];
-    const bool escape =
-        c == '%' && i + 2 < path.size() && HexValue(path[i + 1]) >= 0 && HexValue(path[i + 2]) >= 0;
+    const bool escape = c == '%' && i + 2 < path.size() && HexDigitValue(path[i + 1]) >= 0 &&
+                        HexDigitValue(path[i + 2]) >= 0;
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
         kKept.find(c) != std::string_view::npos || escape) {
       encoded.push_back(c);
@@ -157,8 +141,8 @@ std::string DecodedPath(std::string_view path) {
   decoded.reserve(path.size());
   for (std::size_t i = 0; i < path.size(); ++i) {
     if (path[i] == '%' && i + 2 < path.size()) {
-      const int high = HexValue(path[i + 1]);
-      const int low = HexValue(path[i + 2]);
+      const int high = HexDigitValue(path[i + 1]);
+      const int low = HexDigitValue(path[i + 2]);
       if (high >= 0 && low >= 0) {
         decoded.push_back(static_cast<char>(high * 16 + low));
         i += 2;

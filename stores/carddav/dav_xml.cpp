@@ -1,4 +1,5 @@
 #include "stores/carddav/dav_xml.h"
+#include "platform/utf8.h"
 
 #include <pugixml.hpp>
 
@@ -46,12 +47,6 @@ std::string TextOf(const pugi::xml_node& node) {
     if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
       text += child.value();
   }
-  return text;
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && std::strchr(" \t\r\n", text.front()) != nullptr) text.remove_prefix(1);
-  while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) text.remove_suffix(1);
   return text;
 }
 

@@ -1,14 +1,12 @@
 #include "stores/profile/ini_file.h"
 
+#include "platform/utf8.h"
+
 namespace dialmend {
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!text.empty() && space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && space(text.back())) text.remove_suffix(1);
-  return text;
-}
+// A CR at a line's end is what a Windows line end leaves.
+constexpr std::string_view kBlanks = " \t\r";
 
 // KConfig's "[a][b]" as "a/b"; a plain "[a]" as "a".
 std::string GroupOf(std::string_view line, IniDialect dialect) {
@@ -60,7 +58,7 @@ std::vector<IniEntry> ParseIni(std::string_view text, IniDialect dialect) {
   for (std::size_t start = 0; start < text.size();) {
     std::size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = Trimmed(text.substr(start, end - start));
+    const std::string_view line = Trimmed(text.substr(start, end - start), kBlanks);
     start = end + 1;
     if (line.empty() || line.front() == '#' || line.front() == ';') continue;
     if (line.front() == '[') {
@@ -69,8 +67,8 @@ std::vector<IniEntry> ParseIni(std::string_view text, IniDialect dialect) {
     }
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    std::string key(Trimmed(line.substr(0, equals)));
-    std::string_view value = Trimmed(line.substr(equals + 1));
+    std::string key(Trimmed(line.substr(0, equals), kBlanks));
+    std::string_view value = Trimmed(line.substr(equals + 1), kBlanks);
     IniEntry entry;
     if (dialect == IniDialect::Kde) {
       if (const std::size_t flags = key.find('['); flags != std::string::npos) {

@@ -5,7 +5,7 @@
 #include <set>
 #include <utility>
 
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 
 namespace dialmend {
 namespace {
@@ -13,9 +13,7 @@ namespace {
 constexpr std::string_view kSpace = " \t";
 
 std::string_view Trim(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(kSpace) - first + 1);
+  return Trimmed(s, kSpace);
 }
 
 // The file's lines without their line ends, and without a byte-order mark before the first.

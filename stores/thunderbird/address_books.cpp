@@ -5,7 +5,7 @@
 #include <map>
 #include <optional>
 
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 
 namespace dialmend {
 namespace {

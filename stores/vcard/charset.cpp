@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 #include "stores/vcard/text.h"
 
 // mingw has no iconv; there, a set not known here stays unread, as Other.

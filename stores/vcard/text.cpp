@@ -23,9 +23,7 @@ bool LessIgnoreCase(std::string_view a, std::string_view b) {
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
+  return Trimmed(text, " \t");
 }
 
 // The whole-text check of the engine, behind a fast pass for the common all-ASCII line.

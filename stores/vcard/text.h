@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 
 // Text helpers the vCard reader and writer share: ASCII case, UTF-8 checks, and quoting file
 // content in messages. Internal to the vcard library.

@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 #include "platform/utf8_path.h"
 #include "stores/vcard/card_contact.h"
 #include "stores/vcard/vcard.h"

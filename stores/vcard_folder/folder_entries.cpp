@@ -13,9 +13,9 @@
 #include <unistd.h>
 #endif
 
-#include "engine/utf8.h"
 #include "platform/atomic_file.h"
 #include "platform/reason.h"
+#include "platform/utf8.h"
 #include "platform/utf8_path.h"
 
 namespace dialmend {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "contacts/phone_field.h"
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 #include "tests/stores/vcard/vcard_test_util.h"
 
 namespace dialmend {

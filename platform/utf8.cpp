@@ -1,4 +1,4 @@
-#include "engine/utf8.h"
+#include "platform/utf8.h"
 
 #include <cstdint>
 #include <cstring>

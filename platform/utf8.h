@@ -32,6 +32,22 @@ namespace dialmend {
 // `text` with its ASCII letters in lower case.
 [[nodiscard]] std::string AsciiLower(std::string_view text);
 
+// `text` without the characters of `blanks` at either end.
+[[nodiscard]] constexpr std::string_view Trimmed(std::string_view text,
+                                                 std::string_view blanks = " \t\r\n") noexcept {
+  const std::size_t first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// The value of a hexadecimal digit of either case; -1 for any other byte.
+[[nodiscard]] constexpr int HexDigitValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // The code point that a UTF-16 high surrogate and the low surrogate after it stand for.
 [[nodiscard]] constexpr char32_t FromSurrogates(char32_t high, char32_t low) noexcept {
   return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
