@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/version.h"
+#include "platform/date_format.h"
 #include "win32/main_window.h"
 
 namespace {
@@ -26,6 +27,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+  dialmend::UseUserDateFormat();
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   std::wstring profile;
