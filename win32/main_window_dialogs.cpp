@@ -193,7 +193,8 @@ void Win32MainWindow::SetFile_Click() {
     dialog.nMaxFile = static_cast<DWORD>(chosen.size());
     dialog.lpstrTitle = L"Log file...";
     dialog.lpstrDefExt = L"txt";
-    dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    // Choosing an existing file asks first: a run would replace it.
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | OFN_OVERWRITEPROMPT;
     if (!GetSaveFileNameW(&dialog)) {
       if (const DWORD failure = CommDlgExtendedError(); failure != 0) {
         Inform("The Log file... dialog cannot be opened (common dialog failure " +

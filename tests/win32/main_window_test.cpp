@@ -305,6 +305,54 @@ TEST(Win32MainWindow, InternationalOptionsAreDrawnAsThePolicySays) {
   EXPECT_TRUE(w.window.Options().old_codes_only);
 }
 
+// The Log file... dialog as a user meets it: OK pressed on the file offered, each question that
+// follows answered from `answers` and its text kept.
+struct SaveDialogUser {
+  std::vector<int> answers;
+  std::vector<std::wstring> questions;
+};
+SaveDialogUser g_save_user;
+
+BOOL CALLBACK AnswerSaveDialogWindow(HWND window, LPARAM) {
+  // The dialog is disabled while it asks; a box with Yes is the question.
+  if (!IsWindowVisible(window) || !IsWindowEnabled(window)) return TRUE;
+  if (GetDlgItem(window, IDYES) != nullptr) {
+    g_save_user.questions.push_back(Caption(GetDlgItem(window, 0xFFFF)));  // the box's text
+    const int answer = g_save_user.answers.empty() ? IDNO : g_save_user.answers.front();
+    if (!g_save_user.answers.empty()) g_save_user.answers.erase(g_save_user.answers.begin());
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    return FALSE;
+  }
+  if (Caption(window) != L"Log file...") return TRUE;
+  // Cancelled once every answer is given and it is still open.
+  const int press = g_save_user.answers.empty() ? IDCANCEL : IDOK;
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), 0);
+  return FALSE;
+}
+
+void CALLBACK AnswerSaveDialog(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), AnswerSaveDialogWindow, 0);
+}
+
+TEST(Win32MainWindow, LogFileAsksBeforeReplacingAFile) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  const fs::path folder = FreshTestFolder("win32_log_file");
+  const fs::path existing = folder / "kept.txt";
+  WriteTestFile(existing, "an earlier log");
+  // The dialog opens on the file in the box. No keeps it open, Yes takes the file.
+  SetWindowTextW(w.Control(IDC_LOG_FILE), existing.wstring().c_str());
+  g_save_user = {{IDNO, IDYES}, {}};
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerSaveDialog);
+  w.Click(IDC_SET_FILE);
+  KillTimer(nullptr, timer);
+  // Windows names the file in the question; wine asks without naming it.
+  ASSERT_EQ(g_save_user.questions.size(), 2u);
+  EXPECT_EQ(Caption(w.Control(IDC_LOG_FILE)), existing.wstring());
+  EXPECT_EQ(ReadTestFile(existing), "an earlier log");
+  fs::remove_all(folder);
+}
+
 // Closing the window (or logging off) during a run: the message arrives at the run's first
 // yield; the run is aborted, its summary written and its log saved, and only then does the
 // window close.
