@@ -82,7 +82,7 @@ int Win32MainWindow::IdOf(Control control) {
 Win32MainWindow::Win32MainWindow(HINSTANCE instance, std::wstring profile)
     : m_instance(instance), m_policy(*this, Narrow(profile)) {
   m_message_box = [this](const std::wstring& text, UINT type) {
-    return MessageBoxW(m_window, text.c_str(), L"Dialmend", type);
+    return CentredMessageBox(m_window, text, type);
   };
   m_choose_contacts = [this](const std::wstring& current) { return ChooseContacts(current); };
 }
@@ -187,9 +187,21 @@ void Win32MainWindow::Init() {
   m_pane = LogPane::Of(GetDlgItem(m_window, IDC_LOG));
   MakeTips();
   m_dpi = DpiOf(m_window);
+  SetTabOrder();
   m_policy.DrawAll();
   Layout(m_dpi);
   SetFocus(GetDlgItem(m_window, IDOK));
+}
+
+void Win32MainWindow::SetTabOrder() {
+  // The dialog manager tabs in the controls' z-order; the ones that take no focus go after.
+  HWND previous = HWND_TOP;
+  for (const Control control : TabOrder()) {
+    HWND window = GetDlgItem(m_window, IdOf(control));
+    if (window == nullptr) continue;
+    SetWindowPos(window, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    previous = window;
+  }
 }
 
 void Win32MainWindow::Command(int id, int code) {
@@ -437,7 +449,8 @@ AbortAnswer Win32MainWindow::AskAbort(const std::string& question) {
 }
 
 bool Win32MainWindow::AskYesNo(const std::string& question) {
-  return m_message_box(Wide(question), MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2) == IDYES;
+  // A question, not an error: nothing has gone wrong when an undo is offered.
+  return m_message_box(Wide(question), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void Win32MainWindow::EndProgram() {

@@ -12,6 +12,7 @@
 
 #include "run/window_texts.h"
 #include "tests/fakes/test_folder.h"
+#include "win32/dialog_layout.h"
 #include "win32/log_pane.h"
 #include "win32/resource_ids.h"
 #include "win32/wide_text.h"
@@ -72,8 +73,9 @@ struct HiddenWindow {
   explicit HiddenWindow(std::wstring profile = L"")
       : window(GetModuleHandleW(nullptr), std::move(profile)) {
     // Every question is answered from `answers` (IDCANCEL once they run out) and recorded.
-    window.SetMessageBox([this](const std::wstring& text, UINT) {
+    window.SetMessageBox([this](const std::wstring& text, UINT type) {
       asked.push_back(text);
+      asked_types.push_back(type);
       if (on_ask) on_ask();
       if (answers.empty()) return IDCANCEL;
       const int answer = answers.front();
@@ -125,6 +127,7 @@ struct HiddenWindow {
   Win32MainWindow window;
   bool created = false;
   std::vector<std::wstring> asked;
+  std::vector<UINT> asked_types;
   std::vector<int> answers;
   std::function<void()> on_ask;
 };
@@ -239,6 +242,35 @@ TEST(Win32MainWindow, ThePanePagesTheLogAndCopiesWhatIsSelected) {
   EXPECT_EQ(pane->LineCount(), 0);
 }
 
+// The centre of `window` on the screen.
+POINT CentreOf(HWND window) {
+  RECT outer;
+  GetWindowRect(window, &outer);
+  return {(outer.left + outer.right) / 2, (outer.top + outer.bottom) / 2};
+}
+
+TEST(Win32MainWindow, TabGoesThroughTheControlsInReadingOrder) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HWND window = w.window.Handle();
+  // In a row (centres less than half a row apart) left to right, else downwards.
+  const int half_row = MulDiv(180, static_cast<int>(DpiOf(window)), 1440);
+  HWND from = w.Control(IDOK);
+  std::vector<std::string> stops;
+  for (HWND next = GetNextDlgTabItem(window, from, FALSE); next != w.Control(IDOK);
+       from = next, next = GetNextDlgTabItem(window, next, FALSE)) {
+    ASSERT_NE(next, nullptr);
+    ASSERT_LT(stops.size(), MainControls().size());
+    const RECT a = PlaceOf(window, GetDlgCtrlID(from));
+    const RECT b = PlaceOf(window, GetDlgCtrlID(next));
+    const int down = (b.top + b.bottom - a.top - a.bottom) / 2;
+    stops.push_back(Narrow(Caption(next)));
+    EXPECT_TRUE(down > half_row || (std::abs(down) <= half_row && b.left > a.left))
+        << "after " << Narrow(Caption(from)) << " comes " << stops.back();
+  }
+  EXPECT_EQ(stops.size(), 12u) << testing::PrintToString(stops);
+}
+
 TEST(Win32MainWindow, AboutOpensOneModelessBoxDrawnAsThePolicySays) {
   HiddenWindow w;
   ASSERT_TRUE(w.created);
@@ -262,6 +294,7 @@ struct SeenOptions {
   bool found = false;
   std::vector<std::pair<std::wstring, bool>> controls;  // caption, at its place
   RECT client{};
+  RECT outer{};
   bool old_codes_ticked = true;
 };
 SeenOptions g_seen_options;
@@ -282,6 +315,7 @@ void CALLBACK ReadOptionsAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
     }
   }
   GetClientRect(options, &g_seen_options.client);
+  GetWindowRect(options, &g_seen_options.outer);
   g_seen_options.old_codes_ticked = IsDlgButtonChecked(options, IDC_OLD_CODES) == BST_CHECKED;
   SendDlgItemMessageW(options, IDC_OLD_CODES, BM_CLICK, 0, 0);
   PostMessageW(options, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -303,6 +337,42 @@ TEST(Win32MainWindow, InternationalOptionsAreDrawnAsThePolicySays) {
   // The check box, off at start, turns "old codes only" on.
   EXPECT_FALSE(g_seen_options.old_codes_ticked);
   EXPECT_TRUE(w.window.Options().old_codes_only);
+}
+
+// What CentredMessageBox showed, read from inside its own loop.
+RECT g_box_seen{};
+
+void CALLBACK ReadBoxAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(L"#32770", L"Dialmend");
+  if (box == nullptr) return;
+  KillTimer(nullptr, timer);
+  GetWindowRect(box, &g_box_seen);
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST(Win32MainWindow, DialogsOpenCentredOnTheWindow) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HWND window = w.window.Handle();
+  SetWindowPos(window, nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const POINT centre = CentreOf(window);
+  w.Click(IDC_ABOUT);
+  HWND about = FindWindowW(nullptr, L"About Dialmend");
+  ASSERT_NE(about, nullptr);
+  EXPECT_NEAR(CentreOf(about).x, centre.x, 1);
+  EXPECT_NEAR(CentreOf(about).y, centre.y, 1);
+  DestroyWindow(about);
+  g_seen_options = {};
+  SetTimer(nullptr, 0, 0, ReadOptionsAndClose);
+  w.Click(IDC_OPTIONS);
+  EXPECT_NEAR((g_seen_options.outer.left + g_seen_options.outer.right) / 2, centre.x, 1);
+  EXPECT_NEAR((g_seen_options.outer.top + g_seen_options.outer.bottom) / 2, centre.y, 1);
+  g_box_seen = {};
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, ReadBoxAndClose);
+  EXPECT_EQ(CentredMessageBox(window, L"Centred?", MB_OK), IDOK);
+  KillTimer(nullptr, timer);
+  EXPECT_NEAR((g_box_seen.left + g_box_seen.right) / 2, centre.x, 1);
+  EXPECT_NEAR((g_box_seen.top + g_box_seen.bottom) / 2, centre.y, 1);
 }
 
 // The Log file... dialog as a user meets it: OK pressed on the file offered, each question that
@@ -443,6 +513,7 @@ TEST(Win32MainWindow, UndoPutsTheNumbersBackAndSavesItsLog) {
   w.Click(IDC_UNDO);
   ASSERT_EQ(w.asked.size(), 1u);
   EXPECT_EQ(w.asked[0].rfind(L"Undo the update of ", 0), 0u) << w.asked[0];
+  EXPECT_EQ(w.asked_types[0] & MB_ICONMASK, static_cast<UINT>(MB_ICONQUESTION));
   EXPECT_EQ(FilesUnder(copy.folder / "profile"), copy.original);
   // Its log shows in the pane and is saved, as any run's.
   EXPECT_NE(w.window.LogText().find("Undo complete"), std::string::npos);
