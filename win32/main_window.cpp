@@ -89,7 +89,7 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance, std::wstring profile)
 
 Win32MainWindow::~Win32MainWindow() {
   if (m_window != nullptr) DestroyWindow(m_window);
-  for (HGDIOBJ font : {m_bold_font, m_title_font, m_fixed_font}) {
+  for (HGDIOBJ font : {m_normal_font, m_bold_font, m_title_font, m_fixed_font}) {
     if (font != nullptr) DeleteObject(font);
   }
   if (m_image != nullptr) DestroyIcon(m_image);
@@ -132,6 +132,9 @@ INT_PTR Win32MainWindow::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       Init();
       return FALSE;  // the focus is set
     case WM_DPICHANGED: {
+      // Moved to a monitor of another DPI: every control and face at the new scale, the client
+      // area sized from its twips (the suggested size, without its rounding), at the suggested
+      // place.
       const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
       Layout(HIWORD(wparam));
       SetWindowPos(m_window, nullptr, suggested->left, suggested->top, 0, 0,
@@ -316,9 +319,11 @@ void Win32MainWindow::Layout(UINT dpi) {
 }
 
 void Win32MainWindow::MakeFonts(UINT dpi) {
-  for (HGDIOBJ font : {m_bold_font, m_title_font, m_fixed_font}) {
+  for (HGDIOBJ font : {m_normal_font, m_bold_font, m_title_font, m_fixed_font}) {
     if (font != nullptr) DeleteObject(font);
   }
+  // The dialog's own font is made once, at the DPI the window opened at.
+  m_normal_font = MakeFont(m_window, dpi, 8, FW_NORMAL, nullptr);
   m_bold_font = MakeFont(m_window, dpi, 8, FW_BOLD, nullptr);
   m_title_font = MakeFont(m_window, dpi, 18, FW_BOLD, nullptr);
   m_fixed_font = MakeFont(m_window, dpi, 8, FW_NORMAL, L"Courier New");
@@ -326,8 +331,7 @@ void Win32MainWindow::MakeFonts(UINT dpi) {
     HFONT font = spec.face == ControlFace::Bold    ? m_bold_font
                  : spec.face == ControlFace::Title ? m_title_font
                  : spec.face == ControlFace::Fixed ? m_fixed_font
-                                                   : nullptr;
-    if (font == nullptr) continue;
+                                                   : m_normal_font;
     SendDlgItemMessageW(m_window, IdOf(spec.control), WM_SETFONT, reinterpret_cast<WPARAM>(font),
                         FALSE);
   }

@@ -129,6 +129,7 @@ class Win32MainWindow : public WindowHost {
   LogPane* m_pane = nullptr;
   MessageBoxFn m_message_box;
   ContactsChooser m_choose_contacts;
+  HFONT m_normal_font = nullptr;
   HFONT m_bold_font = nullptr;
   HFONT m_title_font = nullptr;
   HFONT m_fixed_font = nullptr;

@@ -208,6 +208,48 @@ TEST(Win32MainWindow, IsResizableOnlyWhileTheLogShowsAndThePaneTakesTheRoom) {
   EXPECT_NEAR(again.bottom, client.bottom, 1);
 }
 
+// The height of the face control `id` of `dialog` is drawn in, in pixels.
+int FontHeight(HWND dialog, int id) {
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendDlgItemMessageW(dialog, id, WM_GETFONT, 0, 0)),
+             sizeof font, &font);
+  return std::abs(font.lfHeight);
+}
+
+TEST(Win32MainWindow, MovedToAMonitorOfTwiceTheDpiEverythingIsTwiceAsLarge) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HWND window = w.window.Handle();
+  const UINT dpi = DpiOf(window);
+  std::map<int, int> heights;
+  for (const ControlSpec& spec : MainControls()) {
+    if (const int id = Win32MainWindow::IdOf(spec.control); id != 0) {
+      heights[id] = FontHeight(window, id);
+    }
+  }
+  RECT suggested{40, 30, 40 + 700, 30 + 500};
+  SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  RECT outer;
+  GetWindowRect(window, &outer);
+  EXPECT_EQ(outer.left, suggested.left);
+  EXPECT_EQ(outer.top, suggested.top);
+  for (const ControlSpec& spec : MainControls()) {
+    const int id = Win32MainWindow::IdOf(spec.control);
+    if (id == 0 || spec.kind == ControlKind::Image) continue;
+    SCOPED_TRACE(std::string(spec.name));
+    EXPECT_NEAR(FontHeight(window, id), 2 * heights[id], 1);
+    const RECT place = PlaceOf(window, id);
+    if (spec.control != Control::Log) {
+      EXPECT_EQ(place.left, TwipsToPixels(spec.place.left, 2 * dpi));
+      EXPECT_EQ(place.bottom - place.top, TwipsToPixels(spec.place.height, 2 * dpi));
+    }
+  }
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, TwipsToPixels(kMainWidth, 2 * dpi));
+}
+
 TEST(Win32MainWindow, ThePanePagesTheLogAndCopiesWhatIsSelected) {
   HiddenWindow w(L"" DIALMEND_SAMPLE_PROFILE);
   ASSERT_TRUE(w.created);
