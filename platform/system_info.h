@@ -15,9 +15,15 @@ namespace dialmend {
 // the registry names (MSINFO32).
 [[nodiscard]] bool StartSysInfo();
 
-// The message shown when StartSysInfo fails.
+// The message shown when StartSysInfo fails. On Linux it names the programs looked for, so
+// the user knows what to install; Windows has one tool, found through the registry.
 inline constexpr std::string_view kSysInfoUnavailable =
+#ifdef _WIN32
     "System Information Is Unavailable At This Time";
+#else
+    "System Information Is Unavailable At This Time\n(none of kinfocenter, "
+    "gnome-control-center, xfce4-about, hardinfo or lshw-gtk is installed)";
+#endif
 
 // Registry value types the lookup reads.
 inline constexpr std::uint32_t kRegistryText = 1;    // REG_SZ

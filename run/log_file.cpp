@@ -1,19 +1,12 @@
 #include "run/log_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #include "platform/atomic_file_common.h"
 #include "platform/desktop_directory.h"
+#include "platform/plain_file.h"
 #include "platform/utf8_path.h"
 
 namespace dialmend {
@@ -21,84 +14,6 @@ namespace {
 
 constexpr std::string_view kLogStem = "Dialmend Log ";
 constexpr std::string_view kLogSuffix = ".txt";
-
-// The few calls that differ between the C libraries, under one set of names.
-// How a log file is opened: created new (never through a link), or opened as it is there,
-// through links (a user's /dev/stdout) or not (a name of our own).
-enum class OpenAs { New, There, OwnThere };
-
-#ifdef _WIN32
-using StatBuffer = struct _stat64;
-int OpenLog(const std::string& path, OpenAs as) {
-  int flags = _O_WRONLY | _O_BINARY | _O_NOINHERIT;
-  if (as == OpenAs::New) flags |= _O_CREAT | _O_EXCL;
-  return ::_wopen(PathFromUtf8(path).c_str(), flags, _S_IREAD | _S_IWRITE);
-}
-int StatOf(int fd, StatBuffer& info) {
-  return ::_fstat64(fd, &info);
-}
-bool IsRegular(const StatBuffer& info) {
-  return (info.st_mode & _S_IFMT) == _S_IFREG;
-}
-int Empty(int fd) {
-  return ::_chsize_s(fd, 0) == 0 ? 0 : -1;
-}
-long WriteSome(int fd, const char* data, std::size_t size) {
-  return ::_write(fd, data, static_cast<unsigned>(size < 0x40000000 ? size : 0x40000000));
-}
-int SyncToDisk(int fd) {
-  return ::_commit(fd);
-}
-int CloseLog(int fd) {
-  return ::_close(fd);
-}
-// Windows cannot remove an open file: closes it first. A link is rare enough there not to be
-// looked for.
-void CloseAndRemove(int fd, const std::string& path) {
-  ::_close(fd);
-  ::_wunlink(PathFromUtf8(path).c_str());
-}
-#else
-using StatBuffer = struct stat;
-int OpenLog(const std::string& path, OpenAs as) {
-  // No O_NONBLOCK: a FIFO waits for its reader, as a shell redirection does.
-  int flags = O_WRONLY | O_CLOEXEC;
-  if (as == OpenAs::New) flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
-  // A FIFO planted at our own name must not hold the run until a reader comes.
-  if (as == OpenAs::OwnThere) flags |= O_NOFOLLOW | O_NONBLOCK;
-  // The log holds the same numbers as the undo record: for the owner's eyes only.
-  return ::open(path.c_str(), flags, 0600);
-}
-int StatOf(int fd, StatBuffer& info) {
-  return ::fstat(fd, &info);
-}
-bool IsRegular(const StatBuffer& info) {
-  return S_ISREG(info.st_mode);
-}
-int Empty(int fd) {
-  return ::ftruncate(fd, 0);
-}
-long WriteSome(int fd, const char* data, std::size_t size) {
-  return ::write(fd, data, size);
-}
-int SyncToDisk(int fd) {
-  return ::fsync(fd);
-}
-int CloseLog(int fd) {
-  return ::close(fd);
-}
-// Removes `path` only while it still names the file open as `fd`: another file put there
-// since is not ours to remove.
-void CloseAndRemove(int fd, const std::string& path) {
-  struct stat open {};
-  struct stat named {};
-  if (::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-      open.st_dev == named.st_dev && open.st_ino == named.st_ino) {
-    ::unlink(path.c_str());
-  }
-  ::close(fd);
-}
-#endif
 
 Status CannotSave(const std::string& path, const std::string& reason) {
   return Status::Failure("Cannot save the log to \"" + path + "\": " + reason + ".", reason);
@@ -148,12 +63,12 @@ std::optional<std::string> NextLogPath(const std::string& path) {
 }
 
 LogFile::~LogFile() {
-  if (m_fd >= 0) CloseLog(m_fd);
+  if (m_fd >= 0) ClosePlainFile(m_fd);
 }
 
 Status LogFile::Reserve(const LogTarget& target) {
   if (target.path.empty()) return Status::Failure("Cannot save the log: no log file was given.");
-  if (m_fd >= 0) CloseLog(m_fd);
+  if (m_fd >= 0) ClosePlainFile(m_fd);
   m_fd = -1;
   std::string path = target.path;
   const bool numbered = target.numbered && NextLogPath(path).has_value();
@@ -162,7 +77,7 @@ Status LogFile::Reserve(const LogTarget& target) {
   int fd = -1;
   while (fd < 0) {
     if (replace) {
-      fd = OpenLog(path, OpenAs::OwnThere);
+      fd = OpenPlainFile(path, PlainOpen::OwnThere);
       if (fd >= 0) break;
       if (errno == EINTR) continue;
       replace = false;
@@ -170,14 +85,14 @@ Status LogFile::Reserve(const LogTarget& target) {
       if (errno != ENOENT) path = *NextLogPath(path);
       continue;
     }
-    fd = OpenLog(path, OpenAs::New);
+    fd = OpenPlainFile(path, PlainOpen::New);
     if (fd >= 0) {
       created = true;
     } else if (errno == EEXIST && numbered) {
       // Exclusive creation makes two runs at once take two numbers, never one file.
       path = *NextLogPath(path);
     } else if (errno == EEXIST) {
-      fd = OpenLog(path, OpenAs::There);
+      fd = OpenPlainFile(path, PlainOpen::There);
       if (fd < 0 && errno != ENOENT && errno != EINTR)
         return CannotSave(path, ReasonOf(errno, path));
     } else if (errno != EINTR) {
@@ -185,16 +100,16 @@ Status LogFile::Reserve(const LogTarget& target) {
     }
   }
 
-  StatBuffer info{};
-  if (StatOf(fd, info) != 0) {
+  const int regular = IsRegularFile(fd);
+  if (regular < 0) {
     const int error = errno;
-    CloseLog(fd);
+    ClosePlainFile(fd);
     return CannotSave(path, ReasonOf(error, path));
   }
-  m_regular = IsRegular(info);
+  m_regular = regular == 1;
   if (replace && !m_regular) {
     // Not the file this program wrote: another name is taken instead.
-    CloseLog(fd);
+    ClosePlainFile(fd);
     LogTarget next = target;
     next.path = *NextLogPath(path);
     next.replace_own = false;
@@ -216,7 +131,7 @@ void LogFile::EmptyOnce() {
   // A regular file named by the user becomes this run's log; a device or FIFO is written into.
   if (m_emptied || m_created || !m_regular) return;
   m_emptied = true;
-  if (Empty(m_fd) != 0) Fail(errno);
+  if (TruncateFile(m_fd, 0) != 0) Fail(errno);
 }
 
 void LogFile::Append(std::string_view text) {
@@ -243,7 +158,7 @@ Status LogFile::Complete() {
   EmptyOnce();
   // A device or FIFO has nothing to flush, and some refuse to be asked.
   if (m_regular && SyncToDisk(m_fd) != 0) Fail(errno);
-  if (CloseLog(m_fd) != 0) Fail(errno);
+  if (ClosePlainFile(m_fd) != 0) Fail(errno);
   m_fd = -1;
   return m_status;
 }
@@ -253,7 +168,7 @@ void LogFile::Discard() {
   if (m_created) {
     CloseAndRemove(m_fd, m_path);
   } else {
-    CloseLog(m_fd);
+    ClosePlainFile(m_fd);
   }
   m_fd = -1;
 }

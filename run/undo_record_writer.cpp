@@ -1,19 +1,10 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-
-#include "platform/system_calls.h"
-#endif
-
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
 #include "platform/folder_owner.h"
+#include "platform/plain_file.h"
 #include "platform/reason.h"
 #include "platform/utf8_path.h"
 #include "run/run_records.h"
@@ -24,56 +15,6 @@
 
 namespace dialmend {
 namespace {
-
-// The few calls that differ between the C libraries, under one set of names.
-#ifdef _WIN32
-int OpenNew(const std::string& path) {
-  return ::_wopen(PathFromUtf8(path).c_str(),
-                  _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT | _O_APPEND,
-                  _S_IREAD | _S_IWRITE);
-}
-int OpenExisting(const std::string& path) {
-  return ::_wopen(PathFromUtf8(path).c_str(), _O_RDWR | _O_BINARY | _O_NOINHERIT);
-}
-long WriteSome(int fd, const char* data, std::size_t size) {
-  return ::_write(fd, data, static_cast<unsigned>(size < 0x40000000 ? size : 0x40000000));
-}
-int SyncToDisk(int fd) {
-  return ::_commit(fd);
-}
-int Truncate(int fd, std::uint64_t size) {
-  return ::_chsize_s(fd, static_cast<__int64>(size)) == 0 ? 0 : -1;
-}
-int SeekEnd(int fd) {
-  return ::_lseeki64(fd, 0, SEEK_END) < 0 ? -1 : 0;
-}
-int CloseFile(int fd) {
-  return ::_close(fd);
-}
-#else
-int OpenNew(const std::string& path) {
-  // Only the user may read what numbers their contacts had.
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
-}
-int OpenExisting(const std::string& path) {
-  return ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-}
-long WriteSome(int fd, const char* data, std::size_t size) {
-  return Sys().write(fd, data, size);
-}
-int SyncToDisk(int fd) {
-  return Sys().fsync(fd);
-}
-int Truncate(int fd, std::uint64_t size) {
-  return ::ftruncate(fd, static_cast<off_t>(size));
-}
-int SeekEnd(int fd) {
-  return ::lseek(fd, 0, SEEK_END) < 0 ? -1 : 0;
-}
-int CloseFile(int fd) {
-  return ::close(fd);
-}
-#endif
 
 std::string ReasonOf(int error) {
   return ErrorText(std::error_code(error, std::generic_category()));
@@ -128,7 +69,7 @@ UndoJournal::UndoJournal(std::string folder, StoreIdentity store,
       m_started_text(std::move(started_text)) {}
 
 UndoJournal::~UndoJournal() {
-  if (m_fd >= 0) CloseFile(m_fd);
+  if (m_fd >= 0) ClosePlainFile(m_fd);
 }
 
 Status UndoJournal::Failed(const std::string& reason) {
@@ -163,7 +104,7 @@ Status UndoJournal::Create() {
   for (int n = 1; m_fd < 0; ++n) {
     const std::string path = m_folder + "/" + name + (n == 1 ? "" : "_" + std::to_string(n)) +
                              std::string(kRecordSuffix);
-    m_fd = OpenNew(path);
+    m_fd = OpenPlainFile(path, PlainOpen::NewAppending);
     if (m_fd >= 0) {
       m_path = path;
     } else if (errno != EEXIST || n > 1000) {
@@ -242,7 +183,7 @@ Status MarkUndone(const std::string& path, const std::string& when_text, bool pa
   std::uint64_t kept = 0;
   errno = 0;
   if (!KeptSize(path, size, kept)) return failure(errno != 0 ? errno : EIO);
-  const int fd = OpenExisting(path);
+  const int fd = OpenPlainFile(path, PlainOpen::ReadWrite);
   if (fd < 0) return failure(errno);
   std::string line = partly ? "partly\t" : "undone\t";
   EscapeField(when_text, line);
@@ -252,11 +193,11 @@ Status MarkUndone(const std::string& path, const std::string& when_text, bool pa
   const bool old = std::getline(first, magic) && magic == std::string(kRecordMagic) + "\t1";
   line = (old ? line : SelfCheckedLine(line)) + "\n";
   int error = 0;
-  if (kept != size && Truncate(fd, kept) != 0) error = errno;
-  if (error == 0 && SeekEnd(fd) != 0) error = errno;
+  if (kept != size && TruncateFile(fd, kept) != 0) error = errno;
+  if (error == 0 && SeekToEnd(fd) != 0) error = errno;
   if (error == 0) error = WriteAll(fd, line);
   if (error == 0 && SyncToDisk(fd) != 0) error = errno;
-  if (CloseFile(fd) != 0 && error == 0) error = errno;
+  if (ClosePlainFile(fd) != 0 && error == 0) error = errno;
   if (error != 0) return failure(error);
   return {};
 }

@@ -65,14 +65,27 @@ inline constexpr std::string_view kAbortQuestion =
 
 // The About box's notice of rights, description and warning; lines end in "\n".
 inline constexpr std::string_view kAboutRights = "Copyright (C) 2026 the Dialmend developers";
+// The words, spelling included, are the program's own from its first release; only where they
+// name Outlook on a system without it do they speak of the address book instead.
+#ifdef _WIN32
 inline constexpr std::string_view kAboutDescription =
-    "This utility is designed to update the contacts in your address book with the UK area "
+    "This utility is designed to update contacts in Microsoft\u00AE Outlook with the UK area "
     "code changes effective from 22 April 2000. It can also perform customised number "
-    "formatting to improve address book to mobile device synchronisation.\n\n"
+    "formatting to improve Outlook to mobile device syncronisation.\n\n"
     "Use the simulation facility to create a log of the proposed changes and examine this "
     "before performing the actual update.\n"
-    "Although this program has been thoroughly tested you should also back up your "
-    "contacts before updating.";
+    "Although this program has been throughly tested you should also backup your personal "
+    "folders file before updating.";
+#else
+inline constexpr std::string_view kAboutDescription =
+    "This utility is designed to update contacts in your address book with the UK area "
+    "code changes effective from 22 April 2000. It can also perform customised number "
+    "formatting to improve address book to mobile device syncronisation.\n\n"
+    "Use the simulation facility to create a log of the proposed changes and examine this "
+    "before performing the actual update.\n"
+    "Although this program has been throughly tested you should also backup your contacts "
+    "before updating.";
+#endif
 inline constexpr std::string_view kAboutWarning =
     "Warning: Dialmend rewrites the telephone numbers in your contact files. Every "
     "update can be undone: press Undo in this window once it has finished, or run "

@@ -69,8 +69,8 @@ std::string ConnectionProblem(CURLcode code, std::string_view detail, bool tls,
     case CURLE_SSL_CONNECT_ERROR:
       if (detail.find("wrong version number") != std::string_view::npos ||
           detail.find("packet length too long") != std::string_view::npos) {
-        return "it answered in plain HTTP on a port asked for HTTPS: give its HTTPS port, or "
-               "an http:// address if the server has no TLS";
+        return "it answered in plain HTTP on a port asked for HTTPS: give its HTTPS port (plain "
+               "http:// is taken only for a server on this machine, http://127.0.0.1:PORT/)";
       }
       return "the secure connection failed (" + TlsWords(detail) + ")";
     case CURLE_GOT_NOTHING:

@@ -320,6 +320,10 @@ TEST(Win32MainWindow, AboutOpensOneModelessBoxDrawnAsThePolicySays) {
   HWND about = FindWindowW(nullptr, L"About Dialmend");
   ASSERT_NE(about, nullptr);
   EXPECT_EQ(Caption(GetDlgItem(about, IDC_ABOUT_DISCLAIMER)), WindowsLines(kAboutWarning));
+  EXPECT_EQ(
+      Caption(GetDlgItem(about, IDC_ABOUT_DESCRIPTION))
+          .rfind(L"This utility is designed to update contacts in Microsoft\u00AE Outlook ", 0),
+      0u);
   EXPECT_EQ(Caption(GetDlgItem(about, IDC_ABOUT_VERSION)).rfind(L"Version ", 0), 0u);
   EXPECT_TRUE(PlaceOf(about, IDC_SYS_INFO) == Pixels(PlaceOf(AboutControl::SysInfo)));
   RECT client;
