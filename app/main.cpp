@@ -2,11 +2,11 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QStringList>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 
 #include "engine/version.h"
+#include "platform/date_format.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/program_look.h"
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   const QString profile = paths.isEmpty() ? parser.value(profile_option) : paths.first();
 
   QApplication app(argc, argv);
-  std::setlocale(LC_TIME, "");
+  dialmend::UseUserDateFormat();
   QApplication::setApplicationName(QStringLiteral("Dialmend"));
   QApplication::setApplicationVersion(QString::fromLatin1(dialmend::kVersion));
   QApplication::setWindowIcon(dialmend::ProgramIcon());

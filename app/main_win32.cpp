@@ -5,10 +5,12 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cstdio>
 #include <string>
 
 #include "engine/version.h"
+#include "platform/date_format.h"
+#include "platform/starting_console.h"
+#include "platform/utf16.h"
 #include "win32/main_window.h"
 
 namespace {
@@ -23,27 +25,37 @@ constexpr const char* kUsage =
     "                  local address books) (default: the contacts of your Outlook profile)\n"
     "  --help, --version\n";
 
+// Shows `text` where the user reads it: the console dialmend.exe was started from, or else a
+// message box (started from Explorer or a shortcut, there is no console).
+void Tell(const std::string& text, bool error) {
+  if (dialmend::WriteToStartingConsole(text, error)) return;
+  MessageBoxW(nullptr, dialmend::Utf8ToUtf16(text).value_or(L"").c_str(), L"Dialmend",
+              MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+  dialmend::UseUserDateFormat();
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   std::wstring profile;
   for (int i = 1; args != nullptr && i < count; ++i) {
     const std::wstring arg = args[i];
     if (arg == L"--help" || arg == L"-h") {
-      std::fputs(kUsage, stdout);
+      Tell(kUsage, false);
       return 0;
     }
     if (arg == L"--version") {
-      std::printf("dialmend %s\n", dialmend::kVersion);
+      Tell(std::string("dialmend ") + dialmend::kVersion + "\n", false);
       return 0;
     }
     if (arg == L"--profile" && i + 1 < count) {
       profile = args[++i];
       continue;
     }
-    std::fprintf(stderr, "dialmend: unknown argument \"%ls\" (try --help)\n", arg.c_str());
+    Tell("dialmend: unknown argument \"" + dialmend::Utf16ToUtf8Lossy(arg) + "\" (try --help)\n",
+         true);
     return 2;
   }
   LocalFree(args);

@@ -5,9 +5,9 @@
 #include <QDir>
 #include <QPushButton>
 #include <QTimer>
-#include <clocale>
 #include <cstdio>
 
+#include "platform/date_format.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/option_dialog.h"
@@ -24,7 +24,7 @@ bool SavePicture(QWidget& widget, const QString& path) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  std::setlocale(LC_TIME, "");
+  dialmend::UseUserDateFormat();
   if (argc != 3) {
     std::fputs("Usage: dialmend-screenshots PROFILE OUT_DIR\n", stderr);
     return 2;

@@ -1,4 +1,3 @@
-#include <clocale>
 #include <csignal>
 #include <string>
 #include <string_view>
@@ -6,6 +5,7 @@
 
 #include "cli/run_command.h"
 #include "cli/utf8_arguments.h"
+#include "platform/date_format.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -44,7 +44,7 @@ extern "C" void OnInterrupt(int signal_number) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_TIME, "");
+  dialmend::UseUserDateFormat();
 #ifdef _WIN32
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 #else

@@ -62,11 +62,11 @@ constexpr std::array<ControlSpec, kControlCount> kMainControls = {{
     {Log, "Log", LogPane, ControlFace::Fixed, {0, kLogTop, kMainWidth, kLogMinHeight}},
 }};
 
-// Go first, Undo (when offered) after it, the style buttons as one stop, the contacts row
-// after the run mode; the log pane only while it shows.
-constexpr Control kTabOrder[] = {Go,     Undo,    Style0,     Style1,  Style2,  Style3,     Options,
-                                 Update, Profile, SetProfile, SaveLog, SetFile, ShowLog,    Quit,
-                                 About,  Log,     LogFile,    Replace, Find,    Replacement};
+// Reading order: row by row from the top, left to right in a row, the style buttons one stop
+// beside the buttons' column; the log pane, below everything, only while it shows.
+constexpr Control kTabOrder[] = {
+    Undo,   Go,      Quit,       Style0,  Style1,  Style2,  Style3,  ShowLog, About,       Options,
+    Update, Profile, SetProfile, SaveLog, LogFile, SetFile, Replace, Find,    Replacement, Log};
 
 constexpr AboutSpec kAboutControls[] = {
     {AboutControl::Icon, "Icon", {120, 120, 885, 885}},

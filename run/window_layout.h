@@ -86,7 +86,7 @@ struct ControlSpec {
 // reader meets them).
 [[nodiscard]] std::span<const ControlSpec> MainControls();
 [[nodiscard]] const ControlSpec& SpecOf(Control control);
-// The controls Tab goes through, in order; labels and the Test button take no focus.
+// The controls Tab goes through, in reading order; labels and the Test button take no focus.
 [[nodiscard]] std::span<const Control> TabOrder();
 
 // The main window's client area: the log pane lies below the controls and shows only while the

@@ -43,7 +43,7 @@ class WindowHost {
   virtual void Inform(const std::string& text) = 0;
   // Asks `question` with Yes, No and Cancel (the default), with the critical-stop icon.
   [[nodiscard]] virtual AbortAnswer AskAbort(const std::string& question) = 0;
-  // Asks `question` with Yes and No (the default), with the critical-stop icon; true for Yes.
+  // Asks `question` with Yes and No (the default), with the question icon; true for Yes.
   [[nodiscard]] virtual bool AskYesNo(const std::string& question) = 0;
   // A server's password, typed unseen after `prompt`; std::nullopt when none is given.
   // `remember` gets whether the user asked to keep it. By default nobody is asked.

@@ -38,8 +38,8 @@ AbortAnswer QtDialogs::AskAbort(QWidget* parent, const QString& question) {
 }
 
 bool QtDialogs::AskYesNo(QWidget* parent, const QString& question) {
-  // Shaped as the Abort question, with No as the safe default.
-  QMessageBox box(QMessageBox::Critical, QStringLiteral("Dialmend"), question,
+  // Shaped as the Abort question, with No as the safe default; a question, not an error.
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Dialmend"), question,
                   QMessageBox::Yes | QMessageBox::No, parent);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);

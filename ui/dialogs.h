@@ -20,7 +20,7 @@ class Dialogs {
   // Asks `question` with Yes, No and Cancel (the default), with the critical-stop icon.
   [[nodiscard]] virtual AbortAnswer AskAbort(QWidget* parent, const QString& question) = 0;
 
-  // Asks `question` with Yes and No (the default), with the critical-stop icon; true for Yes.
+  // Asks `question` with Yes and No (the default), with the question icon; true for Yes.
   [[nodiscard]] virtual bool AskYesNo(QWidget* parent, const QString& question) = 0;
 
   // The Save As dialog for the log file, opened on `current`; std::nullopt when cancelled. A

@@ -94,14 +94,14 @@ int Win32MainWindow::IdOf(Control control) {
 Win32MainWindow::Win32MainWindow(HINSTANCE instance, std::wstring profile)
     : m_instance(instance), m_policy(*this, Narrow(profile), RegistrySeams()) {
   m_message_box = [this](const std::wstring& text, UINT type) {
-    return MessageBoxW(m_window, text.c_str(), L"Dialmend", type);
+    return CentredMessageBox(m_window, text, type);
   };
   m_choose_contacts = [this](const std::wstring& current) { return ChooseContacts(current); };
 }
 
 Win32MainWindow::~Win32MainWindow() {
   if (m_window != nullptr) DestroyWindow(m_window);
-  for (HGDIOBJ font : {m_bold_font, m_title_font, m_fixed_font}) {
+  for (HGDIOBJ font : {m_normal_font, m_bold_font, m_title_font, m_fixed_font}) {
     if (font != nullptr) DeleteObject(font);
   }
   if (m_image != nullptr) DestroyIcon(m_image);
@@ -144,6 +144,9 @@ INT_PTR Win32MainWindow::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       Init();
       return FALSE;  // the focus is set
     case WM_DPICHANGED: {
+      // Moved to a monitor of another DPI: every control and face at the new scale, the client
+      // area sized from its twips (the suggested size, without its rounding), at the suggested
+      // place.
       const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
       Layout(HIWORD(wparam));
       SetWindowPos(m_window, nullptr, suggested->left, suggested->top, 0, 0,
@@ -199,9 +202,21 @@ void Win32MainWindow::Init() {
   m_pane = LogPane::Of(GetDlgItem(m_window, IDC_LOG));
   MakeTips();
   m_dpi = DpiOf(m_window);
+  SetTabOrder();
   m_policy.DrawAll();
   Layout(m_dpi);
   SetFocus(GetDlgItem(m_window, IDOK));
+}
+
+void Win32MainWindow::SetTabOrder() {
+  // The dialog manager tabs in the controls' z-order; the ones that take no focus go after.
+  HWND previous = HWND_TOP;
+  for (const Control control : TabOrder()) {
+    HWND window = GetDlgItem(m_window, IdOf(control));
+    if (window == nullptr) continue;
+    SetWindowPos(window, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    previous = window;
+  }
 }
 
 void Win32MainWindow::Command(int id, int code) {
@@ -316,9 +331,11 @@ void Win32MainWindow::Layout(UINT dpi) {
 }
 
 void Win32MainWindow::MakeFonts(UINT dpi) {
-  for (HGDIOBJ font : {m_bold_font, m_title_font, m_fixed_font}) {
+  for (HGDIOBJ font : {m_normal_font, m_bold_font, m_title_font, m_fixed_font}) {
     if (font != nullptr) DeleteObject(font);
   }
+  // The dialog's own font is made once, at the DPI the window opened at.
+  m_normal_font = MakeFont(m_window, dpi, 8, FW_NORMAL, nullptr);
   m_bold_font = MakeFont(m_window, dpi, 8, FW_BOLD, nullptr);
   m_title_font = MakeFont(m_window, dpi, 18, FW_BOLD, nullptr);
   m_fixed_font = MakeFont(m_window, dpi, 8, FW_NORMAL, L"Courier New");
@@ -326,8 +343,7 @@ void Win32MainWindow::MakeFonts(UINT dpi) {
     HFONT font = spec.face == ControlFace::Bold    ? m_bold_font
                  : spec.face == ControlFace::Title ? m_title_font
                  : spec.face == ControlFace::Fixed ? m_fixed_font
-                                                   : nullptr;
-    if (font == nullptr) continue;
+                                                   : m_normal_font;
     SendDlgItemMessageW(m_window, IdOf(spec.control), WM_SETFONT, reinterpret_cast<WPARAM>(font),
                         FALSE);
   }
@@ -449,7 +465,8 @@ AbortAnswer Win32MainWindow::AskAbort(const std::string& question) {
 }
 
 bool Win32MainWindow::AskYesNo(const std::string& question) {
-  return m_message_box(Wide(question), MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2) == IDYES;
+  // A question, not an error: nothing has gone wrong when an undo is offered.
+  return m_message_box(Wide(question), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void Win32MainWindow::EndProgram() {

@@ -97,6 +97,8 @@ class Win32MainWindow : public WindowHost {
   // The window as it opens: icons, tips, every control drawn and placed, Go focused.
   void Init();
   void Command(int id, int code);
+  // Tab goes through the controls in the order the policy gives.
+  void SetTabOrder();
   // Puts every control at its place in twips, scaled to `dpi`, in its face.
   void Layout(UINT dpi);
   void MakeFonts(UINT dpi);
@@ -127,6 +129,7 @@ class Win32MainWindow : public WindowHost {
   LogPane* m_pane = nullptr;
   MessageBoxFn m_message_box;
   ContactsChooser m_choose_contacts;
+  HFONT m_normal_font = nullptr;
   HFONT m_bold_font = nullptr;
   HFONT m_title_font = nullptr;
   HFONT m_fixed_font = nullptr;

@@ -96,7 +96,7 @@ INT_PTR CALLBACK Win32MainWindow::AboutProc(HWND window, UINT message, WPARAM wp
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wparam) == IDC_SYS_INFO && !StartSysInfo()) {
-        MessageBoxW(window, Wide(kSysInfoUnavailable).c_str(), L"Dialmend", MB_OK);
+        CentredMessageBox(window, Wide(kSysInfoUnavailable), MB_OK);
       }
       if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) DestroyWindow(window);
       return TRUE;
@@ -123,6 +123,7 @@ void Win32MainWindow::InitAbout(HWND about) {
   SendDlgItemMessageW(about, IDC_ABOUT_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(m_title_font),
                       FALSE);
   SendDlgItemMessageW(about, IDC_ABOUT_IMAGE, STM_SETICON, reinterpret_cast<WPARAM>(m_image), 0);
+  CentreOn(about, m_window);
 }
 
 void Win32MainWindow::cmdOption_Click() {
@@ -177,6 +178,7 @@ void Win32MainWindow::InitOptions(HWND dialog) {
                       FALSE);
   SendDlgItemMessageW(dialog, IDC_OPTIONS_IMAGE, STM_SETICON, reinterpret_cast<WPARAM>(m_image), 0);
   LayoutOptions(dialog);
+  CentreOn(dialog, m_window);
 }
 
 void Win32MainWindow::SetFile_Click() {
@@ -193,7 +195,8 @@ void Win32MainWindow::SetFile_Click() {
     dialog.nMaxFile = static_cast<DWORD>(chosen.size());
     dialog.lpstrTitle = L"Log file...";
     dialog.lpstrDefExt = L"txt";
-    dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    // Choosing an existing file asks first: a run would replace it.
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | OFN_OVERWRITEPROMPT;
     if (!GetSaveFileNameW(&dialog)) {
       if (const DWORD failure = CommDlgExtendedError(); failure != 0) {
         Inform("The Log file... dialog cannot be opened (common dialog failure " +

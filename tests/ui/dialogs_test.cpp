@@ -58,7 +58,7 @@ class DialogsTest : public QObject {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (box == nullptr || keys.empty()) return;
       QCOMPARE(box->windowTitle(), QStringLiteral("Dialmend"));
-      QCOMPARE(box->icon(), QMessageBox::Critical);
+      QCOMPARE(box->icon(), QMessageBox::Question);
       QCOMPARE(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
       QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
       texts << box->text();

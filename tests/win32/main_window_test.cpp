@@ -13,6 +13,7 @@
 #include "platform/user_setting.h"
 #include "run/window_texts.h"
 #include "tests/fakes/test_folder.h"
+#include "win32/dialog_layout.h"
 #include "win32/log_pane.h"
 #include "win32/resource_ids.h"
 #include "win32/wide_text.h"
@@ -73,8 +74,9 @@ struct HiddenWindow {
   explicit HiddenWindow(std::wstring profile = L"")
       : window(GetModuleHandleW(nullptr), std::move(profile)) {
     // Every question is answered from `answers` (IDCANCEL once they run out) and recorded.
-    window.SetMessageBox([this](const std::wstring& text, UINT) {
+    window.SetMessageBox([this](const std::wstring& text, UINT type) {
       asked.push_back(text);
+      asked_types.push_back(type);
       if (on_ask) on_ask();
       if (answers.empty()) return IDCANCEL;
       const int answer = answers.front();
@@ -126,6 +128,7 @@ struct HiddenWindow {
   Win32MainWindow window;
   bool created = false;
   std::vector<std::wstring> asked;
+  std::vector<UINT> asked_types;
   std::vector<int> answers;
   std::function<void()> on_ask;
 };
@@ -206,6 +209,48 @@ TEST(Win32MainWindow, IsResizableOnlyWhileTheLogShowsAndThePaneTakesTheRoom) {
   EXPECT_NEAR(again.bottom, client.bottom, 1);
 }
 
+// The height of the face control `id` of `dialog` is drawn in, in pixels.
+int FontHeight(HWND dialog, int id) {
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendDlgItemMessageW(dialog, id, WM_GETFONT, 0, 0)),
+             sizeof font, &font);
+  return std::abs(font.lfHeight);
+}
+
+TEST(Win32MainWindow, MovedToAMonitorOfTwiceTheDpiEverythingIsTwiceAsLarge) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HWND window = w.window.Handle();
+  const UINT dpi = DpiOf(window);
+  std::map<int, int> heights;
+  for (const ControlSpec& spec : MainControls()) {
+    if (const int id = Win32MainWindow::IdOf(spec.control); id != 0) {
+      heights[id] = FontHeight(window, id);
+    }
+  }
+  RECT suggested{40, 30, 40 + 700, 30 + 500};
+  SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  RECT outer;
+  GetWindowRect(window, &outer);
+  EXPECT_EQ(outer.left, suggested.left);
+  EXPECT_EQ(outer.top, suggested.top);
+  for (const ControlSpec& spec : MainControls()) {
+    const int id = Win32MainWindow::IdOf(spec.control);
+    if (id == 0 || spec.kind == ControlKind::Image) continue;
+    SCOPED_TRACE(std::string(spec.name));
+    EXPECT_NEAR(FontHeight(window, id), 2 * heights[id], 1);
+    const RECT place = PlaceOf(window, id);
+    if (spec.control != Control::Log) {
+      EXPECT_EQ(place.left, TwipsToPixels(spec.place.left, 2 * dpi));
+      EXPECT_EQ(place.bottom - place.top, TwipsToPixels(spec.place.height, 2 * dpi));
+    }
+  }
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, TwipsToPixels(kMainWidth, 2 * dpi));
+}
+
 TEST(Win32MainWindow, ThePanePagesTheLogAndCopiesWhatIsSelected) {
   HiddenWindow w(L"" DIALMEND_SAMPLE_PROFILE);
   ASSERT_TRUE(w.created);
@@ -240,6 +285,35 @@ TEST(Win32MainWindow, ThePanePagesTheLogAndCopiesWhatIsSelected) {
   EXPECT_EQ(pane->LineCount(), 0);
 }
 
+// The centre of `window` on the screen.
+POINT CentreOf(HWND window) {
+  RECT outer;
+  GetWindowRect(window, &outer);
+  return {(outer.left + outer.right) / 2, (outer.top + outer.bottom) / 2};
+}
+
+TEST(Win32MainWindow, TabGoesThroughTheControlsInReadingOrder) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HWND window = w.window.Handle();
+  // In a row (centres less than half a row apart) left to right, else downwards.
+  const int half_row = MulDiv(180, static_cast<int>(DpiOf(window)), 1440);
+  HWND from = w.Control(IDOK);
+  std::vector<std::string> stops;
+  for (HWND next = GetNextDlgTabItem(window, from, FALSE); next != w.Control(IDOK);
+       from = next, next = GetNextDlgTabItem(window, next, FALSE)) {
+    ASSERT_NE(next, nullptr);
+    ASSERT_LT(stops.size(), MainControls().size());
+    const RECT a = PlaceOf(window, GetDlgCtrlID(from));
+    const RECT b = PlaceOf(window, GetDlgCtrlID(next));
+    const int down = (b.top + b.bottom - a.top - a.bottom) / 2;
+    stops.push_back(Narrow(Caption(next)));
+    EXPECT_TRUE(down > half_row || (std::abs(down) <= half_row && b.left > a.left))
+        << "after " << Narrow(Caption(from)) << " comes " << stops.back();
+  }
+  EXPECT_EQ(stops.size(), 12u) << testing::PrintToString(stops);
+}
+
 TEST(Win32MainWindow, AboutOpensOneModelessBoxDrawnAsThePolicySays) {
   HiddenWindow w;
   ASSERT_TRUE(w.created);
@@ -267,6 +341,7 @@ struct SeenOptions {
   bool found = false;
   std::vector<std::pair<std::wstring, bool>> controls;  // caption, at its place
   RECT client{};
+  RECT outer{};
   bool old_codes_ticked = true;
 };
 SeenOptions g_seen_options;
@@ -287,6 +362,7 @@ void CALLBACK ReadOptionsAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
     }
   }
   GetClientRect(options, &g_seen_options.client);
+  GetWindowRect(options, &g_seen_options.outer);
   g_seen_options.old_codes_ticked = IsDlgButtonChecked(options, IDC_OLD_CODES) == BST_CHECKED;
   SendDlgItemMessageW(options, IDC_OLD_CODES, BM_CLICK, 0, 0);
   PostMessageW(options, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -308,6 +384,90 @@ TEST(Win32MainWindow, InternationalOptionsAreDrawnAsThePolicySays) {
   // The check box, off at start, turns "old codes only" on.
   EXPECT_FALSE(g_seen_options.old_codes_ticked);
   EXPECT_TRUE(w.window.Options().old_codes_only);
+}
+
+// What CentredMessageBox showed, read from inside its own loop.
+RECT g_box_seen{};
+
+void CALLBACK ReadBoxAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(L"#32770", L"Dialmend");
+  if (box == nullptr) return;
+  KillTimer(nullptr, timer);
+  GetWindowRect(box, &g_box_seen);
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST(Win32MainWindow, DialogsOpenCentredOnTheWindow) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HWND window = w.window.Handle();
+  SetWindowPos(window, nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const POINT centre = CentreOf(window);
+  w.Click(IDC_ABOUT);
+  HWND about = FindWindowW(nullptr, L"About Dialmend");
+  ASSERT_NE(about, nullptr);
+  EXPECT_NEAR(CentreOf(about).x, centre.x, 1);
+  EXPECT_NEAR(CentreOf(about).y, centre.y, 1);
+  DestroyWindow(about);
+  g_seen_options = {};
+  SetTimer(nullptr, 0, 0, ReadOptionsAndClose);
+  w.Click(IDC_OPTIONS);
+  EXPECT_NEAR((g_seen_options.outer.left + g_seen_options.outer.right) / 2, centre.x, 1);
+  EXPECT_NEAR((g_seen_options.outer.top + g_seen_options.outer.bottom) / 2, centre.y, 1);
+  g_box_seen = {};
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, ReadBoxAndClose);
+  EXPECT_EQ(CentredMessageBox(window, L"Centred?", MB_OK), IDOK);
+  KillTimer(nullptr, timer);
+  EXPECT_NEAR((g_box_seen.left + g_box_seen.right) / 2, centre.x, 1);
+  EXPECT_NEAR((g_box_seen.top + g_box_seen.bottom) / 2, centre.y, 1);
+}
+
+// The Log file... dialog as a user meets it: OK pressed on the file offered, each question that
+// follows answered from `answers` and its text kept.
+struct SaveDialogUser {
+  std::vector<int> answers;
+  std::vector<std::wstring> questions;
+};
+SaveDialogUser g_save_user;
+
+BOOL CALLBACK AnswerSaveDialogWindow(HWND window, LPARAM) {
+  // The dialog is disabled while it asks; a box with Yes is the question.
+  if (!IsWindowVisible(window) || !IsWindowEnabled(window)) return TRUE;
+  if (GetDlgItem(window, IDYES) != nullptr) {
+    g_save_user.questions.push_back(Caption(GetDlgItem(window, 0xFFFF)));  // the box's text
+    const int answer = g_save_user.answers.empty() ? IDNO : g_save_user.answers.front();
+    if (!g_save_user.answers.empty()) g_save_user.answers.erase(g_save_user.answers.begin());
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    return FALSE;
+  }
+  if (Caption(window) != L"Log file...") return TRUE;
+  // Cancelled once every answer is given and it is still open.
+  const int press = g_save_user.answers.empty() ? IDCANCEL : IDOK;
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), 0);
+  return FALSE;
+}
+
+void CALLBACK AnswerSaveDialog(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), AnswerSaveDialogWindow, 0);
+}
+
+TEST(Win32MainWindow, LogFileAsksBeforeReplacingAFile) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  const fs::path folder = FreshTestFolder("win32_log_file");
+  const fs::path existing = folder / "kept.txt";
+  WriteTestFile(existing, "an earlier log");
+  // The dialog opens on the file in the box. No keeps it open, Yes takes the file.
+  SetWindowTextW(w.Control(IDC_LOG_FILE), existing.wstring().c_str());
+  g_save_user = {{IDNO, IDYES}, {}};
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerSaveDialog);
+  w.Click(IDC_SET_FILE);
+  KillTimer(nullptr, timer);
+  // Windows names the file in the question; wine asks without naming it.
+  ASSERT_EQ(g_save_user.questions.size(), 2u);
+  EXPECT_EQ(Caption(w.Control(IDC_LOG_FILE)), existing.wstring());
+  EXPECT_EQ(ReadTestFile(existing), "an earlier log");
+  fs::remove_all(folder);
 }
 
 // Closing the window (or logging off) during a run: the message arrives at the run's first
@@ -411,6 +571,7 @@ TEST(Win32MainWindow, UndoPutsTheNumbersBackAndSavesItsLog) {
   w.Click(IDC_UNDO);
   ASSERT_EQ(w.asked.size(), 1u);
   EXPECT_EQ(w.asked[0].rfind(L"Undo the update of ", 0), 0u) << w.asked[0];
+  EXPECT_EQ(w.asked_types[0] & MB_ICONMASK, static_cast<UINT>(MB_ICONQUESTION));
   EXPECT_EQ(FilesUnder(copy.folder / "profile"), copy.original);
   // Its log shows in the pane and is saved, as any run's.
   EXPECT_NE(w.window.LogText().find("Undo complete"), std::string::npos);

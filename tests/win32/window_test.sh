@@ -3,6 +3,7 @@
 # appears, Alt+A and Alt+I open About and International Options, Enter simulates the sample profile, the caption becomes "Dialmend - Finished!", the
 # log file is saved and Esc quits; then on a larger copy of the profile, Esc and Yes abort a
 # running update, which still ends with its summary and log saved, and Alt+N and Yes undo it.
+# The logs' dates follow the locale each run has: UK first, then US.
 # Usage: window_test.sh DIALMEND_EXE SAMPLE_PROFILE [SCREENSHOT_FOLDER]
 set -eu
 exe=$1
@@ -45,6 +46,12 @@ wait_end() {
     sleep 0.1
   done
 }
+# Fails unless log $1 has $2 followed by today's date in date(1)'s format $3 (or tomorrow's, at
+# midnight).
+dated() {
+  grep -qF "$2$(date +"$3")" "$1" || grep -qF "$2$(date -d tomorrow +"$3")" "$1" ||
+    fail "the log does not date \"$2\" as $(date +"$3"): $(grep -F "$2" "$1")"
+}
 # Saves picture $1 of window $2 as it is on the screen now, or of the screen's area $2 (WxH+X+Y).
 shot() {
   [ -n "$shots" ] || return 0
@@ -61,7 +68,8 @@ shot() {
   import -window root -crop "$area" "$shots/$1" 2>/dev/null && convert "$shots/$1" +repage "$shots/$1"
 }
 
-wine "$exe" --profile "$profile" >"$work/out.txt" 2>&1 &
+# Dates in the user's format: day first under a UK locale, month first under a US one.
+LC_ALL=en_GB.UTF-8 wine "$exe" --profile "$profile" >"$work/out.txt" 2>&1 &
 program=$!
 main=$(window '^Dialmend$')
 [ -n "$main" ] || fail "no window named Dialmend"
@@ -85,13 +93,14 @@ log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1)
 [ -n "$log" ] || fail "no log file on the Desktop"
 grep -q "Simulation complete" "$log" || fail "the log does not end the simulation: $(cat "$log")"
 grep -q "Contacts checked: 58" "$log" || fail "the log does not count the sample: $(cat "$log")"
+dated "$log" "Simulation complete - " %d/%m/%Y
 xdotool key --window "$main" Escape
 wait_end "$program"
 rm -f "$log"
 
 # An abort: enough cards that the update is still running when Esc is pressed.
 for i in $(seq 1 150); do cp -r "$sample/work" "$work/profile/copy$i"; done
-wine "$exe" --profile "$profile" >>"$work/out.txt" 2>&1 &
+LC_ALL=en_US.UTF-8 wine "$exe" --profile "$profile" >>"$work/out.txt" 2>&1 &
 program=$!
 main=$(window '^Dialmend$')
 xdotool key --window "$main" alt+u Return
@@ -142,6 +151,8 @@ until log=$(find -L "$desktop" -maxdepth 1 -name 'Dialmend Log *.txt' | head -1)
   sleep 0.1
 done
 wait_name "$main" "Dialmend - Finished!"
+dated "$log" "Undo of the update of " %-m/%-d/%Y
+dated "$log" "Undo complete - " %-m/%-d/%Y
 shot windows-undone.png "$main"
 xdotool key --window "$main" Escape
 wait_end "$program"
