@@ -14,8 +14,7 @@ shots=${3:-}
 [ -n "${KEEP:-}" ] && trap - EXIT
 
 # The prefix is our own: its Desktop (where the log goes) is a folder of this test.
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+start_display
 wineboot -i >/dev/null 2>&1
 user=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 ! -name Public | head -1)
 desktop=$user/Desktop

@@ -5,7 +5,6 @@
 # Usage: with_display.sh PROGRAM.exe [ARGUMENT...]
 set -eu
 . "$(dirname "$0")/wine_prefix.sh"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+start_display
 wineboot -i >/dev/null 2>&1
 wine "$@"

@@ -17,8 +17,7 @@ server_exe=$2
 # does not start ("Service database locked") and the first call into Outlook never returns.
 DISPLAY='' wineboot -i >/dev/null 2>&1
 wineserver -w
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+start_display
 wine "$server_exe" /regserver Outlook.Application >/dev/null 2>&1 ||
   fail "fake_outlook_server.exe /regserver failed"
 started=$(wine net start rpcss 2>&1 || true)
@@ -59,8 +58,8 @@ servers() {
 start() {
   DIALMEND_FAKE_OUTLOOK="contract $*" wine "$exe" >>"$work/out.txt" 2>&1 &
   program=$!
-  main=$(timeout 30 xdotool search --sync --onlyvisible --name '^Dialmend$' 2>/dev/null | head -1)
-  [ -n "$main" ] || fail "no window named Dialmend"
+  main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Dialmend$' 2>/dev/null | head -1)
+  [ -n "$main" ] || fail "no window named Dialmend; dialmend.exe printed: $(tail -5 "$work/out.txt")"
   xdotool key --window "$main" Return
 }
 # Quits the program, and ends a stand-in Outlook left hanging.
