@@ -600,14 +600,10 @@ void ApplyZeroOption(Parts<C>& parts, const NumberOptions& options) {
 template <class C>
 std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   const bool compact = options.style == NumberStyle::Compact;
-  // The exact length but for the spaces the compact style drops, so a short result stays
-  // within the string's own buffer.
-  std::size_t most = parts.area.size() + parts.local.size() + (parts.zero_before_area ? 1 : 0);
-  if (parts.has_label) most += parts.label.size() + 1;
-  if (parts.has_prefix) most += parts.country.size() + (compact ? 1 : 2);
-  if (options.style == NumberStyle::Brackets) most += 3;
-  if (options.style == NumberStyle::Hyphen || options.style == NumberStyle::Spaces) most += 1;
-  Output<C> out(most);
+  // At most eight more than the parts: the label's space, "+", the country's space, the zero
+  // and "() ". Only a long text needs the room counted.
+  Output<C> out(parts.label.size() + parts.country.size() + parts.area.size() +
+                parts.local.size() + 8);
   char* end = out.Begin();
   if (parts.has_label) {
     end = Put(end, parts.label);
