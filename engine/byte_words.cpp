@@ -9,18 +9,11 @@ std::uint64_t Word(const char* at) {
   return word;
 }
 
-// True when a byte of the word at `at` may be a full stop or a tilde: those two differ only in
-// bits that the mask clears, which lets through '>' and 'n' too, both rare in a number.
 template <class Word>
 bool WordMayHoldFullStopOrTilde(const char* at) {
   Word word;
   std::memcpy(&word, at, sizeof word);
-  // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
-  // borrows into its own top bit when one is taken from it.
-  constexpr Word kOnes = static_cast<Word>(0x0101010101010101ULL);
-  constexpr Word kHigh = static_cast<Word>(0x8080808080808080ULL);
-  const Word x = (word & static_cast<Word>(~(kOnes * 0x50))) ^ static_cast<Word>(kOnes * '.');
-  return ((x - kOnes) & ~x & kHigh) != 0;
+  return FullStopOrTildeBits(word) != 0;
 }
 
 bool HasFullStopOrTildeByBytes(std::string_view text) noexcept {
@@ -59,7 +52,7 @@ ByteFacts ReadBytes(std::string_view text) noexcept {
   return {(high & ~kLow7) == 0, pairs != 0};
 }
 
-bool HasFullStopOrTilde(std::string_view text) noexcept {
+bool HasFullStopOrTildeAnyLength(std::string_view text) noexcept {
   if (text.size() < 4) return HasFullStopOrTildeByBytes(text);
   // The last word overlaps the one before.
   bool may = false;

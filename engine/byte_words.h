@@ -20,8 +20,31 @@ struct ByteFacts {
 // Reads every byte of `text` once.
 [[nodiscard]] ByteFacts ReadBytes(std::string_view text) noexcept;
 
-// True when `text` holds a full stop or a tilde.
-[[nodiscard]] bool HasFullStopOrTilde(std::string_view text) noexcept;
+// The top bit of each byte of `word` that may be a full stop or a tilde: those two differ only
+// in bits that the mask clears, which lets through '>' and 'n' too, both rare in a number.
+template <class Word>
+[[nodiscard]] inline Word FullStopOrTildeBits(Word word) noexcept {
+  // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
+  // borrows into its own top bit when one is taken from it.
+  constexpr Word kOnes = static_cast<Word>(0x0101010101010101ULL);
+  constexpr Word kHigh = static_cast<Word>(0x8080808080808080ULL);
+  const Word x = (word & static_cast<Word>(~(kOnes * 0x50))) ^ static_cast<Word>(kOnes * '.');
+  return (x - kOnes) & ~x & kHigh;
+}
+
+// HasFullStopOrTilde for any length, out of line.
+[[nodiscard]] bool HasFullStopOrTildeAnyLength(std::string_view text) noexcept;
+
+// True when `text` holds a full stop or a tilde. Inline for the lengths of a local number,
+// eight to sixteen bytes: two overlapping words then tell nearly always.
+[[nodiscard]] inline bool HasFullStopOrTilde(std::string_view text) noexcept {
+  if (text.size() < 8 || text.size() > 16) return HasFullStopOrTildeAnyLength(text);
+  std::uint64_t head, tail;
+  std::memcpy(&head, text.data(), sizeof head);
+  std::memcpy(&tail, text.data() + text.size() - 8, sizeof tail);
+  return (FullStopOrTildeBits(head) | FullStopOrTildeBits(tail)) != 0 &&
+         HasFullStopOrTildeAnyLength(text);
+}
 
 // The top bit of each of the eight bytes at `at` that is an ASCII digit, the first byte
 // lowest, on a little-endian machine.
