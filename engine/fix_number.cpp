@@ -31,7 +31,12 @@ bool IsNonDigit(C c) {
 }
 template <class C>
 bool IsSeparator(C c) {
-  return c == C('-') || c == C(' ') || c == C('.') || c == C('_') || c == C('(') || c == C(')');
+  // One bit test for the six: from the space on, all lie within 64 characters.
+  constexpr std::uint64_t kSeparators = 1ULL << (' ' - ' ') | 1ULL << ('(' - ' ') |
+                                        1ULL << (')' - ' ') | 1ULL << ('-' - ' ') |
+                                        1ULL << ('.' - ' ') | 1ULL << ('_' - ' ');
+  const auto offset = static_cast<std::uint32_t>(c) - std::uint32_t{' '};
+  return offset < 64 && (kSeparators >> offset & 1) != 0;
 }
 template <class C>
 bool IsLabelEnd(C c) {
