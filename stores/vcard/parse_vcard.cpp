@@ -61,6 +61,8 @@ class VCardParser {
   bool FailUnreadableCharset(const LogicalLine& line, const Encoding& encoding);
   bool HandleProperty(const LogicalLine& line, const PropertyView& property);
   bool HandleTel(const LogicalLine& line, const PropertyView& property);
+  // The number of a TEL whose value reads as `decoded`, and how to write one back.
+  static void AssignTelValue(std::string_view decoded, PendingTel& tel);
   void NoteUnreadTel(const PropertyView& property);
   bool DecodeText(const LogicalLine& line, const PropertyView& property, std::string& out);
   void Finish();
@@ -169,6 +171,12 @@ bool VCardParser::HandleTel(const LogicalLine& line, const PropertyView& propert
   slot.quoted_printable = encoding.quoted_printable;
   slot.base64 = encoding.base64;
 
+  AssignTelValue(decoded, tel);
+  return true;
+}
+
+void VCardParser::AssignTelValue(std::string_view decoded, PendingTel& tel) {
+  VCard::TelSlot& slot = tel.slot;
   if (StartsWithIgnoreCase(decoded, "tel:")) {
     // URI values carry no text escapes; a writer that escaped the parameters' ";" anyway keeps its
     // backslash in the suffix.
@@ -189,7 +197,6 @@ bool VCardParser::HandleTel(const LogicalLine& line, const PropertyView& propert
     slot.escaped_commas = habits.commas;
     slot.escaped_semicolons = habits.semicolons;
   }
-  return true;
 }
 
 void VCardParser::NoteUnreadTel(const PropertyView& property) {
