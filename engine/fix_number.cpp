@@ -607,8 +607,8 @@ std::string Write(const Parts<C>& parts, const NumberOptions& options) {
   const bool compact = options.style == NumberStyle::Compact;
   // At most eight more than the parts: the label's space, "+", the country's space, the zero
   // and "() ". Only a long text needs the room counted.
-  Output<C> out(parts.label.size() + parts.country.size() + parts.area.size() + parts.local.size() +
-                8);
+  const std::size_t written = parts.label.size() + parts.country.size() + parts.area.size();
+  Output<C> out(written + parts.local.size() + 8);
   char* end = out.Begin();
   if (parts.has_label) {
     end = Put(end, parts.label);
