@@ -201,10 +201,9 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
     if (IsRedirect(status)) {
       const std::string* location = response.Value().Header("Location");
       if (location == nullptr || ++redirects > kMostRedirects) return response;
-      std::string problem;
-      if (!Follow(*location, current_path, problem)) {
-        return Result<HttpResponse>::Failure(std::move(problem));
-      }
+      Result<std::string> next = Follow(*location, current_path);
+      if (!next.Ok()) return Result<HttpResponse>::Failure(next.Message());
+      current_path = std::move(next.Value());
       request.url = m_url.With(current_path);
       continue;
     }
@@ -247,31 +246,22 @@ bool DavSession::WaitOut(long long seconds) {
   return true;
 }
 
-bool DavSession::Follow(const std::string& location, std::string& path, std::string& problem) {
-  const bool absolute = LooksLikeUrl(location);
-  if (!absolute) {
-    path = HrefPath(location, path);
-    return true;
-  }
+Result<std::string> DavSession::Follow(const std::string& location, const std::string& path) {
+  if (!LooksLikeUrl(location)) return HrefPath(location, path);
   Result<DavUrl> target = ParseDavUrl(location);
-  if (target.Ok() && target.Value().Origin() == m_url.Origin()) {
-    path = target.Value().path;
-    return true;
-  }
+  if (target.Ok() && target.Value().Origin() == m_url.Origin()) return target.Value().path;
   // Another server is moved to only while the address books are being found, and only over
   // TLS when the address given asked for it; it gets only a login of its own.
   const std::string where = "the server sent the request on to \"" + location + "\"";
   if (!target.Ok()) {
-    problem = where + ", which cannot be used: " + target.Message();
-    return false;
+    return Result<std::string>::Failure(where + ", which cannot be used: " + target.Message());
   }
   if (!m_may_move || (m_url.tls && !target.Value().tls)) {
-    problem = where + (m_may_move ? ", without TLS" : "") + "; it is not followed";
-    return false;
+    return Result<std::string>::Failure(where + (m_may_move ? ", without TLS" : "") +
+                                        "; it is not followed");
   }
   MoveTo(target.Value());
-  path = target.Value().path;
-  return true;
+  return target.Value().path;
 }
 
 void DavSession::MoveTo(const DavUrl& target) {
