@@ -4,11 +4,7 @@
 // The other Windows headers need what windows.h declares first.
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
 #include <shellapi.h>
-
-#include <cstdio>
 
 #include "platform/utf16.h"
 #endif
@@ -32,13 +28,6 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 void UseUtf8ConsoleOutput() {
 #ifdef _WIN32
   ::SetConsoleOutputCP(CP_UTF8);
-#endif
-}
-
-void UseBinaryStandardStreams() {
-#ifdef _WIN32
-  _setmode(_fileno(stdin), _O_BINARY);
-  _setmode(_fileno(stdout), _O_BINARY);
 #endif
 }
 

@@ -15,7 +15,4 @@ namespace dialmend {
 // the console's output code page; elsewhere the terminal already reads UTF-8.
 void UseUtf8ConsoleOutput();
 
-// Standard input and output carry bytes as they are, with no CR LF translation on Windows.
-void UseBinaryStandardStreams();
-
 }  // namespace dialmend

@@ -1,14 +1,15 @@
 #include "stores/carddav/carddav_session.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <optional>
 #include <thread>
 #include <utility>
 
+#include "platform/environment.h"
 #include "stores/carddav/credentials.h"
 
 namespace dialmend {
@@ -33,8 +34,8 @@ constexpr std::size_t kMostNetrcBytes = 1 << 20;
 // The .netrc to read: `path`, else HOME's; empty when there is no HOME.
 std::string NetrcPath(std::string path) {
   if (!path.empty()) return path;
-  const char* home = std::getenv("HOME");
-  return home == nullptr || *home == '\0' ? std::string() : std::string(home) + "/.netrc";
+  const std::optional<std::string> home = EnvironmentVariable("HOME");
+  return !home || home->empty() ? std::string() : *home + "/.netrc";
 }
 
 // The text of the .netrc at `path`; empty when there is none or it cannot be read.
@@ -46,8 +47,10 @@ SecretText ReadNetrc(const std::string& path) {
 
 // Whether users other than its owner may read the file at `path`.
 bool OthersCanRead(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::perms perms = fs::status(path, error).permissions();
+  return !error && (perms & (fs::perms::group_read | fs::perms::others_read)) != fs::perms::none;
 }
 
 constexpr int kMostRedirects = 5;
