@@ -1,12 +1,5 @@
 #include "cli/run_command.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -25,6 +18,7 @@
 #include "cli/progress_line.h"
 #include "engine/version.h"
 #include "platform/atomic_file_common.h"
+#include "platform/terminal.h"
 #include "run/date_time_text.h"
 #include "run/log_file.h"
 #include "run/run_controller.h"
@@ -39,29 +33,6 @@ namespace {
 // The system's words for an errno value, to sit after a colon.
 std::string ReasonOf(int error) {
   return AsReason(std::generic_category().message(error));
-}
-
-bool IsTerminal(std::FILE* stream) {
-#ifdef _WIN32
-  return ::_isatty(::_fileno(stream)) != 0;
-#else
-  return ::isatty(::fileno(stream)) != 0;
-#endif
-}
-
-// Whether `path` names the file `stream` writes to (--log /dev/stdout): the log already goes
-// there, and writing it twice is not what anyone means.
-bool IsStreamFile(const std::string& path, std::FILE* stream) {
-#ifdef _WIN32
-  (void)path;
-  (void)stream;
-  return false;
-#else
-  struct stat named {};
-  struct stat open {};
-  return ::stat(path.c_str(), &named) == 0 && ::fstat(::fileno(stream), &open) == 0 &&
-         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
-#endif
 }
 
 // How the terminal reaches a server: the --ca-file given, a prompt for the password when
@@ -141,7 +112,7 @@ class TerminalView : public RunView {
     job.undo_record = m_args.undo_record;
     if (m_args.log_file) {
       // Standard output named as the log gets the printed log once, with its own line ends.
-      if (!IsStreamFile(*m_args.log_file, m_out)) job.log = LogTarget{*m_args.log_file, false};
+      if (!NamesStreamFile(*m_args.log_file, m_out)) job.log = LogTarget{*m_args.log_file, false};
     } else if (!m_args.no_log && m_args.update) {
       // A simulation's printed log is its report; only what changed the store is kept.
       job.log = LogTarget{SetLogFile(), true};
@@ -528,7 +499,7 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
       return 2;
     }
     if (*parsed.changes == "-") {
-      if (parsed.log_file && IsStreamFile(*parsed.log_file, out)) {
+      if (parsed.log_file && NamesStreamFile(*parsed.log_file, out)) {
         std::fputs(
             "dialmend-run: --changes - and --log naming standard output cannot go together "
             "(try --help)\n",
