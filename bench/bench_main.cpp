@@ -25,6 +25,10 @@ class RatioReporter : public benchmark::BenchmarkReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     m_display->ReportRuns(runs);
     for (const Run& run : runs) {
+      if (const auto ratio = run.counters.find("ratio");
+          ratio != run.counters.end() && !run.error_occurred && run.run_type == Run::RT_Iteration) {
+        m_ratios[run.run_name.function_name].push_back(ratio->second.value);
+      }
       const auto it = run.counters.find("items_per_second");
       if (it == run.counters.end() || run.error_occurred) continue;
       Rates& rates = m_rates[run.run_name.function_name];
@@ -51,6 +55,14 @@ class RatioReporter : public benchmark::BenchmarkReporter {
                    "FixNumber %.0f ns per number, the floor %.0f ns: %.2f times the floor "
                    "(target: at most 1.5)\n",
                    1e9 / engine, 1e9 / floor, floor / engine);
+    }
+    if (const auto it = m_ratios.find("BM_FixNumberToFloor"); it != m_ratios.end()) {
+      std::vector<double> ratios = it->second;
+      std::sort(ratios.begin(), ratios.end());
+      std::fprintf(out,
+                   "In turns over the same numbers: FixNumber %.2f times the floor (median of %zu "
+                   "repetitions' ratios, %.2f to %.2f)\n",
+                   Median(ratios), ratios.size(), ratios.front(), ratios.back());
     }
     const double disk = Rate("BM_UpdateOnDisk");
     const double copy = Rate("BM_CopyAndSyncOnDisk");
@@ -89,12 +101,18 @@ class RatioReporter : public benchmark::BenchmarkReporter {
     if (rates.median > 0 || rates.each.empty()) return rates.median;
     std::vector<double> each = rates.each;
     std::sort(each.begin(), each.end());
-    const std::size_t n = each.size();
-    return n % 2 == 1 ? each[n / 2] : (each[n / 2 - 1] + each[n / 2]) / 2;
+    return Median(each);
+  }
+
+  // The middle of `sorted`, which is not empty.
+  static double Median(const std::vector<double>& sorted) {
+    const std::size_t n = sorted.size();
+    return n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
   }
 
   benchmark::BenchmarkReporter* m_display;
   std::map<std::string, Rates> m_rates;
+  std::map<std::string, std::vector<double>> m_ratios;  // a "ratio" counter, per repetition
 };
 
 }  // namespace

@@ -3,24 +3,11 @@
 namespace dialmend {
 namespace {
 
-std::uint64_t Word(const char* at) {
-  std::uint64_t word;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
-
-// True when a byte of the word at `at` may be a full stop or a tilde: those two differ only in
-// bits that the mask clears, which lets through '>' and 'n' too, both rare in a number.
 template <class Word>
 bool WordMayHoldFullStopOrTilde(const char* at) {
   Word word;
   std::memcpy(&word, at, sizeof word);
-  // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
-  // borrows into its own top bit when one is taken from it.
-  constexpr Word kOnes = static_cast<Word>(0x0101010101010101ULL);
-  constexpr Word kHigh = static_cast<Word>(0x8080808080808080ULL);
-  const Word x = (word & static_cast<Word>(~(kOnes * 0x50))) ^ static_cast<Word>(kOnes * '.');
-  return ((x - kOnes) & ~x & kHigh) != 0;
+  return FullStopOrTildeBits(word) != 0;
 }
 
 bool HasFullStopOrTildeByBytes(std::string_view text) noexcept {
@@ -32,34 +19,16 @@ bool HasFullStopOrTildeByBytes(std::string_view text) noexcept {
 
 }  // namespace
 
-ByteFacts ReadBytes(std::string_view text) noexcept {
-  if (text.size() < 8) {
-    ByteFacts facts{true, false};
-    for (std::size_t k = 0; k < text.size(); ++k) {
-      if (static_cast<unsigned char>(text[k]) >= 0x80) facts.ascii = false;
-      if (k > 0 && text[k] == ' ' && text[k - 1] == ' ') facts.two_spaces = true;
-    }
-    return facts;
+ByteFacts ReadShortBytes(std::string_view text) noexcept {
+  ByteFacts facts{true, false};
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (static_cast<unsigned char>(text[k]) >= 0x80) facts.ascii = false;
+    if (k > 0 && text[k] == ' ' && text[k - 1] == ' ') facts.two_spaces = true;
   }
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  std::uint64_t high = 0;
-  std::uint64_t pairs = 0;
-  const auto add = [&](std::size_t at) {
-    const std::uint64_t word = Word(text.data() + at);
-    high |= word;
-    // The top bit of each byte that is a space: those bytes are zero after the exclusive or,
-    // and only a zero byte has no bit that the addition or the or can carry into its top bit.
-    const std::uint64_t x = word ^ 0x2020202020202020ULL;
-    const std::uint64_t spaces = ~(((x & kLow7) + kLow7) | x | kLow7);
-    pairs |= spaces & (spaces >> 8);
-  };
-  // Words overlap by one byte, so every pair of neighbours lies inside one of them.
-  for (std::size_t at = 0; at + 8 <= text.size(); at += 7) add(at);
-  add(text.size() - 8);
-  return {(high & ~kLow7) == 0, pairs != 0};
+  return facts;
 }
 
-bool HasFullStopOrTilde(std::string_view text) noexcept {
+bool HasFullStopOrTildeAnyLength(std::string_view text) noexcept {
   if (text.size() < 4) return HasFullStopOrTildeByBytes(text);
   // The last word overlaps the one before.
   bool may = false;

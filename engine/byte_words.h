@@ -17,11 +17,56 @@ struct ByteFacts {
   bool two_spaces;  // two spaces may stand together; true at least when they do
 };
 
-// Reads every byte of `text` once.
-[[nodiscard]] ByteFacts ReadBytes(std::string_view text) noexcept;
+// ReadBytes for a text shorter than eight bytes.
+[[nodiscard]] ByteFacts ReadShortBytes(std::string_view text) noexcept;
 
-// True when `text` holds a full stop or a tilde.
-[[nodiscard]] bool HasFullStopOrTilde(std::string_view text) noexcept;
+// Reads every byte of `text` once. Inline, as the converter calls it for every number.
+[[nodiscard]] inline ByteFacts ReadBytes(std::string_view text) noexcept {
+  if (text.size() < 8) return ReadShortBytes(text);
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  std::uint64_t high = 0;
+  std::uint64_t pairs = 0;
+  const auto add = [&](std::size_t at) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    high |= word;
+    // The top bit of each byte that is a space: those bytes are zero after the exclusive or,
+    // and only a zero byte has no bit that the addition or the or can carry into its top bit.
+    const std::uint64_t x = word ^ 0x2020202020202020ULL;
+    const std::uint64_t spaces = ~(((x & kLow7) + kLow7) | x | kLow7);
+    pairs |= spaces & (spaces >> 8);
+  };
+  // Words overlap by one byte, so every pair of neighbours lies inside one of them.
+  for (std::size_t at = 0; at + 8 <= text.size(); at += 7) add(at);
+  add(text.size() - 8);
+  return {(high & ~kLow7) == 0, pairs != 0};
+}
+
+// The top bit of each byte of `word` that may be a full stop or a tilde: those two differ only
+// in bits that the mask clears, which lets through '>' and 'n' too, both rare in a number.
+template <class Word>
+[[nodiscard]] inline Word FullStopOrTildeBits(Word word) noexcept {
+  // A byte equal to the one looked for is zero after the exclusive or; only a zero byte
+  // borrows into its own top bit when one is taken from it.
+  constexpr Word kOnes = static_cast<Word>(0x0101010101010101ULL);
+  constexpr Word kHigh = static_cast<Word>(0x8080808080808080ULL);
+  const Word x = (word & static_cast<Word>(~(kOnes * 0x50))) ^ static_cast<Word>(kOnes * '.');
+  return (x - kOnes) & ~x & kHigh;
+}
+
+// HasFullStopOrTilde for any length, out of line.
+[[nodiscard]] bool HasFullStopOrTildeAnyLength(std::string_view text) noexcept;
+
+// True when `text` holds a full stop or a tilde. Inline for the lengths of a local number,
+// eight to sixteen bytes: two overlapping words then tell nearly always.
+[[nodiscard]] inline bool HasFullStopOrTilde(std::string_view text) noexcept {
+  if (text.size() < 8 || text.size() > 16) return HasFullStopOrTildeAnyLength(text);
+  std::uint64_t head, tail;
+  std::memcpy(&head, text.data(), sizeof head);
+  std::memcpy(&tail, text.data() + text.size() - 8, sizeof tail);
+  return (FullStopOrTildeBits(head) | FullStopOrTildeBits(tail)) != 0 &&
+         HasFullStopOrTildeAnyLength(text);
+}
 
 // The top bit of each of the eight bytes at `at` that is an ASCII digit, the first byte
 // lowest, on a little-endian machine.
