@@ -67,9 +67,9 @@ constexpr std::array<ControlSpec, kControlCount> kMainControls = {{
 
 // Reading order: row by row from the top, left to right in a row, the style buttons one stop
 // beside the buttons' column; the log pane, below everything, only while it shows.
-constexpr Control kTabOrder[] = {
-    Undo,   Go,      Quit,       Style0,  Style1,  Style2,  Style3,  ShowLog, About,       Options,
-    Update, Profile, SetProfile, Book, SaveLog, LogFile, SetFile, Replace, Find, Replacement, Log};
+constexpr Control kTabOrder[] = {Undo,    Go,      Quit,    Style0,  Style1,  Style2,      Style3,
+                                 ShowLog, About,   Options, Update,  Profile, SetProfile,  Book,
+                                 SaveLog, LogFile, SetFile, Replace, Find,    Replacement, Log};
 
 constexpr AboutSpec kAboutControls[] = {
     {AboutControl::Icon, "Icon", {120, 120, 885, 885}},

@@ -177,8 +177,7 @@ RunJob WindowPolicy::PrepareRun() {
   RunJob job;
   std::vector<std::string> books;
   if (!m_state.book.empty()) books.push_back(m_state.book);
-  job.store =
-      StoreOrProblem(OpenProfileBooks(m_profile, m_seams.environment, Access(), books));
+  job.store = StoreOrProblem(OpenProfileBooks(m_profile, m_seams.environment, Access(), books));
   job.options = &m_state.options;
   job.update = m_state.update;
   job.count_contacts = true;

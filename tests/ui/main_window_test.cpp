@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFontDatabase>
 #include <QLabel>
@@ -19,6 +20,7 @@
 
 #include "run/run_summary.h"
 #include "run/undo_record.h"
+#include "run/window_texts.h"
 #include "tests/fakes/test_folder.h"
 #include "tests/ui/drag.h"
 #include "tests/ui/fake_dialogs.h"
@@ -107,6 +109,9 @@ class MainWindowTest : public QObject {
         QVERIFY2(line->placeholderText() == Q(look.placeholder), spec.name.data());
       } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         shown = label->text();
+      } else if (auto* box = qobject_cast<QComboBox*>(widget)) {
+        shown = box->currentText();
+        QVERIFY2(box->count() == static_cast<int>(look.choices.size()), spec.name.data());
       }
       QVERIFY2(shown == Q(look.text), spec.name.data());
       QVERIFY2(widget->toolTip() == Q(look.tip), spec.name.data());
@@ -351,6 +356,20 @@ class MainWindowTest : public QObject {
     // The next window opened without a path reopens on the choice, from the Qt settings.
     MainWindow next(QString(), m_dialogs);
     QCOMPARE(next.findChild<QLineEdit*>(QStringLiteral("Profile"))->text(), other);
+  }
+
+  void aBookChosenIsTheOneARunGoesOver() {
+    auto w = Window();
+    auto* book = Find<QComboBox>("Book");
+    QCOMPARE(book->currentText(), Q(std::string(kAllBooks)));
+    const int family = book->findText(QStringLiteral("family"));
+    QVERIFY(family > 0);
+    book->setCurrentIndex(family);
+    emit book->activated(family);
+    Button("Go")->click();
+    QCOMPARE(w->Controller().Counters().folders, 1);
+    QCOMPARE(w->Controller().Counters().checked, 9);
+    QVERIFY(w->LogText().find("\\family\\") != std::string::npos);
   }
 
   void theLogPaneTakesTheRoomOfAResizedWindow() {

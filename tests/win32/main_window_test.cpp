@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/user_setting.h"
+#include "run/run_summary.h"
 #include "run/window_texts.h"
 #include "tests/fakes/test_folder.h"
 #include "win32/dialog_layout.h"
@@ -119,8 +120,11 @@ struct HiddenWindow {
       if (spec.kind == ControlKind::CheckBox || spec.kind == ControlKind::RadioButton) {
         EXPECT_EQ(IsDlgButtonChecked(window.Handle(), id) == BST_CHECKED, look.checked);
       }
+      RECT place = PlaceOf(window.Handle(), id);
+      // A choice box is as high as its face needs; its place's height is the field's room.
+      if (spec.kind == ControlKind::ChoiceBox) place.bottom = Pixels(spec.place).bottom;
       if (spec.control != Control::Log) {
-        EXPECT_TRUE(PlaceOf(window.Handle(), id) == Pixels(spec.place));
+        EXPECT_TRUE(place == Pixels(spec.place));
       }
     }
     EXPECT_EQ(Caption(window.Handle()), Wide(window.Policy().Window().title));
@@ -243,12 +247,57 @@ TEST(Win32MainWindow, MovedToAMonitorOfTwiceTheDpiEverythingIsTwiceAsLarge) {
     const RECT place = PlaceOf(window, id);
     if (spec.control != Control::Log) {
       EXPECT_EQ(place.left, TwipsToPixels(spec.place.left, 2 * dpi));
-      EXPECT_EQ(place.bottom - place.top, TwipsToPixels(spec.place.height, 2 * dpi));
+      if (spec.kind != ControlKind::ChoiceBox) {
+        EXPECT_EQ(place.bottom - place.top, TwipsToPixels(spec.place.height, 2 * dpi));
+      }
     }
   }
   RECT client;
   GetClientRect(window, &client);
   EXPECT_EQ(client.right, TwipsToPixels(kMainWidth, 2 * dpi));
+}
+
+// Whether `text` fits the width of control `id` of `dialog` in the control's own face.
+bool Fits(HWND dialog, int id, const std::string& text) {
+  HWND control = GetDlgItem(dialog, id);
+  HDC dc = GetDC(control);
+  const HGDIOBJ before =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  const std::wstring wide = Wide(text);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+  SelectObject(dc, before);
+  ReleaseDC(control, dc);
+  RECT client;
+  GetClientRect(control, &client);
+  return size.cx <= client.right;
+}
+
+TEST(Win32MainWindow, EveryCountUpToSevenDigitsAndEveryCaptionShowInFullAtTwiceTheDpiToo) {
+  HiddenWindow w;
+  ASSERT_TRUE(w.created);
+  HWND window = w.window.Handle();
+  std::vector<std::string> captions;
+  for (const bool undo : {false, true}) {
+    for (const bool update : {false, true}) {
+      for (const CounterText& counter : WindowCounters({}, update, undo)) {
+        captions.emplace_back(counter.caption);
+      }
+    }
+  }
+  const UINT dpi = DpiOf(window);
+  for (const UINT at : {dpi, 2 * dpi}) {
+    RECT suggested{0, 0, 700, 500};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(at, at), reinterpret_cast<LPARAM>(&suggested));
+    for (int i = 0; i < 4; ++i) {
+      const auto label = static_cast<Control>(static_cast<int>(Control::FoldersLabel) + i);
+      const auto count = static_cast<Control>(static_cast<int>(Control::Folders) + i);
+      EXPECT_TRUE(Fits(window, Win32MainWindow::IdOf(count), "9999999")) << at << " dpi";
+      for (const std::string& caption : captions) {
+        EXPECT_TRUE(Fits(window, Win32MainWindow::IdOf(label), caption)) << caption << at;
+      }
+    }
+  }
 }
 
 TEST(Win32MainWindow, ThePanePagesTheLogAndCopiesWhatIsSelected) {
@@ -311,7 +360,7 @@ TEST(Win32MainWindow, TabGoesThroughTheControlsInReadingOrder) {
     EXPECT_TRUE(down > half_row || (std::abs(down) <= half_row && b.left > a.left))
         << "after " << Narrow(Caption(from)) << " comes " << stops.back();
   }
-  EXPECT_EQ(stops.size(), 12u) << testing::PrintToString(stops);
+  EXPECT_EQ(stops.size(), 13u) << testing::PrintToString(stops);
 }
 
 TEST(Win32MainWindow, AboutOpensOneModelessBoxDrawnAsThePolicySays) {
@@ -354,9 +403,12 @@ void CALLBACK ReadOptionsAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
   for (HWND child = GetWindow(options, GW_CHILD); child != nullptr;
        child = GetWindow(child, GW_HWNDNEXT)) {
     RECT place = PlaceOf(options, GetDlgCtrlID(child));
-    g_seen_options.controls.emplace_back(Caption(child), false);
+    const std::wstring caption = Caption(child);
+    g_seen_options.controls.emplace_back(caption, false);
     for (const OptionsSpec& spec : OptionsControls()) {
-      if (Wide(spec.caption) == Caption(child) && Pixels(spec.place) == place) {
+      // A frame's caption has spaces either side.
+      const std::wstring given = Wide(spec.caption);
+      if ((caption == given || caption == L" " + given + L"  ") && Pixels(spec.place) == place) {
         g_seen_options.controls.back().second = true;
       }
     }
@@ -526,6 +578,8 @@ TEST(Win32MainWindow, TheContactsAreOutlookUntilAFolderIsChosenAndARunGoesOverTh
   HiddenWindow w;
   ASSERT_TRUE(w.created);
   EXPECT_EQ(Caption(w.Control(IDC_PROFILE)), L"Outlook");
+  // Outlook is asked for its books only when the user opens the choice.
+  EXPECT_EQ(SendMessageW(w.Control(IDC_BOOK), CB_GETCOUNT, 0, 0), 1);
   std::wstring offered = L"unasked";
   w.window.SetContactsChooser([&](const std::wstring& current) {
     offered = current;
@@ -538,6 +592,17 @@ TEST(Win32MainWindow, TheContactsAreOutlookUntilAFolderIsChosenAndARunGoesOverTh
   w.Click(IDC_SAVE_LOG);
   w.Click(IDOK);
   EXPECT_EQ(w.window.Controller().Counters().checked, 58);
+  // One book of them, chosen as the user does.
+  w.Click(IDOK);
+  HWND book = w.Control(IDC_BOOK);
+  const LRESULT family = SendMessageW(book, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                      reinterpret_cast<LPARAM>(L"family"));
+  ASSERT_GT(family, 0);
+  SendMessageW(book, CB_SETCURSEL, static_cast<WPARAM>(family), 0);
+  SendMessageW(w.window.Handle(), WM_COMMAND, MAKEWPARAM(IDC_BOOK, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(book));
+  w.Click(IDOK);
+  EXPECT_EQ(w.window.Controller().Counters().checked, 9);
 }
 
 // An update of a copy of the sample, its undo record in a folder of the test's own.
