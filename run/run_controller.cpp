@@ -131,26 +131,7 @@ void RunController::Start() {
     job.update = true;
   }
   std::optional<UndoRecord> undo;
-  if (!job.undo_record.empty()) {
-    // Before anything is touched: a record that cannot be used stops the undo from starting.
-    Result<UndoRecord> record = ReadUndoRecord(job.undo_record);
-    if (!record.Ok()) {
-      m_log_save = Status::Failure(record.Message());
-      m_view.ShowMessage(record.Message());
-      return;
-    }
-    undo = std::move(record.Value());
-  }
-  if (job.log) {
-    // Before anything is touched: a log that cannot be kept stops the run from starting.
-    m_log_save = m_log_file.Reserve(*job.log);
-    if (!m_log_save.Ok()) {
-      m_view.ShowMessage(m_log_save.Message());
-      return;
-    }
-    m_view.ShowLogPath(m_log_file.Path());
-    m_log.SetFile(&m_log_file);
-  }
+  if (!ReadyToStart(job, undo)) return;
   m_state = RunState::Running;
   m_run_time = {};
   m_clock_held = false;
@@ -168,7 +149,35 @@ void RunController::Start() {
       m_view.ShowContactCount(*count);
     }
   }
+  Walk(job, undo);
+  Finish();
+}
 
+bool RunController::ReadyToStart(const RunJob& job, std::optional<UndoRecord>& undo) {
+  if (!job.undo_record.empty()) {
+    // Before anything is touched: a record that cannot be used stops the undo from starting.
+    Result<UndoRecord> record = ReadUndoRecord(job.undo_record);
+    if (!record.Ok()) {
+      m_log_save = Status::Failure(record.Message());
+      m_view.ShowMessage(record.Message());
+      return false;
+    }
+    undo = std::move(record.Value());
+  }
+  if (job.log) {
+    // Before anything is touched: a log that cannot be kept stops the run from starting.
+    m_log_save = m_log_file.Reserve(*job.log);
+    if (!m_log_save.Ok()) {
+      m_view.ShowMessage(m_log_save.Message());
+      return false;
+    }
+    m_view.ShowLogPath(m_log_file.Path());
+    m_log.SetFile(&m_log_file);
+  }
+  return true;
+}
+
+void RunController::Walk(RunJob& job, const std::optional<UndoRecord>& undo) {
   static const NumberOptions kDefaults;
   RunSettings settings{job.options != nullptr ? job.options : &kDefaults, job.update};
   settings.change_list = std::move(job.change_list);
@@ -196,7 +205,9 @@ void RunController::Start() {
       m_log.WriteLog("  " + problem + "\r\n");
     }
   }
+}
 
+void RunController::Finish() {
   // A paused stretch never counts: after an abort the time stopped at the pause.
   if (m_state == RunState::Running && !m_clock_held) m_run_time += m_clock() - m_start_time;
   if (m_profile_failed) {

@@ -129,6 +129,12 @@ class RunController {
   class Host;
 
   void Start();
+  // Reads the undo record and reserves the log file; false (the user told why) when either
+  // stops the run before anything is touched.
+  bool ReadyToStart(const RunJob& job, std::optional<UndoRecord>& undo);
+  void Walk(RunJob& job, const std::optional<UndoRecord>& undo);
+  // The end of every run, aborted or not: the summary once, then the finished state.
+  void Finish();
   void Pause();
   void Resume();
   void Reset();

@@ -88,6 +88,63 @@ PhysicalLine LogicalLineReader::ReadPhysical(std::size_t pos) const {
   return line;
 }
 
+namespace {
+
+// The encoding decides how the next lines continue a line: a quoted-printable value goes on
+// after a line ending in "=" whatever the next line starts with. It is known once the colon is,
+// and looked for only when a line could continue that way; the scan resumes where it stopped,
+// so a line folded many times is still read once.
+class EncodingSoFar {
+ public:
+  const Encoding& Of(std::string_view text) {
+    if (!m_colon_found) {
+      const std::size_t colon = m_scan.Find(text);
+      if (colon != std::string_view::npos) {
+        m_colon_found = true;
+        PropertyView property;
+        if (SplitProperty(text.substr(0, colon + 1), property)) {
+          m_encoding = EncodingOf(property.params);
+        }
+      }
+    }
+    return m_encoding;
+  }
+
+ private:
+  ColonScan m_scan;
+  Encoding m_encoding;
+  bool m_colon_found = false;
+};
+
+// How line `next` of `in` continues the logical line `text` whose last line is `current`.
+struct Continuation {
+  std::size_t piece = std::string_view::npos;  // where its value starts; npos: it does not
+  bool soft_break = false;                     // `current` ends in a quoted-printable "="
+};
+
+Continuation ContinuationOf(std::string_view in, const PhysicalLine& current,
+                            const PhysicalLine& next, std::string_view text,
+                            EncodingSoFar& encoding) {
+  const bool next_empty = next.content_end == next.begin;
+  if (current.content_end > current.begin && in[current.content_end - 1] == '=' &&
+      encoding.Of(text).quoted_printable) {
+    // The whole next line is value, leading blanks included.
+    return {next.begin, true};
+  }
+  if (!next_empty && (in[next.begin] == ' ' || in[next.begin] == '\t')) return {next.begin + 1};
+  if (!next_empty &&
+      std::all_of(in.begin() + static_cast<std::ptrdiff_t>(next.begin),
+                  in.begin() + static_cast<std::ptrdiff_t>(next.content_end),
+                  [](char c) { return IsNameChar(c) || c == '+' || c == '/' || c == '='; }) &&
+      encoding.Of(text).base64) {
+    // Some 2.1 writers continue base64 data on lines without the leading space.
+    return {next.begin};
+  }
+  return {};
+}
+
+}  // namespace
+
 void LogicalLineReader::Read(std::size_t pos, LogicalLine& line) {
   // The line that ended the previous logical line is usually the first of this one.
   const PhysicalLine first =
@@ -100,48 +157,12 @@ void LogicalLineReader::Read(std::size_t pos, LogicalLine& line) {
   std::string_view text = m_in.substr(first.begin, first.content_end - first.begin);
   ++m_line_count;
 
-  // The encoding decides how the next lines continue this one: a quoted-printable value goes on
-  // after a line ending in "=" whatever the next line starts with. It is known once the colon is,
-  // and looked for only when a line could continue that way; the scan resumes where it stopped,
-  // so a line folded many times is still read once.
-  ColonScan scan;
-  Encoding encoding;
-  bool colon_found = false;
-  const auto encoding_so_far = [&]() -> const Encoding& {
-    if (!colon_found) {
-      const std::size_t colon = scan.Find(text);
-      if (colon != std::string_view::npos) {
-        colon_found = true;
-        PropertyView property;
-        if (SplitProperty(text.substr(0, colon + 1), property)) {
-          encoding = EncodingOf(property.params);
-        }
-      }
-    }
-    return encoding;
-  };
-
+  EncodingSoFar encoding;
   PhysicalLine current = first;
   while (current.end < m_in.size()) {
     const PhysicalLine next = ReadPhysical(current.end);
-    const bool next_empty = next.content_end == next.begin;
-    const bool soft_break = current.content_end > current.begin &&
-                            m_in[current.content_end - 1] == '=' &&
-                            encoding_so_far().quoted_printable;
-    std::size_t piece = next.begin;
-    if (soft_break) {
-      // The whole next line is value, leading blanks included.
-    } else if (!next_empty && (m_in[next.begin] == ' ' || m_in[next.begin] == '\t')) {
-      piece = next.begin + 1;
-    } else if (!next_empty &&
-               std::all_of(
-                   m_in.begin() + static_cast<std::ptrdiff_t>(next.begin),
-                   m_in.begin() + static_cast<std::ptrdiff_t>(next.content_end),
-                   [](char c) { return IsNameChar(c) || c == '+' || c == '/' || c == '='; }) &&
-               encoding_so_far().base64) {
-      // Some 2.1 writers continue base64 data on lines without the leading space.
-      piece = next.begin;
-    } else {
+    const Continuation continuation = ContinuationOf(m_in, current, next, text, encoding);
+    if (continuation.piece == std::string_view::npos) {
       m_lookahead = next;
       m_lookahead_valid = true;
       break;
@@ -152,9 +173,9 @@ void LogicalLineReader::Read(std::size_t pos, LogicalLine& line) {
       m_segments.clear();
       m_segments.push_back({0, first.begin});
     }
-    if (soft_break) m_unfolded.pop_back();
-    m_segments.push_back({m_unfolded.size(), piece});
-    m_unfolded.append(m_in.substr(piece, next.content_end - piece));
+    if (continuation.soft_break) m_unfolded.pop_back();
+    m_segments.push_back({m_unfolded.size(), continuation.piece});
+    m_unfolded.append(m_in.substr(continuation.piece, next.content_end - continuation.piece));
     text = m_unfolded;
     ++m_line_count;
     current = next;

@@ -61,10 +61,22 @@ class VCardParser {
   bool FailUnreadableCharset(const LogicalLine& line, const Encoding& encoding);
   bool HandleProperty(const LogicalLine& line, const PropertyView& property);
   bool HandleTel(const LogicalLine& line, const PropertyView& property);
+  // The number of a TEL whose value reads as `decoded`, and how to write one back.
+  static void AssignTelValue(std::string_view decoded, PendingTel& tel);
   void NoteUnreadTel(const PropertyView& property);
   bool DecodeText(const LogicalLine& line, const PropertyView& property, std::string& out);
   void Finish();
+  // The checks on the file as a whole, before any line is read.
+  bool CheckWholeFile();
+  // One line of the card (between its BEGIN and END).
+  bool InsideCard(const LogicalLine& line, const PropertyView& property, bool is_property,
+                  bool is_begin, bool is_end);
 
+  enum class Where { Before, Inside, After };
+  Where m_where = Where::Before;
+  // A card nested in this one (a 2.1 AGENT's) is carried as it is: its numbers are the agent's.
+  std::size_t m_nested = 0;
+  bool m_after_empty_agent = false;
   std::string_view m_in;
   LogicalLineReader m_lines;
   std::string m_error;
@@ -159,6 +171,12 @@ bool VCardParser::HandleTel(const LogicalLine& line, const PropertyView& propert
   slot.quoted_printable = encoding.quoted_printable;
   slot.base64 = encoding.base64;
 
+  AssignTelValue(decoded, tel);
+  return true;
+}
+
+void VCardParser::AssignTelValue(std::string_view decoded, PendingTel& tel) {
+  VCard::TelSlot& slot = tel.slot;
   if (StartsWithIgnoreCase(decoded, "tel:")) {
     // URI values carry no text escapes; a writer that escaped the parameters' ";" anyway keeps its
     // backslash in the suffix.
@@ -179,7 +197,6 @@ bool VCardParser::HandleTel(const LogicalLine& line, const PropertyView& propert
     slot.escaped_commas = habits.commas;
     slot.escaped_semicolons = habits.semicolons;
   }
-  return true;
 }
 
 void VCardParser::NoteUnreadTel(const PropertyView& property) {
@@ -308,29 +325,68 @@ void VCardParser::Finish() {
   }
 }
 
+bool VCardParser::CheckWholeFile() {
+  if (m_in.size() > kMaxVCardBytes) return Fail("the file is larger than 4 MiB");
+  if (m_in.size() >= 2 &&
+      ((m_in[0] == '\xFF' && m_in[1] == '\xFE') || (m_in[0] == '\xFE' && m_in[1] == '\xFF'))) {
+    return Fail("the file is UTF-16 text, not UTF-8");
+  }
+  if (const void* nul = std::memchr(m_in.data(), '\0', m_in.size())) {
+    const auto offset = static_cast<std::size_t>(static_cast<const char*>(nul) - m_in.data());
+    const auto lines =
+        std::count(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
+    return Fail("line " + std::to_string(lines + 1) + " holds a NUL byte");
+  }
+  return true;
+}
+
+bool VCardParser::InsideCard(const LogicalLine& line, const PropertyView& property,
+                             bool is_property, bool is_begin, bool is_end) {
+  if (m_nested > 0) {
+    if (is_begin) ++m_nested;
+    if (is_end) --m_nested;
+    return true;
+  }
+  if (is_begin) {
+    if (!m_after_empty_agent) {
+      return Fail("line " + std::to_string(line.line_number) + " begins a card inside the card");
+    }
+    m_nested = 1;
+    m_after_empty_agent = false;
+    return true;
+  }
+  if (is_end) {
+    m_where = Where::After;
+    return true;
+  }
+  // Lines that are no property (a bare name, a name with a slash, a comment, a line a writer
+  // forgot to fold) are kept as they are.
+  if (!is_property) {
+    NoteUnreadTel(property);
+    m_after_empty_agent = false;
+    return true;
+  }
+  if (EqualsIgnoreCase(property.name, "AGENT")) {
+    const std::string_view value = TrimBlanks(property.value);
+    m_after_empty_agent = value.empty();
+    // Some writers start the agent's card on the AGENT line itself.
+    if (EqualsIgnoreCase(value, "BEGIN:VCARD")) m_nested = 1;
+    return true;
+  }
+  m_after_empty_agent = false;
+  if (!m_undeclared_text && !IsUtf8(line.text) && !EncodingOf(property.params).charset_named) {
+    m_undeclared_text = true;
+  }
+  return HandleProperty(line, property);
+}
+
 ParsedVCard VCardParser::Run() {
   ParsedVCard result;
   const auto fail = [&result](std::string error) {
     result.error = std::move(error);
     return std::move(result);
   };
-  if (m_in.size() > kMaxVCardBytes) return fail("the file is larger than 4 MiB");
-  if (m_in.size() >= 2 &&
-      ((m_in[0] == '\xFF' && m_in[1] == '\xFE') || (m_in[0] == '\xFE' && m_in[1] == '\xFF'))) {
-    return fail("the file is UTF-16 text, not UTF-8");
-  }
-  if (const void* nul = std::memchr(m_in.data(), '\0', m_in.size())) {
-    const auto offset = static_cast<std::size_t>(static_cast<const char*>(nul) - m_in.data());
-    const auto lines =
-        std::count(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(offset), '\n');
-    return fail("line " + std::to_string(lines + 1) + " holds a NUL byte");
-  }
-
-  enum class Where { Before, Inside, After };
-  Where where = Where::Before;
-  // A card nested in this one (a 2.1 AGENT's) is carried as it is: its numbers are the agent's.
-  std::size_t nested = 0;
-  bool after_empty_agent = false;
+  if (!CheckWholeFile()) return fail(std::move(m_error));
   std::size_t pos = m_in.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   LogicalLine line;
   PropertyView property;
@@ -339,59 +395,24 @@ ParsedVCard VCardParser::Run() {
     pos = line.end;
     // Blank and whitespace-only lines are kept wherever they stand.
     if (IsBlank(line.text)) continue;
-    const auto at_line = [&line](std::string_view what) {
-      return "line " + std::to_string(line.line_number) + std::string(what);
-    };
     property = PropertyView{};
     const bool is_property = SplitProperty(line.text, property);
     const bool is_begin = is_property && IsCardBoundary(property, "BEGIN");
     const bool is_end = is_property && IsCardBoundary(property, "END");
-    switch (where) {
+    switch (m_where) {
       case Where::Before:
         if (is_begin) {
           m_card.m_line_end = LineEndWith(line.first_carriage_returns);
-          where = Where::Inside;
+          m_where = Where::Inside;
         } else if (line.text[0] != '#') {
           // Comment lines, which some phones write, may stand before the card; nothing else may.
           return fail("no BEGIN:VCARD line");
         }
         break;
       case Where::Inside:
-        if (nested > 0) {
-          if (is_begin) ++nested;
-          if (is_end) --nested;
-          break;
+        if (!InsideCard(line, property, is_property, is_begin, is_end)) {
+          return fail(std::move(m_error));
         }
-        if (is_begin) {
-          if (!after_empty_agent) return fail(at_line(" begins a card inside the card"));
-          nested = 1;
-          after_empty_agent = false;
-          break;
-        }
-        if (is_end) {
-          where = Where::After;
-          break;
-        }
-        // Lines that are no property (a bare name, a name with a slash, a comment, a line a writer
-        // forgot to fold) are kept as they are.
-        if (!is_property) {
-          NoteUnreadTel(property);
-          after_empty_agent = false;
-          break;
-        }
-        if (EqualsIgnoreCase(property.name, "AGENT")) {
-          const std::string_view value = TrimBlanks(property.value);
-          after_empty_agent = value.empty();
-          // Some writers start the agent's card on the AGENT line itself.
-          if (EqualsIgnoreCase(value, "BEGIN:VCARD")) nested = 1;
-          break;
-        }
-        after_empty_agent = false;
-        if (!m_undeclared_text && !IsUtf8(line.text) &&
-            !EncodingOf(property.params).charset_named) {
-          m_undeclared_text = true;
-        }
-        if (!HandleProperty(line, property)) return fail(std::move(m_error));
         break;
       case Where::After:
         // Whatever follows the card is kept as it is, but a second card is not read here.
@@ -399,8 +420,8 @@ ParsedVCard VCardParser::Run() {
         break;
     }
   }
-  if (where == Where::Before) return fail("the file holds no card");
-  if (where == Where::Inside) return fail("no END:VCARD line");
+  if (m_where == Where::Before) return fail("the file holds no card");
+  if (m_where == Where::Inside) return fail("no END:VCARD line");
   Finish();
   m_card.m_bytes.assign(m_in);
   result.card = std::move(m_card);
