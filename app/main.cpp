@@ -3,10 +3,12 @@
 #include <QCommandLineParser>
 #include <QStringList>
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "engine/version.h"
 #include "platform/date_format.h"
+#include "platform/environment.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/program_look.h"
@@ -59,8 +61,8 @@ QStringList ArgumentsOf(int argc, char** argv) {
 }
 
 bool IsSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
+  const std::optional<std::string> value = dialmend::EnvironmentVariable(name);
+  return value && !value->empty();
 }
 
 // Whether a window can open: without a display Qt ends the program with an abort.

@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "cli/command_line.h"
 #include "engine/version.h"
 #include "platform/date_format.h"
+#include "platform/program_start.h"
 #include "platform/starting_console.h"
 #include "platform/utf16.h"
 #include "win32/main_window.h"
@@ -37,32 +40,38 @@ void Tell(const std::string& text, bool error) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   dialmend::UseUserDateFormat();
-  int count = 0;
-  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::wstring profile;
-  for (int i = 1; args != nullptr && i < count; ++i) {
-    const std::wstring arg = args[i];
-    if (arg == L"--help" || arg == L"-h") {
-      Tell(kUsage, false);
-      return 0;
-    }
-    if (arg == L"--version") {
-      Tell(std::string("dialmend ") + dialmend::kVersion + "\n", false);
-      return 0;
-    }
-    if (arg == L"--profile" && i + 1 < count) {
-      profile = args[++i];
-      continue;
-    }
-    Tell("dialmend: unknown argument \"" + dialmend::Utf16ToUtf8Lossy(arg) + "\" (try --help)\n",
-         true);
+  const auto refused = [](std::string_view argument) {
+    return "unknown argument \"" + std::string(argument) + "\"";
+  };
+  bool help = false;
+  bool version = false;
+  std::string profile;
+  dialmend::CommandLine line({});
+  line.WordRefusals(refused);
+  line.AddFlag("-h,--help", help);
+  line.AddFlag("--version", version);
+  line.AddValue("--profile", refused("--profile"), [&profile](std::string_view path) {
+    profile = path;
+    return dialmend::Status{};
+  });
+  const std::vector<std::string> words = dialmend::Utf8Arguments(0, nullptr);
+  const std::vector<std::string_view> args(words.begin(), words.end());
+  if (const dialmend::Status parsed = line.Parse(args); !parsed.Ok()) {
+    Tell("dialmend: " + parsed.Message() + " (try --help)\n", true);
     return 2;
   }
-  LocalFree(args);
+  if (help) {
+    Tell(kUsage, false);
+    return 0;
+  }
+  if (version) {
+    Tell(std::string("dialmend ") + dialmend::kVersion + "\n", false);
+    return 0;
+  }
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
-  dialmend::Win32MainWindow window(instance, profile);
+  dialmend::Win32MainWindow window(instance, dialmend::Utf8ToUtf16(profile).value_or(L""));
   if (!window.Create()) {
     MessageBoxW(nullptr, L"The Dialmend window cannot be created.", L"Dialmend", MB_ICONERROR);
     return 1;

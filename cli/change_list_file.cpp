@@ -1,14 +1,10 @@
 #include "cli/change_list_file.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include <cerrno>
 #include <system_error>
 
 #include "platform/reason.h"
+#include "platform/terminal.h"
 #include "run/change_list.h"
 
 namespace dialmend {
@@ -17,10 +13,8 @@ Status ChangeListFile::Open(const std::string& target, std::FILE* out) {
   if (target == "-") {
     m_name = "standard output";
     m_out = out;
-#ifdef _WIN32
     // Each record ends in CR LF already: text mode would write CR CR LF.
-    ::_setmode(::_fileno(out), _O_BINARY);
-#endif
+    UseBinaryMode(out);
     return {};
   }
   m_name = "\"" + target + "\"";

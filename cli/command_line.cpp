@@ -93,6 +93,16 @@ void CommandLine::AddNumberOptions(NumberOptions& options) {
   AddFlag("--old-codes-only", options.old_codes_only);
 }
 
+void CommandLine::WordRefusals(std::function<std::string(std::string_view argument)> refused) {
+  m_refused = std::move(refused);
+}
+
+std::string CommandLine::Refused(std::string_view argument, std::string_view name) const {
+  if (m_refused) return m_refused(argument);
+  if (name.starts_with("-")) return "unknown option " + std::string(name);
+  return "unexpected argument \"" + std::string(argument) + "\" " + m_stray_hint;
+}
+
 Status CommandLine::Parse(std::span<const std::string_view> args) {
   const auto find_value = [this](std::string_view name) {
     return std::find_if(m_values.begin(), m_values.end(),
@@ -108,9 +118,7 @@ Status CommandLine::Parse(std::span<const std::string_view> args) {
       continue;
     }
     const std::string_view name = arg.substr(0, eq);
-    if (find_value(name) == m_values.end()) {
-      return Status::Failure("unknown option " + std::string(name));
-    }
+    if (find_value(name) == m_values.end()) return Status::Failure(Refused(arg, name));
     words.emplace_back(name);
     words.emplace_back(arg.substr(eq + 1));
   }
@@ -121,7 +129,7 @@ Status CommandLine::Parse(std::span<const std::string_view> args) {
     // The one mismatch left is an option that ends the line without its value.
     const auto value = find_value(args.back());
     return Status::Failure(value != m_values.end() ? value->missing
-                                                   : "unknown option " + std::string(args.back()));
+                                                   : Refused(args.back(), args.back()));
   } catch (const CLI::ParseError& error) {
     return Status::Failure(error.what());
   }
@@ -135,9 +143,7 @@ Status CommandLine::Parse(std::span<const std::string_view> args) {
     if (Status taken_value = value->take(text); !taken_value.Ok()) return taken_value;
   }
   if (const std::vector<std::string> extra = m_app->remaining(); !extra.empty()) {
-    const std::string& first = extra.front();
-    if (first.starts_with("-")) return Status::Failure("unknown option " + first);
-    return Status::Failure("unexpected argument \"" + first + "\" " + m_stray_hint);
+    return Status::Failure(Refused(extra.front(), extra.front()));
   }
   if (m_number_options && m_app->count("--replace") > 0 && m_app->count("--find") == 0) {
     return Status::Failure("--replace needs --find");

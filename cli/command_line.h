@@ -47,6 +47,11 @@ class CommandLine {
   // error.
   [[nodiscard]] Status Parse(std::span<const std::string_view> args);
 
+  // Words every argument it does not take (an unknown option, a word that is no option's value)
+  // as `refused(argument)` instead of the console programs' "unknown option" and "unexpected
+  // argument" texts.
+  void WordRefusals(std::function<std::string(std::string_view argument)> refused);
+
   // The options given, by name, in command-line order; valid after Parse.
   [[nodiscard]] std::vector<std::string> GivenInOrder() const;
 
@@ -54,7 +59,10 @@ class CommandLine {
   struct Value;
 
   std::unique_ptr<CLI::App> m_app;
+  [[nodiscard]] std::string Refused(std::string_view argument, std::string_view name) const;
+
   std::string m_stray_hint;
+  std::function<std::string(std::string_view argument)> m_refused;
   std::vector<Value> m_values;
   bool m_number_options = false;
 };

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "cli/run_command.h"
-#include "cli/utf8_arguments.h"
 #include "platform/date_format.h"
+#include "platform/program_start.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   const std::vector<std::string> words = dialmend::Utf8Arguments(argc, argv);
+  dialmend::UseUtf8ConsoleOutput();
   const std::vector<std::string_view> args(words.begin(), words.end());
   return dialmend::RunCommand(args, stdout, stderr, &g_interrupts);
 }

@@ -1,12 +1,8 @@
 #include "cli/progress_line.h"
 
-#ifndef _WIN32
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
-
 #include <cstddef>
 
+#include "platform/terminal.h"
 #include "run/run_progress.h"
 
 namespace dialmend {
@@ -118,13 +114,7 @@ void ProgressLine::Write(std::string_view text) {
 }
 
 std::size_t TerminalColumns(std::FILE* stream) {
-#ifndef _WIN32
-  winsize size{};
-  if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-#else
-  (void)stream;
-#endif
-  return kDefaultColumns;
+  return TerminalWidth(stream).value_or(kDefaultColumns);
 }
 
 }  // namespace dialmend

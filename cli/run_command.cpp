@@ -1,12 +1,5 @@
 #include "cli/run_command.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -25,6 +18,7 @@
 #include "cli/progress_line.h"
 #include "engine/version.h"
 #include "platform/atomic_file_common.h"
+#include "platform/terminal.h"
 #include "run/date_time_text.h"
 #include "run/log_file.h"
 #include "run/run_controller.h"
@@ -39,29 +33,6 @@ namespace {
 // The system's words for an errno value, to sit after a colon.
 std::string ReasonOf(int error) {
   return AsReason(std::generic_category().message(error));
-}
-
-bool IsTerminal(std::FILE* stream) {
-#ifdef _WIN32
-  return ::_isatty(::_fileno(stream)) != 0;
-#else
-  return ::isatty(::fileno(stream)) != 0;
-#endif
-}
-
-// Whether `path` names the file `stream` writes to (--log /dev/stdout): the log already goes
-// there, and writing it twice is not what anyone means.
-bool IsStreamFile(const std::string& path, std::FILE* stream) {
-#ifdef _WIN32
-  (void)path;
-  (void)stream;
-  return false;
-#else
-  struct stat named {};
-  struct stat open {};
-  return ::stat(path.c_str(), &named) == 0 && ::fstat(::fileno(stream), &open) == 0 &&
-         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
-#endif
 }
 
 // How the terminal reaches a server: the --ca-file given, a prompt for the password when
@@ -141,7 +112,7 @@ class TerminalView : public RunView {
     job.undo_record = m_args.undo_record;
     if (m_args.log_file) {
       // Standard output named as the log gets the printed log once, with its own line ends.
-      if (!IsStreamFile(*m_args.log_file, m_out)) job.log = LogTarget{*m_args.log_file, false};
+      if (!NamesStreamFile(*m_args.log_file, m_out)) job.log = LogTarget{*m_args.log_file, false};
     } else if (!m_args.no_log && m_args.update) {
       // A simulation's printed log is its report; only what changed the store is kept.
       job.log = LogTarget{SetLogFile(), true};
@@ -392,105 +363,148 @@ Status ParseRunArgs(std::span<const std::string_view> args, RunArgs& out) {
   return Status{};
 }
 
+constexpr char kRunUsage[] =
+    "Usage: dialmend-run [--profile STORE] [--book NAME]... [--update] [--style N]\n"
+    "                    [--prefix N] [--zero N] [--find TEXT [--replace TEXT]]\n"
+    "                    [--old-codes-only] [--log FILE | --no-log]\n"
+    "                    [--changes FILE|-] [--quiet] [--ca-file FILE]\n"
+    "                    [--progress | --no-progress]\n"
+    "       dialmend-run [--profile STORE] --undo [RUN] [--update]\n"
+    "                    [--log FILE | --no-log]\n"
+    "       dialmend-run [--profile STORE] --runs\n"
+    "\n"
+    "Brings every telephone number in a vCard store up to date: old UK area codes\n"
+    "of the April 2000 changes become the new ones and every recognised number is\n"
+    "re-formatted. Without --update it only simulates: it reports what would change\n"
+    "and writes nothing.\n"
+    "\n"
+    "  --profile STORE the store: a folder with one subfolder per address book, a\n"
+    "                  folder of .vcf cards (one address book), a .vcf file, the\n"
+    "                  address of a CardDAV server, principal or address book:\n"
+    "                  https://[USER@]HOST[:PORT][/PATH] (the password comes from\n"
+    "                  ~/.netrc, the desktop's secret store or a prompt, which asks\n"
+    "                  again when the server refuses it, three times in all),\n"
+    "                  thunderbird:[PROFILE] for the local address books of a\n"
+    "                  Thunderbird profile (by name or folder; its default one\n"
+#ifdef _WIN32
+    "                  without), while Thunderbird is closed\n"
+    "                  (default: the contacts of your Outlook profile)\n"
+#else
+    "                  without), while Thunderbird is closed, kde: for the vCard\n"
+    "                  folders of KDE's address book, or eds: for GNOME's address\n"
+    "                  books (eds:NAME for the book or online account of that name)\n"
+    "                  (default: the first found of khard's address books,\n"
+    "                  vdirsyncer's local storage, GNOME's address books,\n"
+    "                  Thunderbird's default profile, KDE's address book and\n"
+    "                  ~/.contacts; the log's head says which)\n"
+#endif
+    "  --book NAME     walk only the address book NAME of the profile (its name\n"
+    "                  in the log, khard's or vdirsyncer's name, its folder's\n"
+    "                  name, a server's display name); again for more books\n"
+    "  --update        write the changed numbers back (each file replaced atomically)\n"
+    "  --style N       0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"
+    "                  2 \"020 1234 5678\", 3 \"02012345678\"\n"
+    "  --prefix N      +44: 0 leave as found (default), 1 remove, 2 add where missing\n"
+    "  --zero N        leading zero after +44: 0 as found (default), 1 remove,\n"
+    "                  2 include\n"
+    "  --find TEXT     custom replacement in numbers that begin with TEXT\n"
+    "  --replace TEXT  its replacement (default: empty)\n"
+    "  --old-codes-only\n"
+    "                  change only numbers with an old area code and leave every\n"
+    "                  other number, foreign ones included, exactly as written:\n"
+    "                  only the contacts that hold an old number are rewritten\n"
+    "                  (and synced again)\n"
+    "  --log FILE      save the activity log to FILE (default: an update's log\n"
+    "                  is saved as \"Dialmend Log N.txt\" on the desktop, the\n"
+    "                  first free N; a simulation's is only printed)\n"
+    "  --no-log        save no log file\n"
+    "  --changes FILE  write the change list to FILE (- for standard output, the\n"
+    "                  log then printed on standard error): CSV with a header,\n"
+    "                  one line per changed number:\n"
+    "                  location,card,uid,contact,field,old,new\n"
+    "  --quiet         print only the summary of the log (the log file is whole)\n"
+    "  --ca-file FILE  trust the certificates in FILE besides the system's (a server\n"
+    "                  with a private certificate authority)\n"
+    "  --progress      show a status line on standard error (folder, contacts n of N,\n"
+    "                  numbers, time elapsed and left) even when it is not a terminal\n"
+    "  --no-progress   show none, even on a terminal (default: shown on a terminal)\n"
+    "  --undo [RUN]    put back the numbers the last update run changed, or those of\n"
+    "                  RUN (a name --runs lists, or a record's path with a /); only\n"
+    "                  simulates without --update. A number changed since that run\n"
+    "                  is left as it is and named; a later --undo tries it again\n"
+    "  --runs          list the update runs recorded for the profile\n"
+    "  --help, --version\n"
+    "\n"
+    "The activity log is printed as it is written, with this system's line ends, and\n"
+    "saved as it is written, with CR LF: however the run ends, the log file lists\n"
+    "every change already saved. A run whose store cannot be opened says why in one\n"
+    "line and leaves no file. Ctrl-C, SIGTERM and SIGHUP abort between two\n"
+    "contacts; a second one ends at once. A closed standard output ends the run the\n"
+    "same way.\n"
+    "Every update run first records what it changes, in\n"
+#ifdef _WIN32
+    "%LOCALAPPDATA%\\Dialmend\\runs; the last 30 runs, or those of the last 90 days,\n"
+#else
+    "$XDG_STATE_HOME/dialmend/runs (else ~/.local/state/dialmend/runs); the last\n"
+    "30 runs, or those of the last 90 days,\n"
+#endif
+    "are kept, so that any of them can be undone.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    done: every contact was read and, with --update, every change saved\n"
+    "  1    done with problems: the store could not be opened, something could\n"
+    "       not be read or saved (the log says what, and its summary ends\n"
+    "       \"Problems: N\"), the log file could not be written, or standard output\n"
+    "       could not be written (the run then stops as after Ctrl-C). One card\n"
+    "       that cannot be read gives 1 even when everything else was updated.\n"
+    "  2    bad usage, a log file that cannot be created, or an update run that\n"
+    "       cannot be undone (its record missing, damaged or of another profile):\n"
+    "       nothing is touched\n"
+    "  130  aborted by Ctrl-C, SIGTERM or SIGHUP; the log lists what was saved\n";
+
 std::string RunUsage() {
-  return "Usage: dialmend-run [--profile STORE] [--book NAME]... [--update] [--style N]\n"
-         "                    [--prefix N] [--zero N] [--find TEXT [--replace TEXT]]\n"
-         "                    [--old-codes-only] [--log FILE | --no-log]\n"
-         "                    [--changes FILE|-] [--quiet] [--ca-file FILE]\n"
-         "                    [--progress | --no-progress]\n"
-         "       dialmend-run [--profile STORE] --undo [RUN] [--update]\n"
-         "                    [--log FILE | --no-log]\n"
-         "       dialmend-run [--profile STORE] --runs\n"
-         "\n"
-         "Brings every telephone number in a vCard store up to date: old UK area codes\n"
-         "of the April 2000 changes become the new ones and every recognised number is\n"
-         "re-formatted. Without --update it only simulates: it reports what would change\n"
-         "and writes nothing.\n"
-         "\n"
-         "  --profile STORE the store: a folder with one subfolder per address book, a\n"
-         "                  folder of .vcf cards (one address book), a .vcf file, the\n"
-         "                  address of a CardDAV server, principal or address book:\n"
-         "                  https://[USER@]HOST[:PORT][/PATH] (the password comes from\n"
-         "                  ~/.netrc, the desktop's secret store or a prompt, which asks\n"
-         "                  again when the server refuses it, three times in all),\n"
-         "                  thunderbird:[PROFILE] for the local address books of a\n"
-         "                  Thunderbird profile (by name or folder; its default one\n"
-#ifdef _WIN32
-         "                  without), while Thunderbird is closed\n"
-         "                  (default: the contacts of your Outlook profile)\n"
-#else
-         "                  without), while Thunderbird is closed, kde: for the vCard\n"
-         "                  folders of KDE's address book, or eds: for GNOME's address\n"
-         "                  books (eds:NAME for the book or online account of that name)\n"
-         "                  (default: the first found of khard's address books,\n"
-         "                  vdirsyncer's local storage, GNOME's address books,\n"
-         "                  Thunderbird's default profile, KDE's address book and\n"
-         "                  ~/.contacts; the log's head says which)\n"
-#endif
-         "  --book NAME     walk only the address book NAME of the profile (its name\n"
-         "                  in the log, khard's or vdirsyncer's name, its folder's\n"
-         "                  name, a server's display name); again for more books\n"
-         "  --update        write the changed numbers back (each file replaced atomically)\n"
-         "  --style N       0 \"(020) 1234 5678\" (default), 1 \"020-1234 5678\",\n"
-         "                  2 \"020 1234 5678\", 3 \"02012345678\"\n"
-         "  --prefix N      +44: 0 leave as found (default), 1 remove, 2 add where missing\n"
-         "  --zero N        leading zero after +44: 0 as found (default), 1 remove,\n"
-         "                  2 include\n"
-         "  --find TEXT     custom replacement in numbers that begin with TEXT\n"
-         "  --replace TEXT  its replacement (default: empty)\n"
-         "  --old-codes-only\n"
-         "                  change only numbers with an old area code and leave every\n"
-         "                  other number, foreign ones included, exactly as written:\n"
-         "                  only the contacts that hold an old number are rewritten\n"
-         "                  (and synced again)\n"
-         "  --log FILE      save the activity log to FILE (default: an update's log\n"
-         "                  is saved as \"Dialmend Log N.txt\" on the desktop, the\n"
-         "                  first free N; a simulation's is only printed)\n"
-         "  --no-log        save no log file\n"
-         "  --changes FILE  write the change list to FILE (- for standard output, the\n"
-         "                  log then printed on standard error): CSV with a header,\n"
-         "                  one line per changed number:\n"
-         "                  location,card,uid,contact,field,old,new\n"
-         "  --quiet         print only the summary of the log (the log file is whole)\n"
-         "  --ca-file FILE  trust the certificates in FILE besides the system's (a server\n"
-         "                  with a private certificate authority)\n"
-         "  --progress      show a status line on standard error (folder, contacts n of N,\n"
-         "                  numbers, time elapsed and left) even when it is not a terminal\n"
-         "  --no-progress   show none, even on a terminal (default: shown on a terminal)\n"
-         "  --undo [RUN]    put back the numbers the last update run changed, or those of\n"
-         "                  RUN (a name --runs lists, or a record's path with a /); only\n"
-         "                  simulates without --update. A number changed since that run\n"
-         "                  is left as it is and named; a later --undo tries it again\n"
-         "  --runs          list the update runs recorded for the profile\n"
-         "  --help, --version\n"
-         "\n"
-         "The activity log is printed as it is written, with this system's line ends, and\n"
-         "saved as it is written, with CR LF: however the run ends, the log file lists\n"
-         "every change already saved. A run whose store cannot be opened says why in one\n"
-         "line and leaves no file. Ctrl-C, SIGTERM and SIGHUP abort between two\n"
-         "contacts; a second one ends at once. A closed standard output ends the run the\n"
-         "same way.\n"
-         "Every update run first records what it changes, in\n"
-#ifdef _WIN32
-         "%LOCALAPPDATA%\\Dialmend\\runs; the last 30 runs, or those of the last 90 days,\n"
-#else
-         "$XDG_STATE_HOME/dialmend/runs (else ~/.local/state/dialmend/runs); the last\n"
-         "30 runs, or those of the last 90 days,\n"
-#endif
-         "are kept, so that any of them can be undone.\n"
-         "\n"
-         "Exit status:\n"
-         "  0    done: every contact was read and, with --update, every change saved\n"
-         "  1    done with problems: the store could not be opened, something could\n"
-         "       not be read or saved (the log says what, and its summary ends\n"
-         "       \"Problems: N\"), the log file could not be written, or standard output\n"
-         "       could not be written (the run then stops as after Ctrl-C). One card\n"
-         "       that cannot be read gives 1 even when everything else was updated.\n"
-         "  2    bad usage, a log file that cannot be created, or an update run that\n"
-         "       cannot be undone (its record missing, damaged or of another profile):\n"
-         "       nothing is touched\n"
-         "  130  aborted by Ctrl-C, SIGTERM or SIGHUP; the log lists what was saved\n";
+  return kRunUsage;
 }
+
+namespace {
+
+// The usage text or the version on `out`; 1 when it cannot be written.
+int PrintHelpOrVersion(bool help, std::FILE* out, std::FILE* err) {
+  if (help) {
+    std::fputs(RunUsage().c_str(), out);
+  } else {
+    std::fprintf(out, "dialmend-run %s\n", kVersion);
+  }
+  errno = 0;
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    std::fprintf(err, "dialmend-run: cannot write to standard output: %s\n",
+                 ReasonOf(errno != 0 ? errno : EIO).c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// Opens the change list --changes names; false (said on `err`) when it cannot be. With the
+// list on standard output, the printed log goes to standard error instead: `printed`.
+bool OpenChanges(const RunArgs& parsed, ChangeListFile& changes, std::FILE* out, std::FILE* err,
+                 std::FILE*& printed) {
+  if (const Status opened = changes.Open(*parsed.changes, out); !opened.Ok()) {
+    std::fprintf(err, "dialmend-run: %s\n", opened.Message().c_str());
+    return false;
+  }
+  if (*parsed.changes != "-") return true;
+  if (parsed.log_file && NamesStreamFile(*parsed.log_file, out)) {
+    std::fputs(
+        "dialmend-run: --changes - and --log naming standard output cannot go together "
+        "(try --help)\n",
+        err);
+    return false;
+  }
+  printed = err;
+  return true;
+}
+
+}  // namespace
 
 int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE* err,
                const volatile std::sig_atomic_t* interrupts) {
@@ -499,45 +513,16 @@ int RunCommand(std::span<const std::string_view> args, std::FILE* out, std::FILE
     std::fprintf(err, "dialmend-run: %s (try --help)\n", parsing.Message().c_str());
     return 2;
   }
-  if (parsed.help || parsed.version) {
-    if (parsed.help) {
-      std::fputs(RunUsage().c_str(), out);
-    } else {
-      std::fprintf(out, "dialmend-run %s\n", kVersion);
-    }
-    errno = 0;
-    if (std::fflush(out) != 0 || std::ferror(out)) {
-      std::fprintf(err, "dialmend-run: cannot write to standard output: %s\n",
-                   ReasonOf(errno != 0 ? errno : EIO).c_str());
-      return 1;
-    }
-    return 0;
-  }
+  if (parsed.help || parsed.version) return PrintHelpOrVersion(parsed.help, out, err);
 
   ServerAccess access = TerminalAccess(parsed, err, interrupts);
   if (parsed.runs || parsed.undo) {
     if (const int status = FindRuns(parsed, access, out, err); status >= 0) return status;
   }
 
-  // With the change list on standard output, the printed log goes to standard error.
   ChangeListFile changes;
   std::FILE* printed = out;
-  if (parsed.changes) {
-    if (const Status opened = changes.Open(*parsed.changes, out); !opened.Ok()) {
-      std::fprintf(err, "dialmend-run: %s\n", opened.Message().c_str());
-      return 2;
-    }
-    if (*parsed.changes == "-") {
-      if (parsed.log_file && IsStreamFile(*parsed.log_file, out)) {
-        std::fputs(
-            "dialmend-run: --changes - and --log naming standard output cannot go together "
-            "(try --help)\n",
-            err);
-        return 2;
-      }
-      printed = err;
-    }
-  }
+  if (parsed.changes && !OpenChanges(parsed, changes, out, err, printed)) return 2;
   TerminalView view(parsed, std::move(access), printed, err, interrupts,
                     parsed.changes ? &changes : nullptr);
   // The terminal prints each piece as it comes and keeps none: a long run costs no memory for

@@ -171,8 +171,8 @@ std::optional<Status> CheckedReplace::StartTemp() {
 }
 
 std::optional<Status> CheckedReplace::FinishTemp() {
-  if (const std::string reason = CopyAttributes(m_original_fd, m_temp.Get()); !reason.empty()) {
-    return Fail("its extended attributes could not be copied: " + reason);
+  if (const Status copied = CopyAttributes(m_original_fd, m_temp.Get()); !copied.Ok()) {
+    return Fail("its extended attributes could not be copied: " + copied.Message());
   }
   // After the chown, which clears the set-id bits, and after the ACL, whose mask follows the
   // group bits set here.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/file_descriptor.h"
@@ -14,8 +15,8 @@ namespace dialmend {
 namespace {
 
 // The names of the extended attributes of `fd`, each ended by a zero byte; empty where the file
-// system keeps none. std::nullopt with `reason` set on failure.
-std::optional<std::string> AttributeNames(int fd, std::string& reason) {
+// system keeps none; or why they cannot be listed.
+Result<std::string> AttributeNames(int fd) {
   std::string names;
   for (;;) {
     const ssize_t size = Sys().flistxattr(fd, nullptr, 0);
@@ -31,8 +32,7 @@ std::optional<std::string> AttributeNames(int fd, std::string& reason) {
     // ERANGE: an attribute was added since the size was asked.
     if (errno != ERANGE) break;
   }
-  reason = ReasonOf(errno);
-  return std::nullopt;
+  return Result<std::string>::Failure(ReasonOf(errno));
 }
 
 // The value of attribute `name` of `fd`; std::nullopt with `error` set when it has none or it
@@ -66,32 +66,33 @@ bool Listed(std::string_view names, std::string_view name) {
 
 }  // namespace
 
-std::string CopyAttributes(int from, int to) {
-  std::string reason;
-  const std::optional<std::string> wanted = AttributeNames(from, reason);
-  if (!wanted) return reason;
-  const std::optional<std::string> present = AttributeNames(to, reason);
-  if (!present) return reason;
+Status CopyAttributes(int from, int to) {
+  const Result<std::string> wanted = AttributeNames(from);
+  if (!wanted.Ok()) return Status::Failure(wanted.Message());
+  const Result<std::string> present = AttributeNames(to);
+  if (!present.Ok()) return Status::Failure(present.Message());
+  const auto failed = [](const char* name, int error) {
+    return Status::Failure(std::string(name) + ": " + ReasonOf(error));
+  };
   // The new file may have inherited attributes of its own, such as the folder's default ACL.
-  for (const char* name = present->c_str(); name < present->c_str() + present->size();
+  const std::string& inherited = present.Value();
+  for (const char* name = inherited.c_str(); name < inherited.c_str() + inherited.size();
        name += std::strlen(name) + 1) {
-    if (!Listed(*wanted, name) && Sys().fremovexattr(to, name) != 0 && errno != ENODATA) {
-      return std::string(name) + ": " + ReasonOf(errno);
+    if (!Listed(wanted.Value(), name) && Sys().fremovexattr(to, name) != 0 && errno != ENODATA) {
+      return failed(name, errno);
     }
   }
-  for (const char* name = wanted->c_str(); name < wanted->c_str() + wanted->size();
-       name += std::strlen(name) + 1) {
+  for (const char* name = wanted.Value().c_str();
+       name < wanted.Value().c_str() + wanted.Value().size(); name += std::strlen(name) + 1) {
     int error = 0;
     const std::optional<std::string> value = AttributeValue(from, name, error);
-    if (!value) return std::string(name) + ": " + ReasonOf(error);
+    if (!value) return failed(name, error);
     // A label the new file already carries needs no privilege to keep.
     int unused = 0;
-    if (Listed(*present, name) && AttributeValue(to, name, unused) == value) continue;
-    if (Sys().fsetxattr(to, name, value->data(), value->size(), 0) != 0) {
-      return std::string(name) + ": " + ReasonOf(errno);
-    }
+    if (Listed(inherited, name) && AttributeValue(to, name, unused) == value) continue;
+    if (Sys().fsetxattr(to, name, value->data(), value->size(), 0) != 0) return failed(name, errno);
   }
-  return reason;
+  return Status{};
 }
 
 }  // namespace dialmend

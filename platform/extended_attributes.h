@@ -2,13 +2,13 @@
 
 #ifndef _WIN32
 
-#include <string>
+#include "platform/result.h"
 
 namespace dialmend {
 
 // Gives the open file `to` exactly the extended attributes of the open file `from`, the ACL
-// (system.posix_acl_access) among them. Returns why not, or an empty text; never throws.
-[[nodiscard]] std::string CopyAttributes(int from, int to);
+// (system.posix_acl_access) among them, or says why not; never throws.
+[[nodiscard]] Status CopyAttributes(int from, int to);
 
 }  // namespace dialmend
 

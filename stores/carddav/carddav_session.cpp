@@ -1,14 +1,15 @@
 #include "stores/carddav/carddav_session.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <optional>
 #include <thread>
 #include <utility>
 
+#include "platform/environment.h"
 #include "stores/carddav/credentials.h"
 
 namespace dialmend {
@@ -33,8 +34,8 @@ constexpr std::size_t kMostNetrcBytes = 1 << 20;
 // The .netrc to read: `path`, else HOME's; empty when there is no HOME.
 std::string NetrcPath(std::string path) {
   if (!path.empty()) return path;
-  const char* home = std::getenv("HOME");
-  return home == nullptr || *home == '\0' ? std::string() : std::string(home) + "/.netrc";
+  const std::optional<std::string> home = EnvironmentVariable("HOME");
+  return !home || home->empty() ? std::string() : *home + "/.netrc";
 }
 
 // The text of the .netrc at `path`; empty when there is none or it cannot be read.
@@ -46,8 +47,10 @@ SecretText ReadNetrc(const std::string& path) {
 
 // Whether users other than its owner may read the file at `path`.
 bool OthersCanRead(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::perms perms = fs::status(path, error).permissions();
+  return !error && (perms & (fs::perms::group_read | fs::perms::others_read)) != fs::perms::none;
 }
 
 constexpr int kMostRedirects = 5;
@@ -201,10 +204,9 @@ Result<HttpResponse> DavSession::Send(const std::string& method, const std::stri
     if (IsRedirect(status)) {
       const std::string* location = response.Value().Header("Location");
       if (location == nullptr || ++redirects > kMostRedirects) return response;
-      std::string problem;
-      if (!Follow(*location, current_path, problem)) {
-        return Result<HttpResponse>::Failure(std::move(problem));
-      }
+      Result<std::string> next = Follow(*location, current_path);
+      if (!next.Ok()) return Result<HttpResponse>::Failure(next.Message());
+      current_path = std::move(next.Value());
       request.url = m_url.With(current_path);
       continue;
     }
@@ -247,31 +249,22 @@ bool DavSession::WaitOut(long long seconds) {
   return true;
 }
 
-bool DavSession::Follow(const std::string& location, std::string& path, std::string& problem) {
-  const bool absolute = LooksLikeUrl(location);
-  if (!absolute) {
-    path = HrefPath(location, path);
-    return true;
-  }
+Result<std::string> DavSession::Follow(const std::string& location, const std::string& path) {
+  if (!LooksLikeUrl(location)) return HrefPath(location, path);
   Result<DavUrl> target = ParseDavUrl(location);
-  if (target.Ok() && target.Value().Origin() == m_url.Origin()) {
-    path = target.Value().path;
-    return true;
-  }
+  if (target.Ok() && target.Value().Origin() == m_url.Origin()) return target.Value().path;
   // Another server is moved to only while the address books are being found, and only over
   // TLS when the address given asked for it; it gets only a login of its own.
   const std::string where = "the server sent the request on to \"" + location + "\"";
   if (!target.Ok()) {
-    problem = where + ", which cannot be used: " + target.Message();
-    return false;
+    return Result<std::string>::Failure(where + ", which cannot be used: " + target.Message());
   }
   if (!m_may_move || (m_url.tls && !target.Value().tls)) {
-    problem = where + (m_may_move ? ", without TLS" : "") + "; it is not followed";
-    return false;
+    return Result<std::string>::Failure(where + (m_may_move ? ", without TLS" : "") +
+                                        "; it is not followed");
   }
   MoveTo(target.Value());
-  path = target.Value().path;
-  return true;
+  return target.Value().path;
 }
 
 void DavSession::MoveTo(const DavUrl& target) {

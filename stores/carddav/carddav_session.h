@@ -61,9 +61,9 @@ class DavSession {
   bool AskPassword();
   // Gives the client the login .netrc holds for the session's host, if any.
   void LoginFromNetrc();
-  // Takes a redirect's Location for a request to `path`: `path` becomes the one to send to
-  // next, or false with why in `problem`.
-  bool Follow(const std::string& location, std::string& path, std::string& problem);
+  // Takes a redirect's Location for a request to `path`: the path to send to next, or why the
+  // redirect is not followed.
+  [[nodiscard]] Result<std::string> Follow(const std::string& location, const std::string& path);
   // Moves the session to the server `target` names, with no login but the one found for it.
   void MoveTo(const DavUrl& target);
   // Waits the seconds a busy server asked for, in slices so a stop is seen within one; false

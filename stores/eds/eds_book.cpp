@@ -268,14 +268,14 @@ std::vector<EdsFetched> EdsBook::Fetch(const std::vector<std::string>& uids) {
   return fetched;
 }
 
-std::string EdsBook::Modify(GSList* contacts, bool check_conflict) {
+Status EdsBook::Modify(GSList* contacts, bool check_conflict) {
   GErrorSlot error;
   const bool saved = e_book_client_modify_contacts_sync(
       Client(), contacts,
       check_conflict ? E_BOOK_OPERATION_FLAG_CONFLICT_FAIL : E_BOOK_OPERATION_FLAG_NONE, nullptr,
       error.Out());
   g_slist_free_full(contacts, g_object_unref);
-  return saved ? std::string() : SaveFailure(error);
+  return saved ? Status{} : Status::Failure(SaveFailure(error));
 }
 
 void EdsBook::SaveNow(const std::string& uid, const std::string& read,
@@ -291,7 +291,9 @@ void EdsBook::SaveNow(const std::string& uid, const std::string& read,
   if (const char* changed = Changed(now.front(), read)) throw StoreError(uid, changed);
   // One card a call: EDS's conflict check is made for one card at a time.
   GSList* contacts = g_slist_prepend(nullptr, ContactToSave(read, rewritten).release());
-  if (std::string why = Modify(contacts, true); !why.empty()) throw StoreError(uid, why);
+  if (const Status saved = Modify(contacts, true); !saved.Ok()) {
+    throw StoreError(uid, saved.Message());
+  }
 }
 
 std::vector<Folder::FlushFailure> EdsBook::WriteHeld(const EdsHeldSaves& saves) {
@@ -329,15 +331,15 @@ std::vector<Folder::FlushFailure> EdsBook::WriteHeld(const EdsHeldSaves& saves) 
     return Modify(contacts, false);
   };
   if (unchanged.empty()) return failures;
-  const std::string why = modify(unchanged.begin(), unchanged.end());
-  if (why.empty()) return failures;
+  const Status all = modify(unchanged.begin(), unchanged.end());
+  if (all.Ok()) return failures;
   if (unchanged.size() == 1) {
-    fail(*unchanged.front(), why);
+    fail(*unchanged.front(), all.Message());
     return failures;
   }
   // EDS refused the batch: a call for each card names the ones it refuses.
   for (auto at = unchanged.begin(); at != unchanged.end(); ++at) {
-    if (std::string one = modify(at, at + 1); !one.empty()) fail(**at, std::move(one));
+    if (const Status one = modify(at, at + 1); !one.Ok()) fail(**at, one.Message());
   }
   return failures;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "contacts/contact_store.h"
+#include "platform/result.h"
 #include "stores/eds/eds_session.h"
 #include "stores/eds/eds_store.h"
 #include "stores/vcard/vcard.h"
@@ -77,8 +78,8 @@ class EdsBook {
   EBookClient* Client();
   // Whether EDS is connected to the book's server now.
   [[nodiscard]] bool Connected() const;
-  // Modifies `contacts` in one call; returns why not, or empty text.
-  std::string Modify(GSList* contacts, bool check_conflict);
+  // Modifies `contacts` in one call, or says why not.
+  [[nodiscard]] Status Modify(GSList* contacts, bool check_conflict);
 
   std::shared_ptr<EdsSession> m_session;
   GObjectPtr<ESource> m_source;

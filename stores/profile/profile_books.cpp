@@ -35,12 +35,11 @@ FolderBook BookAt(std::string path, const std::string& configured, bool own_card
   path = WithoutTrailingSlash(std::move(path));
   std::string dir_name = Utf8FromPath(PathFromUtf8(path).filename());
   if (dir_name.empty()) dir_name = path;
-  std::string why_not;
-  std::string shown = ReadDisplayName(path, why_not);
+  Result<std::string> shown = ReadDisplayName(path);
   FolderBook found;
   found.path = std::move(path);
   found.own_cards = own_cards;
-  found.book.name = shown.empty() ? dir_name : std::move(shown);
+  found.book.name = !shown.Ok() || shown.Value().empty() ? dir_name : std::move(shown.Value());
   for (const std::string& other : {configured, dir_name}) {
     std::vector<std::string>& names = found.book.other_names;
     if (!other.empty() && other != found.book.name &&

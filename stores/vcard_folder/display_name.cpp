@@ -28,12 +28,13 @@ constexpr std::size_t kMaxDisplayNameBytes = 4096;
 
 #ifndef _WIN32
 
-std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
+Result<std::string> ReadDisplayName(const std::string& folder) {
   const int fd =
       ::open((folder + "/displayname").c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno != ENOENT) why_not = "it cannot be read: " + ErrnoText(errno);
-    return {};
+    if (errno != ENOENT)
+      return Result<std::string>::Failure("it cannot be read: " + ErrnoText(errno));
+    return std::string();
   }
   const struct Closer {
     int fd;
@@ -41,12 +42,10 @@ std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
   } closer{fd};
   struct stat info;
   if (::fstat(fd, &info) != 0) {
-    why_not = "it cannot be read: " + ErrnoText(errno);
-    return {};
+    return Result<std::string>::Failure("it cannot be read: " + ErrnoText(errno));
   }
   if (!S_ISREG(info.st_mode)) {
-    why_not = KindText({{}, KindOf(info.st_mode), {}});
-    return {};
+    return Result<std::string>::Failure(KindText({{}, KindOf(info.st_mode), {}}));
   }
   std::string bytes(kMaxDisplayNameBytes, '\0');
   std::size_t total = 0;
@@ -54,8 +53,7 @@ std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
     const ssize_t got = ::read(fd, bytes.data() + total, bytes.size() - total);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      why_not = "it cannot be read: " + ErrnoText(errno);
-      return {};
+      return Result<std::string>::Failure("it cannot be read: " + ErrnoText(errno));
     }
     if (got == 0) break;
     total += static_cast<std::size_t>(got);
@@ -64,8 +62,7 @@ std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
   const std::size_t end = bytes.find('\n');
   if (end == std::string::npos && total == kMaxDisplayNameBytes &&
       static_cast<std::uint64_t>(info.st_size) > kMaxDisplayNameBytes) {
-    why_not = "its first line is longer than 4 KiB";
-    return {};
+    return Result<std::string>::Failure("its first line is longer than 4 KiB");
   }
   if (end != std::string::npos) bytes.resize(end);
   return bytes;
@@ -73,27 +70,24 @@ std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
 
 #else
 
-std::string ReadDisplayName(const std::string& folder, std::string& why_not) {
+Result<std::string> ReadDisplayName(const std::string& folder) {
   const std::filesystem::path path = PathFromUtf8(folder) / "displayname";
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status)) return {};
+  if (!std::filesystem::exists(status)) return std::string();
   if (!std::filesystem::is_regular_file(status)) {
-    why_not = "it is not a file";
-    return {};
+    return Result<std::string>::Failure("it is not a file");
   }
   std::ifstream in(path, std::ios::binary);
   std::string bytes(kMaxDisplayNameBytes, '\0');
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (in.bad()) {
-    why_not = "it cannot be read";
-    return {};
+    return Result<std::string>::Failure("it cannot be read");
   }
   const std::size_t end = bytes.find('\n');
   if (end == std::string::npos && bytes.size() == kMaxDisplayNameBytes && in.peek() != EOF) {
-    why_not = "its first line is longer than 4 KiB";
-    return {};
+    return Result<std::string>::Failure("its first line is longer than 4 KiB");
   }
   if (end != std::string::npos) bytes.resize(end);
   return bytes;

@@ -24,14 +24,14 @@ VCardFolder::VCardFolder(std::shared_ptr<Walk> walk, std::string path, std::stri
 std::string VCardFolder::Name() {
   // Read once: the walk asks again, and the file may be slow or changing.
   if (!m_name) {
-    std::string why_not;
-    std::string name = ReadDisplayName(m_path, why_not);
+    Result<std::string> read = ReadDisplayName(m_path);
+    std::string name = read.Ok() ? std::move(read.Value()) : std::string();
     while (!name.empty() && (name.back() == '\r' || name.back() == ' ' || name.back() == '\t')) {
       name.pop_back();
     }
-    if (!why_not.empty()) {
+    if (!read.Ok()) {
       m_notes.push_back(
-          {"displayname", "passed over: " + why_not + "; the folder's own name is used"});
+          {"displayname", "passed over: " + read.Message() + "; the folder's own name is used"});
     }
     m_name = name.empty() ? m_dir_name : std::move(name);
   }

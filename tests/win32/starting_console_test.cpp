@@ -74,13 +74,13 @@ TEST_P(StartedFromAConsole, AnswersThere) {
   EXPECT_EQ(text.find(GetParam().answer_begins), 0u) << std::string(text.begin(), text.end());
 }
 
-INSTANTIATE_TEST_SUITE_P(DialmendExe, StartedFromAConsole,
-                         testing::Values(Asked{"Help", L"--help",
-                                               L"Usage: dialmend [--profile PATH]\n"},
-                                         Asked{"Version", L"--version",
-                                               L"dialmend " + Widened(dialmend::kVersion) + L"\n"},
-                                         Asked{"UnknownArgument", L"--colour",
-                                               L"dialmend: unknown argument \"--colour\""}),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    DialmendExe, StartedFromAConsole,
+    testing::Values(
+        Asked{"Help", L"--help", L"Usage: dialmend [--profile PATH]\n"},
+        Asked{"Version", L"--version", L"dialmend " + Widened(dialmend::kVersion) + L"\n"},
+        Asked{"UnknownArgument", L"--colour", L"dialmend: unknown argument \"--colour\""},
+        Asked{"ProfileWithoutPath", L"--profile", L"dialmend: unknown argument \"--profile\""}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace

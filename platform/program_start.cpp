@@ -1,10 +1,12 @@
-#include "cli/utf8_arguments.h"
+#include "platform/program_start.h"
 
 #ifdef _WIN32
 // The other Windows headers need what windows.h declares first.
 #include <windows.h>
 
 #include <shellapi.h>
+
+#include "platform/utf16.h"
 #endif
 
 namespace dialmend {
@@ -15,19 +17,18 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (wide != nullptr) {
     std::vector<std::string> args;
-    for (int i = 1; i < count; ++i) {
-      const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-      std::string arg(size > 0 ? static_cast<std::size_t>(size - 1) : 0, '\0');
-      if (size > 1)
-        ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), size, nullptr, nullptr);
-      args.push_back(std::move(arg));
-    }
+    for (int i = 1; i < count; ++i) args.push_back(Utf16ToUtf8Lossy(wide[i]));
     ::LocalFree(wide);
-    ::SetConsoleOutputCP(CP_UTF8);
     return args;
   }
 #endif
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+void UseUtf8ConsoleOutput() {
+#ifdef _WIN32
+  ::SetConsoleOutputCP(CP_UTF8);
+#endif
 }
 
 }  // namespace dialmend
