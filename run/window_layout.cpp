@@ -8,13 +8,14 @@
 namespace dialmend {
 namespace {
 
-// The contacts row sits between the run mode and the log row: the window is one row taller
-// than it was without it, and the rows below it lower.
+// The contacts row and the address book row under it sit between the run mode and the log row:
+// the window is two rows taller than it was without them, and the rows below them lower.
 constexpr int kRow = 360;
-constexpr int kLogTop = 3400 + kRow;
+constexpr int kRows = 2 * kRow;
+constexpr int kLogTop = 3400 + kRows;
 // The window without the log, and its least height with it.
-constexpr int kHeightWithoutLog = 3405 + kRow;
-constexpr int kHeightWithLog = 5520 + kRow;
+constexpr int kHeightWithoutLog = 3405 + kRows;
+constexpr int kHeightWithLog = 5520 + kRows;
 
 using enum Control;
 using enum ControlKind;
@@ -51,22 +52,24 @@ constexpr std::array<ControlSpec, kControlCount> kMainControls = {{
     {ProfileLabel, "lblProfile", Label, kNormal, {120, 2610, 1215, 255}},
     {Profile, "Profile", TextBox, kNormal, {1350, 2595, 3225, 285}},
     {SetProfile, "SetProfile", Button, kNormal, {4600, 2595, 300, 285}},
+    {BookLabel, "lblBook", Label, kNormal, {120, 2610 + kRow, 1215, 255}},
+    {Book, "Book", ChoiceBox, kNormal, {1350, 2595 + kRow, 3225, 285}},
     // Check boxes are 255 high, centred on their rows: at 195 their square is cut.
-    {SaveLog, "SaveLog", CheckBox, kNormal, {120, 2610 + kRow, 1215, 255}},
-    {LogFile, "LogFile", TextBox, kNormal, {1350, 2595 + kRow, 3225, 285}},
-    {SetFile, "SetFile", Button, kNormal, {4600, 2595 + kRow, 300, 285}},
-    {Replace, "chkReplace", CheckBox, kNormal, {120, 2970 + kRow, 1560, 255}},
-    {Find, "txtFind", TextBox, kNormal, {1680, 2970 + kRow, 1215, 285}},
-    {To, "lblTo", Label, kNormal, {3120, 3000 + kRow, 375, 255}},
-    {Replacement, "txtReplace", TextBox, kNormal, {3580, 2980 + kRow, 1335, 285}},
+    {SaveLog, "SaveLog", CheckBox, kNormal, {120, 2610 + kRows, 1215, 255}},
+    {LogFile, "LogFile", TextBox, kNormal, {1350, 2595 + kRows, 3225, 285}},
+    {SetFile, "SetFile", Button, kNormal, {4600, 2595 + kRows, 300, 285}},
+    {Replace, "chkReplace", CheckBox, kNormal, {120, 2970 + kRows, 1560, 255}},
+    {Find, "txtFind", TextBox, kNormal, {1680, 2970 + kRows, 1215, 285}},
+    {To, "lblTo", Label, kNormal, {3120, 3000 + kRows, 375, 255}},
+    {Replacement, "txtReplace", TextBox, kNormal, {3580, 2980 + kRows, 1335, 285}},
     {Log, "Log", LogPane, ControlFace::Fixed, {0, kLogTop, kMainWidth, kLogMinHeight}},
 }};
 
 // Reading order: row by row from the top, left to right in a row, the style buttons one stop
 // beside the buttons' column; the log pane, below everything, only while it shows.
-constexpr Control kTabOrder[] = {
-    Undo,   Go,      Quit,       Style0,  Style1,  Style2,  Style3,  ShowLog, About,       Options,
-    Update, Profile, SetProfile, SaveLog, LogFile, SetFile, Replace, Find,    Replacement, Log};
+constexpr Control kTabOrder[] = {Undo,    Go,      Quit,    Style0,  Style1,  Style2,      Style3,
+                                 ShowLog, About,   Options, Update,  Profile, SetProfile,  Book,
+                                 SaveLog, LogFile, SetFile, Replace, Find,    Replacement, Log};
 
 constexpr AboutSpec kAboutControls[] = {
     {AboutControl::Icon, "Icon", {120, 120, 885, 885}},

@@ -50,6 +50,8 @@ enum class Control {
   ProfileLabel,
   Profile,
   SetProfile,
+  BookLabel,
+  Book,
   SaveLog,
   LogFile,
   SetFile,
@@ -62,7 +64,11 @@ enum class Control {
 inline constexpr int kControlCount = static_cast<int>(Control::Log) + 1;
 
 // What a control is, for a toolkit to make it.
-enum class ControlKind { Image, Label, Button, CheckBox, RadioButton, TextBox, LogPane };
+enum class ControlKind { Image, Label, Button, CheckBox, RadioButton, TextBox, ChoiceBox, LogPane };
+
+// How much taller than its place a toolkit makes a choice box whose height takes in its dropped
+// list (Win32's): room for about eight entries.
+inline constexpr int kChoiceListHeight = 2000;
 
 // The face a control's text is drawn in.
 enum class ControlFace {

@@ -125,6 +125,12 @@ ControlLook SettingLook(Control control, const WindowState& state) {
       look.text = "...";
       look.tip = kSetProfileTip;
       break;
+    case Control::Book:
+      look.text = state.book.empty() ? std::string(kAllBooks) : state.book;
+      look.tip = kBookTip;
+      look.choices.emplace_back(kAllBooks);
+      look.choices.insert(look.choices.end(), state.books.begin(), state.books.end());
+      break;
     case Control::SaveLog:
       look.text = "Save log to:-";
       look.checked = state.save_log;
@@ -167,6 +173,8 @@ ControlLook LookOf(Control control, const WindowState& state) {
       return Caption("Dialmend");
     case Control::ProfileLabel:
       return Caption("Contacts:");
+    case Control::BookLabel:
+      return Caption("Address book:");
     case Control::To:
       return Caption("to");
     case Control::Log: {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/number_options.h"
 #include "run/contact_run.h"
@@ -23,6 +24,8 @@ struct ControlLook {
   bool enabled = true;
   bool visible = true;
   bool checked = false;  // check boxes and radio buttons
+  // A choice box's entries, in order; `text` is the chosen one.
+  std::vector<std::string> choices;
   bool operator==(const ControlLook&) const = default;
 };
 
@@ -55,6 +58,10 @@ struct WindowState {
   NumberOptions options;
   std::string log_path;
   ProfileShown profile;
+  // The address books of the contacts as listed so far (none until they are), and the one the
+  // runs go over: empty for all of them.
+  std::vector<std::string> books;
+  std::string book;
   RunCounters counters;  // as last presented
   // The contacts the store counted before the walk, when it could, and the run's time so far,
   // as last presented: the title shows how far the run has come.

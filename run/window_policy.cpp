@@ -2,10 +2,12 @@
 
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "run/date_time_text.h"
 #include "run/log_file.h"
 #include "run/window_texts.h"
+#include "stores/profile/profile_books.h"
 
 namespace dialmend {
 
@@ -26,6 +28,7 @@ WindowPolicy::WindowPolicy(WindowHost& host, std::string profile, Seams seams)
     if (!remembered.empty() && CheckProfile(remembered).Ok()) m_profile = std::move(remembered);
   }
   FindProfile();
+  ResetBooks();
 }
 
 void WindowPolicy::DrawAll() {
@@ -104,7 +107,45 @@ void WindowPolicy::ContactsChosen(const std::string& path) {
   m_profile = path;
   if (m_seams.remember_contacts) m_seams.remember_contacts(path);
   FindProfile();
+  ResetBooks();
   Refresh();
+}
+
+void WindowPolicy::BookChoiceOpened() {
+  if (m_books_listed || m_state.run != RunState::Idle) return;
+  ListBooks();
+  Refresh();
+}
+
+void WindowPolicy::BookChosen(int index) {
+  const auto at = static_cast<std::size_t>(index);
+  m_state.book = index > 0 && at <= m_state.books.size() ? m_state.books[at - 1] : std::string();
+  Drawn(Control::Book);
+  Refresh();
+}
+
+void WindowPolicy::ResetBooks() {
+  m_state.books.clear();
+  m_state.book.clear();
+  m_books_listed = false;
+  // Folders are listed from disk in no time; anything else may be a server, asked only when
+  // the user wants a book of it.
+  if (FindFolderProfile(m_profile, m_seams.environment)) ListBooks();
+}
+
+void WindowPolicy::ListBooks() {
+  m_books_listed = true;
+  m_state.books.clear();
+  // Asked while idle: the password question may come, but nothing else of a run's waiting.
+  ServerAccess access;
+  access.ask_password = [this](const std::string& prompt) {
+    bool remember = false;
+    return m_host.AskPassword(prompt, remember);
+  };
+  const Result<std::vector<ProfileBook>> books =
+      ProfileBooks(m_profile, m_seams.environment, access);
+  if (!books.Ok()) return;
+  for (const ProfileBook& book : books.Value()) m_state.books.push_back(book.name);
 }
 
 void WindowPolicy::FormatCheckRan() {
@@ -117,6 +158,7 @@ void WindowPolicy::FormatCheckRan() {
 void WindowPolicy::SetEnvironment(Environment environment) {
   m_seams.environment = std::move(environment);
   FindProfile();
+  ResetBooks();
   Refresh();
 }
 
@@ -133,7 +175,9 @@ RunJob WindowPolicy::PrepareRun() {
     Refresh();
   }
   RunJob job;
-  job.store = StoreOrProblem(OpenProfile(m_profile, m_seams.environment, Access()));
+  std::vector<std::string> books;
+  if (!m_state.book.empty()) books.push_back(m_state.book);
+  job.store = StoreOrProblem(OpenProfileBooks(m_profile, m_seams.environment, Access(), books));
   job.options = &m_state.options;
   job.update = m_state.update;
   job.count_contacts = true;

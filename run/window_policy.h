@@ -109,6 +109,12 @@ class WindowPolicy : public RunView {
   // The user chose `path`: taken and remembered for the next sitting when it holds contacts,
   // else refused saying why, and the contacts stay as they were.
   void ContactsChosen(const std::string& path);
+  // The user opens the address book choice: the books of a profile that is not one of folders
+  // (a server, a file, Outlook) are asked for now, once, rather than as the window opens.
+  void BookChoiceOpened();
+  // The user chose entry `index` of the address book choice: 0 for all books, else that book
+  // alone for the runs from now on.
+  void BookChosen(int index);
   // The format check has run over Options(): it switched the custom replacement off and
   // emptied its texts; the buttons keep what the user last chose.
   void FormatCheckRan();
@@ -154,6 +160,11 @@ class WindowPolicy : public RunView {
   void AppendLog(std::string_view text);
   // Where the contacts are now: the chosen path, or what the default search finds now.
   void FindProfile();
+  // Forgets the books of the contacts chosen before and offers all books; lists the new ones
+  // at once when they are folders on disk.
+  void ResetBooks();
+  // Lists the books of the contacts; one that cannot be listed offers all books alone.
+  void ListBooks();
   // How a server profile is reached from the window: the password question, and Pause and
   // Abort answered while a busy server is waited for.
   [[nodiscard]] ServerAccess Access();
@@ -162,6 +173,7 @@ class WindowPolicy : public RunView {
   std::string m_profile;
   Seams m_seams;
   WindowState m_state;
+  bool m_books_listed = false;
   // What the host shows now, to draw only what changes.
   std::array<ControlLook, kControlCount> m_drawn;
   WindowLook m_drawn_window;

@@ -21,6 +21,9 @@ inline constexpr std::string_view kStyleTip = "Select default style if you dial 
 #endif
 inline constexpr std::string_view kOptionsTip = "Options for UK +44 prefix";
 inline constexpr std::string_view kSetProfileTip = "Choose the contacts: a folder or a .vcf file";
+inline constexpr std::string_view kBookTip = "Run over one address book of the contacts only";
+// The first entry of the address book choice, and the one chosen at first.
+inline constexpr std::string_view kAllBooks = "All address books";
 inline constexpr std::string_view kSetFileTip = "Change location/filename";
 inline constexpr std::string_view kReplaceTip =
     "Must match first & subsequent characters to be replaced";

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
@@ -73,6 +74,33 @@ QLineEdit* MakeTextBox(QWidget* parent, Control control) {
   return box;
 }
 
+// A choice box that says when its list is about to open, so its entries can be found then.
+class ChoiceBox : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+
+  void SetOpening(std::function<void()> opening) { m_opening = std::move(opening); }
+
+  void showPopup() override {
+    if (m_opening) m_opening();
+    QComboBox::showPopup();
+  }
+
+ private:
+  std::function<void()> m_opening;
+};
+
+// Puts `look`'s entries in `box` when they changed, and chooses its text, without a signal:
+// only the user's choices are forwarded.
+void DrawChoices(QComboBox& box, const ControlLook& look, const ControlLook* before) {
+  const QSignalBlocker quiet(box);
+  if (before == nullptr || before->choices != look.choices) {
+    box.clear();
+    for (const std::string& choice : look.choices) box.addItem(QString::fromStdString(choice));
+  }
+  box.setCurrentIndex(box.findText(QString::fromStdString(look.text)));
+}
+
 QWidget* MakeWidget(QWidget* parent, const ControlSpec& spec) {
   switch (spec.kind) {
     case ControlKind::Image: {
@@ -95,6 +123,8 @@ QWidget* MakeWidget(QWidget* parent, const ControlSpec& spec) {
       return new QRadioButton(parent);
     case ControlKind::TextBox:
       return MakeTextBox(parent, spec.control);
+    case ControlKind::ChoiceBox:
+      return new ChoiceBox(parent);
     case ControlKind::LogPane:
       return new LogView(parent);
   }
@@ -203,6 +233,9 @@ void MainWindow::ConnectHandlers() {
       if (on) KeepStyleTabStopAtChecked();
     });
   }
+  auto* book = static_cast<ChoiceBox*>(Widget(Control::Book));
+  book->SetOpening([this] { m_policy.BookChoiceOpened(); });
+  connect(book, &QComboBox::activated, this, [this](int index) { m_policy.BookChosen(index); });
   for (Control box : {Control::Find, Control::Replacement, Control::LogFile}) {
     connect(static_cast<QLineEdit*>(Widget(box)), &QLineEdit::textChanged, this,
             [this, box](const QString& text) { m_policy.Edited(box, text.toStdString()); });
@@ -217,6 +250,12 @@ void MainWindow::DrawControl(Control control, const ControlLook& look, const Con
   if (kind != ControlKind::Image && kind != ControlKind::LogPane &&
       changed([&](const ControlLook& b) { return b.text != look.text; })) {
     SetText(widget, Q(look.text));
+  }
+  if (auto* box = qobject_cast<QComboBox*>(widget);
+      box != nullptr && changed([&](const ControlLook& b) {
+        return b.text != look.text || b.choices != look.choices;
+      })) {
+    DrawChoices(*box, look, before);
   }
   if (changed([&](const ControlLook& b) { return b.tip != look.tip; })) {
     widget->setToolTip(Q(look.tip));

@@ -43,6 +43,8 @@ constexpr std::array<int, kControlCount> kIds = {
     IDC_PROFILE_LABEL,
     IDC_PROFILE,
     IDC_SET_PROFILE,
+    IDC_BOOK_LABEL,
+    IDC_BOOK,
     IDC_SAVE_LOG,
     IDC_LOG_FILE,
     IDC_SET_FILE,
@@ -72,6 +74,19 @@ HFONT MakeFont(HWND window, UINT dpi, int points, int weight, const wchar_t* fac
     font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
   }
   return CreateFontIndirectW(&font);
+}
+
+// Puts `look`'s entries in the choice box `box` when they changed, and chooses its text.
+void DrawChoices(HWND box, const ControlLook& look, const ControlLook* before) {
+  if (before == nullptr || before->choices != look.choices) {
+    SendMessageW(box, CB_RESETCONTENT, 0, 0);
+    for (const std::string& choice : look.choices) {
+      SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(choice).c_str()));
+    }
+  }
+  const LRESULT at = SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                  reinterpret_cast<LPARAM>(Wide(look.text).c_str()));
+  SendMessageW(box, CB_SETCURSEL, at == CB_ERR ? 0 : static_cast<WPARAM>(at), 0);
 }
 
 // The contacts chosen last time, kept in the registry: only they, so every other setting starts
@@ -221,6 +236,14 @@ void Win32MainWindow::SetTabOrder() {
 
 void Win32MainWindow::Command(int id, int code) {
   const std::optional<Control> control = ControlOf(id);
+  if (control == Control::Book) {
+    // Its entries are found as its list opens: a server is asked only when a book is wanted.
+    if (code == CBN_DROPDOWN) m_policy.BookChoiceOpened();
+    if (code == CBN_SELCHANGE) {
+      m_policy.BookChosen(static_cast<int>(SendDlgItemMessageW(m_window, id, CB_GETCURSEL, 0, 0)));
+    }
+    return;
+  }
   if (code == EN_CHANGE && control) {
     if (*control == Control::Find || *control == Control::Replacement ||
         *control == Control::LogFile) {
@@ -277,10 +300,14 @@ void Win32MainWindow::DrawControl(Control control, const ControlLook& look,
   if (window == nullptr) return;
   const ControlKind kind = SpecOf(control).kind;
   const auto changed = [before](auto part) { return before == nullptr || part(*before); };
-  if (kind != ControlKind::Image && kind != ControlKind::LogPane &&
-      changed([&](const ControlLook& b) {
-        return b.text != look.text || b.placeholder != look.placeholder;
+  if (kind == ControlKind::ChoiceBox && changed([&](const ControlLook& b) {
+        return b.text != look.text || b.choices != look.choices;
       })) {
+    DrawChoices(window, look, before);
+  } else if (kind != ControlKind::Image && kind != ControlKind::LogPane &&
+             changed([&](const ControlLook& b) {
+               return b.text != look.text || b.placeholder != look.placeholder;
+             })) {
     // What an empty box shows, greyed elsewhere, is its text here.
     SetText(id, Wide(look.text.empty() ? look.placeholder : look.text));
   }
@@ -317,7 +344,10 @@ void Win32MainWindow::Layout(UINT dpi) {
   if (m_log_shown) RememberLogSize();
   m_dpi = dpi;
   for (const ControlSpec& spec : MainControls()) {
-    PlaceControl(m_window, IdOf(spec.control), spec.place, dpi);
+    TwipsRect place = spec.place;
+    // A choice box's height here takes in its dropped list.
+    if (spec.kind == ControlKind::ChoiceBox) place.height += kChoiceListHeight;
+    PlaceControl(m_window, IdOf(spec.control), place, dpi);
   }
   MakeFonts(dpi);
   const int image_size = Px(SpecOf(Control::Icon).place.width, dpi);

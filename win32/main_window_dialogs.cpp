@@ -164,7 +164,14 @@ INT_PTR CALLBACK Win32MainWindow::OptionsProc(HWND window, UINT message, WPARAM 
 void Win32MainWindow::InitOptions(HWND dialog) {
   for (const OptionsSpec& spec : OptionsControls()) {
     const int id = kOptionsIds[static_cast<std::size_t>(spec.control)];
-    if (!spec.caption.empty()) SetDlgItemTextW(dialog, id, Wide(spec.caption).c_str());
+    std::wstring caption = Wide(spec.caption);
+    // A frame's caption is drawn clipped to the width its text measures and the frame's line
+    // resumes a pixel after it, but under wine the text comes out up to 3 pixels wider than
+    // measured ("prefi" and half an "x"): spaces give it the room, and a gap each side.
+    if (spec.control == OptionsControl::PrefixFrame || spec.control == OptionsControl::CodeFrame) {
+      caption = L" " + caption + L"  ";
+    }
+    if (!caption.empty()) SetDlgItemTextW(dialog, id, caption.c_str());
     if (!spec.tip.empty()) AddTip(dialog, id, spec.tip);
   }
   // The dialog shows the options as they are: it is opened again for each change.

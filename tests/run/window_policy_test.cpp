@@ -468,6 +468,27 @@ TEST_F(WindowPolicyTest, TheContactsChosenLastReopenUnlessGivenOrGone) {
   EXPECT_TRUE(m_screen.informed.empty());
 }
 
+TEST_F(WindowPolicyTest, TheBookChoiceOffersEachBookAndLimitsTheRunsToTheOneChosen) {
+  using Books = std::vector<std::string>;
+  WriteTestFile(m_folder / "profile" / "work" / "dee.vcf", kAnn);
+  WriteTestFile(m_folder / "profile" / "work" / "displayname", "Work");
+  Open((m_folder / "profile").string());
+  EXPECT_EQ(m_screen.looks[Control::Book].choices, (Books{std::string(kAllBooks), "book", "Work"}));
+  m_screen.looks[Control::Book].text = "Work";  // chosen on screen
+  m_policy->BookChosen(2);
+  Tick(Control::SaveLog, false);
+  m_policy->Go();
+  EXPECT_EQ(m_screen.Text(Control::Checked), "1");
+  EXPECT_EQ(m_screen.pane.find("\\book\\"), std::string::npos) << m_screen.pane;
+  // A store that is not folders on disk (a server) is asked for its books only when wanted.
+  m_policy->Go();
+  WriteTestFile(m_folder / "all.vcf", kBob);
+  m_policy->ContactsChosen((m_folder / "all.vcf").string());
+  EXPECT_EQ(m_screen.looks[Control::Book].choices, Books{std::string(kAllBooks)});
+  m_policy->BookChoiceOpened();
+  EXPECT_EQ(m_screen.looks[Control::Book].choices, (Books{std::string(kAllBooks), "all"}));
+}
+
 TEST_F(WindowPolicyTest, NoContactsFoundSaysWhatToDo) {
   Open("");
   Environment nowhere = SystemEnvironment();

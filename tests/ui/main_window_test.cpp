@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFontDatabase>
 #include <QLabel>
@@ -107,6 +108,8 @@ class MainWindowTest : public QObject {
         QVERIFY2(line->placeholderText() == Q(look.placeholder), spec.name.data());
       } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         shown = label->text();
+      } else if (auto* box = qobject_cast<QComboBox*>(widget)) {
+        shown = box->currentText();
       }
       QVERIFY2(shown == Q(look.text), spec.name.data());
       QVERIFY2(widget->toolTip() == Q(look.tip), spec.name.data());
@@ -351,6 +354,16 @@ class MainWindowTest : public QObject {
     // The next window opened without a path reopens on the choice, from the Qt settings.
     MainWindow next(QString(), m_dialogs);
     QCOMPARE(next.findChild<QLineEdit*>(QStringLiteral("Profile"))->text(), other);
+  }
+
+  void aBookChosenIsTheOneARunGoesOver() {
+    auto w = Window();
+    auto* book = Find<QComboBox>("Book");
+    const int family = book->findText(QStringLiteral("family"));
+    book->setCurrentIndex(family);
+    emit book->activated(family);
+    Button("Go")->click();
+    QCOMPARE(w->Controller().Counters().checked, 9);
   }
 
   void theLogPaneTakesTheRoomOfAResizedWindow() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/user_setting.h"
+#include "run/run_summary.h"
 #include "run/window_texts.h"
 #include "tests/fakes/test_folder.h"
 #include "win32/dialog_layout.h"
@@ -119,8 +121,11 @@ struct HiddenWindow {
       if (spec.kind == ControlKind::CheckBox || spec.kind == ControlKind::RadioButton) {
         EXPECT_EQ(IsDlgButtonChecked(window.Handle(), id) == BST_CHECKED, look.checked);
       }
+      RECT place = PlaceOf(window.Handle(), id);
+      // A choice box is as high as its face needs; its place's height is the field's room.
+      if (spec.kind == ControlKind::ChoiceBox) place.bottom = Pixels(spec.place).bottom;
       if (spec.control != Control::Log) {
-        EXPECT_TRUE(PlaceOf(window.Handle(), id) == Pixels(spec.place));
+        EXPECT_TRUE(place == Pixels(spec.place));
       }
     }
     EXPECT_EQ(Caption(window.Handle()), Wide(window.Policy().Window().title));
@@ -217,6 +222,30 @@ int FontHeight(HWND dialog, int id) {
   return std::abs(font.lfHeight);
 }
 
+// Every count up to seven digits and each caption of its counter fit their controls, measured
+// in the controls' own faces, whatever the run's mode.
+void ExpectCountersFit(HWND dialog) {
+  const auto room = [dialog](int id, std::string_view text) {
+    HWND control = GetDlgItem(dialog, id);
+    HDC dc = GetDC(control);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    const std::wstring wide = Wide(text);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+    ReleaseDC(control, dc);
+    RECT client;
+    GetClientRect(control, &client);
+    return client.right - size.cx;
+  };
+  for (const int mode : {0, 1, 2, 3}) {
+    const std::array<CounterText, 4> counters = WindowCounters({}, mode & 1, mode & 2);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_GE(room(IDC_FOLDERS + i, "9999999"), 0) << DpiOf(dialog) << " dpi";
+      EXPECT_GE(room(IDC_FOLDERS_LABEL + i, counters[i].caption), 0) << counters[i].caption;
+    }
+  }
+}
+
 TEST(Win32MainWindow, MovedToAMonitorOfTwiceTheDpiEverythingIsTwiceAsLarge) {
   HiddenWindow w;
   ASSERT_TRUE(w.created);
@@ -228,9 +257,11 @@ TEST(Win32MainWindow, MovedToAMonitorOfTwiceTheDpiEverythingIsTwiceAsLarge) {
       heights[id] = FontHeight(window, id);
     }
   }
+  ExpectCountersFit(window);
   RECT suggested{40, 30, 40 + 700, 30 + 500};
   SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi),
                reinterpret_cast<LPARAM>(&suggested));
+  ExpectCountersFit(window);
   RECT outer;
   GetWindowRect(window, &outer);
   EXPECT_EQ(outer.left, suggested.left);
@@ -243,7 +274,9 @@ TEST(Win32MainWindow, MovedToAMonitorOfTwiceTheDpiEverythingIsTwiceAsLarge) {
     const RECT place = PlaceOf(window, id);
     if (spec.control != Control::Log) {
       EXPECT_EQ(place.left, TwipsToPixels(spec.place.left, 2 * dpi));
-      EXPECT_EQ(place.bottom - place.top, TwipsToPixels(spec.place.height, 2 * dpi));
+      if (spec.kind != ControlKind::ChoiceBox) {
+        EXPECT_EQ(place.bottom - place.top, TwipsToPixels(spec.place.height, 2 * dpi));
+      }
     }
   }
   RECT client;
@@ -311,7 +344,7 @@ TEST(Win32MainWindow, TabGoesThroughTheControlsInReadingOrder) {
     EXPECT_TRUE(down > half_row || (std::abs(down) <= half_row && b.left > a.left))
         << "after " << Narrow(Caption(from)) << " comes " << stops.back();
   }
-  EXPECT_EQ(stops.size(), 12u) << testing::PrintToString(stops);
+  EXPECT_EQ(stops.size(), 13u) << testing::PrintToString(stops);
 }
 
 TEST(Win32MainWindow, AboutOpensOneModelessBoxDrawnAsThePolicySays) {
@@ -354,9 +387,12 @@ void CALLBACK ReadOptionsAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
   for (HWND child = GetWindow(options, GW_CHILD); child != nullptr;
        child = GetWindow(child, GW_HWNDNEXT)) {
     RECT place = PlaceOf(options, GetDlgCtrlID(child));
-    g_seen_options.controls.emplace_back(Caption(child), false);
+    const std::wstring caption = Caption(child);
+    g_seen_options.controls.emplace_back(caption, false);
     for (const OptionsSpec& spec : OptionsControls()) {
-      if (Wide(spec.caption) == Caption(child) && Pixels(spec.place) == place) {
+      // A frame's caption has spaces either side.
+      const std::wstring given = Wide(spec.caption);
+      if ((caption == given || caption == L" " + given + L"  ") && Pixels(spec.place) == place) {
         g_seen_options.controls.back().second = true;
       }
     }
@@ -526,6 +562,8 @@ TEST(Win32MainWindow, TheContactsAreOutlookUntilAFolderIsChosenAndARunGoesOverTh
   HiddenWindow w;
   ASSERT_TRUE(w.created);
   EXPECT_EQ(Caption(w.Control(IDC_PROFILE)), L"Outlook");
+  // Outlook is asked for its books only when the user opens the choice.
+  EXPECT_EQ(SendMessageW(w.Control(IDC_BOOK), CB_GETCOUNT, 0, 0), 1);
   std::wstring offered = L"unasked";
   w.window.SetContactsChooser([&](const std::wstring& current) {
     offered = current;
@@ -538,6 +576,13 @@ TEST(Win32MainWindow, TheContactsAreOutlookUntilAFolderIsChosenAndARunGoesOverTh
   w.Click(IDC_SAVE_LOG);
   w.Click(IDOK);
   EXPECT_EQ(w.window.Controller().Counters().checked, 58);
+  // One book of them, as the user chooses it.
+  w.Click(IDOK);
+  SendMessageW(w.Control(IDC_BOOK), CB_SELECTSTRING, static_cast<WPARAM>(-1),
+               reinterpret_cast<LPARAM>(L"family"));
+  SendMessageW(w.window.Handle(), WM_COMMAND, MAKEWPARAM(IDC_BOOK, CBN_SELCHANGE), 0);
+  w.Click(IDOK);
+  EXPECT_EQ(w.window.Controller().Counters().checked, 9);
 }
 
 // An update of a copy of the sample, its undo record in a folder of the test's own.
