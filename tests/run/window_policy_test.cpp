@@ -318,6 +318,11 @@ TEST_F(WindowPolicyTest, ANumberedLogMovesOnPastOthersAndSimulationsKeepOneFileB
   const std::string first = m_screen.Text(Control::LogFile);
   const std::string second = *NextLogPath(first);
   WriteTestFile(first, "another run's log");
+  // A run that saves no log makes no file of this window's own.
+  Tick(Control::SaveLog, false);
+  m_policy->Go();
+  m_policy->Go();  // reset
+  Tick(Control::SaveLog, true);
   m_policy->Go();
   EXPECT_EQ(ReadTestFile(first), "another run's log");
   EXPECT_EQ(m_screen.Text(Control::LogFile), second);
