@@ -17,16 +17,19 @@ namespace dialmend {
 template <class C>
 using View = std::basic_string_view<C>;
 
+// True for the ASCII digits only.
 template <class C>
 [[nodiscard]] bool IsDigit(C c);
 // One of the six characters that stand between the parts of a number: " ()-._".
 template <class C>
 [[nodiscard]] bool IsSeparator(C c);
+// True when `t` holds an ASCII digit.
 template <class C>
 [[nodiscard]] bool HasDigit(View<C> t);
 // `t` from `from` on; empty when `from` lies past its end.
 template <class C>
 [[nodiscard]] View<C> From(View<C> t, std::size_t from);
+// `t` without the spaces at either end.
 template <class C>
 [[nodiscard]] View<C> TrimSpaces(View<C> t);
 
@@ -106,6 +109,7 @@ template <class C>
 template <class C>
 [[nodiscard]] bool ApplyPrefixOption(Parts<C>& parts, Scratch<C>& scratch,
                                      const NumberOptions& options);
+// Applies the leading-zero option to a +44 number.
 template <class C>
 void ApplyZeroOption(Parts<C>& parts, const NumberOptions& options);
 // The parts in the chosen style, as UTF-8.
