@@ -14,4 +14,8 @@ namespace dialmend {
 // `when` in the local time zone, broken down.
 [[nodiscard]] std::tm LocalTime(std::chrono::system_clock::time_point when);
 
+// The time an HTTP date in UTC ("Sun, 06 Nov 1994 08:49:37 GMT") names, to the second;
+// std::nullopt for other text.
+[[nodiscard]] std::optional<std::chrono::sys_seconds> HttpDate(const std::string& text);
+
 }  // namespace dialmend
