@@ -36,6 +36,13 @@ std::tm LocalTime(std::chrono::system_clock::time_point when) {
   return local;
 }
 
+std::optional<std::chrono::system_clock::time_point> TimeOfLocal(std::tm local) {
+  local.tm_isdst = -1;
+  const std::time_t time = std::mktime(&local);
+  if (time == static_cast<std::time_t>(-1)) return std::nullopt;
+  return std::chrono::system_clock::from_time_t(time);
+}
+
 std::optional<std::chrono::sys_seconds> HttpDate(const std::string& text) {
   constexpr const char* kForm = "%a, %d %b %Y %H:%M:%S GMT";
   std::tm when{};
