@@ -68,8 +68,9 @@ bool FolderReader::Next() {
       m_name = {};
       return false;
     }
-    m_name = listed->d_name;
-    if (m_name == "." || m_name == "..") continue;
+    const char* name = listed->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    m_name = name;
     m_type = listed->d_type;
     return true;
   }

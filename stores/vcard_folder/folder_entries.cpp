@@ -1,5 +1,6 @@
 #include "stores/vcard_folder/folder_entries.h"
 
+#include <algorithm>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -39,8 +40,11 @@ bool Temporary(std::string_view name) {
 }
 
 bool HasExtension(std::string_view name, std::string_view extension) {
-  return name.size() > extension.size() &&
-         AsciiLower(name.substr(name.size() - extension.size())) == extension;
+  if (name.size() <= extension.size()) return false;
+  // Compared in place: every name of a folder of cards comes through here.
+  const std::string_view end = name.substr(name.size() - extension.size());
+  return std::equal(end.begin(), end.end(), extension.begin(),
+                    [](char c, char lower) { return AsciiLower(c) == lower; });
 }
 
 bool IsCardName(std::string_view name, CardNaming naming) {
