@@ -24,6 +24,18 @@ extern "C" void OnTerminationSignal(int) {
   errno = saved;
 }
 
+volatile std::sig_atomic_t* g_interrupts = nullptr;
+
+// The first asks the program to stop at its next step; a second ends it at once.
+extern "C" void OnInterrupt(int signal_number) {
+  if (*g_interrupts > 0) {
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
+  *g_interrupts = 1;
+}
+
 }  // namespace
 
 Result<int> WatchTerminationSignals() {
@@ -47,6 +59,12 @@ void DrainTerminationSignals(int fd) {
 
 void StopWatchingTerminationSignals() {
   for (int signal_number : kSignals) std::signal(signal_number, SIG_DFL);
+}
+
+void CountInterrupts(volatile std::sig_atomic_t* count, void (*)()) {
+  g_interrupts = count;
+  for (int signal_number : kSignals) std::signal(signal_number, OnInterrupt);
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace dialmend

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string_view>
@@ -50,10 +49,7 @@ std::optional<std::chrono::system_clock::time_point> TimeOfName(const std::strin
   }
   local.tm_year -= 1900;
   local.tm_mon -= 1;
-  local.tm_isdst = -1;
-  const std::time_t time = std::mktime(&local);
-  if (time == static_cast<std::time_t>(-1)) return std::nullopt;
-  return std::chrono::system_clock::from_time_t(time);
+  return TimeOfLocal(local);
 }
 
 // The names of the records in `folder`, oldest first.

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
-#include <ctime>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -23,9 +22,10 @@ std::optional<long long> RetryAfterSeconds(const std::string& value) {
   long long seconds = 0;
   auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
   if (error == std::errc() && end == value.data() + value.size()) return std::max(0LL, seconds);
-  std::tm when{};
-  if (::strptime(value.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &when) == nullptr) return std::nullopt;
-  return std::max(0LL, static_cast<long long>(::timegm(&when) - std::time(nullptr)));
+  const std::optional<std::chrono::sys_seconds> when = HttpDate(value);
+  if (!when) return std::nullopt;
+  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  return std::max(0LL, static_cast<long long>((*when - now).count()));
 }
 
 // A .netrc larger than this is not one.

@@ -2,11 +2,14 @@
 
 #include <gio/gio.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <system_error>
+#include <utility>
 
+#include "platform/environment.h"
 #include "platform/reason.h"
 
 namespace dialmend {
@@ -25,12 +28,14 @@ struct GObjectUnref {
 
 // The session bus's address; empty when there is none to reach.
 std::string SessionBusAddress() {
-  if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address) {
-    return address;
+  if (std::optional<std::string> address = EnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+      address && !address->empty()) {
+    return std::move(*address);
   }
   // The bus a systemd user session keeps; asking GIO instead could start a bus through X11.
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-    const std::string socket = std::string(runtime) + "/bus";
+  if (const std::optional<std::string> runtime = EnvironmentVariable("XDG_RUNTIME_DIR");
+      runtime && !runtime->empty()) {
+    const std::string socket = *runtime + "/bus";
     std::error_code error;
     if (std::filesystem::is_socket(socket, error)) return "unix:path=" + socket;
   }
@@ -57,8 +62,9 @@ Status ReloadAkonadiResource(const std::string& resource) {
 
   std::string service = "org.freedesktop.Akonadi.Agent." + resource;
   // Akonadi started for a named instance adds it to every name it takes.
-  if (const char* instance = std::getenv("AKONADI_INSTANCE"); instance && *instance) {
-    service += std::string(".") + instance;
+  if (const std::optional<std::string> instance = EnvironmentVariable("AKONADI_INSTANCE");
+      instance && !instance->empty()) {
+    service += "." + *instance;
   }
   raw = nullptr;
   GVariant* reply = g_dbus_connection_call_sync(

@@ -4,15 +4,11 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <unordered_set>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/types.h>
-#endif
-
 #include "contacts/contact_store.h"
+#include "platform/folder_reader.h"
 #include "stores/vcard_folder/vcard_folder_store.h"
 
 // Reading one folder's entries for the vCard folder store: which names are cards, what each
@@ -45,19 +41,6 @@ struct Walk {
 // Whether `name` is a card file's name as `naming` says.
 [[nodiscard]] bool IsCardName(std::string_view name, CardNaming naming = CardNaming::VcfFiles);
 
-// What an entry is once a link is followed.
-enum class EntryKind {
-  File,
-  Folder,
-  Fifo,
-  Device,
-  Socket,
-  DanglingLink,
-  LinkLoop,
-  Unreadable,
-  Other
-};
-
 // One entry of a folder that is neither hidden nor temporary.
 struct FolderEntry {
   std::string name;
@@ -65,21 +48,6 @@ struct FolderEntry {
   // The folder's identity for a folder; why it cannot be looked at for Unreadable.
   std::string detail;
 };
-
-// What an entry that is not a file or folder is, in words.
-[[nodiscard]] std::string KindText(const FolderEntry& entry);
-
-#ifndef _WIN32
-// The system's words for the errno value `error`.
-[[nodiscard]] std::string ErrnoText(int error);
-
-// What a file of type `mode` is.
-[[nodiscard]] EntryKind KindOf(mode_t mode);
-#endif
-
-// The folder's identity (device and inode, or on Windows its path with every link resolved),
-// or throws StoreError naming `subject`.
-[[nodiscard]] std::string FolderIdentity(const std::string& path, const std::string& subject);
 
 // What ReadFolder hands each regular file (or link to one) to, by name: files are the bulk of a
 // folder, and the caller keeps only those it wants.

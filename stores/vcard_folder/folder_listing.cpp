@@ -51,7 +51,7 @@ Listing ListFolder(const std::string& path, const std::string& subject, Walk& wa
       }
     } else if (IsCardName(entry.name, naming) || entry.kind == EntryKind::Unreadable) {
       // Anything else of a card's name is said; other entries are not the store's.
-      listing.notes.push_back({entry.name, "passed over: " + KindText(entry)});
+      listing.notes.push_back({entry.name, "passed over: " + KindText(entry.kind, entry.detail)});
     }
   }
   std::stable_sort(listing.notes.begin(), listing.notes.end(),

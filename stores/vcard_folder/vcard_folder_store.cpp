@@ -10,6 +10,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/beneath.h"
+#include "platform/folder_reader.h"
 #include "platform/reason.h"
 #include "platform/user_name.h"
 #include "platform/utf8_path.h"
@@ -120,14 +121,12 @@ class VCardStore : public ContactStore {
     std::vector<std::unique_ptr<Folder>> top;
     if (!m_books.empty()) {
       for (const VCardBook& book : m_books) {
-        std::string identity;
-        try {
-          identity = FolderIdentity(book.path, book.path);
-        } catch (const StoreError& error) {
-          m_notes.push_back({book.path, "passed over: " + error.Reason(), true});
+        Result<std::string> identity = FolderIdentity(book.path);
+        if (!identity.Ok()) {
+          m_notes.push_back({book.path, "passed over: " + identity.Message(), true});
           continue;
         }
-        if (!m_walk->folders.insert(identity).second) {
+        if (!m_walk->folders.insert(std::move(identity.Value())).second) {
           m_notes.push_back({book.path, "passed over: it is an address book already walked"});
           continue;
         }
@@ -138,7 +137,9 @@ class VCardStore : public ContactStore {
       }
       return std::make_unique<ReadyFolders>(std::move(top));
     }
-    m_walk->folders.insert(FolderIdentity(m_root, m_root));
+    Result<std::string> root = FolderIdentity(m_root);
+    if (!root.Ok()) throw StoreError(m_root, root.Message());
+    m_walk->folders.insert(std::move(root.Value()));
     Listing listing = ListFolder(m_root, m_root, *m_walk, m_card_batch);
     m_notes = std::move(listing.notes);
     // Cards in the profile folder itself (a khard or vdirsyncer collection) are one address
