@@ -222,19 +222,6 @@ TEST_F(RunProgram, WritesTheLogOnceWhenItIsStandardOutput) {
   EXPECT_EQ(out.find('\r'), std::string::npos);
 }
 
-// Standard output is text of this system, with LF line ends; the log file keeps its CR LF.
-TEST_F(RunProgram, PrintsLfLineEndsWhileTheLogFileKeepsCrLf) {
-  Child child = Child::Start(
-      {DIALMEND_RUN_EXE, "--profile", m_profile.string(), "--log", m_log.string()}, m_err);
-  const std::string out = child.ReadToEnd();
-  EXPECT_EQ(Child::Wait(child.pid), 1)
-      << "the malformed card is a problem; " << ReadTestFile(m_err);
-  EXPECT_EQ(out.find('\r'), std::string::npos) << out;
-  const std::string log = ReadTestFile(m_log);
-  EXPECT_TRUE(log.ends_with("\r\nProblems: 1\r\n")) << log;
-  EXPECT_EQ(LfLineEnds(log), out);
-}
-
 // What a terminal would show on its last line after `text`: a CR goes back to the line's start
 // and what follows overwrites it.
 std::string LastScreenLine(std::string_view text) {

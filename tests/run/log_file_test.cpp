@@ -213,14 +213,5 @@ TEST_F(LogFileTest, DiscardLeavesNothingOfItsOwnBehind) {
   EXPECT_EQ(Read(named), "an older log");
 }
 
-TEST_F(LogFileTest, AFailedWriteIsReportedAtTheEnd) {
-  LogFile file;
-  ASSERT_TRUE(file.Reserve({"/dev/full", false}).Ok());
-  file.Append("log\r\n");
-  file.Append("more\r\n");
-  EXPECT_EQ(file.Complete().Message(),
-            "Cannot save the log to \"/dev/full\": no space left on device.");
-}
-
 }  // namespace
 }  // namespace dialmend

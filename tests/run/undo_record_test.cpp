@@ -186,19 +186,6 @@ TEST(UndoJournal, SyncsOnlyWhenSomethingIsNew) {
 }
 #endif
 
-TEST(ReadUndoRecord, LeavesOutATornLastLine) {
-  const fs::path folder = FreshTestFolder("undo_record");
-  UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
-  ASSERT_TRUE(journal.Record(Ann()).Ok());
-  const std::string path = journal.Path();
-  std::ofstream(path, std::ios::binary | std::ios::app) << "contact\t/book/half";
-  Result<UndoRecord> read = ReadUndoRecord(path);
-  ASSERT_TRUE(read.Ok()) << read.Message();
-  EXPECT_EQ(read.Value().contacts, 1u);
-  EXPECT_EQ(RecordedContactsOf(path).size(), 1u);
-  EXPECT_TRUE(read.Value().torn);
-}
-
 TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
   const fs::path folder = FreshTestFolder("undo_record");
   const std::string header =

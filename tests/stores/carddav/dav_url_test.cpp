@@ -85,6 +85,7 @@ TEST(LastSegment, DecodesEscapesAndDropsTheTrailingSlash) {
   EXPECT_EQ(LastSegment("/user/My%20Book/"), "My Book");
   EXPECT_EQ(LastSegment("/user/work/ann.vcf"), "ann.vcf");
   EXPECT_EQ(DecodedPath("/a%2Fb%2"), "/a/b%2");
+  EXPECT_EQ(DecodedPath("/a%09b%zz"), "/a\tb%zz");
 }
 
 }  // namespace

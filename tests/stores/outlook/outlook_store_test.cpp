@@ -3,21 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/user_name.h"
 #include "run/contact_run.h"
-#include "run/run_controller.h"
 #include "run/undo_record.h"
 #include "stores/outlook/com_dispatch.h"
 #include "stores/outlook/com_ptr.h"
 #include "tests/contacts/store_contract.h"
-#include "tests/fakes/quiet_view.h"
 #include "tests/fakes/test_host.h"
 #include "tests/stores/outlook/fake_outlook.h"
 
@@ -241,20 +237,6 @@ TEST(OutlookUndo, FindsAContactOfASecondStoreByItsStoreIdAndOneRecordedWithoutIt
   EXPECT_EQ(found->Items()->Next()->FileAs(), "Riverside Dental");
 }
 
-TEST(OutlookUndo, LeavesANumberChangedInOutlookSinceAndNamesIt) {
-  UndoFixture f;
-  f.Dental().phones[kHome] = L"020 8888 1234";  // the user's edit, saved meanwhile
-  f.Dental().in_memory = f.Dental().phones;
-  const RunCounters undone = f.Undo();
-  EXPECT_EQ(undone.left, 1);
-  EXPECT_EQ(undone.numbers, 2);
-  EXPECT_EQ(f.Dental().phones[kHome], L"020 8888 1234");
-  EXPECT_EQ(f.Dental().phones[kMobile], L"0370 123456");
-  EXPECT_NE(f.undo_log.Text().find("  Left Home as it is: it holds \"020 8888 1234\""),
-            std::string::npos)
-      << f.undo_log.Text();
-}
-
 TEST(OutlookUndo, NamesAnItemOutlookCannotFindAndGoesOn) {
   UndoFixture f;
   f.profile.outlook.Item({0, 0}, 0).entry_id = L"moved";
@@ -413,48 +395,6 @@ TEST(OutlookWalk, BusyForTheWholeWaitEndsTheRunWithOneLine) {
   EXPECT_EQ(f.Dental().rejected, 1);
   EXPECT_EQ(f.counters.problems, 1);
   EXPECT_EQ(f.Item(3).calls + f.Item(3).rejected, 0);
-}
-
-// A view that starts one simulation of the store it is given, into a log file.
-class OneRunView : public QuietView {
- public:
-  OneRunView(std::unique_ptr<ContactStore> store, std::string log_path)
-      : QuietView("06/12/2026 10:00:00"),
-        m_store(std::move(store)),
-        m_log_path(std::move(log_path)) {}
-  RunJob PrepareRun() override {
-    RunJob job;
-    job.store = std::move(m_store);
-    job.log = LogTarget{m_log_path, false};
-    return job;
-  }
-
- private:
-  std::unique_ptr<ContactStore> m_store;
-  std::string m_log_path;
-};
-
-TEST(OutlookRun, OutlookClosingEndsTheRunAsAnAbortWithTheLogSaved) {
-  WalkFixture f(/*update=*/false);
-  f.Dental().calls_before_gone = 1;
-  const std::filesystem::path log_path =
-      std::filesystem::temp_directory_path() / "dialmend_outlook_gone_log.txt";
-  std::filesystem::remove(log_path);
-  OneRunView view(f.profile.Store(), log_path.string());
-  ActivityLog log;
-  RunController controller(view, log);
-  controller.Go();
-  EXPECT_EQ(controller.State(), RunState::Finished);
-  EXPECT_TRUE(controller.LogSaved());
-  std::ifstream in(log_path, std::ios::binary);
-  const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(saved.find("  Stopped at \\Work\\item 1: Outlook has closed\r\n\r\nSimulation aborted"),
-            std::string::npos)
-      << saved;
-  EXPECT_NE(saved.find("Problems: 1\r\n"), std::string::npos) << saved;
-  EXPECT_TRUE(view.messages.empty());
-  in.close();
-  std::filesystem::remove(log_path);
 }
 
 TEST(OutlookWalk, AContactWithUnsavedEditsOfTheUserIsNamedAndLeft) {
@@ -682,23 +622,18 @@ TEST(ComText, NamesFailuresInWords) {
   EXPECT_EQ(FailureText(RPC_E_CALL_REJECTED),
             "Outlook stayed busy and did not answer for 30 seconds (a dialog box may be open in "
             "Outlook)");
+  EXPECT_NE(FailureText(CO_E_SERVER_EXEC_FAILURE).find("different user or elevation"),
+            std::string::npos);
   // An unmapped code still reads as words, from the system or with words around it.
   const std::string text = FailureText(static_cast<HRESULT>(0x80070020));
   EXPECT_NE(text.find_first_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos) << text;
   const std::string unknown = FailureText(static_cast<HRESULT>(0x8004DF0B));
   EXPECT_NE(unknown.find("unexplained"), std::string::npos) << unknown;
-}
-
-TEST(ComText, CountsAnExceptionsWCodeFrom0x80040200) {
+  // An exception's wCode counts from 0x80040200.
   EXCEPINFO exception{};
   exception.wCode = 1;
-  const std::string text = FailureText(DISP_E_EXCEPTION, &exception);
-  EXPECT_NE(text.find("0x80040201"), std::string::npos) << text;
-}
-
-TEST(ComText, SaysOutlookMayRunAsAnotherUserOrElevation) {
-  EXPECT_NE(FailureText(CO_E_SERVER_EXEC_FAILURE).find("different user or elevation"),
-            std::string::npos);
+  const std::string counted = FailureText(DISP_E_EXCEPTION, &exception);
+  EXPECT_NE(counted.find("0x80040201"), std::string::npos) << counted;
 }
 
 TEST(ComText, DescribesAReadFailureAsARead) {

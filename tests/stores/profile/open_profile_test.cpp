@@ -21,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ElementsAre;
-using testing::HasSubstr;
 
 constexpr std::string_view kCard =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nTEL;TYPE=HOME:0171 930 8890\r\nEND:VCARD\r\n";
@@ -95,15 +94,6 @@ TEST(OpenProfile, TakesFoldersOfBooksAFolderOfCardsOrAVcfFile) {
       {"export.VCF", {"export 2"}},
   };
   for (const auto& row : rows) EXPECT_EQ(Chosen((root / row.path).string()), row.books) << row.path;
-}
-
-TEST(OpenProfile, NamesAPathThatIsMissingOrNotACard) {
-  const fs::path root = FreshTestFolder("profile");
-  EXPECT_EQ(ProblemOf((root / "gone").string()),
-            "\"" + (root / "gone").string() + "\": there is no such file or folder");
-  WriteTestFile(root / "notes.txt", "x");
-  EXPECT_THAT(ProblemOf((root / "notes.txt").string()),
-              HasSubstr("is neither a folder nor a .vcf file"));
 }
 
 TEST(OpenProfile, TakesAnAddressAsAServerAndSendsNothingBeforeOpen) {
@@ -235,13 +225,6 @@ TEST_F(DefaultProfile, NamesWhatStopsTheSearch) {
   }
   m_env.variables.erase("HOME");
   EXPECT_EQ(Problem(), "no address books found (HOME is not set); name the store with --profile");
-}
-
-TEST_F(DefaultProfile, IsVdirsyncersStorageWhenKhardHasNone) {
-  Cards({"sync/contacts/a.vcf", "sync/default/b.vcf"});
-  Write(".vdirsyncer/config",
-        "[storage local]\ntype = \"filesystem\"\npath = \"~/sync/\"\nfileext = \".vcf\"\n");
-  EXPECT_THAT(Chosen(), ElementsAre("contacts 1", "default 1"));
 }
 
 TEST_F(DefaultProfile, WalksTheCollectionsOfEveryVdirsyncerStorage) {

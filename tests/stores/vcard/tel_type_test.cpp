@@ -97,6 +97,8 @@ const TypeRow kTypes[] = {
     {"LabelAssistant", kLabelled, "Assistant", Assistant},
     {"LabelCallback", kLabelled, "callback", Callback},
     {"LabelCompanyMain", kLabelled, "Company Main", CompanyMain},
+    {"LabelUnderscored", kLabelled, "Work_Fax", BusinessFax},
+    {"LabelHyphenated", kLabelled, "home-fax", HomeFax},
     {"LabelRadio", kLabelled, "Radio", Radio},
     {"LabelTelex", kLabelled, "Telex", Telex},
     {"LabelTtyTdd", kLabelled, "TTY/TDD", TtyTdd},
