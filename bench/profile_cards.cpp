@@ -304,165 +304,117 @@ struct Draw {
 };
 
 void WriteApple(Card& card, const Draw& d, Random& random, Written& w) {
-  const Folder& folder = d.folder;
-  const Person& p = d.p;
-  const Place& place = d.place;
-  const std::uint32_t tel_count = d.tel_count;
-  const bool has_note = d.has_note;
-  const bool has_address = d.has_address;
-  const bool has_title = d.has_title;
-  const bool has_birthday = d.has_birthday;
-  const std::string& work_email = d.work_email;
-  const std::string& n_value = d.n_value;
   w.uid = random.Uuid(true);
   w.file_name = w.uid + ".vcf";
   w.uuid = true;
   card.Line("VERSION:3.0");
   card.Line("PRODID:-//Apple Inc.//macOS 13.6.1//EN");
-  card.Line("N", n_value);
-  card.Line("FN", p.full);
-  if (!p.org.empty()) card.Line("ORG", p.org + ";");
-  if (has_title) card.Line("TITLE", random.Pick(kTitles));
-  if (p.is_firm) card.Line("X-ABShowAs:COMPANY");
+  card.Line("N", d.n_value);
+  card.Line("FN", d.p.full);
+  if (!d.p.org.empty()) card.Line("ORG", d.p.org + ";");
+  if (d.has_title) card.Line("TITLE", random.Pick(kTitles));
+  if (d.p.is_firm) card.Line("X-ABShowAs:COMPANY");
   int item = 0;
-  LabelledTels(card, kAppleTel, tel_count, folder.region, random, item);
-  card.Line("EMAIL;type=INTERNET;type=HOME;type=pref", p.email);
-  if (!work_email.empty()) card.Line("EMAIL;type=INTERNET;type=WORK", work_email);
-  if (has_address) {
+  LabelledTels(card, kAppleTel, d.tel_count, d.folder.region, random, item);
+  card.Line("EMAIL;type=INTERNET;type=HOME;type=pref", d.p.email);
+  if (!d.work_email.empty()) card.Line("EMAIL;type=INTERNET;type=WORK", d.work_email);
+  if (d.has_address) {
     const std::string group = "item" + std::to_string(++item);
-    card.Line(group + ".ADR;type=HOME;type=pref", Address(random, place));
+    card.Line(group + ".ADR;type=HOME;type=pref", Address(random, d.place));
     card.Line(group + ".X-ABADR:gb");
   }
-  if (has_birthday) card.Line("BDAY", Birthday(random));
-  if (has_note) card.Line("NOTE", random.Pick(kNotes));
+  if (d.has_birthday) card.Line("BDAY", Birthday(random));
+  if (d.has_note) card.Line("NOTE", random.Pick(kNotes));
   card.Line("REV", Revision(random, false));
   card.Line("UID", w.uid);
   card.Line("X-ABUID", w.uid + ":ABPerson");
 }
 
 void WriteGoogle(Card& card, const Draw& d, Random& random, Written& w) {
-  const Folder& folder = d.folder;
-  const Person& p = d.p;
-  const Place& place = d.place;
-  const std::uint32_t tel_count = d.tel_count;
-  const bool has_note = d.has_note;
-  const bool has_address = d.has_address;
-  const bool has_title = d.has_title;
-  const bool has_birthday = d.has_birthday;
-  const std::string& work_email = d.work_email;
-  const std::string& n_value = d.n_value;
   w.uid = random.Hex(16, false);
   w.file_name = w.uid + ".vcf";
   card.Line("VERSION:3.0");
-  card.Line("N", n_value);
-  card.Line("FN", p.full);
-  if (!p.org.empty()) card.Line("ORG", p.org);
-  if (has_title) card.Line("TITLE", random.Pick(kTitles));
-  card.Line("EMAIL;TYPE=INTERNET;TYPE=HOME", p.email);
-  if (!work_email.empty()) card.Line("EMAIL;TYPE=INTERNET;TYPE=WORK", work_email);
+  card.Line("N", d.n_value);
+  card.Line("FN", d.p.full);
+  if (!d.p.org.empty()) card.Line("ORG", d.p.org);
+  if (d.has_title) card.Line("TITLE", random.Pick(kTitles));
+  card.Line("EMAIL;TYPE=INTERNET;TYPE=HOME", d.p.email);
+  if (!d.work_email.empty()) card.Line("EMAIL;TYPE=INTERNET;TYPE=WORK", d.work_email);
   int item = 0;
-  LabelledTels(card, kGoogleTel, tel_count, folder.region, random, item);
-  if (has_address) card.Line("ADR;TYPE=HOME", Address(random, place));
-  if (has_birthday) card.Line("BDAY", Birthday(random));
-  if (has_note) card.Line("NOTE", random.Pick(kNotes));
+  LabelledTels(card, kGoogleTel, d.tel_count, d.folder.region, random, item);
+  if (d.has_address) card.Line("ADR;TYPE=HOME", Address(random, d.place));
+  if (d.has_birthday) card.Line("BDAY", Birthday(random));
+  if (d.has_note) card.Line("NOTE", random.Pick(kNotes));
   card.Line("CATEGORIES:myContacts");
   card.Line("UID", w.uid);
   card.Line("REV", Revision(random, false));
 }
 
 void WriteEvolution(Card& card, const Draw& d, Random& random, Written& w) {
-  const Folder& folder = d.folder;
-  const Person& p = d.p;
-  const Place& place = d.place;
-  const std::uint32_t tel_count = d.tel_count;
-  const bool has_note = d.has_note;
-  const bool has_address = d.has_address;
-  const bool has_birthday = d.has_birthday;
-  const std::string& work_email = d.work_email;
-  const std::string& n_value = d.n_value;
   w.uid = "pas-id-" + random.Hex(8, true) + "0000" + random.Hex(4, true);
   w.file_name = w.uid + ".vcf";
   card.Line("VERSION:3.0");
   card.Line("URL:");
-  card.Line("TITLE", p.is_firm ? "" : std::string(random.Pick(kTitles)));
+  card.Line("TITLE", d.p.is_firm ? "" : std::string(random.Pick(kTitles)));
   card.Line("ROLE:");
   card.Line("X-EVOLUTION-MANAGER:");
   card.Line("X-EVOLUTION-ASSISTANT:");
   card.Line("NICKNAME:");
   card.Line("X-EVOLUTION-SPOUSE:");
-  card.Line("NOTE", has_note ? random.Pick(kNotes) : "");
+  card.Line("NOTE", d.has_note ? random.Pick(kNotes) : "");
   // Some Evolution cards carry only FILE-AS, which readers must fall back to.
-  if (random.Percent(80)) card.Line("FN", p.full);
-  card.Line("N", n_value);
-  card.Line("X-EVOLUTION-FILE-AS", p.is_firm ? p.full : p.last + "\\, " + p.first);
+  if (random.Percent(80)) card.Line("FN", d.p.full);
+  card.Line("N", d.n_value);
+  card.Line("X-EVOLUTION-FILE-AS", d.p.is_firm ? d.p.full : d.p.last + "\\, " + d.p.first);
   card.Line("CATEGORIES:");
   card.Line("X-EVOLUTION-BLOG-URL:");
   card.Line("CALURI:");
   card.Line("FBURL:");
   card.Line("X-EVOLUTION-VIDEO-URL:");
   card.Line("X-MOZILLA-HTML:FALSE");
-  if (!p.org.empty()) card.Line("ORG", p.org + ";");
-  for (std::uint32_t i = 0; i < tel_count; ++i) {
+  if (!d.p.org.empty()) card.Line("ORG", d.p.org + ";");
+  for (std::uint32_t i = 0; i < d.tel_count; ++i) {
     const TelKind& kind = PickTel(kEvolutionTel, random);
-    const Number number = MakeNumber(folder.region, random);
+    const Number number = MakeNumber(d.folder.region, random);
     card.Line("TEL;X-EVOLUTION-UI-SLOT=" + std::to_string(i + 1) + ";" + std::string(kind.head),
               number.text);
   }
-  card.Line("EMAIL;X-EVOLUTION-UI-SLOT=1;TYPE=WORK", p.email);
-  if (!work_email.empty()) card.Line("EMAIL;X-EVOLUTION-UI-SLOT=2;TYPE=OTHER", work_email);
-  if (has_address) card.Line("ADR;TYPE=WORK", Address(random, place));
-  if (has_birthday) card.Line("BDAY", Birthday(random));
+  card.Line("EMAIL;X-EVOLUTION-UI-SLOT=1;TYPE=WORK", d.p.email);
+  if (!d.work_email.empty()) card.Line("EMAIL;X-EVOLUTION-UI-SLOT=2;TYPE=OTHER", d.work_email);
+  if (d.has_address) card.Line("ADR;TYPE=WORK", Address(random, d.place));
+  if (d.has_birthday) card.Line("BDAY", Birthday(random));
   card.Line("UID", w.uid);
   card.Line("REV", Revision(random, false));
 }
 
 void WriteExchange(Card& card, const Draw& d, Random& random, Written& w) {
-  const Folder& folder = d.folder;
-  const Person& p = d.p;
-  const Place& place = d.place;
-  const std::uint32_t tel_count = d.tel_count;
-  const bool has_note = d.has_note;
-  const bool has_address = d.has_address;
-  const bool has_birthday = d.has_birthday;
-  const std::string& work_email = d.work_email;
-  const std::string& n_value = d.n_value;
   w.uid = random.Uuid(false);
   w.file_name = w.uid + ".vcf";
   w.uuid = true;
   card.Line("VERSION:3.0");
   card.Line("PRODID:-//Microsoft Corporation//Outlook 16.0 MIMEDIR//EN");
-  card.Line("N", p.is_firm ? n_value : p.last + ";" + p.first + ";;;");
-  card.Line("FN", p.full);
-  if (!p.org.empty()) card.Line("ORG", p.org);
-  if (!p.is_firm) card.Line("TITLE", random.Pick(kTitles));
-  for (std::uint32_t i = 0; i < tel_count; ++i) {
-    card.Line(PickTel(kExchangeTel, random).head, MakeNumber(folder.region, random).text);
+  card.Line("N", d.p.is_firm ? d.n_value : d.p.last + ";" + d.p.first + ";;;");
+  card.Line("FN", d.p.full);
+  if (!d.p.org.empty()) card.Line("ORG", d.p.org);
+  if (!d.p.is_firm) card.Line("TITLE", random.Pick(kTitles));
+  for (std::uint32_t i = 0; i < d.tel_count; ++i) {
+    card.Line(PickTel(kExchangeTel, random).head, MakeNumber(d.folder.region, random).text);
   }
-  if (has_address) {
-    const std::string address = Address(random, place);
+  if (d.has_address) {
+    const std::string address = Address(random, d.place);
     card.Line("ADR;TYPE=WORK,PREF", address);
     card.Line("LABEL;TYPE=WORK,PREF", Label(address));
   }
-  card.Line("EMAIL;TYPE=PREF,INTERNET", p.email);
-  if (!work_email.empty()) card.Line("EMAIL;TYPE=INTERNET", work_email);
-  if (has_birthday) card.Line("BDAY", Birthday(random));
+  card.Line("EMAIL;TYPE=PREF,INTERNET", d.p.email);
+  if (!d.work_email.empty()) card.Line("EMAIL;TYPE=INTERNET", d.work_email);
+  if (d.has_birthday) card.Line("BDAY", Birthday(random));
   card.Line("X-MS-OL-DEFAULT-POSTAL-ADDRESS:2");
-  if (has_note) card.Line("NOTE", random.Pick(kNotes));
+  if (d.has_note) card.Line("NOTE", random.Pick(kNotes));
   card.Line("REV", Revision(random, true));
   card.Line("UID", w.uid);
 }
 
 void WriteNextcloud(Card& card, const Draw& d, Random& random, Written& w) {
-  const Folder& folder = d.folder;
-  const Person& p = d.p;
-  const Place& place = d.place;
-  const std::uint32_t tel_count = d.tel_count;
-  const bool has_note = d.has_note;
-  const bool has_address = d.has_address;
-  const bool has_title = d.has_title;
-  const bool has_birthday = d.has_birthday;
-  const std::string& work_email = d.work_email;
-  const std::string& n_value = d.n_value;
   const std::string uuid = random.Uuid(false);
   w.uid = "urn:uuid:" + uuid;
   w.file_name = uuid + ".vcf";
@@ -470,15 +422,17 @@ void WriteNextcloud(Card& card, const Draw& d, Random& random, Written& w) {
   card.Line("VERSION:4.0");
   card.Line("PRODID:-//Sabre//Sabre VObject 4.5.4//EN");
   card.Line("UID", w.uid);
-  if (p.is_firm) card.Line("KIND:org");
-  card.Line("FN", p.full);
-  if (!p.is_firm) card.Line("N", n_value);
-  if (!p.org.empty()) card.Line("ORG", p.org);
-  if (has_title) card.Line("TITLE", random.Pick(kTitles));
-  if (p.is_firm) card.Line("URL", "https://www." + p.email.substr(p.email.find('@') + 1) + "/");
-  for (std::uint32_t i = 0; i < tel_count; ++i) {
+  if (d.p.is_firm) card.Line("KIND:org");
+  card.Line("FN", d.p.full);
+  if (!d.p.is_firm) card.Line("N", d.n_value);
+  if (!d.p.org.empty()) card.Line("ORG", d.p.org);
+  if (d.has_title) card.Line("TITLE", random.Pick(kTitles));
+  if (d.p.is_firm) {
+    card.Line("URL", "https://www." + d.p.email.substr(d.p.email.find('@') + 1) + "/");
+  }
+  for (std::uint32_t i = 0; i < d.tel_count; ++i) {
     const TelKind& kind = PickTel(kNextcloudTel, random);
-    const Number number = MakeNumber(folder.region, random);
+    const Number number = MakeNumber(d.folder.region, random);
     const std::string head = "TEL;" + std::string(kind.head);
     if (!number.uri.empty() && random.Percent(45)) {
       std::string uri = number.uri;
@@ -490,14 +444,14 @@ void WriteNextcloud(Card& card, const Draw& d, Random& random, Written& w) {
       card.Line(head, number.text);
     }
   }
-  card.Line("EMAIL;TYPE=work", p.email);
-  if (!work_email.empty()) card.Line("EMAIL;TYPE=work", work_email);
-  if (has_address) {
-    const std::string address = Address(random, place);
+  card.Line("EMAIL;TYPE=work", d.p.email);
+  if (!d.work_email.empty()) card.Line("EMAIL;TYPE=work", d.work_email);
+  if (d.has_address) {
+    const std::string address = Address(random, d.place);
     card.Line("ADR;TYPE=work;LABEL=\"" + Label(address) + "\"", address);
   }
-  if (has_birthday) card.Line("BDAY", Birthday(random));
-  if (has_note) card.Line("NOTE", random.Pick(kNotes));
+  if (d.has_birthday) card.Line("BDAY", Birthday(random));
+  if (d.has_note) card.Line("NOTE", random.Pick(kNotes));
   card.Line("REV", Revision(random, true));
 }
 
