@@ -16,6 +16,9 @@ shots=${3:-}
 # The prefix is our own: its Desktop (where the log goes) is a folder of this test.
 start_display
 wineboot -i >/dev/null 2>&1
+# wineboot returns before it has written the prefix; under load its late writes (the default
+# locale's date formats among them) would land while the program runs.
+wineserver -w
 user=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 ! -name Public | head -1)
 desktop=$user/Desktop
 [ -d "$desktop" ] || fail "the wine prefix has no Desktop folder"

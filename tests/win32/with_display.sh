@@ -7,4 +7,7 @@ set -eu
 . "$(dirname "$0")/wine_prefix.sh"
 start_display
 wineboot -i >/dev/null 2>&1
+# wineboot returns before it has written the prefix; under load its late writes (the default
+# locale's date formats among them) would land while the program runs.
+wineserver -w
 wine "$@"
