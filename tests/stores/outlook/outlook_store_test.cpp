@@ -16,29 +16,13 @@
 #include "tests/contacts/store_contract.h"
 #include "tests/fakes/test_host.h"
 #include "tests/stores/outlook/fake_outlook.h"
+#include "tests/stores/outlook/outlook_walk_fixture.h"
 
 // The Outlook store over a stand-in object model, and once over the real COM of the machine
 // (under wine there is no Outlook). Run on Windows or under wine.
 
 namespace dialmend {
 namespace {
-
-constexpr int kHome = static_cast<int>(PhoneField::Home);
-constexpr int kMobile = static_cast<int>(PhoneField::Mobile);
-
-// Holds the fake's Application object and a store over it.
-struct OutlookProfile {
-  OutlookProfile() : application(ComPtr<IDispatch>::Adopt(outlook.Application())) {}
-  std::unique_ptr<ContactStore> Store(std::optional<unsigned long> busy_wait_ms = std::nullopt) {
-    OutlookStoreOptions options;
-    options.application = application.Get();
-    options.busy_wait_ms = busy_wait_ms;
-    return MakeOutlookStore(std::move(options));
-  }
-
-  FakeOutlook outlook;
-  ComPtr<IDispatch> application;
-};
 
 // The store contract, as every store passes it; Outlook gives all nineteen fields.
 struct OutlookTraits {
@@ -67,54 +51,6 @@ struct OutlookItemsTraits : OutlookTraits {
 
 using OutlookPaths = testing::Types<OutlookTraits, OutlookColumnsFirstTraits, OutlookItemsTraits>;
 INSTANTIATE_TYPED_TEST_SUITE_P(Outlook, StoreContract, OutlookPaths);
-
-// A run over the contract profile, where Riverside Dental also holds a current business number,
-// Acme's name is beyond ASCII and the BMP, and Work also holds a mail item and Unchanged Ltd.
-// Unless `tables`, Outlook has no tables and every folder is read item by item.
-struct WalkFixture {
-  explicit WalkFixture(bool update, bool tables = false) {
-    profile.outlook.without_tables = !tables;
-    BuildContractProfile(profile.outlook);
-    Dental().phones[static_cast<int>(PhoneField::Business)] = L"(020) 7930 8890";
-    profile.outlook.Item({0, 0}, 0).file_as = L"Acm\u00e9 \U0001F600";
-    FakeItem mail;
-    mail.item_class = 43;
-    profile.outlook.folders[0].items.push_back(mail);
-    profile.outlook.folders[0].items.push_back(
-        FakeContact(L"Unchanged Ltd", {{PhoneField::Business, L"(020) 7123 4567"}}));
-    settings.options = &options;
-    settings.update = update;
-  }
-  FakeItem& Item(std::size_t index) { return profile.outlook.Item({0}, index); }
-  FakeItem& Dental() { return Item(0); }
-  void Run() { Run(*profile.Store()); }
-  // Returns whether the store was lost.
-  bool Run(ContactStore& store) {
-    ContactRun run(store, settings, counters, log, host);
-    run.FixContacts();
-    return run.StoreLost();
-  }
-  bool Logged(std::string_view text) const { return log.Text().find(text) != std::string::npos; }
-
-  OutlookProfile profile;
-  NumberOptions options;
-  RunSettings settings;
-  RunCounters counters;
-  ActivityLog log;
-  TestHost host{"06/12/2026 10:00:00"};
-};
-
-constexpr std::string_view kHeader =
-    "Dialmend Activity Log\r\n=======================\r\n\r\nCommenced 06/12/2026 10:00:00\r\n\r\n";
-constexpr std::string_view kDentalReport =
-    "\\Work\\Riverside Dental\r\n"
-    "  Home:         0171 930 8890 --> (020) 7930 8890\r\n"
-    "  Mobile:       0370 123456 --> (07770) 123456\r\n";
-constexpr std::string_view kAcmeReport =
-    "\\Work\\Clients\\Acm\xc3\xa9 \xf0\x9f\x98\x80\r\n"
-    "  Business:     01232 123456 --> (028) 9012 3456\r\n";
-// Accepted Invoke calls on a contact: Class and nineteen reads; the filing name for a report.
-constexpr int kReadCalls = 1 + kPhoneFieldCount;
 
 TEST(OutlookWalk, SimulationReportsButNeverAssignsNorSaves) {
   WalkFixture f(/*update=*/false);
@@ -451,107 +387,6 @@ TEST(OutlookWalk, ALogonFailureIsSaidAsOne) {
   EXPECT_EQ(f.host.failures, std::vector<std::string>{"Outlook could not log on to the profile"});
 }
 
-// Also where a block past the last row fails, as in Outlook 2007: the rest is read row by row.
-TEST(OutlookTable, ReadsUnchangedContactsInUnderTwoCallsEachWithoutOpeningThem) {
-  constexpr int kContacts = 500;
-  for (const int rows_before_failure : {-1, kContacts}) {
-    SCOPED_TRACE(rows_before_failure);
-    WalkFixture f(/*update=*/true, /*tables=*/true);
-    FakeFolder folder{L"Many"};
-    for (int i = 0; i < kContacts; ++i) {
-      folder.items.push_back(FakeContact(L"Contact " + std::to_wstring(i),
-                                         {{PhoneField::Business, L"(020) 7123 4567"}}));
-    }
-    folder.rows_before_failure = rows_before_failure;
-    f.profile.outlook.folders = {folder};
-    f.Run();
-    EXPECT_EQ(f.counters.checked, kContacts) << f.log.Text();
-    EXPECT_EQ(f.counters.problems, 0);
-    EXPECT_LE(f.profile.outlook.calls, 2 * kContacts) << f.profile.outlook.calls;
-    EXPECT_EQ(f.profile.outlook.opened_by_id, 0);
-    EXPECT_EQ(f.profile.outlook.Item({0}, 0).calls, 0);
-    EXPECT_EQ(f.profile.outlook.Item({0}, kContacts - 1).calls, 0);
-  }
-}
-
-TEST(OutlookTable, OpensAChangedContactAloneByItsEntryIdAndSavesIt) {
-  WalkFixture f(/*update=*/true, /*tables=*/true);
-  f.Run();
-  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
-                              std::string(kDentalReport) + std::string(kAcmeReport));
-  EXPECT_EQ(f.profile.outlook.table_filter, kOutlookContactFilter);
-  EXPECT_EQ(f.profile.outlook.opened_by_id, 2);  // Riverside Dental and Acme
-  FakeItem& dental = f.Dental();
-  EXPECT_EQ(dental.phones[kHome], L"(020) 7930 8890");
-  EXPECT_EQ(dental.phones[kMobile], L"(07770) 123456");
-  // Saved, then each changed number read again and written, then Save.
-  EXPECT_EQ(dental.calls, 1 + 2 + 2 + 1);
-  EXPECT_EQ(dental.saves, 1);
-  EXPECT_EQ(f.Item(1).calls, 0);  // the group
-  EXPECT_EQ(f.Item(2).calls, 0);  // the mail item
-  EXPECT_EQ(f.Item(3).calls, 0);  // Unchanged Ltd
-  EXPECT_EQ(f.profile.outlook.most_live_items, 1);
-  EXPECT_EQ(f.profile.outlook.live_objects, 1);
-}
-
-TEST(OutlookTable, LeavesAContactWhoseNumberChangedInOutlookSinceTheTableWasRead) {
-  WalkFixture f(/*update=*/true, /*tables=*/true);
-  auto store = f.profile.Store();
-  ASSERT_TRUE(store->Open().Ok());
-  auto item = store->Folders()->Next()->Items()->Next();
-  ASSERT_EQ(item->FileAs(), "Riverside Dental");
-  f.Dental().phones[kHome] = L"0171 111 2222";  // the user's edit, saved meanwhile
-  f.Dental().in_memory = f.Dental().phones;
-  try {
-    item->SetPhone(kHome, "(020) 7930 8890");
-    ADD_FAILURE() << "the change was made";
-  } catch (const StoreError& error) {
-    EXPECT_EQ(error.Reason(),
-              "HomeTelephoneNumber was changed in Outlook during the run, so the contact is left "
-              "as it is");
-  }
-  item.reset();
-  EXPECT_EQ(f.Dental().writes[kHome], 0);
-  EXPECT_EQ(f.Dental().phones[kHome], L"0171 111 2222");
-  EXPECT_EQ(f.Dental().in_memory, f.Dental().phones);
-}
-
-TEST(OutlookTable, AFolderWhoseTableFailsIsReadItemByItemWithALine) {
-  WalkFixture f(/*update=*/false, /*tables=*/true);
-  f.profile.outlook.folders[0].table_failure = E_FAIL;
-  f.Run();
-  EXPECT_TRUE(f.Logged(kDentalReport)) << f.log.Text();
-  EXPECT_TRUE(
-      f.Logged("  \\Work: read item by item, as its table cannot be read: the table "
-               "cannot be made\r\n"))
-      << f.log.Text();
-  EXPECT_EQ(f.Dental().reads[kHome], 1);
-  EXPECT_EQ(f.counters.problems, 0);
-}
-
-TEST(OutlookTable, OutlookClosingWhileAContactIsChangedEndsTheRunWithOneLine) {
-  WalkFixture f(/*update=*/true, /*tables=*/true);
-  f.Dental().calls_before_gone = 1;  // Outlook closes after Saved is read
-  EXPECT_TRUE(f.Run(*f.profile.Store()));
-  EXPECT_EQ(f.log.Text(), std::string(kHeader) + "Updating contacts in profile Test User\r\n\r\n" +
-                              "  Stopped at \\Work\\Riverside Dental: Outlook has closed\r\n")
-      << f.log.Text();
-  EXPECT_EQ(f.profile.outlook.opened_by_id, 1);
-}
-
-TEST(OutlookTable, ATableThatFailsPartWayIsOneLineAndTheWalkGoesOn) {
-  WalkFixture f(/*update=*/false, /*tables=*/true);
-  f.profile.outlook.folders[0].rows_before_failure = 0;
-  f.Run();
-  EXPECT_TRUE(
-      f.Logged("  Could not read \\Work\\its items: cannot read them: the table cannot "
-               "be read\r\n"))
-      << f.log.Text();
-  EXPECT_FALSE(f.Logged("Riverside Dental"));
-  EXPECT_TRUE(f.Logged(kAcmeReport));
-  EXPECT_EQ(f.counters.problems, 1);
-}
-
 // Without Outlook (wine has none) COM cannot find "Outlook.Application".
 TEST(OutlookWalk, WithoutClassicOutlookSaysTheNewOneCannotBeAutomatedAndWritesNothing) {
   WalkFixture f(/*update=*/false);
@@ -584,84 +419,6 @@ TEST(OutlookStore, ItemsAndFoldersMayOutliveTheStore) {
   EXPECT_EQ(item->FileAs(), "Riverside Dental");
   item.reset();
   EXPECT_EQ(profile.outlook.live_objects, 1);
-}
-
-TEST(BusyServer, IsWaitedForInStepsUpToThirtySeconds) {
-  EXPECT_EQ(RetryDelay(0), kRetryStepMs);
-  EXPECT_EQ(RetryDelay(kRetryLimitMs - 1), kRetryStepMs);
-  EXPECT_EQ(RetryDelay(kRetryLimitMs), std::nullopt);
-  auto* filter = new BusyServerFilter;
-  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_RETRYLATER), kRetryStepMs);
-  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_REJECTED), kRetryStepMs);
-  EXPECT_EQ(filter->RetryRejectedCall(nullptr, kRetryLimitMs, SERVERCALL_RETRYLATER),
-            static_cast<DWORD>(-1));
-  EXPECT_EQ(filter->HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, nullptr),
-            static_cast<DWORD>(SERVERCALL_ISHANDLED));
-  EXPECT_EQ(filter->MessagePending(nullptr, 0, PENDINGTYPE_TOPLEVEL),
-            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
-  filter->Release();
-}
-
-TEST(BusyServer, IsWaitedForNoLongerThanTheStoreWasToldToNorOnceTheWaitIsGivenUp) {
-  CallSignals signals;
-  auto* filter = new BusyServerFilter(500, &signals);
-  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 400, SERVERCALL_REJECTED), kRetryStepMs);
-  EXPECT_TRUE(signals.rejected);
-  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_REJECTED), static_cast<DWORD>(-1));
-  EXPECT_EQ(filter->MessagePending(nullptr, 5000, PENDINGTYPE_TOPLEVEL),
-            static_cast<DWORD>(PENDINGMSG_WAITDEFPROCESS));
-  signals.cancel = true;
-  EXPECT_EQ(filter->RetryRejectedCall(nullptr, 100, SERVERCALL_REJECTED), static_cast<DWORD>(-1));
-  EXPECT_EQ(filter->MessagePending(nullptr, 100, PENDINGTYPE_TOPLEVEL),
-            static_cast<DWORD>(PENDINGMSG_CANCELCALL));
-  filter->Release();
-}
-
-TEST(ComText, NamesFailuresInWords) {
-  EXPECT_EQ(FailureText(REGDB_E_CLASSNOTREG), "Outlook is not installed");
-  EXPECT_EQ(FailureText(RPC_E_CALL_REJECTED),
-            "Outlook stayed busy and did not answer for 30 seconds (a dialog box may be open in "
-            "Outlook)");
-  EXPECT_NE(FailureText(CO_E_SERVER_EXEC_FAILURE).find("different user or elevation"),
-            std::string::npos);
-  // An unmapped code still reads as words, from the system or with words around it.
-  const std::string text = FailureText(static_cast<HRESULT>(0x80070020));
-  EXPECT_NE(text.find_first_of("abcdefghijklmnopqrstuvwxyz"), std::string::npos) << text;
-  const std::string unknown = FailureText(static_cast<HRESULT>(0x8004DF0B));
-  EXPECT_NE(unknown.find("unexplained"), std::string::npos) << unknown;
-  // An exception's wCode counts from 0x80040200.
-  EXCEPINFO exception{};
-  exception.wCode = 1;
-  const std::string counted = FailureText(DISP_E_EXCEPTION, &exception);
-  EXPECT_NE(counted.find("0x80040201"), std::string::npos) << counted;
-}
-
-TEST(ComText, DescribesAReadFailureAsARead) {
-  EXPECT_EQ(FailureText(static_cast<HRESULT>(0x80040102), nullptr, FailureContext::Read),
-            "Outlook does not allow it to be read");
-  EXCEPINFO exception{};
-  exception.scode = E_FAIL;
-  exception.bstrDescription = SysAllocString(L"You don't have appropriate permission.");
-  EXPECT_EQ(FailureText(DISP_E_EXCEPTION, &exception, FailureContext::Read),
-            "you don't have appropriate permission");
-  SysFreeString(exception.bstrDescription);
-}
-
-TEST(ComText, LowersTheFirstLetterOfEnglishTextAlone) {
-  EXPECT_EQ(AsClause("Access is denied.\r\n", true), "access is denied");
-  EXPECT_EQ(AsClause("Zugriff verweigert.\r\n", false), "Zugriff verweigert");
-  EXPECT_EQ(AsClause("Outlook cannot do this.", true), "Outlook cannot do this");
-}
-
-TEST(ComText, KnowsTheServerGoneCodes) {
-  for (const HRESULT code :
-       {RPC_E_DISCONNECTED, static_cast<HRESULT>(0x80010007), static_cast<HRESULT>(0x80010012),
-        static_cast<HRESULT>(0x800706BA), static_cast<HRESULT>(0x800706BE),
-        static_cast<HRESULT>(0x800706BF), static_cast<HRESULT>(0x80080008)}) {
-    EXPECT_TRUE(IsServerGone(code)) << code;
-    EXPECT_EQ(FailureText(code), "Outlook has closed") << code;
-  }
-  EXPECT_FALSE(IsServerGone(E_FAIL));
 }
 
 }  // namespace
