@@ -28,10 +28,18 @@ bool IsLabelEnd(C c) {
 // end: the scan stops on the last character even when it is in the class.
 // The class is a template argument so that the test compiles inline in the loop. A run known
 // to be short (`kShort`) is read a character at a time.
+// Which class was passed is told by matching template arguments: comparing the functions'
+// addresses is not a constant expression in every build (GCC at -O0 with sanitizers refuses it).
+template <auto f, auto g>
+inline constexpr bool kSameClass = false;
+template <auto f>
+inline constexpr bool kSameClass<f, f> = true;
+
 template <auto in_class, bool kShort = false, class C>
 inline std::size_t Scan(View<C> t, std::size_t k) {
-  constexpr bool kDigits = in_class == IsDigit<C>;
-  if constexpr (std::is_same_v<C, char> && !kShort && (kDigits || in_class == IsNonDigit<C>)) {
+  constexpr bool kDigits = kSameClass<in_class, IsDigit<C>>;
+  if constexpr (std::is_same_v<C, char> && !kShort &&
+                (kDigits || kSameClass<in_class, IsNonDigit<C>>)) {
     // A run of digits, or of anything else, is measured a word at a time.
     if (k + 1 >= t.size()) return k;
     const View<C> rest = t.substr(k);
