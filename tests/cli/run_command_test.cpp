@@ -19,14 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Outcome RunWith(std::vector<std::string> words, std::sig_atomic_t interrupts = 0) {
-  const std::vector<std::string_view> args(words.begin(), words.end());
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int status = RunCommand(args, out, err, &interrupts);
-  return {status, Slurp(out), Slurp(err)};
-}
-
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -165,23 +157,15 @@ TEST_F(CleanProfile, OnlyAnUpdateLeavesItsLogOnTheDesktop) {
 }
 
 TEST_F(CleanProfile, AFullStandardOutputIsAFailure) {
-  std::FILE* full = std::fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
-  std::FILE* err = std::tmpfile();
-  std::sig_atomic_t interrupts = 0;
   const std::vector<std::string> words = {"--profile", m_profile.string(), "--log", m_log.string()};
-  const std::vector<std::string_view> args(words.begin(), words.end());
-  EXPECT_EQ(RunCommand(args, full, err, &interrupts), 1);
-  EXPECT_NE(Slurp(err).find("cannot write to standard output: no space left on device"),
+  const Outcome r = RunWith(words, 0, std::fopen("/dev/full", "w"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write to standard output: no space left on device"),
             std::string::npos);
   EXPECT_NE(ReadTestFile(m_log).find("\r\nSimulation aborted - "), std::string::npos)
       << ReadTestFile(m_log);
-
-  const std::vector<std::string_view> version = {"--version"};
-  EXPECT_EQ(RunCommand(version, full, std::tmpfile(), &interrupts), 1);
-  std::fclose(full);
-  EXPECT_EQ(RunWith({"--profile", m_profile.string(), "--log", m_log.string()}).status, 0)
-      << "the same run to a file succeeds";
+  EXPECT_EQ(RunWith({"--version"}, 0, std::fopen("/dev/full", "w")).status, 1);
+  EXPECT_EQ(RunWith(words).status, 0) << "the same run to a file succeeds";
 }
 
 // The change list in CSV, to a file or to standard output (the printed log then going to
