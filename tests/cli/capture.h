@@ -29,8 +29,8 @@ inline std::string Slurp(std::FILE* f) {
 
 // dialmend-run given `words`, what it printed captured; `out` replaces its standard output when
 // given. `interrupts` counts Ctrl-C presses as the program's signal handler would.
-inline Outcome RunWith(const std::vector<std::string>& words, std::sig_atomic_t interrupts = 0,
-                       std::FILE* out = std::tmpfile()) {
+inline Outcome RunCaptured(const std::vector<std::string>& words, std::sig_atomic_t interrupts = 0,
+                           std::FILE* out = std::tmpfile()) {
   const std::vector<std::string_view> args(words.begin(), words.end());
   std::FILE* err = std::tmpfile();
   const int status = RunCommand(args, out, err, &interrupts);

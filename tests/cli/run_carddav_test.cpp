@@ -80,7 +80,7 @@ class RunOnServer : public testing::Test {
     if (std::find(words.begin(), words.end(), "--runs") == words.end()) {
       words.insert(words.end(), {"--log", (m_server.Dir() / "log.txt").string()});
     }
-    return RunWith(words);
+    return RunCaptured(words);
   }
 
   [[nodiscard]] fs::path Card() const {
@@ -225,7 +225,7 @@ TEST_F(RunOnRadicaleTls, RunsOnlyGivenTheServersCaFile) {
 }
 
 TEST(RunCommand, RefusesPlainHttpToAnotherMachineInOneLine) {
-  const Outcome r = RunWith({"--profile", "http://user@dav.example.org/", "--no-log"});
+  const Outcome r = RunCaptured({"--profile", "http://user@dav.example.org/", "--no-log"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("\"http://user@dav.example.org/\": plain http:// would send the password "
                        "and the contacts unencrypted; use https://"),
