@@ -80,12 +80,7 @@ class RunOnServer : public testing::Test {
     if (std::find(words.begin(), words.end(), "--runs") == words.end()) {
       words.insert(words.end(), {"--log", (m_server.Dir() / "log.txt").string()});
     }
-    const std::vector<std::string_view> args(words.begin(), words.end());
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    const std::sig_atomic_t interrupts = 0;
-    const int status = RunCommand(args, out, err, &interrupts);
-    return {status, Slurp(out), Slurp(err)};
+    return RunCaptured(words);
   }
 
   [[nodiscard]] fs::path Card() const {
@@ -230,12 +225,7 @@ TEST_F(RunOnRadicaleTls, RunsOnlyGivenTheServersCaFile) {
 }
 
 TEST(RunCommand, RefusesPlainHttpToAnotherMachineInOneLine) {
-  std::vector<std::string> words{"--profile", "http://user@dav.example.org/", "--no-log"};
-  const std::vector<std::string_view> args(words.begin(), words.end());
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const std::sig_atomic_t interrupts = 0;
-  const Outcome r{RunCommand(args, out, err, &interrupts), Slurp(out), Slurp(err)};
+  const Outcome r = RunCaptured({"--profile", "http://user@dav.example.org/", "--no-log"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("\"http://user@dav.example.org/\": plain http:// would send the password "
                        "and the contacts unencrypted; use https://"),

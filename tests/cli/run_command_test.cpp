@@ -19,14 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Outcome RunWith(std::vector<std::string> words, std::sig_atomic_t interrupts = 0) {
-  const std::vector<std::string_view> args(words.begin(), words.end());
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int status = RunCommand(args, out, err, &interrupts);
-  return {status, Slurp(out), Slurp(err)};
-}
-
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -49,7 +41,7 @@ class SampleProfile : public testing::Test {
 
 TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
   const auto before = Snapshot(m_profile);
-  const Outcome r = RunWith({"--profile", m_profile.string(), "--log", m_log.string()});
+  const Outcome r = RunCaptured({"--profile", m_profile.string(), "--log", m_log.string()});
   EXPECT_EQ(Snapshot(m_profile), before);
   EXPECT_EQ(r.out, LfLineEnds(ReadTestFile(m_log)));
   EXPECT_TRUE(r.out.starts_with("Dialmend Activity Log\n=======================\n\nCommenced "));
@@ -63,7 +55,7 @@ TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
 // original files, by plain text replacement in TEL lines, gives the updated files.
 TEST_F(SampleProfile, UpdateChangesExactlyTheReportedNumbers) {
   const auto before = Snapshot(m_profile);
-  const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--no-log"});
+  const Outcome r = RunCaptured({"--profile", m_profile.string(), "--update", "--no-log"});
   ASSERT_NE(r.out.find("\nUpdate complete - "), std::string::npos) << r.out;
 
   // Change lines: the old number starts in column 17 and ends at the arrow.
@@ -119,7 +111,7 @@ TEST_F(SampleProfile, UpdateChangesExactlyTheReportedNumbers) {
 
 TEST_F(SampleProfile, FirstInterruptAbortsBeforeTheFirstFolder) {
   const auto before = Snapshot(m_profile);
-  const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--no-log"}, 1);
+  const Outcome r = RunCaptured({"--profile", m_profile.string(), "--update", "--no-log"}, 1);
   EXPECT_EQ(r.status, 130);
   EXPECT_NE(r.out.find("\nUpdate aborted - "), std::string::npos);
   EXPECT_NE(r.out.find("Folders processed: 0\n"), std::string::npos);
@@ -129,7 +121,7 @@ TEST_F(SampleProfile, FirstInterruptAbortsBeforeTheFirstFolder) {
 TEST_F(SampleProfile, ALogThatCannotBeCreatedEndsWithTwoBeforeAnythingIsTouched) {
   const auto before = Snapshot(m_profile);
   const std::string log = (m_dir / "missing" / "log.txt").string();
-  const Outcome r = RunWith({"--profile", m_profile.string(), "--update", "--log", log});
+  const Outcome r = RunCaptured({"--profile", m_profile.string(), "--update", "--log", log});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "dialmend-run: Cannot save the log to \"" + log + "\": no such file or directory.\n");
@@ -157,31 +149,23 @@ TEST_F(CleanProfile, OnlyAnUpdateLeavesItsLogOnTheDesktop) {
   fs::create_directories(home);
   const std::string saved_home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
   ::setenv("HOME", home.c_str(), 1);
-  EXPECT_EQ(RunWith({"--profile", m_profile.string()}).status, 0);
+  EXPECT_EQ(RunCaptured({"--profile", m_profile.string()}).status, 0);
   EXPECT_TRUE(fs::is_empty(home)) << "a simulation leaves no file";
-  EXPECT_EQ(RunWith({"--profile", m_profile.string(), "--update"}).status, 0);
+  EXPECT_EQ(RunCaptured({"--profile", m_profile.string(), "--update"}).status, 0);
   EXPECT_EQ(fs::status(home / "Dialmend Log 1.txt").permissions(), fs::perms(0600));
   ::setenv("HOME", saved_home.c_str(), 1);
 }
 
 TEST_F(CleanProfile, AFullStandardOutputIsAFailure) {
-  std::FILE* full = std::fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
-  std::FILE* err = std::tmpfile();
-  std::sig_atomic_t interrupts = 0;
   const std::vector<std::string> words = {"--profile", m_profile.string(), "--log", m_log.string()};
-  const std::vector<std::string_view> args(words.begin(), words.end());
-  EXPECT_EQ(RunCommand(args, full, err, &interrupts), 1);
-  EXPECT_NE(Slurp(err).find("cannot write to standard output: no space left on device"),
+  const Outcome r = RunCaptured(words, 0, std::fopen("/dev/full", "w"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write to standard output: no space left on device"),
             std::string::npos);
   EXPECT_NE(ReadTestFile(m_log).find("\r\nSimulation aborted - "), std::string::npos)
       << ReadTestFile(m_log);
-
-  const std::vector<std::string_view> version = {"--version"};
-  EXPECT_EQ(RunCommand(version, full, std::tmpfile(), &interrupts), 1);
-  std::fclose(full);
-  EXPECT_EQ(RunWith({"--profile", m_profile.string(), "--log", m_log.string()}).status, 0)
-      << "the same run to a file succeeds";
+  EXPECT_EQ(RunCaptured({"--version"}, 0, std::fopen("/dev/full", "w")).status, 1);
+  EXPECT_EQ(RunCaptured(words).status, 0) << "the same run to a file succeeds";
 }
 
 // The change list in CSV, to a file or to standard output (the printed log then going to
@@ -198,13 +182,13 @@ TEST_F(CleanProfile, ListsEachChangeAsCsvAndQuietPrintsOnlyTheSummary) {
       "/bob.vcf,,,\"\\book\\Bob, Jr\",Mobile,0370 123456,(07770) 123456\r\n";
   const fs::path list = m_dir / "changes.csv";
   const Outcome quiet =
-      RunWith({"--profile", m_profile.string(), "--changes", list.string(), "--quiet"});
+      RunCaptured({"--profile", m_profile.string(), "--changes", list.string(), "--quiet"});
   EXPECT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_TRUE(quiet.out.starts_with("\nSimulation complete - ")) << quiet.out;
   EXPECT_TRUE(quiet.out.ends_with("Numbers to update:  3\n")) << quiet.out;
   EXPECT_EQ(ReadTestFile(list), csv);
 
-  const Outcome piped = RunWith({"--profile", m_profile.string(), "--changes", "-"});
+  const Outcome piped = RunCaptured({"--profile", m_profile.string(), "--changes", "-"});
   EXPECT_EQ(piped.out, csv);
   EXPECT_TRUE(piped.err.starts_with("Dialmend Activity Log\n")) << piped.err;
 }
@@ -227,7 +211,7 @@ TEST_F(CleanProfile, AStoreThatWillNotOpenIsSaidOnceAndLeavesNoFile) {
     std::vector<std::string> args = row.args;
     args.insert(args.end(),
                 {"--update", "--log", m_log.string(), "--changes", m_log.string() + ".csv"});
-    const Outcome r = RunWith(args);
+    const Outcome r = RunCaptured(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "dialmend-run: " + row.err + "\n");
@@ -253,7 +237,7 @@ TEST(RunCommand, OldCodesOnlyRewritesOnlyCardsWithAnOldNumber) {
   WriteTestFile(dir / "export.vcf", ann + bob);
   for (const fs::path& profile : {dir / "book", dir / "export.vcf"}) {
     const Outcome r =
-        RunWith({"--profile", profile.string(), "--update", "--old-codes-only", "--no-log"});
+        RunCaptured({"--profile", profile.string(), "--update", "--old-codes-only", "--no-log"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Contacts updated: 1\n"), std::string::npos) << r.out;
   }
@@ -275,7 +259,7 @@ class RunUsageLine : public testing::TestWithParam<BadRun> {};
 
 // The wording is part of the program: scripts and users read these lines.
 TEST_P(RunUsageLine, IsWordedExactly) {
-  const Outcome r = RunWith(GetParam().args);
+  const Outcome r = RunCaptured(GetParam().args);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "dialmend-run: " + GetParam().names + " (try --help)\n");
@@ -350,18 +334,18 @@ class UndoProfile : public SampleProfile {
 
 TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing) {
   const auto before = Snapshot(m_profile);
-  ASSERT_EQ(RunWith({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1)
+  ASSERT_EQ(RunCaptured({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1)
       << "the sample's malformed card is a problem";
   const auto updated = Snapshot(m_profile);
   ASSERT_NE(updated, before);
 
-  const Outcome simulated = RunWith({"--profile", m_profile.string(), "--undo", "--no-log"});
+  const Outcome simulated = RunCaptured({"--profile", m_profile.string(), "--undo", "--no-log"});
   EXPECT_EQ(simulated.status, 0) << simulated.err;
   EXPECT_EQ(Snapshot(m_profile), updated) << "an undo without --update only simulates";
   EXPECT_NE(simulated.out.find("\nUndo simulation complete - "), std::string::npos);
 
   const Outcome undo =
-      RunWith({"--profile", m_profile.string(), "--undo", "--update", "--log", m_log.string()});
+      RunCaptured({"--profile", m_profile.string(), "--undo", "--update", "--log", m_log.string()});
   EXPECT_EQ(undo.status, 0) << undo.err;
   EXPECT_EQ(Snapshot(m_profile), before);
   EXPECT_NE(undo.out.find("\nUndo of the update of "), std::string::npos) << undo.out;
@@ -369,14 +353,14 @@ TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing
   EXPECT_NE(undo.out.find("Left because changed: 0\n"), std::string::npos) << undo.out;
   EXPECT_EQ(undo.out, LfLineEnds(ReadTestFile(m_log)));
 
-  const Outcome listed = RunWith({"--profile", m_profile.string(), "--runs"});
+  const Outcome listed = RunCaptured({"--profile", m_profile.string(), "--runs"});
   EXPECT_EQ(listed.status, 0);
   const std::string name = OnlyRecord().stem().string();
   EXPECT_NE(listed.out.find(name + "        54      185  "), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find("  no\n"), std::string::npos) << "the run is marked undone";
 
   const Outcome again =
-      RunWith({"--profile", m_profile.string(), "--undo", name, "--update", "--no-log"});
+      RunCaptured({"--profile", m_profile.string(), "--undo", name, "--update", "--no-log"});
   EXPECT_EQ(again.status, 0);
   EXPECT_NE(again.out.find("Contacts restored: 0\n"), std::string::npos) << again.out;
   EXPECT_EQ(Snapshot(m_profile), before);
@@ -385,18 +369,18 @@ TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing
 // Why a record is refused is the run library's to say (each reason is a row of its tests); here
 // it is said on standard error, with status 2, and nothing is written.
 TEST_F(UndoProfile, RefusesABadRecordAndChangesNothing) {
-  ASSERT_EQ(RunWith({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1);
+  ASSERT_EQ(RunCaptured({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1);
   const auto updated = Snapshot(m_profile);
   const fs::path record = OnlyRecord();
   const std::string kept = ReadTestFile(record);
   WriteTestFile(record, std::string(kept).replace(kept.find("vCard folder"), 5, "vCarx"));
-  const Outcome damaged = RunWith(
+  const Outcome damaged = RunCaptured(
       {"--profile", m_profile.string(), "--undo", record.stem().string(), "--update", "--no-log"});
   EXPECT_EQ(damaged.status, 2);
   EXPECT_NE(damaged.err.find("is damaged"), std::string::npos) << damaged.err;
   EXPECT_EQ(damaged.out, "");
   fs::remove(record);
-  const Outcome none = RunWith({"--profile", m_profile.string(), "--undo", "--update"});
+  const Outcome none = RunCaptured({"--profile", m_profile.string(), "--undo", "--update"});
   EXPECT_EQ(none.status, 2);
   EXPECT_NE(none.err.find("there is nothing to undo"), std::string::npos) << none.err;
   EXPECT_EQ(Snapshot(m_profile), updated);
@@ -405,7 +389,7 @@ TEST_F(UndoProfile, RefusesABadRecordAndChangesNothing) {
 // Scripts branch on the exit status: --help lists each one on a line of its own, and every line
 // fits a terminal.
 TEST(RunCommand, HelpNamesTheDefaultProfileAndSaysWhatEachExitStatusMeans) {
-  const Outcome r = RunWith({"--help"});
+  const Outcome r = RunCaptured({"--help"});
   EXPECT_EQ(r.status, 0);
   const std::string& help = r.out;
 #ifdef _WIN32
@@ -413,7 +397,7 @@ TEST(RunCommand, HelpNamesTheDefaultProfileAndSaysWhatEachExitStatusMeans) {
 #else
   EXPECT_NE(help.find("~/.contacts"), std::string::npos);
 #endif
-  EXPECT_EQ(RunWith({"--version"}).out, "dialmend-run 1.4.17\n");
+  EXPECT_EQ(RunCaptured({"--version"}).out, "dialmend-run 1.4.17\n");
   const auto exit_section = help.find("\nExit status:\n");
   ASSERT_NE(exit_section, std::string::npos) << help;
   const std::string statuses = help.substr(exit_section);

@@ -241,74 +241,64 @@ std::string LastScreenLine(std::string_view text) {
   return line;
 }
 
-// Runs a simulation of the sample with `options`, standard error into a pipe; gives what came
+// Runs a simulation of the sample with `options`, standard output to /dev/null and standard
+// error into a pipe, or onto a pseudo-terminal as from a terminal window; gives what came
 // through it.
 std::string StandardErrorOfARun(const fs::path& profile, const std::vector<std::string>& options,
-                                const fs::path& unused) {
+                                bool terminal) {
   int fds[2];
-  EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  if (terminal) {
+    fds[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_GE(fds[0], 0);
+    EXPECT_EQ(::grantpt(fds[0]), 0);
+    EXPECT_EQ(::unlockpt(fds[0]), 0);
+    fds[1] = ::open(::ptsname(fds[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  } else {
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  }
   const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   std::vector<std::string> argv = {DIALMEND_RUN_EXE, "--profile", profile.string(), "--no-log"};
   argv.insert(argv.end(), options.begin(), options.end());
-  const pid_t pid = Child::Spawn(argv, -1, out, unused, fds[1]);
+  const pid_t pid = Child::Spawn(argv, -1, out, {}, fds[1]);
   ::close(fds[1]);
   ::close(out);
   Child reader;
   reader.out = fds[0];
+  // A terminal ends when the program has closed its other side (EIO).
   const std::string err = reader.ReadToEnd();
   EXPECT_EQ(Child::Wait(pid), 1) << "the malformed card is a problem; " << err;
   return err;
 }
 
-TEST_F(RunProgram, ForcedProgressShowsContactsOfTheCountAndIsErasedAtTheEnd) {
-  const std::string err = StandardErrorOfARun(m_profile, {"--progress"}, m_err);
-  // Drawn at the first yield, before any contact is read; the sample's cards are one a file.
-  EXPECT_NE(err.find("\rcontacts 0 of " + std::to_string(Cards(m_profile).size()) + "  numbers 0"),
-            std::string::npos)
-      << err;
-  EXPECT_TRUE(err.ends_with("\r")) << err;
-  const std::string last = LastScreenLine(err);
-  EXPECT_FALSE(last.empty());
-  EXPECT_EQ(last, std::string(last.size(), ' ')) << "the line is blanked";
-}
-
-TEST_F(RunProgram, ShowsNoProgressWhenStandardErrorIsNotATerminal) {
-  EXPECT_EQ(StandardErrorOfARun(m_profile, {}, m_err), "");
-}
-
-// Runs a simulation of the sample with standard error on a pseudo-terminal, as from a terminal
-// window, and standard output to /dev/null; gives what the terminal received.
-std::string TerminalOfARun(const fs::path& profile, const std::vector<std::string>& options) {
-  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  EXPECT_GE(terminal, 0);
-  EXPECT_EQ(::grantpt(terminal), 0);
-  EXPECT_EQ(::unlockpt(terminal), 0);
-  const int err = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  std::vector<std::string> argv = {DIALMEND_RUN_EXE, "--profile", profile.string(), "--no-log"};
-  argv.insert(argv.end(), options.begin(), options.end());
-  const pid_t pid = Child::Spawn(argv, -1, out, {}, err);
-  ::close(err);
-  ::close(out);
-  Child reader;
-  reader.out = terminal;
-  // Ends when the program has closed the terminal's other side (EIO).
-  const std::string shown = reader.ReadToEnd();
-  EXPECT_EQ(Child::Wait(pid), 1) << "the malformed card is a problem; " << shown;
-  return shown;
-}
-
-TEST_F(RunProgram, ShowsProgressWhenStandardErrorIsATerminal) {
-  const std::string shown = TerminalOfARun(m_profile, {});
-  EXPECT_NE(shown.find("\rcontacts 0 of " + std::to_string(Cards(m_profile).size())),
-            std::string::npos)
-      << shown;
-  const std::string last = LastScreenLine(shown);
-  EXPECT_EQ(last, std::string(last.size(), ' ')) << "the line is blanked";
-}
-
-TEST_F(RunProgram, NoProgressTurnsTheStatusLineOffOnATerminal) {
-  EXPECT_EQ(TerminalOfARun(m_profile, {"--no-progress"}), "");
+// The status line shows on a terminal unless turned off, elsewhere only when forced; drawn at
+// the first yield, before any contact is read, and blanked at the end.
+TEST_F(RunProgram, ShowsProgressOnATerminalOrWhenForced) {
+  const struct {
+    bool terminal;
+    std::vector<std::string> options;
+    bool shown;
+  } rows[] = {
+      {false, {"--progress"}, true},
+      {false, {}, false},
+      {true, {}, true},
+      {true, {"--no-progress"}, false},
+  };
+  // The sample's cards are one a file.
+  const std::string first = "\rcontacts 0 of " + std::to_string(Cards(m_profile).size());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "terminal " << row.terminal << ", options "
+                                    << testing::PrintToString(row.options));
+    const std::string err = StandardErrorOfARun(m_profile, row.options, row.terminal);
+    if (!row.shown) {
+      EXPECT_EQ(err, "");
+      continue;
+    }
+    EXPECT_NE(err.find(first + "  numbers 0"), std::string::npos) << err;
+    EXPECT_TRUE(err.ends_with("\r")) << err;
+    const std::string last = LastScreenLine(err);
+    EXPECT_FALSE(last.empty());
+    EXPECT_EQ(last, std::string(last.size(), ' ')) << "the line is blanked";
+  }
 }
 
 // Whether `runs` holds an undo record with at least its first line.

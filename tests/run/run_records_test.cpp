@@ -55,29 +55,23 @@ std::string MakeRun(const fs::path& folder, hours age, StoreIdentity store = {"m
   return journal.Path();
 }
 
-TEST(PruneRuns, KeepsTheLastThirtyRunsWhenAllAreOld) {
-  const fs::path folder = FreshTestFolder("run_records");
-  for (int i = 0; i < 35; ++i) (void)MakeRun(folder, hours(24 * 200 + 24 * (35 - i)));
-  EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
-  const std::vector<UndoRecord> left = ListRuns(folder.string(), {"memory", "a"});
-  ASSERT_EQ(left.size(), 30u);
-}
-
-TEST(PruneRuns, KeepsEveryRunOfTheLastNinetyDays) {
-  const fs::path folder = FreshTestFolder("run_records");
-  for (int i = 0; i < 40; ++i) (void)MakeRun(folder, hours(24 * 40 + 24 * i));
-  for (int i = 0; i < 3; ++i) (void)MakeRun(folder, hours(24 * 100 + 24 * i));
-  EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
-  EXPECT_EQ(ListRuns(folder.string(), {"memory", "a"}).size(), 40u);
-}
-
-TEST(PruneRuns, LeavesOtherFilesAlone) {
-  const fs::path folder = FreshTestFolder("run_records");
-  for (int i = 0; i < 31; ++i) (void)MakeRun(folder, hours(24 * 100 + 24 * i));
-  std::ofstream(folder / "notes.txt") << "mine";
-  EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
-  EXPECT_TRUE(fs::exists(folder / "notes.txt"));
-  EXPECT_EQ(ListRuns(folder.string(), {"memory", "a"}).size(), 30u);
+// The last thirty runs are kept, and every run of the last ninety days; other files are left.
+TEST(PruneRuns, KeepsTheLastThirtyRunsAndEveryRunOfTheLastNinetyDays) {
+  const struct {
+    const char* name;
+    int recent, old;  // runs of 40 days ago and older, of 100 days ago and older
+    std::size_t kept;
+  } rows[] = {{"recent ones", 40, 3, 40}, {"one too many", 0, 31, 30}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path folder = FreshTestFolder("run_records");
+    for (int i = 0; i < row.recent; ++i) (void)MakeRun(folder, hours(24 * 40 + 24 * i));
+    for (int i = 0; i < row.old; ++i) (void)MakeRun(folder, hours(24 * 100 + 24 * i));
+    std::ofstream(folder / "notes.txt") << "mine";
+    EXPECT_TRUE(PruneRuns(folder.string(), std::chrono::system_clock::now()).empty());
+    EXPECT_TRUE(fs::exists(folder / "notes.txt"));
+    EXPECT_EQ(ListRuns(folder.string(), {"memory", "a"}).size(), row.kept);
+  }
 }
 
 TEST(ListRuns, GivesTheRunsOfOneStoreOldestFirstAndNamesTheUnreadable) {

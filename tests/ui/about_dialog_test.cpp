@@ -25,7 +25,7 @@ class AboutTest : public QObject {
   FakeDialogs m_dialogs;
 
  private slots:
-  void showsTheProgramsTextsAndVersion() {
+  void showsTheProgramsTextsAndVersionClearOfTheIcon() {
     MainWindow window(QStringLiteral("/nonexistent"), m_dialogs);
     QWidget* about = OpenAbout(window);
     QVERIFY(about != nullptr);
@@ -36,30 +36,21 @@ class AboutTest : public QObject {
     QVERIFY(description.contains(QStringLiteral("address book")));
     QVERIFY(!description.contains(QStringLiteral("Outlook")));
     QVERIFY(description.contains(QStringLiteral("22 April 2000.")));
-    QVERIFY(Label(about, "lblDisclaimer").startsWith(QStringLiteral("Warning: ")));
     QCOMPARE(Label(about, "Rights"), QStringLiteral("Copyright (C) 2026 the Dialmend developers"));
     QVERIFY(!about->isModal());
-  }
-
-  void theIconLeavesItsTextClearAndTheTextFits() {
-    MainWindow window(QStringLiteral("/nonexistent"), m_dialogs);
-    QWidget* about = OpenAbout(window);
-    const auto* icon = about->findChild<QLabel*>(QStringLiteral("Icon"));
-    const auto* description = about->findChild<QLabel*>(QStringLiteral("lblDescription"));
-    QVERIFY(icon->geometry().bottom() < description->geometry().top());
-    QVERIFY(description->heightForWidth(description->width()) <= description->height());
-    const auto* line = about->findChild<QWidget*>(QStringLiteral("Separator"));
-    QVERIFY(description->geometry().bottom() < line->geometry().top());
-  }
-
-  void theWarningSaysHowToUndoAnUpdateAndFits() {
-    MainWindow window(QStringLiteral("/nonexistent"), m_dialogs);
-    QWidget* about = OpenAbout(window);
     const auto* warning = about->findChild<QLabel*>(QStringLiteral("lblDisclaimer"));
+    QVERIFY(warning->text().startsWith(QStringLiteral("Warning: ")));
     QVERIFY(warning->text().contains(QStringLiteral("Every update can be undone")));
     QVERIFY(warning->text().contains(QStringLiteral("press Undo in this window")));
     QVERIFY(warning->text().contains(QStringLiteral("dialmend-run --undo")));
-    QVERIFY(warning->heightForWidth(warning->width()) <= warning->height());
+    // The icon leaves the texts clear, and each text fits its label.
+    const auto* icon = about->findChild<QLabel*>(QStringLiteral("Icon"));
+    const auto* text = about->findChild<QLabel*>(QStringLiteral("lblDescription"));
+    QVERIFY(icon->geometry().bottom() < text->geometry().top());
+    QVERIFY(text->geometry().bottom() <
+            about->findChild<QWidget*>(QStringLiteral("Separator"))->geometry().top());
+    for (const QLabel* label : {text, warning})
+      QVERIFY(label->heightForWidth(label->width()) <= label->height());
   }
 
   void opensOneAtATimeAndAnewAfterClosing() {

@@ -98,27 +98,29 @@ class DialogsTest : public QObject {
     return dialogs.ChooseContacts(button, current);
   }
 
-  void theContactsButtonChoosesAFolderOrAVcfFile() {
+  // A folder or a .vcf file picked, a server address typed, or a desktop's address books.
+  void theContactsButtonOffersEveryKindOfContacts() {
     QTemporaryDir dir;
     const QString book = dir.filePath(QStringLiteral("book"));
     QVERIFY(QDir().mkpath(book));
     const QString file = dir.filePath(QStringLiteral("all.vcf"));
     QVERIFY(QFile(file).open(QIODevice::WriteOnly));
-    QCOMPARE(ChooseContactsBy(Qt::Key_F, book, dir.path()), std::optional<QString>(book));
-    QCOMPARE(ChooseContactsBy(Qt::Key_I, file, dir.path()), std::optional<QString>(file));
-    QCOMPARE(ChooseContactsBy(Qt::Key_Escape, file, dir.path()), std::nullopt);
-    QCOMPARE(ChooseContactsBy(Qt::Key_T, file, dir.path()),
-             std::optional<QString>(QStringLiteral("thunderbird:")));
-    QCOMPARE(ChooseContactsBy(Qt::Key_K, file, dir.path()),
-             std::optional<QString>(QStringLiteral("kde:")));
-  }
-
-  void theContactsButtonTakesAServerAddressTypedOrGnomesAddressBooks() {
     const QString url = QStringLiteral("https://ann@dav.example.org/dav/");
-    QCOMPARE(ChooseContactsBy(Qt::Key_S, QStringLiteral("  ") + url, QDir::tempPath()),
-             std::optional<QString>(url));
-    QCOMPARE(ChooseContactsBy(Qt::Key_G, {}, QDir::tempPath()),
-             std::optional<QString>(QStringLiteral("eds:")));
+    const struct {
+      Qt::Key key;
+      QString answer;
+      std::optional<QString> chosen;
+    } rows[] = {
+        {Qt::Key_F, book, book},
+        {Qt::Key_I, file, file},
+        {Qt::Key_Escape, file, std::nullopt},
+        {Qt::Key_T, file, QStringLiteral("thunderbird:")},
+        {Qt::Key_K, file, QStringLiteral("kde:")},
+        {Qt::Key_S, QStringLiteral("  ") + url, url},
+        {Qt::Key_G, {}, QStringLiteral("eds:")},
+    };
+    for (const auto& row : rows)
+      QCOMPARE(ChooseContactsBy(row.key, row.answer, dir.path()), row.chosen);
   }
 
   void thePasswordDialogHidesWhatIsTypedAndTellsWhetherToRememberIt() {

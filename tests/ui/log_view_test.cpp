@@ -55,22 +55,15 @@ class LogViewTest : public QObject {
     QCOMPARE(view->Text(), QString());
   }
 
-  void dragSelectsWholeCharactersAndCtrlCCopiesThem() {
+  void dragSelectsWholeCharactersCtrlCCopiesThemAndCtrlATakesAll() {
     auto view = View();
-    view->Append("Zoë Ångström\r\n  Home: 0171 930 8890\r\n");
+    view->Append("Zoë Ångström\r\n  Home: 0171 930 8890\r\nmore\r\n");
     Drag(view->viewport(), At(*view, 0, 0), At(*view, 1, 1000));
     QCOMPARE(view->SelectedText(), QStringLiteral("Zoë Ångström\n  Home: 0171 930 8890"));
     QTest::keyClick(view.get(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), view->SelectedText());
-  }
-
-  void ctrlASelectsEverything() {
-    auto view = View();
-    view->Append("a\r\nb\r\n");
     QTest::keyClick(view.get(), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(view->SelectedText(), view->Text());
-    view->Clear();
-    QCOMPARE(view->SelectedText(), QString());
   }
 };
 
