@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,5 +30,25 @@ class TestHost : public RunHost {
   // Why the profile could not be opened or the record written, in order.
   std::vector<std::string> failures;
 };
+
+// What a run needs beside its store, set for checking or updating; its log starts with
+// kRunLogHeader.
+struct RunParts {
+  explicit RunParts(bool update) {
+    settings.options = &options;
+    settings.update = update;
+  }
+  RunParts(const RunParts&) = delete;
+  RunParts& operator=(const RunParts&) = delete;
+
+  NumberOptions options;
+  RunSettings settings;
+  RunCounters counters;
+  ActivityLog log;
+  TestHost host{"06/12/2026 10:00:00"};
+};
+
+constexpr std::string_view kRunLogHeader =
+    "Dialmend Activity Log\r\n=======================\r\n\r\nCommenced 06/12/2026 10:00:00\r\n\r\n";
 
 }  // namespace dialmend

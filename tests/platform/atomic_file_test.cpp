@@ -217,49 +217,37 @@ TEST_F(AtomicFile, ReadsAnOpenedFileFromAnyOffset) {
   EXPECT_EQ(file.ReadAt(24, buffer, sizeof buffer, reason), std::optional<std::size_t>(0));
 }
 
-TEST_F(AtomicFile, StreamedReplaceWritesThePiecesInOrderAndLeavesNoOtherFile) {
-  const fs::path path = Write("all.vcf", "old content");
-  OpenedFile read;
-  ASSERT_TRUE(read.Open(path).Ok());
-  StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), ContentHash("old content")},
-                          &read.Held());
-  ASSERT_TRUE(replace.Begin().Ok());
-  EXPECT_TRUE(replace.Append("new "));
-  EXPECT_TRUE(replace.Append("content"));
-  const Status committed = replace.Commit();
-  EXPECT_TRUE(committed.Ok()) << committed.Message();
-  EXPECT_EQ(Contents(path), "new content");
-  EXPECT_THAT(Names(), ElementsAre("all.vcf"));
-}
-
-TEST_F(AtomicFile, StreamedReplaceDroppedBeforeItsCommitLeavesTheFileAsItWas) {
-  const fs::path path = Write("all.vcf", "old content");
-  OpenedFile read;
-  ASSERT_TRUE(read.Open(path).Ok());
-  {
-    StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), std::nullopt}, &read.Held());
-    ASSERT_TRUE(replace.Begin().Ok());
-    EXPECT_TRUE(replace.Append("half of the new"));
+// The pieces written in order and committed; or the replace dropped before its commit; or the
+// file changed by another program since it was opened: the file is then left as it is.
+TEST_F(AtomicFile, StreamedReplaceWritesThePiecesOrLeavesTheFileAsItIs) {
+  const struct {
+    const char* theirs;  // written over the file after it was opened; nullptr: none
+    bool commit;
+    const char* after;
+  } rows[] = {{nullptr, true, "new content"},
+              {nullptr, false, "old content"},
+              {"their longer content", true, "their longer content"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.after);
+    const fs::path path = Write("all.vcf", "old content");
+    OpenedFile read;
+    ASSERT_TRUE(read.Open(path).Ok());
+    if (row.theirs != nullptr) Write("all.vcf", row.theirs);
+    std::optional<StreamedReplace> replace(
+        std::in_place, path, AsRead{read.Stamp(), read.SettledChange(), ContentHash("old content")},
+        &read.Held());
+    Status status = replace->Begin();
+    if (status.Ok()) {
+      EXPECT_TRUE(replace->Append("new "));
+      EXPECT_TRUE(replace->Append("content"));
+      status = row.commit ? replace->Commit() : Status();
+    }
+    replace.reset();
+    EXPECT_EQ(status.Ok(), row.theirs == nullptr) << status.Message();
+    EXPECT_EQ(status.Reason().starts_with("another program changed it"), row.theirs != nullptr);
+    EXPECT_EQ(Contents(path), row.after);
+    EXPECT_THAT(Names(), ElementsAre("all.vcf"));
   }
-  EXPECT_EQ(Contents(path), "old content");
-  EXPECT_THAT(Names(), ElementsAre("all.vcf"));
-}
-
-TEST_F(AtomicFile, StreamedReplaceLeavesAFileChangedSinceItWasOpened) {
-  const fs::path path = Write("all.vcf", "old content");
-  OpenedFile read;
-  ASSERT_TRUE(read.Open(path).Ok());
-  Write("all.vcf", "their longer content");
-  StreamedReplace replace(path, {read.Stamp(), read.SettledChange(), std::nullopt}, &read.Held());
-  Status status = replace.Begin();
-  if (status.Ok()) {
-    EXPECT_TRUE(replace.Append("new content"));
-    status = replace.Commit();
-  }
-  EXPECT_FALSE(status.Ok());
-  EXPECT_THAT(status.Reason(), HasSubstr("another program changed it"));
-  EXPECT_EQ(Contents(path), "their longer content");
-  EXPECT_THAT(Names(), ElementsAre("all.vcf"));
 }
 
 TEST_F(AtomicFile, RefusesAFileRewrittenWithinTheSameClockTick) {

@@ -15,27 +15,17 @@
 namespace dialmend {
 namespace {
 
-struct Fixture {
-  explicit Fixture(std::string_view description, bool update = false) : store(description) {
-    settings.options = &options;
-    settings.update = update;
-  }
+struct Fixture : RunParts {
+  explicit Fixture(std::string_view description, bool update = false)
+      : RunParts(update), store(description) {}
   void Run() {
     ContactRun run(store, settings, counters, log, host);
     run.FixContacts();
   }
   MemoryStore store;
-  NumberOptions options;
-  RunSettings settings;
-  RunCounters counters;
-  ActivityLog log;
-  TestHost host{"06/12/2026 10:00:00"};
 };
 
-constexpr std::string_view kHeader =
-    "Dialmend Activity Log\r\n"
-    "=======================\r\n\r\n"
-    "Commenced 06/12/2026 10:00:00\r\n\r\n";
+constexpr std::string_view kHeader = kRunLogHeader;
 
 constexpr std::string_view kWorkStore = R"(
 user Alice Example

@@ -38,8 +38,8 @@ struct OutlookProfile {
 // A run over the contract profile, where Riverside Dental also holds a current business number,
 // Acme's name is beyond ASCII and the BMP, and Work also holds a mail item and Unchanged Ltd.
 // Unless `tables`, Outlook has no tables and every folder is read item by item.
-struct WalkFixture {
-  explicit WalkFixture(bool update, bool tables = false) {
+struct WalkFixture : RunParts {
+  explicit WalkFixture(bool update, bool tables = false) : RunParts(update) {
     profile.outlook.without_tables = !tables;
     BuildContractProfile(profile.outlook);
     Dental().phones[static_cast<int>(PhoneField::Business)] = L"(020) 7930 8890";
@@ -49,8 +49,6 @@ struct WalkFixture {
     profile.outlook.folders[0].items.push_back(mail);
     profile.outlook.folders[0].items.push_back(
         FakeContact(L"Unchanged Ltd", {{PhoneField::Business, L"(020) 7123 4567"}}));
-    settings.options = &options;
-    settings.update = update;
   }
   FakeItem& Item(std::size_t index) { return profile.outlook.Item({0}, index); }
   FakeItem& Dental() { return Item(0); }
@@ -64,15 +62,9 @@ struct WalkFixture {
   bool Logged(std::string_view text) const { return log.Text().find(text) != std::string::npos; }
 
   OutlookProfile profile;
-  NumberOptions options;
-  RunSettings settings;
-  RunCounters counters;
-  ActivityLog log;
-  TestHost host{"06/12/2026 10:00:00"};
 };
 
-constexpr std::string_view kHeader =
-    "Dialmend Activity Log\r\n=======================\r\n\r\nCommenced 06/12/2026 10:00:00\r\n\r\n";
+constexpr std::string_view kHeader = kRunLogHeader;
 constexpr std::string_view kDentalReport =
     "\\Work\\Riverside Dental\r\n"
     "  Home:         0171 930 8890 --> (020) 7930 8890\r\n"

@@ -145,25 +145,6 @@ TEST_F(VCardFileRun, KeepsEveryByteButTheChangedNumbers) {
   EXPECT_EQ(Contents(m_file), after);
 }
 
-TEST_F(VCardFileRun, RefusesToWriteAFileAnotherProgramChangedDuringTheRun) {
-  Write(m_file, Card("Ann", kOld) + Card("Ben", kOld));
-  const std::string synced = Card("Ann", kOld) + Card("Ben", "0171 000 0000");
-  // Yield 3 comes before Ben: Ann's save is already held.
-  m_host.on_yield = [&](int yield) {
-    if (yield == 3) Write(m_file, synced);
-    return false;
-  };
-  const RunCounters counters = WalkFile();
-  EXPECT_EQ(counters.updated, 0);
-  EXPECT_EQ(counters.problems, 2);
-  EXPECT_NE(m_log.Text().find("Could not save \\all\\Ann: all.vcf was not written: another "
-                              "program changed it after it was read"),
-            std::string::npos)
-      << m_log.Text();
-  EXPECT_EQ(Contents(m_file), synced);
-  EXPECT_EQ(m_writes, 0);
-}
-
 // A file read in several blocks: cards cross the blocks' ends, one line's CR LF is split
 // between two blocks in a card that cannot be parsed, and the last card has no final line end.
 TEST_F(VCardFileRun, RewritesAFileReadInBlocksCardByCardKeepingTheCardItCannotParse) {

@@ -110,27 +110,5 @@ TEST(VCardStore, RefusesToOverwriteACardChangedSinceItWasRead) {
   EXPECT_EQ(ReadTestFile(c.card), kSynced);
 }
 
-// The refusal of hard links belongs to the POSIX replace.
-#ifndef _WIN32
-
-// The link is there before the card is read: made after, it is a change to the card itself.
-TEST(VCardStore, LeavesACardWithAnotherHardLinkAndSaysWhy) {
-  const fs::path root = FreshTestFolder("vcard");
-  const fs::path card = root / "book" / "a.vcf";
-  WriteTestFile(card, kOld);
-  fs::create_hard_link(card, root / "a-link");
-  auto store = MakeVCardStore(root.string());
-  auto folder = store->Folders()->Next();
-  auto item = folder->Items()->Next();
-  item->SetPhone(0, "(020) 7930 8890");
-  item->Save();
-  EXPECT_THAT(FlushReasons(*folder),
-              testing::ElementsAre("it has another hard link, which a replace would break"));
-  EXPECT_EQ(ReadTestFile(card), kOld);
-  EXPECT_EQ(ReadTestFile(root / "a-link"), kOld);
-}
-
-#endif
-
 }  // namespace
 }  // namespace dialmend
