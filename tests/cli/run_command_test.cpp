@@ -19,15 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file())
-      files[fs::relative(entry.path(), root).string()] = ReadTestFile(entry.path());
-  }
-  return files;
-}
-
 class SampleProfile : public testing::Test {
  protected:
   void SetUp() override {
@@ -40,9 +31,9 @@ class SampleProfile : public testing::Test {
 };
 
 TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
-  const auto before = Snapshot(m_profile);
+  const auto before = ReadTestTree(m_profile);
   const Outcome r = RunCaptured({"--profile", m_profile.string(), "--log", m_log.string()});
-  EXPECT_EQ(Snapshot(m_profile), before);
+  EXPECT_EQ(ReadTestTree(m_profile), before);
   EXPECT_EQ(r.out, LfLineEnds(ReadTestFile(m_log)));
   EXPECT_TRUE(r.out.starts_with("Dialmend Activity Log\n=======================\n\nCommenced "));
   EXPECT_NE(r.out.find("\nChecking contacts in profile "), std::string::npos);
@@ -54,7 +45,7 @@ TEST_F(SampleProfile, SimulationWritesNothingButTheLogItPrints) {
 // The update must change exactly the reported numbers: replaying the log's change lines on the
 // original files, by plain text replacement in TEL lines, gives the updated files.
 TEST_F(SampleProfile, UpdateChangesExactlyTheReportedNumbers) {
-  const auto before = Snapshot(m_profile);
+  const auto before = ReadTestTree(m_profile);
   const Outcome r = RunCaptured({"--profile", m_profile.string(), "--update", "--no-log"});
   ASSERT_NE(r.out.find("\nUpdate complete - "), std::string::npos) << r.out;
 
@@ -77,7 +68,7 @@ TEST_F(SampleProfile, UpdateChangesExactlyTheReportedNumbers) {
     }
     return text;
   };
-  auto after = Snapshot(m_profile);
+  auto after = ReadTestTree(m_profile);
   ASSERT_EQ(after.size(), before.size()) << "no file added or left behind";
   long replaced = 0;
   const std::regex tel_line(
@@ -110,23 +101,23 @@ TEST_F(SampleProfile, UpdateChangesExactlyTheReportedNumbers) {
 }
 
 TEST_F(SampleProfile, FirstInterruptAbortsBeforeTheFirstFolder) {
-  const auto before = Snapshot(m_profile);
+  const auto before = ReadTestTree(m_profile);
   const Outcome r = RunCaptured({"--profile", m_profile.string(), "--update", "--no-log"}, 1);
   EXPECT_EQ(r.status, 130);
   EXPECT_NE(r.out.find("\nUpdate aborted - "), std::string::npos);
   EXPECT_NE(r.out.find("Folders processed: 0\n"), std::string::npos);
-  EXPECT_EQ(Snapshot(m_profile), before);
+  EXPECT_EQ(ReadTestTree(m_profile), before);
 }
 
 TEST_F(SampleProfile, ALogThatCannotBeCreatedEndsWithTwoBeforeAnythingIsTouched) {
-  const auto before = Snapshot(m_profile);
+  const auto before = ReadTestTree(m_profile);
   const std::string log = (m_dir / "missing" / "log.txt").string();
   const Outcome r = RunCaptured({"--profile", m_profile.string(), "--update", "--log", log});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "dialmend-run: Cannot save the log to \"" + log + "\": no such file or directory.\n");
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(Snapshot(m_profile), before);
+  EXPECT_EQ(ReadTestTree(m_profile), before);
 }
 
 // A store of one card with one old number: a run over it has no problem of its own.
@@ -333,21 +324,21 @@ class UndoProfile : public SampleProfile {
 };
 
 TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing) {
-  const auto before = Snapshot(m_profile);
+  const auto before = ReadTestTree(m_profile);
   ASSERT_EQ(RunCaptured({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1)
       << "the sample's malformed card is a problem";
-  const auto updated = Snapshot(m_profile);
+  const auto updated = ReadTestTree(m_profile);
   ASSERT_NE(updated, before);
 
   const Outcome simulated = RunCaptured({"--profile", m_profile.string(), "--undo", "--no-log"});
   EXPECT_EQ(simulated.status, 0) << simulated.err;
-  EXPECT_EQ(Snapshot(m_profile), updated) << "an undo without --update only simulates";
+  EXPECT_EQ(ReadTestTree(m_profile), updated) << "an undo without --update only simulates";
   EXPECT_NE(simulated.out.find("\nUndo simulation complete - "), std::string::npos);
 
   const Outcome undo =
       RunCaptured({"--profile", m_profile.string(), "--undo", "--update", "--log", m_log.string()});
   EXPECT_EQ(undo.status, 0) << undo.err;
-  EXPECT_EQ(Snapshot(m_profile), before);
+  EXPECT_EQ(ReadTestTree(m_profile), before);
   EXPECT_NE(undo.out.find("\nUndo of the update of "), std::string::npos) << undo.out;
   EXPECT_NE(undo.out.find("\nUndo complete - "), std::string::npos) << undo.out;
   EXPECT_NE(undo.out.find("Left because changed: 0\n"), std::string::npos) << undo.out;
@@ -363,14 +354,14 @@ TEST_F(UndoProfile, UndoAfterAnUpdateGivesEveryFileBackAndASecondRestoresNothing
       RunCaptured({"--profile", m_profile.string(), "--undo", name, "--update", "--no-log"});
   EXPECT_EQ(again.status, 0);
   EXPECT_NE(again.out.find("Contacts restored: 0\n"), std::string::npos) << again.out;
-  EXPECT_EQ(Snapshot(m_profile), before);
+  EXPECT_EQ(ReadTestTree(m_profile), before);
 }
 
 // Why a record is refused is the run library's to say (each reason is a row of its tests); here
 // it is said on standard error, with status 2, and nothing is written.
 TEST_F(UndoProfile, RefusesABadRecordAndChangesNothing) {
   ASSERT_EQ(RunCaptured({"--profile", m_profile.string(), "--update", "--no-log"}).status, 1);
-  const auto updated = Snapshot(m_profile);
+  const auto updated = ReadTestTree(m_profile);
   const fs::path record = OnlyRecord();
   const std::string kept = ReadTestFile(record);
   WriteTestFile(record, std::string(kept).replace(kept.find("vCard folder"), 5, "vCarx"));
@@ -383,7 +374,7 @@ TEST_F(UndoProfile, RefusesABadRecordAndChangesNothing) {
   const Outcome none = RunCaptured({"--profile", m_profile.string(), "--undo", "--update"});
   EXPECT_EQ(none.status, 2);
   EXPECT_NE(none.err.find("there is nothing to undo"), std::string::npos) << none.err;
-  EXPECT_EQ(Snapshot(m_profile), updated);
+  EXPECT_EQ(ReadTestTree(m_profile), updated);
 }
 
 // Scripts branch on the exit status: --help lists each one on a line of its own, and every line

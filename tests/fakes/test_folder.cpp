@@ -78,6 +78,17 @@ std::string ReadTestFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+std::map<std::string, std::string> ReadTestTree(const std::filesystem::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) {
+      files[std::filesystem::relative(entry.path(), root).generic_string()] =
+          ReadTestFile(entry.path());
+    }
+  }
+  return files;
+}
+
 std::string LfLineEnds(std::string text) {
   for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
   return text;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ void WriteTestFile(const std::filesystem::path& path, std::string_view text);
 
 // The whole of `path`, byte for byte; empty when it cannot be read.
 std::string ReadTestFile(const std::filesystem::path& path);
+
+// Every regular file under `root`, by its path from `root` with "/" between folders, with its
+// bytes: two of them compare equal when nothing under `root` changed.
+std::map<std::string, std::string> ReadTestTree(const std::filesystem::path& root);
 
 // `text` with each CR LF made LF, as standard output has a log the file keeps with CR LF.
 std::string LfLineEnds(std::string text);

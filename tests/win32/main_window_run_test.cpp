@@ -24,16 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::map<std::string, std::string> FilesUnder(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), root).generic_string()] = ReadTestFile(entry.path());
-    }
-  }
-  return files;
-}
-
 // The Log file... dialog as a user meets it: OK pressed on the file offered, each question that
 // follows answered from `answers` and its text kept.
 struct SaveDialogUser {
@@ -168,7 +158,7 @@ struct UpdatedCopy {
     fs::create_directories(folder / "state");
     if (const char* local = std::getenv("LOCALAPPDATA")) saved_local = local;
     _putenv_s("LOCALAPPDATA", (folder / "state").string().c_str());
-    original = FilesUnder(folder / "profile");
+    original = ReadTestTree(folder / "profile");
   }
   ~UpdatedCopy() {
     _putenv_s("LOCALAPPDATA", saved_local.c_str());
@@ -187,13 +177,13 @@ TEST(Win32MainWindow, UndoPutsTheNumbersBackAndSavesItsLog) {
   SetWindowTextW(w.Control(IDC_LOG_FILE), log.c_str());
   w.Click(IDC_UPDATE);
   w.Click(IDOK);
-  ASSERT_NE(FilesUnder(copy.folder / "profile"), copy.original);
+  ASSERT_NE(ReadTestTree(copy.folder / "profile"), copy.original);
   w.answers = {IDYES};
   w.Click(IDC_UNDO);
   ASSERT_EQ(w.asked.size(), 1u);
   EXPECT_EQ(w.asked[0].rfind(L"Undo the update of ", 0), 0u) << w.asked[0];
   EXPECT_EQ(w.asked_types[0] & MB_ICONMASK, static_cast<UINT>(MB_ICONQUESTION));
-  EXPECT_EQ(FilesUnder(copy.folder / "profile"), copy.original);
+  EXPECT_EQ(ReadTestTree(copy.folder / "profile"), copy.original);
   // Its log shows in the pane and is saved, as any run's.
   EXPECT_NE(w.window.LogText().find("Undo complete"), std::string::npos);
   EXPECT_TRUE(w.window.Controller().LogSaved());
