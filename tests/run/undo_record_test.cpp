@@ -228,7 +228,7 @@ TEST(ReadUndoRecord, RefusesEachBadFileWithAClearMessage) {
   EXPECT_NE(missing.Message().find("does not exist"), std::string::npos) << missing.Message();
 }
 
-TEST(MarkUndone, MarksTheRecordPartlyThenWholeOnLinesOfTheirOwnAfterCuttingATornLine) {
+TEST(MarkUndone, MarksARecordPartlyThenWholeAfterCuttingATornLineAndFailsForOneNotThere) {
   const fs::path folder = FreshTestFolder("undo_record");
   UndoJournal journal(folder.string(), {"memory", "x"}, kStart, "now");
   ASSERT_TRUE(journal.Record(Ann()).Ok());
@@ -243,6 +243,9 @@ TEST(MarkUndone, MarksTheRecordPartlyThenWholeOnLinesOfTheirOwnAfterCuttingATorn
   EXPECT_EQ(read.Value().numbers, 2u);
   ASSERT_TRUE(MarkUndone(path, "07/12/26 09:00").Ok());
   EXPECT_EQ(ReadUndoRecord(path).Value().undone, std::optional<std::string>("07/12/26 09:00"));
+  const Status gone = MarkUndone((folder / "gone.undo").string(), "now");
+  ASSERT_FALSE(gone.Ok());
+  EXPECT_NE(gone.Message().find("gone.undo"), std::string::npos) << gone.Message();
 }
 
 TEST(UndoRecord, WritesBackOnlyNumbersWithoutControlsAndFormsFoldedAsAValueIs) {
@@ -270,12 +273,6 @@ TEST(UndoRecord, WritesBackOnlyNumbersWithoutControlsAndFormsFoldedAsAValueIs) {
     EXPECT_EQ(IsWritableNumber(row.text), row.number) << row.text;
     EXPECT_EQ(IsWritableForm(row.text), row.form) << row.text;
   }
-}
-
-TEST(MarkUndone, FailsWithAMessageForARecordThatIsNotThere) {
-  const Status marked = MarkUndone((FreshTestFolder("undo_record") / "gone.undo").string(), "now");
-  ASSERT_FALSE(marked.Ok());
-  EXPECT_NE(marked.Message().find("gone.undo"), std::string::npos) << marked.Message();
 }
 
 }  // namespace

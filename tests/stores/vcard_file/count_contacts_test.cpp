@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 
 #include "stores/vcard_file/vcard_file_store.h"
+#include "tests/fakes/test_folder.h"
 
 // An export file gives no count before the walk: counting its BEGIN lines costs more of a run
 // than progress is worth, so the progress line shows how far the walk is without a total.
@@ -16,11 +16,10 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(ExportCount, GivesNoCountEvenForAFileOfCards) {
-  const fs::path file = fs::path(testing::TempDir()) / "count_cards.vcf";
+  const fs::path file = FreshTestFolder("count_cards") / "all.vcf";
   const std::string card = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nEND:VCARD\r\n";
-  std::ofstream(file, std::ios::binary) << card + card + card;
+  WriteTestFile(file, card + card + card);
   EXPECT_EQ(MakeVCardFileStore(file.string())->CountContacts(), std::nullopt);
-  fs::remove(file);
 }
 
 TEST(ExportCount, SaysNothingForAFileThatCannotBeRead) {

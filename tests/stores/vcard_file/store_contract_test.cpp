@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -20,11 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Write(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 constexpr const char* kDental =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Riverside Dental\r\nTEL;TYPE=CELL:0370 123456\r\n"
     "TEL;TYPE=HOME,VOICE:0171 930 8890\r\nEND:VCARD\r\n";
@@ -36,7 +30,7 @@ struct VCardFileTraits : NumbersOnlyTraits {
   static constexpr bool kOneFolder = true;
   static std::unique_ptr<ContactStore> Make(const fs::path& root) {
     fs::remove_all(root);
-    Write(root / "Work.vcf", std::string(kDental) + "\r\n" + kTeam);
+    WriteTestFile(root / "Work.vcf", std::string(kDental) + "\r\n" + kTeam);
     return MakeVCardFileStore((root / "Work.vcf").string());
   }
   static ContactStore& Reread(std::unique_ptr<ContactStore>& store, const fs::path& root) {
@@ -51,13 +45,13 @@ INSTANTIATE_TYPED_TEST_SUITE_P(VCardFile, StoreContract, VCardFileTraits);
 struct FolderOfManyTraits : NumbersOnlyTraits {
   static std::unique_ptr<ContactStore> Make(const fs::path& root) {
     fs::remove_all(root);
-    Write(root / "work" / "displayname", "Work\n");
-    Write(root / "work" / "export.vcf", std::string(kDental) + kTeam);
-    Write(root / "work" / "clients" / "displayname", "Clients");
-    Write(root / "work" / "clients" / "acme.vcf",
-          "BEGIN:VCARD\nVERSION:3.0\nFN:Acme\nTEL;TYPE=WORK:01232 123456\nEND:VCARD\n");
-    Write(root / "zz-calendar" / "displayname", "Calendar");
-    Write(root / "zz-calendar" / "event.ics", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
+    WriteTestFile(root / "work" / "displayname", "Work\n");
+    WriteTestFile(root / "work" / "export.vcf", std::string(kDental) + kTeam);
+    WriteTestFile(root / "work" / "clients" / "displayname", "Clients");
+    WriteTestFile(root / "work" / "clients" / "acme.vcf",
+                  "BEGIN:VCARD\nVERSION:3.0\nFN:Acme\nTEL;TYPE=WORK:01232 123456\nEND:VCARD\n");
+    WriteTestFile(root / "zz-calendar" / "displayname", "Calendar");
+    WriteTestFile(root / "zz-calendar" / "event.ics", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
     return MakeVCardStore(root.string());
   }
   static ContactStore& Reread(std::unique_ptr<ContactStore>& store, const fs::path& root) {
@@ -70,7 +64,7 @@ INSTANTIATE_TYPED_TEST_SUITE_P(VCardFolderOfMany, StoreContract, FolderOfManyTra
 
 TEST(VCardFileStore, NamesTheFolderAfterTheFileWithoutItsExtension) {
   const fs::path root = FreshTestFolder("vcard_file_name");
-  Write(root / "Phone Contacts.VCF", kDental);
+  WriteTestFile(root / "Phone Contacts.VCF", kDental);
   auto store = MakeVCardFileStore((root / "Phone Contacts.VCF").string());
   ASSERT_TRUE(store->Open().Ok());
   EXPECT_EQ(store->Folders()->Next()->Name(), "Phone Contacts");
@@ -87,8 +81,9 @@ TEST(VCardFileStore, SaysWhyAFolderOrAMissingFileCannotBeOpened) {
 
 TEST(VCardFileStore, ReportsACardThatCannotBeParsedAndReadsTheNext) {
   const fs::path root = FreshTestFolder("vcard_file_bad_card");
-  Write(root / "all.vcf",
-        std::string(kDental) + std::string("BEGIN:VCARD\r\nNOTE:\0\r\nEND:VCARD\r\n", 32) + kTeam);
+  WriteTestFile(
+      root / "all.vcf",
+      std::string(kDental) + std::string("BEGIN:VCARD\r\nNOTE:\0\r\nEND:VCARD\r\n", 32) + kTeam);
   auto store = MakeVCardFileStore((root / "all.vcf").string());
   auto folder = store->Folders()->Next();
   auto items = folder->Items();

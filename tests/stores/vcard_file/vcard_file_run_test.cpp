@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include <unistd.h>
@@ -40,16 +41,6 @@ std::string Card(const std::string& name, const std::string& number) {
 constexpr const char* kOld = "0171 930 8890";
 constexpr const char* kNew = "(020) 7930 8890";
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 class VCardFileRun : public testing::Test {
  protected:
   void SetUp() override {
@@ -62,14 +53,15 @@ class VCardFileRun : public testing::Test {
     EXPECT_TRUE(m_host.failures.empty()) << m_host.failures.front();
   }
 
-  RunCounters Walk(ContactStore& store) {
+  RunCounters Walk(ContactStore& store, std::optional<std::string> record_folder = {}) {
     RunCounters counters;
-    ContactRun(store, RunSettings{&m_options, true}, counters, m_log, m_host).FixContacts();
+    ContactRun(store, RunSettings{&m_options, true, record_folder}, counters, m_log, m_host)
+        .FixContacts();
     return counters;
   }
-  RunCounters WalkFile() {
+  RunCounters WalkFile(std::optional<std::string> record_folder = {}) {
     auto store = MakeVCardFileStore(m_file.string());
-    return Walk(*store);
+    return Walk(*store, record_folder);
   }
 
   fs::path m_root;
@@ -84,7 +76,7 @@ class VCardFileRun : public testing::Test {
 bool g_record_synced = false;
 
 TEST_F(VCardFileRun, PutsTheUndoRecordOnDiskBeforeTheFileIsWritten) {
-  Write(m_file, Card("Ann", kOld) + Card("Ben", "(020) 7930 8890") + Card("Cat", kOld));
+  WriteTestFile(m_file, Card("Ann", kOld) + Card("Ben", "(020) 7930 8890") + Card("Cat", kOld));
   const fs::path runs = m_root / "runs";
   g_record_synced = false;
   Sys().fsync = [](int fd) {
@@ -109,11 +101,7 @@ TEST_F(VCardFileRun, PutsTheUndoRecordOnDiskBeforeTheFileIsWritten) {
     EXPECT_EQ(contacts[1].identity.card, 2);
     EXPECT_EQ(contacts[1].changes[0].old_number, kOld);
   };
-  auto store = MakeVCardFileStore(m_file.string());
-  RunCounters counters;
-  RunSettings settings{&m_options, true};
-  settings.record_folder = runs.string();
-  ContactRun(*store, settings, counters, m_log, m_host).FixContacts();
+  const RunCounters counters = WalkFile(runs.string());
   Sys() = RealSystemCalls();
   EXPECT_TRUE(checked);
   EXPECT_EQ(counters.updated, 2);
@@ -138,11 +126,11 @@ TEST_F(VCardFileRun, KeepsEveryByteButTheChangedNumbers) {
       "\n"
       "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Cat\r\nTEL:(020) 7930 8890\r\nEND:VCARD  \r\n"
       "\t\r\n-- exported by a phone --\r\n";
-  Write(m_file, before);
+  WriteTestFile(m_file, before);
   const RunCounters counters = WalkFile();
   EXPECT_EQ(counters.checked, 3);
   EXPECT_EQ(counters.updated, 2);
-  EXPECT_EQ(Contents(m_file), after);
+  EXPECT_EQ(ReadTestFile(m_file), after);
 }
 
 // A file read in several blocks: cards cross the blocks' ends, one line's CR LF is split
@@ -175,7 +163,7 @@ TEST_F(VCardFileRun, RewritesAFileReadInBlocksCardByCardKeepingTheCardItCannotPa
   before += last.substr(0, last.size() - 2);
   after += Card("Zed", kNew).substr(0, last.size());
   ++good;
-  Write(m_file, before);
+  WriteTestFile(m_file, before);
   const RunCounters counters = WalkFile();
   EXPECT_EQ(counters.checked, good);
   EXPECT_EQ(counters.updated, good);
@@ -184,7 +172,7 @@ TEST_F(VCardFileRun, RewritesAFileReadInBlocksCardByCardKeepingTheCardItCannotPa
                               " of all.vcf: line 4 holds a NUL byte\r\n"),
             std::string::npos);
   EXPECT_EQ(m_writes, 1);
-  EXPECT_TRUE(Contents(m_file) == after) << "the file is not as expected";
+  EXPECT_TRUE(ReadTestFile(m_file) == after) << "the file is not as expected";
   EXPECT_EQ(std::distance(fs::directory_iterator(m_root), fs::directory_iterator()), 1)
       << "no temporary file is left";
 }
@@ -192,7 +180,7 @@ TEST_F(VCardFileRun, RewritesAFileReadInBlocksCardByCardKeepingTheCardItCannotPa
 // A file written in the last clock tick before the run has no settled change time: only its
 // content shows an edit that keeps its size and time.
 TEST_F(VCardFileRun, RefusesToReplaceAFileEditedInPlaceWithItsSizeAndTimeKept) {
-  Write(m_file, Card("Ann", kOld) + Card("Ben", kOld));
+  WriteTestFile(m_file, Card("Ann", kOld) + Card("Ben", kOld));
   // A time after the run's start keeps the change time from settling.
   const auto later = fs::file_time_type::clock::now() + std::chrono::hours(1);
   fs::last_write_time(m_file, later);
@@ -214,7 +202,7 @@ TEST_F(VCardFileRun, RefusesToReplaceAFileEditedInPlaceWithItsSizeAndTimeKept) {
                               "program changed it while it was being saved"),
             std::string::npos)
       << m_log.Text();
-  EXPECT_EQ(Contents(m_file), edited);
+  EXPECT_EQ(ReadTestFile(m_file), edited);
 }
 
 // More held contacts than the walk keeps in memory: those it set aside come back in order,
@@ -227,10 +215,10 @@ TEST_F(VCardFileRun, ReportsEveryHeldContactInOrderWhenThereAreThousands) {
     before += Card("P" + std::to_string(i), kOld);
     after += Card("P" + std::to_string(i), kNew);
   }
-  Write(m_file, before);
+  WriteTestFile(m_file, before);
   RunCounters counters = WalkFile();
   EXPECT_EQ(counters.updated, kCards);
-  EXPECT_TRUE(Contents(m_file) == after);
+  EXPECT_TRUE(ReadTestFile(m_file) == after);
   std::size_t at = 0;
   for (int i = 0; i < kCards; ++i) {
     at = m_log.Text().find("\\all\\P" + std::to_string(i) + "\r\n  Home:", at);
@@ -239,7 +227,7 @@ TEST_F(VCardFileRun, ReportsEveryHeldContactInOrderWhenThereAreThousands) {
 
   // A write that fails takes each contact out of the count, with a line each and no change.
   m_log.Clear();
-  Write(m_file, before);
+  WriteTestFile(m_file, before);
   fs::create_hard_link(m_file, m_root / "link.vcf");
   counters = WalkFile();
   EXPECT_EQ(counters.updated, 0);
@@ -250,22 +238,22 @@ TEST_F(VCardFileRun, ReportsEveryHeldContactInOrderWhenThereAreThousands) {
                               "replace would break\r\n"),
             std::string::npos);
   EXPECT_EQ(m_log.Text().find("-->"), std::string::npos);
-  EXPECT_TRUE(Contents(m_file) == before);
+  EXPECT_TRUE(ReadTestFile(m_file) == before);
 }
 
 TEST_F(VCardFileRun, AFolderStoreReadsAFileOfManyCardsAsContactsOfItsFolder) {
   const fs::path book = m_root / "book";
-  Write(book / "a.vcf", Card("Al", kOld));
-  Write(book / "b.vcf", Card("Ann", kOld) + "\r\n" + Card("Ben", kOld));
-  Write(book / "c.vcf", Card("Cy", kOld));
+  WriteTestFile(book / "a.vcf", Card("Al", kOld));
+  WriteTestFile(book / "b.vcf", Card("Ann", kOld) + "\r\n" + Card("Ben", kOld));
+  WriteTestFile(book / "c.vcf", Card("Cy", kOld));
   auto store = MakeVCardStore(m_root.string());
   const RunCounters counters = Walk(*store);
   EXPECT_EQ(counters.checked, 4);
   EXPECT_EQ(counters.updated, 4);
   EXPECT_EQ(counters.problems, 0);
   EXPECT_EQ(m_writes, 3);
-  EXPECT_EQ(Contents(book / "b.vcf"), Card("Ann", kNew) + "\r\n" + Card("Ben", kNew));
-  EXPECT_EQ(Contents(book / "c.vcf"), Card("Cy", kNew));
+  EXPECT_EQ(ReadTestFile(book / "b.vcf"), Card("Ann", kNew) + "\r\n" + Card("Ben", kNew));
+  EXPECT_EQ(ReadTestFile(book / "c.vcf"), Card("Cy", kNew));
   // The log keeps the walk's order although b.vcf is written after Cy is saved.
   const std::string& text = m_log.Text();
   const auto al = text.find("\\book\\Al\r\n");
@@ -309,7 +297,7 @@ class VCardFileController : public VCardFileRun {
  protected:
   void SetUp() override {
     VCardFileRun::SetUp();
-    Write(m_file, Card("Ann", kOld) + Card("Ben", kOld) + Card("Cat", kOld));
+    WriteTestFile(m_file, Card("Ann", kOld) + Card("Ben", kOld) + Card("Cat", kOld));
     m_view.file = m_file;
     for (int i = 0; i < 3; ++i) m_view.events.push_back([] {});
   }
@@ -322,14 +310,14 @@ TEST_F(VCardFileController, PauseWritesWhatIsDoneSoFar) {
   int writes_while_paused = 0;
   m_view.events.push_back([this] { m_controller.Go(); });
   m_view.events.push_back([&] {
-    while_paused = Contents(m_file);
+    while_paused = ReadTestFile(m_file);
     writes_while_paused = m_writes;
     m_controller.Go();
   });
   m_controller.Go();
   EXPECT_EQ(while_paused, Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kOld));
   EXPECT_EQ(writes_while_paused, 1);
-  EXPECT_EQ(Contents(m_file), Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kNew));
+  EXPECT_EQ(ReadTestFile(m_file), Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kNew));
   EXPECT_EQ(m_writes, 2);
   EXPECT_EQ(m_controller.Counters().updated, 3);
 }
@@ -337,7 +325,7 @@ TEST_F(VCardFileController, PauseWritesWhatIsDoneSoFar) {
 TEST_F(VCardFileController, AbortWritesWhatIsDoneBeforeTheSummary) {
   m_view.events.push_back([this] { m_controller.Abort(); });
   m_controller.Go();
-  EXPECT_EQ(Contents(m_file), Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kOld));
+  EXPECT_EQ(ReadTestFile(m_file), Card("Ann", kNew) + Card("Ben", kNew) + Card("Cat", kOld));
   EXPECT_EQ(m_writes, 1);
   const std::string& text = m_log.Text();
   const auto ben = text.find("\\all\\Ben\r\n");
@@ -355,7 +343,7 @@ TEST_F(VCardFileController, AbortAfterAFailedWriteSummarisesNothingUpdated) {
   EXPECT_NE(text.find("Contacts updated: 0\r\nNumbers updated:  0\r\nProblems: 2\r\n"),
             std::string::npos)
       << text;
-  EXPECT_EQ(Contents(m_file), Card("Ann", kOld) + Card("Ben", kOld) + Card("Cat", kOld));
+  EXPECT_EQ(ReadTestFile(m_file), Card("Ann", kOld) + Card("Ben", kOld) + Card("Cat", kOld));
 }
 
 }  // namespace
