@@ -38,7 +38,13 @@ class LogViewTest : public QObject {
     QCOMPARE(view->LastVisibleLine(), view->LineCount() - 1);
     view->verticalScrollBar()->setValue(0);
     QCOMPARE(view->FirstVisibleLine(), 0);
+    // A smaller window leaves a reader where they were, and keeps a view that follows the end
+    // at the end.
+    view->resize(300, 90);
+    QCOMPARE(view->FirstVisibleLine(), 0);
     view->ScrollToEnd();
+    QCOMPARE(view->LastVisibleLine(), view->LineCount() - 1);
+    view->resize(300, 60);
     QCOMPARE(view->LastVisibleLine(), view->LineCount() - 1);
   }
 
