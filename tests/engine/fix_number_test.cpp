@@ -252,6 +252,7 @@ INSTANTIATE_TEST_SUITE_P(OldCodesOnly, FixNumberRows, testing::Values(
     Row{"ForeignAsGiven", "00 49 30 7218666", "00 49 30 7218666", OldOnly(Intl(1, 1))},
     Row{"TextAsGiven", "  [Text]  ", "  [Text]  ", OldOnly()},
     Row{"UnrecognisedAsGiven", "(Home) 01719308890", "(Home) 01719308890", OldOnly()},
+    Row{"DecodedAsGiven", "0121 123 4567 ☎", "0121 123 4567 ☎", OldOnly()},
     Row{"ReplacedInChosenStyle", "0485 1234 5678", "(0845) 1234 5678", OldOnly(Replace("0485", "0845"))},
     Row{"ReplacedByItselfAsGiven", "0485 1234 5678", "0485 1234 5678", OldOnly(Replace("0485", "0485"))},
     Row{"ReplacementMissesAsGiven", "(0485) 1234 5678", "(0485) 1234 5678", OldOnly(Replace("0485", "0845"))}),
