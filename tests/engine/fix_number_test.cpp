@@ -286,6 +286,7 @@ INSTANTIATE_TEST_SUITE_P(Unicode, FixNumberRows, testing::Values(
     Row{"NoBreakSpaceBeforeLocalPartDropped", "0171\u00a0930 8890", "(020) 7930 8890"},
     Row{"NoBreakSpaceNotTrimmed", "\u00a00171 930 8890", "\u00a0 (020) 7930 8890"},
     Row{"InvalidUtf8Unchanged", "0171 930 8890\xff", "0171 930 8890\xff"},
+    Row{"ShortWithContinuationByteUnchanged", "0171 9\x80", "0171 9\x80"},
     Row{"OverlongUnchanged", "\xc0\xb0" "171 930 8890", "\xc0\xb0" "171 930 8890"},
     Row{"SurrogateUnchanged", "\xed\xa0\x80 0171 930 8890", "\xed\xa0\x80 0171 930 8890"},
     Row{"TruncatedSequenceUnchanged", "0171 930 8890 \xe2\x98", "0171 930 8890 \xe2\x98"},
