@@ -48,6 +48,22 @@ class LogViewTest : public QObject {
     QCOMPARE(view->LastVisibleLine(), view->LineCount() - 1);
   }
 
+  void paintsEveryVisibleLineTheLastOneToo() {
+    auto view = View();
+    view->Append("Summary:\r\nFolders processed: 6\r\nProblems: 1");
+    const QImage shot = view->viewport()->grab().toImage();
+    const int height = view->fontMetrics().lineSpacing();
+    for (int line = view->FirstVisibleLine(); line <= view->LastVisibleLine(); ++line) {
+      const int top = (line - view->FirstVisibleLine()) * height;
+      bool inked = false;
+      for (int y = top; y < top + height && !inked; ++y) {
+        for (int x = 0; x < shot.width() && !inked; ++x)
+          inked = shot.pixel(x, y) != shot.pixel(0, 0);
+      }
+      QVERIFY2(inked, qPrintable(QStringLiteral("line %1 is blank").arg(line)));
+    }
+  }
+
   void scrollsSidewaysAsFarAsTheLongestLine() {
     auto view = View();
     view->Append("short\n");
