@@ -129,6 +129,7 @@ test-windows-package: windows-package
 
 # dialmend.exe's pictures in docs/, taken under Xvfb and wine by its end-to-end test.
 screenshots-windows: windows
+	@scripts/install-deps --screenshots
 	sh tests/win32/window_test.sh $(BUILD_WINDOWS)/bin/dialmend.exe examples/profile docs
 
 clean:

@@ -38,8 +38,30 @@ class LogViewTest : public QObject {
     QCOMPARE(view->LastVisibleLine(), view->LineCount() - 1);
     view->verticalScrollBar()->setValue(0);
     QCOMPARE(view->FirstVisibleLine(), 0);
+    // A smaller window leaves a reader where they were, and keeps a view that follows the end
+    // at the end.
+    view->resize(300, 90);
+    QCOMPARE(view->FirstVisibleLine(), 0);
     view->ScrollToEnd();
     QCOMPARE(view->LastVisibleLine(), view->LineCount() - 1);
+    view->resize(300, 60);
+    QCOMPARE(view->LastVisibleLine(), view->LineCount() - 1);
+  }
+
+  void paintsEveryVisibleLineTheLastOneToo() {
+    auto view = View();
+    view->Append("Summary:\r\nFolders processed: 6\r\nProblems: 1");
+    const QImage shot = view->viewport()->grab().toImage();
+    const int height = view->fontMetrics().lineSpacing();
+    for (int line = view->FirstVisibleLine(); line <= view->LastVisibleLine(); ++line) {
+      const int top = (line - view->FirstVisibleLine()) * height;
+      bool inked = false;
+      for (int y = top; y < top + height && !inked; ++y) {
+        for (int x = 0; x < shot.width() && !inked; ++x)
+          inked = shot.pixel(x, y) != shot.pixel(0, 0);
+      }
+      QVERIFY2(inked, qPrintable(QStringLiteral("line %1 is blank").arg(line)));
+    }
   }
 
   void scrollsSidewaysAsFarAsTheLongestLine() {

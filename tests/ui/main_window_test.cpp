@@ -106,6 +106,7 @@ class MainWindowTest : public QObject {
       QVERIFY2(widget->toolTip() == Q(look.tip), spec.name.data());
       QVERIFY2(widget->isEnabled() == look.enabled, spec.name.data());
       QVERIFY2(widget->isHidden() != look.visible, spec.name.data());
+      if (spec.face == ControlFace::Bold) QVERIFY2(widget->font().bold(), spec.name.data());
       const TwipsRect& at = spec.place;
       const QRect place(Px(at.left), Px(at.top), Px(at.width), Px(at.height));
       QVERIFY2(spec.control == Control::Log || widget->geometry() == place, spec.name.data());
