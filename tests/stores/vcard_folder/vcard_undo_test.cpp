@@ -253,8 +253,8 @@ TEST(VCardUndo, RemovesOurLeftoversBesideWhatItWrites) {
   }
 }
 
-// An export written again, a card added at its top and two cards swapped: each card is found
-// by its UID, else by its name and numbers, and undone where it now stands.
+// An export written again, a card added at its top, two cards swapped and one renamed: each
+// card is found by its UID, else by its name and numbers, and undone where it now stands.
 TEST(VCardUndo, GivesBackTheCardsOfAFileExportedAgainWithCardsAddedAndMoved) {
   const auto card = [](const std::string& name, const std::string& uid, const std::string& tel) {
     return "BEGIN:VCARD\r\nVERSION:3.0\r\n" + (uid.empty() ? "" : "UID:" + uid + "\r\n") +
@@ -279,12 +279,15 @@ TEST(VCardUndo, GivesBackTheCardsOfAFileExportedAgainWithCardsAddedAndMoved) {
     at = end;
   }
   ASSERT_EQ(cards.size(), 4u);
-  WriteTestFile(file, added + cards[0] + cards[3] + cards[2] + cards[1]);
+  const auto renamed = [](std::string bytes) {
+    return bytes.replace(bytes.find("Cy"), 2, "Cyril");
+  };
+  WriteTestFile(file, added + cards[0] + cards[3] + renamed(cards[2]) + cards[1]);
 
   const QuietRun undo = UndoQuietly(*store, OnlyRecord(root / "runs"), true);
   EXPECT_EQ(undo.counters.numbers, 4) << undo.log;
   EXPECT_EQ(undo.counters.problems, 0) << undo.log;
-  EXPECT_EQ(ReadTestFile(file), added + a + d + c + b);
+  EXPECT_EQ(ReadTestFile(file), added + a + d + renamed(c) + b);
 }
 
 }  // namespace
