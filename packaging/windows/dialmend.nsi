@@ -3,7 +3,8 @@
 ; uninstalls silently.
 ; makensis -DVERSION=1.2.3 -DBINDIR=... -DOUTFILE=... dialmend.nsi, where BINDIR holds the
 ; programs, README.md and COPYRIGHT.txt (the portable folder).
-Unicode true
+; A 64-bit installer for 64-bit programs: it needs no 32-bit layer to run.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !include "MUI2.nsh"
@@ -30,8 +31,8 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) 2026 the Dialmend developers"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-; The programs are 64-bit: refuse a 32-bit Windows, and see the 64-bit registry, not the
-; 32-bit view a 32-bit installer gets by default. The shortcut is for every user.
+; The programs are 64-bit: refuse a 32-bit Windows, and see the 64-bit registry whatever view
+; the installer would get by default. The shortcut is for every user.
 Function .onInit
   ${IfNot} ${RunningX64}
     MessageBox MB_OK|MB_ICONSTOP "Dialmend needs a 64-bit Windows." /SD IDOK
